@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The run command: installs what is missing, builds Quorvel and starts it on this desktop.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="$root/build/release"
+
+"$root/scripts/setup.sh"
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOVRIN_TESTS=OFF
+cmake --build "$build"
+
+if [[ ! -x "$build/Sources/Dovrin/quorvel" ]]; then
+    echo "Quorvel's application shell is not built yet: this checkout has the libraries and tests only." >&2
+    exit 1
+fi
+exec "$build/Sources/Dovrin/quorvel" "$@"
