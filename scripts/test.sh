@@ -9,7 +9,8 @@ build="$root/build/test"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
     -DDOVRIN_SANITIZE=ON -DDOVRIN_WERROR=ON -DDOVRIN_TESTS=ON -DDOVRIN_BENCHMARKS=ON
-cmake --build "$build"
+jobs=${DOVRIN_JOBS:-$(nproc 2>/dev/null || echo 2)}
+cmake --build "$build" -j "$jobs"
 
 source "$root/scripts/headless.sh"
 trap headless_stop EXIT
@@ -22,5 +23,4 @@ export QT_QPA_PLATFORMTHEME=
 export XDG_CONFIG_HOME="$HEADLESS_DIR/config" XDG_DATA_HOME="$HEADLESS_DIR/data" XDG_CACHE_HOME="$HEADLESS_DIR/cache"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
 
-jobs=$(nproc 2>/dev/null || echo 2)
 ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$jobs" "$@"
