@@ -155,19 +155,12 @@ private slots:
         // A running scrolling capture outranks everything else.
         row("scrolling, selecting", P::selecting, false, S::denied, true, true, Action::focusSelection);
         row("scrolling, idle", P::idle, true, S::granted, false, true, Action::ignore);
-        row("scrolling, captured", P::captured, true, S::granted, false, true, Action::ignore);
-        row("scrolling, saved", P::saved, true, S::granted, false, true, Action::ignore);
         row("scrolling, setup missing", P::idle, false, S::requestable, false, true, Action::ignore);
         // The overlay or the review takes focus; nothing else matters.
         row("selecting", P::selecting, true, S::granted, false, false, Action::focusSelection);
         row("selecting, audio busy", P::selecting, false, S::revoked, true, false, Action::focusSelection);
-        row("captured", P::captured, true, S::granted, false, false, Action::focusReview);
-        row("ocrProcessing", P::ocrProcessing, false, S::denied, true, false, Action::focusReview);
         row("review", P::review, true, S::granted, true, false, Action::focusReview);
-        row("saving", P::saving, true, S::revoked, false, false, Action::focusReview);
         row("needsOCR", P::needsOCR, true, S::granted, false, false, Action::focusReview);
-        row("destinationUnavailable", P::destinationUnavailable, true, S::granted, false, false,
-            Action::focusReview);
         row("saveFailed", P::saveFailed, false, S::requestable, false, false, Action::focusReview);
         // After a save the next capture starts unless audio is busy; setup and permission are
         // checked when it starts.
@@ -181,8 +174,6 @@ private slots:
             Action::blockedByAudio);
         row("needsPermission, denied", P::needsPermission, true, S::denied, false, false,
             Action::requestPermission);
-        row("needsPermission, revoked", P::needsPermission, true, S::revoked, true, false,
-            Action::requestPermission);
         row("needsPermission, requestable", P::needsPermission, false, S::requestable, false, false,
             Action::requestPermission);
         row("needsPermission, granted, setup missing", P::needsPermission, false, S::granted, false, false,
@@ -190,14 +181,12 @@ private slots:
         // At rest: setup first, then permission, then audio.
         row("idle", P::idle, true, S::granted, false, false, Action::beginNew);
         row("idle, setup missing", P::idle, false, S::granted, false, false, Action::requestSetup);
-        row("idle, setup missing, audio busy", P::idle, false, S::denied, true, false, Action::requestSetup);
         row("idle, denied", P::idle, true, S::denied, false, false, Action::requestPermission);
         row("idle, requestable, audio busy", P::idle, true, S::requestable, true, false,
             Action::requestPermission);
         row("idle, audio busy", P::idle, true, S::granted, true, false, Action::blockedByAudio);
         row("canceled", P::canceled, true, S::granted, false, false, Action::beginNew);
         row("canceled, setup missing", P::canceled, false, S::granted, true, false, Action::requestSetup);
-        row("canceled, revoked", P::canceled, true, S::revoked, false, false, Action::requestPermission);
         row("canceled, audio busy", P::canceled, true, S::granted, true, false, Action::blockedByAudio);
     }
 

@@ -49,13 +49,10 @@ private slots:
         // Modifier keys on their own: the recorder keeps listening.
         QTest::newRow("shift key with shift") << 56u << shift << "modifierOnly";
         QTest::newRow("left super with super") << 55u << cmd << "modifierOnly";
-        QTest::newRow("right alt with alt and control") << 61u << (opt | ctrl) << "modifierOnly";
-        QTest::newRow("caps lock alone") << 57u << 0u << "modifierOnly";
         QTest::newRow("fn alone") << 63u << 0u << "modifierOnly";
         // Shift is not enough, and neither is nothing.
         QTest::newRow("shift-c") << keyC << shift << "missingModifier";
         QTest::newRow("plain c") << keyC << 0u << "missingModifier";
-        QTest::newRow("shift-f5") << keyF5 << shift << "missingModifier";
         QTest::newRow("shift with stray caps-lock bit") << keyC << (shift | 0x400u) << "missingModifier";
         // What the desktop keeps.
         QTest::newRow("super-q") << keyQ << cmd << "reservedSystemShortcut";
@@ -68,7 +65,6 @@ private slots:
         QTest::newRow("ctrl-alt-t") << keyT << (ctrl | opt) << "reservedSystemShortcut";
         QTest::newRow("super-l") << keyL << cmd << "reservedSystemShortcut";
         QTest::newRow("ctrl-alt-f1") << keyF1 << (ctrl | opt) << "reservedSystemShortcut";
-        QTest::newRow("ctrl-alt-f5") << keyF5 << (ctrl | opt) << "reservedSystemShortcut";
         QTest::newRow("ctrl-alt-f12") << keyF12 << (ctrl | opt) << "reservedSystemShortcut";
         QTest::newRow("alt-tab with stray bits")
             << keyTab << (opt | 0x400u | 0x1u) << "reservedSystemShortcut";
@@ -76,11 +72,9 @@ private slots:
         QTest::newRow("default alt-shift-c") << keyC << (opt | shift) << accepted(keyC, opt | shift);
         QTest::newRow("ctrl-shift-q") << keyQ << (ctrl | shift) << accepted(keyQ, ctrl | shift);
         QTest::newRow("super-shift-tab") << keyTab << (cmd | shift) << accepted(keyTab, cmd | shift);
-        QTest::newRow("alt-f5") << keyF5 << opt << accepted(keyF5, opt);
         QTest::newRow("ctrl-alt-f13") << keyF13 << (ctrl | opt) << accepted(keyF13, ctrl | opt);
         QTest::newRow("ctrl-alt-shift-t")
             << keyT << (ctrl | opt | shift) << accepted(keyT, ctrl | opt | shift);
-        QTest::newRow("super-a") << keyA << cmd << accepted(keyA, cmd);
         QTest::newRow("stray bits dropped") << keyK << (ctrl | 0x400u | 0x10000u) << accepted(keyK, ctrl);
     }
 
@@ -177,19 +171,14 @@ private slots:
     {
         QTest::addColumn<QByteArray>("data");
         QTest::newRow("not json") << QByteArray("{keyCode: 8");
-        QTest::newRow("empty") << QByteArray();
         QTest::newRow("array") << QByteArray("[8, 2560, \"c\"]");
         QTest::newRow("missing characters") << QByteArray(R"({"keyCode":8,"carbonModifiers":2560})");
-        QTest::newRow("missing keyCode") << QByteArray(R"({"carbonModifiers":2560,"characters":"c"})");
         QTest::newRow("keyCode as text")
             << QByteArray(R"({"keyCode":"8","carbonModifiers":2560,"characters":"c"})");
         QTest::newRow("negative") << QByteArray(R"({"keyCode":-1,"carbonModifiers":2560,"characters":"c"})");
         QTest::newRow("fraction") << QByteArray(R"({"keyCode":8.5,"carbonModifiers":2560,"characters":"c"})");
         QTest::newRow("too large") << QByteArray(
             R"({"keyCode":4294967296,"carbonModifiers":0,"characters":"c"})");
-        QTest::newRow("huge") << QByteArray(R"({"keyCode":1e300,"carbonModifiers":0,"characters":"c"})");
-        QTest::newRow("characters as number")
-            << QByteArray(R"({"keyCode":8,"carbonModifiers":2560,"characters":1})");
     }
 
     void jsonRejects()
@@ -216,36 +205,22 @@ private slots:
                            << "a" << int(Qt::Key_A) << 0x61u;
         QTest::newRow("C") << keyC << "C"
                            << "c" << int(Qt::Key_C) << 0x63u;
-        QTest::newRow("Q") << keyQ << "Q"
-                           << "q" << int(Qt::Key_Q) << 0x71u;
         QTest::newRow("1") << key1 << "1"
                            << "1" << int(Qt::Key_1) << 0x31u;
-        QTest::newRow("0") << 0x1Du << "0"
-                           << "0" << int(Qt::Key_0) << 0x30u;
-        QTest::newRow("minus") << 0x1Bu << "-"
-                               << "-" << int(Qt::Key_Minus) << 0x2du;
         QTest::newRow("grave") << 0x32u << "`"
                                << "`" << int(Qt::Key_QuoteLeft) << 0x60u;
         QTest::newRow("return") << keyReturn << "Return"
                                 << "" << int(Qt::Key_Return) << 0xff0du;
         QTest::newRow("space") << keySpace << "Space"
                                << " " << int(Qt::Key_Space) << 0x20u;
-        QTest::newRow("backspace") << keyBackspace << "Backspace"
-                                   << "" << int(Qt::Key_Backspace) << 0xff08u;
         QTest::newRow("delete") << keyDelete << "Delete"
                                 << "" << int(Qt::Key_Delete) << 0xffffu;
         QTest::newRow("F1") << keyF1 << "F1"
                             << "" << int(Qt::Key_F1) << 0xffbeu;
-        QTest::newRow("F4") << keyF4 << "F4"
-                            << "" << int(Qt::Key_F4) << 0xffc1u;
         QTest::newRow("F12") << keyF12 << "F12"
                              << "" << int(Qt::Key_F12) << 0xffc9u;
-        QTest::newRow("F13") << keyF13 << "F13"
-                             << "" << int(Qt::Key_F13) << 0xffcau;
         QTest::newRow("keypad 1") << keyKeypad1 << "Keypad 1"
                                   << "" << int(Qt::Key_1) << 0xffb1u;
-        QTest::newRow("page down") << keyPageDown << "Page Down"
-                                   << "" << int(Qt::Key_PageDown) << 0xff56u;
         QTest::newRow("up") << keyUp << "Up Arrow"
                             << "" << int(Qt::Key_Up) << 0xff52u;
     }

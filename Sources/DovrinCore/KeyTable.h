@@ -21,8 +21,10 @@ inline constexpr quint32 modifierBits = commandBit | shiftBit | optionBit | cont
 struct Key
 {
     quint32 keyCode;
-    const char *name; // shown when a shortcut carries no characters
-    const char *characters; // the key's unshifted text on a US layout; empty for keys without text
+    // Null for letters, digits, symbols and function keys, whose name and text follow from the key;
+    // read both through name() and characters().
+    const char *name;
+    const char *characters;
     int qtKey; // Qt::Key
     bool keypad; // Qt reports it with Qt::KeypadModifier
     quint32 keysym; // X keysym; 0 when X has none for it
@@ -31,7 +33,10 @@ struct Key
 std::span<const Key> all();
 const Key *find(quint32 keyCode);
 
+// Shown when a shortcut carries no characters.
 std::optional<QString> name(quint32 keyCode);
+// The key's unshifted text on a US layout; empty for keys without text (and keypad keys, which are
+// shown by name).
 QString characters(quint32 keyCode);
 std::optional<int> qtKey(quint32 keyCode);
 std::optional<quint32> keysym(quint32 keyCode);
