@@ -185,6 +185,34 @@ private slots:
         QVERIFY(near(view->grab().toImage().pixelColor(inBadge), VemiPalette::vemiCoral()));
     }
 
+    void nonsenseSizesAreTamed_data()
+    {
+        QTest::addColumn<qreal>("size");
+        QTest::addColumn<qreal>("expected");
+        QTest::newRow("NaN") << qQNaN() << 104.0;
+        QTest::newRow("infinite") << qInf() << 104.0;
+        QTest::newRow("negative") << -5.0 << 104.0;
+        QTest::newRow("zero") << 0.0 << 104.0;
+        QTest::newRow("huge") << 1e12 << 4096.0;
+        QTest::newRow("ordinary") << 28.0 << 28.0;
+    }
+
+    void nonsenseSizesAreTamed()
+    {
+        QFETCH(qreal, size);
+        QFETCH(qreal, expected);
+        VemiStateView view(VemiState::reading, size);
+        QCOMPARE(view.characterSize(), expected);
+        QVERIFY(view.sizeHint().isValid());
+        view.setCharacterSize(qQNaN());
+        QCOMPARE(view.characterSize(), expected);
+        VemiSymbolView symbol(QStringLiteral("checkmark"), VemiColor::teal, size);
+        QVERIFY(symbol.sizeHint().width() >= 0 && symbol.sizeHint().width() <= 4096);
+        VemiCaptureCorners corners(VemiColor::coral, size, size);
+        corners.resize(40, 30);
+        QVERIFY(!corners.grab().isNull());
+    }
+
     void sentencesAndScene()
     {
         QStringList sentences;

@@ -374,10 +374,10 @@ Sheet buildSheet(const QPalette &palette, ManualTaskClock &clock)
             : (i % 3 == 2 ? VemiColor(VemiColor::coral) : VemiColor(VemiColor::graphite));
         cell->addWidget(new VemiSymbolView(names.at(i), tint, 22, page), 0, Qt::AlignHCenter);
         auto *label = caption(names.at(i), page);
-        label->setFixedWidth(104);
+        label->setFixedWidth(136);
         label->setFont(VemiFonts::font(VemiTextStyle::caption2));
         cell->addWidget(label, 0, Qt::AlignHCenter | Qt::AlignTop);
-        grid->addLayout(cell, i / 8, i % 8);
+        grid->addLayout(cell, i / 6, i % 6);
     }
     column->addLayout(grid);
     column->addStretch(1);

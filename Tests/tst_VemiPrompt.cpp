@@ -1,5 +1,6 @@
 #include "VemiDesign.h"
 #include "VemiPrompt.h"
+#include "WindowActivation.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -14,6 +15,7 @@ enum class Exit {
     escape,
     returnKey,
     returnOnCancel,
+    controlW,
     closeWindow,
     dismissTrue,
     dismissFalse
@@ -95,6 +97,7 @@ private slots:
         QTest::newRow("Escape") << Exit::escape << false;
         QTest::newRow("Return") << Exit::returnKey << true;
         QTest::newRow("Return while Cancel has the focus") << Exit::returnOnCancel << true;
+        QTest::newRow("Ctrl+W") << Exit::controlW << false;
         QTest::newRow("closing the window") << Exit::closeWindow << false;
         QTest::newRow("dismiss accepted") << Exit::dismissTrue << true;
         QTest::newRow("dismiss declined") << Exit::dismissFalse << false;
@@ -128,6 +131,9 @@ private slots:
             break;
         case Exit::returnOnCancel:
             QTest::keyClick(card->cancelButton(), Qt::Key_Return);
+            break;
+        case Exit::controlW:
+            QTest::keyClick(card, Qt::Key_W, Qt::ControlModifier);
             break;
         case Exit::closeWindow:
             QVERIFY(window->close());
@@ -176,6 +182,22 @@ private slots:
         QCOMPARE(*first.answer, false);
         QCOMPARE(first.resumptions, 1);
         QCOMPARE(m_reconciles, 2);
+    }
+
+    void windowActivationBringsItForwardAndSettlesAfterwards()
+    {
+        VemiPromptPanel::setRevealHook(nullptr);
+        VemiPromptPanel::setReconcileHook(nullptr);
+        Caller caller;
+        caller.ask(ScrollingCapturePrompt::control());
+        QTRY_VERIFY(VemiPromptPanel::openWindow());
+        QVERIFY(VemiPromptPanel::openWindow()->isVisible());
+        QCOMPARE(WindowActivation::activationPolicy(), WindowActivation::ActivationPolicy::regular);
+        QTest::keyClick(VemiPromptPanel::openWindow(), Qt::Key_Escape);
+        QTRY_VERIFY(caller.answer.has_value());
+        // No other window is open: the application returns to the tray.
+        QTRY_COMPARE(WindowActivation::activationPolicy(), WindowActivation::ActivationPolicy::accessory);
+        initTestCase();
     }
 
     void dismissWithoutAPromptDoesNothing()

@@ -7,6 +7,16 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+// Sizes come from callers: NaN, infinite or absurd ones must not reach an integer conversion.
+qreal saneLength(qreal value, qreal fallback)
+{
+    return std::isfinite(value) && value >= 0 ? std::min(value, 4096.0) : fallback;
+}
+
+} // namespace
+
 QList<VemiState> VemiStates::all()
 {
     return { VemiState::idle, VemiState::framing, VemiState::listening, VemiState::reading,
@@ -39,8 +49,8 @@ QString VemiStates::sentence(VemiState state)
 VemiCaptureCorners::VemiCaptureCorners(const VemiColor &color, qreal lineWidth, qreal length, QWidget *parent)
     : QWidget(parent)
     , m_color(color)
-    , m_lineWidth(lineWidth)
-    , m_length(length)
+    , m_lineWidth(saneLength(lineWidth, 2))
+    , m_length(saneLength(length, 16))
 {
     VemiAccessibility::setDecorative(this, true);
 }
@@ -113,6 +123,8 @@ VemiWaveform::Geometry VemiWaveform::geometry(const QSizeF &size)
 
 void VemiWaveform::paint(QPainter &painter, const QRectF &frame, const QColor &color)
 {
+    if (!std::isfinite(frame.width()) || !std::isfinite(frame.height()) || frame.isEmpty())
+        return;
     const Geometry geometry = VemiWaveform::geometry(frame.size());
     QPen pen(color, geometry.lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin);
     pen.setMiterLimit(10);
@@ -195,7 +207,7 @@ VemiStateView::VemiStateView(VemiState state, qreal size, bool decorative, QWidg
     : QWidget(parent)
     , m_state(state)
     , m_previous(state)
-    , m_size(std::isfinite(size) && size > 0 ? size : 104)
+    , m_size(size > 0 ? saneLength(size, 104) : 104)
     , m_transition(this, 1)
     , m_dotsTimer(new QTimer(this))
 {
@@ -231,9 +243,9 @@ void VemiStateView::setState(VemiState state)
 
 void VemiStateView::setCharacterSize(qreal size)
 {
-    if (!std::isfinite(size) || size <= 0 || size == m_size)
+    if (!std::isfinite(size) || size <= 0 || saneLength(size, m_size) == m_size)
         return;
-    m_size = size;
+    m_size = saneLength(size, m_size);
     updateGeometry();
     update();
 }

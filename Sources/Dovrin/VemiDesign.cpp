@@ -71,6 +71,19 @@ qreal lerp(qreal a, qreal b, qreal t)
     return a + (b - a) * t;
 }
 
+// Sizes come from callers: NaN, infinite or absurd ones must not reach an integer conversion.
+qreal saneLength(qreal value)
+{
+    return std::isfinite(value) ? std::clamp(value, 0.0, 4096.0) : 0.0;
+}
+
+bool drawable(const QRectF &frame)
+{
+    return std::isfinite(frame.x()) && std::isfinite(frame.y()) && std::isfinite(frame.width())
+        && std::isfinite(frame.height()) && frame.width() >= 0.5 && frame.height() >= 0.5
+        && frame.width() <= 16384 && frame.height() <= 16384;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -538,7 +551,7 @@ VemiImage::VemiImage(std::shared_ptr<QSvgRenderer> renderer, bool isTemplate, QS
 void VemiImage::paint(QPainter &painter, const QRectF &target, const QColor &tint) const
 {
     const QRectF frame = fitted(m_size, target);
-    if (frame.isEmpty())
+    if (!drawable(frame))
         return;
     if (!m_isTemplate) {
         m_renderer->render(&painter, frame);
@@ -708,6 +721,8 @@ void VemiSymbols::paint(QPainter &painter, const QString &name, const QRectF &ta
     if (!renderer)
         return;
     const QRectF frame = fitted(renderer->viewBoxF().size(), target);
+    if (!drawable(frame))
+        return;
     const qreal ratio = deviceRatio(painter);
     const QSize pixels = (frame.size() * ratio).toSize().expandedTo(QSize(1, 1));
     QPixmap pixmap = symbolPixmap(name, pixels, tint);
@@ -815,7 +830,7 @@ VemiSymbolView::VemiSymbolView(const QString &name, const VemiColor &color, qrea
     : QWidget(parent)
     , m_name(name)
     , m_color(color)
-    , m_pointSize(pointSize)
+    , m_pointSize(saneLength(pointSize))
 {
     VemiAccessibility::setDecorative(this, true);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -837,7 +852,7 @@ void VemiSymbolView::setColor(const VemiColor &color)
 
 void VemiSymbolView::setPointSize(qreal pointSize)
 {
-    m_pointSize = pointSize;
+    m_pointSize = saneLength(pointSize);
     updateGeometry();
     update();
 }

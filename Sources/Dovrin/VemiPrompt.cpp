@@ -1,11 +1,13 @@
 #include "VemiPrompt.h"
 
 #include "VemiDesign.h"
+#include "WindowActivation.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -139,6 +141,20 @@ public:
     }
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        // Without a title bar the window manager offers no close command; Ctrl+W closes it as
+        // it closes every other window.
+        constexpr Qt::KeyboardModifiers considered
+            = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+        if (event->key() == Qt::Key_W && (event->modifiers() & considered) == Qt::ControlModifier) {
+            event->accept();
+            close();
+            return;
+        }
+        QDialog::keyPressEvent(event);
+    }
+
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
@@ -191,19 +207,18 @@ std::function<void()> &reconcileHook()
 
 void reveal(QWidget *window)
 {
-    if (revealHook()) {
+    if (revealHook())
         revealHook()(window);
-        return;
-    }
-    window->show();
-    window->raise();
-    window->activateWindow();
+    else
+        WindowActivation::reveal(window);
 }
 
 void scheduleReconcile()
 {
     if (reconcileHook())
         reconcileHook()();
+    else
+        WindowActivation::scheduleReconcile();
 }
 
 class PromptSession;

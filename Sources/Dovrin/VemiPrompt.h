@@ -59,8 +59,8 @@ private:
 namespace VemiPromptPanel {
 
 // Shows the prompt as the only one (an open prompt is first answered false) and answers when the
-// user does: true for the primary button or Return; false for Cancel, Escape, closing the window,
-// or a newer prompt. Await it from a task: `bool go = co_await VemiPromptPanel::present(prompt);`
+// user does: true for the primary button or Return; false for Cancel, Escape, Ctrl+W or closing the
+// window, or a newer prompt. Await it from a task: `bool go = co_await VemiPromptPanel::present(prompt);`
 TaskFuture<bool> present(const ScrollingCapturePrompt &prompt);
 // Closes the open prompt, if any, answering `accepted`.
 void dismiss(bool accepted);
@@ -70,10 +70,10 @@ QDialog *makeWindow(const QString &title, const QSize &size);
 // The open prompt's window, or none.
 QDialog *openWindow();
 
-// Brings a window forward (default: show, raise and activate it).
+// Replace how the prompt's window is brought forward (default: WindowActivation::reveal) and what
+// runs after every answer once the window is closed (default: WindowActivation::scheduleReconcile).
+// An empty function restores the default.
 void setRevealHook(std::function<void(QWidget *)> reveal);
-// Runs after every answer, once the window is closed, so the application can decide whether any
-// user-facing window is left (default: nothing).
 void setReconcileHook(std::function<void()> reconcile);
 
 } // namespace VemiPromptPanel
