@@ -1,5 +1,7 @@
 #include "AppearancePalettes.h"
+#include "VemiButton.h"
 #include "VemiDesign.h"
+#include "VemiSidebar.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -3,9 +3,11 @@
 
 #include "AppearancePalettes.h"
 #include "TestSupport.h"
+#include "VemiButton.h"
 #include "VemiCharacter.h"
 #include "VemiDesign.h"
 #include "VemiPrompt.h"
+#include "VemiSidebar.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,3 +1,4 @@
+#include "VemiButton.h"
 #include "VemiDesign.h"
 #include "VemiPrompt.h"
 #include "WindowActivation.h"

@@ -1,10 +1,8 @@
 #pragma once
 
 // The design system every window draws with: palette, text styles, the character's images and the
-// one-colour symbols, the reduced-motion rule, and the shared panels, labels and buttons.
-// The character itself (states, state view, framed scene) is in VemiCharacter.h.
-
-#include "Task.h"
+// one-colour symbols, the reduced-motion rule, and the shared panels and status labels.
+// The character is in VemiCharacter.h, the buttons in VemiButton.h, the sidebar in VemiSidebar.h.
 
 #include <QAccessible>
 #include <QColor>
@@ -12,8 +10,6 @@
 #include <QFont>
 #include <QIcon>
 #include <QObject>
-#include <QPointer>
-#include <QPushButton>
 #include <QRectF>
 #include <QSizeF>
 #include <QWidget>
@@ -52,6 +48,11 @@ QColor vemiGraphite(VemiAppearance appearance);
 // The desktop's text colours as the widget's palette gives them ("primary" and "secondary" text).
 QColor primaryText(const QWidget *widget);
 QColor secondaryText(const QWidget *widget);
+
+// `color` with its opacity multiplied by `opacity`.
+QColor withAlpha(QColor color, qreal opacity);
+// From `a` (t = 0) to `b` (t = 1), alpha included.
+QColor mix(const QColor &a, const QColor &b, qreal t);
 
 } // namespace VemiPalette
 
@@ -328,204 +329,4 @@ private:
 
     VemiSymbolView *m_icon;
     QLabel *m_label;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Buttons
-
-enum class VemiControlSize { mini, small, regular, large };
-
-// A capsule push button. Its look is one of the action-row looks (bordered, or bordered and
-// prominent in teal) or one of the toolbar looks, set through VemiButtonStyle.
-class VemiButton : public QPushButton
-{
-    Q_OBJECT
-public:
-    enum class Look { bordered, borderedProminent, toolbar, toolbarProminent };
-
-    explicit VemiButton(const QString &text = QString(), QWidget *parent = nullptr);
-
-    Look look() const { return m_look; }
-    void setLook(Look look);
-    VemiControlSize controlSize() const { return m_controlSize; }
-    void setControlSize(VemiControlSize size);
-    // A symbol drawn before the text, in the text's colour.
-    QString symbol() const { return m_symbol; }
-    void setSymbol(const QString &name);
-    // When set, fixes the hovered look whatever the pointer does.
-    std::optional<bool> hoverOverride() const { return m_hoverOverride; }
-    void setHoverOverride(std::optional<bool> hover);
-
-    bool isHovering() const;
-    // The scale the button is drawn at now (pressed toolbar buttons shrink unless motion is reduced).
-    qreal currentScale() const;
-    // How long its hover and press changes take now (milliseconds).
-    int transitionDuration() const;
-
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    bool event(QEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void changeEvent(QEvent *event) override;
-
-    QFont labelFont() const;
-    QColor labelColor() const;
-    // The label's natural size, and its drawing inside `rect` (already scaled and faded).
-    virtual QSizeF labelSize() const;
-    virtual void paintLabel(QPainter &painter, const QRectF &rect, const QColor &color);
-    // Size and draw "symbol + text" with the button's font.
-    QSizeF contentSize(const QString &symbol, const QString &text) const;
-    void paintContent(QPainter &painter, const QRectF &rect, const QColor &color, const QString &symbol,
-        const QString &text) const;
-
-private:
-    void syncLevels();
-    qreal designHeight() const;
-    qreal horizontalPadding() const;
-    bool isToolbar() const { return m_look == Look::toolbar || m_look == Look::toolbarProminent; }
-    bool isProminent() const { return m_look == Look::borderedProminent || m_look == Look::toolbarProminent; }
-
-    Look m_look = Look::bordered;
-    VemiControlSize m_controlSize = VemiControlSize::regular;
-    QString m_symbol;
-    std::optional<bool> m_hoverOverride;
-    bool m_pointerInside = false;
-    bool m_keyboardFocus = false;
-    VemiAnimatedValue m_hover;
-    VemiAnimatedValue m_press;
-};
-
-// The looks of action rows and toolbars.
-namespace VemiButtonStyle {
-
-// Every VemiButton inside `row` becomes a bordered capsule of `size`; prominent ones stay prominent.
-void vemiActionGroup(QWidget *row, VemiControlSize size);
-// The one primary button of a row: teal, prominent.
-void vemiPrimaryAction(VemiButton *button, VemiControlSize size);
-// A secondary button that stands alone: bordered.
-void vemiSecondaryAction(VemiButton *button, VemiControlSize size);
-// The review toolbar's capsule: teal when prominent, else a raised capsule with a hairline.
-void toolbarAction(VemiButton *button, bool prominent, std::optional<bool> hoverOverride = std::nullopt);
-
-} // namespace VemiButtonStyle
-
-// A button that runs a copy and confirms it: "Copied" with a check for 1.2 s after the last
-// successful copy. The label keeps the width of the wider of its two forms.
-class VemiCopyButton : public VemiButton
-{
-    Q_OBJECT
-public:
-    VemiCopyButton(const QString &title, std::function<bool()> action, QWidget *parent = nullptr);
-    ~VemiCopyButton() override;
-
-    QString title() const { return m_title; }
-    void setTitle(const QString &title);
-    void setAction(std::function<bool()> action);
-    // The steady clock behind the reset (tests pass a manual one).
-    void setClock(TaskClock *clock);
-
-    bool isConfirmed() const { return m_isConfirmed; }
-    int generation() const { return m_generation; }
-    // The cross-fade between the two forms: 0 shows the title, 1 shows "Copied".
-    qreal confirmationLevel() const { return m_fade.value(); }
-
-signals:
-    void confirmationChanged(bool confirmed);
-
-protected:
-    QSizeF labelSize() const override;
-    void paintLabel(QPainter &painter, const QRectF &rect, const QColor &color) override;
-    void hideEvent(QHideEvent *event) override;
-
-private:
-    void performCopy();
-    void setConfirmation(bool confirmed, int generation);
-    void cancelReset();
-
-    QString m_title;
-    std::function<bool()> m_action;
-    TaskClock *m_clock;
-    bool m_isConfirmed = false;
-    int m_generation = 0;
-    Task<> m_resetTask;
-    VemiAnimatedValue m_fade;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Sidebar
-
-class VemiSidebarItem;
-class VemiSidebarHighlight;
-
-// Shared by the rows of one sidebar: one teal highlight that slides from the old selected row to
-// the new one (instantly under reduced motion). The rows must share one parent widget.
-class VemiSidebarSelection : public QObject
-{
-    Q_OBJECT
-public:
-    explicit VemiSidebarSelection(QObject *parent = nullptr);
-    ~VemiSidebarSelection() override;
-
-    VemiSidebarItem *selectedItem() const { return m_selected; }
-    // Where the highlight is drawn now, in the rows' parent's coordinates.
-    QRectF highlightGeometry() const { return m_geometry; }
-    bool isSliding() const;
-    int slideDuration(const QWidget *context) const;
-
-private:
-    friend class VemiSidebarItem;
-    friend class VemiSidebarHighlight;
-    void select(VemiSidebarItem *item);
-    void deselect(VemiSidebarItem *item);
-    void follow();
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void setGeometry(const QRectF &geometry);
-
-    QPointer<VemiSidebarItem> m_selected;
-    QPointer<VemiSidebarHighlight> m_highlight;
-    QVariantAnimation *m_slide;
-    QRectF m_geometry;
-};
-
-// One sidebar row: a symbol and a title, white on the sliding teal highlight when selected. It is
-// its own button: pressed rows fade to 0.82 and shrink slightly (not under reduced motion).
-// Clicking a row does not select it; the caller sets the selection in response.
-class VemiSidebarItem : public QAbstractButton
-{
-    Q_OBJECT
-public:
-    VemiSidebarItem(const QString &title, const QString &systemImage, VemiSidebarSelection *selection,
-        QWidget *parent = nullptr);
-    ~VemiSidebarItem() override;
-
-    QString title() const { return text(); }
-    QString systemImage() const { return m_systemImage; }
-    bool isSelected() const { return isChecked(); }
-    void setSelected(bool selected);
-
-    qreal currentScale() const;
-    qreal currentOpacity() const;
-    int transitionDuration() const;
-
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    bool event(QEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void nextCheckState() override;
-
-private:
-    void syncPressed();
-
-    QString m_systemImage;
-    QPointer<VemiSidebarSelection> m_selection;
-    bool m_keyboardFocus = false;
-    VemiAnimatedValue m_press;
-    // Follows the highlight: the title turns white as the highlight arrives.
-    VemiAnimatedValue m_selectedLevel;
 };

@@ -1,5 +1,6 @@
 #include "VemiPrompt.h"
 
+#include "VemiButton.h"
 #include "VemiDesign.h"
 #include "WindowActivation.h"
 
