@@ -153,10 +153,11 @@ void VemiButton::paintContent(QPainter &painter, const QRectF &rect, const QColo
 {
     const QFont font = labelFont();
     const QFontMetricsF metrics(font);
-    const QSizeF size = contentSize(symbol, text);
-    qreal x = rect.center().x() - size.width() / 2;
+    const qreal side = metrics.height() * 0.95;
+    const qreal drawn
+        = metrics.horizontalAdvance(text) + (symbol.isEmpty() ? 0 : side + (text.isEmpty() ? 0 : 5));
+    qreal x = rect.center().x() - drawn / 2;
     if (!symbol.isEmpty()) {
-        const qreal side = metrics.height() * 0.95;
         VemiSymbols::paint(painter, symbol, QRectF(x, rect.center().y() - side / 2, side, side), color);
         x += side + (text.isEmpty() ? 0 : 5);
     }

@@ -411,7 +411,7 @@ void VemiPromptCard::applyColors()
 QDialog *VemiPromptPanel::makeWindow(const QString &title, const QSize &size)
 {
     auto *window = new PromptWindow(title);
-    window->resize(size);
+    window->setFixedSize(size);
     return window;
 }
 
