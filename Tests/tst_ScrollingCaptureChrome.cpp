@@ -2,17 +2,15 @@
 // and outline kept outside the captured rectangle. Runs on an X server of its own, so moving the
 // pointer disturbs no other test.
 #include "PrivateXvfb.h"
+#include "ScrollTargetProcess.h"
 #include "ScrollingControlPanel.h"
 #include "ScrollingFrameAnalyzer.h"
 #include "ScrollingOutlineChrome.h"
-#include "TestSupport.h"
 #include "XTestScrollSteps.h"
 
 #include <QApplication>
 #include <QCursor>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
@@ -20,55 +18,6 @@
 namespace {
 
 PrivateXvfb *server = nullptr;
-
-QRect parseRect(const QString &text)
-{
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() != 4)
-        return QRect();
-    return QRect(parts[0].toInt(), parts[1].toInt(), parts[2].toInt(), parts[3].toInt());
-}
-
-// scroll_target on this test's display, with its reported window and rectangles.
-struct Target
-{
-    QProcess process;
-    quint64 window = 0;
-    QRect region;
-
-    bool start(const QStringList &arguments)
-    {
-        process.setProgram(TestSupport::binaryDir() + QStringLiteral("/scroll_target"));
-        process.setArguments(arguments);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
-        if (!process.waitForStarted(5000))
-            return false;
-        QString line;
-        for (int i = 0; i < 100 && !line.contains(QLatin1Char('\n')); ++i) {
-            process.waitForReadyRead(100);
-            line += QString::fromUtf8(process.readAll());
-        }
-        const QRegularExpressionMatch match
-            = QRegularExpression(QStringLiteral("ready window=(\\d+) region=(\\S+)")).match(line);
-        if (!match.hasMatch())
-            return false;
-        window = match.captured(1).toULongLong();
-        region = parseRect(match.captured(2));
-        return true;
-    }
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.write("quit\n");
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-    ~Target() { stop(); }
-};
 
 QImage grab(const QRect &rect)
 {
@@ -90,24 +39,24 @@ private slots:
     // and the pointer ends where it was.
     void scrollsTheWindowAndPutsThePointerBack()
     {
-        Target target;
+        ScrollTargetProcess target;
         QVERIFY(target.start({}));
         XTestScrollSteps steps;
         QVERIFY(steps.isAvailable());
-        QVERIFY(steps.isWindowViewable(target.window));
+        QVERIFY(steps.isWindowViewable(target.window()));
 
         const QPoint rest(5, 1070);
         QCursor::setPos(rest);
         QTRY_COMPARE(steps.pointerPosition(), rest);
-        QVERIFY(!steps.scrollDown(target.region.center(), 0));
+        QVERIFY(!steps.scrollDown(target.region().center(), 0));
 
-        const QImage before = grab(target.region);
-        QVERIFY(steps.scrollDown(target.region.center(), 2));
+        const QImage before = grab(target.region());
+        QVERIFY(steps.scrollDown(target.region().center(), 2));
         QCOMPARE(steps.pointerPosition(), rest);
         QImage after;
-        QTRY_VERIFY_WITH_TIMEOUT((after = grab(target.region)) != before, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT((after = grab(target.region())) != before, 3000);
         QTest::qWait(150);
-        after = grab(target.region);
+        after = grab(target.region());
 
         const auto previous = ScrollingFrameAnalyzer::prepareFrame(before);
         const auto current = ScrollingFrameAnalyzer::prepareFrame(after);
@@ -116,7 +65,7 @@ private slots:
         QVERIFY(alignment.isConfident());
 
         target.stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!steps.isWindowViewable(target.window), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!steps.isWindowViewable(target.window()), 3000);
         QVERIFY(!steps.isWindowViewable(0));
         QVERIFY(!steps.isWindowViewable(0x7ffffff0));
     }

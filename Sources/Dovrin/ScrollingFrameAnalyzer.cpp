@@ -306,7 +306,12 @@ ScrollingFrame::ScrollingFrame(const QImage &image)
 {
     if (image.isNull() || image.width() <= 0 || image.height() <= 0)
         return;
-    m_image = image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    // Screen grabs are opaque: any 32-bit layout compares alike, since the alpha byte is ignored.
+    const QImage::Format format = image.format();
+    m_image = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+            || format == QImage::Format_ARGB32_Premultiplied
+        ? image
+        : image.convertToFormat(QImage::Format_RGB32);
     if (m_image.isNull())
         return;
     const int width = m_image.width();

@@ -19,7 +19,7 @@ public:
     static constexpr int maximumBands = 32;
 
     ScrollingFrame() = default;
-    // Prepares `image` (any format; compared as opaque RGB).
+    // Prepares `image` (any format; compared as opaque RGB, the alpha byte ignored).
     explicit ScrollingFrame(const QImage &image);
 
     const QImage &image() const { return m_image; }
