@@ -327,7 +327,7 @@ void ProcessTapEngine::Impl::queryAndFollowPlayback(quint32 index)
                     if (sink && sink->monitor_source_name)
                         lookup->engine->followPlayback(
                             lookup->playback, QString::fromUtf8(sink->monitor_source_name));
-                    if (eol != 0 || sink)
+                    if (eol != 0) // the last call, after the sink or after a failure
                         delete lookup;
                 },
                 lookup);
