@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cmath>
@@ -69,8 +70,8 @@ void TonePlayers::stopAll()
 
 void writeDesktopFile(const QString &dataDir, const QString &id, const QString &body)
 {
-    QDir().mkpath(dataDir + QStringLiteral("/applications"));
     QFile file(dataDir + QStringLiteral("/applications/") + id + QStringLiteral(".desktop"));
+    QDir().mkpath(QFileInfo(file).absolutePath());
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(body.toUtf8());
 }
