@@ -179,6 +179,32 @@ private slots:
         QVERIFY(ToneAnalysis::rms(mono, 0, 48000 * 0.8) < 1e-4);
     }
 
+    // The user moves the recorded stream to another output: it is followed there, and left there.
+    void followsAStreamTheUserMoves()
+    {
+        QProcess *a = m_players.start(m_toneA, { "--name", "Tone A", "--freq", "440" });
+        QVERIFY(a);
+        ProcessTapEngine engine;
+        Recording recording;
+        engine.prepare(AudioCaptureApps::tapRequest(QStringLiteral("tone-a"), std::nullopt));
+        engine.activate(recording.callback());
+        QTRY_COMPARE(engine.liveStreamCount(), 1);
+        const QString playback = playbackOf(a->processId());
+        QVERIFY(!playback.isEmpty());
+        QVERIFY(pactl({ "move-sink-input", playback, "micsrc" }));
+        QTest::qWait(300);
+        const qint64 movedAt = recording.frames();
+        QTRY_COMPARE(engine.liveStreamCount(), 1);
+        QTest::qWait(700);
+        engine.stop();
+        std::vector<float> after = recording.mono();
+        after.erase(after.begin(), after.begin() + std::ptrdiff_t(movedAt));
+        QVERIFY(energyAt(after, 48000, 440) > 1e-3);
+        QString sinks;
+        QVERIFY(pactl({ "list", "short", "sink-inputs" }, &sinks));
+        QVERIFY(sinks.contains(playback + QStringLiteral("\t1\t"))); // still where the user put it
+    }
+
     // Everything that plays, also after the default output changed.
     void wholeSystemFollowsTheDefaultOutput()
     {
@@ -355,6 +381,21 @@ private:
         QString list;
         pactl({ "list", "short", "sink-inputs" }, &list);
         return list.isEmpty() ? 0 : int(list.count(QLatin1Char('\n')) + 1);
+    }
+
+    // The index of the playback stream a process plays.
+    static QString playbackOf(qint64 pid)
+    {
+        QString list;
+        pactl({ "list", "sink-inputs" }, &list);
+        QString current;
+        for (const QString &line : list.split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1String("Sink Input #")))
+                current = line.mid(12).trimmed();
+            if (line.contains(QStringLiteral("application.process.id = \"%1\"").arg(pid)))
+                return current;
+        }
+        return {};
     }
 
     // 16-bit mono PCM from a WAV file.
