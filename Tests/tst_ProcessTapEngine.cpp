@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
 #include <mutex>
 
@@ -182,7 +183,8 @@ private slots:
     // The user moves the recorded stream to another output: it is followed there, and left there.
     void followsAStreamTheUserMoves()
     {
-        QProcess *a = m_players.start(m_toneA, { "--name", "Tone A", "--freq", "440" });
+        // A name of its own: a session manager may remember the move for later streams of that name.
+        QProcess *a = m_players.start(m_toneA, { "--name", "Tone A Moved", "--freq", "440" });
         QVERIFY(a);
         ProcessTapEngine engine;
         Recording recording;
@@ -202,7 +204,12 @@ private slots:
         QVERIFY(energyAt(after, 48000, 440) > 1e-3);
         QString sinks;
         QVERIFY(pactl({ "list", "short", "sink-inputs" }, &sinks));
-        QVERIFY(sinks.contains(playback + QStringLiteral("\t1\t"))); // still where the user put it
+        QString outputs;
+        QVERIFY(pactl({ "list", "short", "sinks" }, &outputs));
+        const QString micsrc
+            = outputs.section(QStringLiteral("\tmicsrc\t"), 0, 0).section(QLatin1Char('\n'), -1);
+        QVERIFY(sinks.contains(
+            playback + QLatin1Char('\t') + micsrc + QLatin1Char('\t'))); // where the user put it
     }
 
     // Everything that plays, also after the default output changed.
@@ -295,6 +302,30 @@ private slots:
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QTest::qWait(200);
         QVERIFY(!QFile::exists(runtime.path() + QStringLiteral("/pulse/pid")));
+    }
+
+    // Out-of-order calls: no setup twice, nothing after stop, and stop at any time.
+    void engineLifecycle()
+    {
+        ProcessTapEngine engine;
+        QVERIFY_THROWS_EXCEPTION(AudioCaptureError, engine.activate([](const AudioPCMBuffer &) {}));
+        engine.prepare(std::nullopt);
+        QCOMPARE(engine.prepare(std::nullopt), ProcessTapEngine::captureFormat()); // prepared once
+        std::atomic<int> calls { 0 };
+        engine.activate([&](const AudioPCMBuffer &) { ++calls; });
+        engine.activate([](const AudioPCMBuffer &) { QFAIL("a second callback was installed"); });
+        QTRY_VERIFY(calls > 3);
+        engine.stop();
+        const int stoppedAt = calls;
+        engine.stop();
+        QTest::qWait(50);
+        QCOMPARE(calls.load(), stoppedAt);
+        QVERIFY_THROWS_EXCEPTION(AudioCaptureError, engine.activate([](const AudioPCMBuffer &) {}));
+        QVERIFY_THROWS_EXCEPTION(AudioCaptureError, engine.prepare(std::nullopt));
+
+        MicrophoneCapture microphone;
+        microphone.stop(); // before anything: nothing to do, and the capture is done
+        QVERIFY_THROWS_EXCEPTION(AudioCaptureError, microphone.start([](const AudioPCMBuffer &) {}));
     }
 
     // The microphone records what is spoken into it: the speech's loudness follows the original.

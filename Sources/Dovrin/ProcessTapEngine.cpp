@@ -519,9 +519,11 @@ void ProcessTapEngine::activate(BufferCallback onBuffer)
     std::shared_ptr<PulseConnection> connection;
     {
         std::lock_guard guard(d->lock);
+        if (d->stopped)
+            throw error(EngineError::format);
         if (d->running)
             return;
-        if (!d->prepared || d->stopped || !d->connection)
+        if (!d->prepared || !d->connection)
             throw error(EngineError::format);
         connection = d->connection;
         d->running = true;
