@@ -149,8 +149,35 @@ void oneApplicationThreeStreams(benchmark::State &state)
     keeper->waitForFinished(2000);
 }
 
+// The main thread asks these when a session starts and when settings refresh.
+void applicationQueries(benchmark::State &state)
+{
+    QTemporaryDir root;
+    const QString data = root.path() + QStringLiteral("/share");
+    qputenv("XDG_DATA_DIRS", (data + QStringLiteral(":/usr/local/share:/usr/share")).toUtf8());
+    QDir().mkpath(data + QStringLiteral("/applications"));
+    QFile::copy(toneProgram(), root.path() + QStringLiteral("/bench-app"));
+    QFile entry(data + QStringLiteral("/applications/bench-app.desktop"));
+    entry.open(QIODevice::WriteOnly);
+    entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Bench\nExec=%1/bench-app\n")
+                    .arg(root.path())
+                    .toUtf8());
+    entry.close();
+    auto player = play(root.path() + QStringLiteral("/bench-app"), { "--name", "Bench", "--freq", "0" });
+    for (auto _ : state) {
+        if (state.range(0) == 0)
+            benchmark::DoNotOptimize(AudioCaptureApps::tapRequest(QStringLiteral("bench-app"), std::nullopt));
+        else
+            benchmark::DoNotOptimize(AudioCaptureApps::listedApps());
+    }
+    state.SetLabel(state.range(0) == 0 ? "tapRequest" : "listedApps");
+    player->kill();
+    player->waitForFinished(2000);
+}
+
 } // namespace
 
+BENCHMARK(applicationQueries)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(oneApplicationThreeStreams)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)

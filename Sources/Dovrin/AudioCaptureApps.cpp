@@ -125,7 +125,7 @@ public:
         const QString executable = ProcessTable::executablePath(pid);
         if (executable.isEmpty())
             return {};
-        QStringList ids = m_byProgram.values(canonical(executable));
+        QStringList ids = m_byProgram.values(executable); // the kernel gives it resolved
         if (ids.isEmpty() && isInterpreter(executable)) {
             const QStringList arguments = ProcessTable::commandLine(pid);
             for (qsizetype i = 1; i < arguments.size(); ++i) {
