@@ -158,9 +158,8 @@ bool startAccessing(const QUrl &url)
     if (!url.isLocalFile())
         return false;
     const QString path = QDir::cleanPath(url.toLocalFile());
-    const QFileInfo info(path);
-    const QString folder = info.isDir() ? path : info.absolutePath();
-    return ::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), R_OK | W_OK | X_OK, AT_EACCESS) == 0;
+    return QFileInfo(path).isDir()
+        && ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK | W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 void stopAccessing(const QUrl &) { }

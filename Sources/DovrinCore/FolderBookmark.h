@@ -76,7 +76,7 @@ FolderAccess make(const QUrl &folder);
 // Throws staleAndUnresolvable or inaccessible (see FolderBookmarkError).
 ResolvedFolder resolve(const FolderAccess &access);
 
-// The folder (for a file: its folder) can be read, entered and written by this process.
+// The URL is an existing folder that this process can read, enter and write.
 bool startAccessing(const QUrl &url);
 // Nothing to release on Linux; kept so callers pair their calls.
 void stopAccessing(const QUrl &url);

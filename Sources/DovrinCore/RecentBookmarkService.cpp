@@ -23,7 +23,14 @@ RecentBookmarkService RecentBookmarkService::live()
             throw FolderBookmarkError(FolderBookmarkError::Code::inaccessible);
         return FolderBookmark::encode(*now);
     };
-    service.startAccessing = [](const QUrl &url) { return FolderBookmark::startAccessing(url); };
+    service.startAccessing = [](const QUrl &url) {
+        // A saved file is reachable when its folder is: it may be read, replaced or moved to the Trash.
+        if (!url.isLocalFile())
+            return false;
+        const QFileInfo info(QDir::cleanPath(url.toLocalFile()));
+        return FolderBookmark::startAccessing(
+            QUrl::fromLocalFile(info.isDir() ? info.filePath() : info.path()));
+    };
     service.stopAccessing = [](const QUrl &url) { FolderBookmark::stopAccessing(url); };
     service.fileExists
         = [](const QUrl &url) { return url.isLocalFile() && QFileInfo::exists(url.toLocalFile()); };

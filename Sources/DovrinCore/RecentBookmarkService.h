@@ -29,7 +29,7 @@ struct RecentBookmarkService
     std::function<RecentBookmarkResolution(const QByteArray &)> resolve;
     // Throws FolderBookmarkError when nothing is at the URL.
     std::function<QByteArray(const QUrl &)> makeBookmark;
-    // The file's folder is readable and writable.
+    // The file's folder exists and is readable and writable (the file itself may be gone).
     std::function<bool(const QUrl &)> startAccessing;
     std::function<void(const QUrl &)> stopAccessing;
     std::function<bool(const QUrl &)> fileExists;
