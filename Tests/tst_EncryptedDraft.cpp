@@ -1,6 +1,7 @@
 #include "DraftKeyStore.h"
 #include "EncryptedDraft.h"
 #include "ImageNormalization.h"
+#include "JsonFields.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -9,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -484,6 +486,39 @@ private slots:
         QCOMPARE(readFile(folder + QStringLiteral("/draft-key.aes")), keys[0]);
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList { "draft-key.aes" });
+    }
+
+    // The image travels through its own base64 coder; it must agree with the standard one.
+    void base64RoundTrip()
+    {
+        QRandomGenerator random(7);
+        for (int length = 0; length < 70; ++length) {
+            QByteArray data(length, Qt::Uninitialized);
+            for (char &byte : data)
+                byte = char(random.bounded(256));
+            const QByteArray text = JsonFields::encodeBase64(data);
+            QCOMPARE(text, data.toBase64());
+            QCOMPARE(JsonFields::decodeBase64(text), data);
+        }
+    }
+
+    void base64Refused_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("short group") << QByteArray("QUJD", 3);
+        QTest::newRow("padding inside") << QByteArray("QQ==QUJD");
+        QTest::newRow("padding only") << QByteArray("====");
+        QTest::newRow("three pads") << QByteArray("Q===");
+        QTest::newRow("line break") << QByteArray("QUJD\nQUJ");
+        QTest::newRow("url alphabet") << QByteArray("QU-_");
+        QTest::newRow("quote") << QByteArray("QUJ\"");
+        QTest::newRow("high byte") << QByteArray("QUJ\xc3");
+    }
+
+    void base64Refused()
+    {
+        QFETCH(QByteArray, text);
+        QCOMPARE(JsonFields::decodeBase64(text), std::nullopt);
     }
 
     void pngDecoding_data()

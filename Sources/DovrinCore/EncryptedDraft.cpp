@@ -113,28 +113,30 @@ QByteArray seal(const QByteArray &plaintext, const QByteArray &key, const QByteA
     return sealed;
 }
 
-std::optional<QByteArray> open(const QByteArray &sealed, const QByteArray &key, const QByteArray &role)
+// Decrypts in place, so a large draft is not held twice.
+std::optional<QByteArray> open(QByteArray sealed, const QByteArray &key, const QByteArray &role)
 {
     if (sealed.size() < sealOverhead)
         return std::nullopt;
     const qsizetype plaintextLength = sealed.size() - sealOverhead;
-    const unsigned char *nonce = bytes(sealed);
-    const unsigned char *ciphertext = nonce + nonceLength;
+    const QByteArray nonce = sealed.left(nonceLength);
     QByteArray tag = sealed.right(tagLength);
-    QByteArray plaintext(plaintextLength, Qt::Uninitialized);
+    unsigned char *text = bytes(sealed) + nonceLength;
     CipherContext cipher;
     int length = 0;
     const bool ok = cipher.context
         && EVP_DecryptInit_ex(cipher.context, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1
         && EVP_CIPHER_CTX_ctrl(cipher.context, EVP_CTRL_GCM_SET_IVLEN, nonceLength, nullptr) == 1
-        && EVP_DecryptInit_ex(cipher.context, nullptr, nullptr, bytes(key), nonce) == 1
+        && EVP_DecryptInit_ex(cipher.context, nullptr, nullptr, bytes(key), bytes(nonce)) == 1
         && EVP_DecryptUpdate(cipher.context, nullptr, &length, bytes(role), int(role.size())) == 1
-        && update(cipher.context, false, ciphertext, plaintextLength, bytes(plaintext))
+        && update(cipher.context, false, text, plaintextLength, text)
         && EVP_CIPHER_CTX_ctrl(cipher.context, EVP_CTRL_GCM_SET_TAG, tagLength, bytes(tag)) == 1
-        && EVP_DecryptFinal_ex(cipher.context, bytes(plaintext) + plaintextLength, &length) == 1;
+        && EVP_DecryptFinal_ex(cipher.context, text + plaintextLength, &length) == 1;
     if (!ok)
         return std::nullopt;
-    return plaintext;
+    sealed.truncate(nonceLength + plaintextLength);
+    sealed.remove(0, nonceLength);
+    return sealed;
 }
 
 [[noreturn]] void throwSystemError(int error, const char *what)
@@ -198,7 +200,7 @@ std::optional<CaptureDraft> EncryptedDraftStore::load() const
         throw EncryptedDraftError(EncryptedDraftError::Code::corrupt);
     if (error != 0)
         throwSystemError(error, "encrypted draft: reading the draft");
-    const auto plaintext = open(sealed, m_key, draftRole());
+    const auto plaintext = open(std::move(sealed), m_key, draftRole());
     if (!plaintext)
         throw EncryptedDraftError(EncryptedDraftError::Code::corrupt);
     auto draft = CaptureDraft::decodeJson(*plaintext);
@@ -267,7 +269,7 @@ QByteArray EncryptedDraftStore::loadTilePNG(const QUuid &draftID, int index) con
         throw EncryptedDraftError(EncryptedDraftError::Code::corrupt);
     if (error != 0)
         throwSystemError(error, "encrypted draft: reading a tile");
-    auto png = open(sealed, m_key, tileRole(draftID, index));
+    auto png = open(std::move(sealed), m_key, tileRole(draftID, index));
     if (!png)
         throw EncryptedDraftError(EncryptedDraftError::Code::corrupt);
     return *png;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonValue>
@@ -57,15 +58,19 @@ inline QString uuidText(const QUuid &id)
     return id.toString(QUuid::WithoutBraces);
 }
 
+// Standard base64 with padding. Qt's decoder is an order of magnitude slower, which shows on
+// screenshots of several megabytes.
+QByteArray encodeBase64(const QByteArray &data);
+// Appends the base64 text of data to out without an intermediate copy.
+void appendBase64(QByteArray &out, const QByteArray &data);
+// None for anything but canonical-length standard base64 (no whitespace, padding only at the end).
+std::optional<QByteArray> decodeBase64(QByteArrayView text);
+
 inline std::optional<QByteArray> base64(const QJsonValue &value)
 {
     if (!value.isString())
         return std::nullopt;
-    const auto decoded = QByteArray::fromBase64Encoding(
-        value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    return *decoded;
+    return decodeBase64(value.toString().toLatin1());
 }
 
 // Instants as ISO 8601 in UTC with milliseconds, which is all the precision QDateTime keeps.
