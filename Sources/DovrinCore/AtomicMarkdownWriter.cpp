@@ -40,8 +40,9 @@ QUrl write(const QString &text, const QString &directory, const QString &preferr
         || preferredFilename.contains(QChar(0)))
         throw AtomicMarkdownWriterError(Code::writeFailed, EINVAL);
 
+    const QString folderPath = QDir(directory).absolutePath();
     int error = 0;
-    const AtomicFile::Descriptor folder = AtomicFile::openDirectory(directory, &error);
+    const AtomicFile::Descriptor folder = AtomicFile::openDirectory(folderPath, &error);
     if (error == ENOENT || error == ENOTDIR)
         throw AtomicMarkdownWriterError(Code::notADirectory, error);
     if (error != 0)
@@ -55,7 +56,7 @@ QUrl write(const QString &text, const QString &directory, const QString &preferr
         const QString name = candidateName(preferredFilename, attempt);
         error = file.publish(QFile::encodeName(name));
         if (error == 0)
-            return QUrl::fromLocalFile(QDir::cleanPath(directory) + QLatin1Char('/') + name);
+            return QUrl::fromLocalFile(folderPath + QLatin1Char('/') + name);
         if (error != EEXIST)
             throw AtomicMarkdownWriterError(Code::writeFailed, error);
     }
