@@ -3,13 +3,9 @@
 #include "ImageNormalization.h"
 #include "JsonFields.h"
 
-#include <QBuffer>
 #include <QColorSpace>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QPainter>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,8 +17,8 @@
 
 namespace {
 
-// The sealed layout, written independently of the store: nonce (12) | ciphertext | tag (16), with
-// the file's role as associated data.
+// The sealed layout, written independently of the store: nonce (12) | ciphertext | tag (16), with the
+// file's role as associated data.
 QByteArray draftRole()
 {
     return "com.quorvel.dovrin/draft/v1/active-draft";
@@ -34,56 +30,25 @@ QByteArray tileRole(const QUuid &draft, int index)
         + QByteArray::number(index);
 }
 
-QByteArray crypt(bool encrypt, const QByteArray &key, const QByteArray &nonce, const QByteArray &role,
-    const QByteArray &input, QByteArray *tag)
+const unsigned char *u(const QByteArray &bytes)
 {
-    EVP_CIPHER_CTX *context = EVP_CIPHER_CTX_new();
-    auto *k = reinterpret_cast<const unsigned char *>(key.constData());
-    auto *n = reinterpret_cast<const unsigned char *>(nonce.constData());
-    QByteArray output(input.size() + 16, '\0');
-    int length = 0;
-    int total = 0;
-    bool ok = EVP_CipherInit_ex(context, EVP_aes_256_gcm(), nullptr, k, n, encrypt ? 1 : 0) == 1
-        && EVP_CipherUpdate(context, nullptr, &length,
-               reinterpret_cast<const unsigned char *>(role.constData()), int(role.size()))
-            == 1
-        && EVP_CipherUpdate(context, reinterpret_cast<unsigned char *>(output.data()), &length,
-               reinterpret_cast<const unsigned char *>(input.constData()), int(input.size()))
-            == 1;
-    total = length;
-    if (ok && !encrypt)
-        ok = EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_SET_TAG, 16, tag->data()) == 1;
-    ok = ok
-        && EVP_CipherFinal_ex(context, reinterpret_cast<unsigned char *>(output.data()) + total, &length)
-            == 1;
-    total += length;
-    if (ok && encrypt) {
-        tag->resize(16);
-        ok = EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_GET_TAG, 16, tag->data()) == 1;
-    }
-    EVP_CIPHER_CTX_free(context);
-    output.truncate(total);
-    return ok ? output : QByteArray("<failed>");
+    return reinterpret_cast<const unsigned char *>(bytes.constData());
 }
 
 QByteArray seal(const QByteArray &key, const QByteArray &role, const QByteArray &plaintext)
 {
     const QByteArray nonce(12, '\x5a');
-    QByteArray tag;
-    const QByteArray ciphertext = crypt(true, key, nonce, role, plaintext, &tag);
+    QByteArray ciphertext(plaintext.size(), '\0'), tag(16, '\0');
+    auto *out = reinterpret_cast<unsigned char *>(ciphertext.data());
+    int length = 0;
+    EVP_CIPHER_CTX *context = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(context, EVP_aes_256_gcm(), nullptr, u(key), u(nonce));
+    EVP_EncryptUpdate(context, nullptr, &length, u(role), int(role.size()));
+    EVP_EncryptUpdate(context, out, &length, u(plaintext), int(plaintext.size()));
+    EVP_EncryptFinal_ex(context, out + length, &length);
+    EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_GET_TAG, 16, tag.data());
+    EVP_CIPHER_CTX_free(context);
     return nonce + ciphertext + tag;
-}
-
-std::optional<QByteArray> unseal(const QByteArray &key, const QByteArray &role, const QByteArray &sealed)
-{
-    if (sealed.size() < 28)
-        return std::nullopt;
-    QByteArray tag = sealed.right(16);
-    const QByteArray plaintext
-        = crypt(false, key, sealed.left(12), role, sealed.mid(12, sealed.size() - 28), &tag);
-    if (plaintext == "<failed>")
-        return std::nullopt;
-    return plaintext;
 }
 
 QByteArray readFile(const QString &path)
@@ -103,18 +68,14 @@ int modeOf(const QString &path)
     struct stat info
     {
     };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 07777);
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
 QByteArray testPNG(int width, int height, QColor color)
 {
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     image.fill(color);
-    QPainter painter(&image);
-    painter.fillRect(QRect(2, 2, width / 2, height / 3), Qt::white);
-    painter.end();
+    image.setPixelColor(1, 1, Qt::white);
     return ImageNormalization::pngData(image).value_or(QByteArray());
 }
 
@@ -122,15 +83,13 @@ CaptureDraft fullDraft()
 {
     const QDateTime created
         = QDateTime::fromString(QStringLiteral("2024-05-01T09:30:00.125Z"), Qt::ISODateWithMs);
-    ScrollingCaptureManifest manifest { 800, 2400,
-        { { 0, 800, 600, 0 }, { 1, 800, 1000, 600 }, { 2, 800, 800, 1600 } } };
     return CaptureDraft(QUuid::createUuid(), created, created.addSecs(90), created.addMSecs(-250),
         testPNG(64, 48, Qt::darkCyan), QStringLiteral("Recognized\nlines"),
-        QStringLiteral("Reviewed «text» 🙂"), { QStringLiteral("en-US"), QStringLiteral("de-DE") },
-        { CaptureTextObservation { QStringLiteral("Recognized"), QRectF(0.1, 0.5, 0.4, 0.1), 0.93 },
-            CaptureTextObservation { QStringLiteral("lines"), QRectF(0.1, 0.3, 0.2, 0.1), 0.5 } },
+        QStringLiteral("Reviewed «text» 🙂"), { "en-US", "de-DE" },
+        { { "Recognized", QRectF(0.1, 0.5, 0.4, 0.1), 0.93 }, { "lines", QRectF(0.1, 0.3, 0.2, 0.1), 0.5 } },
         QStringLiteral("Text Editor"), QStringLiteral("org.example.editor"), QStringLiteral("Title \"q\""),
-        QStringLiteral("A note\nwith lines"), { QStringLiteral("work"), QStringLiteral("ünï") }, manifest,
+        QStringLiteral("A note\nwith lines"), { "work", "ünï" },
+        ScrollingCaptureManifest { 800, 2400, { { 0, 800, 600, 0 }, { 1, 800, 1800, 600 } } },
         FolderAccess { QByteArray("\x00\x01bookmark", 10), QStringLiteral("/home/u/Notes") });
 }
 
@@ -154,11 +113,18 @@ template <typename Error> int thrownCode(const std::function<void()> &action)
     return -1;
 }
 
-QByteArray tilePayload()
+bool succeeds(const std::function<void()> &action)
 {
-    return QByteArray(64, 'p');
+    try {
+        action();
+    } catch (...) {
+        return false;
+    }
+    return true;
 }
 
+const QByteArray testKey(32, '\x11');
+const QUuid tileDraft = QUuid::fromString(QStringLiteral("{6c3d6f56-8a37-4a8c-9b7e-0b5b8d7e2f10}"));
 constexpr int corrupt = int(EncryptedDraftError::Code::corrupt);
 constexpr int missing = int(EncryptedDraftError::Code::missing);
 
@@ -169,9 +135,9 @@ class TestEncryptedDraft : public QObject
     Q_OBJECT
 
     QTemporaryDir m_root;
-    int m_folderCount = 0;
+    int m_folders = 0;
 
-    QString newFolder() { return m_root.filePath(QStringLiteral("store-%1").arg(++m_folderCount)); }
+    QString newFolder() { return m_root.filePath(QStringLiteral("store-%1").arg(++m_folders)); }
 
 private slots:
     void roundTrip_data()
@@ -187,70 +153,40 @@ private slots:
         const QString folder = newFolder();
         const EncryptedDraftStore store(folder, DraftKeyStore::loadOrCreate(folder));
         QCOMPARE(store.load(), std::nullopt);
-
         CaptureDraft draft = full ? fullDraft() : minimalDraft();
         store.save(draft);
         const QList<QByteArray> tiles { testPNG(40, 30, Qt::red), testPNG(40, 50, Qt::green), QByteArray() };
         for (int i = 0; i < tiles.size(); ++i)
             QCOMPARE(store.saveTilePNG(draft.id, i, tiles.at(i)), qint64(tiles.at(i).size() + 28));
-        QCOMPARE(store.load(), draft);
 
         // A second store over the same folder and key file sees the same draft and tiles.
         const EncryptedDraftStore reopened(folder, DraftKeyStore::loadOrCreate(folder));
         QCOMPARE(reopened.load(), draft);
         for (int i = 0; i < tiles.size(); ++i)
             QCOMPARE(reopened.loadTilePNG(draft.id, i), tiles.at(i));
-
-        // Saving again replaces the draft.
         draft.title = QStringLiteral("Edited");
-        draft.updatedAt = draft.updatedAt.addSecs(5);
         store.save(draft);
         QCOMPARE(reopened.load(), draft);
-    }
 
-    // The documented layout, opened without the store: the draft's JSON and a tile's PNG.
-    void sealedLayout()
-    {
-        const QString folder = newFolder();
-        const QByteArray key = DraftKeyStore::loadOrCreate(folder);
-        const EncryptedDraftStore store(folder, key);
-        const CaptureDraft draft = fullDraft();
-        store.save(draft);
-        store.saveTilePNG(draft.id, 7, "png bytes");
-
-        const auto json = unseal(key, draftRole(), readFile(store.draftFilePath()));
-        QVERIFY(json);
-        const QJsonObject object = QJsonDocument::fromJson(*json).object();
-        QCOMPARE(object.value("id").toString(), draft.id.toString(QUuid::WithoutBraces));
-        QCOMPARE(QByteArray::fromBase64(object.value("pngData").toString().toLatin1()), draft.pngData);
-        QCOMPARE(object.value("title").toString(), draft.title);
-        QCOMPARE(object.value("scrollingCapture").toObject().value("pixelHeight").toInt(), 2400);
-        QCOMPARE(unseal(key, tileRole(draft.id, 7),
-                     readFile(folder + QStringLiteral("/active-draft-tiles/tile-0007.sealed"))),
-            QByteArray("png bytes"));
-        // Fresh nonces: sealing the same draft twice gives different files.
-        const QByteArray first = readFile(store.draftFilePath());
-        store.save(draft);
-        QVERIFY(readFile(store.draftFilePath()).left(12) != first.left(12));
+        // The documented layout, sealed without the store, opens as the same draft.
+        const QByteArray key = readFile(folder + QStringLiteral("/draft-key.aes"));
+        QVERIFY(writeFile(store.draftFilePath(), seal(key, draftRole(), draft.encodeJson())));
+        QCOMPARE(store.load(), draft);
     }
 
     void filesArePrivateFromCreation()
     {
-        // With an open umask the modes can only come from how the files are created.
+        // With an open umask the modes can only come from how things are created.
         const mode_t previous = ::umask(0);
         const QString base = newFolder();
         const QString folder = base + QStringLiteral("/data/com.quorvel.dovrin");
-        QByteArray key;
-        try {
-            key = DraftKeyStore::loadOrCreate(folder);
-            const EncryptedDraftStore store(folder, key);
+        const bool stored = succeeds([&] {
+            const EncryptedDraftStore store(folder, DraftKeyStore::loadOrCreate(folder));
             store.save(minimalDraft());
             store.saveTilePNG(QUuid::createUuid(), 0, "x");
-        } catch (...) {
-            ::umask(previous);
-            QFAIL("storing failed");
-        }
+        });
         ::umask(previous);
+        QVERIFY(stored);
         QCOMPARE(modeOf(base + QStringLiteral("/data")), 0700);
         QCOMPARE(modeOf(folder), 0700);
         QCOMPARE(modeOf(folder + QStringLiteral("/draft-key.aes")), 0600);
@@ -264,55 +200,43 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("key");
-        const QByteArray key(32, '\x11');
-        const QString folder = newFolder();
-        const EncryptedDraftStore store(folder, key);
-        store.save(fullDraft());
-        const QByteArray good = readFile(store.draftFilePath());
-        QVERIFY(good.size() > 100);
-
-        for (const auto &[label, position] : { std::pair { "nonce", qsizetype(3) },
-                 { "ciphertext", qsizetype(40) }, { "tag", good.size() - 2 } }) {
+        const QByteArray json = fullDraft().encodeJson();
+        const QByteArray good = seal(testKey, draftRole(), json);
+        for (const qsizetype position : { qsizetype(3), qsizetype(40), good.size() - 2 }) {
             QByteArray flipped = good;
             flipped[position] = char(flipped[position] ^ 0x01);
-            QTest::addRow("flipped %s byte", label) << flipped << key;
+            QTest::addRow("flipped byte %lld", qint64(position)) << flipped << testKey;
         }
         for (int length = 0; length <= 40; ++length)
-            QTest::addRow("truncated to %d bytes", length) << good.left(length) << key;
-        QTest::newRow("last byte cut") << good.chopped(1) << key;
+            QTest::addRow("truncated to %d bytes", length) << good.left(length) << testKey;
+        QTest::newRow("last byte cut") << good.chopped(1) << testKey;
         QTest::newRow("wrong key") << good << QByteArray(32, '\x22');
-        QTest::newRow("sealed as a tile")
-            << seal(key, tileRole(QUuid::createUuid(), 0), fullDraft().encodeJson()) << key;
+        QTest::newRow("sealed as a tile") << seal(testKey, tileRole(tileDraft, 0), json) << testKey;
         const QList<std::pair<const char *, QByteArray>> garbage {
             { "not JSON", "not json at all" },
-            { "empty plaintext", "" },
-            { "JSON array", "[]" },
+            { "empty", "" },
+            { "array", "[]" },
             { "empty object", "{}" },
-            { "null", "null" },
-            { "id missing", QByteArray(fullDraft().encodeJson()).replace("\"id\"", "\"xx\"") },
-            { "png not base64",
-                QByteArray(fullDraft().encodeJson()).replace("\"pngData\":\"", "\"pngData\":\"*") },
-            { "title a number",
-                QByteArray(fullDraft().encodeJson())
-                    .replace("\"title\":\"Title \\\"q\\\"\"", "\"title\":7") },
-            { "bad tile list",
-                QByteArray(fullDraft().encodeJson()).replace("\"documentTop\":600", "\"documentTop\":0.5") },
-            { "truncated JSON", fullDraft().encodeJson().chopped(2) },
+            { "id missing", QByteArray(json).replace("\"id\"", "\"xx\"") },
+            { "png not base64", QByteArray(json).replace("\"pngData\":\"", "\"pngData\":\"*") },
+            { "title a number", QByteArray(json).replace("\"title\":\"Title \\\"q\\\"\"", "\"title\":7") },
+            { "fractional tile row", QByteArray(json).replace("\"documentTop\":600", "\"documentTop\":0.5") },
+            { "cut short", json.chopped(2) },
         };
-        for (const auto &[label, plaintext] : garbage)
-            QTest::addRow("garbage JSON: %s", label) << seal(key, draftRole(), plaintext) << key;
+        for (const auto &[label, plaintext] : garbage) {
+            QVERIFY2(plaintext != json, label);
+            QTest::addRow("garbage JSON: %s", label) << seal(testKey, draftRole(), plaintext) << testKey;
+        }
     }
 
     void corruptDraft()
     {
         QFETCH(QByteArray, content);
         QFETCH(QByteArray, key);
-        const QString folder = newFolder();
-        const EncryptedDraftStore store(folder, key);
+        const EncryptedDraftStore store(newFolder(), key);
         QVERIFY(writeFile(store.draftFilePath(), content));
         QCOMPARE(thrownCode<EncryptedDraftError>([&] { store.load(); }), corrupt);
-        // The file stays for a later attempt.
-        QCOMPARE(readFile(store.draftFilePath()), content);
+        QCOMPARE(readFile(store.draftFilePath()), content); // kept for a later attempt
     }
 
     void corruptTile_data()
@@ -320,14 +244,13 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("index");
         QTest::addColumn<int>("code");
-        const QByteArray key(32, '\x11');
-        const QUuid draft = QUuid::fromString(QStringLiteral("{6c3d6f56-8a37-4a8c-9b7e-0b5b8d7e2f10}"));
-        const QByteArray tile = seal(key, tileRole(draft, 2), tilePayload());
+        const QByteArray payload(64, 'p');
+        const QByteArray tile = seal(testKey, tileRole(tileDraft, 2), payload);
         QTest::newRow("intact") << tile << 2 << -1;
         QTest::newRow("from another draft")
-            << seal(key, tileRole(QUuid::createUuid(), 2), tilePayload()) << 2 << corrupt;
+            << seal(testKey, tileRole(QUuid::createUuid(), 2), payload) << 2 << corrupt;
         QTest::newRow("moved to another index") << tile << 3 << corrupt;
-        QTest::newRow("the draft file") << seal(key, draftRole(), tilePayload()) << 2 << corrupt;
+        QTest::newRow("the draft file") << seal(testKey, draftRole(), payload) << 2 << corrupt;
         QByteArray flipped = tile;
         flipped[14] = char(flipped[14] ^ 0x80);
         QTest::newRow("flipped byte") << flipped << 2 << corrupt;
@@ -340,30 +263,23 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(int, index);
         QFETCH(int, code);
-        const QString folder = newFolder();
-        const EncryptedDraftStore store(folder, QByteArray(32, '\x11'));
+        const EncryptedDraftStore store(newFolder(), testKey);
         QVERIFY(QDir().mkpath(store.tileDirectoryPath()));
         QVERIFY(writeFile(store.tileFilePath(index), content));
-        const QUuid draft = QUuid::fromString(QStringLiteral("{6c3d6f56-8a37-4a8c-9b7e-0b5b8d7e2f10}"));
         QByteArray png;
-        QCOMPARE(thrownCode<EncryptedDraftError>([&] { png = store.loadTilePNG(draft, index); }), code);
-        if (code == -1)
-            QCOMPARE(png, QByteArray(tilePayload()));
+        QCOMPARE(thrownCode<EncryptedDraftError>([&] { png = store.loadTilePNG(tileDraft, index); }), code);
+        QCOMPARE(png, code == -1 ? QByteArray(64, 'p') : QByteArray());
     }
 
     void tileRequestsRefused()
     {
-        const QString folder = newFolder();
-        const EncryptedDraftStore store(folder, QByteArray(32, '\x11'));
+        const EncryptedDraftStore store(newFolder(), testKey);
         const QUuid draft = QUuid::createUuid();
         QCOMPARE(thrownCode<EncryptedDraftError>([&] { store.loadTilePNG(draft, 0); }), missing);
         QCOMPARE(thrownCode<EncryptedDraftError>([&] { store.loadTilePNG(draft, -1); }), missing);
         QCOMPARE(thrownCode<EncryptedDraftError>([&] { store.saveTilePNG(draft, -1, "png"); }), missing);
         store.saveTilePNG(draft, 0, "png");
         QCOMPARE(thrownCode<EncryptedDraftError>([&] { store.loadTilePNG(draft, 1); }), missing);
-        QCOMPARE(thrownCode<EncryptedDraftError>(
-                     [&] { store.loadTilePNG(draft, std::numeric_limits<int>::min()); }),
-            missing);
         const QByteArray tooLarge(CaptureDraft::maximumPNGBytes + 1, 'p');
         QCOMPARE(thrownCode<EncryptedDraftError>([&] { store.saveTilePNG(draft, 1, tooLarge); }),
             int(EncryptedDraftError::Code::tileTooLarge));
@@ -381,9 +297,7 @@ private slots:
                 std::nullopt, std::nullopt, QString(), QString(), {}, std::nullopt, std::nullopt);
         }),
             int(EncryptedDraftError::Code::imageTooLarge));
-
-        const QString folder = newFolder();
-        const EncryptedDraftStore store(folder, QByteArray(32, '\x11'));
+        const EncryptedDraftStore store(newFolder(), testKey);
         const CaptureDraft stored = minimalDraft();
         store.save(stored);
         CaptureDraft grown = stored;
@@ -407,48 +321,28 @@ private slots:
         QVERIFY(!QFile::exists(store.draftFilePath()));
         QVERIFY(!QFile::exists(store.tileDirectoryPath()));
         QCOMPARE(store.load(), std::nullopt);
-        QCOMPARE(thrownCode<EncryptedDraftError>([&] { store.loadTilePNG(draft.id, 0); }), missing);
-        // The key stays: it is not part of the draft.
-        QCOMPARE(DraftKeyStore::loadOrCreate(folder), key);
-    }
+        QCOMPARE(DraftKeyStore::loadOrCreate(folder), key); // the key is not part of the draft
 
-    void deleteReportsWhatRemains()
-    {
-        const QString folder = newFolder();
-        const EncryptedDraftStore store(folder, QByteArray(32, '\x11'));
-        // A folder under the draft's name cannot be unlinked.
+        // Something that cannot be unlinked under the draft's name is reported.
         QVERIFY(QDir().mkpath(store.draftFilePath() + QStringLiteral("/inside")));
-        store.saveTilePNG(QUuid::createUuid(), 0, "tile");
+        store.saveTilePNG(draft.id, 0, "tile");
         QCOMPARE(thrownCode<EncryptedDraftError>([&] { store.deleteDraft(); }),
             int(EncryptedDraftError::Code::deleteFailed));
         QVERIFY(!QFile::exists(store.tileDirectoryPath()));
     }
 
-    void shouldResume_data()
-    {
-        QTest::addColumn<bool>("hasLastSaved");
-        QTest::addColumn<bool>("sameID");
-        QTest::addColumn<bool>("resume");
-        QTest::newRow("nothing saved yet") << false << false << true;
-        QTest::newRow("another draft was saved") << true << false << true;
-        QTest::newRow("this draft was saved") << true << true << false;
-    }
-
     void shouldResume()
     {
-        QFETCH(bool, hasLastSaved);
-        QFETCH(bool, sameID);
-        QFETCH(bool, resume);
         const QUuid draft = QUuid::createUuid();
-        const std::optional<QUuid> last
-            = hasLastSaved ? std::optional(sameID ? draft : QUuid::createUuid()) : std::nullopt;
-        QCOMPARE(EncryptedDraftStore::shouldResume(draft, last), resume);
+        QVERIFY(EncryptedDraftStore::shouldResume(draft, std::nullopt));
+        QVERIFY(EncryptedDraftStore::shouldResume(draft, QUuid::createUuid()));
+        QVERIFY(!EncryptedDraftStore::shouldResume(draft, draft));
     }
 
     void keyFileOfWrongLengthFails_data()
     {
         QTest::addColumn<int>("length");
-        for (int length : { 0, 1, 16, 31, 33, 64 })
+        for (int length : { 0, 1, 31, 33, 64 })
             QTest::addRow("%d bytes", length) << length;
     }
 
@@ -464,20 +358,14 @@ private slots:
         QCOMPARE(readFile(folder + QStringLiteral("/draft-key.aes")), content);
     }
 
-    // Many starts at once over an empty folder agree on one complete key and leave nothing else.
+    // Starts racing over an empty folder agree on one complete key and leave nothing else behind.
     void concurrentKeyCreationAgrees()
     {
         const QString folder = newFolder();
-        constexpr int starters = 8;
-        QByteArray keys[starters];
+        QByteArray keys[8];
         std::vector<std::thread> threads;
-        for (int i = 0; i < starters; ++i) {
-            threads.emplace_back([&, i] {
-                try {
-                    keys[i] = DraftKeyStore::loadOrCreate(folder);
-                } catch (...) { }
-            });
-        }
+        for (QByteArray &key : keys)
+            threads.emplace_back([&] { succeeds([&] { key = DraftKeyStore::loadOrCreate(folder); }); });
         for (std::thread &thread : threads)
             thread.join();
         QCOMPARE(keys[0].size(), 32);
@@ -489,108 +377,46 @@ private slots:
     }
 
     // The image travels through its own base64 coder; it must agree with the standard one.
-    void base64RoundTrip()
+    void base64()
     {
         QRandomGenerator random(7);
         for (int length = 0; length < 70; ++length) {
             QByteArray data(length, Qt::Uninitialized);
             for (char &byte : data)
                 byte = char(random.bounded(256));
-            const QByteArray text = JsonFields::encodeBase64(data);
-            QCOMPARE(text, data.toBase64());
-            QCOMPARE(JsonFields::decodeBase64(text), data);
+            QCOMPARE(JsonFields::encodeBase64(data), data.toBase64());
+            QCOMPARE(JsonFields::decodeBase64(data.toBase64()), data);
         }
+        for (const char *bad : { "QUJ", "QQ==QUJD", "====", "Q===", "QUJD\nQUJ", "QU-_", "QUJ\"", "QUJ\xc3" })
+            QVERIFY2(!JsonFields::decodeBase64(QByteArray(bad)), bad);
     }
 
-    void base64Refused_data()
+    void imageNormalization()
     {
-        QTest::addColumn<QByteArray>("text");
-        QTest::newRow("short group") << QByteArray("QUJD", 3);
-        QTest::newRow("padding inside") << QByteArray("QQ==QUJD");
-        QTest::newRow("padding only") << QByteArray("====");
-        QTest::newRow("three pads") << QByteArray("Q===");
-        QTest::newRow("line break") << QByteArray("QUJD\nQUJ");
-        QTest::newRow("url alphabet") << QByteArray("QU-_");
-        QTest::newRow("quote") << QByteArray("QUJ\"");
-        QTest::newRow("high byte") << QByteArray("QUJ\xc3");
-    }
-
-    void base64Refused()
-    {
-        QFETCH(QByteArray, text);
-        QCOMPARE(JsonFields::decodeBase64(text), std::nullopt);
-    }
-
-    void pngDecoding_data()
-    {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<bool>("decodes");
         const QByteArray png = testPNG(20, 10, Qt::blue);
-        QTest::newRow("png") << png << true;
-        QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("garbage") << QByteArray("\x89PNG garbage") << false;
-        QTest::newRow("truncated") << png.left(png.size() / 2) << false;
-        QImage image(4, 4, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPEG");
-        QTest::newRow("not a png") << jpeg << false;
-    }
+        QCOMPARE(ImageNormalization::image(png).value_or(QImage()).size(), QSize(20, 10));
+        for (const QByteArray &bad :
+            { QByteArray(), QByteArray("\x89PNG garbage"), png.left(png.size() / 2) })
+            QCOMPARE(ImageNormalization::image(bad), std::nullopt);
 
-    void pngDecoding()
-    {
-        QFETCH(QByteArray, data);
-        QFETCH(bool, decodes);
-        const auto image = ImageNormalization::image(data);
-        QCOMPARE(image.has_value(), decodes);
-        if (decodes)
-            QCOMPARE(image->size(), QSize(20, 10));
-    }
-
-    void normalize_data()
-    {
-        QTest::addColumn<QImage>("source");
-        QImage rgb(6, 4, QImage::Format_RGB888);
-        rgb.fill(QColor(10, 200, 30));
-        QTest::newRow("rgb888") << rgb;
-        QImage indexed = rgb.convertToFormat(QImage::Format_Indexed8);
-        QTest::newRow("indexed") << indexed;
-        QImage gray(6, 4, QImage::Format_Grayscale8);
-        gray.fill(QColor(128, 128, 128));
-        QTest::newRow("grayscale") << gray;
+        QImage indexed = QImage(6, 4, QImage::Format_RGB888).convertToFormat(QImage::Format_Indexed8);
+        indexed.fill(0);
         QImage wide(6, 4, QImage::Format_ARGB32);
         wide.fill(QColor(10, 200, 30, 128));
         wide.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
-        QTest::newRow("display p3 with alpha") << wide;
-    }
-
-    void normalize()
-    {
-        QFETCH(QImage, source);
-        const QImage normalized = ImageNormalization::normalize(source);
-        QCOMPARE(normalized.format(), QImage::Format_ARGB32_Premultiplied);
-        QCOMPARE(normalized.colorSpace(), QColorSpace(QColorSpace::SRgb));
-        QCOMPARE(normalized.size(), source.size());
-        QColor expected = source.pixelColor(1, 1);
-        if (source.colorSpace().isValid() && source.colorSpace() != QColorSpace(QColorSpace::SRgb))
-            expected = source.convertedToColorSpace(QColorSpace(QColorSpace::SRgb)).pixelColor(1, 1);
-        const QColor actual = normalized.pixelColor(1, 1);
-        QVERIFY2(qAbs(actual.red() - expected.red()) <= 2 && qAbs(actual.green() - expected.green()) <= 2
-                && qAbs(actual.blue() - expected.blue()) <= 2 && qAbs(actual.alpha() - expected.alpha()) <= 1,
-            qPrintable(actual.name(QColor::HexArgb) + " vs " + expected.name(QColor::HexArgb)));
-
-        const auto png = ImageNormalization::pngData(normalized);
-        QVERIFY(png);
-        const auto decoded = ImageNormalization::image(*png);
-        QVERIFY(decoded);
-        QCOMPARE(decoded->convertToFormat(QImage::Format_ARGB32_Premultiplied).pixel(2, 2),
-            normalized.pixel(2, 2));
-    }
-
-    void nullImages()
-    {
+        for (const QImage &source : { indexed, wide }) {
+            const QImage normalized = ImageNormalization::normalize(source);
+            QCOMPARE(normalized.format(), QImage::Format_ARGB32_Premultiplied);
+            QCOMPARE(normalized.colorSpace(), QColorSpace(QColorSpace::SRgb));
+            QCOMPARE(normalized.size(), source.size());
+            const auto decoded
+                = ImageNormalization::image(ImageNormalization::pngData(normalized).value_or(""));
+            QVERIFY(decoded);
+            QCOMPARE(decoded->convertToFormat(QImage::Format_ARGB32_Premultiplied).pixel(2, 2),
+                normalized.pixel(2, 2));
+        }
+        // Display P3 green lies outside sRGB: converted, not relabelled.
+        QVERIFY(ImageNormalization::normalize(wide).pixelColor(2, 2).green() > 200);
         QVERIFY(ImageNormalization::normalize(QImage()).isNull());
         QCOMPARE(ImageNormalization::pngData(QImage()), std::nullopt);
     }

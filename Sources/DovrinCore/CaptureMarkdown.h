@@ -45,17 +45,17 @@ struct CaptureMarkdownDocument
 {
     static constexpr char schema[] = "quorvel.capture/v1";
 
-    QUuid id;
-    QString title;
-    QDateTime capturedAt;
-    std::optional<QString> sourceApplication;
-    std::optional<QString> sourceBundleID;
-    QStringList ocrLanguages;
+    QUuid id {};
+    QString title {};
+    QDateTime capturedAt {};
+    std::optional<QString> sourceApplication {};
+    std::optional<QString> sourceBundleID {};
+    QStringList ocrLanguages {};
     bool reviewedByUser = false;
     bool screenshotRetained = false;
-    QStringList tags;
-    QString note;
-    QString capturedText;
+    QStringList tags {};
+    QString note {};
+    QString capturedText {};
 
     // Front matter with every field, then the note (when not empty) and the captured text.
     QString render() const;
@@ -66,19 +66,19 @@ struct AudioSessionMarkdownDocument
 {
     static constexpr char schema[] = "quorvel.audio/v1";
 
-    QUuid id;
-    QString title;
-    QDateTime capturedAt;
+    QUuid id {};
+    QString title {};
+    QDateTime capturedAt {};
     qint64 durationSeconds = 0;
-    std::optional<QString> othersFilename;
-    std::optional<QString> youFilename;
+    std::optional<QString> othersFilename {};
+    std::optional<QString> youFilename {};
     bool heardOthers = false;
     bool heardYou = false;
-    QString othersTranscript;
-    QString youTranscript;
-    std::optional<QString> transcriber;
+    QString othersTranscript {};
+    QString youTranscript {};
+    std::optional<QString> transcriber {};
     bool reviewedByUser = false;
-    QString note;
+    QString note {};
     bool othersTranscriptionUnavailable = false;
     bool youTranscriptionUnavailable = false;
 
