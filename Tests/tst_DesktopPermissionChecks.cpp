@@ -1,4 +1,6 @@
+#include "DefaultsStore.h"
 #include "DesktopPermissionChecks.h"
+#include "PermissionController.h"
 #include "XvfbInstance.h"
 
 #include <QGuiApplication>
@@ -77,6 +79,20 @@ private slots:
         QCOMPARE(availability.current(), MicrophoneAuthorizationFact::unknown);
         QVERIFY(changed.wait(3000));
         QCOMPARE(availability.current(), MicrophoneAuthorizationFact::authorized);
+    }
+
+    void controllerOnTheLiveDesktop()
+    {
+        auto defaults = std::make_shared<InMemoryDefaultsStore>();
+        PermissionController controller(defaults, PermissionController::Effects::live(), true);
+        QCOMPARE(controller.screen().presentation.status, PermissionStatus::allowed);
+        QCOMPARE(controller.scrolling().presentation.status, PermissionStatus::allowed);
+        Task<bool> scrolling = controller.requestScrollingAccess();
+        QTRY_VERIFY(scrolling.isFinished());
+        QVERIFY(scrolling.result());
+        // The microphone row follows the check that runs off the UI thread.
+        controller.refreshMicrophone();
+        QTRY_COMPARE(controller.microphone().presentation.status, PermissionStatus::allowed);
     }
 };
 
