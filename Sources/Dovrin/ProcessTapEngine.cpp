@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -85,6 +86,9 @@ struct Follower
     bool ended = false;
     bool mixing = false;
     int failure = PA_OK;
+    // The least audio the queue held at a mix during the current window, and the window's length.
+    qint64 lowest = std::numeric_limits<qint64>::max();
+    qint64 window = 0;
 };
 
 } // namespace
@@ -380,6 +384,8 @@ void ProcessTapEngine::Impl::mixLoop(BufferCallback onBuffer)
     const Clock::time_point start = Clock::now();
     const qint64 prebufferFrames = framesIn(timing.prebuffer);
     const qint64 backlogFrames = prebufferFrames + framesIn(timing.maximumBacklog);
+    const qint64 windowFrames = captureRate / 2;
+    const qint64 slackFrames = framesIn(std::max(timing.tick * 2, std::chrono::milliseconds(20)));
     const AudioStreamFormat format = captureFormat();
     std::vector<float> mix;
     qint64 emitted = 0;
@@ -405,9 +411,23 @@ void ProcessTapEngine::Impl::mixLoop(BufferCallback onBuffer)
                 if (follower.mixing) {
                     if (available > backlogFrames)
                         follower.queue.dropFrames(available - prebufferFrames);
+                    // Audio that stayed queued through a whole window never served as a cushion
+                    // against late delivery: it is only delay (some servers hand over a burst when a
+                    // stream starts), so it goes.
+                    follower.lowest = std::min(follower.lowest, follower.queue.frames());
+                    follower.window += frames;
+                    if (follower.window >= windowFrames) {
+                        if (follower.lowest > prebufferFrames + slackFrames)
+                            follower.queue.dropFrames(follower.lowest - prebufferFrames);
+                        follower.lowest = std::numeric_limits<qint64>::max();
+                        follower.window = 0;
+                    }
                     const qint64 mixedFrames = follower.queue.mixInto(mix.data(), frames);
-                    if (mixedFrames < frames)
+                    if (mixedFrames < frames) {
                         follower.mixing = false; // ran dry: gather a prebuffer again
+                        follower.lowest = std::numeric_limits<qint64>::max();
+                        follower.window = 0;
+                    }
                 }
                 if (follower.ended && follower.queue.frames() == 0)
                     it = mixed.erase(it);

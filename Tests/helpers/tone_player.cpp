@@ -1,7 +1,7 @@
 // Plays a sine tone through the sound server under a given application name, for the capture tests.
 //   tone_player --name NAME --freq HZ [--device SINK] [--seconds S] [--silence S] [--child PROGRAM ARGS...]
 // --seconds: how long the tone plays (default: until killed). --silence: silence played first; the
-// moment the tone starts is printed as "onset <steady-clock ns>". --child: starts PROGRAM with the
+// moment the tone will be heard is printed as "onset <steady-clock ns>". --child: starts PROGRAM with the
 // remaining arguments as a child process first. Prints "ready" once the stream plays.
 #include <pulse/pulseaudio.h>
 
@@ -36,6 +36,7 @@ void write(pa_stream *stream, size_t bytes, void *userdata)
     std::vector<float> samples(bytes / sizeof(float));
     const long long silenceFrames = (long long)(player->silence * rate);
     const long long endFrame = player->seconds < 0 ? -1 : silenceFrames + (long long)(player->seconds * rate);
+    const long long firstFrame = player->frame;
     for (float &sample : samples) {
         const long long f = player->frame++;
         if (f < silenceFrames || (endFrame >= 0 && f >= endFrame)) {
@@ -44,9 +45,15 @@ void write(pa_stream *stream, size_t bytes, void *userdata)
         }
         if (!player->announcedOnset) {
             player->announcedOnset = true;
+            // When the tone will be heard: after what the server still holds, and what precedes it here.
+            pa_usec_t queued = 0;
+            int negative = 0;
+            if (pa_stream_get_latency(stream, &queued, &negative) < 0 || negative)
+                queued = 0;
+            const long long ahead = (long long)queued * 1000 + (f - firstFrame) * 1000000000LL / rate;
             const auto now = std::chrono::steady_clock::now().time_since_epoch();
-            std::printf(
-                "onset %lld\n", (long long)std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+            std::printf("onset %lld\n",
+                (long long)std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() + ahead);
             std::fflush(stdout);
         }
         sample = float(0.3 * std::sin(2 * M_PI * player->frequency * double(f - silenceFrames) / rate));
@@ -108,7 +115,9 @@ int main(int argc, char **argv)
     std::memset(&attributes, 0xff, sizeof attributes);
     attributes.tlength = uint32_t(pa_usec_to_bytes(20 * PA_USEC_PER_MSEC, &spec));
     if (pa_stream_connect_playback(stream, device.empty() ? nullptr : device.c_str(), &attributes,
-            PA_STREAM_ADJUST_LATENCY, nullptr, nullptr)
+            pa_stream_flags_t(
+                PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE),
+            nullptr, nullptr)
         < 0)
         return 3;
     bool announced = false;
