@@ -387,6 +387,8 @@ QList<AudioCaptureApp> listedApps()
             = PulseConnection::open(QStringLiteral("Quorvel apps"), std::chrono::milliseconds(500))) {
             for (const PulsePlaybackInfo &playback :
                 connection->playbacks().value_or(QList<PulsePlaybackInfo> {})) {
+                if (playback.corked)
+                    continue;
                 QStringList candidates = index.idsForStream(playback.properties);
                 qint64 pid = playback.properties.value(processIDKey).toLongLong();
                 for (int depth = 0; candidates.isEmpty() && pid > 1 && depth < 8; ++depth) {

@@ -323,7 +323,8 @@ void ProcessTapEngine::Impl::queryAndFollowPlayback(quint32 index)
             if (!raw || engine->tornDown || engine->followsLivePlayback(raw->index))
                 return;
             auto *lookup = new SinkLookup { engine,
-                PulsePlaybackInfo { raw->index, raw->sink, raw->client, pulseProperties(raw->proplist) } };
+                PulsePlaybackInfo {
+                    raw->index, raw->sink, raw->client, pulseProperties(raw->proplist), raw->corked != 0 } };
             pa_operation *next = pa_context_get_sink_info_by_index(
                 context, raw->sink,
                 [](pa_context *, const pa_sink_info *sink, int eol, void *userdata) {

@@ -54,7 +54,8 @@ PulseSourceInfo toSource(const pa_source_info &raw)
 
 PulsePlaybackInfo toPlayback(const pa_sink_input_info &raw)
 {
-    return PulsePlaybackInfo { raw.index, raw.sink, raw.client, pulseProperties(raw.proplist) };
+    return PulsePlaybackInfo { raw.index, raw.sink, raw.client, pulseProperties(raw.proplist),
+        raw.corked != 0 };
 }
 
 PulseClientInfo toClient(const pa_client_info &raw)

@@ -51,6 +51,7 @@ struct PulsePlaybackInfo
     quint32 sinkIndex = PA_INVALID_INDEX;
     quint32 clientIndex = PA_INVALID_INDEX;
     PulseProperties properties;
+    bool corked = false; // paused by its application: nothing plays
 };
 
 struct PulseClientInfo
