@@ -478,6 +478,12 @@ float AACStreamWriter::sessionPeak() const
     return m_peak;
 }
 
+bool AACStreamWriter::writeFailed() const
+{
+    std::lock_guard lock(m_lock);
+    return m_writeFailed;
+}
+
 float AACStreamWriter::lastBufferPeak() const
 {
     std::lock_guard lock(m_lock);

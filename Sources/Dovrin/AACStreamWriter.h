@@ -89,6 +89,7 @@ public:
     int channelCount() const { return m_channels; }
     bool isCompressed() const;
     float sessionPeak() const;
+    bool writeFailed() const;
     float lastBufferPeak() const;
     qint64 framesWritten() const;
     qint64 nonzeroBuffers() const;
