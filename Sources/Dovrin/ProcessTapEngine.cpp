@@ -37,7 +37,8 @@ public:
     {
         const qint64 capacity = qint64(m_samples.size());
         if (count > capacity) {
-            samples += count - capacity;
+            if (samples)
+                samples += count - capacity;
             count = capacity;
         }
         const qint64 overflow = m_size + count - capacity;
