@@ -58,6 +58,11 @@ private slots:
         QVERIFY(m_root.isValid());
         m_data = m_root.path() + QStringLiteral("/share");
         qputenv("XDG_DATA_DIRS", m_data.toUtf8());
+        // The user's own folder comes first: an entry hidden there is gone from the system's too.
+        const QString home = m_root.path() + QStringLiteral("/home");
+        qputenv("XDG_DATA_HOME", home.toUtf8());
+        writeDesktopFile(home, "echo-chat", entry("Echo Chat", "Hidden=true"));
+        writeDesktopFile(m_data, "echo-chat", entry("Echo Chat", "MimeType=x-scheme-handler/discord;"));
         writeDesktopFile(m_data, "zed-meet", entry("Zed Meet", "MimeType=x-scheme-handler/zoommtg;"));
         writeDesktopFile(m_data, "bravo", entry("bravo meet", "MimeType=text/html;x-scheme-handler/https;"));
         writeDesktopFile(m_data, "vlc", entry("VLC"));
