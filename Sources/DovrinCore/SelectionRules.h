@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QImage>
+#include <QPointF>
+#include <QRect>
+#include <QRectF>
+#include <QSize>
+#include <QSizeF>
+
+#include <optional>
+
+// Geometry of a region selection on one display, and exact pixel crops of that display's still.
+// Points are the display's logical coordinates (what a window on it measures); pixels are the
+// still's own. The two differ by the display's scale, which need not be a whole number.
+namespace SelectionRules {
+
+// The smallest selection accepted, in points on each side.
+inline constexpr double minimumSide = 10.0;
+
+// The rectangle spanned by a drag from `anchor` to `current`, clipped to `bounds` (the display in
+// its own points). Empty when the drag does not reach into the bounds.
+QRectF selectionRect(QPointF anchor, QPointF current, const QRectF &bounds);
+
+// True when the selection is at least `minimumSide` points wide and tall.
+bool isLargeEnough(const QRectF &selection);
+
+// The pixels of a still of `imageSize` pixels showing a display of `displaySize` points that the
+// selection covers: every pixel the selection touches, and no pixel it does not reach. Empty when
+// the sizes are unusable (zero, negative, not finite) or the selection misses the image.
+QRect pixelRect(const QRectF &selection, const QSizeF &displaySize, const QSize &imageSize);
+
+// The part of `image` inside `pixels`, copied pixel for pixel (no scaling, no colour change).
+// A null image when the rectangle does not lie inside the image or is empty.
+QImage crop(const QImage &image, const QRect &pixels);
+
+// False when the image is null, empty or has no pixel with any opacity: a surface the display
+// could not show us.
+bool hasVisiblePixels(const QImage &image);
+
+} // namespace SelectionRules
