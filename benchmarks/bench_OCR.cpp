@@ -147,19 +147,12 @@ bool g_verbose = false;
 
 QString ourText(const QImage &image)
 {
-    // Lines top to bottom: the boxes' origin is at the bottom-left.
-    QList<CaptureTextObservation> lines = OCRService::recognizeLines(image);
-    std::sort(lines.begin(), lines.end(),
-        [](const auto &a, const auto &b) { return a.boundingBox.bottom() > b.boundingBox.bottom(); });
-    QStringList texts;
-    for (const auto &line : lines)
-        texts << line.text;
-    return texts.join('\n');
+    return OCRService::recognize(image).text;
 }
 
 void benchOurs(benchmark::State &state)
 {
-    OCRService::recognizeLines(g_samples.front().image); // load the engine once, as the app keeps it
+    OCRService::recognize(g_samples.front().image); // load the engine once, as the app keeps it
     for (auto _ : state) {
         Totals totals;
         for (const Sample &sample : g_samples) {

@@ -300,6 +300,22 @@ OCRService::OCRService(QObject *parent)
     : QObject(parent)
 { }
 
+Task<OCRResult> OCRService::recognizeText(QImage image)
+{
+    // Made outside the co_await: g++ 12 destroys the captures of a lambda written inside a
+    // co_await expression twice.
+    QFuture<OCRResult> work = QtConcurrent::run(workers(), [image] { return recognize(image); });
+    OCRResult result = co_await std::move(work);
+    CurrentTask::checkCancelled();
+    co_return result;
+}
+
+OCRResult OCRService::recognize(const QImage &image)
+{
+    const QList<CaptureTextObservation> lines = recognizeLines(image);
+    return OCRResult::fromObservations(lines, lines.isEmpty() ? QStringList() : languages());
+}
+
 QStringList OCRService::languages()
 {
     return { QStringLiteral("en") };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CaptureTextObservation.h"
+#include "OCRLayout.h"
 #include "Task.h"
 
 #include <QImage>
@@ -27,6 +28,13 @@ class OCRService : public QObject
 
 public:
     explicit OCRService(QObject *parent = nullptr);
+
+    // The text of one image, recognized on a worker thread: its lines with their boxes, the text
+    // in reading order and the languages read. Throws OCRError when no engine can run.
+    Task<OCRResult> recognizeText(QImage image);
+
+    // recognizeText's work, on the calling thread with that thread's engine.
+    static OCRResult recognize(const QImage &image);
 
     // The lines of one image, on the calling thread with that thread's engine: boxes normalized to
     // the image with the origin at the bottom-left, confidences in 0..1. Throws OCRError.

@@ -19,22 +19,10 @@ constexpr auto settleDelay = 150ms;
 // How long an application gets to repaint what one of our hidden windows covered.
 constexpr auto exposeDelay = 120ms;
 
-QScreen *screenNamed(const QString &displayID)
-{
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    for (qsizetype i = 0; i < screens.size(); ++i) {
-        const QString name = screens[i]->name();
-        const QString id = name.isEmpty() ? QStringLiteral("display-%1").arg(i + 1) : name;
-        if (id == displayID)
-            return screens[i];
-    }
-    return nullptr;
-}
-
-QImage asStill(const QPixmap &pixmap)
+QImage asStill(const QPixmap &pixmap, double devicePixelRatio)
 {
     QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(1.0);
+    image.setDevicePixelRatio(devicePixelRatio);
     return image;
 }
 
@@ -77,24 +65,21 @@ ScreenCaptureService::Backend ScreenCaptureService::Backend::live()
     Backend backend;
     backend.displays = [] {
         QList<DisplayDescription> displays;
-        const QList<QScreen *> screens = QGuiApplication::screens();
-        for (qsizetype i = 0; i < screens.size(); ++i) {
-            const QString name = screens[i]->name();
-            displays.append({ name.isEmpty() ? QStringLiteral("display-%1").arg(i + 1) : name,
-                screens[i]->geometry(), screens[i]->devicePixelRatio() });
-        }
+        for (QScreen *screen : QGuiApplication::screens())
+            displays.append({ displayID(screen), screen->geometry(), screen->devicePixelRatio() });
         return displays;
     };
     backend.grabDisplay = [](const QString &displayID) -> QImage {
-        QScreen *screen = screenNamed(displayID);
+        QScreen *screen = screenForDisplayID(displayID);
         if (!screen)
             return {};
         const QRect frame = screen->geometry();
         // Relative to the screen: Qt maps these points to the screen's own pixels.
-        return asStill(screen->grabWindow(0, 0, 0, frame.width(), frame.height()));
+        return asStill(
+            screen->grabWindow(0, 0, 0, frame.width(), frame.height()), screen->devicePixelRatio());
     };
     backend.grabRect = [](const QString &displayID, const QRect &pixelRect) -> QImage {
-        QScreen *screen = screenNamed(displayID);
+        QScreen *screen = screenForDisplayID(displayID);
         if (!screen || pixelRect.isEmpty())
             return {};
         const double ratio = screen->devicePixelRatio();
@@ -105,7 +90,7 @@ ScreenCaptureService::Backend ScreenCaptureService::Backend::live()
         const int top = int(std::floor(pixelRect.top() / ratio));
         const int right = int(std::ceil((pixelRect.right() + 1) / ratio));
         const int bottom = int(std::ceil((pixelRect.bottom() + 1) / ratio));
-        const QImage grabbed = asStill(screen->grabWindow(0, left, top, right - left, bottom - top));
+        const QImage grabbed = asStill(screen->grabWindow(0, left, top, right - left, bottom - top), 1.0);
         const QRect within(
             pixelRect.topLeft() - QPoint(int(std::lround(left * ratio)), int(std::lround(top * ratio))),
             pixelRect.size());
@@ -124,6 +109,31 @@ ScreenCaptureService::Backend ScreenCaptureService::Backend::live()
         return covering;
     };
     return backend;
+}
+
+QString ScreenCaptureService::displayID(const QScreen *screen)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    const auto base
+        = [](const QScreen *s) { return s->name().isEmpty() ? QStringLiteral("display") : s->name(); };
+    // Separate X screens all answer to the same name; count the earlier namesakes.
+    int namesakes = 0;
+    for (const QScreen *other : screens) {
+        if (other == screen)
+            break;
+        if (base(other) == base(screen))
+            ++namesakes;
+    }
+    return namesakes == 0 ? base(screen) : QStringLiteral("%1-%2").arg(base(screen)).arg(namesakes + 1);
+}
+
+QScreen *ScreenCaptureService::screenForDisplayID(const QString &displayID)
+{
+    for (QScreen *screen : QGuiApplication::screens()) {
+        if (ScreenCaptureService::displayID(screen) == displayID)
+            return screen;
+    }
+    return nullptr;
 }
 
 ScreenCaptureService::ScreenCaptureService(QObject *parent)

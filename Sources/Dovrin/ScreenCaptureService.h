@@ -36,6 +36,8 @@ struct ApplicationWindow
 };
 
 // Display stills and the windows under a region: everything the capture flows need from the screen.
+class QScreen;
+
 class ScreenCaptureService : public QObject
 {
     Q_OBJECT
@@ -84,6 +86,10 @@ public:
     // The candidate choice behind scrollingTarget, on a given window list (frontmost first).
     static std::optional<ScrollingCaptureTarget> chooseTarget(const QList<ApplicationWindow> &windows,
         const QRect &rootPixelRect, qint64 ownPid, const std::optional<QString> &preferredBundleID);
+
+    // A display's identity: its output name, numbered when several displays share one.
+    static QString displayID(const QScreen *screen);
+    static QScreen *screenForDisplayID(const QString &displayID);
 
     static constexpr int maximumAttempts = 3;
 

@@ -1,5 +1,6 @@
 #include "SelectionOverlay.h"
 
+#include "ScreenCaptureService.h"
 #include "SelectionRules.h"
 
 #include <QCoreApplication>
@@ -64,10 +65,8 @@ public:
         setMouseTracking(true);
         setFocusPolicy(Qt::StrongFocus);
         setCursor(Qt::CrossCursor);
-        for (QScreen *screen : QGuiApplication::screens()) {
-            if (screen->geometry() == snapshot.screenFrame)
-                setScreen(screen);
-        }
+        if (QScreen *screen = ScreenCaptureService::screenForDisplayID(snapshot.displayID))
+            setScreen(screen);
         setGeometry(snapshot.screenFrame);
     }
 
@@ -147,9 +146,9 @@ protected:
 private:
     QSize pixelSize() const
     {
-        return SelectionRules::pixelRect(
-            m_selection, QSizeF(m_snapshot.screenFrame.size()), m_snapshot.image.size())
-            .size();
+        const double scale
+            = SelectionRules::displayScale(m_snapshot.image, QSizeF(m_snapshot.screenFrame.size()));
+        return SelectionRules::pixelRect(m_selection, scale, m_snapshot.image.size()).size();
     }
 
     void drawSizeLabel(QPainter &painter)
@@ -368,8 +367,8 @@ void SelectionOverlayCoordinator::completeSelection(int windowIndex, const QRect
         return;
     }
     const DisplaySnapshot &snapshot = m_snapshots[windowIndex];
-    const QRect pixels
-        = SelectionRules::pixelRect(selection, QSizeF(snapshot.screenFrame.size()), snapshot.image.size());
+    const double scale = SelectionRules::displayScale(snapshot.image, QSizeF(snapshot.screenFrame.size()));
+    const QRect pixels = SelectionRules::pixelRect(selection, scale, snapshot.image.size());
     QImage image = SelectionRules::crop(snapshot.image, pixels);
     if (image.isNull()) {
         finish(ScreenCaptureError(ScreenCaptureError::invalidSelection));

@@ -40,16 +40,26 @@ bool isLargeEnough(const QRectF &selection)
         && selection.height() >= minimumSide;
 }
 
-QRect pixelRect(const QRectF &selection, const QSizeF &displaySize, const QSize &imageSize)
+double displayScale(const QImage &still, const QSizeF &displaySize)
 {
-    if (!usable(displaySize.width()) || !usable(displaySize.height()) || displaySize.width() <= 0
-        || displaySize.height() <= 0 || imageSize.width() <= 0 || imageSize.height() <= 0)
+    const double ratio = still.devicePixelRatio();
+    if (usable(ratio) && ratio > 0 && ratio != 1.0)
+        return ratio;
+    if (still.isNull() || !usable(displaySize.width()) || displaySize.width() <= 0)
+        return 0.0;
+    const double measured = still.width() / displaySize.width();
+    return usable(measured) ? measured : 0.0;
+}
+
+QRect pixelRect(const QRectF &selection, double scale, const QSize &imageSize)
+{
+    if (!usable(scale) || scale <= 0 || imageSize.width() <= 0 || imageSize.height() <= 0)
         return {};
     if (!usable(selection.left()) || !usable(selection.top()) || !usable(selection.right())
         || !usable(selection.bottom()) || selection.width() <= 0 || selection.height() <= 0)
         return {};
-    const double sx = imageSize.width() / displaySize.width();
-    const double sy = imageSize.height() / displaySize.height();
+    const double sx = scale;
+    const double sy = scale;
     const double w = imageSize.width();
     const double h = imageSize.height();
     // Clamp in floating point first: huge coordinates must never reach an integer cast.

@@ -24,10 +24,14 @@ QRectF selectionRect(QPointF anchor, QPointF current, const QRectF &bounds);
 // True when the selection is at least `minimumSide` points wide and tall.
 bool isLargeEnough(const QRectF &selection);
 
-// The pixels of a still of `imageSize` pixels showing a display of `displaySize` points that the
-// selection covers: every pixel the selection touches, and no pixel it does not reach. Empty when
-// the sizes are unusable (zero, negative, not finite) or the selection misses the image.
-QRect pixelRect(const QRectF &selection, const QSizeF &displaySize, const QSize &imageSize);
+// The display's scale (pixels per point): the still's own device pixel ratio where it carries one
+// (Qt's exact factor), else the ratio of the still's width to the display's. Zero when unusable.
+double displayScale(const QImage &still, const QSizeF &displaySize);
+
+// The pixels of a still of `imageSize` pixels at `scale` pixels per point that the selection
+// covers: every pixel the selection touches, and no pixel it does not reach. Empty when the scale
+// or size is unusable (zero, negative, not finite) or the selection misses the image.
+QRect pixelRect(const QRectF &selection, double scale, const QSize &imageSize);
 
 // The part of `image` inside `pixels`, copied pixel for pixel (no scaling, no colour change).
 // A null image when the rectangle does not lie inside the image or is empty.
