@@ -104,6 +104,7 @@ public:
             m_process.waitForFinished(3000);
         }
     }
+    void write(const QByteArray &line) { m_process.write(line); }
     quint64 waitReady()
     {
         QElapsedTimer timer;
@@ -358,6 +359,23 @@ private slots:
         QCOMPARE(visibleOverlayWindows(), 0);
     }
 
+    // Another application taking the focus ends the selection as canceled.
+    void losingActivationCancels()
+    {
+        TargetProcess other({ "--rect", "1500,50,200,100", "--class", "Focusthief", "--take-focus" });
+        QVERIFY(other.waitReady());
+        ScreenCaptureService service;
+        SelectionOverlayCoordinator overlay(
+            DisplayChangeCenter::defaultCenter(), 120s, CaptureSelectionMode::region);
+        Task<CapturedRegion> selection = startSelection(overlay, service);
+        QTRY_VERIFY(visibleOverlayWindows() > 0);
+        QTRY_COMPARE(QGuiApplication::applicationState(), Qt::ApplicationActive);
+        QVERIFY(!selection.isFinished());
+        other.write("focus\n");
+        QTRY_VERIFY(selection.isFinished());
+        QCOMPARE(errorOf(selection), ScreenCaptureError::canceled);
+    }
+
     void refocusTakesTheKeyboardBack()
     {
         ScreenCaptureService service;
@@ -391,8 +409,7 @@ private slots:
         auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", previousData); });
 
         // Below: the ledger; above it, partly overlapping, a window that announces its own ID.
-        TargetProcess ledger(
-            { "--rect", "700,400,400,300", "--class", "Ledgerbook", "--color", "#2e7d32" });
+        TargetProcess ledger({ "--rect", "700,400,400,300", "--class", "Ledgerbook", "--color", "#2e7d32" });
         const quint64 ledgerWindow = ledger.waitReady();
         TargetProcess notes({ "--rect", "1000,500,400,300", "--class", "Notesapp", "--announce",
             "org.example.Notes", "--color", "#6a1b9a" });

@@ -2,6 +2,7 @@
 // text at a given place. Prints "ready <window id>" once it is on screen; quits when stdin closes.
 //
 //   region_target --rect x,y,w,h --color #rrggbb --class Name [--announce desktop-id] [--text "a|b"]
+//                 [--take-focus]   (takes the keyboard focus on each line read from stdin)
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -76,6 +77,7 @@ int main(int argc, char **argv)
     parser.addOption({ "class", "window class", "name", "Regiontarget" });
     parser.addOption({ "announce", "desktop id", "id" });
     parser.addOption({ "text", "lines separated by |", "text", "Target window" });
+    parser.addOption({ "take-focus", "take the keyboard focus when a line arrives on stdin" });
     parser.process(app);
     QApplication::setApplicationName(parser.value("class"));
 
@@ -93,11 +95,20 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     });
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&input] {
+    const bool takeFocus = parser.isSet("take-focus");
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&input, &board, takeFocus] {
         char buffer[64];
         if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0) {
             input.setEnabled(false);
             QCoreApplication::quit();
+            return;
+        }
+        // Another application coming to the front, as a click or a window manager would make it.
+        auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (takeFocus && x11 && x11->connection()) {
+            xcb_set_input_focus(x11->connection(), XCB_INPUT_FOCUS_POINTER_ROOT, xcb_window_t(board.winId()),
+                XCB_CURRENT_TIME);
+            xcb_flush(x11->connection());
         }
     });
     return app.exec();
