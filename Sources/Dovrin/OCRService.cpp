@@ -9,6 +9,7 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
+#include <dlfcn.h>
 #include <cmath>
 #include <memory>
 #include <numeric>
@@ -230,6 +231,11 @@ class Engine
 public:
     Engine()
     {
+        // The recognizer runs a few OpenMP threads of its own. Let the runtime hand it fewer when
+        // the machine is busy rather than spin them against other work (a per-thread setting).
+        using SetDynamic = void (*)(int);
+        if (void *symbol = dlsym(RTLD_DEFAULT, "omp_set_dynamic"))
+            reinterpret_cast<SetDynamic>(symbol)(1);
         m_api.SetVariable("debug_file", "/dev/null");
         m_ready = m_api.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0;
     }

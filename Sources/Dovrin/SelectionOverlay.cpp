@@ -442,8 +442,9 @@ bool SelectionOverlayCoordinator::presentLive(const QList<QWidget *> &windows)
         QWindow *handle = first->windowHandle();
         if (handle && handle->setKeyboardGrabEnabled(true))
             return true;
+        // No event processing here: this runs inside select(), and other tasks must not resume
+        // in the middle of it.
         QThread::msleep(50);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     return false;
 }
