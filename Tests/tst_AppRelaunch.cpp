@@ -90,32 +90,6 @@ private slots:
             QCOMPARE(second.arguments, arguments);
         }
     }
-
-    void pendingStateIsClearedByCommitAndCancel()
-    {
-        AppRelaunch::Bundle bundle { "/nonexistent/quorvel", { "a" }, "/" };
-        QVERIFY(!AppRelaunch::cancelPending());
-        AppRelaunch::setPendingBundleURL(bundle);
-        AppRelaunch::setDidSpawnOpen(true);
-        QVERIFY(AppRelaunch::isPending());
-        QVERIFY(AppRelaunch::cancelPending());
-        QVERIFY(!AppRelaunch::isPending());
-        QVERIFY(!AppRelaunch::didSpawnOpen());
-
-        AppRelaunch::setPendingBundleURL(bundle);
-        AppRelaunch::setDidSpawnOpen(true);
-        AppRelaunch::commitPendingIfNeeded();
-        QVERIFY(!AppRelaunch::isPending());
-        QVERIFY(!AppRelaunch::didSpawnOpen());
-        QVERIFY(!AppRelaunch::cancelPending());
-    }
-
-    void currentBundleKeepsTheArgumentsAsGiven()
-    {
-        const AppRelaunch::Bundle bundle = AppRelaunch::Bundle::current();
-        QCOMPARE(bundle.executablePath, QCoreApplication::applicationFilePath());
-        QCOMPARE(bundle.arguments, QCoreApplication::arguments().mid(1));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestAppRelaunch)
