@@ -419,8 +419,7 @@ void SelectionOverlayCoordinator::closeWindows()
     for (const auto &window : windows) {
         if (!window)
             continue;
-        if (QWindow *handle = window->windowHandle())
-            handle->setKeyboardGrabEnabled(false);
+        // Hiding lets go of the keyboard: X ends a grab whose window is no longer viewable.
         window->hide();
         window->deleteLater();
     }
