@@ -5,9 +5,6 @@
 #include <QApplication>
 #include <QTest>
 
-#include <atomic>
-#include <thread>
-
 using namespace std::chrono_literals;
 
 namespace {
@@ -160,35 +157,6 @@ private slots:
         QCOMPARE(errorOf(task), int(ScreenCaptureError::selectionTimedOut));
         QCOMPARE(clock.pendingTimers(), 0);
         QVERIFY(overlay.windows().isEmpty());
-    }
-
-    // The generation is read under a lock: many readers on other threads while it moves.
-    void generationFromOtherThreads()
-    {
-        DisplayChangeCenter center;
-        SelectionOverlayCoordinator overlay(&center, 120s, CaptureSelectionMode::region, presenter(true));
-        overlay.prepareForSnapshotCapture();
-        std::atomic<bool> stop { false };
-        std::atomic<bool> wentBack { false };
-        std::vector<std::thread> readers;
-        for (int i = 0; i < 4; ++i) {
-            readers.emplace_back([&] {
-                quint64 last = 0;
-                while (!stop) {
-                    const quint64 now = overlay.screenChangeGeneration();
-                    if (now < last)
-                        wentBack = true;
-                    last = now;
-                }
-            });
-        }
-        for (int i = 0; i < 2000; ++i)
-            emit center.displaysChanged();
-        stop = true;
-        for (std::thread &reader : readers)
-            reader.join();
-        QCOMPARE(overlay.screenChangeGeneration(), quint64(2000));
-        QVERIFY(!wentBack);
     }
 };
 
