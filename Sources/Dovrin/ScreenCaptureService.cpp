@@ -2,11 +2,15 @@
 
 #include "DesktopEntries.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QtConcurrent>
+
+#include <cmath>
 
 #include <unistd.h>
 
@@ -43,6 +47,8 @@ QList<ApplicationWindow> liveApplicationWindows()
                 item.name = entry->name;
         } else if (!window.announcedApplicationID.isEmpty()) {
             item.bundleID = window.announcedApplicationID;
+            if (item.bundleID.endsWith(QLatin1String(".desktop")))
+                item.bundleID.chop(int(qstrlen(".desktop")));
         } else if (!window.wmClassName.isEmpty()) {
             item.bundleID = window.wmClassName.toLower();
         } else if (!window.wmClassInstance.isEmpty()) {
@@ -181,6 +187,13 @@ Task<QList<DisplaySnapshot>> ScreenCaptureService::snapshots(
 Task<QImage> ScreenCaptureService::scrollingViewport(ScrollingRegionGeometry geometry)
 {
     QList<QPointer<QWindow>> hidden;
+    // Shown again however this ends, also when the task is dropped while it waits.
+    const auto showAgain = qScopeGuard([&hidden] {
+        for (const QPointer<QWindow> &window : hidden) {
+            if (window)
+                window->show();
+        }
+    });
     if (m_backend.ownWindowsOver) {
         for (QWindow *window : m_backend.ownWindowsOver(geometry.globalRect)) {
             hidden.append(window);
@@ -189,12 +202,7 @@ Task<QImage> ScreenCaptureService::scrollingViewport(ScrollingRegionGeometry geo
     }
     if (!hidden.isEmpty())
         co_await sleepFor(m_clock, exposeDelay);
-    QImage image = m_backend.grabRect(geometry.displayID, geometry.pixelRect);
-    for (const QPointer<QWindow> &window : hidden) {
-        if (window)
-            window->show();
-    }
-    co_return image;
+    co_return m_backend.grabRect(geometry.displayID, geometry.pixelRect);
 }
 
 Task<std::optional<ScrollingCaptureTarget>> ScreenCaptureService::scrollingTarget(
