@@ -1,6 +1,5 @@
 // The display-still retries and the choice of a scrolling target, on injected displays and windows.
 
-#include "DesktopEntries.h"
 #include "ScreenCaptureService.h"
 
 #include <QGuiApplication>
@@ -319,16 +318,20 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(content);
         };
-        write(home.path() + "/applications/editor.desktop", "[Desktop Entry]\nName=My Editor\n");
+        write(home.path() + "/applications/editor.desktop",
+            "[Desktop Entry]\nType=Application\nName=My Editor\n");
         write(system.path() + "/applications/editor.desktop",
-            "[Desktop Entry]\nName=System Editor\nStartupWMClass=Nope\n");
-        write(system.path() + "/applications/org.example.Mail.desktop", "[Desktop Entry]\nName=Mail\n");
+            "[Desktop Entry]\nType=Application\nName=System Editor\nStartupWMClass=Nope\n");
+        write(system.path() + "/applications/org.example.Mail.desktop",
+            "[Desktop Entry]\nType=Application\nName=Mail\n");
         write(system.path() + "/applications/webby-browser.desktop",
-            "[Desktop Entry]\nName=Webby\nStartupWMClass=Webby\n[Desktop Action "
+            "[Desktop Entry]\nType=Application\nName=Webby\nStartupWMClass=Webby\n[Desktop Action "
             "new]\nStartupWMClass=Other\n");
-        write(system.path() + "/applications/chat.desktop", "[Desktop Entry]\nName=Chat\n");
-        write(system.path() + "/applications/org.example.Files.desktop", "[Desktop Entry]\nName=Files\n");
-        write(system.path() + "/applications/kit/tool.desktop", "[Desktop Entry]\nName=Tool\n");
+        write(system.path() + "/applications/chat.desktop", "[Desktop Entry]\nType=Application\nName=Chat\n");
+        write(system.path() + "/applications/org.example.Files.desktop",
+            "[Desktop Entry]\nType=Application\nName=Files\n");
+        write(system.path() + "/applications/kit/tool.desktop",
+            "[Desktop Entry]\nType=Application\nName=Tool\n");
         const QByteArray oldHome = qgetenv("XDG_DATA_HOME");
         const QByteArray oldDirs = qgetenv("XDG_DATA_DIRS");
         qputenv("XDG_DATA_HOME", home.path().toUtf8());
@@ -338,7 +341,7 @@ private slots:
         qputenv("XDG_DATA_DIRS", oldDirs);
 
         const std::optional<DesktopEntry> entry
-            = DesktopEntries::forWindow(entries, announced, instance, className);
+            = ScreenCaptureService::applicationEntry(entries, announced, instance, className);
         QCOMPARE(entry ? entry->id : QString(), expected);
         if (expected == "editor")
             QCOMPARE(entry->name, QString("My Editor"));

@@ -3,6 +3,7 @@
 #include "AudioLevelMeter.h"
 #include "AudioOthersSelection.h"
 #include "CaptureMarkdown.h"
+#include "LiveAudioCapture.h"
 #include "PermissionPresentation.h"
 
 #include <QDir>
@@ -106,7 +107,13 @@ QString AudioSessionCoordinator::noSystemAudioHeardText()
 }
 
 AudioSessionCoordinator::AudioSessionCoordinator(QObject *parent)
-    : AudioSessionCoordinator(Environment(), parent)
+    : AudioSessionCoordinator(
+        [] {
+            Environment live;
+            live.engines = liveAudioCaptureEngineFactory();
+            return live;
+        }(),
+        parent)
 { }
 
 AudioSessionCoordinator::AudioSessionCoordinator(Environment environment, QObject *parent)

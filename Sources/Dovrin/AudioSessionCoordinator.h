@@ -116,7 +116,7 @@ public:
     // A session peak from this level on counts as sound from the application.
     static constexpr float heardLevel = 0.001f;
 
-    // Without an environment nothing can be recorded: the sound-server layer brings the engines.
+    // Records through this machine's sound server (liveAudioCaptureEngineFactory()).
     explicit AudioSessionCoordinator(QObject *parent = nullptr);
     explicit AudioSessionCoordinator(Environment environment, QObject *parent = nullptr);
     // Stops a session still running and finishes its files (keeping them).

@@ -1,7 +1,5 @@
 #include "ScreenCaptureService.h"
 
-#include "DesktopEntries.h"
-
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPixmap>
@@ -40,7 +38,7 @@ QList<ApplicationWindow> liveApplicationWindows()
     for (const X11WindowInfo &window : windows) {
         ApplicationWindow item;
         item.window = window;
-        if (auto entry = DesktopEntries::forWindow(
+        if (auto entry = ScreenCaptureService::applicationEntry(
                 entries, window.announcedApplicationID, window.wmClassInstance, window.wmClassName)) {
             item.bundleID = entry->id;
             if (!entry->name.isEmpty())
@@ -115,6 +113,40 @@ ScreenCaptureService::Backend ScreenCaptureService::Backend::live()
         return covering;
     };
     return backend;
+}
+
+std::optional<DesktopEntry> ScreenCaptureService::applicationEntry(const QList<DesktopEntry> &entries,
+    const QString &announcedID, const QString &wmClassInstance, const QString &wmClassName)
+{
+    QString announced = announcedID;
+    if (announced.endsWith(QLatin1String(".desktop")))
+        announced.chop(int(qstrlen(".desktop")));
+    if (!announced.isEmpty()) {
+        for (const DesktopEntry &entry : entries) {
+            if (entry.id == announced)
+                return entry;
+        }
+    }
+    for (Qt::CaseSensitivity cs : { Qt::CaseSensitive, Qt::CaseInsensitive }) {
+        for (const DesktopEntry &entry : entries) {
+            if (entry.startupWMClass.isEmpty())
+                continue;
+            if ((!wmClassName.isEmpty() && entry.startupWMClass.compare(wmClassName, cs) == 0)
+                || (!wmClassInstance.isEmpty() && entry.startupWMClass.compare(wmClassInstance, cs) == 0))
+                return entry;
+        }
+    }
+    for (const QString &name : { wmClassName, wmClassInstance }) {
+        if (name.isEmpty())
+            continue;
+        for (const DesktopEntry &entry : entries) {
+            const QString lastPart = entry.id.section('.', -1);
+            if (entry.id.compare(name, Qt::CaseInsensitive) == 0
+                || (entry.id.contains('.') && lastPart.compare(name, Qt::CaseInsensitive) == 0))
+                return entry;
+        }
+    }
+    return std::nullopt;
 }
 
 QString ScreenCaptureService::displayID(const QScreen *screen)

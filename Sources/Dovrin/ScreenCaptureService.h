@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DesktopEntries.h"
 #include "DisplaySnapshot.h"
 #include "ScreenCaptureError.h"
 #include "ScrollingCaptureTarget.h"
@@ -86,6 +87,12 @@ public:
     // The candidate choice behind scrollingTarget, on a given window list (frontmost first).
     static std::optional<ScrollingCaptureTarget> chooseTarget(const QList<ApplicationWindow> &windows,
         const QRect &rootPixelRect, qint64 ownPid, const std::optional<QString> &preferredBundleID);
+
+    // The installed application a window belongs to: the entry of the ID the window announced,
+    // else the entry whose StartupWMClass is the window's class, else the entry named after its
+    // class or instance ("org.gnome.Nautilus" answers to "Nautilus").
+    static std::optional<DesktopEntry> applicationEntry(const QList<DesktopEntry> &entries,
+        const QString &announcedID, const QString &wmClassInstance, const QString &wmClassName);
 
     // A display's identity: its output name, numbered when several displays share one.
     static QString displayID(const QScreen *screen);
