@@ -23,7 +23,6 @@ ScrollingControlPanel::ScrollingControlPanel(QWidget *parent)
 {
     setObjectName(QStringLiteral("scrollingCapture.panel"));
     setAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_TranslucentBackground);
     setFocusPolicy(Qt::NoFocus);
 
     auto *panel = new VemiPanel(10);
