@@ -180,6 +180,7 @@ std::optional<DesktopEntry> fromFile(const QString &path)
     entry.program = programOf(entry.exec);
     entry.flatpakID = values.value(QStringLiteral("X-Flatpak"));
     entry.mimeTypes = values.value(QStringLiteral("MimeType")).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    entry.startupWMClass = values.value(QStringLiteral("StartupWMClass"));
     entry.hidden = isTrue(values.value(QStringLiteral("Hidden")));
     entry.noDisplay = isTrue(values.value(QStringLiteral("NoDisplay")));
     return entry;

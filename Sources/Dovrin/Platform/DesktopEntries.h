@@ -20,6 +20,7 @@ struct DesktopEntry
     QString program; // the canonical path of the program that Exec starts; empty when not found
     QString flatpakID; // X-Flatpak
     QStringList mimeTypes;
+    QString startupWMClass; // StartupWMClass: the window class its windows carry
     bool hidden = false; // Hidden=true: deleted for this user
     bool noDisplay = false;
 };
