@@ -115,8 +115,9 @@ QString text(const QByteArray &bytes)
     return nul >= 0 ? value.left(nul) : value;
 }
 
-// The client window inside a frame that a reparenting window manager put around it.
-xcb_window_t clientWithin(const Connection &x, xcb_window_t window, int depth = 0)
+// The client window inside a frame that a reparenting window manager put around it. Not inlined:
+// g++ 12 misreads the inlined recursion as freeing a non-heap pointer.
+[[gnu::noinline]] xcb_window_t clientWithin(const Connection &x, xcb_window_t window, int depth = 0)
 {
     if (!x.bytes(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).isEmpty())
         return window;
