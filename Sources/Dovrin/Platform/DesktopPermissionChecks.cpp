@@ -1,12 +1,13 @@
 #include "DesktopPermissionChecks.h"
 
+#include "AudioInputHardware.h"
+#include "PulseConnection.h"
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QtConcurrent>
 
-#include <pulse/pulseaudio.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -21,44 +22,6 @@ struct FreeDeleter
 {
     void operator()(void *p) const { std::free(p); }
 };
-
-struct ProbeState
-{
-    bool done = false;
-    bool ready = false;
-    bool hasInput = false;
-};
-
-void onSourceInfo(pa_context *, const pa_source_info *info, int eol, void *userdata)
-{
-    auto *state = static_cast<ProbeState *>(userdata);
-    if (eol != 0) {
-        state->done = true;
-        return;
-    }
-    if (info && info->monitor_of_sink == PA_INVALID_INDEX)
-        state->hasInput = true;
-}
-
-void onContextState(pa_context *context, void *userdata)
-{
-    auto *state = static_cast<ProbeState *>(userdata);
-    switch (pa_context_get_state(context)) {
-    case PA_CONTEXT_READY:
-        state->ready = true;
-        if (pa_operation *operation = pa_context_get_source_info_list(context, onSourceInfo, state))
-            pa_operation_unref(operation);
-        else
-            state->done = true;
-        break;
-    case PA_CONTEXT_FAILED:
-    case PA_CONTEXT_TERMINATED:
-        state->done = true;
-        break;
-    default:
-        break;
-    }
-}
 
 } // namespace
 
@@ -90,32 +53,17 @@ bool canPostEvents(xcb_connection_t *connection)
     return reply && reply->present;
 }
 
-SoundInput probeSoundInput(int timeoutMs)
+SoundInput probeSoundInput(std::chrono::milliseconds timeout)
 {
-    pa_mainloop *loop = pa_mainloop_new();
-    if (!loop)
+    if (!PulseConnection::serverConfigured())
         return SoundInput::unreachable;
-    pa_context *context = pa_context_new(pa_mainloop_get_api(loop), "Quorvel microphone check");
-    ProbeState state;
-    if (context) {
-        pa_context_set_state_callback(context, onContextState, &state);
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            state.done = true;
-        QElapsedTimer timer;
-        timer.start();
-        while (!state.done && timer.elapsed() < timeoutMs) {
-            if (pa_mainloop_prepare(loop, 50 * 1000) < 0 || pa_mainloop_poll(loop) < 0
-                || pa_mainloop_dispatch(loop) < 0)
-                break;
-        }
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-    }
-    pa_mainloop_free(loop);
-    if (!state.ready || !state.done)
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto connection = PulseConnection::open(QStringLiteral("Quorvel microphone check"), timeout);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto sources = connection ? connection->sources(left) : std::nullopt;
+    if (!sources)
         return SoundInput::unreachable;
-    return state.hasInput ? SoundInput::available : SoundInput::missing;
+    return AudioInputHardware::devicesFrom(*sources).isEmpty() ? SoundInput::missing : SoundInput::available;
 }
 
 MicrophoneAuthorizationFact microphoneFact(SoundInput input)
