@@ -1,5 +1,6 @@
 #include "AudioCaptureApps.h"
 
+#include "AppPaths.h"
 #include "AudioOthersSelection.h"
 #include "DesktopEntries.h"
 #include "ProcessTable.h"
@@ -242,7 +243,7 @@ bool offered(const DesktopEntry &entry)
 
 QString ownBundleID()
 {
-    return QStringLiteral("com.quorvel.dovrin");
+    return QLatin1String(AppPaths::bundleIdentifier);
 }
 
 std::optional<AudioCaptureApp> app(const QString &bundleID, const std::optional<QString> &fallbackName)

@@ -1,5 +1,7 @@
 #include "DesktopEntries.h"
 
+#include "AppPaths.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -55,10 +57,7 @@ bool isTrue(const QString &value)
 QStringList applicationDirs()
 {
     QStringList dirs;
-    QString home = qEnvironmentVariable("XDG_DATA_HOME");
-    if (home.isEmpty())
-        home = QDir::homePath() + QStringLiteral("/.local/share");
-    dirs << home;
+    dirs << AppPaths::dataHome();
     QString system = qEnvironmentVariable("XDG_DATA_DIRS");
     if (system.isEmpty())
         system = QStringLiteral("/usr/local/share:/usr/share");

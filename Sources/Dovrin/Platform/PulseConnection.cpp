@@ -1,5 +1,7 @@
 #include "PulseConnection.h"
 
+#include "AppPaths.h"
+
 #include <QByteArray>
 #include <QFileInfo>
 
@@ -142,7 +144,7 @@ std::unique_ptr<PulseConnection> PulseConnection::open(
 
     pa_proplist *properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Quorvel");
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "com.quorvel.dovrin");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, AppPaths::bundleIdentifier);
     connection->m_context = pa_context_new_with_proplist(
         pa_threaded_mainloop_get_api(connection->m_mainloop), clientName.toUtf8().constData(), properties);
     pa_proplist_free(properties);
