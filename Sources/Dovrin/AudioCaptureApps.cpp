@@ -130,7 +130,7 @@ public:
         if (ids.isEmpty() && isInterpreter(executable)) {
             const QStringList arguments = ProcessTable::commandLine(pid);
             for (qsizetype i = 1; i < arguments.size(); ++i) {
-                if (arguments.at(i).startsWith(QLatin1Char('-')))
+                if (arguments.at(i).isEmpty() || arguments.at(i).startsWith(QLatin1Char('-')))
                     continue;
                 ids = m_byProgram.values(canonical(arguments.at(i)));
                 break;
