@@ -29,6 +29,7 @@ xcb_connection_t *qtConnection()
 {
     auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
     auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    // Offscreen hands back the interface with no connection behind it.
     xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
     return connection && !xcb_connection_has_error(connection) ? connection : nullptr;
 }

@@ -1,7 +1,8 @@
 #include "X11KeyGrab.h"
 
+#include "DesktopPermissionChecks.h"
+
 #include <QCoreApplication>
-#include <QGuiApplication>
 
 #include <X11/keysym.h>
 #include <xcb/xcb.h>
@@ -15,21 +16,6 @@ namespace {
 
 constexpr quint8 badAccess = 10;
 constexpr quint16 modifierBits = 0xff; // Shift, Lock, Control, Mod1 to Mod5
-
-xcb_connection_t *qtConnection()
-{
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    if (!app)
-        return nullptr;
-    auto *x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
-        return nullptr;
-    // Offscreen hands back the interface with no connection behind it.
-    xcb_connection_t *connection = x11->connection();
-    if (!connection || xcb_connection_has_error(connection))
-        return nullptr;
-    return connection;
-}
 
 xcb_window_t rootWindow(xcb_connection_t *connection)
 {
@@ -124,12 +110,12 @@ X11KeyGrab::~X11KeyGrab()
 
 bool X11KeyGrab::isAvailable()
 {
-    return qtConnection() != nullptr;
+    return DesktopPermissionChecks::qtConnection() != nullptr;
 }
 
 std::optional<quint16> X11KeyGrab::modifierMask(Modifiers modifiers)
 {
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = DesktopPermissionChecks::qtConnection();
     if (!connection)
         return std::nullopt;
     const ModifierMap map = readModifierMap(connection);
@@ -148,7 +134,7 @@ std::optional<quint16> X11KeyGrab::modifierMask(Modifiers modifiers)
 X11KeyGrab::Result X11KeyGrab::grab(quint32 keysym, quint16 modifierMask)
 {
     ungrab();
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = DesktopPermissionChecks::qtConnection();
     if (!connection)
         return Result::unavailable;
     if (!m_filterInstalled) {
@@ -205,7 +191,7 @@ void X11KeyGrab::ungrab()
 {
     if (!m_keycode)
         return;
-    if (xcb_connection_t *connection = qtConnection()) {
+    if (xcb_connection_t *connection = DesktopPermissionChecks::qtConnection()) {
         const xcb_window_t root = rootWindow(connection);
         for (quint16 variant : m_grabbedMasks)
             xcb_ungrab_key(connection, m_keycode, root, variant);
