@@ -28,18 +28,6 @@ namespace {
 
 PrivateXvfb *server = nullptr;
 
-ScrollingRegionGeometry geometryFor(const QRect &region)
-{
-    QScreen *screen = QGuiApplication::primaryScreen();
-    ScrollingRegionGeometry geometry;
-    geometry.displayID = ScreenCaptureService::displayID(screen);
-    geometry.displayFrame = screen->geometry();
-    geometry.globalRect = QRectF(region);
-    geometry.pixelRect = region.translated(-screen->geometry().topLeft());
-    geometry.displayPixelSize = screen->geometry().size();
-    return geometry;
-}
-
 QByteArray testKey()
 {
     return QByteArray(32, '\x5a');
@@ -66,15 +54,11 @@ public:
     {
         if (region.isNull())
             region = target.region();
-        ScrollingCaptureTarget window;
-        window.name = QStringLiteral("Scroll target");
-        window.bundleID = QStringLiteral("scroll_target");
-        window.windowID = target.window();
         const ScrollingCaptureCoordinator::FrameFunctions frames
             = ScrollingCaptureCoordinator::defaultFrameFunctions();
         ScreenCaptureService *screens = &service;
         auto coordinator = std::make_unique<ScrollingCaptureCoordinator>(
-            geometryFor(region), window, QUuid::createUuid(), store,
+            ScrollTargetProcess::geometryOf(region), target.captureTarget(), QUuid::createUuid(), store,
             [screens](ScrollingRegionGeometry geometry) { return screens->scrollingViewport(geometry); },
             recognize, limits, environment, frames.prepareFrame, frames.alignFrames, frames.frameDifference);
         return coordinator;

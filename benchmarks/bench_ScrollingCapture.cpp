@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QScreen>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -36,16 +35,8 @@ void capture(benchmark::State &state, bool recognize)
         EncryptedDraftStore store(dir.path(), QByteArray(32, '\x42'));
         ScreenCaptureService service;
         OCRService ocr;
-        QScreen *screen = QGuiApplication::primaryScreen();
-        ScrollingRegionGeometry geometry;
-        geometry.displayID = ScreenCaptureService::displayID(screen);
-        geometry.displayFrame = screen->geometry();
-        geometry.globalRect = QRectF(target.region());
-        geometry.pixelRect = target.region();
-        geometry.displayPixelSize = screen->geometry().size();
-        ScrollingCaptureTarget window;
-        window.bundleID = QStringLiteral("scroll_target");
-        window.windowID = target.window();
+        const ScrollingRegionGeometry geometry = ScrollTargetProcess::geometryOf(target.region());
+        const ScrollingCaptureTarget window = target.captureTarget();
         ScrollingCaptureCoordinator::RecognizeText text
             = [&ocr](QImage image) { return ocr.recognizeText(std::move(image)); };
         if (!recognize)
