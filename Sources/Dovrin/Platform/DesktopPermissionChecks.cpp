@@ -2,6 +2,7 @@
 
 #include "AudioInputHardware.h"
 #include "PulseConnection.h"
+#include "XcbReply.h"
 
 #include <QCoreApplication>
 #include <QFutureWatcher>
@@ -10,20 +11,9 @@
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace DesktopPermissionChecks {
-
-namespace {
-
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); }
-};
-
-} // namespace
 
 xcb_connection_t *qtConnection()
 {
@@ -39,7 +29,7 @@ bool canReadScreen(xcb_connection_t *connection)
     if (!connection)
         return false;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    std::unique_ptr<xcb_get_image_reply_t, FreeDeleter> image(xcb_get_image_reply(
+    XcbReply<xcb_get_image_reply_t> image(xcb_get_image_reply(
         connection, xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0, 1, 1, ~0u), nullptr));
     return image && xcb_get_image_data_length(image.get()) > 0;
 }
@@ -49,7 +39,7 @@ bool canPostEvents(xcb_connection_t *connection)
     if (!connection)
         return false;
     const char *name = "XTEST";
-    std::unique_ptr<xcb_query_extension_reply_t, FreeDeleter> reply(xcb_query_extension_reply(
+    XcbReply<xcb_query_extension_reply_t> reply(xcb_query_extension_reply(
         connection, xcb_query_extension(connection, uint16_t(std::strlen(name)), name), nullptr));
     return reply && reply->present;
 }

@@ -1,6 +1,7 @@
 #include "X11KeyGrab.h"
 
 #include "DesktopPermissionChecks.h"
+#include "XcbReply.h"
 
 #include <QCoreApplication>
 
@@ -28,11 +29,6 @@ struct KeySymbolsDeleter
 };
 using KeySymbols = std::unique_ptr<xcb_key_symbols_t, KeySymbolsDeleter>;
 
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); }
-};
-
 struct ModifierMap
 {
     quint16 numLock = 0;
@@ -45,7 +41,7 @@ ModifierMap readModifierMap(xcb_connection_t *connection)
 {
     ModifierMap map;
     KeySymbols symbols(xcb_key_symbols_alloc(connection));
-    std::unique_ptr<xcb_get_modifier_mapping_reply_t, FreeDeleter> reply(
+    XcbReply<xcb_get_modifier_mapping_reply_t> reply(
         xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
     if (symbols && reply) {
         const xcb_keycode_t *codes = xcb_get_modifier_mapping_keycodes(reply.get());
@@ -90,7 +86,7 @@ xcb_keycode_t keycodeFor(xcb_connection_t *connection, quint32 keysym)
     KeySymbols symbols(xcb_key_symbols_alloc(connection));
     if (!symbols)
         return 0;
-    std::unique_ptr<xcb_keycode_t, FreeDeleter> codes(xcb_key_symbols_get_keycode(symbols.get(), keysym));
+    XcbReply<xcb_keycode_t> codes(xcb_key_symbols_get_keycode(symbols.get(), keysym));
     return codes ? codes.get()[0] : 0;
 }
 
@@ -164,7 +160,7 @@ X11KeyGrab::Result X11KeyGrab::grab(quint32 keysym, quint16 modifierMask)
     Result result = Result::grabbed;
     std::vector<quint16> held;
     for (size_t i = 0; i < cookies.size(); ++i) {
-        std::unique_ptr<xcb_generic_error_t, FreeDeleter> error(xcb_request_check(connection, cookies[i]));
+        XcbReply<xcb_generic_error_t> error(xcb_request_check(connection, cookies[i]));
         if (!error)
             held.push_back(variants[i]);
         else if (error->error_code == badAccess)
