@@ -16,7 +16,7 @@ PrivateXvfb::PrivateXvfb(const QStringList &extraArguments)
         return;
     QList<QByteArray> arguments = { "Xvfb", "-displayfd", QByteArray::number(pipeFds[1]), "-nolisten", "tcp" };
     if (!extraArguments.contains(QStringLiteral("-screen")))
-        arguments << "-screen" << "0" << "1920x1080x24";
+        arguments += QList<QByteArray> { "-screen", "0", "1920x1080x24" };
     for (const QString &argument : extraArguments)
         arguments.append(argument.toLocal8Bit());
     std::vector<char *> argv;
