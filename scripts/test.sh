@@ -16,7 +16,7 @@ source "$root/scripts/headless.sh"
 trap headless_stop EXIT
 headless_start
 
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=0"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=0"
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export QT_QPA_PLATFORMTHEME=

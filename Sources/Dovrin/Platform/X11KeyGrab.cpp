@@ -1,0 +1,251 @@
+#include "X11KeyGrab.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <X11/keysym.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+constexpr quint8 badAccess = 10;
+constexpr quint16 modifierBits = 0xff; // Shift, Lock, Control, Mod1 to Mod5
+
+xcb_connection_t *qtConnection()
+{
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    if (!app)
+        return nullptr;
+    auto *x11 = app->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11)
+        return nullptr;
+    // Offscreen hands back the interface with no connection behind it.
+    xcb_connection_t *connection = x11->connection();
+    if (!connection || xcb_connection_has_error(connection))
+        return nullptr;
+    return connection;
+}
+
+xcb_window_t rootWindow(xcb_connection_t *connection)
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+}
+
+struct KeySymbolsDeleter
+{
+    void operator()(xcb_key_symbols_t *symbols) const { xcb_key_symbols_free(symbols); }
+};
+using KeySymbols = std::unique_ptr<xcb_key_symbols_t, KeySymbolsDeleter>;
+
+struct FreeDeleter
+{
+    void operator()(void *p) const { std::free(p); }
+};
+
+struct ModifierMap
+{
+    quint16 numLock = 0;
+    quint16 alt = 0;
+    quint16 super = 0;
+};
+
+// Which of Mod1..Mod5 carry Num Lock, Alt and Super on this server; the usual bits when unmapped.
+ModifierMap readModifierMap(xcb_connection_t *connection)
+{
+    ModifierMap map;
+    KeySymbols symbols(xcb_key_symbols_alloc(connection));
+    std::unique_ptr<xcb_get_modifier_mapping_reply_t, FreeDeleter> reply(
+        xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
+    if (symbols && reply) {
+        const xcb_keycode_t *codes = xcb_get_modifier_mapping_keycodes(reply.get());
+        const int perModifier = reply->keycodes_per_modifier;
+        for (int modifier = 3; modifier < 8; ++modifier) {
+            const auto bit = quint16(1u << modifier);
+            for (int k = 0; k < perModifier; ++k) {
+                const xcb_keycode_t code = codes[modifier * perModifier + k];
+                if (code == 0)
+                    continue;
+                for (int column = 0; column < 4; ++column) {
+                    switch (xcb_key_symbols_get_keysym(symbols.get(), code, column)) {
+                    case XK_Num_Lock:
+                        map.numLock |= bit;
+                        break;
+                    case XK_Alt_L:
+                    case XK_Alt_R:
+                        map.alt |= bit;
+                        break;
+                    case XK_Super_L:
+                    case XK_Super_R:
+                        map.super |= bit;
+                        break;
+                    default:
+                        break;
+                    }
+                }
+            }
+        }
+    }
+    if (!map.numLock)
+        map.numLock = XCB_MOD_MASK_2;
+    if (!map.alt)
+        map.alt = XCB_MOD_MASK_1;
+    if (!map.super)
+        map.super = XCB_MOD_MASK_4;
+    return map;
+}
+
+xcb_keycode_t keycodeFor(xcb_connection_t *connection, quint32 keysym)
+{
+    KeySymbols symbols(xcb_key_symbols_alloc(connection));
+    if (!symbols)
+        return 0;
+    std::unique_ptr<xcb_keycode_t, FreeDeleter> codes(xcb_key_symbols_get_keycode(symbols.get(), keysym));
+    return codes ? codes.get()[0] : 0;
+}
+
+} // namespace
+
+X11KeyGrab::X11KeyGrab(std::function<void()> onPress, QObject *parent)
+    : QObject(parent)
+    , m_onPress(std::move(onPress))
+{ }
+
+X11KeyGrab::~X11KeyGrab()
+{
+    ungrab();
+    if (m_filterInstalled && QCoreApplication::instance())
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+bool X11KeyGrab::isAvailable()
+{
+    return qtConnection() != nullptr;
+}
+
+std::optional<quint16> X11KeyGrab::modifierMask(Modifiers modifiers)
+{
+    xcb_connection_t *connection = qtConnection();
+    if (!connection)
+        return std::nullopt;
+    const ModifierMap map = readModifierMap(connection);
+    quint16 mask = 0;
+    if (modifiers.shift)
+        mask |= XCB_MOD_MASK_SHIFT;
+    if (modifiers.control)
+        mask |= XCB_MOD_MASK_CONTROL;
+    if (modifiers.alt)
+        mask |= map.alt;
+    if (modifiers.super)
+        mask |= map.super;
+    return mask;
+}
+
+X11KeyGrab::Result X11KeyGrab::grab(quint32 keysym, quint16 modifierMask)
+{
+    ungrab();
+    xcb_connection_t *connection = qtConnection();
+    if (!connection)
+        return Result::unavailable;
+    if (!m_filterInstalled) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+        m_filterInstalled = true;
+    }
+    const xcb_keycode_t keycode = keycodeFor(connection, keysym);
+    if (keycode == 0)
+        return Result::unavailable;
+
+    const ModifierMap map = readModifierMap(connection);
+    const quint16 locks = quint16(XCB_MOD_MASK_LOCK | map.numLock);
+    const quint16 mask = quint16(modifierMask & modifierBits & ~locks);
+    std::vector<quint16> variants;
+    for (quint16 lock :
+        { quint16(0), quint16(XCB_MOD_MASK_LOCK), map.numLock, quint16(XCB_MOD_MASK_LOCK | map.numLock) }) {
+        if (std::find(variants.begin(), variants.end(), quint16(mask | lock)) == variants.end())
+            variants.push_back(quint16(mask | lock));
+    }
+
+    const xcb_window_t root = rootWindow(connection);
+    std::vector<xcb_void_cookie_t> cookies;
+    for (quint16 variant : variants) {
+        cookies.push_back(xcb_grab_key_checked(
+            connection, 1, root, variant, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    }
+    Result result = Result::grabbed;
+    std::vector<quint16> held;
+    for (size_t i = 0; i < cookies.size(); ++i) {
+        std::unique_ptr<xcb_generic_error_t, FreeDeleter> error(xcb_request_check(connection, cookies[i]));
+        if (!error)
+            held.push_back(variants[i]);
+        else if (error->error_code == badAccess)
+            result = Result::conflict;
+        else if (result == Result::grabbed)
+            result = Result::unavailable;
+    }
+    if (result != Result::grabbed) {
+        // All or nothing: a half-grabbed shortcut would work only with some lock keys on.
+        for (quint16 variant : held)
+            xcb_ungrab_key(connection, keycode, root, variant);
+        xcb_flush(connection);
+        return result;
+    }
+    m_keycode = keycode;
+    m_mask = mask;
+    m_ignoredMask = locks;
+    m_grabbedMasks = std::move(held);
+    m_down = false;
+    return Result::grabbed;
+}
+
+void X11KeyGrab::ungrab()
+{
+    if (!m_keycode)
+        return;
+    if (xcb_connection_t *connection = qtConnection()) {
+        const xcb_window_t root = rootWindow(connection);
+        for (quint16 variant : m_grabbedMasks)
+            xcb_ungrab_key(connection, m_keycode, root, variant);
+        xcb_flush(connection);
+    }
+    m_keycode = 0;
+    m_mask = 0;
+    m_grabbedMasks.clear();
+    m_down = false;
+    m_lastReleaseTime.reset();
+}
+
+bool X11KeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
+{
+    if (!m_keycode || eventType != "xcb_generic_event_t")
+        return false;
+    auto *event = static_cast<xcb_generic_event_t *>(message);
+    const quint8 type = event->response_type & 0x7f;
+    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
+        return false;
+    auto *key = reinterpret_cast<xcb_key_press_event_t *>(event);
+    if (key->detail != m_keycode)
+        return false;
+    if (type == XCB_KEY_RELEASE) {
+        // The modifiers may already be up when the key is released.
+        if (!m_down)
+            return false;
+        m_down = false;
+        m_lastReleaseTime = key->time;
+        return true;
+    }
+    if ((key->state & modifierBits & ~m_ignoredMask) != m_mask)
+        return false;
+    // A held key repeats as presses without releases, or, where the server reports repeats the old
+    // way, as a release and a press with the same time: one press, one action.
+    const bool repeat = m_down || (m_lastReleaseTime && key->time == *m_lastReleaseTime);
+    m_down = true;
+    if (repeat)
+        return true;
+    QMetaObject::invokeMethod(
+        this, [this] { m_onPress(); }, Qt::QueuedConnection);
+    return true;
+}

@@ -1,0 +1,87 @@
+#include "SyntheticKeyboard.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+SyntheticKeyboard::SyntheticKeyboard()
+    : m_display(XOpenDisplay(nullptr))
+{
+    if (m_display) {
+        m_capsWasOn = capsLock();
+        m_numWasOn = numLock();
+    }
+}
+
+SyntheticKeyboard::~SyntheticKeyboard()
+{
+    if (!m_display)
+        return;
+    setCapsLock(m_capsWasOn);
+    setNumLock(m_numWasOn);
+    XCloseDisplay(m_display);
+}
+
+void SyntheticKeyboard::key(unsigned long keysym, bool press)
+{
+    const KeyCode code = XKeysymToKeycode(m_display, keysym);
+    if (code == 0)
+        return;
+    XTestFakeKeyEvent(m_display, code, press ? True : False, CurrentTime);
+}
+
+void SyntheticKeyboard::tap(unsigned long keysym)
+{
+    key(keysym, true);
+    key(keysym, false);
+    XSync(m_display, False);
+}
+
+void SyntheticKeyboard::chord(const QList<unsigned long> &modifiers, unsigned long keysym)
+{
+    if (!m_display)
+        return;
+    for (unsigned long modifier : modifiers)
+        key(modifier, true);
+    key(keysym, true);
+    key(keysym, false);
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
+        key(*it, false);
+    XSync(m_display, False);
+}
+
+unsigned int SyntheticKeyboard::modifierState() const
+{
+    XkbStateRec state;
+    if (XkbGetState(m_display, XkbUseCoreKbd, &state) != Success)
+        return 0;
+    return state.locked_mods | state.mods;
+}
+
+unsigned int SyntheticKeyboard::numLockMask() const
+{
+    return XkbKeysymToModifiers(m_display, XK_Num_Lock);
+}
+
+bool SyntheticKeyboard::capsLock() const
+{
+    return m_display && (modifierState() & LockMask);
+}
+
+bool SyntheticKeyboard::numLock() const
+{
+    return m_display && (modifierState() & numLockMask());
+}
+
+void SyntheticKeyboard::setCapsLock(bool on)
+{
+    if (m_display && capsLock() != on)
+        tap(XK_Caps_Lock);
+}
+
+void SyntheticKeyboard::setNumLock(bool on)
+{
+    if (m_display && numLock() != on)
+        tap(XK_Num_Lock);
+}
