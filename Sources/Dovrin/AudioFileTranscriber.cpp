@@ -1,5 +1,6 @@
 #include "AudioFileTranscriber.h"
 
+#include "AudioLevelMeter.h"
 #include "SpeechFileRecognizer.h"
 
 #include <QLocale>
@@ -105,13 +106,6 @@ struct Recognition
 QString failure(const QString &description)
 {
     return kFailurePrefix + description;
-}
-
-// TEMPORARY until the shared level meter lands.
-QString startLabel(double seconds)
-{
-    const auto whole = qint64(seconds);
-    return QString::asprintf("%lld:%02lld", whole / 60, whole % 60);
 }
 
 } // namespace
@@ -347,8 +341,9 @@ void AudioFileTranscriber::ResultCollector::add(const RecognizedSpeech &result)
     QString line;
     if (!trimmed.isEmpty()) {
         const double start = result.startSeconds;
-        line = std::isfinite(start) && start >= 0 ? QStringLiteral("[%1] %2").arg(startLabel(start), trimmed)
-                                                  : trimmed;
+        line = std::isfinite(start) && start >= 0
+            ? QStringLiteral("[%1] %2").arg(AudioLevelMeter::timestamp(start), trimmed)
+            : trimmed;
     }
     if (!result.isFinal) {
         m_pending = line;
