@@ -27,6 +27,7 @@ constexpr int kSoftSplitFrames = 900;
 constexpr int kLateSplitFrames = 1300;
 constexpr int kPauseFrames = 15;
 constexpr size_t kLookAheadSamples = size_t(kSampleRate);
+constexpr size_t kKeptSilence = size_t(kSampleRate) * 3 / 10;
 
 struct LocaleModel
 {
@@ -104,6 +105,26 @@ private:
 
     void pump(bool all)
     {
+        // Long leading digital silence is not fed: the noise tracker would settle on it and mishear the
+        // speech that follows. A short stretch of it is kept ahead of the sound; the skipped length is
+        // added back to every time.
+        while (m_leadingSilence && m_head + m_silentAhead + kFrameSamples <= m_pending.size()) {
+            const int16_t *frame = m_pending.data() + m_head + m_silentAhead;
+            if (!std::all_of(frame, frame + kFrameSamples, [](int16_t s) { return std::abs(s) <= 4; })) {
+                m_leadingSilence = false;
+                break;
+            }
+            m_silentAhead += kFrameSamples;
+            if (m_silentAhead > kKeptSilence) {
+                m_head += kFrameSamples;
+                m_silentAhead -= kFrameSamples;
+                m_skippedFrames += 1;
+            }
+        }
+        if (m_leadingSilence && !all) {
+            compact();
+            return;
+        }
         for (;;) {
             const size_t available = m_pending.size() - m_head;
             if (available == 0 || (!all && available < kLookAheadSamples))
@@ -122,6 +143,11 @@ private:
             process(next, step);
             m_head += step;
         }
+        compact();
+    }
+
+    void compact()
+    {
         if (m_head > kLookAheadSamples) {
             m_pending.erase(m_pending.begin(), m_pending.begin() + qsizetype(m_head));
             m_head = 0;
@@ -228,14 +254,17 @@ private:
         }
         if (words.isEmpty() || !m_callbacks.recognized)
             return;
-        m_callbacks.recognized(
-            RecognizedSpeech { words.join(QLatin1Char(' ')), std::max(firstFrame, 0) / 100.0, true });
+        m_callbacks.recognized(RecognizedSpeech {
+            words.join(QLatin1Char(' ')), (std::max(firstFrame, 0) + m_skippedFrames) / 100.0, true });
     }
 
     ps_decoder_t *m_decoder;
     const SpeechFileRecognizer::Callbacks &m_callbacks;
     std::vector<int16_t> m_pending;
     size_t m_head = 0;
+    bool m_leadingSilence = true;
+    size_t m_silentAhead = 0;
+    qint64 m_skippedFrames = 0;
     qint64 m_fed = 0;
     qint64 m_speechStart = 0;
     bool m_inSpeech = false;
@@ -318,11 +347,10 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
     const QByteArray acoustic = QFile::encodeName(files->acoustic);
     const QByteArray languageModel = QFile::encodeName(files->languageModel);
     const QByteArray dictionary = QFile::encodeName(files->dictionary);
-    // After digital silence (a quiet application, a muted call) the next utterances are misheard
-    // unless the samples are dithered and the noise subtraction is off; a fixed seed keeps the same
-    // file giving the same transcript.
+    // Dithered, or speech after digital silence (a quiet application, a muted call) is misheard; a fixed
+    // seed keeps the same file giving the same transcript.
     std::vector<QByteArray> arguments { "recognizer", "-hmm", acoustic, "-lm", languageModel, "-dict",
-        dictionary, "-dither", "yes", "-seed", "1", "-remove_noise", "no" };
+        dictionary, "-dither", "yes", "-seed", "1" };
     std::vector<char *> argv;
     for (QByteArray &argument : arguments)
         argv.push_back(argument.data());
