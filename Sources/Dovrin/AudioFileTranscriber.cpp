@@ -200,6 +200,9 @@ Task<AudioFileTranscriber::FileResult> AudioFileTranscriber::transcribeFile(
 
     TaskClock &clock = environment.clock ? *environment.clock : TaskClock::system();
     auto shared = std::make_shared<Recognition>(clock);
+    // Whatever ends this frame (an answer, a cancel, the application going away) ends the recognizer.
+    const std::unique_ptr<Recognition, void (*)(Recognition *)> stopOnExit(
+        shared.get(), [](Recognition *r) { r->stop = true; });
     QFuture<SpeechRecognitionOutcome> work
         = QtConcurrent::run([shared, recognizer = environment.recognizer, path, locale] {
               SpeechFileRecognizer::Callbacks callbacks;
@@ -219,17 +222,14 @@ Task<AudioFileTranscriber::FileResult> AudioFileTranscriber::transcribeFile(
     TaskClock::TimePoint lastProgress = clock.now();
     while (!work.isFinished()) {
         co_await sleepFor(shared->finished, 5s);
-        if (CurrentTask::isCancelled()) {
-            shared->stop = true;
+        if (CurrentTask::isCancelled())
             co_return FileResult::failed(failure(kCancelledDescription));
-        }
         const quint64 progress = shared->progress.load();
         if (progress != seen) {
             seen = progress;
             lastProgress = clock.now();
         } else if (!work.isFinished() && clock.now() - lastProgress >= stallLimit) {
-            // Left to finish on its own; its result is dropped.
-            shared->stop = true;
+            // A recognizer stuck in a read cannot be joined: it is told to stop and its answer dropped.
             co_return FileResult::failed(
                 failure(TranscriptionSetupErrors::errorDescription(TranscriptionSetupError::timedOut)));
         }
