@@ -4,7 +4,8 @@
 //
 // Threading contract (the coordinator relies on every line of it):
 //  - The coordinator makes one new engine per session (a second microphone engine when a chosen
-//    device fails and the default is tried) through AudioCaptureEngineFactory, on the main thread.
+//    device fails and the default is tried) through AudioCaptureEngineFactory, on the main thread or
+//    on its start thread. Making an engine is cheap and talks to no server; prepare() does that.
 //  - prepare(), activate() and start() run on the coordinator's start thread, a worker thread that is
 //    never the main thread, so they may block briefly (connecting to the sound server, waiting for a
 //    stream to become ready). They report failure by throwing AudioCaptureError (any std::exception is

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "CaptureTextObservation.h"
+#include "OCRLayout.h"
+#include "Task.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+
+#include <stdexcept>
+
+class QThreadPool;
+
+// Text recognition could not run at all (no engine, no language data).
+class OCRError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// On-device text recognition with Tesseract. Work runs on a small pool of worker threads, each
+// with its own engine that stays loaded between calls; an engine is never shared between threads.
+class OCRService : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit OCRService(QObject *parent = nullptr);
+
+    // The text of one image, recognized on a worker thread: its lines with their boxes, the text
+    // in reading order and the languages read. Throws OCRError when no engine can run.
+    Task<OCRResult> recognizeText(QImage image);
+
+    // recognizeText's work, on the calling thread with that thread's engine.
+    static OCRResult recognize(const QImage &image);
+
+    // The lines of one image, on the calling thread with that thread's engine: boxes normalized to
+    // the image with the origin at the bottom-left, confidences in 0..1. Throws OCRError.
+    static QList<CaptureTextObservation> recognizeLines(const QImage &image);
+
+    // The languages the engine reads, as language codes ("en").
+    static QStringList languages();
+
+    // The worker threads shared by every OCRService.
+    static QThreadPool *workers();
+};

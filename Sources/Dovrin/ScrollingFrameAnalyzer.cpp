@@ -1,0 +1,497 @@
+#include "ScrollingFrameAnalyzer.h"
+
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr quint64 prime1 = 0x9E3779B185EBCA87ULL;
+constexpr quint64 prime2 = 0xC2B2AE3D27D4EB4FULL;
+constexpr quint64 prime3 = 0x165667B19E3779F9ULL;
+constexpr quint64 prime4 = 0x85EBCA77C2B2AE63ULL;
+constexpr quint64 opaque = 0xff000000ff000000ULL;
+
+// A cell seen this often in the previous frame says nothing about where it went.
+constexpr int commonCellLimit = 8;
+// Shifts worth checking in full, besides no movement.
+constexpr int candidateCount = 6;
+// What a caret or a small animation may change in frames that otherwise agree.
+constexpr double localChangeShare = 0.03;
+constexpr int localChangeCells = 24;
+
+int localChangeAllowance(int matched)
+{
+    return int(localChangeShare * matched) + std::min(localChangeCells, matched / 16);
+}
+// A band that disagrees in more than this share of its cells did not move with the content.
+constexpr double unstableBandShare = 0.1;
+constexpr int minimumOverlapRows = 8;
+constexpr int minimumEvidenceCells = 12;
+
+inline quint64 rotl(quint64 v, int r)
+{
+    return (v << r) | (v >> (64 - r));
+}
+
+inline quint64 mixRound(quint64 acc, quint64 word)
+{
+    return rotl(acc ^ word, 29) * prime1;
+}
+
+inline quint64 loadWord(const quint32 *pixels)
+{
+    quint64 word;
+    std::memcpy(&word, pixels, sizeof word);
+    return word | opaque;
+}
+
+// Signature of `count` pixels; `uniform` tells whether they are all one colour. Four independent
+// lanes keep the multiplier busy; the alpha byte is ignored.
+quint64 hashCell(const quint32 *pixels, int count, bool &uniform)
+{
+    const quint64 firstPixel = quint64(pixels[0]) | 0xff000000ULL;
+    const quint64 reference = firstPixel | (firstPixel << 32);
+    quint64 a = prime1, b = prime2, c = prime3, d = prime4;
+    quint64 differs = 0;
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const quint64 w0 = loadWord(pixels + i), w1 = loadWord(pixels + i + 2);
+        const quint64 w2 = loadWord(pixels + i + 4), w3 = loadWord(pixels + i + 6);
+        differs |= (w0 ^ reference) | (w1 ^ reference) | (w2 ^ reference) | (w3 ^ reference);
+        a = mixRound(a, w0);
+        b = mixRound(b, w1);
+        c = mixRound(c, w2);
+        d = mixRound(d, w3);
+    }
+    for (; i + 2 <= count; i += 2) {
+        const quint64 w = loadWord(pixels + i);
+        differs |= w ^ reference;
+        a = mixRound(a, w);
+    }
+    if (i < count) {
+        const quint64 w = quint64(pixels[i]) | 0xff000000ULL;
+        differs |= w ^ firstPixel;
+        b = mixRound(b, w);
+    }
+    uniform = differs == 0;
+    quint64 h = rotl(a, 1) + rotl(b, 7) + rotl(c, 12) + rotl(d, 18) + quint64(count);
+    h ^= h >> 33;
+    h *= prime2;
+    h ^= h >> 29;
+    h *= prime3;
+    h ^= h >> 32;
+    return h;
+}
+
+inline quint64 bandKey(quint64 signature, int band)
+{
+    return signature ^ (quint64(band + 1) * prime4);
+}
+
+struct Tally
+{
+    int matched = 0; // cells with content that agree
+    int mismatched = 0; // cells that differ
+};
+
+// Compares row `previousRow` of `previous` with row `currentRow` of `current` over the bands in
+// `mask`; adds per band when `perBand` is given. Answers the cells that differ.
+int compareRows(const ScrollingFrame &previous, int previousRow, const ScrollingFrame &current,
+    int currentRow, quint32 mask, Tally *perBand = nullptr)
+{
+    const int bands = current.bandCount();
+    const quint32 uniform = current.uniformBands(currentRow);
+    int mismatched = 0;
+    for (int band = 0; band < bands; ++band) {
+        if (!(mask & (1u << band)))
+            continue;
+        const bool equal = previous.cell(previousRow, band) == current.cell(currentRow, band);
+        if (!equal)
+            ++mismatched;
+        if (perBand) {
+            if (!equal)
+                ++perBand[band].mismatched;
+            else if (!(uniform & (1u << band)))
+                ++perBand[band].matched;
+        }
+    }
+    return mismatched;
+}
+
+struct Evaluation
+{
+    int shift = 0;
+    bool valid = false;
+    bool consistent = false;
+    int matched = 0;
+    int mismatched = 0;
+    int fixedTop = 0;
+    int fixedBottom = 0;
+    quint32 excludedBands = 0;
+};
+
+class Aligner
+{
+public:
+    Aligner(const ScrollingFrame &previous, const ScrollingFrame &current)
+        : m_previous(previous)
+        , m_current(current)
+        , m_height(current.height())
+        , m_all(current.allBands())
+        , m_changedAtZero(size_t(m_height))
+    {
+        for (int row = 0; row < m_height; ++row)
+            m_changedAtZero[size_t(row)] = compareRows(previous, row, current, row, m_all);
+    }
+
+    bool identical() const
+    {
+        return std::all_of(m_changedAtZero.begin(), m_changedAtZero.end(), [](int n) { return n == 0; });
+    }
+
+    // Shifts suggested by cells of the current frame whose signature occurs in few rows of the
+    // previous one, best supported first.
+    std::vector<int> candidateShifts() const
+    {
+        const int maxShift = m_height - minimumOverlapRows;
+        if (maxShift <= 0)
+            return {};
+        std::vector<float> votes(size_t(2 * m_height + 1), 0.0f);
+        int rows[commonCellLimit + 1];
+        for (int row = 0; row < m_height; ++row) {
+            const quint32 uniform = m_current.uniformBands(row);
+            for (int band = 0; band < m_current.bandCount(); ++band) {
+                if (uniform & (1u << band))
+                    continue;
+                const int found
+                    = m_previous.rowsWithCell(band, m_current.cell(row, band), commonCellLimit, rows);
+                if (found == 0 || found > commonCellLimit)
+                    continue;
+                const float weight = 1.0f / float(found);
+                for (int i = 0; i < found; ++i) {
+                    const int shift = rows[i] - row;
+                    if (shift != 0 && std::abs(shift) <= maxShift)
+                        votes[size_t(shift + m_height)] += weight;
+                }
+            }
+        }
+        std::vector<std::pair<float, int>> best;
+        for (int i = 0; i < int(votes.size()); ++i) {
+            if (votes[size_t(i)] <= 0.0f)
+                continue;
+            best.emplace_back(votes[size_t(i)], i - m_height);
+            if (int(best.size()) > 4 * candidateCount) {
+                std::partial_sort(best.begin(), best.begin() + candidateCount, best.end(),
+                    [](const auto &a, const auto &b) { return a.first > b.first; });
+                best.resize(candidateCount);
+            }
+        }
+        std::sort(best.begin(), best.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+        if (int(best.size()) > candidateCount)
+            best.resize(candidateCount);
+        std::vector<int> shifts;
+        for (const auto &entry : best)
+            shifts.push_back(entry.second);
+        return shifts;
+    }
+
+    Evaluation evaluate(int shift) const
+    {
+        Evaluation result;
+        result.shift = shift;
+        int top = 0;
+        int bottom = 0;
+        if (shift != 0) {
+            while (top < m_height && isFixed(top, shift))
+                ++top;
+            while (bottom < m_height - top && isFixed(m_height - 1 - bottom, shift))
+                ++bottom;
+        }
+        result.fixedTop = top;
+        result.fixedBottom = bottom;
+        const int zoneEnd = m_height - bottom;
+        const int first = std::max(top, top - shift);
+        const int last = std::min(zoneEnd, zoneEnd - shift);
+        if (last - first < minimumOverlapRows)
+            return result;
+
+        Tally perBand[ScrollingFrame::maximumBands];
+        Tally atZero[ScrollingFrame::maximumBands];
+        for (int row = first; row < last; ++row) {
+            compareRows(m_previous, row + shift, m_current, row, m_all, perBand);
+            if (shift != 0)
+                compareRows(m_previous, row, m_current, row, m_all, atZero);
+        }
+
+        // A band that disagrees at this shift but agrees where it was did not move with the content
+        // (a scrollbar, a fixed side panel): leave it out. Never so many bands that a wrong shift
+        // could hide its disagreement, and never a band that changed anyway (text that differs).
+        const int bands = m_current.bandCount();
+        int informativeBands = 0;
+        std::vector<std::pair<double, int>> unstable;
+        for (int band = 0; band < bands; ++band) {
+            const Tally &t = perBand[band];
+            const int seen = t.matched + t.mismatched;
+            if (seen == 0)
+                continue;
+            ++informativeBands;
+            const double share = double(t.mismatched) / double(seen);
+            if (shift != 0 && t.mismatched >= 3 && share > unstableBandShare
+                && 2 * atZero[band].mismatched < t.mismatched)
+                unstable.emplace_back(share, band);
+        }
+        std::sort(
+            unstable.begin(), unstable.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+        const int excludable = std::min(int(unstable.size()), informativeBands / 3);
+        for (int i = 0; i < excludable; ++i)
+            result.excludedBands |= 1u << unstable[size_t(i)].second;
+
+        for (int band = 0; band < bands; ++band) {
+            if (result.excludedBands & (1u << band))
+                continue;
+            result.matched += perBand[band].matched;
+            result.mismatched += perBand[band].mismatched;
+        }
+        result.valid = result.matched >= minimumEvidenceCells;
+        // Unchanged content agrees everywhere at the right shift; a caret or a small animation may
+        // disagree in a few cells, repeated content that differs in places does not fit.
+        result.consistent = result.valid && result.mismatched <= localChangeAllowance(result.matched);
+        return result;
+    }
+
+private:
+    // A row that is unchanged where it was, or agrees far better there than where the content
+    // went (a clock in a status bar), is not content: it stayed put (a sticky header or footer, or
+    // blank space beside it).
+    bool isFixed(int row, int shift) const
+    {
+        const int stayed = m_changedAtZero[size_t(row)];
+        if (stayed == 0)
+            return true;
+        int moved = -1;
+        if (row + shift >= 0 && row + shift < m_height)
+            moved = compareRows(m_previous, row + shift, m_current, row, m_all);
+        else if (row - shift >= 0 && row - shift < m_height)
+            moved = compareRows(m_previous, row, m_current, row - shift, m_all);
+        return moved >= 0 && stayed * 3 < moved;
+    }
+
+    const ScrollingFrame &m_previous;
+    const ScrollingFrame &m_current;
+    int m_height;
+    quint32 m_all;
+    std::vector<int> m_changedAtZero;
+};
+
+QList<std::pair<int, int>> columnsOf(const ScrollingFrame &frame, quint32 bands)
+{
+    QList<std::pair<int, int>> columns;
+    for (int band = 0; band < frame.bandCount(); ++band) {
+        if (!(bands & (1u << band)))
+            continue;
+        if (!columns.isEmpty() && columns.last().second == frame.bandLeft(band))
+            columns.last().second = frame.bandRight(band);
+        else
+            columns.append({ frame.bandLeft(band), frame.bandRight(band) });
+    }
+    return columns;
+}
+
+} // namespace
+
+ScrollingFrame::ScrollingFrame(const QImage &image)
+{
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return;
+    // Screen grabs are opaque: any 32-bit layout compares alike, since the alpha byte is ignored.
+    const QImage::Format format = image.format();
+    m_image = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+            || format == QImage::Format_ARGB32_Premultiplied
+        ? image
+        : image.convertToFormat(QImage::Format_RGB32);
+    if (m_image.isNull())
+        return;
+    const int width = m_image.width();
+    const int height = m_image.height();
+    m_bandWidth = std::max(8, (width + maximumBands - 1) / maximumBands);
+    m_bandWidth += m_bandWidth % 2;
+    m_bandCount = (width + m_bandWidth - 1) / m_bandWidth;
+    m_cells.resize(size_t(width > 0 ? height : 0) * size_t(m_bandCount));
+    m_uniform.assign(size_t(height), 0);
+    for (int row = 0; row < height; ++row) {
+        const auto *pixels = reinterpret_cast<const quint32 *>(m_image.constScanLine(row));
+        quint32 uniformMask = 0;
+        quint64 *cells = m_cells.data() + size_t(row) * size_t(m_bandCount);
+        for (int band = 0; band < m_bandCount; ++band) {
+            const int left = bandLeft(band);
+            bool uniform = false;
+            cells[band] = hashCell(pixels + left, bandRight(band) - left, uniform);
+            if (uniform)
+                uniformMask |= 1u << band;
+        }
+        m_uniform[size_t(row)] = uniformMask;
+    }
+    buildIndex();
+}
+
+void ScrollingFrame::buildIndex()
+{
+    size_t informative = 0;
+    for (int row = 0; row < height(); ++row)
+        informative += size_t(m_bandCount - __builtin_popcount(m_uniform[size_t(row)]));
+    size_t capacity = 16;
+    while (capacity < 2 * informative)
+        capacity *= 2;
+    m_slots.assign(capacity, Slot {});
+    m_next.assign(informative, -1);
+    m_rowOf.assign(informative, 0);
+    const size_t mask = capacity - 1;
+    int entry = 0;
+    for (int row = 0; row < height(); ++row) {
+        const quint32 uniform = m_uniform[size_t(row)];
+        for (int band = 0; band < m_bandCount; ++band) {
+            if (uniform & (1u << band))
+                continue;
+            const quint64 key = bandKey(cell(row, band), band);
+            size_t i = size_t(key) & mask;
+            while (m_slots[i].head != -1 && m_slots[i].key != key)
+                i = (i + 1) & mask;
+            Slot &slot = m_slots[i];
+            m_rowOf[size_t(entry)] = row;
+            m_next[size_t(entry)] = slot.head;
+            slot.key = key;
+            slot.head = entry;
+            ++slot.count;
+            ++entry;
+        }
+    }
+}
+
+int ScrollingFrame::rowsWithCell(int band, quint64 signature, int limit, int *rows) const
+{
+    if (m_slots.empty())
+        return 0;
+    const quint64 key = bandKey(signature, band);
+    const size_t mask = m_slots.size() - 1;
+    size_t i = size_t(key) & mask;
+    while (m_slots[i].head != -1 && m_slots[i].key != key)
+        i = (i + 1) & mask;
+    const Slot &slot = m_slots[i];
+    if (slot.head == -1)
+        return 0;
+    if (slot.count > limit)
+        return slot.count;
+    int n = 0;
+    for (int entry = slot.head; entry != -1; entry = m_next[size_t(entry)])
+        rows[n++] = m_rowOf[size_t(entry)];
+    return n;
+}
+
+ScrollingFrameAnalyzer::ScrollingFrameAnalyzer()
+    : m_worker(std::make_unique<QThreadPool>())
+{
+    m_worker->setMaxThreadCount(1);
+    m_worker->setExpiryTimeout(-1);
+}
+
+ScrollingFrameAnalyzer::~ScrollingFrameAnalyzer()
+{
+    m_worker->waitForDone();
+}
+
+QFuture<ScrollingFramePtr> ScrollingFrameAnalyzer::prepare(QImage image)
+{
+    return QtConcurrent::run(m_worker.get(), [image = std::move(image)] { return prepareFrame(image); });
+}
+
+QFuture<ScrollingAlignment> ScrollingFrameAnalyzer::align(
+    ScrollingFramePtr previous, ScrollingFramePtr current)
+{
+    return QtConcurrent::run(m_worker.get(), [previous = std::move(previous), current = std::move(current)] {
+        if (!previous || !current)
+            return ScrollingAlignment {};
+        return alignFrames(*previous, *current);
+    });
+}
+
+QFuture<double> ScrollingFrameAnalyzer::difference(ScrollingFramePtr previous, ScrollingFramePtr current)
+{
+    return QtConcurrent::run(m_worker.get(), [previous = std::move(previous), current = std::move(current)] {
+        if (!previous || !current)
+            return 1.0;
+        return frameDifference(*previous, *current);
+    });
+}
+
+ScrollingFramePtr ScrollingFrameAnalyzer::prepareFrame(const QImage &image)
+{
+    return std::make_shared<const ScrollingFrame>(image);
+}
+
+ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
+    const ScrollingFrame &previous, const ScrollingFrame &current)
+{
+    ScrollingAlignment alignment;
+    if (previous.isNull() || current.isNull() || previous.width() != current.width()
+        || previous.height() != current.height())
+        return alignment;
+
+    const Aligner aligner(previous, current);
+    if (aligner.identical()) {
+        alignment.identical = true;
+        alignment.confidence = 1.0;
+        return alignment;
+    }
+
+    std::vector<Evaluation> evaluations;
+    evaluations.push_back(aligner.evaluate(0));
+    for (int shift : aligner.candidateShifts())
+        evaluations.push_back(aligner.evaluate(shift));
+
+    // The shift that fits with the most evidence; a second one that fits almost as well means
+    // repeated rows, and the step cannot be told.
+    auto ranksAbove = [](const Evaluation &a, const Evaluation &b) {
+        if (a.consistent != b.consistent)
+            return a.consistent;
+        if (a.consistent)
+            return a.matched > b.matched;
+        return double(a.matched) / double(a.matched + a.mismatched)
+            > double(b.matched) / double(b.matched + b.mismatched);
+    };
+    const Evaluation *best = nullptr;
+    for (const Evaluation &e : evaluations) {
+        if (e.valid && (!best || ranksAbove(e, *best)))
+            best = &e;
+    }
+    if (!best)
+        return alignment;
+    int runnerUp = 0;
+    for (const Evaluation &e : evaluations) {
+        if (&e != best && e.consistent)
+            runnerUp = std::max(runnerUp, e.matched);
+    }
+    const double agreement = double(best->matched) / double(best->matched + best->mismatched);
+    const double separation = 1.0 - double(runnerUp) / double(best->matched);
+    const double fit = best->consistent ? 1.0 : 0.4;
+    alignment.offset = best->shift;
+    alignment.confidence = std::clamp(fit * agreement * std::min(1.0, 2.0 * separation), 0.0, 1.0);
+    alignment.fixedTop = best->fixedTop;
+    alignment.fixedBottom = best->fixedBottom;
+    alignment.excludedColumns = columnsOf(current, best->excludedBands);
+    return alignment;
+}
+
+double ScrollingFrameAnalyzer::frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current)
+{
+    if (previous.isNull() || current.isNull() || previous.width() != current.width()
+        || previous.height() != current.height())
+        return 1.0;
+    qint64 differing = 0;
+    const quint32 all = current.allBands();
+    for (int row = 0; row < current.height(); ++row)
+        differing += compareRows(previous, row, current, row, all);
+    return double(differing) / (double(current.height()) * double(current.bandCount()));
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QFuture>
+#include <QImage>
+#include <QList>
+
+#include <memory>
+#include <vector>
+
+class QThreadPool;
+
+// One viewport prepared for alignment: its pixels and a 64-bit signature of every cell, a cell being
+// one pixel row of one vertical band of the frame. Comparing signatures instead of pixels keeps an
+// alignment of two full-screen frames to a few milliseconds; bands let a scrollbar, a caret or a
+// small animation be left out without throwing away the rows they sit in.
+class ScrollingFrame
+{
+public:
+    static constexpr int maximumBands = 32;
+
+    ScrollingFrame() = default;
+    // Prepares `image` (any format; compared as opaque RGB, the alpha byte ignored).
+    explicit ScrollingFrame(const QImage &image);
+
+    const QImage &image() const { return m_image; }
+    bool isNull() const { return m_image.isNull(); }
+    int width() const { return m_image.width(); }
+    int height() const { return m_image.height(); }
+    int bandCount() const { return m_bandCount; }
+    // The pixel columns of one band.
+    int bandLeft(int band) const { return band * m_bandWidth; }
+    int bandRight(int band) const { return std::min(width(), (band + 1) * m_bandWidth); }
+
+    quint64 cell(int row, int band) const
+    {
+        return m_cells[size_t(row) * size_t(m_bandCount) + size_t(band)];
+    }
+    // Bit b set: band b of the row is a single colour (it tells nothing about where the content is).
+    quint32 uniformBands(int row) const { return m_uniform[size_t(row)]; }
+    quint32 allBands() const { return m_bandCount >= 32 ? 0xffffffffu : ((1u << m_bandCount) - 1u); }
+
+    // Rows of this frame whose cell in `band` has the signature `signature`; at most `limit` + 1 are
+    // reported (more than `limit` means the cell is too common to say anything).
+    int rowsWithCell(int band, quint64 signature, int limit, int *rows) const;
+
+private:
+    struct Slot
+    {
+        quint64 key = 0;
+        int head = -1;
+        int count = 0;
+    };
+    void buildIndex();
+
+    QImage m_image;
+    int m_bandCount = 0;
+    int m_bandWidth = 1;
+    std::vector<quint64> m_cells;
+    std::vector<quint32> m_uniform;
+    // Where each informative cell signature occurs: open addressing over (signature, band).
+    std::vector<Slot> m_slots;
+    std::vector<int> m_next;
+    std::vector<int> m_rowOf;
+};
+
+using ScrollingFramePtr = std::shared_ptr<const ScrollingFrame>;
+
+// How the content moved from one frame to the next.
+struct ScrollingAlignment
+{
+    static constexpr double minimumConfidence = 0.5;
+
+    // Rows the content moved up from the previous frame to the current one (positive after a
+    // downward scroll step; negative when the content moved down).
+    int offset = 0;
+    // 0 to 1. Low when little of the frames agrees at the offset, or when another offset explains
+    // them almost as well (repeated rows make the step ambiguous).
+    double confidence = 0;
+    // Rows at the top and bottom of the current frame that stayed where they were while the content
+    // moved: a sticky header or footer. Never part of a new strip.
+    int fixedTop = 0;
+    int fixedBottom = 0;
+    // Pixel column ranges [left, right) left out of the comparison because they did not move with
+    // the content (a scrollbar, a fixed side panel, an animation).
+    QList<std::pair<int, int>> excludedColumns;
+    // The two frames are the same, pixel for pixel.
+    bool identical = false;
+
+    bool isConfident() const { return confidence >= minimumConfidence; }
+};
+
+// Prepares and aligns the frames of one scrolling capture. Its work runs in order on a thread of its
+// own, away from the event loop; one analyzer serves one capture.
+class ScrollingFrameAnalyzer
+{
+public:
+    ScrollingFrameAnalyzer();
+    ~ScrollingFrameAnalyzer();
+    ScrollingFrameAnalyzer(const ScrollingFrameAnalyzer &) = delete;
+    ScrollingFrameAnalyzer &operator=(const ScrollingFrameAnalyzer &) = delete;
+
+    QFuture<ScrollingFramePtr> prepare(QImage image);
+    QFuture<ScrollingAlignment> align(ScrollingFramePtr previous, ScrollingFramePtr current);
+    QFuture<double> difference(ScrollingFramePtr previous, ScrollingFramePtr current);
+
+    // The same work on the calling thread.
+    static ScrollingFramePtr prepareFrame(const QImage &image);
+    // Frames of different sizes, or without pixels, do not align (confidence 0).
+    static ScrollingAlignment alignFrames(const ScrollingFrame &previous, const ScrollingFrame &current);
+    // The share of cells that differ between the frames at the same place, 0 to 1 (1 for frames of
+    // different sizes).
+    static double frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current);
+
+private:
+    std::unique_ptr<QThreadPool> m_worker;
+};

@@ -1,0 +1,276 @@
+// A window with a long column of numbered, varied lines that scrolls with the mouse wheel: the
+// application a scrolling capture is tested against.
+//
+//   scroll_target [--lines N] [--sticky] [--dark] [--repeat] [--large-step] [--caret]
+//                 [--size WxH] [--pos X,Y] [--render FILE]
+//
+// --sticky      a header above and a footer below the scrolling column that never move
+// --dark        light text on a dark background
+// --repeat      after every numbered line, two filler lines that are the same everywhere
+// --large-step  one wheel notch scrolls almost a whole viewport
+// --caret       a caret blinks at the end of line 3
+// --render FILE writes the whole column (header and footer included) as a PNG and exits
+//
+// Once the window is on screen it prints one line to standard output:
+//   ready window=<X window id> region=x,y,w,h scrollbar=x,y,w,h caret=x,y,w,h
+// region is the column with its header and footer, without the scrollbar, in root window pixels;
+// caret is in the pixels of the rendered column (empty without --caret).
+// It exits when standard input closes or reads "quit".
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+struct Options
+{
+    int lines = 400;
+    bool sticky = false;
+    bool dark = false;
+    bool repeat = false;
+    bool largeStep = false;
+    bool caret = false;
+    QSize size { 720, 520 };
+    QPoint position { 40, 40 };
+    QString render;
+};
+
+const QStringList words = { "harbor", "granite", "ledger", "orbit", "violet", "tunnel", "sample", "beacon",
+    "meadow", "copper", "drift", "quartz", "pepper", "lantern", "summit", "canvas", "thistle", "falcon",
+    "marble", "willow", "ember", "saddle", "orchard", "pixel" };
+
+constexpr int lineHeight = 26;
+constexpr int topMargin = 10;
+
+class Column : public QWidget
+{
+public:
+    explicit Column(const Options &options)
+        : m_options(options)
+    {
+        setMinimumHeight(topMargin * 2 + rowCount() * lineHeight);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        if (options.caret) {
+            auto *timer = new QTimer(this);
+            connect(timer, &QTimer::timeout, this, [this] {
+                m_caretOn = !m_caretOn;
+                update(caretRect());
+            });
+            timer->start(350);
+        }
+    }
+
+    int rowCount() const { return m_options.lines * (m_options.repeat ? 3 : 1); }
+    QRect caretRect() const
+    {
+        return m_options.caret ? QRect(m_caretX, topMargin + 2 * lineHeight + 4, 2, 18) : QRect();
+    }
+    void setCaretVisible(bool on) { m_caretOn = on; }
+
+    QColor background() const { return m_options.dark ? QColor(28, 30, 36) : QColor(252, 252, 250); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPainter painter(this);
+        painter.fillRect(event->rect(), background());
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(16);
+        const int first = std::max(0, (event->rect().top() - topMargin) / lineHeight - 1);
+        const int last = std::min(rowCount() - 1, (event->rect().bottom() - topMargin) / lineHeight + 1);
+        for (int row = first; row <= last; ++row)
+            paintRow(painter, font, row);
+        if (m_caretOn && m_options.caret)
+            painter.fillRect(caretRect(), m_options.dark ? Qt::white : Qt::black);
+    }
+
+private:
+    void paintRow(QPainter &painter, QFont font, int row)
+    {
+        const QColor text = m_options.dark ? QColor(226, 230, 236) : QColor(22, 22, 28);
+        const QColor accent = m_options.dark ? QColor(120, 190, 255) : QColor(20, 90, 160);
+        const int y = topMargin + row * lineHeight;
+        const int per = m_options.repeat ? 3 : 1;
+        if (row % per != 0) {
+            painter.setFont(font);
+            painter.setPen(text);
+            painter.drawText(QRect(48, y, width() - 60, lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                QStringLiteral("the same filler text in every block"));
+            return;
+        }
+        const int number = row / per + 1;
+        quint32 seed = quint32(number) * 2654435761u;
+        auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 16; };
+        QString content = QStringLiteral("Line %1").arg(number);
+        const int count = 2 + int(next() % 7);
+        for (int i = 0; i < count; ++i)
+            content += QLatin1Char(' ') + words.at(int(next() % quint32(words.size())));
+        const int indent = 16 + int(next() % 4) * 14;
+        font.setBold(number % 7 == 0);
+        painter.setFont(font);
+        painter.setPen(number % 5 == 0 ? accent : text);
+        const QRect box(indent, y, width() - indent - 12, lineHeight);
+        painter.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, content);
+        if (number == 3)
+            m_caretX = indent + QFontMetrics(font).horizontalAdvance(content) + 3;
+        if (number % 9 == 0)
+            painter.fillRect(QRect(width() - 70, y + 7, 44, lineHeight - 14), QColor(230, 126, 34));
+    }
+
+    Options m_options;
+    bool m_caretOn = true;
+    int m_caretX = 200;
+};
+
+QLabel *bar(const QString &text, const QColor &colour, int height)
+{
+    auto *label = new QLabel(text);
+    label->setFixedHeight(height);
+    label->setContentsMargins(14, 0, 0, 0);
+    label->setAutoFillBackground(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(palette);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(15);
+    label->setFont(font);
+    return label;
+}
+
+QString rectText(const QRect &rect)
+{
+    return QStringLiteral("%1,%2,%3,%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
+}
+
+std::optional<Options> parse(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.addOptions({ { "lines", "lines", "n" }, { "sticky", "sticky" }, { "dark", "dark" },
+        { "repeat", "repeat" }, { "large-step", "large" }, { "caret", "caret" }, { "size", "size", "wxh" },
+        { "pos", "pos", "x,y" }, { "render", "render", "file" } });
+    if (!parser.parse(arguments))
+        return std::nullopt;
+    Options options;
+    if (parser.isSet("lines"))
+        options.lines = std::clamp(parser.value("lines").toInt(), 1, 100000);
+    options.sticky = parser.isSet("sticky");
+    options.dark = parser.isSet("dark");
+    options.repeat = parser.isSet("repeat");
+    options.largeStep = parser.isSet("large-step");
+    options.caret = parser.isSet("caret");
+    if (parser.isSet("size")) {
+        const QStringList parts = parser.value("size").split('x');
+        if (parts.size() == 2)
+            options.size
+                = QSize(std::clamp(parts[0].toInt(), 200, 4000), std::clamp(parts[1].toInt(), 150, 4000));
+    }
+    if (parser.isSet("pos")) {
+        const QStringList parts = parser.value("pos").split(',');
+        if (parts.size() == 2)
+            options.position = QPoint(parts[0].toInt(), parts[1].toInt());
+    }
+    options.render = parser.value("render");
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const std::optional<Options> parsed = parse(app.arguments());
+    if (!parsed)
+        return 2;
+    const Options options = *parsed;
+
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Scroll target"));
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    QLabel *header = nullptr;
+    QLabel *footer = nullptr;
+    if (options.sticky) {
+        header = bar(QStringLiteral("Sticky header: Scroll target"), QColor(44, 62, 80), 48);
+        layout->addWidget(header);
+    }
+    auto *area = new QScrollArea;
+    area->setFrameShape(QFrame::NoFrame);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidgetResizable(true);
+    auto *column = new Column(options);
+    area->setWidget(column);
+    layout->addWidget(area, 1);
+    if (options.sticky) {
+        footer = bar(QStringLiteral("Footer: status line"), QColor(80, 80, 86), 32);
+        layout->addWidget(footer);
+    }
+    window.setFixedSize(options.size);
+    window.move(options.position);
+    window.ensurePolished();
+    layout->activate();
+    const int viewportHeight = area->viewport()->height();
+    QScrollBar *scrollBar = area->verticalScrollBar();
+    if (options.largeStep) {
+        QApplication::setWheelScrollLines(3);
+        scrollBar->setSingleStep(std::max(1, (viewportHeight - 40) / 3));
+    } else {
+        scrollBar->setSingleStep(20);
+    }
+
+    window.show();
+    // Rendered once the window is laid out on screen, so the column has the width it is shown at.
+    QTimer::singleShot(400, &window, [&] {
+        if (!options.render.isEmpty()) {
+            const int width = area->viewport()->width();
+            column->setCaretVisible(false);
+            const int top = header ? header->height() : 0;
+            const int bottom = footer ? footer->height() : 0;
+            QImage image(width, top + column->height() + bottom, QImage::Format_RGB32);
+            image.fill(Qt::magenta);
+            QPainter painter(&image);
+            if (header)
+                header->render(&painter, QPoint(0, 0), QRegion(0, 0, width, top));
+            column->render(&painter, QPoint(0, top));
+            if (footer)
+                footer->render(&painter, QPoint(0, top + column->height()), QRegion(0, 0, width, bottom));
+            painter.end();
+            app.exit(image.save(options.render, "PNG") ? 0 : 1);
+            return;
+        }
+        QWidget *viewport = area->viewport();
+        const QPoint topLeft = (header ? header : viewport)->mapToGlobal(QPoint(0, 0));
+        const int height
+            = (header ? header->height() : 0) + viewport->height() + (footer ? footer->height() : 0);
+        const QRect region(topLeft.x(), topLeft.y(), viewport->width(), height);
+        const QRect scrollbarRect(scrollBar->mapToGlobal(QPoint(0, 0)), scrollBar->size());
+        QRect caret = column->caretRect();
+        if (!caret.isEmpty())
+            caret.translate(0, header ? header->height() : 0);
+        std::printf("ready window=%llu region=%s scrollbar=%s caret=%s\n", (unsigned long long)window.winId(),
+            qPrintable(rectText(region)), qPrintable(rectText(scrollbarRect)), qPrintable(rectText(caret)));
+        std::fflush(stdout);
+    });
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    input.setEnabled(options.render.isEmpty());
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char buffer[64];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0 || QByteArray(buffer, int(n)).contains("quit"))
+            app.quit();
+    });
+    return app.exec();
+}
