@@ -258,6 +258,24 @@ private slots:
         QVERIFY(transcripts.note.endsWith(u'.'));
     }
 
+    void recordingCutOffMidwayKeepsItsFirstPart()
+    {
+        // A crash leaves the fragments written so far; what they hold is still transcribed.
+        QFile whole(m_sentences);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QString cutOff = path("crashed_others.m4a");
+        QFile cut(cutOff);
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(whole.read(whole.size() * 6 / 10));
+        cut.close();
+
+        const AudioTranscripts transcripts = transcribe(cutOff, std::nullopt, true, false);
+        QVERIFY2(!transcripts.othersUnavailable, qPrintable(transcripts.note));
+        const QList<Line> lines = parseLines(transcripts.others);
+        QVERIFY2(lines.size() >= 2 && lines.size() <= 3, qPrintable(transcripts.others));
+        QVERIFY(transcripts.others.startsWith(QStringLiteral("[0:01] ")));
+    }
+
     void streamsNotHeardAreSkipped_data()
     {
         QTest::addColumn<bool>("heardOthers");

@@ -1,5 +1,7 @@
 #include "SpeechFixtures.h"
 
+#include "AACStreamWriter.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -117,15 +119,24 @@ bool writeWav(const QString &path, const QVector<qint16> &samples)
 
 bool writeRecording(const QString &path, const QVector<qint16> &samples)
 {
-    QTemporaryDir dir;
-    const QString wav = dir.filePath(QStringLiteral("recording.wav"));
-    if (!writeWav(wav, samples))
+    // Stereo in blocks of 1024 frames, as a sound server delivers them; the writer resamples and encodes.
+    const AudioStreamFormat format { double(sampleRate), 2, AudioStreamFormat::SampleType::int16, true };
+    try {
+        AACStreamWriter writer(path, format);
+        constexpr qsizetype block = 1024;
+        std::vector<qint16> interleaved(size_t(block) * 2);
+        for (qsizetype at = 0; at < samples.size(); at += block) {
+            const qsizetype frames = std::min(block, samples.size() - at);
+            for (qsizetype i = 0; i < frames; ++i)
+                interleaved[size_t(2 * i)] = interleaved[size_t(2 * i + 1)] = samples[at + i];
+            const void *planes[] = { interleaved.data() };
+            writer.append(AudioPCMBuffer(format, planes, frames));
+        }
+        const AACStreamWriter::Finished finished = writer.finish();
+        return !finished.writeFailed && finished.url == path;
+    } catch (const AACStreamWriterError &) {
         return false;
-    // 48 kHz stereo, as the session writer stores a typical source.
-    return run(QStringLiteral("ffmpeg"),
-        { QStringLiteral("-y"), QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-i"),
-            wav, QStringLiteral("-ar"), QStringLiteral("48000"), QStringLiteral("-ac"), QStringLiteral("2"),
-            QStringLiteral("-c:a"), QStringLiteral("aac"), path });
+    }
 }
 
 QStringList words(const QString &text)

@@ -16,7 +16,7 @@ QVector<qint16> silence(double seconds);
 double onsetSeconds(const QVector<qint16> &samples);
 
 bool writeWav(const QString &path, const QVector<qint16> &samples);
-// Stores the samples the way a session's recordings are stored: AAC in an .m4a file.
+// Stores the samples the way a session's recordings are stored: through the session's AAC writer.
 bool writeRecording(const QString &path, const QVector<qint16> &samples);
 
 // Lower-case words without punctuation.

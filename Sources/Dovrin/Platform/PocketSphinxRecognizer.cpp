@@ -21,12 +21,17 @@ constexpr int kFrameSamples = kSampleRate / 100; // the recognizer's 10 ms frame
 // Fed in steps shorter than the 10 frames speech needs to start, so no pause hides inside a step.
 constexpr size_t kStepSamples = 5 * kFrameSamples;
 
-// Long speech is cut so a transcript line stays readable: from 9 s on at the first pause of 150 ms,
-// from 13 s on at the quietest moment of the next second, so no line runs past about 14 s.
+// Long speech is cut so a transcript line stays readable: from 9 s on at the first pause of 150 ms;
+// from 13 s on after the last word the recognizer is sure of, else at the quietest moment of the next
+// second, so no line runs much past 14 s.
 constexpr int kSoftSplitFrames = 900;
 constexpr int kLateSplitFrames = 1300;
 constexpr int kPauseFrames = 15;
+// A word counts as sure once it ended this long before the newest audio.
+constexpr int kSettledFrames = 30;
 constexpr size_t kLookAheadSamples = size_t(kSampleRate);
+// Audio already heard that is kept, so a cut after a word can hear what followed it again.
+constexpr size_t kHistorySamples = 3 * size_t(kSampleRate);
 constexpr size_t kKeptSilence = size_t(kSampleRate) * 3 / 10;
 
 struct LocaleModel
@@ -129,6 +134,8 @@ private:
             const size_t available = m_pending.size() - m_head;
             if (available == 0 || (!all && available < kLookAheadSamples))
                 break;
+            if (m_inSpeech && utteranceFrames() >= kLateSplitFrames && cutAfterSettledWord())
+                continue;
             const int16_t *next = m_pending.data() + m_head;
             const std::optional<size_t> cut
                 = m_inSpeech ? splitPoint(next, std::min(available, kLookAheadSamples)) : std::nullopt;
@@ -148,10 +155,37 @@ private:
 
     void compact()
     {
-        if (m_head > kLookAheadSamples) {
-            m_pending.erase(m_pending.begin(), m_pending.begin() + qsizetype(m_head));
-            m_head = 0;
+        if (m_head > kHistorySamples + kLookAheadSamples) {
+            const size_t drop = m_head - kHistorySamples;
+            m_pending.erase(m_pending.begin(), m_pending.begin() + qsizetype(drop));
+            m_head -= drop;
         }
+    }
+
+    // Ends the utterance after the last word that ended a while ago and hears the rest again as the
+    // start of the next one, so no word is cut in two. False when no such word is there yet.
+    bool cutAfterSettledWord()
+    {
+        const int newest = int(m_fed / kFrameSamples);
+        const int start = int(m_speechStart / kFrameSamples);
+        int boundary = -1;
+        for (ps_seg_t *seg = ps_seg_iter(m_decoder); seg; seg = ps_seg_next(seg)) {
+            int first = 0, last = 0;
+            ps_seg_frames(seg, &first, &last);
+            if (last < newest - kSettledFrames && !wordOf(ps_seg_word(seg)).isEmpty())
+                boundary = last + 1;
+        }
+        const size_t rewind = size_t(newest - boundary) * kFrameSamples;
+        if (boundary < start + 100 || rewind > m_head)
+            return false;
+        ps_end_utt(m_decoder);
+        deliver(boundary);
+        m_frameShift += newest - boundary;
+        m_head -= rewind;
+        m_inSpeech = false;
+        m_levels.clear();
+        ps_start_utt(m_decoder);
+        return true;
     }
 
     void processInSteps(const int16_t *samples, size_t count)
@@ -238,7 +272,8 @@ private:
             ps_start_utt(m_decoder);
     }
 
-    void deliver()
+    // Hands on the words of the ended utterance, those centred before `beforeFrame` when given.
+    void deliver(std::optional<int> beforeFrame = std::nullopt)
     {
         QStringList words;
         int firstFrame = -1;
@@ -246,16 +281,20 @@ private:
             const QString word = wordOf(ps_seg_word(seg));
             if (word.isEmpty())
                 continue;
-            if (firstFrame < 0) {
-                int endFrame = 0;
-                ps_seg_frames(seg, &firstFrame, &endFrame);
+            int first = 0, last = 0;
+            ps_seg_frames(seg, &first, &last);
+            if (beforeFrame && (first + last) / 2 >= *beforeFrame) {
+                ps_seg_free(seg); // an iterator left before its end is not freed by ps_seg_next
+                break;
             }
+            if (firstFrame < 0)
+                firstFrame = first;
             words.push_back(word);
         }
         if (words.isEmpty() || !m_callbacks.recognized)
             return;
-        m_callbacks.recognized(RecognizedSpeech {
-            words.join(QLatin1Char(' ')), (std::max(firstFrame, 0) + m_skippedFrames) / 100.0, true });
+        m_callbacks.recognized(RecognizedSpeech { words.join(QLatin1Char(' ')),
+            (std::max(firstFrame - m_frameShift, 0) + m_skippedFrames) / 100.0, true });
     }
 
     ps_decoder_t *m_decoder;
@@ -265,6 +304,9 @@ private:
     bool m_leadingSilence = true;
     size_t m_silentAhead = 0;
     qint64 m_skippedFrames = 0;
+    // Frames heard twice after cuts: the recognizer's frame numbers run ahead of the file by this much.
+    int m_frameShift = 0;
+    // Everything handed to the recognizer, repeats included; its frame numbers count the same way.
     qint64 m_fed = 0;
     qint64 m_speechStart = 0;
     bool m_inSpeech = false;
