@@ -276,28 +276,6 @@ private slots:
         QVERIFY(transcripts.others.startsWith(QStringLiteral("[0:01] ")));
     }
 
-    void streamsNotHeardAreSkipped_data()
-    {
-        QTest::addColumn<bool>("heardOthers");
-        QTest::addColumn<bool>("heardYou");
-        QTest::addColumn<bool>("othersGiven");
-        QTest::newRow("neither heard") << false << false << true;
-        QTest::newRow("others heard without a file, you not heard") << true << false << false;
-    }
-
-    void streamsNotHeardAreSkipped()
-    {
-        QFETCH(bool, heardOthers);
-        QFETCH(bool, heardYou);
-        QFETCH(bool, othersGiven);
-        QStringList statuses;
-        const AudioTranscripts transcripts
-            = transcribe(othersGiven ? std::optional(m_sentences) : std::nullopt, m_sentences, heardOthers,
-                heardYou, &statuses);
-        QCOMPARE(transcripts, AudioTranscripts {});
-        QVERIFY(statuses.isEmpty());
-    }
-
     void cancellingMidFileEndsWithinASecond()
     {
         auto recognizer = std::make_shared<WatchedRecognizer>();
@@ -315,25 +293,14 @@ private slots:
         QVERIFY(task.result().othersUnavailable);
     }
 
-    void withoutTheModelNothingIsAttempted()
+    void modelStateFollowsTheInstalledFiles()
     {
         QTemporaryDir emptyModels;
-        auto recognizer = std::make_shared<PocketSphinxRecognizer>(emptyModels.path());
-        QCOMPARE(recognizer->modelState("en-US"), SpeechFileRecognizer::ModelState::notInstalled);
+        const auto missing = std::make_shared<PocketSphinxRecognizer>(emptyModels.path());
+        QCOMPARE(missing->modelState("en-US"), SpeechFileRecognizer::ModelState::notInstalled);
+        QVERIFY(!AudioFileTranscriber::isSupported({ missing, &TaskClock::system(), "en-US" }));
         QCOMPARE(PocketSphinxRecognizer().modelState("en-US"), SpeechFileRecognizer::ModelState::installed);
         QCOMPARE(PocketSphinxRecognizer().modelState("fr-FR"), SpeechFileRecognizer::ModelState::unsupported);
-
-        const AudioFileTranscriber::Environment environment { recognizer, &TaskClock::system(), "en-US" };
-        QVERIFY(!AudioFileTranscriber::isSupported(environment));
-        QStringList statuses;
-        Task<AudioTranscripts> task = AudioFileTranscriber::transcribe(
-            m_sentences, m_sentences, true, true, [&](const QString &text) { statuses.push_back(text); }, {},
-            environment);
-        QTRY_VERIFY(task.isFinished());
-        QCOMPARE(task.result(),
-            (AudioTranscripts { {}, {}, std::nullopt,
-                "On-device transcription needs the pocketsphinx-en-us package.", false, false }));
-        QVERIFY(statuses.isEmpty());
     }
 };
 

@@ -200,9 +200,12 @@ Task<AudioFileTranscriber::FileResult> AudioFileTranscriber::transcribeFile(
 
     TaskClock &clock = environment.clock ? *environment.clock : TaskClock::system();
     auto shared = std::make_shared<Recognition>(clock);
-    // Whatever ends this frame (an answer, a cancel, the application going away) ends the recognizer.
-    const std::unique_ptr<Recognition, void (*)(Recognition *)> stopOnExit(
-        shared.get(), [](Recognition *r) { r->stop = true; });
+    // Whatever ends this wait (an answer, a cancel, the application going away) ends the recognizer.
+    struct StopOnExit
+    {
+        Recognition &recognition;
+        ~StopOnExit() { recognition.stop = true; }
+    } stopOnExit { *shared };
     QFuture<SpeechRecognitionOutcome> work
         = QtConcurrent::run([shared, recognizer = environment.recognizer, path, locale] {
               SpeechFileRecognizer::Callbacks callbacks;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>

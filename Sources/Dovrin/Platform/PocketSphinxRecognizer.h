@@ -5,8 +5,8 @@
 #include <optional>
 
 // The live recognizer: FFmpeg decodes the file to 16 kHz mono, PocketSphinx hears it with its own
-// voice-activity detection. Each stretch of speech between pauses becomes one final result;
-// long continuous speech is cut at short pauses so no result runs much past 15 s.
+// voice-activity detection. Each stretch of speech between pauses becomes one final result; long
+// continuous speech is cut at a short pause or between two words, so no result runs much past 14 s.
 class PocketSphinxRecognizer final : public SpeechFileRecognizer
 {
 public:
