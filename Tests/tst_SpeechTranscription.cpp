@@ -218,12 +218,12 @@ private slots:
 
         QTest::newRow("silence, then a text file") << "silent"
                                                    << "notAudio" << false << true;
-        QTest::newRow("truncated, then speech") << "truncated"
-                                                << "sentences" << true << false;
+        QTest::newRow("truncated, then silence") << "truncated"
+                                                 << "silent" << true << false;
         QTest::newRow("both unreadable") << "notAudio"
                                          << "truncated" << true << true;
-        QTest::newRow("missing file, then silence") << "missing"
-                                                    << "silent" << true << false;
+        QTest::newRow("missing file, then a text file") << "missing"
+                                                        << "notAudio" << true << true;
     }
 
     void unreadableAndSilentFiles()
@@ -233,8 +233,7 @@ private slots:
         QFETCH(bool, othersFails);
         QFETCH(bool, youFails);
         const QHash<QString, QString> files { { "silent", m_silent }, { "notAudio", m_notAudio },
-            { "truncated", m_truncated }, { "sentences", m_sentences },
-            { "missing", path("gone_others.m4a") } };
+            { "truncated", m_truncated }, { "missing", path("gone_others.m4a") } };
 
         const AudioTranscripts transcripts = transcribe(files[others], files[you], true, true);
         QCOMPARE(transcripts.othersUnavailable, othersFails);
