@@ -89,7 +89,8 @@ private slots:
             QCOMPARE(shortcut->characters, QString("x"));
         // A lone modifier is the recorder still listening, not a refusal to show.
         if (const auto *error = std::get_if<CaptureShortcutError>(&result))
-            QCOMPARE(CaptureShortcutErrors::message(*error).has_value(), *error != CaptureShortcutError::modifierOnly);
+            QCOMPARE(CaptureShortcutErrors::message(*error).has_value(),
+                *error != CaptureShortcutError::modifierOnly);
     }
 
     void labels_data()

@@ -255,7 +255,8 @@ private slots:
         // Room for a tile of a little more than 1024 rows, never for two.
         const QImage column = ScrollTargetProcess::render({ "--lines", "120" });
         ScrollingCaptureLimits bytes = ScrollingCaptureLimits::production;
-        bytes.maxEncryptedBytes = ImageNormalization::pngData(column.copy(0, 0, column.width(), 1900))->size();
+        bytes.maxEncryptedBytes
+            = ImageNormalization::pngData(column.copy(0, 0, column.width(), 1900))->size();
         QTest::newRow("tiles") << oneTile << 1;
         QTest::newRow("pixels") << pixels << 2;
         QTest::newRow("duration") << time << 1;

@@ -46,7 +46,8 @@ void oneApplicationThreeStreams(benchmark::State &state)
 {
     QTemporaryDir root;
     const QString data = root.path() + QStringLiteral("/share");
-    const QString program = installToneApplication(root.path(), data, QStringLiteral("bench-app"), QStringLiteral("Bench"));
+    const QString program
+        = installToneApplication(root.path(), data, QStringLiteral("bench-app"), QStringLiteral("Bench"));
     if (!QFileInfo(program).isExecutable()) {
         state.SkipWithError("tone_player not found");
         return;
@@ -122,7 +123,8 @@ void applicationQueries(benchmark::State &state)
     QTemporaryDir root;
     const QString data = root.path() + QStringLiteral("/share");
     qputenv("XDG_DATA_DIRS", (data + QStringLiteral(":/usr/local/share:/usr/share")).toUtf8());
-    const QString program = installToneApplication(root.path(), data, QStringLiteral("bench-app"), QStringLiteral("Bench"));
+    const QString program
+        = installToneApplication(root.path(), data, QStringLiteral("bench-app"), QStringLiteral("Bench"));
     TonePlayers players;
     players.start(program, { "--name", "Bench", "--freq", "0" });
     for (auto _ : state) {
@@ -143,7 +145,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (qEnvironmentVariableIsEmpty("DOVRIN_TEST_BINARY_DIR"))
-        qputenv("DOVRIN_TEST_BINARY_DIR", (app.applicationDirPath() + QStringLiteral("/../Tests")).toLocal8Bit());
+        qputenv(
+            "DOVRIN_TEST_BINARY_DIR", (app.applicationDirPath() + QStringLiteral("/../Tests")).toLocal8Bit());
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

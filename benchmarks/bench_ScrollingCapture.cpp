@@ -26,8 +26,8 @@ void capture(benchmark::State &state, bool recognize)
     for (auto _ : state) {
         ScrollTargetProcess target;
         const int viewport = 1000;
-        if (!target.start({ "--lines", QString::number(screens * viewport / lineHeight), "--size", "1000x1000",
-                "--pos", "20,20" })) {
+        if (!target.start({ "--lines", QString::number(screens * viewport / lineHeight), "--size",
+                "1000x1000", "--pos", "20,20" })) {
             state.SkipWithError("scroll_target did not start");
             return;
         }
@@ -73,8 +73,8 @@ void capture(benchmark::State &state, bool recognize)
         state.counters["ms_per_screen"] = seconds * 1000.0 / captured;
         state.counters["tiles"] = double(draft->scrollingCapture->tiles.size());
         std::printf("summary: %s: %.1f screens of %dx%d in %.2f s, %.0f ms per screen, %d tiles\n",
-            recognize ? "with recognition" : "scrolling and stitching only", captured, target.region().width(),
-            target.region().height(), seconds, seconds * 1000.0 / captured,
+            recognize ? "with recognition" : "scrolling and stitching only", captured,
+            target.region().width(), target.region().height(), seconds, seconds * 1000.0 / captured,
             int(draft->scrollingCapture->tiles.size()));
     }
 }
@@ -93,7 +93,8 @@ int main(int argc, char **argv)
     {
         QApplication app(argc, argv);
         if (qEnvironmentVariableIsEmpty("DOVRIN_TEST_BINARY_DIR"))
-            qputenv("DOVRIN_TEST_BINARY_DIR", (app.applicationDirPath() + QStringLiteral("/../Tests")).toLocal8Bit());
+            qputenv("DOVRIN_TEST_BINARY_DIR",
+                (app.applicationDirPath() + QStringLiteral("/../Tests")).toLocal8Bit());
         benchmark::Initialize(&argc, argv);
         benchmark::RegisterBenchmark("BM_Capture20Screens/stitching", capture, false)
             ->Iterations(1)

@@ -9,8 +9,8 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
-#include <dlfcn.h>
 #include <cmath>
+#include <dlfcn.h>
 #include <memory>
 #include <numeric>
 #include <vector>

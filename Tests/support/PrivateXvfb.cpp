@@ -14,7 +14,8 @@ PrivateXvfb::PrivateXvfb(const QStringList &extraArguments)
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return;
-    QList<QByteArray> arguments = { "Xvfb", "-displayfd", QByteArray::number(pipeFds[1]), "-nolisten", "tcp" };
+    QList<QByteArray> arguments
+        = { "Xvfb", "-displayfd", QByteArray::number(pipeFds[1]), "-nolisten", "tcp" };
     if (!extraArguments.contains(QStringLiteral("-screen")))
         arguments += QList<QByteArray> { "-screen", "0", "1920x1080x24" };
     for (const QString &argument : extraArguments)

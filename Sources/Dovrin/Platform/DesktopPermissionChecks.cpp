@@ -50,7 +50,8 @@ SoundInput probeSoundInput(std::chrono::milliseconds timeout)
         return SoundInput::unreachable;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     const auto connection = PulseConnection::open(QStringLiteral("Quorvel microphone check"), timeout);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     const auto sources = connection ? connection->sources(left) : std::nullopt;
     if (!sources)
         return SoundInput::unreachable;

@@ -53,8 +53,8 @@ public:
 
     QString atomName(xcb_atom_t value) const
     {
-        auto r
-            = xcbReply(xcb_get_atom_name_reply(m_connection, xcb_get_atom_name(m_connection, value), nullptr));
+        auto r = xcbReply(
+            xcb_get_atom_name_reply(m_connection, xcb_get_atom_name(m_connection, value), nullptr));
         if (!r)
             return {};
         return QString::fromLatin1(xcb_get_atom_name_name(r.get()), xcb_get_atom_name_name_length(r.get()));
