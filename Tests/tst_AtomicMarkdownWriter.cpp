@@ -16,17 +16,8 @@ Q_DECLARE_METATYPE(AtomicFile::Method)
 
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 QStringList entries(const QString &folder)
 {

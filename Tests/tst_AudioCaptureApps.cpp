@@ -5,6 +5,7 @@
 #include "AudioInputHardware.h"
 #include "DesktopEntries.h"
 #include "LiveAudioCapture.h"
+#include "Pactl.h"
 #include "ProcessTable.h"
 #include "TestSupport.h"
 #include "TonePlayers.h"
@@ -20,17 +21,6 @@
 #include <csignal>
 
 namespace {
-
-bool pactl(const QStringList &arguments, QString *output = nullptr)
-{
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(5000) || process.exitCode() != 0)
-        return false;
-    if (output)
-        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    return true;
-}
 
 QStringList names(const QList<AudioCaptureApp> &apps)
 {
@@ -207,7 +197,7 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("needs the private sound server that scripts/test.sh starts");
         QString module;
-        QVERIFY(pactl(
+        QVERIFY(Pactl::run(
             {
                 "load-module",
                 "module-remap-source",
@@ -216,7 +206,7 @@ private slots:
                 "source_properties=device.description=aardvark",
             },
             &module));
-        const auto unload = qScopeGuard([&] { pactl({ "unload-module", module }); });
+        const auto unload = qScopeGuard([&] { Pactl::run({ "unload-module", module }); });
 
         const QList<AudioInputDevice> devices = AudioInputHardware::devices();
         QStringList uids;
@@ -228,8 +218,8 @@ private slots:
         QVERIFY(!AudioInputHardware::device("spk.monitor"));
         QVERIFY(AudioInputHardware::defaultInput() == devices.constLast());
 
-        QVERIFY(pactl({ "set-default-source", "spk.monitor" }));
-        const auto restore = qScopeGuard([] { pactl({ "set-default-source", "mic" }); });
+        QVERIFY(Pactl::run({ "set-default-source", "spk.monitor" }));
+        const auto restore = qScopeGuard([] { Pactl::run({ "set-default-source", "mic" }); });
         QVERIFY(!AudioInputHardware::defaultInput());
     }
 

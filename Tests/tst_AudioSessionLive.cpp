@@ -47,11 +47,7 @@ private slots:
         m_data = m_root.path() + QStringLiteral("/share");
         qputenv("XDG_DATA_DIRS", m_data.toUtf8());
         m_toneA = installToneApplication(m_root.path(), m_data, "tone-a", "Tone A");
-        // Idle null sinks answer a new listener only after two seconds; keep them awake.
-        for (const char *sink : { "spk", "micsrc" })
-            QVERIFY(m_keepers.start(
-                TonePlayers::toneProgram(), { "--name", "Keeper", "--freq", "0", "--device", sink }));
-        QTest::qWait(2100);
+        QVERIFY(m_keepers.keepSinksAwake());
     }
 
     void cleanupTestCase() { m_keepers.stopAll(); }

@@ -224,7 +224,8 @@ private slots:
                                  << capture.capturedAt << "Check the totals.\n\nRevenue 1,204\nCosts 880\n";
         auto bare = basicCapture();
         bare.note.clear();
-        bare.sourceApplication = bare.sourceBundleID = std::nullopt;
+        bare.sourceApplication.reset();
+        bare.sourceBundleID.reset();
         bare.ocrLanguages.clear();
         bare.tags.clear();
         bare.reviewedByUser = false;

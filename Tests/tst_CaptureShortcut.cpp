@@ -87,15 +87,10 @@ private slots:
         QCOMPARE(outcome(result), expected);
         if (const auto *shortcut = std::get_if<CaptureShortcut>(&result))
             QCOMPARE(shortcut->characters, QString("x"));
-    }
-
-    void refusalMessages()
-    {
-        QVERIFY(!CaptureShortcutErrors::message(CaptureShortcutError::modifierOnly));
-        QCOMPARE(CaptureShortcutErrors::message(CaptureShortcutError::missingModifier),
-            QString("Add ⌘, ⌥, or ⌃ — Shift alone is not enough."));
-        QCOMPARE(CaptureShortcutErrors::message(CaptureShortcutError::reservedSystemShortcut),
-            QString("That shortcut is reserved by the desktop. Choose another."));
+        // A lone modifier is the recorder still listening, not a refusal to show.
+        if (const auto *error = std::get_if<CaptureShortcutError>(&result))
+            QCOMPARE(CaptureShortcutErrors::message(*error).has_value(),
+                *error != CaptureShortcutError::modifierOnly);
     }
 
     void labels_data()

@@ -1,7 +1,7 @@
 #include "DefaultsStore.h"
 #include "DesktopPermissionChecks.h"
 #include "PermissionController.h"
-#include "XvfbInstance.h"
+#include "PrivateXvfb.h"
 
 #include <QGuiApplication>
 #include <QSignalSpy>
@@ -40,7 +40,7 @@ private slots:
 
     void displayWithoutXTestCannotScroll()
     {
-        XvfbInstance server({ "-extension", "XTEST" });
+        PrivateXvfb server({ "-extension", "XTEST" });
         QVERIFY(server.isRunning());
         Connection connection(server.display());
         QVERIFY(connection.ok());

@@ -2,6 +2,7 @@
 #include "EncryptedDraft.h"
 #include "ImageNormalization.h"
 #include "JsonFields.h"
+#include "TestSupport.h"
 
 #include <QColorSpace>
 #include <QDir>
@@ -16,6 +17,9 @@
 #include <thread>
 
 namespace {
+
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 // The sealed layout, written independently of the store: nonce (12) | ciphertext | tag (16), with the
 // file's role as associated data.
@@ -49,18 +53,6 @@ QByteArray seal(const QByteArray &key, const QByteArray &role, const QByteArray 
     EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_GET_TAG, 16, tag.data());
     EVP_CIPHER_CTX_free(context);
     return nonce + ciphertext + tag;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
 int modeOf(const QString &path)

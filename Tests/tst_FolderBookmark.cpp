@@ -1,5 +1,6 @@
 #include "FolderBookmark.h"
 #include "RecentBookmarkService.h"
+#include "TestSupport.h"
 #include "TrashReconciliation.h"
 
 #include <QDir>
@@ -8,6 +9,8 @@
 #include <QTest>
 
 namespace {
+
+using TestSupport::writeFile;
 
 template <typename Action> int bookmarkError(Action action)
 {
@@ -25,13 +28,6 @@ void replaceFolder(const QString &path)
     QVERIFY(QDir().mkdir(path + QStringLiteral(".new")));
     QVERIFY(QDir().rename(path, path + QStringLiteral(".old")));
     QVERIFY(QDir().rename(path + QStringLiteral(".new"), path));
-}
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(data);
 }
 
 constexpr int staleAndUnresolvable = int(FolderBookmarkError::Code::staleAndUnresolvable);
@@ -71,7 +67,7 @@ private slots:
 
         // A file in its place is not a folder; nothing there cannot be resolved.
         QVERIFY(QDir(path).removeRecursively());
-        writeFile(path, "file");
+        QVERIFY(writeFile(path, "file"));
         QCOMPARE(bookmarkError([&] { FolderBookmark::resolve(access); }), inaccessible);
         QVERIFY(QFile::remove(path));
         QCOMPARE(bookmarkError([&] { FolderBookmark::resolve(access); }), staleAndUnresolvable);
@@ -117,7 +113,7 @@ private slots:
     {
         QTemporaryDir root;
         const QString path = root.filePath(QStringLiteral("note.md"));
-        writeFile(path, "v1");
+        QVERIFY(writeFile(path, "v1"));
         const RecentBookmarkService service = RecentBookmarkService::live();
         const QUrl url = QUrl::fromLocalFile(path);
         const QByteArray bookmark = service.makeBookmark(url);
@@ -129,7 +125,7 @@ private slots:
         QVERIFY(service.startAccessing(url));
 
         // Replaced by another file under the same name: stale, and a new bookmark is fresh again.
-        writeFile(path + QStringLiteral(".tmp"), "v2");
+        QVERIFY(writeFile(path + QStringLiteral(".tmp"), "v2"));
         QVERIFY(QFile::rename(path, path + QStringLiteral(".old")));
         QVERIFY(QFile::rename(path + QStringLiteral(".tmp"), path));
         resolution = service.resolve(bookmark);

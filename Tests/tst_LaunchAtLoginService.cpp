@@ -1,5 +1,6 @@
 #include "AutostartEntry.h"
 #include "LaunchAtLoginService.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,6 +8,8 @@
 #include <QTest>
 
 namespace {
+
+using TestSupport::writeFile;
 
 template <typename T> T awaited(Task<T> task)
 {
@@ -17,19 +20,6 @@ template <typename T> T awaited(Task<T> task)
     if (!task.isFinished())
         throw std::runtime_error("task did not finish");
     return task.result();
-}
-
-QString readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-bool writeFile(const QString &path, const QByteArray &text)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
 } // namespace
@@ -74,7 +64,7 @@ private slots:
 
         QCOMPARE(awaited(service.setEnabled(true)), LaunchAtLoginStatus::enabled);
         QCOMPARE(awaited(service.status()), LaunchAtLoginStatus::enabled);
-        const QString text = readFile(entryPath());
+        const QString text = QString::fromUtf8(TestSupport::readFile(entryPath()));
         QVERIFY(text.startsWith("[Desktop Entry]\n"));
         QVERIFY(text.contains("\nType=Application\n"));
         const QString exec = text.section("\nExec=", 1).section('\n', 0, 0);
@@ -99,13 +89,13 @@ private slots:
         QFETCH(QByteArray, line);
         const LaunchAtLoginService service = LaunchAtLoginService::live(m_environment);
         QCOMPARE(awaited(service.setEnabled(true)), LaunchAtLoginStatus::enabled);
-        QByteArray text = readFile(entryPath()).toUtf8();
+        QByteArray text = TestSupport::readFile(entryPath());
         text.replace("X-GNOME-Autostart-enabled=true\n", line + "\n");
         QVERIFY(writeFile(entryPath(), text));
         QCOMPARE(awaited(service.status()), LaunchAtLoginStatus::requiresApproval);
         // Turning it on registers nothing over the user's choice.
         QCOMPARE(awaited(service.setEnabled(true)), LaunchAtLoginStatus::requiresApproval);
-        QCOMPARE(readFile(entryPath()).toUtf8(), text);
+        QCOMPARE(TestSupport::readFile(entryPath()), text);
         QCOMPARE(awaited(service.setEnabled(false)), LaunchAtLoginStatus::notRegistered);
         QVERIFY(!QFile::exists(entryPath()));
     }
@@ -140,7 +130,7 @@ private slots:
             message = QString::fromStdString(error.what());
         }
         QCOMPARE(message, QString("Couldn't update Login Items."));
-        QCOMPARE(readFile(m_root->filePath("config/autostart")), QString("not a folder"));
+        QCOMPARE(TestSupport::readFile(m_root->filePath("config/autostart")), QByteArray("not a folder"));
         QCOMPARE(awaited(service.status()), LaunchAtLoginStatus::notRegistered);
     }
 

@@ -1,6 +1,7 @@
 // Others and You against the private sound server: real players under their own identities.
 #include "AudioCaptureApps.h"
 #include "MicrophoneCapture.h"
+#include "Pactl.h"
 #include "ProcessTapEngine.h"
 #include "PulseConnection.h"
 #include "TestSupport.h"
@@ -65,17 +66,6 @@ private:
     qint64 m_buffers = 0;
 };
 
-bool pactl(const QStringList &arguments, QString *output = nullptr)
-{
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(5000) || process.exitCode() != 0)
-        return false;
-    if (output)
-        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    return true;
-}
-
 double ratio(double wanted, double unwanted)
 {
     return wanted / std::max(unwanted, 1e-30);
@@ -99,12 +89,7 @@ private slots:
             m_root.path(), m_data, QStringLiteral("tone-a"), QStringLiteral("Tone A"));
         m_toneB = installToneApplication(
             m_root.path(), m_data, QStringLiteral("tone-b"), QStringLiteral("Tone B"));
-        // An idle null sink renders in two-second blocks and takes that long to notice a low-latency
-        // listener; a silent low-latency player on each keeps them as responsive as a sound card.
-        for (const char *sink : { "spk", "micsrc" })
-            QVERIFY(m_keepers.start(
-                TonePlayers::toneProgram(), { "--name", "Keeper", "--freq", "0", "--device", sink }));
-        QTest::qWait(2100);
+        QVERIFY(m_keepers.keepSinksAwake());
     }
 
     void cleanupTestCase() { m_keepers.stopAll(); }
@@ -193,7 +178,7 @@ private slots:
         QTRY_COMPARE(engine.liveStreamCount(), 1);
         const QString playback = playbackOf(a->processId());
         QVERIFY(!playback.isEmpty());
-        QVERIFY(pactl({ "move-sink-input", playback, "micsrc" }));
+        QVERIFY(Pactl::run({ "move-sink-input", playback, "micsrc" }));
         QTest::qWait(300);
         const qint64 movedAt = recording.frames();
         QTRY_COMPARE(engine.liveStreamCount(), 1);
@@ -203,9 +188,9 @@ private slots:
         after.erase(after.begin(), after.begin() + std::ptrdiff_t(movedAt));
         QVERIFY(energyAt(after, 48000, 440) > 1e-3);
         QString sinks;
-        QVERIFY(pactl({ "list", "short", "sink-inputs" }, &sinks));
+        QVERIFY(Pactl::run({ "list", "short", "sink-inputs" }, &sinks));
         QString outputs;
-        QVERIFY(pactl({ "list", "short", "sinks" }, &outputs));
+        QVERIFY(Pactl::run({ "list", "short", "sinks" }, &outputs));
         const QString micsrc
             = outputs.section(QStringLiteral("\tmicsrc\t"), 0, 0).section(QLatin1Char('\n'), -1);
         QVERIFY(sinks.contains(
@@ -227,12 +212,12 @@ private slots:
         QVERIFY2(a > 1e-3 && b > 1e-3, qPrintable(QStringLiteral("%1 %2").arg(a).arg(b)));
 
         QString module;
-        QVERIFY(pactl({ "load-module", "module-null-sink", "sink_name=spk2" }, &module));
+        QVERIFY(Pactl::run({ "load-module", "module-null-sink", "sink_name=spk2" }, &module));
         const auto restore = qScopeGuard([&] {
-            pactl({ "set-default-sink", "spk" });
-            pactl({ "unload-module", module });
+            Pactl::run({ "set-default-sink", "spk" });
+            Pactl::run({ "unload-module", module });
         });
-        QVERIFY(pactl({ "set-default-sink", "spk2" }));
+        QVERIFY(Pactl::run({ "set-default-sink", "spk2" }));
         QTest::qWait(300);
         const qint64 switchedAt = before.frames();
         // One player on the new default output, one left on the old one: only the first is heard.
@@ -382,9 +367,9 @@ private slots:
     void chosenMicrophoneEndsWhenRemoved()
     {
         QString module;
-        QVERIFY(pactl(
+        QVERIFY(Pactl::run(
             { "load-module", "module-remap-source", "master=micsrc.monitor", "source_name=mic2" }, &module));
-        auto unload = qScopeGuard([&] { pactl({ "unload-module", module }); });
+        auto unload = qScopeGuard([&] { Pactl::run({ "unload-module", module }); });
         // One player feeds the microphone's source, the other keeps playing on the speakers.
         QVERIFY(m_players.start(
             TonePlayers::toneProgram(), { "--name", "Feed", "--freq", "500", "--device", "micsrc" }));
@@ -397,7 +382,7 @@ private slots:
         QTRY_VERIFY(recording.frames() > 24000);
         QVERIFY(energyAt(recording.mono(), recording.sampleRate(), 500) > 1e-3);
 
-        QVERIFY(pactl({ "unload-module", module }));
+        QVERIFY(Pactl::run({ "unload-module", module }));
         unload.dismiss();
         QTRY_VERIFY(microphone.hasEnded());
         const qint64 frames = recording.frames();
@@ -410,7 +395,7 @@ private:
     static int playbackCount()
     {
         QString list;
-        pactl({ "list", "short", "sink-inputs" }, &list);
+        Pactl::run({ "list", "short", "sink-inputs" }, &list);
         return list.isEmpty() ? 0 : int(list.count(QLatin1Char('\n')) + 1);
     }
 
@@ -418,7 +403,7 @@ private:
     static QString playbackOf(qint64 pid)
     {
         QString list;
-        pactl({ "list", "sink-inputs" }, &list);
+        Pactl::run({ "list", "sink-inputs" }, &list);
         QString current;
         for (const QString &line : list.split(QLatin1Char('\n'))) {
             if (line.startsWith(QLatin1String("Sink Input #")))

@@ -23,15 +23,6 @@ class TestScrollingCapture : public QObject
     Q_OBJECT
 
 private slots:
-    void productionLimits()
-    {
-        const ScrollingCaptureLimits &limits = ScrollingCaptureLimits::production;
-        QCOMPARE(limits.maxTiles, 40);
-        QCOMPARE(limits.maxPixels, qint64(50'000'000));
-        QCOMPARE(limits.maxDuration, std::chrono::milliseconds(90'000));
-        QCOMPARE(limits.maxEncryptedBytes, qint64(160) * 1024 * 1024);
-    }
-
     // Two 300-row tiles; the second is recognized with the last 100 rows of the first stacked on top,
     // so its segment starts at document row 200. The first tile's bottom edge cuts "Gamma line".
     void seamCutLineKeptOnce()

@@ -28,18 +28,6 @@ namespace {
 
 PrivateXvfb *server = nullptr;
 
-ScrollingRegionGeometry geometryFor(const QRect &region)
-{
-    QScreen *screen = QGuiApplication::primaryScreen();
-    ScrollingRegionGeometry geometry;
-    geometry.displayID = ScreenCaptureService::displayID(screen);
-    geometry.displayFrame = screen->geometry();
-    geometry.globalRect = QRectF(region);
-    geometry.pixelRect = region.translated(-screen->geometry().topLeft());
-    geometry.displayPixelSize = screen->geometry().size();
-    return geometry;
-}
-
 QByteArray testKey()
 {
     return QByteArray(32, '\x5a');
@@ -66,15 +54,11 @@ public:
     {
         if (region.isNull())
             region = target.region();
-        ScrollingCaptureTarget window;
-        window.name = QStringLiteral("Scroll target");
-        window.bundleID = QStringLiteral("scroll_target");
-        window.windowID = target.window();
         const ScrollingCaptureCoordinator::FrameFunctions frames
             = ScrollingCaptureCoordinator::defaultFrameFunctions();
         ScreenCaptureService *screens = &service;
         auto coordinator = std::make_unique<ScrollingCaptureCoordinator>(
-            geometryFor(region), window, QUuid::createUuid(), store,
+            ScrollTargetProcess::geometryOf(region), target.captureTarget(), QUuid::createUuid(), store,
             [screens](ScrollingRegionGeometry geometry) { return screens->scrollingViewport(geometry); },
             recognize, limits, environment, frames.prepareFrame, frames.alignFrames, frames.frameDifference);
         return coordinator;
@@ -271,7 +255,8 @@ private slots:
         // Room for a tile of a little more than 1024 rows, never for two.
         const QImage column = ScrollTargetProcess::render({ "--lines", "120" });
         ScrollingCaptureLimits bytes = ScrollingCaptureLimits::production;
-        bytes.maxEncryptedBytes = ImageNormalization::pngData(column.copy(0, 0, column.width(), 1900))->size();
+        bytes.maxEncryptedBytes
+            = ImageNormalization::pngData(column.copy(0, 0, column.width(), 1900))->size();
         QTest::newRow("tiles") << oneTile << 1;
         QTest::newRow("pixels") << pixels << 2;
         QTest::newRow("duration") << time << 1;

@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,16 +30,8 @@ private slots:
         EncryptedDraftStore store(dir.path(), QByteArray(32, '\x11'));
         ScreenCaptureService service;
 
-        QScreen *screen = QGuiApplication::primaryScreen();
-        ScrollingRegionGeometry geometry;
-        geometry.displayID = ScreenCaptureService::displayID(screen);
-        geometry.displayFrame = screen->geometry();
-        geometry.globalRect = QRectF(target.region());
-        geometry.pixelRect = target.region();
-        geometry.displayPixelSize = screen->geometry().size();
-        ScrollingCaptureTarget window;
-        window.bundleID = QStringLiteral("scroll_target");
-        window.windowID = target.window();
+        const ScrollingRegionGeometry geometry = ScrollTargetProcess::geometryOf(target.region());
+        const ScrollingCaptureTarget window = target.captureTarget();
         int recognitions = 0;
         const auto frames = ScrollingCaptureCoordinator::defaultFrameFunctions();
         ScrollingCaptureCoordinator coordinator(

@@ -231,7 +231,8 @@ private slots:
     {
         QObject owner;
         TaskPromise<int> gate;
-        Task<int> inner = Task<int>::spawn(&owner, [&]() -> Task<int> { co_return 40 + co_await gate.future(); });
+        Task<int> inner
+            = Task<int>::spawn(&owner, [&]() -> Task<int> { co_return 40 + co_await gate.future(); });
         int got = 0;
         Task<> outer = Task<>::spawn(&owner, [&]() -> Task<> { got = co_await inner; });
         QTest::qWait(5);

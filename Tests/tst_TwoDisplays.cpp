@@ -1,22 +1,18 @@
 // Two displays at a fractional scale, on an X server of this test's own: one still per display,
 // one overlay window per display, and a crop from the second display equal to the server's pixels.
 
+#include "PrivateXvfb.h"
 #include "ScreenCaptureService.h"
 #include "SelectionOverlay.h"
 
 #include <QApplication>
 #include <QPainter>
-#include <QProcess>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <xcb/xcb.h>
 
-#include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <cstdio>
 
 using namespace std::chrono_literals;
 
@@ -62,47 +58,6 @@ QImage serverPixels(int screenNumber, QRect rect)
     std::free(reply);
     xcb_disconnect(c);
     return image;
-}
-
-pid_t g_xvfb = 0;
-
-// Starts Xvfb with two screens and points DISPLAY at it; answers false when it cannot.
-bool startServer()
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    g_xvfb = fork();
-    if (g_xvfb == 0) {
-        close(fds[0]);
-        const QByteArray fd = QByteArray::number(fds[1]);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "900x600x24", "-screen", "1",
-            "750x450x24", "-nolisten", "tcp", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    QByteArray number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        number.append(c);
-    close(fds[0]);
-    if (number.isEmpty())
-        return false;
-    qputenv("DISPLAY", ":" + number.trimmed());
-    return true;
-}
-
-void stopServer()
-{
-    if (g_xvfb > 0) {
-        kill(g_xvfb, SIGTERM);
-        waitpid(g_xvfb, nullptr, 0);
-        g_xvfb = 0;
-    }
 }
 
 bool sameImage(const QImage &a, const QImage &b)
@@ -201,10 +156,12 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (!startServer()) {
+    PrivateXvfb server({ "-screen", "0", "900x600x24", "-screen", "1", "750x450x24" });
+    if (!server.isRunning()) {
         std::fprintf(stderr, "Xvfb could not be started\n");
         return 1;
     }
+    qputenv("DISPLAY", server.display().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "xcb");
     // A fractional scale: every point is 1.5 pixels. (Per-screen factors are mixed up by Qt 6.4
     // across separate X screens, so both displays share one.)
@@ -215,7 +172,6 @@ int main(int argc, char **argv)
         TestTwoDisplays test;
         status = QTest::qExec(&test, argc, argv);
     }
-    stopServer();
     return status;
 }
 

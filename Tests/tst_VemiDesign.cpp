@@ -1,4 +1,5 @@
 #include "AppearancePalettes.h"
+#include "TestSupport.h"
 #include "VemiCharacter.h"
 #include "VemiDesign.h"
 
@@ -12,6 +13,8 @@
 
 namespace {
 
+using TestSupport::writeFile;
+
 bool near(const QColor &a, const QColor &b, int tolerance = 2)
 {
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
@@ -24,13 +27,6 @@ QPalette windowPalette(const QColor &window, const QColor &text)
     palette.setColor(QPalette::Window, window);
     palette.setColor(QPalette::WindowText, text);
     return palette;
-}
-
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(contents);
 }
 
 QImage drawn(const QString &symbol, int side, const QColor &tint)
@@ -202,7 +198,7 @@ private slots:
         QTemporaryDir home;
         if (!file.isEmpty()) {
             QVERIFY(QDir(home.path()).mkpath(QFileInfo(file).path()));
-            writeFile(home.filePath(file), contents);
+            QVERIFY(writeFile(home.filePath(file), contents));
         }
         const std::optional<bool> answer = VemiMotion::desktopReduceMotion(home.path());
         QCOMPARE(answer.has_value(), expected >= 0);
@@ -216,9 +212,9 @@ private slots:
         QTemporaryDir empty;
         QTemporaryDir own;
         // A 64 by 64 template still reports the tray's 18 by 18.
-        writeFile(own.filePath("vemi-template.svg"),
+        QVERIFY(writeFile(own.filePath("vemi-template.svg"),
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\"><rect width=\"64\" "
-            "height=\"64\"/></svg>");
+            "height=\"64\"/></svg>"));
         VemiImages::setSearchFolders({ empty.path(), own.path(), QStringLiteral(":/Vemi") });
         QVERIFY(VemiImages::regular());
         QCOMPARE(VemiImages::regular()->size(), QSizeF(108, 100));
@@ -235,7 +231,7 @@ private slots:
     {
         const QStringList folders = VemiImages::searchFolders();
         QTemporaryDir broken;
-        writeFile(broken.filePath("vemi.svg"), "this is not an svg");
+        QVERIFY(writeFile(broken.filePath("vemi.svg"), "this is not an svg"));
         VemiImages::setSearchFolders({ broken.path() });
         QVERIFY(!VemiImages::load(QStringLiteral("vemi"), false).has_value());
         QVERIFY(!VemiImages::regular());

@@ -1,14 +1,15 @@
 // Capture latency and processor time of recording one application that plays three streams.
-// Needs a sound server (scripts/headless.sh) and the tone_player test helper: run from the build
-// folder, or point DOVRIN_TEST_BINARY_DIR at the folder that holds tone_player.
+// Needs a sound server (scripts/headless.sh) and the tone_player test helper (configure with
+// DOVRIN_TESTS=ON): run from the build folder, or point DOVRIN_TEST_BINARY_DIR at the folder that holds
+// tone_player.
 #include "AudioCaptureApps.h"
 #include "ProcessTapEngine.h"
+#include "TonePlayers.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -17,9 +18,7 @@
 
 #include <atomic>
 #include <cmath>
-#include <memory>
 #include <mutex>
-#include <vector>
 
 namespace {
 
@@ -29,24 +28,6 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-QString toneProgram()
-{
-    QString dir = qEnvironmentVariable("DOVRIN_TEST_BINARY_DIR");
-    if (dir.isEmpty())
-        dir = QCoreApplication::applicationDirPath() + QStringLiteral("/../Tests");
-    return dir + QStringLiteral("/tone_player");
-}
-
-std::unique_ptr<QProcess> play(const QString &program, const QStringList &arguments)
-{
-    auto process = std::make_unique<QProcess>();
-    process->start(program, arguments);
-    process->waitForStarted(5000);
-    while (process->state() == QProcess::Running && !process->peek(1 << 16).contains("ready\n"))
-        process->waitForReadyRead(100);
-    return process;
 }
 
 qint64 onsetOf(QProcess &process)
@@ -65,29 +46,22 @@ void oneApplicationThreeStreams(benchmark::State &state)
 {
     QTemporaryDir root;
     const QString data = root.path() + QStringLiteral("/share");
-    QDir().mkpath(data + QStringLiteral("/applications"));
-    QDir().mkpath(root.path() + QStringLiteral("/app"));
-    const QString program = root.path() + QStringLiteral("/app/bench-app");
-    if (!QFile::copy(toneProgram(), program)) {
+    const QString program
+        = installToneApplication(root.path(), data, QStringLiteral("bench-app"), QStringLiteral("Bench"));
+    if (!QFileInfo(program).isExecutable()) {
         state.SkipWithError("tone_player not found");
         return;
     }
-    QFile entry(data + QStringLiteral("/applications/bench-app.desktop"));
-    entry.open(QIODevice::WriteOnly);
-    entry.write(
-        QStringLiteral("[Desktop Entry]\nType=Application\nName=Bench\nExec=%1\n").arg(program).toUtf8());
-    entry.close();
     qputenv("XDG_DATA_DIRS", data.toUtf8());
 
-    // Idle null sinks render in long blocks; a low-latency player keeps them as quick as a card.
-    auto keeper = play(toneProgram(), { "--name", "Keeper", "--freq", "0" });
-    QThread::msleep(2100);
+    TonePlayers keepers;
+    keepers.keepSinksAwake();
 
     for (auto _ : state) {
-        std::vector<std::unique_ptr<QProcess>> players;
+        TonePlayers players;
         // Two streams of silence: mixing costs the same, and the third one's start stands out.
-        players.push_back(play(program, { "--name", "Bench", "--freq", "0" }));
-        players.push_back(play(program, { "--name", "Bench", "--freq", "0" }));
+        players.start(program, { "--name", "Bench", "--freq", "0" });
+        players.start(program, { "--name", "Bench", "--freq", "0" });
         const auto request = AudioCaptureApps::tapRequest(QStringLiteral("bench-app"), std::nullopt);
         if (!request) {
             state.SkipWithError("the application is not running");
@@ -117,8 +91,8 @@ void oneApplicationThreeStreams(benchmark::State &state)
         });
         QThread::msleep(1000);
         watchOnset = true;
-        players.push_back(play(program, { "--name", "Bench", "--freq", "660", "--silence", "2" }));
-        const qint64 onset = onsetOf(*players.back());
+        QProcess *third = players.start(program, { "--name", "Bench", "--freq", "660", "--silence", "2" });
+        const qint64 onset = third ? onsetOf(*third) : 0;
         while (engine.liveStreamCount() < 3)
             QThread::msleep(10);
 
@@ -140,13 +114,7 @@ void oneApplicationThreeStreams(benchmark::State &state)
             state.counters["latency_heard_to_timeline_ms"]
                 = std::chrono::duration<double, std::milli>(onsetPlace - heard).count();
         }
-        for (auto &player : players) {
-            player->kill();
-            player->waitForFinished(2000);
-        }
     }
-    keeper->kill();
-    keeper->waitForFinished(2000);
 }
 
 // The main thread asks these when a session starts and when settings refresh.
@@ -155,15 +123,10 @@ void applicationQueries(benchmark::State &state)
     QTemporaryDir root;
     const QString data = root.path() + QStringLiteral("/share");
     qputenv("XDG_DATA_DIRS", (data + QStringLiteral(":/usr/local/share:/usr/share")).toUtf8());
-    QDir().mkpath(data + QStringLiteral("/applications"));
-    QFile::copy(toneProgram(), root.path() + QStringLiteral("/bench-app"));
-    QFile entry(data + QStringLiteral("/applications/bench-app.desktop"));
-    entry.open(QIODevice::WriteOnly);
-    entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Bench\nExec=%1/bench-app\n")
-                    .arg(root.path())
-                    .toUtf8());
-    entry.close();
-    auto player = play(root.path() + QStringLiteral("/bench-app"), { "--name", "Bench", "--freq", "0" });
+    const QString program
+        = installToneApplication(root.path(), data, QStringLiteral("bench-app"), QStringLiteral("Bench"));
+    TonePlayers players;
+    players.start(program, { "--name", "Bench", "--freq", "0" });
     for (auto _ : state) {
         if (state.range(0) == 0)
             benchmark::DoNotOptimize(AudioCaptureApps::tapRequest(QStringLiteral("bench-app"), std::nullopt));
@@ -171,8 +134,6 @@ void applicationQueries(benchmark::State &state)
             benchmark::DoNotOptimize(AudioCaptureApps::listedApps());
     }
     state.SetLabel(state.range(0) == 0 ? "tapRequest" : "listedApps");
-    player->kill();
-    player->waitForFinished(2000);
 }
 
 } // namespace
@@ -183,6 +144,9 @@ BENCHMARK(oneApplicationThreeStreams)->Iterations(3)->Unit(benchmark::kMilliseco
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("DOVRIN_TEST_BINARY_DIR"))
+        qputenv(
+            "DOVRIN_TEST_BINARY_DIR", (app.applicationDirPath() + QStringLiteral("/../Tests")).toLocal8Bit());
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,8 +1,9 @@
 #include "AppRelaunch.h"
 
+#include "ProcessTable.h"
+
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 
 #include <csignal>
@@ -34,35 +35,11 @@ done
 exec "$@"
 )sh";
 
-// Field 22 of /proc/self/stat; the command name before it may hold spaces and parentheses.
-QByteArray processStartTime()
-{
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray line = stat.readAll();
-    const qsizetype end = line.lastIndexOf(") ");
-    if (end < 0)
-        return {};
-    const QList<QByteArray> fields = line.mid(end + 2).split(' ');
-    return fields.size() > 19 ? fields.at(19) : QByteArray();
-}
-
 QStringList originalArguments()
 {
     // Qt takes its own options out of argv; /proc keeps what this process was really given.
-    QFile file(QStringLiteral("/proc/self/cmdline"));
-    if (file.open(QIODevice::ReadOnly)) {
-        QByteArray raw = file.readAll();
-        if (raw.endsWith('\0'))
-            raw.chop(1);
-        QStringList arguments;
-        for (const QByteArray &argument : raw.split('\0'))
-            arguments << QString::fromLocal8Bit(argument);
-        if (!arguments.isEmpty())
-            return arguments.mid(1);
-    }
-    return QCoreApplication::arguments().mid(1);
+    const QStringList arguments = ProcessTable::commandLine(QCoreApplication::applicationPid());
+    return (arguments.isEmpty() ? QCoreApplication::arguments() : arguments).mid(1);
 }
 
 // The pid may have been reused once a waiter gave up: only ever signal our own waiter.
@@ -70,12 +47,9 @@ bool isOurWaiter(qint64 pid)
 {
     if (pid <= 0)
         return false;
-    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> arguments = file.readAll().split('\0');
-    return arguments.size() > 4 && arguments.at(3) == "quorvel-relaunch"
-        && arguments.at(4) == QByteArray::number(QCoreApplication::applicationPid());
+    const QStringList arguments = ProcessTable::commandLine(pid);
+    return arguments.size() > 4 && arguments.at(3) == QLatin1String("quorvel-relaunch")
+        && arguments.at(4) == QString::number(QCoreApplication::applicationPid());
 }
 
 } // namespace
@@ -115,13 +89,13 @@ void AppRelaunch::setDidSpawnOpen(bool spawned)
 
 bool AppRelaunch::openBundleAfterDelay(const Bundle &bundle)
 {
-    const QByteArray startTime = processStartTime();
-    if (startTime.isEmpty() || bundle.executablePath.isEmpty())
+    const std::optional<qint64> startTime = ProcessTable::startTime(QCoreApplication::applicationPid());
+    if (!startTime || bundle.executablePath.isEmpty())
         return false;
     const qint64 steps = std::chrono::duration_cast<std::chrono::milliseconds>(exitWaitLimit).count() / 100;
     QStringList arguments { QStringLiteral("-c"), QString::fromLatin1(waiterScript),
         QStringLiteral("quorvel-relaunch"), QString::number(QCoreApplication::applicationPid()),
-        QString::fromLatin1(startTime), QString::number(steps), bundle.executablePath };
+        QString::number(*startTime), QString::number(steps), bundle.executablePath };
     arguments += bundle.arguments;
 
     QProcess waiter;

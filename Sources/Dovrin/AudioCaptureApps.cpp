@@ -1,5 +1,6 @@
 #include "AudioCaptureApps.h"
 
+#include "AppPaths.h"
 #include "AudioOthersSelection.h"
 #include "DesktopEntries.h"
 #include "ProcessTable.h"
@@ -129,7 +130,7 @@ public:
         if (ids.isEmpty() && isInterpreter(executable)) {
             const QStringList arguments = ProcessTable::commandLine(pid);
             for (qsizetype i = 1; i < arguments.size(); ++i) {
-                if (arguments.at(i).startsWith(QLatin1Char('-')))
+                if (arguments.at(i).isEmpty() || arguments.at(i).startsWith(QLatin1Char('-')))
                     continue;
                 ids = m_byProgram.values(canonical(arguments.at(i)));
                 break;
@@ -242,7 +243,7 @@ bool offered(const DesktopEntry &entry)
 
 QString ownBundleID()
 {
-    return QStringLiteral("com.quorvel.dovrin");
+    return QLatin1String(AppPaths::bundleIdentifier);
 }
 
 std::optional<AudioCaptureApp> app(const QString &bundleID, const std::optional<QString> &fallbackName)

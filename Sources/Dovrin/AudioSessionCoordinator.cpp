@@ -222,9 +222,7 @@ void AudioSessionCoordinator::discardSlots(int generation)
         writer->discard();
 }
 
-// A start whose task was cancelled while nobody stopped it: it would otherwise stay `starting` with the
-// folder open for good.
-void AudioSessionCoordinator::abandonCurrentStart()
+void AudioSessionCoordinator::stopEngines()
 {
     if (m_tapEngine) {
         m_tapEngine->stop();
@@ -234,6 +232,13 @@ void AudioSessionCoordinator::abandonCurrentStart()
         m_microphone->stop();
         m_microphone.reset();
     }
+}
+
+// A start whose task was cancelled while nobody stopped it: it would otherwise stay `starting` with the
+// folder open for good.
+void AudioSessionCoordinator::abandonCurrentStart()
+{
+    stopEngines();
     closeFolderScope();
     setPhase(AudioSessionPhase::failed);
 }
@@ -517,14 +522,7 @@ AudioSessionResult AudioSessionCoordinator::stop()
     clearWorkspaceObserver();
     m_othersIsApplication = false;
     m_othersDisplayName.reset();
-    if (m_tapEngine) {
-        m_tapEngine->stop();
-        m_tapEngine.reset();
-    }
-    if (m_microphone) {
-        m_microphone->stop();
-        m_microphone.reset();
-    }
+    stopEngines();
 
     if (m_env.stopOverride) {
         // The writers still leave the hand-off and close their files, or the next session could not

@@ -175,6 +175,7 @@ private:
         const std::shared_ptr<MicrophoneCaptureEngine> &microphone);
     [[noreturn]] void throwCancelled(int generation);
     void discardSlots(int generation);
+    void stopEngines();
     void abandonCurrentStart();
     void closeFolderScope();
     std::optional<QString> youStopIssue(const std::optional<QUrl> &youFile, bool heardYou) const;

@@ -1,5 +1,6 @@
 #include "LaunchAtLoginService.h"
 
+#include "AppPaths.h"
 #include "AutostartEntry.h"
 #include "DesktopSettingsOpener.h"
 
@@ -32,11 +33,8 @@ LaunchAtLoginService::Environment LaunchAtLoginService::Environment::current()
     if (environment.executablePath.endsWith(deleted))
         environment.executablePath.chop(deleted.size());
     environment.homeDirectory = QDir::homePath();
-    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    environment.configHome = QDir::isAbsolutePath(configHome)
-        ? configHome
-        : QDir(environment.homeDirectory).filePath(QStringLiteral(".config"));
-    environment.desktopId = QStringLiteral("com.quorvel.dovrin");
+    environment.configHome = AppPaths::configHome();
+    environment.desktopId = QLatin1String(AppPaths::bundleIdentifier);
     return environment;
 }
 

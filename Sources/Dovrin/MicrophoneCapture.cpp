@@ -174,12 +174,7 @@ void MicrophoneCapture::start(BufferCallback onBuffer)
         },
         d.get());
 
-    pa_buffer_attr attributes;
-    attributes.maxlength = uint32_t(-1);
-    attributes.tlength = uint32_t(-1);
-    attributes.prebuf = uint32_t(-1);
-    attributes.minreq = uint32_t(-1);
-    attributes.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(fragment.count()) * PA_USEC_PER_MSEC, &spec));
+    const pa_buffer_attr attributes = recordBufferAttributes(fragment, spec);
     auto flags = PA_STREAM_ADJUST_LATENCY;
     if (!source.isEmpty())
         flags = pa_stream_flags_t(flags | PA_STREAM_DONT_MOVE);

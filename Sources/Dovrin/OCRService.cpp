@@ -9,8 +9,8 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
-#include <dlfcn.h>
 #include <cmath>
+#include <dlfcn.h>
 #include <memory>
 #include <numeric>
 #include <vector>
@@ -295,11 +295,6 @@ Engine &threadEngine()
     return *engine;
 }
 
-bool hasLetterOrDigit(const QString &text)
-{
-    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetterOrNumber(); });
-}
-
 } // namespace
 
 OCRService::OCRService(QObject *parent)
@@ -386,7 +381,7 @@ QList<CaptureTextObservation> OCRService::recognizeLines(const QImage &image)
                 = framed.scaled(framed.size() * stripScale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 
         for (const Engine::Line &line : engine.read(framed, 96 * stripScale)) {
-            if (!hasLetterOrDigit(line.text))
+            if (!OCRLayout::hasLetterOrDigit(line.text))
                 continue;
             // Back to the image's pixels, then normalized with the origin at the bottom-left.
             const double x0 = std::clamp(double(line.box.left()) / stripScale - margin + left, 0.0, width);

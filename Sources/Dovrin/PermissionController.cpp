@@ -11,9 +11,11 @@
 
 namespace {
 
+// Scroll steps can be posted now: the line any row shows once it is allowed.
 PermissionFeedback allowedScrollingFeedback()
 {
-    return { QStringLiteral("Control Scrolling is allowed"), PermissionFeedbackTone::success };
+    return PermissionFeedbackCopy::afterRequest(
+        PermissionKind::controlScrolling, PermissionStatus::allowed, true);
 }
 
 } // namespace

@@ -210,12 +210,7 @@ std::shared_ptr<Follower> ProcessTapEngine::Impl::connectFollower(
     if (follower->playback != PA_INVALID_INDEX)
         pa_stream_set_monitor_stream(follower->stream, follower->playback);
 
-    pa_buffer_attr attributes;
-    attributes.maxlength = uint32_t(-1);
-    attributes.tlength = uint32_t(-1);
-    attributes.prebuf = uint32_t(-1);
-    attributes.minreq = uint32_t(-1);
-    attributes.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(fragment.count()) * PA_USEC_PER_MSEC, &spec));
+    const pa_buffer_attr attributes = recordBufferAttributes(fragment, spec);
     // DONT_MOVE: when what we record goes away, our stream ends with it instead of being moved by the
     // server onto some other source (a microphone, or everything that plays).
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);

@@ -1,6 +1,7 @@
 #include "ScreenCaptureService.h"
 
-#include <QFileInfo>
+#include "ProcessTable.h"
+
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QPointer>
@@ -52,8 +53,7 @@ QList<ApplicationWindow> liveApplicationWindows()
         } else if (!window.wmClassInstance.isEmpty()) {
             item.bundleID = window.wmClassInstance.toLower();
         } else if (window.pid > 0) {
-            item.bundleID
-                = QFileInfo(QStringLiteral("/proc/%1/exe").arg(window.pid)).symLinkTarget().section('/', -1);
+            item.bundleID = ProcessTable::executablePath(window.pid).section(QLatin1Char('/'), -1);
         }
         if (!item.name && !window.wmClassName.isEmpty())
             item.name = window.wmClassName;

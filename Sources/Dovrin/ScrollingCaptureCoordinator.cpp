@@ -399,8 +399,8 @@ Task<CaptureDraft> ScrollingCaptureCoordinator::capture()
         Task<Frame> stepping = settledFrame(&previous);
         Frame current = co_await stepping;
         if (current.image.size() != previous.image.size())
-            throw ScrollingCaptureFailure(
-                m_displayChanged ? ScrollingCaptureError::displayChanged : ScrollingCaptureError::invalidFrame);
+            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
+                                                           : ScrollingCaptureError::invalidFrame);
         QFuture<ScrollingAlignment> aligning = m_alignFrames(previous.prepared, current.prepared);
         const ScrollingAlignment alignment = co_await aligning;
         checkpoint(Check::scrolling);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AppPaths.h"
+
 #include <QString>
 #include <QVariantMap>
 
@@ -23,7 +25,7 @@ struct SoftwareUpdateService
         static BundleInfo main();
     };
 
-    static inline const QString productBundleIdentifier = QStringLiteral("com.quorvel.dovrin");
+    static inline const QString productBundleIdentifier = QString::fromLatin1(AppPaths::bundleIdentifier);
 
     static SoftwareUpdateService disabled();
 

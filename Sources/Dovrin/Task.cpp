@@ -80,7 +80,8 @@ void StateBase::post(quint64 suspension)
         return;
     std::weak_ptr<StateBase> weak = weak_from_this();
     QMetaObject::invokeMethod(
-        app, [weak, suspension] {
+        app,
+        [weak, suspension] {
             if (auto state = weak.lock())
                 state->resumeOnLoop(suspension);
         },

@@ -46,8 +46,7 @@ class BrokenTaskPromise : public std::logic_error
 public:
     BrokenTaskPromise()
         : std::logic_error("promise abandoned without an answer")
-    {
-    }
+    { }
 };
 
 namespace TaskDetail {
@@ -109,23 +108,19 @@ private:
     std::shared_ptr<void> m_keepAlive;
 };
 
-template<typename T>
-class State final : public StateBase
+template <typename T> class State final : public StateBase
 {
 public:
     std::optional<T> value;
 };
 
-template<>
-class State<void> final : public StateBase
+template <> class State<void> final : public StateBase
 {
 };
 
-template<typename T>
-class PromiseBase;
+template <typename T> class PromiseBase;
 
-template<typename T>
-constexpr bool isQObjectArgument()
+template <typename T> constexpr bool isQObjectArgument()
 {
     using U = std::remove_cvref_t<T>;
     if constexpr (std::is_pointer_v<U>)
@@ -134,8 +129,7 @@ constexpr bool isQObjectArgument()
         return std::is_base_of_v<QObject, U>;
 }
 
-template<typename T>
-QObject *asQObject(T &argument)
+template <typename T> QObject *asQObject(T &argument)
 {
     using U = std::remove_cvref_t<T>;
     if constexpr (std::is_pointer_v<U>)
@@ -147,25 +141,22 @@ QObject *asQObject(T &argument)
 struct FinalAwaiter
 {
     bool await_ready() const noexcept { return false; }
-    template<typename P>
-    void await_suspend(std::coroutine_handle<P> frame) noexcept
+    template <typename P> void await_suspend(std::coroutine_handle<P> frame) noexcept
     {
         // Keep the state alive past the frame: finishing may drop the last other reference.
         std::shared_ptr<StateBase> state = frame.promise().state();
         state->finishFromFrame();
     }
-    void await_resume() const noexcept {}
+    void await_resume() const noexcept { }
 };
 
-template<typename T>
-class PromiseBase
+template <typename T> class PromiseBase
 {
 public:
     PromiseBase()
         : m_state(std::make_shared<State<T>>())
-    {
-    }
-    template<typename First, typename... Rest>
+    { }
+    template <typename First, typename... Rest>
     explicit PromiseBase(First &first, Rest &...)
         : m_state(std::make_shared<State<T>>())
     {
@@ -185,31 +176,27 @@ protected:
 
 } // namespace TaskDetail
 
-template<typename T = void>
-class Task;
+template <typename T = void> class Task;
 
 namespace TaskDetail {
 
-template<typename T>
-class Promise final : public PromiseBase<T>
+template <typename T> class Promise final : public PromiseBase<T>
 {
 public:
     using PromiseBase<T>::PromiseBase;
     Task<T> get_return_object();
-    template<typename U>
-    void return_value(U &&value)
+    template <typename U> void return_value(U &&value)
     {
         this->m_state->value.emplace(std::forward<U>(value));
     }
 };
 
-template<>
-class Promise<void> final : public PromiseBase<void>
+template <> class Promise<void> final : public PromiseBase<void>
 {
 public:
     using PromiseBase<void>::PromiseBase;
     Task<void> get_return_object();
-    void return_void() {}
+    void return_void() { }
 };
 
 } // namespace TaskDetail
@@ -222,8 +209,7 @@ public:
     static void checkCancelled();
 };
 
-template<typename T>
-class Task
+template <typename T> class Task
 {
 public:
     using promise_type = TaskDetail::Promise<T>;
@@ -232,12 +218,10 @@ public:
     Task() = default;
     explicit Task(std::shared_ptr<State> state)
         : m_state(std::move(state))
-    {
-    }
+    { }
 
     // Runs `body()` as a task bound to `owner`; the callable lives as long as the task does.
-    template<typename F>
-    static Task spawn(QObject *owner, F body)
+    template <typename F> static Task spawn(QObject *owner, F body)
     {
         auto holder = std::make_shared<F>(std::move(body));
         Task task = (*holder)();
@@ -265,8 +249,7 @@ public:
     }
 
     // Calls `callback` on the event loop once the task has finished, unless `context` is gone.
-    template<typename F>
-    void whenFinished(QObject *context, F callback) const
+    template <typename F> void whenFinished(QObject *context, F callback) const
     {
         QPointer<QObject> guard(context);
         m_state->addContinuation([guard, callback = std::move(callback)]() mutable {
@@ -280,11 +263,9 @@ public:
     public:
         explicit Awaiter(std::shared_ptr<State> awaited)
             : m_awaited(std::move(awaited))
-        {
-        }
+        { }
         bool await_ready() const { return m_awaited->isFinished(); }
-        template<typename P>
-        void await_suspend(std::coroutine_handle<P> frame)
+        template <typename P> void await_suspend(std::coroutine_handle<P> frame)
         {
             m_awaited->addContinuation(frame.promise().state()->suspend());
         }
@@ -305,8 +286,7 @@ private:
     std::shared_ptr<State> m_state;
 };
 
-template<typename T>
-Task<T> TaskDetail::Promise<T>::get_return_object()
+template <typename T> Task<T> TaskDetail::Promise<T>::get_return_object()
 {
     this->m_state->attachFrame(std::coroutine_handle<Promise<T>>::from_promise(*this));
     return Task<T>(this->m_state);
@@ -326,11 +306,9 @@ public:
     SleepAwaiter(TaskClock &clock, TaskClock::Duration delay)
         : m_clock(clock)
         , m_delay(delay)
-    {
-    }
+    { }
     bool await_ready() const { return false; }
-    template<typename P>
-    void await_suspend(std::coroutine_handle<P> frame)
+    template <typename P> void await_suspend(std::coroutine_handle<P> frame)
     {
         m_state = frame.promise().state();
         TaskDetail::Waker wake = m_state->suspend();
@@ -367,17 +345,14 @@ inline SleepAwaiter sleepFor(TaskClock::Duration delay)
 
 // Awaits a QFuture (typically from QtConcurrent::run): resumes on the event loop once it has
 // finished; rethrows what the worker threw; a cancelled future throws TaskCancelled.
-template<typename T>
-class FutureAwaiter
+template <typename T> class FutureAwaiter
 {
 public:
     explicit FutureAwaiter(QFuture<T> future)
         : m_future(std::move(future))
-    {
-    }
+    { }
     bool await_ready() const { return m_future.isFinished(); }
-    template<typename P>
-    void await_suspend(std::coroutine_handle<P> frame)
+    template <typename P> void await_suspend(std::coroutine_handle<P> frame)
     {
         TaskDetail::Waker wake = frame.promise().state()->suspend();
         m_watcher = std::make_unique<QFutureWatcher<T>>();
@@ -405,18 +380,15 @@ private:
     std::unique_ptr<QFutureWatcher<T>> m_watcher;
 };
 
-template<typename T>
-FutureAwaiter<T> operator co_await(QFuture<T> future)
+template <typename T> FutureAwaiter<T> operator co_await(QFuture<T> future)
 {
     return FutureAwaiter<T>(std::move(future));
 }
 
 // A one-shot answer from a callback, a dialog or another thread to one awaiting task.
-template<typename T>
-class TaskFuture;
+template <typename T> class TaskFuture;
 
-template<typename T = void>
-class TaskPromise
+template <typename T = void> class TaskPromise
 {
     struct Core
     {
@@ -446,8 +418,7 @@ class TaskPromise
     {
         explicit Producer(std::shared_ptr<Core> c)
             : core(std::move(c))
-        {
-        }
+        { }
         Producer(const Producer &) = delete;
         Producer &operator=(const Producer &) = delete;
         std::shared_ptr<Core> core;
@@ -461,18 +432,16 @@ public:
     TaskPromise()
         : m_core(std::make_shared<Core>())
         , m_producer(std::make_shared<Producer>(m_core))
-    {
-    }
+    { }
 
     // The first answer wins; later ones are ignored and answer false.
-    template<typename U = T>
-        requires(!std::is_void_v<U>)
-    bool resolve(U value) const
+    template <typename U = T>
+    requires(!std::is_void_v<U>) bool resolve(U value) const
     {
         return m_core->settle([&](Core &c) { c.value.emplace(std::move(value)); });
     }
-    template<typename U = T>
-        requires std::is_void_v<U>
+    template <typename U = T>
+    requires std::is_void_v<U>
     bool resolve() const
     {
         return m_core->settle([](Core &c) { c.value = true; });
@@ -495,23 +464,20 @@ private:
     std::shared_ptr<Producer> m_producer;
 };
 
-template<typename T = void>
-class TaskFuture
+template <typename T = void> class TaskFuture
 {
     using Core = typename TaskPromise<T>::Core;
 
 public:
     explicit TaskFuture(std::shared_ptr<Core> core)
         : m_core(std::move(core))
-    {
-    }
+    { }
     bool await_ready() const
     {
         std::lock_guard lock(m_core->mutex);
         return m_core->settled;
     }
-    template<typename P>
-    void await_suspend(std::coroutine_handle<P> frame)
+    template <typename P> void await_suspend(std::coroutine_handle<P> frame)
     {
         TaskDetail::Waker wake = frame.promise().state()->suspend();
         bool settled;

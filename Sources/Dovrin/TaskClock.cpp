@@ -19,7 +19,8 @@ public:
             m_timer->moveToThread(app->thread());
         QObject::connect(m_timer, &QTimer::timeout, m_timer, std::move(fire));
         QMetaObject::invokeMethod(
-            m_timer, [t = QPointer<QTimer>(m_timer), ms] {
+            m_timer,
+            [t = QPointer<QTimer>(m_timer), ms] {
                 if (t)
                     t->start(ms);
             },
@@ -64,8 +65,7 @@ public:
         : m_clock(clock)
         , m_alive(clock->m_alive)
         , m_id(id)
-    {
-    }
+    { }
     ~ManualTimer() override { cancel(); }
     void cancel() override
     {
@@ -89,8 +89,7 @@ private:
 ManualTaskClock::ManualTaskClock()
     : m_now(std::chrono::steady_clock::time_point {} + std::chrono::hours(1))
     , m_alive(std::make_shared<bool>(true))
-{
-}
+{ }
 
 ManualTaskClock::~ManualTaskClock() = default;
 

@@ -1,5 +1,7 @@
 #include "VemiDesign.h"
 
+#include "AppPaths.h"
+
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QDir>
@@ -239,12 +241,6 @@ MotionState &motionState()
     return state;
 }
 
-QString configHome()
-{
-    const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
-    return home.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : home;
-}
-
 bool isGnomeFamily()
 {
     const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower().split(u':');
@@ -327,7 +323,7 @@ bool VemiMotion::systemReduceMotion()
 {
     MotionState &state = motionState();
     if (!state.system) {
-        state.system = desktopReduceMotion(configHome()).value_or(false);
+        state.system = desktopReduceMotion(AppPaths::configHome()).value_or(false);
         askGnomeSettings();
     }
     return *state.system;

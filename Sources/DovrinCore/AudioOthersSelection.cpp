@@ -1,5 +1,7 @@
 #include "AudioOthersSelection.h"
 
+#include "AppPaths.h"
+
 #include <QSet>
 
 namespace AudioOthersSelection {
@@ -147,7 +149,7 @@ bool isExcluded(const QString &bundleID, const QString &name)
     // Our own entry, and the desktops' "preferred web browser" launchers, which open another
     // application and never play anything themselves.
     static const QSet<QString> excludedIDs {
-        QStringLiteral("com.quorvel.dovrin"),
+        QString::fromLatin1(AppPaths::bundleIdentifier),
         QStringLiteral("exo-web-browser"),
         QStringLiteral("xfce4-web-browser"),
     };

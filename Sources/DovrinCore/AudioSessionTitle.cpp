@@ -1,23 +1,12 @@
 #include "AudioSessionTitle.h"
 
+#include "Graphemes.h"
+
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 
 namespace {
 
 constexpr int maximumTitleCharacters = 72;
-
-// Cuts after `count` grapheme clusters; answers the text unchanged when it is not longer.
-QString leftGraphemes(const QString &text, int count)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int seen = 0;
-    while (finder.toNextBoundary() != -1) {
-        if (++seen == count)
-            return finder.position() < text.size() ? text.left(finder.position()) : text;
-    }
-    return text;
-}
 
 QString trimmedEnd(const QString &text)
 {
@@ -45,7 +34,7 @@ std::optional<QString> firstSpokenLine(const QString &transcript)
         }
         if (line.isEmpty())
             continue;
-        const QString cut = leftGraphemes(line, maximumTitleCharacters);
+        const QString cut = Graphemes::left(line, maximumTitleCharacters);
         return cut.size() < line.size() ? trimmedEnd(cut) : line;
     }
     return std::nullopt;

@@ -34,7 +34,7 @@ std::optional<CaptureTextObservation> CaptureTextObservation::fromJson(const QJs
     return CaptureTextObservation {
         text.toString(),
         QRectF(b.value("x").toDouble(), b.value("y").toDouble(), b.value("width").toDouble(),
-               b.value("height").toDouble()),
+            b.value("height").toDouble()),
         confidence.toDouble(),
     };
 }

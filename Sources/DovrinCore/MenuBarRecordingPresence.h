@@ -20,7 +20,8 @@ inline constexpr std::array<MenuBarRecordingPresence, 2> allCases {
 
 inline QString rawValue(MenuBarRecordingPresence presence)
 {
-    return presence == MenuBarRecordingPresence::compact ? QStringLiteral("compact") : QStringLiteral("elapsed");
+    return presence == MenuBarRecordingPresence::compact ? QStringLiteral("compact")
+                                                         : QStringLiteral("elapsed");
 }
 
 inline std::optional<MenuBarRecordingPresence> fromRawValue(const QString &raw)

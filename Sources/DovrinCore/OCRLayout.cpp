@@ -1,8 +1,9 @@
 #include "OCRLayout.h"
 
+#include "Graphemes.h"
+
 #include <QRegularExpression>
 #include <QSet>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
@@ -82,28 +83,16 @@ QString trimmedOfSpaceAndQuotes(const QString &line)
     return QString::fromUcs4(reinterpret_cast<const char32_t *>(codePoints.constData()) + begin, end - begin);
 }
 
-bool hasLetterOrDigit(const QString &line)
-{
-    const QList<uint> codePoints = line.toUcs4();
-    return std::any_of(
-        codePoints.begin(), codePoints.end(), [](uint c) { return QChar::isLetterOrNumber(char32_t(c)); });
-}
-
-// The first `count` user-perceived characters, so a cut never splits an accent or an emoji.
-QString leftGraphemes(const QString &text, int count)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int seen = 0;
-    while (seen < count && finder.toNextBoundary() != -1)
-        ++seen;
-    if (seen < count || finder.position() < 0)
-        return text;
-    return text.left(finder.position());
-}
-
 } // namespace
 
 namespace OCRLayout {
+
+bool hasLetterOrDigit(const QString &text)
+{
+    const QList<uint> codePoints = text.toUcs4();
+    return std::any_of(
+        codePoints.begin(), codePoints.end(), [](uint c) { return QChar::isLetterOrNumber(char32_t(c)); });
+}
 
 QStringList parseTags(const QString &text)
 {
@@ -126,7 +115,7 @@ QString defaultTitle(const QString &text)
     for (const QString &line : text.split(lineBreak)) {
         if (!hasLetterOrDigit(line))
             continue;
-        return leftGraphemes(trimmedOfSpaceAndQuotes(line), 80);
+        return Graphemes::left(trimmedOfSpaceAndQuotes(line), 80);
     }
     return QStringLiteral("Untitled capture");
 }

@@ -13,6 +13,9 @@ namespace OCRLayout {
 // Comma-separated tags: trimmed, lower-cased, without empty entries or later duplicates, in order.
 QStringList parseTags(const QString &text);
 
+// Whether the text holds a letter or digit of any script.
+bool hasLetterOrDigit(const QString &text);
+
 // The first line with a letter or digit, trimmed of white space and quote characters, cut to 80
 // characters; "Untitled capture" when there is none.
 QString defaultTitle(const QString &text);

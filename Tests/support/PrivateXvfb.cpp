@@ -14,8 +14,10 @@ PrivateXvfb::PrivateXvfb(const QStringList &extraArguments)
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return;
-    QList<QByteArray> arguments = { "Xvfb", "-displayfd", QByteArray::number(pipeFds[1]), "-screen", "0",
-        "1920x1080x24", "-nolisten", "tcp" };
+    QList<QByteArray> arguments
+        = { "Xvfb", "-displayfd", QByteArray::number(pipeFds[1]), "-nolisten", "tcp" };
+    if (!extraArguments.contains(QStringLiteral("-screen")))
+        arguments += QList<QByteArray> { "-screen", "0", "1920x1080x24" };
     for (const QString &argument : extraArguments)
         arguments.append(argument.toLocal8Bit());
     std::vector<char *> argv;

@@ -4,12 +4,12 @@
 #include <QStringList>
 
 // An X server of the test's own (Xvfb on a display it picks itself), for tests that move the
-// pointer or need a display without some extension. Stopped by its pid when destroyed.
+// pointer or need a display of another shape (two screens, no XTEST). Stopped by its pid when destroyed.
 class PrivateXvfb
 {
 public:
-    // Starts `Xvfb -displayfd` with a 1920x1080 screen and the extra arguments; waits until it
-    // answers. isRunning() tells whether it did.
+    // Starts `Xvfb -displayfd` with the extra arguments, and a 1920x1080 screen unless they give
+    // screens of their own; waits until it answers. isRunning() tells whether it did.
     explicit PrivateXvfb(const QStringList &extraArguments = {});
     ~PrivateXvfb();
     PrivateXvfb(const PrivateXvfb &) = delete;

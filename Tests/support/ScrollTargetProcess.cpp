@@ -1,9 +1,12 @@
 #include "ScrollTargetProcess.h"
 
+#include "ScreenCaptureService.h"
 #include "TestSupport.h"
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 
 namespace {
@@ -74,4 +77,25 @@ QImage ScrollTargetProcess::render(const QStringList &arguments)
     if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit)
         return QImage();
     return QImage(file);
+}
+
+ScrollingCaptureTarget ScrollTargetProcess::captureTarget() const
+{
+    ScrollingCaptureTarget target;
+    target.name = QStringLiteral("Scroll target");
+    target.bundleID = QStringLiteral("scroll_target");
+    target.windowID = m_window;
+    return target;
+}
+
+ScrollingRegionGeometry ScrollTargetProcess::geometryOf(const QRect &region)
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    ScrollingRegionGeometry geometry;
+    geometry.displayID = ScreenCaptureService::displayID(screen);
+    geometry.displayFrame = screen->geometry();
+    geometry.globalRect = QRectF(region);
+    geometry.pixelRect = region.translated(-screen->geometry().topLeft());
+    geometry.displayPixelSize = screen->geometry().size();
+    return geometry;
 }

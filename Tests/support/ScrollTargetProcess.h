@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ScrollingCaptureTarget.h"
+#include "ScrollingRegionGeometry.h"
+
 #include <QProcess>
 #include <QRect>
 #include <QStringList>
@@ -26,8 +29,13 @@ public:
     // In the pixels of the rendered column; empty without a caret.
     QRect caret() const { return m_caret; }
 
+    // The window as a scrolling capture is told about it.
+    ScrollingCaptureTarget captureTarget() const;
+
     // The whole column as scroll_target renders it with `arguments`; null on failure.
     static QImage render(const QStringList &arguments);
+    // A rectangle of the primary screen, in root window pixels, as a scrolling capture is given it.
+    static ScrollingRegionGeometry geometryOf(const QRect &region);
 
 private:
     QProcess m_process;

@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 namespace TestSupport {
 
@@ -13,6 +16,19 @@ QString binaryDir()
 {
     const QString dir = qEnvironmentVariable("DOVRIN_TEST_BINARY_DIR");
     return dir.isEmpty() ? QCoreApplication::applicationDirPath() : dir;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(data) == data.size();
 }
 
 } // namespace TestSupport

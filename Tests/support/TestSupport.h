@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Helpers shared by the tests.
@@ -9,5 +10,10 @@ namespace TestSupport {
 QString sourceDir();
 // The folder that holds the test executables and the helper programs built beside them.
 QString binaryDir();
+
+// The whole file; empty when it cannot be read.
+QByteArray readFile(const QString &path);
+// Writes the whole file, replacing it and creating its folder; false when any of that fails.
+bool writeFile(const QString &path, const QByteArray &data);
 
 } // namespace TestSupport

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 #include <QThread>
 
 #include <cmath>
@@ -43,6 +44,16 @@ QProcess *TonePlayers::start(const QString &program, const QStringList &argument
             return nullptr;
     }
     return nullptr;
+}
+
+bool TonePlayers::keepSinksAwake()
+{
+    for (const char *sink : { "spk", "micsrc" }) {
+        if (!start(toneProgram(), { "--name", "Keeper", "--freq", "0", "--device", sink }))
+            return false;
+    }
+    QTest::qWait(2100);
+    return true;
 }
 
 qint64 TonePlayers::childPid(QProcess *player)

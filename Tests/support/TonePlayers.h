@@ -23,6 +23,10 @@ public:
     // The pid a player printed for its child ("child <pid>"), or 0.
     static qint64 childPid(QProcess *player);
     static QString toneProgram(); // the helper built beside the tests
+    // An idle null sink renders in two-second blocks and takes that long to notice a low-latency
+    // listener: a silent low-latency player on "spk" and on "micsrc" keeps them as responsive as a
+    // sound card. Starts both and waits those two seconds; false when one did not start.
+    bool keepSinksAwake();
     void stopAll();
 
 private:

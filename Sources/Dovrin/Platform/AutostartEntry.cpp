@@ -1,9 +1,11 @@
 #include "AutostartEntry.h"
 
+#include "AtomicFile.h"
+#include "DesktopEntries.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -95,39 +97,16 @@ QString AutostartEntry::filePath() const
 
 AutostartEntry::State AutostartEntry::state(const QString &executablePath) const
 {
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return State::absent;
     // Only the main group counts; actions and other groups may repeat its keys.
-    bool inMainGroup = false;
-    std::optional<QString> exec;
-    bool hidden = false;
-    bool switchedOff = false;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (line.isEmpty() || line.startsWith(u'#'))
-            continue;
-        if (line.startsWith(u'[')) {
-            inMainGroup = line == QLatin1String("[Desktop Entry]");
-            continue;
-        }
-        if (!inMainGroup)
-            continue;
-        const qsizetype equals = line.indexOf(u'=');
-        if (equals < 0)
-            continue;
-        const QString key = line.left(equals).trimmed();
-        const QString value = line.mid(equals + 1).trimmed();
-        if (key == QLatin1String("Exec"))
-            exec = value;
-        else if (key == QLatin1String("Hidden"))
-            hidden = isTrue(value);
-        else if (key == QLatin1String("X-GNOME-Autostart-enabled"))
-            switchedOff = isFalse(value);
-    }
-    const std::optional<QStringList> command = exec ? parseExecValue(*exec) : std::nullopt;
+    const auto group = DesktopEntries::mainGroup(filePath());
+    if (!group)
+        return State::absent;
+    const auto exec = group->constFind(QStringLiteral("Exec"));
+    const std::optional<QStringList> command = exec != group->cend() ? parseExecValue(*exec) : std::nullopt;
     if (!command || command->isEmpty() || !sameFile(command->first(), executablePath))
         return State::absent;
+    const bool hidden = isTrue(group->value(QStringLiteral("Hidden")));
+    const bool switchedOff = isFalse(group->value(QStringLiteral("X-GNOME-Autostart-enabled")));
     return hidden || switchedOff ? State::disabled : State::enabled;
 }
 
@@ -138,12 +117,6 @@ bool AutostartEntry::write(const QString &executablePath, const QString &name, Q
             *error = QStringLiteral("The autostart folder %1 could not be created.").arg(m_folder);
         return false;
     }
-    QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=%1\n"
@@ -151,10 +124,15 @@ bool AutostartEntry::write(const QString &executablePath, const QString &name, Q
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
                              .arg(escapeString(name), execValue({ executablePath }));
-    file.write(text.toUtf8());
-    if (!file.commit()) {
+    int code = 0;
+    const AtomicFile::Descriptor folder = AtomicFile::openDirectory(m_folder, &code);
+    // 0666: readable like any other desktop file, as far as the umask allows.
+    if (folder.isValid())
+        code = AtomicFile::writeReplacing(
+            folder.get(), QFile::encodeName(QFileInfo(filePath()).fileName()), text.toUtf8(), 0666);
+    if (code != 0) {
         if (error)
-            *error = file.errorString();
+            *error = QStringLiteral("%1: %2").arg(filePath(), qt_error_string(code));
         return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "DesktopEntries.h"
 
+#include "AppPaths.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -55,10 +57,7 @@ bool isTrue(const QString &value)
 QStringList applicationDirs()
 {
     QStringList dirs;
-    QString home = qEnvironmentVariable("XDG_DATA_HOME");
-    if (home.isEmpty())
-        home = QDir::homePath() + QStringLiteral("/.local/share");
-    dirs << home;
+    dirs << AppPaths::dataHome();
     QString system = qEnvironmentVariable("XDG_DATA_DIRS");
     if (system.isEmpty())
         system = QStringLiteral("/usr/local/share:/usr/share");
@@ -141,7 +140,7 @@ QString programOf(const QString &exec)
     return canonical.isEmpty() ? found : canonical;
 }
 
-std::optional<DesktopEntry> fromFile(const QString &path)
+std::optional<QHash<QString, QString>> mainGroup(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -166,23 +165,34 @@ std::optional<DesktopEntry> fromFile(const QString &path)
             continue;
         const QString key = line.left(equals).trimmed();
         if (!values.contains(key))
-            values.insert(key, unescapeValue(line.mid(equals + 1).trimmed()));
+            values.insert(key, line.mid(equals + 1).trimmed());
     }
-    if (!sawMain || values.value(QStringLiteral("Type")) != QLatin1String("Application"))
+    if (!sawMain)
+        return std::nullopt;
+    return values;
+}
+
+std::optional<DesktopEntry> fromFile(const QString &path)
+{
+    const auto group = mainGroup(path);
+    if (!group)
+        return std::nullopt;
+    const auto value = [&](const char *key) { return unescapeValue(group->value(QLatin1String(key))); };
+    if (value("Type") != QLatin1String("Application"))
         return std::nullopt;
 
     DesktopEntry entry;
     entry.id = idForPath(path);
     entry.path = QFileInfo(path).absoluteFilePath();
-    entry.name = values.value(QStringLiteral("Name"));
-    entry.iconName = values.value(QStringLiteral("Icon"));
-    entry.exec = values.value(QStringLiteral("Exec"));
+    entry.name = value("Name");
+    entry.iconName = value("Icon");
+    entry.exec = value("Exec");
     entry.program = programOf(entry.exec);
-    entry.flatpakID = values.value(QStringLiteral("X-Flatpak"));
-    entry.mimeTypes = values.value(QStringLiteral("MimeType")).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    entry.startupWMClass = values.value(QStringLiteral("StartupWMClass"));
-    entry.hidden = isTrue(values.value(QStringLiteral("Hidden")));
-    entry.noDisplay = isTrue(values.value(QStringLiteral("NoDisplay")));
+    entry.flatpakID = value("X-Flatpak");
+    entry.mimeTypes = value("MimeType").split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    entry.startupWMClass = value("StartupWMClass");
+    entry.hidden = isTrue(value("Hidden"));
+    entry.noDisplay = isTrue(value("NoDisplay"));
     return entry;
 }
 

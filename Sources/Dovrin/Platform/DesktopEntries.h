@@ -4,6 +4,7 @@
 // read afresh on every call. The desktop-file id ("org.mozilla.firefox", "slack") is an application's
 // identity throughout the program.
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -35,6 +36,9 @@ QList<DesktopEntry> all();
 std::optional<DesktopEntry> find(const QString &id);
 // The entry in a .desktop file (an Application), with its id from the folder it lies in.
 std::optional<DesktopEntry> fromFile(const QString &path);
+// The keys of a .desktop file's main group ("[Desktop Entry]") and their values as written, escapes
+// not undone; the first of repeated keys counts. None when the file cannot be read or has no such group.
+std::optional<QHash<QString, QString>> mainGroup(const QString &path);
 // The desktop-file id of a file: its path below an applications folder with '/' turned into '-',
 // else its file name; without ".desktop".
 QString idForPath(const QString &path);

@@ -4,7 +4,7 @@
 
 #include <QObject>
 
-#include <functional>
+#include <chrono>
 
 struct xcb_connection_t;
 
@@ -19,10 +19,10 @@ bool canReadScreen(xcb_connection_t *connection);
 // Control Scrolling: the XTEST extension is there to post scroll steps with.
 bool canPostEvents(xcb_connection_t *connection);
 
-// Microphone: the sound server answers and has a source that is not a monitor of an output.
+// Microphone: the sound server answers and offers a microphone (AudioInputHardware's devices).
 enum class SoundInput { available, missing, unreachable };
-// Blocks for at most `timeoutMs`: never call it on the UI thread.
-SoundInput probeSoundInput(int timeoutMs = 2000);
+// Blocks for at most `timeout`: never call it on the UI thread.
+SoundInput probeSoundInput(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 MicrophoneAuthorizationFact microphoneFact(SoundInput input);
 
 } // namespace DesktopPermissionChecks

@@ -36,6 +36,30 @@ QByteArray readSmallFile(const QString &path)
     return content;
 }
 
+// The fields of /proc/<pid>/stat from the third (the state) on. The command name in field 2 may hold
+// spaces and parentheses: the fields after it follow the last ')'.
+QList<QByteArray> statFieldsAfterName(qint64 pid)
+{
+    const QByteArray stat = readSmallFile(procPath(pid, "stat"));
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return {};
+    return stat.mid(close + 2).split(' ');
+}
+
+std::optional<qint64> statNumber(qint64 pid, int field)
+{
+    const QList<QByteArray> fields = statFieldsAfterName(pid);
+    const qsizetype index = field - 3;
+    if (index >= fields.size())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = fields.at(index).toLongLong(&ok);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
 
 QList<qint64> allProcessIDs()
@@ -54,19 +78,12 @@ QList<qint64> allProcessIDs()
 
 std::optional<qint64> parentOf(qint64 pid)
 {
-    // The command name in field 2 may hold spaces and parentheses: the fields after it follow the last ')'.
-    const QByteArray stat = readSmallFile(procPath(pid, "stat"));
-    const qsizetype close = stat.lastIndexOf(')');
-    if (close < 0)
-        return std::nullopt;
-    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-    if (fields.size() < 2)
-        return std::nullopt;
-    bool ok = false;
-    const qint64 parent = fields.at(1).toLongLong(&ok);
-    if (!ok || parent < 0)
-        return std::nullopt;
-    return parent;
+    return statNumber(pid, 4);
+}
+
+std::optional<qint64> startTime(qint64 pid)
+{
+    return statNumber(pid, 22);
 }
 
 QHash<qint64, qint64> parents()
@@ -89,12 +106,14 @@ QString executablePath(qint64 pid)
 
 QStringList commandLine(qint64 pid)
 {
+    QByteArray raw = readSmallFile(procPath(pid, "cmdline"));
+    if (raw.isEmpty())
+        return {};
+    if (raw.endsWith('\0'))
+        raw.chop(1);
     QStringList arguments;
-    const QByteArray raw = readSmallFile(procPath(pid, "cmdline"));
-    for (const QByteArray &argument : raw.split('\0')) {
-        if (!argument.isEmpty())
-            arguments.append(QString::fromLocal8Bit(argument));
-    }
+    for (const QByteArray &argument : raw.split('\0'))
+        arguments.append(QString::fromLocal8Bit(argument));
     return arguments;
 }
 

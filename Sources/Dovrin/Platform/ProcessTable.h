@@ -17,10 +17,13 @@ namespace ProcessTable {
 // Every process id, ascending.
 QList<qint64> allProcessIDs();
 std::optional<qint64> parentOf(qint64 pid);
+// When the process started, in clock ticks after boot: with the pid, it names one process for good.
+std::optional<qint64> startTime(qint64 pid);
 // The parent of every readable process.
 QHash<qint64, qint64> parents();
 // The program the process runs, as an absolute path ("(deleted)" removed); empty when unreadable.
 QString executablePath(qint64 pid);
+// Every argument, empty ones too, the program's name first; empty when unreadable.
 QStringList commandLine(qint64 pid);
 // One variable of the process's environment, when it can be read.
 std::optional<QString> environmentValue(qint64 pid, const QByteArray &name);

@@ -1,5 +1,7 @@
 #include "PulseConnection.h"
 
+#include "AppPaths.h"
+
 #include <QByteArray>
 #include <QFileInfo>
 
@@ -15,23 +17,6 @@ QString text(const char *value)
 pa_usec_t microseconds(std::chrono::milliseconds timeout)
 {
     return pa_usec_t(std::max<qint64>(0, timeout.count())) * PA_USEC_PER_MSEC;
-}
-
-template <typename Info> struct ListQuery
-{
-    PulseConnection *connection = nullptr;
-    QList<Info> items;
-    bool failed = false;
-};
-
-template <typename Info, typename Raw>
-void collect(const Raw *raw, int eol, void *userdata, Info (*convert)(const Raw &))
-{
-    auto *query = static_cast<ListQuery<Info> *>(userdata);
-    if (eol < 0)
-        query->failed = true;
-    else if (raw)
-        query->items.append(convert(*raw));
 }
 
 PulseSinkInfo toSink(const pa_sink_info &raw)
@@ -63,6 +48,38 @@ PulseClientInfo toClient(const pa_client_info &raw)
     return PulseClientInfo { raw.index, pulseProperties(raw.proplist) };
 }
 
+// One list query of the server: every item converted, or none when the query fails or times out.
+template <typename Info, typename Raw>
+std::optional<QList<Info>> listQuery(PulseConnection &connection,
+    pa_operation *(*start)(pa_context *, void (*)(pa_context *, const Raw *, int, void *), void *),
+    Info (*convert)(const Raw &), std::chrono::milliseconds timeout)
+{
+    struct Query
+    {
+        PulseConnection *connection;
+        Info (*convert)(const Raw &);
+        QList<Info> items;
+        bool failed = false;
+    } query { &connection, convert, {} };
+    PulseConnection::Locker lock(connection);
+    if (!connection.isReady() || connection.isAborted())
+        return std::nullopt;
+    pa_operation *operation = start(
+        connection.context(),
+        [](pa_context *, const Raw *raw, int eol, void *userdata) {
+            auto *query = static_cast<Query *>(userdata);
+            if (eol < 0)
+                query->failed = true;
+            else if (raw)
+                query->items.append(query->convert(*raw));
+            query->connection->signal();
+        },
+        &query);
+    if (!connection.finish(operation, timeout) || query.failed)
+        return std::nullopt;
+    return query.items;
+}
+
 } // namespace
 
 bool PulseSourceInfo::isMonitor() const
@@ -82,6 +99,17 @@ PulseProperties pulseProperties(const pa_proplist *list)
             properties.insert(QString::fromUtf8(key), QString::fromUtf8(value));
     }
     return properties;
+}
+
+pa_buffer_attr recordBufferAttributes(std::chrono::milliseconds fragment, const pa_sample_spec &spec)
+{
+    pa_buffer_attr attributes;
+    attributes.maxlength = uint32_t(-1);
+    attributes.tlength = uint32_t(-1);
+    attributes.prebuf = uint32_t(-1);
+    attributes.minreq = uint32_t(-1);
+    attributes.fragsize = uint32_t(pa_usec_to_bytes(microseconds(fragment), &spec));
+    return attributes;
 }
 
 bool PulseConnection::serverConfigured()
@@ -116,7 +144,7 @@ std::unique_ptr<PulseConnection> PulseConnection::open(
 
     pa_proplist *properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Quorvel");
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "com.quorvel.dovrin");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, AppPaths::bundleIdentifier);
     connection->m_context = pa_context_new_with_proplist(
         pa_threaded_mainloop_get_api(connection->m_mainloop), clientName.toUtf8().constData(), properties);
     pa_proplist_free(properties);
@@ -277,76 +305,24 @@ std::optional<PulseServerInfo> PulseConnection::serverInfo()
     return query.info;
 }
 
-std::optional<QList<PulseSinkInfo>> PulseConnection::sinks()
+std::optional<QList<PulseSinkInfo>> PulseConnection::sinks(std::chrono::milliseconds timeout)
 {
-    ListQuery<PulseSinkInfo> query { this, {}, false };
-    Locker lock(*this);
-    if (!isReady() || isAborted())
-        return std::nullopt;
-    pa_operation *operation = pa_context_get_sink_info_list(
-        m_context,
-        [](pa_context *, const pa_sink_info *raw, int eol, void *userdata) {
-            collect<PulseSinkInfo, pa_sink_info>(raw, eol, userdata, &toSink);
-            static_cast<ListQuery<PulseSinkInfo> *>(userdata)->connection->signal();
-        },
-        &query);
-    if (!finish(operation) || query.failed)
-        return std::nullopt;
-    return query.items;
+    return listQuery(*this, &pa_context_get_sink_info_list, &toSink, timeout);
 }
 
-std::optional<QList<PulseSourceInfo>> PulseConnection::sources()
+std::optional<QList<PulseSourceInfo>> PulseConnection::sources(std::chrono::milliseconds timeout)
 {
-    ListQuery<PulseSourceInfo> query { this, {}, false };
-    Locker lock(*this);
-    if (!isReady() || isAborted())
-        return std::nullopt;
-    pa_operation *operation = pa_context_get_source_info_list(
-        m_context,
-        [](pa_context *, const pa_source_info *raw, int eol, void *userdata) {
-            collect<PulseSourceInfo, pa_source_info>(raw, eol, userdata, &toSource);
-            static_cast<ListQuery<PulseSourceInfo> *>(userdata)->connection->signal();
-        },
-        &query);
-    if (!finish(operation) || query.failed)
-        return std::nullopt;
-    return query.items;
+    return listQuery(*this, &pa_context_get_source_info_list, &toSource, timeout);
 }
 
-std::optional<QList<PulsePlaybackInfo>> PulseConnection::playbacks()
+std::optional<QList<PulsePlaybackInfo>> PulseConnection::playbacks(std::chrono::milliseconds timeout)
 {
-    ListQuery<PulsePlaybackInfo> query { this, {}, false };
-    Locker lock(*this);
-    if (!isReady() || isAborted())
-        return std::nullopt;
-    pa_operation *operation = pa_context_get_sink_input_info_list(
-        m_context,
-        [](pa_context *, const pa_sink_input_info *raw, int eol, void *userdata) {
-            collect<PulsePlaybackInfo, pa_sink_input_info>(raw, eol, userdata, &toPlayback);
-            static_cast<ListQuery<PulsePlaybackInfo> *>(userdata)->connection->signal();
-        },
-        &query);
-    if (!finish(operation) || query.failed)
-        return std::nullopt;
-    return query.items;
+    return listQuery(*this, &pa_context_get_sink_input_info_list, &toPlayback, timeout);
 }
 
-std::optional<QList<PulseClientInfo>> PulseConnection::clients()
+std::optional<QList<PulseClientInfo>> PulseConnection::clients(std::chrono::milliseconds timeout)
 {
-    ListQuery<PulseClientInfo> query { this, {}, false };
-    Locker lock(*this);
-    if (!isReady() || isAborted())
-        return std::nullopt;
-    pa_operation *operation = pa_context_get_client_info_list(
-        m_context,
-        [](pa_context *, const pa_client_info *raw, int eol, void *userdata) {
-            collect<PulseClientInfo, pa_client_info>(raw, eol, userdata, &toClient);
-            static_cast<ListQuery<PulseClientInfo> *>(userdata)->connection->signal();
-        },
-        &query);
-    if (!finish(operation) || query.failed)
-        return std::nullopt;
-    return query.items;
+    return listQuery(*this, &pa_context_get_client_info_list, &toClient, timeout);
 }
 
 bool PulseConnection::subscribe(pa_subscription_mask_t mask, EventHandler handler)

@@ -61,6 +61,8 @@ struct PulseClientInfo
 };
 
 PulseProperties pulseProperties(const pa_proplist *list);
+// Buffering for a recording stream: the server's defaults, with deliveries of `fragment` each.
+pa_buffer_attr recordBufferAttributes(std::chrono::milliseconds fragment, const pa_sample_spec &spec);
 
 class PulseConnection
 {
@@ -89,10 +91,10 @@ public:
 
     // Synchronous queries from any thread but the main loop's, without the lock held; absent on failure.
     std::optional<PulseServerInfo> serverInfo();
-    std::optional<QList<PulseSinkInfo>> sinks();
-    std::optional<QList<PulseSourceInfo>> sources();
-    std::optional<QList<PulsePlaybackInfo>> playbacks();
-    std::optional<QList<PulseClientInfo>> clients();
+    std::optional<QList<PulseSinkInfo>> sinks(std::chrono::milliseconds timeout = defaultTimeout);
+    std::optional<QList<PulseSourceInfo>> sources(std::chrono::milliseconds timeout = defaultTimeout);
+    std::optional<QList<PulsePlaybackInfo>> playbacks(std::chrono::milliseconds timeout = defaultTimeout);
+    std::optional<QList<PulseClientInfo>> clients(std::chrono::milliseconds timeout = defaultTimeout);
 
     // Server events, on the main loop's thread with the lock held. Replaces an earlier handler.
     using EventHandler = std::function<void(pa_subscription_event_type_t, quint32 index)>;

@@ -1,7 +1,9 @@
 #include "X11KeyGrab.h"
 
+#include "DesktopPermissionChecks.h"
+#include "XcbReply.h"
+
 #include <QCoreApplication>
-#include <QGuiApplication>
 
 #include <X11/keysym.h>
 #include <xcb/xcb.h>
@@ -16,21 +18,6 @@ namespace {
 constexpr quint8 badAccess = 10;
 constexpr quint16 modifierBits = 0xff; // Shift, Lock, Control, Mod1 to Mod5
 
-xcb_connection_t *qtConnection()
-{
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    if (!app)
-        return nullptr;
-    auto *x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
-        return nullptr;
-    // Offscreen hands back the interface with no connection behind it.
-    xcb_connection_t *connection = x11->connection();
-    if (!connection || xcb_connection_has_error(connection))
-        return nullptr;
-    return connection;
-}
-
 xcb_window_t rootWindow(xcb_connection_t *connection)
 {
     return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
@@ -41,11 +28,6 @@ struct KeySymbolsDeleter
     void operator()(xcb_key_symbols_t *symbols) const { xcb_key_symbols_free(symbols); }
 };
 using KeySymbols = std::unique_ptr<xcb_key_symbols_t, KeySymbolsDeleter>;
-
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); }
-};
 
 struct ModifierMap
 {
@@ -59,7 +41,7 @@ ModifierMap readModifierMap(xcb_connection_t *connection)
 {
     ModifierMap map;
     KeySymbols symbols(xcb_key_symbols_alloc(connection));
-    std::unique_ptr<xcb_get_modifier_mapping_reply_t, FreeDeleter> reply(
+    XcbReply<xcb_get_modifier_mapping_reply_t> reply(
         xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
     if (symbols && reply) {
         const xcb_keycode_t *codes = xcb_get_modifier_mapping_keycodes(reply.get());
@@ -104,7 +86,7 @@ xcb_keycode_t keycodeFor(xcb_connection_t *connection, quint32 keysym)
     KeySymbols symbols(xcb_key_symbols_alloc(connection));
     if (!symbols)
         return 0;
-    std::unique_ptr<xcb_keycode_t, FreeDeleter> codes(xcb_key_symbols_get_keycode(symbols.get(), keysym));
+    XcbReply<xcb_keycode_t> codes(xcb_key_symbols_get_keycode(symbols.get(), keysym));
     return codes ? codes.get()[0] : 0;
 }
 
@@ -124,12 +106,12 @@ X11KeyGrab::~X11KeyGrab()
 
 bool X11KeyGrab::isAvailable()
 {
-    return qtConnection() != nullptr;
+    return DesktopPermissionChecks::qtConnection() != nullptr;
 }
 
 std::optional<quint16> X11KeyGrab::modifierMask(Modifiers modifiers)
 {
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = DesktopPermissionChecks::qtConnection();
     if (!connection)
         return std::nullopt;
     const ModifierMap map = readModifierMap(connection);
@@ -148,7 +130,7 @@ std::optional<quint16> X11KeyGrab::modifierMask(Modifiers modifiers)
 X11KeyGrab::Result X11KeyGrab::grab(quint32 keysym, quint16 modifierMask)
 {
     ungrab();
-    xcb_connection_t *connection = qtConnection();
+    xcb_connection_t *connection = DesktopPermissionChecks::qtConnection();
     if (!connection)
         return Result::unavailable;
     if (!m_filterInstalled) {
@@ -178,7 +160,7 @@ X11KeyGrab::Result X11KeyGrab::grab(quint32 keysym, quint16 modifierMask)
     Result result = Result::grabbed;
     std::vector<quint16> held;
     for (size_t i = 0; i < cookies.size(); ++i) {
-        std::unique_ptr<xcb_generic_error_t, FreeDeleter> error(xcb_request_check(connection, cookies[i]));
+        XcbReply<xcb_generic_error_t> error(xcb_request_check(connection, cookies[i]));
         if (!error)
             held.push_back(variants[i]);
         else if (error->error_code == badAccess)
@@ -205,7 +187,7 @@ void X11KeyGrab::ungrab()
 {
     if (!m_keycode)
         return;
-    if (xcb_connection_t *connection = qtConnection()) {
+    if (xcb_connection_t *connection = DesktopPermissionChecks::qtConnection()) {
         const xcb_window_t root = rootWindow(connection);
         for (quint16 variant : m_grabbedMasks)
             xcb_ungrab_key(connection, m_keycode, root, variant);

@@ -1,5 +1,7 @@
 #include "X11Windows.h"
 
+#include "XcbReply.h"
+
 #include <xcb/xcb.h>
 #include <xcb/xproto.h>
 
@@ -10,13 +12,6 @@
 namespace X11Windows {
 
 namespace {
-
-template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T> Reply<T> reply(T *value)
-{
-    return Reply<T>(value, &std::free);
-}
 
 // xcb reports a failed request (a window that vanished meanwhile) in its reply, never through a
 // process-wide error handler, so this may run on any thread beside the GUI's own connection.
@@ -51,15 +46,15 @@ public:
 
     xcb_atom_t atom(const char *name) const
     {
-        auto r = reply(xcb_intern_atom_reply(
+        auto r = xcbReply(xcb_intern_atom_reply(
             m_connection, xcb_intern_atom(m_connection, 0, uint16_t(qstrlen(name)), name), nullptr));
         return r ? r->atom : xcb_atom_t(XCB_NONE);
     }
 
     QString atomName(xcb_atom_t value) const
     {
-        auto r
-            = reply(xcb_get_atom_name_reply(m_connection, xcb_get_atom_name(m_connection, value), nullptr));
+        auto r = xcbReply(
+            xcb_get_atom_name_reply(m_connection, xcb_get_atom_name(m_connection, value), nullptr));
         if (!r)
             return {};
         return QString::fromLatin1(xcb_get_atom_name_name(r.get()), xcb_get_atom_name_name_length(r.get()));
@@ -68,7 +63,7 @@ public:
     std::vector<uint32_t> words(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const
     {
         std::vector<uint32_t> values;
-        auto r = reply(xcb_get_property_reply(
+        auto r = xcbReply(xcb_get_property_reply(
             m_connection, xcb_get_property(m_connection, 0, window, property, type, 0, 1 << 16), nullptr));
         if (r && r->format == 32) {
             const auto *items = static_cast<const uint32_t *>(xcb_get_property_value(r.get()));
@@ -79,7 +74,7 @@ public:
 
     QByteArray bytes(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const
     {
-        auto r = reply(xcb_get_property_reply(
+        auto r = xcbReply(xcb_get_property_reply(
             m_connection, xcb_get_property(m_connection, 0, window, property, type, 0, 1 << 16), nullptr));
         if (!r || r->format != 8)
             return {};
@@ -89,14 +84,14 @@ public:
 
     bool isViewable(xcb_window_t window) const
     {
-        auto r = reply(xcb_get_window_attributes_reply(
+        auto r = xcbReply(xcb_get_window_attributes_reply(
             m_connection, xcb_get_window_attributes(m_connection, window), nullptr));
         return r && r->map_state == XCB_MAP_STATE_VIEWABLE;
     }
 
     std::vector<xcb_window_t> children(xcb_window_t window) const
     {
-        auto r = reply(xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, window), nullptr));
+        auto r = xcbReply(xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, window), nullptr));
         if (!r)
             return {};
         const xcb_window_t *items = xcb_query_tree_children(r.get());
@@ -169,8 +164,8 @@ QList<X11WindowInfo> clientWindowsFrontToBack()
         const xcb_window_t window = *it;
         if (!x.isViewable(window))
             continue;
-        auto geometry = reply(xcb_get_geometry_reply(x.get(), xcb_get_geometry(x.get(), window), nullptr));
-        auto origin = reply(xcb_translate_coordinates_reply(
+        auto geometry = xcbReply(xcb_get_geometry_reply(x.get(), xcb_get_geometry(x.get(), window), nullptr));
+        auto origin = xcbReply(xcb_translate_coordinates_reply(
             x.get(), xcb_translate_coordinates(x.get(), window, x.root(), 0, 0), nullptr));
         if (!geometry || !origin)
             continue;

@@ -1,0 +1,18 @@
+#include "Pactl.h"
+
+#include <QProcess>
+
+namespace Pactl {
+
+bool run(const QStringList &arguments, QString *output)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    if (!process.waitForFinished(5000) || process.exitCode() != 0)
+        return false;
+    if (output)
+        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+} // namespace Pactl
