@@ -2,6 +2,7 @@
 #include "SyntheticColumn.h"
 
 #include <QGuiApplication>
+#include <QPainter>
 #include <QTest>
 
 using SyntheticColumn::Style;
@@ -128,6 +129,45 @@ private slots:
             qPrintable(QString::number(alignment.fixedTop)));
         QVERIFY2(alignment.fixedBottom >= footer && alignment.fixedBottom <= footer + 8,
             qPrintable(QString::number(alignment.fixedBottom)));
+    }
+
+    // A header that moves by other rows than the content (it sticks only once the page has moved,
+    // slides in, shrinks or goes away) is left out above the content, and the step is still exact.
+    void headerThatChangesWhileScrolling_data()
+    {
+        QTest::addColumn<QRect>("headerBefore"); // x unused: top and height of the header band
+        QTest::addColumn<QRect>("headerAfter");
+        QTest::addColumn<int>("step");
+        QTest::newRow("sticks after the first step") << QRect(0, 20, 1, 48) << QRect(0, 0, 1, 48) << 60;
+        QTest::newRow("sticks, large step") << QRect(0, 32, 1, 56) << QRect(0, 0, 1, 56) << 220;
+        QTest::newRow("slides in") << QRect() << QRect(0, 0, 1, 56) << 80;
+        QTest::newRow("shrinks") << QRect(0, 0, 1, 90) << QRect(0, 0, 1, 48) << 100;
+        QTest::newRow("goes away") << QRect(0, 0, 1, 56) << QRect() << 80;
+    }
+    void headerThatChangesWhileScrolling()
+    {
+        QFETCH(QRect, headerBefore);
+        QFETCH(QRect, headerAfter);
+        QFETCH(int, step);
+        const QImage document = SyntheticColumn::document(Style {});
+        const auto withHeader = [&](int scroll, const QRect &header) {
+            QImage frame = SyntheticColumn::viewport(document, view(scroll));
+            if (!header.isEmpty()) {
+                QPainter painter(&frame);
+                painter.fillRect(QRect(0, header.y(), frame.width(), header.height()), QColor(44, 62, 80));
+                painter.setPen(Qt::white);
+                painter.drawText(QRect(14, header.y(), 400, header.height()), Qt::AlignVCenter,
+                    QStringLiteral("Header: Documentation"));
+            }
+            return ScrollingFrameAnalyzer::prepareFrame(frame);
+        };
+        const ScrollingAlignment alignment = ScrollingFrameAnalyzer::alignFrames(
+            *withHeader(500, headerBefore), *withHeader(500 + step, headerAfter));
+        QCOMPARE(alignment.offset, step);
+        QVERIFY2(alignment.isConfident(), qPrintable(QString::number(alignment.confidence)));
+        const int headerBottom = headerAfter.isEmpty() ? 0 : headerAfter.bottom() + 1;
+        QVERIFY2(alignment.fixedTop >= headerBottom && alignment.fixedTop <= headerBottom + 8,
+            qPrintable(QString::number(alignment.fixedTop)));
     }
 
     // When the step cannot be told, or there is nothing to align on, the analyzer says so.

@@ -207,6 +207,22 @@ public:
         if (shift != 0) {
             while (top < m_height && isFixed(top, shift))
                 ++top;
+            // A header that sticks only once the page has moved, shrinks or slides in moves by
+            // other rows than the content: whole rows at the top that disagree at this shift are
+            // not content either. Bounded, so the rows below still have to agree.
+            // Rows of one colour (the header's padding, space under it) agree with anything alike.
+            int lastChanged = -1;
+            for (int row = top; row < m_height / 3; ++row) {
+                if (disagreesAtShift(row, shift))
+                    lastChanged = row;
+                else if (m_current.uniformBands(row) != m_all && !isFixed(row, shift))
+                    break;
+            }
+            if (lastChanged >= 0) {
+                top = lastChanged + 1;
+                while (top < m_height && isFixed(top, shift))
+                    ++top;
+            }
             while (bottom < m_height - top && isFixed(m_height - 1 - bottom, shift))
                 ++bottom;
         }
@@ -263,6 +279,16 @@ public:
     }
 
 private:
+    // Most of the row differs from the previous frame's row at this shift: it did not move with
+    // the content (a scrollbar thumb or a caret alone does not count).
+    bool disagreesAtShift(int row, int shift) const
+    {
+        if (row + shift < 0 || row + shift >= m_height)
+            return false;
+        const int differing = compareRows(m_previous, row + shift, m_current, row, m_all);
+        return 2 * differing > m_current.bandCount();
+    }
+
     // A row that is unchanged where it was, or agrees far better there than where the content
     // went (a clock in a status bar), is not content: it stayed put (a sticky header or footer, or
     // blank space beside it).
