@@ -253,6 +253,14 @@ private slots:
             line("Friday morning before the weekly review", 200, 148, 500),
         } << "Name The quarterly report for the board meeting\nOwner Someone in the finance team of the company\n"
              "Due Friday morning before the weekly review";
+        QTest::newRow("indented code keeps its line order") << QList<CaptureTextObservation> {
+            line("if (ready) {", 0, 100, 120),
+            line("start(now);", 40, 124, 110),
+            line("}", 0, 148, 8),
+            line("while (busy) {", 0, 172, 130),
+            line("wait(1);", 40, 196, 80),
+            line("}", 0, 220, 8),
+        } << "if (ready) {\nstart(now);\n}\nwhile (busy) {\nwait(1);\n}";
         QTest::newRow("words with ordinary gaps stay one line") << QList<CaptureTextObservation> {
             line("Hello", 0, 100, 60),
             line("wide", 66, 100, 50),

@@ -52,6 +52,7 @@ struct Drawn
     QString text;
     QPoint at; // left end of the baseline
     QColor colour;
+    int pixelSize = 13;
 };
 struct Panel
 {
@@ -59,18 +60,17 @@ struct Panel
     QColor colour;
 };
 
-QImage page(
-    QSize size, QColor ground, const QList<Panel> &panels, const QList<Drawn> &texts, int pixelSize = 13)
+QImage page(QSize size, QColor ground, const QList<Panel> &panels, const QList<Drawn> &texts)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(ground);
     QPainter painter(&image);
     for (const Panel &panel : panels)
         painter.fillRect(panel.rect, panel.colour);
-    QFont font("DejaVu Sans");
-    font.setPixelSize(pixelSize);
-    painter.setFont(font);
     for (const Drawn &drawn : texts) {
+        QFont font("DejaVu Sans");
+        font.setPixelSize(drawn.pixelSize);
+        painter.setFont(font);
         painter.setPen(drawn.colour);
         painter.drawText(drawn.at, drawn.text);
     }
@@ -189,6 +189,7 @@ private slots:
     {
         QTest::addColumn<QImage>("image");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("wholeLine"); // a line the text must hold exactly, if any
         const QColor ink(0x22, 0x22, 0x22);
         const QColor white(Qt::white);
 
@@ -205,7 +206,8 @@ private slots:
         }
         QTest::newRow("two columns under a heading")
             << page({ 500, 130 }, white, {}, columns)
-            << "Campus news for the week of the ninth of June " + left.join(' ') + " " + right.join(' ');
+            << "Campus news for the week of the ninth of June " + left.join(' ') + " " + right.join(' ')
+            << QString();
 
         // A dark banner and a dark button inside a light dialog: light text on them is read too.
         QTest::newRow("light text on dark panels")
@@ -214,22 +216,43 @@ private slots:
                        { QRect(250, 100, 120, 30), QColor(0x2e, 0x7d, 0x32) } },
                    { { "Backup finished without errors", { 24, 40 }, white },
                        { "Keep both copies?", { 20, 120 }, ink }, { "Replace", { 282, 120 }, white } })
-            << "Backup finished without errors Keep both copies? Replace";
+            << "Backup finished without errors Keep both copies? Replace" << QString();
+
+        // A large heading over body text and a small note: each size is read.
+        QTest::newRow("mixed sizes") << page({ 520, 130 }, white, {},
+            { { "Quarterly results", { 12, 46 }, ink, 36 },
+                { "Revenue grew in every region this spring", { 12, 80 }, ink, 15 },
+                { "Figures updated on the first of July", { 12, 104 }, QColor(0x66, 0x66, 0x66), 10 } })
+                                     << "Quarterly results Revenue grew in every region this spring Figures "
+                                        "updated on the first of July"
+                                     << QString();
+
+        // Code: a line with a closing brace alone is part of the text.
+        QList<Drawn> code;
+        const QStringList source { "while (queue.size() > 0) {", "    handle(queue.pop());", "}",
+            "return done;" };
+        for (int i = 0; i < source.size(); ++i)
+            code << Drawn { source[i], { 12, 24 + 22 * i }, ink, 13 };
+        QTest::newRow("code with a closing brace")
+            << page({ 320, 110 }, QColor(0xf6, 0xf6, 0xf6), {}, code) << source.join(' ') << "}";
 
         // Faint grey text on a dark grey ground.
         QTest::newRow("grey on dark grey")
             << page({ 380, 70 }, QColor(0x2b, 0x2b, 0x2b), {},
                    { { "Last synchronised four minutes ago", { 12, 26 }, QColor(0x7a, 0x7a, 0x7a) },
                        { "Nothing is waiting to upload", { 12, 50 }, QColor(0x7a, 0x7a, 0x7a) } })
-            << "Last synchronised four minutes ago Nothing is waiting to upload";
+            << "Last synchronised four minutes ago Nothing is waiting to upload" << QString();
     }
 
     void readsLayouts()
     {
         QFETCH(QImage, image);
         QFETCH(QString, expected);
+        QFETCH(QString, wholeLine);
         OCRService service;
         const OCRResult result = await(service, image);
+        if (!wholeLine.isEmpty())
+            QVERIFY2(result.text.split('\n').contains(wholeLine), qPrintable(result.text));
         // Marks at a word's ends may be misread; the words themselves and their order may not.
         const auto bare = [](const QString &text) {
             QStringList words;

@@ -29,6 +29,9 @@ constexpr int minimumPanelSide = 12;
 constexpr int largePanelSide = 48;
 // A gap between words at least this many line heights wide may be a gutter between columns.
 constexpr double gutterPerLineHeight = 0.8;
+// The confidence below which a line of marks alone (no letter or digit) is taken for noise; the
+// same bar below which a whole result counts as weak.
+constexpr double sureOfMarks = 0.5;
 // Never hand the engine more than this many pixels, whatever the region.
 constexpr qint64 maximumEnginePixels = 40'000'000;
 
@@ -262,6 +265,7 @@ struct TextLayout
 {
     int capHeight = 0;
     std::vector<std::pair<int, int>> columns; // [left, right) in pixels
+    std::vector<Box> letters; // letter-like shapes of every size
 };
 
 TextLayout analyseLayout(const QImage &gray)
@@ -278,6 +282,7 @@ TextLayout analyseLayout(const QImage &gray)
     }
     if (letters.empty())
         return layout;
+    layout.letters = letters;
     std::vector<int> heights;
     heights.reserve(letters.size());
     for (const Box &box : letters)
@@ -301,6 +306,62 @@ TextLayout analyseLayout(const QImage &gray)
             layout.columns.push_back(span);
     }
     return layout;
+}
+
+// The engine reads one size of text at a time: among much smaller or larger text it drops lines.
+// A column is cut into stretches of rows whose lines have about one size, each read on its own.
+struct Section
+{
+    int top = 0;
+    int bottom = 0; // exclusive
+    int capHeight = 0;
+};
+
+std::vector<Section> sectionsOf(const TextLayout &layout, int columnLeft, int columnRight, int height)
+{
+    struct Band
+    {
+        int top;
+        int bottom;
+        std::vector<int> heights;
+    };
+    std::vector<Box> letters;
+    for (const Box &box : layout.letters) {
+        const int centre = (box.left + box.right) / 2;
+        if (centre >= columnLeft && centre < columnRight)
+            letters.push_back(box);
+    }
+    std::sort(letters.begin(), letters.end(), [](const Box &a, const Box &b) { return a.top < b.top; });
+    std::vector<Band> bands;
+    for (const Box &box : letters) {
+        if (!bands.empty() && box.top < bands.back().bottom) {
+            bands.back().bottom = std::max(bands.back().bottom, box.bottom);
+            bands.back().heights.push_back(box.height());
+        } else {
+            bands.push_back({ box.top, box.bottom, { box.height() } });
+        }
+    }
+    std::vector<Section> sections;
+    int previousCap = 0;
+    for (std::size_t i = 0; i < bands.size(); ++i) {
+        std::vector<int> &heights = bands[i].heights;
+        const std::size_t at = std::min(heights.size() - 1, heights.size() * 4 / 5);
+        std::nth_element(heights.begin(), heights.begin() + qsizetype(at), heights.end());
+        const int cap = heights[at];
+        const bool sameSize = previousCap > 0 && 2 * cap <= 3 * previousCap && 2 * previousCap <= 3 * cap;
+        if (sections.empty() || !sameSize) {
+            const int top = sections.empty() ? 0 : (bands[i - 1].bottom + bands[i].top) / 2;
+            if (!sections.empty())
+                sections.back().bottom = top;
+            sections.push_back({ top, height, cap });
+        } else {
+            sections.back().capHeight = std::max(sections.back().capHeight, cap);
+        }
+        previousCap = cap;
+    }
+    if (sections.empty())
+        sections.push_back({ 0, height, layout.capHeight });
+    return sections;
 }
 
 class Engine
@@ -378,10 +439,13 @@ public:
             } while (it->Next(tesseract::RIL_WORD));
         }
         m_api.Clear();
-        // Lines without a letter or digit are specks, rules and icons read as marks; a piece of a
-        // line that holds words is kept whatever it reads.
-        std::erase_if(lines,
-            [](const Line &line) { return line.box.isEmpty() || !OCRLayout::hasLetterOrDigit(line.text); });
+        // A line without a letter or digit is kept only when the engine is sure of it (a closing
+        // brace in code); otherwise it is a speck, rule or icon read as marks. A piece of a line
+        // that holds words is kept whatever it reads.
+        std::erase_if(lines, [](const Line &line) {
+            return line.box.isEmpty()
+                || (!OCRLayout::hasLetterOrDigit(line.text) && line.confidence < sureOfMarks);
+        });
         return splitAtGutters(std::move(lines));
     }
 
@@ -556,50 +620,56 @@ QList<CaptureTextObservation> OCRService::readLines(const QImage &image)
     if (!engine.isReady())
         throw OCRError("The text recognition engine could not load its English language data.");
 
-    int scale = layout.capHeight < tripleBelowCapHeight ? 3
-        : layout.capHeight < upscaleBelowCapHeight      ? 2
-                                                        : 1;
-    const int margin = std::clamp(layout.capHeight, 6, 40);
     const double width = image.width();
     const double height = image.height();
 
     for (const auto &[columnLeft, columnRight] : layout.columns) {
-        // The column with some of its surroundings, on a blank border: the engine misreads text
-        // that touches the image edge.
-        const int left = std::max(0, columnLeft - margin / 2);
-        const int right = std::min(gray.width(), columnRight + margin / 2);
-        const QImage strip = gray.copy(left, 0, right - left, gray.height());
-        int stripScale = scale;
-        while (stripScale > 1
-            && qint64(strip.width() + 2 * margin) * (strip.height() + 2 * margin) * stripScale * stripScale
-                > maximumEnginePixels)
-            --stripScale;
-        // The border has the ground's own brightness: a brighter one would set the engine's
-        // threshold between it and the ground, and faint text on a grey ground would vanish.
-        QImage framed(strip.width() + 2 * margin, strip.height() + 2 * margin, QImage::Format_Grayscale8);
-        framed.fill(ground);
-        {
-            QPainter painter(&framed);
-            painter.drawImage(margin, margin, strip);
-        }
-        if (stripScale > 1)
-            framed
-                = framed.scaled(framed.size() * stripScale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        for (const Section &section : sectionsOf(layout, columnLeft, columnRight, gray.height())) {
+            const int scale = section.capHeight < tripleBelowCapHeight ? 3
+                : section.capHeight < upscaleBelowCapHeight            ? 2
+                                                                       : 1;
+            const int margin = std::clamp(section.capHeight, 6, 40);
+            // The stretch with some of its surroundings, on a blank border: the engine misreads
+            // text that touches the image edge.
+            const int left = std::max(0, columnLeft - margin / 2);
+            const int right = std::min(gray.width(), columnRight + margin / 2);
+            const int top = section.top;
+            const QImage strip = gray.copy(left, top, right - left, section.bottom - top);
+            int stripScale = scale;
+            while (stripScale > 1
+                && qint64(strip.width() + 2 * margin) * (strip.height() + 2 * margin) * stripScale
+                        * stripScale
+                    > maximumEnginePixels)
+                --stripScale;
+            // The border has the ground's own brightness: a brighter one would set the engine's
+            // threshold between it and the ground, and faint text on a grey ground would vanish.
+            QImage framed(strip.width() + 2 * margin, strip.height() + 2 * margin, QImage::Format_Grayscale8);
+            framed.fill(ground);
+            {
+                QPainter painter(&framed);
+                painter.drawImage(margin, margin, strip);
+            }
+            if (stripScale > 1)
+                framed = framed.scaled(
+                    framed.size() * stripScale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 
-        for (const Engine::Line &line : engine.read(framed, 96 * stripScale)) {
-            // Back to the image's pixels, with the origin at the bottom-left.
-            const double x0 = std::clamp(double(line.box.left()) / stripScale - margin + left, 0.0, width);
-            const double x1
-                = std::clamp(double(line.box.right() + 1) / stripScale - margin + left, 0.0, width);
-            const double y0 = std::clamp(double(line.box.top()) / stripScale - margin, 0.0, height);
-            const double y1 = std::clamp(double(line.box.bottom() + 1) / stripScale - margin, 0.0, height);
-            if (x1 <= x0 || y1 <= y0)
-                continue;
-            CaptureTextObservation observation;
-            observation.text = line.text;
-            observation.boundingBox = QRectF(x0, height - y1, x1 - x0, y1 - y0); // origin bottom-left
-            observation.confidence = line.confidence;
-            observations.append(observation);
+            for (const Engine::Line &line : engine.read(framed, 96 * stripScale)) {
+                // Back to the image's pixels, with the origin at the bottom-left.
+                const double x0
+                    = std::clamp(double(line.box.left()) / stripScale - margin + left, 0.0, width);
+                const double x1
+                    = std::clamp(double(line.box.right() + 1) / stripScale - margin + left, 0.0, width);
+                const double y0 = std::clamp(double(line.box.top()) / stripScale - margin + top, 0.0, height);
+                const double y1
+                    = std::clamp(double(line.box.bottom() + 1) / stripScale - margin + top, 0.0, height);
+                if (x1 <= x0 || y1 <= y0)
+                    continue;
+                CaptureTextObservation observation;
+                observation.text = line.text;
+                observation.boundingBox = QRectF(x0, height - y1, x1 - x0, y1 - y0); // origin bottom-left
+                observation.confidence = line.confidence;
+                observations.append(observation);
+            }
         }
     }
     return observations;

@@ -200,8 +200,9 @@ bool isProse(const Rows &rows)
     return wordy * 3 >= rows.size() * 2 && full * 2 >= rows.size();
 }
 
-// Whether two side-by-side groups are read one after the other rather than row by row: both are
-// running text, or their rows do not line up (as rows of a table or a form do).
+// Whether two groups either side of a gap are read one after the other rather than row by row:
+// both are running text, or they stand side by side (most rows of one overlap rows of the other)
+// without their rows lining up, as rows of a table or a form do.
 bool readSeparately(const QList<Item> &leftItems, const QList<Item> &rightItems)
 {
     const Rows left = rowsOf(leftItems);
@@ -219,15 +220,21 @@ bool readSeparately(const QList<Item> &leftItems, const QList<Item> &rightItems)
         }
         return Span { bottom, top };
     };
+    qsizetype beside = 0;
     qsizetype aligned = 0;
     for (const auto &row : fewer) {
         const Span a = span(row);
-        aligned += std::any_of(more.begin(), more.end(), [&](const auto &other) {
+        bool touches = false;
+        bool lines = false;
+        for (const auto &other : more) {
             const Span b = span(other);
-            return shareRow(a.first, a.second, b.first, b.second);
-        });
+            touches = touches || std::min(a.second, b.second) > std::max(a.first, b.first);
+            lines = lines || shareRow(a.first, a.second, b.first, b.second);
+        }
+        beside += touches;
+        aligned += lines;
     }
-    return aligned * 2 < fewer.size();
+    return beside * 2 >= fewer.size() && aligned * 2 < fewer.size();
 }
 
 // Rows in reading order: columns that hold text of their own are read one after the other, each
