@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QPainter>
 #include <QThreadPool>
+#include <QThreadStorage>
 #include <QtConcurrent>
 
 #include <tesseract/baseapi.h>
@@ -534,10 +535,13 @@ private:
 
 Engine &threadEngine()
 {
-    thread_local std::unique_ptr<Engine> engine;
-    if (!engine)
-        engine = std::make_unique<Engine>();
-    return *engine;
+    // Deleted while its thread finishes, before anyone waiting for the thread goes on: an engine
+    // still being unloaded when the program's statics go away leaves the engine's shared
+    // dictionaries behind.
+    static QThreadStorage<Engine *> engines;
+    if (!engines.hasLocalData())
+        engines.setLocalData(new Engine);
+    return *engines.localData();
 }
 
 } // namespace
