@@ -46,6 +46,37 @@ Rendered render(const QStringList &lines, const QString &family, int pixelSize, 
     return result;
 }
 
+// Text drawn at set places, some of it on filled panels, as a page or dialog would show it.
+struct Drawn
+{
+    QString text;
+    QPoint at; // left end of the baseline
+    QColor colour;
+    int pixelSize = 13;
+};
+struct Panel
+{
+    QRect rect;
+    QColor colour;
+};
+
+QImage page(QSize size, QColor ground, const QList<Panel> &panels, const QList<Drawn> &texts)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(ground);
+    QPainter painter(&image);
+    for (const Panel &panel : panels)
+        painter.fillRect(panel.rect, panel.colour);
+    for (const Drawn &drawn : texts) {
+        QFont font("DejaVu Sans");
+        font.setPixelSize(drawn.pixelSize);
+        painter.setFont(font);
+        painter.setPen(drawn.colour);
+        painter.drawText(drawn.at, drawn.text);
+    }
+    return image;
+}
+
 QStringList wordsOf(const QString &text)
 {
     return text.simplified().split(' ', Qt::SkipEmptyParts);
@@ -136,6 +167,10 @@ private slots:
         QTest::newRow("transparent") << clear;
         QTest::newRow("a horizontal rule") << rule;
         QTest::newRow("one pixel") << white.copy(0, 0, 1, 1);
+        QImage bar(300, 80, QImage::Format_RGB32);
+        bar.fill(Qt::white);
+        QPainter(&bar).fillRect(20, 20, 200, 30, QColor(0x2e, 0x7d, 0x32));
+        QTest::newRow("an empty dark bar") << bar;
     }
 
     void nothingToRead()
@@ -147,6 +182,92 @@ private slots:
         QVERIFY(result.text.isEmpty());
         QVERIFY(result.isLowConfidence());
         QVERIFY(result.languages.isEmpty());
+    }
+
+    // Layouts of real screens: each must give all of its words, in reading order.
+    void readsLayouts_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("wholeLine"); // a line the text must hold exactly, if any
+        const QColor ink(0x22, 0x22, 0x22);
+        const QColor white(Qt::white);
+
+        // Two columns of running text a little more than a letter apart, under a heading that
+        // spans both: the engine's lines must not run across the gutter.
+        const QStringList left { "Tomorrow the library opens an hour", "earlier so that students can use",
+            "the reading rooms before classes." };
+        const QStringList right { "The cafeteria moves to the second", "floor while the kitchen is rebuilt",
+            "over the course of the summer." };
+        QList<Drawn> columns { { "Campus news for the week of the ninth of June", { 12, 24 }, ink } };
+        for (int i = 0; i < 3; ++i) {
+            columns << Drawn { left[i], { 12, 60 + 20 * i }, ink };
+            columns << Drawn { right[i], { 12 + 250, 60 + 20 * i }, ink };
+        }
+        QTest::newRow("two columns under a heading")
+            << page({ 500, 130 }, white, {}, columns)
+            << "Campus news for the week of the ninth of June " + left.join(' ') + " " + right.join(' ')
+            << QString();
+
+        // A dark banner and a dark button inside a light dialog: light text on them is read too.
+        QTest::newRow("light text on dark panels")
+            << page({ 420, 150 }, white,
+                   { { QRect(10, 10, 400, 50), QColor(0x15, 0x65, 0xc0) },
+                       { QRect(250, 100, 120, 30), QColor(0x2e, 0x7d, 0x32) } },
+                   { { "Backup finished without errors", { 24, 40 }, white },
+                       { "Keep both copies?", { 20, 120 }, ink }, { "Replace", { 282, 120 }, white } })
+            << "Backup finished without errors Keep both copies? Replace" << QString();
+
+        // A large heading over body text and a small note: each size is read.
+        QTest::newRow("mixed sizes") << page({ 520, 130 }, white, {},
+            { { "Quarterly results", { 12, 46 }, ink, 36 },
+                { "Revenue grew in every region this spring", { 12, 80 }, ink, 15 },
+                { "Figures updated on the first of July", { 12, 104 }, QColor(0x66, 0x66, 0x66), 10 } })
+                                     << "Quarterly results Revenue grew in every region this spring Figures "
+                                        "updated on the first of July"
+                                     << QString();
+
+        // Code: a line with a closing brace alone is part of the text.
+        QList<Drawn> code;
+        const QStringList source { "while (queue.size() > 0) {", "    handle(queue.pop());", "}",
+            "return done;" };
+        for (int i = 0; i < source.size(); ++i)
+            code << Drawn { source[i], { 12, 24 + 22 * i }, ink, 13 };
+        QTest::newRow("code with a closing brace")
+            << page({ 320, 110 }, QColor(0xf6, 0xf6, 0xf6), {}, code) << source.join(' ') << "}";
+
+        // Faint grey text on a dark grey ground.
+        QTest::newRow("grey on dark grey")
+            << page({ 380, 70 }, QColor(0x2b, 0x2b, 0x2b), {},
+                   { { "Last synchronised four minutes ago", { 12, 26 }, QColor(0x7a, 0x7a, 0x7a) },
+                       { "Nothing is waiting to upload", { 12, 50 }, QColor(0x7a, 0x7a, 0x7a) } })
+            << "Last synchronised four minutes ago Nothing is waiting to upload" << QString();
+    }
+
+    void readsLayouts()
+    {
+        QFETCH(QImage, image);
+        QFETCH(QString, expected);
+        QFETCH(QString, wholeLine);
+        OCRService service;
+        const OCRResult result = await(service, image);
+        if (!wholeLine.isEmpty())
+            QVERIFY2(result.text.split('\n').contains(wholeLine), qPrintable(result.text));
+        // Marks at a word's ends may be misread; the words themselves and their order may not.
+        const auto bare = [](const QString &text) {
+            QStringList words;
+            for (QString word : wordsOf(text)) {
+                while (!word.isEmpty() && !word.front().isLetterOrNumber())
+                    word.remove(0, 1);
+                while (!word.isEmpty() && !word.back().isLetterOrNumber())
+                    word.chop(1);
+                if (!word.isEmpty())
+                    words << word;
+            }
+            return words;
+        };
+        QVERIFY2(bare(result.text) == bare(expected), qPrintable(result.text));
+        QVERIFY(!result.isLowConfidence());
     }
 
     // Columns side by side are read each on its own, then laid out line by line.

@@ -1,5 +1,7 @@
 // Text recognition of rendered UI text: the service's warm engine against the `tesseract` command
-// on the same images, in one run. Reports word error rate and time per image for both.
+// on the same images, in one run. Reports word error rate and time per image for both. Then the
+// service alone on screen layouts (columns, tables, dark panels, faint text, code, mixed sizes,
+// HiDPI, no text) with their words in reading order, and on a full 1920x1080 region.
 
 #include "OCRService.h"
 
@@ -107,6 +109,173 @@ QList<Sample> makeSamples(const QString &folder)
     return samples;
 }
 
+// Layouts of real screens, drawn at benchmark time: each sample's words in reading order.
+const QStringList sentences {
+    "The museum will extend its opening hours during the summer holidays and add guided tours in the "
+    "evening.",
+    "Tickets bought online before the end of the month include free entry to the new photography exhibition.",
+    "Volunteers are needed to help with the weekend workshops for children between six and twelve years old.",
+    "The garden cafe closes for repairs in August but the terrace stays open for visitors with their own "
+    "lunch.",
+    "A shuttle bus runs every twenty minutes from the central station and stops at both entrances of the "
+    "park.",
+    "Members receive the quarterly newsletter by post unless they choose the electronic edition in their "
+    "profile.",
+};
+
+struct Painted
+{
+    QImage image;
+    QStringList words;
+};
+
+// Words of `text` broken into lines no wider than `width`.
+QStringList wrapped(const QString &text, const QFontMetrics &metrics, int width)
+{
+    QStringList lines;
+    QString line;
+    for (const QString &word : text.split(' ')) {
+        const QString longer = line.isEmpty() ? word : line + ' ' + word;
+        if (!line.isEmpty() && metrics.horizontalAdvance(longer) > width) {
+            lines << line;
+            line = word;
+        } else {
+            line = longer;
+        }
+    }
+    if (!line.isEmpty())
+        lines << line;
+    return lines;
+}
+
+QFont fontOf(const QString &family, int pixelSize, bool bold = false)
+{
+    QFont font(family);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+// A heading across the page over `columns` columns of running text, `gap` pixels apart.
+Painted columnPage(QSize size, int columns, int pixelSize, int gap, int scale = 1)
+{
+    Painted painted;
+    painted.image = QImage(size * scale, QImage::Format_RGB32);
+    painted.image.setDevicePixelRatio(scale);
+    painted.image.fill(Qt::white);
+    QPainter painter(&painted.image);
+    painter.setPen(QColor(0x22, 0x22, 0x22));
+    const int margin = 24;
+    const QString heading = "Visitor information for the summer season";
+    painter.setFont(fontOf("DejaVu Sans", pixelSize * 2, true));
+    painter.drawText(margin, margin + pixelSize * 2, heading);
+    painted.words << heading.split(' ');
+    const QFont body = fontOf("DejaVu Sans", pixelSize);
+    const QFontMetrics metrics(body);
+    painter.setFont(body);
+    const int columnWidth = (size.width() - 2 * margin - (columns - 1) * gap) / columns;
+    const int lineHeight = metrics.height() * 3 / 2;
+    const int top = margin + pixelSize * 4;
+    int paragraph = 0;
+    for (int column = 0; column < columns; ++column) {
+        int y = top + metrics.ascent();
+        // Columns of unequal length, with paragraph breaks at different heights.
+        for (int p = 0; p < 2 + column % 2 && y < size.height() - lineHeight; ++p, ++paragraph) {
+            const QString &text = sentences[paragraph % sentences.size()];
+            for (const QString &line : wrapped(text, metrics, columnWidth)) {
+                if (y > size.height() - margin)
+                    break;
+                painter.drawText(margin + column * (columnWidth + gap), y, line);
+                painted.words << line.split(' ');
+                y += lineHeight;
+            }
+            y += lineHeight / 2;
+        }
+    }
+    return painted;
+}
+
+// Drawn lines of text, each at its place, with the panels under them.
+struct Run
+{
+    QString text;
+    QPoint at;
+    QColor colour;
+    QFont font;
+};
+Painted paint(QSize size, QColor ground, const QList<std::pair<QRect, QColor>> &panels,
+    const QList<Run> &runs, int scale = 1)
+{
+    Painted painted;
+    painted.image = QImage(size * scale, QImage::Format_RGB32);
+    painted.image.setDevicePixelRatio(scale);
+    painted.image.fill(ground);
+    QPainter painter(&painted.image);
+    for (const auto &[rect, colour] : panels)
+        painter.fillRect(rect, colour);
+    for (const Run &run : runs) {
+        painter.setFont(run.font);
+        painter.setPen(run.colour);
+        painter.drawText(run.at, run.text);
+        painted.words << run.text.split(' ', Qt::SkipEmptyParts);
+    }
+    return painted;
+}
+
+QList<std::pair<QString, Painted>> makeLayouts()
+{
+    QList<std::pair<QString, Painted>> layouts;
+    const QColor ink(0x22, 0x22, 0x22);
+    const QFont sans13 = fontOf("DejaVu Sans", 13);
+    layouts.append({ "two columns, 1 em gutter", columnPage({ 760, 420 }, 2, 13, 13) });
+    layouts.append({ "two columns, 3 em gutter", columnPage({ 900, 420 }, 2, 15, 45) });
+    layouts.append({ "three columns, HiDPI", columnPage({ 960, 420 }, 3, 13, 24, 2) });
+    {
+        QList<Run> rows;
+        const QStringList cells { "Name", "Size", "Modified", "summary.odt", "31 KB", "Today", "holiday.png",
+            "2.8 MB", "Yesterday", "accounts.csv", "412 KB", "4 May 2024" };
+        for (int i = 0; i < cells.size(); ++i)
+            rows << Run { cells[i], { 16 + (i % 3) * 150, 26 + (i / 3) * 26 }, ink, sans13 };
+        layouts.append({ "table rows", paint({ 480, 120 }, Qt::white, {}, rows) });
+    }
+    layouts.append({ "light text on dark panels",
+        paint({ 460, 150 }, Qt::white,
+            { { QRect(10, 10, 440, 50), QColor(0x1e, 0x3a, 0x8a) },
+                { QRect(300, 100, 130, 30), QColor(0xb7, 0x1c, 0x1c) } },
+            { { "Your subscription renews next week", { 24, 40 }, Qt::white, sans13 },
+                { "Remove this device?", { 20, 120 }, ink, sans13 },
+                { "Remove", { 338, 120 }, Qt::white, sans13 } }) });
+    layouts.append({ "grey on dark grey",
+        paint({ 420, 80 }, QColor(0x26, 0x28, 0x2c), {},
+            { { "Draft saved automatically at noon", { 12, 28 }, QColor(0x80, 0x80, 0x80), sans13 },
+                { "Press the button to publish it", { 12, 56 }, QColor(0x80, 0x80, 0x80), sans13 } }) });
+    layouts.append({ "grey on white",
+        paint({ 420, 80 }, Qt::white, {},
+            { { "Draft saved automatically at noon", { 12, 28 }, QColor(0xa8, 0xa8, 0xa8), sans13 },
+                { "Press the button to publish it", { 12, 56 }, QColor(0xa8, 0xa8, 0xa8), sans13 } }) });
+    {
+        const QFont mono = fontOf("DejaVu Sans Mono", 13);
+        const QStringList code { "for (const auto &item : items) {", "    if (item.size() > limit)",
+            "        return false;", "}", "return true;" };
+        QList<Run> runs;
+        for (int i = 0; i < code.size(); ++i)
+            runs << Run { code[i], { 12, 24 + i * 20 }, ink, mono };
+        layouts.append({ "code", paint({ 360, 124 }, QColor(0xf6, 0xf6, 0xf6), {}, runs) });
+    }
+    layouts.append({ "mixed sizes",
+        paint({ 560, 150 }, Qt::white, {},
+            { { "Weekly report", { 12, 48 }, ink, fontOf("DejaVu Sans", 36, true) },
+                { "Eleven items were closed this week", { 12, 80 }, ink, fontOf("DejaVu Sans", 15) },
+                { "Updated four minutes ago", { 12, 104 }, QColor(0x66, 0x66, 0x66),
+                    fontOf("DejaVu Sans", 10) } }) });
+    layouts.append(
+        { "single word", paint({ 110, 40 }, Qt::white, {}, { { "Bookmarks", { 10, 24 }, ink, sans13 } }) });
+    layouts.append({ "no text",
+        paint({ 300, 160 }, QColor(0xe0, 0xf0, 0xff),
+            { { QRect(20, 20, 120, 120), QColor(0x3a, 0x6e, 0xa5) } }, {}) });
+    return layouts;
+}
+
 // Word-level edit distance.
 int wordErrors(const QStringList &reference, const QStringList &hypothesis)
 {
@@ -200,6 +369,53 @@ void benchCommand(benchmark::State &state)
     state.counters["ms_per_image"] = g_command.perImage() * 1000;
 }
 
+QList<std::pair<QString, Painted>> g_layouts;
+
+// The layouts above, each read once by the service: words in reading order.
+void benchLayouts(benchmark::State &state)
+{
+    OCRService::recognize(g_layouts.front().second.image);
+    Totals totals;
+    for (auto _ : state) {
+        totals = {};
+        for (const auto &[label, painted] : g_layouts) {
+            QElapsedTimer timer;
+            timer.start();
+            const QString text = ourText(painted.image);
+            const double seconds = timer.nsecsElapsed() / 1e9;
+            const int errors = painted.words.isEmpty() ? int(wordsOf(text).size())
+                                                       : wordErrors(painted.words, wordsOf(text));
+            std::fprintf(stderr, "layout %-28s %4lld words, %3d errors, %7.1f ms\n", qPrintable(label),
+                (long long)painted.words.size(), errors, seconds * 1000);
+            if (g_verbose && errors)
+                std::fprintf(stderr, "    %s\n", qPrintable(text.simplified()));
+            totals.errors += errors;
+            totals.words += int(painted.words.size());
+            totals.seconds += seconds;
+            ++totals.images;
+        }
+    }
+    state.counters["WER"] = totals.rate();
+    state.counters["ms_per_image"] = totals.perImage() * 1000;
+}
+
+// A full 1920x1080 region of three columns of running text.
+void benchFullScreen(benchmark::State &state)
+{
+    const Painted painted = columnPage({ 1920, 1080 }, 3, 15, 48);
+    OCRService::recognize(painted.image);
+    int errors = 0;
+    QString text;
+    for (auto _ : state) {
+        text = ourText(painted.image);
+        errors = wordErrors(painted.words, wordsOf(text));
+    }
+    if (g_verbose && errors)
+        std::fprintf(stderr, "full screen: %s\n", qPrintable(text));
+    state.counters["WER"] = double(errors) / double(painted.words.size());
+    state.counters["words"] = double(painted.words.size());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -210,9 +426,14 @@ int main(int argc, char **argv)
     g_verbose = qEnvironmentVariableIsSet("BENCH_OCR_VERBOSE");
     QTemporaryDir folder;
     g_samples = makeSamples(folder.path());
+    g_layouts = makeLayouts();
 
     benchmark::RegisterBenchmark("OCR/service_warm_engine", benchOurs)
         ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("OCR/layouts", benchLayouts)->Iterations(1)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("OCR/full_screen_1920x1080", benchFullScreen)
+        ->Iterations(3)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("OCR/tesseract_command", benchCommand)
         ->Iterations(1)

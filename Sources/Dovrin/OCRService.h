@@ -40,9 +40,17 @@ public:
     // the image with the origin at the bottom-left, confidences in 0..1. Throws OCRError.
     static QList<CaptureTextObservation> recognizeLines(const QImage &image);
 
+    // Boxes in pixels of an image of the given size, origin at the bottom-left, as normalized boxes.
+    static QList<CaptureTextObservation> normalized(
+        QList<CaptureTextObservation> observations, QSize imageSize);
+
     // The languages the engine reads, as language codes ("en").
     static QStringList languages();
 
     // The worker threads shared by every OCRService.
     static QThreadPool *workers();
+
+private:
+    // recognizeLines with boxes in the image's pixels, origin at the bottom-left.
+    static QList<CaptureTextObservation> readLines(const QImage &image);
 };

@@ -23,8 +23,10 @@ QString defaultTitle(const QString &text);
 // True when there is nothing, or the mean confidence is below 0.5.
 bool isLowConfidence(const QList<CaptureTextObservation> &observations);
 
-// Observations grouped into lines (boxes that share at least half of the smaller one's height), top
-// to bottom, each line left to right.
+// Observations grouped into lines (boxes that share at least half of the smaller one's height), in
+// reading order: columns of running text, or columns whose lines do not line up, are read one after
+// the other; otherwise (tables, forms, single columns) lines run top to bottom. Each line runs left
+// to right.
 QList<QList<CaptureTextObservation>> lines(const QList<CaptureTextObservation> &observations);
 // The same, flattened.
 QList<CaptureTextObservation> readingOrder(const QList<CaptureTextObservation> &observations);
