@@ -326,8 +326,9 @@ private:
 };
 
 // The gain that brings the whole file's loudest sample to the levelled peak; none when the file could
-// not be read to its end or the caller stopped.
-std::optional<double> levellingGain(const QString &filePath, const std::function<bool()> &shouldStop)
+// not be read to its end or the caller stopped. Reading a long file takes a while: it reports progress.
+std::optional<double> levellingGain(
+    const QString &filePath, const std::function<bool()> &shouldStop, const std::function<void()> &progressed)
 {
     AudioFileDecoder decoder(shouldStop);
     if (decoder.open(filePath))
@@ -339,6 +340,7 @@ std::optional<double> levellingGain(const QString &filePath, const std::function
         const AudioFileDecoder::ReadStatus status = decoder.read(samples);
         for (int16_t sample : samples)
             peak = std::max(peak, std::abs(int(sample)));
+        progressed();
         if (status == AudioFileDecoder::ReadStatus::end)
             break;
         if (status != AudioFileDecoder::ReadStatus::data)
@@ -508,7 +510,7 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
     if (!recognizer)
         return { Status::modelUnloadable, QStringLiteral("The speech model could not be loaded.") };
     // A file unreadable to its end is still heard as far as it goes, at its own level.
-    const double gain = levellingGain(filePath, shouldStop).value_or(1.0);
+    const double gain = levellingGain(filePath, shouldStop, progressed).value_or(1.0);
     if (shouldStop())
         return { Status::stopped, {} };
     decoder.setGain(gain);
