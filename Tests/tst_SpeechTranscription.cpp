@@ -1,5 +1,6 @@
 // Real speech through the on-device transcriber: flite voices recorded as session files, decoded by
 // FFmpeg and heard by PocketSphinx.
+#include "AACStreamWriter.h"
 #include "AudioFileTranscriber.h"
 #include "PocketSphinxRecognizer.h"
 #include "SpeechFixtures.h"
@@ -75,6 +76,25 @@ struct Sentence
     QString voice;
 };
 
+// Stores speech scaled to a peak of `peakDb` dBFS in floating point, so a quiet recording keeps the
+// detail a session's writer keeps.
+bool writeScaledRecording(const QString &path, const QVector<qint16> &samples, double peakDb)
+{
+    int peak = 1;
+    for (qint16 sample : samples)
+        peak = std::max(peak, std::abs(int(sample)));
+    const double scale = std::pow(10.0, peakDb / 20.0) / peak;
+    const AudioStreamFormat format { double(SpeechFixtures::sampleRate), 1,
+        AudioStreamFormat::SampleType::float32, true };
+    std::vector<float> scaled(size_t(samples.size()));
+    for (qsizetype i = 0; i < samples.size(); ++i)
+        scaled[size_t(i)] = float(samples[i] * scale);
+    AACStreamWriter writer(path, format);
+    const void *planes[] = { scaled.data() };
+    writer.append(AudioPCMBuffer(format, planes, samples.size()));
+    return !writer.finish().writeFailed;
+}
+
 } // namespace
 
 class TestSpeechTranscription : public QObject
@@ -92,6 +112,10 @@ private:
     QString m_silent;
     QString m_notAudio;
     QString m_truncated;
+    // Other voices than above, at several levels.
+    QVector<qint16> m_levelSpeech;
+    QString m_levelText;
+    QList<double> m_levelOnsets;
 
     QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
 
@@ -149,6 +173,21 @@ private slots:
         m_continuousSeconds = double(continuous.size()) / SpeechFixtures::sampleRate;
         m_continuous = path("continuous_you.m4a");
         QVERIFY(SpeechFixtures::writeRecording(m_continuous, continuous));
+
+        for (const Sentence &sentence : QList<Sentence> {
+                 { "the store opens at eight and closes at six", "slt" },
+                 { "my sister works as a nurse at the hospital", "awb" },
+                 { "please call me back when you have a moment", "slt" },
+             }) {
+            m_levelSpeech += SpeechFixtures::silence(m_levelSpeech.isEmpty() ? 1.2 : 1.5);
+            const QVector<qint16> speech = SpeechFixtures::speak(sentence.text, sentence.voice);
+            QVERIFY(!speech.isEmpty());
+            m_levelOnsets.push_back(double(m_levelSpeech.size()) / SpeechFixtures::sampleRate
+                + SpeechFixtures::onsetSeconds(speech));
+            m_levelSpeech += speech;
+            m_levelText += sentence.text + u' ';
+        }
+        m_levelSpeech += SpeechFixtures::silence(1.0);
 
         m_silent = path("silent.m4a");
         QVERIFY(SpeechFixtures::writeRecording(m_silent, SpeechFixtures::silence(4.0)));
@@ -255,6 +294,39 @@ private slots:
         QVERIFY2(transcripts.note.startsWith(kPrefix + QStringLiteral("The recording")),
             qPrintable(transcripts.note));
         QVERIFY(transcripts.note.endsWith(u'.'));
+    }
+
+    // A quiet application or a distant microphone is heard as well as a loud one, the first sentence too.
+    void quietRecordingsAreHeardLikeLoudOnes_data()
+    {
+        QTest::addColumn<double>("peakDb");
+        QTest::newRow("-30 dBFS") << -30.0;
+        QTest::newRow("-45 dBFS") << -45.0;
+    }
+
+    void quietRecordingsAreHeardLikeLoudOnes()
+    {
+        QFETCH(double, peakDb);
+        static double loudAccuracy = -1;
+        if (loudAccuracy < 0) {
+            const QString loud = path("loud_others.m4a");
+            QVERIFY(writeScaledRecording(loud, m_levelSpeech, -1.0));
+            loudAccuracy = SpeechFixtures::wordAccuracy(
+                m_levelText, transcribe(loud, std::nullopt, true, false).others);
+            QVERIFY2(loudAccuracy >= 0.7, qPrintable(QString::number(loudAccuracy)));
+        }
+        const QString quiet = path("quiet_others.m4a");
+        QVERIFY(writeScaledRecording(quiet, m_levelSpeech, peakDb));
+        const QString text = transcribe(quiet, std::nullopt, true, false).others;
+
+        const QList<Line> lines = parseLines(text);
+        QCOMPARE(lines.size(), m_levelOnsets.size());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            QVERIFY2(std::abs(lines[i].seconds - int(m_levelOnsets[i])) <= 1, qPrintable(text));
+        const double accuracy = SpeechFixtures::wordAccuracy(m_levelText, text);
+        QVERIFY2(accuracy >= loudAccuracy - 0.1,
+            qPrintable(
+                QStringLiteral("%1 right, %2 at full scale: %3").arg(accuracy).arg(loudAccuracy).arg(text)));
     }
 
     void recordingCutOffMidwayKeepsItsFirstPart()

@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -195,7 +198,7 @@ bool AudioFileDecoder::convertFrame(std::vector<int16_t> &samples)
             flushResampler(samples);
         swr_free(&c.resampler);
         AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-        int rc = swr_alloc_set_opts2(&c.resampler, &mono, AV_SAMPLE_FMT_S16, sampleRate, &layout,
+        int rc = swr_alloc_set_opts2(&c.resampler, &mono, AV_SAMPLE_FMT_FLT, sampleRate, &layout,
             AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
         // Mixing down averages the channels instead of adding them, so loud stereo does not clip.
         if (rc >= 0)
@@ -217,19 +220,34 @@ bool AudioFileDecoder::convertFrame(std::vector<int16_t> &samples)
     const int capacity = swr_get_out_samples(c.resampler, frame->nb_samples);
     if (capacity <= 0)
         return true;
-    const size_t offset = samples.size();
-    samples.resize(offset + size_t(capacity));
-    uint8_t *out = reinterpret_cast<uint8_t *>(samples.data() + offset);
+    m_converted.resize(size_t(capacity));
+    uint8_t *out = reinterpret_cast<uint8_t *>(m_converted.data());
     const int produced = swr_convert(
         c.resampler, &out, capacity, const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
     if (produced < 0) {
-        samples.resize(offset);
         fail(QStringLiteral("The recording's audio could not be converted (%1).")
                  .arg(ffmpegMessage(produced)));
         return false;
     }
-    samples.resize(offset + size_t(produced));
+    appendScaled(produced, samples);
     return true;
+}
+
+void AudioFileDecoder::setGain(double gain)
+{
+    if (std::isfinite(gain) && gain >= 0.0)
+        m_gain = gain;
+}
+
+void AudioFileDecoder::appendScaled(int count, std::vector<int16_t> &samples) const
+{
+    const double scale = m_gain * 32768.0;
+    for (int i = 0; i < count; ++i) {
+        const double value = double(m_converted[size_t(i)]) * scale;
+        // A damaged stream can decode to NaN; it is heard as silence.
+        samples.push_back(
+            std::isnan(value) ? int16_t(0) : int16_t(std::lround(std::clamp(value, -32768.0, 32767.0))));
+    }
 }
 
 void AudioFileDecoder::flushResampler(std::vector<int16_t> &samples)
@@ -240,9 +258,9 @@ void AudioFileDecoder::flushResampler(std::vector<int16_t> &samples)
     const int capacity = swr_get_out_samples(c.resampler, 0);
     if (capacity <= 0)
         return;
-    const size_t offset = samples.size();
-    samples.resize(offset + size_t(capacity));
-    uint8_t *out = reinterpret_cast<uint8_t *>(samples.data() + offset);
+    m_converted.resize(size_t(capacity));
+    uint8_t *out = reinterpret_cast<uint8_t *>(m_converted.data());
     const int produced = swr_convert(c.resampler, &out, capacity, nullptr, 0);
-    samples.resize(offset + size_t(produced > 0 ? produced : 0));
+    if (produced > 0)
+        appendScaled(produced, samples);
 }

@@ -32,6 +32,9 @@ public:
     std::optional<QString> open(const QString &path);
     // Appends the samples of the next packet (possibly none) to `samples`.
     ReadStatus read(std::vector<int16_t> &samples);
+    // Scales every sample read from now on, before it is rounded to 16 bits, so quiet audio keeps its
+    // detail; results beyond full scale are clipped. Non-finite or negative gains are refused.
+    void setGain(double gain);
     QString errorDescription() const { return m_error; }
 
 private:
@@ -40,10 +43,13 @@ private:
     ReadStatus fail(const QString &description);
     bool convertFrame(std::vector<int16_t> &samples);
     void flushResampler(std::vector<int16_t> &samples);
+    void appendScaled(int count, std::vector<int16_t> &samples) const;
 
     std::function<bool()> m_interrupt;
     std::unique_ptr<Context> m_context;
     QString m_error;
+    double m_gain = 1.0;
+    std::vector<float> m_converted;
     bool m_inputDone = false;
     bool m_finished = false;
     qint64 m_framesDecoded = 0;

@@ -8,6 +8,8 @@
 #include <pocketsphinx.h>
 #include <sphinxbase/cmd_ln.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/fe.h>
+#include <sphinxbase/feat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -47,6 +49,16 @@ struct LocaleModel
 constexpr LocaleModel kModels[] = {
     { "en-US", "en-us", "en-us", "en-us.lm.bin", "cmudict-en-us.dict" },
 };
+
+// Quiet recordings are raised so their loudest sample reaches half of full scale, at most by 40 dB so
+// a near-silent file does not turn its noise into words; loud ones are left as they are.
+constexpr double kLevelledPeak = 16384.0;
+constexpr double kMaxGain = 100.0;
+
+// Speech heard before the recognizer's mean cepstrum is set from the file, and how much the model's
+// built-in mean still counts against it, in 10 ms frames.
+constexpr int kPrimingFrames = 2000;
+constexpr int kPriorFrames = CMN_WIN;
 
 void silenceLibraryLog()
 {
@@ -313,6 +325,99 @@ private:
     std::vector<float> m_levels;
 };
 
+// The gain that brings the whole file's loudest sample to the levelled peak; none when the file could
+// not be read to its end or the caller stopped. Reading a long file takes a while: it reports progress.
+std::optional<double> levellingGain(
+    const QString &filePath, const std::function<bool()> &shouldStop, const std::function<void()> &progressed)
+{
+    AudioFileDecoder decoder(shouldStop);
+    if (decoder.open(filePath))
+        return std::nullopt;
+    int peak = 0;
+    std::vector<int16_t> samples;
+    for (;;) {
+        samples.clear();
+        const AudioFileDecoder::ReadStatus status = decoder.read(samples);
+        for (int16_t sample : samples)
+            peak = std::max(peak, std::abs(int(sample)));
+        progressed();
+        if (status == AudioFileDecoder::ReadStatus::end)
+            break;
+        if (status != AudioFileDecoder::ReadStatus::data)
+            return std::nullopt;
+    }
+    if (peak == 0)
+        return 1.0;
+    return std::clamp(kLevelledPeak / peak, 1.0, kMaxGain);
+}
+
+// The recognizer normalises each frame by a running mean cepstrum that starts from a value built into
+// the model and settles only after several seconds of speech, so the first sentences of a recording
+// whose level or voice differs from the model's average were misheard. The mean of the file's own
+// first speech, found by the same front end's voice detection, starts it where it settles.
+void primeCepstralMean(
+    ps_decoder_t *recognizer, const QString &filePath, double gain, const std::function<bool()> &shouldStop)
+{
+    feat_t *features = ps_get_feat(recognizer);
+    cmd_ln_t *config = ps_get_config(recognizer);
+    if (!features || !features->cmn_struct || !config)
+        return;
+    fe_t *frontEnd = fe_init_auto_r(config);
+    if (!frontEnd)
+        return;
+    const int width = fe_get_output_size(frontEnd);
+    cmn_t *cmn = features->cmn_struct;
+    if (width != cmn->veclen) {
+        fe_free(frontEnd);
+        return;
+    }
+    std::vector<double> sum(static_cast<size_t>(width), 0.0);
+    int frames = 0;
+    constexpr int kBlock = 64;
+    auto **cepstra = static_cast<mfcc_t **>(ckd_calloc_2d(kBlock, size_t(width), sizeof(mfcc_t)));
+    const auto take = [&](int count) {
+        for (int f = 0; f < count && frames < kPrimingFrames; ++f, ++frames) {
+            for (int k = 0; k < width; ++k)
+                sum[size_t(k)] += double(MFCC2FLOAT(cepstra[f][k]));
+        }
+    };
+    AudioFileDecoder decoder(shouldStop);
+    decoder.setGain(gain);
+    if (!decoder.open(filePath) && fe_start_utt(frontEnd) >= 0) {
+        std::vector<int16_t> samples;
+        AudioFileDecoder::ReadStatus status = AudioFileDecoder::ReadStatus::data;
+        while (status == AudioFileDecoder::ReadStatus::data && frames < kPrimingFrames) {
+            samples.clear();
+            status = decoder.read(samples);
+            const int16 *at = samples.data();
+            size_t left = samples.size();
+            while (left > 0 && frames < kPrimingFrames) {
+                const size_t before = left;
+                int32 count = kBlock;
+                if (fe_process_frames(frontEnd, &at, &left, cepstra, &count, nullptr) < 0)
+                    break;
+                take(count);
+                if (count == 0 && left == before)
+                    break;
+            }
+        }
+        int32 count = 0;
+        fe_end_utt(frontEnd, cepstra[0], &count);
+        take(count);
+    }
+    ckd_free_2d(cepstra);
+    fe_free(frontEnd);
+    if (frames == 0)
+        return;
+    std::vector<mfcc_t> mean(static_cast<size_t>(width));
+    for (int k = 0; k < width; ++k) {
+        const double prior = double(MFCC2FLOAT(cmn->cmn_mean[k]));
+        mean[size_t(k)]
+            = FLOAT2MFCC(float((sum[size_t(k)] + prior * kPriorFrames) / (frames + kPriorFrames)));
+    }
+    cmn_live_set(cmn, mean.data());
+}
+
 } // namespace
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(QString modelRoot)
@@ -404,6 +509,12 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
     cmd_ln_free_r(config);
     if (!recognizer)
         return { Status::modelUnloadable, QStringLiteral("The speech model could not be loaded.") };
+    // A file unreadable to its end is still heard as far as it goes, at its own level.
+    const double gain = levellingGain(filePath, shouldStop, progressed).value_or(1.0);
+    if (shouldStop())
+        return { Status::stopped, {} };
+    decoder.setGain(gain);
+    primeCepstralMean(recognizer.get(), filePath, gain, shouldStop);
     progressed();
 
     Session session(recognizer.get(), callbacks);
