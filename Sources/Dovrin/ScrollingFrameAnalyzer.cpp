@@ -100,27 +100,15 @@ struct Tally
 };
 
 // Compares row `previousRow` of `previous` with row `currentRow` of `current` over the bands in
-// `mask`; adds per band when `perBand` is given. Answers the cells that differ.
+// `mask`; adds per band when `perBand` is given. Answers the cells that differ. `unchanged` (bands
+// per row with content that is the same in both frames at that row) tells the differing cells of
+// a step that either frame shows where it was: something fixed over the content, a floating
+// button, seen at its place in one frame and over other content in the other.
 int compareRows(const ScrollingFrame &previous, int previousRow, const ScrollingFrame &current,
-    int currentRow, quint32 mask, Tally *perBand = nullptr);
-
-// A differing cell of a step that either frame shows unchanged where it was (a floating button
-// over the content, seen at its place in one frame and over other content in the other).
-bool stayedInEitherFrame(
-    const ScrollingFrame &previous, int previousRow, const ScrollingFrame &current, int currentRow, int band)
-{
-    const quint32 bit = 1u << band;
-    const auto unchanged = [&](int row) {
-        return !((previous.uniformBands(row) | current.uniformBands(row) | previous.volatileBands(row)
-                     | current.volatileBands(row))
-                   & bit)
-            && previous.cell(row, band) == current.cell(row, band);
-    };
-    return unchanged(currentRow) || unchanged(previousRow);
-}
+    int currentRow, quint32 mask, Tally *perBand = nullptr, const quint32 *unchanged = nullptr);
 
 int compareRows(const ScrollingFrame &previous, int previousRow, const ScrollingFrame &current,
-    int currentRow, quint32 mask, Tally *perBand)
+    int currentRow, quint32 mask, Tally *perBand, const quint32 *unchanged)
 {
     const int bands = current.bandCount();
     const quint32 uniform = current.uniformBands(currentRow);
@@ -135,8 +123,7 @@ int compareRows(const ScrollingFrame &previous, int previousRow, const Scrolling
         if (perBand) {
             if (!equal) {
                 ++perBand[band].mismatched;
-                if (previousRow != currentRow
-                    && stayedInEitherFrame(previous, previousRow, current, currentRow, band))
+                if (unchanged && ((unchanged[previousRow] | unchanged[currentRow]) & (1u << band)))
                     ++perBand[band].stayed;
             } else if (!(uniform & (1u << band)))
                 ++perBand[band].matched;
@@ -169,6 +156,17 @@ public:
     {
         for (int row = 0; row < m_height; ++row)
             m_changedAtZero[size_t(row)] = compareRows(previous, row, current, row, m_all);
+        m_unchanged.assign(size_t(m_height), 0);
+        for (int row = 0; row < m_height; ++row) {
+            const quint32 skipped = previous.uniformBands(row) | current.uniformBands(row)
+                | previous.volatileBands(row) | current.volatileBands(row);
+            quint32 bands = 0;
+            for (int band = 0; band < current.bandCount(); ++band) {
+                if (!(skipped & (1u << band)) && previous.cell(row, band) == current.cell(row, band))
+                    bands |= 1u << band;
+            }
+            m_unchanged[size_t(row)] = bands;
+        }
     }
 
     // Pixel for pixel, cells that change on their own included.
@@ -271,7 +269,7 @@ public:
         Tally perBand[ScrollingFrame::maximumBands];
         Tally atZero[ScrollingFrame::maximumBands];
         for (int row = first; row < last; ++row) {
-            compareRows(m_previous, row + shift, m_current, row, m_all, perBand);
+            compareRows(m_previous, row + shift, m_current, row, m_all, perBand, m_unchanged.data());
             if (shift != 0)
                 compareRows(m_previous, row, m_current, row, m_all, atZero);
         }
@@ -452,6 +450,7 @@ private:
     int m_height;
     quint32 m_all;
     std::vector<int> m_changedAtZero;
+    std::vector<quint32> m_unchanged;
 };
 
 std::vector<Evaluation> evaluateShifts(const Aligner &aligner)
