@@ -28,6 +28,36 @@ Viewport view(int scroll, int height = 400)
     return v;
 }
 
+// What an animation shows at `phase`: its colour, a stripe and a bar all move.
+void drawAnimation(QImage &frame, const QRect &box, int phase)
+{
+    QPainter painter(&frame);
+    painter.fillRect(box, QColor::fromHsv((phase * 47) % 360, 150, 220));
+    painter.fillRect(QRect(box.x() + (phase * 17) % box.width(), box.y(), 8, box.height()), Qt::black);
+    painter.fillRect(QRect(box.x(), box.y() + (phase * 13) % box.height(), box.width(), 6), Qt::white);
+}
+
+// A round button with an arrow, or a panel of menu entries, drawn where the screen shows it.
+void drawFloating(QImage &frame, const QRect &element, bool panel)
+{
+    QPainter painter(&frame);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (panel) {
+        painter.fillRect(element, QColor(236, 238, 242));
+        painter.setPen(QColor(40, 40, 60));
+        for (int y = element.top() + 16; y < element.bottom(); y += 24)
+            painter.drawText(element.x() + 8, y, QStringLiteral("Menu entry %1").arg(y));
+        return;
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(22, 160, 133));
+    painter.drawEllipse(element);
+    painter.setPen(QPen(Qt::white, 3));
+    const QPoint c = element.center();
+    painter.drawLine(c + QPoint(-8, 4), c + QPoint(0, -6));
+    painter.drawLine(c + QPoint(0, -6), c + QPoint(8, 4));
+}
+
 } // namespace
 
 class TestScrollingFrameAnalyzer : public QObject
@@ -168,6 +198,115 @@ private slots:
         const int headerBottom = headerAfter.isEmpty() ? 0 : headerAfter.bottom() + 1;
         QVERIFY2(alignment.fixedTop >= headerBottom && alignment.fixedTop <= headerBottom + 8,
             qPrintable(QString::number(alignment.fixedTop)));
+    }
+
+    // Something that keeps changing while the page is at rest is learnt from two looks: later looks
+    // count as unchanged, and the step aligns on everything else.
+    void animationAtRest_data()
+    {
+        QTest::addColumn<QRect>("box"); // where it is before the step
+        QTest::addColumn<bool>("movesWithContent");
+        QTest::addColumn<int>("step");
+        QTest::newRow("box in the content") << QRect(200, 150, 220, 120) << true << 120;
+        QTest::newRow("box in the content, large step") << QRect(200, 150, 220, 120) << true << 250;
+        QTest::newRow("wide banner") << QRect(0, 60, 640, 64) << true << 90;
+        QTest::newRow("spinner fixed on the screen") << QRect(420, 180, 180, 150) << false << 140;
+    }
+    void animationAtRest()
+    {
+        QFETCH(QRect, box);
+        QFETCH(bool, movesWithContent);
+        QFETCH(int, step);
+        const QImage document = SyntheticColumn::document(Style {});
+        const auto look = [&](int scroll, int phase) {
+            QImage frame = SyntheticColumn::viewport(document, view(scroll));
+            drawAnimation(frame, movesWithContent ? box.translated(0, 500 - scroll) : box, phase);
+            return ScrollingFrameAnalyzer::prepareFrame(frame);
+        };
+        const ScrollingFramePtr learnt = ScrollingFrameAnalyzer::restingLook(look(500, 0), look(500, 1));
+        const ScrollingFramePtr third = look(500, 2);
+        QCOMPARE(ScrollingFrameAnalyzer::frameDifference(*learnt, *third), 0.0);
+        const ScrollingFramePtr before = ScrollingFrameAnalyzer::restingLook(learnt, third);
+        QVERIFY(before->hasVolatileCells());
+
+        const ScrollingFramePtr after = ScrollingFrameAnalyzer::restingLook(
+            ScrollingFrameAnalyzer::restingLook(look(500 + step, 3), look(500 + step, 4)),
+            look(500 + step, 5));
+        const ScrollingAlignment alignment = ScrollingFrameAnalyzer::alignFrames(*before, *after);
+        QCOMPARE(alignment.offset, step);
+        QVERIFY2(alignment.confidence >= 0.8, qPrintable(QString::number(alignment.confidence)));
+        QVERIFY(!alignment.identical);
+    }
+
+    // Only what changes again and again while the page is at rest is volatile: not a page still
+    // moving or replaced, nor something that changed once (a button that appeared).
+    void volatileOnlyAtRest_data()
+    {
+        QTest::addColumn<QList<int>>("scrolls"); // of three looks
+        QTest::addColumn<QList<bool>>("carets");
+        QTest::addColumn<bool>("marked");
+        const QList<bool> noCaret { false, false, false };
+        QTest::newRow("still moving by a row a look") << QList<int> { 500, 501, 502 } << noCaret << false;
+        QTest::newRow("still moving by a few rows") << QList<int> { 500, 507, 509 } << noCaret << false;
+        QTest::newRow("content replaced") << QList<int> { 500, 2600, 2600 } << noCaret << false;
+        QTest::newRow("caret appeared once")
+            << QList<int> { 0, 0, 0 } << QList<bool> { false, true, true } << false;
+        QTest::newRow("caret blinks") << QList<int> { 0, 0, 0 } << QList<bool> { true, false, true } << true;
+        QTest::newRow("nothing changed") << QList<int> { 500, 500, 500 } << noCaret << false;
+    }
+    void volatileOnlyAtRest()
+    {
+        QFETCH(QList<int>, scrolls);
+        QFETCH(QList<bool>, carets);
+        QFETCH(bool, marked);
+        const QImage document = SyntheticColumn::document(Style {});
+        ScrollingFramePtr look;
+        for (int i = 0; i < 3; ++i) {
+            Viewport v = view(scrolls[i]);
+            v.caret = carets[i];
+            const ScrollingFramePtr next
+                = ScrollingFrameAnalyzer::prepareFrame(SyntheticColumn::viewport(document, v));
+            look = look ? ScrollingFrameAnalyzer::restingLook(look, next) : next;
+        }
+        QCOMPARE(look->hasVolatileCells(), marked);
+    }
+
+    // An element floating over the lower part of the content is reported with the rows below it,
+    // so new strips never hold it; a fixed side panel or an element high up is no such thing.
+    void floatingElement_data()
+    {
+        QTest::addColumn<QRect>("element");
+        QTest::addColumn<bool>("panel");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("floating");
+        QTest::newRow("button over the margin") << QRect(668, 320, 56, 56) << false << 120 << true;
+        QTest::newRow("button over the text") << QRect(560, 300, 60, 60) << false << 180 << true;
+        QTest::newRow("button, small step") << QRect(560, 300, 60, 60) << false << 22 << true;
+        QTest::newRow("chat panel") << QRect(420, 232, 200, 150) << true << 150 << true;
+        QTest::newRow("side panel") << QRect(0, 0, 120, 400) << true << 150 << false;
+        QTest::newRow("button high up") << QRect(560, 30, 60, 60) << false << 150 << false;
+    }
+    void floatingElement()
+    {
+        QFETCH(QRect, element);
+        QFETCH(bool, panel);
+        QFETCH(int, step);
+        QFETCH(bool, floating);
+        const QImage document = SyntheticColumn::document(Style {});
+        const auto frameAt = [&](int scroll) {
+            QImage frame(760, 400, QImage::Format_RGB32);
+            frame.fill(Qt::white);
+            QPainter(&frame).drawImage(0, 0, SyntheticColumn::viewport(document, view(scroll)));
+            drawFloating(frame, element, panel);
+            return ScrollingFrameAnalyzer::prepareFrame(frame);
+        };
+        const ScrollingAlignment alignment
+            = ScrollingFrameAnalyzer::alignFrames(*frameAt(600), *frameAt(600 + step));
+        QCOMPARE(alignment.offset, step);
+        QVERIFY2(alignment.isConfident(), qPrintable(QString::number(alignment.confidence)));
+        const int least = floating ? 400 - element.top() : 0;
+        QVERIFY2(alignment.fixedBottom >= least && alignment.fixedBottom <= least + 8,
+            qPrintable(QString::number(alignment.fixedBottom)));
     }
 
     // When the step cannot be told, or there is nothing to align on, the analyzer says so.

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QtConcurrent>
 
 #include <algorithm>
 #include <cmath>
@@ -243,6 +244,13 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settledFra
                                                            : ScrollingCaptureError::invalidFrame);
         QFuture<double> comparing = m_frameDifference(frame.prepared, next.prepared);
         const double change = co_await comparing;
+        // Cells that keep changing while the page is at rest (an animation) count neither here
+        // nor in the alignment of the step.
+        QFuture<ScrollingFramePtr> marking
+            = QtConcurrent::run([earlier = frame.prepared, later = next.prepared] {
+                  return ScrollingFrameAnalyzer::restingLook(earlier, later);
+              });
+        next.prepared = co_await marking;
         frame = std::move(next);
         const TaskClock::Duration waited = clock.now() - begun;
         if (change <= settledChange) {
@@ -272,6 +280,7 @@ bool ScrollingCaptureCoordinator::tileLimitReached() const
 
 void ScrollingCaptureCoordinator::appendRows(const QImage &frame, int fromRow, int toRow)
 {
+    m_sealableHeight = m_pendingHeight;
     if (toRow <= fromRow)
         return;
     m_pendingRows.append(frame.copy(0, fromRow, frame.width(), toRow - fromRow));
@@ -279,9 +288,28 @@ void ScrollingCaptureCoordinator::appendRows(const QImage &frame, int fromRow, i
     m_documentHeight += toRow - fromRow;
 }
 
-bool ScrollingCaptureCoordinator::sealPending()
+void ScrollingCaptureCoordinator::dropRows(int rows)
 {
-    if (m_pendingHeight <= 0)
+    rows = std::min(rows, m_pendingHeight);
+    m_pendingHeight -= rows;
+    m_documentHeight -= rows;
+    m_sealableHeight = std::min(m_sealableHeight, m_pendingHeight);
+    while (rows > 0 && !m_pendingRows.isEmpty()) {
+        QImage &last = m_pendingRows.last();
+        if (last.height() <= rows) {
+            rows -= last.height();
+            m_pendingRows.removeLast();
+        } else {
+            last = last.copy(0, 0, last.width(), last.height() - rows);
+            rows = 0;
+        }
+    }
+}
+
+bool ScrollingCaptureCoordinator::sealPending(int rows)
+{
+    rows = std::min(rows, m_pendingHeight);
+    if (rows <= 0)
         return true;
     const bool first = m_manifest.tiles.isEmpty();
     const auto refuse = [first] {
@@ -292,7 +320,22 @@ bool ScrollingCaptureCoordinator::sealPending()
     if (tileLimitReached())
         return refuse();
     const int width = m_manifest.pixelWidth;
-    const QImage tile = stacked(m_pendingRows, width, m_pendingHeight);
+    QList<QImage> parts;
+    QList<QImage> kept;
+    int taken = 0;
+    for (const QImage &part : std::as_const(m_pendingRows)) {
+        const int wanted = rows - taken;
+        if (wanted >= part.height()) {
+            parts.append(part);
+        } else if (wanted > 0) {
+            parts.append(part.copy(0, 0, width, wanted));
+            kept.append(part.copy(0, wanted, width, part.height() - wanted));
+        } else {
+            kept.append(part);
+        }
+        taken += std::min(wanted, int(part.height()));
+    }
+    const QImage tile = stacked(parts, width, rows);
     const std::optional<QByteArray> png = ImageNormalization::pngData(tile);
     if (!png)
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
@@ -303,14 +346,15 @@ bool ScrollingCaptureCoordinator::sealPending()
     ScrollingCaptureTile entry;
     entry.index = int(m_manifest.tiles.size());
     entry.pixelWidth = width;
-    entry.pixelHeight = m_pendingHeight;
+    entry.pixelHeight = rows;
     entry.documentTop = m_documentHeight - m_pendingHeight;
     m_sealedBytes += m_store.saveTilePNG(m_draftID, entry.index, *png);
-    m_sealedPixels += qint64(width) * m_pendingHeight;
+    m_sealedPixels += qint64(width) * rows;
     m_manifest.tiles.append(entry);
     m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
-    m_pendingRows.clear();
-    m_pendingHeight = 0;
+    m_pendingRows = kept;
+    m_pendingHeight -= rows;
+    m_sealableHeight = std::max(0, m_sealableHeight - rows);
     recognizeTile(tile, entry.documentTop);
     return true;
 }
@@ -418,13 +462,21 @@ Task<CaptureDraft> ScrollingCaptureCoordinator::capture()
         stillSteps = 0;
 
         const int movingBottom = height - alignment.fixedBottom;
+        const int newScroll = scroll + alignment.offset;
         if (!firstTaken) {
             if (!fitsPixelLimit(qint64(width) * movingBottom))
                 throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
             appendRows(previous.image, 0, movingBottom);
             firstTaken = true;
+        } else if (alignment.fixedBottom > fixedBottom) {
+            // Rows the last step took as content stay put now (a footer or a floating button that
+            // came into view): take them back while they are not sealed, and take what they hid
+            // from this frame.
+            const int stale
+                = std::min(m_documentHeight - (scroll + movingBottom), m_pendingHeight - m_sealableHeight);
+            if (stale > 0 && m_documentHeight - stale - newScroll >= alignment.fixedTop)
+                dropRows(stale);
         }
-        const int newScroll = scroll + alignment.offset;
         const int from = m_documentHeight - newScroll;
         if (from < alignment.fixedTop)
             break; // the step went past rows never seen: stop rather than leave a gap
@@ -437,7 +489,8 @@ Task<CaptureDraft> ScrollingCaptureCoordinator::capture()
         notches = notchesForStep(pixelsPerNotch, notches, movingBottom - alignment.fixedTop);
         previous = std::move(current);
 
-        if (m_pendingHeight >= m_tileTargetHeight && (!sealPending() || tileLimitReached()))
+        // The rows of the last step stay pending, so a footer found in them later can be taken back.
+        if (m_sealableHeight >= m_tileTargetHeight && (!sealPending(m_sealableHeight) || tileLimitReached()))
             break;
     }
 
@@ -452,7 +505,7 @@ Task<CaptureDraft> ScrollingCaptureCoordinator::capture()
         if (fitsPixelLimit(qint64(width) * (height - from)))
             appendRows(previous.image, from, height);
     }
-    sealPending();
+    sealPending(m_pendingHeight);
     if (m_manifest.tiles.isEmpty())
         throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
     hideChrome();

@@ -110,9 +110,12 @@ private:
 
     // Stitching: rows of a frame appended to the document.
     void appendRows(const QImage &frame, int fromRow, int toRow);
+    // Takes the last `rows` rows back out of the document (pending rows only).
+    void dropRows(int rows);
     bool fitsPixelLimit(qint64 extraPixels) const;
-    // Seals the pending rows as the next tile; false when the byte or tile limit leaves no room.
-    bool sealPending();
+    // Seals the first `rows` pending rows as the next tile; false when the byte or tile limit
+    // leaves no room.
+    bool sealPending(int rows);
     bool tileLimitReached() const;
 
     void recognizeTile(const QImage &tile, int documentTop);
@@ -147,6 +150,8 @@ private:
     qint64 m_sealedPixels = 0;
     QList<QImage> m_pendingRows;
     int m_pendingHeight = 0;
+    // Pending rows before those of the last step.
+    int m_sealableHeight = 0;
     int m_documentHeight = 0;
     int m_tileTargetHeight = 0;
     QImage m_previousTile;

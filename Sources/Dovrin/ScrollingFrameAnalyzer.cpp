@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -95,15 +96,23 @@ struct Tally
 {
     int matched = 0; // cells with content that agree
     int mismatched = 0; // cells that differ
+    int stayed = 0; // of those, cells where one frame shows something fixed over the content
 };
 
 // Compares row `previousRow` of `previous` with row `currentRow` of `current` over the bands in
-// `mask`; adds per band when `perBand` is given. Answers the cells that differ.
+// `mask`; adds per band when `perBand` is given. Answers the cells that differ. `unchanged` (bands
+// per row with content that is the same in both frames at that row) tells the differing cells of
+// a step that either frame shows where it was: something fixed over the content, a floating
+// button, seen at its place in one frame and over other content in the other.
 int compareRows(const ScrollingFrame &previous, int previousRow, const ScrollingFrame &current,
-    int currentRow, quint32 mask, Tally *perBand = nullptr)
+    int currentRow, quint32 mask, Tally *perBand = nullptr, const quint32 *unchanged = nullptr);
+
+int compareRows(const ScrollingFrame &previous, int previousRow, const ScrollingFrame &current,
+    int currentRow, quint32 mask, Tally *perBand, const quint32 *unchanged)
 {
     const int bands = current.bandCount();
     const quint32 uniform = current.uniformBands(currentRow);
+    mask &= ~(previous.volatileBands(previousRow) | current.volatileBands(currentRow));
     int mismatched = 0;
     for (int band = 0; band < bands; ++band) {
         if (!(mask & (1u << band)))
@@ -112,9 +121,11 @@ int compareRows(const ScrollingFrame &previous, int previousRow, const Scrolling
         if (!equal)
             ++mismatched;
         if (perBand) {
-            if (!equal)
+            if (!equal) {
                 ++perBand[band].mismatched;
-            else if (!(uniform & (1u << band)))
+                if (unchanged && ((unchanged[previousRow] | unchanged[currentRow]) & (1u << band)))
+                    ++perBand[band].stayed;
+            } else if (!(uniform & (1u << band)))
                 ++perBand[band].matched;
         }
     }
@@ -145,11 +156,32 @@ public:
     {
         for (int row = 0; row < m_height; ++row)
             m_changedAtZero[size_t(row)] = compareRows(previous, row, current, row, m_all);
+        m_unchanged.assign(size_t(m_height), 0);
+        for (int row = 0; row < m_height; ++row) {
+            const quint32 skipped = previous.uniformBands(row) | current.uniformBands(row)
+                | previous.volatileBands(row) | current.volatileBands(row);
+            quint32 bands = 0;
+            for (int band = 0; band < current.bandCount(); ++band) {
+                if (!(skipped & (1u << band)) && previous.cell(row, band) == current.cell(row, band))
+                    bands |= 1u << band;
+            }
+            m_unchanged[size_t(row)] = bands;
+        }
     }
 
+    // Pixel for pixel, cells that change on their own included.
     bool identical() const
     {
-        return std::all_of(m_changedAtZero.begin(), m_changedAtZero.end(), [](int n) { return n == 0; });
+        if (!std::all_of(m_changedAtZero.begin(), m_changedAtZero.end(), [](int n) { return n == 0; }))
+            return false;
+        for (int row = 0; row < m_height; ++row) {
+            const quint32 changing = m_previous.volatileBands(row) | m_current.volatileBands(row);
+            for (int band = 0; changing && band < m_current.bandCount(); ++band) {
+                if ((changing & (1u << band)) && m_previous.cell(row, band) != m_current.cell(row, band))
+                    return false;
+            }
+        }
+        return true;
     }
 
     // Shifts suggested by cells of the current frame whose signature occurs in few rows of the
@@ -162,9 +194,9 @@ public:
         std::vector<float> votes(size_t(2 * m_height + 1), 0.0f);
         int rows[commonCellLimit + 1];
         for (int row = 0; row < m_height; ++row) {
-            const quint32 uniform = m_current.uniformBands(row);
+            const quint32 skipped = m_current.uniformBands(row) | m_current.volatileBands(row);
             for (int band = 0; band < m_current.bandCount(); ++band) {
-                if (uniform & (1u << band))
+                if (skipped & (1u << band))
                     continue;
                 const int found
                     = m_previous.rowsWithCell(band, m_current.cell(row, band), commonCellLimit, rows);
@@ -237,7 +269,7 @@ public:
         Tally perBand[ScrollingFrame::maximumBands];
         Tally atZero[ScrollingFrame::maximumBands];
         for (int row = first; row < last; ++row) {
-            compareRows(m_previous, row + shift, m_current, row, m_all, perBand);
+            compareRows(m_previous, row + shift, m_current, row, m_all, perBand, m_unchanged.data());
             if (shift != 0)
                 compareRows(m_previous, row, m_current, row, m_all, atZero);
         }
@@ -269,7 +301,7 @@ public:
             if (result.excludedBands & (1u << band))
                 continue;
             result.matched += perBand[band].matched;
-            result.mismatched += perBand[band].mismatched;
+            result.mismatched += perBand[band].mismatched - perBand[band].stayed;
         }
         result.valid = result.matched >= minimumEvidenceCells;
         // Unchanged content agrees everywhere at the right shift; a caret or a small animation may
@@ -278,7 +310,115 @@ public:
         return result;
     }
 
+    // The first row of an element floating over the lower half of the moving rows (a button in a
+    // corner): in some band, a block of rows that stayed put while the content moved, with nothing
+    // else staying put above it in that band (a fixed side panel does). The end of the moving rows
+    // when there is none.
+    int floatingTop(const Evaluation &evaluation) const
+    {
+        const int zoneTop = evaluation.fixedTop;
+        const int zoneEnd = m_height - evaluation.fixedBottom;
+        const int shift = evaluation.shift;
+        if (shift <= 0 || zoneEnd - zoneTop < 2 * minimumOverlapRows)
+            return zoneEnd;
+        const int lowest = zoneTop + (zoneEnd - zoneTop) / 2;
+        int top = zoneEnd;
+        for (int band = 0; band < m_current.bandCount(); ++band) {
+            const quint32 bit = 1u << band;
+            int runStart = -1;
+            int distinct = 0;
+            quint64 seen[3] = {};
+            std::optional<quint64> fill; // a single colour inside the element
+            int found = -1;
+            bool above = false;
+            const auto blankAt = [&](int row) {
+                return (m_current.uniformBands(row) & bit) && !(m_current.volatileBands(row) & bit);
+            };
+            // A block of one repeated row (a scrollbar thumb, a vertical rule) shows no element.
+            const auto closeRun = [&] {
+                if (runStart >= 0 && distinct >= 3) {
+                    // The element's own colour above its first detail belongs to it.
+                    while (fill && runStart > zoneTop && blankAt(runStart - 1)
+                        && m_current.cell(runStart - 1, band) == *fill
+                        && stayedPut(runStart - 1, band, shift, zoneTop, zoneEnd))
+                        --runStart;
+                    if (runStart < lowest)
+                        above = true;
+                    else if (found < 0)
+                        found = runStart;
+                }
+                runStart = -1;
+                distinct = 0;
+                fill.reset();
+            };
+            for (int row = zoneTop; row < zoneEnd && !above; ++row) {
+                const bool blank = blankAt(row);
+                if (blank) {
+                    // Blank rows never start an element; inside one they show its own colour.
+                    if (m_previous.cell(row, band) != m_current.cell(row, band))
+                        closeRun();
+                    else if (runStart >= 0 && !fill)
+                        fill = m_current.cell(row, band);
+                    continue;
+                }
+                if (!stayedPut(row, band, shift, zoneTop, zoneEnd)) {
+                    closeRun();
+                    continue;
+                }
+                if (runStart < 0)
+                    runStart = row;
+                if (m_current.volatileBands(row) & bit) {
+                    distinct = 3; // an animation that stays on the screen
+                } else {
+                    const quint64 cell = m_current.cell(row, band);
+                    if (distinct < 3 && std::find(seen, seen + distinct, cell) == seen + distinct)
+                        seen[distinct++] = cell;
+                }
+            }
+            closeRun();
+            if (!above && found >= 0)
+                top = std::min(top, found);
+        }
+        const auto edgeAt = [&](int row) {
+            for (int band = 0; band < m_current.bandCount(); ++band) {
+                if (!(m_current.uniformBands(row) & (1u << band))
+                    && stayedPut(row, band, shift, zoneTop, zoneEnd))
+                    return true;
+            }
+            return false;
+        };
+        // Its edge may start a little higher, in a band where it shows only as a faint line above
+        // rows of its own colour.
+        if (top < zoneEnd) {
+            for (int row = top - 1; row >= std::max(lowest, top - 4); --row) {
+                if (edgeAt(row))
+                    top = row;
+            }
+        }
+        return top;
+    }
+
 private:
+    // The cell is where it was although the content moved by `shift`. Rows with no counterpart in
+    // the previous frame's moving rows are judged against the rows one step above them, so content that
+    // repeats with the step's period does not count.
+    bool stayedPut(int row, int band, int shift, int zoneTop, int zoneEnd) const
+    {
+        const quint32 bit = 1u << band;
+        const int from = row + shift;
+        const int other = from < zoneEnd ? from : row - shift;
+        if (other < zoneTop || other >= zoneEnd)
+            return false;
+        // An animation counts when it changed in the same place in both frames.
+        if (m_current.volatileBands(row) & bit)
+            return m_previous.volatileBands(row) & bit;
+        if (m_previous.volatileBands(other) & bit)
+            return false;
+        const quint64 cell = m_current.cell(row, band);
+        return !(m_previous.volatileBands(row) & bit) && m_previous.cell(row, band) == cell
+            && m_previous.cell(other, band) != cell;
+    }
+
     // Most of the row differs from the previous frame's row at this shift: it did not move with
     // the content (a scrollbar thumb or a caret alone does not count).
     bool disagreesAtShift(int row, int shift) const
@@ -310,7 +450,41 @@ private:
     int m_height;
     quint32 m_all;
     std::vector<int> m_changedAtZero;
+    std::vector<quint32> m_unchanged;
 };
+
+std::vector<Evaluation> evaluateShifts(const Aligner &aligner)
+{
+    std::vector<Evaluation> evaluations;
+    evaluations.push_back(aligner.evaluate(0));
+    for (int shift : aligner.candidateShifts())
+        evaluations.push_back(aligner.evaluate(shift));
+    return evaluations;
+}
+
+double agreementOf(const Evaluation &e)
+{
+    return double(e.matched) / double(e.matched + e.mismatched);
+}
+
+// The shift that fits with the most evidence; a second one that fits almost as well means
+// repeated rows, and the step cannot be told.
+const Evaluation *bestOf(const std::vector<Evaluation> &evaluations)
+{
+    auto ranksAbove = [](const Evaluation &a, const Evaluation &b) {
+        if (a.consistent != b.consistent)
+            return a.consistent;
+        if (a.consistent)
+            return a.matched > b.matched;
+        return agreementOf(a) > agreementOf(b);
+    };
+    const Evaluation *best = nullptr;
+    for (const Evaluation &e : evaluations) {
+        if (e.valid && (!best || ranksAbove(e, *best)))
+            best = &e;
+    }
+    return best;
+}
 
 QList<std::pair<int, int>> columnsOf(const ScrollingFrame &frame, quint32 bands)
 {
@@ -472,26 +646,8 @@ ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
         return alignment;
     }
 
-    std::vector<Evaluation> evaluations;
-    evaluations.push_back(aligner.evaluate(0));
-    for (int shift : aligner.candidateShifts())
-        evaluations.push_back(aligner.evaluate(shift));
-
-    // The shift that fits with the most evidence; a second one that fits almost as well means
-    // repeated rows, and the step cannot be told.
-    auto ranksAbove = [](const Evaluation &a, const Evaluation &b) {
-        if (a.consistent != b.consistent)
-            return a.consistent;
-        if (a.consistent)
-            return a.matched > b.matched;
-        return double(a.matched) / double(a.matched + a.mismatched)
-            > double(b.matched) / double(b.matched + b.mismatched);
-    };
-    const Evaluation *best = nullptr;
-    for (const Evaluation &e : evaluations) {
-        if (e.valid && (!best || ranksAbove(e, *best)))
-            best = &e;
-    }
+    const std::vector<Evaluation> evaluations = evaluateShifts(aligner);
+    const Evaluation *best = bestOf(evaluations);
     if (!best)
         return alignment;
     int runnerUp = 0;
@@ -499,13 +655,13 @@ ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
         if (&e != best && e.consistent)
             runnerUp = std::max(runnerUp, e.matched);
     }
-    const double agreement = double(best->matched) / double(best->matched + best->mismatched);
+    const double agreement = agreementOf(*best);
     const double separation = 1.0 - double(runnerUp) / double(best->matched);
     const double fit = best->consistent ? 1.0 : 0.4;
     alignment.offset = best->shift;
     alignment.confidence = std::clamp(fit * agreement * std::min(1.0, 2.0 * separation), 0.0, 1.0);
     alignment.fixedTop = best->fixedTop;
-    alignment.fixedBottom = best->fixedBottom;
+    alignment.fixedBottom = current.height() - aligner.floatingTop(*best);
     alignment.excludedColumns = columnsOf(current, best->excludedBands);
     return alignment;
 }
@@ -517,7 +673,52 @@ double ScrollingFrameAnalyzer::frameDifference(const ScrollingFrame &previous, c
         return 1.0;
     qint64 differing = 0;
     const quint32 all = current.allBands();
-    for (int row = 0; row < current.height(); ++row)
-        differing += compareRows(previous, row, current, row, all);
+    for (int row = 0; row < current.height(); ++row) {
+        const quint32 seen = previous.changedBands(row) | current.changedBands(row);
+        differing += compareRows(previous, row, current, row, all & ~seen);
+    }
     return double(differing) / (double(current.height()) * double(current.bandCount()));
+}
+
+ScrollingFramePtr ScrollingFrameAnalyzer::restingLook(
+    const ScrollingFramePtr &earlier, const ScrollingFramePtr &later)
+{
+    if (!earlier || !later || earlier->isNull() || later->isNull() || earlier->width() != later->width()
+        || earlier->height() != later->height())
+        return later;
+    const int height = later->height();
+    std::vector<quint32> changed(size_t(height), 0);
+    std::vector<quint32> changing(size_t(height), 0);
+    bool anyChanged = false;
+    bool anyChanging = false;
+    bool changedElsewhere = false;
+    for (int row = 0; row < height; ++row) {
+        const quint32 seen = earlier->changedBands(row);
+        quint32 now = 0;
+        for (int band = 0; band < later->bandCount(); ++band) {
+            if (earlier->cell(row, band) != later->cell(row, band))
+                now |= 1u << band;
+        }
+        changedElsewhere = changedElsewhere || (now & ~seen);
+        changed[size_t(row)] = seen | now;
+        changing[size_t(row)] = earlier->volatileBands(row) | (seen & now);
+        anyChanged = anyChanged || changed[size_t(row)];
+        anyChanging = anyChanging || changing[size_t(row)];
+    }
+    if (!anyChanged)
+        return later;
+    if (changedElsewhere) {
+        // Only a page at rest tells what changes on its own: most of it agrees where it was, and
+        // no movement explains the looks better.
+        const Aligner aligner(*earlier, *later);
+        const std::vector<Evaluation> evaluations = evaluateShifts(aligner);
+        const Evaluation *best = bestOf(evaluations);
+        if (!best || best->shift != 0 || agreementOf(*best) < 0.5)
+            return later;
+    }
+    auto look = std::make_shared<ScrollingFrame>(*later);
+    look->m_changed = std::move(changed);
+    if (anyChanging)
+        look->m_volatile = std::move(changing);
+    return look;
 }

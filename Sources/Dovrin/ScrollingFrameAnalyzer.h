@@ -38,12 +38,20 @@ public:
     // Bit b set: band b of the row is a single colour (it tells nothing about where the content is).
     quint32 uniformBands(int row) const { return m_uniform[size_t(row)]; }
     quint32 allBands() const { return m_bandCount >= 32 ? 0xffffffffu : ((1u << m_bandCount) - 1u); }
+    // Bit b set: band b of the row kept changing while the page was at rest (an animation, a
+    // spinner): it tells nothing about movement and is left out of every comparison.
+    quint32 volatileBands(int row) const { return m_volatile.empty() ? 0u : m_volatile[size_t(row)]; }
+    bool hasVolatileCells() const { return !m_volatile.empty(); }
+    // Bit b set: band b of the row changed at least once while the page was at rest (it includes
+    // the volatile cells). Left out when telling whether the page has settled.
+    quint32 changedBands(int row) const { return m_changed.empty() ? 0u : m_changed[size_t(row)]; }
 
     // Rows of this frame whose cell in `band` has the signature `signature`; at most `limit` + 1 are
     // reported (more than `limit` means the cell is too common to say anything).
     int rowsWithCell(int band, quint64 signature, int limit, int *rows) const;
 
 private:
+    friend class ScrollingFrameAnalyzer;
     struct Slot
     {
         quint64 key = 0;
@@ -57,6 +65,8 @@ private:
     int m_bandWidth = 1;
     std::vector<quint64> m_cells;
     std::vector<quint32> m_uniform;
+    std::vector<quint32> m_volatile;
+    std::vector<quint32> m_changed;
     // Where each informative cell signature occurs: open addressing over (signature, band).
     std::vector<Slot> m_slots;
     std::vector<int> m_next;
@@ -77,7 +87,8 @@ struct ScrollingAlignment
     // them almost as well (repeated rows make the step ambiguous).
     double confidence = 0;
     // Rows at the top and bottom of the current frame that stayed where they were while the content
-    // moved: a sticky header or footer. Never part of a new strip.
+    // moved: a sticky header or footer, or the rows from the top of an element floating over the
+    // lower part of the content (a button in a corner) down. Never part of a new strip.
     int fixedTop = 0;
     int fixedBottom = 0;
     // Pixel column ranges [left, right) left out of the comparison because they did not move with
@@ -108,8 +119,12 @@ public:
     // Frames of different sizes, or without pixels, do not align (confidence 0).
     static ScrollingAlignment alignFrames(const ScrollingFrame &previous, const ScrollingFrame &current);
     // The share of cells that differ between the frames at the same place, 0 to 1 (1 for frames of
-    // different sizes).
+    // different sizes); cells either frame saw change at rest do not count.
     static double frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current);
+    // `later`, a look at the same place as `earlier`, carrying what changed while the page was at
+    // rest: when the page did not move between the two looks, the cells that differ join those
+    // `earlier` saw change, and cells seen changing twice are volatile; when it moved, nothing.
+    static ScrollingFramePtr restingLook(const ScrollingFramePtr &earlier, const ScrollingFramePtr &later);
 
 private:
     std::unique_ptr<QThreadPool> m_worker;
