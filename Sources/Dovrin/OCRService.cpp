@@ -370,11 +370,12 @@ class Engine
 public:
     Engine()
     {
-        // The recognizer runs a few OpenMP threads of its own. Let the runtime hand it fewer when
-        // the machine is busy rather than spin them against other work (a per-thread setting).
-        using SetDynamic = void (*)(int);
-        if (void *symbol = dlsym(RTLD_DEFAULT, "omp_set_dynamic"))
-            reinterpret_cast<SetDynamic>(symbol)(1);
+        // The recognizer's own OpenMP threads bring no speed here (regions are already read on
+        // several engines at once) and, when the machine is busy, spin against other work: a
+        // full screen took three times as long. Its parallel regions run on this thread alone.
+        using SetMaxActiveLevels = void (*)(int);
+        if (void *symbol = dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"))
+            reinterpret_cast<SetMaxActiveLevels>(symbol)(0);
         m_api.SetVariable("debug_file", "/dev/null");
         m_ready = m_api.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0;
     }
