@@ -58,7 +58,48 @@ void drawFloating(QImage &frame, const QRect &element, bool panel)
     painter.drawLine(c + QPoint(0, -6), c + QPoint(8, 4));
 }
 
+// A scrollbar drawn over one side of a frame, `inset` columns of something else beyond it.
+struct Scrollbar
+{
+    bool left = false;
+    int inset = 0;
+    int width = 15;
+    int thumbHeight = 110;
+    bool stippled = false; // a thumb drawn as a grey pattern, every other row alike
+    bool rounded = false; // an overlay scrollbar: no track, a rounded thumb
+};
+
+void drawScrollbar(QImage &frame, const Scrollbar &bar, int thumbTop, const QColor &thumb)
+{
+    QPainter painter(&frame);
+    const int x = bar.left ? bar.inset : frame.width() - bar.inset - bar.width;
+    const QRect beyond = bar.left ? QRect(0, 0, bar.inset, frame.height())
+                                  : QRect(x + bar.width, 0, bar.inset, frame.height());
+    painter.fillRect(beyond, QColor(58, 70, 90));
+    if (thumbTop < 0)
+        return;
+    const QRect thumbRect(x + 2, thumbTop, bar.width - 4, bar.thumbHeight);
+    if (bar.rounded) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(thumb);
+        painter.drawRoundedRect(thumbRect, 3, 3);
+        return;
+    }
+    painter.fillRect(QRect(x, 0, bar.width, frame.height()), QColor(241, 241, 241));
+    if (!bar.stippled) {
+        painter.fillRect(thumbRect, thumb);
+        return;
+    }
+    for (int y = thumbRect.top(); y <= thumbRect.bottom(); ++y) {
+        for (int column = thumbRect.left() + (y % 2); column <= thumbRect.right(); column += 2)
+            frame.setPixel(column, y, thumb.rgb());
+    }
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Scrollbar)
 
 class TestScrollingFrameAnalyzer : public QObject
 {
@@ -123,6 +164,120 @@ private slots:
             QCOMPARE(alignment.excludedColumns.last().second, style.width);
             QVERIFY(alignment.excludedColumns.first().first >= style.width - scrollbarWidth - 80);
         }
+    }
+
+    // A scrollbar inside the region moves its own way: its thumb by more than its height, an
+    // overlay one appears or fades. The step is still exact and sure, on either side.
+    void scrollbarInsideTheRegion_data()
+    {
+        QTest::addColumn<Scrollbar>("bar");
+        QTest::addColumn<int>("thumbBefore"); // -1: not shown
+        QTest::addColumn<int>("thumbAfter");
+        QTest::addColumn<QColor>("colourAfter");
+        QTest::addColumn<int>("step");
+
+        const QColor grey(193, 193, 193);
+        const Scrollbar right;
+        QTest::newRow("thumb moves by more than half its height") << right << 100 << 140 << grey << 120;
+        QTest::newRow("thumb moves past its height") << right << 100 << 190 << grey << 220;
+        QTest::newRow("thumb moves, small step") << right << 100 << 135 << grey << 40;
+        QTest::newRow("thumb moves, large step") << right << 40 << 300 << grey << 330;
+        Scrollbar beyond = right;
+        beyond.inset = 6;
+        QTest::newRow("window edge beyond the scrollbar") << beyond << 100 << 150 << grey << 120;
+        Scrollbar straddling = right;
+        straddling.inset = 10;
+        QTest::newRow("scrollbar across two bands") << straddling << 100 << 150 << grey << 120;
+        Scrollbar left;
+        left.left = true;
+        left.width = 14;
+        left.stippled = true;
+        left.thumbHeight = 90;
+        QTest::newRow("stippled scrollbar on the left") << left << 60 << 120 << QColor(90, 90, 90) << 150;
+        Scrollbar overlay = right;
+        overlay.width = 10;
+        overlay.inset = 2;
+        overlay.rounded = true;
+        QTest::newRow("overlay scrollbar appears") << overlay << -1 << 160 << grey << 120;
+        QTest::newRow("overlay scrollbar fades") << overlay << 100 << 150 << QColor(225, 225, 225) << 120;
+        Scrollbar wide = right;
+        wide.width = 30;
+        QTest::newRow("wide scrollbar of a scaled screen") << wide << 100 << 160 << grey << 120;
+    }
+    void scrollbarInsideTheRegion()
+    {
+        QFETCH(Scrollbar, bar);
+        QFETCH(int, thumbBefore);
+        QFETCH(int, thumbAfter);
+        QFETCH(QColor, colourAfter);
+        QFETCH(int, step);
+        // As wide as a browser column, with a column of figures running under the scrollbar.
+        Style wide;
+        wide.width = 980;
+        QImage document = SyntheticColumn::document(wide);
+        {
+            QPainter painter(&document);
+            painter.setPen(QColor(20, 20, 24));
+            for (int line = 0; line < wide.lines; ++line)
+                painter.drawText(QRect(wide.width - 60, 6 + line * wide.lineHeight, 60, wide.lineHeight),
+                    Qt::AlignRight | Qt::AlignVCenter, QString::number(line * 37 % 1000));
+        }
+        QImage before = SyntheticColumn::viewport(document, view(600));
+        drawScrollbar(before, bar, thumbBefore, QColor(193, 193, 193));
+        QImage after = SyntheticColumn::viewport(document, view(600 + step));
+        drawScrollbar(after, bar, thumbAfter, colourAfter);
+
+        const ScrollingAlignment alignment = ScrollingFrameAnalyzer::alignFrames(
+            *ScrollingFrameAnalyzer::prepareFrame(before), *ScrollingFrameAnalyzer::prepareFrame(after));
+        QCOMPARE(alignment.offset, step);
+        QVERIFY2(alignment.confidence >= 0.8, qPrintable(QString::number(alignment.confidence)));
+        // Only columns near the scrollbar are left out (none when the thumb moved outside the
+        // rows both frames show).
+        const int edge = bar.inset + bar.width + 40;
+        for (const auto &[left, right] : alignment.excludedColumns)
+            QVERIFY(bar.left ? right <= edge : left >= before.width() - edge);
+    }
+
+    // Lines told apart only by numbers in a narrow strip at the edge: a shift by whole lines
+    // differs only there, and must not pass for the step.
+    void numbersInANarrowStrip_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("scrollbar");
+        QTest::newRow("step") << 150 << false;
+        QTest::newRow("large step, few lines overlap") << 240 << false;
+        QTest::newRow("with a scrollbar on the other side") << 150 << true;
+    }
+    void numbersInANarrowStrip()
+    {
+        QFETCH(int, step);
+        QFETCH(bool, scrollbar);
+        Style same;
+        same.identicalLines = true;
+        const QImage lines = SyntheticColumn::document(same);
+        QImage document(lines.width() + 24, lines.height(), QImage::Format_RGB32);
+        document.fill(QColor(250, 250, 248));
+        {
+            QPainter painter(&document);
+            painter.drawImage(24, 0, lines);
+            QFont font(QStringLiteral("DejaVu Sans"));
+            font.setPixelSize(10);
+            painter.setFont(font);
+            painter.setPen(QColor(120, 120, 120));
+            for (int line = 0; line < same.lines; ++line)
+                painter.drawText(QRect(1, 6 + line * same.lineHeight, 22, same.lineHeight),
+                    Qt::AlignRight | Qt::AlignVCenter, QString::number(line + 1));
+        }
+        const auto frameAt = [&](int scroll, int thumbTop) {
+            QImage frame = document.copy(0, scroll, document.width(), 400);
+            if (scrollbar)
+                drawScrollbar(frame, Scrollbar {}, thumbTop, QColor(193, 193, 193));
+            return ScrollingFrameAnalyzer::prepareFrame(frame);
+        };
+        const ScrollingAlignment alignment
+            = ScrollingFrameAnalyzer::alignFrames(*frameAt(500, 100), *frameAt(500 + step, 160));
+        QCOMPARE(alignment.offset, step);
+        QVERIFY2(alignment.confidence >= 0.8, qPrintable(QString::number(alignment.confidence)));
     }
 
     // Rows that stay put while the content moves are reported, so new strips leave them out; blank

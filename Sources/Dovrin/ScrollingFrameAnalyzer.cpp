@@ -30,6 +30,9 @@ int localChangeAllowance(int matched)
 // A band that disagrees in more than this share of its cells did not move with the content.
 constexpr double unstableBandShare = 0.1;
 constexpr int minimumOverlapRows = 8;
+// A scrollbar at either side of the region, at most this wide, may move on its own.
+constexpr int widestEdgeStrip = 40;
+constexpr int edgeStripRuns = 4;
 constexpr int minimumEvidenceCells = 12;
 
 inline quint64 rotl(quint64 v, int r)
@@ -296,6 +299,7 @@ public:
         const int excludable = std::min(int(unstable.size()), informativeBands / 3);
         for (int i = 0; i < excludable; ++i)
             result.excludedBands |= 1u << unstable[size_t(i)].second;
+        result.excludedBands |= edgeStripBands(shift, first, last, perBand, result.excludedBands);
 
         for (int band = 0; band < bands; ++band) {
             if (result.excludedBands & (1u << band))
@@ -399,6 +403,84 @@ public:
     }
 
 private:
+    // Bands at either side whose every difference at this shift lies in one narrow strip of
+    // columns, in a few blocks of rows that repeat down the strip: a scrollbar thumb that moved its
+    // own way, an overlay scrollbar that appeared or faded. The rest of those bands agrees pixel for
+    // pixel, so leaving them out hides nothing of the page.
+    quint32 edgeStripBands(int shift, int first, int last, const Tally *perBand, quint32 excluded) const
+    {
+        const int width = m_current.width();
+        const int widest = std::min(widestEdgeStrip, width / 8);
+        quint32 found = 0;
+        for (const bool left : { true, false }) {
+            quint32 bands = 0;
+            for (int band = 0; band < m_current.bandCount(); ++band) {
+                const bool near = left ? m_current.bandLeft(band) < 2 * widest
+                                       : m_current.bandRight(band) > width - 2 * widest;
+                if (near && !(excluded & (1u << band)) && perBand[band].mismatched > 0)
+                    bands |= 1u << band;
+            }
+            if (bands && differsInStrip(shift, first, last, bands, widest))
+                found |= bands;
+        }
+        return found;
+    }
+
+    // The differing pixels of `bands` lie within `widest` columns and few blocks of rows.
+    bool differsInStrip(int shift, int first, int last, quint32 bands, int widest) const
+    {
+        int left = m_current.width();
+        int right = -1;
+        std::vector<int> rows;
+        int runs = 0;
+        for (int row = first; row < last; ++row) {
+            const int from = row + shift;
+            const quint32 compared = bands & ~(m_previous.volatileBands(from) | m_current.volatileBands(row));
+            const auto *before = reinterpret_cast<const quint32 *>(m_previous.image().constScanLine(from));
+            const auto *after = reinterpret_cast<const quint32 *>(m_current.image().constScanLine(row));
+            bool differs = false;
+            for (int band = 0; band < m_current.bandCount(); ++band) {
+                if (!(compared & (1u << band)) || m_previous.cell(from, band) == m_current.cell(row, band))
+                    continue;
+                for (int x = m_current.bandLeft(band); x < m_current.bandRight(band); ++x) {
+                    if ((before[x] ^ after[x]) & 0xffffffu) {
+                        left = std::min(left, x);
+                        right = std::max(right, x);
+                        differs = true;
+                    }
+                }
+            }
+            if (!differs)
+                continue;
+            // Rows a step or two apart belong to one block (a stippled or rounded thumb).
+            if (rows.empty() || row - rows.back() > 3)
+                ++runs;
+            rows.push_back(row);
+            if (right - left >= widest || runs > edgeStripRuns)
+                return false;
+        }
+        if (rows.empty())
+            return false;
+        // A thumb or a track is one row over and over; text that differs at a wrong shift is not.
+        // An overlay scrollbar covers the page in one of the frames.
+        const auto segmentRepeats = [&](const ScrollingFrame &frame, int row) {
+            const auto *line = reinterpret_cast<const quint32 *>(frame.image().constScanLine(row));
+            for (int above = row - 1; above >= std::max(0, row - 2); --above) {
+                const auto *other = reinterpret_cast<const quint32 *>(frame.image().constScanLine(above));
+                if (std::equal(line + left, line + right + 1, other + left,
+                        [](quint32 a, quint32 b) { return ((a ^ b) & 0xffffffu) == 0; }))
+                    return true;
+            }
+            return false;
+        };
+        int unlike = 0;
+        for (int row : rows) {
+            if (!segmentRepeats(m_current, row) && !segmentRepeats(m_previous, row + shift))
+                ++unlike;
+        }
+        return unlike <= 2 * runs + int(rows.size()) / 5;
+    }
+
     // The cell is where it was although the content moved by `shift`. Rows with no counterpart in
     // the previous frame's moving rows are judged against the rows one step above them, so content that
     // repeats with the step's period does not count.
