@@ -332,7 +332,9 @@ public:
             int runStart = -1;
             int distinct = 0;
             quint64 seen[3] = {};
-            std::optional<quint64> fill; // a single colour inside the element
+            // A single colour inside the element (a plain flag: g++ warns falsely on an optional).
+            bool hasFill = false;
+            quint64 fill = 0;
             int found = -1;
             bool above = false;
             const auto blankAt = [&](int row) {
@@ -342,8 +344,8 @@ public:
             const auto closeRun = [&] {
                 if (runStart >= 0 && distinct >= 3) {
                     // The element's own colour above its first detail belongs to it.
-                    while (fill && runStart > zoneTop && blankAt(runStart - 1)
-                        && m_current.cell(runStart - 1, band) == *fill
+                    while (hasFill && runStart > zoneTop && blankAt(runStart - 1)
+                        && m_current.cell(runStart - 1, band) == fill
                         && stayedPut(runStart - 1, band, shift, zoneTop, zoneEnd))
                         --runStart;
                     if (runStart < lowest)
@@ -353,7 +355,7 @@ public:
                 }
                 runStart = -1;
                 distinct = 0;
-                fill.reset();
+                hasFill = false;
             };
             for (int row = zoneTop; row < zoneEnd && !above; ++row) {
                 const bool blank = blankAt(row);
@@ -361,8 +363,10 @@ public:
                     // Blank rows never start an element; inside one they show its own colour.
                     if (m_previous.cell(row, band) != m_current.cell(row, band))
                         closeRun();
-                    else if (runStart >= 0 && !fill)
+                    else if (runStart >= 0 && !hasFill) {
                         fill = m_current.cell(row, band);
+                        hasFill = true;
+                    }
                     continue;
                 }
                 if (!stayedPut(row, band, shift, zoneTop, zoneEnd)) {
