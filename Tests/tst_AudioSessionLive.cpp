@@ -3,6 +3,7 @@
 #include "AudioFileProbe.h"
 #include "AudioSessionCoordinator.h"
 #include "LiveAudioCapture.h"
+#include "Pactl.h"
 #include "TestSupport.h"
 #include "TonePlayers.h"
 
@@ -65,6 +66,8 @@ private slots:
         QVERIFY(m_players.start(TonePlayers::toneProgram(), { "--name", "Bystander", "--freq", "1000" }));
         QVERIFY(m_players.start(
             TonePlayers::toneProgram(), { "--name", "Voice", "--freq", "300", "--device", "micsrc" }));
+        // Players start slowly on a busy machine: every tone is playing before the session starts.
+        QTRY_VERIFY(Pactl::playbackCount() >= 4);
 
         QTemporaryDir folder;
         AudioSessionCoordinator coordinator; // the live sound-server layer by default

@@ -109,7 +109,7 @@ private slots:
         QVERIFY(b);
         const qint64 child = TonePlayers::childPid(a);
         QVERIFY(child > 0);
-        QTRY_VERIFY(playbackCount() >= 3);
+        QTRY_VERIFY(Pactl::playbackCount() >= 3);
 
         const auto request = AudioCaptureApps::tapRequest(QStringLiteral("tone-a"), std::nullopt);
         QVERIFY(request);
@@ -400,13 +400,6 @@ private slots:
     }
 
 private:
-    static int playbackCount()
-    {
-        QString list;
-        Pactl::run({ "list", "short", "sink-inputs" }, &list);
-        return list.isEmpty() ? 0 : int(list.count(QLatin1Char('\n')) + 1);
-    }
-
     // The index of the playback stream a process plays.
     static QString playbackOf(qint64 pid)
     {

@@ -15,4 +15,11 @@ bool run(const QStringList &arguments, QString *output)
     return true;
 }
 
+int playbackCount()
+{
+    QString list;
+    run({ QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs") }, &list);
+    return list.isEmpty() ? 0 : int(list.count(QLatin1Char('\n')) + 1);
+}
+
 } // namespace Pactl
