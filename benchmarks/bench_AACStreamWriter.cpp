@@ -4,7 +4,7 @@
 //
 // Run a Release build: build/release/benchmarks/bench_AACStreamWriter
 
-#include "AACStreamWriter.h"
+#include "Audio/AACStreamWriter.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
 // Saving and loading a draft that holds a 3840x2160 screenshot, beside writing and reading the same
 // PNG bytes without sealing: plainly (no sync) and with the store's own atomic, synced write. The
 // "ratio" counters divide the sealed time by each plain time.
-#include "AtomicFile.h"
-#include "DraftKeyStore.h"
-#include "EncryptedDraft.h"
-#include "ImageNormalization.h"
+#include "Documents/AtomicFile.h"
+#include "Documents/DraftKeyStore.h"
+#include "Documents/EncryptedDraft.h"
+#include "Documents/ImageNormalization.h"
 
 #include <QFile>
 #include <QGuiApplication>

@@ -3,7 +3,7 @@
 // service alone on screen layouts (columns, tables, dark panels, faint text, code, mixed sizes,
 // HiDPI, no text) with their words in reading order, and on a full 1920x1080 region.
 
-#include "OCRService.h"
+#include "Capture/OCRService.h"
 
 #include <QDir>
 #include <QElapsedTimer>

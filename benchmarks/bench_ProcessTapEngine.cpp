@@ -2,8 +2,8 @@
 // Needs a sound server (scripts/headless.sh) and the tone_player test helper (configure with
 // DOVRIN_TESTS=ON): run from the build folder, or point DOVRIN_TEST_BINARY_DIR at the folder that holds
 // tone_player.
-#include "AudioCaptureApps.h"
-#include "ProcessTapEngine.h"
+#include "Audio/AudioCaptureApps.h"
+#include "Audio/ProcessTapEngine.h"
 #include "TonePlayers.h"
 
 #include <benchmark/benchmark.h>

@@ -2,11 +2,11 @@
 // on an X server of its own: time per screen, with and without text recognition.
 //
 // Needs Xvfb and the tests' helper build/<dir>/Tests/scroll_target (configure with DOVRIN_TESTS=ON).
-#include "OCRService.h"
+#include "Capture/OCRService.h"
+#include "Capture/ScreenCaptureService.h"
 #include "PrivateXvfb.h"
-#include "ScreenCaptureService.h"
 #include "ScrollTargetProcess.h"
-#include "ScrollingCaptureCoordinator.h"
+#include "Scrolling/ScrollingCaptureCoordinator.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // Alignment of two full-screen viewports (1920x1080) of a text column scrolled by 120 rows, beside a
 // plain memory compare of the same two frames. The summary line gives the ratio.
-#include "ScrollingFrameAnalyzer.h"
+#include "Scrolling/ScrollingFrameAnalyzer.h"
 
 #include <QGuiApplication>
 #include <QPainter>

@@ -16,9 +16,9 @@
 // onset_error_s (mean distance from each sentence's start to the nearest line's start time),
 // late_lines (sentences whose line starts more than a second away) and rss_MB (the process's peak
 // resident memory while one file is heard, the largest over the files).
-#include "AACStreamWriter.h"
-#include "AudioFileTranscriber.h"
-#include "PocketSphinxRecognizer.h"
+#include "Audio/AACStreamWriter.h"
+#include "Audio/AudioFileTranscriber.h"
+#include "Platform/PocketSphinxRecognizer.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The quorvel executable. For now it only runs the audio self-test ("--audio-spike").
-#include "AppPaths.h"
-#include "AudioTapSpike.h"
+#include "Audio/AudioTapSpike.h"
+#include "Documents/AppPaths.h"
 
 #include <QApplication>
 

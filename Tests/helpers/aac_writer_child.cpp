@@ -1,7 +1,7 @@
 // Writes a tone through an AACStreamWriter, says so on stdout, then waits to be killed mid-recording.
 // Usage: aac_writer_child <file.m4a> <seconds>
 
-#include "AACStreamWriter.h"
+#include "Audio/AACStreamWriter.h"
 
 #include <QCoreApplication>
 #include <QThread>

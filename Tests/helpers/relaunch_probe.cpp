@@ -1,7 +1,7 @@
 // Stands in for the app in relaunch tests. Usage: relaunch_probe <log> <mode> [arguments...]
 // The first instance (no line in the log yet) runs <mode>; every later one only records its start.
 // Each line: "start <pid> <previous pid still alive: 0/1> <arguments joined by U+241F>" or "exit <pid>".
-#include "AppRelaunch.h"
+#include "Services/AppRelaunch.h"
 
 #include <QCoreApplication>
 #include <QFile>

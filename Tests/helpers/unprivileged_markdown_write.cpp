@@ -2,7 +2,7 @@
 // see what a read-only folder does even when the test itself runs as root.
 // Arguments: <automatic|namedTemporary|exclusiveCreate> <folder> <file name> <text>
 // Prints "ok <path>" or "error <notADirectory|writeFailed> <errno>".
-#include "AtomicMarkdownWriter.h"
+#include "Documents/AtomicMarkdownWriter.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,6 +1,6 @@
 #include "ScrollTargetProcess.h"
 
-#include "ScreenCaptureService.h"
+#include "Capture/ScreenCaptureService.h"
 #include "TestSupport.h"
 
 #include <QGuiApplication>

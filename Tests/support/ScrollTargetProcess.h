@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ScrollingCaptureTarget.h"
-#include "ScrollingRegionGeometry.h"
+#include "Capture/ScrollingCaptureTarget.h"
+#include "Capture/ScrollingRegionGeometry.h"
 
 #include <QProcess>
 #include <QRect>

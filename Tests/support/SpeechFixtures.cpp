@@ -1,6 +1,6 @@
 #include "SpeechFixtures.h"
 
-#include "AACStreamWriter.h"
+#include "Audio/AACStreamWriter.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AudioCaptureEngine.h"
+#include "Audio/AudioCaptureEngine.h"
 
 #include <QSet>
 #include <QStringList>

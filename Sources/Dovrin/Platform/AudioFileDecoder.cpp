@@ -1,4 +1,4 @@
-#include "AudioFileDecoder.h"
+#include "Platform/AudioFileDecoder.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "AutostartEntry.h"
+#include "Platform/AutostartEntry.h"
 
-#include "AtomicFile.h"
-#include "DesktopEntries.h"
+#include "Documents/AtomicFile.h"
+#include "Platform/DesktopEntries.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "DesktopEntries.h"
+#include "Platform/DesktopEntries.h"
 
-#include "AppPaths.h"
+#include "Documents/AppPaths.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,8 +1,8 @@
-#include "DesktopPermissionChecks.h"
+#include "Platform/DesktopPermissionChecks.h"
 
-#include "AudioInputHardware.h"
-#include "PulseConnection.h"
-#include "XcbReply.h"
+#include "Platform/AudioInputHardware.h"
+#include "Platform/PulseConnection.h"
+#include "Platform/XcbReply.h"
 
 #include <QCoreApplication>
 #include <QFutureWatcher>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PermissionPresentation.h"
+#include "Rules/PermissionPresentation.h"
 
 #include <QObject>
 

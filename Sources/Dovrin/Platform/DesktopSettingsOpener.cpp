@@ -1,4 +1,4 @@
-#include "DesktopSettingsOpener.h"
+#include "Platform/DesktopSettingsOpener.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -1,6 +1,6 @@
-#include "PocketSphinxRecognizer.h"
+#include "Platform/PocketSphinxRecognizer.h"
 
-#include "AudioFileDecoder.h"
+#include "Platform/AudioFileDecoder.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SpeechFileRecognizer.h"
+#include "Platform/SpeechFileRecognizer.h"
 
 #include <optional>
 

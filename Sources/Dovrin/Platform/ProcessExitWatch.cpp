@@ -1,4 +1,4 @@
-#include "ProcessExitWatch.h"
+#include "Platform/ProcessExitWatch.h"
 
 #include <QSocketNotifier>
 

@@ -1,4 +1,4 @@
-#include "ProcessTable.h"
+#include "Platform/ProcessTable.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "PulseConnection.h"
+#include "Platform/PulseConnection.h"
 
-#include "AppPaths.h"
+#include "Documents/AppPaths.h"
 
 #include <QByteArray>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "X11KeyGrab.h"
+#include "Platform/X11KeyGrab.h"
 
-#include "DesktopPermissionChecks.h"
-#include "XcbReply.h"
+#include "Platform/DesktopPermissionChecks.h"
+#include "Platform/XcbReply.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "X11Windows.h"
+#include "Platform/X11Windows.h"
 
-#include "XcbReply.h"
+#include "Platform/XcbReply.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xproto.h>

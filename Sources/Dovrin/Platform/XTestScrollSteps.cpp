@@ -1,4 +1,4 @@
-#include "XTestScrollSteps.h"
+#include "Platform/XTestScrollSteps.h"
 
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>

@@ -1,0 +1,365 @@
+#include "Audio/AudioFileTranscriber.h"
+
+#include "Platform/SpeechFileRecognizer.h"
+#include "Rules/AudioLevelMeter.h"
+
+#include <QLocale>
+#include <QObject>
+#include <QtConcurrent>
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kFailurePrefix = QStringLiteral("Transcription could not finish: ");
+const QString kCancelledDescription = QStringLiteral("Transcription was cancelled.");
+
+void send(const AudioFileTranscriber::Status &status, const QString &text)
+{
+    if (status)
+        status(text);
+}
+
+// A clock that also fires its pending timer on demand, from any thread: a task sleeping on it wakes
+// at its deadline, on the event, or at once when cancelled. The event is remembered, so firing
+// before the sleep begins still wakes it.
+class EventClock final : public TaskClock
+{
+public:
+    explicit EventClock(TaskClock &base)
+        : m_base(base)
+    { }
+
+    TimePoint now() const override { return m_base.now(); }
+
+    std::unique_ptr<Timer> schedule(Duration delay, std::function<void()> fire) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_fired) {
+                m_pending = fire;
+                return std::make_unique<PendingTimer>(*this, m_base.schedule(delay, std::move(fire)));
+            }
+        }
+        fire();
+        return std::make_unique<PendingTimer>(*this, nullptr);
+    }
+
+    void fire()
+    {
+        std::function<void()> pending;
+        {
+            std::lock_guard lock(m_mutex);
+            m_fired = true;
+            pending = std::move(m_pending);
+            m_pending = nullptr;
+        }
+        if (pending)
+            pending();
+    }
+
+private:
+    class PendingTimer final : public Timer
+    {
+    public:
+        PendingTimer(EventClock &owner, std::unique_ptr<Timer> base)
+            : m_owner(owner)
+            , m_base(std::move(base))
+        { }
+        ~PendingTimer() override { cancel(); }
+        void cancel() override
+        {
+            if (m_base)
+                m_base->cancel();
+            std::lock_guard lock(m_owner.m_mutex);
+            m_owner.m_pending = nullptr;
+        }
+
+    private:
+        EventClock &m_owner;
+        std::unique_ptr<Timer> m_base;
+    };
+
+    TaskClock &m_base;
+    std::mutex m_mutex;
+    bool m_fired = false;
+    std::function<void()> m_pending;
+};
+
+// What the recognizing thread and the waiting task share for one file.
+struct Recognition
+{
+    explicit Recognition(TaskClock &clock)
+        : finished(clock)
+    { }
+    std::atomic<bool> stop { false };
+    std::atomic<quint64> progress { 0 };
+    EventClock finished;
+    std::mutex mutex;
+    AudioFileTranscriber::ResultCollector collector;
+};
+
+QString failure(const QString &description)
+{
+    return kFailurePrefix + description;
+}
+
+} // namespace
+
+QString TranscriptionSetupErrors::errorDescription(TranscriptionSetupError error)
+{
+    switch (error) {
+    case TranscriptionSetupError::unsupportedLocale:
+        return QStringLiteral("No on-device speech model is available for this language.");
+    case TranscriptionSetupError::modelPreparationFailed:
+        return QStringLiteral(
+            "The on-device speech model could not be loaded. Check that the pocketsphinx-en-us "
+            "package is installed and try again; your audio stays on this computer.");
+    case TranscriptionSetupError::modelDownloadFailed:
+        return QStringLiteral("The on-device speech model is not installed. Install the pocketsphinx-en-us "
+                              "package and try again; your audio stays on this computer.");
+    case TranscriptionSetupError::timedOut:
+        return QStringLiteral("Transcription timed out.");
+    }
+    return {};
+}
+
+AudioFileTranscriber::Environment AudioFileTranscriber::Environment::live()
+{
+    QString locale = QLocale::system().name();
+    locale.replace(QLatin1Char('_'), QLatin1Char('-'));
+    return { SpeechFileRecognizer::live(), &TaskClock::system(), locale };
+}
+
+QString AudioFileTranscriber::transcriberTag()
+{
+    return QStringLiteral("pocketsphinx");
+}
+
+QString AudioFileTranscriber::unavailableNote()
+{
+    return QStringLiteral("On-device transcription needs the pocketsphinx-en-us package.");
+}
+
+bool AudioFileTranscriber::isSupported()
+{
+    return isSupported(Environment::live());
+}
+
+bool AudioFileTranscriber::isSupported(const Environment &environment)
+{
+    return environment.recognizer
+        && environment.recognizer->modelState(preferredLocale(environment))
+        == SpeechFileRecognizer::ModelState::installed;
+}
+
+QString AudioFileTranscriber::preferredLocale(const Environment &environment)
+{
+    const QString english = QStringLiteral("en-US");
+    const QStringList supported
+        = environment.recognizer ? environment.recognizer->supportedLocales() : QStringList();
+    for (const QString &wanted : { environment.userLocale, english }) {
+        for (const QString &locale : supported) {
+            if (locale.compare(wanted, Qt::CaseInsensitive) == 0)
+                return locale;
+        }
+    }
+    return english;
+}
+
+std::optional<TranscriptionSetupError> AudioFileTranscriber::ensureAssets(
+    const Environment &environment, const QString &locale)
+{
+    if (!environment.recognizer)
+        return TranscriptionSetupError::modelPreparationFailed;
+    switch (environment.recognizer->modelState(locale)) {
+    case SpeechFileRecognizer::ModelState::installed:
+        return std::nullopt;
+    case SpeechFileRecognizer::ModelState::unsupported:
+        return TranscriptionSetupError::unsupportedLocale;
+    case SpeechFileRecognizer::ModelState::notInstalled:
+        // Nothing to download: the model's package is missing or damaged.
+        return TranscriptionSetupError::modelPreparationFailed;
+    }
+    return TranscriptionSetupError::modelPreparationFailed;
+}
+
+Task<AudioFileTranscriber::FileResult> AudioFileTranscriber::transcribeFile(
+    QString path, Status status, Environment environment)
+{
+    const QString locale = preferredLocale(environment);
+    if (const std::optional<TranscriptionSetupError> error = ensureAssets(environment, locale))
+        co_return FileResult::failed(failure(TranscriptionSetupErrors::errorDescription(*error)));
+    if (CurrentTask::isCancelled())
+        co_return FileResult::failed(failure(kCancelledDescription));
+    send(status, QStringLiteral("Transcribing…"));
+
+    TaskClock &clock = environment.clock ? *environment.clock : TaskClock::system();
+    auto shared = std::make_shared<Recognition>(clock);
+    // Whatever ends this wait (an answer, a cancel, the application going away) ends the recognizer.
+    struct StopOnExit
+    {
+        Recognition &recognition;
+        ~StopOnExit() { recognition.stop = true; }
+    } stopOnExit { *shared };
+    QFuture<SpeechRecognitionOutcome> work
+        = QtConcurrent::run([shared, recognizer = environment.recognizer, path, locale] {
+              SpeechFileRecognizer::Callbacks callbacks;
+              callbacks.shouldStop = [&shared] { return shared->stop.load(); };
+              callbacks.progressed = [&shared] { shared->progress.fetch_add(1); };
+              callbacks.recognized = [&shared](const RecognizedSpeech &result) {
+                  std::lock_guard lock(shared->mutex);
+                  shared->collector.add(result);
+              };
+              SpeechRecognitionOutcome outcome = recognizer->recognize(path, locale, callbacks);
+              shared->finished.fire();
+              return outcome;
+          });
+
+    // Wait for the recognizer, checking every few seconds that it still moves on.
+    quint64 seen = shared->progress.load();
+    TaskClock::TimePoint lastProgress = clock.now();
+    while (!work.isFinished()) {
+        co_await sleepFor(shared->finished, 5s);
+        if (CurrentTask::isCancelled())
+            co_return FileResult::failed(failure(kCancelledDescription));
+        const quint64 progress = shared->progress.load();
+        if (progress != seen) {
+            seen = progress;
+            lastProgress = clock.now();
+        } else if (!work.isFinished() && clock.now() - lastProgress >= stallLimit) {
+            // A recognizer stuck in a read cannot be joined: it is told to stop and its answer dropped.
+            co_return FileResult::failed(
+                failure(TranscriptionSetupErrors::errorDescription(TranscriptionSetupError::timedOut)));
+        }
+    }
+
+    const SpeechRecognitionOutcome outcome = work.result();
+    switch (outcome.status) {
+    case SpeechRecognitionOutcome::Status::finished: {
+        std::lock_guard lock(shared->mutex);
+        co_return FileResult::ok(shared->collector.text());
+    }
+    case SpeechRecognitionOutcome::Status::stopped:
+        co_return FileResult::failed(failure(kCancelledDescription));
+    case SpeechRecognitionOutcome::Status::fileUnreadable:
+        co_return FileResult::failed(failure(outcome.detail));
+    case SpeechRecognitionOutcome::Status::modelUnloadable:
+        break;
+    }
+    co_return FileResult::failed(
+        failure(TranscriptionSetupErrors::errorDescription(TranscriptionSetupError::modelPreparationFailed)));
+}
+
+Task<AudioTranscripts> AudioFileTranscriber::transcribe(std::optional<QString> othersPath,
+    std::optional<QString> youPath, bool heardOthers, bool heardYou, Status status,
+    FileTranscriber fileTranscriber)
+{
+    return transcribe(std::move(othersPath), std::move(youPath), heardOthers, heardYou, std::move(status),
+        std::move(fileTranscriber), Environment::live());
+}
+
+Task<AudioTranscripts> AudioFileTranscriber::transcribe(std::optional<QString> othersPath,
+    std::optional<QString> youPath, bool heardOthers, bool heardYou, Status status,
+    FileTranscriber fileTranscriber, Environment environment)
+{
+    if (!fileTranscriber) {
+        if (!isSupported(environment))
+            co_return AudioTranscripts { {}, {}, std::nullopt, unavailableNote(), false, false };
+        fileTranscriber = [status, environment](
+                              const QString &path) { return transcribeFile(path, status, environment); };
+    }
+
+    AudioTranscripts transcripts;
+    struct Stream
+    {
+        const std::optional<QString> &path;
+        bool heard;
+        QString statusText;
+        QString &text;
+        bool &unavailable;
+    };
+    const Stream streams[] = {
+        { othersPath, heardOthers, QStringLiteral("Transcribing others…"), transcripts.others,
+            transcripts.othersUnavailable },
+        { youPath, heardYou, QStringLiteral("Transcribing you…"), transcripts.you,
+            transcripts.youUnavailable },
+    };
+    // Keeps the finish callbacks of the file tasks from outliving this task.
+    QObject context;
+
+    for (const Stream &stream : streams) {
+        if (!stream.heard || !stream.path)
+            continue;
+        // Once cancelled, nothing more is attempted and no status is sent.
+        if (CurrentTask::isCancelled())
+            break;
+        send(status, stream.statusText);
+
+        std::optional<FileResult> result;
+        Task<FileResult> file;
+        try {
+            file = fileTranscriber(*stream.path);
+        } catch (const std::exception &error) {
+            result = FileResult::failed(failure(QString::fromUtf8(error.what())));
+        }
+        if (!result && !file.isValid())
+            result = FileResult::failed(failure(kCancelledDescription));
+        if (!result) {
+            // Sleeps until the file's task finishes or this task is cancelled, which cancels it too.
+            auto finished = std::make_shared<EventClock>(TaskClock::system());
+            file.whenFinished(&context, [finished] { finished->fire(); });
+            while (!file.isFinished() && !CurrentTask::isCancelled())
+                co_await sleepFor(*finished, 24h);
+            if (!file.isFinished())
+                file.cancel();
+            try {
+                result = co_await file;
+            } catch (const TaskCancelled &) {
+                result = FileResult::failed(failure(kCancelledDescription));
+            } catch (const std::exception &error) {
+                result = FileResult::failed(failure(QString::fromUtf8(error.what())));
+            }
+        }
+
+        if (result->isOk()) {
+            stream.text = result->text;
+            transcripts.transcriber = transcriberTag();
+        } else {
+            transcripts.note
+                = transcripts.note.isEmpty() ? result->text : transcripts.note + u' ' + result->text;
+            stream.unavailable = true;
+        }
+    }
+    co_return transcripts;
+}
+
+void AudioFileTranscriber::ResultCollector::add(const RecognizedSpeech &result)
+{
+    const QString trimmed = result.text.trimmed();
+    QString line;
+    if (!trimmed.isEmpty()) {
+        const double start = result.startSeconds;
+        line = std::isfinite(start) && start >= 0
+            ? QStringLiteral("[%1] %2").arg(AudioLevelMeter::timestamp(start), trimmed)
+            : trimmed;
+    }
+    if (!result.isFinal) {
+        m_pending = line;
+        return;
+    }
+    if (!line.isEmpty())
+        m_lines.push_back(line);
+    m_pending.clear();
+}
+
+QString AudioFileTranscriber::ResultCollector::text() const
+{
+    if (m_lines.isEmpty() && !m_pending.isEmpty())
+        return m_pending;
+    return m_lines.join(u'\n');
+}

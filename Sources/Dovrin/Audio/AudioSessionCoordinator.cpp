@@ -1,0 +1,703 @@
+#include "Audio/AudioSessionCoordinator.h"
+
+#include "Audio/LiveAudioCapture.h"
+#include "Documents/CaptureMarkdown.h"
+#include "Rules/AudioLevelMeter.h"
+#include "Rules/AudioOthersSelection.h"
+#include "Rules/PermissionPresentation.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QThread>
+#include <QtConcurrent>
+
+namespace {
+
+QString microphoneNotGrantedText()
+{
+    return QStringLiteral("Microphone permission was not granted. Others audio is still recording.");
+}
+QString chosenMicrophoneUnavailableText()
+{
+    return QStringLiteral("The chosen microphone is unavailable. Using the system default.");
+}
+QString chosenMicrophoneFailedText()
+{
+    return QStringLiteral("The chosen microphone could not start. Using the system default.");
+}
+QString microphoneFailedText()
+{
+    return QStringLiteral("Microphone could not start. Others audio is still recording.");
+}
+QString writeFailedText()
+{
+    return QStringLiteral("The audio file could not be written completely.");
+}
+
+bool isPresent(const std::optional<QString> &text)
+{
+    return text && !text->isEmpty();
+}
+
+} // namespace
+
+AudioSessionStartError::AudioSessionStartError(Kind kind, QString displayName)
+    : m_kind(kind)
+    , m_displayName(std::move(displayName))
+{
+    m_what = description().value_or(QStringLiteral("cancelled")).toUtf8();
+}
+
+std::optional<QString> AudioSessionStartError::description() const
+{
+    switch (m_kind) {
+    case appNotRunning:
+        return AudioOthersSelection::unavailableMessage(m_displayName);
+    case appUnreachable:
+        return QStringLiteral("Couldn't attach to ") + m_displayName + QStringLiteral("'s audio");
+    case unsupported:
+        return QStringLiteral("Audio recording needs a PulseAudio or PipeWire sound server");
+    case folderInaccessible:
+        return QStringLiteral("The capture folder is unavailable");
+    case systemAudioStartFailed:
+        return PermissionFeedbackCopy::systemAudioStartFailed().text;
+    case cancelled:
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Carries levels from the callback threads to the main thread. It lives as long as any callback holds
+// it, so a late callback never posts to a destroyed coordinator.
+class AudioSessionCoordinator::LevelRelay : public QObject
+{
+public:
+    explicit LevelRelay(AudioSessionCoordinator *coordinator)
+        : m_coordinator(coordinator)
+    { }
+    static std::shared_ptr<LevelRelay> make(AudioSessionCoordinator *coordinator)
+    {
+        return std::shared_ptr<LevelRelay>(new LevelRelay(coordinator), [](LevelRelay *relay) {
+            if (QThread::currentThread() == relay->thread())
+                delete relay;
+            else
+                relay->deleteLater();
+        });
+    }
+    // Any thread.
+    void publish(AudioStreamChannel channel, int generation, float level)
+    {
+        QMetaObject::invokeMethod(
+            this,
+            [this, channel, generation, level] {
+                if (m_coordinator)
+                    m_coordinator->publishLevel(channel, generation, level);
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    QPointer<AudioSessionCoordinator> m_coordinator; // read on the main thread only
+};
+
+QString AudioSessionCoordinator::noSystemAudioHeardText()
+{
+    return QStringLiteral(
+        "No system audio was heard. Check the Others source in Settings if you expected others.");
+}
+
+AudioSessionCoordinator::AudioSessionCoordinator(QObject *parent)
+    : AudioSessionCoordinator(
+        [] {
+            Environment live;
+            live.engines = liveAudioCaptureEngineFactory();
+            return live;
+        }(),
+        parent)
+{ }
+
+AudioSessionCoordinator::AudioSessionCoordinator(Environment environment, QObject *parent)
+    : QObject(parent)
+    , m_env(std::move(environment))
+    , m_clock(m_env.clock ? m_env.clock : &TaskClock::system())
+    , m_streams(std::make_shared<Streams>())
+    , m_relay(LevelRelay::make(this))
+{
+    if (!m_env.startAccessingFolder)
+        m_env.startAccessingFolder
+            = [](const ResolvedFolder &folder) { return FolderBookmark::startAccessing(folder.url); };
+    if (!m_env.stopAccessingFolder)
+        m_env.stopAccessingFolder
+            = [](const ResolvedFolder &folder) { FolderBookmark::stopAccessing(folder.url); };
+    if (!m_env.microphoneAuthorized) {
+        m_env.microphoneAuthorized = [] {
+            TaskPromise<bool> granted;
+            granted.resolve(true);
+            return granted.future();
+        };
+    }
+    if (!m_env.now)
+        m_env.now = [] { return QDateTime::currentDateTime(); };
+    m_startedAt = m_env.now();
+    m_startThread.setMaxThreadCount(1);
+    m_startThread.setObjectName(QStringLiteral("audio-tap"));
+}
+
+AudioSessionCoordinator::~AudioSessionCoordinator()
+{
+    m_elapsedTask.cancel();
+    m_workspaceObserver.reset();
+    const int generation = m_startGeneration++;
+    m_streams->revoke(generation);
+    if (m_tapEngine)
+        m_tapEngine->stop();
+    if (m_microphone)
+        m_microphone->stop();
+    // A start still setting up its engines finishes that first; one that raced past the stops above is
+    // stopped again.
+    m_startThread.waitForDone();
+    if (m_tapEngine)
+        m_tapEngine->stop();
+    auto [others, you] = m_streams->removeAllAfterCallbacksDrain();
+    if (others)
+        others->finish();
+    if (you)
+        you->finish();
+}
+
+void AudioSessionCoordinator::setPhase(AudioSessionPhase phase)
+{
+    if (m_phase == phase)
+        return;
+    m_phase = phase;
+    emit phaseChanged(phase);
+}
+
+bool AudioSessionCoordinator::isRecording() const
+{
+    return m_phase == AudioSessionPhase::starting || m_phase == AudioSessionPhase::recording
+        || m_phase == AudioSessionPhase::stopping;
+}
+
+bool AudioSessionCoordinator::isBusy() const
+{
+    return isRecording() || m_phase == AudioSessionPhase::transcribing
+        || m_phase == AudioSessionPhase::reviewing;
+}
+
+QString AudioSessionCoordinator::meterLine() const
+{
+    return QStringLiteral("Others ") + AudioLevelMeter::bar(m_othersLevel) + QStringLiteral("  You ")
+        + AudioLevelMeter::bar(m_youLevel);
+}
+
+void AudioSessionCoordinator::endScopedFolderAccess()
+{
+    closeFolderScope();
+}
+
+void AudioSessionCoordinator::clearTerminalState()
+{
+    if (m_phase == AudioSessionPhase::saved || m_phase == AudioSessionPhase::failed)
+        setPhase(AudioSessionPhase::idle);
+}
+
+bool AudioSessionCoordinator::isCurrentStart(int generation) const
+{
+    return m_phase == AudioSessionPhase::starting && m_startGeneration == generation;
+}
+
+void AudioSessionCoordinator::closeFolderScope()
+{
+    if (m_scopedFolder)
+        m_env.stopAccessingFolder(*m_scopedFolder);
+    m_scopedFolder.reset();
+}
+
+void AudioSessionCoordinator::discardSlots(int generation)
+{
+    if (auto writer = m_streams->removeAfterCallbacksDrain(AudioStreamChannel::others, generation))
+        writer->discard();
+    if (auto writer = m_streams->removeAfterCallbacksDrain(AudioStreamChannel::you, generation))
+        writer->discard();
+}
+
+void AudioSessionCoordinator::stopEngines()
+{
+    if (m_tapEngine) {
+        m_tapEngine->stop();
+        m_tapEngine.reset();
+    }
+    if (m_microphone) {
+        m_microphone->stop();
+        m_microphone.reset();
+    }
+}
+
+// A start whose task was cancelled while nobody stopped it: it would otherwise stay `starting` with the
+// folder open for good.
+void AudioSessionCoordinator::abandonCurrentStart()
+{
+    stopEngines();
+    closeFolderScope();
+    setPhase(AudioSessionPhase::failed);
+}
+
+void AudioSessionCoordinator::throwCancelled(int generation)
+{
+    const bool current = isCurrentStart(generation);
+    m_streams->revoke(generation);
+    discardSlots(generation);
+    if (current)
+        abandonCurrentStart();
+    throw AudioSessionStartError(AudioSessionStartError::cancelled);
+}
+
+void AudioSessionCoordinator::throwIfStartCancelled(int generation,
+    const std::shared_ptr<OthersCaptureEngine> &tap,
+    const std::shared_ptr<MicrophoneCaptureEngine> &microphone)
+{
+    if (isCurrentStart(generation) && !CurrentTask::isCancelled())
+        return;
+    m_streams->revoke(generation);
+    if (tap) {
+        tap->stop();
+        if (m_tapEngine == tap)
+            m_tapEngine.reset();
+    }
+    if (microphone) {
+        microphone->stop();
+        if (m_microphone == microphone)
+            m_microphone.reset();
+    }
+    throwCancelled(generation);
+}
+
+AudioCaptureEngine::BufferCallback AudioSessionCoordinator::ingest(std::shared_ptr<Streams> streams,
+    std::shared_ptr<LevelRelay> relay, TaskClock *clock, AudioStreamChannel channel, int generation)
+{
+    return [streams = std::move(streams), relay = std::move(relay), clock, channel, generation](
+               const AudioPCMBuffer &buffer) {
+        const std::optional<float> peak
+            = streams->withResource(channel, generation, [&](AACStreamWriter &writer) {
+                  writer.append(buffer);
+                  return writer.lastBufferPeak();
+              });
+        if (!peak)
+            return;
+        if (streams->stampLevel(channel, generation, clock->now()))
+            relay->publish(channel, generation, *peak);
+    };
+}
+
+void AudioSessionCoordinator::publishLevel(AudioStreamChannel channel, int generation, float level)
+{
+    if (m_startGeneration != generation)
+        return;
+    if (channel == AudioStreamChannel::others)
+        setOthersLevel(level);
+    else
+        setYouLevel(level);
+}
+
+Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QString> microphoneUID,
+    bool includeYou, std::optional<QString> othersBundleID, std::optional<QString> othersDisplayName)
+{
+    if (isRecording())
+        co_return;
+    if (!m_env.engines.canRecord())
+        throw AudioSessionStartError(AudioSessionStartError::unsupported);
+    if (!m_env.startAccessingFolder(folder))
+        throw AudioSessionStartError(AudioSessionStartError::folderInaccessible);
+
+    setPhase(AudioSessionPhase::starting);
+    const int generation = ++m_startGeneration;
+    setWarning(std::nullopt);
+    m_youCaptureAttempted = includeYou;
+    m_youCaptureIssue.reset();
+    setElapsed(0);
+    setOthersLevel(0);
+    setYouLevel(0);
+    m_sessionID = QUuid::createUuid();
+    m_startedAt = m_env.now();
+    m_startedSteady = m_clock->now();
+    m_scopedFolder = folder;
+    m_othersDisplayName = othersDisplayName;
+    m_othersIsApplication = isPresent(othersBundleID);
+    clearWorkspaceObserver();
+
+    try {
+        std::optional<ProcessTapRequest> request;
+        if (m_othersIsApplication) {
+            if (m_env.engines.tapRequest)
+                request = m_env.engines.tapRequest(*othersBundleID, othersDisplayName);
+            auto refuse = [&](AudioSessionStartError error) {
+                closeFolderScope();
+                m_othersIsApplication = false;
+                m_othersDisplayName.reset();
+                setPhase(AudioSessionPhase::failed);
+                return error;
+            };
+            if (!request)
+                throw refuse(AudioSessionStartError::appNotRunningError(
+                    AudioOthersSelection::displayName(othersBundleID, othersDisplayName)));
+            if (request->processIDs.isEmpty())
+                throw refuse(AudioSessionStartError::appUnreachableError(request->displayName));
+            m_othersDisplayName = request->displayName;
+        }
+
+        if (!m_streams->authorize(generation)) {
+            closeFolderScope();
+            setPhase(AudioSessionPhase::failed);
+            throw AudioSessionStartError(AudioSessionStartError::cancelled);
+        }
+
+        QString base = CaptureFilename::make(m_startedAt, QStringLiteral("audio-session"), m_sessionID,
+            m_env.fileNameTimeZone, QStringLiteral("md"));
+        base.chop(3);
+        const QDir directory(folder.url.toLocalFile());
+        const QString othersPath = directory.filePath(base + QStringLiteral("_others.m4a"));
+        const QString youPath = directory.filePath(base + QStringLiteral("_you.m4a"));
+
+        auto engine = std::shared_ptr<OthersCaptureEngine>(m_env.engines.makeOthers());
+        m_tapEngine = engine;
+
+        // Others first: when it fails, the microphone is never started.
+        try {
+            if (!engine)
+                throw AudioCaptureError(QStringLiteral("No system audio engine"));
+            // Built outside the co_await: g++ 12 destroys argument temporaries of a co_await operand twice.
+            auto setUp = [engine, othersPath, request, generation, streams = m_streams, relay = m_relay,
+                             clock = m_clock] {
+                std::shared_ptr<AACStreamWriter> writer;
+                try {
+                    const AudioStreamFormat format = engine->prepare(request);
+                    writer = std::make_shared<AACStreamWriter>(othersPath, format);
+                    if (!streams->install(writer, AudioStreamChannel::others, generation)) {
+                        writer->discard();
+                        throw AudioSessionStartError(AudioSessionStartError::cancelled);
+                    }
+                    engine->activate(ingest(streams, relay, clock, AudioStreamChannel::others, generation));
+                } catch (...) {
+                    engine->stop();
+                    if (auto installed
+                        = streams->removeAfterCallbacksDrain(AudioStreamChannel::others, generation))
+                        installed->discard();
+                    throw;
+                }
+            };
+            QFuture<void> othersStarted = QtConcurrent::run(&m_startThread, std::move(setUp));
+            co_await othersStarted;
+            throwIfStartCancelled(generation, engine, nullptr);
+        } catch (const AudioSessionStartError &error) {
+            if (error.kind() != AudioSessionStartError::cancelled)
+                throw;
+            throwCancelled(generation);
+        } catch (const TaskCancelled &) {
+            throwCancelled(generation);
+        } catch (...) {
+            if (engine)
+                engine->stop();
+            if (m_tapEngine == engine)
+                m_tapEngine.reset();
+            if (!isCurrentStart(generation))
+                throwCancelled(generation);
+            m_streams->revoke(generation);
+            if (onSystemAudioStartFailed)
+                onSystemAudioStartFailed();
+            if (auto writer = m_streams->removeAfterCallbacksDrain(AudioStreamChannel::others, generation))
+                writer->discard();
+            closeFolderScope();
+            setPhase(AudioSessionPhase::failed);
+            throw AudioSessionStartError(AudioSessionStartError::systemAudioStartFailed);
+        }
+
+        if (onSystemAudioStarted)
+            onSystemAudioStarted();
+        throwIfStartCancelled(generation, nullptr, nullptr);
+
+        if (includeYou) {
+            bool authorized = false;
+            try {
+                authorized = co_await m_env.microphoneAuthorized();
+            } catch (const TaskCancelled &) {
+                throwCancelled(generation);
+            } catch (...) {
+                authorized = false;
+            }
+            if (!authorized) {
+                m_youCaptureIssue = microphoneNotGrantedText();
+                setWarning(m_youCaptureIssue);
+            } else {
+                throwIfStartCancelled(generation, nullptr, nullptr);
+                try {
+                    const QStringList devices
+                        = m_env.engines.inputDeviceUIDs ? m_env.engines.inputDeviceUIDs() : QStringList();
+                    const AudioInputSelection::Choice choice
+                        = AudioInputSelection::resolve(microphoneUID, devices);
+                    if (choice.fellBack)
+                        setWarning(chosenMicrophoneUnavailableText());
+                    auto setUp = [make = m_env.engines.makeMicrophone, device = choice.uid, youPath,
+                                     generation, streams = m_streams, relay = m_relay, clock = m_clock] {
+                        auto makeOne = [&] {
+                            std::shared_ptr<MicrophoneCaptureEngine> made(make ? make() : nullptr);
+                            if (!made)
+                                throw AudioCaptureError(QStringLiteral("The microphone could not start"));
+                            return made;
+                        };
+                        MicrophoneStart result;
+                        result.engine = makeOne();
+                        AudioStreamFormat format;
+                        try {
+                            format = result.engine->prepare(device);
+                        } catch (...) {
+                            if (!device)
+                                throw;
+                            result.fellBackToDefault = true;
+                            result.engine = makeOne();
+                            format = result.engine->prepare(std::nullopt);
+                        }
+                        auto writer = std::make_shared<AACStreamWriter>(youPath, format);
+                        if (!streams->install(writer, AudioStreamChannel::you, generation)) {
+                            writer->discard();
+                            throw AudioSessionStartError(AudioSessionStartError::cancelled);
+                        }
+                        try {
+                            result.engine->start(
+                                ingest(streams, relay, clock, AudioStreamChannel::you, generation));
+                        } catch (...) {
+                            result.engine->stop();
+                            throw;
+                        }
+                        return result;
+                    };
+                    QFuture<MicrophoneStart> microphoneStarted
+                        = QtConcurrent::run(&m_startThread, std::move(setUp));
+                    MicrophoneStart started = co_await microphoneStarted;
+                    throwIfStartCancelled(generation, nullptr, started.engine);
+                    m_microphone = started.engine;
+                    if (started.fellBackToDefault)
+                        setWarning(chosenMicrophoneFailedText());
+                } catch (const AudioSessionStartError &error) {
+                    if (error.kind() != AudioSessionStartError::cancelled)
+                        throw;
+                    throwCancelled(generation);
+                } catch (const TaskCancelled &) {
+                    throwCancelled(generation);
+                } catch (...) {
+                    // Others records on alone.
+                    if (auto writer
+                        = m_streams->removeAfterCallbacksDrain(AudioStreamChannel::you, generation))
+                        writer->discard();
+                    m_youCaptureIssue = microphoneFailedText();
+                    setWarning(m_youCaptureIssue);
+                }
+            }
+        }
+
+        throwIfStartCancelled(generation, nullptr, nullptr);
+        setPhase(AudioSessionPhase::recording);
+        if (isPresent(othersBundleID))
+            watchForAppExit(
+                *othersBundleID, isPresent(m_othersDisplayName) ? *m_othersDisplayName : *othersBundleID);
+        startElapsedClock();
+    } catch (...) {
+        // Whatever else went wrong must not leave the session starting for good.
+        if (isCurrentStart(generation)) {
+            m_streams->revoke(generation);
+            discardSlots(generation);
+            abandonCurrentStart();
+        }
+        throw;
+    }
+}
+
+AudioSessionResult AudioSessionCoordinator::stop()
+{
+    const int generation = m_startGeneration++;
+    m_streams->revoke(generation);
+    setPhase(AudioSessionPhase::stopping);
+    m_elapsedTask.cancel();
+    m_elapsedTask = {};
+    clearWorkspaceObserver();
+    m_othersIsApplication = false;
+    m_othersDisplayName.reset();
+    stopEngines();
+
+    if (m_env.stopOverride) {
+        // The writers still leave the hand-off and close their files, or the next session could not
+        // be authorized and the files would stay open.
+        auto [othersWriter, youWriter] = m_streams->removeAllAfterCallbacksDrain();
+        if (othersWriter)
+            othersWriter->finish();
+        if (youWriter)
+            youWriter->finish();
+        AudioSessionResult result = m_env.stopOverride();
+        setElapsed(double(result.startedAt.msecsTo(result.endedAt)) / 1000.0);
+        setOthersLevel(0);
+        setYouLevel(0);
+        return result;
+    }
+
+    const auto length = m_clock->now() - m_startedSteady;
+    const QDateTime endedAt
+        = m_startedAt.addMSecs(std::chrono::duration_cast<std::chrono::milliseconds>(length).count());
+    auto [othersWriter, youWriter] = m_streams->removeAllAfterCallbacksDrain();
+    std::optional<AACStreamWriter::Finished> others;
+    std::optional<AACStreamWriter::Finished> you;
+    if (othersWriter)
+        others = othersWriter->finish();
+    if (youWriter)
+        you = youWriter->finish();
+
+    const bool writeFailed = (others && others->writeFailed) || (you && you->writeFailed);
+    const bool heardOthers = others && others->heard;
+    const bool heardYou = you && you->heard;
+    const std::optional<QUrl> othersURL
+        = others ? std::optional<QUrl>(QUrl::fromLocalFile(others->url)) : std::nullopt;
+    const std::optional<QUrl> youURL
+        = you ? std::optional<QUrl>(QUrl::fromLocalFile(you->url)) : std::nullopt;
+
+    if (writeFailed) {
+        setWarning(writeFailedText());
+    } else {
+        QStringList texts;
+        if (!heardOthers)
+            texts << noSystemAudioHeardText();
+        if (const auto issue = youStopIssue(youURL, heardYou))
+            texts << *issue;
+        setWarning(texts.isEmpty() ? std::nullopt : std::optional<QString>(texts.join(u' ')));
+    }
+
+    AudioSessionResult result;
+    result.id = m_sessionID;
+    result.startedAt = m_startedAt;
+    result.endedAt = endedAt;
+    result.othersURL = othersURL;
+    result.youURL = youURL;
+    result.heardOthers = heardOthers;
+    result.heardYou = heardYou;
+    result.othersPeak = others ? others->peak : 0;
+    result.youPeak = you ? you->peak : 0;
+    result.folder = m_scopedFolder;
+
+    setElapsed(std::chrono::duration<double>(length).count());
+    setOthersLevel(0);
+    setYouLevel(0);
+    return result;
+}
+
+std::optional<QString> AudioSessionCoordinator::youStopIssue(
+    const std::optional<QUrl> &youFile, bool heardYou) const
+{
+    if (!m_youCaptureAttempted)
+        return std::nullopt;
+    if (m_youCaptureIssue)
+        return m_youCaptureIssue;
+    if (!youFile)
+        return QStringLiteral("Microphone was not recorded.");
+    if (heardYou)
+        return std::nullopt;
+    return QStringLiteral("No microphone audio was heard.");
+}
+
+void AudioSessionCoordinator::clearWorkspaceObserver()
+{
+    m_workspaceObserver.reset();
+}
+
+void AudioSessionCoordinator::startElapsedClock()
+{
+    m_elapsedTask.cancel();
+    m_elapsedTask = Task<>::spawn(this, [this]() -> Task<> {
+        for (;;) {
+            if (CurrentTask::isCancelled() || m_phase != AudioSessionPhase::recording)
+                co_return;
+            tick();
+            co_await sleepFor(*m_clock, tickInterval);
+        }
+    });
+}
+
+void AudioSessionCoordinator::tick()
+{
+    const TaskClock::TimePoint now = m_clock->now();
+    setElapsed(std::chrono::duration<double>(now - m_startedSteady).count());
+    if (!m_streams->levelIsFresh(AudioStreamChannel::others, m_startGeneration, now))
+        setOthersLevel(0);
+    if (!m_streams->levelIsFresh(AudioStreamChannel::you, m_startGeneration, now))
+        setYouLevel(0);
+    // A write that failed mid-session is said now, while the user can still act, not only at stop.
+    auto failed = [&](AudioStreamChannel channel) {
+        return m_streams
+            ->withResource(channel, m_startGeneration, [](AACStreamWriter &w) { return w.writeFailed(); })
+            .value_or(false);
+    };
+    if (failed(AudioStreamChannel::others) || failed(AudioStreamChannel::you)) {
+        setWarning(writeFailedText());
+        return;
+    }
+    updateSelectedAppWarnings();
+}
+
+void AudioSessionCoordinator::updateSelectedAppWarnings()
+{
+    if (!m_othersIsApplication || !m_othersDisplayName)
+        return;
+    const QString silent = AudioOthersSelection::silentWarning(*m_othersDisplayName);
+    const std::optional<float> peak = m_streams->withResource(
+        AudioStreamChannel::others, m_startGeneration, [](AACStreamWriter &w) { return w.sessionPeak(); });
+    const bool heard = peak && *peak >= heardLevel;
+    if (heard && m_warning == silent) {
+        setWarning(std::nullopt);
+        return;
+    }
+    if (m_warning)
+        return;
+    if (m_clock->now() - m_startedSteady >= silentApplicationDelay && !heard)
+        setWarning(silent);
+}
+
+void AudioSessionCoordinator::watchForAppExit(const QString &bundleID, const QString &displayName)
+{
+    clearWorkspaceObserver();
+    if (!m_env.engines.watchForAppExit)
+        return;
+    QPointer<AudioSessionCoordinator> self(this);
+    m_workspaceObserver = m_env.engines.watchForAppExit(bundleID, [self, displayName] {
+        if (self && self->m_phase == AudioSessionPhase::recording)
+            self->setWarning(AudioOthersSelection::closedWarning(displayName));
+    });
+}
+
+void AudioSessionCoordinator::setElapsed(double seconds)
+{
+    if (m_elapsed == seconds)
+        return;
+    m_elapsed = seconds;
+    emit elapsedChanged(seconds);
+}
+
+void AudioSessionCoordinator::setOthersLevel(float level)
+{
+    if (m_othersLevel == level)
+        return;
+    m_othersLevel = level;
+    emit othersLevelChanged(level);
+}
+
+void AudioSessionCoordinator::setYouLevel(float level)
+{
+    if (m_youLevel == level)
+        return;
+    m_youLevel = level;
+    emit youLevelChanged(level);
+}
+
+void AudioSessionCoordinator::setWarning(const std::optional<QString> &warning)
+{
+    if (m_warning == warning)
+        return;
+    m_warning = warning;
+    emit warningChanged(m_warning);
+}

@@ -1,0 +1,221 @@
+#pragma once
+
+#include "Async/Task.h"
+#include "Async/TaskClock.h"
+#include "Audio/AACStreamWriter.h"
+#include "Audio/AudioCaptureEngine.h"
+#include "Audio/AudioStreamState.h"
+#include "Documents/FolderBookmark.h"
+#include "Rules/AudioSessionPhase.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QThreadPool>
+#include <QTimeZone>
+#include <QUrl>
+#include <QUuid>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// What a finished recording produced.
+struct AudioSessionResult
+{
+    QUuid id;
+    QDateTime startedAt;
+    // startedAt plus the session's length on the steady clock, so the duration is true even when the
+    // wall clock was changed meanwhile.
+    QDateTime endedAt;
+    // The files as their writers finished them (a .caf when a writer fell back); absent without a writer.
+    std::optional<QUrl> othersURL;
+    std::optional<QUrl> youURL;
+    bool heardOthers = false;
+    bool heardYou = false;
+    float othersPeak = 0;
+    float youPeak = 0;
+    // The capture folder, its access still open: the receiver ends it.
+    std::optional<ResolvedFolder> folder;
+};
+
+// Why an audio start failed.
+class AudioSessionStartError : public std::exception
+{
+public:
+    enum Kind {
+        appNotRunning,
+        appUnreachable,
+        unsupported,
+        folderInaccessible,
+        systemAudioStartFailed,
+        cancelled
+    };
+
+    explicit AudioSessionStartError(Kind kind, QString displayName = {});
+    static AudioSessionStartError appNotRunningError(const QString &displayName)
+    {
+        return AudioSessionStartError(appNotRunning, displayName);
+    }
+    static AudioSessionStartError appUnreachableError(const QString &displayName)
+    {
+        return AudioSessionStartError(appUnreachable, displayName);
+    }
+
+    Kind kind() const { return m_kind; }
+    // The application's name for appNotRunning and appUnreachable.
+    const QString &displayName() const { return m_displayName; }
+    // The text for the user; none for `cancelled`.
+    std::optional<QString> description() const;
+    const char *what() const noexcept override { return m_what.constData(); }
+
+    friend bool operator==(const AudioSessionStartError &a, const AudioSessionStartError &b)
+    {
+        return a.m_kind == b.m_kind && a.m_displayName == b.m_displayName;
+    }
+
+private:
+    Kind m_kind;
+    QString m_displayName;
+    QByteArray m_what;
+};
+
+// Runs one audio session at a time: "Others" (an application's sound or the whole system's) and "You"
+// (the microphone), each written by its own AACStreamWriter beside the note to be saved. Lives on the
+// main thread for the program's lifetime. The engines' callback threads reach the writers only through
+// the stream hand-off; engine set-up runs on one start thread, so the main thread never waits for the
+// sound server.
+class AudioSessionCoordinator : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Streams = AudioStreamState<AACStreamWriter>;
+
+    struct Environment
+    {
+        // The sound-server layer; a default-made factory means recording is not supported here.
+        AudioCaptureEngineFactory engines;
+        // Opens access to the capture folder (default: it is readable and writable).
+        std::function<bool(const ResolvedFolder &)> startAccessingFolder;
+        std::function<void(const ResolvedFolder &)> stopAccessingFolder;
+        // When set, stop() answers this instead of draining and finishing the writers.
+        std::function<AudioSessionResult()> stopOverride;
+        // Whether the microphone may be recorded (default: yes at once; the desktop has no prompt).
+        std::function<TaskFuture<bool>()> microphoneAuthorized;
+        // The steady clock of the elapsed time, levels and warnings (default: the system's); it must
+        // outlive the coordinator.
+        TaskClock *clock = nullptr;
+        // The wall clock of the session's start time and file names (default: now).
+        std::function<QDateTime()> now;
+        QTimeZone fileNameTimeZone = QTimeZone::systemTimeZone();
+    };
+
+    static constexpr std::chrono::milliseconds tickInterval { 250 };
+    static constexpr std::chrono::seconds silentApplicationDelay { 5 };
+    // A session peak from this level on counts as sound from the application.
+    static constexpr float heardLevel = 0.001f;
+
+    // Records through this machine's sound server (liveAudioCaptureEngineFactory()).
+    explicit AudioSessionCoordinator(QObject *parent = nullptr);
+    explicit AudioSessionCoordinator(Environment environment, QObject *parent = nullptr);
+    // Stops a session still running and finishes its files (keeping them).
+    ~AudioSessionCoordinator() override;
+
+    AudioSessionPhase phase() const { return m_phase; }
+    // The application model moves the phase on after stop (transcribing, reviewing, saved, failed).
+    void setPhase(AudioSessionPhase phase);
+    double elapsed() const { return m_elapsed; }
+    float othersLevel() const { return m_othersLevel; }
+    float youLevel() const { return m_youLevel; }
+    const std::optional<QString> &warning() const { return m_warning; }
+    bool isRecording() const;
+    bool isBusy() const;
+    // "Others " + glyph + "  You " + glyph.
+    QString meterLine() const;
+
+    // The capture folder whose access the last session opened; kept after stop until the next start.
+    const std::optional<ResolvedFolder> &scopedFolder() const { return m_scopedFolder; }
+    // Ends that access and forgets the folder.
+    void endScopedFolderAccess();
+
+    // Starts both streams; returns once Others runs (and You runs, or could not be started), with the
+    // phase `recording`. Throws AudioSessionStartError. Does nothing while a session is recording.
+    Task<> start(ResolvedFolder folder, std::optional<QString> microphoneUID, bool includeYou,
+        std::optional<QString> othersBundleID, std::optional<QString> othersDisplayName);
+    // Stops both streams, waits until no callback is writing, finishes both files and reports them.
+    AudioSessionResult stop();
+    // `saved` or `failed` become `idle`.
+    void clearTerminalState();
+
+    // Called once per start: after Others runs, or when it failed while the start was current.
+    std::function<void()> onSystemAudioStarted;
+    std::function<void()> onSystemAudioStartFailed;
+
+    // The stop summary for a silent Others stream; the audio review uses it too.
+    static QString noSystemAudioHeardText();
+
+signals:
+    void phaseChanged(AudioSessionPhase phase);
+    void elapsedChanged(double seconds);
+    void othersLevelChanged(float level);
+    void youLevelChanged(float level);
+    void warningChanged(const std::optional<QString> &warning);
+
+private:
+    class LevelRelay;
+    struct MicrophoneStart
+    {
+        std::shared_ptr<MicrophoneCaptureEngine> engine;
+        bool fellBackToDefault = false;
+    };
+
+    bool isCurrentStart(int generation) const;
+    void throwIfStartCancelled(int generation, const std::shared_ptr<OthersCaptureEngine> &tap,
+        const std::shared_ptr<MicrophoneCaptureEngine> &microphone);
+    [[noreturn]] void throwCancelled(int generation);
+    void discardSlots(int generation);
+    void stopEngines();
+    void abandonCurrentStart();
+    void closeFolderScope();
+    std::optional<QString> youStopIssue(const std::optional<QUrl> &youFile, bool heardYou) const;
+    void clearWorkspaceObserver();
+    void startElapsedClock();
+    void tick();
+    void updateSelectedAppWarnings();
+    void watchForAppExit(const QString &bundleID, const QString &displayName);
+    void publishLevel(AudioStreamChannel channel, int generation, float level);
+    void setElapsed(double seconds);
+    void setOthersLevel(float level);
+    void setYouLevel(float level);
+    void setWarning(const std::optional<QString> &warning);
+    static AudioCaptureEngine::BufferCallback ingest(std::shared_ptr<Streams> streams,
+        std::shared_ptr<LevelRelay> relay, TaskClock *clock, AudioStreamChannel channel, int generation);
+
+    Environment m_env;
+    TaskClock *m_clock;
+
+    AudioSessionPhase m_phase = AudioSessionPhase::idle;
+    double m_elapsed = 0;
+    float m_othersLevel = 0;
+    float m_youLevel = 0;
+    std::optional<QString> m_warning;
+
+    QUuid m_sessionID = QUuid::createUuid();
+    QDateTime m_startedAt;
+    TaskClock::TimePoint m_startedSteady {};
+    std::shared_ptr<OthersCaptureEngine> m_tapEngine;
+    std::shared_ptr<MicrophoneCaptureEngine> m_microphone;
+    std::shared_ptr<Streams> m_streams;
+    std::shared_ptr<LevelRelay> m_relay;
+    std::optional<ResolvedFolder> m_scopedFolder;
+    Task<> m_elapsedTask;
+    int m_startGeneration = 0;
+    // The serial start thread: engine set-up and the Others writer's creation.
+    QThreadPool m_startThread;
+    std::optional<QString> m_othersDisplayName;
+    bool m_othersIsApplication = false;
+    std::unique_ptr<AudioAppExitWatch> m_workspaceObserver;
+    bool m_youCaptureAttempted = false;
+    std::optional<QString> m_youCaptureIssue;
+};

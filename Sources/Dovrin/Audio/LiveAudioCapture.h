@@ -1,0 +1,7 @@
+#pragma once
+
+#include "Audio/AudioCaptureEngine.h"
+
+// The factory an audio session records through on this machine: the sound server's engines
+// (ProcessTapEngine, MicrophoneCapture), its applications and devices, and the pidfd exit watch.
+AudioCaptureEngineFactory liveAudioCaptureEngineFactory();

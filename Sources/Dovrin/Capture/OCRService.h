@@ -1,0 +1,56 @@
+#pragma once
+
+#include "Async/Task.h"
+#include "Documents/CaptureTextObservation.h"
+#include "Rules/OCRLayout.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+
+#include <stdexcept>
+
+class QThreadPool;
+
+// Text recognition could not run at all (no engine, no language data).
+class OCRError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// On-device text recognition with Tesseract. Work runs on a small pool of worker threads, each
+// with its own engine that stays loaded between calls; an engine is never shared between threads.
+class OCRService : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit OCRService(QObject *parent = nullptr);
+
+    // The text of one image, recognized on a worker thread: its lines with their boxes, the text
+    // in reading order and the languages read. Throws OCRError when no engine can run.
+    Task<OCRResult> recognizeText(QImage image);
+
+    // recognizeText's work, on the calling thread with that thread's engine.
+    static OCRResult recognize(const QImage &image);
+
+    // The lines of one image, on the calling thread with that thread's engine: boxes normalized to
+    // the image with the origin at the bottom-left, confidences in 0..1. Throws OCRError.
+    static QList<CaptureTextObservation> recognizeLines(const QImage &image);
+
+    // Boxes in pixels of an image of the given size, origin at the bottom-left, as normalized boxes.
+    static QList<CaptureTextObservation> normalized(
+        QList<CaptureTextObservation> observations, QSize imageSize);
+
+    // The languages the engine reads, as language codes ("en").
+    static QStringList languages();
+
+    // The worker threads shared by every OCRService.
+    static QThreadPool *workers();
+
+private:
+    // recognizeLines with boxes in the image's pixels, origin at the bottom-left.
+    static QList<CaptureTextObservation> readLines(const QImage &image);
+};

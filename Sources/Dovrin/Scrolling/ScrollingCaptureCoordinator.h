@@ -1,0 +1,171 @@
+#pragma once
+
+#include "Async/Task.h"
+#include "Capture/ScrollingCaptureTarget.h"
+#include "Capture/ScrollingRegionGeometry.h"
+#include "Documents/CaptureDraft.h"
+#include "Documents/EncryptedDraft.h"
+#include "Rules/OCRLayout.h"
+#include "Rules/ScrollingCapture.h"
+#include "Scrolling/ScrollingCaptureEnvironment.h"
+#include "Scrolling/ScrollingFrameAnalyzer.h"
+
+#include <QFuture>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QUuid>
+
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ScrollingControlPanel;
+class ScrollingOutlineChrome;
+
+// A scrolling capture that could not finish; `error` carries the text the user sees.
+class ScrollingCaptureFailure : public std::exception
+{
+public:
+    explicit ScrollingCaptureFailure(ScrollingCaptureError error);
+
+    ScrollingCaptureError error() const { return m_error; }
+    QString description() const { return ScrollingCaptureErrors::description(m_error); }
+    const char *what() const noexcept override { return m_what.constData(); }
+
+private:
+    ScrollingCaptureError m_error;
+    QByteArray m_what;
+};
+
+// One scrolling capture: scrolls the target window under the outlined region step by step, keeps
+// the rows each step reveals as sealed tiles of a new draft, recognizes their text, and answers the
+// finished draft. Lives on the main thread; frame analysis and recognition run elsewhere.
+class ScrollingCaptureCoordinator : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The outlined rectangle as it looks now, at the outline's pixel size; null when unreadable.
+    using CaptureViewport = std::function<Task<QImage>(ScrollingRegionGeometry)>;
+    using RecognizeText = std::function<Task<OCRResult>(QImage)>;
+    using PrepareFrame = std::function<QFuture<ScrollingFramePtr>(QImage)>;
+    using AlignFrames = std::function<QFuture<ScrollingAlignment>(ScrollingFramePtr, ScrollingFramePtr)>;
+    using FrameDifference = std::function<QFuture<double>(ScrollingFramePtr, ScrollingFramePtr)>;
+
+    struct FrameFunctions
+    {
+        PrepareFrame prepareFrame;
+        AlignFrames alignFrames;
+        FrameDifference frameDifference;
+    };
+    // Preparation, alignment and difference over one new ScrollingFrameAnalyzer.
+    static FrameFunctions defaultFrameFunctions();
+
+    ScrollingCaptureCoordinator(ScrollingRegionGeometry geometry, ScrollingCaptureTarget target,
+        QUuid draftID, EncryptedDraftStore draftStore, CaptureViewport captureViewport,
+        RecognizeText recognizeText, ScrollingCaptureLimits limits, ScrollingCaptureEnvironment environment,
+        PrepareFrame prepareFrame, AlignFrames alignFrames, FrameDifference frameDifference,
+        QObject *parent = nullptr);
+    ~ScrollingCaptureCoordinator() override;
+
+    // Runs the capture once. Answers the draft (saved before it is answered) when the user chose
+    // Done, the content ended or a limit was reached. Throws ScrollingCaptureFailure (or a storage
+    // error) otherwise, after removing the draft and its tiles.
+    Task<CaptureDraft> run();
+
+    // Set to make a running capture end as canceled at its next check (as does cancelling the task
+    // of run() itself).
+    bool cancelRequested() const { return m_cancelRequested; }
+    void setCancelRequested(bool requested) { m_cancelRequested = requested; }
+
+    ScrollingControlPanel *controlPanel() const;
+    ScrollingOutlineChrome *outline() const;
+
+    // Wheel notches of the next step, given what one notch moved so far (pixels, 0 when unknown),
+    // the last step's notches and the rows that move: about half of them, so consecutive frames
+    // always overlap, growing at most threefold per step.
+    static int notchesForStep(double pixelsPerNotch, int lastNotches, int movingRows);
+    // A strip recognized together with the bottom rows of the tile above it, so a line cut by the
+    // seam is read whole: the rows of the previous tile to put on top.
+    static int recognitionOverlap(int previousTileHeight, int tileHeight);
+
+private:
+    struct Frame
+    {
+        QImage image;
+        ScrollingFramePtr prepared;
+    };
+    enum class Check { scrolling, finishing };
+
+    Task<CaptureDraft> capture();
+    Task<Frame> grabFrame();
+    Task<Frame> settledFrame(const Frame *reference);
+    void checkpoint(Check check) const;
+    void showChrome();
+    void hideChrome();
+    void observeDisplays();
+
+    // Stitching: rows of a frame appended to the document.
+    void appendRows(const QImage &frame, int fromRow, int toRow);
+    // Takes the last `rows` rows back out of the document (pending rows only).
+    void dropRows(int rows);
+    bool fitsPixelLimit(qint64 extraPixels) const;
+    // Seals the first `rows` pending rows as the next tile; false when the byte or tile limit
+    // leaves no room.
+    bool sealPending(int rows);
+    bool tileLimitReached() const;
+
+    void recognizeTile(const QImage &tile, int documentTop);
+    Task<void> collectRecognitions();
+
+    void discardStoredData();
+
+    ScrollingRegionGeometry m_geometry;
+    ScrollingCaptureTarget m_target;
+    QUuid m_draftID;
+    EncryptedDraftStore m_store;
+    CaptureViewport m_captureViewport;
+    RecognizeText m_recognizeText;
+    ScrollingCaptureLimits m_limits;
+    ScrollingCaptureEnvironment m_environment;
+    PrepareFrame m_prepareFrame;
+    AlignFrames m_alignFrames;
+    FrameDifference m_frameDifference;
+
+    QPointer<ScrollingControlPanel> m_panel;
+    std::unique_ptr<ScrollingOutlineChrome> m_outline;
+    QList<QMetaObject::Connection> m_displayConnections;
+    bool m_displayChanged = false;
+    bool m_cancelRequested = false;
+    bool m_panelCanceled = false;
+    bool m_doneRequested = false;
+    bool m_started = false;
+
+    // The document so far: sealed tiles, then rows not sealed yet.
+    ScrollingCaptureManifest m_manifest;
+    qint64 m_sealedBytes = 0;
+    qint64 m_sealedPixels = 0;
+    QList<QImage> m_pendingRows;
+    int m_pendingHeight = 0;
+    // Pending rows before those of the last step.
+    int m_sealableHeight = 0;
+    int m_documentHeight = 0;
+    int m_tileTargetHeight = 0;
+    QImage m_previousTile;
+
+    // Recognition behind the capture: a few sections at a time, their text taken in document order.
+    struct Recognition
+    {
+        Task<OCRResult> work;
+        QSize segmentSize;
+        int documentTop = 0;
+    };
+    std::deque<Recognition> m_recognitions;
+    bool m_collecting = false;
+    Task<void> m_collector;
+    ScrollingTextAccumulator m_text;
+    QStringList m_languages;
+};

@@ -1,0 +1,810 @@
+#include "Scrolling/ScrollingFrameAnalyzer.h"
+
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+constexpr quint64 prime1 = 0x9E3779B185EBCA87ULL;
+constexpr quint64 prime2 = 0xC2B2AE3D27D4EB4FULL;
+constexpr quint64 prime3 = 0x165667B19E3779F9ULL;
+constexpr quint64 prime4 = 0x85EBCA77C2B2AE63ULL;
+constexpr quint64 opaque = 0xff000000ff000000ULL;
+
+// A cell seen this often in the previous frame says nothing about where it went.
+constexpr int commonCellLimit = 8;
+// Shifts worth checking in full, besides no movement.
+constexpr int candidateCount = 6;
+// What a caret or a small animation may change in frames that otherwise agree.
+constexpr double localChangeShare = 0.03;
+constexpr int localChangeCells = 24;
+
+int localChangeAllowance(int matched)
+{
+    return int(localChangeShare * matched) + std::min(localChangeCells, matched / 16);
+}
+// A band that disagrees in more than this share of its cells did not move with the content.
+constexpr double unstableBandShare = 0.1;
+constexpr int minimumOverlapRows = 8;
+// A scrollbar at either side of the region, at most this wide, may move on its own.
+constexpr int widestEdgeStrip = 40;
+constexpr int edgeStripRuns = 4;
+constexpr int minimumEvidenceCells = 12;
+
+inline quint64 rotl(quint64 v, int r)
+{
+    return (v << r) | (v >> (64 - r));
+}
+
+inline quint64 mixRound(quint64 acc, quint64 word)
+{
+    return rotl(acc ^ word, 29) * prime1;
+}
+
+inline quint64 loadWord(const quint32 *pixels)
+{
+    quint64 word;
+    std::memcpy(&word, pixels, sizeof word);
+    return word | opaque;
+}
+
+// Signature of `count` pixels; `uniform` tells whether they are all one colour. Four independent
+// lanes keep the multiplier busy; the alpha byte is ignored.
+quint64 hashCell(const quint32 *pixels, int count, bool &uniform)
+{
+    const quint64 firstPixel = quint64(pixels[0]) | 0xff000000ULL;
+    const quint64 reference = firstPixel | (firstPixel << 32);
+    quint64 a = prime1, b = prime2, c = prime3, d = prime4;
+    quint64 differs = 0;
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const quint64 w0 = loadWord(pixels + i), w1 = loadWord(pixels + i + 2);
+        const quint64 w2 = loadWord(pixels + i + 4), w3 = loadWord(pixels + i + 6);
+        differs |= (w0 ^ reference) | (w1 ^ reference) | (w2 ^ reference) | (w3 ^ reference);
+        a = mixRound(a, w0);
+        b = mixRound(b, w1);
+        c = mixRound(c, w2);
+        d = mixRound(d, w3);
+    }
+    for (; i + 2 <= count; i += 2) {
+        const quint64 w = loadWord(pixels + i);
+        differs |= w ^ reference;
+        a = mixRound(a, w);
+    }
+    if (i < count) {
+        const quint64 w = quint64(pixels[i]) | 0xff000000ULL;
+        differs |= w ^ firstPixel;
+        b = mixRound(b, w);
+    }
+    uniform = differs == 0;
+    quint64 h = rotl(a, 1) + rotl(b, 7) + rotl(c, 12) + rotl(d, 18) + quint64(count);
+    h ^= h >> 33;
+    h *= prime2;
+    h ^= h >> 29;
+    h *= prime3;
+    h ^= h >> 32;
+    return h;
+}
+
+inline quint64 bandKey(quint64 signature, int band)
+{
+    return signature ^ (quint64(band + 1) * prime4);
+}
+
+struct Tally
+{
+    int matched = 0; // cells with content that agree
+    int mismatched = 0; // cells that differ
+    int stayed = 0; // of those, cells where one frame shows something fixed over the content
+};
+
+// Compares row `previousRow` of `previous` with row `currentRow` of `current` over the bands in
+// `mask`; adds per band when `perBand` is given. Answers the cells that differ. `unchanged` (bands
+// per row with content that is the same in both frames at that row) tells the differing cells of
+// a step that either frame shows where it was: something fixed over the content, a floating
+// button, seen at its place in one frame and over other content in the other.
+int compareRows(const ScrollingFrame &previous, int previousRow, const ScrollingFrame &current,
+    int currentRow, quint32 mask, Tally *perBand = nullptr, const quint32 *unchanged = nullptr);
+
+int compareRows(const ScrollingFrame &previous, int previousRow, const ScrollingFrame &current,
+    int currentRow, quint32 mask, Tally *perBand, const quint32 *unchanged)
+{
+    const int bands = current.bandCount();
+    const quint32 uniform = current.uniformBands(currentRow);
+    mask &= ~(previous.volatileBands(previousRow) | current.volatileBands(currentRow));
+    int mismatched = 0;
+    for (int band = 0; band < bands; ++band) {
+        if (!(mask & (1u << band)))
+            continue;
+        const bool equal = previous.cell(previousRow, band) == current.cell(currentRow, band);
+        if (!equal)
+            ++mismatched;
+        if (perBand) {
+            if (!equal) {
+                ++perBand[band].mismatched;
+                if (unchanged && ((unchanged[previousRow] | unchanged[currentRow]) & (1u << band)))
+                    ++perBand[band].stayed;
+            } else if (!(uniform & (1u << band)))
+                ++perBand[band].matched;
+        }
+    }
+    return mismatched;
+}
+
+struct Evaluation
+{
+    int shift = 0;
+    bool valid = false;
+    bool consistent = false;
+    int matched = 0;
+    int mismatched = 0;
+    int fixedTop = 0;
+    int fixedBottom = 0;
+    quint32 excludedBands = 0;
+};
+
+class Aligner
+{
+public:
+    Aligner(const ScrollingFrame &previous, const ScrollingFrame &current)
+        : m_previous(previous)
+        , m_current(current)
+        , m_height(current.height())
+        , m_all(current.allBands())
+        , m_changedAtZero(size_t(m_height))
+    {
+        for (int row = 0; row < m_height; ++row)
+            m_changedAtZero[size_t(row)] = compareRows(previous, row, current, row, m_all);
+        m_unchanged.assign(size_t(m_height), 0);
+        for (int row = 0; row < m_height; ++row) {
+            const quint32 skipped = previous.uniformBands(row) | current.uniformBands(row)
+                | previous.volatileBands(row) | current.volatileBands(row);
+            quint32 bands = 0;
+            for (int band = 0; band < current.bandCount(); ++band) {
+                if (!(skipped & (1u << band)) && previous.cell(row, band) == current.cell(row, band))
+                    bands |= 1u << band;
+            }
+            m_unchanged[size_t(row)] = bands;
+        }
+    }
+
+    // Pixel for pixel, cells that change on their own included.
+    bool identical() const
+    {
+        if (!std::all_of(m_changedAtZero.begin(), m_changedAtZero.end(), [](int n) { return n == 0; }))
+            return false;
+        for (int row = 0; row < m_height; ++row) {
+            const quint32 changing = m_previous.volatileBands(row) | m_current.volatileBands(row);
+            for (int band = 0; changing && band < m_current.bandCount(); ++band) {
+                if ((changing & (1u << band)) && m_previous.cell(row, band) != m_current.cell(row, band))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    // Shifts suggested by cells of the current frame whose signature occurs in few rows of the
+    // previous one, best supported first.
+    std::vector<int> candidateShifts() const
+    {
+        const int maxShift = m_height - minimumOverlapRows;
+        if (maxShift <= 0)
+            return {};
+        std::vector<float> votes(size_t(2 * m_height + 1), 0.0f);
+        int rows[commonCellLimit + 1];
+        for (int row = 0; row < m_height; ++row) {
+            const quint32 skipped = m_current.uniformBands(row) | m_current.volatileBands(row);
+            for (int band = 0; band < m_current.bandCount(); ++band) {
+                if (skipped & (1u << band))
+                    continue;
+                const int found
+                    = m_previous.rowsWithCell(band, m_current.cell(row, band), commonCellLimit, rows);
+                if (found == 0 || found > commonCellLimit)
+                    continue;
+                const float weight = 1.0f / float(found);
+                for (int i = 0; i < found; ++i) {
+                    const int shift = rows[i] - row;
+                    if (shift != 0 && std::abs(shift) <= maxShift)
+                        votes[size_t(shift + m_height)] += weight;
+                }
+            }
+        }
+        std::vector<std::pair<float, int>> best;
+        for (int i = 0; i < int(votes.size()); ++i) {
+            if (votes[size_t(i)] <= 0.0f)
+                continue;
+            best.emplace_back(votes[size_t(i)], i - m_height);
+            if (int(best.size()) > 4 * candidateCount) {
+                std::partial_sort(best.begin(), best.begin() + candidateCount, best.end(),
+                    [](const auto &a, const auto &b) { return a.first > b.first; });
+                best.resize(candidateCount);
+            }
+        }
+        std::sort(best.begin(), best.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+        if (int(best.size()) > candidateCount)
+            best.resize(candidateCount);
+        std::vector<int> shifts;
+        for (const auto &entry : best)
+            shifts.push_back(entry.second);
+        return shifts;
+    }
+
+    Evaluation evaluate(int shift) const
+    {
+        Evaluation result;
+        result.shift = shift;
+        int top = 0;
+        int bottom = 0;
+        if (shift != 0) {
+            while (top < m_height && isFixed(top, shift))
+                ++top;
+            // A header that sticks only once the page has moved, shrinks or slides in moves by
+            // other rows than the content: whole rows at the top that disagree at this shift are
+            // not content either. Bounded, so the rows below still have to agree.
+            // Rows of one colour (the header's padding, space under it) agree with anything alike.
+            int lastChanged = -1;
+            for (int row = top; row < m_height / 3; ++row) {
+                if (disagreesAtShift(row, shift))
+                    lastChanged = row;
+                else if (m_current.uniformBands(row) != m_all && !isFixed(row, shift))
+                    break;
+            }
+            if (lastChanged >= 0) {
+                top = lastChanged + 1;
+                while (top < m_height && isFixed(top, shift))
+                    ++top;
+            }
+            while (bottom < m_height - top && isFixed(m_height - 1 - bottom, shift))
+                ++bottom;
+        }
+        result.fixedTop = top;
+        result.fixedBottom = bottom;
+        const int zoneEnd = m_height - bottom;
+        const int first = std::max(top, top - shift);
+        const int last = std::min(zoneEnd, zoneEnd - shift);
+        if (last - first < minimumOverlapRows)
+            return result;
+
+        Tally perBand[ScrollingFrame::maximumBands];
+        Tally atZero[ScrollingFrame::maximumBands];
+        for (int row = first; row < last; ++row) {
+            compareRows(m_previous, row + shift, m_current, row, m_all, perBand, m_unchanged.data());
+            if (shift != 0)
+                compareRows(m_previous, row, m_current, row, m_all, atZero);
+        }
+
+        // A band that disagrees at this shift but agrees where it was did not move with the content
+        // (a scrollbar, a fixed side panel): leave it out. Never so many bands that a wrong shift
+        // could hide its disagreement, and never a band that changed anyway (text that differs).
+        const int bands = m_current.bandCount();
+        int informativeBands = 0;
+        std::vector<std::pair<double, int>> unstable;
+        for (int band = 0; band < bands; ++band) {
+            const Tally &t = perBand[band];
+            const int seen = t.matched + t.mismatched;
+            if (seen == 0)
+                continue;
+            ++informativeBands;
+            const double share = double(t.mismatched) / double(seen);
+            if (shift != 0 && t.mismatched >= 3 && share > unstableBandShare
+                && 2 * atZero[band].mismatched < t.mismatched)
+                unstable.emplace_back(share, band);
+        }
+        std::sort(
+            unstable.begin(), unstable.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+        const int excludable = std::min(int(unstable.size()), informativeBands / 3);
+        for (int i = 0; i < excludable; ++i)
+            result.excludedBands |= 1u << unstable[size_t(i)].second;
+        result.excludedBands |= edgeStripBands(shift, first, last, perBand, result.excludedBands);
+
+        for (int band = 0; band < bands; ++band) {
+            if (result.excludedBands & (1u << band))
+                continue;
+            result.matched += perBand[band].matched;
+            result.mismatched += perBand[band].mismatched - perBand[band].stayed;
+        }
+        result.valid = result.matched >= minimumEvidenceCells;
+        // Unchanged content agrees everywhere at the right shift; a caret or a small animation may
+        // disagree in a few cells, repeated content that differs in places does not fit.
+        result.consistent = result.valid && result.mismatched <= localChangeAllowance(result.matched);
+        return result;
+    }
+
+    // The first row of an element floating over the lower half of the moving rows (a button in a
+    // corner): in some band, a block of rows that stayed put while the content moved, with nothing
+    // else staying put above it in that band (a fixed side panel does). The end of the moving rows
+    // when there is none.
+    int floatingTop(const Evaluation &evaluation) const
+    {
+        const int zoneTop = evaluation.fixedTop;
+        const int zoneEnd = m_height - evaluation.fixedBottom;
+        const int shift = evaluation.shift;
+        if (shift <= 0 || zoneEnd - zoneTop < 2 * minimumOverlapRows)
+            return zoneEnd;
+        const int lowest = zoneTop + (zoneEnd - zoneTop) / 2;
+        int top = zoneEnd;
+        for (int band = 0; band < m_current.bandCount(); ++band) {
+            const quint32 bit = 1u << band;
+            int runStart = -1;
+            int distinct = 0;
+            quint64 seen[3] = {};
+            // A single colour inside the element (a plain flag: g++ warns falsely on an optional).
+            bool hasFill = false;
+            quint64 fill = 0;
+            int found = -1;
+            bool above = false;
+            const auto blankAt = [&](int row) {
+                return (m_current.uniformBands(row) & bit) && !(m_current.volatileBands(row) & bit);
+            };
+            // A block of one repeated row (a scrollbar thumb, a vertical rule) shows no element.
+            const auto closeRun = [&] {
+                if (runStart >= 0 && distinct >= 3) {
+                    // The element's own colour above its first detail belongs to it.
+                    while (hasFill && runStart > zoneTop && blankAt(runStart - 1)
+                        && m_current.cell(runStart - 1, band) == fill
+                        && stayedPut(runStart - 1, band, shift, zoneTop, zoneEnd))
+                        --runStart;
+                    if (runStart < lowest)
+                        above = true;
+                    else if (found < 0)
+                        found = runStart;
+                }
+                runStart = -1;
+                distinct = 0;
+                hasFill = false;
+            };
+            for (int row = zoneTop; row < zoneEnd && !above; ++row) {
+                const bool blank = blankAt(row);
+                if (blank) {
+                    // Blank rows never start an element; inside one they show its own colour.
+                    if (m_previous.cell(row, band) != m_current.cell(row, band))
+                        closeRun();
+                    else if (runStart >= 0 && !hasFill) {
+                        fill = m_current.cell(row, band);
+                        hasFill = true;
+                    }
+                    continue;
+                }
+                if (!stayedPut(row, band, shift, zoneTop, zoneEnd)) {
+                    closeRun();
+                    continue;
+                }
+                if (runStart < 0)
+                    runStart = row;
+                if (m_current.volatileBands(row) & bit) {
+                    distinct = 3; // an animation that stays on the screen
+                } else {
+                    const quint64 cell = m_current.cell(row, band);
+                    if (distinct < 3 && std::find(seen, seen + distinct, cell) == seen + distinct)
+                        seen[distinct++] = cell;
+                }
+            }
+            closeRun();
+            if (!above && found >= 0)
+                top = std::min(top, found);
+        }
+        const auto edgeAt = [&](int row) {
+            for (int band = 0; band < m_current.bandCount(); ++band) {
+                if (!(m_current.uniformBands(row) & (1u << band))
+                    && stayedPut(row, band, shift, zoneTop, zoneEnd))
+                    return true;
+            }
+            return false;
+        };
+        // Its edge may start a little higher, in a band where it shows only as a faint line above
+        // rows of its own colour.
+        if (top < zoneEnd) {
+            for (int row = top - 1; row >= std::max(lowest, top - 4); --row) {
+                if (edgeAt(row))
+                    top = row;
+            }
+        }
+        return top;
+    }
+
+private:
+    // Bands at either side whose every difference at this shift lies in one narrow strip of
+    // columns, in a few blocks of rows that repeat down the strip: a scrollbar thumb that moved its
+    // own way, an overlay scrollbar that appeared or faded. The rest of those bands agrees pixel for
+    // pixel, so leaving them out hides nothing of the page.
+    quint32 edgeStripBands(int shift, int first, int last, const Tally *perBand, quint32 excluded) const
+    {
+        const int width = m_current.width();
+        const int widest = std::min(widestEdgeStrip, width / 8);
+        quint32 found = 0;
+        for (const bool left : { true, false }) {
+            quint32 bands = 0;
+            for (int band = 0; band < m_current.bandCount(); ++band) {
+                const bool near = left ? m_current.bandLeft(band) < 2 * widest
+                                       : m_current.bandRight(band) > width - 2 * widest;
+                if (near && !(excluded & (1u << band)) && perBand[band].mismatched > 0)
+                    bands |= 1u << band;
+            }
+            if (bands && differsInStrip(shift, first, last, bands, widest))
+                found |= bands;
+        }
+        return found;
+    }
+
+    // The differing pixels of `bands` lie within `widest` columns and few blocks of rows.
+    bool differsInStrip(int shift, int first, int last, quint32 bands, int widest) const
+    {
+        int left = m_current.width();
+        int right = -1;
+        std::vector<int> rows;
+        int runs = 0;
+        for (int row = first; row < last; ++row) {
+            const int from = row + shift;
+            const quint32 compared = bands & ~(m_previous.volatileBands(from) | m_current.volatileBands(row));
+            const auto *before = reinterpret_cast<const quint32 *>(m_previous.image().constScanLine(from));
+            const auto *after = reinterpret_cast<const quint32 *>(m_current.image().constScanLine(row));
+            bool differs = false;
+            for (int band = 0; band < m_current.bandCount(); ++band) {
+                if (!(compared & (1u << band)) || m_previous.cell(from, band) == m_current.cell(row, band))
+                    continue;
+                for (int x = m_current.bandLeft(band); x < m_current.bandRight(band); ++x) {
+                    if ((before[x] ^ after[x]) & 0xffffffu) {
+                        left = std::min(left, x);
+                        right = std::max(right, x);
+                        differs = true;
+                    }
+                }
+            }
+            if (!differs)
+                continue;
+            // Rows a step or two apart belong to one block (a stippled or rounded thumb).
+            if (rows.empty() || row - rows.back() > 3)
+                ++runs;
+            rows.push_back(row);
+            if (right - left >= widest || runs > edgeStripRuns)
+                return false;
+        }
+        if (rows.empty())
+            return false;
+        // A thumb or a track is one row over and over; text that differs at a wrong shift is not.
+        // An overlay scrollbar covers the page in one of the frames.
+        const auto segmentRepeats = [&](const ScrollingFrame &frame, int row) {
+            const auto *line = reinterpret_cast<const quint32 *>(frame.image().constScanLine(row));
+            for (int above = row - 1; above >= std::max(0, row - 2); --above) {
+                const auto *other = reinterpret_cast<const quint32 *>(frame.image().constScanLine(above));
+                if (std::equal(line + left, line + right + 1, other + left,
+                        [](quint32 a, quint32 b) { return ((a ^ b) & 0xffffffu) == 0; }))
+                    return true;
+            }
+            return false;
+        };
+        int unlike = 0;
+        for (int row : rows) {
+            if (!segmentRepeats(m_current, row) && !segmentRepeats(m_previous, row + shift))
+                ++unlike;
+        }
+        return unlike <= 2 * runs + int(rows.size()) / 5;
+    }
+
+    // The cell is where it was although the content moved by `shift`. Rows with no counterpart in
+    // the previous frame's moving rows are judged against the rows one step above them, so content that
+    // repeats with the step's period does not count.
+    bool stayedPut(int row, int band, int shift, int zoneTop, int zoneEnd) const
+    {
+        const quint32 bit = 1u << band;
+        const int from = row + shift;
+        const int other = from < zoneEnd ? from : row - shift;
+        if (other < zoneTop || other >= zoneEnd)
+            return false;
+        // An animation counts when it changed in the same place in both frames.
+        if (m_current.volatileBands(row) & bit)
+            return m_previous.volatileBands(row) & bit;
+        if (m_previous.volatileBands(other) & bit)
+            return false;
+        const quint64 cell = m_current.cell(row, band);
+        return !(m_previous.volatileBands(row) & bit) && m_previous.cell(row, band) == cell
+            && m_previous.cell(other, band) != cell;
+    }
+
+    // Most of the row differs from the previous frame's row at this shift: it did not move with
+    // the content (a scrollbar thumb or a caret alone does not count).
+    bool disagreesAtShift(int row, int shift) const
+    {
+        if (row + shift < 0 || row + shift >= m_height)
+            return false;
+        const int differing = compareRows(m_previous, row + shift, m_current, row, m_all);
+        return 2 * differing > m_current.bandCount();
+    }
+
+    // A row that is unchanged where it was, or agrees far better there than where the content
+    // went (a clock in a status bar), is not content: it stayed put (a sticky header or footer, or
+    // blank space beside it).
+    bool isFixed(int row, int shift) const
+    {
+        const int stayed = m_changedAtZero[size_t(row)];
+        if (stayed == 0)
+            return true;
+        int moved = -1;
+        if (row + shift >= 0 && row + shift < m_height)
+            moved = compareRows(m_previous, row + shift, m_current, row, m_all);
+        else if (row - shift >= 0 && row - shift < m_height)
+            moved = compareRows(m_previous, row, m_current, row - shift, m_all);
+        return moved >= 0 && stayed * 3 < moved;
+    }
+
+    const ScrollingFrame &m_previous;
+    const ScrollingFrame &m_current;
+    int m_height;
+    quint32 m_all;
+    std::vector<int> m_changedAtZero;
+    std::vector<quint32> m_unchanged;
+};
+
+std::vector<Evaluation> evaluateShifts(const Aligner &aligner)
+{
+    std::vector<Evaluation> evaluations;
+    evaluations.push_back(aligner.evaluate(0));
+    for (int shift : aligner.candidateShifts())
+        evaluations.push_back(aligner.evaluate(shift));
+    return evaluations;
+}
+
+double agreementOf(const Evaluation &e)
+{
+    return double(e.matched) / double(e.matched + e.mismatched);
+}
+
+// The shift that fits with the most evidence; a second one that fits almost as well means
+// repeated rows, and the step cannot be told.
+const Evaluation *bestOf(const std::vector<Evaluation> &evaluations)
+{
+    auto ranksAbove = [](const Evaluation &a, const Evaluation &b) {
+        if (a.consistent != b.consistent)
+            return a.consistent;
+        if (a.consistent)
+            return a.matched > b.matched;
+        return agreementOf(a) > agreementOf(b);
+    };
+    const Evaluation *best = nullptr;
+    for (const Evaluation &e : evaluations) {
+        if (e.valid && (!best || ranksAbove(e, *best)))
+            best = &e;
+    }
+    return best;
+}
+
+QList<std::pair<int, int>> columnsOf(const ScrollingFrame &frame, quint32 bands)
+{
+    QList<std::pair<int, int>> columns;
+    for (int band = 0; band < frame.bandCount(); ++band) {
+        if (!(bands & (1u << band)))
+            continue;
+        if (!columns.isEmpty() && columns.last().second == frame.bandLeft(band))
+            columns.last().second = frame.bandRight(band);
+        else
+            columns.append({ frame.bandLeft(band), frame.bandRight(band) });
+    }
+    return columns;
+}
+
+} // namespace
+
+ScrollingFrame::ScrollingFrame(const QImage &image)
+{
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return;
+    // Screen grabs are opaque: any 32-bit layout compares alike, since the alpha byte is ignored.
+    const QImage::Format format = image.format();
+    m_image = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+            || format == QImage::Format_ARGB32_Premultiplied
+        ? image
+        : image.convertToFormat(QImage::Format_RGB32);
+    if (m_image.isNull())
+        return;
+    const int width = m_image.width();
+    const int height = m_image.height();
+    m_bandWidth = std::max(8, (width + maximumBands - 1) / maximumBands);
+    m_bandWidth += m_bandWidth % 2;
+    m_bandCount = (width + m_bandWidth - 1) / m_bandWidth;
+    m_cells.resize(size_t(width > 0 ? height : 0) * size_t(m_bandCount));
+    m_uniform.assign(size_t(height), 0);
+    for (int row = 0; row < height; ++row) {
+        const auto *pixels = reinterpret_cast<const quint32 *>(m_image.constScanLine(row));
+        quint32 uniformMask = 0;
+        quint64 *cells = m_cells.data() + size_t(row) * size_t(m_bandCount);
+        for (int band = 0; band < m_bandCount; ++band) {
+            const int left = bandLeft(band);
+            bool uniform = false;
+            cells[band] = hashCell(pixels + left, bandRight(band) - left, uniform);
+            if (uniform)
+                uniformMask |= 1u << band;
+        }
+        m_uniform[size_t(row)] = uniformMask;
+    }
+    buildIndex();
+}
+
+void ScrollingFrame::buildIndex()
+{
+    size_t informative = 0;
+    for (int row = 0; row < height(); ++row)
+        informative += size_t(m_bandCount - __builtin_popcount(m_uniform[size_t(row)]));
+    size_t capacity = 16;
+    while (capacity < 2 * informative)
+        capacity *= 2;
+    m_slots.assign(capacity, Slot {});
+    m_next.assign(informative, -1);
+    m_rowOf.assign(informative, 0);
+    const size_t mask = capacity - 1;
+    int entry = 0;
+    for (int row = 0; row < height(); ++row) {
+        const quint32 uniform = m_uniform[size_t(row)];
+        for (int band = 0; band < m_bandCount; ++band) {
+            if (uniform & (1u << band))
+                continue;
+            const quint64 key = bandKey(cell(row, band), band);
+            size_t i = size_t(key) & mask;
+            while (m_slots[i].head != -1 && m_slots[i].key != key)
+                i = (i + 1) & mask;
+            Slot &slot = m_slots[i];
+            m_rowOf[size_t(entry)] = row;
+            m_next[size_t(entry)] = slot.head;
+            slot.key = key;
+            slot.head = entry;
+            ++slot.count;
+            ++entry;
+        }
+    }
+}
+
+int ScrollingFrame::rowsWithCell(int band, quint64 signature, int limit, int *rows) const
+{
+    if (m_slots.empty())
+        return 0;
+    const quint64 key = bandKey(signature, band);
+    const size_t mask = m_slots.size() - 1;
+    size_t i = size_t(key) & mask;
+    while (m_slots[i].head != -1 && m_slots[i].key != key)
+        i = (i + 1) & mask;
+    const Slot &slot = m_slots[i];
+    if (slot.head == -1)
+        return 0;
+    if (slot.count > limit)
+        return slot.count;
+    int n = 0;
+    for (int entry = slot.head; entry != -1; entry = m_next[size_t(entry)])
+        rows[n++] = m_rowOf[size_t(entry)];
+    return n;
+}
+
+ScrollingFrameAnalyzer::ScrollingFrameAnalyzer()
+    : m_worker(std::make_unique<QThreadPool>())
+{
+    m_worker->setMaxThreadCount(1);
+    m_worker->setExpiryTimeout(-1);
+}
+
+ScrollingFrameAnalyzer::~ScrollingFrameAnalyzer()
+{
+    m_worker->waitForDone();
+}
+
+QFuture<ScrollingFramePtr> ScrollingFrameAnalyzer::prepare(QImage image)
+{
+    return QtConcurrent::run(m_worker.get(), [image = std::move(image)] { return prepareFrame(image); });
+}
+
+QFuture<ScrollingAlignment> ScrollingFrameAnalyzer::align(
+    ScrollingFramePtr previous, ScrollingFramePtr current)
+{
+    return QtConcurrent::run(m_worker.get(), [previous = std::move(previous), current = std::move(current)] {
+        if (!previous || !current)
+            return ScrollingAlignment {};
+        return alignFrames(*previous, *current);
+    });
+}
+
+QFuture<double> ScrollingFrameAnalyzer::difference(ScrollingFramePtr previous, ScrollingFramePtr current)
+{
+    return QtConcurrent::run(m_worker.get(), [previous = std::move(previous), current = std::move(current)] {
+        if (!previous || !current)
+            return 1.0;
+        return frameDifference(*previous, *current);
+    });
+}
+
+ScrollingFramePtr ScrollingFrameAnalyzer::prepareFrame(const QImage &image)
+{
+    return std::make_shared<const ScrollingFrame>(image);
+}
+
+ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
+    const ScrollingFrame &previous, const ScrollingFrame &current)
+{
+    ScrollingAlignment alignment;
+    if (previous.isNull() || current.isNull() || previous.width() != current.width()
+        || previous.height() != current.height())
+        return alignment;
+
+    const Aligner aligner(previous, current);
+    if (aligner.identical()) {
+        alignment.identical = true;
+        alignment.confidence = 1.0;
+        return alignment;
+    }
+
+    const std::vector<Evaluation> evaluations = evaluateShifts(aligner);
+    const Evaluation *best = bestOf(evaluations);
+    if (!best)
+        return alignment;
+    int runnerUp = 0;
+    for (const Evaluation &e : evaluations) {
+        if (&e != best && e.consistent)
+            runnerUp = std::max(runnerUp, e.matched);
+    }
+    const double agreement = agreementOf(*best);
+    const double separation = 1.0 - double(runnerUp) / double(best->matched);
+    const double fit = best->consistent ? 1.0 : 0.4;
+    alignment.offset = best->shift;
+    alignment.confidence = std::clamp(fit * agreement * std::min(1.0, 2.0 * separation), 0.0, 1.0);
+    alignment.fixedTop = best->fixedTop;
+    alignment.fixedBottom = current.height() - aligner.floatingTop(*best);
+    alignment.excludedColumns = columnsOf(current, best->excludedBands);
+    return alignment;
+}
+
+double ScrollingFrameAnalyzer::frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current)
+{
+    if (previous.isNull() || current.isNull() || previous.width() != current.width()
+        || previous.height() != current.height())
+        return 1.0;
+    qint64 differing = 0;
+    const quint32 all = current.allBands();
+    for (int row = 0; row < current.height(); ++row) {
+        const quint32 seen = previous.changedBands(row) | current.changedBands(row);
+        differing += compareRows(previous, row, current, row, all & ~seen);
+    }
+    return double(differing) / (double(current.height()) * double(current.bandCount()));
+}
+
+ScrollingFramePtr ScrollingFrameAnalyzer::restingLook(
+    const ScrollingFramePtr &earlier, const ScrollingFramePtr &later)
+{
+    if (!earlier || !later || earlier->isNull() || later->isNull() || earlier->width() != later->width()
+        || earlier->height() != later->height())
+        return later;
+    const int height = later->height();
+    std::vector<quint32> changed(size_t(height), 0);
+    std::vector<quint32> changing(size_t(height), 0);
+    bool anyChanged = false;
+    bool anyChanging = false;
+    bool changedElsewhere = false;
+    for (int row = 0; row < height; ++row) {
+        const quint32 seen = earlier->changedBands(row);
+        quint32 now = 0;
+        for (int band = 0; band < later->bandCount(); ++band) {
+            if (earlier->cell(row, band) != later->cell(row, band))
+                now |= 1u << band;
+        }
+        changedElsewhere = changedElsewhere || (now & ~seen);
+        changed[size_t(row)] = seen | now;
+        changing[size_t(row)] = earlier->volatileBands(row) | (seen & now);
+        anyChanged = anyChanged || changed[size_t(row)];
+        anyChanging = anyChanging || changing[size_t(row)];
+    }
+    if (!anyChanged)
+        return later;
+    if (changedElsewhere) {
+        // Only a page at rest tells what changes on its own: most of it agrees where it was, and
+        // no movement explains the looks better.
+        const Aligner aligner(*earlier, *later);
+        const std::vector<Evaluation> evaluations = evaluateShifts(aligner);
+        const Evaluation *best = bestOf(evaluations);
+        if (!best || best->shift != 0 || agreementOf(*best) < 0.5)
+            return later;
+    }
+    auto look = std::make_shared<ScrollingFrame>(*later);
+    look->m_changed = std::move(changed);
+    if (anyChanging)
+        look->m_volatile = std::move(changing);
+    return look;
+}

@@ -1,0 +1,33 @@
+#include "Services/SoftwareUpdateService.h"
+
+#include <QGuiApplication>
+
+SoftwareUpdateService::BundleInfo SoftwareUpdateService::BundleInfo::main()
+{
+    BundleInfo bundle;
+    const QString desktopId = QGuiApplication::desktopFileName();
+    if (!desktopId.isEmpty())
+        bundle.identifier = desktopId;
+    // No feed is built into this program, so the info holds no "SUFeedURL".
+    return bundle;
+}
+
+SoftwareUpdateService SoftwareUpdateService::disabled()
+{
+    return { [] { return false; }, [](bool) {}, [] {} };
+}
+
+bool SoftwareUpdateService::shouldStartUpdater(const BundleInfo &bundle)
+{
+    std::optional<QString> feed;
+    const QVariant value = bundle.info.value(QStringLiteral("SUFeedURL"));
+    if (value.typeId() == QMetaType::QString)
+        feed = value.toString();
+    return shouldStartUpdater(bundle.identifier, feed);
+}
+
+bool SoftwareUpdateService::shouldStartUpdater(
+    const std::optional<QString> &bundleIdentifier, const std::optional<QString> &feedURL)
+{
+    return bundleIdentifier == productBundleIdentifier && feedURL && !feedURL->isEmpty();
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "Documents/CaptureTextObservation.h"
+#include "Documents/FolderBookmark.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <optional>
+
+// One stored tile of a scrolling capture.
+struct ScrollingCaptureTile
+{
+    // The tile's number in the draft store.
+    int index = 0;
+    int pixelWidth = 0;
+    int pixelHeight = 0;
+    // The document row of the tile's first row.
+    int documentTop = 0;
+
+    bool operator==(const ScrollingCaptureTile &) const = default;
+};
+
+// The layout of a scrolling capture's tiles.
+struct ScrollingCaptureManifest
+{
+    // The whole document in pixels.
+    int pixelWidth = 0;
+    int pixelHeight = 0;
+    // In document order.
+    QList<ScrollingCaptureTile> tiles;
+
+    bool operator==(const ScrollingCaptureManifest &) const = default;
+
+    QJsonObject toJson() const;
+    static std::optional<ScrollingCaptureManifest> fromJson(const QJsonValue &value);
+};
+
+// The unsaved capture under review.
+struct CaptureDraft
+{
+    static constexpr qsizetype maximumPNGBytes = 33'554'432;
+
+    // Throws EncryptedDraftError imageTooLarge when pngData is larger than maximumPNGBytes.
+    CaptureDraft(QUuid id, QDateTime createdAt, QDateTime updatedAt, QDateTime observedAt, QByteArray pngData,
+        std::optional<QString> recognizedText, QString reviewedText, QStringList ocrLanguages,
+        QList<CaptureTextObservation> observations, std::optional<QString> applicationName,
+        std::optional<QString> applicationBundleID, QString title, QString note, QStringList tags,
+        std::optional<ScrollingCaptureManifest> scrollingCapture,
+        std::optional<FolderAccess> destinationFolder);
+
+    QUuid id;
+    QDateTime createdAt;
+    QDateTime updatedAt;
+    QDateTime observedAt;
+    QByteArray pngData;
+    std::optional<QString> recognizedText;
+    QString reviewedText;
+    QStringList ocrLanguages;
+    QList<CaptureTextObservation> observations;
+    std::optional<QString> applicationName;
+    std::optional<QString> applicationBundleID;
+    QString title;
+    QString note;
+    QStringList tags;
+    std::optional<ScrollingCaptureManifest> scrollingCapture;
+    std::optional<FolderAccess> destinationFolder;
+
+    bool operator==(const CaptureDraft &) const = default;
+
+    // UTF-8 JSON with the field names as keys.
+    QByteArray encodeJson() const;
+    // None when the data is not a complete draft (or its image is too large).
+    static std::optional<CaptureDraft> decodeJson(const QByteArray &json);
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Documents/CaptureDraft.h"
+#include "Documents/EncryptedDraftError.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUuid>
+
+#include <exception>
+#include <optional>
+
+// The one active draft and its scrolling tiles, sealed with AES-256-GCM under the draft key:
+// "active-draft.sealed" and "active-draft-tiles/tile-%04d.sealed" in the store folder. A sealed file is
+// a random 12-byte nonce, the ciphertext and the 16-byte tag; the associated data names the file's role
+// (the draft, or tile n of draft d), so a file moved into another role does not open. Folders are 0700
+// and files 0600 from the moment they exist; every write is atomic.
+//
+// Failures of the file system itself throw std::system_error (no user-facing text either).
+class EncryptedDraftStore
+{
+public:
+    static constexpr char draftFileName[] = "active-draft.sealed";
+    static constexpr char tileDirectoryName[] = "active-draft-tiles";
+
+    // Makes the folder (0700). The key must be 32 bytes (std::invalid_argument otherwise).
+    EncryptedDraftStore(const QString &directory, const QByteArray &key);
+
+    QString directory() const { return m_directory; }
+    QString draftFilePath() const;
+    QString tileDirectoryPath() const;
+    QString tileFilePath(int index) const;
+
+    // None when no draft is stored; corrupt when the file is short, not authentic or not a draft.
+    std::optional<CaptureDraft> load() const;
+    // imageTooLarge for an oversized image; replaces the stored draft atomically.
+    void save(const CaptureDraft &draft) const;
+    // Removes the draft file, then the tile folder; deleteFailed when either remains.
+    void deleteDraft() const;
+
+    // Seals and stores tile `index` of the draft; answers the sealed size in bytes. tileTooLarge above
+    // CaptureDraft::maximumPNGBytes; missing for a negative index.
+    qint64 saveTilePNG(const QUuid &draftID, int index, const QByteArray &png) const;
+    // missing for a negative index or an absent tile; corrupt when the file does not open.
+    QByteArray loadTilePNG(const QUuid &draftID, int index) const;
+
+    // True unless the last saved id is present and equal to the draft's.
+    static bool shouldResume(const QUuid &draftID, const std::optional<QUuid> &lastSavedID);
+
+private:
+    QString m_directory;
+    QByteArray m_key;
+};

@@ -1,0 +1,87 @@
+#include "Rules/LaunchAtLoginPresentation.h"
+
+namespace LaunchAtLoginStatuses {
+
+QString rawValue(LaunchAtLoginStatus status)
+{
+    switch (status) {
+    case LaunchAtLoginStatus::pending:
+        return QStringLiteral("pending");
+    case LaunchAtLoginStatus::notRegistered:
+        return QStringLiteral("notRegistered");
+    case LaunchAtLoginStatus::enabled:
+        return QStringLiteral("enabled");
+    case LaunchAtLoginStatus::requiresApproval:
+        return QStringLiteral("requiresApproval");
+    case LaunchAtLoginStatus::notFound:
+        return QStringLiteral("notFound");
+    }
+    return QStringLiteral("pending");
+}
+
+std::optional<LaunchAtLoginStatus> fromRawValue(const QString &raw)
+{
+    for (LaunchAtLoginStatus status : allCases) {
+        if (rawValue(status) == raw)
+            return status;
+    }
+    return std::nullopt;
+}
+
+} // namespace LaunchAtLoginStatuses
+
+LaunchAtLoginPresentation LaunchAtLoginPresentation::resolve(
+    LaunchAtLoginStatus status, const std::optional<QString> &lastError)
+{
+    LaunchAtLoginPresentation row;
+    row.status = status;
+    switch (status) {
+    case LaunchAtLoginStatus::pending:
+        // Until the first read the switch must not send a change based on a guess.
+        row.isUnavailable = true;
+        break;
+    case LaunchAtLoginStatus::notRegistered:
+        break;
+    case LaunchAtLoginStatus::enabled:
+        row.isEnabled = true;
+        break;
+    case LaunchAtLoginStatus::requiresApproval:
+        row.isEnabled = true;
+        row.detail
+            = QStringLiteral("Quorvel is registered but turned off in Login Items. Turn it on there to "
+                             "open Quorvel at login.");
+        row.showsOpenLoginItems = true;
+        break;
+    case LaunchAtLoginStatus::notFound:
+        row.isUnavailable = true;
+        row.detail = QStringLiteral("Launch at login needs an installed copy of Quorvel.");
+        break;
+    }
+    if (lastError && !lastError->isEmpty())
+        row.errorMessage = lastError;
+    return row;
+}
+
+QString LaunchAtLoginPresentation::updateFailedMessage()
+{
+    return QStringLiteral("Couldn't update Login Items.");
+}
+
+QString LaunchAtLoginPresentation::openLoginItemsTitle()
+{
+    return QStringLiteral("Open Login Items\u2026");
+}
+
+namespace LaunchAtLoginMutation {
+
+bool shouldRegister(LaunchAtLoginStatus status)
+{
+    return status == LaunchAtLoginStatus::notRegistered;
+}
+
+bool shouldUnregister(LaunchAtLoginStatus status)
+{
+    return status == LaunchAtLoginStatus::enabled || status == LaunchAtLoginStatus::requiresApproval;
+}
+
+} // namespace LaunchAtLoginMutation

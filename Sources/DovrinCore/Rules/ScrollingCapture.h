@@ -1,0 +1,78 @@
+#pragma once
+
+#include "Documents/CaptureTextObservation.h"
+
+#include <QList>
+#include <QRectF>
+#include <QSize>
+#include <QString>
+
+#include <chrono>
+
+// How far one scrolling capture may grow before it stops with what it has.
+struct ScrollingCaptureLimits
+{
+    int maxTiles = 0;
+    qint64 maxPixels = 0;
+    std::chrono::milliseconds maxDuration { 0 };
+    qint64 maxEncryptedBytes = 0;
+
+    bool operator==(const ScrollingCaptureLimits &) const = default;
+
+    // 40 tiles, 50 million pixels, 90 s, 160 MiB of sealed tile data.
+    static const ScrollingCaptureLimits production;
+};
+
+enum class ScrollingCaptureError {
+    permissionRequired,
+    permissionRevoked,
+    targetUnavailable,
+    displayChanged,
+    invalidFrame,
+    alignmentAmbiguous,
+    storageLimitReached,
+    canceled,
+};
+
+namespace ScrollingCaptureErrors {
+
+// The message shown to the user.
+QString description(ScrollingCaptureError error);
+
+} // namespace ScrollingCaptureErrors
+
+// Collects the recognized lines of a scrolling capture, segment by segment, into one document. Segments
+// overlap (a strip of the previous tile is stacked on top of each tile), so a line seen twice is kept
+// once: the copy that is not cut by a segment edge, else the more confident one.
+class ScrollingTextAccumulator
+{
+public:
+    ScrollingTextAccumulator() = default;
+
+    // Observations normalized to a segment of the given pixel size (origin bottom-left) whose first row
+    // is document row `documentTopOffset`. A segment without pixels adds nothing.
+    void append(
+        const QList<CaptureTextObservation> &observations, QSize segmentPixelSize, int documentTopOffset);
+
+    // The document's text in reading order.
+    QString assembledText() const;
+    // The held observations normalized to the whole document (origin bottom-left), in reading order.
+    QList<CaptureTextObservation> normalizedObservations(QSize documentPixelSize) const;
+    bool isLowConfidence() const;
+
+private:
+    struct Held
+    {
+        QString text;
+        QRectF box; // document pixels, y down
+        double confidence = 0;
+        bool touchesSegmentEdge = false;
+    };
+
+    static bool isDuplicate(const Held &a, const Held &b);
+    static bool isBetter(const Held &candidate, const Held &held);
+    // Held boxes as observations with the y axis up, for the shared layout rules.
+    QList<CaptureTextObservation> upwardObservations() const;
+
+    QList<Held> m_held;
+};

@@ -1,0 +1,432 @@
+#include "Audio/AACStreamWriter.h"
+#include "AudioFileProbe.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+using SampleType = AudioStreamFormat::SampleType;
+
+AudioStreamFormat floatFormat(double rate, int channels, bool interleaved = true)
+{
+    return AudioStreamFormat { rate, channels, SampleType::float32, interleaved };
+}
+
+// One buffer of a sine (the same on every channel), continuing at `startFrame`.
+struct SineBlock
+{
+    AudioStreamFormat format;
+    std::vector<std::vector<float>> planes;
+    std::vector<const void *> pointers;
+    qint64 frames = 0;
+
+    SineBlock(const AudioStreamFormat &f, qint64 startFrame, qint64 count, double hz, float amplitude = 0.5f)
+        : format(f)
+        , frames(count)
+    {
+        const int perPlane = f.interleaved ? f.channelCount : 1;
+        planes.assign(std::size_t(f.planeCount()), std::vector<float>(std::size_t(count * perPlane)));
+        for (qint64 i = 0; i < count; ++i) {
+            const float value
+                = amplitude * float(std::sin(2 * M_PI * hz * double(startFrame + i) / f.sampleRate));
+            for (auto &plane : planes)
+                for (int c = 0; c < perPlane; ++c)
+                    plane[std::size_t(i * perPlane + c)] = value;
+        }
+        for (auto &plane : planes)
+            pointers.push_back(plane.data());
+    }
+    AudioPCMBuffer buffer() const { return AudioPCMBuffer(format, pointers.data(), frames); }
+};
+
+void feedSine(AACStreamWriter &writer, const AudioStreamFormat &format, qint64 totalFrames,
+    qint64 bufferFrames, double hz = 440)
+{
+    for (qint64 at = 0; at < totalFrames; at += bufferFrames)
+        writer.append(SineBlock(format, at, std::min(bufferFrames, totalFrames - at), hz).buffer());
+}
+
+} // namespace
+
+class TestAACStreamWriter : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void rateRuleOnProducedFiles_data()
+    {
+        QTest::addColumn<double>("sourceRate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("expectedRate");
+        QTest::newRow("44100 mono") << 44100.0 << 1 << 44100;
+        QTest::newRow("44100.9 stereo") << 44100.9 << 2 << 44100;
+        QTest::newRow("44099.1") << 44099.1 << 2 << 44100;
+        QTest::newRow("44101 is 1 Hz away") << 44101.0 << 2 << 48000;
+        QTest::newRow("44099 is 1 Hz away") << 44099.0 << 1 << 48000;
+        QTest::newRow("48000") << 48000.0 << 2 << 48000;
+        QTest::newRow("96000") << 96000.0 << 2 << 48000;
+        QTest::newRow("22050") << 22050.0 << 1 << 48000;
+        QTest::newRow("16000 mono mic") << 16000.0 << 1 << 48000;
+        QTest::newRow("six channels") << 48000.0 << 6 << 48000;
+    }
+    void rateRuleOnProducedFiles()
+    {
+        QFETCH(double, sourceRate);
+        QFETCH(int, channels);
+        QFETCH(int, expectedRate);
+        const QString file = path(QStringLiteral("rate-%1-%2_others.m4a").arg(sourceRate).arg(channels));
+        AACStreamWriter writer(file, floatFormat(sourceRate, channels));
+        QCOMPARE(writer.sampleRate(), expectedRate);
+        feedSine(writer, floatFormat(sourceRate, channels), qint64(sourceRate / 2), 1024);
+        const auto done = writer.finish();
+        QCOMPARE(done.url, file);
+        QVERIFY(!done.writeFailed);
+        const auto info = AudioFileProbe::probe(file);
+        QVERIFY(info);
+        QCOMPARE(info->codec, QStringLiteral("aac"));
+        QCOMPARE(info->sampleRate, expectedRate);
+        QCOMPARE(info->channels, channels);
+        // Half a second of input stays half a second whatever the conversion.
+        QVERIFY2(std::abs(info->playableSamples() - expectedRate / 2) <= 1,
+            qPrintable(QString::number(info->playableSamples())));
+    }
+
+    // A converter made afresh for every buffer loses frames at each buffer edge; one kept for the whole
+    // stream does not, and the tone stays free of clicks.
+    void oneSecondOf16kHzIn1024FrameBuffersIsOneSecond_data()
+    {
+        QTest::addColumn<bool>("interleaved");
+        QTest::addColumn<int>("bufferFrames");
+        QTest::newRow("interleaved 1024") << true << 1024;
+        QTest::newRow("planar 1024") << false << 1024;
+        QTest::newRow("odd 333") << true << 333;
+    }
+    void oneSecondOf16kHzIn1024FrameBuffersIsOneSecond()
+    {
+        QFETCH(bool, interleaved);
+        QFETCH(int, bufferFrames);
+        const QString file = path(QStringLiteral("second-%1-%2_you.m4a").arg(interleaved).arg(bufferFrames));
+        const auto format = floatFormat(16000, 1, interleaved);
+        AACStreamWriter writer(file, format);
+        feedSine(writer, format, 16000, bufferFrames, 1000);
+        QVERIFY(!writer.finish().writeFailed);
+        QCOMPARE(writer.framesWritten(), 48000);
+        const auto info = AudioFileProbe::probe(file);
+        QVERIFY(info);
+        QVERIFY2(std::abs(info->playableSamples() - 48000) <= 1,
+            qPrintable(QString::number(info->playableSamples())));
+
+        const QVector<float> decoded = AudioFileProbe::decodeChannel(file);
+        QVERIFY(decoded.size() >= 48000);
+        // A 1 kHz tone at 0.5 moves at most 0.066 between samples at 48 kHz; a buffer-edge click jumps more.
+        float largestStep = 0;
+        for (qsizetype i = 4096; i < decoded.size() - 4096; ++i)
+            largestStep = std::max(largestStep, std::fabs(decoded[i] - decoded[i - 1]));
+        QVERIFY2(largestStep < 0.1f, qPrintable(QString::number(largestStep)));
+    }
+
+    void peakSeesEveryChannelOfEveryFrame_data()
+    {
+        QTest::addColumn<int>("sampleType");
+        QTest::addColumn<bool>("interleaved");
+        QTest::addColumn<int>("channels");
+        QTest::newRow("float interleaved stereo") << int(SampleType::float32) << true << 2;
+        QTest::newRow("float planar stereo") << int(SampleType::float32) << false << 2;
+        QTest::newRow("float planar 6") << int(SampleType::float32) << false << 6;
+        QTest::newRow("int16 interleaved stereo") << int(SampleType::int16) << true << 2;
+        QTest::newRow("int16 planar mono") << int(SampleType::int16) << false << 1;
+    }
+    void peakSeesEveryChannelOfEveryFrame()
+    {
+        QFETCH(int, sampleType);
+        QFETCH(bool, interleaved);
+        QFETCH(int, channels);
+        const AudioStreamFormat format { 48000, channels, SampleType(sampleType), interleaved };
+        const int frames = 512;
+        const int bytes = format.bytesPerSample();
+        std::vector<QByteArray> planes(
+            std::size_t(format.planeCount()), QByteArray(frames * format.bytesPerFrameInPlane(), '\0'));
+        // Quiet everywhere, loud only in the last frame of the last channel; NaN never wins.
+        const qsizetype lastOffset
+            = interleaved ? (qsizetype(frames) * channels - 1) * bytes : qsizetype(frames - 1) * bytes;
+        QByteArray &lastPlane = planes.back();
+        if (format.sampleType == SampleType::float32) {
+            const float loud = -0.75f;
+            const float nan = std::nanf("");
+            std::memcpy(lastPlane.data() + lastOffset, &loud, 4);
+            std::memcpy(planes.front().data(), &nan, 4);
+        } else {
+            const int16_t loud = -24576; // 0.75
+            std::memcpy(lastPlane.data() + lastOffset, &loud, 2);
+        }
+        std::vector<const void *> pointers;
+        for (const auto &plane : planes)
+            pointers.push_back(plane.constData());
+        const AudioPCMBuffer buffer(format, pointers.data(), frames);
+        QCOMPARE(AACStreamWriter::peak(buffer), 0.75f);
+
+        AACStreamWriter writer(
+            path(QStringLiteral("peak-%1-%2-%3_others.m4a").arg(sampleType).arg(interleaved).arg(channels)),
+            format);
+        writer.append(buffer);
+        QCOMPARE(writer.lastBufferPeak(), 0.75f);
+        const auto done = writer.finish();
+        QCOMPARE(done.peak, 0.75f);
+        QVERIFY(done.heard);
+        QVERIFY(!done.writeFailed);
+    }
+
+    void heardThreshold_data()
+    {
+        QTest::addColumn<float>("level");
+        QTest::addColumn<bool>("heard");
+        QTest::newRow("digital silence") << 0.0f << false;
+        QTest::newRow("exactly 1e-7") << 1e-7f << false;
+        QTest::newRow("1.1e-7") << 1.1e-7f << true;
+        QTest::newRow("loud") << 0.5f << true;
+    }
+    void heardThreshold()
+    {
+        QFETCH(float, level);
+        QFETCH(bool, heard);
+        const auto format = floatFormat(48000, 1);
+        AACStreamWriter writer(path(QStringLiteral("heard-%1_others.m4a").arg(double(level))), format);
+        std::vector<float> samples(1024, level);
+        const void *planes[] = { samples.data() };
+        for (int i = 0; i < 5; ++i)
+            writer.append(AudioPCMBuffer(format, planes, 1024));
+        const auto done = writer.finish();
+        QCOMPARE(done.heard, heard);
+        QCOMPARE(done.peak, level);
+        QCOMPARE(done.callbacks, 5);
+        QCOMPARE(writer.nonzeroBuffers(), heard ? 5 : 0);
+    }
+
+    void finishIsFinalAndRepeatable()
+    {
+        const QString file = path(QStringLiteral("twice_others.m4a"));
+        const auto format = floatFormat(48000, 2);
+        AACStreamWriter writer(file, format);
+        feedSine(writer, format, 4096, 1024);
+        const auto first = writer.finish();
+        writer.append(SineBlock(format, 0, 1024, 440, 0.9f).buffer());
+        QCOMPARE(writer.callbacks(), 4);
+        QCOMPARE(writer.sessionPeak(), first.peak);
+        QCOMPARE(writer.finish(), first);
+        QVERIFY(AudioFileProbe::probe(file));
+    }
+
+    void discardRemovesTheFile()
+    {
+        const QString file = path(QStringLiteral("discard_others.m4a"));
+        AACStreamWriter writer(file, floatFormat(48000, 2));
+        feedSine(writer, floatFormat(48000, 2), 4096, 1024);
+        QVERIFY(QFile::exists(file));
+        writer.discard();
+        QVERIFY(!QFile::exists(file));
+        writer.discard(); // already gone: fine
+
+        AACStreamWriter other(path(QStringLiteral("gone_others.m4a")), floatFormat(48000, 1));
+        QVERIFY(QFile::remove(other.url()));
+        other.discard();
+        QVERIFY(!QFile::exists(other.url()));
+    }
+
+    void creationErrors()
+    {
+        try {
+            AACStreamWriter writer(path(QStringLiteral("bad_others.m4a")), floatFormat(std::nan(""), 2));
+            QFAIL("a format without a rate was accepted");
+        } catch (const AACStreamWriterError &error) {
+            QCOMPARE(error.kind(), AACStreamWriterError::format);
+            QCOMPARE(error.description(), QStringLiteral("Audio format could not be written"));
+        }
+        try {
+            AACStreamWriter writer(path(QStringLiteral("missing/folder_others.m4a")), floatFormat(48000, 2));
+            QFAIL("a file in a missing folder was created");
+        } catch (const AACStreamWriterError &error) {
+            QCOMPARE(error.kind(), AACStreamWriterError::createFile);
+            QCOMPARE(error.description(), QStringLiteral("The audio file could not be created"));
+        }
+        QVERIFY(!QFile::exists(path(QStringLiteral("bad_others.m4a"))));
+    }
+
+    // The .m4a cannot be made (a folder is in the way): float PCM at the processing rate goes to a .caf.
+    void fallbackWhenTheM4aCannotBeCreated_data()
+    {
+        QTest::addColumn<double>("sourceRate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("expectedRate");
+        QTest::newRow("16 kHz mono") << 16000.0 << 1 << 48000;
+        QTest::newRow("44.1 kHz stereo") << 44100.0 << 2 << 44100;
+        QTest::newRow("twelve channels, beyond the encoder") << 48000.0 << 12 << 48000;
+    }
+    void fallbackWhenTheM4aCannotBeCreated()
+    {
+        QFETCH(double, sourceRate);
+        QFETCH(int, channels);
+        QFETCH(int, expectedRate);
+        const QString base = path(QStringLiteral("fallback-%1-%2_others").arg(sourceRate).arg(channels));
+        if (channels != 12)
+            QVERIFY(QDir().mkpath(base + QStringLiteral(".m4a")));
+        const auto format = floatFormat(sourceRate, channels);
+        AACStreamWriter writer(base + QStringLiteral(".m4a"), format);
+        QVERIFY(!writer.isCompressed());
+        feedSine(writer, format, qint64(sourceRate), 1024);
+        const auto done = writer.finish();
+        QCOMPARE(done.url, base + QStringLiteral(".caf"));
+        QVERIFY(done.heard);
+        const auto info = AudioFileProbe::probe(done.url);
+        QVERIFY(info);
+        QCOMPARE(info->codec, QStringLiteral("pcm_f32le"));
+        QCOMPARE(info->sampleRate, expectedRate);
+        QCOMPARE(info->channels, channels);
+        QVERIFY2(std::abs(AudioFileProbe::decodeChannel(done.url).size() - expectedRate) <= 1,
+            qPrintable(QString::number(AudioFileProbe::decodeChannel(done.url).size())));
+    }
+
+    void fullDiskIsAWriteFailure()
+    {
+        const QString file = path(QStringLiteral("full_others.m4a"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), file));
+        const auto format = floatFormat(48000, 2);
+        AACStreamWriter writer(file, format);
+        feedSine(writer, format, 48000 * 3, 1024);
+        const qint64 counted = writer.callbacks();
+        writer.append(SineBlock(format, 0, 1024, 440).buffer()); // after the failure: ignored
+        QCOMPARE(writer.callbacks(), counted);
+        const auto done = writer.finish();
+        QVERIFY(done.writeFailed);
+        QVERIFY(!done.heard);
+        QVERIFY(done.peak > 0.4f);
+    }
+
+    void failedTrailerIsAWriteFailure()
+    {
+        // Less than one fragment: nothing reaches the file until finish(), where the flush fails.
+        const QString file = path(QStringLiteral("full-late_others.m4a"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), file));
+        const auto format = floatFormat(48000, 2);
+        AACStreamWriter writer(file, format);
+        feedSine(writer, format, 4800, 1024);
+        const auto done = writer.finish();
+        QVERIFY(done.writeFailed);
+        QVERIFY(!done.heard);
+    }
+
+    void nonFiniteAndHugeSamplesDoNotStopTheStream()
+    {
+        const QString file = path(QStringLiteral("garbage_others.m4a"));
+        const auto format = floatFormat(48000, 1);
+        AACStreamWriter writer(file, format);
+        feedSine(writer, format, 48000, 1024);
+        std::vector<float> junk(1024, 1e30f);
+        junk[3] = std::nanf("");
+        junk[7] = INFINITY;
+        const void *planes[] = { junk.data() };
+        writer.append(AudioPCMBuffer(format, planes, 1024));
+        feedSine(writer, format, 48000, 1024);
+        const auto done = writer.finish();
+        QVERIFY(!done.writeFailed);
+        QCOMPARE(done.peak, 1e30f);
+        const auto info = AudioFileProbe::probe(file);
+        QVERIFY(info);
+        QVERIFY(std::abs(info->playableSamples() - (2 * 48000 + 1024)) <= 1);
+    }
+
+    void sourceFormatChangesMidStream()
+    {
+        const QString file = path(QStringLiteral("change_you.m4a"));
+        AACStreamWriter writer(file, floatFormat(16000, 1));
+        feedSine(writer, floatFormat(16000, 1), 8000, 1024);
+        const AudioStreamFormat int16Stereo { 48000, 2, SampleType::int16, true };
+        std::vector<int16_t> samples(2 * 24000, 8000);
+        const void *planes[] = { samples.data() };
+        writer.append(AudioPCMBuffer(int16Stereo, planes, 24000));
+        QVERIFY(!writer.finish().writeFailed);
+        const auto info = AudioFileProbe::probe(file);
+        QVERIFY(info);
+        QCOMPARE(info->channels, 1);
+        QVERIFY2(std::abs(info->playableSamples() - 48000) <= 1,
+            qPrintable(QString::number(info->playableSamples())));
+    }
+
+    // The process writing the file dies without finishing it: the fragments written so far still decode.
+    void killedWriterLeavesADecodableFile()
+    {
+        const QString file = path(QStringLiteral("killed_others.m4a"));
+        QProcess child;
+        child.start(
+            TestSupport::binaryDir() + QStringLiteral("/aac_writer_child"), { file, QStringLiteral("4") });
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForReadyRead(60000));
+        QVERIFY(child.readAllStandardOutput().startsWith("written"));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        const QVector<float> decoded = AudioFileProbe::decodeChannel(file);
+        // Four seconds were appended; at most the last fragment (one second) and the encoder's delay are
+        // lost.
+        QVERIFY2(decoded.size() >= 48000 * 3 - 2048, qPrintable(QString::number(decoded.size())));
+        float loudest = 0;
+        for (float sample : decoded)
+            loudest = std::max(loudest, std::fabs(sample));
+        QVERIFY(loudest > 0.4f && loudest < 0.6f);
+    }
+
+    void copiedBuffersOwnTheirFrames_data()
+    {
+        QTest::addColumn<qint64>("firstPlaneBytes");
+        QTest::addColumn<qint64>("secondPlaneBytes");
+        QTest::addColumn<qint64>("frames");
+        QTest::newRow("two planes") << qint64(4096) << qint64(4096) << qint64(1024);
+        QTest::newRow("short second plane is padded") << qint64(4096) << qint64(100) << qint64(1024);
+        QTest::newRow("partial frame dropped") << qint64(4099) << qint64(4099) << qint64(1024);
+        QTest::newRow("empty first plane") << qint64(0) << qint64(4096) << qint64(-1);
+        QTest::newRow("less than one frame") << qint64(3) << qint64(3) << qint64(-1);
+    }
+    void copiedBuffersOwnTheirFrames()
+    {
+        QFETCH(qint64, firstPlaneBytes);
+        QFETCH(qint64, secondPlaneBytes);
+        QFETCH(qint64, frames);
+        std::vector<float> left(2048, 0.25f);
+        std::vector<float> right(2048, -0.5f);
+        const AudioPlane planes[] = { { left.data(), firstPlaneBytes }, { right.data(), secondPlaneBytes } };
+        const auto copy = AudioPCMBuffer::copy(floatFormat(48000, 2, false), planes);
+        if (frames < 0) {
+            QVERIFY(!copy);
+            return;
+        }
+        QVERIFY(copy);
+        QCOMPARE(copy->frameCount(), frames);
+        std::fill(left.begin(), left.end(), 0.0f);
+        std::fill(right.begin(), right.end(), 0.0f);
+        const AudioPCMBuffer kept = *copy;
+        float lastRight;
+        std::memcpy(&lastRight, kept.plane(1) + (frames - 1) * 4, 4);
+        QCOMPARE(lastRight, secondPlaneBytes >= frames * 4 ? -0.5f : 0.0f);
+        QCOMPARE(AACStreamWriter::peak(kept), secondPlaneBytes > 0 ? 0.5f : 0.25f);
+        QCOMPARE(AACStreamWriter::peak(kept.detached()), AACStreamWriter::peak(kept));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAACStreamWriter)
+#include "tst_AACStreamWriter.moc"

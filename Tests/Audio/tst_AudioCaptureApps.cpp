@@ -1,0 +1,302 @@
+// Recordable applications, their families, input devices, the picker and the exit watch, against
+// fake .desktop files, real processes and the private sound server.
+#include "Audio/ApplicationPicker.h"
+#include "Audio/AudioCaptureApps.h"
+#include "Audio/LiveAudioCapture.h"
+#include "Pactl.h"
+#include "Platform/AudioInputHardware.h"
+#include "Platform/DesktopEntries.h"
+#include "Platform/ProcessTable.h"
+#include "TestSupport.h"
+#include "TonePlayers.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <csignal>
+
+namespace {
+
+QStringList names(const QList<AudioCaptureApp> &apps)
+{
+    QStringList result;
+    for (const AudioCaptureApp &app : apps)
+        result << app.name;
+    return result;
+}
+
+QString entry(const QString &name, const QString &extra = {})
+{
+    return QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=/nonexistent/program %u\n%2\n")
+        .arg(name, extra);
+}
+
+} // namespace
+
+class AudioCaptureAppsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        m_data = m_root.path() + QStringLiteral("/share");
+        qputenv("XDG_DATA_DIRS", m_data.toUtf8());
+        // The user's own folder comes first: an entry hidden there is gone from the system's too.
+        const QString home = m_root.path() + QStringLiteral("/home");
+        qputenv("XDG_DATA_HOME", home.toUtf8());
+        writeDesktopFile(home, "echo-chat", entry("Echo Chat", "Hidden=true"));
+        writeDesktopFile(m_data, "echo-chat", entry("Echo Chat", "MimeType=x-scheme-handler/discord;"));
+        writeDesktopFile(m_data, "zed-meet", entry("Zed Meet", "MimeType=x-scheme-handler/zoommtg;"));
+        writeDesktopFile(m_data, "bravo", entry("bravo meet", "MimeType=text/html;x-scheme-handler/https;"));
+        writeDesktopFile(m_data, "vlc", entry("VLC"));
+        writeDesktopFile(m_data, "com.quorvel.dovrin", entry("Quorvel", "MimeType=x-scheme-handler/https;"));
+        writeDesktopFile(m_data, "spotify", entry("Spotify", "Hidden=true"));
+        writeDesktopFile(m_data, "mpv", entry("mpv", "NoDisplay=true"));
+        writeDesktopFile(m_data, "tester", entry("Browser for Testing", "MimeType=x-scheme-handler/https;"));
+        writeDesktopFile(m_data, "other", entry("Other"));
+        writeDesktopFile(m_data, "named-player", entry("Named Player"));
+        m_toneA = installToneApplication(m_root.path(), m_data, "tone-a", "Tone A");
+        m_helper = installToneApplication(m_root.path(), m_data, "tone-a.helper", "Tone A Helper");
+        m_stranger = installToneApplication(m_root.path(), m_data, "tone-a.helperx", "Not A Helper");
+    }
+
+    void cleanup() { m_players.stopAll(); }
+
+    // Handlers of the catalogue's schemes, installed known applications and what plays now; never
+    // this program, hidden, menu-less or excluded entries; sorted without regard to case.
+    void listsRecordableApplications()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the private sound server that scripts/test.sh starts");
+        QVERIFY(m_players.start(m_toneA, { "--name", "Tone A", "--freq", "440" }));
+        QVERIFY(m_players.start(TonePlayers::toneProgram(), { "--name", "Named Player", "--freq", "300" }));
+        const QList<AudioCaptureApp> apps = AudioCaptureApps::listedApps();
+        QCOMPARE(names(apps), QStringList({ "bravo meet", "Named Player", "Tone A", "VLC", "Zed Meet" }));
+        QCOMPARE(apps.at(2).bundleID, QStringLiteral("tone-a"));
+        QCOMPARE(apps.at(2).iconName, QStringLiteral("audio-x-generic"));
+    }
+
+    // A family: the application, its helpers by id, its children, and sound clients that name it.
+    void familyOfARunningApplication()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the private sound server that scripts/test.sh starts");
+        QProcess *app = m_players.start(m_toneA,
+            { "--name", "Tone A", "--freq", "440", "--child", TonePlayers::toneProgram(), "--name",
+                "Worker" });
+        QProcess *helper = m_players.start(m_helper, { "--name", "Tone A Helper", "--freq", "500" });
+        QProcess *stranger = m_players.start(m_stranger, { "--name", "Not A Helper", "--freq", "600" });
+        QProcess *named
+            = m_players.start(TonePlayers::toneProgram(), { "--name", "Named Player", "--freq", "300" });
+        QVERIFY(app && helper && stranger && named);
+
+        QVERIFY(AudioCaptureApps::isFamilyRunning("tone-a"));
+        QVERIFY(AudioCaptureApps::isFamilyRunning("named-player")); // known only by its stream's name
+        QVERIFY(!AudioCaptureApps::isFamilyRunning("vlc")); // installed, not running
+        QVERIFY(!AudioCaptureApps::isFamilyRunning(""));
+        QVERIFY(!AudioCaptureApps::tapRequest("vlc", std::nullopt));
+
+        const auto request = AudioCaptureApps::tapRequest("tone-a", QStringLiteral("Stored Name"));
+        QVERIFY(request);
+        QCOMPARE(request->bundleIDs, QStringList({ "tone-a", "tone-a.helper" }));
+        QCOMPARE(request->displayName, QStringLiteral("Stored Name"));
+        QVERIFY(request->processIDs.contains(app->processId()));
+        QVERIFY(request->processIDs.contains(TonePlayers::childPid(app)));
+        QVERIFY(request->processIDs.contains(helper->processId()));
+        QVERIFY(!request->processIDs.contains(stranger->processId()));
+        QVERIFY(!request->processIDs.contains(named->processId()));
+        QVERIFY(std::is_sorted(request->processIDs.cbegin(), request->processIDs.cend()));
+
+        const auto byName = AudioCaptureApps::tapRequest("named-player", std::nullopt);
+        QVERIFY(byName);
+        QCOMPARE(byName->processIDs, QList<qint64>({ named->processId() }));
+    }
+
+    void displayName_data()
+    {
+        QTest::addColumn<QString>("bundleID");
+        QTest::addColumn<std::optional<QString>>("stored");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("stored name wins") << "vlc" << std::optional<QString>("My Player") << "My Player";
+        QTest::newRow("empty stored name") << "vlc" << std::optional<QString>("") << "VLC";
+        QTest::newRow("installed") << "vlc" << std::optional<QString>() << "VLC";
+        QTest::newRow("not installed") << "gone.app" << std::optional<QString>() << "gone.app";
+    }
+
+    void displayName()
+    {
+        QFETCH(QString, bundleID);
+        QFETCH(std::optional<QString>, stored);
+        QFETCH(QString, expected);
+        QCOMPARE(AudioCaptureApps::displayName(bundleID, stored), expected);
+    }
+
+    void picker_data()
+    {
+        QTest::addColumn<QString>("file"); // empty: the user cancels
+        QTest::addColumn<QString>("expectedID"); // empty: nothing chosen
+        QTest::addColumn<QString>("expectedName");
+        QTest::newRow("an application") << "applications/zed-meet.desktop"
+                                        << "zed-meet"
+                                        << "Zed Meet";
+        QTest::newRow("this program") << "applications/com.quorvel.dovrin.desktop"
+                                      << ""
+                                      << "";
+        QTest::newRow("hidden entry") << "applications/spotify.desktop"
+                                      << ""
+                                      << "";
+        QTest::newRow("not an application") << "link.desktop"
+                                            << ""
+                                            << "";
+        QTest::newRow("no such file") << "applications/missing.desktop"
+                                      << ""
+                                      << "";
+        QTest::newRow("no name") << "nameless.desktop"
+                                 << "nameless"
+                                 << "nameless";
+        QTest::newRow("cancelled") << ""
+                                   << ""
+                                   << "";
+    }
+
+    void picker()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, expectedID);
+        QFETCH(QString, expectedName);
+        writeDesktopFile(m_data, "../link", "[Desktop Entry]\nType=Link\nName=Site\nURL=https://x\n");
+        writeDesktopFile(m_data, "../nameless", "[Desktop Entry]\nType=Application\nExec=true\n");
+        QString seenPrompt;
+        QString seenMessage;
+        const auto chosen = ApplicationPicker::present(QStringLiteral("Choose App"),
+            [&](const QString &prompt, const QString &message, const QString &) {
+                seenPrompt = prompt;
+                seenMessage = message;
+                return file.isEmpty() ? std::nullopt : std::optional(m_data + QLatin1Char('/') + file);
+            });
+        QCOMPARE(seenPrompt, QStringLiteral("Choose App"));
+        QCOMPARE(seenMessage,
+            QStringLiteral("Choose an app to record. Audio from this app only. No video or screen content."));
+        QCOMPARE(chosen.has_value(), !expectedID.isEmpty());
+        if (chosen) {
+            QCOMPARE(chosen->bundleID, expectedID);
+            QCOMPARE(chosen->name, expectedName);
+        }
+    }
+
+    // Microphones only (no monitors), sorted without regard to case; the default unless a monitor.
+    void inputDevices()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the private sound server that scripts/test.sh starts");
+        QString module;
+        QVERIFY(Pactl::run(
+            {
+                "load-module",
+                "module-remap-source",
+                "master=micsrc.monitor",
+                "source_name=aardvark",
+                "source_properties=device.description=aardvark",
+            },
+            &module));
+        const auto unload = qScopeGuard([&] { Pactl::run({ "unload-module", module }); });
+
+        const QList<AudioInputDevice> devices = AudioInputHardware::devices();
+        QStringList uids;
+        for (const AudioInputDevice &device : devices)
+            uids << device.uid;
+        QCOMPARE(uids, QStringList({ "aardvark", "mic" }));
+        QCOMPARE(devices.constLast().name, QStringLiteral("Virtual-Microphone"));
+        QVERIFY(AudioInputHardware::device("mic") == devices.constLast());
+        QVERIFY(!AudioInputHardware::device("spk.monitor"));
+        QVERIFY(AudioInputHardware::defaultInput() == devices.constLast());
+
+        QVERIFY(Pactl::run({ "set-default-source", "spk.monitor" }));
+        const auto restore = qScopeGuard([] { Pactl::run({ "set-default-source", "mic" }); });
+        QVERIFY(!AudioInputHardware::defaultInput());
+    }
+
+    // The closed warning's watch: the application's own process ending fires it, its child does not.
+    void exitWatchFollowsTheApplicationNotItsChildren()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs the private sound server that scripts/test.sh starts");
+        QProcess *app = m_players.start(m_toneA,
+            { "--name", "Tone A", "--freq", "440", "--child", TonePlayers::toneProgram(), "--name",
+                "Worker" });
+        QVERIFY(app);
+        const qint64 child = TonePlayers::childPid(app);
+        QVERIFY(child > 0);
+        const AudioCaptureEngineFactory factory = liveAudioCaptureEngineFactory();
+        QVERIFY(!factory.watchForAppExit("vlc", [] {}));
+
+        int exits = 0;
+        auto watch = factory.watchForAppExit("tone-a", [&] { ++exits; });
+        QVERIFY(watch);
+        QCOMPARE(::kill(pid_t(child), SIGKILL), 0);
+        QTest::qWait(500);
+        QCOMPARE(exits, 0);
+        app->kill();
+        QTRY_COMPARE(exits, 1);
+        watch.reset();
+    }
+
+    void descendants_data()
+    {
+        QTest::addColumn<QList<qint64>>("roots");
+        QTest::addColumn<QList<qint64>>("expected");
+        QTest::newRow("no roots") << QList<qint64> {} << QList<qint64> {};
+        QTest::newRow("deep chain") << QList<qint64> { 10 }
+                                    << QList<qint64> { 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21 };
+        QTest::newRow("middle of the chain") << QList<qint64> { 19 } << QList<qint64> { 19, 20, 21 };
+        QTest::newRow("sibling branch") << QList<qint64> { 30 } << QList<qint64> { 30, 31 };
+        QTest::newRow("loop in the table") << QList<qint64> { 40 } << QList<qint64> { 40 };
+    }
+
+    void descendants()
+    {
+        QFETCH(QList<qint64>, roots);
+        QFETCH(QList<qint64>, expected);
+        QHash<qint64, qint64> parents { { 10, 1 }, { 30, 1 }, { 31, 30 }, { 32, 1 }, { 50, 51 }, { 51, 50 } };
+        for (qint64 pid = 11; pid <= 21; ++pid)
+            parents.insert(pid, pid - 1);
+        const QSet<qint64> found
+            = ProcessTable::descendants(QSet<qint64>(roots.cbegin(), roots.cend()), parents);
+        QList<qint64> sorted(found.cbegin(), found.cend());
+        std::sort(sorted.begin(), sorted.end());
+        QCOMPARE(sorted, expected);
+    }
+
+    void desktopIDsAndPrograms()
+    {
+        writeDesktopFile(m_data, "kde4/kate", entry("Kate"));
+        QCOMPARE(DesktopEntries::idForPath(m_data + "/applications/kde4/kate.desktop"),
+            QStringLiteral("kde4-kate"));
+        const auto kate = AudioCaptureApps::app("kde4-kate");
+        QVERIFY(kate);
+        QCOMPARE(kate->name, QStringLiteral("Kate"));
+        QCOMPARE(DesktopEntries::splitExec(R"(env A=1 "/opt/My App/run" --flag "%u")"),
+            QStringList({ "env", "A=1", "/opt/My App/run", "--flag", "%u" }));
+        QCOMPARE(DesktopEntries::programOf(QStringLiteral("env A=1 B=2 true --x")),
+            QFileInfo(QStandardPaths::findExecutable("true")).canonicalFilePath());
+        QVERIFY(DesktopEntries::programOf(QStringLiteral("no-such-program-anywhere")).isEmpty());
+    }
+
+private:
+    QTemporaryDir m_root;
+    QString m_data;
+    QString m_toneA;
+    QString m_helper;
+    QString m_stranger;
+    TonePlayers m_players;
+};
+
+QTEST_GUILESS_MAIN(AudioCaptureAppsTest)
+#include "tst_AudioCaptureApps.moc"

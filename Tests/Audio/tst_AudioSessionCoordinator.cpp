@@ -1,0 +1,639 @@
+#include "Audio/AudioSessionCoordinator.h"
+#include "AudioFileProbe.h"
+#include "Documents/CaptureMarkdown.h"
+#include "TestAudioCapture.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+#include <sys/resource.h>
+
+using namespace std::chrono_literals;
+using Stream = TestAudioCapture::Stream;
+using Kind = AudioSessionStartError::Kind;
+
+namespace {
+
+const QString noSystemAudio = QStringLiteral(
+    "No system audio was heard. Check the Others source in Settings if you expected others.");
+const QString permissionText
+    = QStringLiteral("Microphone permission was not granted. Others audio is still recording.");
+const QString micFailedText = QStringLiteral("Microphone could not start. Others audio is still recording.");
+const QString writeFailedText = QStringLiteral("The audio file could not be written completely.");
+
+// One coordinator on a manual clock and a test sound server, recording into a temporary folder.
+struct Rig
+{
+    ManualTaskClock clock;
+    TestAudioCapture capture;
+    QTemporaryDir dir;
+    QDateTime wall = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), QTimeZone::utc());
+    bool folderAccessible = true;
+    int folderOpened = 0;
+    int folderClosed = 0;
+    std::optional<bool> micAnswer = true; // none: the answer stays pending until micPromise is resolved
+    TaskPromise<bool> micPromise;
+    int startedCalls = 0;
+    int failedCalls = 0;
+    QStringList logAtStarted;
+    std::function<AudioSessionResult()> stopOverride;
+    std::unique_ptr<AudioSessionCoordinator> coordinator;
+
+    AudioSessionCoordinator &make()
+    {
+        AudioSessionCoordinator::Environment env;
+        env.engines = capture.factory();
+        env.clock = &clock;
+        env.now = [this] { return wall; };
+        env.fileNameTimeZone = QTimeZone::utc();
+        env.stopOverride = stopOverride;
+        env.startAccessingFolder = [this](const ResolvedFolder &) {
+            ++folderOpened;
+            return folderAccessible;
+        };
+        env.stopAccessingFolder = [this](const ResolvedFolder &) { ++folderClosed; };
+        env.microphoneAuthorized = [this] {
+            if (micAnswer) {
+                TaskPromise<bool> answer;
+                answer.resolve(*micAnswer);
+                return answer.future();
+            }
+            return micPromise.future();
+        };
+        coordinator = std::make_unique<AudioSessionCoordinator>(std::move(env));
+        coordinator->onSystemAudioStarted = [this] {
+            ++startedCalls;
+            logAtStarted = capture.log();
+        };
+        coordinator->onSystemAudioStartFailed = [this] { ++failedCalls; };
+        return *coordinator;
+    }
+
+    ResolvedFolder folder() const
+    {
+        return ResolvedFolder { QUrl::fromLocalFile(dir.path()), false, std::nullopt };
+    }
+
+    Task<> start(bool includeYou = true, std::optional<QString> micUID = std::nullopt,
+        std::optional<QString> bundleID = std::nullopt, std::optional<QString> storedName = std::nullopt)
+    {
+        return coordinator->start(folder(), micUID, includeYou, bundleID, storedName);
+    }
+
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot); }
+
+    // Moves the clock in small steps so the 0.25 s clock ticks where it would in real time.
+    void advance(std::chrono::milliseconds total)
+    {
+        for (auto done = 0ms; done < total; done += 10ms) {
+            clock.advance(10ms);
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        }
+    }
+};
+
+// Waits for the start, then lets the elapsed clock take its first tick at the start instant.
+bool finish(const Task<> &task)
+{
+    const bool finished = QTest::qWaitFor([&] { return task.isFinished(); }, 10000);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    return finished;
+}
+
+std::optional<AudioSessionStartError> errorOf(const Task<> &task)
+{
+    try {
+        task.result();
+    } catch (const AudioSessionStartError &error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+ProcessTapRequest request(const QString &name, QList<qint64> pids = { 4242 })
+{
+    return ProcessTapRequest { QStringLiteral("org.example.Player"), pids,
+        { QStringLiteral("org.example.Player") }, name };
+}
+
+} // namespace
+
+class TestAudioSessionCoordinator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startAndStopOrders_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QStringList>("startLog");
+        QTest::addColumn<QString>("startWarning");
+        QTest::addColumn<float>("othersAmplitude");
+        QTest::addColumn<float>("youAmplitude");
+        QTest::addColumn<bool>("youFile");
+        QTest::addColumn<QString>("stopWarning");
+
+        const QStringList others { "others.make", "others.prepare(system)", "others.activate" };
+        QTest::newRow("both heard") << "plain"
+                                    << (others
+                                           + QStringList { "mic.make", "mic.prepare(default)", "mic.start" })
+                                    << QString() << 0.5f << 0.25f << true << QString();
+        QTest::newRow("neither heard")
+            << "plain" << (others + QStringList { "mic.make", "mic.prepare(default)", "mic.start" })
+            << QString() << 0.0f << 0.0f << true << noSystemAudio + " No microphone audio was heard.";
+        QTest::newRow("without You") << "noYou" << others << QString() << 0.5f << 0.5f << false << QString();
+        QTest::newRow("microphone refused") << "denied" << others << permissionText << 0.0f << 0.5f << false
+                                            << noSystemAudio + " " + permissionText;
+        QTest::newRow("chosen microphone missing")
+            << "missing" << (others + QStringList { "mic.make", "mic.prepare(default)", "mic.start" })
+            << "The chosen microphone is unavailable. Using the system default." << 0.5f << 0.5f << true
+            << QString();
+        QTest::newRow("chosen microphone fails")
+            << "chosenFails"
+            << (others
+                   + QStringList { "mic.make", "mic.prepare(usb-1)", "mic.make", "mic.prepare(default)",
+                       "mic.start" })
+            << "The chosen microphone could not start. Using the system default." << 0.5f << 0.5f << true
+            << QString();
+        QTest::newRow("no microphone at all")
+            << "noMic" << (others + QStringList { "mic.make", "mic.prepare(default)" }) << micFailedText
+            << 0.5f << 0.5f << false << micFailedText;
+        QTest::newRow("microphone refuses to start")
+            << "micStartFails" << (others + QStringList { "mic.make", "mic.prepare(default)", "mic.start" })
+            << micFailedText << 0.5f << 0.5f << false << micFailedText;
+    }
+    void startAndStopOrders()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QStringList, startLog);
+        QFETCH(QString, startWarning);
+        QFETCH(float, othersAmplitude);
+        QFETCH(float, youAmplitude);
+        QFETCH(bool, youFile);
+        QFETCH(QString, stopWarning);
+
+        Rig rig;
+        std::optional<QString> micUID;
+        rig.capture.deviceUIDs = { QStringLiteral("usb-1") };
+        if (scenario == "denied")
+            rig.micAnswer = false;
+        if (scenario == "missing")
+            micUID = QStringLiteral("gone-2");
+        if (scenario == "chosenFails") {
+            micUID = QStringLiteral("usb-1");
+            rig.capture.failingMicrophones = { QStringLiteral("usb-1") };
+        }
+        if (scenario == "noMic")
+            rig.capture.failingMicrophones = { QString() };
+        if (scenario == "micStartFails")
+            rig.capture.microphoneStartFails = true;
+        AudioSessionCoordinator &audio = rig.make();
+        QSignalSpy phases(&audio, &AudioSessionCoordinator::phaseChanged);
+
+        Task<> task = rig.start(scenario != "noYou", micUID);
+        QVERIFY(finish(task));
+        QVERIFY(!errorOf(task));
+        QCOMPARE(audio.phase(), AudioSessionPhase::recording);
+        QCOMPARE(phases.size(), 2);
+        QCOMPARE(phases.at(0).at(0).value<AudioSessionPhase>(), AudioSessionPhase::starting);
+        QCOMPARE(rig.capture.log(), startLog);
+        QCOMPARE(audio.warning().value_or(QString()), startWarning);
+        // System audio counts as started before anything of the microphone happens.
+        QCOMPARE(rig.startedCalls, 1);
+        QCOMPARE(rig.logAtStarted, others(startLog));
+        QCOMPARE(rig.capture.runningEngines(), youFile ? 2 : 1);
+
+        QCOMPARE(rig.capture.feed(Stream::others, 30, 1024, othersAmplitude), 30);
+        QCOMPARE(rig.capture.feed(Stream::you, 20, 320, youAmplitude), youFile ? 20 : 0);
+        rig.advance(1000ms);
+        const AudioSessionResult result = audio.stop();
+
+        QCOMPARE(audio.phase(), AudioSessionPhase::stopping);
+        QCOMPARE(rig.capture.runningEngines(), 0);
+        QCOMPARE(audio.warning().value_or(QString()), stopWarning);
+        QCOMPARE(result.heardOthers, othersAmplitude > 0);
+        QCOMPARE(result.heardYou, youFile && youAmplitude > 0);
+        QCOMPARE(result.othersPeak, othersAmplitude);
+        QVERIFY(std::abs(result.youPeak - (youFile ? youAmplitude : 0.0f)) < 1e-4f);
+        QCOMPARE(result.startedAt, rig.wall);
+        QCOMPARE(result.startedAt.msecsTo(result.endedAt), 1000);
+        QCOMPARE(audio.elapsed(), 1.0);
+        QVERIFY(result.folder);
+        QCOMPARE(rig.folderClosed, 0); // the folder travels open in the result
+
+        const QString base = CaptureFilename::make(
+            rig.wall, QStringLiteral("audio-session"), result.id, QTimeZone::utc(), QStringLiteral("md"))
+                                 .chopped(3);
+        QCOMPARE(result.othersURL, QUrl::fromLocalFile(rig.dir.filePath(base + "_others.m4a")));
+        QCOMPARE(result.youURL.has_value(), youFile);
+        QStringList expectedFiles { base + "_others.m4a" };
+        if (youFile) {
+            QCOMPARE(*result.youURL, QUrl::fromLocalFile(rig.dir.filePath(base + "_you.m4a")));
+            expectedFiles << base + "_you.m4a";
+        }
+        expectedFiles.sort();
+        QCOMPARE(rig.files(), expectedFiles);
+
+        const auto others = AudioFileProbe::probe(result.othersURL->toLocalFile());
+        QVERIFY(others);
+        QCOMPARE(others->channels, 2);
+        QVERIFY(std::abs(others->playableSamples() - 30 * 1024) <= 1);
+        if (youFile) {
+            const auto you = AudioFileProbe::probe(result.youURL->toLocalFile());
+            QVERIFY(you);
+            QCOMPARE(you->channels, 1);
+            QCOMPARE(you->sampleRate, 48000);
+            QVERIFY(std::abs(you->playableSamples() - 20 * 320 * 3) <= 1);
+        }
+    }
+
+    void othersFailingLeavesNoFileAndNeverStartsTheMicrophone_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("engine refuses to prepare") << "prepare";
+        QTest::newRow("engine refuses to activate") << "activate";
+        QTest::newRow("file cannot be created") << "file";
+    }
+    void othersFailingLeavesNoFileAndNeverStartsTheMicrophone()
+    {
+        QFETCH(QString, failure);
+        Rig rig;
+        rig.capture.othersPrepareFails = failure == "prepare";
+        rig.capture.othersActivateFails = failure == "activate";
+        AudioSessionCoordinator &audio = rig.make();
+        ResolvedFolder folder = rig.folder();
+        if (failure == "file")
+            folder.url = QUrl::fromLocalFile(rig.dir.filePath(QStringLiteral("missing")));
+
+        Task<> task = audio.start(folder, std::nullopt, true, std::nullopt, std::nullopt);
+        QVERIFY(finish(task));
+        const auto error = errorOf(task);
+        QVERIFY(error);
+        QCOMPARE(error->kind(), Kind::systemAudioStartFailed);
+        QCOMPARE(error->description(),
+            QStringLiteral("System Audio could not start. This does not confirm permission was denied."));
+        QCOMPARE(audio.phase(), AudioSessionPhase::failed);
+        QCOMPARE(rig.failedCalls, 1);
+        QCOMPARE(rig.startedCalls, 0);
+        QVERIFY(rig.files().isEmpty());
+        QCOMPARE(rig.capture.count("mic.make"), 0);
+        QCOMPARE(rig.capture.runningEngines(), 0);
+        QCOMPARE(rig.capture.liveEngines(), 0);
+        QCOMPARE(rig.folderClosed, 1);
+        QVERIFY(!audio.scopedFolder());
+
+        // The next session starts normally.
+        rig.capture.othersPrepareFails = rig.capture.othersActivateFails = false;
+        Task<> again = rig.start();
+        QVERIFY(finish(again));
+        QVERIFY(!errorOf(again));
+        QCOMPARE(audio.phase(), AudioSessionPhase::recording);
+    }
+
+    void refusedStarts_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<bool>("failsPhase");
+        QTest::newRow("no sound server")
+            << "unsupported" << int(Kind::unsupported)
+            << "Audio recording needs a PulseAudio or PipeWire sound server" << false;
+        QTest::newRow("folder refused")
+            << "folder" << int(Kind::folderInaccessible) << "The capture folder is unavailable" << false;
+        QTest::newRow("application not running, stored name")
+            << "notRunning" << int(Kind::appNotRunning) << "Player Deluxe isn't running" << true;
+        QTest::newRow("application not running, no stored name")
+            << "notRunningNoName" << int(Kind::appNotRunning) << "org.example.Player isn't running" << true;
+        QTest::newRow("application without processes")
+            << "unreachable" << int(Kind::appUnreachable) << "Couldn't attach to Player's audio" << true;
+    }
+    void refusedStarts()
+    {
+        QFETCH(QString, situation);
+        QFETCH(int, kind);
+        QFETCH(QString, description);
+        QFETCH(bool, failsPhase);
+        Rig rig;
+        rig.capture.supported = situation != "unsupported";
+        rig.folderAccessible = situation != "folder";
+        if (situation == "unreachable")
+            rig.capture.tapRequest = request(QStringLiteral("Player"), {});
+        AudioSessionCoordinator &audio = rig.make();
+        audio.setPhase(AudioSessionPhase::saved);
+
+        Task<> task = rig.start(true, std::nullopt, QStringLiteral("org.example.Player"),
+            situation == "notRunningNoName" ? std::nullopt
+                                            : std::optional<QString>(QStringLiteral("Player Deluxe")));
+        QVERIFY(finish(task));
+        const auto error = errorOf(task);
+        QVERIFY(error);
+        QCOMPARE(int(error->kind()), kind);
+        QCOMPARE(error->description(), description);
+        QCOMPARE(audio.phase(), failsPhase ? AudioSessionPhase::failed : AudioSessionPhase::saved);
+        QCOMPARE(rig.folderOpened, situation == "unsupported" ? 0 : 1);
+        QCOMPARE(rig.folderClosed, failsPhase ? 1 : 0);
+        QVERIFY(rig.files().isEmpty());
+        QCOMPARE(rig.capture.count("others.make"), 0);
+    }
+
+    void stopWhileOthersStartIsPending()
+    {
+        Rig rig;
+        rig.capture.othersPrepareGate.hold();
+        AudioSessionCoordinator &audio = rig.make();
+        Task<> task = rig.start();
+        QVERIFY(QTest::qWaitFor([&] { return audio.phase() == AudioSessionPhase::starting; }));
+        QVERIFY(QTest::qWaitFor([&] { return rig.capture.othersPrepareGate.isReached(); }));
+
+        const AudioSessionResult result = audio.stop();
+        QCOMPARE(audio.phase(), AudioSessionPhase::stopping);
+        QVERIFY(!result.othersURL);
+        QVERIFY(!result.youURL);
+        QCOMPARE(audio.warning(), std::optional<QString>(noSystemAudio + " Microphone was not recorded."));
+
+        rig.capture.othersPrepareGate.release();
+        QVERIFY(finish(task));
+        const auto error = errorOf(task);
+        QVERIFY(error);
+        QCOMPARE(error->kind(), Kind::cancelled);
+        QVERIFY(!error->description());
+        QCOMPARE(audio.phase(), AudioSessionPhase::stopping); // the stop owns the phase
+        QVERIFY(rig.files().isEmpty());
+        QCOMPARE(rig.capture.count("mic.make"), 0);
+        QCOMPARE(rig.capture.runningEngines(), 0);
+        QCOMPARE(rig.startedCalls, 0);
+        QCOMPARE(rig.failedCalls, 0);
+
+        // The hand-off is free for the next session once the model has moved the phase on.
+        audio.setPhase(AudioSessionPhase::idle);
+        Task<> next = rig.start(false);
+        QVERIFY(finish(next));
+        QVERIFY(!errorOf(next));
+        QCOMPARE(audio.phase(), AudioSessionPhase::recording);
+
+        // A start while recording returns at once and changes nothing.
+        const QStringList log = rig.capture.log();
+        const QStringList files = rig.files();
+        Task<> again = rig.start(true, std::nullopt, QStringLiteral("org.other"));
+        QVERIFY(finish(again));
+        QVERIFY(!errorOf(again));
+        QCOMPARE(rig.capture.log(), log);
+        QCOMPARE(rig.files(), files);
+        QCOMPARE(rig.folderOpened, 2);
+    }
+
+    void stopWhileMicrophoneStartIsPending()
+    {
+        Rig rig;
+        rig.capture.microphoneStartGate.hold();
+        AudioSessionCoordinator &audio = rig.make();
+        Task<> task = rig.start();
+        QVERIFY(QTest::qWaitFor([&] { return rig.capture.microphoneStartGate.isReached(); }));
+        QCOMPARE(rig.capture.feed(Stream::others, 10, 1024, 0.5f), 10);
+
+        const AudioSessionResult result = audio.stop();
+        QVERIFY(result.othersURL);
+        QVERIFY(result.heardOthers);
+        QVERIFY(result.youURL); // its writer was already in place
+        rig.capture.microphoneStartGate.release();
+        QVERIFY(finish(task));
+        QCOMPARE(errorOf(task)->kind(), Kind::cancelled);
+        QCOMPARE(rig.capture.runningEngines(), 0);
+        QCOMPARE(rig.capture.count("mic.stop"), 1);
+        QCOMPARE(audio.phase(), AudioSessionPhase::stopping);
+    }
+
+    // Nobody stopped it, but its task was cancelled: the start must not stay `starting` with the folder open.
+    void cancelledStartWithoutStopFails()
+    {
+        Rig rig;
+        rig.micAnswer.reset();
+        AudioSessionCoordinator &audio = rig.make();
+        Task<> task = rig.start();
+        QVERIFY(QTest::qWaitFor([&] { return rig.capture.count("others.activate") == 1; }));
+        QTest::qWait(20);
+        task.cancel();
+        rig.micPromise.resolve(true);
+        QVERIFY(finish(task));
+        QCOMPARE(errorOf(task)->kind(), Kind::cancelled);
+        QCOMPARE(audio.phase(), AudioSessionPhase::failed);
+        QCOMPARE(rig.folderClosed, 1);
+        QVERIFY(!audio.scopedFolder());
+        QCOMPARE(rig.capture.runningEngines(), 0);
+        QVERIFY(rig.files().isEmpty());
+
+        audio.clearTerminalState();
+        Task<> next = rig.start(false);
+        QVERIFY(finish(next));
+        QVERIFY(!errorOf(next));
+    }
+
+    void silentApplicationWarning_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("at4900");
+        QTest::addColumn<QString>("at5000");
+        const QString silent = QStringLiteral("No audio from Player yet.");
+        QTest::newRow("silent application") << "app" << QString() << silent;
+        QTest::newRow("whole system never warns") << "system" << QString() << QString();
+        QTest::newRow("application heard early") << "heard" << QString() << QString();
+        QTest::newRow("quieter than 0.001") << "quiet" << QString() << silent;
+        QTest::newRow("microphone warning stays") << "denied" << permissionText << permissionText;
+    }
+    void silentApplicationWarning()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, at4900);
+        QFETCH(QString, at5000);
+        Rig rig;
+        rig.capture.tapRequest = request(QStringLiteral("Player"));
+        if (scenario == "denied")
+            rig.micAnswer = false;
+        AudioSessionCoordinator &audio = rig.make();
+        Task<> task = rig.start(true, std::nullopt,
+            scenario == "system" ? std::nullopt
+                                 : std::optional<QString>(QStringLiteral("org.example.Player")));
+        QVERIFY(finish(task));
+        QVERIFY(!errorOf(task));
+        if (scenario == "heard")
+            rig.capture.feed(Stream::others, 1, 1024, 0.001f);
+        if (scenario == "quiet")
+            rig.capture.feed(Stream::others, 1, 1024, 0.0009f);
+
+        rig.advance(4900ms);
+        QCOMPARE(audio.warning().value_or(QString()), at4900);
+        rig.advance(100ms);
+        QCOMPARE(audio.warning().value_or(QString()), at5000);
+
+        if (scenario == "app") {
+            // Sound from the application clears the warning at the next tick.
+            rig.capture.feed(Stream::others, 1, 1024, 0.02f);
+            rig.advance(250ms);
+            QVERIFY(!audio.warning());
+        }
+    }
+
+    void closedApplicationWarning()
+    {
+        Rig rig;
+        rig.capture.tapRequest = request(QStringLiteral("Player"));
+        rig.micAnswer = false;
+        AudioSessionCoordinator &audio = rig.make();
+        Task<> task
+            = rig.start(true, std::nullopt, QStringLiteral("org.example.Player"), QStringLiteral("Stored"));
+        QVERIFY(finish(task));
+        QCOMPARE(audio.warning(), std::optional<QString>(permissionText));
+        QCOMPARE(rig.capture.count("watch(org.example.Player)"), 1);
+
+        rig.capture.applicationExited(QStringLiteral("org.example.Player.helper"));
+        rig.capture.applicationExited(QStringLiteral("org.other"));
+        QCOMPARE(audio.warning(), std::optional<QString>(permissionText));
+        rig.capture.applicationExited(QStringLiteral("org.example.Player"));
+        const auto closed = std::optional<QString>(QStringLiteral("Player closed. Others may go silent."));
+        QCOMPARE(audio.warning(), closed);
+        rig.advance(6000ms); // the silent check leaves another warning alone
+        QCOMPARE(audio.warning(), closed);
+
+        audio.stop();
+        QCOMPARE(rig.capture.count("unwatch(org.example.Player)"), 1);
+        const auto summary = audio.warning();
+        rig.capture.applicationExited(QStringLiteral("org.example.Player"));
+        QCOMPARE(audio.warning(), summary);
+    }
+
+    void levelsArePublishedAndDecay()
+    {
+        Rig rig;
+        AudioSessionCoordinator &audio = rig.make();
+        Task<> task = rig.start();
+        QVERIFY(finish(task));
+        QCOMPARE(audio.meterLine(), QStringLiteral("Others —  You —"));
+
+        QCOMPARE(rig.capture.feed(Stream::you, 3, 320, 0.5f), 3); // the first one publishes at once
+        QCOMPARE(rig.capture.feed(Stream::others, 1, 1024, 0.1f), 1);
+        QTRY_COMPARE(audio.youLevel(), 0.5f);
+        QTRY_COMPARE(audio.othersLevel(), 0.1f);
+        QCOMPARE(audio.meterLine(), QStringLiteral("Others ▄  You █"));
+        rig.advance(250ms); // published 0.25 s ago: fresh
+        QCOMPARE(audio.youLevel(), 0.5f);
+        rig.advance(250ms); // 0.5 s ago: stale
+        QCOMPARE(audio.youLevel(), 0.0f);
+        QCOMPARE(audio.othersLevel(), 0.0f);
+
+        // A level on its way to the main thread when the session stops is dropped.
+        rig.advance(200ms);
+        QCOMPARE(rig.capture.feed(Stream::you, 1, 320, 0.9f), 1);
+        audio.stop();
+        QTest::qWait(20);
+        QCOMPARE(audio.youLevel(), 0.0f);
+    }
+
+    // The wall clock may jump; the session's length is what the steady clock measured.
+    void durationFollowsTheSteadyClock()
+    {
+        Rig rig;
+        AudioSessionCoordinator &audio = rig.make();
+        Task<> task = rig.start(false);
+        QVERIFY(finish(task));
+        const QDateTime started = rig.wall;
+        rig.wall = rig.wall.addSecs(-3600);
+        rig.advance(2500ms);
+        QCOMPARE(audio.elapsed(), 2.5);
+        const AudioSessionResult result = audio.stop();
+        QCOMPARE(result.startedAt, started);
+        QCOMPARE(result.endedAt, started.addMSecs(2500));
+    }
+
+    // The file system refuses writes part-way: the user hears of it at the next tick, and at stop.
+    void writeFailureIsWarnedAtTheNextTick()
+    {
+        Rig rig;
+        AudioSessionCoordinator &audio = rig.make();
+        Task<> task = rig.start(false);
+        QVERIFY(finish(task));
+        rlimit previous {};
+        getrlimit(RLIMIT_FSIZE, &previous);
+        rlimit tight = previous;
+        tight.rlim_cur = 2048;
+        auto *oldHandler = signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        rig.capture.feed(Stream::others, 100, 1024, 0.5f); // two fragments' worth
+        setrlimit(RLIMIT_FSIZE, &previous);
+        signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(!audio.warning());
+        rig.advance(250ms);
+        QCOMPARE(audio.warning(), std::optional<QString>(writeFailedText));
+        const AudioSessionResult result = audio.stop();
+        QCOMPARE(audio.warning(), std::optional<QString>(writeFailedText));
+        QVERIFY(!result.heardOthers);
+        QVERIFY(result.othersPeak > 0.4f);
+    }
+
+    // A stop answered by the override still takes the writers out, so their files are complete and the
+    // next session can start.
+    void stopOverrideStillDrainsTheHandOff()
+    {
+        Rig rig;
+        AudioSessionResult canned;
+        canned.id = QUuid::createUuid();
+        canned.startedAt = rig.wall;
+        canned.endedAt = rig.wall.addSecs(90);
+        rig.stopOverride = [&] { return canned; };
+        AudioSessionCoordinator &audio = rig.make();
+        Task<> task = rig.start();
+        QVERIFY(finish(task));
+        rig.capture.feed(Stream::others, 50, 1024, 0.5f);
+        const AudioSessionResult result = audio.stop();
+        QCOMPARE(result.id, canned.id);
+        QCOMPARE(audio.elapsed(), 90.0);
+        QCOMPARE(rig.capture.runningEngines(), 0);
+        for (const QString &file : rig.files())
+            QVERIFY2(AudioFileProbe::probe(rig.dir.filePath(file)), qPrintable(file));
+
+        audio.setPhase(AudioSessionPhase::idle);
+        Task<> next = rig.start();
+        QVERIFY(finish(next));
+        QVERIFY(!errorOf(next));
+        QCOMPARE(audio.phase(), AudioSessionPhase::recording);
+    }
+
+    void destroyingTheCoordinatorKeepsTheFiles()
+    {
+        Rig rig;
+        rig.make();
+        Task<> task = rig.start();
+        QVERIFY(finish(task));
+        rig.capture.feed(Stream::others, 50, 1024, 0.5f);
+        rig.capture.feed(Stream::you, 50, 320, 0.5f);
+        rig.coordinator.reset();
+        QCOMPARE(rig.capture.runningEngines(), 0);
+        QCOMPARE(rig.capture.liveEngines(), 0);
+        const QStringList files = rig.files();
+        QCOMPARE(files.size(), 2);
+        for (const QString &file : files) {
+            const auto info = AudioFileProbe::probe(rig.dir.filePath(file));
+            QVERIFY(info);
+            QVERIFY(info->playableSamples() > 40000);
+        }
+    }
+
+private:
+    static QStringList others(const QStringList &log)
+    {
+        QStringList kept;
+        for (const QString &entry : log)
+            if (entry.startsWith("others."))
+                kept << entry;
+        return kept;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioSessionCoordinator)
+#include "tst_AudioSessionCoordinator.moc"

@@ -1,0 +1,319 @@
+#include "Documents/CaptureMarkdown.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+// Reads each document with a real YAML parser (PyYAML): per document {"front": <mapping>,
+// "body": <text after the closing --- and its blank line>}, dates as ISO 8601 text.
+const char *parserScript = R"PY(
+import json, sys, yaml
+out = []
+for text in json.load(sys.stdin):
+    lines = text.split('\n')
+    assert lines[0] == '---', 'no opening ---'
+    end = lines.index('---', 1)
+    assert lines[end + 1] == '', 'no blank line after the front matter'
+    out.append({'front': yaml.safe_load('\n'.join(lines[1:end])), 'body': '\n'.join(lines[end + 2:])})
+json.dump(out, sys.stdout, default=lambda value: value.isoformat())
+)PY";
+
+QJsonArray parseWithYAML(const QStringList &documents)
+{
+    QProcess python;
+    python.start(QStringLiteral("python3"), { QStringLiteral("-c"), QString::fromUtf8(parserScript) });
+    python.write(QJsonDocument(QJsonArray::fromStringList(documents)).toJson(QJsonDocument::Compact));
+    python.closeWriteChannel();
+    python.waitForFinished(30000);
+    if (python.exitCode() != 0)
+        qWarning().noquote() << python.readAllStandardError();
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+}
+
+QJsonValue optional(const std::optional<QString> &text)
+{
+    return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
+}
+
+// The front matter a parser must read back: every field under its own name.
+QJsonObject expectedFront(const CaptureMarkdownDocument &d)
+{
+    return { { "schema", "quorvel.capture/v1" }, { "id", d.id.toString(QUuid::WithoutBraces) },
+        { "title", d.title }, { "sourceApplication", optional(d.sourceApplication) },
+        { "sourceBundleID", optional(d.sourceBundleID) },
+        { "ocrLanguages", QJsonArray::fromStringList(d.ocrLanguages) },
+        { "reviewedByUser", d.reviewedByUser }, { "screenshotRetained", d.screenshotRetained },
+        { "tags", QJsonArray::fromStringList(d.tags) }, { "note", d.note },
+        { "capturedText", d.capturedText } };
+}
+
+QJsonObject expectedFront(const AudioSessionMarkdownDocument &d)
+{
+    return { { "schema", "quorvel.audio/v1" }, { "id", d.id.toString(QUuid::WithoutBraces) },
+        { "title", d.title }, { "durationSeconds", d.durationSeconds },
+        { "othersFilename", optional(d.othersFilename) }, { "youFilename", optional(d.youFilename) },
+        { "heardOthers", d.heardOthers }, { "heardYou", d.heardYou },
+        { "othersTranscript", d.othersTranscript }, { "youTranscript", d.youTranscript },
+        { "transcriber", optional(d.transcriber) }, { "reviewedByUser", d.reviewedByUser },
+        { "note", d.note }, { "othersTranscriptionUnavailable", d.othersTranscriptionUnavailable },
+        { "youTranscriptionUnavailable", d.youTranscriptionUnavailable } };
+}
+
+// The parsed front matter equals the expectation, its date being the same instant.
+template <typename Document> void compareFront(QJsonObject front, const Document &document)
+{
+    QCOMPARE(QDateTime::fromString(front.take("capturedAt").toString(), Qt::ISODate), document.capturedAt);
+    QCOMPARE(front, expectedFront(document));
+}
+
+const QUuid captureID(QStringLiteral("3f2504e0-4f89-41d3-9a0c-0305e82c3301"));
+const QUuid audioID(QStringLiteral("9b2f6c1e-0d4a-4c55-8e2b-7f3a1c9d0e42"));
+
+CaptureMarkdownDocument basicCapture()
+{
+    return { .id = captureID,
+        .title = "Quarterly report",
+        .capturedAt = QDateTime(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC),
+        .sourceApplication = "Text Editor",
+        .sourceBundleID = "org.example.editor",
+        .ocrLanguages = { "en-US", "de-DE" },
+        .reviewedByUser = true,
+        .screenshotRetained = false,
+        .tags = { "work", "q3" },
+        .note = "Check the totals.",
+        .capturedText = "Revenue 1,204\nCosts 880" };
+}
+
+CaptureMarkdownDocument hostileCapture(const QString &value)
+{
+    return { .id = captureID,
+        .title = value,
+        .capturedAt = QDateTime(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC),
+        .sourceApplication = value,
+        .reviewedByUser = true,
+        .tags = { value, "plain" },
+        .note = value,
+        .capturedText = value };
+}
+
+const QString hostileSample = QStringLiteral("He said \"stop\": ---\n# not a comment\\ 🙂");
+
+AudioSessionMarkdownDocument basicAudio()
+{
+    return { .id = audioID,
+        .title = "Team sync",
+        .capturedAt = QDateTime(QDate(2024, 12, 31), QTime(23, 0, 5), Qt::UTC),
+        .durationSeconds = 754,
+        .othersFilename = "2025-01-01T04-30-05_audio-session_9b2f6c1e_others.m4a",
+        .youFilename = "2025-01-01T04-30-05_audio-session_9b2f6c1e_you.m4a",
+        .heardOthers = true,
+        .heardYou = true,
+        .othersTranscript = "welcome everyone\nlet us start",
+        .youTranscript = "thanks",
+        .transcriber = "pocketsphinx",
+        .reviewedByUser = true,
+        .note = "Quit before transcription finished." };
+}
+
+QString readGolden(const QString &name)
+{
+    QFile file(TestSupport::sourceDir() + QStringLiteral("/golden/") + name);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+} // namespace
+
+class TestCaptureMarkdown : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sanitizedTitle_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("slug");
+        QTest::newRow("ascii") << "Hello, World!"
+                               << "hello-world";
+        QTest::newRow("runs and ends") << "  --Quarterly Report: Q3 2024--  "
+                                       << "quarterly-report-q3-2024";
+        QTest::newRow("path characters") << "a/b\\c.d:e"
+                                         << "a-b-c-d-e";
+        QTest::newRow("cyrillic") << "Привет Мир"
+                                  << "привет-мир";
+        QTest::newRow("cjk and kana") << "東京 タワー"
+                                      << "東京-タワー";
+        QTest::newRow("devanagari keeps its marks") << "हिन्दी पाठ"
+                                                    << "हिन्दी-पाठ";
+        QTest::newRow("arabic-indic digits") << "مرحبا ١٢٣"
+                                             << "مرحبا-١٢٣";
+        QTest::newRow("combining accent") << "Cafe\u0301 Noir"
+                                          << "cafe\u0301-noir";
+        QTest::newRow("emoji are separators") << "🙂 smile 🙂"
+                                              << "smile";
+        QTest::newRow("punctuation only") << "!?…—"
+                                          << "untitled";
+        QTest::newRow("empty") << ""
+                               << "untitled";
+        QTest::newRow("cut at 40") << QString(45, QLatin1Char('a')) << QString(40, QLatin1Char('a'));
+        QTest::newRow("cut then trimmed")
+            << QStringLiteral("abc ").repeated(15) << QStringLiteral("abc-").repeated(10).chopped(1);
+        QTest::newRow("cut counts characters, not UTF-16 units")
+            << QStringLiteral("𠀀").repeated(45) << QStringLiteral("𠀀").repeated(40);
+        QTest::newRow("cut counts characters, not bytes")
+            << QStringLiteral("é").repeated(41) << QStringLiteral("é").repeated(40);
+    }
+
+    void sanitizedTitle()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, slug);
+        const QString result = CaptureFilename::sanitizedTitle(title);
+        QCOMPARE(result, slug);
+        QVERIFY(result.isValidUtf16());
+    }
+
+    void make_data()
+    {
+        QTest::addColumn<QDateTime>("date");
+        QTest::addColumn<QTimeZone>("zone");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QString>("name");
+        const QDateTime late(QDate(2024, 3, 9), QTime(23, 59, 58), Qt::UTC);
+        QTest::newRow("utc") << late << QTimeZone::utc() << "Notes"
+                             << "md"
+                             << "2024-03-09T23-59-58_notes_0a1b2c3d.md";
+        QTest::newRow("next day in the zone") << late << QTimeZone(2 * 3600) << "Notes"
+                                              << "md"
+                                              << "2024-03-10T01-59-58_notes_0a1b2c3d.md";
+        QTest::newRow("previous year in the zone")
+            << QDateTime(QDate(2024, 1, 1), QTime(0, 30), Qt::UTC) << QTimeZone(-5 * 3600) << ""
+            << "md"
+            << "2023-12-31T19-30-00_untitled_0a1b2c3d.md";
+        QTest::newRow("no extension") << late << QTimeZone::utc() << "A/B"
+                                      << ""
+                                      << "2024-03-09T23-59-58_a-b_0a1b2c3d";
+    }
+
+    void make()
+    {
+        QFETCH(QDateTime, date);
+        QFETCH(QTimeZone, zone);
+        QFETCH(QString, title);
+        QFETCH(QString, extension);
+        QFETCH(QString, name);
+        const QUuid id(QStringLiteral("0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9"));
+        QCOMPARE(CaptureFilename::make(date, title, id, zone, extension), name);
+    }
+
+    void goldenFiles_data()
+    {
+        QTest::addColumn<QString>("golden");
+        QTest::addColumn<QString>("rendered");
+        QTest::addColumn<QJsonObject>("front");
+        QTest::addColumn<QDateTime>("date");
+        QTest::addColumn<QString>("body");
+        const auto capture = basicCapture();
+        QTest::newRow("capture") << "capture.md" << capture.render() << expectedFront(capture)
+                                 << capture.capturedAt << "Check the totals.\n\nRevenue 1,204\nCosts 880\n";
+        auto bare = basicCapture();
+        bare.note.clear();
+        bare.sourceApplication.reset();
+        bare.sourceBundleID.reset();
+        bare.ocrLanguages.clear();
+        bare.tags.clear();
+        bare.reviewedByUser = false;
+        bare.screenshotRetained = true;
+        QTest::newRow("capture without note") << "capture-no-note.md" << bare.render() << expectedFront(bare)
+                                              << bare.capturedAt << "Revenue 1,204\nCosts 880\n";
+        const auto hostile = hostileCapture(hostileSample);
+        QTest::newRow("capture hostile")
+            << "capture-hostile.md" << hostile.render() << expectedFront(hostile) << hostile.capturedAt
+            << hostileSample + "\n\n" + hostileSample + "\n";
+        const auto audio = basicAudio();
+        QTest::newRow("audio") << "audio.md" << audio.render() << expectedFront(audio) << audio.capturedAt
+                               << "## Others\n\nwelcome everyone\nlet us start\n\n## You\n\nthanks\n";
+        const AudioSessionMarkdownDocument silent { .id = audioID,
+            .title = "Audio session",
+            .capturedAt = audio.capturedAt,
+            .othersTranscriptionUnavailable = true,
+            .youTranscriptionUnavailable = true };
+        QTest::newRow("audio silent") << "audio-silent.md" << silent.render() << expectedFront(silent)
+                                      << silent.capturedAt << "## Others\n\n## You\n";
+    }
+
+    // The layout is frozen, and every golden file reads back through a YAML parser as its fields.
+    void goldenFiles()
+    {
+        QFETCH(QString, golden);
+        QFETCH(QString, rendered);
+        QFETCH(QJsonObject, front);
+        QFETCH(QDateTime, date);
+        QFETCH(QString, body);
+        const QString expected = readGolden(golden);
+        if (rendered != expected) {
+            QFile actual(TestSupport::binaryDir() + QLatin1Char('/') + golden + QStringLiteral(".actual"));
+            if (actual.open(QIODevice::WriteOnly))
+                actual.write(rendered.toUtf8());
+        }
+        QCOMPARE(rendered, expected);
+        const QJsonArray parsed = parseWithYAML({ expected });
+        QCOMPARE(parsed.size(), 1);
+        QJsonObject parsedFront = parsed.at(0).toObject().value("front").toObject();
+        QCOMPARE(QDateTime::fromString(parsedFront.take("capturedAt").toString(), Qt::ISODate), date);
+        QCOMPARE(parsedFront, front);
+        QCOMPARE(parsed.at(0).toObject().value("body").toString(), body);
+    }
+
+    void dateCarriesTheLocalOffset()
+    {
+        // TZ is fixed to UTC+05:30 for this test (tst_CaptureMarkdown.cmake).
+        QCOMPARE(YAMLText::date(QDateTime(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC)),
+            QStringLiteral("2024-05-01T15:00:00+05:30"));
+        QCOMPARE(YAMLText::date(QDateTime()), QStringLiteral("null"));
+    }
+
+    void hostileValuesRoundTrip()
+    {
+        const QStringList values { "\"quoted\" and 'single'", "line one\nline two\r\nline three\rend", "---",
+            "---\ntitle: injected\n---", "key: value", "# comment", "back\\slash \\n not a newline",
+            "tab\there", "emoji 🙂👩‍👩‍👧 and 東京", "null", "true", "~", "- item", "[a, b]",
+            "{x: 1}", "&anchor *alias !tag %YAML @ ` | >", "  leading and trailing  ",
+            QString::fromUcs4(U"controls \x01\x07\x1b\x7f\x85\x9f end"),
+            QString::fromUcs4(U"separators \u2028 and \u2029"),
+            QString::fromUcs4(U"\uFEFFbyte order mark, \uFFFE and \uFFFF"), QString() };
+        QStringList texts;
+        for (const QString &value : values)
+            texts.append(hostileCapture(value).render());
+        // UTF-8 cannot carry a lone surrogate; it arrives as the replacement character.
+        texts.append(hostileCapture(QString(QChar(0xD800)) + "x").render());
+        auto audio = basicAudio();
+        audio.title = values.at(3);
+        audio.othersTranscript = values.at(1);
+        audio.youTranscript = values.at(17);
+        audio.note = values.at(5);
+        audio.transcriber = values.at(0);
+        audio.othersFilename = values.at(4);
+        texts.append(audio.render());
+
+        const QJsonArray parsed = parseWithYAML(texts);
+        QCOMPARE(parsed.size(), texts.size());
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            compareFront(parsed.at(i).toObject().value("front").toObject(), hostileCapture(values.at(i)));
+            if (QTest::currentTestFailed())
+                qWarning() << "value" << values.at(i);
+        }
+        compareFront(parsed.at(values.size()).toObject().value("front").toObject(),
+            hostileCapture(QString(QChar(0xFFFD)) + "x"));
+        compareFront(parsed.last().toObject().value("front").toObject(), audio);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCaptureMarkdown)
+#include "tst_CaptureMarkdown.moc"

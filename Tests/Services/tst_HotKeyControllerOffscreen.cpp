@@ -1,0 +1,30 @@
+#include "Services/HotKeyController.h"
+
+#include <QGuiApplication>
+#include <QTest>
+
+// Without an X11 connection there is nothing to grab: the answer is unavailable, never a crash.
+class TestHotKeyControllerOffscreen : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void noX11MeansUnavailable()
+    {
+        QCOMPARE(QGuiApplication::platformName(), QString("offscreen"));
+        int presses = 0;
+        {
+            HotKeyController controller([&] { ++presses; });
+            for (int i = 0; i < 2; ++i) {
+                QCOMPARE(controller.registerShortcut(CaptureShortcut::defaultShortcut()),
+                    HotKeyRegistrationState::unavailable);
+                QVERIFY(!controller.isRegistered());
+            }
+        }
+        QTest::qWait(10);
+        QCOMPARE(presses, 0);
+    }
+};
+
+QTEST_MAIN(TestHotKeyControllerOffscreen)
+#include "tst_HotKeyControllerOffscreen.moc"
