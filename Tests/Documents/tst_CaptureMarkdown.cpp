@@ -41,7 +41,7 @@ QJsonValue optional(const std::optional<QString> &text)
     return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
 }
 
-// The front matter a parser must read back: every field under its own name.
+// The front matter a parser must read back: every metadata field under its own name, none of the words.
 QJsonObject expectedFront(const CaptureMarkdownDocument &d)
 {
     return { { "schema", "quorvel.capture/v1" }, { "id", d.id.toString(QUuid::WithoutBraces) },
@@ -49,8 +49,7 @@ QJsonObject expectedFront(const CaptureMarkdownDocument &d)
         { "sourceBundleID", optional(d.sourceBundleID) },
         { "ocrLanguages", QJsonArray::fromStringList(d.ocrLanguages) },
         { "reviewedByUser", d.reviewedByUser }, { "screenshotRetained", d.screenshotRetained },
-        { "tags", QJsonArray::fromStringList(d.tags) }, { "note", d.note },
-        { "capturedText", d.capturedText } };
+        { "tags", QJsonArray::fromStringList(d.tags) } };
 }
 
 QJsonObject expectedFront(const AudioSessionMarkdownDocument &d)
@@ -59,9 +58,8 @@ QJsonObject expectedFront(const AudioSessionMarkdownDocument &d)
         { "title", d.title }, { "durationSeconds", d.durationSeconds },
         { "othersFilename", optional(d.othersFilename) }, { "youFilename", optional(d.youFilename) },
         { "heardOthers", d.heardOthers }, { "heardYou", d.heardYou },
-        { "othersTranscript", d.othersTranscript }, { "youTranscript", d.youTranscript },
         { "transcriber", optional(d.transcriber) }, { "reviewedByUser", d.reviewedByUser },
-        { "note", d.note }, { "othersTranscriptionUnavailable", d.othersTranscriptionUnavailable },
+        { "othersTranscriptionUnavailable", d.othersTranscriptionUnavailable },
         { "youTranscriptionUnavailable", d.youTranscriptionUnavailable } };
 }
 
@@ -237,8 +235,10 @@ private slots:
             << "capture-hostile.md" << hostile.render() << expectedFront(hostile) << hostile.capturedAt
             << hostileSample + "\n\n" + hostileSample + "\n";
         const auto audio = basicAudio();
-        QTest::newRow("audio") << "audio.md" << audio.render() << expectedFront(audio) << audio.capturedAt
-                               << "## Others\n\nwelcome everyone\nlet us start\n\n## You\n\nthanks\n";
+        QTest::newRow("audio")
+            << "audio.md" << audio.render() << expectedFront(audio) << audio.capturedAt
+            << "Quit before transcription finished.\n\n## Others\n\nwelcome everyone\nlet us start\n\n"
+               "## You\n\nthanks\n";
         const AudioSessionMarkdownDocument silent { .id = audioID,
             .title = "Audio session",
             .capturedAt = audio.capturedAt,
@@ -269,6 +269,44 @@ private slots:
         QCOMPARE(QDateTime::fromString(parsedFront.take("capturedAt").toString(), Qt::ISODate), date);
         QCOMPARE(parsedFront, front);
         QCOMPARE(parsed.at(0).toObject().value("body").toString(), body);
+    }
+
+    // A page of text and a note of several lines stand in the body once and nowhere else.
+    void wordsOnceInTheBody_data()
+    {
+        QTest::addColumn<QString>("rendered");
+        QTest::addColumn<QStringList>("words");
+        QStringList lines;
+        for (int i = 0; i < 200; ++i)
+            lines << QStringLiteral("line %1 of the captured text").arg(i);
+        const QString note = QStringLiteral("first line of the note\nsecond line of the note");
+        auto capture = basicCapture();
+        capture.note = note;
+        capture.capturedText = lines.join(QLatin1Char('\n'));
+        QTest::newRow("capture") << capture.render() << QStringList { note, capture.capturedText };
+        auto audio = basicAudio();
+        audio.note = note;
+        audio.othersTranscript = lines.mid(0, 100).join(QLatin1Char('\n'));
+        audio.youTranscript = lines.mid(100).join(QLatin1Char('\n'));
+        QTest::newRow("audio") << audio.render()
+                               << QStringList { note, audio.othersTranscript, audio.youTranscript };
+    }
+
+    void wordsOnceInTheBody()
+    {
+        QFETCH(QString, rendered);
+        QFETCH(QStringList, words);
+        const QJsonArray parsed = parseWithYAML({ rendered });
+        QCOMPARE(parsed.size(), 1);
+        const QJsonObject front = parsed.at(0).toObject().value("front").toObject();
+        const QString body = parsed.at(0).toObject().value("body").toString();
+        QVERIFY(front.contains("title"));
+        for (const char *key : { "capturedText", "othersTranscript", "youTranscript", "note" })
+            QVERIFY2(!front.contains(QLatin1String(key)), key);
+        for (const QString &text : words) {
+            QCOMPARE(rendered.count(text), 1);
+            QVERIFY(body.contains(text));
+        }
     }
 
     void dateCarriesTheLocalOffset()

@@ -57,7 +57,7 @@ struct CaptureMarkdownDocument
     QString note {};
     QString capturedText {};
 
-    // Front matter with every field, then the note (when not empty) and the captured text.
+    // Front matter with the metadata, then the note and the captured text (each when not empty).
     QString render() const;
 };
 
@@ -82,6 +82,7 @@ struct AudioSessionMarkdownDocument
     bool othersTranscriptionUnavailable = false;
     bool youTranscriptionUnavailable = false;
 
-    // Front matter with every field, then an "## Others" and a "## You" section with the transcripts.
+    // Front matter with the metadata, then the note (when not empty) and an "## Others" and a "## You"
+    // section with the transcripts.
     QString render() const;
 };
