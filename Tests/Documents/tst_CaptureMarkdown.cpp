@@ -309,6 +309,43 @@ private slots:
         }
     }
 
+    // Note apps and editors choke on NUL and other controls that recognition or a paste bring along.
+    void bodyKeepsNoControlCharacters_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("body");
+        QTest::newRow("NUL") << QString::fromUtf16(u"a\0b", 3) << QStringLiteral("a\uFFFDb");
+        QTest::newRow("other C0 controls") << "a\x01\x07\x1b[0mb\x0b\x0c\x1f"
+                                           << "a[0mb";
+        QTest::newRow("tab, line feed and DEL kept") << "a\tb\nc\x7f"
+                                                     << "a\tb\nc\x7f";
+        QTest::newRow("CR LF and a lone CR end lines") << "a\r\nb\rc\r"
+                                                       << "a\nb\nc\n";
+        QTest::newRow("lone surrogate")
+            << QStringLiteral("a") + QChar(0xDC00) + "b" << QStringLiteral("a\uFFFDb");
+        QTest::newRow("nothing left") << "\x01\x02"
+                                      << "";
+    }
+
+    void bodyKeepsNoControlCharacters()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, body);
+        auto capture = basicCapture();
+        capture.note = text;
+        capture.capturedText = text;
+        auto audio = basicAudio();
+        audio.note = text;
+        audio.othersTranscript = text;
+        audio.youTranscript.clear();
+        const QString paragraph = body.isEmpty() ? QString() : body + QStringLiteral("\n\n");
+        const auto bodyOf
+            = [](const QString &rendered) { return rendered.mid(rendered.indexOf("\n---\n\n") + 6); };
+        QCOMPARE(bodyOf(capture.render()), (paragraph + paragraph).chopped(body.isEmpty() ? 0 : 1));
+        QCOMPARE(
+            bodyOf(audio.render()), paragraph + QStringLiteral("## Others\n\n") + paragraph + "## You\n");
+    }
+
     void dateCarriesTheLocalOffset()
     {
         // TZ is fixed to UTC+05:30 for this test (tst_CaptureMarkdown.cmake).

@@ -2,19 +2,25 @@
 #include "Documents/EncryptedDraft.h"
 #include "Documents/ImageNormalization.h"
 #include "Documents/JsonFields.h"
+#include "Platform/AutostartEntry.h"
 #include "TestSupport.h"
 
 #include <QColorSpace>
 #include <QDir>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent>
 
 #include <openssl/evp.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -105,6 +111,23 @@ template <typename Error> int thrownCode(const std::function<void()> &action)
     return -1;
 }
 
+// What an action on the store came to: "ok", the error's code, or "system" for a file system error.
+QString outcome(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const EncryptedDraftError &error) {
+        static const char *const names[]
+            = { "missing", "corrupt", "imageTooLarge", "tileTooLarge", "deleteFailed" };
+        return QLatin1String(names[int(error.code())]);
+    } catch (const DraftKeyStoreError &error) {
+        return error.code() == DraftKeyStoreError::Code::wrongLength ? "wrongLength" : "unavailable";
+    } catch (const std::system_error &) {
+        return "system";
+    }
+    return "ok";
+}
+
 bool succeeds(const std::function<void()> &action)
 {
     try {
@@ -116,6 +139,8 @@ bool succeeds(const std::function<void()> &action)
 }
 
 const QByteArray testKey(32, '\x11');
+// Places under a test folder and their modes.
+using Modes = QMap<QString, int>;
 const QUuid tileDraft = QUuid::fromString(QStringLiteral("{6c3d6f56-8a37-4a8c-9b7e-0b5b8d7e2f10}"));
 constexpr int corrupt = int(EncryptedDraftError::Code::corrupt);
 constexpr int missing = int(EncryptedDraftError::Code::missing);
@@ -166,26 +191,189 @@ private slots:
         QCOMPARE(store.load(), draft);
     }
 
-    void filesArePrivateFromCreation()
+    // With an open umask the modes can only come from how things are created or opened.
+    void modesAtAnOpenUmask_data()
     {
-        // With an open umask the modes can only come from how things are created.
-        const mode_t previous = ::umask(0);
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<Modes>("modes");
+        QTest::newRow("draft store") << "store"
+                                     << Modes { { "data", 0700 }, { "data/store", 0700 },
+                                            { "data/store/draft-key.aes", 0600 },
+                                            { "data/store/active-draft.sealed", 0600 },
+                                            { "data/store/active-draft-tiles", 0700 },
+                                            { "data/store/active-draft-tiles/tile-0000.sealed", 0600 } };
+        QTest::newRow("key file others could read")
+            << "loose key" << Modes { { "data/store", 0700 }, { "data/store/draft-key.aes", 0600 } };
+        QTest::newRow("autostart entry")
+            << "autostart"
+            << Modes { { "config/autostart", 0755 }, { "config/autostart/quorvel.desktop", 0644 } };
+    }
+
+    void modesAtAnOpenUmask()
+    {
+        QFETCH(QString, kind);
+        QFETCH(Modes, modes);
         const QString base = newFolder();
-        const QString folder = base + QStringLiteral("/data/com.quorvel.dovrin");
-        const bool stored = succeeds([&] {
-            const EncryptedDraftStore store(folder, DraftKeyStore::loadOrCreate(folder));
-            store.save(minimalDraft());
-            store.saveTilePNG(QUuid::createUuid(), 0, "x");
-        });
+        const QString folder = base + QStringLiteral("/data/store");
+        const mode_t previous = ::umask(0);
+        bool done = false;
+        if (kind == "store") {
+            done = succeeds([&] {
+                const EncryptedDraftStore store(folder, DraftKeyStore::loadOrCreate(folder));
+                store.save(minimalDraft());
+                store.saveTilePNG(QUuid::createUuid(), 0, "x");
+            });
+        } else if (kind == "loose key") {
+            done = writeFile(folder + QStringLiteral("/draft-key.aes"), testKey)
+                && ::chmod(QFile::encodeName(folder).constData(), 0755) == 0
+                && ::chmod(QFile::encodeName(folder + QStringLiteral("/draft-key.aes")).constData(), 0644)
+                    == 0
+                && DraftKeyStore::loadOrCreate(folder) == testKey;
+        } else {
+            done = AutostartEntry(base + QStringLiteral("/config"), QStringLiteral("quorvel"))
+                       .write(QStringLiteral("/usr/bin/quorvel"), QStringLiteral("Quorvel"), nullptr);
+        }
         ::umask(previous);
-        QVERIFY(stored);
-        QCOMPARE(modeOf(base + QStringLiteral("/data")), 0700);
-        QCOMPARE(modeOf(folder), 0700);
-        QCOMPARE(modeOf(folder + QStringLiteral("/draft-key.aes")), 0600);
-        QCOMPARE(modeOf(folder + QStringLiteral("/active-draft.sealed")), 0600);
-        QCOMPARE(modeOf(folder + QStringLiteral("/active-draft-tiles")), 0700);
-        QCOMPARE(modeOf(folder + QStringLiteral("/active-draft-tiles/tile-0000.sealed")), 0600);
-        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 3);
+        QVERIFY(done);
+        for (auto it = modes.cbegin(); it != modes.cend(); ++it)
+            QVERIFY2(modeOf(base + QLatin1Char('/') + it.key()) == it.value(), qPrintable(it.key()));
+    }
+
+    // A link anywhere in the store, pointing outside it: nothing outside is read as the store's, written,
+    // tightened or deleted, and the store says so. Outcomes of: making the store, load, loadTilePNG,
+    // deleteDraft, saveTilePNG.
+    void linksAreNeverFollowed_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QStringList>("outcomes");
+        QTest::newRow("store folder") << "" << QStringList { "system" };
+        QTest::newRow("tile folder, deleted through the link before")
+            << "active-draft-tiles" << QStringList { "ok", "ok", "corrupt", "deleteFailed", "system" };
+        QTest::newRow("draft file") << "active-draft.sealed"
+                                    << QStringList { "ok", "corrupt", "missing", "deleteFailed", "ok" };
+        QTest::newRow("tile file") << "active-draft-tiles/tile-0000.sealed"
+                                   << QStringList { "ok", "ok", "corrupt", "deleteFailed", "ok" };
+    }
+
+    void linksAreNeverFollowed()
+    {
+        QFETCH(QString, link);
+        QFETCH(QStringList, outcomes);
+        const QString folder = newFolder();
+        const QString outside = folder + QStringLiteral("-outside");
+        QVERIFY(writeFile(outside + QStringLiteral("/precious"), "precious"));
+        QVERIFY(::chmod(QFile::encodeName(outside).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(outside + QStringLiteral("/precious")).constData(), 0644) == 0);
+        const QString at = link.isEmpty() ? folder : folder + QLatin1Char('/') + link;
+        QVERIFY(QDir().mkpath(QFileInfo(at).path()));
+        QVERIFY(QFile::link(link.endsWith(".sealed") ? outside + QStringLiteral("/precious") : outside, at));
+
+        std::optional<EncryptedDraftStore> store;
+        QStringList seen { outcome([&] { store.emplace(folder, testKey); }) };
+        if (store) {
+            seen << outcome([&] { store->load(); }) << outcome([&] { store->loadTilePNG(tileDraft, 0); })
+                 << outcome([&] { store->deleteDraft(); })
+                 << outcome([&] { store->saveTilePNG(tileDraft, 0, "png"); });
+        }
+        QCOMPARE(seen, outcomes);
+        QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList { "precious" });
+        QCOMPARE(readFile(outside + QStringLiteral("/precious")), QByteArray("precious"));
+        QCOMPARE(modeOf(outside), 0755);
+        QCOMPARE(modeOf(outside + QStringLiteral("/precious")), 0644);
+    }
+
+    // A FIFO in a file's place once made start-up wait for a writer forever.
+    void fifoFailsAtOnce_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("key") << "draft-key.aes"
+                             << "unavailable";
+        QTest::newRow("draft") << "active-draft.sealed"
+                               << "corrupt";
+        QTest::newRow("tile") << "active-draft-tiles/tile-0000.sealed"
+                              << "corrupt";
+    }
+
+    void fifoFailsAtOnce()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        const QString folder = newFolder();
+        const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/active-draft-tiles")));
+        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+        QFutureWatcher<QString> watcher;
+        QSignalSpy finished(&watcher, &QFutureWatcherBase::finished);
+        watcher.setFuture(QtConcurrent::run([folder] {
+            return outcome([&] {
+                const EncryptedDraftStore store(folder, DraftKeyStore::loadOrCreate(folder));
+                store.load();
+                store.loadTilePNG(tileDraft, 0);
+            });
+        }));
+        const bool inTime = watcher.isFinished() || finished.wait(1000);
+        if (!inTime) // let the waiting open go, so the test can fail instead of hanging
+            ::close(::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        watcher.waitForFinished();
+        QVERIFY2(inTime, "still waiting on the FIFO after a second");
+        QCOMPARE(watcher.result(), expected);
+    }
+
+    // Temporary files of saves cut short by a crash go when a store is made; nothing else does.
+    void staleTemporariesSwept_data()
+    {
+        QTest::addColumn<QString>("name"); // a trailing "/" makes a folder
+        QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<bool>("swept");
+        QTest::newRow("crash leftover") << ".quorvel-1f2e3d4c5b6a7980.tmp" << 3600 << true;
+        QTest::newRow("in the tile folder") << "active-draft-tiles/.quorvel-ab.tmp" << 120 << true;
+        QTest::newRow("a save under way") << ".quorvel-ab.tmp" << 5 << false;
+        QTest::newRow("not a name the store writes") << ".quorvel-notes.tmp" << 3600 << false;
+        QTest::newRow("someone's file") << "notes.tmp" << 3600 << false;
+        QTest::newRow("a folder of that name") << ".quorvel-ab.tmp/" << 3600 << false;
+    }
+
+    void staleTemporariesSwept()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, ageSeconds);
+        QFETCH(bool, swept);
+        const QString folder = newFolder();
+        const QString path = folder + QLatin1Char('/') + name;
+        QVERIFY(name.endsWith('/') ? QDir().mkpath(path) : writeFile(path, QByteArray(4096, 't')));
+        const timespec then { ::time(nullptr) - ageSeconds, 0 };
+        const timespec times[] = { then, then };
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+        const EncryptedDraftStore store(folder, testKey);
+        QCOMPARE(QFileInfo::exists(path), !swept);
+    }
+
+    // The decoder takes the image off the end by hand; no cut or flipped byte may make it slice
+    // outside the text (a negative length once aborted Debug builds).
+    void decoderSurvivesMalformedJson()
+    {
+        const QByteArray json = fullDraft().encodeJson();
+        QList<QByteArray> malformed { "{\"a\":1,\"pngData\":\"}", ",\"pngData\":\"}",
+            "{\"pngData\":\"QQ==\",\"pngData\":\"QQ==\"}" };
+        for (qsizetype length = 0; length < json.size(); ++length)
+            malformed << json.left(length);
+        for (const QByteArray &text : malformed)
+            QVERIFY2(!CaptureDraft::decodeJson(text), text.constData());
+        // Whatever else decodes is a draft that encodes to itself.
+        QList<QByteArray> odd;
+        for (qsizetype length = 0; length < json.size(); ++length)
+            odd << json.left(length) + "\"}";
+        QRandomGenerator random(17);
+        for (int i = 0; i < 3000; ++i) {
+            odd << json;
+            odd.last()[random.bounded(int(json.size()))] = char(random.bounded(256));
+        }
+        for (const QByteArray &text : odd) {
+            if (const auto draft = CaptureDraft::decodeJson(text))
+                QCOMPARE(CaptureDraft::decodeJson(draft->encodeJson()), draft);
+        }
     }
 
     void corruptDraft_data()
@@ -214,6 +402,7 @@ private slots:
             { "title a number", QByteArray(json).replace("\"title\":\"Title \\\"q\\\"\"", "\"title\":7") },
             { "fractional tile row", QByteArray(json).replace("\"documentTop\":600", "\"documentTop\":0.5") },
             { "cut short", json.chopped(2) },
+            { "image marker at the very end", "{\"a\":1,\"pngData\":\"}" },
         };
         for (const auto &[label, plaintext] : garbage) {
             QVERIFY2(plaintext != json, label);

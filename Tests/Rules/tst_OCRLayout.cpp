@@ -1,3 +1,4 @@
+#include "Rules/AudioSessionTitle.h"
 #include "Rules/OCRLayout.h"
 
 #include <QTest>
@@ -91,6 +92,29 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, expected);
         QCOMPARE(OCRLayout::defaultTitle(text), expected);
+    }
+
+    // A lone surrogate once stopped line splitting, and titles came out with line feeds in them.
+    void titlesOfTextWithLoneSurrogates_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title");
+        const QChar high(0xD83D), low(0xDE00);
+        QTest::newRow("on a later line") << QStringLiteral("Title\nsecond line\n") + high << "Title";
+        QTest::newRow("low one in the title") << QStringLiteral("Ti") + low + "tle\nnext"
+                                              << "Ti\uFFFDtle";
+        QTest::newRow("pair reversed") << QString(low) + high + "x\r\ny"
+                                       << "\uFFFD\uFFFDx";
+    }
+
+    void titlesOfTextWithLoneSurrogates()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        QCOMPARE(OCRLayout::defaultTitle(text), title);
+        QCOMPARE(AudioSessionTitle::firstSpokenLine(text), std::optional(title));
+        const OCRResult result = OCRResult::fromObservations({ word(text, 0, 0, 0.5, 0.1) }, {});
+        QVERIFY(result.text.isValidUtf16() && result.observations.first().text.isValidUtf16());
     }
 
     void lowConfidence_data()

@@ -1,5 +1,7 @@
 #include "Documents/CaptureMarkdown.h"
 
+#include "Documents/TextSanitizer.h"
+
 #include <QChar>
 #include <QList>
 
@@ -188,8 +190,9 @@ QString make(const QDateTime &date, const QString &title, const QUuid &id, const
 
 // A saved note is YAML front matter with the metadata only, then a blank line and the words, each
 // once: a capture's note and its captured text, or an audio session's note and its "## Others" and
-// "## You" sections. Note apps show the front matter as properties and the body as the note, so
-// nothing a reader edits in the body is left behind in a property that disagrees with it.
+// "## You" sections. Body text keeps no control characters but tab and line feed. Note apps show the front
+// matter as properties and the body as the note, so nothing a reader edits in the body is left behind in a
+// property that disagrees with it.
 namespace {
 
 QString frontMatter(const QString &schema, const QList<std::pair<const char *, QString>> &fields)
@@ -217,6 +220,12 @@ QString paragraphs(const QStringList &parts)
     return kept.isEmpty() ? QString() : kept.join(QLatin1String("\n\n")) + QLatin1Char('\n');
 }
 
+QString section(const QString &heading, const QString &transcript)
+{
+    const QString text = TextSanitizer::markdownBody(transcript);
+    return QStringLiteral("## ") + heading + (text.isEmpty() ? QString() : QLatin1String("\n\n") + text);
+}
+
 } // namespace
 
 QString CaptureMarkdownDocument::render() const
@@ -233,15 +242,11 @@ QString CaptureMarkdownDocument::render() const
                    { "screenshotRetained", YAMLText::boolean(screenshotRetained) },
                    { "tags", YAMLText::sequence(tags) },
                })
-        + paragraphs({ note, capturedText });
+        + paragraphs({ TextSanitizer::markdownBody(note), TextSanitizer::markdownBody(capturedText) });
 }
 
 QString AudioSessionMarkdownDocument::render() const
 {
-    const auto section = [](const QString &heading, const QString &transcript) {
-        return transcript.isEmpty() ? QStringLiteral("## ") + heading
-                                    : QStringLiteral("## ") + heading + QLatin1String("\n\n") + transcript;
-    };
     return frontMatter(QLatin1String(schema),
                {
                    { "id", YAMLText::quoted(idText(id)) },
@@ -257,6 +262,6 @@ QString AudioSessionMarkdownDocument::render() const
                    { "othersTranscriptionUnavailable", YAMLText::boolean(othersTranscriptionUnavailable) },
                    { "youTranscriptionUnavailable", YAMLText::boolean(youTranscriptionUnavailable) },
                })
-        + paragraphs({ note, section(QStringLiteral("Others"), othersTranscript),
+        + paragraphs({ TextSanitizer::markdownBody(note), section(QStringLiteral("Others"), othersTranscript),
             section(QStringLiteral("You"), youTranscript) });
 }
