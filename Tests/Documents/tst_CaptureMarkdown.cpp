@@ -165,6 +165,11 @@ private slots:
             << QStringLiteral("𠀀").repeated(45) << QStringLiteral("𠀀").repeated(40);
         QTest::newRow("cut counts characters, not bytes")
             << QStringLiteral("é").repeated(41) << QStringLiteral("é").repeated(40);
+        // Cut at 40 code points, these lost the accent or the vowel sign of their last letter.
+        QTest::newRow("cut keeps a decomposed accent with its letter")
+            << "a" + QStringLiteral("e\u0301").repeated(45) << "a" + QStringLiteral("e\u0301").repeated(39);
+        QTest::newRow("cut keeps a Devanagari vowel sign with its letter")
+            << "क" + QStringLiteral("कि").repeated(45) << "क" + QStringLiteral("कि").repeated(39);
     }
 
     void sanitizedTitle()

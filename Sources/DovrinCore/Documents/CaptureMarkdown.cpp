@@ -1,5 +1,6 @@
 #include "Documents/CaptureMarkdown.h"
 
+#include "Documents/Graphemes.h"
 #include "Documents/TextSanitizer.h"
 
 #include <QChar>
@@ -157,15 +158,12 @@ QString sanitizedTitle(const QString &title)
         separatorPending = false;
         slug.append(point);
     }
-    // Cut whole code points, never inside a UTF-16 pair or a UTF-8 sequence.
-    if (slug.size() > maximumSlugLength) {
-        slug.resize(maximumSlugLength);
-        while (!slug.isEmpty() && slug.last() == U'-')
-            slug.removeLast();
-    }
-    if (slug.isEmpty())
-        return QStringLiteral("untitled");
-    return QString::fromUcs4(slug.constData(), slug.size());
+    // Cut whole characters as a reader sees them: never between a letter and its accent or vowel
+    // sign, nor inside a UTF-16 pair.
+    QString cut = Graphemes::left(QString::fromUcs4(slug.constData(), slug.size()), maximumSlugLength);
+    while (cut.endsWith(QLatin1Char('-')))
+        cut.chop(1);
+    return cut.isEmpty() ? QStringLiteral("untitled") : cut;
 }
 
 QString make(const QDateTime &date, const QString &title, const QUuid &id, const QTimeZone &timeZone,

@@ -29,8 +29,8 @@ namespace CaptureFilename {
 inline constexpr int maximumSlugLength = 40;
 
 // The title lower-cased, letters, marks and numbers of every script kept, each run of anything else
-// made one "-", trimmed of "-", cut to 40 characters (code points) and trimmed again; "untitled"
-// when nothing is left.
+// made one "-", trimmed of "-", cut to 40 characters (grapheme clusters, so an accent or a vowel
+// sign stays with its letter) and trimmed again; "untitled" when nothing is left.
 QString sanitizedTitle(const QString &title);
 
 // The date's fields are read in the given time zone. Pure: looks at no file.
