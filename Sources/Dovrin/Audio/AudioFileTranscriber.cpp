@@ -1,5 +1,6 @@
 #include "Audio/AudioFileTranscriber.h"
 
+#include "Documents/TextSanitizer.h"
 #include "Platform/SpeechFileRecognizer.h"
 #include "Rules/AudioLevelMeter.h"
 
@@ -340,7 +341,7 @@ Task<AudioTranscripts> AudioFileTranscriber::transcribe(std::optional<QString> o
 
 void AudioFileTranscriber::ResultCollector::add(const RecognizedSpeech &result)
 {
-    const QString trimmed = result.text.trimmed();
+    const QString trimmed = TextSanitizer::validUtf16(result.text).trimmed();
     QString line;
     if (!trimmed.isEmpty()) {
         const double start = result.startSeconds;
