@@ -1,9 +1,9 @@
 // Others and You against the private sound server: real players under their own identities.
 #include "Audio/AudioCaptureApps.h"
-#include "Audio/MicrophoneCapture.h"
-#include "Audio/ProcessTapEngine.h"
+#include "Platform/MicrophoneCapture.h"
+#include "Platform/ProcessTapEngine.h"
 #include "Pactl.h"
-#include "Platform/PulseConnection.h"
+#include "Platform/SoundServer.h"
 #include "TestSupport.h"
 #include "TonePlayers.h"
 
@@ -276,7 +276,7 @@ private slots:
             QFile dead(runtime.path() + QStringLiteral("/pulse/native"));
             QVERIFY(dead.open(QIODevice::WriteOnly));
         }
-        QVERIFY(PulseConnection::serverConfigured());
+        QVERIFY(SoundServer::isConfigured());
 
         QElapsedTimer clock;
         clock.start();

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "Audio/AudioCaptureEngine.h"
+#include "Platform/AudioCaptureEngine.h"
+#include "Platform/AudioFileEncoder.h"
 
 #include <QString>
 
@@ -8,14 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <vector>
-
-struct AVAudioFifo;
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct SwrContext;
 
 // Why a writer could not be made.
 class AACStreamWriterError : public std::exception
@@ -39,11 +32,11 @@ private:
     Kind m_kind;
 };
 
-// Writes one stream of an audio session: AAC at 192 kb/s in a fragmented .m4a (so a crash keeps what was
-// recorded up to the last fragment), or, when that cannot be created, 32-bit float PCM in a .caf beside
-// it. Every buffer is converted to one processing format (float, the source's channel count, 44,100 Hz
-// when the source is within 1 Hz of it, else 48,000 Hz) by one resampler that lives as long as the
-// writer, so no frames are lost between buffers.
+// Writes one stream of an audio session through an AudioFileEncoder: AAC at 192 kb/s in a fragmented
+// .m4a, or, when that cannot be created, 32-bit float PCM in a .caf beside it. Every buffer is converted
+// to one processing format (float, the source's channel count, 44,100 Hz when the source is within 1 Hz
+// of it, else 48,000 Hz). The writer keeps what the session needs to know: the counts, the peaks,
+// whether anything was heard and whether a write failed.
 //
 // append() runs on one audio callback thread at a time; finish(), discard() and the peak reads on any
 // thread. One lock guards everything, held through the conversion and the file write of a buffer.
@@ -96,15 +89,6 @@ public:
     qint64 callbacks() const;
 
 private:
-    bool open(const QString &path, bool compressed);
-    void closeFile(bool writeTrailer);
-    enum class Route { direct, resample, drop, failed };
-    bool isDirect(const AudioStreamFormat &format) const;
-    Route route(const AudioStreamFormat &format);
-    bool drainResampler();
-    bool pushToFifo(const AudioPCMBuffer &buffer, bool direct, bool sanitize);
-    bool encodeAvailable(bool final);
-    bool sendFrame(AVFrame *frame);
     void fail();
 
     mutable std::mutex m_lock;
@@ -112,19 +96,8 @@ private:
     AudioStreamFormat m_source;
     int m_rate = 0;
     int m_channels = 0;
-    int m_codecFormat = 0; // AVSampleFormat of the encoder input
-    int m_chunkFrames = 1024;
-
-    AVFormatContext *m_output = nullptr;
-    AVCodecContext *m_encoder = nullptr;
-    AVFrame *m_frame = nullptr;
-    AVPacket *m_packet = nullptr;
-    AVAudioFifo *m_fifo = nullptr;
-    SwrContext *m_resampler = nullptr;
-    std::optional<AudioStreamFormat> m_resamplerInput;
-    std::vector<uint8_t *> m_scratchPlanes;
-    std::vector<std::vector<float>> m_scratch;
-    qint64 m_nextPts = 0;
+    bool m_compressed = false;
+    std::unique_ptr<AudioFileEncoder> m_encoder; // none once finished
 
     bool m_finished = false;
     bool m_writeFailed = false;

@@ -3,7 +3,7 @@
 #include "Async/Task.h"
 #include "Async/TaskClock.h"
 #include "Audio/AACStreamWriter.h"
-#include "Audio/AudioCaptureEngine.h"
+#include "Platform/AudioCaptureEngine.h"
 #include "Audio/AudioStreamState.h"
 #include "Documents/FolderBookmark.h"
 #include "Rules/AudioSessionPhase.h"

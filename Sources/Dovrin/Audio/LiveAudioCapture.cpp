@@ -1,11 +1,11 @@
 #include "Audio/LiveAudioCapture.h"
 
 #include "Audio/AudioCaptureApps.h"
-#include "Audio/MicrophoneCapture.h"
-#include "Audio/ProcessTapEngine.h"
 #include "Platform/AudioInputHardware.h"
+#include "Platform/MicrophoneCapture.h"
 #include "Platform/ProcessExitWatch.h"
-#include "Platform/PulseConnection.h"
+#include "Platform/ProcessTapEngine.h"
+#include "Platform/SoundServer.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ private:
 AudioCaptureEngineFactory liveAudioCaptureEngineFactory()
 {
     AudioCaptureEngineFactory factory;
-    factory.isSupported = [] { return PulseConnection::serverConfigured(); };
+    factory.isSupported = [] { return SoundServer::isConfigured(); };
     factory.makeOthers = [] { return std::make_unique<ProcessTapEngine>(); };
     factory.makeMicrophone = [] { return std::make_unique<MicrophoneCapture>(); };
     factory.tapRequest = [](const QString &bundleID, const std::optional<QString> &storedDisplayName) {
