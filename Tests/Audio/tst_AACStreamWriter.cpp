@@ -195,24 +195,33 @@ private slots:
     void heardThreshold_data()
     {
         QTest::addColumn<float>("level");
+        QTest::addColumn<double>("rate");
         QTest::addColumn<bool>("heard");
-        QTest::newRow("digital silence") << 0.0f << false;
-        QTest::newRow("exactly 1e-7") << 1e-7f << false;
-        QTest::newRow("1.1e-7") << 1.1e-7f << true;
-        QTest::newRow("loud") << 0.5f << true;
+        QTest::addColumn<bool>("failed");
+        QTest::newRow("digital silence") << 0.0f << 48000.0 << false << false;
+        QTest::newRow("exactly 1e-7") << 1e-7f << 48000.0 << false << false;
+        QTest::newRow("1.1e-7") << 1.1e-7f << 48000.0 << true << false;
+        QTest::newRow("loud") << 0.5f << 48000.0 << true << false;
+        // Was counted as heard though nothing reached the file, and no failure was reported.
+        QTest::newRow("loud but dropped (rate too low to convert)") << 0.5f << 100.0 << false << true;
     }
     void heardThreshold()
     {
         QFETCH(float, level);
+        QFETCH(double, rate);
         QFETCH(bool, heard);
-        const auto format = floatFormat(48000, 1);
-        AACStreamWriter writer(path(QStringLiteral("heard-%1_others.m4a").arg(double(level))), format);
+        QFETCH(bool, failed);
+        const auto format = floatFormat(rate, 1);
+        AACStreamWriter writer(
+            path(QStringLiteral("heard-%1-%2_others.m4a").arg(double(level)).arg(rate)), format);
         std::vector<float> samples(1024, level);
         const void *planes[] = { samples.data() };
         for (int i = 0; i < 5; ++i)
             writer.append(AudioPCMBuffer(format, planes, 1024));
+        QCOMPARE(writer.writeFailed(), failed);
         const auto done = writer.finish();
         QCOMPARE(done.heard, heard);
+        QCOMPARE(done.writeFailed, failed);
         QCOMPARE(done.peak, level);
         QCOMPARE(done.callbacks, 5);
         QCOMPARE(writer.nonzeroBuffers(), heard ? 5 : 0);

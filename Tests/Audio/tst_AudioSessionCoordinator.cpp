@@ -105,6 +105,15 @@ bool finish(const Task<> &task)
     return finished;
 }
 
+// Stops and waits for the result the stop task hands back.
+AudioSessionResult stopped(AudioSessionCoordinator &audio)
+{
+    const Task<AudioSessionResult> stop = audio.stop();
+    if (!QTest::qWaitFor([&] { return stop.isFinished(); }, 10000))
+        qFatal("stop did not finish");
+    return stop.result();
+}
+
 std::optional<AudioSessionStartError> errorOf(const Task<> &task)
 {
     try {
@@ -211,7 +220,7 @@ private slots:
         QCOMPARE(rig.capture.feed(Stream::others, 30, 1024, othersAmplitude), 30);
         QCOMPARE(rig.capture.feed(Stream::you, 20, 320, youAmplitude), youFile ? 20 : 0);
         rig.advance(1000ms);
-        const AudioSessionResult result = audio.stop();
+        const AudioSessionResult result = stopped(audio);
 
         QCOMPARE(audio.phase(), AudioSessionPhase::stopping);
         QCOMPARE(rig.capture.runningEngines(), 0);
@@ -351,7 +360,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return audio.phase() == AudioSessionPhase::starting; }));
         QVERIFY(QTest::qWaitFor([&] { return rig.capture.othersPrepareGate.isReached(); }));
 
-        const AudioSessionResult result = audio.stop();
+        const AudioSessionResult result = stopped(audio);
         QCOMPARE(audio.phase(), AudioSessionPhase::stopping);
         QVERIFY(!result.othersURL);
         QVERIFY(!result.youURL);
@@ -397,7 +406,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return rig.capture.microphoneStartGate.isReached(); }));
         QCOMPARE(rig.capture.feed(Stream::others, 10, 1024, 0.5f), 10);
 
-        const AudioSessionResult result = audio.stop();
+        const AudioSessionResult result = stopped(audio);
         QVERIFY(result.othersURL);
         QVERIFY(result.heardOthers);
         QVERIFY(result.youURL); // its writer was already in place
@@ -500,7 +509,7 @@ private slots:
         rig.advance(6000ms); // the silent check leaves another warning alone
         QCOMPARE(audio.warning(), closed);
 
-        audio.stop();
+        stopped(audio);
         QCOMPARE(rig.capture.count("unwatch(org.example.Player)"), 1);
         const auto summary = audio.warning();
         rig.capture.applicationExited(QStringLiteral("org.example.Player"));
@@ -529,7 +538,7 @@ private slots:
         // A level on its way to the main thread when the session stops is dropped.
         rig.advance(200ms);
         QCOMPARE(rig.capture.feed(Stream::you, 1, 320, 0.9f), 1);
-        audio.stop();
+        stopped(audio);
         QTest::qWait(20);
         QCOMPARE(audio.youLevel(), 0.0f);
     }
@@ -545,15 +554,27 @@ private slots:
         rig.wall = rig.wall.addSecs(-3600);
         rig.advance(2500ms);
         QCOMPARE(audio.elapsed(), 2.5);
-        const AudioSessionResult result = audio.stop();
+        const AudioSessionResult result = stopped(audio);
         QCOMPARE(result.startedAt, started);
         QCOMPARE(result.endedAt, started.addMSecs(2500));
     }
 
-    // The file system refuses writes part-way: the user hears of it at the next tick, and at stop.
+    // The file system refuses writes part-way, or a buffer never reaches the file: the user hears of it
+    // at the next tick, and at stop.
+    void writeFailureIsWarnedAtTheNextTick_data()
+    {
+        QTest::addColumn<bool>("fileTooLarge");
+        QTest::addColumn<double>("othersRate");
+        QTest::newRow("file size limit") << true << 48000.0;
+        // Dropped buffers used to count as heard and went unreported.
+        QTest::newRow("buffers dropped (rate too low to convert)") << false << 100.0;
+    }
     void writeFailureIsWarnedAtTheNextTick()
     {
+        QFETCH(bool, fileTooLarge);
+        QFETCH(double, othersRate);
         Rig rig;
+        rig.capture.othersFormat.sampleRate = othersRate;
         AudioSessionCoordinator &audio = rig.make();
         Task<> task = rig.start(false);
         QVERIFY(finish(task));
@@ -562,7 +583,8 @@ private slots:
         rlimit tight = previous;
         tight.rlim_cur = 2048;
         auto *oldHandler = signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        if (fileTooLarge)
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
         rig.capture.feed(Stream::others, 100, 1024, 0.5f); // two fragments' worth
         setrlimit(RLIMIT_FSIZE, &previous);
         signal(SIGXFSZ, oldHandler);
@@ -570,7 +592,7 @@ private slots:
         QVERIFY(!audio.warning());
         rig.advance(250ms);
         QCOMPARE(audio.warning(), std::optional<QString>(writeFailedText));
-        const AudioSessionResult result = audio.stop();
+        const AudioSessionResult result = stopped(audio);
         QCOMPARE(audio.warning(), std::optional<QString>(writeFailedText));
         QVERIFY(!result.heardOthers);
         QVERIFY(result.othersPeak > 0.4f);
@@ -590,7 +612,7 @@ private slots:
         Task<> task = rig.start();
         QVERIFY(finish(task));
         rig.capture.feed(Stream::others, 50, 1024, 0.5f);
-        const AudioSessionResult result = audio.stop();
+        const AudioSessionResult result = stopped(audio);
         QCOMPARE(result.id, canned.id);
         QCOMPARE(audio.elapsed(), 90.0);
         QCOMPARE(rig.capture.runningEngines(), 0);

@@ -3,6 +3,7 @@
 #include "Audio/AudioSessionCoordinator.h"
 #include "Audio/LiveAudioCapture.h"
 #include "AudioFileProbe.h"
+#include "MainThreadStallProbe.h"
 #include "Pactl.h"
 #include "TestSupport.h"
 #include "TonePlayers.h"
@@ -12,6 +13,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <QScopeGuard>
+#include <QTimer>
 
 #include <csignal>
 #include <utility>
@@ -86,7 +90,9 @@ private slots:
         QTRY_COMPARE(coordinator.warning().value_or(QString()),
             QStringLiteral("Tone A closed. Others may go silent."));
         QTest::qWait(500);
-        const AudioSessionResult result = coordinator.stop();
+        const Task<AudioSessionResult> stop = coordinator.stop();
+        QTRY_VERIFY(stop.isFinished());
+        const AudioSessionResult result = stop.result();
 
         QVERIFY(result.othersURL && result.youURL);
         QVERIFY(result.heardOthers);
@@ -126,6 +132,57 @@ private slots:
         }
         QCOMPARE(coordinator.phase(), AudioSessionPhase::failed);
         QVERIFY(QDir(folder.path()).isEmpty());
+    }
+
+    // A sound server that stops answering for a second while a session starts keeps the start waiting,
+    // never the main thread; nor does the stop. The main thread once stalled for as long as the server.
+    void mainThreadAnswersWhileASessionStartsAndStops()
+    {
+        // A server of this test's own, so holding it disturbs no other test.
+        QTemporaryDir runtime;
+        QProcess server;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        server.setProcessEnvironment(environment);
+        const QString socket = runtime.filePath(QStringLiteral("native"));
+        server.start(QStringLiteral("pulseaudio"),
+            { "--daemonize=no", "-n", "--exit-idle-time=-1", "--use-pid-file=no", "--system=no",
+                "--load=module-native-protocol-unix socket=" + socket,
+                "--load=module-null-sink sink_name=spk", "--load=module-null-sink sink_name=micsrc",
+                "--load=module-remap-source master=micsrc.monitor source_name=mic" });
+        const auto stopServer = qScopeGuard([&] {
+            ::kill(pid_t(server.processId()), SIGCONT);
+            server.kill();
+            server.waitForFinished();
+        });
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        const auto restore = qScopeGuard([&] { qputenv("PULSE_SERVER", saved); });
+        qputenv("PULSE_SERVER", "unix:" + socket.toUtf8());
+        QTRY_VERIFY_WITH_TIMEOUT(Pactl::run({ "info" }), 10000);
+
+        QTemporaryDir folder;
+        AudioSessionCoordinator coordinator;
+        MainThreadStallProbe probe;
+        QCOMPARE(::kill(pid_t(server.processId()), SIGSTOP), 0);
+        QTimer::singleShot(1000, [&] { ::kill(pid_t(server.processId()), SIGCONT); });
+        probe.start();
+        Task<> start
+            = coordinator.start(ResolvedFolder { QUrl::fromLocalFile(folder.path()), false, std::nullopt },
+                std::nullopt, true, std::nullopt, std::nullopt);
+        QVERIFY(finish(start));
+        const qint64 startStall = probe.longestStallMs();
+        start.result();
+        QCOMPARE(coordinator.phase(), AudioSessionPhase::recording);
+        QTest::qWait(500);
+
+        probe.start();
+        const Task<AudioSessionResult> stop = coordinator.stop();
+        QTRY_VERIFY(stop.isFinished());
+        const qint64 stopStall = probe.longestStallMs();
+        QVERIFY(stop.result().othersURL && stop.result().youURL);
+        qInfo("longest main-thread stall: %lld ms starting, %lld ms stopping", startStall, stopStall);
+        QVERIFY2(startStall <= 50 && stopStall <= 50,
+            qPrintable(QStringLiteral("%1 ms, %2 ms").arg(startStall).arg(stopStall)));
     }
 
 private:

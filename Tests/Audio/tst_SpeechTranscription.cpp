@@ -4,6 +4,7 @@
 #include "Audio/AudioFileTranscriber.h"
 #include "Platform/PocketSphinxRecognizer.h"
 #include "SpeechFixtures.h"
+#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -11,8 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QtEndian>
+
 #include <atomic>
 #include <cmath>
+#include <mutex>
 
 using FileResult = AudioFileTranscriber::FileResult;
 
@@ -53,6 +57,10 @@ public:
     {
         Callbacks watched = callbacks;
         watched.recognized = [this, &callbacks](const RecognizedSpeech &result) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_starts.push_back(result.startSeconds);
+            }
             ++results;
             callbacks.recognized(result);
         };
@@ -62,12 +70,21 @@ public:
         return outcome;
     }
 
+    // Where each result's speech begins, in seconds.
+    QList<double> starts() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_starts;
+    }
+
     mutable std::atomic<int> results { 0 };
     mutable std::atomic<int> status { -1 };
     mutable std::atomic<bool> returned { false };
 
 private:
     PocketSphinxRecognizer m_live;
+    mutable std::mutex m_mutex;
+    mutable QList<double> m_starts;
 };
 
 struct Sentence
@@ -93,6 +110,29 @@ bool writeScaledRecording(const QString &path, const QVector<qint16> &samples, d
     const void *planes[] = { scaled.data() };
     writer.append(AudioPCMBuffer(format, planes, samples.size()));
     return !writer.finish().writeFailed;
+}
+
+// The payloads of the media data boxes of a fragmented MP4 file, one per fragment, in order.
+QList<std::pair<qint64, qint64>> mediaDataPayloads(const QByteArray &file)
+{
+    QList<std::pair<qint64, qint64>> payloads;
+    qint64 at = 0;
+    while (at + 8 <= file.size()) {
+        qint64 size = qFromBigEndian<quint32>(file.constData() + at);
+        qint64 header = 8;
+        if (size == 1 && at + 16 <= file.size()) {
+            size = qint64(qFromBigEndian<quint64>(file.constData() + at + 8));
+            header = 16;
+        } else if (size == 0) {
+            size = file.size() - at;
+        }
+        if (size < header)
+            break;
+        if (file.mid(at + 4, 4) == "mdat")
+            payloads.append({ at + header, std::min(at + size, qint64(file.size())) });
+        at += size;
+    }
+    return payloads;
 }
 
 } // namespace
@@ -141,8 +181,8 @@ private slots:
         // Sentences with pauses between them, two voices, the first one after 1.2 s of silence.
         const QList<Sentence> sentences {
             { "the weather today is sunny with a light breeze", "kal16" },
-            { "please send me the report before the meeting on friday", "rms" },
             { "we will need three more chairs for the guests", "kal16" },
+            { "please send me the report before the meeting on friday", "rms" },
             { "the train to boston leaves at nine in the morning", "rms" },
         };
         QVector<qint16> audio = SpeechFixtures::silence(1.2);
@@ -345,6 +385,42 @@ private slots:
         const QList<Line> lines = parseLines(transcripts.others);
         QVERIFY2(lines.size() >= 2 && lines.size() <= 3, qPrintable(transcripts.others));
         QVERIFY(transcripts.others.startsWith(QStringLiteral("[0:01] ")));
+    }
+
+    // Four one-second fragments whose packets the decoder refuses: the speech after them keeps its time
+    // (it came out seconds early) and the note says part of the recording was lost.
+    void damagedFragmentsKeepTheLaterStamps()
+    {
+        QByteArray file = TestSupport::readFile(m_sentences);
+        const auto payloads = mediaDataPayloads(file);
+        const int first = int(m_onsets[2]) - 5; // ends a second before the third sentence
+        QVERIFY(first >= 1 && first + 4 < payloads.size());
+        for (int i = first; i < first + 4; ++i) {
+            // An LFE element, which a stereo stream cannot hold, at every byte a packet may start on.
+            for (qint64 at = payloads[i].first; at < payloads[i].second; ++at)
+                file[at] = char(0x60);
+        }
+        const QString damaged = path("damaged_others.m4a");
+        QVERIFY(TestSupport::writeFile(damaged, file));
+
+        auto recognizer = std::make_shared<WatchedRecognizer>();
+        Task<AudioTranscripts> task = AudioFileTranscriber::transcribe(
+            damaged, std::nullopt, true, false, {}, {}, { recognizer, &TaskClock::system(), "en-US" });
+        QTRY_VERIFY_WITH_TIMEOUT(task.isFinished(), 120000);
+        const AudioTranscripts transcripts = task.result();
+        QCOMPARE(transcripts.note, QStringLiteral("Part of the Others recording could not be read."));
+        QVERIFY(!transcripts.othersUnavailable);
+        const QList<double> starts = recognizer->starts();
+        for (qsizetype i = 2; i < m_onsets.size(); ++i) {
+            const double nearest = *std::min_element(starts.cbegin(), starts.cend(),
+                [&](double a, double b) { return std::abs(a - m_onsets[i]) < std::abs(b - m_onsets[i]); });
+            QVERIFY2(std::abs(nearest - m_onsets[i]) <= 0.2,
+                qPrintable(QStringLiteral("sentence %1 at %2 s, heard at %3 s; %4")
+                               .arg(i)
+                               .arg(m_onsets[i])
+                               .arg(nearest)
+                               .arg(transcripts.others)));
+        }
     }
 
     void cancellingMidFileEndsWithinASecond()

@@ -143,17 +143,25 @@ void AACStreamWriter::append(const AudioPCMBuffer &buffer)
         return;
     ++m_callbacks;
     const Scan found = scan(buffer);
-    m_lastBufferPeak = found.peak;
-    if (found.peak > audibleThreshold)
-        ++m_nonzeroBuffers;
-    if (m_peak < found.peak)
-        m_peak = found.peak;
+    m_lastBufferPeak.store(found.peak, std::memory_order_relaxed);
+    if (m_peak.load(std::memory_order_relaxed) < found.peak)
+        m_peak.store(found.peak, std::memory_order_relaxed);
 
-    // A buffer that cannot be converted is counted but not written; that is not a write failure.
     const AudioFileEncoder::Outcome outcome = m_encoder->write(buffer, found.insane);
     m_framesWritten = m_encoder->framesWritten();
-    if (outcome == AudioFileEncoder::Outcome::failed)
+    switch (outcome) {
+    case AudioFileEncoder::Outcome::written:
+        if (found.peak > audibleThreshold)
+            ++m_nonzeroBuffers;
+        break;
+    case AudioFileEncoder::Outcome::dropped:
+        // Audio missing from the file: the session must say so, as for a failed write.
+        m_writeFailed.store(true);
+        break;
+    case AudioFileEncoder::Outcome::failed:
         fail();
+        break;
+    }
 }
 
 AACStreamWriter::Finished AACStreamWriter::finish()
@@ -169,8 +177,8 @@ AACStreamWriter::Finished AACStreamWriter::finish()
             m_finished = true;
         }
         m_encoder.reset();
-        m_result
-            = Finished { m_url, m_nonzeroBuffers > 0 && !m_writeFailed, m_peak, m_callbacks, m_writeFailed };
+        const bool failed = m_writeFailed.load();
+        m_result = Finished { m_url, m_nonzeroBuffers > 0 && !failed, m_peak.load(), m_callbacks, failed };
     }
     return *m_result;
 }
@@ -189,20 +197,17 @@ QString AACStreamWriter::url() const
 
 float AACStreamWriter::sessionPeak() const
 {
-    std::lock_guard lock(m_lock);
-    return m_peak;
+    return m_peak.load(std::memory_order_relaxed);
 }
 
 bool AACStreamWriter::writeFailed() const
 {
-    std::lock_guard lock(m_lock);
-    return m_writeFailed;
+    return m_writeFailed.load();
 }
 
 float AACStreamWriter::lastBufferPeak() const
 {
-    std::lock_guard lock(m_lock);
-    return m_lastBufferPeak;
+    return m_lastBufferPeak.load(std::memory_order_relaxed);
 }
 
 qint64 AACStreamWriter::framesWritten() const

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -38,14 +39,15 @@ private:
 // of it, else 48,000 Hz). The writer keeps what the session needs to know: the counts, the peaks,
 // whether anything was heard and whether a write failed.
 //
-// append() runs on one audio callback thread at a time; finish(), discard() and the peak reads on any
-// thread. One lock guards everything, held through the conversion and the file write of a buffer.
+// append() runs on one audio callback thread at a time; finish() and discard() on any thread. One lock
+// guards the file, held through the conversion and the write of a buffer; the failure flag and the
+// peaks are also kept in atomics, so the live level and warnings never wait for the encoder.
 class AACStreamWriter
 {
 public:
     static constexpr int bitRate = 192000;
     static constexpr int fragmentMicroseconds = 1000000;
-    // A buffer louder than this counts as heard.
+    // A written buffer louder than this counts as heard.
     static constexpr float audibleThreshold = 1e-7f;
 
     struct Finished
@@ -70,6 +72,8 @@ public:
     // The largest absolute sample of every channel of every frame; NaN and infinities are skipped.
     static float peak(const AudioPCMBuffer &buffer);
 
+    // A buffer that cannot be converted or queued is a write failure, as a failed write is; only a
+    // failed write ends the stream.
     void append(const AudioPCMBuffer &buffer);
     // Closes the file (flushing the resampler and the encoder) and reports; later calls report the same.
     Finished finish();
@@ -81,6 +85,7 @@ public:
     int sampleRate() const { return m_rate; }
     int channelCount() const { return m_channels; }
     bool isCompressed() const;
+    // Lock-free.
     float sessionPeak() const;
     bool writeFailed() const;
     float lastBufferPeak() const;
@@ -100,11 +105,11 @@ private:
     std::unique_ptr<AudioFileEncoder> m_encoder; // none once finished
 
     bool m_finished = false;
-    bool m_writeFailed = false;
+    std::atomic<bool> m_writeFailed { false };
     std::optional<Finished> m_result;
     qint64 m_framesWritten = 0;
     qint64 m_nonzeroBuffers = 0;
     qint64 m_callbacks = 0;
-    float m_peak = 0;
-    float m_lastBufferPeak = 0;
+    std::atomic<float> m_peak { 0 };
+    std::atomic<float> m_lastBufferPeak { 0 };
 };

@@ -7,22 +7,33 @@
 #include "Platform/ProcessTapEngine.h"
 #include "Platform/SoundServer.h"
 
+#include <QFutureWatcher>
+#include <QtConcurrent>
+
 namespace {
 
 class PidfdAppExitWatch final : public AudioAppExitWatch
 {
 public:
-    PidfdAppExitWatch(const QList<qint64> &pids, std::function<void()> onExit)
-        : m_watch(pids, [onExit = std::move(onExit)](qint64) {
-            if (onExit)
-                onExit();
-        })
-    { }
-
-    bool watchesAnything() const { return !m_watch.watchedProcessIDs().isEmpty(); }
+    // Finding the application's processes reads /proc and asks the sound server: on a worker. The
+    // pidfds are then opened here, on the main thread, where their notifiers live.
+    PidfdAppExitWatch(const QString &bundleID, std::function<void()> onExit)
+        : m_onExit(std::move(onExit))
+    {
+        QObject::connect(&m_lookup, &QFutureWatcherBase::finished, &m_lookup, [this] {
+            m_watch = std::make_unique<ProcessExitWatch>(m_lookup.result(), [this](qint64) {
+                if (m_onExit)
+                    m_onExit();
+            });
+        });
+        m_lookup.setFuture(
+            QtConcurrent::run([bundleID] { return AudioCaptureApps::applicationProcessIDs(bundleID); }));
+    }
 
 private:
-    ProcessExitWatch m_watch;
+    std::function<void()> m_onExit;
+    QFutureWatcher<QList<qint64>> m_lookup;
+    std::unique_ptr<ProcessExitWatch> m_watch;
 };
 
 } // namespace
@@ -44,11 +55,7 @@ AudioCaptureEngineFactory liveAudioCaptureEngineFactory()
     };
     factory.watchForAppExit
         = [](const QString &bundleID, std::function<void()> onExit) -> std::unique_ptr<AudioAppExitWatch> {
-        auto watch = std::make_unique<PidfdAppExitWatch>(
-            AudioCaptureApps::applicationProcessIDs(bundleID), std::move(onExit));
-        if (!watch->watchesAnything())
-            return nullptr;
-        return watch;
+        return std::make_unique<PidfdAppExitWatch>(bundleID, std::move(onExit));
     };
     return factory;
 }

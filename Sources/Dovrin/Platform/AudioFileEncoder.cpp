@@ -1,5 +1,7 @@
 #include "Platform/AudioFileEncoder.h"
 
+#include "Platform/FFmpegLog.h"
+
 #include <QFile>
 
 extern "C" {
@@ -245,6 +247,7 @@ AudioFileEncoder::~AudioFileEncoder()
 
 std::unique_ptr<AudioFileEncoder> AudioFileEncoder::create(const QString &path, const Settings &settings)
 {
+    FFmpegLog::keepErrorsOnly();
     std::unique_ptr<AudioFileEncoder> encoder(new AudioFileEncoder);
     if (!encoder->open(path, settings))
         return nullptr;
