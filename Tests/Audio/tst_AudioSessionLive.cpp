@@ -135,7 +135,8 @@ private slots:
     }
 
     // A sound server that stops answering for a second while a session starts keeps the start waiting,
-    // never the main thread; nor does the stop. The main thread once stalled for as long as the server.
+    // never the main thread; nor does the stop. Looking the application up once stalled the main thread
+    // for as long as the server.
     void mainThreadAnswersWhileASessionStartsAndStops()
     {
         // A server of this test's own, so holding it disturbs no other test.
@@ -159,6 +160,7 @@ private slots:
         const auto restore = qScopeGuard([&] { qputenv("PULSE_SERVER", saved); });
         qputenv("PULSE_SERVER", "unix:" + socket.toUtf8());
         QTRY_VERIFY_WITH_TIMEOUT(Pactl::run({ "info" }), 10000);
+        QVERIFY(m_players.start(m_toneA, { "--name", "Tone A", "--freq", "440" }));
 
         QTemporaryDir folder;
         AudioSessionCoordinator coordinator;
@@ -168,7 +170,7 @@ private slots:
         probe.start();
         Task<> start
             = coordinator.start(ResolvedFolder { QUrl::fromLocalFile(folder.path()), false, std::nullopt },
-                std::nullopt, true, std::nullopt, std::nullopt);
+                std::nullopt, true, QStringLiteral("tone-a"), std::nullopt);
         QVERIFY(finish(start));
         const qint64 startStall = probe.longestStallMs();
         start.result();
