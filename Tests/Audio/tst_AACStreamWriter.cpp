@@ -4,11 +4,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <vector>
@@ -276,24 +279,20 @@ private slots:
         QVERIFY(!QFile::exists(path(QStringLiteral("bad_others.m4a"))));
     }
 
-    // The .m4a cannot be made (a folder is in the way): float PCM at the processing rate goes to a .caf.
+    // The encoder takes no more than eight channels: float PCM at the processing rate goes to a .caf.
     void fallbackWhenTheM4aCannotBeCreated_data()
     {
         QTest::addColumn<double>("sourceRate");
-        QTest::addColumn<int>("channels");
         QTest::addColumn<int>("expectedRate");
-        QTest::newRow("16 kHz mono") << 16000.0 << 1 << 48000;
-        QTest::newRow("44.1 kHz stereo") << 44100.0 << 2 << 44100;
-        QTest::newRow("twelve channels, beyond the encoder") << 48000.0 << 12 << 48000;
+        QTest::newRow("16 kHz") << 16000.0 << 48000;
+        QTest::newRow("44.1 kHz") << 44100.0 << 44100;
     }
     void fallbackWhenTheM4aCannotBeCreated()
     {
         QFETCH(double, sourceRate);
-        QFETCH(int, channels);
         QFETCH(int, expectedRate);
-        const QString base = path(QStringLiteral("fallback-%1-%2_others").arg(sourceRate).arg(channels));
-        if (channels != 12)
-            QVERIFY(QDir().mkpath(base + QStringLiteral(".m4a")));
+        const int channels = 12;
+        const QString base = path(QStringLiteral("fallback-%1_others").arg(sourceRate));
         const auto format = floatFormat(sourceRate, channels);
         AACStreamWriter writer(base + QStringLiteral(".m4a"), format);
         QVERIFY(!writer.isCompressed());
@@ -310,33 +309,85 @@ private slots:
             qPrintable(QString::number(AudioFileProbe::decodeChannel(done.url).size())));
     }
 
-    void fullDiskIsAWriteFailure()
+    // Whatever is already at the file's path, or at the fallback's, stays as it was: the writer fails
+    // at once. It used to truncate the file, and discard() then deleted it.
+    void existingFilesAreNeverWrittenOver_data()
     {
-        const QString file = path(QStringLiteral("full_others.m4a"));
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), file));
+        QTest::addColumn<QString>("taken"); // the path already in use, by extension
+        QTest::addColumn<QString>("kind"); // file, link or folder
+        QTest::addColumn<int>("channels"); // twelve: the .m4a cannot be made, the .caf is tried
+        QTest::newRow(".m4a file") << "m4a"
+                                   << "file" << 2;
+        QTest::newRow(".m4a link to a file") << "m4a"
+                                             << "link" << 2;
+        QTest::newRow(".m4a folder") << "m4a"
+                                     << "folder" << 2;
+        QTest::newRow(".caf file") << "caf"
+                                   << "file" << 12;
+        QTest::newRow(".caf link to a file") << "caf"
+                                             << "link" << 12;
+    }
+    void existingFilesAreNeverWrittenOver()
+    {
+        QFETCH(QString, taken);
+        QFETCH(QString, kind);
+        QFETCH(int, channels);
+        const QString base = path(QStringLiteral("taken-%1-%2_you").arg(taken, kind));
+        const QString existing = base + u'.' + taken;
+        const QString target = path(QStringLiteral("target-%1-%2.txt").arg(taken, kind));
+        QVERIFY(TestSupport::writeFile(target, "someone else's words"));
+        if (kind == QLatin1String("file"))
+            QVERIFY(QFile::copy(target, existing));
+        else if (kind == QLatin1String("link"))
+            QVERIFY(QFile::link(target, existing));
+        else
+            QVERIFY(QDir().mkpath(existing));
+
+        try {
+            AACStreamWriter writer(base + QStringLiteral(".m4a"), floatFormat(48000, channels));
+            QFAIL(qPrintable(QStringLiteral("wrote %1 instead").arg(writer.url())));
+        } catch (const AACStreamWriterError &error) {
+            QCOMPARE(error.kind(), AACStreamWriterError::createFile);
+        }
+        QCOMPARE(TestSupport::readFile(target), QByteArray("someone else's words"));
+        if (kind == QLatin1String("file"))
+            QCOMPARE(TestSupport::readFile(existing), QByteArray("someone else's words"));
+        QVERIFY(QFileInfo(existing).isSymLink() == (kind == QLatin1String("link")));
+        QCOMPARE(QFile::exists(base + QStringLiteral(".caf")), taken == QLatin1String("caf"));
+    }
+
+    // The file system refuses the writes: while recording (the later buffers are ignored), or only
+    // when less than one fragment is flushed at finish().
+    void refusedWritesAreAWriteFailure_data()
+    {
+        QTest::addColumn<qint64>("frames");
+        QTest::newRow("three seconds") << qint64(48000 * 3);
+        QTest::newRow("less than a fragment") << qint64(4800);
+    }
+    void refusedWritesAreAWriteFailure()
+    {
+        QFETCH(qint64, frames);
+        const QString file = path(QStringLiteral("full-%1_others.m4a").arg(frames));
         const auto format = floatFormat(48000, 2);
+        rlimit previous {};
+        getrlimit(RLIMIT_FSIZE, &previous);
+        rlimit tight = previous;
+        tight.rlim_cur = 1024;
+        auto *oldHandler = signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        const auto restore = qScopeGuard([&] {
+            setrlimit(RLIMIT_FSIZE, &previous);
+            signal(SIGXFSZ, oldHandler);
+        });
         AACStreamWriter writer(file, format);
-        feedSine(writer, format, 48000 * 3, 1024);
+        feedSine(writer, format, frames, 1024);
         const qint64 counted = writer.callbacks();
-        writer.append(SineBlock(format, 0, 1024, 440).buffer()); // after the failure: ignored
-        QCOMPARE(writer.callbacks(), counted);
+        writer.append(SineBlock(format, 0, 1024, 440).buffer());
+        QCOMPARE(writer.callbacks(), writer.writeFailed() ? counted : counted + 1);
         const auto done = writer.finish();
         QVERIFY(done.writeFailed);
         QVERIFY(!done.heard);
         QVERIFY(done.peak > 0.4f);
-    }
-
-    void failedTrailerIsAWriteFailure()
-    {
-        // Less than one fragment: nothing reaches the file until finish(), where the flush fails.
-        const QString file = path(QStringLiteral("full-late_others.m4a"));
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), file));
-        const auto format = floatFormat(48000, 2);
-        AACStreamWriter writer(file, format);
-        feedSine(writer, format, 4800, 1024);
-        const auto done = writer.finish();
-        QVERIFY(done.writeFailed);
-        QVERIFY(!done.heard);
     }
 
     void nonFiniteAndHugeSamplesDoNotStopTheStream()

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -106,11 +107,15 @@ AACStreamWriter::AACStreamWriter(const QString &url, const AudioStreamFormat &so
     settings.channelCount = m_channels;
     settings.bitRate = bitRate;
     settings.fragmentMicroseconds = fragmentMicroseconds;
-    m_encoder = AudioFileEncoder::create(url, settings);
+    int error = 0;
+    m_encoder = AudioFileEncoder::create(url, settings, &error);
     if (m_encoder) {
         m_compressed = true;
         return;
     }
+    // Something already at the path is never written over, nor worked around.
+    if (error == EEXIST)
+        throw AACStreamWriterError(AACStreamWriterError::createFile);
     const QString fallback = fallbackPath(url);
     settings.container = AudioFileEncoder::Container::caf;
     m_encoder = AudioFileEncoder::create(fallback, settings);

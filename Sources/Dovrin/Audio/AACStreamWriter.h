@@ -61,7 +61,8 @@ public:
         friend bool operator==(const Finished &, const Finished &) = default;
     };
 
-    // Creates and opens the file at `url` for buffers in `source`; throws AACStreamWriterError.
+    // Creates and opens the file at `url` for buffers in `source`; throws AACStreamWriterError, also
+    // when anything is already at `url` or at the fallback's path.
     AACStreamWriter(const QString &url, const AudioStreamFormat &source);
     ~AACStreamWriter();
     AACStreamWriter(const AACStreamWriter &) = delete;

@@ -13,8 +13,13 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -39,6 +44,37 @@ bool convertibleRate(double rate)
     return std::isfinite(rate) && rate >= minimumConvertibleRate && rate <= maximumConvertibleRate;
 }
 
+constexpr int ioBufferSize = 64 * 1024;
+
+// The muxer writes through our own descriptor, so the file is the one this encoder created.
+int writeToFile(void *opaque, uint8_t *data, int size)
+{
+    const int fd = *static_cast<int *>(opaque);
+    int left = size;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data + (size - left), size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return AVERROR(written < 0 ? errno : EIO);
+        left -= int(written);
+    }
+    return size;
+}
+
+int64_t seekInFile(void *opaque, int64_t offset, int whence)
+{
+    const int fd = *static_cast<int *>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat status
+        {
+        };
+        return ::fstat(fd, &status) == 0 ? int64_t(status.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
 } // namespace
 
 struct AudioFileEncoder::Codec
@@ -50,6 +86,8 @@ struct AudioFileEncoder::Codec
     AVSampleFormat codecFormat = AV_SAMPLE_FMT_FLTP;
     int chunkFrames = 1024;
 
+    int fd = -1;
+    AVIOContext *io = nullptr;
     AVFormatContext *output = nullptr;
     AVCodecContext *encoder = nullptr;
     AVFrame *frame = nullptr;
@@ -65,16 +103,30 @@ struct AudioFileEncoder::Codec
     ~Codec()
     {
         if (output) {
-            if (output->pb)
-                avio_closep(&output->pb);
+            output->pb = nullptr;
             avformat_free_context(output);
         }
+        closeFile();
         avcodec_free_context(&encoder);
         av_frame_free(&frame);
         av_packet_free(&packet);
         if (fifo)
             av_audio_fifo_free(fifo);
         swr_free(&resampler);
+    }
+
+    // False when the last bytes could not be written or the file could not be closed.
+    bool closeFile()
+    {
+        bool closed = true;
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        if (fd >= 0)
+            closed = ::close(fd) == 0;
+        fd = -1;
+        return closed;
     }
 
     bool isDirect(const AudioStreamFormat &format) const
@@ -245,16 +297,21 @@ AudioFileEncoder::~AudioFileEncoder()
     close(false, nullptr);
 }
 
-std::unique_ptr<AudioFileEncoder> AudioFileEncoder::create(const QString &path, const Settings &settings)
+std::unique_ptr<AudioFileEncoder> AudioFileEncoder::create(
+    const QString &path, const Settings &settings, int *error)
 {
     FFmpegLog::keepErrorsOnly();
     std::unique_ptr<AudioFileEncoder> encoder(new AudioFileEncoder);
-    if (!encoder->open(path, settings))
+    int failure = 0;
+    if (!encoder->open(path, settings, &failure)) {
+        if (error)
+            *error = failure;
         return nullptr;
+    }
     return encoder;
 }
 
-bool AudioFileEncoder::open(const QString &path, const Settings &settings)
+bool AudioFileEncoder::open(const QString &path, const Settings &settings, int *error)
 {
     const bool compressed = settings.container == Container::fragmentedM4A;
     const QByteArray nativePath = QFile::encodeName(path);
@@ -303,9 +360,21 @@ bool AudioFileEncoder::open(const QString &path, const Settings &settings)
         return abandon();
     stream->time_base = c.encoder->time_base;
 
-    if (avio_open(&c.output->pb, nativePath.constData(), AVIO_FLAG_WRITE) < 0)
+    // Never over an existing file, nor through a link: what is there stays as it is.
+    c.fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (c.fd < 0) {
+        *error = errno;
         return abandon();
+    }
     fileCreated = true;
+    auto *ioBuffer = static_cast<unsigned char *>(av_malloc(ioBufferSize));
+    c.io = ioBuffer ? avio_alloc_context(ioBuffer, ioBufferSize, 1, &c.fd, nullptr, &writeToFile, &seekInFile)
+                    : nullptr;
+    if (!c.io) {
+        av_free(ioBuffer);
+        return abandon();
+    }
+    c.output->pb = c.io;
 
     AVDictionary *options = nullptr;
     if (compressed) {
@@ -369,16 +438,15 @@ void AudioFileEncoder::close(bool writeTrailer, bool *failed)
 {
     if (!d)
         return;
-    AVFormatContext *output = d->output;
-    if (output && writeTrailer) {
-        if (av_write_trailer(output) < 0)
+    if (writeTrailer && d->output && av_write_trailer(d->output) < 0)
+        *failed = true;
+    // What was muxed reaches the file even without a trailer: a failed stream keeps what it wrote.
+    if (d->io) {
+        avio_flush(d->io);
+        if (writeTrailer && d->io->error < 0)
             *failed = true;
-        if (output->pb) {
-            if (output->pb->error < 0)
-                *failed = true;
-            if (avio_closep(&output->pb) < 0)
-                *failed = true;
-        }
     }
+    if (!d->closeFile() && writeTrailer)
+        *failed = true;
     d.reset();
 }

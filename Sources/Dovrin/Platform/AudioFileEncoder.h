@@ -30,9 +30,11 @@ public:
         failed, // the encoder or the file failed: nothing more can be written
     };
 
-    // Creates the file at `path` and writes its header; none when any of that fails, and then no file
-    // made by this call is left behind.
-    static std::unique_ptr<AudioFileEncoder> create(const QString &path, const Settings &settings);
+    // Creates the file at `path`, which must not exist yet (an existing file or link is never opened),
+    // and writes its header; none when any of that fails, and then no file made by this call is left
+    // behind. `error` gets the system's error code when the file could not be created (EEXIST for a clash).
+    static std::unique_ptr<AudioFileEncoder> create(
+        const QString &path, const Settings &settings, int *error = nullptr);
     // Closes the file without its trailer when finish() was not called.
     ~AudioFileEncoder();
     AudioFileEncoder(const AudioFileEncoder &) = delete;
@@ -50,7 +52,7 @@ public:
 private:
     struct Codec;
     AudioFileEncoder();
-    bool open(const QString &path, const Settings &settings);
+    bool open(const QString &path, const Settings &settings, int *error);
     void close(bool writeTrailer, bool *failed);
 
     std::unique_ptr<Codec> d;
