@@ -72,40 +72,40 @@ private:
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
+    // 44,100 Hz within 1 Hz of it, else 48,000 Hz; beyond the encoder's eight channels, float PCM at
+    // that rate in a .caf beside the .m4a. Half a second of input stays half a second.
     void rateRuleOnProducedFiles_data()
     {
         QTest::addColumn<double>("sourceRate");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("expectedRate");
-        QTest::newRow("44100 mono") << 44100.0 << 1 << 44100;
         QTest::newRow("44100.9 stereo") << 44100.9 << 2 << 44100;
-        QTest::newRow("44099.1") << 44099.1 << 2 << 44100;
+        QTest::newRow("44099.1 mono") << 44099.1 << 1 << 44100;
         QTest::newRow("44101 is 1 Hz away") << 44101.0 << 2 << 48000;
-        QTest::newRow("44099 is 1 Hz away") << 44099.0 << 1 << 48000;
-        QTest::newRow("48000") << 48000.0 << 2 << 48000;
-        QTest::newRow("96000") << 96000.0 << 2 << 48000;
-        QTest::newRow("22050") << 22050.0 << 1 << 48000;
         QTest::newRow("16000 mono mic") << 16000.0 << 1 << 48000;
         QTest::newRow("six channels") << 48000.0 << 6 << 48000;
+        QTest::newRow("twelve channels at 16 kHz: .caf") << 16000.0 << 12 << 48000;
+        QTest::newRow("twelve channels at 44.1 kHz: .caf") << 44100.0 << 12 << 44100;
     }
     void rateRuleOnProducedFiles()
     {
         QFETCH(double, sourceRate);
         QFETCH(int, channels);
         QFETCH(int, expectedRate);
-        const QString file = path(QStringLiteral("rate-%1-%2_others.m4a").arg(sourceRate).arg(channels));
-        AACStreamWriter writer(file, floatFormat(sourceRate, channels));
+        const bool compressed = channels <= 8;
+        const QString base = path(QStringLiteral("rate-%1-%2_others").arg(sourceRate).arg(channels));
+        AACStreamWriter writer(base + QStringLiteral(".m4a"), floatFormat(sourceRate, channels));
         QCOMPARE(writer.sampleRate(), expectedRate);
+        QCOMPARE(writer.isCompressed(), compressed);
         feedSine(writer, floatFormat(sourceRate, channels), qint64(sourceRate / 2), 1024);
         const auto done = writer.finish();
-        QCOMPARE(done.url, file);
-        QVERIFY(!done.writeFailed);
-        const auto info = AudioFileProbe::probe(file);
+        QCOMPARE(done.url, base + (compressed ? QStringLiteral(".m4a") : QStringLiteral(".caf")));
+        QVERIFY(!done.writeFailed && done.heard);
+        const auto info = AudioFileProbe::probe(done.url);
         QVERIFY(info);
-        QCOMPARE(info->codec, QStringLiteral("aac"));
+        QCOMPARE(info->codec, compressed ? QStringLiteral("aac") : QStringLiteral("pcm_f32le"));
         QCOMPARE(info->sampleRate, expectedRate);
         QCOMPARE(info->channels, channels);
-        // Half a second of input stays half a second whatever the conversion.
         QVERIFY2(std::abs(info->playableSamples() - expectedRate / 2) <= 1,
             qPrintable(QString::number(info->playableSamples())));
     }
@@ -116,7 +116,6 @@ private slots:
     {
         QTest::addColumn<bool>("interleaved");
         QTest::addColumn<int>("bufferFrames");
-        QTest::newRow("interleaved 1024") << true << 1024;
         QTest::newRow("planar 1024") << false << 1024;
         QTest::newRow("odd 333") << true << 333;
     }
@@ -131,9 +130,7 @@ private slots:
         QVERIFY(!writer.finish().writeFailed);
         QCOMPARE(writer.framesWritten(), 48000);
         const auto info = AudioFileProbe::probe(file);
-        QVERIFY(info);
-        QVERIFY2(std::abs(info->playableSamples() - 48000) <= 1,
-            qPrintable(QString::number(info->playableSamples())));
+        QVERIFY(info && std::abs(info->playableSamples() - 48000) <= 1);
 
         const QVector<float> decoded = AudioFileProbe::decodeChannel(file);
         QVERIFY(decoded.size() >= 48000);
@@ -150,10 +147,8 @@ private slots:
         QTest::addColumn<bool>("interleaved");
         QTest::addColumn<int>("channels");
         QTest::newRow("float interleaved stereo") << int(SampleType::float32) << true << 2;
-        QTest::newRow("float planar stereo") << int(SampleType::float32) << false << 2;
         QTest::newRow("float planar 6") << int(SampleType::float32) << false << 6;
         QTest::newRow("int16 interleaved stereo") << int(SampleType::int16) << true << 2;
-        QTest::newRow("int16 planar mono") << int(SampleType::int16) << false << 1;
     }
     void peakSeesEveryChannelOfEveryFrame()
     {
@@ -183,16 +178,6 @@ private slots:
             pointers.push_back(plane.constData());
         const AudioPCMBuffer buffer(format, pointers.data(), frames);
         QCOMPARE(AACStreamWriter::peak(buffer), 0.75f);
-
-        AACStreamWriter writer(
-            path(QStringLiteral("peak-%1-%2-%3_others.m4a").arg(sampleType).arg(interleaved).arg(channels)),
-            format);
-        writer.append(buffer);
-        QCOMPARE(writer.lastBufferPeak(), 0.75f);
-        const auto done = writer.finish();
-        QCOMPARE(done.peak, 0.75f);
-        QVERIFY(done.heard);
-        QVERIFY(!done.writeFailed);
     }
 
     void heardThreshold_data()
@@ -204,7 +189,6 @@ private slots:
         QTest::newRow("digital silence") << 0.0f << 48000.0 << false << false;
         QTest::newRow("exactly 1e-7") << 1e-7f << 48000.0 << false << false;
         QTest::newRow("1.1e-7") << 1.1e-7f << 48000.0 << true << false;
-        QTest::newRow("loud") << 0.5f << 48000.0 << true << false;
         // Was counted as heard though nothing reached the file, and no failure was reported.
         QTest::newRow("loud but dropped (rate too low to convert)") << 0.5f << 100.0 << false << true;
     }
@@ -230,7 +214,9 @@ private slots:
         QCOMPARE(writer.nonzeroBuffers(), heard ? 5 : 0);
     }
 
-    void finishIsFinalAndRepeatable()
+    // Finished is final: later buffers change nothing, a second finish() reports the same; discard()
+    // deletes the file, also when it is already gone.
+    void finishAndDiscard()
     {
         const QString file = path(QStringLiteral("twice_others.m4a"));
         const auto format = floatFormat(48000, 2);
@@ -239,74 +225,16 @@ private slots:
         const auto first = writer.finish();
         writer.append(SineBlock(format, 0, 1024, 440, 0.9f).buffer());
         QCOMPARE(writer.callbacks(), 4);
-        QCOMPARE(writer.sessionPeak(), first.peak);
         QCOMPARE(writer.finish(), first);
         QVERIFY(AudioFileProbe::probe(file));
-    }
-
-    void discardRemovesTheFile()
-    {
-        const QString file = path(QStringLiteral("discard_others.m4a"));
-        AACStreamWriter writer(file, floatFormat(48000, 2));
-        feedSine(writer, floatFormat(48000, 2), 4096, 1024);
-        QVERIFY(QFile::exists(file));
         writer.discard();
         QVERIFY(!QFile::exists(file));
-        writer.discard(); // already gone: fine
+        writer.discard();
 
         AACStreamWriter other(path(QStringLiteral("gone_others.m4a")), floatFormat(48000, 1));
         QVERIFY(QFile::remove(other.url()));
         other.discard();
         QVERIFY(!QFile::exists(other.url()));
-    }
-
-    void creationErrors()
-    {
-        try {
-            AACStreamWriter writer(path(QStringLiteral("bad_others.m4a")), floatFormat(std::nan(""), 2));
-            QFAIL("a format without a rate was accepted");
-        } catch (const AACStreamWriterError &error) {
-            QCOMPARE(error.kind(), AACStreamWriterError::format);
-            QCOMPARE(error.description(), QStringLiteral("Audio format could not be written"));
-        }
-        try {
-            AACStreamWriter writer(path(QStringLiteral("missing/folder_others.m4a")), floatFormat(48000, 2));
-            QFAIL("a file in a missing folder was created");
-        } catch (const AACStreamWriterError &error) {
-            QCOMPARE(error.kind(), AACStreamWriterError::createFile);
-            QCOMPARE(error.description(), QStringLiteral("The audio file could not be created"));
-        }
-        QVERIFY(!QFile::exists(path(QStringLiteral("bad_others.m4a"))));
-    }
-
-    // The encoder takes no more than eight channels: float PCM at the processing rate goes to a .caf.
-    void fallbackWhenTheM4aCannotBeCreated_data()
-    {
-        QTest::addColumn<double>("sourceRate");
-        QTest::addColumn<int>("expectedRate");
-        QTest::newRow("16 kHz") << 16000.0 << 48000;
-        QTest::newRow("44.1 kHz") << 44100.0 << 44100;
-    }
-    void fallbackWhenTheM4aCannotBeCreated()
-    {
-        QFETCH(double, sourceRate);
-        QFETCH(int, expectedRate);
-        const int channels = 12;
-        const QString base = path(QStringLiteral("fallback-%1_others").arg(sourceRate));
-        const auto format = floatFormat(sourceRate, channels);
-        AACStreamWriter writer(base + QStringLiteral(".m4a"), format);
-        QVERIFY(!writer.isCompressed());
-        feedSine(writer, format, qint64(sourceRate), 1024);
-        const auto done = writer.finish();
-        QCOMPARE(done.url, base + QStringLiteral(".caf"));
-        QVERIFY(done.heard);
-        const auto info = AudioFileProbe::probe(done.url);
-        QVERIFY(info);
-        QCOMPARE(info->codec, QStringLiteral("pcm_f32le"));
-        QCOMPARE(info->sampleRate, expectedRate);
-        QCOMPARE(info->channels, channels);
-        QVERIFY2(std::abs(AudioFileProbe::decodeChannel(done.url).size() - expectedRate) <= 1,
-            qPrintable(QString::number(AudioFileProbe::decodeChannel(done.url).size())));
     }
 
     // Whatever is already at the file's path, or at the fallback's, stays as it was: the writer fails
@@ -456,11 +384,9 @@ private slots:
         QTest::addColumn<qint64>("firstPlaneBytes");
         QTest::addColumn<qint64>("secondPlaneBytes");
         QTest::addColumn<qint64>("frames");
-        QTest::newRow("two planes") << qint64(4096) << qint64(4096) << qint64(1024);
         QTest::newRow("short second plane is padded") << qint64(4096) << qint64(100) << qint64(1024);
         QTest::newRow("partial frame dropped") << qint64(4099) << qint64(4099) << qint64(1024);
         QTest::newRow("empty first plane") << qint64(0) << qint64(4096) << qint64(-1);
-        QTest::newRow("less than one frame") << qint64(3) << qint64(3) << qint64(-1);
     }
     void copiedBuffersOwnTheirFrames()
     {

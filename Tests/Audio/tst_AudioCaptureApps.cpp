@@ -119,76 +119,34 @@ private slots:
         QCOMPARE(byName->processIDs, QList<qint64>({ named->processId() }));
     }
 
-    void displayName_data()
-    {
-        QTest::addColumn<QString>("bundleID");
-        QTest::addColumn<std::optional<QString>>("stored");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("stored name wins") << "vlc" << std::optional<QString>("My Player") << "My Player";
-        QTest::newRow("empty stored name") << "vlc" << std::optional<QString>("") << "VLC";
-        QTest::newRow("installed") << "vlc" << std::optional<QString>() << "VLC";
-        QTest::newRow("not installed") << "gone.app" << std::optional<QString>() << "gone.app";
-    }
-
-    void displayName()
-    {
-        QFETCH(QString, bundleID);
-        QFETCH(std::optional<QString>, stored);
-        QFETCH(QString, expected);
-        QCOMPARE(AudioCaptureApps::displayName(bundleID, stored), expected);
-    }
-
+    // The chosen .desktop file (none: cancelled) and the application it gives (none: nothing chosen).
     void picker_data()
     {
-        QTest::addColumn<QString>("file"); // empty: the user cancels
-        QTest::addColumn<QString>("expectedID"); // empty: nothing chosen
-        QTest::addColumn<QString>("expectedName");
-        QTest::newRow("an application") << "applications/zed-meet.desktop"
-                                        << "zed-meet"
-                                        << "Zed Meet";
-        QTest::newRow("this program") << "applications/com.quorvel.dovrin.desktop"
-                                      << ""
-                                      << "";
-        QTest::newRow("hidden entry") << "applications/spotify.desktop"
-                                      << ""
-                                      << "";
-        QTest::newRow("not an application") << "link.desktop"
-                                            << ""
-                                            << "";
-        QTest::newRow("no such file") << "applications/missing.desktop"
-                                      << ""
-                                      << "";
-        QTest::newRow("no name") << "nameless.desktop"
-                                 << "nameless"
-                                 << "nameless";
-        QTest::newRow("cancelled") << ""
-                                   << ""
-                                   << "";
+        QTest::addColumn<QStringList>("fileAndApp");
+        QTest::newRow("an application")
+            << QStringList { "applications/zed-meet.desktop", "zed-meet", "Zed Meet" };
+        QTest::newRow("this program") << QStringList { "applications/com.quorvel.dovrin.desktop" };
+        QTest::newRow("hidden entry") << QStringList { "applications/spotify.desktop" };
+        QTest::newRow("not an application") << QStringList { "link.desktop" };
+        QTest::newRow("no such file") << QStringList { "applications/missing.desktop" };
+        QTest::newRow("no name") << QStringList { "nameless.desktop", "nameless", "nameless" };
+        QTest::newRow("cancelled") << QStringList {};
     }
-
     void picker()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, expectedID);
-        QFETCH(QString, expectedName);
+        QFETCH(QStringList, fileAndApp);
         writeDesktopFile(m_data, "../link", "[Desktop Entry]\nType=Link\nName=Site\nURL=https://x\n");
         writeDesktopFile(m_data, "../nameless", "[Desktop Entry]\nType=Application\nExec=true\n");
         QString seenPrompt;
-        QString seenMessage;
-        const auto chosen = ApplicationPicker::present(QStringLiteral("Choose App"),
-            [&](const QString &prompt, const QString &message, const QString &) {
+        const auto chosen = ApplicationPicker::present(
+            QStringLiteral("Choose App"), [&](const QString &prompt, const QString &, const QString &) {
                 seenPrompt = prompt;
-                seenMessage = message;
-                return file.isEmpty() ? std::nullopt : std::optional(m_data + QLatin1Char('/') + file);
+                return fileAndApp.isEmpty() ? std::nullopt : std::optional(m_data + u'/' + fileAndApp[0]);
             });
         QCOMPARE(seenPrompt, QStringLiteral("Choose App"));
-        QCOMPARE(seenMessage,
-            QStringLiteral("Choose an app to record. Audio from this app only. No video or screen content."));
-        QCOMPARE(chosen.has_value(), !expectedID.isEmpty());
-        if (chosen) {
-            QCOMPARE(chosen->bundleID, expectedID);
-            QCOMPARE(chosen->name, expectedName);
-        }
+        QCOMPARE(chosen.has_value(), fileAndApp.size() == 3);
+        if (chosen)
+            QCOMPARE(QStringList({ chosen->bundleID, chosen->name }), fileAndApp.mid(1));
     }
 
     // Microphones only (no monitors), sorted without regard to case; the default unless a monitor.
