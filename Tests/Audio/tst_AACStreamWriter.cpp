@@ -80,10 +80,8 @@ private slots:
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("expectedRate");
         QTest::newRow("44100.9 stereo") << 44100.9 << 2 << 44100;
-        QTest::newRow("44099.1 mono") << 44099.1 << 1 << 44100;
         QTest::newRow("44101 is 1 Hz away") << 44101.0 << 2 << 48000;
         QTest::newRow("16000 mono mic") << 16000.0 << 1 << 48000;
-        QTest::newRow("six channels") << 48000.0 << 6 << 48000;
         QTest::newRow("twelve channels at 16 kHz: .caf") << 16000.0 << 12 << 48000;
         QTest::newRow("twelve channels at 44.1 kHz: .caf") << 44100.0 << 12 << 44100;
     }
@@ -110,31 +108,49 @@ private slots:
             qPrintable(QString::number(info->playableSamples())));
     }
 
-    // A converter made afresh for every buffer loses frames at each buffer edge; one kept for the whole
-    // stream does not, and the tone stays free of clicks.
-    void oneSecondOf16kHzIn1024FrameBuffersIsOneSecond_data()
+    // The file holds as much as came in, at 48 kHz: a converter made afresh for every buffer lost frames
+    // at each edge (and clicked), garbage samples must not stop the stream, nor a change of format.
+    void theFileHoldsWhatCameIn_data()
     {
-        QTest::addColumn<bool>("interleaved");
-        QTest::addColumn<int>("bufferFrames");
-        QTest::newRow("planar 1024") << false << 1024;
-        QTest::newRow("odd 333") << true << 333;
+        QTest::addColumn<QString>("input");
+        QTest::newRow("16 kHz planar, 1024-frame buffers") << "planar";
+        QTest::newRow("16 kHz, 333-frame buffers") << "odd";
+        QTest::newRow("garbage samples mid-stream") << "garbage";
+        QTest::newRow("format change mid-stream") << "change";
     }
-    void oneSecondOf16kHzIn1024FrameBuffersIsOneSecond()
+    void theFileHoldsWhatCameIn()
     {
-        QFETCH(bool, interleaved);
-        QFETCH(int, bufferFrames);
-        const QString file = path(QStringLiteral("second-%1-%2_you.m4a").arg(interleaved).arg(bufferFrames));
-        const auto format = floatFormat(16000, 1, interleaved);
+        QFETCH(QString, input);
+        const QString file = path(QStringLiteral("length-%1_you.m4a").arg(input));
+        const auto format = floatFormat(16000, 1, input != "planar");
         AACStreamWriter writer(file, format);
-        feedSine(writer, format, 16000, bufferFrames, 1000);
-        QVERIFY(!writer.finish().writeFailed);
-        QCOMPARE(writer.framesWritten(), 48000);
+        feedSine(writer, format, 16000, input == "odd" ? 333 : 1024, 1000);
+        std::vector<float> junk(1024, 1e30f);
+        junk[3] = std::nanf("");
+        junk[7] = INFINITY;
+        std::vector<int16_t> loudStereo(2 * 48000, 8000);
+        if (input == "garbage") {
+            const void *planes[] = { junk.data() };
+            writer.append(AudioPCMBuffer(format, planes, 1024));
+            feedSine(writer, format, 16000, 1024, 1000);
+        } else if (input == "change") {
+            const void *planes[] = { loudStereo.data() };
+            writer.append(AudioPCMBuffer({ 48000, 2, SampleType::int16, true }, planes, 48000));
+        }
+        const auto done = writer.finish();
+        QVERIFY(!done.writeFailed);
+        const qint64 expected = input == "garbage" ? 2 * 48000 + 3 * 1024 : input == "change" ? 96000 : 48000;
+        QCOMPARE(writer.framesWritten(), expected);
         const auto info = AudioFileProbe::probe(file);
-        QVERIFY(info && std::abs(info->playableSamples() - 48000) <= 1);
-
-        const QVector<float> decoded = AudioFileProbe::decodeChannel(file);
-        QVERIFY(decoded.size() >= 48000);
+        QVERIFY(info && info->channels == 1);
+        QVERIFY2(std::abs(info->playableSamples() - expected) <= 1,
+            qPrintable(QString::number(info->playableSamples())));
+        if (input == "garbage")
+            QCOMPARE(done.peak, 1e30f);
+        if (input != "planar" && input != "odd")
+            return;
         // A 1 kHz tone at 0.5 moves at most 0.066 between samples at 48 kHz; a buffer-edge click jumps more.
+        const QVector<float> decoded = AudioFileProbe::decodeChannel(file);
         float largestStep = 0;
         for (qsizetype i = 4096; i < decoded.size() - 4096; ++i)
             largestStep = std::max(largestStep, std::fabs(decoded[i] - decoded[i - 1]));
@@ -212,29 +228,6 @@ private slots:
         QCOMPARE(done.peak, level);
         QCOMPARE(done.callbacks, 5);
         QCOMPARE(writer.nonzeroBuffers(), heard ? 5 : 0);
-    }
-
-    // Finished is final: later buffers change nothing, a second finish() reports the same; discard()
-    // deletes the file, also when it is already gone.
-    void finishAndDiscard()
-    {
-        const QString file = path(QStringLiteral("twice_others.m4a"));
-        const auto format = floatFormat(48000, 2);
-        AACStreamWriter writer(file, format);
-        feedSine(writer, format, 4096, 1024);
-        const auto first = writer.finish();
-        writer.append(SineBlock(format, 0, 1024, 440, 0.9f).buffer());
-        QCOMPARE(writer.callbacks(), 4);
-        QCOMPARE(writer.finish(), first);
-        QVERIFY(AudioFileProbe::probe(file));
-        writer.discard();
-        QVERIFY(!QFile::exists(file));
-        writer.discard();
-
-        AACStreamWriter other(path(QStringLiteral("gone_others.m4a")), floatFormat(48000, 1));
-        QVERIFY(QFile::remove(other.url()));
-        other.discard();
-        QVERIFY(!QFile::exists(other.url()));
     }
 
     // Whatever is already at the file's path, or at the fallback's, stays as it was: the writer fails
@@ -318,43 +311,6 @@ private slots:
         QVERIFY(done.peak > 0.4f);
     }
 
-    void nonFiniteAndHugeSamplesDoNotStopTheStream()
-    {
-        const QString file = path(QStringLiteral("garbage_others.m4a"));
-        const auto format = floatFormat(48000, 1);
-        AACStreamWriter writer(file, format);
-        feedSine(writer, format, 48000, 1024);
-        std::vector<float> junk(1024, 1e30f);
-        junk[3] = std::nanf("");
-        junk[7] = INFINITY;
-        const void *planes[] = { junk.data() };
-        writer.append(AudioPCMBuffer(format, planes, 1024));
-        feedSine(writer, format, 48000, 1024);
-        const auto done = writer.finish();
-        QVERIFY(!done.writeFailed);
-        QCOMPARE(done.peak, 1e30f);
-        const auto info = AudioFileProbe::probe(file);
-        QVERIFY(info);
-        QVERIFY(std::abs(info->playableSamples() - (2 * 48000 + 1024)) <= 1);
-    }
-
-    void sourceFormatChangesMidStream()
-    {
-        const QString file = path(QStringLiteral("change_you.m4a"));
-        AACStreamWriter writer(file, floatFormat(16000, 1));
-        feedSine(writer, floatFormat(16000, 1), 8000, 1024);
-        const AudioStreamFormat int16Stereo { 48000, 2, SampleType::int16, true };
-        std::vector<int16_t> samples(2 * 24000, 8000);
-        const void *planes[] = { samples.data() };
-        writer.append(AudioPCMBuffer(int16Stereo, planes, 24000));
-        QVERIFY(!writer.finish().writeFailed);
-        const auto info = AudioFileProbe::probe(file);
-        QVERIFY(info);
-        QCOMPARE(info->channels, 1);
-        QVERIFY2(std::abs(info->playableSamples() - 48000) <= 1,
-            qPrintable(QString::number(info->playableSamples())));
-    }
-
     // The process writing the file dies without finishing it: the fragments written so far still decode.
     void killedWriterLeavesADecodableFile()
     {
@@ -377,40 +333,6 @@ private slots:
         for (float sample : decoded)
             loudest = std::max(loudest, std::fabs(sample));
         QVERIFY(loudest > 0.4f && loudest < 0.6f);
-    }
-
-    void copiedBuffersOwnTheirFrames_data()
-    {
-        QTest::addColumn<qint64>("firstPlaneBytes");
-        QTest::addColumn<qint64>("secondPlaneBytes");
-        QTest::addColumn<qint64>("frames");
-        QTest::newRow("short second plane is padded") << qint64(4096) << qint64(100) << qint64(1024);
-        QTest::newRow("partial frame dropped") << qint64(4099) << qint64(4099) << qint64(1024);
-        QTest::newRow("empty first plane") << qint64(0) << qint64(4096) << qint64(-1);
-    }
-    void copiedBuffersOwnTheirFrames()
-    {
-        QFETCH(qint64, firstPlaneBytes);
-        QFETCH(qint64, secondPlaneBytes);
-        QFETCH(qint64, frames);
-        std::vector<float> left(2048, 0.25f);
-        std::vector<float> right(2048, -0.5f);
-        const AudioPlane planes[] = { { left.data(), firstPlaneBytes }, { right.data(), secondPlaneBytes } };
-        const auto copy = AudioPCMBuffer::copy(floatFormat(48000, 2, false), planes);
-        if (frames < 0) {
-            QVERIFY(!copy);
-            return;
-        }
-        QVERIFY(copy);
-        QCOMPARE(copy->frameCount(), frames);
-        std::fill(left.begin(), left.end(), 0.0f);
-        std::fill(right.begin(), right.end(), 0.0f);
-        const AudioPCMBuffer kept = *copy;
-        float lastRight;
-        std::memcpy(&lastRight, kept.plane(1) + (frames - 1) * 4, 4);
-        QCOMPARE(lastRight, secondPlaneBytes >= frames * 4 ? -0.5f : 0.0f);
-        QCOMPARE(AACStreamWriter::peak(kept), secondPlaneBytes > 0 ? 0.5f : 0.25f);
-        QCOMPARE(AACStreamWriter::peak(kept.detached()), AACStreamWriter::peak(kept));
     }
 };
 

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,48 +29,33 @@ using ToneAnalysis::energyAt;
 
 namespace {
 
-// Keeps what an engine delivers.
-class Recording
+// Keeps what an engine delivers (float samples).
+struct Recording
 {
-public:
     AudioCaptureEngine::BufferCallback callback()
     {
         return [this](const AudioPCMBuffer &buffer) {
-            std::lock_guard guard(m_lock);
-            m_format = buffer.format();
-            const auto *samples = reinterpret_cast<const float *>(buffer.plane(0));
-            m_samples.insert(
-                m_samples.end(), samples, samples + buffer.frameCount() * buffer.format().channelCount);
-            m_frames += buffer.frameCount();
+            std::lock_guard guard(lock);
+            format = buffer.format();
+            const auto *data = reinterpret_cast<const float *>(buffer.plane(0));
+            samples.insert(samples.end(), data, data + buffer.frameCount() * format.channelCount);
         };
     }
     std::vector<float> mono() const
     {
-        std::lock_guard guard(m_lock);
-        return ToneAnalysis::downmix(m_samples, std::max(1, m_format.channelCount));
+        std::lock_guard guard(lock);
+        return ToneAnalysis::downmix(samples, std::max(1, format.channelCount));
     }
     qint64 frames() const
     {
-        std::lock_guard guard(m_lock);
-        return m_frames;
-    }
-    double sampleRate() const
-    {
-        std::lock_guard guard(m_lock);
-        return m_format.sampleRate;
+        std::lock_guard guard(lock);
+        return qint64(samples.size()) / std::max(1, format.channelCount);
     }
 
-private:
-    mutable std::mutex m_lock;
-    std::vector<float> m_samples;
-    AudioStreamFormat m_format;
-    qint64 m_frames = 0;
+    mutable std::mutex lock;
+    std::vector<float> samples;
+    AudioStreamFormat format;
 };
-
-double ratio(double wanted, double unwanted)
-{
-    return wanted / std::max(unwanted, 1e-30);
-}
 
 // A session's file: its first channel and its rate.
 std::pair<std::vector<float>, double> decode(const QUrl &file)
@@ -108,47 +94,6 @@ private slots:
     void cleanupTestCase() { m_keepers.stopAll(); }
 
     void cleanup() { m_players.stopAll(); }
-
-    // The chosen application's tones, including its child process and a stream that starts while
-    // recording, and not another application's.
-    void recordsOnlyTheChosenFamily()
-    {
-        QProcess *a = m_players.start(m_toneA,
-            { "--name", "Tone A", "--freq", "440", "--child", TonePlayers::toneProgram(), "--name",
-                "Renderer", "--freq", "660" });
-        QVERIFY(a);
-        QProcess *b = m_players.start(m_toneB, { "--name", "Tone B", "--freq", "1000" });
-        QVERIFY(b);
-        const qint64 child = TonePlayers::childPid(a);
-        QVERIFY(child > 0);
-        QTRY_VERIFY(Pactl::playbackCount() >= 3);
-
-        const auto request = AudioCaptureApps::tapRequest(QStringLiteral("tone-a"), std::nullopt);
-        QVERIFY(request);
-        QVERIFY(request->processIDs.contains(a->processId()));
-        QVERIFY(request->processIDs.contains(child));
-        QVERIFY(!request->processIDs.contains(b->processId()));
-        QCOMPARE(request->displayName, QStringLiteral("Tone A"));
-
-        ProcessTapEngine engine;
-        Recording recording;
-        QCOMPARE(engine.prepare(request), ProcessTapEngine::captureFormat());
-        engine.activate(recording.callback());
-        QTRY_COMPARE(engine.liveStreamCount(), 2);
-        QVERIFY(m_players.start(m_toneA, { "--name", "Tone A", "--freq", "880" }));
-        QTRY_COMPARE(engine.liveStreamCount(), 3);
-        const qint64 joined = recording.frames();
-        QTRY_VERIFY(recording.frames() > joined + 48000);
-        engine.stop();
-
-        const std::vector<float> mono = recording.mono();
-        const double other = energyAt(mono, 48000, 1000);
-        for (double frequency : { 440.0, 660.0, 880.0 }) {
-            const double own = energyAt(mono, 48000, frequency);
-            QVERIFY2(ratio(own, other) > 1000,
-                qPrintable(QStringLiteral("%1 Hz: %2 against %3").arg(frequency).arg(own).arg(other)));
-        }
-    }
 
     // A five-second capture of an application that plays for one second of it: five seconds of
     // Others, the sound where it was played, silence after its stream ended, and no error.
@@ -256,7 +201,7 @@ private slots:
         QTRY_VERIFY(before.frames() > heardAt + 24000);
         engine.stop();
         const std::vector<float> late = afterSwitch();
-        QVERIFY(ratio(energyAt(late, 48000, 1500), energyAt(late, 48000, 2000)) > 1000);
+        QVERIFY(energyAt(late, 48000, 1500) > 1000 * std::max(energyAt(late, 48000, 2000), 1e-30));
     }
 
     void unreachableServerFailsQuickly_data()
@@ -285,28 +230,21 @@ private slots:
         else
             qputenv("PULSE_SERVER", server);
         qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-        if (socketFile) {
-            QDir(runtime.path()).mkpath(QStringLiteral("pulse"));
-            QFile dead(runtime.path() + QStringLiteral("/pulse/native"));
-            QVERIFY(dead.open(QIODevice::WriteOnly));
-        }
+        if (socketFile)
+            QVERIFY(TestSupport::writeFile(runtime.path() + QStringLiteral("/pulse/native"), {}));
         QVERIFY(SoundServer::isConfigured());
 
         QElapsedTimer clock;
         clock.start();
-        ProcessTapEngine engine;
         try {
-            engine.prepare(std::nullopt);
+            ProcessTapEngine().prepare(std::nullopt);
             QFAIL("prepared without a server");
         } catch (const AudioCaptureError &error) {
-            QVERIFY2(QRegularExpression(QStringLiteral("^System audio tap could not be created \\(\\d+\\)$"))
-                         .match(error.description())
-                         .hasMatch(),
-                qPrintable(error.description()));
+            QVERIFY(error.description().contains(
+                QRegularExpression("^System audio tap could not be created \\(\\d+\\)$")));
         }
-        MicrophoneCapture microphone;
-        QVERIFY_THROWS_EXCEPTION(AudioCaptureError, microphone.prepare(std::nullopt));
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY_THROWS_EXCEPTION(AudioCaptureError, MicrophoneCapture().prepare(std::nullopt));
+        QVERIFY(clock.elapsed() < 1000);
         QTest::qWait(200);
         QVERIFY(!QFile::exists(runtime.path() + QStringLiteral("/pulse/pid")));
     }
@@ -357,10 +295,10 @@ private slots:
         QCOMPARE(defaultSource.sourceName(), QStringLiteral("mic"));
         MicrophoneCapture microphone;
         Recording recording;
-        microphone.prepare(QStringLiteral("mic2"));
+        const double rate = microphone.prepare(QStringLiteral("mic2")).sampleRate;
         microphone.start(recording.callback());
         QTRY_VERIFY(recording.frames() > 24000);
-        QVERIFY(energyAt(recording.mono(), recording.sampleRate(), 500) > 1e-3);
+        QVERIFY(energyAt(recording.mono(), rate, 500) > 1e-3);
 
         QVERIFY(Pactl::run({ "unload-module", module }));
         unload.dismiss();
@@ -371,9 +309,9 @@ private slots:
         microphone.stop();
     }
 
-    // One application and the microphone into two files: the application's tone and not another
-    // one's, the spoken words on You; the application's child going leaves no warning, the
-    // application going does.
+    // One application and the microphone into two files: the application's tones (its child's and a
+    // stream that starts while recording too) and not another one's, the spoken words on You; the
+    // application's child going leaves no warning, the application going does.
     void recordsAnApplicationAndTheMicrophone()
     {
         QProcess *app = m_players.start(m_toneA,
@@ -394,6 +332,10 @@ private slots:
         QVERIFY(finish(start));
         start.result();
         QCOMPARE(coordinator.phase(), AudioSessionPhase::recording);
+        QElapsedTimer recording;
+        recording.start();
+        // A stream of the application that starts while recording is joined.
+        QVERIFY(m_players.start(m_toneA, { "--name", "Tone A", "--freq", "880" }));
 
         QTest::qWait(1500);
         QCOMPARE(::kill(pid_t(TonePlayers::childPid(app)), SIGKILL), 0);
@@ -403,6 +345,7 @@ private slots:
         QTRY_COMPARE(coordinator.warning().value_or(QString()),
             QStringLiteral("Tone A closed. Others may go silent."));
         QTest::qWait(500);
+        const double recorded = double(recording.elapsed()) / 1000;
         const Task<AudioSessionResult> stop = coordinator.stop();
         QTRY_VERIFY(stop.isFinished());
         const AudioSessionResult result = stop.result();
@@ -414,10 +357,12 @@ private slots:
         const auto [you, youRate] = decode(*result.youURL);
         QVERIFY(othersRate > 0 && youRate > 0);
         const double seconds = double(others.size()) / othersRate;
-        QVERIFY2(std::abs(seconds - 2.5) < 0.5, qPrintable(QString::number(seconds)));
+        QVERIFY2(std::abs(seconds - recorded) < 0.5,
+            qPrintable(QStringLiteral("%1 %2").arg(seconds).arg(recorded)));
         const double bystander = std::max(ToneAnalysis::energyAt(others, othersRate, 1000), 1e-30);
         QVERIFY(ToneAnalysis::energyAt(others, othersRate, 440) > 1000 * bystander);
         QVERIFY(ToneAnalysis::energyAt(others, othersRate, 660) > 1000 * bystander);
+        QVERIFY(ToneAnalysis::energyAt(others, othersRate, 880) > 1000 * bystander);
         const double spoken = ToneAnalysis::energyAt(you, youRate, 300);
         QVERIFY(spoken > 1000 * std::max(ToneAnalysis::energyAt(you, youRate, 440), 1e-30));
     }
