@@ -1,17 +1,16 @@
 #include "Audio/AACStreamWriter.h"
 #include "AudioFileProbe.h"
+#include "FileSizeLimit.h"
 #include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <signal.h>
-#include <sys/resource.h>
 
 #include <cmath>
 #include <vector>
@@ -104,8 +103,7 @@ private slots:
         QCOMPARE(info->codec, compressed ? QStringLiteral("aac") : QStringLiteral("pcm_f32le"));
         QCOMPARE(info->sampleRate, expectedRate);
         QCOMPARE(info->channels, channels);
-        QVERIFY2(std::abs(info->playableSamples() - expectedRate / 2) <= 1,
-            qPrintable(QString::number(info->playableSamples())));
+        QVERIFY(std::abs(info->playableSamples() - expectedRate / 2) <= 1);
     }
 
     // The file holds as much as came in, at 48 kHz: a converter made afresh for every buffer lost frames
@@ -143,8 +141,7 @@ private slots:
         QCOMPARE(writer.framesWritten(), expected);
         const auto info = AudioFileProbe::probe(file);
         QVERIFY(info && info->channels == 1);
-        QVERIFY2(std::abs(info->playableSamples() - expected) <= 1,
-            qPrintable(QString::number(info->playableSamples())));
+        QVERIFY(std::abs(info->playableSamples() - expected) <= 1);
         if (input == "garbage")
             QCOMPARE(done.peak, 1e30f);
         if (input != "planar" && input != "odd")
@@ -234,25 +231,19 @@ private slots:
     // at once. It used to truncate the file, and discard() then deleted it.
     void existingFilesAreNeverWrittenOver_data()
     {
-        QTest::addColumn<QString>("taken"); // the path already in use, by extension
-        QTest::addColumn<QString>("kind"); // file, link or folder
-        QTest::addColumn<int>("channels"); // twelve: the .m4a cannot be made, the .caf is tried
-        QTest::newRow(".m4a file") << "m4a"
-                                   << "file" << 2;
-        QTest::newRow(".m4a link to a file") << "m4a"
-                                             << "link" << 2;
-        QTest::newRow(".m4a folder") << "m4a"
-                                     << "folder" << 2;
-        QTest::newRow(".caf file") << "caf"
-                                   << "file" << 12;
-        QTest::newRow(".caf link to a file") << "caf"
-                                             << "link" << 12;
+        QTest::addColumn<QStringList>("takenAndKind"); // the extension in use, and file, link or folder
+        QTest::newRow(".m4a file") << QStringList { "m4a", "file" };
+        QTest::newRow(".m4a link to a file") << QStringList { "m4a", "link" };
+        QTest::newRow(".m4a folder") << QStringList { "m4a", "folder" };
+        // Twelve channels: the .m4a cannot be made, the .caf is tried.
+        QTest::newRow(".caf file") << QStringList { "caf", "file" };
+        QTest::newRow(".caf link to a file") << QStringList { "caf", "link" };
     }
     void existingFilesAreNeverWrittenOver()
     {
-        QFETCH(QString, taken);
-        QFETCH(QString, kind);
-        QFETCH(int, channels);
+        QFETCH(QStringList, takenAndKind);
+        const QString taken = takenAndKind[0], kind = takenAndKind[1];
+        const int channels = taken == QLatin1String("caf") ? 12 : 2;
         const QString base = path(QStringLiteral("taken-%1-%2_you").arg(taken, kind));
         const QString existing = base + u'.' + taken;
         const QString target = path(QStringLiteral("target-%1-%2.txt").arg(taken, kind));
@@ -290,16 +281,8 @@ private slots:
         QFETCH(qint64, frames);
         const QString file = path(QStringLiteral("full-%1_others.m4a").arg(frames));
         const auto format = floatFormat(48000, 2);
-        rlimit previous {};
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit tight = previous;
-        tight.rlim_cur = 1024;
-        auto *oldHandler = signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
-        const auto restore = qScopeGuard([&] {
-            setrlimit(RLIMIT_FSIZE, &previous);
-            signal(SIGXFSZ, oldHandler);
-        });
+        const FileSizeLimit full(1024);
+        QVERIFY(full.isSet());
         AACStreamWriter writer(file, format);
         feedSine(writer, format, frames, 1024);
         const qint64 counted = writer.callbacks();

@@ -8,9 +8,6 @@
 #include <QTest>
 
 #include <atomic>
-#include <cmath>
-#include <limits>
-#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -28,33 +25,19 @@ class FakeRecognizer final : public SpeechFileRecognizer
 public:
     using Behaviour = std::function<SpeechRecognitionOutcome(const QString &, const Callbacks &)>;
 
-    QStringList locales { QStringLiteral("en-US") };
     ModelState state = ModelState::installed;
     Behaviour behaviour = [](const QString &, const Callbacks &) { return SpeechRecognitionOutcome {}; };
 
-    QStringList supportedLocales() const override { return locales; }
+    QStringList supportedLocales() const override { return { QStringLiteral("en-US") }; }
     ModelState modelState(const QString &) const override { return state; }
     SpeechRecognitionOutcome recognize(
-        const QString &path, const QString &locale, const Callbacks &callbacks) const override
+        const QString &path, const QString &, const Callbacks &callbacks) const override
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_calls.push_back(path + QLatin1Char('@') + locale);
-        }
         SpeechRecognitionOutcome outcome = behaviour(path, callbacks);
         returned = true;
         return outcome;
     }
-    QStringList calls() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_calls;
-    }
     mutable std::atomic<bool> returned { false };
-
-private:
-    mutable std::mutex m_mutex;
-    mutable QStringList m_calls;
 };
 
 AudioFileTranscriber::Environment environmentWith(
@@ -73,7 +56,6 @@ template <typename T> T await(Task<T> task)
 } // namespace
 
 Q_DECLARE_METATYPE(std::optional<QString>)
-Q_DECLARE_METATYPE(QList<RecognizedSpeech>)
 Q_DECLARE_METATYPE(std::optional<FileResult>)
 Q_DECLARE_METATYPE(AudioTranscripts)
 
@@ -104,16 +86,9 @@ private slots:
         QTest::newRow("others heard but no file, you not heard")
             << true << false << std::optional<QString>() << ok("x") << ok("y") << AudioTranscripts {}
             << QStringList {};
-        QTest::newRow("both transcribed")
-            << true << true << std::optional(kOthers) << ok("[0:01] hello") << ok("[0:03] yes")
-            << AudioTranscripts { "[0:01] hello", "[0:03] yes", tag, {}, false, false } << both;
         QTest::newRow("others fails, you succeeds")
             << true << true << std::optional(kOthers) << failed("A.") << ok("[0:02] fine")
             << AudioTranscripts { {}, "[0:02] fine", tag, kPrefix + "A.", true, false } << both;
-        QTest::newRow("both fail: notes joined by one space")
-            << true << true << std::optional(kOthers) << failed("A.") << failed("B.")
-            << AudioTranscripts { {}, {}, std::nullopt, kPrefix + "A. " + kPrefix + "B.", true, true }
-            << both;
         QTest::newRow("no speech: empty text, tag present")
             << true << false << std::optional(kOthers) << ok("") << ok("unused")
             << AudioTranscripts { {}, {}, tag, {}, false, false } << both.mid(0, 1);
@@ -151,7 +126,6 @@ private slots:
     void fileFailures_data()
     {
         QTest::addColumn<int>("modelState");
-        QTest::addColumn<QStringList>("locales");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QString>("detail");
         QTest::addColumn<QString>("message");
@@ -163,17 +137,16 @@ private slots:
             "The on-device speech model could not be loaded. Check that the pocketsphinx-en-us package is "
             "installed and try again; your audio stays on this computer.");
         QTest::newRow("no model for the language")
-            << int(Model::unsupported) << QStringList {} << int(Status::finished) << QString()
+            << int(Model::unsupported) << int(Status::finished) << QString()
             << "No on-device speech model is available for this language." << false;
-        QTest::newRow("unreadable file") << int(Model::installed) << QStringList { "en-US" }
-                                         << int(Status::fileUnreadable) << "The recording has no audio."
-                                         << "The recording has no audio." << true;
+        QTest::newRow("unreadable file")
+            << int(Model::installed) << int(Status::fileUnreadable) << "The recording has no audio."
+            << "The recording has no audio." << true;
     }
 
     void fileFailures()
     {
         QFETCH(int, modelState);
-        QFETCH(QStringList, locales);
         QFETCH(int, outcome);
         QFETCH(QString, detail);
         QFETCH(QString, message);
@@ -181,7 +154,6 @@ private slots:
 
         auto recognizer = std::make_shared<FakeRecognizer>();
         recognizer->state = SpeechFileRecognizer::ModelState(modelState);
-        recognizer->locales = locales;
         recognizer->behaviour = [&](const QString &, const SpeechFileRecognizer::Callbacks &callbacks) {
             callbacks.recognized({ "partial words", 0.5, true });
             return SpeechRecognitionOutcome { SpeechRecognitionOutcome::Status(outcome), detail };
@@ -257,32 +229,6 @@ private slots:
         QTRY_VERIFY(task.isFinished());
         QVERIFY(sawCancel);
         QCOMPARE(task.result(), (AudioTranscripts { {}, {}, std::nullopt, "stopped", true, false }));
-    }
-
-    void resultCollector_data()
-    {
-        QTest::addColumn<QList<RecognizedSpeech>>("results");
-        QTest::addColumn<QString>("text");
-
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        const double inf = std::numeric_limits<double>::infinity();
-        QTest::newRow("finals joined in arrival order") << QList<RecognizedSpeech> { { "one", 1.2, true },
-            { "two", 65.0, true }, { "three", 3600.4, true } }
-                                                        << "[0:01] one\n[1:05] two\n[60:00] three";
-        QTest::newRow("start not usable: no prefix") << QList<RecognizedSpeech> { { "a", -0.5, true },
-            { "b", nan, true }, { "c", inf, true } } << "a\nb\nc";
-        QTest::newRow("a final result outranks a later non-final one")
-            << QList<RecognizedSpeech> { { "done", 1.0, true }, { "pend", 9.0, false } } << "[0:01] done";
-    }
-
-    void resultCollector()
-    {
-        QFETCH(QList<RecognizedSpeech>, results);
-        QFETCH(QString, text);
-        AudioFileTranscriber::ResultCollector collector;
-        for (const RecognizedSpeech &result : results)
-            collector.add(result);
-        QCOMPARE(collector.text(), text);
     }
 };
 

@@ -1,15 +1,13 @@
 #include "Audio/AudioSessionCoordinator.h"
 #include "AudioFileProbe.h"
 #include "Documents/CaptureMarkdown.h"
+#include "FileSizeLimit.h"
 #include "TestAudioCapture.h"
 
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <signal.h>
-#include <sys/resource.h>
 
 using namespace std::chrono_literals;
 using Stream = TestAudioCapture::Stream;
@@ -372,11 +370,10 @@ private slots:
             return;
         QVERIFY(rig.files().isEmpty());
 
-        // The hand-off is free for the next session once the model has moved the phase on.
+        // Once the model moved the phase on, the next session records; a start while it records returns
+        // at once and changes nothing.
         audio.setPhase(AudioSessionPhase::idle);
         QVERIFY(record(rig, false));
-
-        // A start while recording returns at once and changes nothing.
         const QStringList log = rig.capture.log();
         const QStringList files = rig.files();
         Task<> again = rig.start(true, std::nullopt, QStringLiteral("org.other"));
@@ -506,17 +503,11 @@ private slots:
         rig.capture.othersFormat.sampleRate = othersRate;
         AudioSessionCoordinator &audio = rig.make();
         QVERIFY(record(rig, false));
-        rlimit previous {};
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit tight = previous;
-        tight.rlim_cur = 2048;
-        auto *oldHandler = signal(SIGXFSZ, SIG_IGN);
-        if (fileTooLarge)
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
-        rig.capture.feed(Stream::others, 100, 1024, 0.5f); // two fragments' worth
-        setrlimit(RLIMIT_FSIZE, &previous);
-        signal(SIGXFSZ, oldHandler);
-
+        {
+            const std::optional<FileSizeLimit> full
+                = fileTooLarge ? std::optional<FileSizeLimit>(2048) : std::nullopt;
+            rig.capture.feed(Stream::others, 100, 1024, 0.5f); // two fragments' worth
+        }
         QVERIFY(!audio.warning());
         rig.advance(250ms);
         QCOMPARE(audio.warning(), std::optional<QString>(writeFailedText));

