@@ -1,4 +1,4 @@
-#include "Audio/AudioCaptureEngine.h"
+#include "Platform/AudioCaptureEngine.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "Audio/MicrophoneCapture.h"
+#include "Platform/MicrophoneCapture.h"
 
 #include "Platform/PulseConnection.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Audio/AudioCaptureEngine.h"
+#include "Platform/AudioCaptureEngine.h"
 
 #include <chrono>
 #include <memory>

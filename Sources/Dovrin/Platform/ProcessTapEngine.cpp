@@ -1,6 +1,6 @@
-#include "Audio/ProcessTapEngine.h"
+#include "Platform/ProcessTapEngine.h"
 
-#include "Audio/AudioCaptureApps.h"
+#include "Platform/AudioAppFamily.h"
 #include "Platform/PulseConnection.h"
 
 #include <algorithm>
@@ -131,7 +131,7 @@ public:
     std::thread mixer;
 
     // Fixed once prepared.
-    std::optional<AudioCaptureApps::Family> family;
+    std::optional<AudioAppFamily> family;
     bool wholeSystem = false;
 
     // Main loop side, under the main loop's lock.
@@ -508,7 +508,7 @@ AudioStreamFormat ProcessTapEngine::prepare(const std::optional<ProcessTapReques
         }))
         throw error(EngineError::format);
 
-    std::optional<AudioCaptureApps::Family> family;
+    std::optional<AudioAppFamily> family;
     if (request)
         family.emplace(*request);
 

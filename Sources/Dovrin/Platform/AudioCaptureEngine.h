@@ -20,10 +20,12 @@
 //    running and none will start for what was set up before it began. An activate()/start() that races
 //    with stop() may still succeed; the coordinator then calls stop() again.
 //  - Destroying an engine stops it first.
-//  - The factory's query closures (isSupported, tapRequest, inputDeviceUIDs) run on the main thread and
-//    must answer quickly; a failed system query gives an absent/empty answer, never an exception.
-//  - watchForAppExit's onExit runs on the main thread; destroying the returned watch ends it, after which
-//    onExit is never called.
+//  - The factory's isSupported runs on the main thread and must answer at once; tapRequest and
+//    inputDeviceUIDs run on the start thread and may block briefly. A failed system query gives an
+//    absent/empty answer, never an exception.
+//  - watchForAppExit is called on the main thread and must not wait (look processes up on a worker);
+//    its onExit runs on the main thread; destroying the returned watch ends it, after which onExit is
+//    never called.
 
 #include <QByteArray>
 #include <QList>
