@@ -1,8 +1,6 @@
 #include "ModelHarness.h"
 
-#include "Model/AudioReviewSession.h"
 #include "Model/ReviewSession.h"
-#include "TestSupport.h"
 
 #include <QDir>
 #include <QTest>
@@ -23,17 +21,6 @@ void openReview(ModelHarness &h)
     QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
     QVERIFY(ModelHarness::finish(model.resumePendingDraft()));
     QVERIFY(model.reviewSession());
-}
-
-AudioSessionResult recording(const QString &folder)
-{
-    AudioSessionResult result;
-    result.id = QUuid::createUuid();
-    result.startedAt = QDateTime::currentDateTime();
-    result.endedAt = result.startedAt.addSecs(3);
-    result.heardOthers = true;
-    result.folder = ResolvedFolder { QUrl::fromLocalFile(folder), false, std::nullopt };
-    return result;
 }
 
 } // namespace
@@ -126,7 +113,7 @@ private slots:
             const bool atOnce = is("at once");
             if (!atOnce)
                 QDir().mkpath(notes);
-            const AudioSessionResult result = recording(notes);
+            const AudioSessionResult result = ModelHarness::recording(notes);
             const Task<bool> presented = model.presentAudioReview(result, *result.folder, {}, atOnce);
             QVERIFY(ModelHarness::finish(presented));
             QCOMPARE(presented.result(), !atOnce);
@@ -145,38 +132,10 @@ private slots:
         QCOMPARE(model.phase(), is("review") && !is("audio") ? CapturePhase::review : CapturePhase::idle);
         QCOMPARE(h.relaunchCommits, answer ? 1 : 0);
         QCOMPARE(h.relaunchCancels, answer ? 0 : 1);
-        const QStringList saved = QDir(notes).entryList({ QStringLiteral("*.md") });
-        QCOMPARE(saved.size(), reviewed < 0 ? 0 : 1);
-        if (reviewed >= 0) {
-            const QByteArray markdown = TestSupport::readFile(QDir(notes).filePath(saved.first()));
-            QVERIFY(markdown.contains(reviewed ? "reviewedByUser: true" : "reviewedByUser: false"));
-        }
-    }
-
-    void permissionHold_data()
-    {
-        QTest::addColumn<bool>("screenReadable");
-        QTest::addColumn<CapturePhase>("phase");
-        QTest::addColumn<CapturePhase>("expected");
-        QTest::newRow("granted, held") << true << CapturePhase::needsPermission << CapturePhase::idle;
-        QTest::newRow("still missing")
-            << false << CapturePhase::needsPermission << CapturePhase::needsPermission;
-        QTest::newRow("granted, in review") << true << CapturePhase::review << CapturePhase::review;
-    }
-
-    void permissionHold()
-    {
-        QFETCH(bool, screenReadable);
-        QFETCH(CapturePhase, phase);
-        ModelHarness h;
-        h.screenGranted = false;
-        AppModel &model = h.make();
-        h.screenGranted = screenReadable;
-        h.context().setPhase(phase);
-        const Task<> request = model.requestPermission();
-        QVERIFY(ModelHarness::finish(request));
-        QTEST(model.phase(), "expected");
-        QCOMPARE(model.statusMessage(), model.permissions().screen().feedback->text);
+        const QByteArray markdown = ModelHarness::savedNote(notes);
+        QCOMPARE(markdown.isEmpty(), reviewed < 0);
+        QVERIFY(
+            reviewed < 0 || markdown.contains(reviewed ? "reviewedByUser: true" : "reviewedByUser: false"));
     }
 };
 

@@ -3,9 +3,9 @@
 #include "Documents/DraftKeyStore.h"
 #include "Documents/EncryptedDraft.h"
 #include "Documents/ImageNormalization.h"
+#include "TestSupport.h"
 
 #include <QDir>
-#include <QJsonDocument>
 #include <QTest>
 
 namespace {
@@ -44,25 +44,9 @@ Task<LaunchAtLoginStatus> answerOf(TaskFuture<LaunchAtLoginStatus> answer)
 
 } // namespace
 
-void ModelHarness::Defaults::setValue(const QString &key, const QVariant &value)
-{
-    ++writes;
-    if (value.isValid())
-        values.insert(key, value);
-    else
-        values.remove(key);
-    failure = refuseWrites;
-}
-
 ModelHarness::ModelHarness()
 {
     QDir().mkpath(draftFolder());
-}
-
-void ModelHarness::setSettings(const AppSettings &settings)
-{
-    defaults->values.insert(QString::fromLatin1(AppSettingsStore::key),
-        QJsonDocument(settings.toJson()).toJson(QJsonDocument::Compact));
 }
 
 AppModel &ModelHarness::make()
@@ -81,8 +65,13 @@ AppModel &ModelHarness::make()
     effects.bringAppForward = [] {};
     effects.relaunchApp = [] {};
     effects.accessibilityTrusted = [] { return true; };
-    services.makeAudio
-        = [] { return std::make_unique<AudioSessionCoordinator>(AudioSessionCoordinator::Environment {}); };
+    services.makeAudio = makeAudio ? makeAudio : [] {
+        return std::make_unique<AudioSessionCoordinator>(AudioSessionCoordinator::Environment {});
+    };
+    services.recordingSupported = [this] { return recordingSupported; };
+    services.isFamilyRunning
+        = [apps = runningApps](const QString &bundleID) { return apps.contains(bundleID); };
+    services.audioFileTranscriber = fileTranscriber;
     services.launchAtLoginService.status = [this] {
         statusCalls.append(TaskPromise<LaunchAtLoginStatus>());
         return answerOf(statusCalls.last().future());
@@ -95,7 +84,7 @@ AppModel &ModelHarness::make()
     services.resolveFolder = [](const FolderAccess &access) { return FolderBookmark::resolve(access); };
     services.startAccessingFolder = [](const ResolvedFolder &) { return true; };
     services.recentBookmarks = RecentBookmarkService::live();
-    services.transcriptionSupported = false;
+    services.transcriptionSupported = transcriptionSupported;
     services.makeFeedbackURL = [this](const FeedbackMail::Snapshot &snapshot) {
         return mailLinkBuilds ? FeedbackMail::mailtoURL(snapshot) : std::nullopt;
     };
@@ -139,4 +128,25 @@ void ModelHarness::breakDraftFile()
         = QDir(draftFolder()).filePath(QString::fromLatin1(EncryptedDraftStore::draftFileName));
     QFile::remove(path);
     QDir().mkpath(path + QStringLiteral("/occupied"));
+}
+
+AudioSessionResult ModelHarness::recording(const QString &folder, qint64 milliseconds, float youPeak)
+{
+    AudioSessionResult result;
+    result.id = QUuid::createUuid();
+    result.startedAt = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5));
+    result.endedAt = result.startedAt.addMSecs(milliseconds);
+    result.othersURL = QUrl::fromLocalFile(folder + QStringLiteral("/session_others.m4a"));
+    result.youURL = QUrl::fromLocalFile(folder + QStringLiteral("/session_you.m4a"));
+    result.heardOthers = result.heardYou = true;
+    result.othersPeak = 0.9f;
+    result.youPeak = youPeak;
+    result.folder = ResolvedFolder { QUrl::fromLocalFile(folder), false, std::nullopt };
+    return result;
+}
+
+QByteArray ModelHarness::savedNote(const QString &folder)
+{
+    const QStringList saved = QDir(folder).entryList({ QStringLiteral("*.md") });
+    return saved.size() == 1 ? TestSupport::readFile(QDir(folder).filePath(saved.first())) : QByteArray();
 }

@@ -11,17 +11,19 @@
 struct ModelHarness
 {
     // A settings suite whose writes can fail the way a full disk makes them fail.
-    class Defaults final : public DefaultsStore
+    struct Defaults final : DefaultsStore
     {
-    public:
         QVariant value(const QString &key) const override { return values.value(key); }
-        void setValue(const QString &key, const QVariant &value) override;
-        void remove(const QString &key) override { setValue(key, QVariant()); }
-        std::optional<QString> writeFailure() const override { return failure; }
+        void setValue(const QString &key, const QVariant &value) override
+        {
+            values.insert(key, value);
+            ++writes;
+        }
+        void remove(const QString &key) override { values.remove(key); }
+        std::optional<QString> writeFailure() const override { return refuseWrites; }
 
         QHash<QString, QVariant> values;
         std::optional<QString> refuseWrites;
-        std::optional<QString> failure;
         int writes = 0;
     };
 
@@ -42,6 +44,13 @@ struct ModelHarness
     // Launch at login: every call waits for the test to answer it.
     QList<TaskPromise<LaunchAtLoginStatus>> statusCalls;
     QList<std::pair<bool, TaskPromise<LaunchAtLoginStatus>>> setCalls;
+    // Audio: the coordinator (default: one that cannot record), what the sound server answers, and
+    // transcription (default: not available).
+    std::function<std::unique_ptr<AudioSessionCoordinator>()> makeAudio;
+    bool recordingSupported = true;
+    QStringList runningApps;
+    std::optional<bool> transcriptionSupported = false;
+    AudioFileTranscriber::FileTranscriber fileTranscriber;
     // Feedback.
     bool mailLinkBuilds = true;
     bool mailOpens = true;
@@ -53,14 +62,24 @@ struct ModelHarness
     AppModel &make();
     ModelContext &context() { return model->flowContext(); }
     QString draftFolder() const { return dir.filePath(QStringLiteral("data")); }
-    void setSettings(const AppSettings &settings);
+    void setSettings(const AppSettings &settings) { AppSettingsStore(defaults).save(settings); }
 
     // A sealed draft in the draft folder, under the folder's real key.
     CaptureDraft storeDraft();
     // A folder where the draft file goes: saving and deleting the draft both fail.
     void breakDraftFile();
-    // Runs the event loop until the task is done.
+    // A finished recording of `milliseconds` into `folder`, both streams heard.
+    static AudioSessionResult recording(
+        const QString &folder, qint64 milliseconds = 3000, float youPeak = 0.5f);
+    // The one note saved in `folder`, or nothing.
+    static QByteArray savedNote(const QString &folder);
+    // Runs the event loop until the task is done; a few turns.
     template <typename T> static bool finish(const Task<T> &task);
+    static void settle()
+    {
+        for (int turn = 0; turn < 20; ++turn)
+            QCoreApplication::processEvents();
+    }
 };
 
 template <typename T> bool ModelHarness::finish(const Task<T> &task)

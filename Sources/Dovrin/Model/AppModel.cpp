@@ -183,6 +183,19 @@ void AppModel::setSettings(const AppSettings &settings)
     emit settingsChanged();
 }
 
+void AppModel::adoptRefreshedFolder(const FolderAccess &stale, const FolderAccess &refreshed)
+{
+    AppSettings settings = m_settings;
+    for (std::optional<FolderAccess> *folder : { &settings.defaultFolder, &settings.lastUsedFolder }) {
+        if (*folder == stale)
+            *folder = refreshed;
+    }
+    if (settings == m_settings)
+        return;
+    setSettings(settings);
+    persistSettings();
+}
+
 void AppModel::requestWindow(const QString &window)
 {
     if (m_isAudioSelfTest)
@@ -379,9 +392,10 @@ Task<bool> AppModel::runQuitGate()
     if (answer) {
         m_visualCapture.invalidateOCRTask();
         m_audioSession->cancelInFlightTranscription();
-        if (m_audio->isRecording()) {
+        if (m_audio->isRecording())
             co_await m_audioSession->finishAudioRecording(false);
-        } else if (m_audio->phase() == AudioSessionPhase::transcribing
+        // A stop that was already under way may have left its recording to transcribe.
+        if (m_audio->phase() == AudioSessionPhase::transcribing
             && m_audioSession->hasPendingTranscription()) {
             co_await m_audioSession->savePendingTranscriptionNow(
                 QStringLiteral("Quit before transcription finished."));
@@ -583,6 +597,21 @@ Task<> AppModel::openMicrophoneSettings()
 
 // Audio sessions.
 
+Task<> AppModel::handleAudioInvocation()
+{
+    return m_audioSession->handleAudioInvocation();
+}
+
+Task<> AppModel::startAudioRecording()
+{
+    return m_audioSession->startAudioRecording();
+}
+
+Task<> AppModel::finishAudioRecording(bool transcribe)
+{
+    return m_audioSession->finishAudioRecording(transcribe);
+}
+
 Task<bool> AppModel::presentAudioReview(
     AudioSessionResult result, ResolvedFolder folder, AudioTranscripts transcripts, bool saveImmediately)
 {
@@ -598,4 +627,20 @@ Task<bool> AppModel::saveAudioReview(bool reviewedByUser)
 void AppModel::discardAudioReview()
 {
     m_audioSession->discardAudioReview();
+}
+
+void AppModel::applyRecordYouMicrophone(bool enabled)
+{
+    m_audioSession->applyRecordYouMicrophone(enabled);
+}
+
+void AppModel::applyMicrophoneDeviceUID(const std::optional<QString> &uid)
+{
+    m_audioSession->applyMicrophoneDeviceUID(uid);
+}
+
+void AppModel::applyOthersAudioSource(
+    const std::optional<QString> &bundleID, const std::optional<QString> &displayName)
+{
+    m_audioSession->applyOthersAudioSource(bundleID, displayName);
 }

@@ -80,7 +80,7 @@ public:
     // Derived values for the menu and windows.
     bool canAdvanceOnboarding() const;
     bool hasRecoverableDraft() const;
-    bool isVisualCaptureActive() const;
+    bool isVisualCaptureActive() const override;
     QString audioMenuTitle() const;
     QString othersSourceTitle() const;
     QString youSourceTitle() const;
@@ -137,10 +137,18 @@ public:
     Task<> openMicrophoneSettings();
 
     // Audio sessions.
+    // The record command: starts or stops a recording, or says what stands in the way.
+    Task<> handleAudioInvocation();
+    Task<> startAudioRecording();
+    Task<> finishAudioRecording(bool transcribe);
     Task<bool> presentAudioReview(
         AudioSessionResult result, ResolvedFolder folder, AudioTranscripts transcripts, bool saveImmediately);
     Task<bool> saveAudioReview(bool reviewedByUser);
     void discardAudioReview();
+    void applyRecordYouMicrophone(bool enabled);
+    void applyMicrophoneDeviceUID(const std::optional<QString> &uid);
+    void applyOthersAudioSource(
+        const std::optional<QString> &bundleID, const std::optional<QString> &displayName);
 
     // The flows' view of the model, for flows that plug in later (and tests that stand in for them).
     ModelContext &flowContext() { return *this; }
@@ -176,6 +184,8 @@ private:
     void setStatusMessage(const QString &message) override;
     void setSettings(const AppSettings &settings) override;
     SetupPresentationState &setupPresentation() override { return m_setupPresentation; }
+    void adoptRefreshedFolder(const FolderAccess &stale, const FolderAccess &refreshed) override;
+    const InputDeviceCache &inputDevices() const override { return *m_inputDevices; }
     void requestWindow(const QString &window) override;
     void setReviewSession(std::shared_ptr<ReviewSession> session) override;
     void setPendingDraft(std::optional<CaptureDraft> draft) override;

@@ -3,9 +3,12 @@
 #include "Documents/AtomicMarkdownWriter.h"
 #include "Documents/CaptureMarkdown.h"
 #include "Model/AudioReviewSession.h"
+#include "Model/DraftFlow.h"
+#include "Model/InputDeviceCache.h"
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
-#include "Rules/AudioGates.h"
+#include "Rules/AudioOthersSelection.h"
+#include "Services/PermissionController.h"
 
 #include <QFile>
 #include <QPointer>
@@ -27,6 +30,24 @@ std::optional<QString> fileName(const std::optional<QUrl> &url)
     return url->fileName();
 }
 
+const QString reviewBlocksText = QStringLiteral("Finish the screen review before recording audio");
+const QString chooseFolderText = QStringLiteral("Choose a capture folder");
+const QString couldNotStartText = QStringLiteral("Audio recording could not start");
+
+// A recording of another session is starting or running: its phase is not ours to move.
+bool recordingRuns(const AudioSessionCoordinator &audio)
+{
+    return audio.phase() == AudioSessionPhase::starting || audio.phase() == AudioSessionPhase::recording;
+}
+
+// Awaits a task to its end, however it ends.
+Task<> settled(Task<> task)
+{
+    try {
+        co_await task;
+    } catch (const std::exception &) { }
+}
+
 QString joined(const QString &note, const QString &sentence)
 {
     return note.isEmpty() ? sentence : note + QLatin1Char(' ') + sentence;
@@ -38,6 +59,142 @@ AudioSessionFlow::AudioSessionFlow(ModelContext &context, QObject *parent)
     : QObject(parent)
     , m_context(context)
 { }
+
+AudioRecordingGate::Action AudioSessionFlow::gateAction(bool othersIsRunning)
+{
+    const AppSettings &settings = m_context.settings();
+    const auto &supported = m_context.services().recordingSupported;
+    return AudioRecordingGate::action(m_context.audio().phase(), m_context.setupPresentation().isComplete,
+        settings.defaultFolder || settings.lastUsedFolder, supported && supported(),
+        settings.othersAudioBundleID, settings.othersAudioDisplayName, othersIsRunning,
+        m_context.reviewSession() != nullptr);
+}
+
+void AudioSessionFlow::bringCaptureReviewForward()
+{
+    m_context.services().windows.reveal();
+    if (ReviewWindowPresenter *window = m_context.drafts().reviewWindow())
+        window->bringToFront();
+}
+
+Task<> AudioSessionFlow::handleAudioInvocation()
+{
+    if (m_context.isAudioSelfTest())
+        co_return;
+    if (m_context.isVisualCaptureActive()) {
+        m_context.setStatusMessage(
+            QStringLiteral("Finish or cancel the visual capture before recording audio"));
+        co_return;
+    }
+    AudioRecordingGate::Action action = gateAction(true);
+    const std::optional<QString> bundleID = m_context.settings().othersAudioBundleID;
+    if (action.kind == AudioRecordingGate::Action::Kind::begin && bundleID && !bundleID->isEmpty()) {
+        // Whether the application runs is only worth asking the sound server when it decides.
+        QFuture<bool> asking = QtConcurrent::run(m_context.services().isFamilyRunning, *bundleID);
+        const bool running = co_await asking;
+        if (m_context.settings().othersAudioBundleID != bundleID)
+            co_return;
+        action = gateAction(running);
+    }
+    using Kind = AudioRecordingGate::Action::Kind;
+    switch (action.kind) {
+    case Kind::begin:
+        co_await startAudioRecording();
+        break;
+    case Kind::stop:
+        // A recording that runs is stopped even while an earlier session's review is open.
+        if (m_context.audioReview() && !recordingRuns(m_context.audio()))
+            m_context.requestWindow(QStringLiteral("audio-review"));
+        else
+            co_await finishAudioRecording(true);
+        break;
+    case Kind::requestSetup:
+        m_context.setupPresentation().prepareExplicitPresentation();
+        m_context.requestWindow(QStringLiteral("setup"));
+        m_context.setStatusMessage(QStringLiteral("Finish setup to record audio"));
+        break;
+    case Kind::requestFolder:
+        m_context.requestWindow(QStringLiteral("preferences"));
+        m_context.setStatusMessage(chooseFolderText);
+        break;
+    case Kind::blockedByReview:
+        bringCaptureReviewForward();
+        m_context.setStatusMessage(reviewBlocksText);
+        break;
+    case Kind::unsupported:
+        m_context.setStatusMessage(
+            QStringLiteral("Audio recording needs a PulseAudio or PipeWire sound server"));
+        break;
+    case Kind::requestSource:
+        m_context.requestWindow(QStringLiteral("preferences"));
+        m_context.setStatusMessage(AudioOthersSelection::unavailableMessage(action.displayName));
+        break;
+    }
+}
+
+Task<> AudioSessionFlow::startAudioRecording()
+{
+    if (m_context.reviewSession()) {
+        bringCaptureReviewForward();
+        m_context.setStatusMessage(reviewBlocksText);
+        co_return;
+    }
+    // A second command while the first start still asks around starts nothing.
+    if (m_starting)
+        co_return;
+    m_starting = true;
+    co_await start();
+    m_starting = false;
+}
+
+Task<> AudioSessionFlow::start()
+{
+    const AppSettings settings = m_context.settings();
+    const std::optional<QString> &bundleID = settings.othersAudioBundleID;
+    if (bundleID && !bundleID->isEmpty()) {
+        QFuture<bool> asking = QtConcurrent::run(m_context.services().isFamilyRunning, *bundleID);
+        if (!co_await asking) {
+            m_context.requestWindow(QStringLiteral("preferences"));
+            m_context.setStatusMessage(AudioOthersSelection::unavailableMessage(
+                AudioOthersSelection::displayName(bundleID, settings.othersAudioDisplayName)));
+            co_return;
+        }
+    }
+    const std::optional<FolderAccess> access
+        = settings.defaultFolder ? settings.defaultFolder : settings.lastUsedFolder;
+    if (!access) {
+        m_context.requestWindow(QStringLiteral("preferences"));
+        m_context.setStatusMessage(chooseFolderText);
+        co_return;
+    }
+    std::optional<ResolvedFolder> resolved;
+    try {
+        resolved = m_context.services().resolveFolder(*access);
+    } catch (const std::exception &) {
+        m_context.setStatusMessage(couldNotStartText);
+        co_return;
+    }
+    if (resolved->refreshed)
+        m_context.adoptRefreshedFolder(*access, *resolved->refreshed);
+
+    const AppSettings current = m_context.settings();
+    AudioSessionCoordinator &audio = m_context.audio();
+    std::optional<QString> failure;
+    try {
+        co_await audio.start(*resolved, current.microphoneDeviceUID, current.recordYouMicrophone,
+            current.othersAudioBundleID, current.othersAudioDisplayName);
+    } catch (const AudioSessionStartError &error) {
+        if (error.kind() == AudioSessionStartError::cancelled)
+            co_return;
+        failure = error.description().value_or(couldNotStartText);
+    } catch (const std::exception &) {
+        failure = couldNotStartText;
+    }
+    if (failure)
+        m_context.setStatusMessage(*failure);
+    else if (audio.phase() == AudioSessionPhase::recording)
+        m_context.setStatusMessage(audio.warning().value_or(QStringLiteral("Recording audio")));
+}
 
 AudioTranscripts AudioSessionFlow::untranscribed(const AudioSessionResult &result, const QString &note)
 {
@@ -57,9 +214,22 @@ bool AudioSessionFlow::transcriptionSupported() const
 Task<> AudioSessionFlow::finishAudioRecording(bool transcribe)
 {
     AudioSessionCoordinator &audio = m_context.audio();
+    // A stop already under way ends this session; a second stop would end nothing.
+    if (m_finishing.isValid() && !m_finishing.isFinished()) {
+        co_await settled(m_finishing);
+        co_return;
+    }
     if (!audio.isRecording())
         co_return;
-    const AudioSessionResult result = audio.stop();
+    m_finishing = finishRecording(transcribe);
+    co_await settled(m_finishing);
+}
+
+Task<> AudioSessionFlow::finishRecording(bool transcribe)
+{
+    AudioSessionCoordinator &audio = m_context.audio();
+    Task<AudioSessionResult> stopping = audio.stop();
+    const AudioSessionResult result = co_await stopping;
     if (!result.folder) {
         audio.endScopedFolderAccess();
         audio.setPhase(AudioSessionPhase::failed);
@@ -72,6 +242,11 @@ Task<> AudioSessionFlow::finishAudioRecording(bool transcribe)
                        : QStringLiteral("Quit before transcription started."));
         co_await presentAudioReview(result, *result.folder, transcripts, !transcribe);
         co_return;
+    }
+    if (m_pending) {
+        // The recording still being transcribed is saved as it is, never dropped.
+        co_await savePendingTranscriptionNow(
+            QStringLiteral("A newer recording ended before transcription finished."));
     }
     m_pending = PendingTranscription { result, *result.folder };
     audio.setPhase(AudioSessionPhase::transcribing);
@@ -129,6 +304,7 @@ Task<bool> AudioSessionFlow::savePendingTranscriptionNow(const QString &note)
 {
     if (!m_pending)
         co_return true;
+    cancelInFlightTranscription();
     const PendingTranscription pending = *m_pending;
     m_pending.reset();
     const AudioTranscripts transcripts = untranscribed(pending.result, note);
@@ -138,9 +314,15 @@ Task<bool> AudioSessionFlow::savePendingTranscriptionNow(const QString &note)
 Task<bool> AudioSessionFlow::presentAudioReview(
     AudioSessionResult result, ResolvedFolder folder, AudioTranscripts transcripts, bool saveImmediately)
 {
+    // An earlier session's review that is still open is saved as it stands, never replaced unsaved.
+    if (const std::shared_ptr<AudioReviewSession> open = m_context.audioReview();
+        open && open->id != result.id)
+        co_await saveAudioReview(open->wasPresented());
     auto session = std::make_shared<AudioReviewSession>(result, std::move(folder), transcripts);
     m_context.setAudioReview(session);
-    m_context.audio().setPhase(AudioSessionPhase::reviewing);
+    // A review of an earlier session never takes the phase from a recording that runs.
+    if (!recordingRuns(m_context.audio()))
+        m_context.audio().setPhase(AudioSessionPhase::reviewing);
     if (saveImmediately)
         co_return co_await saveAudioReview(false);
     session->markPresented();
@@ -231,8 +413,10 @@ Task<bool> AudioSessionFlow::writeAudioSession(
     if (m_context.audioReview() == session)
         m_context.setAudioReview(nullptr);
     AudioSessionCoordinator &audio = m_context.audio();
-    audio.endScopedFolderAccess();
-    audio.setPhase(AudioSessionPhase::saved);
+    if (!recordingRuns(audio)) {
+        audio.endScopedFolderAccess();
+        audio.setPhase(AudioSessionPhase::saved);
+    }
     m_context.requestWindow(QStringLiteral("receipt"));
     m_context.setStatusMessage(session->heardOthers
             ? QStringLiteral("Saved audio session")
@@ -251,8 +435,47 @@ void AudioSessionFlow::discardAudioReview()
     }
     m_context.setAudioReview(nullptr);
     AudioSessionCoordinator &audio = m_context.audio();
-    audio.endScopedFolderAccess();
-    audio.setPhase(AudioSessionPhase::failed);
-    audio.clearTerminalState();
+    if (!recordingRuns(audio)) {
+        audio.endScopedFolderAccess();
+        audio.setPhase(AudioSessionPhase::failed);
+        audio.clearTerminalState();
+    }
     m_context.setStatusMessage(QStringLiteral("Audio review discarded"));
+}
+
+void AudioSessionFlow::updateSettings(const std::function<void(AppSettings &)> &change)
+{
+    AppSettings settings = m_context.settings();
+    change(settings);
+    m_context.setSettings(settings);
+    m_context.persistSettings();
+}
+
+void AudioSessionFlow::applyRecordYouMicrophone(bool enabled)
+{
+    updateSettings([&](AppSettings &settings) { settings.recordYouMicrophone = enabled; });
+    m_context.permissions().setRecordYouEnabled(enabled);
+    m_context.setStatusMessage(
+        enabled ? QStringLiteral("You (microphone) is on") : QStringLiteral("You (microphone) is off"));
+}
+
+void AudioSessionFlow::applyMicrophoneDeviceUID(const std::optional<QString> &uid)
+{
+    updateSettings([&](AppSettings &settings) { settings.microphoneDeviceUID = uid; });
+    const std::optional<AudioInputDevice> device = uid ? m_context.inputDevices().device(*uid) : std::nullopt;
+    m_context.setStatusMessage(
+        QStringLiteral("Microphone: ") + (device ? device->name : QStringLiteral("System Default")));
+}
+
+void AudioSessionFlow::applyOthersAudioSource(
+    const std::optional<QString> &bundleID, const std::optional<QString> &displayName)
+{
+    updateSettings([&](AppSettings &settings) {
+        settings.othersAudioBundleID = bundleID;
+        settings.othersAudioDisplayName = displayName;
+    });
+    if (bundleID && !bundleID->isEmpty())
+        m_context.setStatusMessage(QStringLiteral("Others: ") + displayName.value_or(*bundleID));
+    else
+        m_context.setStatusMessage(QStringLiteral("Others: This Computer"));
 }

@@ -16,6 +16,7 @@ class AudioReviewSession;
 class AudioSessionCoordinator;
 class DefaultsStore;
 class DraftFlow;
+class InputDeviceCache;
 class PermissionController;
 class RecentAvailabilityCache;
 class ReviewSession;
@@ -52,6 +53,9 @@ public:
     virtual void setSettings(const AppSettings &settings) = 0;
     virtual void persistSettings() = 0;
     virtual SetupPresentationState &setupPresentation() = 0;
+    // A folder bookmark that resolved stale was renewed: the settings that held the stale one take
+    // the renewed one (and only those), and are saved.
+    virtual void adoptRefreshedFolder(const FolderAccess &stale, const FolderAccess &refreshed) = 0;
 
     // Asks the shell for a window ("setup", "recovery", "preferences", "audio-review", "receipt")
     // and brings the app forward; nothing under "--audio-spike".
@@ -67,6 +71,9 @@ public:
     virtual void setReceipt(std::optional<SavedReceipt> receipt) = 0;
     virtual void setMovingReceiptToTrash(bool moving) = 0;
 
+    // A selection or a scrolling capture runs.
+    virtual bool isVisualCaptureActive() const = 0;
+    virtual const InputDeviceCache &inputDevices() const = 0;
     virtual DraftFlow &drafts() = 0;
     virtual VisualCaptureState &visualCapture() = 0;
     virtual RecentAvailabilityCache &recentAvailability() = 0;

@@ -1,5 +1,7 @@
 #include "Model/ModelServices.h"
 
+#include "Audio/AudioCaptureApps.h"
+#include "Audio/LiveAudioCapture.h"
 #include "Capture/OCRService.h"
 #include "Documents/AppPaths.h"
 #include "Platform/AudioInputHardware.h"
@@ -45,6 +47,9 @@ ModelServices ModelServices::live()
     };
     services.permissionEffects = PermissionController::Effects::live();
     services.makeAudio = [] { return std::make_unique<AudioSessionCoordinator>(); };
+    services.recordingSupported = [] { return liveAudioCaptureEngineFactory().canRecord(); };
+    services.isFamilyRunning
+        = [](const QString &bundleID) { return AudioCaptureApps::isFamilyRunning(bundleID); };
     services.launchAtLoginService = LaunchAtLoginService::live();
     services.softwareUpdate = SoftwareUpdateService::disabled();
     services.resolveFolder = [](const FolderAccess &access) { return FolderBookmark::resolve(access); };

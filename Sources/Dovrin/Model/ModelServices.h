@@ -37,6 +37,11 @@ struct ModelServices
     std::function<std::optional<QString>()> draftFolder;
     PermissionController::Effects permissionEffects;
     std::function<std::unique_ptr<AudioSessionCoordinator>()> makeAudio;
+    // A sound server to record through is configured (answers at once).
+    std::function<bool()> recordingSupported;
+    // Whether an application or one of its helpers runs; asks the sound server, so the model calls
+    // it on a worker.
+    std::function<bool(const QString &bundleID)> isFamilyRunning;
     LaunchAtLoginService launchAtLoginService;
     SoftwareUpdateService softwareUpdate;
     // Throws FolderBookmarkError.
