@@ -279,24 +279,46 @@ private slots:
         VemiMotion::setSystemReduceMotion(false);
     }
 
+    // A button that chose its own style keeps it inside a row (the inner style wins).
+    void actionRowLooks_data()
+    {
+        QTest::addColumn<int>("own"); // 0 none, 1 primary large, 2 toolbar prominent, 3 secondary mini
+        QTest::addColumn<VemiButton::Look>("look");
+        QTest::addColumn<VemiControlSize>("size");
+        QTest::newRow("plain button takes the row's look")
+            << 0 << VemiButton::Look::bordered << VemiControlSize::small;
+        QTest::newRow("large primary") << 1 << VemiButton::Look::borderedProminent << VemiControlSize::large;
+        QTest::newRow("toolbar prominent")
+            << 2 << VemiButton::Look::toolbarProminent << VemiControlSize::regular;
+        QTest::newRow("mini secondary") << 3 << VemiButton::Look::bordered << VemiControlSize::mini;
+    }
+
     void actionRowLooks()
     {
+        QFETCH(int, own);
+        QFETCH(VemiButton::Look, look);
+        QFETCH(VemiControlSize, size);
         QWidget row;
         auto *layout = new QHBoxLayout(&row);
         auto *cancel = new VemiButton(QStringLiteral("Cancel"), &row);
-        auto *resume = new VemiButton(QStringLiteral("Resume Review"), &row);
+        auto *button = new VemiButton(QStringLiteral("Resume Review"), &row);
         layout->addWidget(cancel);
-        layout->addWidget(resume);
-        VemiButtonStyle::vemiPrimaryAction(resume, VemiControlSize::regular);
+        layout->addWidget(button);
+        if (own == 1)
+            VemiButtonStyle::vemiPrimaryAction(button, VemiControlSize::large);
+        else if (own == 2)
+            VemiButtonStyle::toolbarAction(button, true);
+        else if (own == 3)
+            VemiButtonStyle::vemiSecondaryAction(button, VemiControlSize::mini);
+        const int before = button->sizeHint().height();
         VemiButtonStyle::vemiActionGroup(&row, VemiControlSize::small);
+        QCOMPARE(button->look(), look);
+        QCOMPARE(button->controlSize(), size);
+        QCOMPARE(button->sizeHint().height() == before, own != 0);
         QCOMPARE(cancel->look(), VemiButton::Look::bordered);
-        QCOMPARE(resume->look(), VemiButton::Look::borderedProminent);
         QCOMPARE(cancel->controlSize(), VemiControlSize::small);
-        // Capsules of one height per size, taller for larger sizes.
-        const int small = cancel->sizeHint().height();
-        VemiButtonStyle::vemiSecondaryAction(cancel, VemiControlSize::large);
-        QVERIFY(cancel->sizeHint().height() > small);
-        QVERIFY(cancel->sizeHint().width() > cancel->sizeHint().height());
+        // Capsules: wider than tall.
+        QVERIFY(button->sizeHint().width() > button->sizeHint().height());
     }
 
     void sidebarHighlightSlides_data()

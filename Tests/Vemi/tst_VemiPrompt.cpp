@@ -50,6 +50,13 @@ ScrollingCapturePrompt withSteps(int count)
     return prompt;
 }
 
+// Runs `step` once two event-loop hops posted now have run, as a reconcile scheduled just before.
+void afterTwoHops(std::function<void()> step)
+{
+    QMetaObject::invokeMethod(
+        qApp, [step] { QMetaObject::invokeMethod(qApp, step, Qt::QueuedConnection); }, Qt::QueuedConnection);
+}
+
 void flush()
 {
     for (int i = 0; i < 5; ++i) {
@@ -193,6 +200,12 @@ private slots:
         caller.ask(ScrollingCapturePrompt::control());
         QTRY_VERIFY(VemiPromptPanel::openWindow());
         QVERIFY(VemiPromptPanel::openWindow()->isVisible());
+        QCOMPARE(WindowActivation::activationPolicy(), WindowActivation::ActivationPolicy::regular);
+        // The prompt alone is a window of the app: a reconcile keeps the app regular.
+        bool reconciled = false;
+        WindowActivation::scheduleReconcile();
+        afterTwoHops([&] { reconciled = true; });
+        QTRY_VERIFY(reconciled);
         QCOMPARE(WindowActivation::activationPolicy(), WindowActivation::ActivationPolicy::regular);
         QTest::keyClick(VemiPromptPanel::openWindow(), Qt::Key_Escape);
         QTRY_VERIFY(caller.answer.has_value());

@@ -3,54 +3,32 @@
 #include "Documents/DefaultsStore.h"
 #include "Platform/DesktopPermissionChecks.h"
 #include "Platform/DesktopSettingsOpener.h"
-#include "Services/AppRelaunch.h"
 #include "Services/WindowActivation.h"
 
 #include <QCoreApplication>
-#include <QPointer>
 
-namespace {
-
-// Scroll steps can be posted now: the line any row shows once it is allowed.
-PermissionFeedback allowedScrollingFeedback()
-{
-    return PermissionFeedbackCopy::afterRequest(
-        PermissionKind::controlScrolling, PermissionStatus::allowed, true);
-}
-
-} // namespace
+#include <utility>
 
 PermissionController::Effects PermissionController::Effects::live()
 {
+    using DesktopPermissionChecks::canPostEvents;
+    using DesktopPermissionChecks::canReadScreen;
+    using DesktopPermissionChecks::qtConnection;
     Effects effects;
-    effects.screenPreflight
-        = [] { return DesktopPermissionChecks::canReadScreen(DesktopPermissionChecks::qtConnection()); };
-    // X11 asks nobody: a request answers what the session allows.
-    effects.screenRequest = []() -> Task<bool> {
-        co_return DesktopPermissionChecks::canReadScreen(DesktopPermissionChecks::qtConnection());
-    };
-    effects.postEventPreflight
-        = [] { return DesktopPermissionChecks::canPostEvents(DesktopPermissionChecks::qtConnection()); };
-    effects.postEventRequest = []() -> Task<bool> {
-        co_return DesktopPermissionChecks::canPostEvents(DesktopPermissionChecks::qtConnection());
-    };
-    effects.microphoneStatus = [] { return MicrophoneAvailability::shared().current(); };
+    effects.screenPreflight = [] { return canReadScreen(qtConnection()); };
+    effects.screenRequest = []() -> Task<bool> { co_return canReadScreen(qtConnection()); };
+    effects.postEventPreflight = [] { return canPostEvents(qtConnection()); };
+    effects.postEventRequest = []() -> Task<bool> { co_return canPostEvents(qtConnection()); };
+    effects.microphoneStatus = [] { return DesktopPermissionChecks::checkMicrophone(); };
     effects.microphoneRequest = []() -> Task<bool> {
-        co_return MicrophoneAvailability::shared().current() == MicrophoneAuthorizationFact::authorized;
+        co_return co_await DesktopPermissionChecks::checkMicrophone()
+            == MicrophoneAuthorizationFact::authorized;
     };
     effects.openSettings = [](QUrl url) { return openPrivacySettings(std::move(url)); };
     effects.bringAppForward = [] {
         if (QCoreApplication *app = QCoreApplication::instance())
             QMetaObject::invokeMethod(
                 app, [] { WindowActivation::reveal(nullptr); }, Qt::QueuedConnection);
-    };
-    effects.relaunchApp = [] { AppRelaunch::relaunch(); };
-    // Posting events needs nothing but XTEST, so "trusted" and "usable" never differ here.
-    effects.accessibilityTrusted
-        = [] { return DesktopPermissionChecks::canPostEvents(DesktopPermissionChecks::qtConnection()); };
-    effects.observeMicrophoneChanges = [](QObject *context, std::function<void()> changed) {
-        QObject::connect(&MicrophoneAvailability::shared(), &MicrophoneAvailability::changed, context,
-            [changed = std::move(changed)] { changed(); });
     };
     return effects;
 }
@@ -80,12 +58,11 @@ QUrl PermissionController::microphoneSettingsFallbackURL()
     return DesktopSettingsOpener::pageURL(QStringLiteral("sound"));
 }
 
-PermissionController::PermissionController(std::shared_ptr<DefaultsStore> defaults, Effects effects,
-    bool recordYouEnabled, TaskClock &clock, QObject *parent)
+PermissionController::PermissionController(
+    std::shared_ptr<DefaultsStore> defaults, Effects effects, bool recordYouEnabled, QObject *parent)
     : QObject(parent)
     , m_defaults(std::move(defaults))
     , m_effects(std::move(effects))
-    , m_clock(&clock)
     , m_recordYouEnabled(recordYouEnabled)
 {
     m_lastScreenPreflight = m_effects.screenPreflight();
@@ -95,15 +72,9 @@ PermissionController::PermissionController(std::shared_ptr<DefaultsStore> defaul
     m_systemAudio.presentation = PermissionPresentationResolver::systemAudio(systemAudioObservation());
     m_scrolling.presentation = PermissionPresentationResolver::controlScrolling(
         m_lastPostEventPreflight, flag(postEventRequestedKey));
-    m_microphone.presentation
-        = PermissionPresentationResolver::microphone(m_effects.microphoneStatus(), m_recordYouEnabled);
-    if (m_effects.observeMicrophoneChanges)
-        m_effects.observeMicrophoneChanges(this, [this] { refreshMicrophone(); });
-}
-
-PermissionController::~PermissionController()
-{
-    m_scrollingGrantWatch.cancel();
+    refreshMicrophone();
+    m_microphone.isBusy = true;
+    firstMicrophoneCheck();
 }
 
 const PermissionController::RowState &PermissionController::row(PermissionKind kind) const
@@ -177,71 +148,23 @@ void PermissionController::setRecordYouEnabled(bool enabled)
     refreshMicrophone();
 }
 
-bool PermissionController::isWatchingForScrollingGrant() const
-{
-    return m_scrollingGrantWatch.isValid() && !m_scrollingGrantWatch.isFinished();
-}
-
 void PermissionController::refreshScreen()
 {
     const bool granted = m_effects.screenPreflight();
     m_lastScreenPreflight = granted;
-    if (granted) {
-        m_screenRequestAcceptedPendingRelaunch = false;
+    if (granted)
         setFlag(screenCaptureGrantedKey, true);
-    }
-    PermissionPresentation presentation = PermissionPresentationResolver::screen(
-        granted, flag(screenCaptureRequestedKey), flag(screenCaptureGrantedKey));
-    if (!granted) {
-        if (m_screenRequestAcceptedPendingRelaunch) {
-            presentation.statusTitle = QStringLiteral("Restart required");
-            presentation.detail = QStringLiteral("The desktop accepted Screen Recording. Quorvel will reopen "
-                                                 "this same app to finish enabling it.");
-            presentation.showsRequestAccess = false;
-            presentation.showsCheckAgain = false;
-            presentation.mayNeedRelaunch = true;
-        } else if (m_didPromptScreenThisLaunch || m_didVisitScreenSettingsThisLaunch) {
-            presentation.mayNeedRelaunch = true;
-        }
-    }
-    setPresentation(PermissionKind::screenRecording, presentation);
+    setPresentation(PermissionKind::screenRecording,
+        PermissionPresentationResolver::screen(
+            granted, flag(screenCaptureRequestedKey), flag(screenCaptureGrantedKey)));
 }
 
 void PermissionController::refreshScrolling()
 {
     const bool granted = m_effects.postEventPreflight();
     m_lastPostEventPreflight = granted;
-    if (granted) {
-        m_postEventAcceptedPendingRelaunch = false;
-        if (!m_isRelaunching)
-            setFlag(postEventRelaunchAttemptedKey, false);
-    }
-    PermissionPresentation presentation
-        = PermissionPresentationResolver::controlScrolling(granted, flag(postEventRequestedKey));
-    if (!granted) {
-        if (m_postEventAcceptedPendingRelaunch) {
-            presentation.statusTitle = QStringLiteral("Restart required");
-            presentation.detail
-                = QStringLiteral("The desktop accepted Control Scrolling. Quorvel will reopen "
-                                 "this same app to finish enabling it.");
-            presentation.showsRequestAccess = false;
-            presentation.showsCheckAgain = false;
-            presentation.mayNeedRelaunch = true;
-        } else if (flag(postEventRelaunchAttemptedKey) && m_effects.accessibilityTrusted()) {
-            presentation.statusTitle = QStringLiteral("Restart still required");
-            presentation.detail
-                = QStringLiteral("This process still cannot Control Scrolling. Confirm Quorvel "
-                                 "is on in Accessibility, then relaunch Quorvel manually.");
-            presentation.showsRequestAccess = false;
-            presentation.showsCheckAgain = false;
-            presentation.mayNeedRelaunch = true;
-        } else if (m_didPromptScrollingThisLaunch || m_didVisitScrollingSettingsThisLaunch) {
-            presentation.mayNeedRelaunch = true;
-        }
-    } else {
-        cancelScrollingGrantWatch();
-    }
-    setPresentation(PermissionKind::controlScrolling, presentation);
+    setPresentation(PermissionKind::controlScrolling,
+        PermissionPresentationResolver::controlScrolling(granted, flag(postEventRequestedKey)));
 }
 
 void PermissionController::refreshSystemAudio()
@@ -252,8 +175,12 @@ void PermissionController::refreshSystemAudio()
 
 void PermissionController::refreshMicrophone()
 {
-    setPresentation(PermissionKind::microphone,
-        PermissionPresentationResolver::microphone(m_effects.microphoneStatus(), m_recordYouEnabled));
+    PermissionPresentation presentation
+        = PermissionPresentationResolver::microphone(m_microphoneFact, m_recordYouEnabled);
+    // Before the first answer there is nothing to call unverified yet.
+    if (m_microphoneCheckAnswered == 0)
+        presentation.statusTitle = PermissionFeedback::checking().text;
+    setPresentation(PermissionKind::microphone, presentation);
 }
 
 void PermissionController::refresh(PermissionKind kind)
@@ -274,6 +201,33 @@ void PermissionController::refresh(PermissionKind kind)
     }
 }
 
+Task<> PermissionController::checkMicrophone()
+{
+    const quint64 started = ++m_microphoneChecksStarted;
+    const MicrophoneAuthorizationFact fact = co_await m_effects.microphoneStatus();
+    // A check that started later and has already answered knows better.
+    if (CurrentTask::isCancelled() || started < m_microphoneCheckAnswered)
+        co_return;
+    m_microphoneCheckAnswered = started;
+    m_microphoneFact = fact;
+    refreshMicrophone();
+}
+
+Task<> PermissionController::firstMicrophoneCheck()
+{
+    co_await checkMicrophone();
+    setBusy(PermissionKind::microphone, false);
+}
+
+Task<> PermissionController::microphoneAfterActivation(PermissionStatus previous, bool returned)
+{
+    co_await checkMicrophone();
+    const PermissionStatus current = m_microphone.presentation.status;
+    if (returned || current != previous)
+        setFeedback(PermissionKind::microphone,
+            PermissionFeedbackCopy::afterCheck(PermissionKind::microphone, previous, current, false));
+}
+
 void PermissionController::refreshFromAppActivation()
 {
     const PermissionStatus previousScreen = m_screen.presentation.status;
@@ -286,57 +240,34 @@ void PermissionController::refreshFromAppActivation()
 
     const bool returned = m_wasInactive;
     m_wasInactive = false;
-    if (returned && m_awaitingReturnFromSettings) {
-        const PermissionKind kind = *m_awaitingReturnFromSettings;
-        m_awaitingReturnFromSettings.reset();
-        switch (kind) {
-        case PermissionKind::screenRecording:
-            setFeedback(kind,
-                PermissionFeedbackCopy::afterCheck(kind, previousScreen, m_screen.presentation.status, true));
-            if (!m_lastScreenPreflight && m_didPromptScreenThisLaunch) {
-                m_screenRequestAcceptedPendingRelaunch = true;
-                refreshScreen();
-                setFeedback(kind, PermissionFeedbackCopy::screenRecordingNeedsRelaunch());
-                m_effects.relaunchApp();
-            }
-            break;
-        case PermissionKind::controlScrolling:
-            setFeedback(kind,
-                PermissionFeedbackCopy::afterCheck(
-                    kind, previousScrolling, m_scrolling.presentation.status, true));
-            if (!m_lastPostEventPreflight && m_effects.accessibilityTrusted()) {
-                if (!relaunchForScrollingAccessIfNeeded())
-                    setScrollingUnavailableFeedback();
-            }
-            break;
-        case PermissionKind::systemAudio:
-            setFeedback(kind,
-                PermissionFeedback { m_systemAudio.presentation.status == PermissionStatus::notRequested
-                        ? QStringLiteral(
-                            "Returned from System Settings. Start a recording to let the desktop "
-                            "ask for System Audio.")
-                        : QStringLiteral("Returned from System Settings. Start a recording to confirm System "
-                                         "Audio."),
-                    PermissionFeedbackTone::info });
-            break;
-        case PermissionKind::microphone:
-            setFeedback(kind,
-                PermissionFeedbackCopy::afterCheck(
-                    kind, previousMicrophone, m_microphone.presentation.status, false));
-            break;
-        }
-        return;
+    std::optional<PermissionKind> finished;
+    if (returned)
+        finished = std::exchange(m_awaitingReturnFromSettings, std::nullopt);
+    if (finished == PermissionKind::systemAudio) {
+        setFeedback(PermissionKind::systemAudio,
+            PermissionFeedback { m_systemAudio.presentation.status == PermissionStatus::notRequested
+                    ? QStringLiteral("Returned from System Settings. Start a recording to let the desktop "
+                                     "ask for System Audio.")
+                    : QStringLiteral("Returned from System Settings. Start a recording to confirm System "
+                                     "Audio."),
+                PermissionFeedbackTone::info });
     }
     const std::pair<PermissionKind, PermissionStatus> previous[] = {
         { PermissionKind::screenRecording, previousScreen },
         { PermissionKind::controlScrolling, previousScrolling },
-        { PermissionKind::microphone, previousMicrophone },
     };
     for (const auto &[kind, status] : previous) {
         const PermissionStatus current = row(kind).presentation.status;
-        if (current != status)
+        if (finished == kind)
+            setFeedback(kind, PermissionFeedbackCopy::afterCheck(kind, status, current, true));
+        else if (!finished && current != status)
             setFeedback(kind, PermissionFeedbackCopy::afterCheck(kind, status, current, false));
     }
+    // The microphone is looked at afresh; coming back from its settings always gets a message.
+    if (!finished || finished == PermissionKind::microphone)
+        microphoneAfterActivation(previousMicrophone, finished.has_value());
+    else
+        checkMicrophone();
 }
 
 Task<> PermissionController::requestScreenAccess()
@@ -346,29 +277,13 @@ Task<> PermissionController::requestScreenAccess()
         co_return;
     setBusy(kind, true);
     setFeedback(kind, PermissionFeedback::checking());
-    const bool promptedBefore = m_didPromptScreenThisLaunch;
-
+    // X11 asks nobody: the request is one more look, and the row says what it found.
     const bool granted = co_await m_effects.screenRequest();
-
-    m_didPromptScreenThisLaunch = true;
-    m_screenRequestAcceptedPendingRelaunch = granted;
     setFlag(screenCaptureRequestedKey, true);
-    if (granted) {
+    if (granted)
         setFlag(screenCaptureGrantedKey, true);
-        refreshScreen();
-        setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_screen.presentation.status, true));
-        // The desktop said yes, yet this process still cannot read the screen.
-        if (m_screen.presentation.mayNeedRelaunch)
-            m_effects.relaunchApp();
-    } else {
-        refreshScreen();
-        if (promptedBefore) {
-            co_await openSettings(kind);
-        } else {
-            m_awaitingReturnFromSettings = kind;
-            setFeedback(kind, PermissionFeedbackCopy::screenPromptVisible());
-        }
-    }
+    refreshScreen();
+    setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_screen.presentation.status));
     setBusy(kind, false);
 }
 
@@ -382,97 +297,14 @@ Task<bool> PermissionController::requestScrollingAccess()
         co_return false;
     setBusy(kind, true);
     setFeedback(kind, PermissionFeedback::checking());
-
-    if (m_effects.accessibilityTrusted()) {
-        setFlag(postEventRequestedKey, true);
-        if (!relaunchForScrollingAccessIfNeeded())
-            setScrollingUnavailableFeedback();
-        setBusy(kind, false);
-        co_return false;
-    }
-    if (m_didPromptScrollingThisLaunch) {
-        setFeedback(kind, PermissionFeedbackCopy::scrollingPromptVisible());
-        if (!isWatchingForScrollingGrant())
-            watchForScrollingGrant();
-        setBusy(kind, false);
-        co_return false;
-    }
-
-    cancelScrollingGrantWatch();
-    m_effects.bringAppForward();
-    const bool answered = co_await m_effects.postEventRequest();
-    m_didPromptScrollingThisLaunch = true;
+    co_await m_effects.postEventRequest();
     setFlag(postEventRequestedKey, true);
     refreshScrolling();
-    if (m_lastPostEventPreflight) {
-        m_postEventAcceptedPendingRelaunch = false;
-        setFeedback(kind, allowedScrollingFeedback());
+    setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_scrolling.presentation.status));
+    if (m_lastPostEventPreflight)
         m_effects.bringAppForward();
-    } else if (answered || m_effects.accessibilityTrusted()) {
-        relaunchForScrollingAccessIfNeeded();
-    } else {
-        m_awaitingReturnFromSettings = kind;
-        setFeedback(kind, PermissionFeedbackCopy::scrollingPromptVisible());
-        watchForScrollingGrant();
-    }
     setBusy(kind, false);
     co_return m_lastPostEventPreflight;
-}
-
-bool PermissionController::relaunchForScrollingAccessIfNeeded()
-{
-    if (flag(postEventRelaunchAttemptedKey))
-        return false;
-    setFlag(postEventRelaunchAttemptedKey, true);
-    setFlag(resumeScrollingCaptureAfterRelaunchKey, true);
-    m_postEventAcceptedPendingRelaunch = true;
-    m_isRelaunching = true;
-    cancelScrollingGrantWatch();
-    setFeedback(PermissionKind::controlScrolling, PermissionFeedbackCopy::controlScrollingNeedsRelaunch());
-    m_effects.relaunchApp();
-    return true;
-}
-
-void PermissionController::setScrollingUnavailableFeedback()
-{
-    const PermissionStatus status = m_scrolling.presentation.status;
-    setFeedback(PermissionKind::controlScrolling,
-        PermissionFeedbackCopy::afterCheck(PermissionKind::controlScrolling, status, status, false));
-}
-
-void PermissionController::cancelScrollingGrantWatch()
-{
-    m_scrollingGrantWatch.cancel();
-    m_scrollingGrantWatch = Task<>();
-}
-
-void PermissionController::watchForScrollingGrant()
-{
-    cancelScrollingGrantWatch();
-    const quint64 generation = ++m_scrollingGrantWatchGeneration;
-    // Bound to this controller: when it goes away, the watch goes with it.
-    m_scrollingGrantWatch = Task<>::spawn(this, [this, generation]() -> Task<> {
-        // Steady time: changing the wall clock neither cuts the watch short nor stretches it.
-        const TaskClock::TimePoint deadline = m_clock->now() + grantWatchLimit;
-        while (m_clock->now() < deadline) {
-            if (!co_await sleepFor(*m_clock, pollInterval) || CurrentTask::isCancelled())
-                break;
-            refreshScrolling();
-            if (m_lastPostEventPreflight) {
-                setFeedback(PermissionKind::controlScrolling, allowedScrollingFeedback());
-                m_awaitingReturnFromSettings.reset();
-                m_effects.bringAppForward();
-                break;
-            }
-            if (m_effects.accessibilityTrusted()) {
-                m_awaitingReturnFromSettings.reset();
-                break;
-            }
-        }
-        // A replaced watch leaves its successor's handle alone.
-        if (m_scrollingGrantWatchGeneration == generation)
-            m_scrollingGrantWatch = Task<>();
-    });
 }
 
 Task<> PermissionController::requestMicrophoneAccess()
@@ -482,24 +314,36 @@ Task<> PermissionController::requestMicrophoneAccess()
         co_return;
     setBusy(kind, true);
     setFeedback(kind, PermissionFeedback::checking());
-    const bool granted = co_await m_effects.microphoneRequest();
-    refreshMicrophone();
-    setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_microphone.presentation.status, granted));
+    co_await m_effects.microphoneRequest();
+    co_await checkMicrophone();
+    setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_microphone.presentation.status));
     setBusy(kind, false);
 }
 
-void PermissionController::checkAgain(PermissionKind kind)
+Task<> PermissionController::finishMicrophoneCheckAgain(PermissionStatus previous)
+{
+    co_await checkMicrophone();
+    setFeedback(PermissionKind::microphone,
+        PermissionFeedbackCopy::afterCheck(
+            PermissionKind::microphone, previous, m_microphone.presentation.status, false));
+    setBusy(PermissionKind::microphone, false);
+}
+
+Task<> PermissionController::checkAgain(PermissionKind kind)
 {
     const RowState &state = row(kind);
-    if (!state.presentation.showsCheckAgain || state.isBusy)
-        return;
-    setBusy(kind, true);
-    setFeedback(kind, PermissionFeedback::checking());
-    const PermissionStatus previous = state.presentation.status;
-    refresh(kind);
-    setFeedback(
-        kind, PermissionFeedbackCopy::afterCheck(kind, previous, row(kind).presentation.status, false));
-    setBusy(kind, false);
+    if (state.presentation.showsCheckAgain && !state.isBusy) {
+        setBusy(kind, true);
+        setFeedback(kind, PermissionFeedback::checking());
+        const PermissionStatus previous = state.presentation.status;
+        if (kind == PermissionKind::microphone)
+            return finishMicrophoneCheckAgain(previous);
+        refresh(kind);
+        setFeedback(
+            kind, PermissionFeedbackCopy::afterCheck(kind, previous, row(kind).presentation.status, false));
+        setBusy(kind, false);
+    }
+    return Task<>::spawn(this, []() -> Task<> { co_return; });
 }
 
 Task<> PermissionController::openSettings(PermissionKind kind)
@@ -526,10 +370,6 @@ Task<> PermissionController::openSettings(PermissionKind kind)
         setFeedback(kind, PermissionFeedback::settingsOpenFailed());
         co_return;
     }
-    if (kind == PermissionKind::screenRecording)
-        m_didVisitScreenSettingsThisLaunch = true;
-    else if (kind == PermissionKind::controlScrolling)
-        m_didVisitScrollingSettingsThisLaunch = true;
     m_awaitingReturnFromSettings = kind;
     setFeedback(kind, PermissionFeedbackCopy::settingsOpened(kind));
 }
@@ -541,10 +381,8 @@ Task<bool> PermissionController::openPrivacySettings(QUrl url)
 
 void PermissionController::cancelScrollingPermissionWait()
 {
-    cancelScrollingGrantWatch();
     if (m_awaitingReturnFromSettings == PermissionKind::controlScrolling)
         m_awaitingReturnFromSettings.reset();
-    setFlag(resumeScrollingCaptureAfterRelaunchKey, false);
     refreshScrolling();
 }
 

@@ -12,9 +12,11 @@
 
 class DefaultsStore;
 
-// The live state of the four permissions as one row each, the request flows, opening the desktop's
-// settings, the Control Scrolling grant watch and the relaunch when the running process cannot use
-// a permission yet. Every call into the desktop goes through Effects. Main thread only.
+// The live state of the four permissions as one row each, the requests, and opening the desktop's
+// settings. Every call into the desktop goes through Effects. Main thread only.
+//
+// On X11 nothing asks the user and nothing needs a restart: a request is one more look at the
+// session, and every row says what the last look found.
 class PermissionController : public QObject
 {
     Q_OBJECT
@@ -35,17 +37,13 @@ public:
         std::function<Task<bool>()> screenRequest;
         std::function<bool()> postEventPreflight;
         std::function<Task<bool>()> postEventRequest;
-        std::function<MicrophoneAuthorizationFact()> microphoneStatus;
+        // A fresh look at the microphone, taken off the UI thread.
+        std::function<Task<MicrophoneAuthorizationFact>()> microphoneStatus;
         std::function<Task<bool>()> microphoneRequest;
         std::function<Task<bool>(QUrl)> openSettings;
         std::function<void()> bringAppForward;
-        std::function<void()> relaunchApp;
-        std::function<bool()> accessibilityTrusted;
-        // The microphone is checked off the UI thread: calls back whenever that answer changed.
-        std::function<void(QObject *context, std::function<void()> changed)> observeMicrophoneChanges;
 
-        // X11 and the sound server: no prompts, each check a fact of the session (see the Platform
-        // layer); a relaunch goes through AppRelaunch.
+        // X11 and the sound server (see the Platform layer).
         static Effects live();
     };
 
@@ -59,19 +57,12 @@ public:
     static inline const QString screenCaptureRequestedKey = QStringLiteral("screenCaptureRequested");
     static inline const QString screenCaptureGrantedKey = QStringLiteral("screenCaptureGranted");
     static inline const QString postEventRequestedKey = QStringLiteral("postEventRequested");
-    static inline const QString postEventRelaunchAttemptedKey = QStringLiteral("postEventRelaunchAttempted");
     static inline const QString systemAudioAttemptedKey = QStringLiteral("systemAudioAttempted");
     static inline const QString systemAudioLastSucceededKey = QStringLiteral("systemAudioLastSucceeded");
-    static inline const QString resumeScrollingCaptureAfterRelaunchKey
-        = QStringLiteral("resumeScrollingCaptureAfterRelaunch");
 
-    // The grant watch looks every pollInterval until grantWatchLimit has passed on `clock`.
-    static constexpr std::chrono::milliseconds pollInterval { 250 };
-    static constexpr std::chrono::seconds grantWatchLimit { 120 };
-
+    // Starts one microphone check; the row is busy until it answers.
     PermissionController(std::shared_ptr<DefaultsStore> defaults, Effects effects, bool recordYouEnabled,
-        TaskClock &clock = TaskClock::system(), QObject *parent = nullptr);
-    ~PermissionController() override;
+        QObject *parent = nullptr);
 
     const RowState &screen() const { return m_screen; }
     const RowState &scrolling() const { return m_scrolling; }
@@ -80,12 +71,15 @@ public:
     const RowState &row(PermissionKind kind) const;
 
     // Whenever the app becomes active; finishes a trip to the settings when the app was inactive.
+    // The microphone's change message follows a fresh check.
     void refreshFromAppActivation();
     Task<> requestScreenAccess();
     // Answers whether Control Scrolling is usable now.
     Task<bool> requestScrollingAccess();
     Task<> requestMicrophoneAccess();
-    void checkAgain(PermissionKind kind);
+    // Re-checks a row that offers Check Again and says what the check found. The task finishes
+    // once the row has its message (the microphone's check runs off the UI thread meanwhile).
+    Task<> checkAgain(PermissionKind kind);
     Task<> openSettings(PermissionKind kind);
     void cancelScrollingPermissionWait();
     void recordSystemAudioStartSucceeded();
@@ -93,7 +87,7 @@ public:
 
     static Task<bool> openPrivacySettings(QUrl url);
 
-    // Row refreshes without feedback.
+    // Row refreshes without feedback; the microphone's from its last check.
     void refreshScreen();
     void refreshScrolling();
     void refreshSystemAudio();
@@ -101,8 +95,6 @@ public:
 
     bool lastScreenPreflight() const { return m_lastScreenPreflight; }
     bool lastPostEventPreflight() const { return m_lastPostEventPreflight; }
-    bool isRelaunching() const { return m_isRelaunching; }
-    bool isWatchingForScrollingGrant() const;
     std::optional<PermissionKind> awaitingReturnFromSettings() const { return m_awaitingReturnFromSettings; }
     bool recordYouEnabled() const { return m_recordYouEnabled; }
     void setRecordYouEnabled(bool enabled);
@@ -121,28 +113,21 @@ private:
     bool flag(const QString &key) const;
     void setFlag(const QString &key, bool value);
     SystemAudioObservation systemAudioObservation() const;
-    bool relaunchForScrollingAccessIfNeeded();
-    void setScrollingUnavailableFeedback();
-    void watchForScrollingGrant();
-    void cancelScrollingGrantWatch();
+    Task<> checkMicrophone();
+    Task<> firstMicrophoneCheck();
+    Task<> finishMicrophoneCheckAgain(PermissionStatus previous);
+    Task<> microphoneAfterActivation(PermissionStatus previous, bool returned);
 
     std::shared_ptr<DefaultsStore> m_defaults;
     Effects m_effects;
-    TaskClock *m_clock;
     bool m_recordYouEnabled;
     bool m_lastScreenPreflight = false;
     bool m_lastPostEventPreflight = false;
-    bool m_screenRequestAcceptedPendingRelaunch = false;
-    bool m_postEventAcceptedPendingRelaunch = false;
-    bool m_didPromptScreenThisLaunch = false;
-    bool m_didPromptScrollingThisLaunch = false;
-    bool m_didVisitScreenSettingsThisLaunch = false;
-    bool m_didVisitScrollingSettingsThisLaunch = false;
     std::optional<PermissionKind> m_awaitingReturnFromSettings;
     bool m_wasInactive = false;
-    Task<> m_scrollingGrantWatch;
-    quint64 m_scrollingGrantWatchGeneration = 0;
-    bool m_isRelaunching = false;
+    MicrophoneAuthorizationFact m_microphoneFact = MicrophoneAuthorizationFact::unknown;
+    quint64 m_microphoneChecksStarted = 0;
+    quint64 m_microphoneCheckAnswered = 0;
 
     RowState m_screen;
     RowState m_scrolling;

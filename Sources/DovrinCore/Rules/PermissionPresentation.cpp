@@ -116,34 +116,6 @@ PermissionFeedback systemAudioStartFailed()
         PermissionFeedbackTone::warning };
 }
 
-PermissionFeedback screenPromptVisible()
-{
-    return { QStringLiteral(
-                 "Allow Quorvel in the Screen Recording prompt. If you open Settings, allow Quorvel "
-                 "there, then quit and reopen."),
-        PermissionFeedbackTone::info };
-}
-
-PermissionFeedback scrollingPromptVisible()
-{
-    return { QStringLiteral("Allow Quorvel in the Accessibility prompt, then return here."),
-        PermissionFeedbackTone::info };
-}
-
-PermissionFeedback screenRecordingNeedsRelaunch()
-{
-    return { QStringLiteral(
-                 "Screen Recording was accepted. Quorvel is relaunching this same app to apply it."),
-        PermissionFeedbackTone::warning };
-}
-
-PermissionFeedback controlScrollingNeedsRelaunch()
-{
-    return { QStringLiteral(
-                 "Control Scrolling was accepted. Quorvel is relaunching this same app to apply it."),
-        PermissionFeedbackTone::warning };
-}
-
 PermissionFeedback settingsOpened(PermissionKind kind)
 {
     switch (kind) {
@@ -233,18 +205,31 @@ PermissionFeedback afterCheck(
     return line;
 }
 
-PermissionFeedback afterRequest(PermissionKind kind, PermissionStatus observable, bool requestReturnedGranted)
+PermissionFeedback afterRequest(PermissionKind kind, PermissionStatus observable)
 {
-    const QString name = PermissionKinds::title(kind);
-    if (observable == PermissionStatus::allowed)
-        return statusLine(kind, observable);
-    if (requestReturnedGranted)
-        return { name + QStringLiteral(" was accepted. Quorvel may need to reopen before it can use it."),
-            PermissionFeedbackTone::warning };
-    if (observable == PermissionStatus::restricted)
-        return statusLine(kind, observable);
-    return { name + QStringLiteral(" was not allowed. Use Open Settings to change it."),
-        PermissionFeedbackTone::warning };
+    // On X11 a request asks nobody: it looks at the session, which only a different session changes.
+    switch (kind) {
+    case PermissionKind::screenRecording:
+        if (observable != PermissionStatus::allowed)
+            return { QStringLiteral("Screen Recording is not available. Quorvel needs an X11 (Xorg) session "
+                                    "to read the screen."),
+                PermissionFeedbackTone::warning };
+        break;
+    case PermissionKind::controlScrolling:
+        if (observable != PermissionStatus::allowed)
+            return { QStringLiteral("Control Scrolling is not available. Quorvel needs an X11 (Xorg) "
+                                    "session whose X server has the XTEST extension."),
+                PermissionFeedbackTone::warning };
+        break;
+    case PermissionKind::systemAudio:
+    case PermissionKind::microphone:
+        if (observable == PermissionStatus::notAllowed)
+            return { PermissionKinds::title(kind)
+                    + QStringLiteral(" was not allowed. Use Open Settings to change it."),
+                PermissionFeedbackTone::warning };
+        break;
+    }
+    return statusLine(kind, observable);
 }
 
 } // namespace PermissionFeedbackCopy
@@ -274,12 +259,12 @@ PermissionPresentation screen(bool preflightGranted, bool requestedBefore, bool 
             QStringLiteral("Quorvel can read the screen for the regions you select."));
     } else if (grantedBefore) {
         presentation = row(PermissionKind::screenRecording, PermissionStatus::allowAgain,
-            QStringLiteral("Screen Recording worked before but is not available now. Allow it "
-                           "again to capture regions."));
+            QStringLiteral("Screen Recording worked before but is not available now. Region capture "
+                           "needs an X11 (Xorg) session."));
     } else if (requestedBefore) {
         presentation = row(PermissionKind::screenRecording, PermissionStatus::notAllowed,
-            QStringLiteral("Quorvel cannot read the screen. Allow Screen Recording to capture "
-                           "regions."));
+            QStringLiteral("Quorvel cannot read the screen. Region capture needs an X11 (Xorg) "
+                           "session."));
     } else {
         presentation = row(PermissionKind::screenRecording, PermissionStatus::notRequested,
             QStringLiteral("Needed to recognize the text in a region you select. Quorvel never "

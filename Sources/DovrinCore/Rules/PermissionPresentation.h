@@ -115,10 +115,6 @@ struct PermissionFeedback
 namespace PermissionFeedbackCopy {
 
 PermissionFeedback systemAudioStartFailed();
-PermissionFeedback screenPromptVisible();
-PermissionFeedback scrollingPromptVisible();
-PermissionFeedback screenRecordingNeedsRelaunch();
-PermissionFeedback controlScrollingNeedsRelaunch();
 
 // After the settings tool was opened for a kind.
 PermissionFeedback settingsOpened(PermissionKind kind);
@@ -127,9 +123,8 @@ PermissionFeedback settingsOpened(PermissionKind kind);
 PermissionFeedback afterCheck(
     PermissionKind kind, PermissionStatus previous, PermissionStatus current, bool returningFromSettings);
 
-// After a request returned: the row's status as it can now be observed, and what the request answered.
-PermissionFeedback afterRequest(
-    PermissionKind kind, PermissionStatus observable, bool requestReturnedGranted);
+// After a request: what the check behind it found. Never claims an acceptance the row cannot show.
+PermissionFeedback afterRequest(PermissionKind kind, PermissionStatus observable);
 
 } // namespace PermissionFeedbackCopy
 
