@@ -132,8 +132,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(TaskCancelled, task.result());
     }
 
-    // Another task and a worker thread's future both hand over a value or an exception, and the
-    // awaiting task always resumes on the main thread.
+    // A task or a worker's future hands over a value or an exception; the awaiter resumes on main.
     void awaitables_data()
     {
         QTest::addColumn<bool>("worker");

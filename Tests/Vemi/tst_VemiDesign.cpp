@@ -118,8 +118,7 @@ private slots:
         QVERIFY(!view->readingDotsAnimating());
     }
 
-    // Nonsense sizes are tamed; small ones keep strokes and dots that can still be seen; the natural
-    // size leaves room for every overlay.
+    // Nonsense sizes are tamed, small ones stay visible, the natural size has room for every overlay.
     void characterSizes_data()
     {
         QTest::addColumn<qreal>("size");
@@ -231,8 +230,7 @@ private slots:
         QVERIFY(VemiImages::regular());
     }
 
-    // A status label shows a dot in its colour, or a symbol; neither is read aloud, nor is any
-    // decorative piece, while the character says what it is doing.
+    // A status label's dot or symbol and decorative pieces are not read aloud; the character is.
     void statusLabelsAndTheCharacterForAssistiveTechnology()
     {
         QWidget window;

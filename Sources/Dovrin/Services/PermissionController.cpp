@@ -219,20 +219,25 @@ Task<> PermissionController::firstMicrophoneCheck()
     setBusy(PermissionKind::microphone, false);
 }
 
-Task<> PermissionController::microphoneAfterActivation(PermissionStatus previous, bool returned)
+Task<> PermissionController::microphoneAfterActivation(
+    std::optional<PermissionStatus> previous, bool returned)
 {
     co_await checkMicrophone();
     const PermissionStatus current = m_microphone.presentation.status;
-    if (returned || current != previous)
+    // Before the first answer the row showed no status to have changed from.
+    if (returned || (previous && current != *previous))
         setFeedback(PermissionKind::microphone,
-            PermissionFeedbackCopy::afterCheck(PermissionKind::microphone, previous, current, false));
+            PermissionFeedbackCopy::afterCheck(
+                PermissionKind::microphone, previous.value_or(current), current, false));
 }
 
 void PermissionController::refreshFromAppActivation()
 {
     const PermissionStatus previousScreen = m_screen.presentation.status;
     const PermissionStatus previousScrolling = m_scrolling.presentation.status;
-    const PermissionStatus previousMicrophone = m_microphone.presentation.status;
+    std::optional<PermissionStatus> previousMicrophone;
+    if (m_microphoneCheckAnswered > 0)
+        previousMicrophone = m_microphone.presentation.status;
     refreshScreen();
     refreshScrolling();
     refreshMicrophone();

@@ -116,7 +116,7 @@ private:
     Task<> checkMicrophone();
     Task<> firstMicrophoneCheck();
     Task<> finishMicrophoneCheckAgain(PermissionStatus previous);
-    Task<> microphoneAfterActivation(PermissionStatus previous, bool returned);
+    Task<> microphoneAfterActivation(std::optional<PermissionStatus> previous, bool returned);
 
     std::shared_ptr<DefaultsStore> m_defaults;
     Effects m_effects;
