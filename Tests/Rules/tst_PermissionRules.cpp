@@ -218,11 +218,15 @@ private slots:
                             current == PermissionStatus::allowed);
                     }
                 }
-                const auto feedback = PermissionFeedbackCopy::afterRequest(kind, previous);
-                QVERIFY(!feedback.text.isEmpty());
-                QVERIFY(!feedback.text.contains("accepted"));
-                QCOMPARE(
-                    feedback.tone == PermissionFeedbackTone::success, previous == PermissionStatus::allowed);
+                // Only a prompt's yes may speak of an acceptance, and only while the row is not allowed.
+                for (bool accepted : { false, true }) {
+                    const auto feedback = PermissionFeedbackCopy::afterRequest(kind, previous, accepted);
+                    QVERIFY(!feedback.text.isEmpty());
+                    QCOMPARE(feedback.text.contains("accepted"),
+                        accepted && previous != PermissionStatus::allowed);
+                    QCOMPARE(feedback.tone == PermissionFeedbackTone::success,
+                        previous == PermissionStatus::allowed);
+                }
             }
         }
     }
@@ -230,17 +234,17 @@ private slots:
     void afterRequest()
     {
         using PermissionFeedbackCopy::afterRequest;
-        QCOMPARE(afterRequest(PermissionKind::screenRecording, PermissionStatus::allowed).text,
+        QCOMPARE(afterRequest(PermissionKind::screenRecording, PermissionStatus::allowed, false).text,
             QString("Screen Recording is allowed"));
         // On X11 only another session changes the answer: the line says what that takes.
         for (PermissionKind kind : { PermissionKind::screenRecording, PermissionKind::controlScrolling }) {
-            const auto missing = afterRequest(kind, PermissionStatus::notAllowed);
+            const auto missing = afterRequest(kind, PermissionStatus::notAllowed, false);
             QCOMPARE(missing.tone, PermissionFeedbackTone::warning);
             QVERIFY(missing.text.contains("X11 (Xorg) session"));
         }
-        QCOMPARE(afterRequest(PermissionKind::microphone, PermissionStatus::restricted).tone,
+        QCOMPARE(afterRequest(PermissionKind::microphone, PermissionStatus::restricted, false).tone,
             PermissionFeedbackTone::failure);
-        const auto refused = afterRequest(PermissionKind::microphone, PermissionStatus::notAllowed);
+        const auto refused = afterRequest(PermissionKind::microphone, PermissionStatus::notAllowed, false);
         QCOMPARE(refused.tone, PermissionFeedbackTone::warning);
         QVERIFY(refused.text.startsWith("Microphone was not allowed"));
     }

@@ -1,24 +1,38 @@
 #include "Documents/DefaultsStore.h"
-#include "Services/AppRelaunch.h"
 #include "Services/PermissionController.h"
+#include "TestSupport.h"
 
 #include <QTest>
 
 using Kind = PermissionKind;
 using Fact = MicrophoneAuthorizationFact;
 using Status = PermissionStatus;
+using Controller = PermissionController;
 
 namespace {
 
-// A desktop whose answers the test sets; screen requests and microphone checks wait for the test.
+enum class WatchEnd { granted, deadline, cancelled, replaced, controllerGone };
+
+const PermissionFeedback allowedScrolling { QStringLiteral("Control Scrolling is allowed"),
+    PermissionFeedbackTone::success };
+
+// A desktop set by the test that counts what it is asked; screen requests and microphone checks wait.
 struct FakeDesktop
 {
+    bool recheckOnly = false;
     bool screenUsable = false;
     bool postEventUsable = false;
+    bool trusted = false;
+    bool postEventAnswer = false;
+    bool usableAfterPostEventPrompt = false;
     QList<TaskPromise<bool>> screenRequests;
     QList<TaskPromise<Fact>> microphoneChecks;
     QList<QUrl> unopenable;
     QList<QUrl> opened;
+    int postEventRequests = 0;
+    int postEventChecks = 0;
+    int forwards = 0;
+    int relaunches = 0;
 
     template <typename T> static Task<T> held(QList<TaskPromise<T>> &queue)
     {
@@ -27,20 +41,27 @@ struct FakeDesktop
         co_return co_await answer.future();
     }
 
-    PermissionController::Effects effects()
+    Controller::Effects effects()
     {
-        PermissionController::Effects e;
+        Controller::Effects e;
         e.screenPreflight = [this] { return screenUsable; };
         e.screenRequest = [this] { return held(screenRequests); };
-        e.postEventPreflight = [this] { return postEventUsable; };
-        e.postEventRequest = [this]() -> Task<bool> { co_return postEventUsable; };
+        e.postEventPreflight = [this] { return ++postEventChecks, postEventUsable; };
+        e.postEventRequest = [this]() -> Task<bool> {
+            ++postEventRequests;
+            postEventUsable = postEventUsable || usableAfterPostEventPrompt;
+            co_return postEventAnswer;
+        };
         e.microphoneStatus = [this] { return held(microphoneChecks); };
         e.microphoneRequest = []() -> Task<bool> { co_return false; };
         e.openSettings = [this](QUrl url) -> Task<bool> {
             opened << url;
             co_return !unopenable.contains(url);
         };
-        e.bringAppForward = [] {};
+        e.bringAppForward = [this] { ++forwards; };
+        e.relaunchApp = [this] { ++relaunches; };
+        e.accessibilityTrusted = [this] { return trusted; };
+        e.requestsOnlyRecheck = recheckOnly;
         return e;
     }
 
@@ -65,15 +86,26 @@ class TestPermissionController : public QObject
 
     std::shared_ptr<InMemoryDefaultsStore> m_defaults;
     FakeDesktop m_desktop;
-    std::unique_ptr<PermissionController> m_controller;
+    ManualTaskClock m_clock;
+    std::unique_ptr<Controller> m_controller;
 
-    PermissionController &make(Fact microphone = Fact::authorized)
+    Controller &make(Fact microphone = Fact::authorized)
     {
-        m_controller = std::make_unique<PermissionController>(m_defaults, m_desktop.effects(), true);
+        m_controller = std::make_unique<Controller>(m_defaults, m_desktop.effects(), true, m_clock);
         FakeDesktop::answer(m_desktop.microphoneChecks, microphone);
         QTest::qVerify(QTest::qWaitFor([this] { return !m_controller->microphone().isBusy; }),
             "first microphone check", "", __FILE__, __LINE__);
         return *m_controller;
+    }
+
+    // Lets the watch take `polls` steps of the manual clock, each one run before the next.
+    void advancePolls(int polls)
+    {
+        for (int i = 0; i < polls; ++i) {
+            QVERIFY(TestSupport::runPostedHops(1));
+            m_clock.advance(Controller::pollInterval);
+            QVERIFY(TestSupport::runPostedHops(1));
+        }
     }
 
 private slots:
@@ -85,19 +117,32 @@ private slots:
 
     void cleanup() { m_controller.reset(); }
 
-    // A request is one more look at the session: no prompt to wait for, no relaunch, no acceptance
-    // the row cannot show. (Without X11 at all: liveSessionWithoutX11NeverRelaunches.)
-    void requestSaysWhatTheCheckFound_data()
+    // A prompt that the process cannot use yet ends in a relaunch, at once after a yes or on the
+    // return after a no; a re-check (X11) never does and says what it found, whatever it answered.
+    void screenRequest_data()
     {
-        QTest::addColumn<bool>("usable");
-        QTest::newRow("usable") << true;
-        QTest::newRow("not usable") << false;
+        QTest::addColumn<bool>("recheck");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<Status>("status");
+        QTest::addColumn<int>("relaunches");
+        QTest::newRow("re-check finds access") << true << true << Status::allowed << 0;
+        QTest::newRow("re-check finds none") << true << false << Status::notAllowed << 0;
+        QTest::newRow("re-check passes, the next look fails") << true << true << Status::allowAgain << 0;
+        QTest::newRow("prompt: yes, usable") << false << true << Status::allowed << 0;
+        QTest::newRow("prompt: yes, not usable before a relaunch")
+            << false << true << Status::allowAgain << 1;
+        QTest::newRow("prompt: no, then the settings") << false << false << Status::notAllowed << 1;
     }
 
-    void requestSaysWhatTheCheckFound()
+    void screenRequest()
     {
-        QFETCH(bool, usable);
-        PermissionController &controller = make();
+        QFETCH(bool, recheck);
+        QFETCH(bool, answer);
+        QFETCH(Status, status);
+        QFETCH(int, relaunches);
+        const bool usable = status == Status::allowed;
+        m_desktop.recheckOnly = recheck;
+        Controller &controller = make();
         Task<> request = controller.requestScreenAccess();
         QTRY_VERIFY(controller.screen().isBusy);
         QCOMPARE(controller.screen().feedback, PermissionFeedback::checking());
@@ -106,81 +151,242 @@ private slots:
         finish(controller.checkAgain(Kind::screenRecording));
         QTRY_COMPARE(m_desktop.screenRequests.size(), 1);
         m_desktop.screenUsable = usable;
-        FakeDesktop::answer(m_desktop.screenRequests, usable);
+        FakeDesktop::answer(m_desktop.screenRequests, answer);
         finish(request);
-        const PermissionController::RowState &row = controller.screen();
-        QCOMPARE(row.presentation.status, usable ? Status::allowed : Status::notAllowed);
-        QCOMPARE(row.feedback,
-            PermissionFeedbackCopy::afterRequest(Kind::screenRecording, row.presentation.status));
-        QVERIFY(!row.presentation.mayNeedRelaunch && !row.isBusy);
-        QVERIFY(m_defaults->boolean(PermissionController::screenCaptureRequestedKey));
-        QCOMPARE(m_defaults->boolean(PermissionController::screenCaptureGrantedKey), usable);
-        QVERIFY(m_desktop.opened.isEmpty());
-        QCOMPARE(controller.awaitingReturnFromSettings(), std::nullopt);
-    }
 
-    void liveSessionWithoutX11NeverRelaunches()
-    {
-        // No GUI application: Qt has no X11 connection, as in a Wayland-only session.
-        PermissionController::Effects effects = PermissionController::Effects::live();
-        effects.bringAppForward = [] {};
-        PermissionController controller(m_defaults, effects, true);
-        finish(controller.requestScreenAccess());
+        const Controller::RowState &row = controller.screen();
+        QCOMPARE(row.presentation.status, status);
+        QCOMPARE(row.presentation.mayNeedRelaunch, !recheck && !usable);
+        QVERIFY(!row.isBusy && m_defaults->boolean(Controller::screenCaptureRequestedKey));
+        QCOMPARE(m_defaults->boolean(Controller::screenCaptureGrantedKey), answer || usable);
+        const bool waitsForPrompt = !recheck && !answer;
+        QCOMPARE(row.feedback,
+            waitsForPrompt ? PermissionFeedbackCopy::screenPromptVisible()
+                           : PermissionFeedbackCopy::afterRequest(
+                               Kind::screenRecording, row.presentation.status, answer && !recheck));
+        QCOMPARE(controller.awaitingReturnFromSettings(),
+            waitsForPrompt ? std::optional(Kind::screenRecording) : std::nullopt);
+        if (waitsForPrompt) {
+            // Asked once in this process: the next request opens the settings instead.
+            Task<> again = controller.requestScreenAccess();
+            FakeDesktop::answer(m_desktop.screenRequests, false);
+            finish(again);
+            QCOMPARE(m_desktop.opened, QList<QUrl>({ Controller::screenRecordingSettingsURL() }));
+            QCOMPARE(
+                controller.screen().feedback, PermissionFeedbackCopy::settingsOpened(Kind::screenRecording));
+        }
         controller.setWasInactive(true);
         controller.refreshFromAppActivation();
-        finish(controller.requestScrollingAccess());
-        for (Kind kind : { Kind::screenRecording, Kind::controlScrolling }) {
-            const PermissionController::RowState &row = controller.row(kind);
-            QCOMPARE(row.presentation.status, Status::notAllowed);
-            QVERIFY(!row.presentation.mayNeedRelaunch);
-            QVERIFY2(row.feedback->text.contains("X11"), qPrintable(row.feedback->text));
-            QVERIFY(!row.feedback->text.contains("accepted"));
-        }
-        QVERIFY(!AppRelaunch::isPending() && !AppRelaunch::didSpawnOpen());
+        QCOMPARE(m_desktop.relaunches, relaunches);
+        QCOMPARE(row.presentation.statusTitle == QStringLiteral("Restart required"), relaunches > 0);
     }
 
     void returnFromSettings_data()
     {
         QTest::addColumn<Kind>("kind");
+        QTest::addColumn<bool>("trusted");
         QTest::addColumn<bool>("allowedThere");
         QTest::addColumn<bool>("wasInactive");
-        QTest::newRow("screen allowed there") << Kind::screenRecording << true << true;
-        QTest::newRow("screen unchanged") << Kind::screenRecording << false << true;
-        QTest::newRow("scrolling unchanged") << Kind::controlScrolling << false << true;
-        QTest::newRow("activation without leaving first") << Kind::screenRecording << true << false;
+        QTest::newRow("screen allowed there") << Kind::screenRecording << false << true << true;
+        QTest::newRow("activation without leaving first") << Kind::screenRecording << false << true << false;
+        QTest::newRow("scrolling unchanged") << Kind::controlScrolling << false << false << true;
+        QTest::newRow("scrolling trusted, not usable: relaunch")
+            << Kind::controlScrolling << true << false << true;
     }
 
     void returnFromSettings()
     {
         QFETCH(Kind, kind);
+        QFETCH(bool, trusted);
         QFETCH(bool, allowedThere);
         QFETCH(bool, wasInactive);
-        PermissionController &controller = make();
+        Controller &controller = make();
         finish(controller.openSettings(kind));
-        QCOMPARE(controller.row(kind).feedback, PermissionFeedbackCopy::settingsOpened(kind));
         const Status before = controller.row(kind).presentation.status;
         controller.setWasInactive(wasInactive);
         m_desktop.screenUsable = m_desktop.postEventUsable = allowedThere;
+        m_desktop.trusted = trusted;
         controller.refreshFromAppActivation();
-        const Status after = controller.row(kind).presentation.status;
-        QCOMPARE(after, allowedThere ? Status::allowed : before);
-        QCOMPARE(controller.row(kind).feedback,
-            PermissionFeedbackCopy::afterCheck(kind, before, after, wasInactive));
+
+        const Controller::RowState &row = controller.row(kind);
+        QCOMPARE(row.presentation.status, allowedThere ? Status::allowed : before);
+        QCOMPARE(m_desktop.relaunches, int(trusted));
+        QCOMPARE(row.feedback,
+            trusted ? PermissionFeedbackCopy::controlScrollingNeedsRelaunch()
+                    : PermissionFeedbackCopy::afterCheck(kind, before, row.presentation.status, wasInactive));
         // Without leaving, the trip is not over: only the change is reported.
         QCOMPARE(controller.awaitingReturnFromSettings(), wasInactive ? std::nullopt : std::optional(kind));
         // A permission lost later is told on Check Again.
         m_desktop.screenUsable = m_desktop.postEventUsable = false;
-        if (controller.row(kind).presentation.showsCheckAgain) {
+        if (row.presentation.showsCheckAgain) {
             finish(controller.checkAgain(kind));
-            QCOMPARE(controller.row(kind).feedback,
+            QCOMPARE(row.feedback,
                 PermissionFeedbackCopy::afterCheck(kind, Status::allowed, Status::allowAgain, false));
         }
     }
 
+    // At most one automatic relaunch until Control Scrolling works; the next process says a restart
+    // is still required instead of relaunching again.
+    void scrollingRequest_data()
+    {
+        QTest::addColumn<bool>("recheck");
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("usable");
+        QTest::addColumn<bool>("relaunchedBefore");
+        QTest::addColumn<int>("relaunches");
+        QTest::addColumn<QString>("statusTitle");
+        const QString notAllowed = PermissionStatuses::title(Status::notAllowed);
+        QTest::newRow("allowed at once")
+            << false << false << true << true << true << 0 << PermissionStatuses::title(Status::allowed);
+        QTest::newRow("accepted, not usable before a relaunch")
+            << false << false << true << false << false << 1 << "Restart required";
+        QTest::newRow("accepted, relaunched once already")
+            << false << false << true << false << true << 0 << notAllowed;
+        QTest::newRow("trusted, not usable")
+            << false << true << false << false << false << 1 << "Restart required";
+        QTest::newRow("trusted, the relaunched process still cannot")
+            << false << true << false << false << true << 0 << "Restart still required";
+        QTest::newRow("declined: the grant watch runs")
+            << false << false << false << false << false << 0 << notAllowed;
+        QTest::newRow("re-check finds none") << true << false << true << false << false << 0 << notAllowed;
+    }
+
+    void scrollingRequest()
+    {
+        QFETCH(bool, recheck);
+        QFETCH(bool, trusted);
+        QFETCH(bool, answer);
+        QFETCH(bool, usable);
+        QFETCH(bool, relaunchedBefore);
+        QFETCH(int, relaunches);
+        m_desktop.recheckOnly = recheck;
+        m_desktop.trusted = trusted;
+        m_desktop.postEventAnswer = answer;
+        m_desktop.usableAfterPostEventPrompt = usable;
+        m_defaults->setBoolean(Controller::postEventRelaunchAttemptedKey, relaunchedBefore);
+        Controller &controller = make();
+        Task<bool> request = controller.requestScrollingAccess();
+        finish(request);
+
+        const Controller::RowState &row = controller.scrolling();
+        const bool declined = !recheck && !trusted && !answer;
+        QCOMPARE(request.result(), usable);
+        QCOMPARE(m_desktop.postEventRequests, trusted ? 0 : 1);
+        QCOMPARE(controller.isRelaunching(), relaunches > 0);
+        QCOMPARE(controller.isWatchingForScrollingGrant(), declined);
+        QCOMPARE(controller.awaitingReturnFromSettings(),
+            declined ? std::optional(Kind::controlScrolling) : std::nullopt);
+        QCOMPARE(m_defaults->boolean(Controller::postEventRelaunchAttemptedKey),
+            relaunches > 0 || (relaunchedBefore && !usable));
+        QCOMPARE(m_defaults->boolean(Controller::resumeScrollingCaptureAfterRelaunchKey), relaunches > 0);
+        const Status status = row.presentation.status;
+        QCOMPARE(row.feedback,
+            usable           ? allowedScrolling
+                : relaunches ? PermissionFeedbackCopy::controlScrollingNeedsRelaunch()
+                : declined   ? PermissionFeedbackCopy::scrollingPromptVisible()
+                : recheck
+                ? PermissionFeedbackCopy::afterRequest(Kind::controlScrolling, status, false)
+                : PermissionFeedbackCopy::afterCheck(Kind::controlScrolling, status, status, false));
+        QCOMPARE(m_desktop.forwards, recheck || trusted ? 0 : usable ? 2 : 1);
+
+        // A second request in the same process prompts no more, and never relaunches twice.
+        finish(controller.requestScrollingAccess());
+        QCOMPARE(m_desktop.postEventRequests, trusted ? 0 : recheck ? 2 : 1);
+        QCOMPARE(m_desktop.relaunches, relaunches);
+        QTEST(row.presentation.statusTitle, "statusTitle");
+        // Working at last frees the one relaunch for a later loss, except in the process leaving.
+        m_desktop.postEventUsable = true;
+        controller.refreshScrolling();
+        QCOMPARE(m_defaults->boolean(Controller::postEventRelaunchAttemptedKey), relaunches > 0);
+        QVERIFY(!controller.isWatchingForScrollingGrant());
+    }
+
+    void grantWatch_data()
+    {
+        QTest::addColumn<WatchEnd>("end");
+        QTest::addColumn<int>("polls");
+        QTest::addColumn<int>("checks");
+        QTest::newRow("granted on the first poll") << WatchEnd::granted << 1 << 1;
+        QTest::newRow("granted after 9 polls") << WatchEnd::granted << 9 << 9;
+        // 120 s in 0.25 s steps.
+        QTest::newRow("gives up at the deadline") << WatchEnd::deadline << 480 << 480;
+        // Two polls, then the cancel's own refresh.
+        QTest::newRow("cancelled") << WatchEnd::cancelled << 3 << 3;
+        // The new request's watch outlives the cancelled one: two polls, two refreshes, two polls.
+        QTest::newRow("replaced") << WatchEnd::replaced << 3 << 6;
+        QTest::newRow("its controller is gone") << WatchEnd::controllerGone << 3 << 2;
+    }
+
+    void grantWatch()
+    {
+        QFETCH(WatchEnd, end);
+        QFETCH(int, polls);
+        QFETCH(int, checks);
+        m_defaults->setBoolean(Controller::resumeScrollingCaptureAfterRelaunchKey, true);
+        Controller &controller = make();
+        finish(controller.requestScrollingAccess()); // the prompt answered no
+        const int checksBefore = m_desktop.postEventChecks;
+        advancePolls(polls - 1);
+        QVERIFY(controller.isWatchingForScrollingGrant());
+        if (end == WatchEnd::replaced) {
+            // Asked again before the cancelled watch has wound down.
+            Task<bool> again = controller.requestScrollingAccess();
+            controller.cancelScrollingPermissionWait();
+            finish(again);
+        } else if (end == WatchEnd::cancelled) {
+            controller.cancelScrollingPermissionWait();
+        } else if (end == WatchEnd::controllerGone) {
+            m_controller.reset();
+        }
+        m_desktop.postEventUsable = end == WatchEnd::granted || end == WatchEnd::controllerGone;
+        advancePolls(2);
+        QCOMPARE(m_desktop.postEventChecks - checksBefore, checks);
+        QCOMPARE(m_clock.pendingTimers(), int(end == WatchEnd::replaced));
+        QCOMPARE(m_desktop.forwards, end == WatchEnd::granted ? 2 : 1);
+        if (end == WatchEnd::controllerGone)
+            return;
+        QCOMPARE(controller.isWatchingForScrollingGrant(), end == WatchEnd::replaced);
+        QCOMPARE(controller.scrolling().feedback,
+            end == WatchEnd::granted ? allowedScrolling : PermissionFeedbackCopy::scrollingPromptVisible());
+        // At the deadline the row and the wait are left as they were.
+        QCOMPARE(controller.awaitingReturnFromSettings(),
+            end == WatchEnd::deadline ? std::optional(Kind::controlScrolling) : std::nullopt);
+        QCOMPARE(m_defaults->boolean(Controller::resumeScrollingCaptureAfterRelaunchKey),
+            end != WatchEnd::cancelled && end != WatchEnd::replaced);
+    }
+
+    void liveSessionWithoutX11NeverRelaunches()
+    {
+        // No GUI application: Qt has no X11 connection, as in a Wayland-only session.
+        Controller::Effects effects = Controller::Effects::live();
+        effects.bringAppForward = [] {};
+        effects.relaunchApp = [this] { ++m_desktop.relaunches; };
+        effects.openSettings = [](QUrl) -> Task<bool> { co_return true; }; // no settings tool here
+        Controller controller(m_defaults, effects, true, m_clock);
+        // Two requests each (after a prompt the second one would open the settings), then a trip there.
+        for (int request = 0; request < 4; ++request) {
+            const Kind kind = request < 2 ? Kind::screenRecording : Kind::controlScrolling;
+            kind == Kind::screenRecording ? finish(controller.requestScreenAccess())
+                                          : finish(controller.requestScrollingAccess());
+            QVERIFY(controller.row(kind).feedback->text.contains("X11"));
+            QCOMPARE(controller.awaitingReturnFromSettings(), std::nullopt);
+            if (request % 2 == 0)
+                continue;
+            finish(controller.openSettings(kind));
+            controller.setWasInactive(true);
+            controller.refreshFromAppActivation();
+            QVERIFY(!controller.row(kind).presentation.mayNeedRelaunch);
+            QVERIFY(!controller.row(kind).feedback->text.contains("accepted"));
+        }
+        QCOMPARE(m_desktop.relaunches, 0);
+        QVERIFY(!controller.isRelaunching() && !controller.isWatchingForScrollingGrant());
+    }
+
     void freshControllerChecksTheMicrophoneOnce()
     {
-        m_controller = std::make_unique<PermissionController>(m_defaults, m_desktop.effects(), true);
-        const PermissionController::RowState &row = m_controller->microphone();
+        m_controller = std::make_unique<Controller>(m_defaults, m_desktop.effects(), true, m_clock);
+        const Controller::RowState &row = m_controller->microphone();
         QVERIFY(row.isBusy);
         QVERIFY(row.presentation.statusTitle != PermissionStatuses::title(Status::unverified));
         // Busy while the first check runs: Check Again starts no second one. An activation meanwhile
@@ -208,7 +414,7 @@ private slots:
     void microphoneMessagesFollowAFreshCheck()
     {
         QFETCH(bool, activation);
-        PermissionController &controller = make(Fact::denied);
+        Controller &controller = make(Fact::denied);
         QCOMPARE(controller.microphone().presentation.status, Status::notAllowed);
         if (activation)
             controller.refreshFromAppActivation();
@@ -233,8 +439,7 @@ private slots:
 
     void systemAudioOutcomes()
     {
-        PermissionController &controller = make();
-        QCOMPARE(controller.systemAudio().presentation.status, Status::notRequested);
+        Controller &controller = make();
         controller.recordSystemAudioStartFailed();
         QCOMPARE(controller.systemAudio().presentation.status, Status::unverified);
         QCOMPARE(controller.systemAudio().feedback, PermissionFeedbackCopy::systemAudioStartFailed());
@@ -253,14 +458,12 @@ private slots:
     void microphoneSettingsFallBack()
     {
         QFETCH(bool, fallbackOpens);
-        m_desktop.unopenable = { PermissionController::microphoneSettingsURL() };
+        m_desktop.unopenable = { Controller::microphoneSettingsURL() };
         if (!fallbackOpens)
-            m_desktop.unopenable << PermissionController::microphoneSettingsFallbackURL();
-        PermissionController &controller = make();
+            m_desktop.unopenable << Controller::microphoneSettingsFallbackURL();
+        Controller &controller = make();
         finish(controller.openSettings(Kind::microphone));
-        QCOMPARE(m_desktop.opened,
-            QList<QUrl>({ PermissionController::microphoneSettingsURL(),
-                PermissionController::microphoneSettingsFallbackURL() }));
+        QCOMPARE(m_desktop.opened.last(), Controller::microphoneSettingsFallbackURL());
         QCOMPARE(controller.microphone().feedback,
             fallbackOpens ? PermissionFeedbackCopy::settingsOpened(Kind::microphone)
                           : PermissionFeedback::settingsOpenFailed());

@@ -39,7 +39,8 @@ bool runPostedHops(int hops)
     bool done = false;
     std::function<void(int)> post = [&](int left) {
         QMetaObject::invokeMethod(
-            qApp, [&, left] { left > 1 ? post(left - 1) : void(done = true); }, Qt::QueuedConnection);
+            QCoreApplication::instance(), [&, left] { left > 1 ? post(left - 1) : void(done = true); },
+            Qt::QueuedConnection);
     };
     post(hops);
     return QTest::qWaitFor([&] { return done; });

@@ -3,11 +3,23 @@
 #include "Documents/DefaultsStore.h"
 #include "Platform/DesktopPermissionChecks.h"
 #include "Platform/DesktopSettingsOpener.h"
+#include "Services/AppRelaunch.h"
 #include "Services/WindowActivation.h"
 
 #include <QCoreApplication>
 
 #include <utility>
+
+namespace {
+
+// Scroll steps can be posted now: the line any row shows once it is allowed.
+PermissionFeedback allowedScrollingFeedback()
+{
+    return PermissionFeedbackCopy::afterRequest(
+        PermissionKind::controlScrolling, PermissionStatus::allowed, false);
+}
+
+} // namespace
 
 PermissionController::Effects PermissionController::Effects::live()
 {
@@ -30,6 +42,11 @@ PermissionController::Effects PermissionController::Effects::live()
             QMetaObject::invokeMethod(
                 app, [] { WindowActivation::reveal(nullptr); }, Qt::QueuedConnection);
     };
+    effects.relaunchApp = [] { AppRelaunch::relaunch(); };
+    // Posting events needs nothing but XTEST: trusted exactly when the check itself passes, so a
+    // process is never "trusted but not yet able" and never relaunched for it.
+    effects.accessibilityTrusted = [] { return canPostEvents(qtConnection()); };
+    effects.requestsOnlyRecheck = true;
     return effects;
 }
 
@@ -58,11 +75,12 @@ QUrl PermissionController::microphoneSettingsFallbackURL()
     return DesktopSettingsOpener::pageURL(QStringLiteral("sound"));
 }
 
-PermissionController::PermissionController(
-    std::shared_ptr<DefaultsStore> defaults, Effects effects, bool recordYouEnabled, QObject *parent)
+PermissionController::PermissionController(std::shared_ptr<DefaultsStore> defaults, Effects effects,
+    bool recordYouEnabled, TaskClock &clock, QObject *parent)
     : QObject(parent)
     , m_defaults(std::move(defaults))
     , m_effects(std::move(effects))
+    , m_clock(&clock)
     , m_recordYouEnabled(recordYouEnabled)
 {
     m_lastScreenPreflight = m_effects.screenPreflight();
@@ -75,6 +93,11 @@ PermissionController::PermissionController(
     refreshMicrophone();
     m_microphone.isBusy = true;
     firstMicrophoneCheck();
+}
+
+PermissionController::~PermissionController()
+{
+    m_scrollingGrantWatch.cancel();
 }
 
 const PermissionController::RowState &PermissionController::row(PermissionKind kind) const
@@ -148,23 +171,71 @@ void PermissionController::setRecordYouEnabled(bool enabled)
     refreshMicrophone();
 }
 
+bool PermissionController::isWatchingForScrollingGrant() const
+{
+    return m_scrollingGrantWatch.isValid() && !m_scrollingGrantWatch.isFinished();
+}
+
 void PermissionController::refreshScreen()
 {
     const bool granted = m_effects.screenPreflight();
     m_lastScreenPreflight = granted;
-    if (granted)
+    if (granted) {
+        m_screenRequestAcceptedPendingRelaunch = false;
         setFlag(screenCaptureGrantedKey, true);
-    setPresentation(PermissionKind::screenRecording,
-        PermissionPresentationResolver::screen(
-            granted, flag(screenCaptureRequestedKey), flag(screenCaptureGrantedKey)));
+    }
+    PermissionPresentation presentation = PermissionPresentationResolver::screen(
+        granted, flag(screenCaptureRequestedKey), flag(screenCaptureGrantedKey));
+    if (!granted) {
+        if (m_screenRequestAcceptedPendingRelaunch) {
+            presentation.statusTitle = QStringLiteral("Restart required");
+            presentation.detail = QStringLiteral("The desktop accepted Screen Recording. Quorvel will reopen "
+                                                 "this same app to finish enabling it.");
+            presentation.showsRequestAccess = false;
+            presentation.showsCheckAgain = false;
+            presentation.mayNeedRelaunch = true;
+        } else if (m_didPromptScreenThisLaunch || m_didVisitScreenSettingsThisLaunch) {
+            presentation.mayNeedRelaunch = true;
+        }
+    }
+    setPresentation(PermissionKind::screenRecording, presentation);
 }
 
 void PermissionController::refreshScrolling()
 {
     const bool granted = m_effects.postEventPreflight();
     m_lastPostEventPreflight = granted;
-    setPresentation(PermissionKind::controlScrolling,
-        PermissionPresentationResolver::controlScrolling(granted, flag(postEventRequestedKey)));
+    if (granted) {
+        m_postEventAcceptedPendingRelaunch = false;
+        if (!m_isRelaunching)
+            setFlag(postEventRelaunchAttemptedKey, false);
+    }
+    PermissionPresentation presentation
+        = PermissionPresentationResolver::controlScrolling(granted, flag(postEventRequestedKey));
+    if (!granted) {
+        if (m_postEventAcceptedPendingRelaunch) {
+            presentation.statusTitle = QStringLiteral("Restart required");
+            presentation.detail
+                = QStringLiteral("The desktop accepted Control Scrolling. Quorvel will reopen "
+                                 "this same app to finish enabling it.");
+            presentation.showsRequestAccess = false;
+            presentation.showsCheckAgain = false;
+            presentation.mayNeedRelaunch = true;
+        } else if (flag(postEventRelaunchAttemptedKey) && m_effects.accessibilityTrusted()) {
+            presentation.statusTitle = QStringLiteral("Restart still required");
+            presentation.detail
+                = QStringLiteral("This process still cannot Control Scrolling. Confirm Quorvel "
+                                 "is on in Accessibility, then relaunch Quorvel manually.");
+            presentation.showsRequestAccess = false;
+            presentation.showsCheckAgain = false;
+            presentation.mayNeedRelaunch = true;
+        } else if (m_didPromptScrollingThisLaunch || m_didVisitScrollingSettingsThisLaunch) {
+            presentation.mayNeedRelaunch = true;
+        }
+    } else {
+        cancelScrollingGrantWatch();
+    }
+    setPresentation(PermissionKind::controlScrolling, presentation);
 }
 
 void PermissionController::refreshSystemAudio()
@@ -268,6 +339,17 @@ void PermissionController::refreshFromAppActivation()
         else if (!finished && current != status)
             setFeedback(kind, PermissionFeedbackCopy::afterCheck(kind, status, current, false));
     }
+    // Prompted in this process and still not usable: the grant only reaches a new process.
+    if (finished == PermissionKind::screenRecording && !m_lastScreenPreflight
+        && m_didPromptScreenThisLaunch) {
+        m_screenRequestAcceptedPendingRelaunch = true;
+        refreshScreen();
+        setFeedback(PermissionKind::screenRecording, PermissionFeedbackCopy::screenRecordingNeedsRelaunch());
+        m_effects.relaunchApp();
+    }
+    if (finished == PermissionKind::controlScrolling && !m_lastPostEventPreflight
+        && m_effects.accessibilityTrusted() && !relaunchForScrollingAccessIfNeeded())
+        setScrollingUnavailableFeedback();
     // The microphone is looked at afresh; coming back from its settings always gets a message.
     if (!finished || finished == PermissionKind::microphone)
         microphoneAfterActivation(previousMicrophone, finished.has_value());
@@ -282,13 +364,30 @@ Task<> PermissionController::requestScreenAccess()
         co_return;
     setBusy(kind, true);
     setFeedback(kind, PermissionFeedback::checking());
-    // X11 asks nobody: the request is one more look, and the row says what it found.
+    const bool promptedBefore = m_didPromptScreenThisLaunch;
+    const bool prompts = !m_effects.requestsOnlyRecheck;
+
     const bool granted = co_await m_effects.screenRequest();
+
+    // Only a prompt's yes is an acceptance; a re-check's yes is just what it found.
+    const bool accepted = granted && prompts;
+    m_didPromptScreenThisLaunch = promptedBefore || prompts;
+    m_screenRequestAcceptedPendingRelaunch = accepted;
     setFlag(screenCaptureRequestedKey, true);
     if (granted)
         setFlag(screenCaptureGrantedKey, true);
     refreshScreen();
-    setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_screen.presentation.status));
+    if (granted || !prompts) {
+        setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_screen.presentation.status, accepted));
+        // The desktop said yes, yet this process still cannot read the screen.
+        if (accepted && m_screen.presentation.mayNeedRelaunch)
+            m_effects.relaunchApp();
+    } else if (promptedBefore) {
+        co_await openSettings(kind);
+    } else {
+        m_awaitingReturnFromSettings = kind;
+        setFeedback(kind, PermissionFeedbackCopy::screenPromptVisible());
+    }
     setBusy(kind, false);
 }
 
@@ -302,14 +401,105 @@ Task<bool> PermissionController::requestScrollingAccess()
         co_return false;
     setBusy(kind, true);
     setFeedback(kind, PermissionFeedback::checking());
-    co_await m_effects.postEventRequest();
+
+    if (m_effects.accessibilityTrusted()) {
+        setFlag(postEventRequestedKey, true);
+        if (!relaunchForScrollingAccessIfNeeded())
+            setScrollingUnavailableFeedback();
+        setBusy(kind, false);
+        co_return false;
+    }
+    if (m_didPromptScrollingThisLaunch) {
+        setFeedback(kind, PermissionFeedbackCopy::scrollingPromptVisible());
+        if (!isWatchingForScrollingGrant())
+            watchForScrollingGrant();
+        setBusy(kind, false);
+        co_return false;
+    }
+
+    const bool prompts = !m_effects.requestsOnlyRecheck;
+    cancelScrollingGrantWatch();
+    // The prompt shows in front of the app; a re-check shows nothing.
+    if (prompts)
+        m_effects.bringAppForward();
+    const bool answered = co_await m_effects.postEventRequest();
+    m_didPromptScrollingThisLaunch = prompts;
     setFlag(postEventRequestedKey, true);
     refreshScrolling();
-    setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_scrolling.presentation.status));
-    if (m_lastPostEventPreflight)
+    if (m_lastPostEventPreflight) {
+        m_postEventAcceptedPendingRelaunch = false;
+        setFeedback(kind, allowedScrollingFeedback());
         m_effects.bringAppForward();
+    } else if ((answered && prompts) || m_effects.accessibilityTrusted()) {
+        // Relaunched once already: the row would otherwise keep saying "Checking…".
+        if (!relaunchForScrollingAccessIfNeeded())
+            setScrollingUnavailableFeedback();
+    } else if (prompts) {
+        m_awaitingReturnFromSettings = kind;
+        setFeedback(kind, PermissionFeedbackCopy::scrollingPromptVisible());
+        watchForScrollingGrant();
+    } else {
+        // Nothing to wait for: only another session changes what the check found.
+        setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_scrolling.presentation.status, false));
+    }
     setBusy(kind, false);
     co_return m_lastPostEventPreflight;
+}
+
+bool PermissionController::relaunchForScrollingAccessIfNeeded()
+{
+    if (flag(postEventRelaunchAttemptedKey))
+        return false;
+    setFlag(postEventRelaunchAttemptedKey, true);
+    setFlag(resumeScrollingCaptureAfterRelaunchKey, true);
+    m_postEventAcceptedPendingRelaunch = true;
+    m_isRelaunching = true;
+    cancelScrollingGrantWatch();
+    setFeedback(PermissionKind::controlScrolling, PermissionFeedbackCopy::controlScrollingNeedsRelaunch());
+    m_effects.relaunchApp();
+    return true;
+}
+
+void PermissionController::setScrollingUnavailableFeedback()
+{
+    const PermissionStatus status = m_scrolling.presentation.status;
+    setFeedback(PermissionKind::controlScrolling,
+        PermissionFeedbackCopy::afterCheck(PermissionKind::controlScrolling, status, status, false));
+}
+
+void PermissionController::cancelScrollingGrantWatch()
+{
+    m_scrollingGrantWatch.cancel();
+    m_scrollingGrantWatch = Task<>();
+}
+
+void PermissionController::watchForScrollingGrant()
+{
+    cancelScrollingGrantWatch();
+    const quint64 generation = ++m_scrollingGrantWatchGeneration;
+    // Bound to this controller: when it goes away, the watch goes with it.
+    m_scrollingGrantWatch = Task<>::spawn(this, [this, generation]() -> Task<> {
+        // Steady time: changing the wall clock neither cuts the watch short nor stretches it.
+        const TaskClock::TimePoint deadline = m_clock->now() + grantWatchLimit;
+        while (m_clock->now() < deadline) {
+            if (!co_await sleepFor(*m_clock, pollInterval) || CurrentTask::isCancelled())
+                break;
+            refreshScrolling();
+            if (m_lastPostEventPreflight) {
+                setFeedback(PermissionKind::controlScrolling, allowedScrollingFeedback());
+                m_awaitingReturnFromSettings.reset();
+                m_effects.bringAppForward();
+                break;
+            }
+            if (m_effects.accessibilityTrusted()) {
+                m_awaitingReturnFromSettings.reset();
+                break;
+            }
+        }
+        // A replaced watch leaves its successor's handle alone.
+        if (m_scrollingGrantWatchGeneration == generation)
+            m_scrollingGrantWatch = Task<>();
+    });
 }
 
 Task<> PermissionController::requestMicrophoneAccess()
@@ -319,9 +509,11 @@ Task<> PermissionController::requestMicrophoneAccess()
         co_return;
     setBusy(kind, true);
     setFeedback(kind, PermissionFeedback::checking());
-    co_await m_effects.microphoneRequest();
+    const bool granted = co_await m_effects.microphoneRequest();
     co_await checkMicrophone();
-    setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_microphone.presentation.status));
+    setFeedback(kind,
+        PermissionFeedbackCopy::afterRequest(
+            kind, m_microphone.presentation.status, granted && !m_effects.requestsOnlyRecheck));
     setBusy(kind, false);
 }
 
@@ -375,6 +567,13 @@ Task<> PermissionController::openSettings(PermissionKind kind)
         setFeedback(kind, PermissionFeedback::settingsOpenFailed());
         co_return;
     }
+    // Where access is a fact of the session, nothing set there waits for a relaunch.
+    if (!m_effects.requestsOnlyRecheck) {
+        if (kind == PermissionKind::screenRecording)
+            m_didVisitScreenSettingsThisLaunch = true;
+        else if (kind == PermissionKind::controlScrolling)
+            m_didVisitScrollingSettingsThisLaunch = true;
+    }
     m_awaitingReturnFromSettings = kind;
     setFeedback(kind, PermissionFeedbackCopy::settingsOpened(kind));
 }
@@ -386,8 +585,10 @@ Task<bool> PermissionController::openPrivacySettings(QUrl url)
 
 void PermissionController::cancelScrollingPermissionWait()
 {
+    cancelScrollingGrantWatch();
     if (m_awaitingReturnFromSettings == PermissionKind::controlScrolling)
         m_awaitingReturnFromSettings.reset();
+    setFlag(resumeScrollingCaptureAfterRelaunchKey, false);
     refreshScrolling();
 }
 

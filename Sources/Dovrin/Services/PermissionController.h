@@ -12,11 +12,12 @@
 
 class DefaultsStore;
 
-// The live state of the four permissions as one row each, the requests, and opening the desktop's
-// settings. Every call into the desktop goes through Effects. Main thread only.
+// The live state of the four permissions as one row each, the request flows, opening the desktop's
+// settings, the Control Scrolling grant watch and the relaunch when the running process cannot use
+// a permission yet. Every call into the desktop goes through Effects. Main thread only.
 //
-// On X11 nothing asks the user and nothing needs a restart: a request is one more look at the
-// session, and every row says what the last look found.
+// On X11 nothing asks the user and nothing needs a restart: the live Effects make every request one
+// more look at the session, so no prompt is waited for, nothing is accepted and nothing relaunches.
 class PermissionController : public QObject
 {
     Q_OBJECT
@@ -42,8 +43,14 @@ public:
         std::function<Task<bool>()> microphoneRequest;
         std::function<Task<bool>(QUrl)> openSettings;
         std::function<void()> bringAppForward;
+        std::function<void()> relaunchApp;
+        std::function<bool()> accessibilityTrusted;
+        // The requests ask nobody and only look again: a request is no prompt shown, its yes accepts
+        // nothing, and neither the settings nor a relaunch can change what the look finds.
+        bool requestsOnlyRecheck = false;
 
-        // X11 and the sound server (see the Platform layer).
+        // X11 and the sound server (see the Platform layer): requests only re-check, "trusted" is
+        // the Control Scrolling check itself, a relaunch goes through AppRelaunch.
         static Effects live();
     };
 
@@ -57,12 +64,20 @@ public:
     static inline const QString screenCaptureRequestedKey = QStringLiteral("screenCaptureRequested");
     static inline const QString screenCaptureGrantedKey = QStringLiteral("screenCaptureGranted");
     static inline const QString postEventRequestedKey = QStringLiteral("postEventRequested");
+    static inline const QString postEventRelaunchAttemptedKey = QStringLiteral("postEventRelaunchAttempted");
     static inline const QString systemAudioAttemptedKey = QStringLiteral("systemAudioAttempted");
     static inline const QString systemAudioLastSucceededKey = QStringLiteral("systemAudioLastSucceeded");
+    static inline const QString resumeScrollingCaptureAfterRelaunchKey
+        = QStringLiteral("resumeScrollingCaptureAfterRelaunch");
+
+    // The grant watch looks every pollInterval until grantWatchLimit has passed on `clock`.
+    static constexpr std::chrono::milliseconds pollInterval { 250 };
+    static constexpr std::chrono::seconds grantWatchLimit { 120 };
 
     // Starts one microphone check; the row is busy until it answers.
     PermissionController(std::shared_ptr<DefaultsStore> defaults, Effects effects, bool recordYouEnabled,
-        QObject *parent = nullptr);
+        TaskClock &clock = TaskClock::system(), QObject *parent = nullptr);
+    ~PermissionController() override;
 
     const RowState &screen() const { return m_screen; }
     const RowState &scrolling() const { return m_scrolling; }
@@ -95,6 +110,8 @@ public:
 
     bool lastScreenPreflight() const { return m_lastScreenPreflight; }
     bool lastPostEventPreflight() const { return m_lastPostEventPreflight; }
+    bool isRelaunching() const { return m_isRelaunching; }
+    bool isWatchingForScrollingGrant() const;
     std::optional<PermissionKind> awaitingReturnFromSettings() const { return m_awaitingReturnFromSettings; }
     bool recordYouEnabled() const { return m_recordYouEnabled; }
     void setRecordYouEnabled(bool enabled);
@@ -113,6 +130,10 @@ private:
     bool flag(const QString &key) const;
     void setFlag(const QString &key, bool value);
     SystemAudioObservation systemAudioObservation() const;
+    bool relaunchForScrollingAccessIfNeeded();
+    void setScrollingUnavailableFeedback();
+    void watchForScrollingGrant();
+    void cancelScrollingGrantWatch();
     Task<> checkMicrophone();
     Task<> firstMicrophoneCheck();
     Task<> finishMicrophoneCheckAgain(PermissionStatus previous);
@@ -120,11 +141,21 @@ private:
 
     std::shared_ptr<DefaultsStore> m_defaults;
     Effects m_effects;
+    TaskClock *m_clock;
     bool m_recordYouEnabled;
     bool m_lastScreenPreflight = false;
     bool m_lastPostEventPreflight = false;
+    bool m_screenRequestAcceptedPendingRelaunch = false;
+    bool m_postEventAcceptedPendingRelaunch = false;
+    bool m_didPromptScreenThisLaunch = false;
+    bool m_didPromptScrollingThisLaunch = false;
+    bool m_didVisitScreenSettingsThisLaunch = false;
+    bool m_didVisitScrollingSettingsThisLaunch = false;
     std::optional<PermissionKind> m_awaitingReturnFromSettings;
     bool m_wasInactive = false;
+    Task<> m_scrollingGrantWatch;
+    quint64 m_scrollingGrantWatchGeneration = 0;
+    bool m_isRelaunching = false;
     MicrophoneAuthorizationFact m_microphoneFact = MicrophoneAuthorizationFact::unknown;
     quint64 m_microphoneChecksStarted = 0;
     quint64 m_microphoneCheckAnswered = 0;

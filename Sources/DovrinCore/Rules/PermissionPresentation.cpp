@@ -116,6 +116,34 @@ PermissionFeedback systemAudioStartFailed()
         PermissionFeedbackTone::warning };
 }
 
+PermissionFeedback screenPromptVisible()
+{
+    return { QStringLiteral(
+                 "Allow Quorvel in the Screen Recording prompt. If you open Settings, allow Quorvel "
+                 "there, then quit and reopen."),
+        PermissionFeedbackTone::info };
+}
+
+PermissionFeedback scrollingPromptVisible()
+{
+    return { QStringLiteral("Allow Quorvel in the Accessibility prompt, then return here."),
+        PermissionFeedbackTone::info };
+}
+
+PermissionFeedback screenRecordingNeedsRelaunch()
+{
+    return { QStringLiteral(
+                 "Screen Recording was accepted. Quorvel is relaunching this same app to apply it."),
+        PermissionFeedbackTone::warning };
+}
+
+PermissionFeedback controlScrollingNeedsRelaunch()
+{
+    return { QStringLiteral(
+                 "Control Scrolling was accepted. Quorvel is relaunching this same app to apply it."),
+        PermissionFeedbackTone::warning };
+}
+
 PermissionFeedback settingsOpened(PermissionKind kind)
 {
     switch (kind) {
@@ -205,22 +233,24 @@ PermissionFeedback afterCheck(
     return line;
 }
 
-PermissionFeedback afterRequest(PermissionKind kind, PermissionStatus observable)
+PermissionFeedback afterRequest(PermissionKind kind, PermissionStatus observable, bool requestReturnedGranted)
 {
-    // On X11 a request asks nobody: it looks at the session, which only a different session changes.
+    if (observable == PermissionStatus::allowed)
+        return statusLine(kind, observable);
+    if (requestReturnedGranted)
+        return { PermissionKinds::title(kind)
+                + QStringLiteral(" was accepted. Quorvel may need to reopen before it can use it."),
+            PermissionFeedbackTone::warning };
+    // Not usable and nothing accepted: on X11 only a different session changes that.
     switch (kind) {
     case PermissionKind::screenRecording:
-        if (observable != PermissionStatus::allowed)
-            return { QStringLiteral("Screen Recording is not available. Quorvel needs an X11 (Xorg) session "
-                                    "to read the screen."),
-                PermissionFeedbackTone::warning };
-        break;
+        return { QStringLiteral("Screen Recording is not available. Quorvel needs an X11 (Xorg) session "
+                                "to read the screen."),
+            PermissionFeedbackTone::warning };
     case PermissionKind::controlScrolling:
-        if (observable != PermissionStatus::allowed)
-            return { QStringLiteral("Control Scrolling is not available. Quorvel needs an X11 (Xorg) "
-                                    "session whose X server has the XTEST extension."),
-                PermissionFeedbackTone::warning };
-        break;
+        return { QStringLiteral("Control Scrolling is not available. Quorvel needs an X11 (Xorg) "
+                                "session whose X server has the XTEST extension."),
+            PermissionFeedbackTone::warning };
     case PermissionKind::systemAudio:
     case PermissionKind::microphone:
         if (observable == PermissionStatus::notAllowed)

@@ -115,6 +115,10 @@ struct PermissionFeedback
 namespace PermissionFeedbackCopy {
 
 PermissionFeedback systemAudioStartFailed();
+PermissionFeedback screenPromptVisible();
+PermissionFeedback scrollingPromptVisible();
+PermissionFeedback screenRecordingNeedsRelaunch();
+PermissionFeedback controlScrollingNeedsRelaunch();
 
 // After the settings tool was opened for a kind.
 PermissionFeedback settingsOpened(PermissionKind kind);
@@ -123,8 +127,10 @@ PermissionFeedback settingsOpened(PermissionKind kind);
 PermissionFeedback afterCheck(
     PermissionKind kind, PermissionStatus previous, PermissionStatus current, bool returningFromSettings);
 
-// After a request: what the check behind it found. Never claims an acceptance the row cannot show.
-PermissionFeedback afterRequest(PermissionKind kind, PermissionStatus observable);
+// After a request: what the check behind it found. Only a prompt that answered yes
+// (requestReturnedGranted) is reported as accepted; a re-check never is.
+PermissionFeedback afterRequest(
+    PermissionKind kind, PermissionStatus observable, bool requestReturnedGranted);
 
 } // namespace PermissionFeedbackCopy
 
