@@ -72,7 +72,9 @@ MicrophoneAuthorizationFact microphoneFact(SoundInput input)
 
 Task<MicrophoneAuthorizationFact> checkMicrophone()
 {
-    co_return microphoneFact(co_await QtConcurrent::run([] { return probeSoundInput(); }));
+    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
+    QFuture<SoundInput> probe = QtConcurrent::run([] { return probeSoundInput(); });
+    co_return microphoneFact(co_await std::move(probe));
 }
 
 } // namespace DesktopPermissionChecks
