@@ -1,0 +1,35 @@
+#pragma once
+
+// Colours that the receipt, recent-captures and recovery windows give their plain Qt widgets (text,
+// hairlines, strips, destructive buttons). A widget's colour is remembered on it and worked out
+// again from the window's palette on every palette change, so light and dark follow the desktop.
+
+#include "Vemi/VemiDesign.h"
+
+#include <QPalette>
+
+class QLabel;
+
+namespace WindowTint {
+
+// The red of a destructive action's title.
+QColor destructive(VemiAppearance appearance);
+
+// Paints `role` of `widget` in `color`, now and after every refresh().
+void set(QWidget *widget, const VemiColor &color, QPalette::ColorRole role = QPalette::WindowText);
+// A destructive button's title colour.
+void setDestructive(QWidget *button);
+// Text in the tertiary colour (fainter than secondary).
+void setTertiary(QWidget *label);
+// Works every remembered colour inside `root` out again from the palette of `root`.
+void refresh(QWidget *root);
+
+// Plain text in a design-system style and colour.
+QLabel *label(const QString &text, VemiTextStyle style, QFont::Weight weight = QFont::Normal,
+    const VemiColor &color = VemiColor::primary, QWidget *parent = nullptr);
+// A 1-point hairline.
+QWidget *divider(Qt::Orientation orientation, QWidget *parent);
+// A widget whose background is filled with `color` (a strip of panel colour).
+void fill(QWidget *widget, const VemiColor &color);
+
+} // namespace WindowTint
