@@ -1,18 +1,15 @@
 #include "Capture/OCRService.h"
 
+#include "Platform/TesseractEngine.h"
+
 #include <QCoreApplication>
 #include <QPainter>
 #include <QThreadPool>
-#include <QThreadStorage>
 #include <QtConcurrent>
-
-#include <tesseract/baseapi.h>
-#include <tesseract/resultiterator.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <dlfcn.h>
 #include <limits>
 #include <memory>
 #include <numeric>
@@ -365,184 +362,99 @@ std::vector<Section> sectionsOf(const TextLayout &layout, int columnLeft, int co
     return sections;
 }
 
-class Engine
+using Line = TesseractEngine::Line;
+using Word = TesseractEngine::Word;
+
+// The gaps between a line's words that are as wide as a column gutter: [left, right) in pixels.
+std::vector<std::pair<int, int>> wideGaps(const Line &line)
 {
-public:
-    Engine()
-    {
-        // The recognizer's own OpenMP threads bring no speed here (regions are already read on
-        // several engines at once) and, when the machine is busy, spin against other work: a
-        // full screen took three times as long. Its parallel regions run on this thread alone.
-        using SetMaxActiveLevels = void (*)(int);
-        if (void *symbol = dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"))
-            reinterpret_cast<SetMaxActiveLevels>(symbol)(0);
-        m_api.SetVariable("debug_file", "/dev/null");
-        m_ready = m_api.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0;
+    std::vector<std::pair<int, int>> gaps;
+    for (qsizetype i = 1; i < line.words.size(); ++i) {
+        const int from = line.words[i - 1].box.right() + 1;
+        const int to = line.words[i].box.left();
+        if (to - from >= gutterPerLineHeight * line.box.height())
+            gaps.emplace_back(from, to);
     }
-    ~Engine() { m_api.End(); }
+    return gaps;
+}
 
-    bool isReady() const { return m_ready; }
-
-    // Lines of `gray` (dark on light) with their words, boxes in its pixels.
-    struct Word
-    {
-        QString text;
-        QRect box;
-        double confidence;
-    };
-    struct Line
-    {
-        QString text;
-        QRect box;
-        double confidence;
-        std::vector<Word> words;
-    };
-    std::vector<Line> read(const QImage &gray, int resolution)
-    {
-        std::vector<Line> lines;
-        m_api.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
-        m_api.SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
-        m_api.SetSourceResolution(resolution);
-        if (m_api.Recognize(nullptr) != 0) {
-            m_api.Clear();
-            return lines;
-        }
-        const auto boxAt = [](tesseract::ResultIterator &it, tesseract::PageIteratorLevel level, QRect *box) {
-            int left = 0;
-            int top = 0;
-            int right = 0;
-            int bottom = 0;
-            if (!it.BoundingBox(level, &left, &top, &right, &bottom))
-                return false;
-            *box = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
-            return true;
-        };
-        const auto confidenceAt = [](tesseract::ResultIterator &it, tesseract::PageIteratorLevel level) {
-            return std::clamp(double(it.Confidence(level)) / 100.0, 0.0, 1.0);
-        };
-        std::unique_ptr<tesseract::ResultIterator> it(m_api.GetIterator());
-        if (it && !it->Empty(tesseract::RIL_WORD)) {
-            bool inLine = false;
-            do {
-                if (!inLine || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
-                    Line line { QString(), QRect(), confidenceAt(*it, tesseract::RIL_TEXTLINE), {} };
-                    std::unique_ptr<char[]> utf8(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
-                    if (utf8)
-                        line.text = QString::fromUtf8(utf8.get()).simplified();
-                    boxAt(*it, tesseract::RIL_TEXTLINE, &line.box);
-                    lines.push_back(std::move(line));
-                    inLine = true;
-                }
-                std::unique_ptr<char[]> utf8(it->GetUTF8Text(tesseract::RIL_WORD));
-                Word word { utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString(), QRect(),
-                    confidenceAt(*it, tesseract::RIL_WORD) };
-                if (!word.text.isEmpty() && boxAt(*it, tesseract::RIL_WORD, &word.box))
-                    lines.back().words.push_back(std::move(word));
-            } while (it->Next(tesseract::RIL_WORD));
-        }
-        m_api.Clear();
-        // A line without a letter or digit is kept only when the engine is sure of it (a closing
-        // brace in code); otherwise it is a speck, rule or icon read as marks. A piece of a line
-        // that holds words is kept whatever it reads.
-        std::erase_if(lines, [](const Line &line) {
-            return line.box.isEmpty()
-                || (!OCRLayout::hasLetterOrDigit(line.text) && line.confidence < sureOfMarks);
-        });
-        return splitAtGutters(std::move(lines));
-    }
-
-private:
-    // The gaps between a line's words that are as wide as a column gutter: [left, right) in pixels.
-    static std::vector<std::pair<int, int>> wideGaps(const Line &line)
-    {
-        std::vector<std::pair<int, int>> gaps;
-        for (std::size_t i = 1; i < line.words.size(); ++i) {
-            const int from = line.words[i - 1].box.right() + 1;
-            const int to = line.words[i].box.left();
-            if (to - from >= gutterPerLineHeight * line.box.height())
-                gaps.emplace_back(from, to);
-        }
-        return gaps;
-    }
-
-    // A block read as one may hold columns whose lines the engine joined across the gutter. A wide
-    // gap that stays clear of ink in the lines just above and below is such a gutter: the line is
-    // cut there, so that each column keeps its own lines.
-    static std::vector<Line> splitAtGutters(std::vector<Line> lines)
-    {
-        // The widest part of [from, to) that no word of the neighbouring lines covers.
-        const auto widestClear = [&lines](std::size_t self, int from, int to) {
-            const Line &line = lines[self];
-            std::vector<std::pair<int, int>> covered;
-            bool hasNeighbour = false;
-            for (std::size_t j = 0; j < lines.size(); ++j) {
-                const QRect &other = lines[j].box;
-                if (j == self || std::abs(other.center().y() - line.box.center().y()) > 2 * line.box.height())
-                    continue;
-                hasNeighbour = true;
-                for (const Word &word : lines[j].words)
-                    covered.emplace_back(word.box.left(), word.box.right() + 1);
-            }
-            if (!hasNeighbour)
-                return 0;
-            std::sort(covered.begin(), covered.end());
-            int widest = 0;
-            int reached = from;
-            for (const auto &[left, right] : covered) {
-                if (left >= to)
-                    break;
-                widest = std::max(widest, left - reached);
-                reached = std::max(reached, right);
-            }
-            return std::max(widest, to - reached);
-        };
-        std::vector<Line> result;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            std::vector<int> cuts;
-            for (const auto &[from, to] : wideGaps(lines[i])) {
-                if (widestClear(i, from, to) >= gutterPerLineHeight * lines[i].box.height())
-                    cuts.push_back(to);
-            }
-            if (cuts.empty()) {
-                result.push_back(std::move(lines[i]));
+// A block read as one may hold columns whose lines the engine joined across the gutter. A wide
+// gap that stays clear of ink in the lines just above and below is such a gutter: the line is
+// cut there, so that each column keeps its own lines.
+QList<Line> splitAtGutters(QList<Line> lines)
+{
+    // The widest part of [from, to) that no word of the neighbouring lines covers.
+    const auto widestClear = [&lines](qsizetype self, int from, int to) {
+        const Line &line = lines[self];
+        std::vector<std::pair<int, int>> covered;
+        bool hasNeighbour = false;
+        for (qsizetype j = 0; j < lines.size(); ++j) {
+            const QRect &other = lines[j].box;
+            if (j == self || std::abs(other.center().y() - line.box.center().y()) > 2 * line.box.height())
                 continue;
-            }
-            std::size_t next = 0;
-            for (std::size_t c = 0; c <= cuts.size(); ++c) {
-                const int end = c < cuts.size() ? cuts[c] : std::numeric_limits<int>::max();
-                Line piece { QString(), QRect(), 0.0, {} };
-                QStringList texts;
-                double confidence = 0;
-                for (; next < lines[i].words.size() && lines[i].words[next].box.left() < end; ++next) {
-                    const Word &word = lines[i].words[next];
-                    texts << word.text;
-                    piece.box = piece.box.united(word.box);
-                    confidence += word.confidence;
-                    piece.words.push_back(word);
-                }
-                if (piece.words.empty())
-                    continue;
-                piece.text = texts.join(QLatin1Char(' '));
-                piece.confidence = confidence / double(piece.words.size());
-                result.push_back(std::move(piece));
-            }
+            hasNeighbour = true;
+            for (const Word &word : lines[j].words)
+                covered.emplace_back(word.box.left(), word.box.right() + 1);
         }
-        return result;
+        if (!hasNeighbour)
+            return 0;
+        std::sort(covered.begin(), covered.end());
+        int widest = 0;
+        int reached = from;
+        for (const auto &[left, right] : covered) {
+            if (left >= to)
+                break;
+            widest = std::max(widest, left - reached);
+            reached = std::max(reached, right);
+        }
+        return std::max(widest, to - reached);
+    };
+    QList<Line> result;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        std::vector<int> cuts;
+        for (const auto &[from, to] : wideGaps(lines[i])) {
+            if (widestClear(i, from, to) >= gutterPerLineHeight * lines[i].box.height())
+                cuts.push_back(to);
+        }
+        if (cuts.empty()) {
+            result.push_back(std::move(lines[i]));
+            continue;
+        }
+        qsizetype next = 0;
+        for (std::size_t c = 0; c <= cuts.size(); ++c) {
+            const int end = c < cuts.size() ? cuts[c] : std::numeric_limits<int>::max();
+            Line piece;
+            QStringList texts;
+            double confidence = 0;
+            for (; next < lines[i].words.size() && lines[i].words[next].box.left() < end; ++next) {
+                const Word &word = lines[i].words[next];
+                texts << word.text;
+                piece.box = piece.box.united(word.box);
+                confidence += word.confidence;
+                piece.words.push_back(word);
+            }
+            if (piece.words.empty())
+                continue;
+            piece.text = texts.join(QLatin1Char(' '));
+            piece.confidence = confidence / double(piece.words.size());
+            result.push_back(std::move(piece));
+        }
     }
+    return result;
+}
 
-    tesseract::TessBaseAPI m_api;
-    bool m_ready = false;
-};
-
-Engine &threadEngine()
+// The engine's lines of `gray`, without specks and with columns it joined cut apart.
+QList<Line> readBlock(TesseractEngine &engine, const QImage &gray, int resolution)
 {
-    // Deleted while its thread finishes, before anyone waiting for the thread goes on: an engine
-    // still being unloaded when the program's statics go away leaves the engine's shared
-    // dictionaries behind.
-    static QThreadStorage<Engine *> engines;
-    if (!engines.hasLocalData())
-        engines.setLocalData(new Engine);
-    return *engines.localData();
+    QList<Line> lines = engine.read(gray, resolution);
+    // A line without a letter or digit is kept only when the engine is sure of it (a closing
+    // brace in code); otherwise it is a speck, rule or icon read as marks. A piece of a line
+    // that holds words is kept whatever it reads.
+    lines.removeIf([](const Line &line) {
+        return line.box.isEmpty()
+            || (!OCRLayout::hasLetterOrDigit(line.text) && line.confidence < sureOfMarks);
+    });
+    return splitAtGutters(std::move(lines));
 }
 
 } // namespace
@@ -621,7 +533,7 @@ QList<CaptureTextObservation> OCRService::readLines(const QImage &image)
     if (layout.capHeight == 0 || layout.columns.empty())
         return observations;
 
-    Engine &engine = threadEngine();
+    TesseractEngine &engine = TesseractEngine::forCurrentThread();
     if (!engine.isReady())
         throw OCRError("The text recognition engine could not load its English language data.");
 
@@ -658,7 +570,7 @@ QList<CaptureTextObservation> OCRService::readLines(const QImage &image)
                 framed = framed.scaled(
                     framed.size() * stripScale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 
-            for (const Engine::Line &line : engine.read(framed, 96 * stripScale)) {
+            for (const Line &line : readBlock(engine, framed, 96 * stripScale)) {
                 // Back to the image's pixels, with the origin at the bottom-left.
                 const double x0
                     = std::clamp(double(line.box.left()) / stripScale - margin + left, 0.0, width);
