@@ -2,12 +2,15 @@
 // and many callers at once.
 
 #include "Capture/OCRService.h"
+#include "Platform/TesseractEngine.h"
 
 #include <QGuiApplication>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent>
 
+#include <numeric>
 #include <thread>
 
 namespace {
@@ -74,6 +77,58 @@ QImage page(QSize size, QColor ground, const QList<Panel> &panels, const QList<D
         painter.setPen(drawn.colour);
         painter.drawText(drawn.at, drawn.text);
     }
+    return image;
+}
+
+// A table drawn as a grid: cells `padding` pixels from rules of `thickness`, in `rule`'s colour;
+// `header` fills the first row.
+struct Grid
+{
+    QString family;
+    int pixelSize;
+    bool dark;
+    QColor rule;
+    int thickness;
+    bool horizontal;
+    int padding;
+    QColor header = Qt::transparent;
+};
+
+QImage ruledTable(const QList<QStringList> &rows, const Grid &grid)
+{
+    QFont font(grid.family);
+    font.setPixelSize(grid.pixelSize);
+    const QFontMetrics metrics(font);
+    QList<int> widths(rows.front().size(), 0);
+    for (const QStringList &row : rows) {
+        for (qsizetype c = 0; c < row.size(); ++c)
+            widths[c]
+                = std::max(widths[c], metrics.horizontalAdvance(row[c]) + 2 * grid.padding + grid.thickness);
+    }
+    const int rowHeight = metrics.height() + 2 * grid.padding + grid.thickness;
+    const int width = std::accumulate(widths.begin(), widths.end(), 0);
+    QImage image(width + 20 + grid.thickness, int(rows.size()) * rowHeight + 20 + grid.thickness,
+        QImage::Format_RGB32);
+    image.fill(grid.dark ? QColor(0x1e, 0x1f, 0x24) : QColor(Qt::white));
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.fillRect(10, 10, width, rowHeight, grid.header);
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        const bool light = grid.dark || (r == 0 && grid.header.alpha() > 0);
+        painter.setPen(light ? QColor(0xe0, 0xe0, 0xe0) : QColor(0x22, 0x22, 0x22));
+        for (int c = 0, x = 10; c < rows[r].size(); x += widths[c++]) {
+            painter.drawText(x + grid.thickness + grid.padding,
+                10 + int(r) * rowHeight + grid.thickness + grid.padding + metrics.ascent(), rows[r][c]);
+            painter.fillRect(x, 10, grid.thickness, int(rows.size()) * rowHeight + grid.thickness, grid.rule);
+        }
+        if (grid.horizontal)
+            painter.fillRect(10, 10 + int(r) * rowHeight, width, grid.thickness, grid.rule);
+    }
+    painter.fillRect(
+        10 + width, 10, grid.thickness, int(rows.size()) * rowHeight + grid.thickness, grid.rule);
+    if (grid.horizontal)
+        painter.fillRect(
+            10, 10 + int(rows.size()) * rowHeight, width + grid.thickness, grid.thickness, grid.rule);
     return image;
 }
 
@@ -242,6 +297,28 @@ private slots:
                    { { "Last synchronised four minutes ago", { 12, 26 }, QColor(0x7a, 0x7a, 0x7a) },
                        { "Nothing is waiting to upload", { 12, 50 }, QColor(0x7a, 0x7a, 0x7a) } })
             << "Last synchronised four minutes ago Nothing is waiting to upload" << QString();
+
+        // Ruled tables read like unruled ones, row by row: beside rules the engine dropped
+        // whole columns.
+        const QList<QStringList> files { { "Name", "Owner", "Modified", "Status" },
+            { "summary.odt", "Maria", "Today", "Shared" }, { "holiday.png", "Peter", "Yesterday", "Private" },
+            { "accounts.csv", "Erik", "Monday", "Locked" }, { "minutes.txt", "Anna", "Friday", "Draft" } };
+        QString table;
+        for (const QStringList &row : files)
+            table += row.join(' ') + ' ';
+        const QList<std::pair<const char *, Grid>> grids {
+            { "grid, grey rules", { "DejaVu Sans", 13, false, QColor(0x99, 0x99, 0x99), 1, true, 4 } },
+            { "grid, tight cells", { "DejaVu Sans", 12, false, Qt::black, 1, true, 2 } },
+            { "grid, dark, light rules", { "DejaVu Serif", 15, true, QColor(0xaa, 0xaa, 0xaa), 2, true, 4 } },
+            { "vertical rules only",
+                { "DejaVu Sans Condensed", 13, false, QColor(0x1e, 0x88, 0xe5), 1, false, 2 } },
+            { "grid, HiDPI", { "DejaVu Sans", 26, false, QColor(0x55, 0x55, 0x55), 2, true, 8 } },
+            { "grid under a dark header row",
+                { "DejaVu Sans", 14, false, QColor(0x99, 0x99, 0x99), 1, false, 8,
+                    QColor(0x2b, 0x57, 0x9a) } },
+        };
+        for (const auto &[name, grid] : grids)
+            QTest::newRow(name) << ruledTable(files, grid) << table << QString();
     }
 
     void readsLayouts()
@@ -302,6 +379,91 @@ private slots:
         for (qsizetype i = 0; i < names.size(); ++i)
             QCOMPARE(
                 tasks[i].result().text, QStringLiteral("%1 account %2").arg(names[i]).arg(1000 + i * 37));
+    }
+
+    // Past the engine's 16-bit coordinates: a tall strip is read in pieces, a line too wide for it
+    // fails. Both came back as an empty success.
+    void beyondTheEngine_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("300 x 20000 reads every line") << QSize(300, 20000) << 400;
+        QTest::newRow("a line 33000 wide fails") << QSize(33000, 40) << 1;
+    }
+
+    void beyondTheEngine()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, lines);
+        QStringList drawn;
+        for (int i = 0; i < lines; ++i)
+            drawn << QStringLiteral("Entry %1 of the list").arg(i);
+        if (size.width() > size.height())
+            drawn = { QString("rows and columns ").repeated(size.width() / 110) };
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        QFont font("DejaVu Sans");
+        font.setPixelSize(13);
+        painter.setFont(font);
+        for (int i = 0; i < drawn.size(); ++i)
+            painter.drawText(10, 30 + i * 50, drawn[i]);
+        painter.end();
+        if (size.width() > TesseractEngine::maximumSide) {
+            QVERIFY_THROWS_EXCEPTION(OCRError, OCRService::recognize(image));
+            return;
+        }
+        OCRService service;
+        QCOMPARE(await(service, image).text.split('\n'), drawn);
+    }
+
+    // A recognition stops within a second: of the engine being asked between two words, of a
+    // cancel, of its service going away (as on quitting). A large page ran on for minutes.
+    void stopsWithinASecond_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("engine asked") << "engine";
+        QTest::newRow("task cancelled") << "cancel";
+        QTest::newRow("service destroyed") << "destroy";
+    }
+
+    void stopsWithinASecond()
+    {
+        QFETCH(QString, how);
+        QImage page(2400, 2400, QImage::Format_Grayscale8);
+        page.fill(Qt::white);
+        QPainter painter(&page);
+        QFont font("DejaVu Sans");
+        font.setPixelSize(11);
+        painter.setFont(font);
+        for (int y = 20; y < page.height(); y += 16)
+            painter.drawText(10, y, QString("Words upon words fill this page %1 ").arg(y).repeated(20));
+        painter.end();
+        QElapsedTimer sinceStop;
+        if (how == "engine") {
+            // The engine alone, on a worker as the service runs it: asked once, it lets go.
+            const auto read = QtConcurrent::run(OCRService::workers(), [&] {
+                return TesseractEngine::forCurrentThread().read(page, 96, [&] {
+                    if (!sinceStop.isValid())
+                        sinceStop.start();
+                    return true;
+                });
+            });
+            QTRY_VERIFY_WITH_TIMEOUT(read.isFinished(), 60000);
+            QVERIFY(!read.result());
+            QVERIFY2(sinceStop.elapsed() < 1000, qPrintable(QString::number(sinceStop.elapsed())));
+            return;
+        }
+        auto service = std::make_unique<OCRService>();
+        Task<OCRResult> task = service->recognizeText(page);
+        QTRY_VERIFY(OCRService::workers()->activeThreadCount() > 0);
+        sinceStop.start();
+        if (how == "cancel")
+            task.cancel();
+        else
+            service.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(task.isFinished() && OCRService::workers()->activeThreadCount() == 0, 1000);
+        QVERIFY_THROWS_EXCEPTION(TaskCancelled, task.result());
     }
 
     // Without language data the engine cannot start: a clear error, not an empty result.

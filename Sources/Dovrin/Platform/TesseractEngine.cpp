@@ -3,6 +3,7 @@
 #include <QThreadStorage>
 
 #include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
@@ -48,17 +49,26 @@ bool TesseractEngine::isReady() const
     return d->ready;
 }
 
-QList<TesseractEngine::Line> TesseractEngine::read(const QImage &gray, int resolution)
+std::optional<QList<TesseractEngine::Line>> TesseractEngine::read(
+    const QImage &gray, int resolution, const std::function<bool()> &shouldStop)
 {
-    QList<Line> lines;
+    if (gray.isNull() || gray.format() != QImage::Format_Grayscale8 || gray.width() > maximumSide
+        || gray.height() > maximumSide)
+        return std::nullopt;
     tesseract::TessBaseAPI &api = d->api;
     api.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
     api.SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
     api.SetSourceResolution(resolution);
-    if (api.Recognize(nullptr) != 0) {
-        api.Clear();
-        return lines;
+    tesseract::ETEXT_DESC monitor;
+    if (shouldStop) {
+        monitor.cancel_this = const_cast<std::function<bool()> *>(&shouldStop);
+        monitor.cancel = [](void *stop, int) { return (*static_cast<std::function<bool()> *>(stop))(); };
     }
+    if (api.Recognize(&monitor) != 0) {
+        api.Clear();
+        return std::nullopt;
+    }
+    QList<Line> lines;
     const auto boxAt = [](tesseract::ResultIterator &it, tesseract::PageIteratorLevel level, QRect *box) {
         int left = 0;
         int top = 0;
