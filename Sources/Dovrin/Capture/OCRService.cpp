@@ -1,5 +1,6 @@
 #include "Capture/OCRService.h"
 
+#include "Documents/TextSanitizer.h"
 #include "Platform/TesseractEngine.h"
 
 #include <QCoreApplication>
@@ -823,7 +824,7 @@ QList<CaptureTextObservation> OCRService::readLines(
             if (x1 <= x0 || y1 <= y0)
                 continue;
             CaptureTextObservation observation;
-            observation.text = line.text;
+            observation.text = TextSanitizer::validUtf16(line.text);
             observation.boundingBox = QRectF(x0, height - y1, x1 - x0, y1 - y0); // origin bottom-left
             observation.confidence = line.confidence;
             observations.append(observation);
