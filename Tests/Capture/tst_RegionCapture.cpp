@@ -359,6 +359,8 @@ private slots:
             QVERIFY(!keyboardIsFree());
             overlay.cancel();
         } else if (how == "focus") {
+            // The overlay's own activation is through first, or it would take the focus back.
+            QTRY_VERIFY(window->isActiveWindow());
             QTRY_COMPARE(QGuiApplication::applicationState(), Qt::ApplicationActive);
             QVERIFY(!selection.isFinished());
             other->write("focus\n");
