@@ -56,7 +56,8 @@ void ElidedLabel::relayout()
     QString shown = m_text;
     if (available > 0 && metrics.horizontalAdvance(m_text) > available) {
         // Elided as one long line, then broken where the first line is full.
-        const QString elided = metrics.elidedText(m_text, Qt::ElideMiddle, available * m_lines - 4 * (m_lines - 1));
+        const QString elided
+            = metrics.elidedText(m_text, Qt::ElideMiddle, available * m_lines - 4 * (m_lines - 1));
         shown.clear();
         QString line;
         for (const QChar c : elided) {

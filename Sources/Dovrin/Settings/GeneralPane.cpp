@@ -56,19 +56,22 @@ GeneralPane::GeneralPane(
     column->setSpacing(16);
     column->addWidget(sectionTitle(QStringLiteral("Startup"), this));
     column->addWidget(startupPanel());
-    column->addWidget(caption(QStringLiteral("Opens in the menu bar after you log in. Setup does not run again."), this));
+    column->addWidget(
+        caption(QStringLiteral("Opens in the menu bar after you log in. Setup does not run again."), this));
     column->addWidget(sectionTitle(QStringLiteral("Updates"), this));
     column->addWidget(updatesPanel());
-    column->addWidget(caption(QStringLiteral("This build makes no network connections: it checks for no updates "
-                                             "and downloads no speech model. Captures stay on this computer "
-                                             "and are never uploaded."),
-        this));
+    column->addWidget(
+        caption(QStringLiteral("This build makes no network connections: it checks for no updates "
+                               "and downloads no speech model. Captures stay on this computer "
+                               "and are never uploaded."),
+            this));
     column->addWidget(sectionTitle(QStringLiteral("Feedback"), this));
     column->addWidget(feedbackPanel());
-    column->addWidget(caption(QStringLiteral("Every draft includes the app version and system version. Captures, "
-                                             "folder paths, app names, and transcripts stay off. Diagnostics add "
-                                             "permission and phase state you can edit before sending."),
-        this));
+    column->addWidget(
+        caption(QStringLiteral("Every draft includes the app version and system version. Captures, "
+                               "folder paths, app names, and transcripts stay off. Diagnostics add "
+                               "permission and phase state you can edit before sending."),
+            this));
     column->addWidget(sectionTitle(QStringLiteral("Capture folder"), this));
     column->addWidget(folderPanel());
     column->addWidget(sectionTitle(QStringLiteral("Audio capture"), this));
@@ -78,9 +81,10 @@ GeneralPane::GeneralPane(
     column->addWidget(audioNote());
     column->addWidget(sectionTitle(QStringLiteral("Menu bar"), this));
     column->addWidget(menuBarPanel());
-    column->addWidget(caption(QStringLiteral("The menu bar icon stays small when idle. While recording, show a "
-                                             "compact badge or the elapsed time."),
-        this));
+    column->addWidget(
+        caption(QStringLiteral("The menu bar icon stays small when idle. While recording, show a "
+                               "compact badge or the elapsed time."),
+            this));
 
     connect(&m_model, &AppModel::settingsChanged, this, &GeneralPane::refresh);
     connect(&m_model, &AppModel::launchAtLoginChanged, this, &GeneralPane::refresh);
@@ -97,16 +101,20 @@ QWidget *GeneralPane::startupPanel()
     QVBoxLayout *rows = box->contentLayout();
     m_launchAtLogin = new VemiSettingsToggle(
         QStringLiteral("Launch at login"), QStringLiteral("settings.startup.launch-at-login"), box);
-    m_launchRow = new VemiSettingsFormRow(QStringLiteral("Launch at login"), m_launchAtLogin, 200, Qt::AlignRight, box);
+    m_launchRow = new VemiSettingsFormRow(
+        QStringLiteral("Launch at login"), m_launchAtLogin, 200, Qt::AlignRight, box);
     rows->addWidget(m_launchRow);
     m_launchDetailDivider = divider(box);
     rows->addWidget(m_launchDetailDivider);
-    m_launchDetail = SettingsLayout::text(QString(), VemiTextStyle::subheadline, VemiColor::coral, box, QFont::Medium);
+    m_launchDetail
+        = SettingsLayout::text(QString(), VemiTextStyle::subheadline, VemiColor::coral, box, QFont::Medium);
     m_launchDetail->setObjectName(QStringLiteral("settings.startup.launch-at-login.detail"));
     m_launchDetail->setContentsMargins(16, 10, 16, 10);
     rows->addWidget(m_launchDetail);
-    auto *open = new VemiSettingsPushButton(LaunchAtLoginPresentation::openLoginItemsTitle(),
-        QStringLiteral("Open System Settings → Login Items"), QStringLiteral("settings.startup.launch-at-login.open"),
+    auto *open = new VemiSettingsPushButton(
+        LaunchAtLoginPresentation::openLoginItemsTitle(),
+        QStringLiteral("Open System Settings → Login Items"),
+        QStringLiteral("settings.startup.launch-at-login.open"),
         [this] {
             if (m_model.launchAtLoginService().openLoginItems)
                 m_model.launchAtLoginService().openLoginItems();
@@ -116,7 +124,8 @@ QWidget *GeneralPane::startupPanel()
     rows->addWidget(m_loginItemsRow);
     m_launchErrorDivider = divider(box);
     rows->addWidget(m_launchErrorDivider);
-    m_launchError = SettingsLayout::text(QString(), VemiTextStyle::subheadline, VemiColor::coral, box, QFont::Medium);
+    m_launchError
+        = SettingsLayout::text(QString(), VemiTextStyle::subheadline, VemiColor::coral, box, QFont::Medium);
     m_launchError->setObjectName(QStringLiteral("settings.startup.launch-at-login.error"));
     m_launchError->setContentsMargins(12, 12, 12, 12);
     rows->addWidget(m_launchError);
@@ -133,9 +142,11 @@ QWidget *GeneralPane::updatesPanel()
     QVBoxLayout *rows = box->contentLayout();
     m_automaticUpdates = new VemiSettingsToggle(
         QStringLiteral("Check automatically"), QStringLiteral("settings.updates.automatic"), box);
-    rows->addWidget(new VemiSettingsFormRow(QStringLiteral("Check automatically"), m_automaticUpdates, 200, Qt::AlignRight, box));
+    rows->addWidget(new VemiSettingsFormRow(
+        QStringLiteral("Check automatically"), m_automaticUpdates, 200, Qt::AlignRight, box));
     rows->addWidget(divider(box));
-    auto *check = new VemiSettingsPushButton(QStringLiteral("Check Now…"), QStringLiteral("Look for a new Quorvel release"),
+    auto *check = new VemiSettingsPushButton(
+        QStringLiteral("Check Now…"), QStringLiteral("Look for a new Quorvel release"),
         QStringLiteral("settings.updates.check-now"), [this] { m_model.checkForUpdates(); }, box);
     rows->addWidget(new VemiSettingsFormRow(QStringLiteral("Updates"), check, 200, Qt::AlignRight, box));
     connect(m_automaticUpdates, &VemiSettingsToggle::userToggled, this, [this](bool on) {
@@ -152,11 +163,12 @@ QWidget *GeneralPane::feedbackPanel()
     QVBoxLayout *rows = box->contentLayout();
     m_diagnostics = new VemiSettingsToggle(
         QStringLiteral("Include diagnostics"), QStringLiteral("settings.feedback.diagnostics"), box);
-    rows->addWidget(new VemiSettingsFormRow(QStringLiteral("Include diagnostics"), m_diagnostics, 200, Qt::AlignRight, box));
+    rows->addWidget(new VemiSettingsFormRow(
+        QStringLiteral("Include diagnostics"), m_diagnostics, 200, Qt::AlignRight, box));
     rows->addWidget(divider(box));
-    auto *send = new VemiSettingsPushButton(FeedbackMail::sendActionTitle(),
-        QStringLiteral("Open a Mail draft to ") + FeedbackMail::address(), QStringLiteral("settings.feedback.send"),
-        [this] { m_model.sendFeedback(); }, box);
+    auto *send = new VemiSettingsPushButton(
+        FeedbackMail::sendActionTitle(), QStringLiteral("Open a Mail draft to ") + FeedbackMail::address(),
+        QStringLiteral("settings.feedback.send"), [this] { m_model.sendFeedback(); }, box);
     auto *sendRow = new VemiSettingsFormRow(QStringLiteral("Feedback"), send, 200, Qt::AlignRight, box);
     // The row speaks for the button too, under an identifier of its own.
     sendRow->setObjectName(QStringLiteral("settings.feedback.send.marker"));
@@ -178,7 +190,8 @@ QWidget *GeneralPane::folderPanel()
     row->setSpacing(14);
     auto *texts = new QVBoxLayout;
     texts->setSpacing(4);
-    texts->addWidget(SettingsLayout::text(QStringLiteral("Save captures to"), VemiTextStyle::body, VemiColor::primary, line, QFont::Medium));
+    texts->addWidget(SettingsLayout::text(
+        QStringLiteral("Save captures to"), VemiTextStyle::body, VemiColor::primary, line, QFont::Medium));
     m_folderPath = new ElidedLabel(line);
     m_folderPath->setObjectName(QStringLiteral("settings.folder.path"));
     SettingsLayout::setColor(m_folderPath, VemiColor::secondary);
@@ -200,7 +213,8 @@ QWidget *GeneralPane::audioPanel()
 {
     VemiPanel *box = panel(this);
     QVBoxLayout *rows = box->contentLayout();
-    m_others = new VemiMenuPopUp(QStringLiteral("Others"), QStringLiteral("settings.audio.others"), true, box);
+    m_others
+        = new VemiMenuPopUp(QStringLiteral("Others"), QStringLiteral("settings.audio.others"), true, box);
     m_othersRow = new VemiSettingsFormRow(QStringLiteral("Others"), m_others, 200, Qt::Alignment(), box);
     rows->addWidget(m_othersRow);
     rows->addWidget(divider(box));
@@ -209,11 +223,15 @@ QWidget *GeneralPane::audioPanel()
     auto *block = new QVBoxLayout(m_chooseAppBlock);
     block->setContentsMargins(0, 0, 0, 0);
     block->setSpacing(8);
-    auto *chooseApp = new VemiSettingsPushButton(AudioOthersSelection::chooseAnotherAppTitle(),
+    auto *chooseApp = new VemiSettingsPushButton(
+        AudioOthersSelection::chooseAnotherAppTitle(),
         QStringLiteral("Pick an installed app that is not listed automatically"),
-        QStringLiteral("settings.audio.choose-another-app"), [this] { chooseAnotherApp(); }, m_chooseAppBlock);
-    block->addWidget(new VemiSettingsFormRow(QStringLiteral("Other application"), chooseApp, 200, Qt::AlignRight, m_chooseAppBlock));
-    m_othersUnavailable = new VemiStatusLabel(QString(), VemiColor::coral, QStringLiteral("exclamationmark.triangle.fill"), m_chooseAppBlock);
+        QStringLiteral("settings.audio.choose-another-app"), [this] { chooseAnotherApp(); },
+        m_chooseAppBlock);
+    block->addWidget(new VemiSettingsFormRow(
+        QStringLiteral("Other application"), chooseApp, 200, Qt::AlignRight, m_chooseAppBlock));
+    m_othersUnavailable = new VemiStatusLabel(
+        QString(), VemiColor::coral, QStringLiteral("exclamationmark.triangle.fill"), m_chooseAppBlock);
     m_othersUnavailable->setObjectName(QStringLiteral("settings.audio.others-unavailable"));
     block->addWidget(padded(m_othersUnavailable, 16, 0, 16, 8, m_chooseAppBlock));
     rows->addWidget(m_chooseAppBlock);
@@ -221,15 +239,19 @@ QWidget *GeneralPane::audioPanel()
 
     m_recordYou = new VemiSettingsToggle(
         QStringLiteral("Record my microphone as You"), QStringLiteral("settings.audio.record-you"), box);
-    m_recordYouRow = new VemiSettingsFormRow(QStringLiteral("Record my microphone as You"), m_recordYou, 200, Qt::AlignRight, box);
+    m_recordYouRow = new VemiSettingsFormRow(
+        QStringLiteral("Record my microphone as You"), m_recordYou, 200, Qt::AlignRight, box);
     rows->addWidget(m_recordYouRow);
     rows->addWidget(divider(box));
-    m_microphone = new VemiMenuPopUp(QStringLiteral("Microphone"), QStringLiteral("settings.audio.microphone"), false, box);
-    m_microphoneRow = new VemiSettingsFormRow(QStringLiteral("Microphone"), m_microphone, 200, Qt::Alignment(), box);
+    m_microphone = new VemiMenuPopUp(
+        QStringLiteral("Microphone"), QStringLiteral("settings.audio.microphone"), false, box);
+    m_microphoneRow
+        = new VemiSettingsFormRow(QStringLiteral("Microphone"), m_microphone, 200, Qt::Alignment(), box);
     rows->addWidget(m_microphoneRow);
     m_microphoneMissingDivider = divider(box);
     rows->addWidget(m_microphoneMissingDivider);
-    m_microphoneMissing = new VemiStatusLabel(QStringLiteral("The saved microphone is not connected. System Default will be used."),
+    m_microphoneMissing = new VemiStatusLabel(
+        QStringLiteral("The saved microphone is not connected. System Default will be used."),
         VemiColor::coral, QStringLiteral("exclamationmark.triangle.fill"), box);
     m_microphoneMissing->setObjectName(QStringLiteral("settings.audio.microphone-missing"));
     m_microphoneMissing->setContentsMargins(12, 12, 12, 12);
@@ -268,8 +290,8 @@ QWidget *GeneralPane::menuBarPanel()
     VemiPanel *box = panel(this);
     m_whileRecording = new VemiMenuPopUp(
         QStringLiteral("While recording"), QStringLiteral("settings.menubar.while-recording"), false, box);
-    box->contentLayout()->addWidget(
-        new VemiSettingsFormRow(QStringLiteral("While recording"), m_whileRecording, 200, Qt::Alignment(), box));
+    box->contentLayout()->addWidget(new VemiSettingsFormRow(
+        QStringLiteral("While recording"), m_whileRecording, 200, Qt::Alignment(), box));
     connect(m_whileRecording, &VemiMenuPopUp::userSelected, this, [this](const std::optional<QString> &raw) {
         const std::optional<MenuBarRecordingPresence> presence
             = raw ? MenuBarRecordingPresences::fromRawValue(*raw) : std::nullopt;
@@ -379,7 +401,8 @@ void GeneralPane::refresh()
     m_microphoneMissing->setVisible(missing);
 
     const bool appOnly = settings.othersAudioBundleID && !settings.othersAudioBundleID->isEmpty();
-    m_othersScope->setText(appOnly ? AudioOthersSelection::appOnlyCopy() : AudioOthersSelection::thisMacCopy());
+    m_othersScope->setText(
+        appOnly ? AudioOthersSelection::appOnlyCopy() : AudioOthersSelection::thisMacCopy());
     m_audioNote->setText(settings.recordYouMicrophone
             ? QStringLiteral("Audio stays on this computer in separate Others and You files.")
             : QStringLiteral("Audio stays on this computer. Only Others will be recorded."));
@@ -389,7 +412,8 @@ void GeneralPane::refresh()
         presences.append({ MenuBarRecordingPresences::rawValue(presence),
             MenuBarRecordingPresences::settingsTitle(presence), QIcon() });
     m_whileRecording->setItems(presences,
-        MenuBarRecordingPresences::rawValue(settings.menuBarRecordingPresence == MenuBarRecordingPresence::elapsed
+        MenuBarRecordingPresences::rawValue(
+            settings.menuBarRecordingPresence == MenuBarRecordingPresence::elapsed
                 ? MenuBarRecordingPresence::elapsed
                 : MenuBarRecordingPresence::compact));
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AppModel;
+class ElidedLabel;
 class PreferencesView;
 class QLabel;
 class VemiMenuPopUp;
@@ -51,7 +52,7 @@ private:
     QLabel *m_launchError = nullptr;
     VemiSettingsToggle *m_automaticUpdates = nullptr;
     VemiSettingsToggle *m_diagnostics = nullptr;
-    QLabel *m_folderPath = nullptr;
+    ElidedLabel *m_folderPath = nullptr;
     QWidget *m_othersRow = nullptr;
     VemiMenuPopUp *m_others = nullptr;
     QWidget *m_chooseAppBlock = nullptr;

@@ -62,7 +62,8 @@ PermissionCapabilityRow::PermissionCapabilityRow(PermissionKind kind, Actions ac
 
     auto *heading = new QHBoxLayout;
     heading->setSpacing(8);
-    heading->addWidget(SettingsLayout::text(title, VemiTextStyle::body, VemiColor::primary, this, QFont::DemiBold));
+    heading->addWidget(
+        SettingsLayout::text(title, VemiTextStyle::body, VemiColor::primary, this, QFont::DemiBold));
     m_capsule = new PermissionStatusCapsule(stem + QStringLiteral(".status"), this);
     heading->addWidget(m_capsule);
     heading->addStretch(1);
@@ -74,10 +75,11 @@ PermissionCapabilityRow::PermissionCapabilityRow(PermissionKind kind, Actions ac
     auto *feedback = new QHBoxLayout(m_feedbackLine);
     feedback->setContentsMargins(0, 0, 0, 0);
     feedback->setSpacing(7);
-    m_feedbackIcon = new VemiSymbolView(QString(), VemiColor::secondary,
-        VemiFonts::pixelSize(VemiTextStyle::callout) + 1, m_feedbackLine);
+    m_feedbackIcon = new VemiSymbolView(
+        QString(), VemiColor::secondary, VemiFonts::pixelSize(VemiTextStyle::callout) + 1, m_feedbackLine);
     feedback->addWidget(m_feedbackIcon, 0, Qt::AlignTop);
-    m_feedback = SettingsLayout::text(QString(), VemiTextStyle::callout, VemiColor::secondary, m_feedbackLine);
+    m_feedback
+        = SettingsLayout::text(QString(), VemiTextStyle::callout, VemiColor::secondary, m_feedbackLine);
     m_feedback->setObjectName(stem + QStringLiteral(".feedback"));
     feedback->addWidget(m_feedback, 1);
     column->addWidget(m_feedbackLine);

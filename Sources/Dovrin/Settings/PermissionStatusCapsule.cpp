@@ -18,7 +18,8 @@ PermissionStatusCapsule::PermissionStatusCapsule(const QString &accessibilityID,
     applyTextColor();
 }
 
-void PermissionStatusCapsule::setStatus(PermissionStatus status, const QString &title, const QString &kindTitle)
+void PermissionStatusCapsule::setStatus(
+    PermissionStatus status, const QString &title, const QString &kindTitle)
 {
     m_status = status;
     setText(title);

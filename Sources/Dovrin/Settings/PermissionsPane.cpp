@@ -41,11 +41,12 @@ PermissionsPane::PermissionsPane(AppModel &model, const SettingsEnvironment &env
         refresh(kind);
     }
     column->addWidget(SettingsLayout::caption(
-        QStringLiteral("The desktop session decides these. Screen Recording and Control Scrolling need an X11 "
-                       "(Xorg) session, and Control Scrolling the X server's XTEST extension. Microphone needs a "
-                       "sound server with an input device, chosen in the desktop's sound settings, and updates "
-                       "when the app becomes active. System Audio needs the sound server and is confirmed by "
-                       "starting a recording."),
+        QStringLiteral(
+            "The desktop session decides these. Screen Recording and Control Scrolling need an X11 "
+            "(Xorg) session, and Control Scrolling the X server's XTEST extension. Microphone needs a "
+            "sound server with an input device, chosen in the desktop's sound settings, and updates "
+            "when the app becomes active. System Audio needs the sound server and is confirmed by "
+            "starting a recording."),
         this));
     connect(&m_model.permissions(), &PermissionController::rowChanged, this, &PermissionsPane::refresh);
 }

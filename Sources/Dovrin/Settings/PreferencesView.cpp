@@ -93,7 +93,8 @@ QWidget *PreferencesView::rail()
     column->setSpacing(6);
     auto *selection = new VemiSidebarSelection(strip);
     for (const SettingsPane pane : SettingsPanes::allCases) {
-        auto *item = new VemiSidebarItem(SettingsPanes::title(pane), SettingsPanes::symbol(pane), selection, strip);
+        auto *item
+            = new VemiSidebarItem(SettingsPanes::title(pane), SettingsPanes::symbol(pane), selection, strip);
         item->setObjectName(QStringLiteral("settings.rail.") + SettingsPanes::rawValue(pane));
         connect(item, &QAbstractButton::clicked, this, [this, pane] { setPane(pane); });
         column->addWidget(item);
@@ -150,6 +151,8 @@ QWidget *PreferencesView::detail()
     column->addWidget(m_permissions);
     column->addStretch(1);
     scroll->setWidget(content);
+    // The scroll area paints its page in the window colour; the canvas shows through instead.
+    content->setAutoFillBackground(false);
     return scroll;
 }
 
@@ -243,7 +246,8 @@ Task<> PreferencesView::refreshListedApps()
     if (m_catalog)
         co_return;
     const int generation = ++m_appsGeneration;
-    QFuture<QList<AudioCaptureApp>> reading = QtConcurrent::run([] { return AudioCaptureApps::listedApps(); });
+    QFuture<QList<AudioCaptureApp>> reading
+        = QtConcurrent::run([] { return AudioCaptureApps::listedApps(); });
     QList<AudioCaptureApp> apps = co_await std::move(reading);
     if (generation != m_appsGeneration || apps == m_listedApps)
         co_return;

@@ -72,8 +72,8 @@ protected:
 
 namespace SettingsLayout {
 
-QLabel *text(const QString &text, VemiTextStyle style, const VemiColor &color, QWidget *parent,
-    QFont::Weight weight)
+QLabel *text(
+    const QString &text, VemiTextStyle style, const VemiColor &color, QWidget *parent, QFont::Weight weight)
 {
     auto *label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);

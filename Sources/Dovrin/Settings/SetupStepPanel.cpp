@@ -56,8 +56,9 @@ QStringList SetupStepPanel::texts(OnboardingStep step)
                            "that feels natural here.") };
     case OnboardingStep::testCapture:
         return { QStringLiteral("TEST CAPTURE"), QStringLiteral("Try one capture"),
-            QStringLiteral("Select a small real region. This checks permission, coordinates, local OCR, and the "
-                           "review window before setup is finished.") };
+            QStringLiteral(
+                "Select a small real region. This checks permission, coordinates, local OCR, and the "
+                "review window before setup is finished.") };
     }
     return {};
 }
@@ -92,12 +93,14 @@ SetupStepPanel::SetupStepPanel(
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(17);
-    QLabel *eyebrow = SettingsLayout::text(words.at(0), VemiTextStyle::caption, VemiColor::secondary, this, QFont::Bold);
+    QLabel *eyebrow
+        = SettingsLayout::text(words.at(0), VemiTextStyle::caption, VemiColor::secondary, this, QFont::Bold);
     QFont tracked = eyebrow->font();
     tracked.setLetterSpacing(QFont::AbsoluteSpacing, 1.4);
     eyebrow->setFont(tracked);
     column->addWidget(eyebrow);
-    QLabel *title = SettingsLayout::text(words.at(1), VemiTextStyle::body, VemiColor::primary, this, QFont::Bold);
+    QLabel *title
+        = SettingsLayout::text(words.at(1), VemiTextStyle::body, VemiColor::primary, this, QFont::Bold);
     QFont large = title->font();
     large.setPointSizeF(large.pointSizeF() * 30.0 / 13.0);
     large.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
@@ -148,7 +151,9 @@ QWidget *SetupStepPanel::privacyContent()
         line->setSpacing(8);
         line->addWidget(new VemiSymbolView(QString::fromLatin1(symbol), VemiColor::primary,
             VemiFonts::pixelSize(VemiTextStyle::body) + 2, list));
-        line->addWidget(SettingsLayout::text(QString::fromLatin1(text), VemiTextStyle::body, VemiColor::primary, list), 1);
+        line->addWidget(
+            SettingsLayout::text(QString::fromLatin1(text), VemiTextStyle::body, VemiColor::primary, list),
+            1);
         column->addLayout(line);
     }
     return list;
@@ -162,7 +167,8 @@ QWidget *SetupStepPanel::folderContent()
     column->setSpacing(14);
     auto *line = new QHBoxLayout;
     line->setSpacing(10);
-    line->addWidget(new VemiSymbolView(QStringLiteral("folder"), VemiColor::teal, VemiFonts::pixelSize(VemiTextStyle::body) + 3, content));
+    line->addWidget(new VemiSymbolView(
+        QStringLiteral("folder"), VemiColor::teal, VemiFonts::pixelSize(VemiTextStyle::body) + 3, content));
     m_folderPath = new ElidedLabel(content);
     m_folderPath->setObjectName(QStringLiteral("setup.folder.path"));
     m_folderPath->setMaximumLines(2);
@@ -186,7 +192,8 @@ QWidget *SetupStepPanel::screenContent()
     m_screenStatus = new VemiStatusLabel(QString(), VemiColor::coral, QString(), content);
     m_screenStatus->setObjectName(QStringLiteral("setup.screen.status"));
     column->addWidget(m_screenStatus);
-    m_screenFeedback = new VemiStatusLabel(QString(), VemiColor::secondary, QStringLiteral("info.circle.fill"), content);
+    m_screenFeedback
+        = new VemiStatusLabel(QString(), VemiColor::secondary, QStringLiteral("info.circle.fill"), content);
     m_screenFeedback->setObjectName(QStringLiteral("setup.screen.feedback"));
     column->addWidget(m_screenFeedback);
     auto *buttons = new QWidget(content);
@@ -198,7 +205,8 @@ QWidget *SetupStepPanel::screenContent()
         QStringLiteral("Open Screen Recording settings"), buttons);
     m_check = button(QStringLiteral("Check Again"), QStringLiteral("setup.screen.check"),
         QStringLiteral("Recheck Screen Recording permission"), buttons);
-    m_relaunch = button(QStringLiteral("Relaunch Quorvel"), QStringLiteral("setup.screen.quit"), relaunchHelp, buttons);
+    m_relaunch = button(
+        QStringLiteral("Relaunch Quorvel"), QStringLiteral("setup.screen.quit"), relaunchHelp, buttons);
     for (VemiButton *b : { m_request, open, m_check, m_relaunch })
         row->addWidget(b);
     row->addStretch(1);
@@ -226,7 +234,8 @@ QWidget *SetupStepPanel::testCaptureContent()
     row->setContentsMargins(0, 2, 0, 0);
     row->setSpacing(16);
     row->addWidget(new VemiSymbolView(QStringLiteral("viewfinder"), VemiColor::coral, 28, content));
-    m_startTest = button(QStringLiteral("Start Test Capture"), QStringLiteral("setup.test.start"), QString(), content);
+    m_startTest = button(
+        QStringLiteral("Start Test Capture"), QStringLiteral("setup.test.start"), QString(), content);
     VemiButtonStyle::vemiPrimaryAction(m_startTest, VemiControlSize::regular);
     connect(m_startTest, &QAbstractButton::clicked, this, [this] {
         if (m_environment.startCapture)
@@ -235,7 +244,8 @@ QWidget *SetupStepPanel::testCaptureContent()
     row->addWidget(m_startTest);
     m_testStatus = new VemiStatusLabel(QString(), VemiColor::teal, QString(), content);
     m_testStatus->setObjectName(QStringLiteral("setup.test.status"));
-    row->addWidget(m_testStatus, 1);
+    row->addWidget(m_testStatus);
+    row->addStretch(1);
     return panelAround(content, 16, this);
 }
 
@@ -268,8 +278,9 @@ void SetupStepPanel::refresh()
         const bool ran = m_model.settings().hasRunTestCapture;
         // Without a capture flow in the model there is nothing to start yet.
         m_startTest->setEnabled(bool(m_environment.startCapture));
-        m_startTest->setToolTip(allowed ? QStringLiteral("Start a test region capture")
-                                        : QStringLiteral("Return to Screen Recording permission, then start a test capture"));
+        m_startTest->setToolTip(allowed
+                ? QStringLiteral("Start a test region capture")
+                : QStringLiteral("Return to Screen Recording permission, then start a test capture"));
         if (ran) {
             m_testStatus->setText(QStringLiteral("A capture reached local review"));
             m_testStatus->setColor(VemiColor::teal);

@@ -7,6 +7,7 @@
 #include "Vemi/VemiCharacter.h"
 
 #include <QAbstractButton>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -77,11 +78,14 @@ protected:
         }
         const QRectF badge(frame.left() + 5, frame.center().y() - 14, 28, 28);
         const QRectF ring = badge.adjusted(0.75, 0.75, -0.75, -0.75);
+        // The brand teal disappears into a dark panel as a thin line; marks there take a lighter teal.
+        const QColor mark
+            = VemiPalette::appearance(this) == VemiAppearance::dark ? QColor(94, 178, 170) : teal;
         painter.setBrush(m_current ? QBrush(teal) : QBrush(Qt::NoBrush));
-        painter.setPen(QPen(m_current || m_done ? teal : VemiPalette::withAlpha(secondary, 0.5), 1.5));
+        painter.setPen(QPen(m_current ? teal : m_done ? mark : VemiPalette::withAlpha(secondary, 0.5), 1.5));
         painter.drawEllipse(ring);
         if (m_done && !m_current) {
-            VemiSymbols::paint(painter, QStringLiteral("checkmark"), badge.adjusted(9, 9, -9, -9), teal);
+            VemiSymbols::paint(painter, QStringLiteral("checkmark"), badge.adjusted(9, 9, -9, -9), mark);
         } else {
             painter.setPen(m_current ? QColor(Qt::white) : secondary);
             painter.setFont(VemiFonts::font(VemiTextStyle::caption, QFont::Bold));
@@ -91,15 +95,23 @@ protected:
         // Steps not reached yet are tertiary: fainter than secondary text.
         painter.setPen(m_reachable ? primary : VemiPalette::withAlpha(primary, 0.3));
         painter.drawText(frame.adjusted(5 + 28 + 11, 0, -5, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
-        if (hasFocus()) {
+        if (hasFocus() && m_keyboardFocus) {
             painter.setBrush(Qt::NoBrush);
             painter.setPen(QPen(VemiPalette::withAlpha(teal, 0.6), 2));
             painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), 9, 9);
         }
     }
 
+    void focusInEvent(QFocusEvent *event) override
+    {
+        // Only a focus reached from the keyboard is drawn; the first row takes focus when the window opens.
+        m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+        QAbstractButton::focusInEvent(event);
+    }
+
 private:
     OnboardingStep m_step;
+    bool m_keyboardFocus = false;
     bool m_current = false;
     bool m_done = false;
     bool m_reachable = false;

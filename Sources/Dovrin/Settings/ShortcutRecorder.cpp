@@ -33,8 +33,8 @@ protected:
             const QColor primary = VemiPalette::primaryText(this);
             QPainterPath shape;
             shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
-            painter.fillPath(shape, registered ? VemiPalette::withAlpha(primary, 0.06)
-                                               : VemiPalette::withAlpha(orange, 0.14));
+            painter.fillPath(shape,
+                registered ? VemiPalette::withAlpha(primary, 0.06) : VemiPalette::withAlpha(orange, 0.14));
             painter.strokePath(shape, QPen(VemiPalette::withAlpha(primary, 0.08), 1));
         }
         QLabel::paintEvent(event);
@@ -47,7 +47,8 @@ ShortcutRecorder::ShortcutRecorder(AppModel &model, bool prominent, QWidget *par
     : QWidget(parent)
     , m_model(model)
     , m_prominent(prominent)
-    , m_catcher(new ShortcutEventCatcher(this, [this](QKeyEvent *event) { handle(event); }, this))
+    , m_catcher(new ShortcutEventCatcher(
+          this, [this](QKeyEvent *event) { handle(event); }, this))
 {
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -65,14 +66,15 @@ ShortcutRecorder::ShortcutRecorder(AppModel &model, bool prominent, QWidget *par
     chipFont.setWeight(QFont::DemiBold);
     m_chip->setFont(chipFont);
     m_chip->setObjectName(QStringLiteral("settings.shortcuts.current"));
-    m_chip->setContentsMargins(prominent ? 22 : 10, prominent ? 12 : 5, prominent ? 22 : 10, prominent ? 12 : 5);
+    m_chip->setContentsMargins(
+        prominent ? 22 : 10, prominent ? 12 : 5, prominent ? 22 : 10, prominent ? 12 : 5);
     row->addWidget(m_chip);
     m_change = new VemiButton(QStringLiteral("Change Shortcut"), this);
     m_change->setObjectName(QStringLiteral("settings.shortcuts.change"));
     m_change->setToolTip(QStringLiteral("Record a new global shortcut without Accessibility permission"));
     row->addWidget(m_change);
-    m_useDefault = new VemiButton(
-        QStringLiteral("Use ") + CaptureShortcut::defaultShortcut().displaySymbols(), this);
+    m_useDefault
+        = new VemiButton(QStringLiteral("Use ") + CaptureShortcut::defaultShortcut().displaySymbols(), this);
     m_useDefault->setObjectName(QStringLiteral("settings.shortcuts.use-default"));
     m_useDefault->setToolTip(QStringLiteral("Restore the default Alt Shift C shortcut"));
     row->addWidget(m_useDefault);
@@ -83,7 +85,8 @@ ShortcutRecorder::ShortcutRecorder(AppModel &model, bool prominent, QWidget *par
 
     auto *status = new QHBoxLayout;
     status->setSpacing(8);
-    m_statusIcon = new VemiSymbolView(QString(), VemiColor::secondary, VemiFonts::pixelSize(VemiTextStyle::callout) + 1, this);
+    m_statusIcon = new VemiSymbolView(
+        QString(), VemiColor::secondary, VemiFonts::pixelSize(VemiTextStyle::callout) + 1, this);
     status->addWidget(m_statusIcon, 0, Qt::AlignTop);
     m_status = SettingsLayout::text(QString(), VemiTextStyle::callout, VemiColor::secondary, this);
     m_status->setObjectName(QStringLiteral("settings.shortcuts.status"));
@@ -102,7 +105,8 @@ void ShortcutRecorder::toggleRecording()
 {
     const bool recording = !m_recording;
     setRecording(recording,
-        recording ? std::optional<QString>(QStringLiteral("Press the new shortcut. Esc cancels.")) : std::nullopt);
+        recording ? std::optional<QString>(QStringLiteral("Press the new shortcut. Esc cancels."))
+                  : std::nullopt);
 }
 
 void ShortcutRecorder::restoreDefault()

@@ -1,6 +1,10 @@
 #include "Settings/VemiMenuPopUp.h"
 
+#include "Vemi/VemiDesign.h"
+
+#include <QFocusEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QSignalBlocker>
 
 namespace {
@@ -109,4 +113,55 @@ void VemiMenuPopUp::applyPending()
         return;
     const auto [items, selection] = *m_pending;
     setItems(items, selection);
+}
+
+QSize VemiMenuPopUp::sizeHint() const
+{
+    return QSize(QComboBox::sizeHint().width(), std::max(fontMetrics().height() + 10, 24));
+}
+
+void VemiMenuPopUp::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(isEnabled() ? 1.0 : 0.45);
+    const VemiAppearance appearance = VemiPalette::appearance(this);
+    const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath shape;
+    shape.addRoundedRect(frame, 6, 6);
+    painter.fillPath(shape, VemiPalette::vemiPanelRaised(appearance));
+    painter.strokePath(shape, QPen(VemiPalette::vemiLine(appearance), 1));
+    if (hasFocus() && m_keyboardFocus)
+        painter.strokePath(shape, QPen(VemiPalette::withAlpha(VemiPalette::vemiTeal(), 0.6), 2));
+
+    QRectF content = frame.adjusted(8, 0, -24, 0);
+    const QIcon icon = itemIcon(currentIndex());
+    if (!icon.isNull()) {
+        const QRectF iconRect(content.left(), frame.center().y() - 8, 19, 16);
+        icon.paint(&painter, iconRect.toRect(), Qt::AlignLeft | Qt::AlignVCenter);
+        content.setLeft(iconRect.right() + 2);
+    }
+    const QColor text = VemiPalette::primaryText(this);
+    painter.setPen(text);
+    painter.setFont(font());
+    painter.drawText(content, Qt::AlignLeft | Qt::AlignVCenter,
+        fontMetrics().elidedText(currentText(), Qt::ElideRight, int(content.width())));
+
+    // Up and down chevrons: a menu, not a field to type into.
+    const QPointF centre(frame.right() - 12, frame.center().y());
+    QPainterPath chevrons;
+    chevrons.moveTo(centre + QPointF(-3, -2));
+    chevrons.lineTo(centre + QPointF(0, -5));
+    chevrons.lineTo(centre + QPointF(3, -2));
+    chevrons.moveTo(centre + QPointF(-3, 2));
+    chevrons.lineTo(centre + QPointF(0, 5));
+    chevrons.lineTo(centre + QPointF(3, 2));
+    painter.strokePath(
+        chevrons, QPen(VemiPalette::secondaryText(this), 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+}
+
+void VemiMenuPopUp::focusInEvent(QFocusEvent *event)
+{
+    m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QComboBox::focusInEvent(event);
 }

@@ -27,6 +27,12 @@ public:
 
     void showPopup() override;
     void hidePopup() override;
+    QSize sizeHint() const override;
+
+protected:
+    // A rounded, raised field with the chosen entry and a chevron, in the window's palette.
+    void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 signals:
     void userSelected(const std::optional<QString> &id);
@@ -40,5 +46,6 @@ private:
     std::optional<QString> m_selection;
     std::optional<std::pair<QList<VemiPopUpItem>, std::optional<QString>>> m_pending;
     bool m_menuOpen = false;
+    bool m_keyboardFocus = false;
     int m_rebuilds = 0;
 };

@@ -16,11 +16,13 @@ VemiSettingsFormRow::VemiSettingsFormRow(
     label->setBuddy(control);
     row->addWidget(label, 1);
     auto *column = new QWidget(this);
-    column->setFixedWidth(controlWidth);
+    // Wider than asked only when the control's own text would not fit (a larger desktop font).
+    column->setFixedWidth(std::max(controlWidth, control->sizeHint().width()));
     auto *columnLayout = new QHBoxLayout(column);
     columnLayout->setContentsMargins(0, 0, 0, 0);
     // No alignment: the control fills the column (the pop-ups do).
-    columnLayout->addWidget(control, 0, controlAlignment ? controlAlignment | Qt::AlignVCenter : Qt::Alignment());
+    columnLayout->addWidget(
+        control, 0, controlAlignment ? controlAlignment | Qt::AlignVCenter : Qt::Alignment());
     row->addWidget(column, 0);
     setMinimumHeight(44);
 }

@@ -2,6 +2,7 @@
 
 #include "Vemi/VemiDesign.h"
 
+#include <QFocusEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalBlocker>
@@ -45,7 +46,8 @@ void VemiSettingsToggle::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setOpacity(isEnabled() ? 1.0 : 0.45);
     const VemiAppearance appearance = VemiPalette::appearance(this);
-    const QRectF track(QPointF((width() - trackSize.width()) / 2, (height() - trackSize.height()) / 2), trackSize);
+    const QRectF track(
+        QPointF((width() - trackSize.width()) / 2, (height() - trackSize.height()) / 2), trackSize);
     QPainterPath shape;
     shape.addRoundedRect(track, track.height() / 2, track.height() / 2);
     const QColor off = appearance == VemiAppearance::dark ? QColor(255, 255, 255, 56) : QColor(0, 0, 0, 46);
@@ -57,10 +59,17 @@ void VemiSettingsToggle::paintEvent(QPaintEvent *)
     painter.setPen(QPen(QColor(0, 0, 0, 40), 0.5));
     painter.setBrush(Qt::white);
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
-    if (hasFocus()) {
+    if (hasFocus() && m_keyboardFocus) {
         painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(VemiPalette::withAlpha(VemiPalette::vemiTeal(), 0.6), 2));
-        painter.drawRoundedRect(track.adjusted(-1.5, -1.5, 1.5, 1.5), track.height() / 2 + 1.5,
-            track.height() / 2 + 1.5);
+        painter.drawRoundedRect(
+            track.adjusted(-1.5, -1.5, 1.5, 1.5), track.height() / 2 + 1.5, track.height() / 2 + 1.5);
     }
+}
+
+void VemiSettingsToggle::focusInEvent(QFocusEvent *event)
+{
+    // A ring only for focus reached from the keyboard, not for the first control of a new window.
+    m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QAbstractButton::focusInEvent(event);
 }

@@ -22,4 +22,8 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+
+private:
+    bool m_keyboardFocus = false;
 };
