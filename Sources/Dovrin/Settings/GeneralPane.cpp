@@ -411,9 +411,6 @@ void GeneralPane::refresh()
     for (const MenuBarRecordingPresence presence : MenuBarRecordingPresences::allCases)
         presences.append({ MenuBarRecordingPresences::rawValue(presence),
             MenuBarRecordingPresences::settingsTitle(presence), QIcon() });
-    m_whileRecording->setItems(presences,
-        MenuBarRecordingPresences::rawValue(
-            settings.menuBarRecordingPresence == MenuBarRecordingPresence::elapsed
-                ? MenuBarRecordingPresence::elapsed
-                : MenuBarRecordingPresence::compact));
+    m_whileRecording->setItems(
+        presences, MenuBarRecordingPresences::rawValue(settings.menuBarRecordingPresence));
 }

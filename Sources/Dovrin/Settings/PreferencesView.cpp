@@ -21,20 +21,6 @@
 
 namespace {
 
-// A strip filled with the panel colour, as the rail is.
-class PanelStrip : public QWidget
-{
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), VemiPalette::vemiPanel(VemiPalette::appearance(this)));
-    }
-};
-
 struct AudioSources
 {
     QList<AudioCaptureApp> apps;
@@ -86,7 +72,7 @@ QString PreferencesView::versionLine(const QString &version, const QString &buil
 
 QWidget *PreferencesView::rail()
 {
-    auto *strip = new PanelStrip(this);
+    QWidget *strip = SettingsLayout::panelStrip(this);
     strip->setFixedWidth(176);
     auto *column = new QVBoxLayout(strip);
     column->setContentsMargins(16, 16, 16, 16);
@@ -164,8 +150,8 @@ void PreferencesView::setPane(SettingsPane pane)
     m_permissions->setVisible(pane == SettingsPane::permissions);
     for (qsizetype i = 0; i < m_railItems.size(); ++i) {
         const bool selected = SettingsPanes::allCases[size_t(i)] == pane;
+        // Checked, which is how a screen reader learns which row is selected.
         m_railItems[i]->setSelected(selected);
-        m_railItems[i]->setAccessibleDescription(selected ? QStringLiteral("selected") : QString());
     }
 }
 

@@ -68,9 +68,27 @@ protected:
     }
 };
 
+class PanelStrip : public QWidget
+{
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), VemiPalette::vemiPanel(VemiPalette::appearance(this)));
+    }
+};
+
 } // namespace
 
 namespace SettingsLayout {
+
+QWidget *panelStrip(QWidget *parent)
+{
+    return new PanelStrip(parent);
+}
 
 QLabel *text(
     const QString &text, VemiTextStyle style, const VemiColor &color, QWidget *parent, QFont::Weight weight)

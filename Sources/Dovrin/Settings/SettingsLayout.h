@@ -18,6 +18,8 @@ QLabel *text(const QString &text, VemiTextStyle style, const VemiColor &color, Q
 void setColor(QLabel *label, const VemiColor &color);
 // A 1-point hairline across a panel.
 QWidget *divider(QWidget *parent = nullptr);
+// A column filled with the panel colour (the rail of the settings and setup windows).
+QWidget *panelStrip(QWidget *parent = nullptr);
 // A vertical hairline between the columns of a window.
 QWidget *verticalDivider(QWidget *parent = nullptr);
 

@@ -63,9 +63,9 @@ QStringList SetupStepPanel::texts(OnboardingStep step)
     return {};
 }
 
-QString SetupStepPanel::permissionSymbol(int status)
+QString SetupStepPanel::permissionSymbol(PermissionStatus status)
 {
-    switch (PermissionStatus(status)) {
+    switch (status) {
     case PermissionStatus::allowed:
         return QStringLiteral("checkmark.circle.fill");
     case PermissionStatus::notAllowed:
@@ -244,7 +244,9 @@ QWidget *SetupStepPanel::testCaptureContent()
     row->addWidget(m_startTest);
     m_testStatus = new VemiStatusLabel(QString(), VemiColor::teal, QString(), content);
     m_testStatus->setObjectName(QStringLiteral("setup.test.status"));
-    row->addWidget(m_testStatus);
+    // The button keeps its own width; the status line takes the rest.
+    m_startTest->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    row->addWidget(m_testStatus, 100);
     row->addStretch(1);
     return panelAround(content, 16, this);
 }
@@ -262,7 +264,7 @@ void SetupStepPanel::refresh()
         const PermissionPresentation &presentation = screen.presentation;
         m_screenStatus->setText(presentation.statusTitle);
         m_screenStatus->setColor(allowed ? VemiColor::teal : VemiColor::coral);
-        m_screenStatus->setSystemImage(permissionSymbol(int(presentation.status)));
+        m_screenStatus->setSystemImage(permissionSymbol(presentation.status));
         const bool feedback = screen.feedback && !screen.feedback->text.isEmpty();
         m_screenFeedback->setText(feedback ? screen.feedback->text : QString());
         m_screenFeedback->setVisible(feedback);

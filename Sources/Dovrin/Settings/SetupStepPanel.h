@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Model/OnboardingStep.h"
+#include "Rules/PermissionPresentation.h"
 
 #include <QWidget>
 
@@ -25,7 +26,7 @@ public:
     // The step's eyebrow, title and body.
     static QStringList texts(OnboardingStep step);
     // The symbol of a Screen Recording status.
-    static QString permissionSymbol(int status);
+    static QString permissionSymbol(PermissionStatus status);
 
 private:
     QWidget *privacyContent();

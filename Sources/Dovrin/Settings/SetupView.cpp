@@ -2,135 +2,17 @@
 
 #include "Model/AppModel.h"
 #include "Settings/SettingsLayout.h"
+#include "Settings/SetupRailRow.h"
 #include "Settings/SetupStepPanel.h"
 #include "Vemi/VemiButton.h"
 #include "Vemi/VemiCharacter.h"
 
-#include <QAbstractButton>
-#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QPainter>
-#include <QPainterPath>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QVBoxLayout>
-
-namespace {
-
-QString railTitle(OnboardingStep step)
-{
-    switch (step) {
-    case OnboardingStep::privacy:
-        return QStringLiteral("On this computer");
-    case OnboardingStep::folder:
-        return QStringLiteral("Capture folder");
-    case OnboardingStep::screenRecording:
-        return QStringLiteral("Screen Recording");
-    case OnboardingStep::shortcut:
-        return QStringLiteral("Shortcut");
-    case OnboardingStep::testCapture:
-        return QStringLiteral("Test capture");
-    }
-    return QString();
-}
-
-// One step of the rail: its badge (number, check when done, teal disc when current) and its title.
-class SetupRailRow : public QAbstractButton
-{
-public:
-    SetupRailRow(OnboardingStep step, QWidget *parent)
-        : QAbstractButton(parent)
-        , m_step(step)
-    {
-        setObjectName(QStringLiteral("setup.step.%1").arg(int(step)));
-        setText(railTitle(step));
-        setAccessibleName(QStringLiteral("Step %1, %2").arg(int(step) + 1).arg(railTitle(step)));
-        setFocusPolicy(Qt::StrongFocus);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    }
-
-    // `stored` is the stored step when it is a step at all.
-    void setState(OnboardingStep current, std::optional<OnboardingStep> stored)
-    {
-        m_current = m_step == current;
-        m_done = stored && int(*stored) > int(m_step);
-        m_reachable = int(m_step) <= int(current);
-        setEnabled(m_reachable);
-        update();
-    }
-
-    QSize sizeHint() const override { return QSize(160, 28 + 12); }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF frame = QRectF(rect());
-        const QColor teal = VemiPalette::vemiTeal();
-        const QColor primary = VemiPalette::primaryText(this);
-        const QColor secondary = VemiPalette::secondaryText(this);
-        if (m_current) {
-            QPainterPath shape;
-            shape.addRoundedRect(frame, 10, 10);
-            painter.fillPath(shape, VemiPalette::withAlpha(teal, 0.08));
-        }
-        const QRectF badge(frame.left() + 5, frame.center().y() - 14, 28, 28);
-        const QRectF ring = badge.adjusted(0.75, 0.75, -0.75, -0.75);
-        // The brand teal disappears into a dark panel as a thin line; marks there take a lighter teal.
-        const QColor mark
-            = VemiPalette::appearance(this) == VemiAppearance::dark ? QColor(94, 178, 170) : teal;
-        painter.setBrush(m_current ? QBrush(teal) : QBrush(Qt::NoBrush));
-        painter.setPen(QPen(m_current ? teal : m_done ? mark : VemiPalette::withAlpha(secondary, 0.5), 1.5));
-        painter.drawEllipse(ring);
-        if (m_done && !m_current) {
-            VemiSymbols::paint(painter, QStringLiteral("checkmark"), badge.adjusted(9, 9, -9, -9), mark);
-        } else {
-            painter.setPen(m_current ? QColor(Qt::white) : secondary);
-            painter.setFont(VemiFonts::font(VemiTextStyle::caption, QFont::Bold));
-            painter.drawText(badge, Qt::AlignCenter, QString::number(int(m_step) + 1));
-        }
-        painter.setFont(VemiFonts::font(VemiTextStyle::body, m_current ? QFont::DemiBold : QFont::Normal));
-        // Steps not reached yet are tertiary: fainter than secondary text.
-        painter.setPen(m_reachable ? primary : VemiPalette::withAlpha(primary, 0.3));
-        painter.drawText(frame.adjusted(5 + 28 + 11, 0, -5, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
-        if (hasFocus() && m_keyboardFocus) {
-            painter.setBrush(Qt::NoBrush);
-            painter.setPen(QPen(VemiPalette::withAlpha(teal, 0.6), 2));
-            painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), 9, 9);
-        }
-    }
-
-    void focusInEvent(QFocusEvent *event) override
-    {
-        // Only a focus reached from the keyboard is drawn; the first row takes focus when the window opens.
-        m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-        QAbstractButton::focusInEvent(event);
-    }
-
-private:
-    OnboardingStep m_step;
-    bool m_keyboardFocus = false;
-    bool m_current = false;
-    bool m_done = false;
-    bool m_reachable = false;
-};
-
-class PanelStrip : public QWidget
-{
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), VemiPalette::vemiPanel(VemiPalette::appearance(this)));
-    }
-};
-
-} // namespace
 
 SetupView::SetupView(AppModel &model, SettingsEnvironment environment, QWidget *parent)
     : QWidget(parent)
@@ -162,7 +44,7 @@ SetupView::SetupView(AppModel &model, SettingsEnvironment environment, QWidget *
 
 QWidget *SetupView::leftColumn()
 {
-    auto *strip = new PanelStrip(this);
+    QWidget *strip = SettingsLayout::panelStrip(this);
     strip->setFixedWidth(204);
     auto *column = new QVBoxLayout(strip);
     column->setContentsMargins(0, 0, 0, 0);
@@ -285,8 +167,8 @@ void SetupView::refresh()
     const AppSettings &settings = m_model.settings();
     const std::optional<OnboardingStep> stored = OnboardingSteps::fromRawValue(settings.onboardingStep);
     const OnboardingStep current = currentStep();
-    for (QWidget *row : m_railRows)
-        static_cast<SetupRailRow *>(row)->setState(current, stored);
+    for (SetupRailRow *row : m_railRows)
+        row->setState(current, stored);
     m_panels->setCurrentIndex(int(current));
 
     VemiState state = VemiState::idle;

@@ -7,6 +7,7 @@
 
 class AppModel;
 class QStackedWidget;
+class SetupRailRow;
 class SetupStepPanel;
 class VemiButton;
 class VemiKomaScene;
@@ -47,7 +48,7 @@ private:
     AppModel &m_model;
     SettingsEnvironment m_environment;
     bool m_checkedAutomaticPresentation = false;
-    QList<QWidget *> m_railRows;
+    QList<SetupRailRow *> m_railRows;
     VemiKomaScene *m_scene = nullptr;
     QStackedWidget *m_panels = nullptr;
     VemiStatusLabel *m_status = nullptr;
