@@ -58,7 +58,7 @@ void capture(benchmark::State &state, const Column &column)
             ScrollingCaptureLimits::production, ScrollingCaptureEnvironment::live(), frames.prepareFrame,
             frames.alignFrames, frames.frameDifference);
 
-        std::optional<CaptureDraft> draft;
+        std::optional<ScrollingCaptureResult> result;
         bool finished = false;
         MainThreadStallProbe probe;
         probe.start();
@@ -66,8 +66,8 @@ void capture(benchmark::State &state, const Column &column)
         timer.start();
         Task<void> task = Task<void>::spawn(&coordinator, [&]() -> Task<void> {
             try {
-                Task<CaptureDraft> running = coordinator.run();
-                draft = co_await running;
+                Task<ScrollingCaptureResult> running = coordinator.run();
+                result = co_await running;
             } catch (...) { }
             finished = true;
         });
@@ -76,10 +76,11 @@ void capture(benchmark::State &state, const Column &column)
         const double seconds = timer.nsecsElapsed() / 1e9;
         const qint64 stall = probe.longestStallMs();
         target.stop();
-        if (!draft) {
+        if (!result) {
             state.SkipWithError("the capture failed");
             return;
         }
+        const CaptureDraft *draft = &result->draft;
         state.SetIterationTime(seconds);
         const double captured = double(draft->scrollingCapture->pixelHeight) / target.region().height();
         state.counters["screens"] = captured;
@@ -111,8 +112,8 @@ int main(int argc, char **argv)
                 (app.applicationDirPath() + QStringLiteral("/../Tests")).toLocal8Bit());
         benchmark::Initialize(&argc, argv);
         const QString lines = QString::number(screens * viewport / lineHeight);
-        // As many rows as the plain column: runs of 33 cards, each after one numbered line.
-        const QString runs = QString::number(screens * viewport / lineHeight / 100);
+        // About as many rows as the plain column: runs of 33 cards, each after three numbered lines.
+        const QString runs = QString::number(3 * screens * viewport / lineHeight / 102);
         static const Column columns[] = {
             { "plain column", { "--lines", lines } },
             { "plain column with recognition", { "--lines", lines }, true },

@@ -1,18 +1,22 @@
-// Wheel steps through XTest against a real window, the XTest presence check, and the control panel
-// and outline kept outside the captured rectangle. Runs on an X server of its own, so moving the
-// pointer disturbs no other test.
+// Wheel steps through XTest against a real window, a capture that cannot post a single step, and
+// the control panel and outline kept outside the captured rectangle. Runs on an X server of its
+// own, so moving the pointer disturbs no other test.
+#include "Capture/ScreenCaptureService.h"
 #include "Platform/XTestScrollSteps.h"
 #include "PrivateXvfb.h"
 #include "ScrollTargetProcess.h"
+#include "Scrolling/ScrollingCaptureCoordinator.h"
 #include "Scrolling/ScrollingControlPanel.h"
 #include "Scrolling/ScrollingFrameAnalyzer.h"
 #include "Scrolling/ScrollingOutlineChrome.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -53,10 +57,15 @@ private slots:
         const QImage before = grab(target.region());
         QVERIFY(steps.scrollDown(target.region().center(), 2));
         QCOMPARE(steps.pointerPosition(), rest);
-        QImage after;
-        QTRY_VERIFY_WITH_TIMEOUT((after = grab(target.region())) != before, 3000);
-        QTest::qWait(150);
-        after = grab(target.region());
+        // Moved, and drawn: two grabs in a row agree.
+        QImage after = before;
+        const auto drawn = [&] {
+            const QImage next = grab(target.region());
+            const bool done = next != before && next == after;
+            after = next;
+            return done;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(drawn(), 3000);
 
         const auto previous = ScrollingFrameAnalyzer::prepareFrame(before);
         const auto current = ScrollingFrameAnalyzer::prepareFrame(after);
@@ -70,7 +79,8 @@ private slots:
         QVERIFY(!steps.isWindowViewable(0x7ffffff0));
     }
 
-    // A server without XTEST offers no scroll steps.
+    // A server without XTEST offers no scroll steps, and a capture that would need them fails as a
+    // revoked permission before it reads anything, leaving nothing behind.
     void withoutXTestNothingIsPosted()
     {
         PrivateXvfb bare({ QStringLiteral("-extension"), QStringLiteral("XTEST") });
@@ -82,6 +92,42 @@ private slots:
         QVERIFY(steps.isConnected());
         QVERIFY(!steps.isAvailable());
         QVERIFY(!steps.scrollDown(QPoint(100, 100), 1));
+
+        ScrollTargetProcess target;
+        QVERIFY(target.start({ "--lines", "80" }));
+        XTestScrollSteps windows;
+        ScrollingCaptureEnvironment environment;
+        environment.scrollDown
+            = [&steps](QPoint point, int notches) { return steps.scrollDown(point, notches); };
+        environment.canPostScrollSteps = [&steps] { return steps.isAvailable(); };
+        environment.isTargetAvailable = [&windows](quint64 id) { return windows.isWindowViewable(id); };
+        QTemporaryDir dir;
+        EncryptedDraftStore store(dir.path(), QByteArray(32, '\x11'));
+        ScreenCaptureService service;
+        int looks = 0;
+        const auto frames = ScrollingCaptureCoordinator::defaultFrameFunctions();
+        ScrollingCaptureCoordinator coordinator(
+            ScrollTargetProcess::geometryOf(target.region()), target.captureTarget(), QUuid::createUuid(),
+            store,
+            [&](ScrollingRegionGeometry g) {
+                ++looks;
+                return service.scrollingViewport(g);
+            },
+            [](QImage) -> Task<OCRResult> { co_return OCRResult {}; }, ScrollingCaptureLimits::production,
+            environment, frames.prepareFrame, frames.alignFrames, frames.frameDifference);
+        std::optional<ScrollingCaptureError> error;
+        Task<void> task = Task<void>::spawn(&coordinator, [&]() -> Task<void> {
+            try {
+                Task<ScrollingCaptureResult> running = coordinator.run();
+                co_await running;
+            } catch (const ScrollingCaptureFailure &failure) {
+                error = failure.error();
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(task.isFinished(), 20000);
+        QCOMPARE(error, std::optional(ScrollingCaptureError::permissionRevoked));
+        QCOMPARE(looks, 0);
+        QVERIFY(!QFile::exists(store.draftFilePath()) && !QDir(store.tileDirectoryPath()).exists());
     }
 
     void panelPlacement_data()
@@ -123,11 +169,12 @@ private slots:
             QVERIFY(!edge->geometry().intersects(region));
             QVERIFY(edge->geometry().intersects(region.adjusted(-3, -3, 3, 3)));
         }
-        QTest::qWait(100);
-        // Nothing of ours shows inside the region's pixels: a blank root window stays blank there.
+        // Nothing of ours shows inside the region's pixels (a blank root window stays blank there)
+        // once the outline is drawn around it.
+        const QColor blank = grab(region).pixelColor(0, 0);
+        QTRY_VERIFY(grab(outline.edges().first()->geometry()).pixelColor(1, 1) != blank);
         const QImage inside = grab(region);
         QCOMPARE(inside.pixelColor(0, 0), inside.pixelColor(inside.width() - 1, inside.height() - 1));
-        QVERIFY(grab(outline.edges().first()->geometry()).pixelColor(1, 1) != inside.pixelColor(0, 0));
 
         QSignalSpy done(&panel, &ScrollingControlPanel::doneRequested);
         QSignalSpy cancel(&panel, &ScrollingControlPanel::cancelRequested);

@@ -487,6 +487,88 @@ private slots:
         QVERIFY2(!alignment.isConfident(), qPrintable(QString::number(alignment.confidence)));
     }
 
+    // The step the capture expected settles what the pixels cannot (rows that repeat, rows of one
+    // colour) and never stands against pixels that are sure of another offset.
+    void expectedStep_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QList<int>>("expected");
+        QTest::addColumn<int>("offset"); // -1: not confident
+        QTest::addColumn<int>("basis");
+        const int image = int(ScrollingAlignment::Basis::image);
+        const int expectedStep = int(ScrollingAlignment::Basis::expectedStep);
+        QTest::newRow("blocks, several notches read as fewer")
+            << "blocks" << 200 << QList { 200 } << 200 << expectedStep;
+        QTest::newRow("blocks, notches taken for still")
+            << "blocks" << 180 << QList { 60, 180 } << 180 << expectedStep;
+        QTest::newRow("blocks, stopped short at the end") << "blocks" << 34 << QList { 60 } << 34 << image;
+        QTest::newRow("blocks, nothing expected") << "blocks" << 200 << QList<int>() << -1 << image;
+        QTest::newRow("blocks, expected step does not fit")
+            << "blocks" << 200 << QList { 230 } << -1 << image;
+        QTest::newRow("text overrules the expected step") << "text" << 120 << QList { 200 } << 120 << image;
+        QTest::newRow("rows of one colour tell nothing")
+            << "blank" << 80 << QList { 80 } << 80 << int(ScrollingAlignment::Basis::unchecked);
+    }
+    void expectedStep()
+    {
+        QFETCH(QString, content);
+        QFETCH(int, step);
+        QFETCH(QList<int>, expected);
+        QFETCH(int, offset);
+        QFETCH(int, basis);
+        // Identical blocks of three lines, 70 rows apart; or text, then an empty stretch.
+        QImage document = SyntheticColumn::document(Style {});
+        if (content == "blocks") {
+            const QImage block = document.copy(0, 100, document.width(), 70);
+            QPainter painter(&document);
+            for (int y = 0; y < document.height(); y += 70)
+                painter.drawImage(0, y, block);
+        } else if (content == "blank") {
+            QPainter(&document).fillRect(0, 400, document.width(), document.height(), Qt::white);
+        }
+        const int before = content == "blank" ? 340 : 700;
+        const ScrollingAlignment alignment = ScrollingFrameAnalyzer::alignFrames(
+            *ScrollingFrameAnalyzer::prepareFrame(SyntheticColumn::viewport(document, view(before))),
+            *ScrollingFrameAnalyzer::prepareFrame(SyntheticColumn::viewport(document, view(before + step))),
+            expected);
+        QCOMPARE(alignment.isConfident(), offset >= 0);
+        if (offset < 0)
+            return;
+        QCOMPARE(alignment.offset, offset);
+        QCOMPARE(int(alignment.basis), basis);
+        QCOMPARE(alignment.period, content == "blocks" ? 70 : 0);
+    }
+
+    // A frame whose rows look alike a step apart cannot show that step.
+    void hidesStep_data()
+    {
+        QTest::addColumn<int>("blockHeight"); // 0: text, 1: one colour
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("hides");
+        QTest::newRow("one colour") << 1 << 80 << true;
+        QTest::newRow("text") << 0 << 80 << false;
+        QTest::newRow("blocks moved by their period") << 70 << 140 << true;
+        QTest::newRow("blocks moved by less") << 70 << 60 << false;
+    }
+    void hidesStep()
+    {
+        QFETCH(int, blockHeight);
+        QFETCH(int, step);
+        QFETCH(bool, hides);
+        const QImage text = SyntheticColumn::viewport(SyntheticColumn::document(Style {}), view(0));
+        QImage frame(text.size(), QImage::Format_RGB32);
+        frame.fill(Qt::white);
+        QPainter painter(&frame);
+        for (int y = 0; blockHeight != 1 && y < frame.height();
+             y += blockHeight ? blockHeight : frame.height())
+            painter.drawImage(0, y, blockHeight ? text.copy(0, 0, text.width(), blockHeight) : text);
+        painter.end();
+        QCOMPARE(
+            ScrollingFrameAnalyzer::hidesStep(*ScrollingFrameAnalyzer::prepareFrame(frame), 0, 400, step),
+            hides);
+    }
+
     // A caret that blinks or a corner that animates is no movement.
     void noMovement_data()
     {

@@ -7,7 +7,7 @@
 // --sticky      a header above and a footer below the scrolling column that never move
 // --dark        light text on a dark background
 // --repeat      after every numbered line, two filler lines that are the same everywhere
-// --cards N     after every numbered line, N rows of identical three-row cards
+// --cards N     after every third numbered line, N rows of identical three-row cards
 // --large-step  one wheel notch scrolls almost a whole viewport
 // --delay MS    the column moves MS milliseconds after each wheel event, as a slow application does
 // --caret       a caret blinks at the end of line 3
@@ -75,8 +75,18 @@ public:
         }
     }
 
-    int rowsPerLine() const { return m_options.cards > 0 ? 1 + m_options.cards : (m_options.repeat ? 3 : 1); }
-    int rowCount() const { return m_options.lines * rowsPerLine(); }
+    // Rows of one block: its numbered lines and what follows them.
+    int linesPerBlock() const { return m_options.cards > 0 ? 3 : 1; }
+    int rowsPerBlock() const
+    {
+        return m_options.cards > 0 ? 3 + m_options.cards : (m_options.repeat ? 3 : 1);
+    }
+    int rowCount() const
+    {
+        const int blocks = m_options.lines / linesPerBlock();
+        const int rest = m_options.lines % linesPerBlock();
+        return blocks * rowsPerBlock() + rest;
+    }
     QRect caretRect() const
     {
         return m_options.caret ? QRect(m_caretX, topMargin + 2 * lineHeight + 4, 2, 18) : QRect();
@@ -106,19 +116,20 @@ private:
         const QColor text = m_options.dark ? QColor(226, 230, 236) : QColor(22, 22, 28);
         const QColor accent = m_options.dark ? QColor(120, 190, 255) : QColor(20, 90, 160);
         const int y = topMargin + row * lineHeight;
-        const int per = rowsPerLine();
-        if (m_options.cards > 0 && row % per != 0) {
-            paintCardRow(painter, font, y, (row % per - 1) % 3);
-            return;
-        }
-        if (row % per != 0) {
+        const int per = rowsPerBlock();
+        const int inBlock = row % per;
+        if (inBlock >= linesPerBlock()) {
+            if (m_options.cards > 0) {
+                paintCardRow(painter, font, y, (inBlock - linesPerBlock()) % 3);
+                return;
+            }
             painter.setFont(font);
             painter.setPen(text);
             painter.drawText(QRect(48, y, width() - 60, lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
                 QStringLiteral("the same filler text in every block"));
             return;
         }
-        const int number = row / per + 1;
+        const int number = row / per * linesPerBlock() + inBlock + 1;
         quint32 seed = quint32(number) * 2654435761u;
         auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 16; };
         QString content = QStringLiteral("Line %1").arg(number);
