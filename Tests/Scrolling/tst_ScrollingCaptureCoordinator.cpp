@@ -146,6 +146,7 @@ struct Scenario
     // How it ends; none: it fails with storageLimitReached.
     std::optional<ScrollingCaptureEnd> end = ScrollingCaptureEnd::endOfContent;
     bool readsText = false;
+    bool recognizerUnavailable = false;
     bool withScrollbar = false;
 };
 
@@ -341,6 +342,9 @@ private slots:
         QTest::newRow("time limit says so") << timed;
         slow.perNotch = FakeWindow::viewHeight - 60;
         QTest::newRow("moves a second late, large steps") << slow;
+        Scenario noEngine = fake(text);
+        noEngine.recognizerUnavailable = true;
+        QTest::newRow("recognizer cannot run: tiles kept, no text") << noEngine;
         Scenario lost = fake({ { 'c', 40 } });
         lost.end = End::paused;
         QTest::newRow("nothing to place a step by pauses") << lost;
@@ -394,6 +398,11 @@ private slots:
         if (scenario.readsText)
             harness.recognize
                 = [&harness](QImage image) { return harness.ocr.recognizeText(std::move(image)); };
+        if (scenario.recognizerUnavailable)
+            harness.recognize = [](QImage) -> Task<OCRResult> {
+                throw OCRError("The text recognition engine could not load its English language data.");
+                co_return OCRResult {};
+            };
         FakeWindow window;
         window.document = column(scenario.pieces);
         window.overlay = scenario.overlay;
@@ -432,6 +441,10 @@ private slots:
         QCOMPARE(outcome.result->end, *scenario.end);
         QCOMPARE(outcome.pausedWithMessage, scenario.end == ScrollingCaptureEnd::paused);
         const CaptureDraft &draft = outcome.result->draft;
+        QCOMPARE(outcome.result->recognitionError.has_value(), scenario.recognizerUnavailable);
+        if (scenario.recognizerUnavailable)
+            QVERIFY(
+                draft.reviewedText.isEmpty() && draft.observations.isEmpty() && draft.ocrLanguages.isEmpty());
         const ScrollingCaptureManifest &manifest = *draft.scrollingCapture;
         QVERIFY(manifest.tiles.size() <= scenario.limits.maxTiles);
         QVERIFY(qint64(manifest.pixelWidth) * manifest.pixelHeight <= scenario.limits.maxPixels);

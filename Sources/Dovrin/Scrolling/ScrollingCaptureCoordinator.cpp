@@ -1,5 +1,6 @@
 #include "Scrolling/ScrollingCaptureCoordinator.h"
 
+#include "Capture/OCRService.h"
 #include "Documents/ImageNormalization.h"
 #include "Scrolling/ScrollingControlPanel.h"
 #include "Scrolling/ScrollingOutlineChrome.h"
@@ -387,19 +388,23 @@ void ScrollingCaptureCoordinator::dropRows(int rows)
     }
 }
 
-std::optional<ScrollingCaptureEnd> ScrollingCaptureCoordinator::sealPending(int rows)
+Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPending(int rows)
 {
     rows = std::min(rows, m_pendingHeight);
     if (rows <= 0)
-        return std::nullopt;
+        co_return std::nullopt;
+    // Once a tile found no room, nothing after it is kept: the document would have a gap.
+    if (m_storageFull)
+        co_return m_storageFull;
     const bool first = m_manifest.tiles.isEmpty();
-    const auto refuse = [first](ScrollingCaptureEnd limit) {
+    const auto refuse = [this, first](ScrollingCaptureEnd limit) {
         if (first)
             throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
-        return std::optional(limit);
+        m_storageFull = limit;
+        return m_storageFull;
     };
     if (tileLimitReached())
-        return refuse(ScrollingCaptureEnd::tileLimit);
+        co_return refuse(ScrollingCaptureEnd::tileLimit);
     const int width = m_manifest.pixelWidth;
     QList<QImage> parts;
     QList<QImage> kept;
@@ -416,32 +421,50 @@ std::optional<ScrollingCaptureEnd> ScrollingCaptureCoordinator::sealPending(int 
         }
         taken += std::min(wanted, int(part.height()));
     }
-    const QImage tile = stacked(parts, width, rows);
-    const std::optional<QByteArray> png = ImageNormalization::pngData(tile);
-    if (!png)
-        throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
-    if (png->size() > CaptureDraft::maximumPNGBytes
-        || m_sealedBytes + png->size() + sealOverhead > m_limits.maxEncryptedBytes)
-        return refuse(ScrollingCaptureEnd::byteLimit);
-
     ScrollingCaptureTile entry;
     entry.index = int(m_manifest.tiles.size());
     entry.pixelWidth = width;
     entry.pixelHeight = rows;
     entry.documentTop = m_documentHeight - m_pendingHeight;
-    m_sealedBytes += m_store.saveTilePNG(m_draftID, entry.index, *png);
-    m_sealedPixels += qint64(width) * rows;
-    m_manifest.tiles.append(entry);
-    m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
     m_pendingRows = kept;
     m_pendingHeight -= rows;
     m_sealableHeight = std::max(0, m_sealableHeight - rows);
-    recognizeTile(tile, entry.documentTop);
-    return std::nullopt;
+    m_sealedPixels += qint64(width) * rows;
+
+    // Stacking, encoding, sealing and the synced write run on a worker; the panel keeps answering.
+    struct Sealed
+    {
+        QImage tile;
+        std::optional<QByteArray> png;
+        qint64 bytes = -1; // not stored: no room left
+    };
+    const qint64 room = m_limits.maxEncryptedBytes - m_sealedBytes - sealOverhead;
+    QFuture<Sealed> sealing = QtConcurrent::run([store = m_store, draftID = m_draftID, index = entry.index,
+                                                    parts, width, rows, room] {
+        Sealed sealed;
+        sealed.tile = stacked(parts, width, rows);
+        sealed.png = ImageNormalization::pngData(sealed.tile);
+        if (sealed.png && sealed.png->size() <= CaptureDraft::maximumPNGBytes && sealed.png->size() <= room)
+            sealed.bytes = store.saveTilePNG(draftID, index, *sealed.png);
+        return sealed;
+    });
+    const Sealed sealed = co_await sealing;
+    checkpoint(Check::finishing);
+    if (!sealed.png)
+        throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
+    if (sealed.bytes < 0)
+        co_return refuse(ScrollingCaptureEnd::byteLimit);
+    m_sealedBytes += sealed.bytes;
+    m_manifest.tiles.append(entry);
+    m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
+    recognizeTile(sealed.tile, entry.documentTop);
+    co_return std::nullopt;
 }
 
 void ScrollingCaptureCoordinator::recognizeTile(const QImage &tile, int documentTop)
 {
+    if (m_recognitionFailed)
+        return;
     const int overlap = m_previousTile.width() == tile.width()
         ? recognitionOverlap(m_previousTile.height(), tile.height())
         : 0;
@@ -476,9 +499,15 @@ Task<void> ScrollingCaptureCoordinator::collectRecognitions()
                     m_languages.append(language);
             }
             m_text.append(result.observations, next.segmentSize, next.documentTop);
+        } catch (const OCRError &) {
+            // The engine cannot run at all (no language data): no section will be read. The tiles
+            // stay, and the review says recognition did not finish.
+            m_recognitionFailed = true;
+            for (const Recognition &waiting : m_recognitions)
+                waiting.work.cancel();
+            m_recognitions.clear();
         } catch (...) {
-            // A section that could not be read keeps no text; the capture itself stands, and the
-            // review offers to run recognition again.
+            // A section that could not be read keeps no text; Retry OCR reads it again.
         }
     }
     m_collecting = false;
@@ -629,7 +658,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
 
         // The rows of the last step stay pending, so a footer found in them later can be taken back.
         if (m_sealableHeight >= m_tileTargetHeight) {
-            end = sealPending(m_sealableHeight);
+            Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_sealableHeight);
+            end = co_await sealing;
             if (!end && tileLimitReached())
                 end = ScrollingCaptureEnd::tileLimit;
         }
@@ -648,28 +678,38 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         else
             end = ScrollingCaptureEnd::pixelLimit;
     }
-    if (const std::optional<ScrollingCaptureEnd> refused = sealPending(m_pendingHeight))
+    Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_pendingHeight);
+    if (const std::optional<ScrollingCaptureEnd> refused = co_await sealing)
         end = refused;
     if (m_manifest.tiles.isEmpty())
         throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
     hideChrome();
 
-    while (m_collecting || !m_recognitions.empty()) {
-        co_await sleepFor(clock, 30ms);
+    while (m_collecting) {
+        Task<void> collecting = m_collector;
+        co_await collecting;
         checkpoint(Check::finishing);
     }
     checkpoint(Check::finishing);
 
-    const QString text = m_text.assembledText();
-    QStringList languages = m_languages;
+    // Text recognized before the engine failed is dropped with the rest: Retry OCR reads it all.
+    const QString text = m_recognitionFailed ? QString() : m_text.assembledText();
+    QStringList languages = m_recognitionFailed ? QStringList() : m_languages;
     languages.sort();
+    const QList<CaptureTextObservation> observations = m_recognitionFailed
+        ? QList<CaptureTextObservation>()
+        : m_text.normalizedObservations(QSize(m_manifest.pixelWidth, m_manifest.pixelHeight));
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), text, text, languages,
-        m_text.normalizedObservations(QSize(m_manifest.pixelWidth, m_manifest.pixelHeight)), m_target.name,
-        m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
+    CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), text, text, languages, observations,
+        m_target.name, m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
         OCRLayout::defaultTitle(text), QString(), QStringList(), m_manifest, std::nullopt);
-    m_store.save(draft);
-    co_return ScrollingCaptureResult { std::move(draft), *end, std::nullopt };
+    QFuture<void> saving = QtConcurrent::run([store = m_store, draft] { store.save(draft); });
+    co_await saving;
+    checkpoint(Check::finishing);
+    std::optional<QString> recognitionError;
+    if (m_recognitionFailed)
+        recognitionError = QStringLiteral("OCR did not finish. Retry OCR or type the text.");
+    co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError };
 }
 
 void ScrollingCaptureCoordinator::discardStoredData()

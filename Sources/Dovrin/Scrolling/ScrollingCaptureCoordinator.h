@@ -150,8 +150,9 @@ private:
     // Takes the last `rows` rows back out of the document (pending rows only).
     void dropRows(int rows);
     bool fitsPixelLimit(qint64 extraPixels) const;
-    // Seals the first `rows` pending rows as the next tile; the limit that leaves no room for it.
-    std::optional<ScrollingCaptureEnd> sealPending(int rows);
+    // Seals the first `rows` pending rows as the next tile, off the main thread; the limit that
+    // leaves no room for it.
+    Task<std::optional<ScrollingCaptureEnd>> sealPending(int rows);
     bool tileLimitReached() const;
 
     void recognizeTile(const QImage &tile, int documentTop);
@@ -194,6 +195,7 @@ private:
     int m_sealableHeight = 0;
     int m_documentHeight = 0;
     int m_tileTargetHeight = 0;
+    std::optional<ScrollingCaptureEnd> m_storageFull;
     QImage m_previousTile;
 
     // Recognition behind the capture: a few sections at a time, their text taken in document order.
@@ -206,6 +208,8 @@ private:
     std::deque<Recognition> m_recognitions;
     bool m_collecting = false;
     Task<void> m_collector;
+    // The recognizer could not run at all: no section is read any more.
+    bool m_recognitionFailed = false;
     ScrollingTextAccumulator m_text;
     QStringList m_languages;
 };
