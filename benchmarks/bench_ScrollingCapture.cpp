@@ -87,10 +87,12 @@ void capture(benchmark::State &state, const Column &column)
         state.counters["ms_per_screen"] = seconds * 1000.0 / captured;
         state.counters["tiles"] = double(draft->scrollingCapture->tiles.size());
         state.counters["longest_stall_ms"] = double(stall);
+        const bool complete = result->end == ScrollingCaptureEnd::endOfContent;
         std::printf("summary: %s: %.1f screens of %dx%d in %.2f s, %.0f ms per screen, %d tiles, "
-                    "longest main-thread stall %lld ms\n",
+                    "longest main-thread stall %lld ms, %s\n",
             column.name, captured, target.region().width(), target.region().height(), seconds,
-            seconds * 1000.0 / captured, int(draft->scrollingCapture->tiles.size()), (long long)stall);
+            seconds * 1000.0 / captured, int(draft->scrollingCapture->tiles.size()), (long long)stall,
+            complete ? "ended at the end of the content" : "ended early");
     }
 }
 

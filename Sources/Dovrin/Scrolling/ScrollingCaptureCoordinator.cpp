@@ -183,7 +183,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::run()
         for (const Recognition &recognition : m_recognitions)
             recognition.work.cancel();
         m_recognitions.clear();
-        discardStoredData();
+        Task<void> discarding = discardStoredData();
+        co_await discarding;
         std::rethrow_exception(failure);
     }
     co_return *draft;
@@ -712,11 +713,14 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError };
 }
 
-void ScrollingCaptureCoordinator::discardStoredData()
+Task<void> ScrollingCaptureCoordinator::discardStoredData()
 {
-    try {
-        m_store.deleteDraft();
-    } catch (...) {
-        // Whoever abandons the capture deletes again and tells the user what is left.
-    }
+    QFuture<void> deleting = QtConcurrent::run([store = m_store] {
+        try {
+            store.deleteDraft();
+        } catch (...) {
+            // Whoever abandons the capture deletes again and tells the user what is left.
+        }
+    });
+    co_await deleting;
 }

@@ -81,8 +81,8 @@ public:
     // keeps what was stitched (at once when there is no panel).
     Task<ScrollingCaptureResult> run();
 
-    // Set to make a running capture end as canceled at its next check (as does cancelling the task
-    // of run() itself).
+    // Set to make a running capture end as canceled at its next check. Cancelling the task that
+    // awaits run() does not reach the capture, which runs as a task of its own: this flag does.
     bool cancelRequested() const { return m_cancelRequested; }
     void setCancelRequested(bool requested) { m_cancelRequested = requested; }
 
@@ -158,7 +158,7 @@ private:
     void recognizeTile(const QImage &tile, int documentTop);
     Task<void> collectRecognitions();
 
-    void discardStoredData();
+    Task<void> discardStoredData();
 
     ScrollingRegionGeometry m_geometry;
     ScrollingCaptureTarget m_target;
