@@ -1,5 +1,6 @@
 #include "ModelHarness.h"
 
+#include "Model/DraftFlow.h"
 #include "Model/ReviewSession.h"
 
 #include <QDir>
@@ -33,8 +34,10 @@ private slots:
     void parkReview_data()
     {
         QTest::addColumn<bool>("writable");
-        QTest::newRow("draft written") << true;
-        QTest::newRow("draft cannot be written") << false;
+        QTest::addColumn<bool>("draftKept");
+        QTest::newRow("draft written") << true << true;
+        QTest::newRow("draft cannot be written") << false << true;
+        QTest::newRow("the review's draft is gone") << false << false;
     }
 
     // Closing the review window keeps the edits in the draft, or keeps the window when it cannot.
@@ -49,7 +52,10 @@ private slots:
         const std::shared_ptr<ReviewSession> session = model.reviewSession();
         session->setTitle(QStringLiteral("Edited"));
         session->setApplicationName(QStringLiteral("   "));
-        if (!writable)
+        QFETCH(bool, draftKept);
+        if (!draftKept)
+            h.context().drafts().setCurrentDraft(std::nullopt);
+        else if (!writable)
             h.breakDraftFile();
 
         const Task<bool> veto = h.closeVeto();

@@ -26,7 +26,7 @@ public:
         ++m_harness.orderOuts;
         m_harness.closeVeto = nullptr;
     }
-    void bringToFront() override { }
+    void bringToFront() override { ++m_harness.fronts; }
 
 private:
     ModelHarness &m_harness;
@@ -37,9 +37,27 @@ Task<bool> answered(bool value)
     co_return value;
 }
 
-Task<LaunchAtLoginStatus> answerOf(TaskFuture<LaunchAtLoginStatus> answer)
+Task<MicrophoneAuthorizationFact> answeredFact(MicrophoneAuthorizationFact fact)
+{
+    co_return fact;
+}
+
+template <typename T> Task<T> answerOf(TaskFuture<T> answer)
 {
     co_return co_await answer;
+}
+
+Task<QList<DisplaySnapshot>> stills(
+    ModelHarness *h, std::function<quint64()> generation, std::function<void(quint64)> accept)
+{
+    if (h->holdSnapshots) {
+        h->snapshotCalls.append(TaskPromise<QList<DisplaySnapshot>>());
+        co_await h->snapshotCalls.last().future();
+    }
+    QImage still(640, 400, QImage::Format_ARGB32_Premultiplied);
+    still.fill(QColor(0xf4, 0xf1, 0xe8));
+    accept(generation());
+    co_return QList<DisplaySnapshot> { { QStringLiteral("virtual-1"), QRect(0, 0, 640, 400), still } };
 }
 
 } // namespace
@@ -53,19 +71,22 @@ AppModel &ModelHarness::make()
 {
     ModelServices services;
     services.defaults = defaults;
-    services.draftFolder = [this]() -> std::optional<QString> { return draftFolder(); };
+    services.draftFolder = [this]() -> std::optional<QString> {
+        return noDraftStore ? std::nullopt : std::optional(draftFolder());
+    };
     PermissionController::Effects &effects = services.permissionEffects;
     effects.screenPreflight = [this] { return screenGranted; };
     effects.screenRequest = [this] { return answered(screenGranted); };
-    effects.postEventPreflight = [] { return true; };
-    effects.postEventRequest = [] { return answered(true); };
-    effects.microphoneStatus
-        = []() -> Task<MicrophoneAuthorizationFact> { co_return MicrophoneAuthorizationFact::authorized; };
+    effects.postEventPreflight = [this] { return scrollingGranted; };
+    effects.postEventRequest = [this] { return answered(scrollingGranted); };
+    effects.microphoneStatus = [this] { return answeredFact(microphone); };
+    effects.requestsOnlyRecheck = requestsOnlyRecheck;
     effects.microphoneRequest = [] { return answered(true); };
     effects.openSettings = [](QUrl) { return answered(false); };
     effects.bringAppForward = [] {};
     effects.relaunchApp = [] {};
-    effects.accessibilityTrusted = [] { return true; };
+    // On X11 being trusted to post events is the Control Scrolling check itself.
+    effects.accessibilityTrusted = [this] { return !requestsOnlyRecheck || scrollingGranted; };
     services.makeAudio = makeAudio ? makeAudio : [] {
         return std::make_unique<AudioSessionCoordinator>(AudioSessionCoordinator::Environment {});
     };
@@ -82,14 +103,56 @@ AppModel &ModelHarness::make()
         return answerOf(setCalls.last().second.future());
     };
     services.softwareUpdate = SoftwareUpdateService::disabled();
-    services.resolveFolder = [](const FolderAccess &access) { return FolderBookmark::resolve(access); };
+    services.resolveFolder = [this](const FolderAccess &access) {
+        return resolveFolder ? resolveFolder(access) : FolderBookmark::resolve(access);
+    };
     services.startAccessingFolder = [](const ResolvedFolder &) { return true; };
     services.recentBookmarks = RecentBookmarkService::live();
     services.transcriptionSupported = transcriptionSupported;
     services.makeFeedbackURL = [this](const FeedbackMail::Snapshot &snapshot) {
         return mailLinkBuilds ? FeedbackMail::mailtoURL(snapshot) : std::nullopt;
     };
-    services.openURL = [this](const QUrl &) { return mailOpens; };
+    services.openURL = [this](const QUrl &url) {
+        opened << url;
+        return mailOpens;
+    };
+    services.revealFile = [this](const QUrl &url) { revealed << url; };
+    services.moveToTrash = [this](const QList<QUrl> &files) {
+        ++trashCalls;
+        QList<QUrl> moved;
+        for (const QUrl &file : files) {
+            if (!stuckInTrash.contains(file.fileName()) && QFile::remove(file.toLocalFile()))
+                moved << file;
+        }
+        return moved;
+    };
+    services.pasteboardWriter = [this](const QString &text) {
+        if (pasteboardWorks)
+            clipboard << text;
+        return pasteboardWorks;
+    };
+    services.folderPicker.present
+        = [this](const std::optional<QString> &, const QString &, const QString &) { return pickedFolder; };
+    services.makeOverlay = [this](CaptureSelectionMode mode) {
+        auto overlay = std::make_unique<SelectionOverlayCoordinator>(
+            &displays, std::chrono::seconds(120), mode,
+            [](const QList<QWidget *> &windows) {
+                for (QWidget *window : windows)
+                    window->show();
+                return true;
+            },
+            overlayClock);
+        overlays << overlay.get();
+        return overlay;
+    };
+    services.snapshots = [this](std::function<quint64()> generation, std::function<void(quint64)> accept) {
+        return stills(this, std::move(generation), std::move(accept));
+    };
+    services.frontmostApplication = [this] { return frontmost; };
+    services.recognizeText = [this](QImage) {
+        recognitions.append(TaskPromise<OCRResult>());
+        return answerOf(recognitions.last().future());
+    };
     services.presentFeedbackFailure = [this](const QString &title, const QString &) { alerts << title; };
     services.arguments = arguments;
     services.makeHotKey = [this](QObject *, std::function<void()>) -> ModelServices::RegisterHotKey {
@@ -106,9 +169,40 @@ AppModel &ModelHarness::make()
     services.relaunch.commit = [this] { ++relaunchCommits; };
     services.relaunch.cancel = [this] { ++relaunchCancels; };
     services.environment = ModelServices::Environment::current();
-    services.now = [] { return QDateTime::currentDateTime(); };
+    services.now = [this] { return fixedNow.value_or(QDateTime::currentDateTime()); };
+    if (adjust)
+        adjust(services);
     model = std::make_unique<AppModel>(std::move(services));
     return *model;
+}
+
+void ModelHarness::readyToCapture(const QString &folder)
+{
+    QDir().mkpath(folder);
+    AppSettings settings;
+    settings.setupComplete = true;
+    settings.defaultFolder = FolderBookmark::make(QUrl::fromLocalFile(folder));
+    setSettings(settings);
+}
+
+bool ModelHarness::select(const QRect &rect)
+{
+    if (!QTest::qWaitFor([this] {
+            return !overlays.isEmpty() && overlays.last() && !overlays.last()->windows().isEmpty();
+        }))
+        return false;
+    QWidget *window = overlays.last()->windows().front();
+    QTest::mousePress(window, Qt::LeftButton, {}, rect.topLeft());
+    const QPoint end = rect.bottomRight() + QPoint(1, 1);
+    QTest::mouseMove(window, end);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, end);
+    return true;
+}
+
+bool ModelHarness::captureReview(const QRect &rect)
+{
+    model->startCapture();
+    return select(rect) && QTest::qWaitFor([this] { return model->reviewSession() != nullptr; });
 }
 
 CaptureDraft ModelHarness::storeDraft()

@@ -18,6 +18,7 @@ struct ModelHarness
         {
             values.insert(key, value);
             ++writes;
+            ++writesByKey[key];
         }
         void remove(const QString &key) override { values.remove(key); }
         std::optional<QString> writeFailure() const override { return refuseWrites; }
@@ -25,12 +26,17 @@ struct ModelHarness
         QHash<QString, QVariant> values;
         std::optional<QString> refuseWrites;
         int writes = 0;
+        QHash<QString, int> writesByKey;
     };
 
     QTemporaryDir dir;
     std::shared_ptr<Defaults> defaults = std::make_shared<Defaults>();
     QStringList arguments;
     bool screenGranted = true;
+    bool scrollingGranted = true;
+    MicrophoneAuthorizationFact microphone = MicrophoneAuthorizationFact::authorized;
+    // As on X11: requests only look again.
+    bool requestsOnlyRecheck = false;
     HotKeyRegistrationState hotKeyAnswer = HotKeyRegistrationState::registered;
     QList<CaptureShortcut> registered;
     int activationInstalls = 0;
@@ -51,6 +57,31 @@ struct ModelHarness
     QStringList runningApps;
     std::optional<bool> transcriptionSupported = false;
     AudioFileTranscriber::FileTranscriber fileTranscriber;
+    // Screen: overlays shown offscreen and timed by `overlayClock`, stills answered at once unless
+    // held, recognition held until the test answers it.
+    ManualTaskClock overlayClock;
+    DisplayChangeCenter displays;
+    QList<QPointer<SelectionOverlayCoordinator>> overlays;
+    bool holdSnapshots = false;
+    QList<TaskPromise<QList<DisplaySnapshot>>> snapshotCalls;
+    ForeignApplication frontmost { QStringLiteral("Editor"), QStringLiteral("org.example.Editor") };
+    QList<TaskPromise<OCRResult>> recognitions;
+    // Files and folders.
+    bool noDraftStore = false;
+    std::function<ResolvedFolder(const FolderAccess &)> resolveFolder;
+    std::optional<QString> pickedFolder;
+    // What reached the clipboard; a refusing clipboard takes nothing.
+    QStringList clipboard;
+    bool pasteboardWorks = true;
+    QList<QUrl> revealed;
+    QList<QUrl> opened;
+    // Names the Trash refuses; every other file goes.
+    QStringList stuckInTrash;
+    int trashCalls = 0;
+    int fronts = 0;
+    std::optional<QDateTime> fixedNow;
+    // Last changes to the services before the model is made (live parts for end-to-end runs).
+    std::function<void(ModelServices &)> adjust;
     // Feedback.
     bool mailLinkBuilds = true;
     bool mailOpens = true;
@@ -63,6 +94,12 @@ struct ModelHarness
     ModelContext &context() { return model->flowContext(); }
     QString draftFolder() const { return dir.filePath(QStringLiteral("data")); }
     void setSettings(const AppSettings &settings) { AppSettingsStore(defaults).save(settings); }
+    // Setup complete and `folder` (made) as the capture folder.
+    void readyToCapture(const QString &folder);
+    // Drags across `rect` (points of the still) on the newest overlay once it shows.
+    bool select(const QRect &rect);
+    // Captures `rect` of the still and waits for the review.
+    bool captureReview(const QRect &rect = QRect(20, 20, 200, 100));
 
     // A sealed draft in the draft folder, under the folder's real key.
     CaptureDraft storeDraft();

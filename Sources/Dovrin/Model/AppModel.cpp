@@ -2,10 +2,13 @@
 
 #include "Model/AudioReviewSession.h"
 #include "Model/AudioSessionFlow.h"
+#include "Model/CaptureReviewFlow.h"
 #include "Model/DraftFlow.h"
 #include "Model/InputDeviceCache.h"
 #include "Model/LaunchAtLoginFlow.h"
 #include "Model/PermissionActions.h"
+#include "Model/ReceiptFlow.h"
+#include "Model/RegionCaptureFlow.h"
 #include "Model/ReviewSession.h"
 #include "Model/SettingsFlow.h"
 #include "Model/ShortcutFlow.h"
@@ -45,6 +48,11 @@ AppModel::AppModel(Services services, QObject *parent)
     m_drafts = new DraftFlow(*this, this);
     m_permissionActions = new PermissionActions(*this, this);
     m_audioSession = new AudioSessionFlow(*this, this);
+    m_captureReview = new CaptureReviewFlow(*this, this);
+    m_regionCapture = new RegionCaptureFlow(*this, *m_captureReview, this);
+    m_receipts = new ReceiptFlow(*this, *m_regionCapture, *m_captureReview, this);
+    connect(this, &AppModel::captureShortcutPressed, m_regionCapture,
+        [this] { m_regionCapture->handleCaptureInvocation(); });
     m_inputDevices = new InputDeviceCache(m_services.readInputDevices, this);
 
     connect(m_shortcut, &ShortcutFlow::currentShortcutChanged, this, &AppModel::currentShortcutChanged);
@@ -541,6 +549,115 @@ Task<> AppModel::resumePendingDraft()
 Task<bool> AppModel::deletePendingDraft()
 {
     return m_drafts->deletePendingDraft();
+}
+
+// Region capture and its review.
+
+Task<> AppModel::handleCaptureInvocation()
+{
+    return m_regionCapture->handleCaptureInvocation();
+}
+
+Task<> AppModel::startCapture()
+{
+    return m_regionCapture->startCapture();
+}
+
+Task<> AppModel::cancelVisualCapture()
+{
+    return m_regionCapture->cancelVisualCapture();
+}
+
+void AppModel::retryOCR()
+{
+    m_captureReview->retryOCR();
+}
+
+void AppModel::cancelOCR()
+{
+    m_captureReview->cancelOCR();
+}
+
+bool AppModel::copyReviewedText()
+{
+    return m_captureReview->copyReviewedText();
+}
+
+bool AppModel::copyToPasteboard(const QString &text, const QString &successMessage)
+{
+    return m_captureReview->copyToPasteboard(text, successMessage);
+}
+
+void AppModel::chooseReviewFolder()
+{
+    m_captureReview->chooseReviewFolder();
+}
+
+void AppModel::applyReviewDestination(const FolderAccess &access)
+{
+    m_captureReview->applyReviewDestination(access);
+}
+
+Task<> AppModel::saveOpenReview()
+{
+    return m_captureReview->saveOpenReview();
+}
+
+// Receipt, recent captures and the capture folder.
+
+void AppModel::revealReceipt()
+{
+    m_receipts->revealReceipt();
+}
+
+Task<> AppModel::moveReceiptToTrash()
+{
+    return m_receipts->moveReceiptToTrash();
+}
+
+Task<> AppModel::captureAnother()
+{
+    return m_receipts->captureAnother();
+}
+
+void AppModel::dismissReceipt()
+{
+    m_receipts->dismissReceipt();
+}
+
+bool AppModel::recentIsMissing(const RecentCaptureRef &entry)
+{
+    return m_receipts->recentIsMissing(entry);
+}
+
+void AppModel::openRecent(const RecentCaptureRef &entry)
+{
+    m_receipts->openRecent(entry);
+}
+
+void AppModel::revealRecent(const RecentCaptureRef &entry)
+{
+    m_receipts->revealRecent(entry);
+}
+
+bool AppModel::copyRecent(const RecentCaptureRef &entry)
+{
+    return m_receipts->copyRecent(entry);
+}
+
+void AppModel::removeRecent(const RecentCaptureRef &entry)
+{
+    m_receipts->removeRecent(entry);
+}
+
+void AppModel::openCaptureFolder()
+{
+    m_receipts->openCaptureFolder();
+}
+
+void AppModel::chooseDefaultFolder()
+{
+    m_receipts->chooseDefaultFolder();
 }
 
 // Permissions.

@@ -19,11 +19,14 @@
 
 class AudioReviewSession;
 class AudioSessionFlow;
+class CaptureReviewFlow;
 class DraftFlow;
 class InputDeviceCache;
 class LaunchAtLoginFlow;
 class PermissionActions;
 class QKeyEvent;
+class ReceiptFlow;
+class RegionCaptureFlow;
 class ReviewSession;
 class SettingsFlow;
 class ShortcutFlow;
@@ -32,7 +35,9 @@ class ShortcutFlow;
 // and every service that touches the system; each flow lives in a class of its own (drafts in
 // DraftFlow, the shortcut in ShortcutFlow, launch at login in LaunchAtLoginFlow, setup, updates and
 // feedback in SettingsFlow, permission buttons in PermissionActions, audio sessions in
-// AudioSessionFlow) and reaches the shared state through ModelContext; the operations here forward
+// AudioSessionFlow, the capture command and region captures in RegionCaptureFlow, the review's
+// recognition and save in CaptureReviewFlow, the receipt, recent captures and capture folder in
+// ReceiptFlow) and reaches the shared state through ModelContext; the operations here forward
 // to them. Each published value has a getter and a <name>Changed() signal. Main thread only: long
 // work runs in tasks, and nothing here waits for the disk, the sound server or a worker.
 class AppModel : public QObject, private ModelContext
@@ -123,6 +128,32 @@ public:
     Task<> deleteOpenDraft();
     Task<> resumePendingDraft();
     Task<bool> deletePendingDraft();
+
+    // Region capture and its review.
+    // The hot key and the capture menu command.
+    Task<> handleCaptureInvocation();
+    Task<> startCapture();
+    Task<> cancelVisualCapture();
+    void retryOCR();
+    void cancelOCR();
+    bool copyReviewedText();
+    bool copyToPasteboard(const QString &text, const QString &successMessage);
+    void chooseReviewFolder();
+    void applyReviewDestination(const FolderAccess &access);
+    Task<> saveOpenReview();
+
+    // Receipt, recent captures and the capture folder.
+    void revealReceipt();
+    Task<> moveReceiptToTrash();
+    Task<> captureAnother();
+    void dismissReceipt();
+    bool recentIsMissing(const RecentCaptureRef &entry);
+    void openRecent(const RecentCaptureRef &entry);
+    void revealRecent(const RecentCaptureRef &entry);
+    bool copyRecent(const RecentCaptureRef &entry);
+    void removeRecent(const RecentCaptureRef &entry);
+    void openCaptureFolder();
+    void chooseDefaultFolder();
 
     // Permissions.
     Task<> requestPermission();
@@ -229,4 +260,7 @@ private:
     DraftFlow *m_drafts = nullptr;
     PermissionActions *m_permissionActions = nullptr;
     AudioSessionFlow *m_audioSession = nullptr;
+    CaptureReviewFlow *m_captureReview = nullptr;
+    RegionCaptureFlow *m_regionCapture = nullptr;
+    ReceiptFlow *m_receipts = nullptr;
 };

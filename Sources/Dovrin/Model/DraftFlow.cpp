@@ -175,8 +175,14 @@ Task<bool> DraftFlow::clearDraftArtifacts()
 Task<bool> DraftFlow::persistRegionDraft()
 {
     const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
-    if (!m_currentDraft || !session)
+    if (!session)
         co_return true;
+    // Without the review's own draft its edits have nowhere to go: saying they were kept would lose them.
+    if (!m_currentDraft || m_currentDraft->id != session->id) {
+        session->setStatusText(draftNotSavedText);
+        m_context.setStatusMessage(draftNotSavedText);
+        co_return false;
+    }
     CaptureDraft draft = *m_currentDraft;
     draft.title = session->title();
     draft.note = session->note();

@@ -3,9 +3,11 @@
 #include "Audio/AudioCaptureApps.h"
 #include "Audio/LiveAudioCapture.h"
 #include "Capture/OCRService.h"
+#include "Capture/ScreenCaptureService.h"
 #include "Documents/AppPaths.h"
 #include "Platform/AudioInputHardware.h"
 #include "Services/AppRelaunch.h"
+#include "Services/FileManager.h"
 #include "Services/HotKeyController.h"
 #include "Services/WindowActivation.h"
 
@@ -67,6 +69,35 @@ ModelServices ModelServices::live()
         return clipboard->text() == text;
     };
     services.openURL = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    services.revealFile = [](const QUrl &file) {
+        FileManager::showItems(
+            { file }, [](const QUrl &folder) { return QDesktopServices::openUrl(folder); });
+    };
+    services.moveToTrash = [](const QList<QUrl> &files) { return FileManager::moveToTrash(files); };
+    services.folderPicker = FolderPicker::live();
+    auto screens = std::make_shared<ScreenCaptureService>();
+    services.makeOverlay = [](CaptureSelectionMode mode) {
+        return std::make_unique<SelectionOverlayCoordinator>(
+            DisplayChangeCenter::defaultCenter(), std::chrono::seconds(120), mode);
+    };
+    services.snapshots = [screens](std::function<quint64()> generation, std::function<void(quint64)> accept) {
+        return screens->snapshots(std::move(generation), std::move(accept));
+    };
+    services.scrollingTarget = [screens](ScrollingRegionGeometry geometry, std::optional<QString> preferred) {
+        return screens->scrollingTarget(std::move(geometry), std::move(preferred));
+    };
+    services.makeScrollingCapture = [screens](const ScrollingCaptureRequest &request) {
+        const ScrollingCaptureCoordinator::FrameFunctions frames
+            = ScrollingCaptureCoordinator::defaultFrameFunctions();
+        return std::make_unique<ScrollingCaptureCoordinator>(
+            request.geometry, request.target, request.draftID, request.store,
+            [screens](ScrollingRegionGeometry geometry) { return screens->scrollingViewport(geometry); },
+            request.recognizeText, ScrollingCaptureLimits::production, ScrollingCaptureEnvironment::live(),
+            frames.prepareFrame, frames.alignFrames, frames.frameDifference);
+    };
+    services.presentPrompt
+        = [](const ScrollingCapturePrompt &prompt) { return VemiPromptPanel::present(prompt); };
+    services.dismissPrompt = [](bool accepted) { VemiPromptPanel::dismiss(accepted); };
     services.presentFeedbackFailure = [](const QString &title, const QString &message) {
         WindowActivation::reveal(nullptr);
         auto *box = new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::Ok);

@@ -3,6 +3,9 @@
 #include "Async/TaskClock.h"
 #include "Audio/AudioFileTranscriber.h"
 #include "Audio/AudioSessionCoordinator.h"
+#include "Capture/DisplaySnapshot.h"
+#include "Capture/ScrollingCaptureTarget.h"
+#include "Capture/SelectionOverlay.h"
 #include "Documents/DefaultsStore.h"
 #include "Documents/FolderBookmark.h"
 #include "Documents/RecentBookmarkService.h"
@@ -12,9 +15,12 @@
 #include "Rules/CaptureShortcut.h"
 #include "Rules/FeedbackMail.h"
 #include "Rules/OCRLayout.h"
+#include "Scrolling/ScrollingCaptureCoordinator.h"
+#include "Services/FolderPicker.h"
 #include "Services/LaunchAtLoginService.h"
 #include "Services/PermissionController.h"
 #include "Services/SoftwareUpdateService.h"
+#include "Vemi/VemiPrompt.h"
 
 #include <QImage>
 #include <QStringList>
@@ -55,6 +61,12 @@ struct ModelServices
     std::function<Task<OCRResult>(QImage)> recognizeText;
     std::function<bool(const QString &)> pasteboardWriter;
     std::function<bool(const QUrl &)> openURL;
+    // Shows a saved file in the file manager.
+    std::function<void(const QUrl &)> revealFile;
+    // Moves the files to the Trash and answers the former URLs of those that went. The model calls it
+    // on a worker.
+    std::function<QList<QUrl>(const QList<QUrl> &)> moveToTrash;
+    FolderPicker folderPicker;
     // A warning with one OK button: title, then the explanation. Must not wait for the answer.
     std::function<void(const QString &title, const QString &message)> presentFeedbackFailure;
     std::function<std::optional<QUrl>(const FeedbackMail::Snapshot &)> makeFeedbackURL;
@@ -73,6 +85,31 @@ struct ModelServices
     };
     // Asks the sound server, which may take a while: the model calls it on a worker.
     std::function<InputDevices()> readInputDevices;
+    // The screen: the overlay of one selection, every display frozen as a still (reading the
+    // overlay's screen-change generation, reporting the one the stills were accepted under), and the
+    // window of another application under a scrolling outline.
+    std::function<std::unique_ptr<SelectionOverlayCoordinator>(CaptureSelectionMode)> makeOverlay;
+    std::function<Task<QList<DisplaySnapshot>>(
+        std::function<quint64()> generation, std::function<void(quint64)> acceptGeneration)>
+        snapshots;
+    std::function<Task<std::optional<ScrollingCaptureTarget>>(
+        ScrollingRegionGeometry, std::optional<QString> preferredBundleID)>
+        scrollingTarget;
+    // One scrolling capture of `target` under `geometry` into a new draft of `store`.
+    struct ScrollingCaptureRequest
+    {
+        ScrollingRegionGeometry geometry;
+        ScrollingCaptureTarget target;
+        QUuid draftID;
+        EncryptedDraftStore store;
+        ScrollingCaptureCoordinator::RecognizeText recognizeText;
+    };
+    std::function<std::unique_ptr<ScrollingCaptureCoordinator>(const ScrollingCaptureRequest &)>
+        makeScrollingCapture;
+    // The prompt panel: one question at a time, answered true for its primary button.
+    std::function<TaskFuture<bool>(const ScrollingCapturePrompt &)> presentPrompt;
+    std::function<void(bool accepted)> dismissPrompt;
+
     // The review window; set by the windows layer. Without it reviews open without a window.
     std::function<std::unique_ptr<ReviewWindowPresenter>()> makeReviewWindow;
 

@@ -63,6 +63,8 @@ public:
     void setApplicationName(const QString &name) { set(m_applicationName, name); }
     void setApplicationBundleID(const QString &bundleID) { set(m_applicationBundleID, bundleID); }
     void setDestination(const FolderAccess &folder);
+    // The folder shown when the review has none of its own (the settings' capture folder).
+    void setDestinationDisplayPath(const QString &path) { set(m_destinationDisplayPath, path); }
     void setZoom(double zoom) { set(m_zoom, zoom); }
     void setStatusText(const QString &text) { set(m_statusText, text); }
     void setSaving(bool saving) { set(m_isSaving, saving); }

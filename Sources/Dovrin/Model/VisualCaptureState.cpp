@@ -5,6 +5,8 @@ void VisualCaptureState::invalidateOCRTask()
     ++ocrGeneration;
     ocrTask.cancel();
     ocrTask = Task<>();
+    recognition.cancel();
+    recognition = Task<OCRResult>();
 }
 
 void VisualCaptureState::abandonCapture()

@@ -28,6 +28,8 @@ public:
     int captureGeneration = 0;
     Task<> ocrTask;
     int ocrGeneration = 0;
+    // The recognizer's own task that ocrTask awaits: cancelling ocrTask does not reach it.
+    Task<OCRResult> recognition;
     std::unique_ptr<SelectionOverlayCoordinator, DeleteLater> overlay;
     std::unique_ptr<ScrollingCaptureCoordinator, DeleteLater> scrollingCapture;
     // Set while a scrolling capture runs (including its wait for Control Scrolling).

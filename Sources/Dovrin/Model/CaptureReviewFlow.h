@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Async/Task.h"
+#include "Documents/FolderBookmark.h"
+#include "Rules/OCRLayout.h"
+
+#include <QImage>
+#include <QObject>
+#include <QUuid>
+
+#include <exception>
+#include <memory>
+
+class ModelContext;
+class ReviewSession;
+struct CaptureDraft;
+
+// The open capture review: recognizing its text (and again on request), copying it, choosing a
+// folder for this capture alone, and saving it as Markdown into the first folder that is set of the
+// review's own, the default and the last used one, with its receipt and recent entry.
+class CaptureReviewFlow : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CaptureReviewFlow(ModelContext &context, QObject *parent = nullptr);
+
+    // Recognizes `image` for the draft `draftID`; a newer recognition or another draft drops it.
+    void runOCR(QImage image, QUuid draftID);
+    void retryOCR();
+    void cancelOCR();
+    bool copyReviewedText();
+    bool copyToPasteboard(const QString &text, const QString &successMessage);
+    void chooseReviewFolder();
+    void applyReviewDestination(const FolderAccess &access);
+    Task<> saveOpenReview();
+
+    // Recognized text of the draft `draftID` reached the draft: the open review of that draft shows it
+    // (keeping a title the user typed) and the phase follows what was found.
+    static void showRecognition(
+        ModelContext &context, const QUuid &draftID, const QString &text, bool lowConfidence);
+    // A recognition of the current generation ended without a result.
+    static void recognitionEnded(ModelContext &context, std::exception_ptr failure);
+    // Writes the draft in the background; the draft in memory stays current if that fails.
+    static void saveDraftQuietly(ModelContext &context, const CaptureDraft &draft);
+
+private:
+    Task<> recognize(Task<OCRResult> work, int generation, QUuid draftID);
+    void applyRefreshedFolder(const FolderAccess &original, const FolderAccess &refreshed,
+        const std::shared_ptr<ReviewSession> &session);
+
+    ModelContext &m_context;
+};

@@ -1,0 +1,146 @@
+// The receipt, the recent captures and the capture folder on the real model, with real files.
+#include "ModelHarness.h"
+
+#include "Model/AudioReviewSession.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QTest>
+
+namespace {
+
+const QStringList audioFiles { "s_others.m4a", "s_you.m4a" };
+
+// A saved note "s.md" with its audio files in "notes", the receipt and the newest recent capture.
+struct Saved
+{
+    ModelHarness h;
+    QString folder = h.dir.filePath(QStringLiteral("notes"));
+    QUrl note = QUrl::fromLocalFile(folder + QStringLiteral("/s.md"));
+    RecentCaptureRef entry;
+    AppModel &model;
+
+    Saved()
+        : model(made())
+    { }
+    AppModel &made()
+    {
+        h.readyToCapture(folder);
+        for (const QString &name : QStringList { "s.md" } + audioFiles)
+            TestSupport::writeFile(folder + "/" + name, "# note\n");
+        entry = { QUuid::createUuid(), "s.md", RecentBookmarkService::live().makeBookmark(note),
+            QDateTime::currentDateTime() };
+        AppSettings settings = AppSettingsStore(h.defaults).load();
+        settings.remember(entry);
+        h.setSettings(settings);
+        AppModel &model = h.make();
+        h.context().setPhase(CapturePhase::saved);
+        h.context().setReceipt(SavedReceipt { entry.id, note, "# note\n", entry.bookmarkData,
+            SavedReceipt::Kind::audio, {}, {}, true, {}, audioFiles });
+        return model;
+    }
+};
+
+template <typename... Texts> void row(const char *name, const Texts &...texts)
+{
+    (QTest::newRow(name) << ... << QString(texts));
+}
+
+} // namespace
+
+class TestReceiptFlow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Files gone before the move ("" is the whole folder) or refused by the Trash; the status, and
+    // the audio files the receipt still names ("-" when it closed).
+    void trash_data()
+    {
+        for (const char *column : { "absent", "stuck", "status", "receiptKeeps" })
+            QTest::addColumn<QString>(column);
+        const char *someAudio = "Moved Markdown to Trash. Some audio files could not be moved.";
+        row("all moved", "", "", "Moved to Trash", "-");
+        row("note deleted outside, audio moved", "s.md", "", "Moved to Trash", "-");
+        row("all gone already", "s.md,s_others.m4a,s_you.m4a", "", "The file was already removed", "-");
+        row("folder gone", ",", "", "The file could not be moved to Trash", "s_others.m4a,s_you.m4a");
+        row("one audio file locked", "", "s_you.m4a", someAudio, "-");
+        row("an audio file missing before", "s_you.m4a", "", someAudio, "-");
+        row("only the audio moved", "", "s.md",
+            "Some audio files were moved to Trash. The Markdown is still here.", "");
+    }
+    void trash()
+    {
+        QFETCH(QString, absent);
+        QFETCH(QString, stuck);
+        QFETCH(QString, receiptKeeps);
+        Saved s;
+        for (const QString &name : absent.split(',', Qt::SkipEmptyParts))
+            QFile::remove(s.folder + "/" + name);
+        if (absent == ",")
+            QDir(s.folder).removeRecursively();
+        s.h.stuckInTrash = stuck.split(',');
+        const Task<> first = s.model.moveReceiptToTrash();
+        QVERIFY(ModelHarness::finish(s.model.moveReceiptToTrash()) && ModelHarness::finish(first));
+        QTEST(s.model.statusMessage(), "status");
+        QVERIFY(s.h.trashCalls <= 1);
+        const bool kept = receiptKeeps != "-";
+        QCOMPARE(s.model.receipt().has_value(), kept);
+        if (kept)
+            QCOMPARE(s.model.receipt()->companionFilenames, receiptKeeps.split(',', Qt::SkipEmptyParts));
+        QCOMPARE(s.model.settings().recent.size(), kept ? 1 : 0);
+        QCOMPARE(s.model.phase(), kept ? CapturePhase::saved : CapturePhase::idle);
+    }
+
+    // Whether a recent file is there is asked again only after 1 s or when its bookmark changed.
+    void missingFileCache()
+    {
+        Saved s;
+        s.h.fixedNow = QDateTime::currentDateTime();
+        QVERIFY(!s.model.recentIsMissing(s.entry));
+        QFile::remove(s.note.toLocalFile());
+        QVERIFY(!s.model.recentIsMissing(s.entry));
+        s.h.fixedNow = s.h.fixedNow->addMSecs(1100);
+        QVERIFY(s.model.recentIsMissing(s.entry));
+        AppSettings settings = s.model.settings();
+        settings.recent[0].bookmarkData
+            = RecentBookmarkService::live().makeBookmark(QUrl::fromLocalFile(s.folder + "/s_you.m4a"));
+        s.model.updateSettings(settings);
+        QVERIFY(!s.model.recentIsMissing(s.entry));
+        s.model.openRecent(s.entry);
+        QCOMPARE(s.h.opened, QList<QUrl> { QUrl::fromLocalFile(s.folder + "/s_you.m4a") });
+        s.model.removeRecent(s.entry);
+        QVERIFY(AppSettingsStore(s.h.defaults).load().recent.isEmpty());
+    }
+
+    // Capture Another starts a capture; Record Another asks the recording gate, which brings back an
+    // audio review that is still open instead of recording.
+    void another_data()
+    {
+        QTest::addColumn<bool>("audio");
+        QTest::newRow("Capture Another") << false;
+        QTest::newRow("Record Another, an audio review open") << true;
+    }
+    void another()
+    {
+        QFETCH(bool, audio);
+        Saved s;
+        QVERIFY(ModelHarness::finish(s.model.startDraftStoreIfNeeded()));
+        const AudioSessionResult recording = ModelHarness::recording(s.folder);
+        if (audio) {
+            s.h.context().setAudioReview(
+                std::make_shared<AudioReviewSession>(recording, *recording.folder, AudioTranscripts {}));
+            s.h.context().audio().setPhase(AudioSessionPhase::reviewing);
+        } else {
+            s.h.context().setReceipt(SavedReceipt {});
+        }
+        QVERIFY(ModelHarness::finish(s.model.captureAnother()));
+        QVERIFY(!s.model.receipt());
+        QCOMPARE(s.model.phase(), audio ? CapturePhase::idle : CapturePhase::selecting);
+        QCOMPARE(s.model.requestedWindow().value_or(QString()), audio ? "audio-review" : "");
+        QCOMPARE(s.model.audio().phase(), audio ? AudioSessionPhase::reviewing : AudioSessionPhase::idle);
+    }
+};
+
+QTEST_MAIN(TestReceiptFlow)
+#include "tst_ReceiptFlow.moc"

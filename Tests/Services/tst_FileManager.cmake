@@ -1,0 +1,1 @@
+target_link_libraries(${test} PRIVATE Qt6::DBus)
