@@ -5,11 +5,8 @@
 #include "Vemi/VemiButton.h"
 #include "Windows/ReceiptView.h"
 
-#include <QDir>
 #include <QFile>
-#include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
 
 namespace {
@@ -194,25 +191,27 @@ private slots:
         ModelHarness h;
         AppModel &model = h.make();
         h.context().setReceipt(savedNote(h, kind));
-        ReceiptView view(model);
-        view.show();
-        view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&view));
+        // Ahead of the view's own handler, which closes the window when the receipt goes.
         std::optional<bool> shownWhenCleared;
-        connect(&model, &AppModel::receiptChanged, &view, [&] {
+        std::unique_ptr<ReceiptView> view;
+        connect(&model, &AppModel::receiptChanged, &model, [&] {
             if (!model.receipt())
-                shownWhenCleared = view.isVisible();
+                shownWhenCleared = view->isVisible();
         });
+        view = std::make_unique<ReceiptView>(model);
+        view->show();
+        view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view.get()));
         if (leave == Leave::captureAnother)
-            findByText<VemiButton>(&view,
+            findByText<VemiButton>(view.get(),
                 kind == SavedReceipt::Kind::audio ? QStringLiteral("Record Another")
                                                   : QStringLiteral("Capture Another"))
                 ->click();
         else
-            QTest::keyClick(&view, leave == Leave::escape ? Qt::Key_Escape : Qt::Key_Return);
+            QTest::keyClick(view.get(), leave == Leave::escape ? Qt::Key_Escape : Qt::Key_Return);
         QTRY_VERIFY(shownWhenCleared.has_value());
         QCOMPARE(*shownWhenCleared, !closedFirst);
-        QVERIFY(!view.isVisible());
+        QVERIFY(!view->isVisible());
     }
 
     void copy_data()

@@ -5,9 +5,7 @@
 #include "Vemi/VemiButton.h"
 #include "Windows/RecoveryView.h"
 
-#include <QApplication>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QVBoxLayout>
 

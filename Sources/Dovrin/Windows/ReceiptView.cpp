@@ -312,12 +312,12 @@ ReceiptView::~ReceiptView() = default;
 void ReceiptView::receiptChanged()
 {
     const std::optional<SavedReceipt> &receipt = m_model.receipt();
+    refreshContent();
     if (!receipt) {
         m_shownID.reset();
         dismissWindow();
         return;
     }
-    refreshContent();
     if (m_shownID != receipt->id) {
         m_shownID = receipt->id;
         playSettle();
