@@ -119,6 +119,8 @@ AppModel &ModelHarness::make()
     services.revealFile = [this](const QUrl &url) { revealed << url; };
     services.moveToTrash = [this](const QList<QUrl> &files) {
         ++trashCalls;
+        if (trashGate)
+            trashGate->acquire();
         QList<QUrl> moved;
         for (const QUrl &file : files) {
             if (!stuckInTrash.contains(file.fileName()) && QFile::remove(file.toLocalFile()))

@@ -2,6 +2,7 @@
 
 #include "Model/AppModel.h"
 
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,7 +78,9 @@ struct ModelHarness
     QList<QUrl> opened;
     // Names the Trash refuses; every other file goes.
     QStringList stuckInTrash;
-    int trashCalls = 0;
+    std::atomic<int> trashCalls = 0;
+    // When set, a move to the Trash waits on the worker until the test releases it.
+    QSemaphore *trashGate = nullptr;
     int fronts = 0;
     std::optional<QDateTime> fixedNow;
     // Last changes to the services before the model is made (live parts for end-to-end runs).
