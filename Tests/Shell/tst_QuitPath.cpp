@@ -8,7 +8,7 @@
 #include <csignal>
 
 // How the quit is asked for in a row.
-enum class Ask { quitEvent, sigterm, sigint, sessionManager };
+enum class Ask { quitEvent, sigterm, sigint, ctrlQ, sessionManager };
 // The gate's answer in a row.
 enum class Gate { agree, refuse, fail };
 
@@ -26,6 +26,7 @@ private slots:
         QTest::newRow("agreeing gate ends it") << Ask::quitEvent << Gate::agree << false;
         QTest::newRow("SIGTERM passes the gate") << Ask::sigterm << Gate::agree << false;
         QTest::newRow("SIGINT refused") << Ask::sigint << Gate::refuse << false;
+        QTest::newRow("Ctrl+Q in a window") << Ask::ctrlQ << Gate::agree << false;
         QTest::newRow("failing gate refuses") << Ask::quitEvent << Gate::fail << false;
         QTest::newRow("relaunch, gate refuses: cancelled") << Ask::quitEvent << Gate::refuse << true;
         QTest::newRow("relaunch, gate agrees: committed") << Ask::sigterm << Gate::agree << true;
@@ -63,7 +64,8 @@ private slots:
             relaunchPending ? std::optional(AppRelaunch::Bundle { "/bin/true", {}, {} }) : std::nullopt);
         AppRelaunch::setDidSpawnOpen(relaunchPending);
 
-        auto askToQuit = [ask] {
+        QWidget window;
+        auto askToQuit = [ask, &window] {
             QEvent quit(QEvent::Quit);
             switch (ask) {
             case Ask::quitEvent:
@@ -75,6 +77,9 @@ private slots:
                 break;
             case Ask::sigint:
                 ::raise(SIGINT);
+                break;
+            case Ask::ctrlQ:
+                QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
                 break;
             }
         };

@@ -7,6 +7,7 @@
 
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QSessionManager>
 
 #include <csignal>
@@ -125,9 +126,23 @@ void DovrinAppDelegate::commitSessionData(QSessionManager &manager)
 
 bool DovrinAppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() != QEvent::Quit || watched != QCoreApplication::instance() || m_approved)
-        return false;
-    event->ignore();
-    requestTermination();
-    return true;
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Quit && watched == QCoreApplication::instance() && !m_approved) {
+        event->ignore();
+        requestTermination();
+        return true;
+    }
+    // Ctrl+Q quits from every window and menu of the program, and only here.
+    if ((type == QEvent::ShortcutOverride || type == QEvent::KeyPress) && watched->isWidgetType()) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        constexpr Qt::KeyboardModifiers considered
+            = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+        if (key->key() != Qt::Key_Q || (key->modifiers() & considered) != Qt::ControlModifier)
+            return false;
+        event->accept();
+        if (type == QEvent::KeyPress && !key->isAutoRepeat())
+            requestTermination();
+        return true;
+    }
+    return false;
 }
