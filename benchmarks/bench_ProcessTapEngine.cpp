@@ -3,7 +3,7 @@
 // DOVRIN_TESTS=ON): run from the build folder, or point DOVRIN_TEST_BINARY_DIR at the folder that holds
 // tone_player.
 #include "Audio/AudioCaptureApps.h"
-#include "Audio/ProcessTapEngine.h"
+#include "Platform/ProcessTapEngine.h"
 #include "TonePlayers.h"
 
 #include <benchmark/benchmark.h>

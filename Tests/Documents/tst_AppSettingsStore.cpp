@@ -163,17 +163,16 @@ private slots:
         QTest::addColumn<RecentCaptureRef>("added");
         QTest::addColumn<QList<RecentCaptureRef>>("after");
         const QList<RecentCaptureRef> three { entry(3), entry(2), entry(1) };
-        QTest::newRow("newest first")
-            << three << entry(4) << QList { entry(4), entry(3), entry(2), entry(1) };
-        const RecentCaptureRef sameID = entry(2, "renamed.md");
-        QTest::newRow("same id") << three << sameID << QList { sameID, entry(3), entry(1) };
-        const RecentCaptureRef sameName = entry(9, "note-1.md");
-        QTest::newRow("same filename") << three << sameName << QList { sameName, entry(3), entry(2) };
-        const RecentCaptureRef both = entry(3, "note-1.md");
-        QTest::newRow("id of one, filename of another") << three << both << QList { both, entry(2) };
         QList<RecentCaptureRef> full;
         for (int n = 20; n >= 1; --n)
             full.append(entry(n));
+        const RecentCaptureRef sameID = entry(2, "renamed.md"), sameName = entry(9, "note-1.md"),
+                               both = entry(3, "note-1.md");
+        QTest::newRow("newest first")
+            << three << entry(4) << QList { entry(4), entry(3), entry(2), entry(1) };
+        QTest::newRow("same id") << three << sameID << QList { sameID, entry(3), entry(1) };
+        QTest::newRow("same filename") << three << sameName << QList { sameName, entry(3), entry(2) };
+        QTest::newRow("id of one, filename of another") << three << both << QList { both, entry(2) };
         QTest::newRow("keeps 20") << full << entry(21) << QList { entry(21) } + full.mid(0, 19);
     }
 
@@ -196,52 +195,39 @@ private slots:
         qputenv("HOME", "/home/tester");
         qputenv("XDG_DATA_HOME", "/x/data/");
         qputenv("XDG_CONFIG_HOME", "relative/config"); // invalid by the XDG rules: ignored
-        const QString data = AppPaths::dataDirectory();
-        const QString config = AppPaths::configDirectory();
+        const QStringList paths { AppPaths::dataDirectory(), AppPaths::configDirectory() };
         qunsetenv("XDG_DATA_HOME");
         const QString defaultData = AppPaths::dataDirectory();
         qputenv("HOME", saved[0]);
         qputenv("XDG_DATA_HOME", saved[1]);
         qputenv("XDG_CONFIG_HOME", saved[2]);
-        QCOMPARE(data, QStringLiteral("/x/data/com.quorvel.dovrin"));
-        QCOMPARE(config, QStringLiteral("/home/tester/.config/com.quorvel.dovrin"));
+        QCOMPARE(
+            paths, (QStringList { "/x/data/com.quorvel.dovrin", "/home/tester/.config/com.quorvel.dovrin" }));
         QCOMPARE(defaultData, QStringLiteral("/home/tester/.local/share/com.quorvel.dovrin"));
     }
 
-    void setupPresentation_data()
-    {
-        QTest::addColumn<bool>("stored");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<bool>("ranTest");
-        QTest::addColumn<bool>("complete");
-        QTest::newRow("fresh") << false << 0 << false << false;
-        QTest::newRow("stored flag") << true << 0 << false << true;
-        QTest::newRow("last step with a test capture") << false << 4 << true << true;
-        QTest::newRow("last step without a test capture") << false << 4 << false << false;
-        QTest::newRow("test capture before the last step") << false << 3 << true << false;
-    }
-
+    // Complete when stored, or at the last step with a test capture. Shown every time while incomplete; an
+    // explicit request is shown once, even when complete, and survives a refresh.
     void setupPresentation()
     {
-        QFETCH(bool, stored);
-        QFETCH(int, step);
-        QFETCH(bool, ranTest);
-        QFETCH(bool, complete);
-        SetupPresentationState state(stored, step, ranTest);
-        QCOMPARE(state.isComplete, complete);
-        QVERIFY(!state.explicitPresentationPending);
-        QCOMPARE(state.consumePresentation(), !complete); // shown every time while incomplete
-        QCOMPARE(state.consumePresentation(), !complete);
-        // An explicit request is shown once, even when complete, and survives a refresh.
-        state.prepareExplicitPresentation();
-        state.refreshCompletion(stored, step, ranTest);
-        QCOMPARE(state.consumePresentation(), true);
-        QCOMPARE(state.consumePresentation(), !complete);
-        state.prepareExplicitPresentation();
-        state.complete();
-        QCOMPARE(state.consumePresentation(), false);
-        state.refreshCompletion(stored, step, ranTest);
-        QCOMPARE(state.isComplete, complete);
+        for (const auto &[stored, step, ranTest, complete] :
+            { std::tuple { false, 0, false, false }, { true, 0, false, true }, { false, 4, true, true },
+                { false, 4, false, false }, { false, 3, true, false } }) {
+            SetupPresentationState state(stored, step, ranTest);
+            QCOMPARE(state.isComplete, complete);
+            QVERIFY(!state.explicitPresentationPending);
+            QCOMPARE(state.consumePresentation(), !complete);
+            QCOMPARE(state.consumePresentation(), !complete);
+            state.prepareExplicitPresentation();
+            state.refreshCompletion(stored, step, ranTest);
+            QCOMPARE(state.consumePresentation(), true);
+            QCOMPARE(state.consumePresentation(), !complete);
+            state.prepareExplicitPresentation();
+            state.complete();
+            QCOMPARE(state.consumePresentation(), false);
+            state.refreshCompletion(stored, step, ranTest);
+            QCOMPARE(state.isComplete, complete);
+        }
     }
 };
 

@@ -45,19 +45,17 @@ private slots:
         QTest::addColumn<QStringList>("existing"); // a trailing "/" makes a folder
         QTest::addColumn<QString>("written");
         for (const auto &[label, method] : methods) {
-            QTest::addRow("%s, free", label) << method << "note.md" << QStringList {} << "note.md";
-            QTest::addRow("%s, one clash", label)
-                << method << "note.md" << QStringList { "note.md" } << "note-2.md";
-            QTest::addRow("%s, two clashes", label)
-                << method << "note.md" << QStringList { "note.md", "note-2.md" } << "note-3.md";
-            QTest::addRow("%s, first free gap", label)
-                << method << "note.md" << QStringList { "note.md", "note-3.md" } << "note-2.md";
-            QTest::addRow("%s, a folder of that name", label)
-                << method << "note.md" << QStringList { "note.md/" } << "note-2.md";
-            QTest::addRow("%s, no extension", label)
-                << method << "note" << QStringList { "note" } << "note-2";
-            QTest::addRow("%s, before the last extension", label)
-                << method << "a.b.md" << QStringList { "a.b.md" } << "a.b-2.md";
+            const auto row = [&](const char *name, const char *preferred, const QStringList &existing,
+                                 const char *written) {
+                QTest::addRow("%s, %s", label, name)
+                    << method << QString(preferred) << existing << QString(written);
+            };
+            row("free", "note.md", {}, "note.md");
+            row("two clashes", "note.md", { "note.md", "note-2.md" }, "note-3.md");
+            row("first free gap", "note.md", { "note.md", "note-3.md" }, "note-2.md");
+            row("a folder of that name", "note.md", { "note.md/" }, "note-2.md");
+            row("no extension", "note", { "note" }, "note-2");
+            row("before the last extension", "a.b.md", { "a.b.md" }, "a.b-2.md");
         }
     }
 
@@ -148,37 +146,24 @@ private slots:
         QCOMPARE(entries(folder.path()).size(), names.size());
     }
 
-    void refused_data()
-    {
-        QTest::addColumn<QString>("place");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("code");
-        constexpr int notADirectory = int(AtomicMarkdownWriterError::Code::notADirectory);
-        constexpr int writeFailed = int(AtomicMarkdownWriterError::Code::writeFailed);
-        QTest::newRow("folder is a file") << "file.txt"
-                                          << "n.md" << notADirectory;
-        QTest::newRow("folder missing") << "missing"
-                                        << "n.md" << notADirectory;
-        QTest::newRow("name with a slash") << "."
-                                           << "../n.md" << writeFailed;
-        QTest::newRow("dot-dot") << "."
-                                 << ".." << writeFailed;
-        QTest::newRow("name too long") << "." << QString(300, QLatin1Char('x')) << writeFailed;
-    }
-
+    // Refused without a trace: no file appears in the folder or beside it.
     void refused()
     {
-        QFETCH(QString, place);
-        QFETCH(QString, name);
-        QFETCH(int, code);
+        using Code = AtomicMarkdownWriterError::Code;
         QTemporaryDir root;
         const QString inner = root.filePath(QStringLiteral("inner"));
         QVERIFY(QDir().mkdir(inner) && writeFile(inner + QStringLiteral("/file.txt"), "x"));
-        try {
-            AtomicMarkdownWriter::write("text", inner + QLatin1Char('/') + place, name);
-            QFAIL("the write should have failed");
-        } catch (const AtomicMarkdownWriterError &error) {
-            QCOMPARE(int(error.code()), code);
+        for (const auto &[place, name, code] :
+            { std::tuple { "file.txt", QString("n.md"), Code::notADirectory },
+                { "missing", QString("n.md"), Code::notADirectory },
+                { ".", QString("../n.md"), Code::writeFailed }, { ".", QString(".."), Code::writeFailed },
+                { ".", QString(300, QLatin1Char('x')), Code::writeFailed } }) {
+            try {
+                AtomicMarkdownWriter::write("text", inner + QLatin1Char('/') + place, name);
+                QFAIL(qPrintable("written: " + name));
+            } catch (const AtomicMarkdownWriterError &error) {
+                QCOMPARE(error.code(), code);
+            }
         }
         QCOMPARE(entries(inner), QStringList { "file.txt" });
         QCOMPARE(entries(root.path()), QStringList { "inner" });
@@ -190,8 +175,8 @@ private slots:
         QTest::addColumn<QString>("method");
         QTest::addColumn<bool>("writable");
         for (const char *method : { "automatic", "namedTemporary", "exclusiveCreate" }) {
-            QTest::addRow("%s, read-only", method) << method << false;
-            QTest::addRow("%s, writable", method) << method << true;
+            for (bool writable : { false, true })
+                QTest::addRow("%s, %s", method, writable ? "writable" : "read-only") << method << writable;
         }
     }
 

@@ -41,7 +41,7 @@ QJsonValue optional(const std::optional<QString> &text)
     return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
 }
 
-// The front matter a parser must read back: every field under its own name.
+// The front matter a parser must read back: every metadata field under its own name, none of the words.
 QJsonObject expectedFront(const CaptureMarkdownDocument &d)
 {
     return { { "schema", "quorvel.capture/v1" }, { "id", d.id.toString(QUuid::WithoutBraces) },
@@ -49,8 +49,7 @@ QJsonObject expectedFront(const CaptureMarkdownDocument &d)
         { "sourceBundleID", optional(d.sourceBundleID) },
         { "ocrLanguages", QJsonArray::fromStringList(d.ocrLanguages) },
         { "reviewedByUser", d.reviewedByUser }, { "screenshotRetained", d.screenshotRetained },
-        { "tags", QJsonArray::fromStringList(d.tags) }, { "note", d.note },
-        { "capturedText", d.capturedText } };
+        { "tags", QJsonArray::fromStringList(d.tags) } };
 }
 
 QJsonObject expectedFront(const AudioSessionMarkdownDocument &d)
@@ -59,9 +58,8 @@ QJsonObject expectedFront(const AudioSessionMarkdownDocument &d)
         { "title", d.title }, { "durationSeconds", d.durationSeconds },
         { "othersFilename", optional(d.othersFilename) }, { "youFilename", optional(d.youFilename) },
         { "heardOthers", d.heardOthers }, { "heardYou", d.heardYou },
-        { "othersTranscript", d.othersTranscript }, { "youTranscript", d.youTranscript },
         { "transcriber", optional(d.transcriber) }, { "reviewedByUser", d.reviewedByUser },
-        { "note", d.note }, { "othersTranscriptionUnavailable", d.othersTranscriptionUnavailable },
+        { "othersTranscriptionUnavailable", d.othersTranscriptionUnavailable },
         { "youTranscriptionUnavailable", d.youTranscriptionUnavailable } };
 }
 
@@ -75,50 +73,29 @@ template <typename Document> void compareFront(QJsonObject front, const Document
 const QUuid captureID(QStringLiteral("3f2504e0-4f89-41d3-9a0c-0305e82c3301"));
 const QUuid audioID(QStringLiteral("9b2f6c1e-0d4a-4c55-8e2b-7f3a1c9d0e42"));
 
+const QDateTime captureDate(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC);
+
 CaptureMarkdownDocument basicCapture()
 {
-    return { .id = captureID,
-        .title = "Quarterly report",
-        .capturedAt = QDateTime(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC),
-        .sourceApplication = "Text Editor",
-        .sourceBundleID = "org.example.editor",
-        .ocrLanguages = { "en-US", "de-DE" },
-        .reviewedByUser = true,
-        .screenshotRetained = false,
-        .tags = { "work", "q3" },
-        .note = "Check the totals.",
-        .capturedText = "Revenue 1,204\nCosts 880" };
+    return { captureID, "Quarterly report", captureDate, "Text Editor", "org.example.editor",
+        { "en-US", "de-DE" }, true, false, { "work", "q3" }, "Check the totals.",
+        "Revenue 1,204\nCosts 880" };
 }
 
 CaptureMarkdownDocument hostileCapture(const QString &value)
 {
-    return { .id = captureID,
-        .title = value,
-        .capturedAt = QDateTime(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC),
-        .sourceApplication = value,
-        .reviewedByUser = true,
-        .tags = { value, "plain" },
-        .note = value,
-        .capturedText = value };
+    return { captureID, value, captureDate, value, std::nullopt, {}, true, false, { value, "plain" }, value,
+        value };
 }
 
 const QString hostileSample = QStringLiteral("He said \"stop\": ---\n# not a comment\\ 🙂");
 
 AudioSessionMarkdownDocument basicAudio()
 {
-    return { .id = audioID,
-        .title = "Team sync",
-        .capturedAt = QDateTime(QDate(2024, 12, 31), QTime(23, 0, 5), Qt::UTC),
-        .durationSeconds = 754,
-        .othersFilename = "2025-01-01T04-30-05_audio-session_9b2f6c1e_others.m4a",
-        .youFilename = "2025-01-01T04-30-05_audio-session_9b2f6c1e_you.m4a",
-        .heardOthers = true,
-        .heardYou = true,
-        .othersTranscript = "welcome everyone\nlet us start",
-        .youTranscript = "thanks",
-        .transcriber = "pocketsphinx",
-        .reviewedByUser = true,
-        .note = "Quit before transcription finished." };
+    return { audioID, "Team sync", QDateTime(QDate(2024, 12, 31), QTime(23, 0, 5), Qt::UTC), 754,
+        "2025-01-01T04-30-05_audio-session_9b2f6c1e_others.m4a",
+        "2025-01-01T04-30-05_audio-session_9b2f6c1e_you.m4a", true, true, "welcome everyone\nlet us start",
+        "thanks", "pocketsphinx", true, "Quit before transcription finished." };
 }
 
 QString readGolden(const QString &name)
@@ -138,78 +115,52 @@ private slots:
     {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("slug");
-        QTest::newRow("ascii") << "Hello, World!"
-                               << "hello-world";
-        QTest::newRow("runs and ends") << "  --Quarterly Report: Q3 2024--  "
-                                       << "quarterly-report-q3-2024";
-        QTest::newRow("path characters") << "a/b\\c.d:e"
-                                         << "a-b-c-d-e";
-        QTest::newRow("cyrillic") << "Привет Мир"
-                                  << "привет-мир";
-        QTest::newRow("cjk and kana") << "東京 タワー"
-                                      << "東京-タワー";
-        QTest::newRow("devanagari keeps its marks") << "हिन्दी पाठ"
-                                                    << "हिन्दी-पाठ";
-        QTest::newRow("arabic-indic digits") << "مرحبا ١٢٣"
-                                             << "مرحبا-١٢٣";
-        QTest::newRow("combining accent") << "Cafe\u0301 Noir"
-                                          << "cafe\u0301-noir";
-        QTest::newRow("emoji are separators") << "🙂 smile 🙂"
-                                              << "smile";
-        QTest::newRow("punctuation only") << "!?…—"
-                                          << "untitled";
-        QTest::newRow("empty") << ""
-                               << "untitled";
-        QTest::newRow("cut at 40") << QString(45, QLatin1Char('a')) << QString(40, QLatin1Char('a'));
-        QTest::newRow("cut then trimmed")
-            << QStringLiteral("abc ").repeated(15) << QStringLiteral("abc-").repeated(10).chopped(1);
-        QTest::newRow("cut counts characters, not UTF-16 units")
-            << QStringLiteral("𠀀").repeated(45) << QStringLiteral("𠀀").repeated(40);
-        QTest::newRow("cut counts characters, not bytes")
-            << QStringLiteral("é").repeated(41) << QStringLiteral("é").repeated(40);
+        const auto row = [](const char *name, const QString &title, const QString &slug) {
+            QTest::newRow(name) << title << slug;
+        };
+        row("ascii", "Hello, World!", "hello-world");
+        row("runs and ends", "  --Quarterly Report: Q3 2024--  ", "quarterly-report-q3-2024");
+        row("path characters", "a/b\\c.d:e", "a-b-c-d-e");
+        row("cyrillic", "Привет Мир", "привет-мир");
+        row("cjk and kana", "東京 タワー", "東京-タワー");
+        row("devanagari keeps its marks", "हिन्दी पाठ", "हिन्दी-पाठ");
+        row("arabic-indic digits", "مرحبا ١٢٣", "مرحبا-١٢٣");
+        row("combining accent", "Cafe\u0301 Noir", "cafe\u0301-noir");
+        row("emoji are separators", "🙂 smile 🙂", "smile");
+        row("punctuation only", "!?…—", "untitled");
+        row("empty", "", "untitled");
+        row("cut at 40", QString(45, 'a'), QString(40, 'a'));
+        row("cut then trimmed", QString("abc ").repeated(15), QString("abc-").repeated(10).chopped(1));
+        row("cut counts characters, not UTF-16 units", QString("𠀀").repeated(45),
+            QString("𠀀").repeated(40));
+        row("cut counts characters, not bytes", QString("é").repeated(41), QString("é").repeated(40));
+        // Cut at 40 code points, these lost the accent or the vowel sign of their last letter.
+        row("cut keeps a decomposed accent with its letter", "a" + QString("e\u0301").repeated(45),
+            "a" + QString("e\u0301").repeated(39));
+        row("cut keeps a Devanagari vowel sign with its letter", "क" + QString("कि").repeated(45),
+            "क" + QString("कि").repeated(39));
     }
 
     void sanitizedTitle()
     {
         QFETCH(QString, title);
-        QFETCH(QString, slug);
         const QString result = CaptureFilename::sanitizedTitle(title);
-        QCOMPARE(result, slug);
+        QTEST(result, "slug");
         QVERIFY(result.isValidUtf16());
     }
 
-    void make_data()
-    {
-        QTest::addColumn<QDateTime>("date");
-        QTest::addColumn<QTimeZone>("zone");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("extension");
-        QTest::addColumn<QString>("name");
-        const QDateTime late(QDate(2024, 3, 9), QTime(23, 59, 58), Qt::UTC);
-        QTest::newRow("utc") << late << QTimeZone::utc() << "Notes"
-                             << "md"
-                             << "2024-03-09T23-59-58_notes_0a1b2c3d.md";
-        QTest::newRow("next day in the zone") << late << QTimeZone(2 * 3600) << "Notes"
-                                              << "md"
-                                              << "2024-03-10T01-59-58_notes_0a1b2c3d.md";
-        QTest::newRow("previous year in the zone")
-            << QDateTime(QDate(2024, 1, 1), QTime(0, 30), Qt::UTC) << QTimeZone(-5 * 3600) << ""
-            << "md"
-            << "2023-12-31T19-30-00_untitled_0a1b2c3d.md";
-        QTest::newRow("no extension") << late << QTimeZone::utc() << "A/B"
-                                      << ""
-                                      << "2024-03-09T23-59-58_a-b_0a1b2c3d";
-    }
-
+    // The date's fields in the given zone, the slug, eight hex digits of the id, the extension if any.
     void make()
     {
-        QFETCH(QDateTime, date);
-        QFETCH(QTimeZone, zone);
-        QFETCH(QString, title);
-        QFETCH(QString, extension);
-        QFETCH(QString, name);
         const QUuid id(QStringLiteral("0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9"));
-        QCOMPARE(CaptureFilename::make(date, title, id, zone, extension), name);
+        const QDateTime late(QDate(2024, 3, 9), QTime(23, 59, 58), Qt::UTC),
+            newYear(QDate(2024, 1, 1), QTime(0, 30), Qt::UTC);
+        QCOMPARE(CaptureFilename::make(late, "Notes", id, QTimeZone(2 * 3600)),
+            QString("2024-03-10T01-59-58_notes_0a1b2c3d.md"));
+        QCOMPARE(CaptureFilename::make(newYear, "", id, QTimeZone(-5 * 3600)),
+            QString("2023-12-31T19-30-00_untitled_0a1b2c3d.md"));
+        QCOMPARE(CaptureFilename::make(late, "A/B", id, QTimeZone::utc(), ""),
+            QString("2024-03-09T23-59-58_a-b_0a1b2c3d"));
     }
 
     void goldenFiles_data()
@@ -218,10 +169,11 @@ private slots:
         QTest::addColumn<QString>("rendered");
         QTest::addColumn<QJsonObject>("front");
         QTest::addColumn<QDateTime>("date");
-        QTest::addColumn<QString>("body");
-        const auto capture = basicCapture();
-        QTest::newRow("capture") << "capture.md" << capture.render() << expectedFront(capture)
-                                 << capture.capturedAt << "Check the totals.\n\nRevenue 1,204\nCosts 880\n";
+        const auto row = [](const char *golden, const auto &document) {
+            QTest::newRow(golden) << golden << document.render() << expectedFront(document)
+                                  << document.capturedAt;
+        };
+        row("capture.md", basicCapture());
         auto bare = basicCapture();
         bare.note.clear();
         bare.sourceApplication.reset();
@@ -230,22 +182,15 @@ private slots:
         bare.tags.clear();
         bare.reviewedByUser = false;
         bare.screenshotRetained = true;
-        QTest::newRow("capture without note") << "capture-no-note.md" << bare.render() << expectedFront(bare)
-                                              << bare.capturedAt << "Revenue 1,204\nCosts 880\n";
-        const auto hostile = hostileCapture(hostileSample);
-        QTest::newRow("capture hostile")
-            << "capture-hostile.md" << hostile.render() << expectedFront(hostile) << hostile.capturedAt
-            << hostileSample + "\n\n" + hostileSample + "\n";
-        const auto audio = basicAudio();
-        QTest::newRow("audio") << "audio.md" << audio.render() << expectedFront(audio) << audio.capturedAt
-                               << "## Others\n\nwelcome everyone\nlet us start\n\n## You\n\nthanks\n";
-        const AudioSessionMarkdownDocument silent { .id = audioID,
-            .title = "Audio session",
-            .capturedAt = audio.capturedAt,
-            .othersTranscriptionUnavailable = true,
-            .youTranscriptionUnavailable = true };
-        QTest::newRow("audio silent") << "audio-silent.md" << silent.render() << expectedFront(silent)
-                                      << silent.capturedAt << "## Others\n\n## You\n";
+        row("capture-no-note.md", bare);
+        row("capture-hostile.md", hostileCapture(hostileSample));
+        row("audio.md", basicAudio());
+        row("audio-silent.md",
+            AudioSessionMarkdownDocument { .id = audioID,
+                .title = "Audio session",
+                .capturedAt = basicAudio().capturedAt,
+                .othersTranscriptionUnavailable = true,
+                .youTranscriptionUnavailable = true });
     }
 
     // The layout is frozen, and every golden file reads back through a YAML parser as its fields.
@@ -254,8 +199,6 @@ private slots:
         QFETCH(QString, golden);
         QFETCH(QString, rendered);
         QFETCH(QJsonObject, front);
-        QFETCH(QDateTime, date);
-        QFETCH(QString, body);
         const QString expected = readGolden(golden);
         if (rendered != expected) {
             QFile actual(TestSupport::binaryDir() + QLatin1Char('/') + golden + QStringLiteral(".actual"));
@@ -266,21 +209,86 @@ private slots:
         const QJsonArray parsed = parseWithYAML({ expected });
         QCOMPARE(parsed.size(), 1);
         QJsonObject parsedFront = parsed.at(0).toObject().value("front").toObject();
-        QCOMPARE(QDateTime::fromString(parsedFront.take("capturedAt").toString(), Qt::ISODate), date);
+        QTEST(QDateTime::fromString(parsedFront.take("capturedAt").toString(), Qt::ISODate), "date");
         QCOMPARE(parsedFront, front);
-        QCOMPARE(parsed.at(0).toObject().value("body").toString(), body);
     }
 
-    void dateCarriesTheLocalOffset()
+    // A page of text and a note of several lines stand in the body once and nowhere else.
+    void wordsOnceInTheBody_data()
     {
-        // TZ is fixed to UTC+05:30 for this test (tst_CaptureMarkdown.cmake).
-        QCOMPARE(YAMLText::date(QDateTime(QDate(2024, 5, 1), QTime(9, 30), Qt::UTC)),
-            QStringLiteral("2024-05-01T15:00:00+05:30"));
-        QCOMPARE(YAMLText::date(QDateTime()), QStringLiteral("null"));
+        QTest::addColumn<QString>("rendered");
+        QTest::addColumn<QStringList>("words");
+        QStringList lines;
+        for (int i = 0; i < 200; ++i)
+            lines << QStringLiteral("line %1 of the captured text").arg(i);
+        const QString note = QStringLiteral("first line of the note\nsecond line of the note");
+        auto capture = basicCapture();
+        capture.note = note;
+        capture.capturedText = lines.join(QLatin1Char('\n'));
+        QTest::newRow("capture") << capture.render() << QStringList { note, capture.capturedText };
+        auto audio = basicAudio();
+        audio.note = note;
+        audio.othersTranscript = lines.mid(0, 100).join(QLatin1Char('\n'));
+        audio.youTranscript = lines.mid(100).join(QLatin1Char('\n'));
+        QTest::newRow("audio") << audio.render()
+                               << QStringList { note, audio.othersTranscript, audio.youTranscript };
+    }
+
+    void wordsOnceInTheBody()
+    {
+        QFETCH(QString, rendered);
+        QFETCH(QStringList, words);
+        const QJsonArray parsed = parseWithYAML({ rendered });
+        QCOMPARE(parsed.size(), 1);
+        const QJsonObject front = parsed.at(0).toObject().value("front").toObject();
+        const QString body = parsed.at(0).toObject().value("body").toString();
+        QVERIFY(front.contains("title"));
+        for (const char *key : { "capturedText", "othersTranscript", "youTranscript", "note" })
+            QVERIFY2(!front.contains(QLatin1String(key)), key);
+        for (const QString &text : words) {
+            QCOMPARE(rendered.count(text), 1);
+            QVERIFY(body.contains(text));
+        }
+    }
+
+    // Note apps and editors choke on NUL and other controls that recognition or a paste bring along.
+    void bodyKeepsNoControlCharacters_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("body");
+        const auto row = [](const char *name, const QString &text, const QString &body) {
+            QTest::newRow(name) << text << body;
+        };
+        row("NUL", QString::fromUtf16(u"a\0b", 3), "a\uFFFDb");
+        row("other C0 controls", "a\x01\x07\x1b[0mb\x0b\x0c\x1f", "a[0mb");
+        row("tab, line feed and DEL kept", "a\tb\nc\x7f", "a\tb\nc\x7f");
+        row("CR LF and a lone CR end lines", "a\r\nb\rc\r", "a\nb\nc\n");
+        row("lone surrogate", "a" + QString(QChar(0xDC00)) + "b", "a\uFFFDb");
+        row("nothing left", "\x01\x02", "");
+    }
+
+    void bodyKeepsNoControlCharacters()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, body);
+        auto capture = basicCapture();
+        capture.note = text;
+        capture.capturedText = text;
+        auto audio = basicAudio();
+        audio.note = text;
+        audio.othersTranscript = text;
+        audio.youTranscript.clear();
+        const QString paragraph = body.isEmpty() ? QString() : body + QStringLiteral("\n\n");
+        const auto bodyOf
+            = [](const QString &rendered) { return rendered.mid(rendered.indexOf("\n---\n\n") + 6); };
+        QCOMPARE(bodyOf(capture.render()), (paragraph + paragraph).chopped(body.isEmpty() ? 0 : 1));
+        QCOMPARE(
+            bodyOf(audio.render()), paragraph + QStringLiteral("## Others\n\n") + paragraph + "## You\n");
     }
 
     void hostileValuesRoundTrip()
     {
+        QCOMPARE(YAMLText::date(QDateTime()), QStringLiteral("null"));
         const QStringList values { "\"quoted\" and 'single'", "line one\nline two\r\nline three\rend", "---",
             "---\ntitle: injected\n---", "key: value", "# comment", "back\\slash \\n not a newline",
             "tab\there", "emoji 🙂👩‍👩‍👧 and 東京", "null", "true", "~", "- item", "[a, b]",
@@ -295,9 +303,6 @@ private slots:
         texts.append(hostileCapture(QString(QChar(0xD800)) + "x").render());
         auto audio = basicAudio();
         audio.title = values.at(3);
-        audio.othersTranscript = values.at(1);
-        audio.youTranscript = values.at(17);
-        audio.note = values.at(5);
         audio.transcriber = values.at(0);
         audio.othersFilename = values.at(4);
         texts.append(audio.render());

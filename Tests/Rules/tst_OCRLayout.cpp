@@ -1,4 +1,6 @@
+#include "Rules/AudioSessionTitle.h"
 #include "Rules/OCRLayout.h"
+#include "Rules/ScrollingCapture.h"
 
 #include <QTest>
 
@@ -22,96 +24,95 @@ QList<CaptureTextObservation> withConfidences(const QList<double> &confidences)
     return list;
 }
 
+constexpr int width = 400;
+
+// A line as recognition reports it for a segment of the given size: pixel columns and rows (rows from
+// the segment's top) turned into a box normalized with its origin at the bottom-left.
+CaptureTextObservation line(const QString &text, QSize segment, double left, double top, double right,
+    double bottom, double confidence)
+{
+    const double w = segment.width(), h = segment.height();
+    return CaptureTextObservation { text,
+        QRectF(left / w, 1.0 - bottom / h, (right - left) / w, (bottom - top) / h), confidence };
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(CaptureTextObservation)
 
 class TestOCRLayout : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void parseTags_data()
-    {
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("empty") << "" << QStringList {};
-        QTest::newRow("only separators") << " , ,\n," << QStringList {};
-        QTest::newRow("trim, lower, order")
-            << "Work, ideas ,Later" << QStringList { "work", "ideas", "later" };
-        QTest::newRow("later duplicates dropped")
-            << "Work, ideas ,work,, IDEAS\n, Notes" << QStringList { "work", "ideas", "notes" };
-        QTest::newRow("newlines trimmed") << "\talpha\n,\nbeta\r\n" << QStringList { "alpha", "beta" };
-        QTest::newRow("inner spaces kept")
-            << "New York, new  york" << QStringList { "new york", "new  york" };
-        QTest::newRow("non-ascii lower-cased")
-            << "Ünïcode, ÜNÏCODE, Straße" << QStringList { "ünïcode", "straße" };
-    }
-
+    // Trimmed, lower-cased, empty entries and later duplicates dropped, inner spaces kept.
     void parseTags()
     {
-        QFETCH(QString, input);
-        QFETCH(QStringList, expected);
-        QCOMPARE(OCRLayout::parseTags(input), expected);
+        QCOMPARE(OCRLayout::parseTags(" , ,\n,"), QStringList());
+        QCOMPARE(OCRLayout::parseTags("Work, ideas ,work,, IDEAS\n,\tNotes\r\n"),
+            (QStringList { "work", "ideas", "notes" }));
+        QCOMPARE(OCRLayout::parseTags("New York, new  york"), (QStringList { "new york", "new  york" }));
+        QCOMPARE(OCRLayout::parseTags("Ünïcode, ÜNÏCODE, Straße"), (QStringList { "ünïcode", "straße" }));
     }
 
     void defaultTitle_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        const QString hundred = QString("x").repeated(100);
-        QTest::newRow("empty") << ""
-                               << "Untitled capture";
-        QTest::newRow("no letters or digits") << "  \n---\n“ ”\n***"
-                                              << "Untitled capture";
-        QTest::newRow("first line with a letter") << "\n  ---  \n  Hello world  \nSecond"
-                                                  << "Hello world";
-        QTest::newRow("quotes trimmed at both ends") << "  \"“Quoted title”\" "
-                                                     << "Quoted title";
-        QTest::newRow("inner quotes kept") << "‘It’s here’"
-                                           << "It’s here";
-        QTest::newRow("guillemets") << "«Titre» "
-                                    << "Titre";
-        QTest::newRow("digits count") << "***\r\n42 items"
-                                      << "42 items";
-        QTest::newRow("carriage return splits") << "==\rTitle\rnext"
-                                                << "Title";
-        QTest::newRow("line separator splits") << QString("…\u2028Title") << "Title";
-        QTest::newRow("cut to 80") << hundred << hundred.left(80);
-        QTest::newRow("non-latin letters") << "  Привет мир"
-                                           << "Привет мир";
-        // An emoji with a skin tone is one character and is never split.
-        QTest::newRow("cut keeps whole characters")
-            << QString("a").repeated(79) + QString::fromUtf8("👍🏽") + "b"
-            << QString("a").repeated(79) + QString::fromUtf8("👍🏽");
-        QTest::newRow("combining accent kept whole") << QString("b").repeated(79) + QString("e\u0301") + "z"
-                                                     << QString("b").repeated(79) + QString("e\u0301");
+        const auto row = [](const char *name, const QString &text, const QString &title) {
+            QTest::newRow(name) << text << title;
+        };
+        const QString a79(79, QLatin1Char('a'));
+        row("no letters or digits", "  \n---\n“ ”\n***", "Untitled capture");
+        row("first line with a letter", "\n  ---  \n  Hello world  \nSecond", "Hello world");
+        row("quotes trimmed at both ends", "  \"“Quoted title”\" ", "Quoted title");
+        row("inner quotes kept", "‘It’s here’", "It’s here");
+        row("digits count", "***\r\n42 items", "42 items");
+        row("carriage return and line separator split", "==\rTitle\u2028next", "Title");
+        row("cut to 80", a79 + "bcd", a79 + "b");
+        row("non-latin letters", "  Привет мир", "Привет мир");
+        // An emoji with a skin tone is one character, as is a letter with a combining accent.
+        row("cut keeps whole characters", a79 + "👍🏽b", a79 + "👍🏽");
+        row("combining accent kept whole", a79 + "e\u0301z", a79 + "e\u0301");
     }
 
     void defaultTitle()
     {
         QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(OCRLayout::defaultTitle(text), expected);
+        QTEST(OCRLayout::defaultTitle(text), "expected");
     }
 
-    void lowConfidence_data()
+    // A lone surrogate once stopped line splitting, and titles came out with line feeds in them.
+    void titlesOfTextWithLoneSurrogates_data()
     {
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        QTest::addColumn<QList<double>>("confidences");
-        QTest::addColumn<bool>("low");
-        QTest::newRow("nothing recognized") << QList<double> {} << true;
-        QTest::newRow("mean exactly one half") << QList<double> { 0.4, 0.6 } << false;
-        QTest::newRow("mean just below") << QList<double> { 0.49 } << true;
-        QTest::newRow("one weak among strong") << QList<double> { 0.1, 0.9, 0.9 } << false;
-        QTest::newRow("not a number counts as zero") << QList<double> { nan, 1.0 } << false;
-        QTest::newRow("only not a number") << QList<double> { nan } << true;
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title");
+        const QChar high(0xD83D), low(0xDE00);
+        QTest::newRow("on a later line") << "Title\nsecond line\n" + QString(high) << QString("Title");
+        QTest::newRow("low one in the title") << "Ti" + QString(low) + "tle\nnext" << QString("Ti\uFFFDtle");
+        QTest::newRow("pair reversed") << QString(low) + high + "x\r\ny" << QString("\uFFFD\uFFFDx");
     }
 
+    void titlesOfTextWithLoneSurrogates()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        QCOMPARE(OCRLayout::defaultTitle(text), title);
+        QCOMPARE(AudioSessionTitle::firstSpokenLine(text), std::optional(title));
+        const OCRResult result = OCRResult::fromObservations({ word(text, 0, 0, 0.5, 0.1) }, {});
+        QVERIFY(result.text.isValidUtf16() && result.observations.first().text.isValidUtf16());
+    }
+
+    // Low below a mean confidence of one half; a confidence that is not a number counts as zero.
     void lowConfidence()
     {
-        QFETCH(QList<double>, confidences);
-        QFETCH(bool, low);
-        QCOMPARE(OCRLayout::isLowConfidence(withConfidences(confidences)), low);
-        QCOMPARE(OCRResult::fromObservations(withConfidences(confidences), {}).isLowConfidence(), low);
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        for (const auto &[confidences, low] : std::initializer_list<std::pair<QList<double>, bool>> {
+                 { {}, true }, { { 0.4, 0.6 }, false }, { { 0.49 }, true }, { { 0.1, 0.9, 0.9 }, false },
+                 { { nan, 1.0 }, false }, { { nan }, true } }) {
+            QCOMPARE(OCRLayout::isLowConfidence(withConfidences(confidences)), low);
+            QCOMPARE(OCRResult::fromObservations(withConfidences(confidences), {}).isLowConfidence(), low);
+        }
     }
 
     void readingOrder_data()
@@ -120,166 +121,106 @@ private slots:
         QTest::addColumn<QString>("text");
 
         QTest::newRow("shuffled words of two lines") << QList<CaptureTextObservation> {
-            word("line", 0.45, 0.32, 0.2, 0.1),
-            word("world", 0.40, 0.11, 0.2, 0.1),
-            word("Second", 0.10, 0.30, 0.3, 0.1),
-            word("Hello", 0.10, 0.10, 0.25, 0.1),
+            word("line", 0.45, 0.32, 0.2, 0.1), word("world", 0.40, 0.11, 0.2, 0.1),
+            word("Second", 0.10, 0.30, 0.3, 0.1), word("Hello", 0.10, 0.10, 0.25, 0.1)
         } << "Hello world\nSecond line";
         QTest::newRow("baseline drift stays on the line") << QList<CaptureTextObservation> {
-            word("c", 0.6, 0.14, 0.1, 0.1),
-            word("b", 0.3, 0.12, 0.1, 0.1),
-            word("a", 0.0, 0.10, 0.1, 0.1),
+            word("c", 0.6, 0.14, 0.1, 0.1), word("b", 0.3, 0.12, 0.1, 0.1), word("a", 0.0, 0.10, 0.1, 0.1)
         } << "a b c";
         QTest::newRow("taller word joins the line") << QList<CaptureTextObservation> {
-            word("Big", 0.0, 0.05, 0.2, 0.2),
-            word("small", 0.3, 0.12, 0.2, 0.08),
+            word("Big", 0.0, 0.05, 0.2, 0.2), word("small", 0.3, 0.12, 0.2, 0.08)
         } << "Big small";
         QTest::newRow("touching lines stay apart") << QList<CaptureTextObservation> {
-            word("below", 0.0, 0.19, 0.3, 0.1),
-            word("above", 0.1, 0.10, 0.3, 0.1),
+            word("below", 0.0, 0.19, 0.3, 0.1), word("above", 0.1, 0.10, 0.3, 0.1)
         } << "above\nbelow";
         QTest::newRow("side by side columns share rows") << QList<CaptureTextObservation> {
-            word("right2", 0.6, 0.30, 0.2, 0.1),
-            word("left1", 0.0, 0.10, 0.2, 0.1),
-            word("right1", 0.6, 0.10, 0.2, 0.1),
-            word("left2", 0.0, 0.30, 0.2, 0.1),
+            word("right2", 0.6, 0.30, 0.2, 0.1), word("left1", 0.0, 0.10, 0.2, 0.1),
+            word("right1", 0.6, 0.10, 0.2, 0.1), word("left2", 0.0, 0.30, 0.2, 0.1)
         } << "left1 right1\nleft2 right2";
         QTest::newRow("blank words left out") << QList<CaptureTextObservation> {
-            word("  ", 0.0, 0.1, 0.1, 0.1),
-            word(" kept ", 0.2, 0.1, 0.1, 0.1),
-            word("", 0.0, 0.5, 0.1, 0.1),
+            word("  ", 0.0, 0.1, 0.1, 0.1), word(" kept ", 0.2, 0.1, 0.1, 0.1), word("", 0.0, 0.5, 0.1, 0.1)
         } << "kept";
         const double nan = std::numeric_limits<double>::quiet_NaN();
-        QTest::newRow("box that is not a number") << QList<CaptureTextObservation> {
-            word("first", 0.0, 0.1, 0.1, 0.1),
-            CaptureTextObservation { "odd", QRectF(nan, nan, nan, nan), 0.5 },
-            word("second", 0.0, 0.3, 0.1, 0.1),
-        } << "first\nsecond\nodd";
+        QTest::newRow("box that is not a number")
+            << QList<CaptureTextObservation> { word("first", 0.0, 0.1, 0.1, 0.1),
+                   CaptureTextObservation { "odd", QRectF(nan, nan, nan, nan), 0.5 },
+                   word("second", 0.0, 0.3, 0.1, 0.1) }
+            << "first\nsecond\nodd";
         QTest::newRow("nothing") << QList<CaptureTextObservation> {} << "";
-    }
 
-    // Lines of several columns, boxes in pixels (x and y in one unit) as the recognizer hands them
-    // over for a 1000 x 1000 region: columns of running text are read one after the other, rows of a
-    // table or form across.
-    void columns_data()
-    {
-        QTest::addColumn<QList<CaptureTextObservation>>("observations");
-        QTest::addColumn<QString>("text");
-        // A line of running text in pixels, top-down, 16 px tall.
-        const auto line = [](const QString &text, double left, double top, double width = 400) {
-            return CaptureTextObservation { text, QRectF(left, 1000 - top - 16, width, 16), 0.9 };
+        // Lines of several columns, boxes in pixels (x and y in one unit) as the recognizer hands them over
+        // for a 1000 x 1000 region, top-down, 16 px tall: columns of running text (three words or more a
+        // line) are read one after the other, rows of a table or form across.
+        struct Line
+        {
+            const char *text;
+            double left, top, width = 400;
         };
-
-        QTest::newRow("prose columns, rows offset") << QList<CaptureTextObservation> {
-            line("a1 the first line of the left", 0, 100),
-            line("b1 the first line of the right", 440, 90),
-            line("a2 goes on in the left column", 0, 124),
-            line("b2 goes on in the right column", 440, 114),
-            line("a3 and ends after three lines", 0, 148),
-            line("b3 and ends after three lines", 440, 138),
-        } << "a1 the first line of the left\na2 goes on in the left column\na3 and ends after three lines\n"
-             "b1 the first line of the right\nb2 goes on in the right column\nb3 and ends after three lines";
-        QTest::newRow("prose columns, rows aligned") << QList<CaptureTextObservation> {
-            line("a1 the first line of the left", 0, 100),
-            line("b1 the first line of the right", 440, 100),
-            line("a2 goes on in the left column", 0, 124),
-            line("b2 goes on in the right column", 440, 124),
-            line("a3 and ends after three lines", 0, 148),
-            line("b3 and ends after three lines", 440, 148, 380),
-        } << "a1 the first line of the left\na2 goes on in the left column\na3 and ends after three lines\n"
-             "b1 the first line of the right\nb2 goes on in the right column\nb3 and ends after three lines";
-        QTest::newRow("heading across both columns, left column longer") << QList<CaptureTextObservation> {
-            line("b1 the right column starts here", 440, 100),
-            line("Heading over both columns of the page", 0, 50, 840),
-            line("a1 the left column has more lines", 0, 100),
-            line("a2 than the right column has", 0, 124),
-            line("b2 and the right column ends", 440, 124),
-            line("a3 and it goes on below", 0, 148),
-            line("a4 after the right one ended", 0, 172, 300),
-            line("Footer under both columns of the page", 0, 240, 840),
-        } << "Heading over both columns of the page\na1 the left column has more lines\n"
-             "a2 than the right column has\na3 and it goes on below\na4 after the right one ended\n"
-             "b1 the right column starts here\nb2 and the right column ends\nFooter under both columns of the page";
-        QTest::newRow("short heading, columns level below it") << QList<CaptureTextObservation> {
-            line("Heading that ends over the right column", 0, 50, 600),
-            line("a1 the left column starts here", 0, 100),
-            line("b1 the right one starts", 440, 100, 300),
-            line("a2 and goes on for a while", 0, 124),
-            line("b2 and the right column goes on", 440, 124),
-            line("a3 until it ends down here", 0, 148),
-            line("b3 until it ends as well", 440, 148),
-        } << "Heading that ends over the right column\na1 the left column starts here\n"
-             "a2 and goes on for a while\na3 until it ends down here\n"
-             "b1 the right one starts\nb2 and the right column goes on\nb3 until it ends as well";
-        QTest::newRow("paragraphs of two lines side by side") << QList<CaptureTextObservation> {
-            line("a1 a paragraph of two lines with", 0, 100),
-            line("b1 a paragraph of two lines with", 440, 100),
-            line("a2 a short end line", 0, 124, 150),
-            line("b2 a short end line", 440, 124, 150),
-            line("a3 another paragraph of two lines", 0, 160),
-            line("b3 another paragraph of two lines", 440, 160),
-            line("a4 ends short too", 0, 184, 140),
-            line("b4 ends short too", 440, 184, 140),
-        } << "a1 a paragraph of two lines with\na2 a short end line\na3 another paragraph of two lines\n"
-             "a4 ends short too\nb1 a paragraph of two lines with\nb2 a short end line\n"
-             "b3 another paragraph of two lines\nb4 ends short too";
-        QTest::newRow("three prose columns") << QList<CaptureTextObservation> {
-            line("c1 one two three four", 600, 100, 260),
-            line("b1 one two three four", 300, 100, 260),
-            line("a1 one two three four", 0, 100, 260),
-            line("c2 one two three four", 600, 124, 260),
-            line("b2 one two three four", 300, 124, 260),
-            line("a2 one two three four", 0, 124, 260),
-            line("c3 one two three four", 600, 148, 260),
-            line("b3 one two three four", 300, 148, 260),
-            line("a3 one two three four", 0, 148, 260),
-        } << "a1 one two three four\na2 one two three four\na3 one two three four\n"
-             "b1 one two three four\nb2 one two three four\nb3 one two three four\n"
-             "c1 one two three four\nc2 one two three four\nc3 one two three four";
-        QTest::newRow("table rows read across") << QList<CaptureTextObservation> {
-            line("Size", 300, 100, 40),
-            line("Name", 0, 100, 50),
-            line("report.pdf", 0, 124, 90),
-            line("2.4 MB", 300, 124, 60),
-            line("notes.txt", 0, 148, 80),
-            line("14 KB", 300, 148, 50),
-        } << "Name Size\nreport.pdf 2.4 MB\nnotes.txt 14 KB";
-        QTest::newRow("form labels beside long values") << QList<CaptureTextObservation> {
-            line("Name", 0, 100, 60),
-            line("The quarterly report for the board meeting", 200, 100, 500),
-            line("Owner", 0, 124, 60),
-            line("Someone in the finance team of the company", 200, 124, 500),
-            line("Due", 0, 148, 60),
-            line("Friday morning before the weekly review", 200, 148, 500),
-        } << "Name The quarterly report for the board meeting\nOwner Someone in the finance team of the company\n"
-             "Due Friday morning before the weekly review";
-        QTest::newRow("indented code keeps its line order") << QList<CaptureTextObservation> {
-            line("if (ready) {", 0, 100, 120),
-            line("start(now);", 40, 124, 110),
-            line("}", 0, 148, 8),
-            line("while (busy) {", 0, 172, 130),
-            line("wait(1);", 40, 196, 80),
-            line("}", 0, 220, 8),
-        } << "if (ready) {\nstart(now);\n}\nwhile (busy) {\nwait(1);\n}";
-        QTest::newRow("words with ordinary gaps stay one line") << QList<CaptureTextObservation> {
-            line("Hello", 0, 100, 60),
-            line("wide", 66, 100, 50),
-            line("world", 122, 100, 60),
-            line("and", 0, 124, 40),
-            line("more", 46, 124, 50),
-        } << "Hello wide world\nand more";
-    }
-
-    void columns()
-    {
-        QFETCH(QList<CaptureTextObservation>, observations);
-        QFETCH(QString, text);
-        QCOMPARE(OCRLayout::text(observations), text);
-        // The reading order of the boxes matches the text.
-        QStringList ordered;
-        for (const auto &o : OCRLayout::readingOrder(observations))
-            ordered << o.text;
-        QCOMPARE(ordered.join(' '), QString(text).replace('\n', ' '));
+        const auto page = [](const char *name, std::initializer_list<Line> lines, const char *text) {
+            QList<CaptureTextObservation> observations;
+            for (const Line &l : lines)
+                observations.append({ l.text, QRectF(l.left, 1000 - l.top - 16, l.width, 16), 0.9 });
+            QTest::newRow(name) << observations << QString(text);
+        };
+        const char *twoColumns
+            = "a1 on the left\na2 on the left\na3 on the left\nb1 on the right\nb2 on the right\n"
+              "b3 on the right";
+        page("prose columns, rows offset",
+            { { "a1 on the left", 0, 100 }, { "b1 on the right", 440, 90 }, { "a2 on the left", 0, 124 },
+                { "b2 on the right", 440, 114 }, { "a3 on the left", 0, 148 },
+                { "b3 on the right", 440, 138 } },
+            twoColumns);
+        page("prose columns, rows aligned",
+            { { "a1 on the left", 0, 100 }, { "b1 on the right", 440, 100 }, { "a2 on the left", 0, 124 },
+                { "b2 on the right", 440, 124 }, { "a3 on the left", 0, 148 },
+                { "b3 on the right", 440, 148, 380 } },
+            twoColumns);
+        page("heading across both columns, left column longer",
+            { { "b1 on the right", 440, 100 }, { "Heading over both columns", 0, 50, 840 },
+                { "a1 on the left", 0, 100 }, { "a2 on the left", 0, 124 }, { "b2 on the right", 440, 124 },
+                { "a3 on the left", 0, 148 }, { "a4 on the left", 0, 172, 300 },
+                { "Footer under both columns", 0, 240, 840 } },
+            "Heading over both columns\na1 on the left\na2 on the left\na3 on the left\na4 on the left\n"
+            "b1 on the right\nb2 on the right\nFooter under both columns");
+        page("short heading, columns level below it",
+            { { "Heading ends over the right", 0, 50, 600 }, { "a1 on the left", 0, 100 },
+                { "b1 on the right", 440, 100, 300 }, { "a2 on the left", 0, 124 },
+                { "b2 on the right", 440, 124 }, { "a3 on the left", 0, 148 },
+                { "b3 on the right", 440, 148 } },
+            "Heading ends over the right\na1 on the left\na2 on the left\na3 on the left\nb1 on the right\n"
+            "b2 on the right\nb3 on the right");
+        page("paragraphs of two lines side by side",
+            { { "a1 on the left", 0, 100 }, { "b1 on the right", 440, 100 }, { "a2 short end", 0, 124, 150 },
+                { "b2 short end", 440, 124, 150 }, { "a3 on the left", 0, 160 },
+                { "b3 on the right", 440, 160 }, { "a4 short end", 0, 184, 140 },
+                { "b4 short end", 440, 184, 140 } },
+            "a1 on the left\na2 short end\na3 on the left\na4 short end\nb1 on the right\nb2 short end\n"
+            "b3 on the right\nb4 short end");
+        page("three prose columns",
+            { { "c1 one two three", 600, 100, 260 }, { "b1 one two three", 300, 100, 260 },
+                { "a1 one two three", 0, 100, 260 }, { "c2 one two three", 600, 124, 260 },
+                { "b2 one two three", 300, 124, 260 }, { "a2 one two three", 0, 124, 260 },
+                { "c3 one two three", 600, 148, 260 }, { "b3 one two three", 300, 148, 260 },
+                { "a3 one two three", 0, 148, 260 } },
+            "a1 one two three\na2 one two three\na3 one two three\nb1 one two three\nb2 one two three\n"
+            "b3 one two three\nc1 one two three\nc2 one two three\nc3 one two three");
+        page("table rows read across",
+            { { "Size", 300, 100, 40 }, { "Name", 0, 100, 50 }, { "report.pdf", 0, 124, 90 },
+                { "2.4 MB", 300, 124, 60 }, { "notes.txt", 0, 148, 80 }, { "14 KB", 300, 148, 50 } },
+            "Name Size\nreport.pdf 2.4 MB\nnotes.txt 14 KB");
+        page("form labels beside long values",
+            { { "Name", 0, 100, 60 }, { "The report for the board", 200, 100, 500 }, { "Owner", 0, 124, 60 },
+                { "Someone in the finance team", 200, 124, 500 }, { "Due", 0, 148, 60 },
+                { "Friday before the review", 200, 148, 500 } },
+            "Name The report for the board\nOwner Someone in the finance team\nDue Friday before the review");
+        page("indented code keeps its line order",
+            { { "if (ready) {", 0, 100, 120 }, { "start(now);", 40, 124, 110 }, { "}", 0, 148, 8 },
+                { "while (busy) {", 0, 172, 130 }, { "wait(1);", 40, 196, 80 }, { "}", 0, 220, 8 } },
+            "if (ready) {\nstart(now);\n}\nwhile (busy) {\nwait(1);\n}");
+        page("words with ordinary gaps stay one line",
+            { { "Hello", 0, 100, 60 }, { "wide", 66, 100, 50 }, { "world", 122, 100, 60 },
+                { "and", 0, 124, 40 }, { "more", 46, 124, 50 } },
+            "Hello wide world\nand more");
     }
 
     void readingOrder()
@@ -298,6 +239,123 @@ private slots:
                 ordered << o.text.trimmed();
         }
         QCOMPARE(ordered.join(" "), QString(text).replace('\n', ' '));
+    }
+
+    // Two 300-row tiles; the second is recognized with the last 100 rows of the first stacked on top,
+    // so its segment starts at document row 200. The first tile's bottom edge cuts "Gamma line".
+    void seamCutLineKeptOnce()
+    {
+        ScrollingTextAccumulator accumulator;
+        const QSize first(width, 300);
+        accumulator.append(
+            {
+                line("Alpha line", first, 10, 20, 200, 40, 0.9),
+                line("Beta line", first, 10, 120, 180, 140, 0.9),
+                line("Delta line", first, 10, 230, 190, 250, 0.8),
+                line("Gamma li", first, 10, 285, 150, 300, 0.95), // cut by the bottom edge
+            },
+            first, 0);
+
+        const QSize joined(width, 400);
+        accumulator.append(
+            {
+                line("Delta line", joined, 12, 30, 192, 50, 0.85), // seen again in the stacked strip
+                line("Gamma line", joined, 10, 85, 190, 105, 0.7), // whole across the seam
+                line("Epsilon line", joined, 10, 200, 210, 220, 0.9),
+                line("Zeta", joined, 10, 385, 90, 400, 0.9), // cut by the new segment's bottom edge
+            },
+            joined, 200);
+
+        QCOMPARE(accumulator.assembledText(),
+            QString("Alpha line\nBeta line\nDelta line\nGamma line\nEpsilon "
+                    "line\nZeta"));
+
+        // The next segment starts at document row 410: its top edge cuts "Epsilon line", which is held
+        // whole, so the cut copy goes even though it is more confident; "Zeta" is whole in it now.
+        accumulator.append(
+            {
+                line("Epsilcn", joined, 10, 0, 150, 10, 0.99),
+                line("Zeta line", joined, 10, 175, 150, 195, 0.6),
+                line("Eta", joined, 10, 250, 60, 270, 0.9),
+            },
+            joined, 410);
+        QCOMPARE(accumulator.assembledText(),
+            QString("Alpha line\nBeta line\nDelta line\nGamma line\nEpsilon "
+                    "line\nZeta line\nEta"));
+    }
+
+    // Held after the first segment: "Status: ready" at rows 100..120, columns 10..210, confidence 0.8,
+    // away from the edges; the second segment starts at document row 100.
+    void duplicateRules_data()
+    {
+        QTest::addColumn<CaptureTextObservation>("second");
+        QTest::addColumn<QString>("text");
+        const QSize s(width, 200);
+        const auto row = [&](const char *name, const CaptureTextObservation &second, const char *text) {
+            QTest::newRow(name) << second << QString(text);
+        };
+        row("same box, more confident, replaces", line("Status: readv", s, 12, 1.5, 212, 21.5, 0.95),
+            "Status: readv");
+        row("same box, less confident, dropped", line("Status: readv", s, 12, 1.5, 212, 21.5, 0.5),
+            "Status: ready");
+        row("same text shifted sideways", line("status:  READY", s, 250, 5, 390, 25, 0.5), "Status: ready");
+        row("same text on other rows is another line", line("Status: ready", s, 10, 60, 210, 80, 0.9),
+            "Status: ready\nStatus: ready");
+        row("small overlap is another line", line("Next", s, 10, 15, 210, 35, 0.99), "Status: ready\nNext");
+        row("other column in the same rows", line("Other", s, 250, 0, 390, 20, 0.99), "Status: ready Other");
+    }
+
+    void duplicateRules()
+    {
+        QFETCH(CaptureTextObservation, second);
+        QFETCH(QString, text);
+        ScrollingTextAccumulator accumulator;
+        const QSize s(width, 200);
+        accumulator.append({ line("Status: ready", s, 10, 100, 210, 120, 0.8) }, s, 0);
+        accumulator.append({ second }, s, 100);
+        QCOMPARE(accumulator.assembledText(), text);
+    }
+
+    void wholeLineReplacesCutPieces()
+    {
+        ScrollingTextAccumulator accumulator;
+        const QSize s(width, 200);
+        accumulator.append(
+            { line("Gam", s, 10, 185, 60, 200, 0.9), line("ma line", s, 70, 186, 190, 200, 0.9) }, s, 0);
+        QCOMPARE(accumulator.assembledText(), QString("Gam ma line"));
+        accumulator.append({ line("Gamma line", s, 10, 85, 190, 105, 0.6) }, s, 100);
+        QCOMPARE(accumulator.assembledText(), QString("Gamma line"));
+    }
+
+    // Lines of one segment never remove each other, even with equal texts.
+    void repeatsWithinOneSegmentKept()
+    {
+        ScrollingTextAccumulator accumulator;
+        const QSize s(width, 100);
+        accumulator.append({ line("Yes", s, 10, 10, 50, 30, 0.9), line("Yes", s, 200, 10, 240, 30, 0.9),
+                               line("Yes", s, 10, 40, 50, 60, 0.9) },
+            s, 0);
+        QCOMPARE(accumulator.assembledText(), QString("Yes Yes\nYes"));
+    }
+
+    // Boxes come back normalized to the whole document; a document without pixels keeps the text and
+    // drops the geometry; a negative offset is the first row.
+    void normalizedToTheDocument()
+    {
+        ScrollingTextAccumulator accumulator;
+        QVERIFY(accumulator.isLowConfidence());
+        const QSize s(width, 300);
+        accumulator.append({ line("ghost", QSize(1, 1), 0, 0, 1, 1, 0.9) }, QSize(0, 300), 0);
+        accumulator.append({ line("second", s, 10, 50, 110, 70, 0.75) }, s, 300);
+        accumulator.append({ line("first", s, 100, 20, 300, 40, 0.25) }, s, -50);
+        QCOMPARE(accumulator.assembledText(), QString("first\nsecond"));
+        QVERIFY(!accumulator.isLowConfidence()); // mean 0.5
+        const auto observations = accumulator.normalizedObservations(QSize(width, 600));
+        QCOMPARE(observations.size(), 2);
+        QCOMPARE(observations[0].confidence, 0.25);
+        QCOMPARE(observations[0].boundingBox, QRectF(100.0 / 400, 1.0 - 40.0 / 600, 200.0 / 400, 20.0 / 600));
+        QCOMPARE(observations[1].boundingBox, QRectF(10.0 / 400, 1.0 - 370.0 / 600, 100.0 / 400, 20.0 / 600));
+        QCOMPARE(accumulator.normalizedObservations(QSize(0, 0))[0].boundingBox, QRectF());
     }
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Audio/AudioCaptureEngine.h"
+#include "Platform/AudioCaptureEngine.h"
 
 #include <QSet>
 #include <QStringList>

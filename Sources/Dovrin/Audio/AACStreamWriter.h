@@ -1,21 +1,15 @@
 #pragma once
 
-#include "Audio/AudioCaptureEngine.h"
+#include "Platform/AudioCaptureEngine.h"
+#include "Platform/AudioFileEncoder.h"
 
 #include <QString>
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <vector>
-
-struct AVAudioFifo;
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct SwrContext;
 
 // Why a writer could not be made.
 class AACStreamWriterError : public std::exception
@@ -39,20 +33,21 @@ private:
     Kind m_kind;
 };
 
-// Writes one stream of an audio session: AAC at 192 kb/s in a fragmented .m4a (so a crash keeps what was
-// recorded up to the last fragment), or, when that cannot be created, 32-bit float PCM in a .caf beside
-// it. Every buffer is converted to one processing format (float, the source's channel count, 44,100 Hz
-// when the source is within 1 Hz of it, else 48,000 Hz) by one resampler that lives as long as the
-// writer, so no frames are lost between buffers.
+// Writes one stream of an audio session through an AudioFileEncoder: AAC at 192 kb/s in a fragmented
+// .m4a, or, when that cannot be created, 32-bit float PCM in a .caf beside it. Every buffer is converted
+// to one processing format (float, the source's channel count, 44,100 Hz when the source is within 1 Hz
+// of it, else 48,000 Hz). The writer keeps what the session needs to know: the counts, the peaks,
+// whether anything was heard and whether a write failed.
 //
-// append() runs on one audio callback thread at a time; finish(), discard() and the peak reads on any
-// thread. One lock guards everything, held through the conversion and the file write of a buffer.
+// append() runs on one audio callback thread at a time; finish() and discard() on any thread. One lock
+// guards the file, held through the conversion and the write of a buffer; the failure flag and the
+// peaks are also kept in atomics, so the live level and warnings never wait for the encoder.
 class AACStreamWriter
 {
 public:
     static constexpr int bitRate = 192000;
     static constexpr int fragmentMicroseconds = 1000000;
-    // A buffer louder than this counts as heard.
+    // A written buffer louder than this counts as heard.
     static constexpr float audibleThreshold = 1e-7f;
 
     struct Finished
@@ -66,7 +61,8 @@ public:
         friend bool operator==(const Finished &, const Finished &) = default;
     };
 
-    // Creates and opens the file at `url` for buffers in `source`; throws AACStreamWriterError.
+    // Creates and opens the file at `url` for buffers in `source`; throws AACStreamWriterError, also
+    // when anything is already at `url` or at the fallback's path.
     AACStreamWriter(const QString &url, const AudioStreamFormat &source);
     ~AACStreamWriter();
     AACStreamWriter(const AACStreamWriter &) = delete;
@@ -77,6 +73,8 @@ public:
     // The largest absolute sample of every channel of every frame; NaN and infinities are skipped.
     static float peak(const AudioPCMBuffer &buffer);
 
+    // A buffer that cannot be converted or queued is a write failure, as a failed write is; only a
+    // failed write ends the stream.
     void append(const AudioPCMBuffer &buffer);
     // Closes the file (flushing the resampler and the encoder) and reports; later calls report the same.
     Finished finish();
@@ -88,6 +86,7 @@ public:
     int sampleRate() const { return m_rate; }
     int channelCount() const { return m_channels; }
     bool isCompressed() const;
+    // Lock-free.
     float sessionPeak() const;
     bool writeFailed() const;
     float lastBufferPeak() const;
@@ -96,15 +95,6 @@ public:
     qint64 callbacks() const;
 
 private:
-    bool open(const QString &path, bool compressed);
-    void closeFile(bool writeTrailer);
-    enum class Route { direct, resample, drop, failed };
-    bool isDirect(const AudioStreamFormat &format) const;
-    Route route(const AudioStreamFormat &format);
-    bool drainResampler();
-    bool pushToFifo(const AudioPCMBuffer &buffer, bool direct, bool sanitize);
-    bool encodeAvailable(bool final);
-    bool sendFrame(AVFrame *frame);
     void fail();
 
     mutable std::mutex m_lock;
@@ -112,26 +102,15 @@ private:
     AudioStreamFormat m_source;
     int m_rate = 0;
     int m_channels = 0;
-    int m_codecFormat = 0; // AVSampleFormat of the encoder input
-    int m_chunkFrames = 1024;
-
-    AVFormatContext *m_output = nullptr;
-    AVCodecContext *m_encoder = nullptr;
-    AVFrame *m_frame = nullptr;
-    AVPacket *m_packet = nullptr;
-    AVAudioFifo *m_fifo = nullptr;
-    SwrContext *m_resampler = nullptr;
-    std::optional<AudioStreamFormat> m_resamplerInput;
-    std::vector<uint8_t *> m_scratchPlanes;
-    std::vector<std::vector<float>> m_scratch;
-    qint64 m_nextPts = 0;
+    bool m_compressed = false;
+    std::unique_ptr<AudioFileEncoder> m_encoder; // none once finished
 
     bool m_finished = false;
-    bool m_writeFailed = false;
+    std::atomic<bool> m_writeFailed { false };
     std::optional<Finished> m_result;
     qint64 m_framesWritten = 0;
     qint64 m_nonzeroBuffers = 0;
     qint64 m_callbacks = 0;
-    float m_peak = 0;
-    float m_lastBufferPeak = 0;
+    std::atomic<float> m_peak { 0 };
+    std::atomic<float> m_lastBufferPeak { 0 };
 };

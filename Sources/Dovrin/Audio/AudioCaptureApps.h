@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Audio/AudioCaptureApp.h"
-#include "Audio/AudioCaptureEngine.h"
+#include "Platform/AudioCaptureEngine.h"
 
 #include <QList>
 #include <QMap>
@@ -37,23 +37,5 @@ std::optional<AudioCaptureApp> appFromDesktopFile(const QString &path);
 // The processes that are the application itself (not its helpers or children): what an exit watch
 // follows.
 QList<qint64> applicationProcessIDs(const QString &bundleID);
-
-// Decides which sound streams belong to a requested family. Built once per capture; each question
-// reads /proc for the stream's process only.
-class Family
-{
-public:
-    explicit Family(const ProcessTapRequest &request);
-    ~Family();
-    Family(Family &&) noexcept;
-    Family &operator=(Family &&) noexcept;
-
-    // A playback stream's properties (application.process.id, .binary, .name, application.id).
-    bool contains(const QMap<QString, QString> &streamProperties) const;
-
-private:
-    struct Data;
-    std::unique_ptr<Data> d;
-};
 
 } // namespace AudioCaptureApps

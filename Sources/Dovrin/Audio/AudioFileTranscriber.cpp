@@ -1,5 +1,6 @@
 #include "Audio/AudioFileTranscriber.h"
 
+#include "Documents/TextSanitizer.h"
 #include "Platform/SpeechFileRecognizer.h"
 #include "Rules/AudioLevelMeter.h"
 
@@ -242,7 +243,9 @@ Task<AudioFileTranscriber::FileResult> AudioFileTranscriber::transcribeFile(
     switch (outcome.status) {
     case SpeechRecognitionOutcome::Status::finished: {
         std::lock_guard lock(shared->mutex);
-        co_return FileResult::ok(shared->collector.text());
+        FileResult result = FileResult::ok(shared->collector.text());
+        result.partlyUnreadable = outcome.partlyUnreadable;
+        co_return result;
     }
     case SpeechRecognitionOutcome::Status::stopped:
         co_return FileResult::failed(failure(kCancelledDescription));
@@ -280,14 +283,20 @@ Task<AudioTranscripts> AudioFileTranscriber::transcribe(std::optional<QString> o
         const std::optional<QString> &path;
         bool heard;
         QString statusText;
+        QString damagedText;
         QString &text;
         bool &unavailable;
     };
     const Stream streams[] = {
-        { othersPath, heardOthers, QStringLiteral("Transcribing others…"), transcripts.others,
+        { othersPath, heardOthers, QStringLiteral("Transcribing others…"),
+            QStringLiteral("Part of the Others recording could not be read."), transcripts.others,
             transcripts.othersUnavailable },
-        { youPath, heardYou, QStringLiteral("Transcribing you…"), transcripts.you,
+        { youPath, heardYou, QStringLiteral("Transcribing you…"),
+            QStringLiteral("Part of the You recording could not be read."), transcripts.you,
             transcripts.youUnavailable },
+    };
+    const auto addNote = [&transcripts](const QString &text) {
+        transcripts.note = transcripts.note.isEmpty() ? text : transcripts.note + u' ' + text;
     };
     // Keeps the finish callbacks of the file tasks from outliving this task.
     QObject context;
@@ -329,9 +338,10 @@ Task<AudioTranscripts> AudioFileTranscriber::transcribe(std::optional<QString> o
         if (result->isOk()) {
             stream.text = result->text;
             transcripts.transcriber = transcriberTag();
+            if (result->partlyUnreadable)
+                addNote(stream.damagedText);
         } else {
-            transcripts.note
-                = transcripts.note.isEmpty() ? result->text : transcripts.note + u' ' + result->text;
+            addNote(result->text);
             stream.unavailable = true;
         }
     }
@@ -340,7 +350,7 @@ Task<AudioTranscripts> AudioFileTranscriber::transcribe(std::optional<QString> o
 
 void AudioFileTranscriber::ResultCollector::add(const RecognizedSpeech &result)
 {
-    const QString trimmed = result.text.trimmed();
+    const QString trimmed = TextSanitizer::validUtf16(result.text).trimmed();
     QString line;
     if (!trimmed.isEmpty()) {
         const double start = result.startSeconds;

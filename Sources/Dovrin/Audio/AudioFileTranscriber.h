@@ -54,6 +54,8 @@ public:
         enum class Kind { ok, failed };
         Kind kind = Kind::ok;
         QString text;
+        // An ok transcript of a file that could be read only in part.
+        bool partlyUnreadable = false;
 
         static FileResult ok(QString transcript) { return { Kind::ok, std::move(transcript) }; }
         static FileResult failed(QString message) { return { Kind::failed, std::move(message) }; }

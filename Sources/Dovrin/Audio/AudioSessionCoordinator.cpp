@@ -141,6 +141,8 @@ AudioSessionCoordinator::AudioSessionCoordinator(Environment environment, QObjec
     m_startedAt = m_env.now();
     m_startThread.setMaxThreadCount(1);
     m_startThread.setObjectName(QStringLiteral("audio-tap"));
+    m_teardownThread.setMaxThreadCount(1);
+    m_teardownThread.setObjectName(QStringLiteral("audio-teardown"));
 }
 
 AudioSessionCoordinator::~AudioSessionCoordinator()
@@ -154,10 +156,13 @@ AudioSessionCoordinator::~AudioSessionCoordinator()
     if (m_microphone)
         m_microphone->stop();
     // A start still setting up its engines finishes that first; one that raced past the stops above is
-    // stopped again.
+    // stopped again. A stop or a failed start still tearing down finishes too.
     m_startThread.waitForDone();
+    m_teardownThread.waitForDone();
     if (m_tapEngine)
         m_tapEngine->stop();
+    if (m_microphone)
+        m_microphone->stop();
     auto [others, you] = m_streams->removeAllAfterCallbacksDrain();
     if (others)
         others->finish();
@@ -207,6 +212,11 @@ bool AudioSessionCoordinator::isCurrentStart(int generation) const
     return m_phase == AudioSessionPhase::starting && m_startGeneration == generation;
 }
 
+bool AudioSessionCoordinator::startGoesOn(int generation) const
+{
+    return isCurrentStart(generation) && !CurrentTask::isCancelled();
+}
+
 void AudioSessionCoordinator::closeFolderScope()
 {
     if (m_scopedFolder)
@@ -214,63 +224,30 @@ void AudioSessionCoordinator::closeFolderScope()
     m_scopedFolder.reset();
 }
 
-void AudioSessionCoordinator::discardSlots(int generation)
+Task<> AudioSessionCoordinator::tearDownStart(int generation, std::shared_ptr<OthersCaptureEngine> tap,
+    std::shared_ptr<MicrophoneCaptureEngine> microphone)
 {
-    if (auto writer = m_streams->removeAfterCallbacksDrain(AudioStreamChannel::others, generation))
-        writer->discard();
-    if (auto writer = m_streams->removeAfterCallbacksDrain(AudioStreamChannel::you, generation))
-        writer->discard();
-}
-
-void AudioSessionCoordinator::stopEngines()
-{
-    if (m_tapEngine) {
-        m_tapEngine->stop();
+    m_streams->revoke(generation);
+    if (tap && m_tapEngine == tap)
         m_tapEngine.reset();
-    }
-    if (m_microphone) {
-        m_microphone->stop();
+    if (microphone && m_microphone == microphone)
         m_microphone.reset();
-    }
-}
-
-// A start whose task was cancelled while nobody stopped it: it would otherwise stay `starting` with the
-// folder open for good.
-void AudioSessionCoordinator::abandonCurrentStart()
-{
-    stopEngines();
-    closeFolderScope();
-    setPhase(AudioSessionPhase::failed);
-}
-
-void AudioSessionCoordinator::throwCancelled(int generation)
-{
-    const bool current = isCurrentStart(generation);
-    m_streams->revoke(generation);
-    discardSlots(generation);
-    if (current)
-        abandonCurrentStart();
-    throw AudioSessionStartError(AudioSessionStartError::cancelled);
-}
-
-void AudioSessionCoordinator::throwIfStartCancelled(int generation,
-    const std::shared_ptr<OthersCaptureEngine> &tap,
-    const std::shared_ptr<MicrophoneCaptureEngine> &microphone)
-{
-    if (isCurrentStart(generation) && !CurrentTask::isCancelled())
-        return;
-    m_streams->revoke(generation);
-    if (tap) {
-        tap->stop();
-        if (m_tapEngine == tap)
-            m_tapEngine.reset();
-    }
-    if (microphone) {
-        microphone->stop();
-        if (m_microphone == microphone)
-            m_microphone.reset();
-    }
-    throwCancelled(generation);
+    // On the teardown thread, behind a stop() that may be collecting this start's writers.
+    QFuture<void> done = QtConcurrent::run(&m_teardownThread,
+        [streams = m_streams, generation, tap = std::move(tap),
+            microphone = std::move(microphone)]() mutable {
+            if (tap)
+                tap->stop();
+            if (microphone)
+                microphone->stop();
+            tap.reset();
+            microphone.reset();
+            for (const AudioStreamChannel channel : { AudioStreamChannel::others, AudioStreamChannel::you }) {
+                if (auto writer = streams->removeAfterCallbacksDrain(channel, generation))
+                    writer->discard();
+            }
+        });
+    co_await done;
 }
 
 AudioCaptureEngine::BufferCallback AudioSessionCoordinator::ingest(std::shared_ptr<Streams> streams,
@@ -326,11 +303,23 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
     m_othersIsApplication = isPresent(othersBundleID);
     clearWorkspaceObserver();
 
+    // What this start made; whatever ends it early stops them and discards its writers, off the main
+    // thread, before the error reaches the caller.
+    std::shared_ptr<OthersCaptureEngine> engine;
+    std::shared_ptr<MicrophoneCaptureEngine> microphone;
+    const auto cancelled = [] { return AudioSessionStartError(AudioSessionStartError::cancelled); };
+    std::exception_ptr failure;
     try {
         std::optional<ProcessTapRequest> request;
         if (m_othersIsApplication) {
-            if (m_env.engines.tapRequest)
-                request = m_env.engines.tapRequest(*othersBundleID, othersDisplayName);
+            // Reads /proc and asks the sound server: a worker's job.
+            QFuture<std::optional<ProcessTapRequest>> requested = QtConcurrent::run(&m_startThread,
+                [query = m_env.engines.tapRequest, bundleID = *othersBundleID, othersDisplayName] {
+                    return query ? query(bundleID, othersDisplayName) : std::nullopt;
+                });
+            request = co_await requested;
+            if (!startGoesOn(generation))
+                throw cancelled();
             auto refuse = [&](AudioSessionStartError error) {
                 closeFolderScope();
                 m_othersIsApplication = false;
@@ -349,7 +338,7 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
         if (!m_streams->authorize(generation)) {
             closeFolderScope();
             setPhase(AudioSessionPhase::failed);
-            throw AudioSessionStartError(AudioSessionStartError::cancelled);
+            throw cancelled();
         }
 
         QString base = CaptureFilename::make(m_startedAt, QStringLiteral("audio-session"), m_sessionID,
@@ -359,69 +348,60 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
         const QString othersPath = directory.filePath(base + QStringLiteral("_others.m4a"));
         const QString youPath = directory.filePath(base + QStringLiteral("_you.m4a"));
 
-        auto engine = std::shared_ptr<OthersCaptureEngine>(m_env.engines.makeOthers());
+        engine = std::shared_ptr<OthersCaptureEngine>(m_env.engines.makeOthers());
         m_tapEngine = engine;
 
         // Others first: when it fails, the microphone is never started.
-        try {
+        enum class Outcome { started, cancelled, failed };
+        // Built outside the co_await: g++ 12 destroys argument temporaries of a co_await operand twice.
+        auto setUpOthers = [engine, othersPath, request, generation, streams = m_streams, relay = m_relay,
+                               clock = m_clock] {
             if (!engine)
-                throw AudioCaptureError(QStringLiteral("No system audio engine"));
-            // Built outside the co_await: g++ 12 destroys argument temporaries of a co_await operand twice.
-            auto setUp = [engine, othersPath, request, generation, streams = m_streams, relay = m_relay,
-                             clock = m_clock] {
-                std::shared_ptr<AACStreamWriter> writer;
-                try {
-                    const AudioStreamFormat format = engine->prepare(request);
-                    writer = std::make_shared<AACStreamWriter>(othersPath, format);
-                    if (!streams->install(writer, AudioStreamChannel::others, generation)) {
-                        writer->discard();
-                        throw AudioSessionStartError(AudioSessionStartError::cancelled);
-                    }
-                    engine->activate(ingest(streams, relay, clock, AudioStreamChannel::others, generation));
-                } catch (...) {
+                return Outcome::failed;
+            try {
+                const AudioStreamFormat format = engine->prepare(request);
+                auto writer = std::make_shared<AACStreamWriter>(othersPath, format);
+                if (!streams->install(writer, AudioStreamChannel::others, generation)) {
+                    writer->discard();
                     engine->stop();
-                    if (auto installed
-                        = streams->removeAfterCallbacksDrain(AudioStreamChannel::others, generation))
-                        installed->discard();
-                    throw;
+                    return Outcome::cancelled;
                 }
-            };
-            QFuture<void> othersStarted = QtConcurrent::run(&m_startThread, std::move(setUp));
-            co_await othersStarted;
-            throwIfStartCancelled(generation, engine, nullptr);
-        } catch (const AudioSessionStartError &error) {
-            if (error.kind() != AudioSessionStartError::cancelled)
-                throw;
-            throwCancelled(generation);
-        } catch (const TaskCancelled &) {
-            throwCancelled(generation);
-        } catch (...) {
-            if (engine)
+                engine->activate(ingest(streams, relay, clock, AudioStreamChannel::others, generation));
+                return Outcome::started;
+            } catch (...) {
                 engine->stop();
-            if (m_tapEngine == engine)
-                m_tapEngine.reset();
-            if (!isCurrentStart(generation))
-                throwCancelled(generation);
+                if (auto installed
+                    = streams->removeAfterCallbacksDrain(AudioStreamChannel::others, generation))
+                    installed->discard();
+                return Outcome::failed;
+            }
+        };
+        QFuture<Outcome> othersStarted = QtConcurrent::run(&m_startThread, std::move(setUpOthers));
+        const Outcome others = co_await othersStarted;
+        if (others == Outcome::cancelled || !isCurrentStart(generation))
+            throw cancelled();
+        if (others == Outcome::failed) {
             m_streams->revoke(generation);
             if (onSystemAudioStartFailed)
                 onSystemAudioStartFailed();
-            if (auto writer = m_streams->removeAfterCallbacksDrain(AudioStreamChannel::others, generation))
-                writer->discard();
             closeFolderScope();
             setPhase(AudioSessionPhase::failed);
             throw AudioSessionStartError(AudioSessionStartError::systemAudioStartFailed);
         }
+        if (CurrentTask::isCancelled())
+            throw cancelled();
 
         if (onSystemAudioStarted)
             onSystemAudioStarted();
-        throwIfStartCancelled(generation, nullptr, nullptr);
+        if (!startGoesOn(generation))
+            throw cancelled();
 
         if (includeYou) {
             bool authorized = false;
             try {
                 authorized = co_await m_env.microphoneAuthorized();
             } catch (const TaskCancelled &) {
-                throwCancelled(generation);
+                throw cancelled();
             } catch (...) {
                 authorized = false;
             }
@@ -429,90 +409,100 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
                 m_youCaptureIssue = microphoneNotGrantedText();
                 setWarning(m_youCaptureIssue);
             } else {
-                throwIfStartCancelled(generation, nullptr, nullptr);
-                try {
-                    const QStringList devices
-                        = m_env.engines.inputDeviceUIDs ? m_env.engines.inputDeviceUIDs() : QStringList();
+                if (!startGoesOn(generation))
+                    throw cancelled();
+                auto setUpMicrophone = [make = m_env.engines.makeMicrophone,
+                                           devices = m_env.engines.inputDeviceUIDs, microphoneUID, youPath,
+                                           generation, streams = m_streams, relay = m_relay,
+                                           clock = m_clock] {
+                    MicrophoneStart result;
                     const AudioInputSelection::Choice choice
-                        = AudioInputSelection::resolve(microphoneUID, devices);
-                    if (choice.fellBack)
-                        setWarning(chosenMicrophoneUnavailableText());
-                    auto setUp = [make = m_env.engines.makeMicrophone, device = choice.uid, youPath,
-                                     generation, streams = m_streams, relay = m_relay, clock = m_clock] {
-                        auto makeOne = [&] {
-                            std::shared_ptr<MicrophoneCaptureEngine> made(make ? make() : nullptr);
-                            if (!made)
-                                throw AudioCaptureError(QStringLiteral("The microphone could not start"));
-                            return made;
-                        };
-                        MicrophoneStart result;
+                        = AudioInputSelection::resolve(microphoneUID, devices ? devices() : QStringList());
+                    result.deviceUnavailable = choice.fellBack;
+                    auto makeOne = [&] {
+                        std::shared_ptr<MicrophoneCaptureEngine> made(make ? make() : nullptr);
+                        if (!made)
+                            throw AudioCaptureError(QStringLiteral("The microphone could not start"));
+                        return made;
+                    };
+                    std::shared_ptr<AACStreamWriter> writer;
+                    try {
                         result.engine = makeOne();
                         AudioStreamFormat format;
                         try {
-                            format = result.engine->prepare(device);
+                            format = result.engine->prepare(choice.uid);
                         } catch (...) {
-                            if (!device)
+                            if (!choice.uid)
                                 throw;
                             result.fellBackToDefault = true;
                             result.engine = makeOne();
                             format = result.engine->prepare(std::nullopt);
                         }
-                        auto writer = std::make_shared<AACStreamWriter>(youPath, format);
+                        writer = std::make_shared<AACStreamWriter>(youPath, format);
                         if (!streams->install(writer, AudioStreamChannel::you, generation)) {
                             writer->discard();
-                            throw AudioSessionStartError(AudioSessionStartError::cancelled);
-                        }
-                        try {
-                            result.engine->start(
-                                ingest(streams, relay, clock, AudioStreamChannel::you, generation));
-                        } catch (...) {
                             result.engine->stop();
-                            throw;
+                            result.cancelled = true;
+                            return result;
                         }
-                        return result;
-                    };
-                    QFuture<MicrophoneStart> microphoneStarted
-                        = QtConcurrent::run(&m_startThread, std::move(setUp));
-                    MicrophoneStart started = co_await microphoneStarted;
-                    throwIfStartCancelled(generation, nullptr, started.engine);
+                        result.engine->start(
+                            ingest(streams, relay, clock, AudioStreamChannel::you, generation));
+                    } catch (...) {
+                        if (result.engine)
+                            result.engine->stop();
+                        result.engine.reset();
+                        if (auto installed
+                            = streams->removeAfterCallbacksDrain(AudioStreamChannel::you, generation))
+                            installed->discard();
+                        result.failed = true;
+                    }
+                    return result;
+                };
+                QFuture<MicrophoneStart> microphoneStarted
+                    = QtConcurrent::run(&m_startThread, std::move(setUpMicrophone));
+                MicrophoneStart started = co_await microphoneStarted;
+                microphone = started.engine;
+                if (started.cancelled || !startGoesOn(generation))
+                    throw cancelled();
+                if (started.deviceUnavailable)
+                    setWarning(chosenMicrophoneUnavailableText());
+                if (started.failed) {
+                    // Others records on alone.
+                    m_youCaptureIssue = microphoneFailedText();
+                    setWarning(m_youCaptureIssue);
+                } else {
                     m_microphone = started.engine;
                     if (started.fellBackToDefault)
                         setWarning(chosenMicrophoneFailedText());
-                } catch (const AudioSessionStartError &error) {
-                    if (error.kind() != AudioSessionStartError::cancelled)
-                        throw;
-                    throwCancelled(generation);
-                } catch (const TaskCancelled &) {
-                    throwCancelled(generation);
-                } catch (...) {
-                    // Others records on alone.
-                    if (auto writer
-                        = m_streams->removeAfterCallbacksDrain(AudioStreamChannel::you, generation))
-                        writer->discard();
-                    m_youCaptureIssue = microphoneFailedText();
-                    setWarning(m_youCaptureIssue);
                 }
             }
         }
 
-        throwIfStartCancelled(generation, nullptr, nullptr);
+        if (!startGoesOn(generation))
+            throw cancelled();
         setPhase(AudioSessionPhase::recording);
         if (isPresent(othersBundleID))
             watchForAppExit(
                 *othersBundleID, isPresent(m_othersDisplayName) ? *m_othersDisplayName : *othersBundleID);
         startElapsedClock();
+        co_return;
+    } catch (const TaskCancelled &) {
+        failure = std::make_exception_ptr(cancelled());
     } catch (...) {
-        // Whatever else went wrong must not leave the session starting for good.
-        if (isCurrentStart(generation)) {
-            m_streams->revoke(generation);
-            discardSlots(generation);
-            abandonCurrentStart();
-        }
-        throw;
+        failure = std::current_exception();
     }
+
+    Task<> tearingDown = tearDownStart(generation, engine, microphone);
+    co_await tearingDown;
+    // Whatever went wrong must not leave the session starting for good.
+    if (isCurrentStart(generation)) {
+        closeFolderScope();
+        setPhase(AudioSessionPhase::failed);
+    }
+    std::rethrow_exception(failure);
 }
 
-AudioSessionResult AudioSessionCoordinator::stop()
+Task<AudioSessionResult> AudioSessionCoordinator::stop()
 {
     const int generation = m_startGeneration++;
     m_streams->revoke(generation);
@@ -522,34 +512,46 @@ AudioSessionResult AudioSessionCoordinator::stop()
     clearWorkspaceObserver();
     m_othersIsApplication = false;
     m_othersDisplayName.reset();
-    stopEngines();
+    const auto length = m_clock->now() - m_startedSteady;
+
+    struct Finished
+    {
+        std::optional<AACStreamWriter::Finished> others;
+        std::optional<AACStreamWriter::Finished> you;
+    };
+    // Stopping the engines, waiting for their last callbacks and closing the files all wait: they run
+    // on the teardown thread, Others before You, as they started.
+    QFuture<Finished> finishing = QtConcurrent::run(&m_teardownThread,
+        [streams = m_streams, tap = std::exchange(m_tapEngine, nullptr),
+            microphone = std::exchange(m_microphone, nullptr)]() mutable {
+            if (tap)
+                tap->stop();
+            if (microphone)
+                microphone->stop();
+            tap.reset();
+            microphone.reset();
+            auto [othersWriter, youWriter] = streams->removeAllAfterCallbacksDrain();
+            Finished finished;
+            if (othersWriter)
+                finished.others = othersWriter->finish();
+            if (youWriter)
+                finished.you = youWriter->finish();
+            return finished;
+        });
+    const Finished finished = co_await finishing;
 
     if (m_env.stopOverride) {
-        // The writers still leave the hand-off and close their files, or the next session could not
-        // be authorized and the files would stay open.
-        auto [othersWriter, youWriter] = m_streams->removeAllAfterCallbacksDrain();
-        if (othersWriter)
-            othersWriter->finish();
-        if (youWriter)
-            youWriter->finish();
         AudioSessionResult result = m_env.stopOverride();
         setElapsed(double(result.startedAt.msecsTo(result.endedAt)) / 1000.0);
         setOthersLevel(0);
         setYouLevel(0);
-        return result;
+        co_return result;
     }
 
-    const auto length = m_clock->now() - m_startedSteady;
     const QDateTime endedAt
         = m_startedAt.addMSecs(std::chrono::duration_cast<std::chrono::milliseconds>(length).count());
-    auto [othersWriter, youWriter] = m_streams->removeAllAfterCallbacksDrain();
-    std::optional<AACStreamWriter::Finished> others;
-    std::optional<AACStreamWriter::Finished> you;
-    if (othersWriter)
-        others = othersWriter->finish();
-    if (youWriter)
-        you = youWriter->finish();
-
+    const std::optional<AACStreamWriter::Finished> &others = finished.others;
+    const std::optional<AACStreamWriter::Finished> &you = finished.you;
     const bool writeFailed = (others && others->writeFailed) || (you && you->writeFailed);
     const bool heardOthers = others && others->heard;
     const bool heardYou = you && you->heard;
@@ -584,7 +586,7 @@ AudioSessionResult AudioSessionCoordinator::stop()
     setElapsed(std::chrono::duration<double>(length).count());
     setOthersLevel(0);
     setYouLevel(0);
-    return result;
+    co_return result;
 }
 
 std::optional<QString> AudioSessionCoordinator::youStopIssue(

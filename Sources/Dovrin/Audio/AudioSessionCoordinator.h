@@ -3,9 +3,9 @@
 #include "Async/Task.h"
 #include "Async/TaskClock.h"
 #include "Audio/AACStreamWriter.h"
-#include "Audio/AudioCaptureEngine.h"
 #include "Audio/AudioStreamState.h"
 #include "Documents/FolderBookmark.h"
+#include "Platform/AudioCaptureEngine.h"
 #include "Rules/AudioSessionPhase.h"
 
 #include <QDateTime>
@@ -83,8 +83,8 @@ private:
 // Runs one audio session at a time: "Others" (an application's sound or the whole system's) and "You"
 // (the microphone), each written by its own AACStreamWriter beside the note to be saved. Lives on the
 // main thread for the program's lifetime. The engines' callback threads reach the writers only through
-// the stream hand-off; engine set-up runs on one start thread, so the main thread never waits for the
-// sound server.
+// the stream hand-off; engine set-up runs on one start thread and tear-down on another, so the main
+// thread never waits for the sound server, the encoder or the disk.
 class AudioSessionCoordinator : public QObject
 {
     Q_OBJECT
@@ -143,8 +143,9 @@ public:
     // phase `recording`. Throws AudioSessionStartError. Does nothing while a session is recording.
     Task<> start(ResolvedFolder folder, std::optional<QString> microphoneUID, bool includeYou,
         std::optional<QString> othersBundleID, std::optional<QString> othersDisplayName);
-    // Stops both streams, waits until no callback is writing, finishes both files and reports them.
-    AudioSessionResult stop();
+    // Stops both streams, waits (off the main thread) until no callback is writing, finishes both files
+    // and reports them. The phase is `stopping` at once; a start still in progress ends with `cancelled`.
+    Task<AudioSessionResult> stop();
     // `saved` or `failed` become `idle`.
     void clearTerminalState();
 
@@ -167,16 +168,18 @@ private:
     struct MicrophoneStart
     {
         std::shared_ptr<MicrophoneCaptureEngine> engine;
-        bool fellBackToDefault = false;
+        bool deviceUnavailable = false; // the chosen device is not connected
+        bool fellBackToDefault = false; // the chosen device failed and the default runs
+        bool cancelled = false;
+        bool failed = false;
     };
 
     bool isCurrentStart(int generation) const;
-    void throwIfStartCancelled(int generation, const std::shared_ptr<OthersCaptureEngine> &tap,
-        const std::shared_ptr<MicrophoneCaptureEngine> &microphone);
-    [[noreturn]] void throwCancelled(int generation);
-    void discardSlots(int generation);
-    void stopEngines();
-    void abandonCurrentStart();
+    // The start is current and its task not cancelled.
+    bool startGoesOn(int generation) const;
+    // Stops what a start that ends early made and discards its writers, off the main thread.
+    Task<> tearDownStart(int generation, std::shared_ptr<OthersCaptureEngine> tap,
+        std::shared_ptr<MicrophoneCaptureEngine> microphone);
     void closeFolderScope();
     std::optional<QString> youStopIssue(const std::optional<QUrl> &youFile, bool heardYou) const;
     void clearWorkspaceObserver();
@@ -211,8 +214,10 @@ private:
     std::optional<ResolvedFolder> m_scopedFolder;
     Task<> m_elapsedTask;
     int m_startGeneration = 0;
-    // The serial start thread: engine set-up and the Others writer's creation.
+    // The serial start thread: engine set-up and the writers' creation.
     QThreadPool m_startThread;
+    // The serial thread that stops engines and finishes or discards writers, in the order asked.
+    QThreadPool m_teardownThread;
     std::optional<QString> m_othersDisplayName;
     bool m_othersIsApplication = false;
     std::unique_ptr<AudioAppExitWatch> m_workspaceObserver;

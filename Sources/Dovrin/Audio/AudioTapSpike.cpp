@@ -1,10 +1,11 @@
 #include "Audio/AudioTapSpike.h"
 
 #include "Audio/AudioCaptureApps.h"
-#include "Audio/ProcessTapEngine.h"
 #include "Documents/AppPaths.h"
 #include "Documents/AtomicFile.h"
-#include "Platform/PulseConnection.h"
+#include "Platform/ProcessTapEngine.h"
+#include "Platform/SoundPlayer.h"
+#include "Platform/SoundServer.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -32,7 +33,7 @@ using namespace std::chrono_literals;
 constexpr auto measurement = 6s;
 constexpr int soundRepeats = 8;
 constexpr auto soundInterval = 650ms;
-constexpr int soundRate = 48000;
+constexpr int soundRate = SoundPlayer::sampleRate;
 constexpr float soundPeak = 0.4f;
 
 template <typename Number> QString shortestText(Number value)
@@ -88,85 +89,6 @@ std::vector<float> knock()
     return struckTone(392.0, 1.5, 0.06, 0.25);
 }
 
-// One playback stream of this program, mono float at 48 kHz, that plays queued sounds and silence
-// between them, so the stream stays one sink input for the whole measurement.
-class SoundPlayer
-{
-public:
-    ~SoundPlayer() { close(); }
-
-    // Blocks briefly: not on the main thread's critical path.
-    bool open()
-    {
-        m_connection = PulseConnection::open(QStringLiteral("Quorvel self-test sound"));
-        if (!m_connection)
-            return false;
-        PulseConnection::Locker lock(*m_connection);
-        const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, soundRate, 1 };
-        m_stream = pa_stream_new(m_connection->context(), "Quorvel self-test sound", &spec, nullptr);
-        if (!m_stream)
-            return false;
-        pa_stream_set_write_callback(m_stream, &SoundPlayer::fill, this);
-        pa_stream_set_state_callback(
-            m_stream,
-            [](pa_stream *, void *connection) { static_cast<PulseConnection *>(connection)->signal(); },
-            m_connection.get());
-        pa_buffer_attr attributes;
-        std::memset(&attributes, 0xff, sizeof attributes);
-        attributes.tlength = uint32_t(pa_usec_to_bytes(40 * PA_USEC_PER_MSEC, &spec));
-        if (pa_stream_connect_playback(
-                m_stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr)
-            < 0)
-            return false;
-        m_connection->waitUntil([this] { return pa_stream_get_state(m_stream) != PA_STREAM_CREATING; });
-        return pa_stream_get_state(m_stream) == PA_STREAM_READY;
-    }
-
-    void play(const std::vector<float> &sound)
-    {
-        if (!m_connection)
-            return;
-        PulseConnection::Locker lock(*m_connection);
-        m_pending.insert(m_pending.end(), sound.cbegin(), sound.cend());
-    }
-
-    void close()
-    {
-        if (!m_connection)
-            return;
-        {
-            PulseConnection::Locker lock(*m_connection);
-            if (m_stream) {
-                pa_stream_set_write_callback(m_stream, nullptr, nullptr);
-                pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-                if (PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)))
-                    pa_stream_disconnect(m_stream);
-                pa_stream_unref(m_stream);
-                m_stream = nullptr;
-            }
-            m_pending.clear();
-        }
-        m_connection.reset();
-    }
-
-private:
-    // On the main loop's thread, lock held.
-    static void fill(pa_stream *stream, size_t bytes, void *userdata)
-    {
-        auto *self = static_cast<SoundPlayer *>(userdata);
-        std::vector<float> block(bytes / sizeof(float), 0.0f);
-        const auto queued = std::ptrdiff_t(std::min(block.size(), self->m_pending.size()));
-        std::copy_n(self->m_pending.cbegin(), queued, block.begin());
-        self->m_pending.erase(self->m_pending.cbegin(), self->m_pending.cbegin() + queued);
-        if (!block.empty())
-            pa_stream_write(stream, block.data(), block.size() * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE);
-    }
-
-    std::unique_ptr<PulseConnection> m_connection;
-    pa_stream *m_stream = nullptr;
-    std::deque<float> m_pending; // under the main loop's lock
-};
-
 // Plays `sound` soundRepeats times, soundInterval apart, until done or cancelled.
 Task<void> playSound(
     [[maybe_unused]] QObject *context, std::shared_ptr<SoundPlayer> player, std::vector<float> sound)
@@ -192,7 +114,7 @@ struct StepOutcome
 {
     bool ok = false;
     AudioStreamFormat format;
-    qint32 code = PA_OK; // the server's error code when the step failed
+    qint32 code = SoundServer::ok; // the server's error code when the step failed
     QString text;
     std::optional<ProcessTapEngine::EngineError> kind;
 };
@@ -201,7 +123,7 @@ StepOutcome failedStep(const std::exception &error)
 {
     using Kind = ProcessTapEngine::EngineError;
     StepOutcome outcome;
-    outcome.code = PA_ERR_UNKNOWN;
+    outcome.code = SoundServer::unknown;
     outcome.text = QString::fromUtf8(error.what());
     const auto *capture = dynamic_cast<const AudioCaptureError *>(&error);
     if (!capture)
@@ -209,7 +131,7 @@ StepOutcome failedStep(const std::exception &error)
     outcome.text = capture->description();
     // The engine's failures carry the server's code in their text; find which one this is.
     for (const Kind kind : { Kind::createTap, Kind::createAggregate, Kind::createIOProc, Kind::start }) {
-        for (int code = PA_OK + 1; code < PA_ERR_MAX; ++code) {
+        for (int code = SoundServer::ok + 1; code < SoundServer::errorCodeLimit(); ++code) {
             if (ProcessTapEngine::error(kind, code).description() == outcome.text) {
                 outcome.kind = kind;
                 outcome.code = code;
@@ -219,7 +141,7 @@ StepOutcome failedStep(const std::exception &error)
     }
     if (ProcessTapEngine::error(Kind::format).description() == outcome.text) {
         outcome.kind = Kind::format; // the default output or the engine went away
-        outcome.code = PA_ERR_NOENTITY;
+        outcome.code = SoundServer::noEntity;
     }
     return outcome;
 }
@@ -249,76 +171,6 @@ StepOutcome activateEngine(OthersCaptureEngine &engine, const std::shared_ptr<Sa
     }
 }
 
-// The default output as the server names it, and the monitor the whole-system capture records.
-struct OutputFacts
-{
-    std::shared_ptr<PulseConnection> connection;
-    qint32 connectError = PA_OK;
-    qint32 lookupError = PA_OK;
-    std::optional<PulseSinkInfo> sink;
-    std::optional<quint32> monitorIndex;
-};
-
-OutputFacts readDefaultOutput()
-{
-    OutputFacts facts;
-    int error = PA_OK;
-    facts.connection
-        = PulseConnection::open(QStringLiteral("Quorvel self-test"), PulseConnection::defaultTimeout, &error);
-    if (!facts.connection) {
-        facts.connectError = error != PA_OK ? error : PA_ERR_UNKNOWN;
-        return facts;
-    }
-    const auto server = facts.connection->serverInfo();
-    const auto sinks = facts.connection->sinks();
-    if (!server || !sinks) {
-        const int code = facts.connection->lastError();
-        facts.lookupError = code != PA_OK ? code : PA_ERR_UNKNOWN;
-        return facts;
-    }
-    const auto sink = std::find_if(sinks->cbegin(), sinks->cend(),
-        [&](const PulseSinkInfo &candidate) { return candidate.name == server->defaultSinkName; });
-    if (server->defaultSinkName.isEmpty() || sink == sinks->cend()) {
-        facts.lookupError = PA_ERR_NOENTITY;
-        return facts;
-    }
-    facts.sink = *sink;
-    for (const PulseSourceInfo &source : facts.connection->sources().value_or(QList<PulseSourceInfo> {})) {
-        if (source.name == sink->monitorSourceName)
-            facts.monitorIndex = source.index;
-    }
-    return facts;
-}
-
-// The server's index of this process's record stream on `source` (the newest, if several).
-std::optional<quint32> ownRecordStream(PulseConnection &connection, quint32 source)
-{
-    struct Query
-    {
-        PulseConnection *connection;
-        quint32 source;
-        QString pid;
-        std::optional<quint32> found;
-    } query { &connection, source, QString::number(QCoreApplication::applicationPid()), std::nullopt };
-    PulseConnection::Locker lock(connection);
-    if (!connection.isReady())
-        return std::nullopt;
-    pa_operation *operation = pa_context_get_source_output_info_list(
-        connection.context(),
-        [](pa_context *, const pa_source_output_info *info, int, void *userdata) {
-            auto *query = static_cast<Query *>(userdata);
-            if (info && info->source == query->source
-                && pulseProperties(info->proplist).value(QStringLiteral(PA_PROP_APPLICATION_PROCESS_ID))
-                    == query->pid)
-                query->found = std::max(query->found.value_or(0), info->index);
-            query->connection->signal();
-        },
-        &query);
-    if (!connection.finish(operation))
-        return std::nullopt;
-    return query.found;
-}
-
 ProcessTapRequest ownPlaybackRequest()
 {
     ProcessTapRequest request;
@@ -327,13 +179,6 @@ ProcessTapRequest ownPlaybackRequest()
     request.bundleIDs = { AudioCaptureApps::ownBundleID() };
     request.displayName = QStringLiteral("Quorvel");
     return request;
-}
-
-QString formatName(AudioStreamFormat::SampleType type)
-{
-    const pa_sample_format_t format
-        = type == AudioStreamFormat::SampleType::int16 ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE;
-    return QString::fromLatin1(pa_sample_format_to_string(format));
 }
 
 bool looksSandboxed()
@@ -420,27 +265,25 @@ Task<Report> runProbes(QObject *context)
     if (const QString id = QGuiApplication::desktopFileName(); !id.isEmpty())
         report.bundleID = id;
 
-    auto reading = QtConcurrent::run(&readDefaultOutput);
-    const OutputFacts output = co_await reading;
-    if (!output.connection || !output.sink) {
-        if (output.sink)
-            report.outputDeviceID = output.sink->index;
-        report.failure = output.connection
+    auto reading = QtConcurrent::run(&SoundServer::defaultOutput);
+    const SoundServer::DefaultOutput output = co_await reading;
+    if (!output.found()) {
+        report.failure = output.connectError == SoundServer::ok
             ? QStringLiteral("default sink lookup failed: ") + statusName(output.lookupError)
             : QStringLiteral("sound server connection failed: ") + statusName(output.connectError);
         Task<void> last = finishWithApplicationProbe(context, &report);
         co_await last;
         co_return report;
     }
-    report.outputDeviceID = output.sink->index;
-    report.outputDeviceUID = output.sink->name;
-    if (!output.sink->monitorSourceName.isEmpty())
-        report.tapUID = output.sink->monitorSourceName;
+    report.outputDeviceID = *output.sinkIndex;
+    report.outputDeviceUID = output.sinkName;
+    if (!output.monitorSourceName.isEmpty())
+        report.tapUID = output.monitorSourceName;
 
     auto engine = std::make_shared<ProcessTapEngine>();
     auto preparing = QtConcurrent::run([engine] { return prepareEngine(*engine, std::nullopt); });
     const StepOutcome prepared = co_await preparing;
-    report.createTapStatus = prepared.ok ? PA_OK : prepared.code;
+    report.createTapStatus = prepared.ok ? SoundServer::ok : prepared.code;
     if (!prepared.ok) {
         report.failure
             = QStringLiteral("whole-system capture could not be prepared: ") + statusName(prepared.code);
@@ -451,7 +294,7 @@ Task<Report> runProbes(QObject *context)
     report.tapID = output.monitorIndex.value_or(0);
     report.sampleRate = prepared.format.sampleRate;
     report.channels = quint32(std::max(0, prepared.format.channelCount));
-    report.formatID = formatName(prepared.format.sampleType);
+    report.formatID = SoundServer::sampleFormatName(prepared.format.sampleType);
     report.bitsPerChannel = quint32(prepared.format.bytesPerSample() * 8);
 
     auto stats = std::make_shared<SampleStats>();
@@ -460,8 +303,8 @@ Task<Report> runProbes(QObject *context)
     if (!activated.ok) {
         // The record stream and its read callback come into being together; only its start is separate.
         if (activated.kind == ProcessTapEngine::EngineError::start) {
-            report.createAggregateStatus = PA_OK;
-            report.createIOProcStatus = PA_OK;
+            report.createAggregateStatus = SoundServer::ok;
+            report.createIOProcStatus = SoundServer::ok;
             report.startStatus = activated.code;
             report.failure
                 = QStringLiteral("monitor record stream could not start: ") + statusName(activated.code);
@@ -474,14 +317,14 @@ Task<Report> runProbes(QObject *context)
         co_await stopping;
         co_return report;
     }
-    report.createAggregateStatus = PA_OK;
-    report.createIOProcStatus = PA_OK;
-    report.startStatus = PA_OK;
+    report.createAggregateStatus = SoundServer::ok;
+    report.createIOProcStatus = SoundServer::ok;
+    report.startStatus = SoundServer::ok;
     if (output.monitorIndex) {
-        std::shared_ptr<PulseConnection> connection = output.connection;
         const quint32 monitor = *output.monitorIndex;
+        const qint64 pid = QCoreApplication::applicationPid();
         auto finding
-            = QtConcurrent::run([connection, monitor] { return ownRecordStream(*connection, monitor); });
+            = QtConcurrent::run([monitor, pid] { return SoundServer::newestRecordStream(monitor, pid); });
         report.aggregateID = (co_await finding).value_or(0);
     }
 
@@ -672,12 +515,12 @@ SampleStats::Counts SampleStats::counts() const
 
 QString statusName(qint32 status)
 {
-    if (status == PA_OK)
+    if (status == SoundServer::ok)
         return QStringLiteral("OK");
     if (status == -1)
         return QStringLiteral("-1 (not attempted)");
-    if (status > PA_OK && status < PA_ERR_MAX)
-        return QString::number(status) + QStringLiteral(" (") + QString::fromUtf8(pa_strerror(status))
+    if (status > SoundServer::ok && status < SoundServer::errorCodeLimit())
+        return QString::number(status) + QStringLiteral(" (") + SoundServer::errorText(status)
             + QLatin1Char(')');
     return QString::number(status);
 }
@@ -694,9 +537,7 @@ QString decimalText(float value)
 
 bool isSupported()
 {
-    // Per-application monitor streams and the client API this uses are there from 1.0 on.
-    const char *version = pa_get_library_version();
-    return version && std::atoi(version) >= 1;
+    return SoundServer::supportsApplicationMonitors();
 }
 
 QString unsupportedLine()

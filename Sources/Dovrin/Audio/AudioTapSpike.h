@@ -7,7 +7,7 @@
 // standard error, and quits. It records no audio files and changes no settings.
 
 #include "Async/Task.h"
-#include "Audio/AudioCaptureEngine.h"
+#include "Platform/AudioCaptureEngine.h"
 
 #include <QByteArray>
 #include <QJsonObject>

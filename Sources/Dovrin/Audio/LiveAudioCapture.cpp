@@ -1,28 +1,39 @@
 #include "Audio/LiveAudioCapture.h"
 
 #include "Audio/AudioCaptureApps.h"
-#include "Audio/MicrophoneCapture.h"
-#include "Audio/ProcessTapEngine.h"
 #include "Platform/AudioInputHardware.h"
+#include "Platform/MicrophoneCapture.h"
 #include "Platform/ProcessExitWatch.h"
-#include "Platform/PulseConnection.h"
+#include "Platform/ProcessTapEngine.h"
+#include "Platform/SoundServer.h"
+
+#include <QFutureWatcher>
+#include <QtConcurrent>
 
 namespace {
 
 class PidfdAppExitWatch final : public AudioAppExitWatch
 {
 public:
-    PidfdAppExitWatch(const QList<qint64> &pids, std::function<void()> onExit)
-        : m_watch(pids, [onExit = std::move(onExit)](qint64) {
-            if (onExit)
-                onExit();
-        })
-    { }
-
-    bool watchesAnything() const { return !m_watch.watchedProcessIDs().isEmpty(); }
+    // Finding the application's processes reads /proc and asks the sound server: on a worker. The
+    // pidfds are then opened here, on the main thread, where their notifiers live.
+    PidfdAppExitWatch(const QString &bundleID, std::function<void()> onExit)
+        : m_onExit(std::move(onExit))
+    {
+        QObject::connect(&m_lookup, &QFutureWatcherBase::finished, &m_lookup, [this] {
+            m_watch = std::make_unique<ProcessExitWatch>(m_lookup.result(), [this](qint64) {
+                if (m_onExit)
+                    m_onExit();
+            });
+        });
+        m_lookup.setFuture(
+            QtConcurrent::run([bundleID] { return AudioCaptureApps::applicationProcessIDs(bundleID); }));
+    }
 
 private:
-    ProcessExitWatch m_watch;
+    std::function<void()> m_onExit;
+    QFutureWatcher<QList<qint64>> m_lookup;
+    std::unique_ptr<ProcessExitWatch> m_watch;
 };
 
 } // namespace
@@ -30,7 +41,7 @@ private:
 AudioCaptureEngineFactory liveAudioCaptureEngineFactory()
 {
     AudioCaptureEngineFactory factory;
-    factory.isSupported = [] { return PulseConnection::serverConfigured(); };
+    factory.isSupported = [] { return SoundServer::isConfigured(); };
     factory.makeOthers = [] { return std::make_unique<ProcessTapEngine>(); };
     factory.makeMicrophone = [] { return std::make_unique<MicrophoneCapture>(); };
     factory.tapRequest = [](const QString &bundleID, const std::optional<QString> &storedDisplayName) {
@@ -44,11 +55,7 @@ AudioCaptureEngineFactory liveAudioCaptureEngineFactory()
     };
     factory.watchForAppExit
         = [](const QString &bundleID, std::function<void()> onExit) -> std::unique_ptr<AudioAppExitWatch> {
-        auto watch = std::make_unique<PidfdAppExitWatch>(
-            AudioCaptureApps::applicationProcessIDs(bundleID), std::move(onExit));
-        if (!watch->watchesAnything())
-            return nullptr;
-        return watch;
+        return std::make_unique<PidfdAppExitWatch>(bundleID, std::move(onExit));
     };
     return factory;
 }

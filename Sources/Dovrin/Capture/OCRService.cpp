@@ -1,5 +1,7 @@
 #include "Capture/OCRService.h"
 
+#include "Documents/TextSanitizer.h"
+
 #include <QCoreApplication>
 #include <QPainter>
 #include <QThreadPool>
@@ -670,7 +672,7 @@ QList<CaptureTextObservation> OCRService::readLines(const QImage &image)
                 if (x1 <= x0 || y1 <= y0)
                     continue;
                 CaptureTextObservation observation;
-                observation.text = line.text;
+                observation.text = TextSanitizer::validUtf16(line.text);
                 observation.boundingBox = QRectF(x0, height - y1, x1 - x0, y1 - y0); // origin bottom-left
                 observation.confidence = line.confidence;
                 observations.append(observation);

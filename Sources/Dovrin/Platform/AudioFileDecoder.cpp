@@ -1,10 +1,13 @@
 #include "Platform/AudioFileDecoder.h"
 
+#include "Platform/FFmpegLog.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -64,6 +67,7 @@ int AudioFileDecoder::interruptCallback(void *opaque)
 
 std::optional<QString> AudioFileDecoder::open(const QString &path)
 {
+    FFmpegLog::keepErrorsOnly();
     m_context = std::make_unique<Context>();
     const QFileInfo info(path);
     if (!info.exists())
@@ -168,9 +172,12 @@ AudioFileDecoder::ReadStatus AudioFileDecoder::read(std::vector<int16_t> &sample
             return fail(QStringLiteral("The recording is damaged (%1).").arg(ffmpegMessage(rc)));
         if (c.packet->stream_index == c.stream) {
             rc = avcodec_send_packet(c.codec, c.packet);
-            // A damaged packet costs its few milliseconds of audio, as in any player.
-            if (rc < 0 && rc != AVERROR(EAGAIN))
+            // A damaged packet is heard as silence of its length, as in any player, so the words after
+            // it keep their times.
+            if (rc < 0 && rc != AVERROR(EAGAIN)) {
                 ++m_packetsRejected;
+                silenceRejectedPacket(samples);
+            }
         }
         av_packet_unref(c.packet);
     }
@@ -263,4 +270,26 @@ void AudioFileDecoder::flushResampler(std::vector<int16_t> &samples)
     const int produced = swr_convert(c.resampler, &out, capacity, nullptr, 0);
     if (produced > 0)
         appendScaled(produced, samples);
+}
+
+void AudioFileDecoder::silenceRejectedPacket(std::vector<int16_t> &samples)
+{
+    Context &c = *m_context;
+    const AVRational timeBase = c.format->streams[c.stream]->time_base;
+    const int inputRate = c.codec->sample_rate;
+    int64_t duration = c.packet->duration;
+    if (duration <= 0 && inputRate > 0 && c.codec->frame_size > 0)
+        duration = av_rescale_q(c.codec->frame_size, AVRational { 1, inputRate }, timeBase);
+    if (duration <= 0 || timeBase.num <= 0 || timeBase.den <= 0)
+        return;
+    // Through the resampler when there is one, behind what it still holds; else straight out.
+    if (c.resampler && c.inputRate > 0) {
+        const int64_t inputSamples = av_rescale_q(duration, timeBase, AVRational { 1, c.inputRate });
+        if (inputSamples > 0 && inputSamples <= std::numeric_limits<int>::max()
+            && swr_inject_silence(c.resampler, int(inputSamples)) >= 0)
+            return;
+    }
+    const int64_t outputSamples = av_rescale_q(duration, timeBase, AVRational { 1, sampleRate });
+    if (outputSamples > 0 && outputSamples <= int64_t(sampleRate) * 60)
+        samples.insert(samples.end(), size_t(outputSamples), int16_t(0));
 }

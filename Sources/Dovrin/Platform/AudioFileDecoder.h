@@ -36,6 +36,9 @@ public:
     // detail; results beyond full scale are clipped. Non-finite or negative gains are refused.
     void setGain(double gain);
     QString errorDescription() const { return m_error; }
+    // Packets the decoder refused. Each was read as silence of its own duration, so what follows keeps
+    // its time.
+    qint64 packetsRejected() const { return m_packetsRejected; }
 
 private:
     struct Context;
@@ -44,6 +47,7 @@ private:
     bool convertFrame(std::vector<int16_t> &samples);
     void flushResampler(std::vector<int16_t> &samples);
     void appendScaled(int count, std::vector<int16_t> &samples) const;
+    void silenceRejectedPacket(std::vector<int16_t> &samples);
 
     std::function<bool()> m_interrupt;
     std::unique_ptr<Context> m_context;

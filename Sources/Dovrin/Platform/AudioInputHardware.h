@@ -6,8 +6,6 @@
 
 #include <optional>
 
-struct PulseSourceInfo;
-
 // The microphones the sound server offers, read afresh on every call: every source that is not the
 // monitor of an output. No server, or a failed query, gives no devices.
 namespace AudioInputHardware {
@@ -17,8 +15,5 @@ QList<AudioInputDevice> devices();
 std::optional<AudioInputDevice> device(const QString &uid);
 // The server's default source, absent when there is none or it is a monitor.
 std::optional<AudioInputDevice> defaultInput();
-
-// The devices among a list of sources, sorted.
-QList<AudioInputDevice> devicesFrom(const QList<PulseSourceInfo> &sources);
 
 } // namespace AudioInputHardware

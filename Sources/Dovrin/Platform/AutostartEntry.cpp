@@ -112,7 +112,8 @@ AutostartEntry::State AutostartEntry::state(const QString &executablePath) const
 
 bool AutostartEntry::write(const QString &executablePath, const QString &name, QString *error) const
 {
-    if (!QDir().mkpath(m_folder) || !QFileInfo(m_folder).isDir()) {
+    // What runs at login must not be changeable by others, whatever the umask: 0755 and 0644 at most.
+    if (AtomicFile::makeDirectories(m_folder, 0755) != 0) {
         if (error)
             *error = QStringLiteral("The autostart folder %1 could not be created.").arg(m_folder);
         return false;
@@ -126,10 +127,9 @@ bool AutostartEntry::write(const QString &executablePath, const QString &name, Q
                              .arg(escapeString(name), execValue({ executablePath }));
     int code = 0;
     const AtomicFile::Descriptor folder = AtomicFile::openDirectory(m_folder, &code);
-    // 0666: readable like any other desktop file, as far as the umask allows.
     if (folder.isValid())
         code = AtomicFile::writeReplacing(
-            folder.get(), QFile::encodeName(QFileInfo(filePath()).fileName()), text.toUtf8(), 0666);
+            folder.get(), QFile::encodeName(QFileInfo(filePath()).fileName()), text.toUtf8(), 0644);
     if (code != 0) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(filePath(), qt_error_string(code));

@@ -23,7 +23,8 @@ public:
     QString filePath() const;
 
     State state(const QString &executablePath) const;
-    // Writes the entry atomically. On failure answers false and says why in `error`.
+    // Writes the entry atomically, 0644 in a 0755 folder at most. On failure answers false and says why
+    // in `error`.
     bool write(const QString &executablePath, const QString &name, QString *error) const;
     bool remove(QString *error) const;
 

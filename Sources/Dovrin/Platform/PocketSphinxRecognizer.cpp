@@ -539,7 +539,7 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
             break;
     }
     session.finish();
-    return { Status::finished, {} };
+    return { Status::finished, {}, decoder.packetsRejected() > 0 };
 }
 
 std::shared_ptr<const SpeechFileRecognizer> SpeechFileRecognizer::live()

@@ -3,6 +3,8 @@
 // One connection to the sound server through the PulseAudio client library (which PipeWire desktops
 // serve too), on a threaded main loop of its own. Connecting never starts a daemon.
 
+#include "Platform/AudioInputDevice.h"
+
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -136,3 +138,8 @@ private:
     std::atomic<bool> m_aborted { false };
     EventHandler m_eventHandler;
 };
+
+namespace AudioInputHardware {
+// The devices among a list of sources, sorted by name.
+QList<AudioInputDevice> devicesFrom(const QList<PulseSourceInfo> &sources);
+} // namespace AudioInputHardware

@@ -27,6 +27,8 @@ struct SpeechRecognitionOutcome
     };
     Status status = Status::finished;
     QString detail;
+    // Some of the file could not be decoded; it was heard as silence of the same length.
+    bool partlyUnreadable = false;
 };
 
 // Recognizes the speech in an audio file on this computer. The live implementation decodes with

@@ -3,8 +3,11 @@
 #include <QDir>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -114,23 +117,36 @@ int Descriptor::release()
     return fd;
 }
 
-Descriptor openDirectory(const QString &path, int *error)
+Descriptor openDirectory(const QString &path, int *error, Link link)
 {
-    Descriptor directory(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int noFollow = link == Link::refuse ? O_NOFOLLOW : 0;
+    Descriptor directory(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | noFollow));
     *error = directory.isValid() ? 0 : errno;
     return directory;
 }
 
-int makePrivateDirectory(const QString &path)
+Descriptor openDirectory(int directoryFd, const QByteArray &name, int *error)
+{
+    if (!isPlainName(name)) {
+        *error = EINVAL;
+        return Descriptor();
+    }
+    Descriptor directory(
+        ::openat(directoryFd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    *error = directory.isValid() ? 0 : errno;
+    return directory;
+}
+
+int makeDirectories(const QString &path, mode_t mode)
 {
     const QString clean = QDir::cleanPath(path);
     if (!QDir::isAbsolutePath(clean))
         return EINVAL;
-    const QStringList parts = clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     QByteArray prefix;
-    for (const QString &part : parts) {
+    for (const QString &part : clean.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         prefix += '/' + QFile::encodeName(part);
-        if (::mkdir(prefix.constData(), 0700) == 0)
+        if (::mkdir(prefix.constData(), mode) == 0)
             continue;
         if (errno != EEXIST)
             return errno;
@@ -142,16 +158,64 @@ int makePrivateDirectory(const QString &path)
         if (!S_ISDIR(info.st_mode))
             return ENOTDIR;
     }
+    return 0;
+}
+
+namespace {
+
+// Opened without following a link: tightened to 0700 when it is this user's and grants more.
+Descriptor tightened(Descriptor directory, int *error)
+{
+    if (!directory.isValid()) {
+        *error = errno;
+        return directory;
+    }
     struct stat info
     {
     };
-    if (::stat(prefix.isEmpty() ? "/" : prefix.constData(), &info) != 0)
-        return errno;
-    if ((info.st_mode & 077) != 0 && info.st_uid == ::geteuid() && !prefix.isEmpty()) {
-        if (::chmod(prefix.constData(), 0700) != 0)
-            return errno;
+    if (::fstat(directory.get(), &info) != 0) {
+        *error = errno;
+        return Descriptor();
     }
-    return 0;
+    if ((info.st_mode & 077) != 0 && info.st_uid == ::geteuid() && ::fchmod(directory.get(), 0700) != 0) {
+        *error = errno;
+        return Descriptor();
+    }
+    *error = 0;
+    return directory;
+}
+
+} // namespace
+
+Descriptor openPrivateDirectory(const QString &path, int *error)
+{
+    if ((*error = makeDirectories(path, 0700)))
+        return Descriptor();
+    const QByteArray encoded = QFile::encodeName(QDir::cleanPath(path));
+    return tightened(
+        Descriptor(::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW)), error);
+}
+
+Descriptor openPrivateDirectory(int directoryFd, const QByteArray &name, int *error)
+{
+    if (!isPlainName(name)) {
+        *error = EINVAL;
+        return Descriptor();
+    }
+    if (::mkdirat(directoryFd, name.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = errno;
+        return Descriptor();
+    }
+    return tightened(
+        Descriptor(::openat(directoryFd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW)),
+        error);
+}
+
+int makePrivateDirectory(const QString &path)
+{
+    int error = 0;
+    openPrivateDirectory(path, &error);
+    return error;
 }
 
 int writeReplacing(int directoryFd, const QByteArray &name, const QByteArray &data, mode_t mode)
@@ -320,12 +384,13 @@ int NewFile::publishExclusive(const QByteArray &name)
     return 0;
 }
 
-int readFile(int directoryFd, const QByteArray &name, qint64 maxBytes, QByteArray *data)
+int readFile(int directoryFd, const QByteArray &name, qint64 maxBytes, QByteArray *data, mode_t allowedMode)
 {
     data->clear();
     if (!isPlainName(name))
         return EINVAL;
-    Descriptor file(::openat(directoryFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever.
+    Descriptor file(::openat(directoryFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!file.isValid())
         return errno;
     struct stat info
@@ -335,6 +400,8 @@ int readFile(int directoryFd, const QByteArray &name, qint64 maxBytes, QByteArra
         return errno;
     if (!S_ISREG(info.st_mode))
         return EINVAL;
+    if ((info.st_mode & 07777 & ~allowedMode) != 0 && ::fchmod(file.get(), info.st_mode & allowedMode) != 0)
+        return errno;
     if (info.st_size > maxBytes)
         return EFBIG;
     QByteArray buffer;
@@ -361,6 +428,46 @@ int readFile(int directoryFd, const QByteArray &name, qint64 maxBytes, QByteArra
     buffer.truncate(filled);
     *data = std::move(buffer);
     return 0;
+}
+
+bool isTemporaryName(const QByteArray &name)
+{
+    static constexpr char prefix[] = ".quorvel-";
+    static constexpr char suffix[] = ".tmp";
+    if (!name.startsWith(prefix) || !name.endsWith(suffix))
+        return false;
+    const QByteArrayView middle = QByteArrayView(name).sliced(
+        sizeof(prefix) - 1, name.size() - qsizetype(sizeof(prefix) + sizeof(suffix) - 2));
+    if (middle.isEmpty() || middle.size() > 16)
+        return false;
+    return std::all_of(middle.begin(), middle.end(),
+        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+void removeStaleTemporaries(int directoryFd, qint64 minimumAgeSeconds)
+{
+    // fdopendir takes the descriptor over; the caller keeps its own.
+    const int own = ::fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
+    DIR *listing = own >= 0 ? ::fdopendir(own) : nullptr;
+    if (!listing) {
+        if (own >= 0)
+            ::close(own);
+        return;
+    }
+    ::rewinddir(listing);
+    const time_t now = ::time(nullptr);
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (!isTemporaryName(name))
+            continue;
+        struct stat info
+        {
+        };
+        if (::fstatat(directoryFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
+            && now - info.st_mtime > minimumAgeSeconds)
+            ::unlinkat(directoryFd, entry->d_name, 0);
+    }
+    ::closedir(listing);
 }
 
 } // namespace AtomicFile

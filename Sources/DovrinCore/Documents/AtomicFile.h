@@ -34,11 +34,28 @@ private:
     int m_fd = -1;
 };
 
-// Opens a folder for the calls below (ENOENT, ENOTDIR, EACCES...).
-Descriptor openDirectory(const QString &path, int *error);
+// Whether a symbolic link in the last place of a path is followed. The app's own folders never are:
+// a link there would let another place's files be changed, tightened or deleted as the app's own.
+enum class Link {
+    follow,
+    refuse, // ELOOP (or ENOTDIR) for a link
+};
 
-// Creates the folder and its missing parents with mode 0700. An existing final folder owned by this
-// user is tightened to 0700; one that is not a folder gives ENOTDIR.
+// Opens a folder for the calls below (ENOENT, ENOTDIR, EACCES...).
+Descriptor openDirectory(const QString &path, int *error, Link link = Link::follow);
+// Opens the folder `name` inside an open folder, never through a link.
+Descriptor openDirectory(int directoryFd, const QByteArray &name, int *error);
+
+// Creates the folder and its missing parents with `mode`, as far as the umask allows; folders that
+// exist are left as they are.
+int makeDirectories(const QString &path, mode_t mode);
+
+// Creates the folder and its missing parents with mode 0700 and opens it. The folder itself may not
+// be a link; one owned by this user is tightened to 0700; one that is not a folder gives ENOTDIR.
+Descriptor openPrivateDirectory(const QString &path, int *error);
+// The same for the folder `name` inside an open folder.
+Descriptor openPrivateDirectory(int directoryFd, const QByteArray &name, int *error);
+// openPrivateDirectory without keeping the folder open.
 int makePrivateDirectory(const QString &path);
 
 // Writes data under name, replacing what has that name: a temporary file with the final mode, fsync,
@@ -85,8 +102,17 @@ private:
     int m_stageError = 0;
 };
 
-// Reads a whole regular file: ENOENT when absent, EFBIG when it holds more than maxBytes, EINVAL when
-// it is not a regular file.
-int readFile(int directoryFd, const QByteArray &name, qint64 maxBytes, QByteArray *data);
+// Reads a whole regular file, never through a link and never waiting on a FIFO or a device: ENOENT
+// when absent, EFBIG when it holds more than maxBytes, EINVAL when it is not a regular file, ELOOP for
+// a link. A file that grants more than allowedMode is narrowed to it first (EPERM when it is not this
+// user's).
+int readFile(
+    int directoryFd, const QByteArray &name, qint64 maxBytes, QByteArray *data, mode_t allowedMode = 07777);
+
+// Names of the temporary files the functions above stage data in.
+bool isTemporaryName(const QByteArray &name);
+// Removes the temporary files (regular files only) in the folder that were last changed more than
+// minimumAgeSeconds ago: what a process killed while writing left behind.
+void removeStaleTemporaries(int directoryFd, qint64 minimumAgeSeconds);
 
 } // namespace AtomicFile

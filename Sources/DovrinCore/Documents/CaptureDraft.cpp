@@ -123,8 +123,9 @@ std::optional<CaptureDraft> CaptureDraft::decodeJson(const QByteArray &json)
     std::optional<QByteArray> tailPNG;
     if (json.endsWith("\"}")) {
         const qsizetype at = json.indexOf(pngTailMarker);
-        if (at > 0) {
-            const qsizetype start = at + qsizetype(sizeof(pngTailMarker) - 1);
+        const qsizetype start = at + qsizetype(sizeof(pngTailMarker) - 1);
+        // The marker's closing quote may be the one the text ends with: no room for an image.
+        if (at > 0 && start <= json.size() - 2) {
             tailPNG = JsonFields::decodeBase64(QByteArrayView(json).sliced(start, json.size() - 2 - start));
             if (tailPNG)
                 head = json.left(at) + '}';

@@ -1,5 +1,8 @@
 #include "Documents/CaptureMarkdown.h"
 
+#include "Documents/Graphemes.h"
+#include "Documents/TextSanitizer.h"
+
 #include <QChar>
 #include <QList>
 
@@ -155,15 +158,12 @@ QString sanitizedTitle(const QString &title)
         separatorPending = false;
         slug.append(point);
     }
-    // Cut whole code points, never inside a UTF-16 pair or a UTF-8 sequence.
-    if (slug.size() > maximumSlugLength) {
-        slug.resize(maximumSlugLength);
-        while (!slug.isEmpty() && slug.last() == U'-')
-            slug.removeLast();
-    }
-    if (slug.isEmpty())
-        return QStringLiteral("untitled");
-    return QString::fromUcs4(slug.constData(), slug.size());
+    // Cut whole characters as a reader sees them: never between a letter and its accent or vowel
+    // sign, nor inside a UTF-16 pair.
+    QString cut = Graphemes::left(QString::fromUcs4(slug.constData(), slug.size()), maximumSlugLength);
+    while (cut.endsWith(QLatin1Char('-')))
+        cut.chop(1);
+    return cut.isEmpty() ? QStringLiteral("untitled") : cut;
 }
 
 QString make(const QDateTime &date, const QString &title, const QUuid &id, const QTimeZone &timeZone,
@@ -186,6 +186,11 @@ QString make(const QDateTime &date, const QString &title, const QUuid &id, const
 
 } // namespace CaptureFilename
 
+// A saved note is YAML front matter with the metadata only, then a blank line and the words, each
+// once: a capture's note and its captured text, or an audio session's note and its "## Others" and
+// "## You" sections. Body text keeps no control characters but tab and line feed. Note apps show the front
+// matter as properties and the body as the note, so nothing a reader edits in the body is left behind in a
+// property that disagrees with it.
 namespace {
 
 QString frontMatter(const QString &schema, const QList<std::pair<const char *, QString>> &fields)
@@ -202,61 +207,59 @@ QString idText(const QUuid &id)
     return id.toString(QUuid::WithoutBraces);
 }
 
+// Paragraphs that are not empty, a blank line between them, and a final newline.
+QString paragraphs(const QStringList &parts)
+{
+    QStringList kept;
+    for (const QString &part : parts) {
+        if (!part.isEmpty())
+            kept.append(part);
+    }
+    return kept.isEmpty() ? QString() : kept.join(QLatin1String("\n\n")) + QLatin1Char('\n');
+}
+
+QString section(const QString &heading, const QString &transcript)
+{
+    const QString text = TextSanitizer::markdownBody(transcript);
+    return QStringLiteral("## ") + heading + (text.isEmpty() ? QString() : QLatin1String("\n\n") + text);
+}
+
 } // namespace
 
 QString CaptureMarkdownDocument::render() const
 {
-    QString out = frontMatter(QLatin1String(schema),
-        {
-            { "id", YAMLText::quoted(idText(id)) },
-            { "title", YAMLText::quoted(title) },
-            { "capturedAt", YAMLText::date(capturedAt) },
-            { "sourceApplication", YAMLText::quoted(sourceApplication) },
-            { "sourceBundleID", YAMLText::quoted(sourceBundleID) },
-            { "ocrLanguages", YAMLText::sequence(ocrLanguages) },
-            { "reviewedByUser", YAMLText::boolean(reviewedByUser) },
-            { "screenshotRetained", YAMLText::boolean(screenshotRetained) },
-            { "tags", YAMLText::sequence(tags) },
-            { "note", YAMLText::quoted(note) },
-            { "capturedText", YAMLText::quoted(capturedText) },
-        });
-    QStringList body;
-    if (!note.isEmpty())
-        body.append(note);
-    if (!capturedText.isEmpty())
-        body.append(capturedText);
-    if (!body.isEmpty())
-        out += body.join(QLatin1String("\n\n")) + QLatin1Char('\n');
-    return out;
+    return frontMatter(QLatin1String(schema),
+               {
+                   { "id", YAMLText::quoted(idText(id)) },
+                   { "title", YAMLText::quoted(title) },
+                   { "capturedAt", YAMLText::date(capturedAt) },
+                   { "sourceApplication", YAMLText::quoted(sourceApplication) },
+                   { "sourceBundleID", YAMLText::quoted(sourceBundleID) },
+                   { "ocrLanguages", YAMLText::sequence(ocrLanguages) },
+                   { "reviewedByUser", YAMLText::boolean(reviewedByUser) },
+                   { "screenshotRetained", YAMLText::boolean(screenshotRetained) },
+                   { "tags", YAMLText::sequence(tags) },
+               })
+        + paragraphs({ TextSanitizer::markdownBody(note), TextSanitizer::markdownBody(capturedText) });
 }
 
 QString AudioSessionMarkdownDocument::render() const
 {
-    QString out = frontMatter(QLatin1String(schema),
-        {
-            { "id", YAMLText::quoted(idText(id)) },
-            { "title", YAMLText::quoted(title) },
-            { "capturedAt", YAMLText::date(capturedAt) },
-            { "durationSeconds", QString::number(durationSeconds) },
-            { "othersFilename", YAMLText::quoted(othersFilename) },
-            { "youFilename", YAMLText::quoted(youFilename) },
-            { "heardOthers", YAMLText::boolean(heardOthers) },
-            { "heardYou", YAMLText::boolean(heardYou) },
-            { "othersTranscript", YAMLText::quoted(othersTranscript) },
-            { "youTranscript", YAMLText::quoted(youTranscript) },
-            { "transcriber", YAMLText::quoted(transcriber) },
-            { "reviewedByUser", YAMLText::boolean(reviewedByUser) },
-            { "note", YAMLText::quoted(note) },
-            { "othersTranscriptionUnavailable", YAMLText::boolean(othersTranscriptionUnavailable) },
-            { "youTranscriptionUnavailable", YAMLText::boolean(youTranscriptionUnavailable) },
-        });
-    const auto section = [](const QString &heading, const QString &transcript) {
-        QString text = QStringLiteral("## ") + heading + QLatin1Char('\n');
-        if (!transcript.isEmpty())
-            text += QLatin1Char('\n') + transcript + QLatin1Char('\n');
-        return text;
-    };
-    out += section(QStringLiteral("Others"), othersTranscript) + QLatin1Char('\n')
-        + section(QStringLiteral("You"), youTranscript);
-    return out;
+    return frontMatter(QLatin1String(schema),
+               {
+                   { "id", YAMLText::quoted(idText(id)) },
+                   { "title", YAMLText::quoted(title) },
+                   { "capturedAt", YAMLText::date(capturedAt) },
+                   { "durationSeconds", QString::number(durationSeconds) },
+                   { "othersFilename", YAMLText::quoted(othersFilename) },
+                   { "youFilename", YAMLText::quoted(youFilename) },
+                   { "heardOthers", YAMLText::boolean(heardOthers) },
+                   { "heardYou", YAMLText::boolean(heardYou) },
+                   { "transcriber", YAMLText::quoted(transcriber) },
+                   { "reviewedByUser", YAMLText::boolean(reviewedByUser) },
+                   { "othersTranscriptionUnavailable", YAMLText::boolean(othersTranscriptionUnavailable) },
+                   { "youTranscriptionUnavailable", YAMLText::boolean(youTranscriptionUnavailable) },
+               })
+        + paragraphs({ TextSanitizer::markdownBody(note), section(QStringLiteral("Others"), othersTranscript),
+            section(QStringLiteral("You"), youTranscript) });
 }

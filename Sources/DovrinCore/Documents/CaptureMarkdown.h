@@ -29,8 +29,8 @@ namespace CaptureFilename {
 inline constexpr int maximumSlugLength = 40;
 
 // The title lower-cased, letters, marks and numbers of every script kept, each run of anything else
-// made one "-", trimmed of "-", cut to 40 characters (code points) and trimmed again; "untitled"
-// when nothing is left.
+// made one "-", trimmed of "-", cut to 40 characters (grapheme clusters, so an accent or a vowel
+// sign stays with its letter) and trimmed again; "untitled" when nothing is left.
 QString sanitizedTitle(const QString &title);
 
 // The date's fields are read in the given time zone. Pure: looks at no file.
@@ -57,7 +57,7 @@ struct CaptureMarkdownDocument
     QString note {};
     QString capturedText {};
 
-    // Front matter with every field, then the note (when not empty) and the captured text.
+    // Front matter with the metadata, then the note and the captured text (each when not empty).
     QString render() const;
 };
 
@@ -82,6 +82,7 @@ struct AudioSessionMarkdownDocument
     bool othersTranscriptionUnavailable = false;
     bool youTranscriptionUnavailable = false;
 
-    // Front matter with every field, then an "## Others" and a "## You" section with the transcripts.
+    // Front matter with the metadata, then the note (when not empty) and an "## Others" and a "## You"
+    // section with the transcripts.
     QString render() const;
 };

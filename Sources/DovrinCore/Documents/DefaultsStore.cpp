@@ -3,6 +3,7 @@
 #include "Documents/AppPaths.h"
 #include "Documents/AtomicFile.h"
 
+#include <QFileInfo>
 #include <QSettings>
 
 DefaultsStore::~DefaultsStore() = default;
@@ -82,13 +83,35 @@ QVariant SettingsDefaultsStore::value(const QString &key) const
 void SettingsDefaultsStore::setValue(const QString &key, const QVariant &value)
 {
     m_settings->setValue(key, value);
-    m_settings->sync();
+    writeThrough();
 }
 
 void SettingsDefaultsStore::remove(const QString &key)
 {
     m_settings->remove(key);
+    writeThrough();
+}
+
+void SettingsDefaultsStore::writeThrough()
+{
     m_settings->sync();
+    if (m_settings->status() == QSettings::NoError && !m_writeFailure)
+        return;
+    // QSettings keeps a failed status for good. A new object over the same file shares the values not
+    // written yet, tries the write again as it opens and starts from a clean status.
+    auto retry = std::make_unique<QSettings>(m_settings->fileName(), QSettings::IniFormat);
+    m_settings = std::move(retry);
+    if (m_settings->status() == QSettings::NoError) {
+        m_writeFailure.reset();
+        return;
+    }
+    const QFileInfo file(m_settings->fileName());
+    if (file.exists() && !file.isWritable())
+        m_writeFailure = QStringLiteral("%1 is read-only").arg(file.fileName());
+    else if (!QFileInfo(file.absolutePath()).isWritable())
+        m_writeFailure = QStringLiteral("the folder %1 is read-only").arg(file.absolutePath());
+    else
+        m_writeFailure = QStringLiteral("%1 could not be written").arg(file.fileName());
 }
 
 bool SettingsDefaultsStore::sync()

@@ -25,6 +25,11 @@ public:
 
     bool contains(const QString &key) const { return value(key).isValid(); }
 
+    // Why the last change could not be written to the backing file; none when it was. What was set
+    // stays readable here and goes out with the next change that can be written; the file keeps its
+    // last good contents.
+    virtual std::optional<QString> writeFailure() const { return std::nullopt; }
+
     // Bytes; a stored string counts as its UTF-8 bytes. None when absent or of another type.
     std::optional<QByteArray> data(const QString &key) const;
     // None when absent or not a string.
@@ -55,6 +60,7 @@ public:
     QVariant value(const QString &key) const override;
     void setValue(const QString &key, const QVariant &value) override;
     void remove(const QString &key) override;
+    std::optional<QString> writeFailure() const override { return m_writeFailure; }
 
     // Rereads the file; false when it could not be read or the last write failed.
     bool sync();
@@ -62,7 +68,10 @@ public:
 
 private:
     explicit SettingsDefaultsStore(std::unique_ptr<QSettings> settings);
+    void writeThrough();
+
     std::unique_ptr<QSettings> m_settings;
+    std::optional<QString> m_writeFailure;
 };
 
 // A suite in memory, for tests and as a last resort.

@@ -21,7 +21,8 @@ namespace {
 std::optional<QByteArray> readKey(int directoryFd)
 {
     QByteArray key;
-    const int error = AtomicFile::readFile(directoryFd, fileName, keyLength, &key);
+    // A key others could read is no secret: narrowed to 0600 before it is used.
+    const int error = AtomicFile::readFile(directoryFd, fileName, keyLength, &key, 0600);
     if (error == ENOENT)
         return std::nullopt;
     if (error == EFBIG)
@@ -37,10 +38,8 @@ std::optional<QByteArray> readKey(int directoryFd)
 
 QByteArray loadOrCreate(const QString &folder)
 {
-    if (const int error = AtomicFile::makePrivateDirectory(folder))
-        throw DraftKeyStoreError(DraftKeyStoreError::Code::unavailable, error);
     int error = 0;
-    const AtomicFile::Descriptor directory = AtomicFile::openDirectory(folder, &error);
+    const AtomicFile::Descriptor directory = AtomicFile::openPrivateDirectory(folder, &error);
     if (error != 0)
         throw DraftKeyStoreError(DraftKeyStoreError::Code::unavailable, error);
     if (auto key = readKey(directory.get()))

@@ -10,7 +10,7 @@ class DraftKeyStoreError : public std::exception
 public:
     enum class Code {
         wrongLength, // the key file does not hold exactly 32 bytes
-        unavailable, // the folder or the file cannot be made or read
+        unavailable, // the folder or the file cannot be made or read, or is not a folder or file
     };
 
     DraftKeyStoreError(Code code, int systemError) noexcept
@@ -34,7 +34,8 @@ namespace DraftKeyStore {
 inline constexpr char fileName[] = "draft-key.aes";
 inline constexpr int keyLength = 32;
 
-// Reads the key, or creates the folder and a random key when there is none. The key file appears
+// Reads the key, or creates the folder and a random key when there is none. A key file that others may
+// read is narrowed to 0600 first; a FIFO, device or link in its place is unavailable. The key file appears
 // complete or not at all: it is written and synced under no name and then linked into place, so a
 // crash cannot leave a short key, and two processes starting at once end up with the same key.
 QByteArray loadOrCreate(const QString &folder);

@@ -4,11 +4,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QList>
+#include <QRegularExpression>
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
 #include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
@@ -132,12 +136,53 @@ QByteArray tileFileName(int index)
     return QByteArray("tile-") + QByteArray::number(index).rightJustified(4, '0') + ".sealed";
 }
 
-bool pathExists(const QString &path)
+// A crashed save leaves its temporary file behind; one this old belongs to no running write.
+constexpr qint64 staleTemporarySeconds = 60;
+
+bool isTileFileName(const QByteArray &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^tile-[0-9]{4,10}\\.sealed$"));
+    return pattern.match(QLatin1String(name)).hasMatch();
+}
+
+bool isRegularFile(int directoryFd, const char *name)
 {
     struct stat info
     {
     };
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 || errno != ENOENT;
+    return ::fstatat(directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+}
+
+// Unlinks the regular file, never what a link points to. False when something remains under the name.
+bool removeRegularFile(int directoryFd, const char *name)
+{
+    if (isRegularFile(directoryFd, name) && ::unlinkat(directoryFd, name, 0) == 0)
+        return true;
+    struct stat info
+    {
+    };
+    return ::fstatat(directoryFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+}
+
+// The tiles and temporary files the store wrote, then the folder; anything else keeps it there.
+void removeOwnFiles(int directoryFd)
+{
+    const int own = ::fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
+    DIR *listing = own >= 0 ? ::fdopendir(own) : nullptr;
+    if (!listing) {
+        if (own >= 0)
+            ::close(own);
+        return;
+    }
+    QList<QByteArray> names;
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (isTileFileName(name) || AtomicFile::isTemporaryName(name))
+            names.append(name);
+    }
+    ::closedir(listing);
+    for (const QByteArray &name : names)
+        removeRegularFile(directoryFd, name.constData());
 }
 
 } // namespace
@@ -148,8 +193,21 @@ EncryptedDraftStore::EncryptedDraftStore(const QString &directory, const QByteAr
 {
     if (m_key.size() != keyLength)
         throw std::invalid_argument("encrypted draft: the key must be 32 bytes");
-    if (const int error = AtomicFile::makePrivateDirectory(m_directory))
+    const AtomicFile::Descriptor store = openStoreDirectory();
+    AtomicFile::removeStaleTemporaries(store.get(), staleTemporarySeconds);
+    int error = 0;
+    const AtomicFile::Descriptor tiles = AtomicFile::openDirectory(store.get(), tileDirectoryName, &error);
+    if (tiles.isValid())
+        AtomicFile::removeStaleTemporaries(tiles.get(), staleTemporarySeconds);
+}
+
+AtomicFile::Descriptor EncryptedDraftStore::openStoreDirectory() const
+{
+    int error = 0;
+    AtomicFile::Descriptor directory = AtomicFile::openPrivateDirectory(m_directory, &error);
+    if (error != 0)
         throwSystemError(error, "encrypted draft: store folder");
+    return directory;
 }
 
 QString EncryptedDraftStore::draftFilePath() const
@@ -170,7 +228,8 @@ QString EncryptedDraftStore::tileFilePath(int index) const
 std::optional<CaptureDraft> EncryptedDraftStore::load() const
 {
     int error = 0;
-    const AtomicFile::Descriptor directory = AtomicFile::openDirectory(m_directory, &error);
+    const AtomicFile::Descriptor directory
+        = AtomicFile::openDirectory(m_directory, &error, AtomicFile::Link::refuse);
     if (error == ENOENT)
         return std::nullopt;
     if (error != 0)
@@ -198,21 +257,32 @@ void EncryptedDraftStore::save(const CaptureDraft &draft) const
         throw EncryptedDraftError(EncryptedDraftError::Code::imageTooLarge);
     const QByteArray sealed = seal(draft.encodeJson(), m_key, draftRole());
     // The folder may have been removed since the store was made.
-    if (const int error = AtomicFile::makePrivateDirectory(m_directory))
-        throwSystemError(error, "encrypted draft: store folder");
-    int error = 0;
-    const AtomicFile::Descriptor directory = AtomicFile::openDirectory(m_directory, &error);
-    if (error != 0)
-        throwSystemError(error, "encrypted draft: store folder");
-    if ((error = AtomicFile::writeReplacing(directory.get(), draftFileName, sealed, privateFileMode)))
+    const AtomicFile::Descriptor directory = openStoreDirectory();
+    if (const int error = AtomicFile::writeReplacing(directory.get(), draftFileName, sealed, privateFileMode))
         throwSystemError(error, "encrypted draft: writing the draft");
 }
 
 void EncryptedDraftStore::deleteDraft() const
 {
-    ::unlink(QFile::encodeName(draftFilePath()).constData());
-    QDir(tileDirectoryPath()).removeRecursively();
-    if (pathExists(draftFilePath()) || pathExists(tileDirectoryPath()))
+    int error = 0;
+    const AtomicFile::Descriptor directory
+        = AtomicFile::openDirectory(m_directory, &error, AtomicFile::Link::refuse);
+    if (error == ENOENT)
+        return;
+    if (error != 0)
+        throw EncryptedDraftError(EncryptedDraftError::Code::deleteFailed);
+    bool removed = removeRegularFile(directory.get(), draftFileName);
+    // A link in the tile folder's place stays, and so does what it points to.
+    const AtomicFile::Descriptor tiles
+        = AtomicFile::openDirectory(directory.get(), tileDirectoryName, &error);
+    if (tiles.isValid()) {
+        removeOwnFiles(tiles.get());
+        if (::unlinkat(directory.get(), tileDirectoryName, AT_REMOVEDIR) != 0 && errno != ENOENT)
+            removed = false;
+    } else if (error != ENOENT) {
+        removed = false;
+    }
+    if (!removed)
         throw EncryptedDraftError(EncryptedDraftError::Code::deleteFailed);
 }
 
@@ -223,10 +293,10 @@ qint64 EncryptedDraftStore::saveTilePNG(const QUuid &draftID, int index, const Q
     if (png.size() > CaptureDraft::maximumPNGBytes)
         throw EncryptedDraftError(EncryptedDraftError::Code::tileTooLarge);
     const QByteArray sealed = seal(png, m_key, tileRole(draftID, index));
-    int error = AtomicFile::makePrivateDirectory(tileDirectoryPath());
-    if (error != 0)
-        throwSystemError(error, "encrypted draft: tile folder");
-    const AtomicFile::Descriptor directory = AtomicFile::openDirectory(tileDirectoryPath(), &error);
+    const AtomicFile::Descriptor store = openStoreDirectory();
+    int error = 0;
+    const AtomicFile::Descriptor directory
+        = AtomicFile::openPrivateDirectory(store.get(), tileDirectoryName, &error);
     if (error != 0)
         throwSystemError(error, "encrypted draft: tile folder");
     if ((error = AtomicFile::writeReplacing(directory.get(), tileFileName(index), sealed, privateFileMode)))
@@ -239,9 +309,15 @@ QByteArray EncryptedDraftStore::loadTilePNG(const QUuid &draftID, int index) con
     if (index < 0)
         throw EncryptedDraftError(EncryptedDraftError::Code::missing);
     int error = 0;
-    const AtomicFile::Descriptor directory = AtomicFile::openDirectory(tileDirectoryPath(), &error);
+    const AtomicFile::Descriptor store
+        = AtomicFile::openDirectory(m_directory, &error, AtomicFile::Link::refuse);
+    AtomicFile::Descriptor directory;
+    if (store.isValid())
+        directory = AtomicFile::openDirectory(store.get(), tileDirectoryName, &error);
     if (error == ENOENT)
         throw EncryptedDraftError(EncryptedDraftError::Code::missing);
+    if (error == ELOOP || error == ENOTDIR)
+        throw EncryptedDraftError(EncryptedDraftError::Code::corrupt);
     if (error != 0)
         throwSystemError(error, "encrypted draft: tile folder");
     QByteArray sealed;

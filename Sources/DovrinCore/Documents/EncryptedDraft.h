@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Documents/AtomicFile.h"
 #include "Documents/CaptureDraft.h"
 #include "Documents/EncryptedDraftError.h"
 
@@ -14,9 +15,13 @@
 // "active-draft.sealed" and "active-draft-tiles/tile-%04d.sealed" in the store folder. A sealed file is
 // a random 12-byte nonce, the ciphertext and the 16-byte tag; the associated data names the file's role
 // (the draft, or tile n of draft d), so a file moved into another role does not open. Folders are 0700
-// and files 0600 from the moment they exist; every write is atomic.
+// and files 0600 from the moment they exist; every write is atomic. No link inside the store is
+// followed: a store folder or tile folder that is a link is refused, and only regular files under the
+// store's own names are ever removed. Making a store removes the temporary files of saves that a
+// crash cut short.
 //
-// Failures of the file system itself throw std::system_error (no user-facing text either).
+// Failures of the file system itself throw std::system_error (no user-facing text either), ELOOP for a
+// store or tile folder that is a link.
 class EncryptedDraftStore
 {
 public:
@@ -35,19 +40,23 @@ public:
     std::optional<CaptureDraft> load() const;
     // imageTooLarge for an oversized image; replaces the stored draft atomically.
     void save(const CaptureDraft &draft) const;
-    // Removes the draft file, then the tile folder; deleteFailed when either remains.
+    // Removes the draft file, then the tile folder; deleteFailed when either remains (a link or anything
+    // the store did not write there stays).
     void deleteDraft() const;
 
     // Seals and stores tile `index` of the draft; answers the sealed size in bytes. tileTooLarge above
     // CaptureDraft::maximumPNGBytes; missing for a negative index.
     qint64 saveTilePNG(const QUuid &draftID, int index, const QByteArray &png) const;
-    // missing for a negative index or an absent tile; corrupt when the file does not open.
+    // missing for a negative index or an absent tile; corrupt when the file does not open (a link, a
+    // FIFO, a tile folder that is a link).
     QByteArray loadTilePNG(const QUuid &draftID, int index) const;
 
     // True unless the last saved id is present and equal to the draft's.
     static bool shouldResume(const QUuid &draftID, const std::optional<QUuid> &lastSavedID);
 
 private:
+    AtomicFile::Descriptor openStoreDirectory() const;
+
     QString m_directory;
     QByteArray m_key;
 };

@@ -1,6 +1,7 @@
 #include "Rules/AudioSessionTitle.h"
 
 #include "Documents/Graphemes.h"
+#include "Documents/TextSanitizer.h"
 
 #include <QRegularExpression>
 
@@ -24,7 +25,7 @@ std::optional<QString> firstSpokenLine(const QString &transcript)
 {
     static const QRegularExpression lineBreak(
         QStringLiteral("\\r\\n|[\\n\\r\\x{0B}\\x{0C}\\x{85}\\x{2028}\\x{2029}]"));
-    const QStringList lines = transcript.split(lineBreak);
+    const QStringList lines = TextSanitizer::validUtf16(transcript).split(lineBreak);
     for (const QString &raw : lines) {
         QString line = raw.trimmed();
         if (line.startsWith(QLatin1Char('['))) {

@@ -1,6 +1,7 @@
 #include "Rules/OCRLayout.h"
 
 #include "Documents/Graphemes.h"
+#include "Documents/TextSanitizer.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -348,7 +349,7 @@ QString defaultTitle(const QString &text)
 {
     static const QRegularExpression lineBreak(
         QStringLiteral("\\r\\n|[\\n\\r\\v\\f\\x{85}\\x{2028}\\x{2029}]"));
-    for (const QString &line : text.split(lineBreak)) {
+    for (const QString &line : TextSanitizer::validUtf16(text).split(lineBreak)) {
         if (!hasLetterOrDigit(line))
             continue;
         return Graphemes::left(trimmedOfSpaceAndQuotes(line), 80);
@@ -425,5 +426,8 @@ QString text(const QList<CaptureTextObservation> &observations)
 OCRResult OCRResult::fromObservations(
     const QList<CaptureTextObservation> &observations, const QStringList &languages)
 {
-    return OCRResult { OCRLayout::text(observations), OCRLayout::readingOrder(observations), languages };
+    QList<CaptureTextObservation> valid = observations;
+    for (CaptureTextObservation &observation : valid)
+        observation.text = TextSanitizer::validUtf16(observation.text);
+    return OCRResult { OCRLayout::text(valid), OCRLayout::readingOrder(valid), languages };
 }

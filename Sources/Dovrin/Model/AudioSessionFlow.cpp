@@ -1,0 +1,481 @@
+#include "Model/AudioSessionFlow.h"
+
+#include "Documents/AtomicMarkdownWriter.h"
+#include "Documents/CaptureMarkdown.h"
+#include "Model/AudioReviewSession.h"
+#include "Model/DraftFlow.h"
+#include "Model/InputDeviceCache.h"
+#include "Model/ModelContext.h"
+#include "Model/ModelServices.h"
+#include "Rules/AudioOthersSelection.h"
+#include "Services/PermissionController.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QtConcurrent>
+
+namespace {
+
+std::optional<QString> localPath(const std::optional<QUrl> &url)
+{
+    if (!url)
+        return std::nullopt;
+    return url->toLocalFile();
+}
+
+std::optional<QString> fileName(const std::optional<QUrl> &url)
+{
+    if (!url)
+        return std::nullopt;
+    return url->fileName();
+}
+
+const QString reviewBlocksText = QStringLiteral("Finish the screen review before recording audio");
+const QString chooseFolderText = QStringLiteral("Choose a capture folder");
+const QString couldNotStartText = QStringLiteral("Audio recording could not start");
+
+// A recording of another session is starting or running: its phase is not ours to move.
+bool recordingRuns(const AudioSessionCoordinator &audio)
+{
+    return audio.phase() == AudioSessionPhase::starting || audio.phase() == AudioSessionPhase::recording;
+}
+
+// Awaits a task to its end, however it ends.
+Task<> settled(Task<> task)
+{
+    try {
+        co_await task;
+    } catch (const std::exception &) { }
+}
+
+QString joined(const QString &note, const QString &sentence)
+{
+    return note.isEmpty() ? sentence : note + QLatin1Char(' ') + sentence;
+}
+
+} // namespace
+
+AudioSessionFlow::AudioSessionFlow(ModelContext &context, QObject *parent)
+    : QObject(parent)
+    , m_context(context)
+{ }
+
+AudioRecordingGate::Action AudioSessionFlow::gateAction(bool othersIsRunning)
+{
+    const AppSettings &settings = m_context.settings();
+    const auto &supported = m_context.services().recordingSupported;
+    return AudioRecordingGate::action(m_context.audio().phase(), m_context.setupPresentation().isComplete,
+        settings.defaultFolder || settings.lastUsedFolder, supported && supported(),
+        settings.othersAudioBundleID, settings.othersAudioDisplayName, othersIsRunning,
+        m_context.reviewSession() != nullptr);
+}
+
+void AudioSessionFlow::bringCaptureReviewForward()
+{
+    m_context.services().windows.reveal();
+    if (ReviewWindowPresenter *window = m_context.drafts().reviewWindow())
+        window->bringToFront();
+}
+
+Task<> AudioSessionFlow::handleAudioInvocation()
+{
+    if (m_context.isAudioSelfTest())
+        co_return;
+    if (m_context.isVisualCaptureActive()) {
+        m_context.setStatusMessage(
+            QStringLiteral("Finish or cancel the visual capture before recording audio"));
+        co_return;
+    }
+    AudioRecordingGate::Action action = gateAction(true);
+    const std::optional<QString> bundleID = m_context.settings().othersAudioBundleID;
+    if (action.kind == AudioRecordingGate::Action::Kind::begin && bundleID && !bundleID->isEmpty()) {
+        // Whether the application runs is only worth asking the sound server when it decides.
+        QFuture<bool> asking = QtConcurrent::run(m_context.services().isFamilyRunning, *bundleID);
+        const bool running = co_await asking;
+        if (m_context.settings().othersAudioBundleID != bundleID)
+            co_return;
+        action = gateAction(running);
+    }
+    using Kind = AudioRecordingGate::Action::Kind;
+    switch (action.kind) {
+    case Kind::begin:
+        co_await startAudioRecording();
+        break;
+    case Kind::stop:
+        // A recording that runs is stopped even while an earlier session's review is open.
+        if (m_context.audioReview() && !recordingRuns(m_context.audio()))
+            m_context.requestWindow(QStringLiteral("audio-review"));
+        else
+            co_await finishAudioRecording(true);
+        break;
+    case Kind::requestSetup:
+        m_context.setupPresentation().prepareExplicitPresentation();
+        m_context.requestWindow(QStringLiteral("setup"));
+        m_context.setStatusMessage(QStringLiteral("Finish setup to record audio"));
+        break;
+    case Kind::requestFolder:
+        m_context.requestWindow(QStringLiteral("preferences"));
+        m_context.setStatusMessage(chooseFolderText);
+        break;
+    case Kind::blockedByReview:
+        bringCaptureReviewForward();
+        m_context.setStatusMessage(reviewBlocksText);
+        break;
+    case Kind::unsupported:
+        m_context.setStatusMessage(
+            QStringLiteral("Audio recording needs a PulseAudio or PipeWire sound server"));
+        break;
+    case Kind::requestSource:
+        m_context.requestWindow(QStringLiteral("preferences"));
+        m_context.setStatusMessage(AudioOthersSelection::unavailableMessage(action.displayName));
+        break;
+    }
+}
+
+Task<> AudioSessionFlow::startAudioRecording()
+{
+    if (m_context.reviewSession()) {
+        bringCaptureReviewForward();
+        m_context.setStatusMessage(reviewBlocksText);
+        co_return;
+    }
+    // A second command while the first start still asks around starts nothing.
+    if (m_starting)
+        co_return;
+    m_starting = true;
+    co_await start();
+    m_starting = false;
+}
+
+Task<> AudioSessionFlow::start()
+{
+    const AppSettings settings = m_context.settings();
+    const std::optional<QString> &bundleID = settings.othersAudioBundleID;
+    if (bundleID && !bundleID->isEmpty()) {
+        QFuture<bool> asking = QtConcurrent::run(m_context.services().isFamilyRunning, *bundleID);
+        if (!co_await asking) {
+            m_context.requestWindow(QStringLiteral("preferences"));
+            m_context.setStatusMessage(AudioOthersSelection::unavailableMessage(
+                AudioOthersSelection::displayName(bundleID, settings.othersAudioDisplayName)));
+            co_return;
+        }
+    }
+    const std::optional<FolderAccess> access
+        = settings.defaultFolder ? settings.defaultFolder : settings.lastUsedFolder;
+    if (!access) {
+        m_context.requestWindow(QStringLiteral("preferences"));
+        m_context.setStatusMessage(chooseFolderText);
+        co_return;
+    }
+    std::optional<ResolvedFolder> resolved;
+    try {
+        resolved = m_context.services().resolveFolder(*access);
+    } catch (const std::exception &) {
+        m_context.setStatusMessage(couldNotStartText);
+        co_return;
+    }
+    if (resolved->refreshed)
+        m_context.adoptRefreshedFolder(*access, *resolved->refreshed);
+
+    const AppSettings current = m_context.settings();
+    AudioSessionCoordinator &audio = m_context.audio();
+    std::optional<QString> failure;
+    try {
+        co_await audio.start(*resolved, current.microphoneDeviceUID, current.recordYouMicrophone,
+            current.othersAudioBundleID, current.othersAudioDisplayName);
+    } catch (const AudioSessionStartError &error) {
+        if (error.kind() == AudioSessionStartError::cancelled)
+            co_return;
+        failure = error.description().value_or(couldNotStartText);
+    } catch (const std::exception &) {
+        failure = couldNotStartText;
+    }
+    if (failure)
+        m_context.setStatusMessage(*failure);
+    else if (audio.phase() == AudioSessionPhase::recording)
+        m_context.setStatusMessage(audio.warning().value_or(QStringLiteral("Recording audio")));
+}
+
+AudioTranscripts AudioSessionFlow::untranscribed(const AudioSessionResult &result, const QString &note)
+{
+    AudioTranscripts transcripts;
+    transcripts.note = note;
+    transcripts.othersUnavailable = result.heardOthers;
+    transcripts.youUnavailable = result.heardYou;
+    return transcripts;
+}
+
+bool AudioSessionFlow::transcriptionSupported() const
+{
+    const std::optional<bool> &override = m_context.services().transcriptionSupported;
+    return override ? *override : AudioFileTranscriber::isSupported();
+}
+
+Task<> AudioSessionFlow::finishAudioRecording(bool transcribe)
+{
+    AudioSessionCoordinator &audio = m_context.audio();
+    // A stop already under way ends this session; a second stop would end nothing.
+    if (m_finishing.isValid() && !m_finishing.isFinished()) {
+        co_await settled(m_finishing);
+        co_return;
+    }
+    if (!audio.isRecording())
+        co_return;
+    m_finishing = finishRecording(transcribe);
+    co_await settled(m_finishing);
+}
+
+Task<> AudioSessionFlow::finishRecording(bool transcribe)
+{
+    AudioSessionCoordinator &audio = m_context.audio();
+    Task<AudioSessionResult> stopping = audio.stop();
+    const AudioSessionResult result = co_await stopping;
+    if (!result.folder) {
+        audio.endScopedFolderAccess();
+        audio.setPhase(AudioSessionPhase::failed);
+        m_context.setStatusMessage(QStringLiteral("Audio recording could not be saved"));
+        co_return;
+    }
+    if (!transcribe || !transcriptionSupported()) {
+        const AudioTranscripts transcripts = untranscribed(result,
+            transcribe ? AudioFileTranscriber::unavailableNote()
+                       : QStringLiteral("Quit before transcription started."));
+        co_await presentAudioReview(result, *result.folder, transcripts, !transcribe);
+        co_return;
+    }
+    if (m_pending) {
+        // The recording still being transcribed is saved as it is, never dropped.
+        co_await savePendingTranscriptionNow(
+            QStringLiteral("A newer recording ended before transcription finished."));
+    }
+    m_pending = PendingTranscription { result, *result.folder };
+    audio.setPhase(AudioSessionPhase::transcribing);
+    m_context.setStatusMessage(QStringLiteral("Transcribing…"));
+    cancelInFlightTranscription();
+    m_transcriptionTask
+        = this->transcribe(*m_pending, m_context.settings().recordYouMicrophone, m_transcriptionGeneration);
+}
+
+Task<> AudioSessionFlow::transcribe(PendingTranscription pending, bool includeYou, int generation)
+{
+    if (CurrentTask::isCancelled() || generation != m_transcriptionGeneration)
+        co_return;
+    const AudioSessionResult &result = pending.result;
+    const MicrophoneSpeechGate::Decision decision
+        = MicrophoneSpeechGate::decision(result.youPeak, result.othersPeak, includeYou);
+    QPointer<AudioSessionFlow> flow(this);
+    m_transcriberTask = AudioFileTranscriber::transcribe(
+        localPath(result.othersURL), localPath(result.youURL), result.heardOthers,
+        decision == MicrophoneSpeechGate::Decision::transcribe,
+        [flow, generation](const QString &text) {
+            if (flow && flow->m_transcriptionGeneration == generation)
+                flow->m_context.setStatusMessage(text);
+        },
+        m_context.services().audioFileTranscriber);
+    AudioTranscripts transcripts;
+    try {
+        transcripts = co_await m_transcriberTask;
+    } catch (const TaskCancelled &) {
+        co_return;
+    }
+    if (CurrentTask::isCancelled() || generation != m_transcriptionGeneration || !m_pending
+        || m_pending->result.id != result.id)
+        co_return;
+    if (decision == MicrophoneSpeechGate::Decision::skipBleed) {
+        transcripts.note = joined(transcripts.note,
+            QStringLiteral(
+                "You was recorded but not transcribed — the microphone looked like speaker playback."));
+        transcripts.youUnavailable = true;
+    }
+    m_pending.reset();
+    co_await presentAudioReview(result, pending.folder, transcripts, false);
+}
+
+void AudioSessionFlow::cancelInFlightTranscription()
+{
+    m_transcriberTask.cancel();
+    m_transcriberTask = Task<AudioTranscripts>();
+    m_transcriptionTask.cancel();
+    m_transcriptionTask = Task<>();
+    ++m_transcriptionGeneration;
+}
+
+Task<bool> AudioSessionFlow::savePendingTranscriptionNow(const QString &note)
+{
+    if (!m_pending)
+        co_return true;
+    cancelInFlightTranscription();
+    const PendingTranscription pending = *m_pending;
+    m_pending.reset();
+    const AudioTranscripts transcripts = untranscribed(pending.result, note);
+    co_return co_await presentAudioReview(pending.result, pending.folder, transcripts, true);
+}
+
+Task<bool> AudioSessionFlow::presentAudioReview(
+    AudioSessionResult result, ResolvedFolder folder, AudioTranscripts transcripts, bool saveImmediately)
+{
+    // An earlier session's review that is still open is saved as it stands, never replaced unsaved.
+    if (const std::shared_ptr<AudioReviewSession> open = m_context.audioReview();
+        open && open->id != result.id)
+        co_await saveAudioReview(open->wasPresented());
+    auto session = std::make_shared<AudioReviewSession>(result, std::move(folder), transcripts);
+    m_context.setAudioReview(session);
+    // A review of an earlier session never takes the phase from a recording that runs.
+    if (!recordingRuns(m_context.audio()))
+        m_context.audio().setPhase(AudioSessionPhase::reviewing);
+    if (saveImmediately)
+        co_return co_await saveAudioReview(false);
+    session->markPresented();
+    m_context.requestWindow(QStringLiteral("audio-review"));
+    m_context.setStatusMessage(QStringLiteral("Review audio"));
+    co_return true;
+}
+
+Task<bool> AudioSessionFlow::saveAudioReview(bool reviewedByUser)
+{
+    const std::shared_ptr<AudioReviewSession> session = m_context.audioReview();
+    if (!session)
+        co_return true;
+    if (!session->saveGate.begin())
+        co_return false;
+    session->setSaving(true);
+    co_return co_await writeAudioSession(session, reviewedByUser);
+}
+
+Task<bool> AudioSessionFlow::writeAudioSession(
+    std::shared_ptr<AudioReviewSession> session, bool reviewedByUser)
+{
+    const QString title = session->title().trimmed();
+    AudioSessionMarkdownDocument document;
+    document.id = session->id;
+    document.title = title.isEmpty() ? QStringLiteral("Audio session") : title;
+    document.capturedAt = session->startedAt;
+    document.durationSeconds = std::max<qint64>(0, session->startedAt.msecsTo(session->endedAt) / 1000);
+    document.othersFilename = fileName(session->othersURL);
+    document.youFilename = fileName(session->youURL);
+    document.heardOthers = session->heardOthers;
+    document.heardYou = session->heardYou;
+    document.othersTranscript = session->othersText();
+    document.youTranscript = session->youText();
+    document.transcriber = session->transcriber;
+    document.reviewedByUser = reviewedByUser;
+    document.note = session->note();
+    document.othersTranscriptionUnavailable = session->othersTranscriptionUnavailable;
+    document.youTranscriptionUnavailable = session->youTranscriptionUnavailable;
+    const QString markdown = document.render();
+    const QString filename = CaptureFilename::make(session->startedAt,
+        title.isEmpty() ? QStringLiteral("audio-session") : title, session->id, QTimeZone::systemTimeZone());
+
+    QFuture<std::optional<QUrl>> writing = QtConcurrent::run(
+        [markdown, folder = session->folder.url.toLocalFile(), filename]() -> std::optional<QUrl> {
+            try {
+                return AtomicMarkdownWriter::write(markdown, folder, filename);
+            } catch (const std::exception &) {
+                return std::nullopt;
+            }
+        });
+    const std::optional<QUrl> url = co_await writing;
+    if (!url) {
+        session->saveGate.fail();
+        session->setSaving(false);
+        session->setStatusText(QStringLiteral("The Markdown file could not be saved. Try Save again."));
+        m_context.setStatusMessage(QStringLiteral("Audio recording could not be saved"));
+        co_return false;
+    }
+
+    std::optional<QByteArray> bookmark;
+    try {
+        bookmark = m_context.services().recentBookmarks.makeBookmark(*url);
+    } catch (const std::exception &) { }
+    AppSettings settings = m_context.settings();
+    settings.remember(RecentCaptureRef { session->id, url->fileName(), bookmark, session->endedAt });
+    m_context.setSettings(settings);
+    m_context.persistSettings();
+
+    SavedReceipt receipt;
+    receipt.id = session->id;
+    receipt.url = *url;
+    receipt.markdown = markdown;
+    receipt.fileBookmarkData = bookmark;
+    receipt.kind = SavedReceipt::Kind::audio;
+    receipt.othersTranscript = session->othersText();
+    receipt.youTranscript = session->youText();
+    receipt.heardOthers = session->heardOthers;
+    receipt.transcriptionIssue = session->transcriptionIssue;
+    for (const std::optional<QString> &name : { fileName(session->othersURL), fileName(session->youURL) }) {
+        if (name)
+            receipt.companionFilenames.append(*name);
+    }
+    m_context.setReceipt(receipt);
+
+    session->saveGate.succeed();
+    session->setSaving(false);
+    if (m_context.audioReview() == session)
+        m_context.setAudioReview(nullptr);
+    AudioSessionCoordinator &audio = m_context.audio();
+    if (!recordingRuns(audio)) {
+        audio.endScopedFolderAccess();
+        audio.setPhase(AudioSessionPhase::saved);
+    }
+    m_context.requestWindow(QStringLiteral("receipt"));
+    m_context.setStatusMessage(session->heardOthers
+            ? QStringLiteral("Saved audio session")
+            : QStringLiteral("Saved audio session. No system audio was heard."));
+    co_return true;
+}
+
+void AudioSessionFlow::discardAudioReview()
+{
+    const std::shared_ptr<AudioReviewSession> session = m_context.audioReview();
+    if (!session || session->isSaving())
+        return;
+    for (const std::optional<QString> &path : { localPath(session->othersURL), localPath(session->youURL) }) {
+        if (path)
+            QFile::remove(*path);
+    }
+    m_context.setAudioReview(nullptr);
+    AudioSessionCoordinator &audio = m_context.audio();
+    if (!recordingRuns(audio)) {
+        audio.endScopedFolderAccess();
+        audio.setPhase(AudioSessionPhase::failed);
+        audio.clearTerminalState();
+    }
+    m_context.setStatusMessage(QStringLiteral("Audio review discarded"));
+}
+
+void AudioSessionFlow::updateSettings(const std::function<void(AppSettings &)> &change)
+{
+    AppSettings settings = m_context.settings();
+    change(settings);
+    m_context.setSettings(settings);
+    m_context.persistSettings();
+}
+
+void AudioSessionFlow::applyRecordYouMicrophone(bool enabled)
+{
+    updateSettings([&](AppSettings &settings) { settings.recordYouMicrophone = enabled; });
+    m_context.permissions().setRecordYouEnabled(enabled);
+    m_context.setStatusMessage(
+        enabled ? QStringLiteral("You (microphone) is on") : QStringLiteral("You (microphone) is off"));
+}
+
+void AudioSessionFlow::applyMicrophoneDeviceUID(const std::optional<QString> &uid)
+{
+    updateSettings([&](AppSettings &settings) { settings.microphoneDeviceUID = uid; });
+    const std::optional<AudioInputDevice> device = uid ? m_context.inputDevices().device(*uid) : std::nullopt;
+    m_context.setStatusMessage(
+        QStringLiteral("Microphone: ") + (device ? device->name : QStringLiteral("System Default")));
+}
+
+void AudioSessionFlow::applyOthersAudioSource(
+    const std::optional<QString> &bundleID, const std::optional<QString> &displayName)
+{
+    updateSettings([&](AppSettings &settings) {
+        settings.othersAudioBundleID = bundleID;
+        settings.othersAudioDisplayName = displayName;
+    });
+    if (bundleID && !bundleID->isEmpty())
+        m_context.setStatusMessage(QStringLiteral("Others: ") + displayName.value_or(*bundleID));
+    else
+        m_context.setStatusMessage(QStringLiteral("Others: This Computer"));
+}

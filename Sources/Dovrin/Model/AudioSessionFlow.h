@@ -1,0 +1,84 @@
+#pragma once
+
+#include "Async/Task.h"
+#include "Audio/AudioFileTranscriber.h"
+#include "Audio/AudioSessionCoordinator.h"
+#include "Documents/AppSettingsStore.h"
+#include "Rules/AudioGates.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+class AudioReviewSession;
+class ModelContext;
+
+// The model's side of an audio session: the record command, starting with the sources of the
+// settings, stopping, transcribing both files in the model's one transcription task, the audio
+// review, and saving the session as Markdown beside its audio files (or discarding it); also the
+// audio source settings. The audio phase is the coordinator's; this flow moves it on after the stop.
+class AudioSessionFlow : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AudioSessionFlow(ModelContext &context, QObject *parent = nullptr);
+
+    // What the recording gate decides: start, stop, or say what is missing.
+    Task<> handleAudioInvocation();
+    // Starts a recording with the settings' folder and sources (the gate is not asked: "Record
+    // Another" comes here directly).
+    Task<> startAudioRecording();
+
+    // Stops the recording. With `transcribe` the review opens after transcription (or at once with a
+    // note when transcription is not available); without it the session is saved at once.
+    Task<> finishAudioRecording(bool transcribe);
+    // Opens the review of a finished recording. With `saveImmediately` it is saved at once, without a
+    // window, and the answer is that save's; otherwise the window is asked for and the answer is true.
+    Task<bool> presentAudioReview(
+        AudioSessionResult result, ResolvedFolder folder, AudioTranscripts transcripts, bool saveImmediately);
+    // True when there is nothing to save; false when a save runs already, one succeeded, or the
+    // Markdown file could not be written (the review stays open for another try).
+    Task<bool> saveAudioReview(bool reviewedByUser);
+    // Deletes the review's audio files and ends the session; nothing while a save runs.
+    void discardAudioReview();
+
+    // Drops the transcription that runs: its result no longer applies.
+    void cancelInFlightTranscription();
+    bool hasPendingTranscription() const { return m_pending.has_value(); }
+    // Saves the recording whose transcription was interrupted at once, with `note`.
+    Task<bool> savePendingTranscriptionNow(const QString &note);
+
+    void applyRecordYouMicrophone(bool enabled);
+    void applyMicrophoneDeviceUID(const std::optional<QString> &uid);
+    void applyOthersAudioSource(
+        const std::optional<QString> &bundleID, const std::optional<QString> &displayName);
+
+private:
+    struct PendingTranscription
+    {
+        AudioSessionResult result;
+        ResolvedFolder folder;
+    };
+
+    Task<> start();
+    Task<> finishRecording(bool transcribe);
+    AudioRecordingGate::Action gateAction(bool othersIsRunning);
+    void bringCaptureReviewForward();
+    void updateSettings(const std::function<void(AppSettings &)> &change);
+    Task<> transcribe(PendingTranscription pending, bool includeYou, int generation);
+    Task<bool> writeAudioSession(std::shared_ptr<AudioReviewSession> session, bool reviewedByUser);
+    bool transcriptionSupported() const;
+    // Transcripts of a recording that was not transcribed, with `note`.
+    static AudioTranscripts untranscribed(const AudioSessionResult &result, const QString &note);
+
+    ModelContext &m_context;
+    std::optional<PendingTranscription> m_pending;
+    Task<> m_finishing;
+    Task<> m_transcriptionTask;
+    // The transcriber's own task: cancelling the task that awaits it does not reach it.
+    Task<AudioTranscripts> m_transcriberTask;
+    int m_transcriptionGeneration = 0;
+    bool m_starting = false;
+};

@@ -1,0 +1,293 @@
+#include "Model/DraftFlow.h"
+
+#include "Documents/AppSettingsStore.h"
+#include "Documents/DefaultsStore.h"
+#include "Documents/DraftKeyStore.h"
+#include "Documents/ImageNormalization.h"
+#include "Model/ModelContext.h"
+#include "Model/ModelServices.h"
+#include "Model/ReviewSession.h"
+#include "Model/VisualCaptureState.h"
+#include "Rules/OCRLayout.h"
+
+#include <QPointer>
+
+namespace {
+
+const QString draftNotSavedText
+    = QStringLiteral("The encrypted draft could not be saved. Keep Review Capture open and try again.");
+const QString draftNotDeletedText = QStringLiteral("The encrypted draft could not be deleted. Try again.");
+
+std::optional<QString> trimmedOrNone(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    return trimmed;
+}
+
+// Parameters, not captures: the frame keeps its own copies however long the read takes.
+Task<std::optional<QImage>> loadTile(EncryptedDraftStore store, QUuid draftID, int index)
+{
+    QFuture<std::optional<QImage>> reading
+        = QtConcurrent::run([store, draftID, index]() -> std::optional<QImage> {
+              try {
+                  return ImageNormalization::image(store.loadTilePNG(draftID, index));
+              } catch (const std::exception &) {
+                  return std::nullopt;
+              }
+          });
+    co_return co_await reading;
+}
+
+bool deleteDraft(const EncryptedDraftStore &store)
+{
+    try {
+        store.deleteDraft();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+Task<bool> answer(bool value)
+{
+    co_return value;
+}
+
+} // namespace
+
+DraftFlow::DraftFlow(ModelContext &context, QObject *parent)
+    : QObject(parent)
+    , m_context(context)
+{
+    m_draftThread.setMaxThreadCount(1);
+}
+
+DraftFlow::~DraftFlow()
+{
+    m_draftThread.waitForDone();
+}
+
+bool DraftFlow::isLoadingDraftStore() const
+{
+    return m_storeLoad.isValid() && !m_storeLoad.isFinished();
+}
+
+ReviewWindowPresenter *DraftFlow::reviewWindow()
+{
+    if (!m_reviewWindow && m_context.services().makeReviewWindow)
+        m_reviewWindow = m_context.services().makeReviewWindow();
+    return m_reviewWindow.get();
+}
+
+Task<> DraftFlow::startDraftStoreIfNeeded()
+{
+    if (m_store || isLoadingDraftStore())
+        return m_storeLoad;
+    m_storeLoad = loadStore();
+    return m_storeLoad;
+}
+
+Task<> DraftFlow::loadStore()
+{
+    const auto &folderOf = m_context.services().draftFolder;
+    const std::optional<QString> folder = folderOf ? folderOf() : std::nullopt;
+    std::optional<EncryptedDraftStore> store;
+    if (folder) {
+        // Named before it is awaited: the compiler destroys a lambda twice when it is built inside
+        // a co_await expression.
+        QFuture<std::optional<EncryptedDraftStore>> making
+            = QtConcurrent::run(&m_draftThread, [folder = *folder]() -> std::optional<EncryptedDraftStore> {
+                  try {
+                      return EncryptedDraftStore(folder, DraftKeyStore::loadOrCreate(folder));
+                  } catch (const std::exception &) {
+                      return std::nullopt;
+                  }
+              });
+        store = co_await making;
+    }
+    if (!store) {
+        m_context.setStatusMessage(QStringLiteral("Encrypted draft storage is unavailable"));
+        co_return;
+    }
+    m_store = store;
+    co_await restoreDraftIfNeeded();
+    if (m_context.setupPresentation().isComplete && m_context.pendingDraft() && !m_context.reviewSession())
+        m_context.requestWindow(QStringLiteral("recovery"));
+}
+
+Task<> DraftFlow::restoreDraftIfNeeded()
+{
+    if (!m_store)
+        co_return;
+    struct Loaded
+    {
+        std::optional<CaptureDraft> draft;
+        bool unreadable = false;
+    };
+    QFuture<Loaded> loading = onDraftThread([](const EncryptedDraftStore &store) {
+        try {
+            return Loaded { store.load(), false };
+        } catch (const std::exception &) {
+            return Loaded { std::nullopt, true };
+        }
+    });
+    const Loaded loaded = co_await loading;
+    if (loaded.unreadable) {
+        // The file stays: a later version, or the user, may still open it.
+        m_context.setPendingDraft(std::nullopt);
+        m_context.setStatusMessage(QStringLiteral("An unfinished draft could not be opened"));
+        co_return;
+    }
+    if (!loaded.draft) {
+        m_context.setPendingDraft(std::nullopt);
+        co_return;
+    }
+    const QUuid lastSaved
+        = QUuid::fromString(m_context.defaults().string(lastSavedDraftIDKey).value_or(QString()));
+    if (EncryptedDraftStore::shouldResume(
+            loaded.draft->id, lastSaved.isNull() ? std::nullopt : std::optional<QUuid>(lastSaved))) {
+        m_currentDraft = loaded.draft;
+        m_context.setPendingDraft(loaded.draft);
+        co_return;
+    }
+    // Saved to a file already; only its deletion was missed.
+    QFuture<bool> deleting = onDraftThread(deleteDraft);
+    co_await deleting;
+    m_context.setPendingDraft(std::nullopt);
+    m_currentDraft.reset();
+}
+
+Task<bool> DraftFlow::clearDraftArtifacts()
+{
+    if (m_store) {
+        QFuture<bool> deleting = onDraftThread(deleteDraft);
+        if (!co_await deleting)
+            co_return false;
+    }
+    m_currentDraft.reset();
+    m_currentImage = QImage();
+    m_context.setPendingDraft(std::nullopt);
+    co_return true;
+}
+
+Task<bool> DraftFlow::persistRegionDraft()
+{
+    const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
+    if (!m_currentDraft || !session)
+        co_return true;
+    CaptureDraft draft = *m_currentDraft;
+    draft.title = session->title();
+    draft.note = session->note();
+    draft.tags = OCRLayout::parseTags(session->tagsText());
+    draft.reviewedText = session->reviewedText();
+    draft.destinationFolder = session->destinationFolder();
+    draft.applicationName
+        = session->includeApplication() ? trimmedOrNone(session->applicationName()) : std::nullopt;
+    draft.applicationBundleID
+        = session->includeApplication() ? trimmedOrNone(session->applicationBundleID()) : std::nullopt;
+    draft.updatedAt = m_context.services().now();
+    m_currentDraft = draft;
+
+    bool saved = false;
+    if (m_store) {
+        QFuture<bool> saving = onDraftThread([draft](const EncryptedDraftStore &store) {
+            try {
+                store.save(draft);
+                return true;
+            } catch (const std::exception &) {
+                return false;
+            }
+        });
+        saved = co_await saving;
+    }
+    if (!saved) {
+        session->setStatusText(draftNotSavedText);
+        m_context.setStatusMessage(draftNotSavedText);
+    }
+    co_return saved;
+}
+
+Task<bool> DraftFlow::parkOpenReview()
+{
+    const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
+    if (!session)
+        co_return true;
+    if (!co_await persistRegionDraft())
+        co_return false;
+    // Another close, a deletion or a save let go of this review meanwhile.
+    if (m_context.reviewSession() != session)
+        co_return true;
+    m_context.visualCapture().invalidateOCRTask();
+    session->setOCRRunning(false);
+    m_context.setPendingDraft(m_currentDraft);
+    m_context.setReviewSession(nullptr);
+    m_context.resetPhaseToIdle();
+    m_context.setStatusMessage(QStringLiteral("Draft saved for later"));
+    co_return true;
+}
+
+Task<> DraftFlow::deleteOpenDraft()
+{
+    if (!co_await clearDraftArtifacts()) {
+        m_context.setStatusMessage(draftNotDeletedText);
+        if (const std::shared_ptr<ReviewSession> session = m_context.reviewSession())
+            session->setStatusText(draftNotDeletedText);
+        co_return;
+    }
+    if (m_reviewWindow)
+        m_reviewWindow->orderOut();
+    m_context.services().windows.scheduleReconcile();
+    m_context.setReviewSession(nullptr);
+    m_context.visualCapture().invalidateOCRTask();
+    m_context.visualCapture().abandonCapture();
+    m_context.resetPhaseToIdle();
+    m_context.setStatusMessage(QStringLiteral("Draft deleted"));
+}
+
+Task<> DraftFlow::resumePendingDraft()
+{
+    std::optional<CaptureDraft> draft = m_context.pendingDraft() ? m_context.pendingDraft() : m_currentDraft;
+    if (!draft)
+        co_return;
+    const int generation = ++m_resumeGeneration;
+    m_context.setPendingDraft(std::nullopt);
+    m_currentDraft = draft;
+    QFuture<std::optional<QImage>> decoding
+        = QtConcurrent::run([png = draft->pngData] { return ImageNormalization::image(png); });
+    const std::optional<QImage> image = co_await decoding;
+    if (generation != m_resumeGeneration || !m_currentDraft || m_currentDraft->id != draft->id)
+        co_return;
+    m_currentImage = image.value_or(QImage());
+    presentReview(*draft, QStringLiteral("Resumed unfinished capture"));
+    if (CapturePhaseTransition::allows(m_context.phase(), CapturePhase::review))
+        m_context.setPhase(CapturePhase::review);
+    m_context.setStatusMessage(QStringLiteral("Resumed draft"));
+}
+
+Task<bool> DraftFlow::deletePendingDraft()
+{
+    if (!co_await clearDraftArtifacts()) {
+        m_context.setStatusMessage(draftNotDeletedText);
+        co_return false;
+    }
+    m_context.resetPhaseToIdle();
+    m_context.setStatusMessage(QStringLiteral("Draft deleted"));
+    co_return true;
+}
+
+void DraftFlow::presentReview(const CaptureDraft &draft, const QString &status)
+{
+    ReviewSession::TileLoader loader;
+    if (m_store) {
+        loader = [store = *m_store, id = draft.id](int index) { return loadTile(store, id, index); };
+    }
+    auto session
+        = std::make_shared<ReviewSession>(draft, m_currentImage, m_context.settings(), status, loader);
+    m_context.setReviewSession(session);
+    if (ReviewWindowPresenter *window = reviewWindow()) {
+        window->present(session, &m_context.model(),
+            [flow = QPointer<DraftFlow>(this)] { return flow ? flow->parkOpenReview() : answer(true); });
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "Async/Task.h"
+#include "Documents/CaptureDraft.h"
+#include "Documents/EncryptedDraft.h"
+#include "Model/ReviewWindowPresenter.h"
+
+#include <QImage>
+#include <QObject>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <memory>
+#include <optional>
+
+class ModelContext;
+
+// The model's side of the encrypted draft: the store made on first need, the draft restored at
+// start-up and offered for recovery, resumed into the review window, parked when the window closes,
+// written with the review's edits and deleted. Every store operation runs on one draft thread, in the
+// order it was asked for, so the main thread never seals, opens or syncs a draft and a deletion can
+// never be overtaken by a save that was asked for before it.
+class DraftFlow : public QObject
+{
+    Q_OBJECT
+
+public:
+    static inline const QString lastSavedDraftIDKey = QStringLiteral("last-saved-draft-id-v1");
+
+    DraftFlow(ModelContext &context, QObject *parent = nullptr);
+    ~DraftFlow() override;
+
+    // None until the store was made.
+    const std::optional<EncryptedDraftStore> &store() const { return m_store; }
+    bool isLoadingDraftStore() const;
+    // The draft under review or offered for recovery, and its still.
+    const std::optional<CaptureDraft> &currentDraft() const { return m_currentDraft; }
+    void setCurrentDraft(std::optional<CaptureDraft> draft) { m_currentDraft = std::move(draft); }
+    const QImage &currentImage() const { return m_currentImage; }
+    void setCurrentImage(QImage image) { m_currentImage = std::move(image); }
+    // The review window, made on first use; null when the program has no windows.
+    ReviewWindowPresenter *reviewWindow();
+
+    // Makes the store (its key, its folder) in the data folder, restores a stored draft and offers it
+    // through the recovery window once setup is complete. Until a call succeeds every call tries
+    // again; a call while the store is being made answers the task already running.
+    Task<> startDraftStoreIfNeeded();
+    Task<> restoreDraftIfNeeded();
+    // Deletes the stored draft and its tiles; false (and nothing changed) when that failed.
+    Task<bool> clearDraftArtifacts();
+    // Writes the open review's edits into the draft; false (shown in the review and the status) when
+    // the draft could not be written.
+    Task<bool> persistRegionDraft();
+    // The review window's close veto: keeps the edits and lets go of the review; false keeps the
+    // window open.
+    Task<bool> parkOpenReview();
+    Task<> deleteOpenDraft();
+    Task<> resumePendingDraft();
+    Task<bool> deletePendingDraft();
+    // Opens the review of `draft` with the current still and shows it in the review window.
+    void presentReview(const CaptureDraft &draft, const QString &status);
+
+    // Runs `work(store)` on the draft thread after every operation asked for before it.
+    template <typename F> QFuture<std::invoke_result_t<F, const EncryptedDraftStore &>> onDraftThread(F work)
+    {
+        return QtConcurrent::run(
+            &m_draftThread, [store = *m_store, work = std::move(work)] { return work(store); });
+    }
+
+private:
+    Task<> loadStore();
+
+    ModelContext &m_context;
+    QThreadPool m_draftThread;
+    std::optional<EncryptedDraftStore> m_store;
+    Task<> m_storeLoad;
+    std::optional<CaptureDraft> m_currentDraft;
+    QImage m_currentImage;
+    int m_resumeGeneration = 0;
+    std::unique_ptr<ReviewWindowPresenter> m_reviewWindow;
+};

@@ -1,0 +1,166 @@
+#include "Model/SettingsFlow.h"
+
+#include "Audio/AudioFileTranscriber.h"
+#include "Audio/AudioSessionCoordinator.h"
+#include "Model/LaunchAtLoginFlow.h"
+#include "Model/ModelContext.h"
+#include "Model/ModelServices.h"
+
+SettingsFlow::SettingsFlow(ModelContext &context, const LaunchAtLoginFlow &launchAtLogin, QObject *parent)
+    : QObject(parent)
+    , m_context(context)
+    , m_launchAtLogin(launchAtLogin)
+    , m_automaticallyChecks(context.services().softwareUpdate.automaticallyChecks())
+{ }
+
+bool SettingsFlow::canAdvanceOnboarding() const
+{
+    const AppSettings &settings = m_context.settings();
+    switch (settings.onboardingStep) {
+    case int(OnboardingStep::folder):
+        return settings.defaultFolder.has_value();
+    case int(OnboardingStep::testCapture):
+        return settings.hasRunTestCapture;
+    default:
+        return true;
+    }
+}
+
+void SettingsFlow::advanceOnboarding()
+{
+    if (!canAdvanceOnboarding())
+        return;
+    const int step = m_context.settings().onboardingStep;
+    if (step == int(OnboardingStep::testCapture))
+        return;
+    const bool known = step >= int(OnboardingStep::folder) && step < int(OnboardingStep::testCapture);
+    setOnboardingStep(known ? step + 1 : int(OnboardingStep::folder));
+}
+
+void SettingsFlow::retreatOnboarding()
+{
+    const OnboardingStep stored = OnboardingSteps::fromRawValue(m_context.settings().onboardingStep)
+                                      .value_or(OnboardingStep::privacy);
+    if (const auto previous = OnboardingSteps::fromRawValue(int(stored) - 1))
+        setOnboardingStep(int(*previous));
+}
+
+void SettingsFlow::selectOnboardingStep(OnboardingStep step)
+{
+    const OnboardingStep stored = OnboardingSteps::fromRawValue(m_context.settings().onboardingStep)
+                                      .value_or(OnboardingStep::privacy);
+    if (int(stored) < int(step))
+        return;
+    setOnboardingStep(int(step));
+}
+
+void SettingsFlow::completeSetup()
+{
+    AppSettings settings = m_context.settings();
+    settings.setupComplete = true;
+    settings.onboardingStep = int(OnboardingStep::testCapture);
+    m_context.setSettings(settings);
+    m_context.setupPresentation().complete();
+    m_context.persistSettings();
+    m_context.setStatusMessage(QStringLiteral("Setup complete"));
+}
+
+bool SettingsFlow::consumeSetupPresentation()
+{
+    return m_context.setupPresentation().consumePresentation();
+}
+
+void SettingsFlow::setOnboardingStep(int step)
+{
+    AppSettings settings = m_context.settings();
+    settings.onboardingStep = step;
+    m_context.setSettings(settings);
+    m_context.persistSettings();
+}
+
+void SettingsFlow::applyAutomaticallyChecksForUpdates(bool enabled)
+{
+    m_context.services().softwareUpdate.setAutomaticallyChecks(enabled);
+    refreshAutomaticallyChecksForUpdates();
+}
+
+void SettingsFlow::refreshAutomaticallyChecksForUpdates()
+{
+    const bool checks = m_context.services().softwareUpdate.automaticallyChecks();
+    if (checks == m_automaticallyChecks)
+        return;
+    m_automaticallyChecks = checks;
+    emit automaticallyChecksForUpdatesChanged();
+}
+
+void SettingsFlow::checkForUpdates()
+{
+    m_context.services().softwareUpdate.checkForUpdates();
+    m_context.services().windows.reveal();
+}
+
+void SettingsFlow::setIncludeFeedbackDiagnostics(bool include)
+{
+    if (include == m_includeDiagnostics)
+        return;
+    m_includeDiagnostics = include;
+    emit includeFeedbackDiagnosticsChanged();
+}
+
+void SettingsFlow::sendFeedback()
+{
+    const ModelServices &services = m_context.services();
+    const QString address = FeedbackMail::address();
+    const std::optional<QUrl> url = services.makeFeedbackURL(feedbackSnapshot());
+    if (!url) {
+        services.presentFeedbackFailure(QStringLiteral("Could not create Mail draft"),
+            QStringLiteral("Quorvel could not build a Mail draft. Copy %1 and send from Mail instead.")
+                .arg(address));
+    } else if (!services.openURL(*url)) {
+        services.presentFeedbackFailure(QStringLiteral("Could not open Mail"),
+            QStringLiteral("Mail did not open. Copy %1 and send from Mail instead.").arg(address));
+    }
+}
+
+FeedbackMail::Snapshot SettingsFlow::feedbackSnapshot() const
+{
+    const ModelServices::Environment &environment = m_context.services().environment;
+    const auto orUnknown
+        = [](const QString &text) { return text.isEmpty() ? QStringLiteral("unknown") : text; };
+    FeedbackMail::Snapshot snapshot;
+    snapshot.appVersion = orUnknown(environment.appVersion);
+    snapshot.buildNumber = orUnknown(environment.buildNumber);
+    snapshot.macosVersion = environment.systemVersion;
+    if (m_includeDiagnostics)
+        snapshot.diagnostics = feedbackDiagnostics();
+    return snapshot;
+}
+
+FeedbackMail::Diagnostics SettingsFlow::feedbackDiagnostics() const
+{
+    const ModelServices::Environment &environment = m_context.services().environment;
+    const PermissionController &permissions = m_context.permissions();
+    const AppSettings &settings = m_context.settings();
+    FeedbackMail::Diagnostics diagnostics;
+    diagnostics.bundleID = environment.bundleID.isEmpty() ? QStringLiteral("unknown") : environment.bundleID;
+    diagnostics.architecture = environment.architecture;
+    diagnostics.displayCount = environment.displayCount ? environment.displayCount() : 0;
+    diagnostics.screenRecording = PermissionStatuses::title(permissions.screen().presentation.status);
+    diagnostics.controlScrolling = PermissionStatuses::title(permissions.scrolling().presentation.status);
+    diagnostics.systemAudio = PermissionStatuses::title(permissions.systemAudio().presentation.status);
+    diagnostics.microphone = PermissionStatuses::title(permissions.microphone().presentation.status);
+    diagnostics.launchAtLogin = LaunchAtLoginStatuses::rawValue(m_launchAtLogin.presentation().status);
+    diagnostics.automaticUpdates = m_automaticallyChecks;
+    diagnostics.captureFolderSet = settings.defaultFolder || settings.lastUsedFolder;
+    diagnostics.transcriptionAvailable = transcriptionAvailable();
+    diagnostics.capturePhase = CapturePhases::rawValue(m_context.phase());
+    diagnostics.audioPhase = AudioSessionPhases::rawValue(m_context.audio().phase());
+    diagnostics.setupComplete = settings.setupComplete;
+    return diagnostics;
+}
+
+bool SettingsFlow::transcriptionAvailable() const
+{
+    const std::optional<bool> &override = m_context.services().transcriptionSupported;
+    return override ? *override : AudioFileTranscriber::isSupported();
+}

@@ -1,0 +1,304 @@
+#include "ModelHarness.h"
+
+#include "Documents/EncryptedDraft.h"
+#include "Model/DraftFlow.h"
+#include "Services/LaunchAtLoginService.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <sys/utsname.h>
+
+using Status = LaunchAtLoginStatus;
+
+namespace {
+
+enum StoredDraft { noDraft, resumableDraft, alreadySavedDraft, corruptDraft };
+
+QByteArray shortcutJson(quint32 keyCode, quint32 modifiers, const char *characters)
+{
+    return CaptureShortcut { keyCode, modifiers, QString::fromUtf8(characters) }.toJsonData();
+}
+
+// Launch at login with its first status read answered.
+AppModel &madeWithLoginStatus(ModelHarness &h, Status status)
+{
+    AppModel &model = h.make();
+    if (QTest::qWaitFor([&] { return h.statusCalls.size() == 1; }))
+        h.statusCalls[0].resolve(status);
+    ModelHarness::settle();
+    return model;
+}
+
+} // namespace
+
+class TestAppModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startUp_data()
+    {
+        QTest::addColumn<bool>("setupComplete");
+        QTest::addColumn<int>("draft");
+        QTest::addColumn<bool>("audioSelfTest");
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<bool>("offered");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("fileKept");
+        QTest::newRow("first launch")
+            << false << int(noDraft) << false << "setup" << false << "Ready" << false;
+        QTest::newRow("draft offered")
+            << true << int(resumableDraft) << false << "recovery" << true << "Ready" << true;
+        QTest::newRow("setup before recovery")
+            << false << int(resumableDraft) << false << "setup" << true << "Ready" << true;
+        QTest::newRow("draft already saved")
+            << true << int(alreadySavedDraft) << false << "" << false << "Ready" << false;
+        QTest::newRow("corrupt draft") << true << int(corruptDraft) << false << "" << false
+                                       << "An unfinished draft could not be opened" << true;
+        QTest::newRow("audio self-test")
+            << false << int(resumableDraft) << true << "" << true << "Ready" << true;
+    }
+
+    void startUp()
+    {
+        QFETCH(bool, setupComplete);
+        QFETCH(int, draft);
+        QFETCH(bool, audioSelfTest);
+        QFETCH(QString, window);
+        ModelHarness h;
+        AppSettings settings;
+        settings.setupComplete = true;
+        if (setupComplete)
+            h.setSettings(settings);
+        if (draft != noDraft) {
+            const CaptureDraft stored = h.storeDraft();
+            if (draft == alreadySavedDraft)
+                h.defaults->values.insert(
+                    DraftFlow::lastSavedDraftIDKey, stored.id.toString(QUuid::WithoutBraces));
+        }
+        const QString draftFile = QDir(h.draftFolder()).filePath(EncryptedDraftStore::draftFileName);
+        if (draft == corruptDraft)
+            QVERIFY(TestSupport::writeFile(draftFile, QByteArray(64, 'x')));
+        if (audioSelfTest)
+            h.arguments << QStringLiteral("--audio-spike");
+
+        AppModel &model = h.make();
+        // The store starts after the model is made; recovery is offered only once it has.
+        QVERIFY(model.requestedWindow() != QStringLiteral("recovery"));
+        QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
+        QCOMPARE(model.requestedWindow().value_or(QString()), window);
+        QTEST(model.pendingDraft().has_value(), "offered");
+        QTEST(model.statusMessage(), "status");
+        QTEST(QFile::exists(draftFile), "fileKept");
+        QCOMPARE(h.activationInstalls, audioSelfTest ? 0 : 1);
+        QCOMPARE(h.registered, QList<CaptureShortcut> { CaptureShortcut::defaultShortcut() });
+    }
+
+    void storedShortcut_data()
+    {
+        const CaptureShortcut fallback = CaptureShortcut::defaultShortcut();
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<CaptureShortcut>("expected");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("absent") << QByteArray() << fallback << false;
+        QTest::newRow("not JSON") << QByteArray("{\"keyCode\": 8,") << fallback << false;
+        QTest::newRow("bare letter") << shortcutJson(8, 0, "c") << fallback << true;
+        QTest::newRow("Space alone") << shortcutJson(0x31, 0, " ") << fallback << true;
+        QTest::newRow("Alt+Tab") << shortcutJson(0x30, 0x800, "") << fallback << true;
+        QTest::newRow("Shift+C") << shortcutJson(8, 0x200, "c") << fallback << true;
+        QTest::newRow("unknown key") << shortcutJson(250, 0x1000, "") << fallback << true;
+        QTest::newRow("Ctrl+Alt+K") << shortcutJson(0x28, 0x1800, "k")
+                                    << CaptureShortcut { 0x28, 0x1800, "k" } << false;
+    }
+
+    void storedShortcut()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(CaptureShortcut, expected);
+        QFETCH(bool, refused);
+        ModelHarness h;
+        if (!stored.isEmpty())
+            h.defaults->values.insert(QStringLiteral("capture-shortcut-v1"), stored);
+        AppModel &model = h.make();
+        QCOMPARE(model.currentShortcut(), expected);
+        // A refused shortcut is never grabbed, not even once.
+        QCOMPARE(h.registered, QList<CaptureShortcut> { expected });
+        QCOMPARE(model.shortcutMessage().startsWith(QStringLiteral("The saved shortcut ")), refused);
+        QVERIFY(model.shortcutMessage().endsWith(
+            HotKeyRegistrationStates::explanation(HotKeyRegistrationState::registered, expected)));
+    }
+
+    // A write the disk refuses is reported; the settings stay what the user chose.
+    void settingsWriteFailure()
+    {
+        ModelHarness h;
+        AppModel &model = h.make();
+        h.defaults->refuseWrites = QStringLiteral("no space is left on the disk");
+        AppSettings settings = model.settings();
+        settings.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
+        model.updateSettings(settings);
+        QCOMPARE(model.statusMessage(),
+            QStringLiteral("Settings could not be saved: no space is left on the disk"));
+        QCOMPARE(model.settings(), settings);
+    }
+
+    // Changes reach the system one at a time and the last switch wins; a refresh that a change
+    // overtook leaves the row alone.
+    void launchAtLoginSwitchedTwice()
+    {
+        ModelHarness h;
+        AppModel &model = madeWithLoginStatus(h, Status::notRegistered);
+        model.applicationDidBecomeActive();
+        QTRY_COMPARE(h.statusCalls.size(), 2);
+        model.applyLaunchAtLogin(true);
+        QTRY_COMPARE(h.setCalls.size(), 1);
+        h.statusCalls[1].resolve(Status::notRegistered);
+        ModelHarness::settle();
+        QCOMPARE(model.launchAtLogin(), LaunchAtLoginPresentation::resolve(Status::enabled, std::nullopt));
+        model.applyLaunchAtLogin(false);
+        QCOMPARE(model.launchAtLogin().status, Status::notRegistered);
+        ModelHarness::settle();
+        QCOMPARE(h.setCalls.size(), 1);
+        h.setCalls[0].second.resolve(Status::enabled);
+        QTRY_COMPARE(h.setCalls.size(), 2);
+        QCOMPARE(h.setCalls[1].first, false);
+        QCOMPARE(model.launchAtLogin().status, Status::notRegistered);
+        h.setCalls[1].second.resolve(Status::requiresApproval);
+        QTRY_COMPARE(model.launchAtLogin().status, Status::requiresApproval);
+    }
+
+    void launchAtLoginErrorText()
+    {
+        ModelHarness h;
+        AppModel &model = madeWithLoginStatus(h, Status::notRegistered);
+        model.applyLaunchAtLogin(true);
+        QTRY_COMPARE(h.setCalls.size(), 1);
+        h.setCalls[0].second.reject(std::make_exception_ptr(LaunchAtLoginError(QStringLiteral("read-only"))));
+        QTRY_COMPARE(h.statusCalls.size(), 2);
+        h.statusCalls[1].resolve(Status::notRegistered);
+        const auto failed = LaunchAtLoginPresentation::resolve(
+            Status::notRegistered, LaunchAtLoginPresentation::updateFailedMessage());
+        QTRY_COMPARE(model.launchAtLogin(), failed);
+        for (const Status status : { Status::notRegistered, Status::enabled }) {
+            model.applicationDidBecomeActive();
+            QTRY_VERIFY(h.statusCalls.size() == (status == Status::enabled ? 4 : 3));
+            h.statusCalls.last().resolve(status);
+            ModelHarness::settle();
+            QCOMPARE(model.launchAtLogin().errorMessage.has_value(), status == Status::notRegistered);
+        }
+    }
+
+    void advanceOnboarding_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<bool>("testCapture");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("privacy") << 0 << false << false << 1;
+        QTest::newRow("folder chosen") << 1 << true << false << 2;
+        QTest::newRow("folder missing") << 1 << false << false << 1;
+        QTest::newRow("screen recording") << 2 << false << false << 3;
+        QTest::newRow("shortcut") << 3 << false << false << 4;
+        QTest::newRow("test capture done") << 4 << true << true << 4;
+        QTest::newRow("test capture missing") << 4 << true << false << 4;
+        QTest::newRow("below range") << -1 << false << false << 1;
+        QTest::newRow("above range") << 7 << false << false << 1;
+    }
+
+    void advanceOnboarding()
+    {
+        QFETCH(int, step);
+        QFETCH(int, expected);
+        ModelHarness h;
+        AppSettings settings;
+        settings.onboardingStep = step;
+        if (QFETCH(bool, folder); folder)
+            settings.defaultFolder = FolderAccess { QByteArray("bookmark"), h.dir.path() };
+        QFETCH(bool, testCapture);
+        settings.hasRunTestCapture = testCapture;
+        h.setSettings(settings);
+        AppModel &model = h.make();
+        const int writes = h.defaults->writes;
+        model.advanceOnboarding();
+        QCOMPARE(model.settings().onboardingStep, expected);
+        QCOMPARE(h.defaults->writes > writes, expected != step);
+        QCOMPARE(AppSettingsStore(h.defaults).load().onboardingStep, expected);
+    }
+
+    void menuStatusDetail_data()
+    {
+        QTest::addColumn<AudioSessionPhase>("audio");
+        QTest::addColumn<CapturePhase>("phase");
+        QTest::addColumn<bool>("screen");
+        QTest::addColumn<HotKeyRegistrationState>("hotKey");
+        QTest::addColumn<bool>("draft");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, AudioSessionPhase audio, CapturePhase phase, bool screen,
+                             bool hotKey, bool draft, const char *expected) {
+            QTest::newRow(name) << audio << phase << screen
+                                << (hotKey ? HotKeyRegistrationState::registered
+                                           : HotKeyRegistrationState::conflict)
+                                << draft << QString(expected);
+        };
+        using A = AudioSessionPhase;
+        using C = CapturePhase;
+        row("transcribing", A::transcribing, C::review, false, false, true, "status");
+        row("audio failed, idle", A::failed, C::idle, false, true, false, "status");
+        row("audio failed, review", A::failed, C::review, true, true, false, "Review open");
+        row("reviewing audio", A::reviewing, C::selecting, false, true, false, "Review audio");
+        row("recording", A::recording, C::needsPermission, true, true, false, "Recording");
+        row("stopping", A::stopping, C::idle, true, true, false, "Recording");
+        row("starting", A::starting, C::idle, true, true, false, "Starting recording");
+        row("screen check failed", A::saved, C::selecting, false, false, true, "Screen Recording needed");
+        row("held for permission", A::idle, C::needsPermission, true, true, false, "Screen Recording needed");
+        row("selecting", A::idle, C::selecting, true, false, true, "Selecting region");
+        row("recognizing", A::idle, C::ocrProcessing, true, true, false, "Recognizing text");
+        row("needs OCR", A::idle, C::needsOCR, true, true, false, "Recognizing text");
+        row("save failed", A::idle, C::saveFailed, true, false, false, "Review open");
+        row("shortcut taken", A::idle, C::saved, true, false, true, "Shortcut unavailable");
+        row("unfinished capture", A::idle, C::canceled, true, true, true, "Unfinished capture");
+        row("ready", A::idle, C::idle, true, true, false, "Ready");
+    }
+
+    void menuStatusDetail()
+    {
+        QFETCH(AudioSessionPhase, audio);
+        QFETCH(CapturePhase, phase);
+        QFETCH(bool, draft);
+        ModelHarness h;
+        QFETCH(bool, screen);
+        h.screenGranted = screen;
+        QFETCH(HotKeyRegistrationState, hotKey);
+        h.hotKeyAnswer = hotKey;
+        AppModel &model = h.make();
+        if (draft)
+            h.context().drafts().setCurrentDraft(h.storeDraft());
+        model.audio().setPhase(audio);
+        h.context().setPhase(phase);
+        if (audio != AudioSessionPhase::idle)
+            h.context().setStatusMessage(QStringLiteral("status"));
+        QTEST(model.menuStatusDetail(), "expected");
+    }
+
+    // No mail client: an alert says so. Diagnostics only when asked for, with this machine's own
+    // architecture.
+    void feedback()
+    {
+        ModelHarness h;
+        h.mailOpens = false;
+        AppModel &model = h.make();
+        model.sendFeedback();
+        QCOMPARE(h.alerts, QStringList { "Could not open Mail" });
+        QVERIFY(!model.feedbackSnapshot().diagnostics);
+        model.setIncludeFeedbackDiagnostics(true);
+        utsname machine {};
+        QCOMPARE(::uname(&machine), 0);
+        const QString arch = QString::fromLatin1(machine.machine);
+        QCOMPARE(model.feedbackSnapshot().diagnostics->architecture, arch == "aarch64" ? "arm64" : arch);
+    }
+};
+
+QTEST_MAIN(TestAppModel)
+#include "tst_AppModel.moc"

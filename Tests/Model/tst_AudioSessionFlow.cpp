@@ -1,0 +1,321 @@
+#include "ModelHarness.h"
+
+#include "Model/AudioReviewSession.h"
+#include "Model/ReviewSession.h"
+#include "Rules/AudioOthersSelection.h"
+#include "TestAudioCapture.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QTest>
+
+using FileResult = AudioFileTranscriber::FileResult;
+
+namespace {
+
+const QString player = QStringLiteral("org.example.Player");
+
+Task<FileResult> answerOf(TaskFuture<FileResult> answer)
+{
+    co_return co_await answer;
+}
+
+// The real model and coordinator over a test sound server, recording into `notes`; transcription
+// answers each file with a line naming it, or waits for the test when held.
+struct AudioRig : ModelHarness
+{
+    TestAudioCapture capture;
+    QString notes = dir.filePath(QStringLiteral("notes"));
+    AppSettings settings;
+    std::function<AudioSessionResult()> stopOverride;
+    bool holdTranscription = false;
+    QList<TaskPromise<FileResult>> transcriptions;
+
+    AudioRig()
+    {
+        QDir().mkpath(notes);
+        settings.setupComplete = true;
+        settings.defaultFolder = FolderBookmark::make(QUrl::fromLocalFile(notes));
+        capture.tapRequest = ProcessTapRequest { player, { 4242 }, { player }, QStringLiteral("Player") };
+        makeAudio = [this] {
+            AudioSessionCoordinator::Environment environment;
+            environment.engines = capture.factory();
+            environment.stopOverride = stopOverride;
+            return std::make_unique<AudioSessionCoordinator>(environment);
+        };
+        fileTranscriber = [this](const QString &path) {
+            transcriptions.append(TaskPromise<FileResult>());
+            if (!holdTranscription)
+                transcriptions.last().resolve(FileResult::ok("[0:01] heard " + QFileInfo(path).baseName()));
+            return answerOf(transcriptions.last().future());
+        };
+    }
+
+    AppModel &start()
+    {
+        setSettings(settings);
+        return make();
+    }
+
+    bool record()
+    {
+        return ModelHarness::finish(model->handleAudioInvocation())
+            && model->audio().phase() == AudioSessionPhase::recording;
+    }
+};
+
+} // namespace
+
+class TestAudioSessionFlow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void recordCommand_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("tapped");
+        const auto row = [](const char *name, const char *scenario, const QString &status,
+                             const char *window = "", const QString &tapped = {}) {
+            QTest::newRow(name) << QString(scenario) << status << QString(window) << tapped;
+        };
+        row("visual capture", "selecting, unsupported",
+            "Finish or cancel the visual capture before recording audio");
+        row("no sound server", "unsupported, no setup",
+            "Audio recording needs a PulseAudio or PipeWire sound server");
+        row("setup first", "no setup, no folder", "Finish setup to record audio", "setup");
+        row("folder first", "no folder, review", "Choose a capture folder", "preferences");
+        row("screen review open", "review, player", "Finish the screen review before recording audio");
+        row("source not running", "player", AudioOthersSelection::unavailableMessage("Player"),
+            "preferences");
+        row("source running", "player, running", "Recording audio", "", player);
+        row("empty source", "empty source", "Recording audio", "", "system");
+        row("folder unresolvable", "folder gone", "Audio recording could not start");
+        row("engine fails", "engine fails", PermissionFeedbackCopy::systemAudioStartFailed().text);
+        row("start cancelled", "cancelled", "Ready");
+    }
+
+    void recordCommand()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, tapped);
+        const auto is = [&](const char *part) { return scenario.contains(QLatin1String(part)); };
+        AudioRig rig;
+        rig.recordingSupported = !is("unsupported");
+        rig.settings.setupComplete = !is("no setup");
+        if (is("no folder"))
+            rig.settings.defaultFolder.reset();
+        if (is("player")) {
+            rig.settings.othersAudioBundleID = player;
+            rig.settings.othersAudioDisplayName = QStringLiteral("Player");
+        }
+        if (is("empty source"))
+            rig.settings.othersAudioBundleID = QString();
+        if (is("running"))
+            rig.runningApps << player;
+        rig.capture.othersPrepareFails = is("engine fails");
+        if (is("cancelled"))
+            rig.capture.othersPrepareGate.hold();
+        AppModel &model = rig.start();
+        model.clearRequestedWindow();
+        if (is("folder gone"))
+            QDir(rig.notes).removeRecursively();
+        if (is("selecting"))
+            rig.context().setPhase(CapturePhase::selecting);
+        if (is("review"))
+            rig.context().setReviewSession(std::make_shared<ReviewSession>(
+                rig.storeDraft(), QImage(), model.settings(), QString(), ReviewSession::TileLoader()));
+
+        const Task<> command = model.handleAudioInvocation();
+        if (is("cancelled")) {
+            QTRY_VERIFY(rig.capture.othersPrepareGate.isReached());
+            model.audio().stop();
+            rig.capture.othersPrepareGate.release();
+        }
+        QVERIFY(ModelHarness::finish(command));
+        QTEST(model.statusMessage(), "status");
+        QTEST(model.requestedWindow().value_or(QString()), "window");
+        QCOMPARE(model.audio().phase() == AudioSessionPhase::recording, !tapped.isEmpty());
+        QCOMPARE(rig.capture.count("others.prepare(" + tapped + ")"), tapped.isEmpty() ? 0 : 1);
+    }
+
+    // A folder whose bookmark went stale is renewed in the setting that held it, and only there.
+    void staleFolderRenewed_data()
+    {
+        QTest::addColumn<bool>("asDefault");
+        QTest::newRow("default folder") << true;
+        QTest::newRow("last used folder") << false;
+    }
+
+    void staleFolderRenewed()
+    {
+        QFETCH(bool, asDefault);
+        AudioRig rig;
+        const FolderAccess stale = *rig.settings.defaultFolder;
+        // Another folder takes its place (made while it exists, so it cannot share its inode).
+        QVERIFY(QDir().mkpath(rig.notes + QStringLiteral("-new")) && QDir(rig.notes).removeRecursively());
+        QVERIFY(QDir().rename(rig.notes + QStringLiteral("-new"), rig.notes));
+        const FolderAccess other = FolderBookmark::make(QUrl::fromLocalFile(rig.dir.path()));
+        rig.settings.defaultFolder = asDefault ? std::optional(stale) : std::nullopt;
+        rig.settings.lastUsedFolder = asDefault ? other : stale;
+        AppModel &model = rig.start();
+        QVERIFY(rig.record());
+        const FolderAccess renewed = FolderBookmark::make(QUrl::fromLocalFile(rig.notes));
+        QVERIFY(renewed != stale);
+        QCOMPARE(model.settings().defaultFolder, asDefault ? std::optional(renewed) : std::nullopt);
+        QCOMPARE(model.settings().lastUsedFolder, asDefault ? other : renewed);
+        QCOMPARE(AppSettingsStore(rig.defaults).load(), model.settings());
+    }
+
+    void finishedSession_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<AudioSessionPhase>("phase");
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("you");
+        // A session saved at once: -1 none, 1 unreviewed, 2 reviewed.
+        QTest::addColumn<int>("savedAtOnce");
+        const auto row = [](const char *name, const char *scenario, AudioSessionPhase phase,
+                             const QString &note, const char *you = "", int savedAtOnce = -1) {
+            QTest::newRow(name) << QString(scenario) << phase << note << QString(you) << savedAtOnce;
+        };
+        using P = AudioSessionPhase;
+        row("no folder", "no folder", P::failed, "");
+        row("transcription missing", "unsupported", P::reviewing, AudioFileTranscriber::unavailableNote());
+        row("transcribed", "", P::reviewing, "", "[0:01] heard session_you");
+        row("speaker bleed", "bleed", P::reviewing,
+            "You was recorded but not transcribed — the microphone looked like speaker playback.");
+        row("quit while recording", "quit recording", P::saved, "Quit before transcription started.", "", 1);
+        row("quit while transcribing", "quit, held", P::saved, "Quit before transcription finished.", "", 1);
+        row("replaced while transcribing", "replaced, held", P::transcribing,
+            "A newer recording ended before transcription finished.", "", 1);
+        row("open review replaced", "unsupported, replaced review", P::reviewing,
+            AudioFileTranscriber::unavailableNote(), "", 2);
+    }
+
+    void finishedSession()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, note);
+        QFETCH(int, savedAtOnce);
+        const auto is = [&](const char *part) { return scenario.contains(QLatin1String(part)); };
+        AudioRig rig;
+        rig.transcriptionSupported = !is("unsupported");
+        rig.holdTranscription = is("held");
+        rig.stopOverride = [&] {
+            AudioSessionResult result = ModelHarness::recording(rig.notes, 3000, is("bleed") ? 0.05f : 0.5f);
+            if (is("no folder"))
+                result.folder.reset();
+            return result;
+        };
+        AppModel &model = rig.start();
+        QVERIFY(rig.record());
+        if (is("quit recording"))
+            QVERIFY(ModelHarness::finish(model.finalizeOpenSessionsForQuit()));
+        else
+            QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
+        // "Record Another" while a review is open: the record command stops the new recording.
+        if (is("replaced review") && ModelHarness::finish(model.startAudioRecording()))
+            QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
+        if (is("held")) {
+            QTRY_COMPARE(rig.transcriptions.size(), 1);
+            if (is("quit")) {
+                QVERIFY(ModelHarness::finish(model.finalizeOpenSessionsForQuit()));
+            } else {
+                QVERIFY(ModelHarness::finish(model.startAudioRecording()));
+                QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
+                QTRY_COMPARE(model.audio().phase(), AudioSessionPhase::transcribing);
+            }
+            // The interrupted transcription answers late: its result is dropped, its You file is not
+            // transcribed any more.
+            QTRY_COMPARE(rig.transcriptions.size(), is("quit") ? 1 : 2);
+            rig.transcriptions.first().resolve(FileResult::ok(QStringLiteral("late")));
+            ModelHarness::settle();
+            QCOMPARE(rig.transcriptions.size(), is("quit") ? 1 : 2);
+            QVERIFY(!model.audioReview());
+        }
+        QFETCH(AudioSessionPhase, phase);
+        QTRY_COMPARE(model.audio().phase(), phase);
+        const QByteArray saved = ModelHarness::savedNote(rig.notes);
+        QCOMPARE(saved.isEmpty(), savedAtOnce < 0);
+        if (savedAtOnce > 0) {
+            QVERIFY(saved.contains(note.toUtf8()));
+            QVERIFY(saved.contains(savedAtOnce == 2 ? "reviewedByUser: true" : "reviewedByUser: false"));
+            return;
+        }
+        QCOMPARE(model.audioReview() != nullptr, scenario != QLatin1String("no folder"));
+        if (!model.audioReview()) {
+            QCOMPARE(model.statusMessage(), QStringLiteral("Audio recording could not be saved"));
+            return;
+        }
+        QCOMPARE(model.audioReview()->note(), note);
+        QTEST(model.audioReview()->youText(), "you");
+        QCOMPARE(model.audioReview()->youTranscriptionUnavailable, is("bleed") || is("unsupported"));
+        QCOMPARE(model.requestedWindow(), QStringLiteral("audio-review"));
+    }
+
+    void savedDocument_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<qint64>("milliseconds");
+        QTest::addColumn<QString>("savedTitle");
+        QTest::addColumn<QString>("slug");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("only spaces") << "   " << qint64(2999) << "Audio session"
+                                     << "_audio-session_" << 2;
+        QTest::newRow("ends before it starts") << " Standup " << qint64(-5000) << "Standup"
+                                               << "_standup_" << 0;
+        QTest::newRow("under a second") << "Q&A" << qint64(999) << "Q&A"
+                                        << "_q-a_" << 0;
+    }
+
+    // Saved once, under its title, for its whole seconds, listed at the time the recording ended.
+    void savedDocument()
+    {
+        QFETCH(QString, title);
+        QFETCH(qint64, milliseconds);
+        AudioRig rig;
+        AppModel &model = rig.start();
+        const AudioSessionResult result = ModelHarness::recording(rig.notes, milliseconds);
+        QVERIFY(ModelHarness::finish(model.presentAudioReview(result, *result.folder, {}, false)));
+        model.audioReview()->setTitle(title);
+        const Task<bool> first = model.saveAudioReview(true);
+        const Task<bool> second = model.saveAudioReview(true);
+        QVERIFY(ModelHarness::finish(first) && ModelHarness::finish(second));
+        QVERIFY(first.result());
+        QVERIFY(!second.result());
+        const QStringList saved = QDir(rig.notes).entryList({ QStringLiteral("*.md") });
+        QCOMPARE(saved.size(), 1);
+        QFETCH(QString, slug);
+        QVERIFY(saved.first().contains(slug));
+        const QByteArray markdown = ModelHarness::savedNote(rig.notes);
+        QFETCH(QString, savedTitle);
+        QVERIFY(markdown.contains("title: \"" + savedTitle.toUtf8() + "\"\n"));
+        QFETCH(int, seconds);
+        QVERIFY(markdown.contains("durationSeconds: " + QByteArray::number(seconds) + "\n"));
+        QCOMPARE(model.settings().recent.first().savedAt, result.endedAt);
+        QCOMPARE(
+            model.receipt()->companionFilenames, QStringList({ "session_others.m4a", "session_you.m4a" }));
+        QCOMPARE(model.requestedWindow(), QStringLiteral("receipt"));
+    }
+
+    void discardRemovesBothFiles()
+    {
+        AudioRig rig;
+        AppModel &model = rig.start();
+        const AudioSessionResult result = ModelHarness::recording(rig.notes);
+        for (const QUrl &file : { *result.othersURL, *result.youURL })
+            QVERIFY(TestSupport::writeFile(file.toLocalFile(), "audio"));
+        QVERIFY(ModelHarness::finish(model.presentAudioReview(result, *result.folder, {}, false)));
+        model.discardAudioReview();
+        QVERIFY(QDir(rig.notes).isEmpty());
+        QVERIFY(!model.audioReview());
+        QCOMPARE(model.audio().phase(), AudioSessionPhase::idle);
+        QCOMPARE(model.statusMessage(), QStringLiteral("Audio review discarded"));
+    }
+};
+
+QTEST_MAIN(TestAudioSessionFlow)
+#include "tst_AudioSessionFlow.moc"

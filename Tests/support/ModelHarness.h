@@ -1,0 +1,88 @@
+#pragma once
+
+#include "Model/AppModel.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+// The real application model over fake services: settings in memory (able to refuse writes), a real
+// draft store in a temporary folder, a hot key, launch at login, review window and relaunch that
+// record what is asked of them.
+struct ModelHarness
+{
+    // A settings suite whose writes can fail the way a full disk makes them fail.
+    struct Defaults final : DefaultsStore
+    {
+        QVariant value(const QString &key) const override { return values.value(key); }
+        void setValue(const QString &key, const QVariant &value) override
+        {
+            values.insert(key, value);
+            ++writes;
+        }
+        void remove(const QString &key) override { values.remove(key); }
+        std::optional<QString> writeFailure() const override { return refuseWrites; }
+
+        QHash<QString, QVariant> values;
+        std::optional<QString> refuseWrites;
+        int writes = 0;
+    };
+
+    QTemporaryDir dir;
+    std::shared_ptr<Defaults> defaults = std::make_shared<Defaults>();
+    QStringList arguments;
+    bool screenGranted = true;
+    HotKeyRegistrationState hotKeyAnswer = HotKeyRegistrationState::registered;
+    QList<CaptureShortcut> registered;
+    int activationInstalls = 0;
+    bool relaunchPending = true;
+    int relaunchCommits = 0;
+    int relaunchCancels = 0;
+    // Review window.
+    int presents = 0;
+    int orderOuts = 0;
+    ReviewWindowPresenter::CloseVeto closeVeto;
+    // Launch at login: every call waits for the test to answer it.
+    QList<TaskPromise<LaunchAtLoginStatus>> statusCalls;
+    QList<std::pair<bool, TaskPromise<LaunchAtLoginStatus>>> setCalls;
+    // Audio: the coordinator (default: one that cannot record), what the sound server answers, and
+    // transcription (default: not available).
+    std::function<std::unique_ptr<AudioSessionCoordinator>()> makeAudio;
+    bool recordingSupported = true;
+    QStringList runningApps;
+    std::optional<bool> transcriptionSupported = false;
+    AudioFileTranscriber::FileTranscriber fileTranscriber;
+    // Feedback.
+    bool mailLinkBuilds = true;
+    bool mailOpens = true;
+    QStringList alerts;
+
+    std::unique_ptr<AppModel> model;
+
+    ModelHarness();
+    AppModel &make();
+    ModelContext &context() { return model->flowContext(); }
+    QString draftFolder() const { return dir.filePath(QStringLiteral("data")); }
+    void setSettings(const AppSettings &settings) { AppSettingsStore(defaults).save(settings); }
+
+    // A sealed draft in the draft folder, under the folder's real key.
+    CaptureDraft storeDraft();
+    // A folder where the draft file goes: saving and deleting the draft both fail.
+    void breakDraftFile();
+    // A finished recording of `milliseconds` into `folder`, both streams heard.
+    static AudioSessionResult recording(
+        const QString &folder, qint64 milliseconds = 3000, float youPeak = 0.5f);
+    // The one note saved in `folder`, or nothing.
+    static QByteArray savedNote(const QString &folder);
+    // Runs the event loop until the task is done; a few turns.
+    template <typename T> static bool finish(const Task<T> &task);
+    static void settle()
+    {
+        for (int turn = 0; turn < 20; ++turn)
+            QCoreApplication::processEvents();
+    }
+};
+
+template <typename T> bool ModelHarness::finish(const Task<T> &task)
+{
+    return QTest::qWaitFor([&] { return task.isFinished(); }, 10000);
+}
