@@ -46,8 +46,7 @@ SingleInstance::HandOver handOver(SingleInstance &instance)
     return asking.result();
 }
 
-// The self-test alone, beside a Quorvel that runs already and owns the draft
-// and the hot key.
+// The self-test alone, beside a Quorvel that runs already and owns the draft and the hot key.
 int runSelfTestOnly(QApplication &application)
 {
     DovrinAppDelegate delegate(QApplication::arguments());
@@ -70,8 +69,7 @@ int main(int argc, char *argv[])
             // Stills, scroll steps and the hot key are X11's, also under XWayland.
             qputenv("QT_QPA_PLATFORM", "xcb");
         } else if (selfTest) {
-            // The self-test shows nothing, so it also runs where there is no desktop
-            // session.
+            // The self-test shows nothing, so it also runs where there is no desktop session.
             qputenv("QT_QPA_PLATFORM", "offscreen");
         } else {
             say("Quorvel needs an X11 session (Xorg): DISPLAY is not set.");
@@ -109,7 +107,7 @@ int main(int argc, char *argv[])
         break;
     }
 
-    DovrinApp app({ arguments, std::nullopt, nullptr, nullptr });
+    DovrinApp app({ arguments, nullptr, nullptr, nullptr });
     QObject::connect(&instance, &SingleInstance::activationRequested, &app, &DovrinApp::activate);
     app.start();
     return application.exec();

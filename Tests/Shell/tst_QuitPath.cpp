@@ -1,4 +1,6 @@
+#include "ModelHarness.h"
 #include "Services/AppRelaunch.h"
+#include "Shell/DovrinApp.h"
 #include "Shell/DovrinAppDelegate.h"
 
 #include <QApplication>
@@ -102,6 +104,39 @@ private slots:
             answer->resolve(true);
             QTRY_COMPARE(terminations, 1);
         }
+    }
+
+    void theModelIsTheGate_data()
+    {
+        QTest::addColumn<bool>("draftStuck");
+        QTest::newRow("an open review kept in its draft: quit") << false;
+        QTest::newRow("its draft cannot be written: stay") << true;
+    }
+
+    void theModelIsTheGate()
+    {
+        QFETCH(bool, draftStuck);
+        ModelHarness h;
+        AppSettings settings;
+        settings.setupComplete = true;
+        h.setSettings(settings);
+        h.storeDraft();
+        h.make();
+        QVERIFY(ModelHarness::finish(h.model->startDraftStoreIfNeeded()));
+        QVERIFY(ModelHarness::finish(h.model->resumePendingDraft()));
+        if (draftStuck)
+            h.breakDraftFile();
+        DovrinApp app({ QApplication::arguments(), std::move(h.model),
+            std::make_shared<InMemoryDefaultsStore>(), [] { return true; } });
+        int terminations = 0;
+        app.delegate().setTerminateEffect([&] { ++terminations; });
+        app.delegate().install();
+        ::raise(SIGTERM);
+        // The model's gate answers, and hands its answer to the relaunch as well.
+        QTRY_COMPARE(h.relaunchCommits + h.relaunchCancels, 1);
+        QTRY_VERIFY(!app.delegate().isTerminationPending());
+        QCOMPARE(terminations, draftStuck ? 0 : 1);
+        QCOMPARE(h.relaunchCancels, draftStuck ? 1 : 0);
     }
 };
 

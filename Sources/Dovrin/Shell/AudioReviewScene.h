@@ -8,8 +8,8 @@
 class AppModel;
 class AudioReviewSession;
 
-// The content of the "Review Audio" window: the audio review view while the
-// model has an audio review open, else a short note that there is none.
+// The content of the "Review Audio" window: the audio review view while the model has an audio review open,
+// else a short note that there is none.
 class AudioReviewScene : public QWidget
 {
     Q_OBJECT

@@ -12,8 +12,7 @@
 
 namespace {
 
-// The editing commands act on the focused editor, as its own keys and context
-// menu do.
+// The editing commands act on the focused editor, as its own keys and context menu do.
 void editFocused(const char *slot)
 {
     if (QWidget *focus = QApplication::focusWidget())

@@ -28,12 +28,13 @@ DovrinApp::DovrinApp(Options options, QObject *parent)
           new StoredBoolean(options.standardDefaults ? options.standardDefaults : openStandardDefaults(),
               showReviewInspectorKey, true, this))
 {
-    AppModel::Services services
-        = options.services ? std::move(*options.services) : AppModel::Services::live();
-    services.arguments = options.arguments;
-    m_model = std::make_unique<AppModel>(std::move(services));
-    // The delegate holds the model only weakly: a model already gone lets the
-    // program quit.
+    m_model = std::move(options.model);
+    if (!m_model) {
+        AppModel::Services services = AppModel::Services::live();
+        services.arguments = options.arguments;
+        m_model = std::make_unique<AppModel>(std::move(services));
+    }
+    // The delegate holds the model only weakly: a model already gone lets the program quit.
     m_delegate->setPrepareForTermination([model = QPointer<AppModel>(m_model.get())]() -> Task<bool> {
         if (!model)
             co_return true;

@@ -16,9 +16,8 @@ class MenuBarExtra;
 class StoredBoolean;
 class WindowRegistry;
 
-// The program: the delegate, the stored inspector setting, the one application
-// model with the quit gate, the window registry and the tray. Built once in
-// main() after the single-instance check.
+// The program: the delegate, the stored inspector setting, the one application model with the quit gate, the
+// window registry and the tray. Built once in main() after the single-instance check.
 class DovrinApp : public QObject
 {
     Q_OBJECT
@@ -27,8 +26,8 @@ public:
     struct Options
     {
         QStringList arguments;
-        // Empty: the live services.
-        std::optional<AppModel::Services> services;
+        // None: a model over the live services, made after the delegate.
+        std::unique_ptr<AppModel> model;
         // The standard defaults suite (none: the one in the config folder).
         std::shared_ptr<DefaultsStore> standardDefaults;
         // Whether the desktop has a tray (none: asks Qt).
@@ -48,12 +47,11 @@ public:
     // The menus' operations of the flows that plug into the model; each flow sets its own.
     ModelCommands &commands() { return m_commands; }
 
-    // The audio review view for an open audio review; registered by the windows'
-    // layer.
+    // The audio review view for an open audio review; registered by the windows' layer.
     void setAudioReviewView(AudioReviewScene::ViewFactory factory) { m_audioReviewView = std::move(factory); }
 
-    // Finishes launching and puts up the tray, whose first appearance opens the
-    // window asked for during start-up.
+    // Finishes launching and puts up the tray, whose first appearance opens the window asked for during
+    // start-up.
     void start();
     // Another start of the program asked for this one.
     void activate();

@@ -13,7 +13,6 @@
 MenuBarExtra::MenuBarExtra(
     AppModel &model, const ModelCommands &commands, Environment environment, QObject *parent)
     : QObject(parent)
-    , m_model(model)
     , m_environment(std::move(environment))
     , m_content(model, commands,
           { [this] {

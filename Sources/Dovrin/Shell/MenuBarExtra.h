@@ -13,9 +13,8 @@
 class AppModel;
 class QSystemTrayIcon;
 
-// The program's permanent presence: the tray icon with its label and menu.
-// Where the desktop has no tray, the fallback window takes its place; the icon
-// is still put up, and docks by itself if a tray appears later.
+// The program's permanent presence: the tray icon with its label and menu. Where the desktop has no tray, the
+// fallback window takes its place; the icon is still put up, and docks by itself if a tray appears later.
 class MenuBarExtra : public QObject
 {
     Q_OBJECT
@@ -36,12 +35,10 @@ public:
         AppModel &model, const ModelCommands &commands, Environment environment, QObject *parent = nullptr);
     ~MenuBarExtra() override;
 
-    // Puts up the icon (and, without a tray and unless told not to, the fallback
-    // window), then the label's first appearance: the activation refresh and the
-    // window asked for at start.
+    // Puts up the icon (and, without a tray and unless told not to, the fallback window), then the label's
+    // first appearance: the activation refresh and the window asked for at start.
     void show(bool allowFallbackWindow = true);
-    // Another start asked this one to come forward: without a tray, the fallback
-    // window.
+    // Another start asked this one to come forward: without a tray, the fallback window.
     void comeForward();
 
     bool hasTray() const;
@@ -58,7 +55,6 @@ private:
     void updateIcon();
     void showFallbackWindow();
 
-    AppModel &m_model;
     Environment m_environment;
     MenuContent m_content;
     MenuBarStatus m_status;

@@ -12,10 +12,9 @@ class MenuContent;
 class QLabel;
 class QVBoxLayout;
 
-// Where the desktop has no tray (plain GNOME, a bare window manager) the
-// program would have no door at all: this small window stands in for the tray,
-// with the tray label, the menu's status line and every command of the menu.
-// Closing it leaves the program running; starting Quorvel again brings it back.
+// Where the desktop has no tray (plain GNOME, a bare window manager) the program would have no door at all:
+// this small window stands in for the tray, with the tray label, the menu's status line and every command of
+// the menu. Closing it leaves the program running; starting Quorvel again brings it back.
 class MenuBarFallbackWindow : public QWidget
 {
     Q_OBJECT

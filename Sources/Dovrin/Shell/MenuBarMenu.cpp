@@ -39,8 +39,7 @@ void MenuBarMenu::sync()
             m_actions.insert(entry.id, action);
             const QString id = entry.id;
             connect(action, &QAction::triggered, this, [this, id] {
-                // The lines may be rebuilt by what the command does: keep the handler
-                // alive meanwhile.
+                // The lines may be rebuilt by what the command does: keep the handler alive meanwhile.
                 if (const std::function<void()> handler = m_handlers.value(id))
                     handler();
             });

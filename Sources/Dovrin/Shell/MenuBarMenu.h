@@ -7,10 +7,9 @@
 
 class MenuContent;
 
-// The tray icon's menu. It follows the menu content as it changes, in place
-// while its lines stay the same (the time in "Stop Recording (…)" ticks while
-// the menu is open) and rebuilt when they do not. While it is shown it also
-// runs the menu's window-request routine.
+// The tray icon's menu. It follows the menu content as it changes, in place while its lines stay the same
+// (the time in "Stop Recording (…)" ticks while the menu is open) and rebuilt when they do not. While it is
+// shown it also runs the menu's window-request routine.
 class MenuBarMenu : public QMenu
 {
     Q_OBJECT

@@ -8,9 +8,8 @@
 
 class AppModel;
 
-// What the tray label shows, resolved from the audio session and the presence
-// setting, and the label's window-request routine, which handles every request
-// including the settings window.
+// What the tray label shows, resolved from the audio session and the presence setting, and the label's
+// window-request routine, which handles every request including the settings window.
 class MenuBarStatus : public QObject
 {
     Q_OBJECT
@@ -27,9 +26,8 @@ public:
 
     MenuBarStatusPresentation presentation() const;
 
-    // The label is shown for the first time: the model's activation refresh, then
-    // the window the model asked for while it started. From then on every new
-    // request is opened as it comes.
+    // The label is shown for the first time: the model's activation refresh, then the window the model asked
+    // for while it started. From then on every new request is opened as it comes.
     void appear();
     bool hasAppeared() const { return m_appeared; }
     void presentRequestedWindow();

@@ -10,10 +10,9 @@
 
 class AppModel;
 
-// The tray menu: the user's main door into the program. It decides nothing:
-// each command calls one operation of the model, and titles, status lines and
-// enable rules are read from the model and its audio coordinator. changed()
-// tells the views to redraw, at most once per turn of the event loop.
+// The tray menu: the user's main door into the program. It decides nothing: each command calls one operation
+// of the model, and titles, status lines and enable rules are read from the model and its audio coordinator.
+// changed() tells the views to redraw, at most once per turn of the event loop.
 class MenuContent : public QObject
 {
     Q_OBJECT
@@ -39,12 +38,12 @@ public:
 
     MenuEntries entries() const;
 
-    // The menu's own window-request routine: opens every request except the
-    // settings window, which it leaves for the tray label's routine.
+    // The menu's own window-request routine: opens every request except the settings window, which it leaves
+    // for the tray label's routine.
     void presentRequestedWindow();
 
-    // The capture command's keyboard shortcut: the global shortcut's single
-    // character with its modifiers, while it is registered; none otherwise.
+    // The capture command's keyboard shortcut: the global shortcut's single character with its modifiers,
+    // while it is registered; none otherwise.
     static std::optional<QKeySequence> captureKeySequence(
         HotKeyRegistrationState registration, const CaptureShortcut &shortcut);
 
