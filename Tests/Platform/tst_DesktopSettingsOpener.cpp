@@ -1,4 +1,5 @@
 #include "Platform/DesktopSettingsOpener.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,13 +17,11 @@ class TestDesktopSettingsOpener : public QObject
     void installTool(const QString &name)
     {
         const QString path = m_bin.filePath(name);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("#!/bin/sh\necho \"%1 $*\" >> \"%2\"\n")
-                       .arg(name, m_bin.filePath("log"))
-                       .toUtf8());
-        file.close();
-        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(TestSupport::writeFile(path,
+            QStringLiteral("#!/bin/sh\necho \"%1 $*\" >> \"%2\"\n")
+                .arg(name, m_bin.filePath("log"))
+                .toUtf8()));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
 private slots:
@@ -30,9 +29,8 @@ private slots:
     {
         m_path = qgetenv("PATH");
         qputenv("PATH", m_bin.path().toUtf8());
-        installTool("gnome-control-center");
-        installTool("systemsettings");
-        installTool("pavucontrol");
+        for (const char *tool : { "gnome-control-center", "systemsettings", "pavucontrol" })
+            installTool(tool);
     }
 
     void cleanupTestCase() { qputenv("PATH", m_path); }
@@ -42,11 +40,9 @@ private slots:
         QTest::addColumn<QString>("page");
         QTest::addColumn<QString>("desktop");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("microphone on GNOME")
+        QTest::newRow("this desktop's tool first")
             << "microphone"
-            << "ubuntu:GNOME" << QStringList { "gnome-control-center", "microphone" };
-        QTest::newRow("microphone on KDE") << "microphone"
-                                           << "KDE" << QStringList { "systemsettings", "kcm_pulseaudio" };
+            << "ubuntu:KDE" << QStringList { "systemsettings", "kcm_pulseaudio" };
         QTest::newRow("sound elsewhere: the mixer first") << "sound"
                                                           << "LXQt" << QStringList { "pavucontrol" };
         QTest::newRow("accessibility elsewhere: any desktop's tool")
@@ -63,19 +59,16 @@ private slots:
     {
         QFETCH(QString, page);
         QFETCH(QString, desktop);
-        QFETCH(QStringList, expected);
         const auto command = DesktopSettingsOpener::command(DesktopSettingsOpener::pageURL(page), desktop);
-        QCOMPARE(command.value_or(QStringList {}), expected);
+        QTEST(command.value_or(QStringList {}), "expected");
     }
 
     void openStartsTheTool()
     {
         qputenv("XDG_CURRENT_DESKTOP", "GNOME");
         QVERIFY(DesktopSettingsOpener::open(DesktopSettingsOpener::pageURL("system-audio")));
-        QTRY_COMPARE(QFile(m_bin.filePath("log")).size() > 0, true);
-        QFile log(m_bin.filePath("log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(log.readAll(), QByteArray("gnome-control-center sound\n"));
+        QTRY_COMPARE(
+            TestSupport::readFile(m_bin.filePath("log")), QByteArray("gnome-control-center sound\n"));
         qputenv("PATH", "/nonexistent");
         QVERIFY(!DesktopSettingsOpener::open(DesktopSettingsOpener::pageURL("system-audio")));
         qputenv("PATH", m_bin.path().toUtf8());

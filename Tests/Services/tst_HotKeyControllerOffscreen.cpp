@@ -12,17 +12,12 @@ private slots:
     void noX11MeansUnavailable()
     {
         QCOMPARE(QGuiApplication::platformName(), QString("offscreen"));
-        int presses = 0;
-        {
-            HotKeyController controller([&] { ++presses; });
-            for (int i = 0; i < 2; ++i) {
-                QCOMPARE(controller.registerShortcut(CaptureShortcut::defaultShortcut()),
-                    HotKeyRegistrationState::unavailable);
-                QVERIFY(!controller.isRegistered());
-            }
+        HotKeyController controller([] {});
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(controller.registerShortcut(CaptureShortcut::defaultShortcut()),
+                HotKeyRegistrationState::unavailable);
+            QVERIFY(!controller.isRegistered());
         }
-        QTest::qWait(10);
-        QCOMPARE(presses, 0);
     }
 };
 

@@ -13,11 +13,7 @@ using TestSupport::writeFile;
 
 template <typename T> T awaited(Task<T> task)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!task.isFinished() && timer.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (!task.isFinished())
+    if (!QTest::qWaitFor([&] { return task.isFinished(); }))
         throw std::runtime_error("task did not finish");
     return task.result();
 }
@@ -100,7 +96,7 @@ private slots:
         QVERIFY(!QFile::exists(entryPath()));
     }
 
-    void entryStartingAnotherCopyIsNotOurs()
+    void entryOfAnotherCopyIsReplaced()
     {
         QVERIFY(writeFile(entryPath(), "[Desktop Entry]\nType=Application\nExec=/usr/bin/quorvel\n"));
         const LaunchAtLoginService service = LaunchAtLoginService::live(m_environment);
@@ -113,7 +109,6 @@ private slots:
         m_environment.executablePath = m_root->filePath("Downloads/quorvel");
         QVERIFY(writeFile(m_environment.executablePath, "#!/bin/sh\n"));
         const LaunchAtLoginService service = LaunchAtLoginService::live(m_environment);
-        QCOMPARE(awaited(service.status()), LaunchAtLoginStatus::notFound);
         QCOMPARE(awaited(service.setEnabled(true)), LaunchAtLoginStatus::notFound);
         QVERIFY(!QFile::exists(entryPath()));
     }
@@ -122,14 +117,7 @@ private slots:
     {
         QVERIFY(writeFile(m_root->filePath("config/autostart"), "not a folder"));
         const LaunchAtLoginService service = LaunchAtLoginService::live(m_environment);
-        QCOMPARE(awaited(service.status()), LaunchAtLoginStatus::notRegistered);
-        QString message;
-        try {
-            awaited(service.setEnabled(true));
-        } catch (const LaunchAtLoginError &error) {
-            message = QString::fromStdString(error.what());
-        }
-        QCOMPARE(message, QString("Couldn't update Login Items."));
+        QVERIFY_THROWS_EXCEPTION(LaunchAtLoginError, awaited(service.setEnabled(true)));
         QCOMPARE(TestSupport::readFile(m_root->filePath("config/autostart")), QByteArray("not a folder"));
         QCOMPARE(awaited(service.status()), LaunchAtLoginStatus::notRegistered);
     }
@@ -139,33 +127,24 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("installed");
         QTest::newRow("/usr/bin") << "/usr/bin/quorvel" << true;
-        QTest::newRow("/usr/local/bin") << "/usr/local/bin/quorvel" << true;
         QTest::newRow("deep under /opt") << "/opt/quorvel/tools/bin/quorvel" << true;
         QTest::newRow("~/.local/bin") << "HOME/.local/bin/quorvel" << true;
         QTest::newRow("/opt-old is not /opt") << "/opt-old/quorvel" << false;
         QTest::newRow("/usrx") << "/usrx/bin/quorvel" << false;
         QTest::newRow("build folder") << "HOME/src/quorvel/build/quorvel" << false;
-        QTest::newRow("~/.localx") << "HOME/.localx/quorvel" << false;
         QTest::newRow("climbing out with ..") << "/usr/../tmp/quorvel" << false;
+        QTest::newRow("link in ~/.local/bin to a build") << "HOME/.local/bin/link" << false;
     }
 
     void installedLocations()
     {
         QFETCH(QString, path);
-        QFETCH(bool, installed);
         const QString home = m_root->filePath("home");
         path.replace("HOME", home);
-        QCOMPARE(LaunchAtLoginService::isInstalledApplication(path, home), installed);
-    }
-
-    void symbolicLinksAreResolved()
-    {
-        const QString home = m_root->filePath("home");
-        const QString build = m_root->filePath("build/quorvel");
-        QVERIFY(writeFile(build, "#!/bin/sh\n"));
+        QVERIFY(writeFile(m_root->filePath("build/quorvel"), "#!/bin/sh\n"));
         QVERIFY(QDir().mkpath(home + "/.local/bin"));
-        QVERIFY(QFile::link(build, home + "/.local/bin/quorvel"));
-        QVERIFY(!LaunchAtLoginService::isInstalledApplication(home + "/.local/bin/quorvel", home));
+        QVERIFY(QFile::link(m_root->filePath("build/quorvel"), home + "/.local/bin/link"));
+        QTEST(LaunchAtLoginService::isInstalledApplication(path, home), "installed");
     }
 
     void execValueRoundTrips_data()

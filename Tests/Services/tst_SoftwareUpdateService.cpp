@@ -17,7 +17,6 @@ private slots:
         QTest::newRow("product with feed") << product << QVariant("https://example.invalid/feed.xml") << true;
         QTest::newRow("empty feed") << product << QVariant(QString()) << false;
         QTest::newRow("feed not a string") << product << QVariant(42) << false;
-        QTest::newRow("no feed") << product << QVariant() << false;
         QTest::newRow("other identity")
             << QString("com.quorvel.dovrin.dev") << QVariant("https://x/feed") << false;
         QTest::newRow("no identity") << QString() << QVariant("https://x/feed") << false;
@@ -27,17 +26,13 @@ private slots:
     {
         QFETCH(QString, identifier);
         QFETCH(QVariant, feed);
-        QFETCH(bool, starts);
         SoftwareUpdateService::BundleInfo bundle;
         if (!identifier.isEmpty())
             bundle.identifier = identifier;
         if (feed.isValid())
             bundle.info.insert("SUFeedURL", feed);
-        QCOMPARE(SoftwareUpdateService::shouldStartUpdater(bundle), starts);
-    }
-
-    void thisBuildNeverStartsAnUpdater()
-    {
+        QTEST(SoftwareUpdateService::shouldStartUpdater(bundle), "starts");
+        // This build has no feed: the service it gives the app stays off whatever it is told.
         QGuiApplication::setDesktopFileName(SoftwareUpdateService::productBundleIdentifier);
         QVERIFY(!SoftwareUpdateService::shouldStartUpdater(SoftwareUpdateService::BundleInfo::main()));
         const SoftwareUpdateService service = SoftwareUpdateService::disabled();

@@ -1,4 +1,5 @@
 #include "Services/WindowActivation.h"
+#include "TestSupport.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -13,31 +14,28 @@ using Policy = WindowActivation::ActivationPolicy;
 
 namespace {
 
-// A window that can refuse to close, as the review window does while its draft cannot be written.
-class VetoWindow : public QWidget
+// A window that can refuse to close, as the review window does while its draft cannot be written;
+// it counts the closes it was asked for.
+class Window : public QWidget
 {
 public:
+    explicit Window(const QString &title, Qt::WindowFlags flags = Qt::Window)
+        : QWidget(nullptr, flags)
+    {
+        setWindowTitle(title);
+        resize(200, 120);
+        (new QVBoxLayout(this))->addWidget(new QLineEdit(this));
+    }
     bool allowClose = true;
+    int closes = 0;
 
 protected:
     void closeEvent(QCloseEvent *event) override
     {
-        if (allowClose)
-            event->accept();
-        else
-            event->ignore();
+        ++closes;
+        event->setAccepted(allowClose);
     }
 };
-
-std::unique_ptr<QWidget> titledWindow(const QString &title)
-{
-    auto window = std::make_unique<QWidget>();
-    window->setWindowTitle(title);
-    window->resize(200, 120);
-    auto *layout = new QVBoxLayout(window.get());
-    layout->addWidget(new QLineEdit(window.get()));
-    return window;
-}
 
 // Lets exactly one queued hop run: events posted while it runs wait for the next call.
 void runOneHop()
@@ -51,19 +49,16 @@ class TestWindowActivation : public QObject
 {
     Q_OBJECT
 
-private:
     std::vector<Policy> m_effects;
-
-    void settle() { QTest::qWait(20); }
 
 private slots:
     void init()
     {
-        m_effects.clear();
         WindowActivation::setPolicyEffect([this](Policy policy) { m_effects.push_back(policy); });
         WindowActivation::installIfNeeded();
+        WindowActivation::installIfNeeded();
         WindowActivation::scheduleReconcile();
-        settle();
+        QVERIFY(TestSupport::runPostedHops());
         QCOMPARE(WindowActivation::activationPolicy(), Policy::accessory);
         m_effects.clear();
     }
@@ -72,97 +67,66 @@ private slots:
     {
         for (QWidget *w : QApplication::topLevelWidgets())
             w->close();
-        settle();
-    }
-
-    void installsOnce()
-    {
-        WindowActivation::installIfNeeded();
-        WindowActivation::installIfNeeded();
-        auto window = titledWindow("once");
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        WindowActivation::reveal(window.get());
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        // Two installed close monitors would each claim the chord; one close is all that happens.
-        int closes = 0;
-        struct Counter : QObject
-        {
-            int *count;
-            bool eventFilter(QObject *, QEvent *event) override
-            {
-                if (event->type() == QEvent::Close)
-                    ++*count;
-                return false;
-            }
-        } counter;
-        counter.count = &closes;
-        window->installEventFilter(&counter);
-        QTest::keyClick(window->findChild<QLineEdit *>(), Qt::Key_W, Qt::ControlModifier);
-        QTRY_VERIFY(!window->isVisible());
-        settle();
-        QCOMPARE(closes, 1);
+        QVERIFY(TestSupport::runPostedHops());
     }
 
     void userFacingTest_data()
     {
         QTest::addColumn<int>("flags");
         QTest::addColumn<int>("attribute");
-        QTest::addColumn<bool>("shown");
-        QTest::addColumn<bool>("minimized");
+        QTest::addColumn<int>("shown"); // 0 hidden, 1 shown, 2 minimized
         QTest::addColumn<bool>("expected");
         const int none = -1;
-        QTest::newRow("titled window") << int(Qt::Window) << none << true << false << true;
-        QTest::newRow("dialog") << int(Qt::Dialog) << none << true << false << true;
-        QTest::newRow("minimized window") << int(Qt::Window) << none << true << true << true;
-        QTest::newRow("hidden window") << int(Qt::Window) << none << false << false << false;
-        QTest::newRow("frameless overlay")
-            << int(Qt::Window | Qt::FramelessWindowHint) << none << true << false << false;
-        QTest::newRow("popup") << int(Qt::Popup) << none << true << false << false;
-        QTest::newRow("tool tip") << int(Qt::ToolTip) << none << true << false << false;
+        QTest::newRow("titled window") << int(Qt::Window) << none << 1 << true;
+        QTest::newRow("minimized window") << int(Qt::Window) << none << 2 << true;
+        QTest::newRow("hidden window") << int(Qt::Window) << none << 0 << false;
+        QTest::newRow("frameless overlay") << int(Qt::Window | Qt::FramelessWindowHint) << none << 1 << false;
+        QTest::newRow("frameless but marked titled, as the prompt panel")
+            << int(Qt::Dialog | Qt::FramelessWindowHint) << -2 << 1 << true;
+        QTest::newRow("popup") << int(Qt::Popup) << none << 1 << false;
         QTest::newRow("non-activating panel")
-            << int(Qt::Tool | Qt::WindowDoesNotAcceptFocus) << none << true << false << false;
+            << int(Qt::Tool | Qt::WindowDoesNotAcceptFocus) << none << 1 << false;
         QTest::newRow("shown without activating")
-            << int(Qt::Window) << int(Qt::WA_ShowWithoutActivating) << true << false << false;
+            << int(Qt::Window) << int(Qt::WA_ShowWithoutActivating) << 1 << false;
         QTest::newRow("status level")
-            << int(Qt::Window | Qt::X11BypassWindowManagerHint) << none << true << false << false;
-        QTest::newRow("no title bar")
-            << int(Qt::Window | Qt::CustomizeWindowHint) << none << true << false << false;
+            << int(Qt::Window | Qt::X11BypassWindowManagerHint) << none << 1 << false;
+        QTest::newRow("no title bar") << int(Qt::Window | Qt::CustomizeWindowHint) << none << 1 << false;
     }
 
     void userFacingTest()
     {
         QFETCH(int, flags);
         QFETCH(int, attribute);
-        QFETCH(bool, shown);
-        QFETCH(bool, minimized);
+        QFETCH(int, shown);
         QFETCH(bool, expected);
         QWidget window(nullptr, Qt::WindowFlags(flags));
         window.resize(100, 80);
         if (attribute >= 0)
             window.setAttribute(Qt::WidgetAttribute(attribute));
+        if (attribute == -2)
+            WindowActivation::markTitled(&window);
         if (shown)
-            minimized ? window.showMinimized() : window.show();
+            shown == 2 ? window.showMinimized() : window.show();
         QCOMPARE(WindowActivation::isUserFacing(&window), expected);
         QCOMPARE(WindowActivation::hasUserFacingWindow(), expected);
     }
 
     void lastWindowClosingReturnsToAccessoryAfterTwoHops()
     {
-        auto first = titledWindow("first");
-        auto second = titledWindow("second");
-        first->show();
-        second->show();
-        WindowActivation::reveal(second.get());
-        QCOMPARE(WindowActivation::activationPolicy(), Policy::regular);
+        Window first("first");
+        Window settings("settings");
+        first.show();
+        settings.show();
+        WindowActivation::reveal(&first);
         QCOMPARE(m_effects, std::vector<Policy>({ Policy::regular }));
-        QVERIFY(QTest::qWaitForWindowActive(second.get()));
-
-        second->close();
-        settle();
+        QVERIFY(QTest::qWaitForWindowActive(&first));
+        // A minimized window still counts.
+        settings.showMinimized();
+        first.close();
+        QVERIFY(TestSupport::runPostedHops());
         QCOMPARE(WindowActivation::activationPolicy(), Policy::regular);
 
-        first->close();
+        settings.close();
         // The close itself and the first hop leave the policy alone; the second hop decides.
         QCOMPARE(WindowActivation::activationPolicy(), Policy::regular);
         runOneHop();
@@ -170,114 +134,75 @@ private slots:
         runOneHop();
         QCOMPARE(WindowActivation::activationPolicy(), Policy::accessory);
         QCOMPARE(m_effects, std::vector<Policy>({ Policy::regular, Policy::accessory }));
-    }
-
-    void minimizedWindowKeepsTheAppRegular()
-    {
-        auto settings = titledWindow("settings");
-        auto other = titledWindow("other");
-        settings->show();
-        other->show();
-        WindowActivation::reveal(other.get());
-        settings->showMinimized();
-        other->close();
-        settle();
-        QVERIFY(settings->isMinimized());
+        // Revealing with nothing open makes the app regular until the next reconcile.
+        WindowActivation::reveal(nullptr);
         QCOMPARE(WindowActivation::activationPolicy(), Policy::regular);
-        settings->close();
-        settle();
+        WindowActivation::scheduleReconcile();
+        QVERIFY(TestSupport::runPostedHops());
         QCOMPARE(WindowActivation::activationPolicy(), Policy::accessory);
     }
 
     void revealWithoutAWindowBringsTheFrontMostForward()
     {
-        auto back = titledWindow("back");
-        auto front = titledWindow("front");
-        back->show();
-        front->show();
-        WindowActivation::reveal(back.get());
-        QVERIFY(QTest::qWaitForWindowActive(back.get()));
-        WindowActivation::reveal(front.get());
-        QVERIFY(QTest::qWaitForWindowActive(front.get()));
-        front->showMinimized();
-        settle();
-        // No key window: the most recently active user-facing one comes back, un-minimized.
-        WindowActivation::reveal(nullptr);
-        QVERIFY(QTest::qWaitForWindowActive(front.get()));
-        QVERIFY(!front->isMinimized());
-    }
-
-    void revealWithNothingOpenIsUndoneByTheNextReconcile()
-    {
-        WindowActivation::reveal(nullptr);
-        QCOMPARE(WindowActivation::activationPolicy(), Policy::regular);
-        WindowActivation::scheduleReconcile();
-        settle();
-        QCOMPARE(WindowActivation::activationPolicy(), Policy::accessory);
-    }
-
-    void becomingKeyMakesTheAppRegular()
-    {
-        auto window = titledWindow("key");
-        window->show();
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        Window back("back");
+        Window front("front");
+        back.show();
+        front.show();
+        // Becoming key alone makes the app regular.
+        back.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&back));
         QTRY_COMPARE(WindowActivation::activationPolicy(), Policy::regular);
+        WindowActivation::reveal(&front);
+        QVERIFY(QTest::qWaitForWindowActive(&front));
+        front.showMinimized();
+        // The key window is no window of the user's: the most recently active one that is comes back.
+        Window overlay("overlay", Qt::Window | Qt::FramelessWindowHint);
+        overlay.show();
+        overlay.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&overlay));
+        WindowActivation::reveal(nullptr);
+        QVERIFY(QTest::qWaitForWindowActive(&front));
+        QVERIFY(!front.isMinimized());
     }
 
     void closeChord_data()
     {
         QTest::addColumn<int>("modifiers");
-        QTest::addColumn<bool>("closes");
-        QTest::newRow("Ctrl+W") << int(Qt::ControlModifier) << true;
-        QTest::newRow("Ctrl+Shift+W") << int(Qt::ControlModifier | Qt::ShiftModifier) << false;
-        QTest::newRow("Ctrl+Alt+W") << int(Qt::ControlModifier | Qt::AltModifier) << false;
-        QTest::newRow("Ctrl+Super+W") << int(Qt::ControlModifier | Qt::MetaModifier) << false;
-        QTest::newRow("W alone") << int(Qt::NoModifier) << false;
-        QTest::newRow("Ctrl+W on the keypad") << int(Qt::ControlModifier | Qt::KeypadModifier) << true;
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<bool>("allowClose");
+        QTest::addColumn<int>("closes");
+        const int ctrl = Qt::ControlModifier;
+        const int window = Qt::Window;
+        QTest::newRow("Ctrl+W") << ctrl << window << true << 1;
+        QTest::newRow("Ctrl+W on the keypad") << int(ctrl | Qt::KeypadModifier) << window << true << 1;
+        QTest::newRow("Ctrl+Shift+W") << int(ctrl | Qt::ShiftModifier) << window << true << 0;
+        QTest::newRow("Ctrl+Alt+W") << int(ctrl | Qt::AltModifier) << window << true << 0;
+        QTest::newRow("Ctrl+Super+W") << int(ctrl | Qt::MetaModifier) << window << true << 0;
+        QTest::newRow("W alone") << int(Qt::NoModifier) << window << true << 0;
+        // The window's own veto holds, as if its close button were clicked.
+        QTest::newRow("window refuses") << ctrl << window << false << 1;
+        QTest::newRow("no close button")
+            << ctrl << int(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) << true << 0;
     }
 
     void closeChord()
     {
         QFETCH(int, modifiers);
-        QFETCH(bool, closes);
-        auto window = titledWindow("chord");
-        window->show();
-        WindowActivation::reveal(window.get());
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        auto *edit = window->findChild<QLineEdit *>();
+        QFETCH(int, flags);
+        QFETCH(bool, allowClose);
+        QFETCH(int, closes);
+        Window window("chord", Qt::WindowFlags(flags));
+        window.allowClose = allowClose;
+        window.show();
+        WindowActivation::reveal(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *edit = window.findChild<QLineEdit *>();
         edit->setFocus();
         QTest::keyClick(edit, Qt::Key_W, Qt::KeyboardModifiers(modifiers));
-        settle();
-        QCOMPARE(!window->isVisible(), closes);
-    }
-
-    void closeChordRespectsTheWindowsVeto()
-    {
-        VetoWindow window;
-        window.setWindowTitle("review");
-        window.allowClose = false;
-        window.show();
-        WindowActivation::reveal(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
-        settle();
-        QVERIFY(window.isVisible());
-        window.allowClose = true;
-        QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
-        QTRY_VERIFY(!window.isVisible());
-    }
-
-    void closeChordPassesThroughWindowsWithoutACloseButton()
-    {
-        QWidget window(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-        window.setWindowTitle("no close button");
-        window.show();
-        WindowActivation::reveal(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
-        settle();
-        QVERIFY(window.isVisible());
+        QVERIFY(TestSupport::runPostedHops());
+        // One close monitor, installed once: one close at most.
+        QCOMPARE(window.closes, closes);
+        QCOMPARE(window.isVisible(), closes == 0 || !allowClose);
     }
 };
 

@@ -59,7 +59,8 @@ AppModel &ModelHarness::make()
     effects.screenRequest = [this] { return answered(screenGranted); };
     effects.postEventPreflight = [] { return true; };
     effects.postEventRequest = [] { return answered(true); };
-    effects.microphoneStatus = [] { return MicrophoneAuthorizationFact::authorized; };
+    effects.microphoneStatus
+        = []() -> Task<MicrophoneAuthorizationFact> { co_return MicrophoneAuthorizationFact::authorized; };
     effects.microphoneRequest = [] { return answered(true); };
     effects.openSettings = [](QUrl) { return answered(false); };
     effects.bringAppForward = [] {};

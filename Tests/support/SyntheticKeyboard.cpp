@@ -23,12 +23,12 @@ SyntheticKeyboard::~SyntheticKeyboard()
     XCloseDisplay(m_display);
 }
 
-void SyntheticKeyboard::key(unsigned long keysym, bool press)
+void SyntheticKeyboard::key(unsigned long keysym, bool press, unsigned long delayMs)
 {
     const KeyCode code = XKeysymToKeycode(m_display, keysym);
     if (code == 0)
         return;
-    XTestFakeKeyEvent(m_display, code, press ? True : False, CurrentTime);
+    XTestFakeKeyEvent(m_display, code, press ? True : False, delayMs);
 }
 
 void SyntheticKeyboard::tap(unsigned long keysym)
@@ -44,7 +44,8 @@ void SyntheticKeyboard::chord(const QList<unsigned long> &modifiers, unsigned lo
         return;
     for (unsigned long modifier : modifiers)
         key(modifier, true);
-    key(keysym, true);
+    // No hand presses a key in the millisecond it released one: a grab takes that for a repeat.
+    key(keysym, true, 2);
     key(keysym, false);
     for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
         key(*it, false);

@@ -28,7 +28,7 @@ private:
     unsigned int modifierState() const;
     unsigned int numLockMask() const;
     void tap(unsigned long keysym);
-    void key(unsigned long keysym, bool press);
+    void key(unsigned long keysym, bool press, unsigned long delayMs = 0);
 
     _XDisplay *m_display = nullptr;
     bool m_capsWasOn = false;

@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
+
+#include <functional>
 
 namespace TestSupport {
 
@@ -29,6 +32,18 @@ bool writeFile(const QString &path, const QByteArray &data)
     QFile file(path);
     return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
         && file.write(data) == data.size();
+}
+
+bool runPostedHops(int hops)
+{
+    bool done = false;
+    std::function<void(int)> post = [&](int left) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [&, left] { left > 1 ? post(left - 1) : void(done = true); },
+            Qt::QueuedConnection);
+    };
+    post(hops);
+    return QTest::qWaitFor([&] { return done; });
 }
 
 } // namespace TestSupport

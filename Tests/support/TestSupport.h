@@ -16,4 +16,9 @@ QByteArray readFile(const QString &path);
 // Writes the whole file, replacing it and creating its folder; false when any of that fails.
 bool writeFile(const QString &path, const QByteArray &data);
 
+// Returns once everything posted to the event loop before the call has run, and what that posted in
+// turn, `hops` turns deep (a step deferred by two posts, such as a window-activation reconcile).
+// False when it did not happen within five seconds.
+bool runPostedHops(int hops = 2);
+
 } // namespace TestSupport

@@ -241,8 +241,10 @@ Task<std::optional<ScrollingCaptureTarget>> ScreenCaptureService::scrollingTarge
     ScrollingRegionGeometry geometry, std::optional<QString> preferredBundleID)
 {
     auto listWindows = m_backend.applicationWindows;
-    const QList<ApplicationWindow> windows = co_await QtConcurrent::run(
+    // Named before the await: g++ 12 destroys a temporary lambda inside co_await twice.
+    QFuture<QList<ApplicationWindow>> listing = QtConcurrent::run(
         [listWindows] { return listWindows ? listWindows() : QList<ApplicationWindow>(); });
+    const QList<ApplicationWindow> windows = co_await std::move(listing);
     CurrentTask::checkCancelled();
     co_return chooseTarget(windows, geometry.rootPixelRect(), m_backend.ownPid, preferredBundleID);
 }

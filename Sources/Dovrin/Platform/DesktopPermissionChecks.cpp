@@ -5,7 +5,6 @@
 #include "Platform/XcbReply.h"
 
 #include <QCoreApplication>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QtConcurrent>
 
@@ -71,36 +70,11 @@ MicrophoneAuthorizationFact microphoneFact(SoundInput input)
     return MicrophoneAuthorizationFact::unknown;
 }
 
+Task<MicrophoneAuthorizationFact> checkMicrophone()
+{
+    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
+    QFuture<SoundInput> probe = QtConcurrent::run([] { return probeSoundInput(); });
+    co_return microphoneFact(co_await std::move(probe));
+}
+
 } // namespace DesktopPermissionChecks
-
-MicrophoneAvailability &MicrophoneAvailability::shared()
-{
-    static QPointer<MicrophoneAvailability> instance;
-    if (!instance)
-        instance = new MicrophoneAvailability(QCoreApplication::instance());
-    return *instance;
-}
-
-MicrophoneAuthorizationFact MicrophoneAvailability::current()
-{
-    refresh();
-    return m_fact;
-}
-
-void MicrophoneAvailability::refresh()
-{
-    if (m_probing)
-        return;
-    m_probing = true;
-    auto *watcher = new QFutureWatcher<DesktopPermissionChecks::SoundInput>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        m_probing = false;
-        const MicrophoneAuthorizationFact fact = DesktopPermissionChecks::microphoneFact(watcher->result());
-        if (fact != m_fact) {
-            m_fact = fact;
-            emit changed();
-        }
-    });
-    watcher->setFuture(QtConcurrent::run([] { return DesktopPermissionChecks::probeSoundInput(); }));
-}

@@ -1,8 +1,7 @@
 #pragma once
 
+#include "Async/Task.h"
 #include "Rules/PermissionPresentation.h"
-
-#include <QObject>
 
 #include <chrono>
 
@@ -24,27 +23,7 @@ enum class SoundInput { available, missing, unreachable };
 // Blocks for at most `timeout`: never call it on the UI thread.
 SoundInput probeSoundInput(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 MicrophoneAuthorizationFact microphoneFact(SoundInput input);
+// A fresh probe on a worker thread, awaited.
+Task<MicrophoneAuthorizationFact> checkMicrophone();
 
 } // namespace DesktopPermissionChecks
-
-// The last microphone answer, kept fresh off the UI thread: reading it never waits, and each read
-// starts a new probe when none is running. `changed` fires when a probe's answer differs.
-class MicrophoneAvailability : public QObject
-{
-    Q_OBJECT
-
-public:
-    static MicrophoneAvailability &shared();
-
-    // unknown until the first probe has answered.
-    MicrophoneAuthorizationFact current();
-    void refresh();
-
-signals:
-    void changed();
-
-private:
-    using QObject::QObject;
-    MicrophoneAuthorizationFact m_fact = MicrophoneAuthorizationFact::unknown;
-    bool m_probing = false;
-};

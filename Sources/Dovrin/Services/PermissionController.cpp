@@ -7,7 +7,8 @@
 #include "Services/WindowActivation.h"
 
 #include <QCoreApplication>
-#include <QPointer>
+
+#include <utility>
 
 namespace {
 
@@ -15,28 +16,25 @@ namespace {
 PermissionFeedback allowedScrollingFeedback()
 {
     return PermissionFeedbackCopy::afterRequest(
-        PermissionKind::controlScrolling, PermissionStatus::allowed, true);
+        PermissionKind::controlScrolling, PermissionStatus::allowed, false);
 }
 
 } // namespace
 
 PermissionController::Effects PermissionController::Effects::live()
 {
+    using DesktopPermissionChecks::canPostEvents;
+    using DesktopPermissionChecks::canReadScreen;
+    using DesktopPermissionChecks::qtConnection;
     Effects effects;
-    effects.screenPreflight
-        = [] { return DesktopPermissionChecks::canReadScreen(DesktopPermissionChecks::qtConnection()); };
-    // X11 asks nobody: a request answers what the session allows.
-    effects.screenRequest = []() -> Task<bool> {
-        co_return DesktopPermissionChecks::canReadScreen(DesktopPermissionChecks::qtConnection());
-    };
-    effects.postEventPreflight
-        = [] { return DesktopPermissionChecks::canPostEvents(DesktopPermissionChecks::qtConnection()); };
-    effects.postEventRequest = []() -> Task<bool> {
-        co_return DesktopPermissionChecks::canPostEvents(DesktopPermissionChecks::qtConnection());
-    };
-    effects.microphoneStatus = [] { return MicrophoneAvailability::shared().current(); };
+    effects.screenPreflight = [] { return canReadScreen(qtConnection()); };
+    effects.screenRequest = []() -> Task<bool> { co_return canReadScreen(qtConnection()); };
+    effects.postEventPreflight = [] { return canPostEvents(qtConnection()); };
+    effects.postEventRequest = []() -> Task<bool> { co_return canPostEvents(qtConnection()); };
+    effects.microphoneStatus = [] { return DesktopPermissionChecks::checkMicrophone(); };
     effects.microphoneRequest = []() -> Task<bool> {
-        co_return MicrophoneAvailability::shared().current() == MicrophoneAuthorizationFact::authorized;
+        co_return co_await DesktopPermissionChecks::checkMicrophone()
+            == MicrophoneAuthorizationFact::authorized;
     };
     effects.openSettings = [](QUrl url) { return openPrivacySettings(std::move(url)); };
     effects.bringAppForward = [] {
@@ -45,13 +43,10 @@ PermissionController::Effects PermissionController::Effects::live()
                 app, [] { WindowActivation::reveal(nullptr); }, Qt::QueuedConnection);
     };
     effects.relaunchApp = [] { AppRelaunch::relaunch(); };
-    // Posting events needs nothing but XTEST, so "trusted" and "usable" never differ here.
-    effects.accessibilityTrusted
-        = [] { return DesktopPermissionChecks::canPostEvents(DesktopPermissionChecks::qtConnection()); };
-    effects.observeMicrophoneChanges = [](QObject *context, std::function<void()> changed) {
-        QObject::connect(&MicrophoneAvailability::shared(), &MicrophoneAvailability::changed, context,
-            [changed = std::move(changed)] { changed(); });
-    };
+    // Posting events needs nothing but XTEST: trusted exactly when the check itself passes, so a
+    // process is never "trusted but not yet able" and never relaunched for it.
+    effects.accessibilityTrusted = [] { return canPostEvents(qtConnection()); };
+    effects.requestsOnlyRecheck = true;
     return effects;
 }
 
@@ -95,10 +90,9 @@ PermissionController::PermissionController(std::shared_ptr<DefaultsStore> defaul
     m_systemAudio.presentation = PermissionPresentationResolver::systemAudio(systemAudioObservation());
     m_scrolling.presentation = PermissionPresentationResolver::controlScrolling(
         m_lastPostEventPreflight, flag(postEventRequestedKey));
-    m_microphone.presentation
-        = PermissionPresentationResolver::microphone(m_effects.microphoneStatus(), m_recordYouEnabled);
-    if (m_effects.observeMicrophoneChanges)
-        m_effects.observeMicrophoneChanges(this, [this] { refreshMicrophone(); });
+    refreshMicrophone();
+    m_microphone.isBusy = true;
+    firstMicrophoneCheck();
 }
 
 PermissionController::~PermissionController()
@@ -252,8 +246,12 @@ void PermissionController::refreshSystemAudio()
 
 void PermissionController::refreshMicrophone()
 {
-    setPresentation(PermissionKind::microphone,
-        PermissionPresentationResolver::microphone(m_effects.microphoneStatus(), m_recordYouEnabled));
+    PermissionPresentation presentation
+        = PermissionPresentationResolver::microphone(m_microphoneFact, m_recordYouEnabled);
+    // Before the first answer there is nothing to call unverified yet.
+    if (m_microphoneCheckAnswered == 0)
+        presentation.statusTitle = PermissionFeedback::checking().text;
+    setPresentation(PermissionKind::microphone, presentation);
 }
 
 void PermissionController::refresh(PermissionKind kind)
@@ -274,11 +272,43 @@ void PermissionController::refresh(PermissionKind kind)
     }
 }
 
+Task<> PermissionController::checkMicrophone()
+{
+    const quint64 started = ++m_microphoneChecksStarted;
+    const MicrophoneAuthorizationFact fact = co_await m_effects.microphoneStatus();
+    // A check that started later and has already answered knows better.
+    if (CurrentTask::isCancelled() || started < m_microphoneCheckAnswered)
+        co_return;
+    m_microphoneCheckAnswered = started;
+    m_microphoneFact = fact;
+    refreshMicrophone();
+}
+
+Task<> PermissionController::firstMicrophoneCheck()
+{
+    co_await checkMicrophone();
+    setBusy(PermissionKind::microphone, false);
+}
+
+Task<> PermissionController::microphoneAfterActivation(
+    std::optional<PermissionStatus> previous, bool returned)
+{
+    co_await checkMicrophone();
+    const PermissionStatus current = m_microphone.presentation.status;
+    // Before the first answer the row showed no status to have changed from.
+    if (returned || (previous && current != *previous))
+        setFeedback(PermissionKind::microphone,
+            PermissionFeedbackCopy::afterCheck(
+                PermissionKind::microphone, previous.value_or(current), current, false));
+}
+
 void PermissionController::refreshFromAppActivation()
 {
     const PermissionStatus previousScreen = m_screen.presentation.status;
     const PermissionStatus previousScrolling = m_scrolling.presentation.status;
-    const PermissionStatus previousMicrophone = m_microphone.presentation.status;
+    std::optional<PermissionStatus> previousMicrophone;
+    if (m_microphoneCheckAnswered > 0)
+        previousMicrophone = m_microphone.presentation.status;
     refreshScreen();
     refreshScrolling();
     refreshMicrophone();
@@ -286,57 +316,45 @@ void PermissionController::refreshFromAppActivation()
 
     const bool returned = m_wasInactive;
     m_wasInactive = false;
-    if (returned && m_awaitingReturnFromSettings) {
-        const PermissionKind kind = *m_awaitingReturnFromSettings;
-        m_awaitingReturnFromSettings.reset();
-        switch (kind) {
-        case PermissionKind::screenRecording:
-            setFeedback(kind,
-                PermissionFeedbackCopy::afterCheck(kind, previousScreen, m_screen.presentation.status, true));
-            if (!m_lastScreenPreflight && m_didPromptScreenThisLaunch) {
-                m_screenRequestAcceptedPendingRelaunch = true;
-                refreshScreen();
-                setFeedback(kind, PermissionFeedbackCopy::screenRecordingNeedsRelaunch());
-                m_effects.relaunchApp();
-            }
-            break;
-        case PermissionKind::controlScrolling:
-            setFeedback(kind,
-                PermissionFeedbackCopy::afterCheck(
-                    kind, previousScrolling, m_scrolling.presentation.status, true));
-            if (!m_lastPostEventPreflight && m_effects.accessibilityTrusted()) {
-                if (!relaunchForScrollingAccessIfNeeded())
-                    setScrollingUnavailableFeedback();
-            }
-            break;
-        case PermissionKind::systemAudio:
-            setFeedback(kind,
-                PermissionFeedback { m_systemAudio.presentation.status == PermissionStatus::notRequested
-                        ? QStringLiteral(
-                            "Returned from System Settings. Start a recording to let the desktop "
-                            "ask for System Audio.")
-                        : QStringLiteral("Returned from System Settings. Start a recording to confirm System "
-                                         "Audio."),
-                    PermissionFeedbackTone::info });
-            break;
-        case PermissionKind::microphone:
-            setFeedback(kind,
-                PermissionFeedbackCopy::afterCheck(
-                    kind, previousMicrophone, m_microphone.presentation.status, false));
-            break;
-        }
-        return;
+    std::optional<PermissionKind> finished;
+    if (returned)
+        finished = std::exchange(m_awaitingReturnFromSettings, std::nullopt);
+    if (finished == PermissionKind::systemAudio) {
+        setFeedback(PermissionKind::systemAudio,
+            PermissionFeedback { m_systemAudio.presentation.status == PermissionStatus::notRequested
+                    ? QStringLiteral("Returned from System Settings. Start a recording to let the desktop "
+                                     "ask for System Audio.")
+                    : QStringLiteral("Returned from System Settings. Start a recording to confirm System "
+                                     "Audio."),
+                PermissionFeedbackTone::info });
     }
     const std::pair<PermissionKind, PermissionStatus> previous[] = {
         { PermissionKind::screenRecording, previousScreen },
         { PermissionKind::controlScrolling, previousScrolling },
-        { PermissionKind::microphone, previousMicrophone },
     };
     for (const auto &[kind, status] : previous) {
         const PermissionStatus current = row(kind).presentation.status;
-        if (current != status)
+        if (finished == kind)
+            setFeedback(kind, PermissionFeedbackCopy::afterCheck(kind, status, current, true));
+        else if (!finished && current != status)
             setFeedback(kind, PermissionFeedbackCopy::afterCheck(kind, status, current, false));
     }
+    // Prompted in this process and still not usable: the grant only reaches a new process.
+    if (finished == PermissionKind::screenRecording && !m_lastScreenPreflight
+        && m_didPromptScreenThisLaunch) {
+        m_screenRequestAcceptedPendingRelaunch = true;
+        refreshScreen();
+        setFeedback(PermissionKind::screenRecording, PermissionFeedbackCopy::screenRecordingNeedsRelaunch());
+        m_effects.relaunchApp();
+    }
+    if (finished == PermissionKind::controlScrolling && !m_lastPostEventPreflight
+        && m_effects.accessibilityTrusted() && !relaunchForScrollingAccessIfNeeded())
+        setScrollingUnavailableFeedback();
+    // The microphone is looked at afresh; coming back from its settings always gets a message.
+    if (!finished || finished == PermissionKind::microphone)
+        microphoneAfterActivation(previousMicrophone, finished.has_value());
+    else
+        checkMicrophone();
 }
 
 Task<> PermissionController::requestScreenAccess()
@@ -347,27 +365,28 @@ Task<> PermissionController::requestScreenAccess()
     setBusy(kind, true);
     setFeedback(kind, PermissionFeedback::checking());
     const bool promptedBefore = m_didPromptScreenThisLaunch;
+    const bool prompts = !m_effects.requestsOnlyRecheck;
 
     const bool granted = co_await m_effects.screenRequest();
 
-    m_didPromptScreenThisLaunch = true;
-    m_screenRequestAcceptedPendingRelaunch = granted;
+    // Only a prompt's yes is an acceptance; a re-check's yes is just what it found.
+    const bool accepted = granted && prompts;
+    m_didPromptScreenThisLaunch = promptedBefore || prompts;
+    m_screenRequestAcceptedPendingRelaunch = accepted;
     setFlag(screenCaptureRequestedKey, true);
-    if (granted) {
+    if (granted)
         setFlag(screenCaptureGrantedKey, true);
-        refreshScreen();
-        setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_screen.presentation.status, true));
+    refreshScreen();
+    if (granted || !prompts) {
+        setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_screen.presentation.status, accepted));
         // The desktop said yes, yet this process still cannot read the screen.
-        if (m_screen.presentation.mayNeedRelaunch)
+        if (accepted && m_screen.presentation.mayNeedRelaunch)
             m_effects.relaunchApp();
+    } else if (promptedBefore) {
+        co_await openSettings(kind);
     } else {
-        refreshScreen();
-        if (promptedBefore) {
-            co_await openSettings(kind);
-        } else {
-            m_awaitingReturnFromSettings = kind;
-            setFeedback(kind, PermissionFeedbackCopy::screenPromptVisible());
-        }
+        m_awaitingReturnFromSettings = kind;
+        setFeedback(kind, PermissionFeedbackCopy::screenPromptVisible());
     }
     setBusy(kind, false);
 }
@@ -398,22 +417,30 @@ Task<bool> PermissionController::requestScrollingAccess()
         co_return false;
     }
 
+    const bool prompts = !m_effects.requestsOnlyRecheck;
     cancelScrollingGrantWatch();
-    m_effects.bringAppForward();
+    // The prompt shows in front of the app; a re-check shows nothing.
+    if (prompts)
+        m_effects.bringAppForward();
     const bool answered = co_await m_effects.postEventRequest();
-    m_didPromptScrollingThisLaunch = true;
+    m_didPromptScrollingThisLaunch = prompts;
     setFlag(postEventRequestedKey, true);
     refreshScrolling();
     if (m_lastPostEventPreflight) {
         m_postEventAcceptedPendingRelaunch = false;
         setFeedback(kind, allowedScrollingFeedback());
         m_effects.bringAppForward();
-    } else if (answered || m_effects.accessibilityTrusted()) {
-        relaunchForScrollingAccessIfNeeded();
-    } else {
+    } else if ((answered && prompts) || m_effects.accessibilityTrusted()) {
+        // Relaunched once already: the row would otherwise keep saying "Checking…".
+        if (!relaunchForScrollingAccessIfNeeded())
+            setScrollingUnavailableFeedback();
+    } else if (prompts) {
         m_awaitingReturnFromSettings = kind;
         setFeedback(kind, PermissionFeedbackCopy::scrollingPromptVisible());
         watchForScrollingGrant();
+    } else {
+        // Nothing to wait for: only another session changes what the check found.
+        setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_scrolling.presentation.status, false));
     }
     setBusy(kind, false);
     co_return m_lastPostEventPreflight;
@@ -483,23 +510,37 @@ Task<> PermissionController::requestMicrophoneAccess()
     setBusy(kind, true);
     setFeedback(kind, PermissionFeedback::checking());
     const bool granted = co_await m_effects.microphoneRequest();
-    refreshMicrophone();
-    setFeedback(kind, PermissionFeedbackCopy::afterRequest(kind, m_microphone.presentation.status, granted));
+    co_await checkMicrophone();
+    setFeedback(kind,
+        PermissionFeedbackCopy::afterRequest(
+            kind, m_microphone.presentation.status, granted && !m_effects.requestsOnlyRecheck));
     setBusy(kind, false);
 }
 
-void PermissionController::checkAgain(PermissionKind kind)
+Task<> PermissionController::finishMicrophoneCheckAgain(PermissionStatus previous)
+{
+    co_await checkMicrophone();
+    setFeedback(PermissionKind::microphone,
+        PermissionFeedbackCopy::afterCheck(
+            PermissionKind::microphone, previous, m_microphone.presentation.status, false));
+    setBusy(PermissionKind::microphone, false);
+}
+
+Task<> PermissionController::checkAgain(PermissionKind kind)
 {
     const RowState &state = row(kind);
-    if (!state.presentation.showsCheckAgain || state.isBusy)
-        return;
-    setBusy(kind, true);
-    setFeedback(kind, PermissionFeedback::checking());
-    const PermissionStatus previous = state.presentation.status;
-    refresh(kind);
-    setFeedback(
-        kind, PermissionFeedbackCopy::afterCheck(kind, previous, row(kind).presentation.status, false));
-    setBusy(kind, false);
+    if (state.presentation.showsCheckAgain && !state.isBusy) {
+        setBusy(kind, true);
+        setFeedback(kind, PermissionFeedback::checking());
+        const PermissionStatus previous = state.presentation.status;
+        if (kind == PermissionKind::microphone)
+            return finishMicrophoneCheckAgain(previous);
+        refresh(kind);
+        setFeedback(
+            kind, PermissionFeedbackCopy::afterCheck(kind, previous, row(kind).presentation.status, false));
+        setBusy(kind, false);
+    }
+    return Task<>::spawn(this, []() -> Task<> { co_return; });
 }
 
 Task<> PermissionController::openSettings(PermissionKind kind)
@@ -526,10 +567,13 @@ Task<> PermissionController::openSettings(PermissionKind kind)
         setFeedback(kind, PermissionFeedback::settingsOpenFailed());
         co_return;
     }
-    if (kind == PermissionKind::screenRecording)
-        m_didVisitScreenSettingsThisLaunch = true;
-    else if (kind == PermissionKind::controlScrolling)
-        m_didVisitScrollingSettingsThisLaunch = true;
+    // Where access is a fact of the session, nothing set there waits for a relaunch.
+    if (!m_effects.requestsOnlyRecheck) {
+        if (kind == PermissionKind::screenRecording)
+            m_didVisitScreenSettingsThisLaunch = true;
+        else if (kind == PermissionKind::controlScrolling)
+            m_didVisitScrollingSettingsThisLaunch = true;
+    }
     m_awaitingReturnFromSettings = kind;
     setFeedback(kind, PermissionFeedbackCopy::settingsOpened(kind));
 }

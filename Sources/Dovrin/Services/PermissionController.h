@@ -15,6 +15,9 @@ class DefaultsStore;
 // The live state of the four permissions as one row each, the request flows, opening the desktop's
 // settings, the Control Scrolling grant watch and the relaunch when the running process cannot use
 // a permission yet. Every call into the desktop goes through Effects. Main thread only.
+//
+// On X11 nothing asks the user and nothing needs a restart: the live Effects make every request one
+// more look at the session, so no prompt is waited for, nothing is accepted and nothing relaunches.
 class PermissionController : public QObject
 {
     Q_OBJECT
@@ -35,17 +38,19 @@ public:
         std::function<Task<bool>()> screenRequest;
         std::function<bool()> postEventPreflight;
         std::function<Task<bool>()> postEventRequest;
-        std::function<MicrophoneAuthorizationFact()> microphoneStatus;
+        // A fresh look at the microphone, taken off the UI thread.
+        std::function<Task<MicrophoneAuthorizationFact>()> microphoneStatus;
         std::function<Task<bool>()> microphoneRequest;
         std::function<Task<bool>(QUrl)> openSettings;
         std::function<void()> bringAppForward;
         std::function<void()> relaunchApp;
         std::function<bool()> accessibilityTrusted;
-        // The microphone is checked off the UI thread: calls back whenever that answer changed.
-        std::function<void(QObject *context, std::function<void()> changed)> observeMicrophoneChanges;
+        // The requests ask nobody and only look again: a request is no prompt shown, its yes accepts
+        // nothing, and neither the settings nor a relaunch can change what the look finds.
+        bool requestsOnlyRecheck = false;
 
-        // X11 and the sound server: no prompts, each check a fact of the session (see the Platform
-        // layer); a relaunch goes through AppRelaunch.
+        // X11 and the sound server (see the Platform layer): requests only re-check, "trusted" is
+        // the Control Scrolling check itself, a relaunch goes through AppRelaunch.
         static Effects live();
     };
 
@@ -69,6 +74,7 @@ public:
     static constexpr std::chrono::milliseconds pollInterval { 250 };
     static constexpr std::chrono::seconds grantWatchLimit { 120 };
 
+    // Starts one microphone check; the row is busy until it answers.
     PermissionController(std::shared_ptr<DefaultsStore> defaults, Effects effects, bool recordYouEnabled,
         TaskClock &clock = TaskClock::system(), QObject *parent = nullptr);
     ~PermissionController() override;
@@ -80,12 +86,15 @@ public:
     const RowState &row(PermissionKind kind) const;
 
     // Whenever the app becomes active; finishes a trip to the settings when the app was inactive.
+    // The microphone's change message follows a fresh check.
     void refreshFromAppActivation();
     Task<> requestScreenAccess();
     // Answers whether Control Scrolling is usable now.
     Task<bool> requestScrollingAccess();
     Task<> requestMicrophoneAccess();
-    void checkAgain(PermissionKind kind);
+    // Re-checks a row that offers Check Again and says what the check found. The task finishes
+    // once the row has its message (the microphone's check runs off the UI thread meanwhile).
+    Task<> checkAgain(PermissionKind kind);
     Task<> openSettings(PermissionKind kind);
     void cancelScrollingPermissionWait();
     void recordSystemAudioStartSucceeded();
@@ -93,7 +102,7 @@ public:
 
     static Task<bool> openPrivacySettings(QUrl url);
 
-    // Row refreshes without feedback.
+    // Row refreshes without feedback; the microphone's from its last check.
     void refreshScreen();
     void refreshScrolling();
     void refreshSystemAudio();
@@ -125,6 +134,10 @@ private:
     void setScrollingUnavailableFeedback();
     void watchForScrollingGrant();
     void cancelScrollingGrantWatch();
+    Task<> checkMicrophone();
+    Task<> firstMicrophoneCheck();
+    Task<> finishMicrophoneCheckAgain(PermissionStatus previous);
+    Task<> microphoneAfterActivation(std::optional<PermissionStatus> previous, bool returned);
 
     std::shared_ptr<DefaultsStore> m_defaults;
     Effects m_effects;
@@ -143,6 +156,9 @@ private:
     Task<> m_scrollingGrantWatch;
     quint64 m_scrollingGrantWatchGeneration = 0;
     bool m_isRelaunching = false;
+    MicrophoneAuthorizationFact m_microphoneFact = MicrophoneAuthorizationFact::unknown;
+    quint64 m_microphoneChecksStarted = 0;
+    quint64 m_microphoneCheckAnswered = 0;
 
     RowState m_screen;
     RowState m_scrolling;

@@ -28,8 +28,12 @@ void postToMainLoop(std::function<void()> step)
         QMetaObject::invokeMethod(app, std::move(step), Qt::QueuedConnection);
 }
 
+const char *const titledProperty = "dovrinTitledWindow";
+
 bool hasTitleBar(const QWidget *window)
 {
+    if (window->property(titledProperty).toBool())
+        return true;
     const Qt::WindowFlags flags = window->windowFlags();
     switch (flags & Qt::WindowType_Mask) {
     case Qt::Window:
@@ -246,6 +250,11 @@ bool WindowActivation::isUserFacing(const QWidget *window)
 bool WindowActivation::isCloseableUserFacing(const QWidget *window)
 {
     return isUserFacing(window) && hasCloseButton(window);
+}
+
+void WindowActivation::markTitled(QWidget *window)
+{
+    window->setProperty(titledProperty, true);
 }
 
 WindowActivation::ActivationPolicy WindowActivation::activationPolicy()

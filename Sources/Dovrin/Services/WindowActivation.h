@@ -28,6 +28,9 @@ public:
     // window-manager-bypassing status window, and is visible (minimized counts).
     static bool isUserFacing(const QWidget *window);
     static bool isCloseableUserFacing(const QWidget *window);
+    // A frameless window that stands for a titled one with its title bar hidden (the prompt panel)
+    // counts as titled.
+    static void markTitled(QWidget *window);
 
     static ActivationPolicy activationPolicy();
     static bool isInstalled();

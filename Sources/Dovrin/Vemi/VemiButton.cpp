@@ -35,17 +35,21 @@ VemiButton::VemiButton(const QString &text, QWidget *parent)
 
 void VemiButton::setLook(Look look)
 {
-    if (m_look == look)
-        return;
-    m_look = look;
-    updateGeometry();
-    update();
+    m_choseStyle = true;
+    applyLook(look, m_controlSize);
 }
 
 void VemiButton::setControlSize(VemiControlSize size)
 {
-    if (m_controlSize == size)
+    m_choseStyle = true;
+    applyLook(m_look, size);
+}
+
+void VemiButton::applyLook(Look look, VemiControlSize size)
+{
+    if (m_look == look && m_controlSize == size)
         return;
+    m_look = look;
     m_controlSize = size;
     updateGeometry();
     update();
@@ -320,10 +324,10 @@ void VemiButtonStyle::vemiActionGroup(QWidget *row, VemiControlSize size)
     QList<VemiButton *> buttons = row->findChildren<VemiButton *>();
     if (auto *self = qobject_cast<VemiButton *>(row))
         buttons.prepend(self);
+    // The inner style wins: a button that chose its own keeps it.
     for (VemiButton *button : buttons) {
-        if (button->look() != VemiButton::Look::borderedProminent)
-            button->setLook(VemiButton::Look::bordered);
-        button->setControlSize(size);
+        if (!button->m_choseStyle)
+            button->applyLook(VemiButton::Look::bordered, size);
     }
 }
 

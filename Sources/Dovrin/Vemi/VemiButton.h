@@ -13,6 +13,10 @@
 
 enum class VemiControlSize { mini, small, regular, large };
 
+namespace VemiButtonStyle {
+void vemiActionGroup(QWidget *row, VemiControlSize size);
+}
+
 // A capsule push button. Its look is one of the action-row looks (bordered, or bordered and
 // prominent in teal) or one of the toolbar looks, set through VemiButtonStyle.
 class VemiButton : public QPushButton
@@ -23,6 +27,7 @@ public:
 
     explicit VemiButton(const QString &text = QString(), QWidget *parent = nullptr);
 
+    // Setting a look or a size chooses the button's own style, which a row's style leaves alone.
     Look look() const { return m_look; }
     void setLook(Look look);
     VemiControlSize controlSize() const { return m_controlSize; }
@@ -60,6 +65,8 @@ protected:
         const QString &text) const;
 
 private:
+    friend void VemiButtonStyle::vemiActionGroup(QWidget *row, VemiControlSize size);
+    void applyLook(Look look, VemiControlSize size);
     void syncLevels();
     qreal designHeight() const;
     qreal horizontalPadding() const;
@@ -68,6 +75,7 @@ private:
 
     Look m_look = Look::bordered;
     VemiControlSize m_controlSize = VemiControlSize::regular;
+    bool m_choseStyle = false;
     QString m_symbol;
     std::optional<bool> m_hoverOverride;
     bool m_pointerInside = false;
@@ -79,7 +87,8 @@ private:
 // The looks of action rows and toolbars.
 namespace VemiButtonStyle {
 
-// Every VemiButton inside `row` becomes a bordered capsule of `size`; prominent ones stay prominent.
+// Every VemiButton inside `row` that has not chosen a style of its own becomes a bordered capsule of
+// `size`.
 void vemiActionGroup(QWidget *row, VemiControlSize size);
 // The one primary button of a row: teal, prominent.
 void vemiPrimaryAction(VemiButton *button, VemiControlSize size);

@@ -129,6 +129,8 @@ public:
         setWindowTitle(title);
         setAccessibleName(title);
         setSizeGripEnabled(false);
+        // Titled and closable, with its title bar hidden: a window of the app like any other.
+        WindowActivation::markTitled(this);
     }
 
     // The window's delegate: told when the window is about to close by Escape or any other way.

@@ -235,16 +235,31 @@ PermissionFeedback afterCheck(
 
 PermissionFeedback afterRequest(PermissionKind kind, PermissionStatus observable, bool requestReturnedGranted)
 {
-    const QString name = PermissionKinds::title(kind);
     if (observable == PermissionStatus::allowed)
         return statusLine(kind, observable);
     if (requestReturnedGranted)
-        return { name + QStringLiteral(" was accepted. Quorvel may need to reopen before it can use it."),
+        return { PermissionKinds::title(kind)
+                + QStringLiteral(" was accepted. Quorvel may need to reopen before it can use it."),
             PermissionFeedbackTone::warning };
-    if (observable == PermissionStatus::restricted)
-        return statusLine(kind, observable);
-    return { name + QStringLiteral(" was not allowed. Use Open Settings to change it."),
-        PermissionFeedbackTone::warning };
+    // Not usable and nothing accepted: on X11 only a different session changes that.
+    switch (kind) {
+    case PermissionKind::screenRecording:
+        return { QStringLiteral("Screen Recording is not available. Quorvel needs an X11 (Xorg) session "
+                                "to read the screen."),
+            PermissionFeedbackTone::warning };
+    case PermissionKind::controlScrolling:
+        return { QStringLiteral("Control Scrolling is not available. Quorvel needs an X11 (Xorg) "
+                                "session whose X server has the XTEST extension."),
+            PermissionFeedbackTone::warning };
+    case PermissionKind::systemAudio:
+    case PermissionKind::microphone:
+        if (observable == PermissionStatus::notAllowed)
+            return { PermissionKinds::title(kind)
+                    + QStringLiteral(" was not allowed. Use Open Settings to change it."),
+                PermissionFeedbackTone::warning };
+        break;
+    }
+    return statusLine(kind, observable);
 }
 
 } // namespace PermissionFeedbackCopy
@@ -274,12 +289,12 @@ PermissionPresentation screen(bool preflightGranted, bool requestedBefore, bool 
             QStringLiteral("Quorvel can read the screen for the regions you select."));
     } else if (grantedBefore) {
         presentation = row(PermissionKind::screenRecording, PermissionStatus::allowAgain,
-            QStringLiteral("Screen Recording worked before but is not available now. Allow it "
-                           "again to capture regions."));
+            QStringLiteral("Screen Recording worked before but is not available now. Region capture "
+                           "needs an X11 (Xorg) session."));
     } else if (requestedBefore) {
         presentation = row(PermissionKind::screenRecording, PermissionStatus::notAllowed,
-            QStringLiteral("Quorvel cannot read the screen. Allow Screen Recording to capture "
-                           "regions."));
+            QStringLiteral("Quorvel cannot read the screen. Region capture needs an X11 (Xorg) "
+                           "session."));
     } else {
         presentation = row(PermissionKind::screenRecording, PermissionStatus::notRequested,
             QStringLiteral("Needed to recognize the text in a region you select. Quorvel never "

@@ -127,7 +127,8 @@ PermissionFeedback settingsOpened(PermissionKind kind);
 PermissionFeedback afterCheck(
     PermissionKind kind, PermissionStatus previous, PermissionStatus current, bool returningFromSettings);
 
-// After a request returned: the row's status as it can now be observed, and what the request answered.
+// After a request: what the check behind it found. Only a prompt that answered yes
+// (requestReturnedGranted) is reported as accepted; a re-check never is.
 PermissionFeedback afterRequest(
     PermissionKind kind, PermissionStatus observable, bool requestReturnedGranted);
 
