@@ -14,13 +14,15 @@ namespace {
 
 constexpr int lineIconSize = 16;
 
-QString buttonStyle()
+// Menu-like lines: flat until the pointer or the keyboard is on one, then tinted with the selection
+// colour, light enough that the text and its symbol keep their own colour.
+QString buttonStyle(const QPalette &palette)
 {
-    return QStringLiteral("QPushButton { text-align: left; padding: 5px 8px; "
-                          "border: none; border-radius: 6px; }"
-                          "QPushButton:hover:enabled, QPushButton:focus { "
-                          "background: palette(highlight);"
-                          " color: palette(highlighted-text); }");
+    const QColor tint = VemiPalette::withAlpha(palette.color(QPalette::Active, QPalette::Highlight), 0.22);
+    return QStringLiteral(
+        "QPushButton { text-align: left; padding: 5px 8px; border: none; border-radius: 6px; }"
+        "QPushButton:hover:enabled, QPushButton:focus { background: %1; }")
+        .arg(tint.name(QColor::HexArgb));
 }
 
 } // namespace
@@ -104,7 +106,6 @@ void MenuBarFallbackWindow::sync()
             auto *row = new QHBoxLayout;
             auto *button = new QPushButton(m_body);
             button->setObjectName(id);
-            button->setStyleSheet(buttonStyle());
             button->setIconSize(QSize(lineIconSize, lineIconSize));
             button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
             connect(button, &QPushButton::clicked, this, [this, id] {
@@ -123,6 +124,7 @@ void MenuBarFallbackWindow::sync()
     }
 
     const QColor ink = palette().color(QPalette::Active, QPalette::ButtonText);
+    const QString style = buttonStyle(palette());
     m_handlers.clear();
     for (const MenuEntry &entry : entries) {
         if (entry.kind == MenuEntry::Kind::heading) {
@@ -131,6 +133,8 @@ void MenuBarFallbackWindow::sync()
         }
         QWidget *line = m_lines.value(entry.id);
         if (auto *button = qobject_cast<QPushButton *>(line)) {
+            if (button->styleSheet() != style)
+                button->setStyleSheet(style);
             button->setText(entry.title);
             button->setEnabled(entry.enabled);
             button->setIcon(entry.symbol.isEmpty() ? QIcon() : VemiSymbols::icon(entry.symbol, ink));
