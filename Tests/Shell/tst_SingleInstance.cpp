@@ -17,11 +17,10 @@ class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-    // This test program, run again as another Quorvel start ("--hold" or "--start" <folder>).
-    static std::unique_ptr<QProcess> startOther(const QString &mode, const QString &folder)
+    static std::unique_ptr<QProcess> startOther(const QString &folder)
     {
         auto process = std::make_unique<QProcess>();
-        process->start(QCoreApplication::applicationFilePath(), { mode, folder });
+        process->start(QCoreApplication::applicationFilePath(), { "--start", folder });
         return process;
     }
 
@@ -45,7 +44,7 @@ private slots:
 
         if (other == Other::startsLater) {
             QCOMPARE(here.claim(), SingleInstance::Claim::primary);
-            const auto later = startOther("--start", folder);
+            const auto later = startOther(folder);
             // Our event loop must run meanwhile: it answers the later start.
             QTRY_COMPARE_WITH_TIMEOUT(later->state(), QProcess::NotRunning, 10000);
             QCOMPARE(later->exitCode(), 0);
@@ -53,7 +52,7 @@ private slots:
             QTRY_COMPARE(activations.count(), 1);
             return;
         }
-        const auto holder = startOther("--hold", folder);
+        const auto holder = startOther(folder);
         QTRY_VERIFY(holder->canReadLine());
         QCOMPARE(holder->readLine(), QByteArray("primary\n"));
         if (other != Other::running) {
@@ -80,34 +79,30 @@ private slots:
     }
 };
 
+// With "--start <folder>" this program is another Quorvel start: the first one prints "primary", then
+// "activated" per hand-over until killed; a later one hands over, prints "handedOver" and exits 0.
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    if (arguments.size() == 3 && arguments.at(1) == "--hold") {
-        SingleInstance instance(arguments.at(2));
-        if (instance.claim() != SingleInstance::Claim::primary)
-            return 1;
-        QObject::connect(&instance, &SingleInstance::activationRequested, [] {
-            std::puts("activated");
-            std::fflush(stdout);
-        });
-        std::puts("primary");
+    if (arguments.size() != 3 || arguments.at(1) != "--start") {
+        TestSingleInstance test;
+        return QTest::qExec(&test, argc, argv);
+    }
+    auto say = [](const char *line) {
+        std::puts(line);
         std::fflush(stdout);
+    };
+    SingleInstance instance(arguments.at(2));
+    if (instance.claim() == SingleInstance::Claim::primary) {
+        QObject::connect(&instance, &SingleInstance::activationRequested, [&] { say("activated"); });
+        say("primary");
         return app.exec();
     }
-    if (arguments.size() == 3 && arguments.at(1) == "--start") {
-        SingleInstance instance(arguments.at(2));
-        if (instance.claim() != SingleInstance::Claim::secondary)
-            return 1;
-        const Task<HandOver> asking
-            = Task<HandOver>::spawn(&app, [&instance] { return instance.handOver(); });
-        asking.whenFinished(&app, [&] { app.exit(asking.result() == HandOver::handedOver ? 0 : 1); });
-        const int status = app.exec();
-        std::puts(status == 0 ? "handedOver" : "failed");
-        return status;
-    }
-    TestSingleInstance test;
-    return QTest::qExec(&test, argc, argv);
+    const Task<HandOver> asking = Task<HandOver>::spawn(&app, [&instance] { return instance.handOver(); });
+    asking.whenFinished(&app, [&] { app.exit(asking.result() == HandOver::handedOver ? 0 : 1); });
+    const int status = app.exec();
+    say(status == 0 ? "handedOver" : "failed");
+    return status;
 }
 #include "tst_SingleInstance.moc"

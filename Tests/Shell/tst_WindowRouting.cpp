@@ -18,11 +18,39 @@ class TestWindowRouting : public QObject
     // The Screen Recording row as each window saw it when it was made.
     QHash<QString, PermissionPresentation> m_screenSeen;
 
-    void start(const std::function<void(ModelHarness &)> &prepare = {})
+private slots:
+    void requestsOpenOneWindowEach_data()
     {
+        QTest::addColumn<bool>("setupComplete");
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("settings") << true << QStringList { "settings" } << "settings" << QSize(700, 500);
+        QTest::newRow("preferences, then settings: one window")
+            << true << QStringList { "preferences", "settings" } << "settings" << QSize(700, 500);
+        QTest::newRow("receipt twice: one window, sized to its content")
+            << true << QStringList { "receipt", "receipt" } << "receipt" << QSize(300, 120);
+        QTest::newRow("an unknown id is cleared") << true << QStringList { "nonsense" } << "" << QSize();
+        // No request after start: the one the model made while it started.
+        QTest::newRow("first launch: setup") << false << QStringList() << "setup" << QSize(720, 500);
+        QTest::newRow("a draft left behind: recovery, once the store has started")
+            << true << QStringList() << "recovery" << QSize(300, 120);
+    }
+
+    void requestsOpenOneWindowEach()
+    {
+        QFETCH(bool, setupComplete);
+        QFETCH(QStringList, requests);
+        QFETCH(QString, window);
+        QFETCH(QSize, size);
+        m_extra.reset();
+        m_windows.reset();
         m_harness = std::make_unique<ModelHarness>();
-        if (prepare)
-            prepare(*m_harness);
+        AppSettings settings;
+        settings.setupComplete = setupComplete;
+        m_harness->setSettings(settings);
+        if (requests.isEmpty())
+            m_harness->storeDraft();
         m_harness->make();
         m_windows = std::make_unique<WindowRegistry>();
         m_made.clear();
@@ -39,84 +67,29 @@ class TestWindowRouting : public QObject
         m_extra = std::make_unique<MenuBarExtra>(*m_harness->model, m_commands,
             MenuBarExtra::Environment {
                 open, [open] { open("settings"); }, [] {}, [] {}, [] { return true; } });
-    }
 
-private slots:
-    void cleanup()
-    {
-        m_extra.reset();
-        m_windows.reset();
-        m_harness.reset();
-    }
-
-    void requestsOpenOneWindowEach_data()
-    {
-        QTest::addColumn<QStringList>("requests");
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("settings") << QStringList { "settings" } << "settings" << QSize(700, 500);
-        QTest::newRow("preferences, then settings: one window")
-            << QStringList { "preferences", "settings" } << "settings" << QSize(700, 500);
-        QTest::newRow("receipt twice: one window, sized to its content")
-            << QStringList { "receipt", "receipt" } << "receipt" << QSize(300, 120);
-        QTest::newRow("recents") << QStringList { "recents" } << "recents" << QSize(720, 480);
-        QTest::newRow("an unknown id is cleared") << QStringList { "nonsense" } << "" << QSize();
-    }
-
-    void requestsOpenOneWindowEach()
-    {
-        QFETCH(QStringList, requests);
-        QFETCH(QString, window);
-        QFETCH(QSize, size);
-        start([](ModelHarness &harness) {
-            AppSettings settings;
-            settings.setupComplete = true;
-            harness.setSettings(settings);
-        });
-        m_extra->show();
-        for (const QString &request : requests) {
-            m_harness->context().requestWindow(request);
-            QVERIFY(!m_harness->model->requestedWindow());
+        const PermissionPresentation before = m_harness->model->permissions().screen().presentation;
+        if (requests.isEmpty()) {
+            // Asked for while the program starts, and left waiting until the tray first shows.
+            QTRY_COMPARE(m_harness->model->requestedWindow(), std::optional(window));
+            QVERIFY(m_made.isEmpty());
+            // Access is withdrawn meanwhile: only the activation refresh finds out.
+            m_harness->screenGranted = false;
         }
+        m_extra->show();
+        for (const QString &request : requests)
+            m_harness->context().requestWindow(request);
+        QTRY_VERIFY(!m_harness->model->requestedWindow());
         QCOMPARE(m_made.keys(), window.isEmpty() ? QStringList() : QStringList { window });
         if (window.isEmpty())
             return;
         QCOMPARE(m_made.value(window), 1);
+        QCOMPARE(m_screenSeen.value(window) != before, requests.isEmpty());
         QWidget *opened = m_windows->window(window);
         QVERIFY(opened && opened->isVisible());
         QCOMPARE(opened->size(), size);
         // A window that takes its content's size keeps it.
         QCOMPARE(opened->minimumSize() == opened->maximumSize(), !WindowRegistry::scene(window)->defaultSize);
-    }
-
-    void aRequestAtStartOpensAfterTheActivationRefresh_data()
-    {
-        QTest::addColumn<bool>("setupComplete");
-        QTest::addColumn<QString>("window");
-        QTest::newRow("first launch: setup") << false << "setup";
-        QTest::newRow("a draft left behind: recovery, once the store has started") << true << "recovery";
-    }
-
-    void aRequestAtStartOpensAfterTheActivationRefresh()
-    {
-        QFETCH(bool, setupComplete);
-        QFETCH(QString, window);
-        start([setupComplete](ModelHarness &harness) {
-            AppSettings settings;
-            settings.setupComplete = setupComplete;
-            harness.setSettings(settings);
-            harness.storeDraft();
-        });
-        // Asked for while the program starts, and left waiting until the tray first shows.
-        QTRY_COMPARE(m_harness->model->requestedWindow(), std::optional(window));
-        QVERIFY(m_made.isEmpty());
-        // Access is withdrawn meanwhile: only the activation refresh finds out.
-        const PermissionPresentation before = m_harness->model->permissions().screen().presentation;
-        m_harness->screenGranted = false;
-        m_extra->show();
-        QTRY_COMPARE(m_made.value(window), 1);
-        QVERIFY(m_screenSeen.value(window) != before);
-        QVERIFY(!m_harness->model->requestedWindow());
     }
 };
 
