@@ -1,7 +1,7 @@
 // Text recognition of rendered UI text: the service's warm engine against the `tesseract` command
 // on the same images, in one run. Reports word error rate and time per image for both. Then the
-// service alone on screen layouts (columns, tables, dark panels, faint text, code, mixed sizes,
-// HiDPI, no text) with their words in reading order, and on a full 1920x1080 region.
+// service alone on screen layouts (columns, tables plain and ruled, dark panels, faint text, code,
+// mixed sizes, HiDPI, no text) with their words in reading order, and on a full 1920x1080 region.
 
 #include "Capture/OCRService.h"
 
@@ -237,6 +237,31 @@ QList<std::pair<QString, Painted>> makeLayouts()
         for (int i = 0; i < cells.size(); ++i)
             rows << Run { cells[i], { 16 + (i % 3) * 150, 26 + (i / 3) * 26 }, ink, sans13 };
         layouts.append({ "table rows", paint({ 480, 120 }, Qt::white, {}, rows) });
+    }
+    {
+        // The same kind of table drawn as a grid, cells a few pixels from their rules.
+        const QStringList cells { "Name", "Size", "Modified", "Owner", "summary.odt", "31 KB", "Today",
+            "Maria", "holiday.png", "2.8 MB", "Yesterday", "Jonas", "accounts.csv", "412 KB", "4 May 2024",
+            "Erik" };
+        const QFontMetrics metrics(sans13);
+        const int cellWidth = metrics.horizontalAdvance("accounts.csv") + 10;
+        const int rowHeight = metrics.height() + 8;
+        for (const bool dark : { false, true }) {
+            QList<Run> runs;
+            for (int i = 0; i < cells.size(); ++i)
+                runs << Run { cells[i],
+                    { 15 + (i % 4) * cellWidth, 10 + (i / 4) * rowHeight + 4 + metrics.ascent() },
+                    dark ? QColor(0xe0, 0xe0, 0xe0) : ink, sans13 };
+            QList<std::pair<QRect, QColor>> rules;
+            const QColor rule = dark ? QColor(0x70, 0x70, 0x78) : QColor(0x9e, 0x9e, 0x9e);
+            for (int c = 0; c <= 4; ++c)
+                rules.append({ QRect(10 + c * cellWidth, 10, 1, 4 * rowHeight + 1), rule });
+            for (int r = 0; r <= 4; ++r)
+                rules.append({ QRect(10, 10 + r * rowHeight, 4 * cellWidth + 1, 1), rule });
+            layouts.append({ dark ? "ruled table, dark" : "ruled table",
+                paint({ 4 * cellWidth + 20, 4 * rowHeight + 20 }, dark ? QColor(0x1e, 0x1f, 0x24) : Qt::white,
+                    rules, runs) });
+        }
     }
     layouts.append({ "light text on dark panels",
         paint({ 460, 150 }, Qt::white,

@@ -1,9 +1,12 @@
-// A whole scrolling capture of a 20-screen column in the scroll_target window (built with the tests),
-// on an X server of its own: time per screen, with and without text recognition.
+// Whole scrolling captures of a 10-screen column in the scroll_target window (built with the tests),
+// on an X server of its own: time per screen and the main thread's longest stall, for a plain column
+// (with and without text recognition), a column of identical cards and an application that moves
+// its content a second after each wheel event.
 //
 // Needs Xvfb and the tests' helper build/<dir>/Tests/scroll_target (configure with DOVRIN_TESTS=ON).
 #include "Capture/OCRService.h"
 #include "Capture/ScreenCaptureService.h"
+#include "MainThreadStallProbe.h"
 #include "PrivateXvfb.h"
 #include "ScrollTargetProcess.h"
 #include "Scrolling/ScrollingCaptureCoordinator.h"
@@ -18,16 +21,23 @@
 
 namespace {
 
-constexpr int screens = 20;
+constexpr int screens = 10;
 constexpr int lineHeight = 26; // scroll_target's
+constexpr int viewport = 1000;
 
-void capture(benchmark::State &state, bool recognize)
+struct Column
 {
+    const char *name;
+    QStringList arguments;
+    bool recognize = false;
+};
+
+void capture(benchmark::State &state, const Column &column)
+{
+    const bool recognize = column.recognize;
     for (auto _ : state) {
         ScrollTargetProcess target;
-        const int viewport = 1000;
-        if (!target.start({ "--lines", QString::number(screens * viewport / lineHeight), "--size",
-                "1000x1000", "--pos", "20,20" })) {
+        if (!target.start(column.arguments + QStringList { "--size", "1000x1000", "--pos", "20,20" })) {
             state.SkipWithError("scroll_target did not start");
             return;
         }
@@ -48,34 +58,41 @@ void capture(benchmark::State &state, bool recognize)
             ScrollingCaptureLimits::production, ScrollingCaptureEnvironment::live(), frames.prepareFrame,
             frames.alignFrames, frames.frameDifference);
 
-        std::optional<CaptureDraft> draft;
+        std::optional<ScrollingCaptureResult> result;
         bool finished = false;
+        MainThreadStallProbe probe;
+        probe.start();
         QElapsedTimer timer;
         timer.start();
         Task<void> task = Task<void>::spawn(&coordinator, [&]() -> Task<void> {
             try {
-                Task<CaptureDraft> running = coordinator.run();
-                draft = co_await running;
+                Task<ScrollingCaptureResult> running = coordinator.run();
+                result = co_await running;
             } catch (...) { }
             finished = true;
         });
         while (!finished)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         const double seconds = timer.nsecsElapsed() / 1e9;
+        const qint64 stall = probe.longestStallMs();
         target.stop();
-        if (!draft) {
+        if (!result) {
             state.SkipWithError("the capture failed");
             return;
         }
+        const CaptureDraft *draft = &result->draft;
         state.SetIterationTime(seconds);
         const double captured = double(draft->scrollingCapture->pixelHeight) / target.region().height();
         state.counters["screens"] = captured;
         state.counters["ms_per_screen"] = seconds * 1000.0 / captured;
         state.counters["tiles"] = double(draft->scrollingCapture->tiles.size());
-        std::printf("summary: %s: %.1f screens of %dx%d in %.2f s, %.0f ms per screen, %d tiles\n",
-            recognize ? "with recognition" : "scrolling and stitching only", captured,
-            target.region().width(), target.region().height(), seconds, seconds * 1000.0 / captured,
-            int(draft->scrollingCapture->tiles.size()));
+        state.counters["longest_stall_ms"] = double(stall);
+        const bool complete = result->end == ScrollingCaptureEnd::endOfContent;
+        std::printf("summary: %s: %.1f screens of %dx%d in %.2f s, %.0f ms per screen, %d tiles, "
+                    "longest main-thread stall %lld ms, %s\n",
+            column.name, captured, target.region().width(), target.region().height(), seconds,
+            seconds * 1000.0 / captured, int(draft->scrollingCapture->tiles.size()), (long long)stall,
+            complete ? "ended at the end of the content" : "ended early");
     }
 }
 
@@ -96,14 +113,22 @@ int main(int argc, char **argv)
             qputenv("DOVRIN_TEST_BINARY_DIR",
                 (app.applicationDirPath() + QStringLiteral("/../Tests")).toLocal8Bit());
         benchmark::Initialize(&argc, argv);
-        benchmark::RegisterBenchmark("BM_Capture20Screens/stitching", capture, false)
-            ->Iterations(1)
-            ->UseManualTime()
-            ->Unit(benchmark::kSecond);
-        benchmark::RegisterBenchmark("BM_Capture20Screens/with_recognition", capture, true)
-            ->Iterations(1)
-            ->UseManualTime()
-            ->Unit(benchmark::kSecond);
+        const QString lines = QString::number(screens * viewport / lineHeight);
+        // About as many rows as the plain column: runs of 33 cards, each after three numbered lines.
+        const QString runs = QString::number(3 * screens * viewport / lineHeight / 102);
+        static const Column columns[] = {
+            { "plain column", { "--lines", lines } },
+            { "plain column with recognition", { "--lines", lines }, true },
+            { "identical cards", { "--lines", runs, "--cards", "99" } },
+            { "1 s delay", { "--lines", lines, "--delay", "1000" } },
+        };
+        for (const Column &column : columns) {
+            benchmark::RegisterBenchmark(
+                (QByteArray("BM_Capture10Screens/") + column.name).constData(), capture, column)
+                ->Iterations(1)
+                ->UseManualTime()
+                ->Unit(benchmark::kSecond);
+        }
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
     }

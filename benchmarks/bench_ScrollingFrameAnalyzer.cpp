@@ -1,5 +1,6 @@
 // Alignment of two full-screen viewports (1920x1080) of a text column scrolled by 120 rows, beside a
-// plain memory compare of the same two frames. The summary line gives the ratio.
+// plain memory compare of the same two frames, and of two viewports of identical blocks, where the
+// expected step decides. The summary line gives the ratio.
 #include "Scrolling/ScrollingFrameAnalyzer.h"
 
 #include <QGuiApplication>
@@ -45,9 +46,19 @@ struct Frames
         const QImage document = column();
         previous = document.copy(0, 400, width, height);
         current = document.copy(0, 400 + step, width, height);
+        // Blocks of three lines, 66 rows apart, over the whole frame.
+        QImage blocks(width, 3 * height, QImage::Format_RGB32);
+        QPainter painter(&blocks);
+        for (int y = 0; y < blocks.height(); y += 66)
+            painter.drawImage(0, y, document.copy(0, 8, width, 66));
+        painter.end();
+        repeatedPrevious = ScrollingFrameAnalyzer::prepareFrame(blocks.copy(0, 400, width, height));
+        repeatedCurrent = ScrollingFrameAnalyzer::prepareFrame(blocks.copy(0, 400 + step, width, height));
     }
     QImage previous;
     QImage current;
+    ScrollingFramePtr repeatedPrevious;
+    ScrollingFramePtr repeatedCurrent;
 };
 
 const Frames &frames()
@@ -103,6 +114,19 @@ void BM_AlignPrepared(benchmark::State &state)
         benchmark::DoNotOptimize(ScrollingFrameAnalyzer::alignFrames(*previous, *current));
 }
 BENCHMARK(BM_AlignPrepared)->Unit(benchmark::kMillisecond);
+
+// Every offset a multiple of the blocks away fits as well: the expected one is taken.
+void BM_AlignRepeatedBlocks(benchmark::State &state)
+{
+    for (auto _ : state) {
+        const ScrollingAlignment alignment = ScrollingFrameAnalyzer::alignFrames(
+            *frames().repeatedPrevious, *frames().repeatedCurrent, { step });
+        if (alignment.offset != step || !alignment.isConfident())
+            std::abort();
+        benchmark::DoNotOptimize(alignment);
+    }
+}
+BENCHMARK(BM_AlignRepeatedBlocks)->Unit(benchmark::kMillisecond);
 
 void BM_MemoryCompare(benchmark::State &state)
 {

@@ -1,13 +1,15 @@
 // A window with a long column of numbered, varied lines that scrolls with the mouse wheel: the
 // application a scrolling capture is tested against.
 //
-//   scroll_target [--lines N] [--sticky] [--dark] [--repeat] [--large-step] [--caret]
-//                 [--size WxH] [--pos X,Y] [--render FILE]
+//   scroll_target [--lines N] [--sticky] [--dark] [--repeat] [--cards N] [--large-step] [--caret]
+//                 [--delay MS] [--size WxH] [--pos X,Y] [--render FILE]
 //
 // --sticky      a header above and a footer below the scrolling column that never move
 // --dark        light text on a dark background
 // --repeat      after every numbered line, two filler lines that are the same everywhere
+// --cards N     after every third numbered line, N rows of identical three-row cards
 // --large-step  one wheel notch scrolls almost a whole viewport
+// --delay MS    the column moves MS milliseconds after each wheel event, as a slow application does
 // --caret       a caret blinks at the end of line 3
 // --render FILE writes the whole column (header and footer included) as a PNG and exits
 //
@@ -28,6 +30,7 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -38,6 +41,8 @@ struct Options
     bool sticky = false;
     bool dark = false;
     bool repeat = false;
+    int cards = 0;
+    int delay = 0;
     bool largeStep = false;
     bool caret = false;
     QSize size { 720, 520 };
@@ -70,7 +75,18 @@ public:
         }
     }
 
-    int rowCount() const { return m_options.lines * (m_options.repeat ? 3 : 1); }
+    // Rows of one block: its numbered lines and what follows them.
+    int linesPerBlock() const { return m_options.cards > 0 ? 3 : 1; }
+    int rowsPerBlock() const
+    {
+        return m_options.cards > 0 ? 3 + m_options.cards : (m_options.repeat ? 3 : 1);
+    }
+    int rowCount() const
+    {
+        const int blocks = m_options.lines / linesPerBlock();
+        const int rest = m_options.lines % linesPerBlock();
+        return blocks * rowsPerBlock() + rest;
+    }
     QRect caretRect() const
     {
         return m_options.caret ? QRect(m_caretX, topMargin + 2 * lineHeight + 4, 2, 18) : QRect();
@@ -100,15 +116,20 @@ private:
         const QColor text = m_options.dark ? QColor(226, 230, 236) : QColor(22, 22, 28);
         const QColor accent = m_options.dark ? QColor(120, 190, 255) : QColor(20, 90, 160);
         const int y = topMargin + row * lineHeight;
-        const int per = m_options.repeat ? 3 : 1;
-        if (row % per != 0) {
+        const int per = rowsPerBlock();
+        const int inBlock = row % per;
+        if (inBlock >= linesPerBlock()) {
+            if (m_options.cards > 0) {
+                paintCardRow(painter, font, y, (inBlock - linesPerBlock()) % 3);
+                return;
+            }
             painter.setFont(font);
             painter.setPen(text);
             painter.drawText(QRect(48, y, width() - 60, lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
                 QStringLiteral("the same filler text in every block"));
             return;
         }
-        const int number = row / per + 1;
+        const int number = row / per * linesPerBlock() + inBlock + 1;
         quint32 seed = quint32(number) * 2654435761u;
         auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 16; };
         QString content = QStringLiteral("Line %1").arg(number);
@@ -125,6 +146,24 @@ private:
             m_caretX = indent + QFontMetrics(font).horizontalAdvance(content) + 3;
         if (number % 9 == 0)
             painter.fillRect(QRect(width() - 70, y + 7, 44, lineHeight - 14), QColor(230, 126, 34));
+    }
+
+    // One row of a card that looks the same everywhere: its title, its text, its bottom edge.
+    void paintCardRow(QPainter &painter, QFont font, int y, int part)
+    {
+        const QRect card(28, y, width() - 60, lineHeight);
+        painter.fillRect(card, m_options.dark ? QColor(44, 48, 58) : QColor(238, 242, 247));
+        painter.fillRect(QRect(card.left(), y, 2, lineHeight), QColor(120, 130, 150));
+        painter.fillRect(QRect(card.right() - 1, y, 2, lineHeight), QColor(120, 130, 150));
+        if (part == 2) {
+            painter.fillRect(QRect(card.left(), card.bottom() - 1, card.width(), 2), QColor(120, 130, 150));
+            return;
+        }
+        font.setBold(part == 0);
+        painter.setFont(font);
+        painter.setPen(m_options.dark ? QColor(226, 230, 236) : QColor(22, 22, 28));
+        painter.drawText(card.adjusted(14, 0, -14, 0), Qt::AlignLeft | Qt::AlignVCenter,
+            part == 0 ? QStringLiteral("Recommended item") : QStringLiteral("the same card text everywhere"));
     }
 
     Options m_options;
@@ -148,6 +187,32 @@ QLabel *bar(const QString &text, const QColor &colour, int height)
     return label;
 }
 
+// Holds each wheel event of the viewport back for a while, then hands it to the scroll bar.
+class SlowWheel : public QObject
+{
+public:
+    SlowWheel(QScrollBar *target, int delay, QObject *parent)
+        : QObject(parent)
+        , m_target(target)
+        , m_delay(delay)
+    { }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Wheel)
+            return QObject::eventFilter(watched, event);
+        std::shared_ptr<QEvent> later(event->clone());
+        QTimer::singleShot(m_delay, m_target,
+            [target = m_target, later] { QCoreApplication::sendEvent(target, later.get()); });
+        return true;
+    }
+
+private:
+    QScrollBar *m_target;
+    int m_delay;
+};
+
 QString rectText(const QRect &rect)
 {
     return QStringLiteral("%1,%2,%3,%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
@@ -157,8 +222,9 @@ std::optional<Options> parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.addOptions({ { "lines", "lines", "n" }, { "sticky", "sticky" }, { "dark", "dark" },
-        { "repeat", "repeat" }, { "large-step", "large" }, { "caret", "caret" }, { "size", "size", "wxh" },
-        { "pos", "pos", "x,y" }, { "render", "render", "file" } });
+        { "repeat", "repeat" }, { "cards", "cards", "n" }, { "delay", "delay", "ms" },
+        { "large-step", "large" }, { "caret", "caret" }, { "size", "size", "wxh" }, { "pos", "pos", "x,y" },
+        { "render", "render", "file" } });
     if (!parser.parse(arguments))
         return std::nullopt;
     Options options;
@@ -167,6 +233,8 @@ std::optional<Options> parse(const QStringList &arguments)
     options.sticky = parser.isSet("sticky");
     options.dark = parser.isSet("dark");
     options.repeat = parser.isSet("repeat");
+    options.cards = std::clamp(parser.value("cards").toInt(), 0, 1000);
+    options.delay = std::clamp(parser.value("delay").toInt(), 0, 10000);
     options.largeStep = parser.isSet("large-step");
     options.caret = parser.isSet("caret");
     if (parser.isSet("size")) {
@@ -229,6 +297,8 @@ int main(int argc, char **argv)
     } else {
         scrollBar->setSingleStep(20);
     }
+    if (options.delay > 0)
+        area->viewport()->installEventFilter(new SlowWheel(scrollBar, options.delay, &window));
 
     window.show();
     // Rendered once the window is laid out on screen, so the column has the width it is shown at.

@@ -37,6 +37,11 @@ Task<bool> answered(bool value)
     co_return value;
 }
 
+Task<MicrophoneAuthorizationFact> answeredFact(MicrophoneAuthorizationFact fact)
+{
+    co_return fact;
+}
+
 Task<LaunchAtLoginStatus> answerOf(TaskFuture<LaunchAtLoginStatus> answer)
 {
     co_return co_await answer;
@@ -57,15 +62,16 @@ AppModel &ModelHarness::make()
     PermissionController::Effects &effects = services.permissionEffects;
     effects.screenPreflight = [this] { return screenGranted; };
     effects.screenRequest = [this] { return answered(screenGranted); };
-    effects.postEventPreflight = [] { return true; };
-    effects.postEventRequest = [] { return answered(true); };
-    effects.microphoneStatus
-        = []() -> Task<MicrophoneAuthorizationFact> { co_return MicrophoneAuthorizationFact::authorized; };
+    effects.postEventPreflight = [this] { return scrollingGranted; };
+    effects.postEventRequest = [this] { return answered(scrollingGranted); };
+    effects.microphoneStatus = [this] { return answeredFact(microphone); };
+    effects.requestsOnlyRecheck = requestsOnlyRecheck;
     effects.microphoneRequest = [] { return answered(true); };
     effects.openSettings = [](QUrl) { return answered(false); };
     effects.bringAppForward = [] {};
     effects.relaunchApp = [] {};
-    effects.accessibilityTrusted = [] { return true; };
+    // On X11 being trusted to post events is the Control Scrolling check itself.
+    effects.accessibilityTrusted = [this] { return !requestsOnlyRecheck || scrollingGranted; };
     services.makeAudio = makeAudio ? makeAudio : [] {
         return std::make_unique<AudioSessionCoordinator>(AudioSessionCoordinator::Environment {});
     };

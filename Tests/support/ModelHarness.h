@@ -18,6 +18,7 @@ struct ModelHarness
         {
             values.insert(key, value);
             ++writes;
+            ++writesByKey[key];
         }
         void remove(const QString &key) override { values.remove(key); }
         std::optional<QString> writeFailure() const override { return refuseWrites; }
@@ -25,12 +26,17 @@ struct ModelHarness
         QHash<QString, QVariant> values;
         std::optional<QString> refuseWrites;
         int writes = 0;
+        QHash<QString, int> writesByKey;
     };
 
     QTemporaryDir dir;
     std::shared_ptr<Defaults> defaults = std::make_shared<Defaults>();
     QStringList arguments;
     bool screenGranted = true;
+    bool scrollingGranted = true;
+    MicrophoneAuthorizationFact microphone = MicrophoneAuthorizationFact::authorized;
+    // As on X11: requests only look again.
+    bool requestsOnlyRecheck = false;
     HotKeyRegistrationState hotKeyAnswer = HotKeyRegistrationState::registered;
     QList<CaptureShortcut> registered;
     int activationInstalls = 0;

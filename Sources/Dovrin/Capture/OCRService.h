@@ -9,11 +9,12 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <stdexcept>
 
 class QThreadPool;
 
-// Text recognition could not run at all (no engine, no language data).
+// Text recognition could not run at all (no engine, no language data) or not on this image.
 class OCRError : public std::runtime_error
 {
 public:
@@ -30,11 +31,13 @@ public:
     explicit OCRService(QObject *parent = nullptr);
 
     // The text of one image, recognized on a worker thread: its lines with their boxes, the text
-    // in reading order and the languages read. Throws OCRError when no engine can run.
+    // in reading order and the languages read. Throws OCRError when no engine can run or the image
+    // is beyond it. Cancelling the task stops the engine within a moment.
     Task<OCRResult> recognizeText(QImage image);
 
-    // recognizeText's work, on the calling thread with that thread's engine.
-    static OCRResult recognize(const QImage &image);
+    // recognizeText's work, on the calling thread with that thread's engine. Throws TaskCancelled
+    // soon after `shouldStop` answers true; it is asked from this thread.
+    static OCRResult recognize(const QImage &image, const std::function<bool()> &shouldStop = {});
 
     // The lines of one image, on the calling thread with that thread's engine: boxes normalized to
     // the image with the origin at the bottom-left, confidences in 0..1. Throws OCRError.
@@ -52,5 +55,6 @@ public:
 
 private:
     // recognizeLines with boxes in the image's pixels, origin at the bottom-left.
-    static QList<CaptureTextObservation> readLines(const QImage &image);
+    static QList<CaptureTextObservation> readLines(
+        const QImage &image, const std::function<bool()> &shouldStop);
 };

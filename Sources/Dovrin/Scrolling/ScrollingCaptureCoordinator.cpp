@@ -1,5 +1,6 @@
 #include "Scrolling/ScrollingCaptureCoordinator.h"
 
+#include "Capture/OCRService.h"
 #include "Documents/ImageNormalization.h"
 #include "Scrolling/ScrollingControlPanel.h"
 #include "Scrolling/ScrollingOutlineChrome.h"
@@ -26,11 +27,24 @@ constexpr auto settleInterval = 50ms;
 constexpr double settledChange = 0.002;
 // A window that keeps changing (an animation) is taken as it is after this long.
 constexpr auto maximumSettleTime = 1500ms;
-// A window that has not moved yet gets this long to react to the step before it counts as still.
-constexpr auto reactionTime = 300ms;
-// Steps in a row that move nothing: the end of the content.
-constexpr int stillStepsAtEnd = 3;
-constexpr int maximumNotches = 10;
+// A step counts as no movement only once the window has had half as long again as its slowest
+// reaction so far, and a little more, to start moving; this long before it has reacted once.
+constexpr TaskClock::Duration firstReactionWait = 2500ms;
+constexpr TaskClock::Duration reactionMargin = 300ms;
+constexpr TaskClock::Duration shortestReactionWait = 400ms;
+constexpr TaskClock::Duration longestReactionWait = 5s;
+// Steps in a row that move nothing, each after the whole wait: the end of the content. One is
+// enough after a step that moved less than it was expected to: it met the end.
+constexpr int stillStepsAtEnd = 2;
+constexpr int maximumNotches = 20;
+// A window this slow to react gets steps of three quarters of the moving rows instead of half:
+// fewer waits, with overlap enough to align.
+constexpr TaskClock::Duration slowReaction = 250ms;
+// Recent confirmed steps the pixels per notch are the median of.
+constexpr int perNotchSamples = 5;
+// Rows of one colour taken on the expected step alone, in viewports, before the capture admits it
+// no longer knows where it is.
+constexpr int blindViewports = 4;
 // Tiles are at least this tall (a whole viewport when that is taller), so long documents stay
 // within the tile limit.
 constexpr int minimumTileRows = 1024;
@@ -38,6 +52,15 @@ constexpr int minimumTileRows = 1024;
 constexpr int recognitionBacklog = 3;
 // A sealed tile is its PNG plus the 12-byte nonce and the 16-byte tag.
 constexpr qint64 sealOverhead = 28;
+
+double medianOf(std::deque<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
 
 QImage stacked(const QList<QImage> &parts, int width, int height)
 {
@@ -65,9 +88,10 @@ ScrollingCaptureCoordinator::FrameFunctions ScrollingCaptureCoordinator::default
     auto analyzer = std::make_shared<ScrollingFrameAnalyzer>();
     FrameFunctions functions;
     functions.prepareFrame = [analyzer](QImage image) { return analyzer->prepare(std::move(image)); };
-    functions.alignFrames = [analyzer](ScrollingFramePtr previous, ScrollingFramePtr current) {
-        return analyzer->align(std::move(previous), std::move(current));
-    };
+    functions.alignFrames
+        = [analyzer](ScrollingFramePtr previous, ScrollingFramePtr current, QList<int> expected) {
+              return analyzer->align(std::move(previous), std::move(current), std::move(expected));
+          };
     functions.frameDifference = [analyzer](ScrollingFramePtr previous, ScrollingFramePtr current) {
         return analyzer->difference(std::move(previous), std::move(current));
     };
@@ -91,6 +115,7 @@ ScrollingCaptureCoordinator::ScrollingCaptureCoordinator(ScrollingRegionGeometry
     , m_prepareFrame(std::move(prepareFrame))
     , m_alignFrames(std::move(alignFrames))
     , m_frameDifference(std::move(frameDifference))
+    , m_reactionLimit(firstReactionWait)
 {
     if (!m_environment.clock)
         m_environment.clock = &TaskClock::system();
@@ -119,11 +144,14 @@ ScrollingOutlineChrome *ScrollingCaptureCoordinator::outline() const
     return m_outline.get();
 }
 
-int ScrollingCaptureCoordinator::notchesForStep(double pixelsPerNotch, int lastNotches, int movingRows)
+int ScrollingCaptureCoordinator::notchesForStep(
+    double pixelsPerNotch, int lastNotches, int movingRows, int period, double share)
 {
     if (!std::isfinite(pixelsPerNotch) || pixelsPerNotch <= 0 || movingRows <= 0)
         return 1;
-    const double wanted = std::floor(0.5 * movingRows / pixelsPerNotch);
+    double wanted = std::floor(share * movingRows / pixelsPerNotch);
+    if (period > 0)
+        wanted = std::min(wanted, std::floor((period - 1) / pixelsPerNotch));
     const int ceiling = std::clamp(3 * std::max(1, lastNotches), 1, maximumNotches);
     if (!(wanted >= 1))
         return 1;
@@ -137,15 +165,15 @@ int ScrollingCaptureCoordinator::recognitionOverlap(int previousTileHeight, int 
     return std::min({ previousTileHeight, tileHeight / 3, 160 });
 }
 
-Task<CaptureDraft> ScrollingCaptureCoordinator::run()
+Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::run()
 {
     if (m_started)
         throw std::logic_error("a scrolling capture runs once");
     m_started = true;
     std::exception_ptr failure;
-    std::optional<CaptureDraft> draft;
+    std::optional<ScrollingCaptureResult> draft;
     try {
-        Task<CaptureDraft> work = capture();
+        Task<ScrollingCaptureResult> work = capture();
         draft = co_await work;
     } catch (...) {
         failure = std::current_exception();
@@ -155,7 +183,8 @@ Task<CaptureDraft> ScrollingCaptureCoordinator::run()
         for (const Recognition &recognition : m_recognitions)
             recognition.work.cancel();
         m_recognitions.clear();
-        discardStoredData();
+        Task<void> discarding = discardStoredData();
+        co_await discarding;
         std::rethrow_exception(failure);
     }
     co_return *draft;
@@ -226,14 +255,58 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame(
     co_return Frame { prepared->image(), prepared };
 }
 
-Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settledFrame(const Frame *reference)
+Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFrame(const Frame *reference)
+{
+    if (!reference) {
+        Task<Frame> first = grabFrame();
+        Frame opening = co_await first;
+        Task<Frame> settling = settle(std::move(opening));
+        Frame settled = co_await settling;
+        co_return Look { std::move(settled), true };
+    }
+    TaskClock &clock = *m_environment.clock;
+    const TaskClock::TimePoint stepped = clock.now();
+    co_await sleepFor(clock, afterStepDelay);
+    Task<Frame> first = grabFrame();
+    Frame frame = co_await first;
+    // Still means still: the window gets as long as it has needed so far, and more, to start moving.
+    for (;;) {
+        QFuture<double> sinceStep = m_frameDifference(reference->prepared, frame.prepared);
+        if (co_await sinceStep > settledChange)
+            break;
+        checkpoint(Check::scrolling);
+        if (clock.now() - stepped >= m_reactionLimit)
+            co_return Look { std::move(frame), false };
+        co_await sleepFor(clock, settleInterval);
+        Task<Frame> again = grabFrame();
+        Frame next = co_await again;
+        if (next.image.size() != frame.image.size())
+            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
+                                                           : ScrollingCaptureError::invalidFrame);
+        QFuture<double> sinceLast = m_frameDifference(reference->prepared, next.prepared);
+        if (co_await sinceLast > settledChange) {
+            frame = std::move(next);
+            break;
+        }
+        // Still at rest: what changes now changes on its own (a caret, an animation).
+        QFuture<ScrollingFramePtr> marking
+            = QtConcurrent::run([earlier = frame.prepared, later = next.prepared] {
+                  return ScrollingFrameAnalyzer::restingLook(earlier, later);
+              });
+        next.prepared = co_await marking;
+        frame = std::move(next);
+    }
+    checkpoint(Check::scrolling);
+    noteReaction(clock.now() - stepped);
+    Task<Frame> settling = settle(std::move(frame));
+    Frame settled = co_await settling;
+    co_return Look { std::move(settled), true };
+}
+
+Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Frame frame)
 {
     TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint begun = clock.now();
-    if (reference)
-        co_await sleepFor(clock, afterStepDelay);
-    Task<Frame> first = grabFrame();
-    Frame frame = co_await first;
     for (;;) {
         checkpoint(Check::scrolling);
         co_await sleepFor(clock, settleInterval);
@@ -252,19 +325,29 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settledFra
               });
         next.prepared = co_await marking;
         frame = std::move(next);
-        const TaskClock::Duration waited = clock.now() - begun;
-        if (change <= settledChange) {
-            if (reference && waited < reactionTime) {
-                QFuture<double> sinceStep = m_frameDifference(reference->prepared, frame.prepared);
-                if (co_await sinceStep <= settledChange)
-                    continue; // nothing happened yet: the window may be slow to take the step
-            }
-            break;
-        }
-        if (waited >= maximumSettleTime)
-            break;
+        if (change <= settledChange || clock.now() - begun >= maximumSettleTime)
+            co_return frame;
     }
-    co_return frame;
+}
+
+void ScrollingCaptureCoordinator::noteReaction(TaskClock::Duration took)
+{
+    m_slowestReaction = std::max(m_slowestReaction, took);
+    m_reactionLimit
+        = std::clamp(3 * m_slowestReaction / 2 + reactionMargin, shortestReactionWait, longestReactionWait);
+}
+
+Task<ScrollingCaptureEnd> ScrollingCaptureCoordinator::pause()
+{
+    if (m_panel)
+        m_panel->showMessage(ScrollingCaptureErrors::description(ScrollingCaptureError::alignmentAmbiguous));
+    emit paused();
+    // Without a panel nobody can answer: the capture ends with what it kept.
+    while (m_panel && !m_doneRequested) {
+        co_await sleepFor(*m_environment.clock, settleInterval);
+        checkpoint(Check::finishing);
+    }
+    co_return ScrollingCaptureEnd::paused;
 }
 
 bool ScrollingCaptureCoordinator::fitsPixelLimit(qint64 extraPixels) const
@@ -306,19 +389,23 @@ void ScrollingCaptureCoordinator::dropRows(int rows)
     }
 }
 
-bool ScrollingCaptureCoordinator::sealPending(int rows)
+Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPending(int rows)
 {
     rows = std::min(rows, m_pendingHeight);
     if (rows <= 0)
-        return true;
+        co_return std::nullopt;
+    // Once a tile found no room, nothing after it is kept: the document would have a gap.
+    if (m_storageFull)
+        co_return m_storageFull;
     const bool first = m_manifest.tiles.isEmpty();
-    const auto refuse = [first] {
+    const auto refuse = [this, first](ScrollingCaptureEnd limit) {
         if (first)
             throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
-        return false;
+        m_storageFull = limit;
+        return m_storageFull;
     };
     if (tileLimitReached())
-        return refuse();
+        co_return refuse(ScrollingCaptureEnd::tileLimit);
     const int width = m_manifest.pixelWidth;
     QList<QImage> parts;
     QList<QImage> kept;
@@ -335,32 +422,50 @@ bool ScrollingCaptureCoordinator::sealPending(int rows)
         }
         taken += std::min(wanted, int(part.height()));
     }
-    const QImage tile = stacked(parts, width, rows);
-    const std::optional<QByteArray> png = ImageNormalization::pngData(tile);
-    if (!png)
-        throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
-    if (png->size() > CaptureDraft::maximumPNGBytes
-        || m_sealedBytes + png->size() + sealOverhead > m_limits.maxEncryptedBytes)
-        return refuse();
-
     ScrollingCaptureTile entry;
     entry.index = int(m_manifest.tiles.size());
     entry.pixelWidth = width;
     entry.pixelHeight = rows;
     entry.documentTop = m_documentHeight - m_pendingHeight;
-    m_sealedBytes += m_store.saveTilePNG(m_draftID, entry.index, *png);
-    m_sealedPixels += qint64(width) * rows;
-    m_manifest.tiles.append(entry);
-    m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
     m_pendingRows = kept;
     m_pendingHeight -= rows;
     m_sealableHeight = std::max(0, m_sealableHeight - rows);
-    recognizeTile(tile, entry.documentTop);
-    return true;
+    m_sealedPixels += qint64(width) * rows;
+
+    // Stacking, encoding, sealing and the synced write run on a worker; the panel keeps answering.
+    struct Sealed
+    {
+        QImage tile;
+        std::optional<QByteArray> png;
+        qint64 bytes = -1; // not stored: no room left
+    };
+    const qint64 room = m_limits.maxEncryptedBytes - m_sealedBytes - sealOverhead;
+    QFuture<Sealed> sealing = QtConcurrent::run([store = m_store, draftID = m_draftID, index = entry.index,
+                                                    parts, width, rows, room] {
+        Sealed sealed;
+        sealed.tile = stacked(parts, width, rows);
+        sealed.png = ImageNormalization::pngData(sealed.tile);
+        if (sealed.png && sealed.png->size() <= CaptureDraft::maximumPNGBytes && sealed.png->size() <= room)
+            sealed.bytes = store.saveTilePNG(draftID, index, *sealed.png);
+        return sealed;
+    });
+    const Sealed sealed = co_await sealing;
+    checkpoint(Check::finishing);
+    if (!sealed.png)
+        throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
+    if (sealed.bytes < 0)
+        co_return refuse(ScrollingCaptureEnd::byteLimit);
+    m_sealedBytes += sealed.bytes;
+    m_manifest.tiles.append(entry);
+    m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
+    recognizeTile(sealed.tile, entry.documentTop);
+    co_return std::nullopt;
 }
 
 void ScrollingCaptureCoordinator::recognizeTile(const QImage &tile, int documentTop)
 {
+    if (m_recognitionFailed)
+        return;
     const int overlap = m_previousTile.width() == tile.width()
         ? recognitionOverlap(m_previousTile.height(), tile.height())
         : 0;
@@ -395,15 +500,21 @@ Task<void> ScrollingCaptureCoordinator::collectRecognitions()
                     m_languages.append(language);
             }
             m_text.append(result.observations, next.segmentSize, next.documentTop);
+        } catch (const OCRError &) {
+            // The engine cannot run at all (no language data): no section will be read. The tiles
+            // stay, and the review says recognition did not finish.
+            m_recognitionFailed = true;
+            for (const Recognition &waiting : m_recognitions)
+                waiting.work.cancel();
+            m_recognitions.clear();
         } catch (...) {
-            // A section that could not be read keeps no text; the capture itself stands, and the
-            // review offers to run recognition again.
+            // A section that could not be read keeps no text; Retry OCR reads it again.
         }
     }
     m_collecting = false;
 }
 
-Task<CaptureDraft> ScrollingCaptureCoordinator::capture()
+Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
 {
     TaskClock &clock = *m_environment.clock;
     checkpoint(Check::scrolling);
@@ -413,8 +524,9 @@ Task<CaptureDraft> ScrollingCaptureCoordinator::capture()
     const QDateTime observedAt = QDateTime::currentDateTimeUtc();
     const QPoint scrollPoint = m_geometry.rootPixelRect().center();
 
-    Task<Frame> opening = settledFrame(nullptr);
-    Frame previous = co_await opening;
+    Task<Look> opening = settledFrame(nullptr);
+    Look first = co_await opening;
+    Frame previous = std::move(first.frame);
     const int width = previous.image.width();
     const int height = previous.image.height();
     m_manifest.pixelWidth = width;
@@ -423,75 +535,135 @@ Task<CaptureDraft> ScrollingCaptureCoordinator::capture()
         throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
 
     bool firstTaken = false; // the first frame's rows are in the document
-    int scroll = 0; // document row of the previous frame's first row
-    int fixedBottom = 0;
-    int stillSteps = 0;
-    int notches = 1;
-    double pixelsPerNotch = 0;
-    for (;;) {
+    Stepping at;
+    std::optional<ScrollingCaptureEnd> end;
+    while (!end) {
         checkpoint(Check::scrolling);
-        if (m_doneRequested || clock.now() - started >= m_limits.maxDuration)
+        if (m_doneRequested) {
+            end = ScrollingCaptureEnd::done;
             break;
+        }
+        if (clock.now() - started >= m_limits.maxDuration) {
+            end = ScrollingCaptureEnd::durationLimit;
+            break;
+        }
         while (int(m_recognitions.size()) + (m_collecting ? 1 : 0) > recognitionBacklog) {
             co_await sleepFor(clock, settleInterval);
             checkpoint(Check::scrolling);
         }
-        if (!m_environment.scrollDown(scrollPoint, notches)) {
+        if (!m_environment.scrollDown(scrollPoint, at.notches)) {
             checkpoint(Check::scrolling);
             throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
         }
-        Task<Frame> stepping = settledFrame(&previous);
-        Frame current = co_await stepping;
+        Task<Look> stepping = settledFrame(&previous);
+        Look look = co_await stepping;
+        Frame current = std::move(look.frame);
         if (current.image.size() != previous.image.size())
             throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
                                                            : ScrollingCaptureError::invalidFrame);
-        QFuture<ScrollingAlignment> aligning = m_alignFrames(previous.prepared, current.prepared);
-        const ScrollingAlignment alignment = co_await aligning;
-        checkpoint(Check::scrolling);
+        // The step asked for, in rows: what the last steps the pixels confirmed say a notch moves.
+        const double perNotch = medianOf(at.perNotch);
+        QList<int> expected;
+        if (perNotch > 0) {
+            expected << int(std::lround(at.notches * perNotch));
+            if (at.lostNotches > 0)
+                expected << int(std::lround((at.notches + at.lostNotches) * perNotch));
+        }
+        ScrollingAlignment alignment;
+        if (look.changed) {
+            QFuture<ScrollingAlignment> aligning
+                = m_alignFrames(previous.prepared, current.prepared, expected);
+            alignment = co_await aligning;
+            checkpoint(Check::scrolling);
+        } else if (!ScrollingFrameAnalyzer::hidesStep(*current.prepared, at.fixedTop, height - at.fixedBottom,
+                       expected.isEmpty() ? 1 : expected.first())) {
+            alignment.identical = true;
+        } else if (expected.isEmpty()) {
+            // Rows of one colour and no step known yet: there is nothing to tell movement by.
+            Task<ScrollingCaptureEnd> pausing = pause();
+            end = co_await pausing;
+            break;
+        } else {
+            // Rows that would look the same after the step (an empty area): it went as expected.
+            alignment.offset = expected.first();
+            alignment.basis = ScrollingAlignment::Basis::unchecked;
+        }
 
         if (alignment.identical || (alignment.offset == 0 && alignment.isConfident())) {
             previous = std::move(current);
-            if (++stillSteps >= stillStepsAtEnd)
-                break; // the end of the content
+            at.lostNotches += at.notches;
+            if (++at.stillSteps >= (at.stoppedShort ? 1 : stillStepsAtEnd))
+                end = ScrollingCaptureEnd::endOfContent;
             continue;
         }
-        // Content that cannot be placed with confidence (repeated rows, a jump, a big change)
-        // pauses the capture: it ends with what is stitched so far.
-        if (!alignment.isConfident() || alignment.offset < 0)
+        const bool unchecked = alignment.basis == ScrollingAlignment::Basis::unchecked;
+        at.blindRows = unchecked ? at.blindRows + alignment.offset : 0;
+        // Content that cannot be placed (repeated rows that fit several steps, a jump, a big change,
+        // too long an empty stretch) pauses the capture with what is stitched so far.
+        if (!alignment.isConfident() || alignment.offset < 0 || at.blindRows > blindViewports * height) {
+            Task<ScrollingCaptureEnd> pausing = pause();
+            end = co_await pausing;
             break;
-        stillSteps = 0;
+        }
+        // A step that moved the notches of steps taken for still: the window is slower than it
+        // seemed.
+        if (at.lostNotches > 0 && perNotch > 0 && alignment.offset > (at.notches + 0.5) * perNotch)
+            noteReaction(m_reactionLimit);
+        const int fixedTop = unchecked ? at.fixedTop : alignment.fixedTop;
+        const int fixedBottom = unchecked ? at.fixedBottom : alignment.fixedBottom;
 
-        const int movingBottom = height - alignment.fixedBottom;
-        const int newScroll = scroll + alignment.offset;
+        const int movingBottom = height - fixedBottom;
+        const int newScroll = at.scroll + alignment.offset;
         if (!firstTaken) {
             if (!fitsPixelLimit(qint64(width) * movingBottom))
                 throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
             appendRows(previous.image, 0, movingBottom);
             firstTaken = true;
-        } else if (alignment.fixedBottom > fixedBottom) {
+        } else if (fixedBottom > at.fixedBottom) {
             // Rows the last step took as content stay put now (a footer or a floating button that
             // came into view): take them back while they are not sealed, and take what they hid
             // from this frame.
             const int stale
-                = std::min(m_documentHeight - (scroll + movingBottom), m_pendingHeight - m_sealableHeight);
-            if (stale > 0 && m_documentHeight - stale - newScroll >= alignment.fixedTop)
+                = std::min(m_documentHeight - (at.scroll + movingBottom), m_pendingHeight - m_sealableHeight);
+            if (stale > 0 && m_documentHeight - stale - newScroll >= fixedTop)
                 dropRows(stale);
         }
         const int from = m_documentHeight - newScroll;
-        if (from < alignment.fixedTop)
-            break; // the step went past rows never seen: stop rather than leave a gap
-        if (movingBottom > from && !fitsPixelLimit(qint64(width) * (movingBottom - from)))
+        if (from < fixedTop) {
+            // The step went past rows never seen: stop rather than leave a gap.
+            Task<ScrollingCaptureEnd> pausing = pause();
+            end = co_await pausing;
             break;
+        }
+        if (movingBottom > from && !fitsPixelLimit(qint64(width) * (movingBottom - from))) {
+            end = ScrollingCaptureEnd::pixelLimit;
+            break;
+        }
         appendRows(current.image, from, movingBottom);
-        scroll = newScroll;
-        fixedBottom = alignment.fixedBottom;
-        pixelsPerNotch = std::max(pixelsPerNotch, double(alignment.offset) / notches);
-        notches = notchesForStep(pixelsPerNotch, notches, movingBottom - alignment.fixedTop);
+        at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
+            && alignment.offset < expected.first() - perNotch / 2;
+        if (alignment.basis == ScrollingAlignment::Basis::image && at.lostNotches == 0 && !at.stoppedShort) {
+            at.perNotch.push_back(double(alignment.offset) / at.notches);
+            if (int(at.perNotch.size()) > perNotchSamples)
+                at.perNotch.pop_front();
+        }
+        at.scroll = newScroll;
+        at.fixedTop = fixedTop;
+        at.fixedBottom = fixedBottom;
+        at.stillSteps = 0;
+        at.lostNotches = 0;
+        at.period = alignment.period;
+        at.notches = notchesForStep(medianOf(at.perNotch), at.notches, movingBottom - fixedTop, at.period,
+            m_slowestReaction >= slowReaction ? 0.75 : 0.5);
         previous = std::move(current);
 
         // The rows of the last step stay pending, so a footer found in them later can be taken back.
-        if (m_sealableHeight >= m_tileTargetHeight && (!sealPending(m_sealableHeight) || tileLimitReached()))
-            break;
+        if (m_sealableHeight >= m_tileTargetHeight) {
+            Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_sealableHeight);
+            end = co_await sealing;
+            if (!end && tileLimitReached())
+                end = ScrollingCaptureEnd::tileLimit;
+        }
     }
 
     // The rows still pending, with the footer below them once.
@@ -499,40 +671,56 @@ Task<CaptureDraft> ScrollingCaptureCoordinator::capture()
         if (!fitsPixelLimit(qint64(width) * height))
             throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
         appendRows(previous.image, 0, height);
-    } else if (fixedBottom > 0) {
+    } else if (at.fixedBottom > 0) {
         // Rows that looked fixed only because they were blank may be stored already.
-        const int from = std::max(height - fixedBottom, m_documentHeight - scroll);
+        const int from = std::max(height - at.fixedBottom, m_documentHeight - at.scroll);
         if (fitsPixelLimit(qint64(width) * (height - from)))
             appendRows(previous.image, from, height);
+        else
+            end = ScrollingCaptureEnd::pixelLimit;
     }
-    sealPending(m_pendingHeight);
+    Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_pendingHeight);
+    if (const std::optional<ScrollingCaptureEnd> refused = co_await sealing)
+        end = refused;
     if (m_manifest.tiles.isEmpty())
         throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
     hideChrome();
 
-    while (m_collecting || !m_recognitions.empty()) {
-        co_await sleepFor(clock, 30ms);
+    while (m_collecting) {
+        Task<void> collecting = m_collector;
+        co_await collecting;
         checkpoint(Check::finishing);
     }
     checkpoint(Check::finishing);
 
-    const QString text = m_text.assembledText();
-    QStringList languages = m_languages;
+    // Text recognized before the engine failed is dropped with the rest: Retry OCR reads it all.
+    const QString text = m_recognitionFailed ? QString() : m_text.assembledText();
+    QStringList languages = m_recognitionFailed ? QStringList() : m_languages;
     languages.sort();
+    const QList<CaptureTextObservation> observations = m_recognitionFailed
+        ? QList<CaptureTextObservation>()
+        : m_text.normalizedObservations(QSize(m_manifest.pixelWidth, m_manifest.pixelHeight));
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), text, text, languages,
-        m_text.normalizedObservations(QSize(m_manifest.pixelWidth, m_manifest.pixelHeight)), m_target.name,
-        m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
+    CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), text, text, languages, observations,
+        m_target.name, m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
         OCRLayout::defaultTitle(text), QString(), QStringList(), m_manifest, std::nullopt);
-    m_store.save(draft);
-    co_return draft;
+    QFuture<void> saving = QtConcurrent::run([store = m_store, draft] { store.save(draft); });
+    co_await saving;
+    checkpoint(Check::finishing);
+    std::optional<QString> recognitionError;
+    if (m_recognitionFailed)
+        recognitionError = QStringLiteral("OCR did not finish. Retry OCR or type the text.");
+    co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError };
 }
 
-void ScrollingCaptureCoordinator::discardStoredData()
+Task<void> ScrollingCaptureCoordinator::discardStoredData()
 {
-    try {
-        m_store.deleteDraft();
-    } catch (...) {
-        // Whoever abandons the capture deletes again and tells the user what is left.
-    }
+    QFuture<void> deleting = QtConcurrent::run([store = m_store] {
+        try {
+            store.deleteDraft();
+        } catch (...) {
+            // Whoever abandons the capture deletes again and tells the user what is left.
+        }
+    });
+    co_await deleting;
 }

@@ -8,6 +8,7 @@
 #include "Rules/OCRLayout.h"
 #include "Rules/ScrollingCapture.h"
 #include "Scrolling/ScrollingCaptureEnvironment.h"
+#include "Scrolling/ScrollingCaptureResult.h"
 #include "Scrolling/ScrollingFrameAnalyzer.h"
 
 #include <QFuture>
@@ -52,7 +53,9 @@ public:
     using CaptureViewport = std::function<Task<QImage>(ScrollingRegionGeometry)>;
     using RecognizeText = std::function<Task<OCRResult>(QImage)>;
     using PrepareFrame = std::function<QFuture<ScrollingFramePtr>(QImage)>;
-    using AlignFrames = std::function<QFuture<ScrollingAlignment>(ScrollingFramePtr, ScrollingFramePtr)>;
+    // The previous frame, the current one and the steps the capture expects (most likely first).
+    using AlignFrames
+        = std::function<QFuture<ScrollingAlignment>(ScrollingFramePtr, ScrollingFramePtr, QList<int>)>;
     using FrameDifference = std::function<QFuture<double>(ScrollingFramePtr, ScrollingFramePtr)>;
 
     struct FrameFunctions
@@ -71,26 +74,36 @@ public:
         QObject *parent = nullptr);
     ~ScrollingCaptureCoordinator() override;
 
-    // Runs the capture once. Answers the draft (saved before it is answered) when the user chose
-    // Done, the content ended or a limit was reached. Throws ScrollingCaptureFailure (or a storage
-    // error) otherwise, after removing the draft and its tiles.
-    Task<CaptureDraft> run();
+    // Runs the capture once. Answers the draft (saved before it is answered) and why the capture
+    // ended when the user chose Done, the content ended or a limit was reached. Throws
+    // ScrollingCaptureFailure (or a storage error) otherwise, after removing the draft and its tiles.
+    // When the next viewport cannot be placed, the capture pauses: the panel tells why and Done
+    // keeps what was stitched (at once when there is no panel).
+    Task<ScrollingCaptureResult> run();
 
-    // Set to make a running capture end as canceled at its next check (as does cancelling the task
-    // of run() itself).
+    // Set to make a running capture end as canceled at its next check. Cancelling the task that
+    // awaits run() does not reach the capture, which runs as a task of its own: this flag does.
     bool cancelRequested() const { return m_cancelRequested; }
     void setCancelRequested(bool requested) { m_cancelRequested = requested; }
 
     ScrollingControlPanel *controlPanel() const;
     ScrollingOutlineChrome *outline() const;
 
-    // Wheel notches of the next step, given what one notch moved so far (pixels, 0 when unknown),
-    // the last step's notches and the rows that move: about half of them, so consecutive frames
-    // always overlap, growing at most threefold per step.
-    static int notchesForStep(double pixelsPerNotch, int lastNotches, int movingRows);
+    // Wheel notches of the next step, given what one notch moves (pixels, 0 when unknown), the last
+    // step's notches, the rows that move, the period of content that repeats (0 when it does not)
+    // and the share of the moving rows a step may take, so consecutive frames always overlap:
+    // growing at most threefold per step, and less than one period where a single notch is, so a
+    // step that stops short at the end of repeated rows can be told from one a period longer.
+    static int notchesForStep(
+        double pixelsPerNotch, int lastNotches, int movingRows, int period = 0, double share = 0.5);
     // A strip recognized together with the bottom rows of the tile above it, so a line cut by the
     // seam is read whole: the rows of the previous tile to put on top.
     static int recognitionOverlap(int previousTileHeight, int tileHeight);
+
+signals:
+    // The capture stopped scrolling because it could not place the next viewport; the panel says so
+    // and waits for Done or Cancel.
+    void paused();
 
 private:
     struct Frame
@@ -98,11 +111,35 @@ private:
         QImage image;
         ScrollingFramePtr prepared;
     };
+    // A frame once the window has finished drawing; `changed` tells whether it moved away from the
+    // frame before the step at all.
+    struct Look
+    {
+        Frame frame;
+        bool changed = true;
+    };
+    // Where the capture stands between two steps.
+    struct Stepping
+    {
+        int scroll = 0; // document row of the previous frame's first row
+        int fixedTop = 0; // rows of the last aligned step that stayed put
+        int fixedBottom = 0;
+        int notches = 1;
+        int lostNotches = 0; // sent since the content last moved, without moving it (yet)
+        int stillSteps = 0;
+        bool stoppedShort = false; // the last step moved less than expected
+        int blindRows = 0; // taken on the expected step alone since the pixels last told anything
+        int period = 0;
+        std::deque<double> perNotch; // pixels per notch of recent steps the pixels confirmed
+    };
     enum class Check { scrolling, finishing };
 
-    Task<CaptureDraft> capture();
+    Task<ScrollingCaptureResult> capture();
     Task<Frame> grabFrame();
-    Task<Frame> settledFrame(const Frame *reference);
+    Task<Look> settledFrame(const Frame *reference);
+    Task<Frame> settle(Frame frame);
+    void noteReaction(TaskClock::Duration took);
+    Task<ScrollingCaptureEnd> pause();
     void checkpoint(Check check) const;
     void showChrome();
     void hideChrome();
@@ -113,15 +150,15 @@ private:
     // Takes the last `rows` rows back out of the document (pending rows only).
     void dropRows(int rows);
     bool fitsPixelLimit(qint64 extraPixels) const;
-    // Seals the first `rows` pending rows as the next tile; false when the byte or tile limit
-    // leaves no room.
-    bool sealPending(int rows);
+    // Seals the first `rows` pending rows as the next tile, off the main thread; the limit that
+    // leaves no room for it.
+    Task<std::optional<ScrollingCaptureEnd>> sealPending(int rows);
     bool tileLimitReached() const;
 
     void recognizeTile(const QImage &tile, int documentTop);
     Task<void> collectRecognitions();
 
-    void discardStoredData();
+    Task<void> discardStoredData();
 
     ScrollingRegionGeometry m_geometry;
     ScrollingCaptureTarget m_target;
@@ -143,6 +180,10 @@ private:
     bool m_panelCanceled = false;
     bool m_doneRequested = false;
     bool m_started = false;
+    // How long the window has taken to start moving after a step, and how long a step may take
+    // before it counts as no movement.
+    TaskClock::Duration m_slowestReaction { 0 };
+    TaskClock::Duration m_reactionLimit;
 
     // The document so far: sealed tiles, then rows not sealed yet.
     ScrollingCaptureManifest m_manifest;
@@ -154,6 +195,7 @@ private:
     int m_sealableHeight = 0;
     int m_documentHeight = 0;
     int m_tileTargetHeight = 0;
+    std::optional<ScrollingCaptureEnd> m_storageFull;
     QImage m_previousTile;
 
     // Recognition behind the capture: a few sections at a time, their text taken in document order.
@@ -166,6 +208,8 @@ private:
     std::deque<Recognition> m_recognitions;
     bool m_collecting = false;
     Task<void> m_collector;
+    // The recognizer could not run at all: no section is read any more.
+    bool m_recognitionFailed = false;
     ScrollingTextAccumulator m_text;
     QStringList m_languages;
 };

@@ -46,6 +46,13 @@ ScrollingControlPanel::ScrollingControlPanel(QWidget *parent)
     row->addWidget(cancel);
     row->addWidget(done);
     panel->contentLayout()->addLayout(row);
+    m_message = new QLabel;
+    m_message->setObjectName(QStringLiteral("scrollingCapture.message"));
+    m_message->setWordWrap(true);
+    m_message->setMinimumWidth(280);
+    m_message->setFont(VemiFonts::font(VemiTextStyle::callout));
+    m_message->hide();
+    panel->contentLayout()->addWidget(m_message);
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(panel);
@@ -54,8 +61,18 @@ ScrollingControlPanel::ScrollingControlPanel(QWidget *parent)
     connect(cancel, &QPushButton::clicked, this, &ScrollingControlPanel::cancelRequested);
 }
 
+void ScrollingControlPanel::showMessage(const QString &text)
+{
+    m_message->setText(text);
+    m_message->show();
+    // Grown to hold the line, and placed again so it still stays clear of the region.
+    if (m_region)
+        placeOutside(*m_region);
+}
+
 void ScrollingControlPanel::placeOutside(const QRect &region)
 {
+    m_region = region;
     adjustSize();
     QScreen *screen = QGuiApplication::screenAt(region.center());
     if (!screen)

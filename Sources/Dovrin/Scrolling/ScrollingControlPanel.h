@@ -3,6 +3,9 @@
 #include <QRect>
 #include <QWidget>
 
+#include <optional>
+
+class QLabel;
 class QPushButton;
 
 // The small floating panel of a running scrolling capture: Done ends it with what was captured so
@@ -19,6 +22,10 @@ public:
     // else above, else beside it; inside the screen's corner only when nothing else fits.
     void placeOutside(const QRect &region);
 
+    // A line under the buttons telling why the capture stopped scrolling; hidden until set.
+    void showMessage(const QString &text);
+    QLabel *message() const { return m_message; }
+
     QPushButton *doneButton() const { return m_done; }
     QPushButton *cancelButton() const { return m_cancel; }
 
@@ -32,4 +39,6 @@ signals:
 private:
     QPushButton *m_done;
     QPushButton *m_cancel;
+    QLabel *m_message;
+    std::optional<QRect> m_region;
 };

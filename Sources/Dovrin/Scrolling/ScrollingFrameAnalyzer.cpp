@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 namespace {
@@ -233,6 +234,61 @@ public:
         return shifts;
     }
 
+    // Shifts at which whole rows of the two frames agree nearly everywhere they overlap: the offsets
+    // of content that repeats, whose cells are too common to vote. The nearest to no movement first.
+    std::vector<int> repeatShifts() const
+    {
+        const auto signatures = [this](const ScrollingFrame &frame) {
+            std::vector<quint64> rows(static_cast<size_t>(m_height));
+            for (int row = 0; row < m_height; ++row) {
+                quint64 hash = prime3;
+                for (int band = 0; band < frame.bandCount(); ++band)
+                    hash = mixRound(hash, frame.cell(row, band));
+                rows[size_t(row)] = hash;
+            }
+            return rows;
+        };
+        const std::vector<quint64> before = signatures(m_previous);
+        const std::vector<quint64> after = signatures(m_current);
+        std::vector<int> shifts;
+        for (int distance = 1; distance <= m_height - minimumOverlapRows; ++distance) {
+            for (const int shift : { distance, -distance }) {
+                const int first = std::max(0, -shift);
+                const int last = std::min(m_height, m_height - shift);
+                const int allowance = (last - first) / 16;
+                int compared = 0;
+                int differing = 0;
+                for (int row = first; row < last && differing <= allowance; ++row) {
+                    if (m_current.uniformBands(row) == m_all)
+                        continue;
+                    ++compared;
+                    differing += after[size_t(row)] != before[size_t(row + shift)];
+                }
+                if (differing <= allowance && compared >= minimumOverlapRows)
+                    shifts.push_back(shift);
+            }
+            if (int(shifts.size()) >= 2 * candidateCount)
+                break;
+        }
+        return shifts;
+    }
+
+    int height() const { return m_height; }
+    const ScrollingFrame &current() const { return m_current; }
+
+    // Moved by `shift`, the rows both frames would show are of one colour in each, apart from
+    // rows that stayed put: nothing in them can confirm or refute that step.
+    bool blankAtShift(int shift) const
+    {
+        for (int row = std::max(0, -shift); row < std::min(m_height, m_height - shift); ++row) {
+            const bool blank
+                = m_current.uniformBands(row) == m_all && m_previous.uniformBands(row + shift) == m_all;
+            if (!blank && m_changedAtZero[size_t(row)] != 0)
+                return false;
+        }
+        return true;
+    }
+
     Evaluation evaluate(int shift) const
     {
         Evaluation result;
@@ -242,6 +298,14 @@ public:
         if (shift != 0) {
             while (top < m_height && isFixed(top, shift))
                 ++top;
+            // Rows of one colour stay where they were at any step: at the top they are a header's
+            // padding only around something it shows, never a header alone.
+            int blank = 0;
+            while (blank < top && m_current.uniformBands(blank) == m_all
+                && m_previous.uniformBands(blank) == m_all)
+                ++blank;
+            if (blank == top)
+                top = 0;
             // A header that sticks only once the page has moved, shrinks or slides in moves by
             // other rows than the content: whole rows at the top that disagree at this shift are
             // not content either. Bounded, so the rows below still have to agree.
@@ -541,9 +605,15 @@ private:
 
 std::vector<Evaluation> evaluateShifts(const Aligner &aligner)
 {
+    std::vector<int> shifts { 0 };
+    for (const std::vector<int> &found : { aligner.candidateShifts(), aligner.repeatShifts() }) {
+        for (int shift : found) {
+            if (std::find(shifts.begin(), shifts.end(), shift) == shifts.end())
+                shifts.push_back(shift);
+        }
+    }
     std::vector<Evaluation> evaluations;
-    evaluations.push_back(aligner.evaluate(0));
-    for (int shift : aligner.candidateShifts())
+    for (int shift : shifts)
         evaluations.push_back(aligner.evaluate(shift));
     return evaluations;
 }
@@ -584,6 +654,45 @@ QList<std::pair<int, int>> columnsOf(const ScrollingFrame &frame, quint32 bands)
             columns.append({ frame.bandLeft(band), frame.bandRight(band) });
     }
     return columns;
+}
+
+// The alignment `e` stands for: its offset and fixed rows, and how sure the pixels are of it, given
+// how well the other offsets from `lowest` to `highest` fit. An offset that fits only by taking
+// more rows for fixed ones (rows at the top that disagree, taken for a header) explains less, and
+// is no rival.
+ScrollingAlignment describe(const Aligner &aligner, const Evaluation &e, const std::vector<Evaluation> &all,
+    int lowest = std::numeric_limits<int>::min(), int highest = std::numeric_limits<int>::max())
+{
+    int runnerUp = 0;
+    for (const Evaluation &other : all) {
+        if (&other != &e && other.consistent && other.shift >= lowest && other.shift <= highest
+            && other.fixedTop <= e.fixedTop && other.fixedBottom <= e.fixedBottom)
+            runnerUp = std::max(runnerUp, other.matched);
+    }
+    const double agreement = agreementOf(e);
+    const double separation = 1.0 - double(runnerUp) / double(e.matched);
+    const double fit = e.consistent ? 1.0 : 0.4;
+    ScrollingAlignment alignment;
+    alignment.offset = e.shift;
+    alignment.confidence = std::clamp(fit * agreement * std::min(1.0, 2.0 * separation), 0.0, 1.0);
+    alignment.fixedTop = e.fixedTop;
+    alignment.fixedBottom = aligner.height() - aligner.floatingTop(e);
+    alignment.excludedColumns = columnsOf(aligner.current(), e.excludedBands);
+    return alignment;
+}
+
+// The smallest distance between two offsets that both fit: the period of repeated rows.
+int periodOf(const std::vector<Evaluation> &evaluations)
+{
+    int period = 0;
+    for (const Evaluation &a : evaluations) {
+        for (const Evaluation &b : evaluations) {
+            const int distance = std::abs(a.shift - b.shift);
+            if (a.consistent && b.consistent && distance > 0 && (period == 0 || distance < period))
+                period = distance;
+        }
+    }
+    return period;
 }
 
 } // namespace
@@ -694,13 +803,15 @@ QFuture<ScrollingFramePtr> ScrollingFrameAnalyzer::prepare(QImage image)
 }
 
 QFuture<ScrollingAlignment> ScrollingFrameAnalyzer::align(
-    ScrollingFramePtr previous, ScrollingFramePtr current)
+    ScrollingFramePtr previous, ScrollingFramePtr current, QList<int> expectedOffsets)
 {
-    return QtConcurrent::run(m_worker.get(), [previous = std::move(previous), current = std::move(current)] {
-        if (!previous || !current)
-            return ScrollingAlignment {};
-        return alignFrames(*previous, *current);
-    });
+    return QtConcurrent::run(m_worker.get(),
+        [previous = std::move(previous), current = std::move(current),
+            expected = std::move(expectedOffsets)] {
+            if (!previous || !current)
+                return ScrollingAlignment {};
+            return alignFrames(*previous, *current, expected);
+        });
 }
 
 QFuture<double> ScrollingFrameAnalyzer::difference(ScrollingFramePtr previous, ScrollingFramePtr current)
@@ -718,7 +829,7 @@ ScrollingFramePtr ScrollingFrameAnalyzer::prepareFrame(const QImage &image)
 }
 
 ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
-    const ScrollingFrame &previous, const ScrollingFrame &current)
+    const ScrollingFrame &previous, const ScrollingFrame &current, const QList<int> &expectedOffsets)
 {
     ScrollingAlignment alignment;
     if (previous.isNull() || current.isNull() || previous.width() != current.width()
@@ -732,24 +843,97 @@ ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
         return alignment;
     }
 
-    const std::vector<Evaluation> evaluations = evaluateShifts(aligner);
-    const Evaluation *best = bestOf(evaluations);
-    if (!best)
-        return alignment;
-    int runnerUp = 0;
-    for (const Evaluation &e : evaluations) {
-        if (&e != best && e.consistent)
-            runnerUp = std::max(runnerUp, e.matched);
+    std::vector<Evaluation> evaluations = evaluateShifts(aligner);
+    const auto evaluationOf = [&evaluations](int shift) -> const Evaluation * {
+        for (const Evaluation &e : evaluations) {
+            if (e.shift == shift)
+                return &e;
+        }
+        return nullptr;
+    };
+    for (int expected : expectedOffsets) {
+        if (expected != 0 && std::abs(expected) <= current.height() - minimumOverlapRows
+            && !evaluationOf(expected))
+            evaluations.push_back(aligner.evaluate(expected));
     }
-    const double agreement = agreementOf(*best);
-    const double separation = 1.0 - double(runnerUp) / double(best->matched);
-    const double fit = best->consistent ? 1.0 : 0.4;
-    alignment.offset = best->shift;
-    alignment.confidence = std::clamp(fit * agreement * std::min(1.0, 2.0 * separation), 0.0, 1.0);
-    alignment.fixedTop = best->fixedTop;
-    alignment.fixedBottom = current.height() - aligner.floatingTop(*best);
-    alignment.excludedColumns = columnsOf(current, best->excludedBands);
+    const Evaluation *best = bestOf(evaluations);
+    if (best)
+        alignment = describe(aligner, *best, evaluations);
+    alignment.period = periodOf(evaluations);
+    if (expectedOffsets.isEmpty())
+        return alignment;
+
+    // An expected step that the pixels fit is taken, even when they fit another offset as well
+    // (repeated rows): the step the capture asked for tells which one it was.
+    for (int expected : expectedOffsets) {
+        const Evaluation *e = evaluationOf(expected);
+        if (!e || !e->consistent)
+            continue;
+        if (e == best && alignment.confidence >= ScrollingAlignment::minimumConfidence)
+            return alignment;
+        const int period = alignment.period;
+        alignment = describe(aligner, *e, evaluations);
+        alignment.basis = ScrollingAlignment::Basis::expectedStep;
+        alignment.period = period;
+        return alignment;
+    }
+    // A step that stopped short (the end of the content) moved less than expected: the one offset
+    // the pixels fit between no movement and the largest expected step is it.
+    const int ceiling = *std::max_element(expectedOffsets.begin(), expectedOffsets.end());
+    const Evaluation *within = nullptr;
+    int fitting = 0;
+    for (const Evaluation &e : evaluations) {
+        if (e.consistent && e.shift >= 0 && e.shift <= ceiling) {
+            within = &e;
+            ++fitting;
+        }
+    }
+    if (fitting == 1 && within->shift > 0) {
+        const int period = alignment.period;
+        alignment = describe(aligner, *within, evaluations, 0, ceiling);
+        alignment.period = period;
+        return alignment;
+    }
+    if (best && alignment.confidence >= ScrollingAlignment::overrulingConfidence)
+        return alignment;
+    // Pixels that tell nothing about the expected step (rows of one colour) leave it standing.
+    for (int expected : expectedOffsets) {
+        if (std::abs(expected) >= current.height() || !aligner.blankAtShift(expected))
+            continue;
+        ScrollingAlignment unchecked;
+        unchecked.offset = expected;
+        unchecked.basis = ScrollingAlignment::Basis::unchecked;
+        unchecked.period = alignment.period;
+        return unchecked;
+    }
+    // The pixels contradict every expected step without being sure of another.
+    alignment.confidence *= 0.5;
     return alignment;
+}
+
+bool ScrollingFrameAnalyzer::hidesStep(const ScrollingFrame &frame, int top, int bottom, int shift)
+{
+    top = std::max(0, top);
+    bottom = std::min(frame.height(), bottom);
+    shift = std::abs(shift);
+    if (frame.isNull() || bottom <= top || shift == 0)
+        return true;
+    const quint32 all = frame.allBands();
+    const auto sameRows = [&](int a, int b) {
+        const quint32 compared = all & ~(frame.volatileBands(a) | frame.volatileBands(b));
+        for (int band = 0; band < frame.bandCount(); ++band) {
+            if ((compared & (1u << band)) && frame.cell(a, band) != frame.cell(b, band))
+                return false;
+        }
+        return true;
+    };
+    // A step as tall as the rows replaces them all: only rows that are all alike hide it.
+    const int distance = shift < bottom - top ? shift : 1;
+    for (int row = top; row + distance < bottom; ++row) {
+        if (!sameRows(row, row + distance))
+            return false;
+    }
+    return true;
 }
 
 double ScrollingFrameAnalyzer::frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current)

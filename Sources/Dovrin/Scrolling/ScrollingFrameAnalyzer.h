@@ -79,6 +79,20 @@ using ScrollingFramePtr = std::shared_ptr<const ScrollingFrame>;
 struct ScrollingAlignment
 {
     static constexpr double minimumConfidence = 0.5;
+    // Image evidence this sure outweighs the step the capture expected.
+    static constexpr double overrulingConfidence = 0.8;
+
+    // What decided the offset.
+    enum class Basis {
+        // The pixels alone.
+        image,
+        // The step the capture expected, which the pixels fit as well as they fit other offsets
+        // (rows that repeat).
+        expectedStep,
+        // The step the capture expected, which the pixels can neither confirm nor refute (rows of one
+        // colour); fixedTop and fixedBottom are unknown then.
+        unchecked,
+    };
 
     // Rows the content moved up from the previous frame to the current one (positive after a
     // downward scroll step; negative when the content moved down).
@@ -96,8 +110,11 @@ struct ScrollingAlignment
     QList<std::pair<int, int>> excludedColumns;
     // The two frames are the same, pixel for pixel.
     bool identical = false;
+    Basis basis = Basis::image;
+    // Another offset fits the pixels as well, this many rows away: the content repeats. 0 when none.
+    int period = 0;
 
-    bool isConfident() const { return confidence >= minimumConfidence; }
+    bool isConfident() const { return basis != Basis::image || confidence >= minimumConfidence; }
 };
 
 // Prepares and aligns the frames of one scrolling capture. Its work runs in order on a thread of its
@@ -111,13 +128,21 @@ public:
     ScrollingFrameAnalyzer &operator=(const ScrollingFrameAnalyzer &) = delete;
 
     QFuture<ScrollingFramePtr> prepare(QImage image);
-    QFuture<ScrollingAlignment> align(ScrollingFramePtr previous, ScrollingFramePtr current);
+    QFuture<ScrollingAlignment> align(
+        ScrollingFramePtr previous, ScrollingFramePtr current, QList<int> expectedOffsets = {});
     QFuture<double> difference(ScrollingFramePtr previous, ScrollingFramePtr current);
 
     // The same work on the calling thread.
     static ScrollingFramePtr prepareFrame(const QImage &image);
-    // Frames of different sizes, or without pixels, do not align (confidence 0).
-    static ScrollingAlignment alignFrames(const ScrollingFrame &previous, const ScrollingFrame &current);
+    // Frames of different sizes, or without pixels, do not align (confidence 0). `expectedOffsets`
+    // are the steps the capture expects, most likely first: the first that the pixels fit is taken
+    // when they fit other offsets as well, and the first they cannot check when they tell nothing;
+    // only image evidence of overrulingConfidence beats them. Without them, the pixels decide.
+    static ScrollingAlignment alignFrames(const ScrollingFrame &previous, const ScrollingFrame &current,
+        const QList<int> &expectedOffsets = {});
+    // The rows [top, bottom) of `frame` look the same moved by `shift` rows: a step of that size
+    // would not show in them.
+    static bool hidesStep(const ScrollingFrame &frame, int top, int bottom, int shift);
     // The share of cells that differ between the frames at the same place, 0 to 1 (1 for frames of
     // different sizes); cells either frame saw change at rest do not count.
     static double frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current);

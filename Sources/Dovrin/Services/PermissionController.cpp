@@ -224,8 +224,9 @@ void PermissionController::refreshScrolling()
         } else if (flag(postEventRelaunchAttemptedKey) && m_effects.accessibilityTrusted()) {
             presentation.statusTitle = QStringLiteral("Restart still required");
             presentation.detail
-                = QStringLiteral("This process still cannot Control Scrolling. Confirm Quorvel "
-                                 "is on in Accessibility, then relaunch Quorvel manually.");
+                = QStringLiteral("This process still cannot send scroll steps. Control Scrolling needs an "
+                                 "X11 (Xorg) session whose X server has the XTEST extension; relaunch "
+                                 "Quorvel once it has one.");
             presentation.showsRequestAccess = false;
             presentation.showsCheckAgain = false;
             presentation.mayNeedRelaunch = true;
@@ -321,11 +322,9 @@ void PermissionController::refreshFromAppActivation()
         finished = std::exchange(m_awaitingReturnFromSettings, std::nullopt);
     if (finished == PermissionKind::systemAudio) {
         setFeedback(PermissionKind::systemAudio,
-            PermissionFeedback { m_systemAudio.presentation.status == PermissionStatus::notRequested
-                    ? QStringLiteral("Returned from System Settings. Start a recording to let the desktop "
-                                     "ask for System Audio.")
-                    : QStringLiteral("Returned from System Settings. Start a recording to confirm System "
-                                     "Audio."),
+            // Nothing asks for System Audio: only a recording shows whether it works.
+            PermissionFeedback { QStringLiteral("Returned from System Settings. Start a recording to confirm "
+                                                "System Audio."),
                 PermissionFeedbackTone::info });
     }
     const std::pair<PermissionKind, PermissionStatus> previous[] = {

@@ -84,16 +84,16 @@ QString PermissionPresentation::requestActionHelp() const
 {
     if (status == PermissionStatus::allowAgain)
         return QStringLiteral("Quorvel had ") + PermissionKinds::title(kind)
-            + QStringLiteral(" before. Ask for it again.");
+            + QStringLiteral(" before. Check it again.");
     switch (kind) {
     case PermissionKind::screenRecording:
-        return QStringLiteral("Ask for Screen Recording so Quorvel can read the region you select");
+        return QStringLiteral("Check whether Quorvel can read the screen for the region you select");
     case PermissionKind::controlScrolling:
-        return QStringLiteral("Ask for Control Scrolling so Quorvel can scroll the window you outline");
+        return QStringLiteral("Check whether Quorvel can scroll the window you outline");
     case PermissionKind::systemAudio:
         return QStringLiteral("System Audio is confirmed by starting a recording");
     case PermissionKind::microphone:
-        return QStringLiteral("Ask for the Microphone so Quorvel can record you as You");
+        return QStringLiteral("Check whether Quorvel can record your microphone as You");
     }
     return QString();
 }
@@ -112,21 +112,21 @@ namespace PermissionFeedbackCopy {
 
 PermissionFeedback systemAudioStartFailed()
 {
-    return { QStringLiteral("System Audio could not start. This does not confirm permission was denied."),
+    return { QStringLiteral("System Audio could not start. Check that the sound server is running, then "
+                            "start a recording again."),
         PermissionFeedbackTone::warning };
 }
 
 PermissionFeedback screenPromptVisible()
 {
     return { QStringLiteral(
-                 "Allow Quorvel in the Screen Recording prompt. If you open Settings, allow Quorvel "
-                 "there, then quit and reopen."),
+                 "Answer the desktop's Screen Recording prompt. Quorvel checks again when you return."),
         PermissionFeedbackTone::info };
 }
 
 PermissionFeedback scrollingPromptVisible()
 {
-    return { QStringLiteral("Allow Quorvel in the Accessibility prompt, then return here."),
+    return { QStringLiteral("Answer the desktop's Control Scrolling prompt, then return here."),
         PermissionFeedbackTone::info };
 }
 
@@ -181,7 +181,8 @@ PermissionFeedback statusLine(PermissionKind kind, PermissionStatus status)
     case PermissionStatus::restricted:
         return { name + QStringLiteral(" is restricted on this computer"), PermissionFeedbackTone::failure };
     case PermissionStatus::allowAgain:
-        return { name + QStringLiteral(" needs to be allowed again"), PermissionFeedbackTone::warning };
+        return { name + QStringLiteral(" worked before but is not available now"),
+            PermissionFeedbackTone::warning };
     case PermissionStatus::unverified:
         if (kind == PermissionKind::systemAudio)
             return { QStringLiteral("System Audio could not be verified. Start a recording to try again."),
@@ -204,7 +205,7 @@ PermissionFeedback unchangedLine(PermissionKind kind, PermissionStatus status)
         return { name + QStringLiteral(" is still restricted on this computer"),
             PermissionFeedbackTone::failure };
     case PermissionStatus::allowAgain:
-        return { name + QStringLiteral(" still needs to be allowed again"), PermissionFeedbackTone::warning };
+        return { name + QStringLiteral(" is still not available"), PermissionFeedbackTone::warning };
     case PermissionStatus::notRequested:
     case PermissionStatus::unverified:
         break;
@@ -253,9 +254,10 @@ PermissionFeedback afterRequest(PermissionKind kind, PermissionStatus observable
             PermissionFeedbackTone::warning };
     case PermissionKind::systemAudio:
     case PermissionKind::microphone:
-        if (observable == PermissionStatus::notAllowed)
-            return { PermissionKinds::title(kind)
-                    + QStringLiteral(" was not allowed. Use Open Settings to change it."),
+        // On Linux "not allowed" means the sound server has no microphone; nothing is refused.
+        if (kind == PermissionKind::microphone && observable == PermissionStatus::notAllowed)
+            return { QStringLiteral("No microphone is connected. Connect one, or choose it in the desktop's "
+                                    "sound settings."),
                 PermissionFeedbackTone::warning };
         break;
     }
@@ -313,8 +315,8 @@ PermissionPresentation controlScrolling(bool preflightGranted, bool requestedBef
             QStringLiteral("Quorvel can send small scroll steps to the window you outline."));
     } else if (requestedBefore) {
         presentation = row(PermissionKind::controlScrolling, PermissionStatus::notAllowed,
-            QStringLiteral("Quorvel cannot send scroll steps. Scrolling capture needs this; "
-                           "region capture does not."));
+            QStringLiteral("Quorvel cannot send scroll steps. Scrolling capture needs an X11 (Xorg) session "
+                           "whose X server has the XTEST extension; region capture does not."));
     } else {
         presentation = row(PermissionKind::controlScrolling, PermissionStatus::notRequested,
             QStringLiteral("Needed only for scrolling capture. Quorvel scrolls the outlined "
@@ -337,8 +339,8 @@ PermissionPresentation systemAudio(SystemAudioObservation observation)
     }
     case SystemAudioObservation::lastStartFailed: {
         PermissionPresentation presentation = row(PermissionKind::systemAudio, PermissionStatus::unverified,
-            QStringLiteral("The last recording could not start Others. This does not confirm permission "
-                           "was denied."));
+            QStringLiteral("The last recording could not start Others. System Audio needs the sound "
+                           "server; start a recording to try again."));
         presentation.statusTitle = QStringLiteral("Could not verify");
         return presentation;
     }
@@ -364,7 +366,8 @@ PermissionPresentation microphone(MicrophoneAuthorizationFact authorization, boo
         break;
     case MicrophoneAuthorizationFact::denied:
         status = PermissionStatus::notAllowed;
-        detailOn = QStringLiteral("Quorvel cannot use the microphone. Others are still recorded.");
+        detailOn = QStringLiteral("No microphone is connected to the sound server. Connect one, or choose "
+                                  "it in the desktop's sound settings. Others are still recorded.");
         break;
     case MicrophoneAuthorizationFact::restricted:
         status = PermissionStatus::restricted;
@@ -373,7 +376,9 @@ PermissionPresentation microphone(MicrophoneAuthorizationFact authorization, boo
         break;
     case MicrophoneAuthorizationFact::unknown:
         status = PermissionStatus::unverified;
-        detailOn = QStringLiteral("Quorvel could not check the microphone. Others are still recorded.");
+        // The check fails only when no sound server answers, and then nothing can be recorded.
+        detailOn = QStringLiteral("No sound server answered, so nothing can be recorded. Quorvel needs a "
+                                  "PulseAudio or PipeWire sound server.");
         break;
     }
     QString detail = detailOn;

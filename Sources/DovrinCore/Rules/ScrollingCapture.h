@@ -34,6 +34,19 @@ enum class ScrollingCaptureError {
     canceled,
 };
 
+// Why a scrolling capture that kept its draft stopped. Anything but the user's Done and the end of
+// the content means the document may go on below what was captured.
+enum class ScrollingCaptureEnd {
+    done,
+    endOfContent,
+    // The next viewport could not be aligned; the user chose Done while the capture was paused.
+    paused,
+    durationLimit,
+    tileLimit,
+    pixelLimit,
+    byteLimit,
+};
+
 namespace ScrollingCaptureErrors {
 
 // The message shown to the user.

@@ -1,0 +1,22 @@
+#include "Settings/SettingsEnvironment.h"
+
+#include "Audio/ApplicationPicker.h"
+#include "Model/ModelServices.h"
+#include "Services/AppRelaunch.h"
+#include "Services/WindowActivation.h"
+
+#include <QCoreApplication>
+
+SettingsEnvironment SettingsEnvironment::live()
+{
+    SettingsEnvironment environment;
+    environment.pickApplication = [](const QString &prompt) { return ApplicationPicker::present(prompt); };
+    environment.folderPicker = FolderPicker::live();
+    environment.relaunch = [] { AppRelaunch::relaunch(); };
+    environment.reveal = [](QWidget *window) { WindowActivation::reveal(window); };
+    environment.audioSelfTest = QCoreApplication::arguments().contains(QStringLiteral("--audio-spike"));
+    const ModelServices::Environment app = ModelServices::Environment::current();
+    environment.appVersion = app.appVersion;
+    environment.buildNumber = app.buildNumber;
+    return environment;
+}

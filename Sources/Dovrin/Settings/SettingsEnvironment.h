@@ -1,0 +1,32 @@
+#pragma once
+
+#include "Audio/AudioCaptureApp.h"
+#include "Services/FolderPicker.h"
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+// What the settings and setup windows reach outside the application model: the choosers, the
+// relaunch and bringing a window forward. live() is the running program; tests pass their own.
+struct SettingsEnvironment
+{
+    // Chooses an application to record as Others; none when cancelled.
+    std::function<std::optional<AudioCaptureApp>(const QString &prompt)> pickApplication;
+    // Chooses the default capture folder.
+    FolderPicker folderPicker;
+    // Starts a region capture through the model's gates. Absent while no capture flow is plugged
+    // into the model: the button that needs it stays disabled rather than pretend to work.
+    std::function<void()> startCapture;
+    // Quits and starts this same program again.
+    std::function<void()> relaunch;
+    // Makes the app a regular application and brings the window (the key one when none) forward.
+    std::function<void(QWidget *)> reveal;
+    // The process runs the audio self-test: the setup window closes at once.
+    bool audioSelfTest = false;
+    QString appVersion;
+    QString buildNumber;
+
+    static SettingsEnvironment live();
+};

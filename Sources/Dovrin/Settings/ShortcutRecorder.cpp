@@ -1,0 +1,180 @@
+#include "Settings/ShortcutRecorder.h"
+
+#include "Model/AppModel.h"
+#include "Rules/KeyTable.h"
+#include "Settings/SettingsLayout.h"
+#include "Settings/ShortcutEventCatcher.h"
+#include "Vemi/VemiButton.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor orange(255, 149, 0);
+
+// The shortcut in a rounded, faintly filled box; orange when it could not be registered.
+class ShortcutChip : public QLabel
+{
+public:
+    using QLabel::QLabel;
+    bool registered = true;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            const QColor primary = VemiPalette::primaryText(this);
+            QPainterPath shape;
+            shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+            painter.fillPath(shape,
+                registered ? VemiPalette::withAlpha(primary, 0.06) : VemiPalette::withAlpha(orange, 0.14));
+            painter.strokePath(shape, QPen(VemiPalette::withAlpha(primary, 0.08), 1));
+        }
+        QLabel::paintEvent(event);
+    }
+};
+
+} // namespace
+
+ShortcutRecorder::ShortcutRecorder(AppModel &model, bool prominent, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_prominent(prominent)
+    , m_catcher(new ShortcutEventCatcher(
+          this, [this](QKeyEvent *event) { handle(event); }, this))
+{
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+    auto *row = new QHBoxLayout;
+    row->setSpacing(12);
+    if (!prominent)
+        row->addWidget(SettingsLayout::text(
+            QStringLiteral("Current"), VemiTextStyle::callout, VemiColor::secondary, this));
+    auto *chip = new ShortcutChip(this);
+    m_chip = chip;
+    QFont chipFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    chipFont.setPointSizeF(prominent ? VemiFonts::font(VemiTextStyle::body).pointSizeF() * 34.0 / 13.0
+                                     : VemiFonts::font(VemiTextStyle::body).pointSizeF());
+    chipFont.setWeight(QFont::DemiBold);
+    m_chip->setFont(chipFont);
+    m_chip->setObjectName(QStringLiteral("settings.shortcuts.current"));
+    m_chip->setContentsMargins(
+        prominent ? 22 : 10, prominent ? 12 : 5, prominent ? 22 : 10, prominent ? 12 : 5);
+    row->addWidget(m_chip);
+    m_change = new VemiButton(QStringLiteral("Change Shortcut"), this);
+    m_change->setObjectName(QStringLiteral("settings.shortcuts.change"));
+    m_change->setToolTip(QStringLiteral("Record a new global shortcut without Accessibility permission"));
+    row->addWidget(m_change);
+    m_useDefault
+        = new VemiButton(QStringLiteral("Use ") + CaptureShortcut::defaultShortcut().displaySymbols(), this);
+    m_useDefault->setObjectName(QStringLiteral("settings.shortcuts.use-default"));
+    m_useDefault->setToolTip(QStringLiteral("Restore the default Alt Shift C shortcut"));
+    row->addWidget(m_useDefault);
+    row->addStretch(1);
+    column->addLayout(row);
+    // Action group: bordered capsules of the regular size.
+    VemiButtonStyle::vemiActionGroup(this, VemiControlSize::regular);
+
+    auto *status = new QHBoxLayout;
+    status->setSpacing(8);
+    m_statusIcon = new VemiSymbolView(
+        QString(), VemiColor::secondary, VemiFonts::pixelSize(VemiTextStyle::callout) + 1, this);
+    status->addWidget(m_statusIcon, 0, Qt::AlignTop);
+    m_status = SettingsLayout::text(QString(), VemiTextStyle::callout, VemiColor::secondary, this);
+    m_status->setObjectName(QStringLiteral("settings.shortcuts.status"));
+    status->addWidget(m_status, 1);
+    column->addLayout(status);
+
+    connect(m_change, &QAbstractButton::clicked, this, &ShortcutRecorder::toggleRecording);
+    connect(m_useDefault, &QAbstractButton::clicked, this, &ShortcutRecorder::restoreDefault);
+    connect(&m_model, &AppModel::currentShortcutChanged, this, &ShortcutRecorder::refresh);
+    connect(&m_model, &AppModel::shortcutRegistrationChanged, this, &ShortcutRecorder::refresh);
+    connect(&m_model, &AppModel::shortcutMessageChanged, this, &ShortcutRecorder::refresh);
+    refresh();
+}
+
+void ShortcutRecorder::toggleRecording()
+{
+    const bool recording = !m_recording;
+    setRecording(recording,
+        recording ? std::optional<QString>(QStringLiteral("Press the new shortcut. Esc cancels."))
+                  : std::nullopt);
+}
+
+void ShortcutRecorder::restoreDefault()
+{
+    setRecording(false, std::nullopt);
+    m_model.applyShortcut(CaptureShortcut::defaultShortcut());
+}
+
+void ShortcutRecorder::hideEvent(QHideEvent *event)
+{
+    // Listening ends with the pane: keys typed later must reach the window again.
+    setRecording(false, std::nullopt);
+    QWidget::hideEvent(event);
+}
+
+void ShortcutRecorder::handle(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        setRecording(false, std::nullopt);
+        return;
+    }
+    if (const std::optional<QString> refusal = m_model.applyShortcut(*event)) {
+        m_hint = refusal;
+        refresh();
+        return;
+    }
+    // Nothing applied: a modifier held alone, or a key that cannot be a shortcut. Keep listening.
+    const std::optional<quint32> keyCode = KeyTable::keyCodeForQtKey(event->key(), event->modifiers());
+    if (!keyCode || CaptureShortcut::modifierKeyCodes().contains(*keyCode))
+        return;
+    setRecording(false, std::nullopt);
+}
+
+void ShortcutRecorder::setRecording(bool recording, std::optional<QString> hint)
+{
+    m_recording = recording;
+    m_hint = std::move(hint);
+    m_catcher->setArmed(recording);
+    refresh();
+}
+
+void ShortcutRecorder::refresh()
+{
+    const CaptureShortcut shortcut = m_model.currentShortcut();
+    const HotKeyRegistrationState registration = m_model.shortcutRegistration();
+    auto *chip = static_cast<ShortcutChip *>(m_chip);
+    chip->registered = registration == HotKeyRegistrationState::registered;
+    m_chip->setText(shortcut.displaySymbols());
+    m_chip->setAccessibleName(shortcut.accessibilityLabel());
+    m_chip->update();
+    m_change->setText(m_recording ? QStringLiteral("Listening…") : QStringLiteral("Change Shortcut"));
+    m_useDefault->setVisible(shortcut != CaptureShortcut::defaultShortcut());
+
+    QString symbol = QStringLiteral("checkmark.circle");
+    VemiColor color = VemiColor::secondary;
+    if (m_recording) {
+        symbol = QStringLiteral("dot.radiowaves.left.and.right");
+        color = palette().color(QPalette::Highlight);
+    } else if (registration == HotKeyRegistrationState::conflict) {
+        symbol = QStringLiteral("exclamationmark.triangle");
+        color = orange;
+    } else if (registration == HotKeyRegistrationState::unavailable) {
+        symbol = QStringLiteral("menubar.rectangle");
+        color = orange;
+    }
+    m_statusIcon->setSymbol(symbol);
+    m_statusIcon->setColor(color);
+    const QString text = m_hint.value_or(m_model.shortcutMessage());
+    m_status->setText(text);
+    m_status->setAccessibleName(text);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+
+// One labelled control of a settings panel: the title on the left, the control in a column of
+// fixed width on the right.
+class VemiSettingsFormRow : public QWidget
+{
+    Q_OBJECT
+public:
+    VemiSettingsFormRow(const QString &title, QWidget *control, int controlWidth = 200,
+        Qt::Alignment controlAlignment = Qt::AlignRight, QWidget *parent = nullptr);
+
+    QWidget *control() const { return m_control; }
+
+private:
+    QWidget *m_control;
+};

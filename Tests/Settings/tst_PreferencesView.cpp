@@ -1,0 +1,473 @@
+#include "ModelHarness.h"
+#include "TestAudioCapture.h"
+#include "TestSupport.h"
+
+#include "Settings/GeneralPane.h"
+#include "Settings/PermissionCapabilityRow.h"
+#include "Settings/PermissionsPane.h"
+#include "Settings/PreferencesView.h"
+#include "Settings/SetupView.h"
+#include "Settings/VemiMenuPopUp.h"
+#include "Settings/VemiSettingsToggle.h"
+
+#include <QAbstractItemView>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString chat = QStringLiteral("org.example.Chat");
+const QString player = QStringLiteral("org.example.Player");
+
+enum class Act {
+    refresh,
+    activation,
+    modelChange,
+    openMenuRefresh,
+    pickThisComputer,
+    pickListed,
+    pickMicrophone,
+    toggleRecordYou,
+    pickPresence
+};
+
+// The real model and settings window over fake services, with a catalog instead of the system's lists.
+struct Rig : ModelHarness
+{
+    SettingsEnvironment environment;
+    PreferencesAudioCatalog catalog;
+    AppSettings settings;
+    int relaunches = 0;
+    std::unique_ptr<PreferencesView> view;
+
+    Rig()
+    {
+        environment.relaunch = [this] { ++relaunches; };
+        environment.reveal = [](QWidget *) {};
+        catalog.apps = { { chat, QStringLiteral("Chat"), QString() },
+            { player, QStringLiteral("Player"), QString() } };
+        catalog.devices = { { 1, QStringLiteral("desk"), QStringLiteral("Desk Mic") },
+            { 2, QStringLiteral("usb"), QStringLiteral("USB Mic") } };
+        settings.setupComplete = true;
+    }
+
+    PreferencesView &open(SettingsPane pane = SettingsPane::general)
+    {
+        setSettings(settings);
+        make();
+        view = std::make_unique<PreferencesView>(*model, pane, catalog, environment);
+        view->show();
+        return *view;
+    }
+    template <typename T> T *find(const QString &id) const { return view->findChild<T *>(id); }
+    int settingsWrites() const
+    {
+        return defaults->writesByKey.value(QString::fromLatin1(AppSettingsStore::key));
+    }
+    QJsonObject stored() const
+    {
+        return QJsonDocument::fromJson(
+            defaults->values.value(QString::fromLatin1(AppSettingsStore::key)).toByteArray())
+            .object();
+    }
+};
+
+QStringList titles(const VemiMenuPopUp *popup)
+{
+    QStringList titles;
+    for (const VemiPopUpItem &item : popup->items())
+        titles << item.title;
+    return titles;
+}
+
+// Through the open menu, as a person picks an entry.
+void choose(VemiMenuPopUp *popup, const QString &title)
+{
+    popup->showPopup();
+    QVERIFY(popup->view()->isVisible());
+    const int row = popup->findText(title);
+    QVERIFY(row >= 0);
+    popup->view()->setCurrentIndex(popup->model()->index(row, 0));
+    QTest::keyClick(popup->view(), Qt::Key_Return);
+}
+
+bool shown(const QWidget *widget)
+{
+    return widget && widget->isVisibleTo(widget->window());
+}
+
+} // namespace
+
+class TestPreferencesView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Only the user's own changes are written: refreshes, activation, the model's own changes and an
+    // open menu caught by a refresh write nothing; a pick or a click writes once.
+    void writesOnlyUserChanges_data()
+    {
+        QTest::addColumn<Act>("act");
+        QTest::addColumn<int>("writes");
+        QTest::newRow("audio sources refreshed") << Act::refresh << 0;
+        QTest::newRow("app activated") << Act::activation << 0;
+        QTest::newRow("settings changed by the model") << Act::modelChange << 0;
+        QTest::newRow("refresh while the menu is open") << Act::openMenuRefresh << 0;
+        QTest::newRow("This Computer picked") << Act::pickThisComputer << 1;
+        QTest::newRow("renamed listed app picked") << Act::pickListed << 1;
+        QTest::newRow("microphone picked") << Act::pickMicrophone << 1;
+        QTest::newRow("record-you clicked") << Act::toggleRecordYou << 1;
+        QTest::newRow("presence picked") << Act::pickPresence << 1;
+    }
+
+    void writesOnlyUserChanges()
+    {
+        QFETCH(Act, act);
+        QFETCH(int, writes);
+        Rig rig;
+        rig.settings.othersAudioBundleID = chat;
+        rig.settings.othersAudioDisplayName = QStringLiteral("Old Chat");
+        rig.open();
+        auto *others = rig.find<VemiMenuPopUp>(QStringLiteral("settings.audio.others"));
+        QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+        QVERIFY(TestSupport::runPostedHops(4));
+        const int before = rig.settingsWrites();
+        const int rebuilds = others->rebuildCount();
+        AppSettings changed = rig.model->settings();
+        switch (act) {
+        case Act::refresh:
+            QVERIFY(ModelHarness::finish(rig.view->refreshAudioSources()));
+            QCOMPARE(others->rebuildCount(), rebuilds);
+            break;
+        case Act::activation:
+            rig.model->applicationDidBecomeActive();
+            QVERIFY(TestSupport::runPostedHops(4));
+            break;
+        case Act::modelChange:
+            changed.recordYouMicrophone = false;
+            changed.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
+            rig.model->flowContext().setSettings(changed);
+            QVERIFY(!rig.find<VemiSettingsToggle>(QStringLiteral("settings.audio.record-you"))->isOn());
+            QCOMPARE(
+                rig.find<VemiMenuPopUp>(QStringLiteral("settings.menubar.while-recording"))->currentText(),
+                QStringLiteral("Compact icon"));
+            break;
+        case Act::openMenuRefresh:
+            others->showPopup();
+            changed.othersAudioBundleID = QStringLiteral("org.example.Gone");
+            rig.model->flowContext().setSettings(changed);
+            QVERIFY(TestSupport::runPostedHops(2));
+            QVERIFY(others->view()->isVisible());
+            QCOMPARE(others->rebuildCount(), rebuilds);
+            others->hidePopup();
+            QTRY_COMPARE(titles(others).last(), QStringLiteral("Old Chat"));
+            break;
+        case Act::pickThisComputer:
+            choose(others, QStringLiteral("This Computer (everything playing)"));
+            QVERIFY(!rig.stored().contains(QStringLiteral("othersAudioBundleID")));
+            QVERIFY(!rig.stored().contains(QStringLiteral("othersAudioDisplayName")));
+            break;
+        case Act::pickListed:
+            choose(others, QStringLiteral("Chat"));
+            QCOMPARE(rig.stored().value(QStringLiteral("othersAudioDisplayName")).toString(),
+                QStringLiteral("Chat"));
+            break;
+        case Act::pickMicrophone:
+            choose(rig.find<VemiMenuPopUp>(QStringLiteral("settings.audio.microphone")),
+                QStringLiteral("USB Mic"));
+            QCOMPARE(rig.model->settings().microphoneDeviceUID, QStringLiteral("usb"));
+            break;
+        case Act::toggleRecordYou:
+            QTest::mouseClick(
+                rig.find<VemiSettingsToggle>(QStringLiteral("settings.audio.record-you")), Qt::LeftButton);
+            QVERIFY(!rig.model->settings().recordYouMicrophone);
+            break;
+        case Act::pickPresence:
+            choose(rig.find<VemiMenuPopUp>(QStringLiteral("settings.menubar.while-recording")),
+                QStringLiteral("Compact icon"));
+            QCOMPARE(rig.model->settings().menuBarRecordingPresence, MenuBarRecordingPresence::compact);
+            break;
+        }
+        QVERIFY(TestSupport::runPostedHops(2));
+        QCOMPARE(rig.settingsWrites() - before, writes);
+    }
+
+    // The Others menu: the whole computer first, the listed applications, and a saved application the
+    // list lacks as a last entry named by what was stored; the warning only for a saved one not running.
+    void othersEntries_data()
+    {
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("savedName");
+        QTest::addColumn<QStringList>("running");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<bool>("warns");
+        const QString computer = QStringLiteral("This Computer (everything playing)");
+        const QStringList listed { computer, QStringLiteral("Chat"), QStringLiteral("Player") };
+        QTest::newRow("nothing saved") << QString() << QString() << QStringList() << listed << false;
+        QTest::newRow("listed, not running")
+            << player << QStringLiteral("Player") << QStringList() << listed << true;
+        QTest::newRow("listed, a helper runs")
+            << player << QStringLiteral("Player") << QStringList { player + QStringLiteral(".helper") }
+            << listed << false;
+        QTest::newRow("orphan with a name")
+            << QStringLiteral("org.example.Gone") << QStringLiteral("Gone App") << QStringList()
+            << (QStringList(listed) << QStringLiteral("Gone App")) << true;
+        QTest::newRow("orphan without a name")
+            << QStringLiteral("org.example.Gone") << QString()
+            << QStringList { QStringLiteral("org.example.Gone") }
+            << (QStringList(listed) << QStringLiteral("org.example.Gone")) << false;
+    }
+
+    void othersEntries()
+    {
+        QFETCH(QString, saved);
+        QFETCH(QString, savedName);
+        QFETCH(QStringList, running);
+        QFETCH(QStringList, entries);
+        QFETCH(bool, warns);
+        Rig rig;
+        if (!saved.isEmpty())
+            rig.settings.othersAudioBundleID = saved;
+        rig.settings.othersAudioDisplayName = savedName;
+        rig.catalog.runningBundleIDs = QSet<QString>(running.begin(), running.end());
+        rig.open();
+        auto *others = rig.find<VemiMenuPopUp>(QStringLiteral("settings.audio.others"));
+        QCOMPARE(titles(others), entries);
+        QCOMPARE(others->selectedID(), saved.isEmpty() ? std::nullopt : std::optional<QString>(saved));
+        QCOMPARE(shown(rig.find<QWidget>(QStringLiteral("settings.audio.others-unavailable"))), warns);
+    }
+
+    // The missing-microphone warning needs record-you on, a saved microphone and none of that name.
+    void microphoneWarning_data()
+    {
+        QTest::addColumn<bool>("recordYou");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<bool>("warns");
+        QTest::newRow("connected") << true << QStringLiteral("usb") << false;
+        QTest::newRow("not connected") << true << QStringLiteral("gone") << true;
+        QTest::newRow("not connected, record-you off") << false << QStringLiteral("gone") << false;
+        QTest::newRow("system default") << true << QString() << false;
+    }
+
+    void microphoneWarning()
+    {
+        QFETCH(bool, recordYou);
+        QFETCH(QString, saved);
+        QFETCH(bool, warns);
+        Rig rig;
+        rig.settings.recordYouMicrophone = recordYou;
+        if (!saved.isEmpty())
+            rig.settings.microphoneDeviceUID = saved;
+        rig.open();
+        QCOMPARE(shown(rig.find<QWidget>(QStringLiteral("settings.audio.microphone-missing"))), warns);
+        auto *microphone = rig.find<VemiMenuPopUp>(QStringLiteral("settings.audio.microphone"));
+        QCOMPARE(microphone->isEnabledTo(rig.view.get()), recordYou);
+        QCOMPARE(microphone->currentText(),
+            saved == QLatin1String("usb") ? QStringLiteral("USB Mic") : QStringLiteral("System Default"));
+    }
+
+    // While a session records, the audio rows are disabled and the other rows are not; the recording's
+    // ticks write nothing and rebuild nothing.
+    void recordingDisablesAudioRows()
+    {
+        TestAudioCapture capture;
+        ManualTaskClock clock;
+        Rig rig;
+        const QString notes = rig.dir.filePath(QStringLiteral("notes"));
+        QDir().mkpath(notes);
+        rig.settings.defaultFolder = FolderBookmark::make(QUrl::fromLocalFile(notes));
+        rig.makeAudio = [&] {
+            AudioSessionCoordinator::Environment environment;
+            environment.engines = capture.factory();
+            environment.clock = &clock;
+            return std::make_unique<AudioSessionCoordinator>(environment);
+        };
+        rig.open();
+        QVERIFY(ModelHarness::finish(rig.model->handleAudioInvocation()));
+        QTRY_VERIFY(rig.model->audio().isRecording());
+        const int before = rig.settingsWrites();
+        auto *others = rig.find<VemiMenuPopUp>(QStringLiteral("settings.audio.others"));
+        const int rebuilds = others->rebuildCount();
+        for (int tick = 0; tick < 8; ++tick) {
+            clock.advance(250ms);
+            QVERIFY(TestSupport::runPostedHops(2));
+        }
+        QVERIFY(rig.model->audio().elapsed() >= 1.0);
+        QCOMPARE(rig.settingsWrites(), before);
+        QCOMPARE(others->rebuildCount(), rebuilds);
+        for (const char *id : { "settings.audio.others", "settings.audio.choose-another-app",
+                 "settings.audio.record-you", "settings.audio.microphone" })
+            QVERIFY2(!rig.find<QWidget>(QString::fromLatin1(id))->isEnabledTo(rig.view.get()), id);
+        for (const char *id : { "settings.updates.check-now", "settings.updates.automatic",
+                 "settings.feedback.send", "settings.folder.choose", "settings.menubar.while-recording" })
+            QVERIFY2(rig.find<QWidget>(QString::fromLatin1(id))->isEnabledTo(rig.view.get()), id);
+        QVERIFY(ModelHarness::finish(rig.model->handleAudioInvocation()));
+        QTRY_VERIFY(!rig.model->audio().isRecording());
+        QTRY_VERIFY(others->isEnabledTo(rig.view.get()));
+    }
+
+    // Which buttons a row shows follows its flags and the actions the pane gives it: System Audio gets
+    // only Open Settings, the Microphone never a relaunch, and Request and Check Again never show together.
+    void permissionButtons_data()
+    {
+        QTest::addColumn<PermissionKind>("kind");
+        QTest::addColumn<bool>("request");
+        QTest::addColumn<bool>("check");
+        QTest::addColumn<bool>("relaunch");
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<QStringList>("buttons");
+        using K = PermissionKind;
+        QTest::newRow("screen: request yields nothing to check")
+            << K::screenRecording << true << true << false << false << QStringList { "request", "open" };
+        QTest::newRow("screen: request and relaunch") << K::screenRecording << true << false << true << false
+                                                      << QStringList { "request", "quit", "open" };
+        QTest::newRow("screen: check again")
+            << K::screenRecording << false << true << false << false << QStringList { "check", "open" };
+        QTest::newRow("scrolling: relaunch over check")
+            << K::controlScrolling << false << true << true << true << QStringList { "quit", "open" };
+        QTest::newRow("system audio: settings only")
+            << K::systemAudio << true << true << true << false << QStringList { "open" };
+        QTest::newRow("microphone: no relaunch")
+            << K::microphone << false << true << true << false << QStringList { "check", "open" };
+        QTest::newRow("microphone: request")
+            << K::microphone << true << false << false << true << QStringList { "request", "open" };
+    }
+
+    void permissionButtons()
+    {
+        QFETCH(PermissionKind, kind);
+        QFETCH(bool, request);
+        QFETCH(bool, check);
+        QFETCH(bool, relaunch);
+        QFETCH(bool, busy);
+        QFETCH(QStringList, buttons);
+        Rig rig;
+        rig.open(SettingsPane::permissions);
+        QTRY_VERIFY(!rig.model->permissions().microphone().isBusy);
+        QVERIFY(TestSupport::runPostedHops(4));
+        PermissionCapabilityRow *row = rig.view->permissionsPane()->row(kind);
+        PermissionController::RowState state = rig.model->permissions().row(kind);
+        state.presentation.showsRequestAccess = request;
+        state.presentation.showsCheckAgain = check;
+        state.presentation.mayNeedRelaunch = relaunch;
+        state.presentation.showsOpenSettings = true;
+        state.isBusy = busy;
+        row->setRow(state);
+        const QString stem = PermissionCapabilityRow::identifierStem(kind);
+        QStringList visible;
+        for (const char *suffix : { "request", "quit", "check", "open" }) {
+            auto *button = row->findChild<QAbstractButton *>(stem + QLatin1Char('.') + QLatin1String(suffix));
+            if (shown(button)) {
+                visible << QLatin1String(suffix);
+                QCOMPARE(button->isEnabled(), !busy);
+            }
+        }
+        QCOMPARE(visible, buttons);
+        if (buttons.contains(QLatin1String("quit")) && !busy) {
+            row->findChild<QAbstractButton *>(stem + QStringLiteral(".quit"))->click();
+            QCOMPARE(rig.relaunches, 1);
+        }
+    }
+
+    // No two controls of the settings window share an identifier, even with every button showing.
+    void identifiersAreUnique()
+    {
+        Rig rig;
+        rig.open(SettingsPane::permissions);
+        for (const PermissionKind kind : PermissionKinds::allCases) {
+            PermissionController::RowState state = rig.model->permissions().row(kind);
+            state.presentation.showsRequestAccess = state.presentation.mayNeedRelaunch = true;
+            state.feedback
+                = PermissionFeedback { QStringLiteral("Checking…"), PermissionFeedbackTone::checking };
+            rig.view->permissionsPane()->row(kind)->setRow(state);
+        }
+        QStringList seen;
+        for (const QWidget *widget : rig.view->findChildren<QWidget *>()) {
+            if (!widget->objectName().startsWith(QLatin1String("settings.")))
+                continue;
+            QVERIFY2(!seen.contains(widget->objectName()), qPrintable(widget->objectName()));
+            seen << widget->objectName();
+        }
+        QVERIFY(seen.contains(QStringLiteral("settings.permission.scrolling.quit")));
+        QVERIFY(seen.contains(QStringLiteral("settings.feedback.send")));
+    }
+
+    // What the permission rows and the setup's permission step say on Linux, in each state a desktop
+    // session can be in and after each action, names no other system and sends nobody to a privacy
+    // list that does not exist.
+    void permissionTextsTrueOnLinux_data()
+    {
+        QTest::addColumn<bool>("x11");
+        QTest::addColumn<bool>("xtest");
+        QTest::addColumn<MicrophoneAuthorizationFact>("microphone");
+        QTest::addColumn<bool>("audioFailed");
+        QTest::newRow("everything works") << true << true << MicrophoneAuthorizationFact::authorized << false;
+        QTest::newRow("no X11") << false << false << MicrophoneAuthorizationFact::authorized << true;
+        QTest::newRow("no XTEST, no microphone")
+            << true << false << MicrophoneAuthorizationFact::denied << false;
+        QTest::newRow("no sound server") << true << true << MicrophoneAuthorizationFact::unknown << true;
+    }
+
+    void permissionTextsTrueOnLinux()
+    {
+        QFETCH(bool, x11);
+        QFETCH(bool, xtest);
+        QFETCH(MicrophoneAuthorizationFact, microphone);
+        QFETCH(bool, audioFailed);
+        Rig rig;
+        rig.requestsOnlyRecheck = true;
+        rig.screenGranted = x11;
+        rig.scrollingGranted = xtest;
+        rig.microphone = microphone;
+        rig.defaults->setBoolean(PermissionController::systemAudioAttemptedKey, audioFailed);
+        rig.open(SettingsPane::permissions);
+        SetupView setup(*rig.model, rig.environment);
+        rig.model->flowContext().setSettings([&] {
+            AppSettings settings = rig.model->settings();
+            settings.onboardingStep = int(OnboardingStep::screenRecording);
+            return settings;
+        }());
+        const QRegularExpression untrue(
+            QStringLiteral("macOS|\\bMac\\b|Accessibility|allow Quorvel|Quorvel is on|"
+                           "permission was denied|let the desktop ask|prompt|Open Settings to change"),
+            QRegularExpression::CaseInsensitiveOption);
+        QStringList said;
+        const auto collect = [&] {
+            for (QWidget *root :
+                { static_cast<QWidget *>(rig.view->permissionsPane()), static_cast<QWidget *>(&setup) })
+                for (const QWidget *widget : root->findChildren<QWidget *>()) {
+                    if (!shown(widget))
+                        continue;
+                    if (const auto *label = qobject_cast<const QLabel *>(widget))
+                        said << label->text();
+                    said << widget->toolTip() << widget->accessibleName();
+                }
+        };
+        QTRY_VERIFY(!rig.model->permissions().microphone().isBusy);
+        collect();
+        // Every action a row offers, and what each one leaves behind.
+        for (const char *id : { "settings.permission.screen.request", "settings.permission.scrolling.request",
+                 "settings.permission.screen.check", "settings.permission.scrolling.check",
+                 "settings.permission.microphone.check", "settings.permission.system-audio.open" }) {
+            if (auto *button = rig.find<QAbstractButton>(QString::fromLatin1(id)); shown(button)) {
+                button->click();
+                QTRY_VERIFY(!rig.model->permissions().screen().isBusy
+                    && !rig.model->permissions().scrolling().isBusy
+                    && !rig.model->permissions().microphone().isBusy);
+                QVERIFY(TestSupport::runPostedHops(4));
+                collect();
+            }
+        }
+        for (const QString &text : said)
+            QVERIFY2(!untrue.match(text).hasMatch(), qPrintable(text));
+    }
+};
+
+QTEST_MAIN(TestPreferencesView)
+#include "tst_PreferencesView.moc"
