@@ -1,8 +1,11 @@
 // The quorvel executable: one running Quorvel per user, in the tray.
 #include "Documents/AppPaths.h"
+#include "Settings/PreferencesView.h"
+#include "Settings/SetupView.h"
 #include "Shell/DovrinApp.h"
 #include "Shell/DovrinAppDelegate.h"
 #include "Shell/SingleInstance.h"
+#include "Shell/WindowRegistry.h"
 #include "Vemi/VemiDesign.h"
 
 #include <QApplication>
@@ -108,6 +111,9 @@ int main(int argc, char *argv[])
     }
 
     DovrinApp app({ arguments, nullptr, nullptr, nullptr });
+    // Each window's content, from the layer that makes it.
+    app.windows().setFactory(QStringLiteral("setup"), [&app] { return new SetupView(app.model()); });
+    app.windows().setFactory(WindowRegistry::settingsId, [&app] { return new PreferencesView(app.model()); });
     QObject::connect(&instance, &SingleInstance::activationRequested, &app, &DovrinApp::activate);
     app.start();
     return application.exec();
