@@ -24,16 +24,19 @@ MenuBarExtra::MenuBarExtra(
           this)
     , m_status(model, { m_environment.openWindow, m_environment.openSettings, m_environment.reveal }, this)
     , m_menu(new MenuBarMenu(m_content))
-    , m_tray(new QSystemTrayIcon(this))
 {
     if (!m_environment.trayAvailable)
         m_environment.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    m_tray->setContextMenu(m_menu);
-    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        // A click opens the menu, as the context click already does.
-        if (reason == QSystemTrayIcon::Trigger && m_menu && !m_menu->isVisible())
-            m_menu->popup(QCursor::pos());
-    });
+    // Without a windowing system (the self-test without a display) there is no tray to dock in.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        m_tray = new QSystemTrayIcon(this);
+        m_tray->setContextMenu(m_menu);
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            // A click opens the menu, as the context click already does.
+            if (reason == QSystemTrayIcon::Trigger && m_menu && !m_menu->isVisible())
+                m_menu->popup(QCursor::pos());
+        });
+    }
     connect(
         &m_status, &MenuBarStatus::presentationChanged, this, [this](const MenuBarStatusPresentation &shown) {
             updateIcon();
@@ -65,6 +68,8 @@ bool MenuBarExtra::hasTray() const
 
 void MenuBarExtra::updateIcon()
 {
+    if (!m_tray)
+        return;
     const MenuBarStatusPresentation shown = m_status.presentation();
     const QColor ink = MenuBarRecordingStatus::panelInk(X11SystemTray::foregroundColor(),
         qEnvironmentVariable("XDG_CURRENT_DESKTOP"), QApplication::palette());
@@ -78,7 +83,8 @@ void MenuBarExtra::updateIcon()
 
 void MenuBarExtra::show(bool allowFallbackWindow)
 {
-    m_tray->show();
+    if (m_tray)
+        m_tray->show();
     if (allowFallbackWindow && !hasTray())
         showFallbackWindow();
     m_status.appear();

@@ -42,6 +42,7 @@ public:
     void comeForward();
 
     bool hasTray() const;
+    // None where there is no windowing system.
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     MenuBarMenu *menu() const { return m_menu; }
     MenuBarFallbackWindow *fallbackWindow() const { return m_fallback; }
@@ -59,7 +60,7 @@ private:
     MenuContent m_content;
     MenuBarStatus m_status;
     QPointer<MenuBarMenu> m_menu;
-    QSystemTrayIcon *m_tray;
+    QSystemTrayIcon *m_tray = nullptr;
     QPointer<MenuBarFallbackWindow> m_fallback;
     std::optional<bool> m_iconActive;
     QColor m_iconInk;
