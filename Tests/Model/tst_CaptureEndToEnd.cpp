@@ -2,6 +2,7 @@
 // overlay, stills, recognition and permission checks.
 #include "ModelHarness.h"
 #include "PrivateXvfb.h"
+#include "ScrollTargetProcess.h"
 
 #include <QApplication>
 #include <QDir>
@@ -114,6 +115,29 @@ private slots:
         QVERIFY(!QFile::exists(h.draftFolder() + "/active-draft.sealed"));
         QCOMPARE(model.receipt()->url.fileName(), saved.first());
         QCOMPARE(model.settings().recent.value(0).filename, saved.first());
+    }
+
+    // A real scrolling window under a sticky header: every numbered line once in the saved note.
+    void scrollingCapture()
+    {
+        ScrollTargetProcess target;
+        QVERIFY(target.start({ "--lines", "45", "--sticky" }));
+        ModelHarness h;
+        const QString notes = h.dir.filePath(QStringLiteral("notes"));
+        AppModel &model = liveModel(h, notes);
+        model.startScrollingCapture();
+        QVERIFY(drag(target.region()));
+        QTRY_VERIFY_WITH_TIMEOUT(model.reviewSession() && !model.scrollingCaptureGeneration(), 180000);
+        QCOMPARE(model.phase(), CapturePhase::review);
+        QVERIFY(ModelHarness::finish(model.saveOpenReview()));
+        QString body;
+        frontMatter(QString::fromUtf8(ModelHarness::savedNote(notes)), &body);
+        QStringList wrong;
+        for (int line = 1; line <= 45; ++line) {
+            if (body.count(QRegularExpression(QStringLiteral("\\bLine %1\\b").arg(line))) != 1)
+                wrong << QString::number(line);
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(',') + "\n" + body));
     }
 };
 
