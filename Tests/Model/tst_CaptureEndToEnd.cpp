@@ -55,7 +55,8 @@ bool drag(const QRect &rect)
     return true;
 }
 
-// The saved note's front matter (quoted values read as the JSON strings they are) and its body.
+// The saved note's front matter (quoted values read as the JSON strings they are) and its body; no
+// fields when a line of it is not "key: value".
 QHash<QString, QString> frontMatter(const QString &markdown, QString *body)
 {
     QHash<QString, QString> fields;
@@ -64,6 +65,8 @@ QHash<QString, QString> frontMatter(const QString &markdown, QString *body)
         return fields;
     for (const QString &line : parts.at(1).split(u'\n', Qt::SkipEmptyParts)) {
         const QRegularExpressionMatch field = QRegularExpression("^(\\w+): (.+)$").match(line);
+        if (!field.hasMatch())
+            return {};
         const QString value = field.captured(2);
         fields.insert(field.captured(1),
             value.startsWith(u'"') ? QJsonDocument::fromJson("[" + value.toUtf8() + "]")[0].toString()
