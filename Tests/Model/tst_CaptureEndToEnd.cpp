@@ -2,6 +2,7 @@
 // overlay, stills, recognition and permission checks.
 #include "ModelHarness.h"
 #include "PrivateXvfb.h"
+#include "ScrollTargetProcess.h"
 
 #include <QApplication>
 #include <QDir>
@@ -54,7 +55,8 @@ bool drag(const QRect &rect)
     return true;
 }
 
-// The saved note's front matter (quoted values read as the JSON strings they are) and its body.
+// The saved note's front matter (quoted values read as the JSON strings they are) and its body; no
+// fields when a line of it is not "key: value".
 QHash<QString, QString> frontMatter(const QString &markdown, QString *body)
 {
     QHash<QString, QString> fields;
@@ -63,6 +65,8 @@ QHash<QString, QString> frontMatter(const QString &markdown, QString *body)
         return fields;
     for (const QString &line : parts.at(1).split(u'\n', Qt::SkipEmptyParts)) {
         const QRegularExpressionMatch field = QRegularExpression("^(\\w+): (.+)$").match(line);
+        if (!field.hasMatch())
+            return {};
         const QString value = field.captured(2);
         fields.insert(field.captured(1),
             value.startsWith(u'"') ? QJsonDocument::fromJson("[" + value.toUtf8() + "]")[0].toString()
@@ -114,6 +118,29 @@ private slots:
         QVERIFY(!QFile::exists(h.draftFolder() + "/active-draft.sealed"));
         QCOMPARE(model.receipt()->url.fileName(), saved.first());
         QCOMPARE(model.settings().recent.value(0).filename, saved.first());
+    }
+
+    // A real scrolling window under a sticky header: every numbered line once in the saved note.
+    void scrollingCapture()
+    {
+        ScrollTargetProcess target;
+        QVERIFY(target.start({ "--lines", "45", "--sticky" }));
+        ModelHarness h;
+        const QString notes = h.dir.filePath(QStringLiteral("notes"));
+        AppModel &model = liveModel(h, notes);
+        model.startScrollingCapture();
+        QVERIFY(drag(target.region()));
+        QTRY_VERIFY_WITH_TIMEOUT(model.reviewSession() && !model.scrollingCaptureGeneration(), 180000);
+        QCOMPARE(model.phase(), CapturePhase::review);
+        QVERIFY(ModelHarness::finish(model.saveOpenReview()));
+        QString body;
+        frontMatter(QString::fromUtf8(ModelHarness::savedNote(notes)), &body);
+        QStringList wrong;
+        for (int line = 1; line <= 45; ++line) {
+            if (body.count(QRegularExpression(QStringLiteral("\\bLine %1\\b").arg(line))) != 1)
+                wrong << QString::number(line);
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(',') + "\n" + body));
     }
 };
 

@@ -3,6 +3,7 @@
 #include "Documents/DraftKeyStore.h"
 #include "Documents/EncryptedDraft.h"
 #include "Documents/ImageNormalization.h"
+#include "SyntheticColumn.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -32,7 +33,7 @@ private:
     ModelHarness &m_harness;
 };
 
-Task<bool> answered(bool value)
+template <typename T> Task<T> answered(T value)
 {
     co_return value;
 }
@@ -58,6 +59,17 @@ Task<QList<DisplaySnapshot>> stills(
     still.fill(QColor(0xf4, 0xf1, 0xe8));
     accept(generation());
     co_return QList<DisplaySnapshot> { { QStringLiteral("virtual-1"), QRect(0, 0, 640, 400), still } };
+}
+
+// A column of text that does not move: a capture of it ends after one tile.
+Task<QImage> column()
+{
+    SyntheticColumn::Style style;
+    style.width = 320;
+    style.lines = 8;
+    SyntheticColumn::Viewport view;
+    view.height = 180;
+    co_return SyntheticColumn::viewport(SyntheticColumn::document(style), view);
 }
 
 } // namespace
@@ -86,7 +98,8 @@ AppModel &ModelHarness::make()
     effects.bringAppForward = [] {};
     effects.relaunchApp = [] {};
     // On X11 being trusted to post events is the Control Scrolling check itself.
-    effects.accessibilityTrusted = [this] { return !requestsOnlyRecheck || scrollingGranted; };
+    effects.accessibilityTrusted
+        = [this] { return requestsOnlyRecheck ? scrollingGranted : scrollingTrusted; };
     services.makeAudio = makeAudio ? makeAudio : [] {
         return std::make_unique<AudioSessionCoordinator>(AudioSessionCoordinator::Environment {});
     };
@@ -151,8 +164,14 @@ AppModel &ModelHarness::make()
         return stills(this, std::move(generation), std::move(accept));
     };
     services.frontmostApplication = [this] { return frontmost; };
-    services.recognizeText = [this](QImage) {
+    services.recognizeText = [this](QImage image) {
         recognitions.append(TaskPromise<OCRResult>());
+        try {
+            if (readText)
+                recognitions.last().resolve(readText(image));
+        } catch (...) {
+            recognitions.last().reject(std::current_exception());
+        }
         return answerOf(recognitions.last().future());
     };
     services.presentFeedbackFailure = [this](const QString &title, const QString &) { alerts << title; };
@@ -165,12 +184,37 @@ AppModel &ModelHarness::make()
     };
     services.makeReviewWindow = [this] { return std::make_unique<FakeReviewWindow>(*this); };
     services.windows.installActivation = [this] { ++activationInstalls; };
-    services.windows.reveal = [] {};
+    services.windows.reveal = [this] { ++reveals; };
     services.windows.scheduleReconcile = [] {};
     services.relaunch.isPending = [this] { return relaunchPending; };
     services.relaunch.commit = [this] { ++relaunchCommits; };
     services.relaunch.cancel = [this] { ++relaunchCancels; };
     services.environment = ModelServices::Environment::current();
+    services.presentPrompt = [this](const ScrollingCapturePrompt &prompt) {
+        prompts << prompt.title;
+        openPrompt = TaskPromise<bool>();
+        if (promptAnswer)
+            openPrompt->resolve(*promptAnswer);
+        return openPrompt->future();
+    };
+    services.dismissPrompt = [this](bool accepted) {
+        if (openPrompt)
+            openPrompt->resolve(accepted);
+    };
+    services.scrollingTarget
+        = [this](ScrollingRegionGeometry, std::optional<QString>) { return answered(target); };
+    services.makeScrollingCapture = [this](const ModelServices::ScrollingCaptureRequest &request) {
+        ++scrollingRuns;
+        ScrollingCaptureEnvironment environment;
+        environment.scrollDown = [](QPoint, int) { return true; };
+        environment.showsPanel = environment.observesDisplayChanges = false;
+        const auto frames = ScrollingCaptureCoordinator::defaultFrameFunctions();
+        return std::make_unique<ScrollingCaptureCoordinator>(
+            request.geometry, request.target, request.draftID, request.store,
+            [](ScrollingRegionGeometry) { return column(); }, request.recognizeText, scrollingLimits,
+            environment, frames.prepareFrame, frames.alignFrames, frames.frameDifference);
+    };
+    services.clock = clock;
     services.now = [this] { return fixedNow.value_or(QDateTime::currentDateTime()); };
     if (adjust)
         adjust(services);

@@ -67,6 +67,19 @@ struct ModelHarness
     QList<TaskPromise<QList<DisplaySnapshot>>> snapshotCalls;
     ForeignApplication frontmost { QStringLiteral("Editor"), QStringLiteral("org.example.Editor") };
     QList<TaskPromise<OCRResult>> recognitions;
+    // Answers each recognition at once (or fails it with what it throws) when set.
+    std::function<OCRResult(const QImage &)> readText;
+    // Scrolling: trusted without being able to scroll, a request relaunches the app; the prompts (titles
+    // shown, each answered `promptAnswer` at once unless it is none); the window under the outline;
+    // captures of a still column; the waits' clock.
+    bool scrollingTrusted = true;
+    QStringList prompts;
+    std::optional<bool> promptAnswer = true;
+    std::optional<TaskPromise<bool>> openPrompt;
+    std::optional<ScrollingCaptureTarget> target = ScrollingCaptureTarget { {}, QStringLiteral("reader"), 7 };
+    int scrollingRuns = 0;
+    ScrollingCaptureLimits scrollingLimits = ScrollingCaptureLimits::production;
+    TaskClock *clock = nullptr;
     // Files and folders.
     bool noDraftStore = false;
     std::function<ResolvedFolder(const FolderAccess &)> resolveFolder;
@@ -82,6 +95,7 @@ struct ModelHarness
     // When set, a move to the Trash waits on the worker until the test releases it.
     QSemaphore *trashGate = nullptr;
     int fronts = 0;
+    int reveals = 0;
     std::optional<QDateTime> fixedNow;
     // Last changes to the services before the model is made (live parts for end-to-end runs).
     std::function<void(ModelServices &)> adjust;

@@ -10,6 +10,8 @@
 #include "Model/ReceiptFlow.h"
 #include "Model/RegionCaptureFlow.h"
 #include "Model/ReviewSession.h"
+#include "Model/ScrollingCaptureFlow.h"
+#include "Model/ScrollingRecognitionFlow.h"
 #include "Model/SettingsFlow.h"
 #include "Model/ShortcutFlow.h"
 #include "Rules/AudioLevelMeter.h"
@@ -48,8 +50,10 @@ AppModel::AppModel(Services services, QObject *parent)
     m_drafts = new DraftFlow(*this, this);
     m_permissionActions = new PermissionActions(*this, this);
     m_audioSession = new AudioSessionFlow(*this, this);
-    m_captureReview = new CaptureReviewFlow(*this, this);
+    m_scrollingRecognition = new ScrollingRecognitionFlow(*this, this);
+    m_captureReview = new CaptureReviewFlow(*this, *m_scrollingRecognition, this);
     m_regionCapture = new RegionCaptureFlow(*this, *m_captureReview, this);
+    m_scrollingCapture = new ScrollingCaptureFlow(*this, *m_regionCapture, this);
     m_receipts = new ReceiptFlow(*this, *m_regionCapture, *m_captureReview, this);
     connect(this, &AppModel::captureShortcutPressed, m_regionCapture,
         [this] { m_regionCapture->handleCaptureInvocation(); });
@@ -371,6 +375,7 @@ void AppModel::applicationDidBecomeActive()
     m_settingsFlow->refreshAutomaticallyChecksForUpdates();
     m_inputDevices->refresh();
     m_drafts->startDraftStoreIfNeeded();
+    m_scrollingCapture->resumeScrollingCaptureAfterRelaunchIfNeeded();
 }
 
 Task<bool> AppModel::finalizeOpenSessionsForQuit()
@@ -601,6 +606,24 @@ void AppModel::applyReviewDestination(const FolderAccess &access)
 Task<> AppModel::saveOpenReview()
 {
     return m_captureReview->saveOpenReview();
+}
+
+// Scrolling capture.
+
+Task<> AppModel::startScrollingCapture()
+{
+    return m_scrollingCapture->startScrollingCapture();
+}
+
+void AppModel::resumeScrollingCaptureAfterRelaunchIfNeeded()
+{
+    m_scrollingCapture->resumeScrollingCaptureAfterRelaunchIfNeeded();
+}
+
+std::optional<QImage> AppModel::joinForScrollingOCR(
+    const std::optional<QImage> &previous, const QImage &current, int overlapRows)
+{
+    return ScrollingRecognitionFlow::joinForScrollingOCR(previous, current, overlapRows);
 }
 
 // Receipt, recent captures and the capture folder.

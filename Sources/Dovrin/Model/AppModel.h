@@ -28,6 +28,8 @@ class QKeyEvent;
 class ReceiptFlow;
 class RegionCaptureFlow;
 class ReviewSession;
+class ScrollingCaptureFlow;
+class ScrollingRecognitionFlow;
 class SettingsFlow;
 class ShortcutFlow;
 
@@ -36,9 +38,10 @@ class ShortcutFlow;
 // DraftFlow, the shortcut in ShortcutFlow, launch at login in LaunchAtLoginFlow, setup, updates and
 // feedback in SettingsFlow, permission buttons in PermissionActions, audio sessions in
 // AudioSessionFlow, the capture command and region captures in RegionCaptureFlow, the review's
-// recognition and save in CaptureReviewFlow, the receipt, recent captures and capture folder in
-// ReceiptFlow) and reaches the shared state through ModelContext; the operations here forward
-// to them. Each published value has a getter and a <name>Changed() signal. Main thread only: long
+// recognition and save in CaptureReviewFlow, scrolling captures in ScrollingCaptureFlow and their
+// recognition again from the tiles in ScrollingRecognitionFlow, the receipt, recent captures and
+// capture folder in ReceiptFlow) and reaches the shared state through ModelContext; the operations here
+// forward to them. Each published value has a getter and a <name>Changed() signal. Main thread only: long
 // work runs in tasks, and nothing here waits for the disk, the sound server or a worker.
 class AppModel : public QObject, private ModelContext
 {
@@ -141,6 +144,13 @@ public:
     void chooseReviewFolder();
     void applyReviewDestination(const FolderAccess &access);
     Task<> saveOpenReview();
+
+    // Scrolling capture.
+    Task<> startScrollingCapture();
+    // Also on every activation: a capture interrupted by a relaunch for Control Scrolling starts again.
+    void resumeScrollingCaptureAfterRelaunchIfNeeded();
+    static std::optional<QImage> joinForScrollingOCR(
+        const std::optional<QImage> &previous, const QImage &current, int overlapRows);
 
     // Receipt, recent captures and the capture folder.
     void revealReceipt();
@@ -263,4 +273,6 @@ private:
     CaptureReviewFlow *m_captureReview = nullptr;
     RegionCaptureFlow *m_regionCapture = nullptr;
     ReceiptFlow *m_receipts = nullptr;
+    ScrollingRecognitionFlow *m_scrollingRecognition = nullptr;
+    ScrollingCaptureFlow *m_scrollingCapture = nullptr;
 };

@@ -8,6 +8,7 @@
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
 #include "Model/ReviewSession.h"
+#include "Model/ScrollingRecognitionFlow.h"
 #include "Model/VisualCaptureState.h"
 
 #include <QtConcurrent>
@@ -24,9 +25,11 @@ void moveTo(ModelContext &context, CapturePhase phase)
 
 } // namespace
 
-CaptureReviewFlow::CaptureReviewFlow(ModelContext &context, QObject *parent)
+CaptureReviewFlow::CaptureReviewFlow(
+    ModelContext &context, ScrollingRecognitionFlow &scrolling, QObject *parent)
     : QObject(parent)
     , m_context(context)
+    , m_scrolling(scrolling)
 { }
 
 void CaptureReviewFlow::saveDraftQuietly(ModelContext &context, const CaptureDraft &draft)
@@ -143,7 +146,9 @@ void CaptureReviewFlow::retryOCR()
         || !CapturePhaseTransition::allows(m_context.phase(), CapturePhase::ocrProcessing))
         return;
     m_context.setPhase(CapturePhase::ocrProcessing);
-    if (!drafts.currentImage().isNull())
+    if (drafts.currentDraft()->scrollingCapture)
+        m_scrolling.runScrollingOCR(drafts.currentDraft()->id);
+    else if (!drafts.currentImage().isNull())
         runOCR(drafts.currentImage(), drafts.currentDraft()->id);
 }
 

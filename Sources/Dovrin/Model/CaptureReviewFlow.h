@@ -13,6 +13,7 @@
 
 class ModelContext;
 class ReviewSession;
+class ScrollingRecognitionFlow;
 struct CaptureDraft;
 
 // The open capture review: recognizing its text (and again on request), copying it, choosing a
@@ -23,10 +24,11 @@ class CaptureReviewFlow : public QObject
     Q_OBJECT
 
 public:
-    explicit CaptureReviewFlow(ModelContext &context, QObject *parent = nullptr);
+    CaptureReviewFlow(ModelContext &context, ScrollingRecognitionFlow &scrolling, QObject *parent = nullptr);
 
     // Recognizes `image` for the draft `draftID`; a newer recognition or another draft drops it.
     void runOCR(QImage image, QUuid draftID);
+    // Again: the still of a region capture, the tiles of a scrolling capture.
     void retryOCR();
     void cancelOCR();
     bool copyReviewedText();
@@ -50,4 +52,5 @@ private:
         const std::shared_ptr<ReviewSession> &session);
 
     ModelContext &m_context;
+    ScrollingRecognitionFlow &m_scrolling;
 };

@@ -1,0 +1,78 @@
+#include "Platform/X11SystemTray.h"
+
+#include "Platform/XcbReply.h"
+
+#include <QGuiApplication>
+
+#include <xcb/xcb.h>
+
+#include <cstring>
+
+namespace {
+
+xcb_connection_t *qtConnection()
+{
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    return connection && !xcb_connection_has_error(connection) ? connection : nullptr;
+}
+
+xcb_atom_t atom(xcb_connection_t *connection, const QByteArray &name)
+{
+    XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, quint16(name.size()), name.constData()), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+// The screen number of $DISPLAY (":0.1" is screen 1), whose tray Qt docks into.
+int defaultScreen()
+{
+    const QByteArray display = qgetenv("DISPLAY");
+    const qsizetype colon = display.lastIndexOf(':');
+    const qsizetype dot = display.indexOf('.', colon);
+    return colon >= 0 && dot > colon ? display.mid(dot + 1).toInt() : 0;
+}
+
+xcb_window_t manager(xcb_connection_t *connection)
+{
+    const int screen = defaultScreen();
+    const xcb_atom_t selection = atom(connection, "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen));
+    if (selection == XCB_ATOM_NONE)
+        return XCB_WINDOW_NONE;
+    XcbReply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr));
+    return owner ? owner->owner : xcb_window_t(XCB_WINDOW_NONE);
+}
+
+} // namespace
+
+namespace X11SystemTray {
+
+bool hasManager()
+{
+    xcb_connection_t *connection = qtConnection();
+    return connection && manager(connection) != XCB_WINDOW_NONE;
+}
+
+std::optional<QColor> foregroundColor()
+{
+    xcb_connection_t *connection = qtConnection();
+    if (!connection)
+        return std::nullopt;
+    const xcb_window_t window = manager(connection);
+    const xcb_atom_t colors = atom(connection, "_NET_SYSTEM_TRAY_COLORS");
+    if (window == XCB_WINDOW_NONE || colors == XCB_ATOM_NONE)
+        return std::nullopt;
+    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, colors, XCB_ATOM_CARDINAL, 0, 12), nullptr));
+    if (!reply || reply->format != 32
+        || xcb_get_property_value_length(reply.get()) < int(3 * sizeof(quint32)))
+        return std::nullopt;
+    quint32 rgb[3];
+    std::memcpy(rgb, xcb_get_property_value(reply.get()), sizeof rgb);
+    // Each channel is 16 bits wide.
+    return QColor::fromRgba64(quint16(rgb[0]), quint16(rgb[1]), quint16(rgb[2]));
+}
+
+} // namespace X11SystemTray

@@ -1,0 +1,108 @@
+#include "Shell/MenuBarExtra.h"
+
+#include "Platform/X11SystemTray.h"
+#include "Services/WindowActivation.h"
+#include "Shell/MenuBarFallbackWindow.h"
+#include "Shell/MenuBarMenu.h"
+#include "Shell/MenuBarRecordingStatus.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QSystemTrayIcon>
+
+MenuBarExtra::MenuBarExtra(
+    AppModel &model, const ModelCommands &commands, Environment environment, QObject *parent)
+    : QObject(parent)
+    , m_environment(std::move(environment))
+    , m_content(model, commands,
+          { [this] {
+               if (m_menu && m_menu->isVisible())
+                   m_menu->hide();
+           },
+              m_environment.openWindow, m_environment.openSettings, m_environment.reveal,
+              m_environment.quit },
+          this)
+    , m_status(model, { m_environment.openWindow, m_environment.openSettings, m_environment.reveal }, this)
+    , m_menu(new MenuBarMenu(m_content))
+{
+    if (!m_environment.trayAvailable)
+        m_environment.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    // Without a windowing system (the self-test without a display) there is no tray to dock in.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        m_tray = new QSystemTrayIcon(this);
+        m_tray->setContextMenu(m_menu);
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            // A click opens the menu, as the context click already does.
+            if (reason == QSystemTrayIcon::Trigger && m_menu && !m_menu->isVisible())
+                m_menu->popup(QCursor::pos());
+        });
+    }
+    connect(
+        &m_status, &MenuBarStatus::presentationChanged, this, [this](const MenuBarStatusPresentation &shown) {
+            updateIcon();
+            if (m_fallback)
+                m_fallback->setPresentation(shown);
+        });
+    // The ink follows the desktop's theme.
+    qApp->installEventFilter(this);
+    updateIcon();
+}
+
+MenuBarExtra::~MenuBarExtra()
+{
+    delete m_fallback.data();
+    delete m_menu.data();
+}
+
+bool MenuBarExtra::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+        updateIcon();
+    return false;
+}
+
+bool MenuBarExtra::hasTray() const
+{
+    return m_environment.trayAvailable();
+}
+
+void MenuBarExtra::updateIcon()
+{
+    if (!m_tray)
+        return;
+    const MenuBarStatusPresentation shown = m_status.presentation();
+    const QColor ink = MenuBarRecordingStatus::panelInk(X11SystemTray::foregroundColor(),
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP"), QApplication::palette());
+    if (m_iconActive != shown.isActive || ink != m_iconInk) {
+        m_iconActive = shown.isActive;
+        m_iconInk = ink;
+        m_tray->setIcon(MenuBarRecordingStatus::trayIcon(shown.isActive, ink));
+    }
+    m_tray->setToolTip(MenuBarRecordingStatus::toolTip(shown));
+}
+
+void MenuBarExtra::show(bool allowFallbackWindow)
+{
+    if (m_tray)
+        m_tray->show();
+    if (allowFallbackWindow && !hasTray())
+        showFallbackWindow();
+    m_status.appear();
+}
+
+void MenuBarExtra::comeForward()
+{
+    if (!hasTray())
+        showFallbackWindow();
+}
+
+void MenuBarExtra::showFallbackWindow()
+{
+    if (!m_fallback) {
+        m_fallback = new MenuBarFallbackWindow(m_content);
+        m_fallback->setAttribute(Qt::WA_DeleteOnClose);
+        m_fallback->setPresentation(m_status.presentation());
+    }
+    m_fallback->show();
+    WindowActivation::reveal(m_fallback);
+}

@@ -1,1 +1,0 @@
-target_link_libraries(${test} PRIVATE Qt6::DBus)

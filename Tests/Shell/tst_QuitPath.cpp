@@ -1,0 +1,144 @@
+#include "ModelHarness.h"
+#include "Services/AppRelaunch.h"
+#include "Shell/DovrinApp.h"
+#include "Shell/DovrinAppDelegate.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+
+// How the quit is asked for in a row.
+enum class Ask { quitEvent, sigterm, sigint, ctrlQ, sessionManager };
+// The gate's answer in a row.
+enum class Gate { agree, refuse, fail };
+
+class TestQuitPath : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void theGateRunsOnceAndDecides_data()
+    {
+        QTest::addColumn<Ask>("ask");
+        QTest::addColumn<Gate>("gate");
+        QTest::addColumn<bool>("relaunchPending");
+        QTest::newRow("refusing gate keeps the app") << Ask::quitEvent << Gate::refuse << false;
+        QTest::newRow("agreeing gate ends it") << Ask::quitEvent << Gate::agree << false;
+        QTest::newRow("SIGTERM passes the gate") << Ask::sigterm << Gate::agree << false;
+        QTest::newRow("SIGINT refused") << Ask::sigint << Gate::refuse << false;
+        QTest::newRow("Ctrl+Q in a window") << Ask::ctrlQ << Gate::agree << false;
+        QTest::newRow("failing gate refuses") << Ask::quitEvent << Gate::fail << false;
+        QTest::newRow("relaunch, gate refuses: cancelled") << Ask::quitEvent << Gate::refuse << true;
+        QTest::newRow("relaunch, gate agrees: committed") << Ask::sigterm << Gate::agree << true;
+        QTest::newRow("session manager, refused") << Ask::sessionManager << Gate::refuse << false;
+        QTest::newRow("session manager, agreed") << Ask::sessionManager << Gate::agree << true;
+    }
+
+    void theGateRunsOnceAndDecides()
+    {
+        QFETCH(Ask, ask);
+        QFETCH(Gate, gate);
+        QFETCH(bool, relaunchPending);
+        DovrinAppDelegate delegate(QApplication::arguments());
+        delegate.install();
+        int runs = 0;
+        int terminations = 0;
+        std::optional<TaskPromise<bool>> answer;
+        auto settle = [&] {
+            if (gate == Gate::fail)
+                answer->reject(std::make_exception_ptr(std::runtime_error("draft not written")));
+            else
+                answer->resolve(gate == Gate::agree);
+        };
+        delegate.setPrepareForTermination([&]() -> Task<bool> {
+            ++runs;
+            answer.emplace();
+            // The session manager waits inside its request; the gate answers meanwhile.
+            if (ask == Ask::sessionManager && runs == 1)
+                QTimer::singleShot(0, this, settle);
+            co_return co_await answer->future();
+        });
+        delegate.setTerminateEffect([&] { ++terminations; });
+        // Spawned already, so neither commit nor cancel starts or stops a real process.
+        AppRelaunch::setPendingBundleURL(
+            relaunchPending ? std::optional(AppRelaunch::Bundle { "/bin/true", {}, {} }) : std::nullopt);
+        AppRelaunch::setDidSpawnOpen(relaunchPending);
+
+        QWidget window;
+        auto askToQuit = [ask, &window] {
+            QEvent quit(QEvent::Quit);
+            switch (ask) {
+            case Ask::quitEvent:
+            case Ask::sessionManager:
+                QCoreApplication::sendEvent(qApp, &quit);
+                break;
+            case Ask::sigterm:
+                ::raise(SIGTERM);
+                break;
+            case Ask::sigint:
+                ::raise(SIGINT);
+                break;
+            case Ask::ctrlQ:
+                QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+                break;
+            }
+        };
+        if (ask == Ask::sessionManager) {
+            QCOMPARE(delegate.settleTermination(), gate == Gate::agree);
+        } else {
+            askToQuit();
+            QTRY_COMPARE(runs, 1);
+            askToQuit(); // a second request joins the first
+            settle();
+            QTRY_VERIFY(!delegate.isTerminationPending());
+        }
+        QCOMPARE(runs, 1);
+        QCOMPARE(terminations, gate == Gate::agree ? 1 : 0);
+        QVERIFY(!AppRelaunch::isPending());
+        if (gate != Gate::agree) {
+            // A refused quit is over: the next request asks the gate again.
+            askToQuit();
+            QTRY_COMPARE(runs, 2);
+            answer->resolve(true);
+            QTRY_COMPARE(terminations, 1);
+        }
+    }
+
+    void theModelIsTheGate_data()
+    {
+        QTest::addColumn<bool>("draftStuck");
+        QTest::newRow("an open review kept in its draft: quit") << false;
+        QTest::newRow("its draft cannot be written: stay") << true;
+    }
+
+    void theModelIsTheGate()
+    {
+        QFETCH(bool, draftStuck);
+        ModelHarness h;
+        AppSettings settings;
+        settings.setupComplete = true;
+        h.setSettings(settings);
+        h.storeDraft();
+        h.make();
+        QVERIFY(ModelHarness::finish(h.model->startDraftStoreIfNeeded()));
+        QVERIFY(ModelHarness::finish(h.model->resumePendingDraft()));
+        if (draftStuck)
+            h.breakDraftFile();
+        DovrinApp app({ QApplication::arguments(), std::move(h.model),
+            std::make_shared<InMemoryDefaultsStore>(), [] { return true; } });
+        int terminations = 0;
+        app.delegate().setTerminateEffect([&] { ++terminations; });
+        app.delegate().install();
+        ::raise(SIGTERM);
+        // The model's gate answers, and hands its answer to the relaunch as well.
+        QTRY_COMPARE(h.relaunchCommits + h.relaunchCancels, 1);
+        QTRY_VERIFY(!app.delegate().isTerminationPending());
+        QCOMPARE(terminations, draftStuck ? 0 : 1);
+        QCOMPARE(h.relaunchCancels, draftStuck ? 1 : 0);
+    }
+};
+
+QTEST_MAIN(TestQuitPath)
+#include "tst_QuitPath.moc"

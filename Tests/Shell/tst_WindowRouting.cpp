@@ -1,0 +1,97 @@
+#include "ModelHarness.h"
+#include "Shell/MenuBarExtra.h"
+#include "Shell/WindowRegistry.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTest>
+
+class TestWindowRouting : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ModelHarness> m_harness;
+    std::unique_ptr<WindowRegistry> m_windows;
+    std::unique_ptr<MenuBarExtra> m_extra;
+    ModelCommands m_commands;
+    QHash<QString, int> m_made;
+    // The Screen Recording row as each window saw it when it was made.
+    QHash<QString, PermissionPresentation> m_screenSeen;
+
+private slots:
+    void requestsOpenOneWindowEach_data()
+    {
+        QTest::addColumn<bool>("setupComplete");
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("settings") << true << QStringList { "settings" } << "settings" << QSize(700, 500);
+        QTest::newRow("preferences, then settings: one window")
+            << true << QStringList { "preferences", "settings" } << "settings" << QSize(700, 500);
+        QTest::newRow("receipt twice: one window, sized to its content")
+            << true << QStringList { "receipt", "receipt" } << "receipt" << QSize(300, 120);
+        QTest::newRow("an unknown id is cleared") << true << QStringList { "nonsense" } << "" << QSize();
+        // No request after start: the one the model made while it started.
+        QTest::newRow("first launch: setup") << false << QStringList() << "setup" << QSize(720, 500);
+        QTest::newRow("a draft left behind: recovery, once the store has started")
+            << true << QStringList() << "recovery" << QSize(300, 120);
+    }
+
+    void requestsOpenOneWindowEach()
+    {
+        QFETCH(bool, setupComplete);
+        QFETCH(QStringList, requests);
+        QFETCH(QString, window);
+        QFETCH(QSize, size);
+        m_extra.reset();
+        m_windows.reset();
+        m_harness = std::make_unique<ModelHarness>();
+        AppSettings settings;
+        settings.setupComplete = setupComplete;
+        m_harness->setSettings(settings);
+        if (requests.isEmpty())
+            m_harness->storeDraft();
+        m_harness->make();
+        m_windows = std::make_unique<WindowRegistry>();
+        m_made.clear();
+        for (const WindowRegistry::Scene &scene : WindowRegistry::scenes()) {
+            m_windows->setFactory(scene.id, [this, id = scene.id] {
+                ++m_made[id];
+                m_screenSeen[id] = m_harness->model->permissions().screen().presentation;
+                auto *content = new QLabel(id);
+                content->setFixedSize(300, 120);
+                return content;
+            });
+        }
+        auto open = [this](const QString &id) { m_windows->open(WindowRegistry::windowId(id)); };
+        m_extra = std::make_unique<MenuBarExtra>(*m_harness->model, m_commands,
+            MenuBarExtra::Environment {
+                open, [open] { open("settings"); }, [] {}, [] {}, [] { return true; } });
+
+        const PermissionPresentation before = m_harness->model->permissions().screen().presentation;
+        if (requests.isEmpty()) {
+            // Asked for while the program starts, and left waiting until the tray first shows.
+            QTRY_COMPARE(m_harness->model->requestedWindow(), std::optional(window));
+            QVERIFY(m_made.isEmpty());
+            // Access is withdrawn meanwhile: only the activation refresh finds out.
+            m_harness->screenGranted = false;
+        }
+        m_extra->show();
+        for (const QString &request : requests)
+            m_harness->context().requestWindow(request);
+        QTRY_VERIFY(!m_harness->model->requestedWindow());
+        QCOMPARE(m_made.keys(), window.isEmpty() ? QStringList() : QStringList { window });
+        if (window.isEmpty())
+            return;
+        QCOMPARE(m_made.value(window), 1);
+        QCOMPARE(m_screenSeen.value(window) != before, requests.isEmpty());
+        QWidget *opened = m_windows->window(window);
+        QVERIFY(opened && opened->isVisible());
+        QCOMPARE(opened->size(), size);
+        // A window that takes its content's size keeps it.
+        QCOMPARE(opened->minimumSize() == opened->maximumSize(), !WindowRegistry::scene(window)->defaultSize);
+    }
+};
+
+QTEST_MAIN(TestWindowRouting)
+#include "tst_WindowRouting.moc"
