@@ -1,0 +1,399 @@
+#include "ModelHarness.h"
+
+#include "Documents/DraftKeyStore.h"
+#include "Documents/EncryptedDraft.h"
+#include "Documents/ImageNormalization.h"
+#include "Model/ReviewSession.h"
+#include "Services/WindowActivation.h"
+#include "Vemi/VemiButton.h"
+#include "Windows/FramedTextEditor.h"
+#include "Windows/MiddleElidedLabel.h"
+#include "Windows/ReviewEditorPane.h"
+#include "Windows/ReviewInspector.h"
+#include "Windows/ReviewPreviewPane.h"
+#include "Windows/ReviewToolbar.h"
+#include "Windows/ReviewView.h"
+#include "Windows/ReviewWindow.h"
+#include "Windows/ReviewWindowController.h"
+#include "Windows/ScrollingCapturePreview.h"
+#include "Windows/ScrollingCaptureTileView.h"
+#include "Windows/TextLabel.h"
+#include "Windows/ToggleSwitch.h"
+
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace {
+
+const QString draftNotSaved
+    = QStringLiteral("The encrypted draft could not be saved. Keep Review Capture open and try again.");
+
+// The real model over fake services, its stored draft resumed into the real review window.
+struct Review
+{
+    ModelHarness h;
+    std::shared_ptr<DefaultsStore> standard = std::make_shared<InMemoryDefaultsStore>();
+    ReviewWindowController *controller = nullptr;
+    QTemporaryDir captures;
+
+    EncryptedDraftStore store() const
+    {
+        return EncryptedDraftStore(h.draftFolder(), DraftKeyStore::loadOrCreate(h.draftFolder()));
+    }
+
+    // A scrolling capture of `tiles` tiles of 600 by 400 pixels when `tiles` is above 0; without a
+    // capture folder when `folder` is false.
+    bool open(int tiles = 0, bool folder = true)
+    {
+        if (folder)
+            h.readyToCapture(captures.path());
+        CaptureDraft draft = h.storeDraft();
+        if (tiles > 0) {
+            ScrollingCaptureManifest manifest { 600, 400 * tiles, {} };
+            QImage tile(600, 400, QImage::Format_ARGB32_Premultiplied);
+            for (int index = 0; index < tiles; ++index) {
+                manifest.tiles.append({ index, 600, 400, 400 * index });
+                tile.fill(QColor::fromHsv(index * 30, 160, 220));
+                store().saveTilePNG(draft.id, index, *ImageNormalization::pngData(tile));
+            }
+            draft.scrollingCapture = manifest;
+            store().save(draft);
+        }
+        h.adjust = [this](ModelServices &services) {
+            services.makeReviewWindow = [this] {
+                auto made = std::make_unique<ReviewWindowController>(standard);
+                controller = made.get();
+                return made;
+            };
+        };
+        AppModel &model = h.make();
+        if (!ModelHarness::finish(model.startDraftStoreIfNeeded())
+            || !ModelHarness::finish(model.resumePendingDraft()))
+            return false;
+        return controller && window()->isVisible() && QTest::qWaitForWindowExposed(window());
+    }
+    AppModel &model() { return *h.model; }
+    ReviewWindow *window() const { return controller->window(); }
+    ReviewView *view() const { return controller->view(); }
+    QPlainTextEdit *editor() const { return view()->editorPane()->editor()->editor(); }
+    bool activate() const
+    {
+        window()->activateWindow();
+        return QTest::qWaitForWindowActive(window());
+    }
+};
+
+} // namespace
+
+class TestReviewWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { WindowActivation::installIfNeeded(); }
+
+    void keepEdits_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("close button") << "close" << true << true;
+        QTest::newRow("Ctrl+W") << "ctrl-w" << true << true;
+        QTest::newRow("menu's Close") << "menu" << true << true;
+        QTest::newRow("Escape") << "escape" << true << false;
+        QTest::newRow("close, draft cannot be written") << "close" << false << false;
+        QTest::newRow("Ctrl+W, draft cannot be written") << "ctrl-w" << false << false;
+    }
+
+    // Every way out of the window writes the edits into the encrypted draft first; Escape writes
+    // them and stays; a draft that cannot be written keeps the window open and says why.
+    void keepEdits()
+    {
+        QFETCH(QString, way);
+        QFETCH(bool, writable);
+        QFETCH(bool, closes);
+        Review r;
+        QVERIFY(r.open());
+        QVERIFY(r.activate());
+        QTest::keyClicks(r.view()->inspector()->titleField(), QStringLiteral(" edited"));
+        r.editor()->moveCursor(QTextCursor::End);
+        QTest::keyClicks(r.editor(), QStringLiteral(" more"));
+        if (!writable)
+            r.h.breakDraftFile();
+        auto *bar = new QMenuBar;
+        QAction *close = bar->addMenu(QStringLiteral("File"))->addAction(QStringLiteral("Close"));
+        connect(close, &QAction::triggered, r.window(), &QWidget::close);
+        r.controller->setMenuBar(bar);
+
+        if (way == u"close")
+            r.window()->close();
+        else if (way == u"menu")
+            close->trigger();
+        else
+            QTest::keyClick(r.editor(), way == u"escape" ? Qt::Key_Escape : Qt::Key_W,
+                way == u"escape" ? Qt::NoModifier : Qt::ControlModifier);
+
+        if (closes) {
+            QTRY_VERIFY(!r.window()->isVisible());
+            QVERIFY(!r.model().reviewSession());
+        } else if (writable) {
+            QTRY_COMPARE(r.store().load()->reviewedText, QStringLiteral("text more"));
+        } else {
+            QTRY_COMPARE(r.view()->editorPane()->statusLabel()->toolTip(), draftNotSaved);
+            QVERIFY(!r.window()->isAskingToClose());
+        }
+        QCOMPARE(r.window()->isVisible(), !closes);
+        if (writable) {
+            const std::optional<CaptureDraft> stored = r.store().load();
+            QCOMPARE(stored->title, QStringLiteral("Title edited"));
+            QCOMPARE(stored->reviewedText, QStringLiteral("text more"));
+        }
+    }
+
+    void deleteDraft_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    // Delete Draft… asks first; only the confirmation removes the draft and hides the window.
+    void deleteDraft()
+    {
+        QFETCH(bool, confirm);
+        Review r;
+        QVERIFY(r.open());
+        const QString draftFile = r.store().draftFilePath();
+        QVERIFY(QFile::exists(draftFile));
+        r.view()->toolbar()->deleteDraftAction()->trigger();
+        QTRY_VERIFY(r.view()->deleteAlert() && r.view()->deleteAlert()->isVisible());
+        const QString answer = confirm ? QStringLiteral("Delete Draft") : QStringLiteral("Cancel");
+        for (QAbstractButton *button : r.view()->deleteAlert()->buttons()) {
+            if (button->text() == answer)
+                button->click();
+        }
+        QVERIFY(!r.model().presentsDraftDeleteAlert());
+        QTRY_COMPARE(r.window()->isVisible(), !confirm);
+        QCOMPARE(QFile::exists(draftFile), !confirm);
+        QCOMPARE(r.model().reviewSession() != nullptr, !confirm);
+    }
+
+    void document_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("include");
+        QTest::addColumn<QString>("application");
+        QTest::addColumn<QString>("tags");
+        QTest::addColumn<QString>("savedTitle");
+        QTest::addColumn<std::optional<QString>>("savedApplication");
+        QTest::addColumn<QStringList>("savedTags");
+        const QStringList none;
+        QTest::newRow("blank title") << "   " << true << "Editor"
+                                     << ""
+                                     << "Untitled capture" << std::optional<QString>(QStringLiteral("Editor"))
+                                     << none;
+        QTest::newRow("title trimmed") << "  Notes  " << true << " Editor "
+                                       << ""
+                                       << "Notes" << std::optional<QString>(QStringLiteral("Editor")) << none;
+        QTest::newRow("application left out") << "T" << false << "Editor"
+                                              << ""
+                                              << "T" << std::optional<QString>() << none;
+        QTest::newRow("blank application") << "T" << true << "   "
+                                           << ""
+                                           << "T" << std::optional<QString>() << none;
+        QTest::newRow("tags") << "T" << true << "Editor"
+                              << "Work, work , , Research"
+                              << "T" << std::optional<QString>(QStringLiteral("Editor"))
+                              << QStringList { QStringLiteral("work"), QStringLiteral("research") };
+    }
+
+    // What the inspector's fields and switch say is what Save writes; hidden rows keep their text.
+    void document()
+    {
+        QFETCH(QString, title);
+        QFETCH(bool, include);
+        QFETCH(QString, application);
+        QFETCH(QString, tags);
+        Review r;
+        QVERIFY(r.open());
+        ReviewInspector *inspector = r.view()->inspector();
+        const auto type = [](QLineEdit *field, const QString &text) {
+            field->selectAll();
+            QTest::keyClick(field, Qt::Key_Backspace);
+            QTest::keyClicks(field, text);
+        };
+        type(inspector->titleField(), title);
+        type(inspector->applicationField(), application);
+        type(inspector->tagsField(), tags);
+        if (!include)
+            inspector->includeApplicationSwitch()->click();
+        QCOMPARE(inspector->applicationField()->isVisibleTo(inspector), include);
+        const CaptureMarkdownDocument document = r.model().reviewSession()->document();
+        QTEST(document.title, "savedTitle");
+        QTEST(document.sourceApplication, "savedApplication");
+        QTEST(document.tags, "savedTags");
+        QVERIFY(inspector->savesAsLabel()->fullText().contains(CaptureFilename::sanitizedTitle(title)));
+        inspector->includeApplicationSwitch()->setChecked(true);
+        QCOMPARE(inspector->applicationField()->text(), application);
+    }
+
+    void saveAvailability_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("canSave");
+        QTest::newRow("ready") << "ready" << true;
+        QTest::newRow("empty text") << "empty" << true;
+        QTest::newRow("recognizing") << "ocr" << false;
+        QTest::newRow("saving") << "saving" << false;
+        QTest::newRow("saved") << "saved" << false;
+        QTest::newRow("no destination") << "nowhere" << false;
+    }
+
+    // The toolbar follows the review: Save only when it may run, Copy only with text, the editor
+    // locked and the More menu offering Cancel OCR while recognition runs.
+    void saveAvailability()
+    {
+        QFETCH(QString, state);
+        QFETCH(bool, canSave);
+        Review r;
+        QVERIFY(r.open(0, state != u"nowhere"));
+        const std::shared_ptr<ReviewSession> session = r.model().reviewSession();
+        if (state == u"empty")
+            session->setReviewedText(QString());
+        session->setOCRRunning(state == u"ocr");
+        session->setSaving(state == u"saving");
+        if (state == u"saved") {
+            QVERIFY(session->saveGate.begin());
+            session->saveGate.succeed();
+            session->setStatusText(QStringLiteral("Saved"));
+        }
+        ReviewToolbar *toolbar = r.view()->toolbar();
+        QCOMPARE(toolbar->saveButton()->isEnabled(), canSave);
+        QCOMPARE(toolbar->copyButton()->isEnabled(), state != u"empty");
+        QCOMPARE(r.view()->editorPane()->editor()->isEnabled(), state != u"ocr");
+        QCOMPARE(toolbar->ocrAction()->text(), state == u"ocr" ? "Cancel OCR" : "Retry OCR");
+        QCOMPARE(toolbar->deleteDraftAction()->isEnabled(), state != u"saving");
+        if (state == u"nowhere")
+            QCOMPARE(r.view()->inspector()->folderLabel()->shownText(), QStringLiteral("Choose a folder"));
+    }
+
+    void saveOnce_data()
+    {
+        QTest::addColumn<bool>("menuBar");
+        QTest::newRow("window's own Ctrl+S") << false;
+        QTest::newRow("menu bar's Ctrl+S") << true;
+    }
+
+    // Ctrl+S twice in a row writes one file, whether the window or its menu bar binds the key.
+    void saveOnce()
+    {
+        QFETCH(bool, menuBar);
+        Review r;
+        QVERIFY(r.open());
+        if (menuBar) {
+            auto *bar = new QMenuBar;
+            QAction *save = bar->addMenu(QStringLiteral("File"))->addAction(QStringLiteral("Save Markdown"));
+            save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+            connect(save, &QAction::triggered, &r.model(), [&r] { r.model().saveOpenReview(); });
+            r.controller->setMenuBar(bar);
+            QTRY_VERIFY(bar->isVisible());
+        }
+        QVERIFY(r.activate());
+        QTest::keyClick(r.editor(), Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(r.editor(), Qt::Key_S, Qt::ControlModifier);
+        QTRY_VERIFY(!r.window()->isVisible());
+        QTRY_COMPARE(QDir(r.captures.path()).entryList({ QStringLiteral("*.md") }).size(), 1);
+        QVERIFY(!QFile::exists(r.store().draftFilePath()));
+    }
+
+    // Hiding the inspector lowers the window's minimum width to 700; the choice is kept for the
+    // next review, and the menu's command reaches an open window.
+    void inspector()
+    {
+        Review r;
+        QVERIFY(r.open());
+        ReviewView *view = r.view();
+        QVERIFY(view->inspectorColumn()->isVisible());
+        QCOMPARE(view->minimumWidth(), 980);
+        // Under reduced motion the column only fades: it keeps its width until it is gone.
+        VemiMotion::setReduceMotionOverride(view, true);
+        const int columnWidth = view->inspectorColumn()->width();
+        view->toolbar()->inspectorButton()->click();
+        QCOMPARE(view->minimumWidth(), 700);
+        QVERIFY(view->inspectorColumn()->findChild<QScrollArea *>()->graphicsEffect());
+        QCOMPARE(view->inspectorColumn()->width(), columnWidth);
+        QTRY_VERIFY(!view->inspectorColumn()->isVisible());
+        r.window()->resize(700, 600);
+        QTRY_COMPARE(r.window()->width(), 700);
+        QCOMPARE(r.standard->boolean(ReviewWindowController::showInspectorKey, true), false);
+
+        r.window()->close();
+        QTRY_VERIFY(!r.window()->isVisible());
+        QVERIFY(ModelHarness::finish(r.model().resumePendingDraft()));
+        QTRY_VERIFY(r.window()->isVisible());
+        QVERIFY(r.view() != view);
+        QVERIFY(!r.view()->isInspectorShown());
+        r.controller->inspectorSettingChanged(true);
+        QTRY_VERIFY(r.view()->inspectorColumn()->isVisible());
+        QVERIFY(r.window()->width() >= 980);
+    }
+
+    void scale_data()
+    {
+        QTest::addColumn<qreal>("available");
+        QTest::addColumn<int>("pixelWidth");
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<qreal>("shown");
+        QTest::newRow("narrow pane: a tenth") << 108.0 << 2000 << 1.0 << 200.0;
+        QTest::newRow("fits: never enlarged") << 1000.0 << 300 << 1.0 << 300.0;
+        QTest::newRow("fits, zoomed") << 1000.0 << 300 << 2.0 << 600.0;
+        QTest::newRow("shrunk to fit") << 408.0 << 800 << 0.5 << 200.0;
+        QTest::newRow("no pixels") << 400.0 << 0 << 1.0 << 0.0;
+        QTest::newRow("no pixels, no room") << 8.0 << 0 << 1.0 << 0.0;
+    }
+
+    void scale()
+    {
+        QFETCH(qreal, available);
+        QFETCH(int, pixelWidth);
+        QFETCH(double, zoom);
+        const qreal shown = ScrollingCapturePreview::displayWidth(available, pixelWidth, zoom);
+        QTEST(shown, "shown");
+        QCOMPARE(ScrollingCapturePreview::tileHeight(shown, { 0, pixelWidth, 50, 0 }),
+            pixelWidth ? shown * 50 / pixelWidth : 0.0);
+    }
+
+    // Only tiles in view hold an image; scrolling away drops them and loads the ones that come in.
+    void visibleTilesOnly()
+    {
+        Review r;
+        QVERIFY(r.open(12));
+        ScrollingCapturePreview *preview = r.view()->previewPane()->scrollingPreview();
+        QVERIFY(preview);
+        QCOMPARE(preview->accessibleName(), QStringLiteral("Scrolling capture preview, 12 sections"));
+        const auto loadedMatchesView = [preview] {
+            const QRect visible(
+                preview->widget()->mapFrom(preview->viewport(), QPoint()), preview->viewport()->size());
+            int loaded = 0;
+            for (ScrollingCaptureTileView *tile : preview->tiles()) {
+                if (tile->geometry().intersects(visible) == tile->image().isNull())
+                    return -1;
+                loaded += !tile->image().isNull();
+            }
+            return loaded;
+        };
+        QTRY_VERIFY(loadedMatchesView() > 0);
+        QVERIFY(loadedMatchesView() < 6);
+        QVERIFY(!preview->tiles().constFirst()->image().isNull());
+        preview->verticalScrollBar()->setValue(preview->verticalScrollBar()->maximum());
+        QVERIFY(preview->tiles().constFirst()->image().isNull());
+        QTRY_VERIFY(!preview->tiles().constLast()->image().isNull());
+        QTRY_VERIFY(loadedMatchesView() > 0);
+    }
+};
+
+QTEST_MAIN(TestReviewWindow)
+#include "tst_ReviewWindow.moc"
