@@ -46,22 +46,13 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<bool>("preview");
         QTest::addColumn<bool>("divider");
-        QTest::newRow("no system audio") << false << ""
-                                         << ""
-                                         << "hello"
-                                         << "Audio session saved" << true << false;
-        QTest::newRow("whitespace issue") << true << " \n\t"
-                                          << "a"
-                                          << "b"
-                                          << "Audio session saved" << true << true;
-        QTest::newRow("issue") << true << "  Model missing\n"
-                               << "\n"
-                               << " "
-                               << "Audio saved with a transcription note" << false << false;
-        QTest::newRow("only Others") << true << ""
-                                     << " words "
-                                     << "\n"
-                                     << "Audio session saved" << true << false;
+        // clang-format off
+        QTest::newRow("no system audio") << false << "" << "" << "hello" << "Audio session saved" << true << false;
+        QTest::newRow("whitespace issue") << true << " \n\t" << "a" << "b" << "Audio session saved" << true << true;
+        QTest::newRow("issue") << true << "  Model missing\n" << "\n" << " " << "Audio saved with a transcription note"
+                               << false << false;
+        QTest::newRow("only Others") << true << "" << " words " << "\n" << "Audio session saved" << true << false;
+        // clang-format on
     }
 
     // What an audio receipt shows follows its trimmed texts.

@@ -152,27 +152,15 @@ private slots:
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("count");
         QTest::addColumn<QString>("empty");
-        QTest::newRow("nothing saved") << 0 << ""
-                                       << "0 captures"
-                                       << "Nothing caught yet";
-        QTest::newRow("no match") << 3 << "zzz"
-                                  << "0 of 3 captures"
-                                  << "No matching captures";
-        QTest::newRow("spaces") << 3 << "   "
-                                << "3 captures"
-                                << "";
-        QTest::newRow("spaces, nothing saved") << 0 << "  "
-                                               << "0 captures"
-                                               << "No matching captures";
-        QTest::newRow("one") << 1 << ""
-                             << "1 capture"
-                             << "";
-        QTest::newRow("one filtered out") << 1 << "zzz"
-                                          << "0 of 1 capture"
-                                          << "";
-        QTest::newRow("one of five, any case") << 5 << " NOTE-4 "
-                                               << "1 of 5 captures"
-                                               << "";
+        // clang-format off
+        QTest::newRow("nothing saved") << 0 << "" << "0 captures" << "Nothing caught yet";
+        QTest::newRow("no match") << 3 << "zzz" << "0 of 3 captures" << "No matching captures";
+        QTest::newRow("spaces") << 3 << "   " << "3 captures" << "";
+        QTest::newRow("spaces, nothing saved") << 0 << "  " << "0 captures" << "No matching captures";
+        QTest::newRow("one") << 1 << "" << "1 capture" << "";
+        QTest::newRow("one filtered out") << 1 << "zzz" << "0 of 1 capture" << "";
+        QTest::newRow("one of five, any case") << 5 << " NOTE-4 " << "1 of 5 captures" << "";
+        // clang-format on
     }
 
     void footer()

@@ -11,8 +11,6 @@
 
 namespace {
 
-enum class Step { notNow, resume, returnKey, deleteDraft, cancelDelete, deletedElsewhere };
-
 // A window titled as the shell titles the recovery window.
 std::unique_ptr<QWidget> recoveryWindow(QWidget *content = nullptr)
 {
@@ -33,25 +31,25 @@ class TestRecoveryView : public QObject
 private slots:
     void actions_data()
     {
-        QTest::addColumn<Step>("step");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<bool>("pending");
         QTest::addColumn<bool>("deletable");
         QTest::addColumn<bool>("closes");
         QTest::addColumn<bool>("draftKept");
         QTest::addColumn<int>("reviews");
-        QTest::newRow("Not Now keeps the draft") << Step::notNow << true << true << true << true << 0;
-        QTest::newRow("Resume Review") << Step::resume << true << true << true << true << 1;
-        QTest::newRow("Return resumes") << Step::returnKey << true << true << true << true << 1;
-        QTest::newRow("Return without a draft") << Step::returnKey << false << true << false << false << 0;
-        QTest::newRow("deleted") << Step::deleteDraft << true << true << true << false << 0;
-        QTest::newRow("deletion fails") << Step::deleteDraft << true << false << false << true << 0;
-        QTest::newRow("deletion canceled") << Step::cancelDelete << true << true << false << true << 0;
-        QTest::newRow("draft gone elsewhere") << Step::deletedElsewhere << true << true << true << false << 0;
+        QTest::newRow("Not Now keeps the draft") << "Not Now" << true << true << true << true << 0;
+        QTest::newRow("Resume Review") << "Resume Review" << true << true << true << true << 1;
+        QTest::newRow("Return resumes") << "Return" << true << true << true << true << 1;
+        QTest::newRow("Return without a draft") << "Return" << false << true << false << false << 0;
+        QTest::newRow("deleted") << "Delete Draft" << true << true << true << false << 0;
+        QTest::newRow("deletion fails") << "Delete Draft" << true << false << false << true << 0;
+        QTest::newRow("deletion canceled") << "Cancel" << true << true << false << true << 0;
+        QTest::newRow("draft gone elsewhere") << "elsewhere" << true << true << true << false << 0;
     }
 
     void actions()
     {
-        QFETCH(Step, step);
+        QFETCH(QString, action);
         QFETCH(bool, pending);
         QFETCH(bool, deletable);
         QFETCH(bool, closes);
@@ -80,36 +78,21 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QCOMPARE(findByText<VemiButton>(view, QStringLiteral("Resume Review"))->isEnabled(), pending);
 
-        switch (step) {
-        case Step::notNow:
-            findByText<VemiButton>(view, QStringLiteral("Not Now"))->click();
-            break;
-        case Step::resume:
-            findByText<VemiButton>(view, QStringLiteral("Resume Review"))->click();
-            break;
-        case Step::returnKey:
+        if (action == QStringLiteral("Return")) {
             QTest::keyClick(view, Qt::Key_Return);
-            break;
-        case Step::deleteDraft:
-        case Step::cancelDelete: {
+        } else if (action == QStringLiteral("elsewhere")) {
+            QVERIFY(ModelHarness::finish(model.deletePendingDraft()));
+        } else if (VemiButton *button = findByText<VemiButton>(view, action)) {
+            button->click();
+        } else {
+            // An answer to the confirmation that "Delete Draft…" raises.
             findByText<VemiButton>(view, QStringLiteral("Delete Draft…"))->click();
             QTRY_VERIFY(view->deleteAlert() && view->deleteAlert()->isVisible());
             QSignalSpy status(&model, &AppModel::statusMessageChanged);
-            const QString choice
-                = step == Step::deleteDraft ? QStringLiteral("Delete Draft") : QStringLiteral("Cancel");
-            for (QAbstractButton *answer : view->deleteAlert()->buttons()) {
-                if (answer->text() == choice)
-                    answer->click();
-            }
-            if (step == Step::deleteDraft)
+            findByText<QAbstractButton>(view->deleteAlert(), action)->click();
+            if (action != QStringLiteral("Cancel"))
                 QVERIFY(status.wait());
-            break;
         }
-        case Step::deletedElsewhere:
-            QVERIFY(ModelHarness::finish(model.deletePendingDraft()));
-            break;
-        }
-
         QTRY_COMPARE(h.presents, reviews);
         if (closes) {
             QTRY_VERIFY(!window->isVisible());
@@ -121,8 +104,8 @@ private slots:
         QVERIFY(other.isVisible());
         QCOMPARE(model.hasRecoverableDraft(), draftKept);
         if (!deletable) {
-            const QString failure = QStringLiteral("The encrypted draft could not be deleted. Try again.");
-            QCOMPARE(view->findChild<VemiStatusLabel *>()->text(), failure);
+            QCOMPARE(view->findChild<VemiStatusLabel *>()->text(),
+                QStringLiteral("The encrypted draft could not be deleted. Try again."));
             QVERIFY(findByText<VemiButton>(view, QStringLiteral("Delete Draft…"))->isEnabled());
         }
     }

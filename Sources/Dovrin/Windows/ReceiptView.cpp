@@ -3,6 +3,9 @@
 #include "Model/AppModel.h"
 #include "Vemi/VemiButton.h"
 #include "Vemi/VemiCharacter.h"
+#include "Windows/Hairline.h"
+#include "Windows/MiddleElidedLabel.h"
+#include "Windows/TextLabel.h"
 #include "Windows/WindowTint.h"
 
 #include <QEvent>
@@ -13,7 +16,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTextLayout>
@@ -73,25 +75,16 @@ int lineCount(const QString &text, const QFont &font, qreal width)
     return lines;
 }
 
-// Never between the two halves of a surrogate pair.
-qsizetype wholeCut(const QString &text, qsizetype at)
-{
-    return at > 0 && at < text.size() && text.at(at).isLowSurrogate() ? at - 1 : at;
-}
-
-// `text` shortened at its end or in its middle, with "…", until it takes at most `maxLines` lines of
-// `width`.
-QString fitted(const QString &text, const QFont &font, qreal width, int maxLines, Qt::TextElideMode mode)
+// `text` cut at its end, with "…", until it takes at most `maxLines` lines of `width`.
+QString fitted(const QString &text, const QFont &font, qreal width, int maxLines)
 {
     if (width <= 0 || lineCount(text, font, width) <= maxLines)
         return text;
     const auto candidate = [&](qsizetype kept) {
-        if (mode == Qt::ElideMiddle) {
-            const qsizetype head = wholeCut(text, (kept + 1) / 2);
-            const qsizetype tail = text.size() - wholeCut(text, text.size() - kept / 2);
-            return text.left(head) + u'…' + text.right(tail);
-        }
-        return text.left(wholeCut(text, kept)).trimmed() + u'…';
+        // Never between the two halves of a surrogate pair.
+        if (kept > 0 && text.at(kept).isLowSurrogate())
+            --kept;
+        return text.left(kept).trimmed() + u'…';
     };
     qsizetype low = 0;
     qsizetype high = text.size() - 1;
@@ -105,28 +98,9 @@ QString fitted(const QString &text, const QFont &font, qreal width, int maxLines
     return candidate(low);
 }
 
-QPlainTextEdit *selectableValue(QWidget *parent)
-{
-    auto *edit = new QPlainTextEdit(parent);
-    edit->setReadOnly(true);
-    edit->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    edit->setFocusPolicy(Qt::ClickFocus);
-    edit->setFrameShape(QFrame::NoFrame);
-    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    edit->document()->setDocumentMargin(0);
-    edit->viewport()->setAutoFillBackground(false);
-    edit->setFont(VemiFonts::font(VemiTextStyle::body));
-    edit->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    edit->setMinimumWidth(120);
-    WindowTint::set(edit, VemiColor::secondary, QPalette::Text);
-    return edit;
-}
-
 QLabel *selectableText(VemiTextStyle style, const VemiColor &color, QWidget *parent)
 {
-    QLabel *label = WindowTint::label(QString(), style, QFont::Normal, color, parent);
+    QLabel *label = new TextLabel(QString(), style, QFont::Normal, color, parent);
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     return label;
@@ -162,29 +136,29 @@ ReceiptView::ReceiptView(AppModel &model, QWidget *parent)
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(8);
-    m_title = WindowTint::label(QString(), VemiTextStyle::title2, QFont::Bold, VemiColor::primary, this);
+    m_title = new TextLabel(QString(), VemiTextStyle::title2, QFont::Bold, VemiColor::primary, this);
     texts->addWidget(m_title);
     m_fileRows = new QWidget(this);
     auto *rows = new QGridLayout(m_fileRows);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setHorizontalSpacing(10);
     rows->setVerticalSpacing(6);
-    m_fileName = selectableValue(m_fileRows);
-    m_folderPath = selectableValue(m_fileRows);
-    const QList<std::pair<QString, QPlainTextEdit *>> labelled
+    m_fileName = new MiddleElidedLabel(2, m_fileRows);
+    m_folderPath = new MiddleElidedLabel(2, m_fileRows);
+    const QList<std::pair<QString, MiddleElidedLabel *>> labelled
         = { { QStringLiteral("File"), m_fileName }, { QStringLiteral("Folder"), m_folderPath } };
     for (int row = 0; row < labelled.size(); ++row) {
-        QLabel *name = WindowTint::label(
+        QLabel *name = new TextLabel(
             labelled.at(row).first, VemiTextStyle::body, QFont::Medium, VemiColor::primary, m_fileRows);
         rows->addWidget(name, row, 0, Qt::AlignTop | Qt::AlignLeft);
-        rows->addWidget(labelled.at(row).second, row, 1, Qt::AlignTop);
-        labelled.at(row).second->installEventFilter(this);
+        labelled.at(row).second->setSecondary(true);
         labelled.at(row).second->setAccessibleName(labelled.at(row).first);
+        rows->addWidget(labelled.at(row).second, row, 1, Qt::AlignTop);
     }
     rows->setColumnStretch(1, 1);
     texts->addWidget(m_fileRows);
-    m_noFile = WindowTint::label(QStringLiteral("No saved file is selected."), VemiTextStyle::body,
-        QFont::Normal, VemiColor::secondary, this);
+    m_noFile = new TextLabel(QStringLiteral("No saved file is selected."), VemiTextStyle::body, QFont::Normal,
+        VemiColor::secondary, this);
     texts->addWidget(m_noFile);
     m_screenshotNotKept = new VemiStatusLabel(
         QStringLiteral("The screenshot was not kept"), VemiColor::teal, QStringLiteral("lock.fill"), this);
@@ -211,9 +185,9 @@ ReceiptView::ReceiptView(AppModel &model, QWidget *parent)
     noAudioRow->addWidget(warning, 0, Qt::AlignVCenter);
     auto *noAudioTexts = new QVBoxLayout;
     noAudioTexts->setSpacing(3);
-    noAudioTexts->addWidget(WindowTint::label(QStringLiteral("No system audio was heard"),
-        VemiTextStyle::body, QFont::DemiBold, VemiColor::primary, m_noSystemAudio));
-    QLabel *noAudioHelp = WindowTint::label(
+    noAudioTexts->addWidget(new TextLabel(QStringLiteral("No system audio was heard"), VemiTextStyle::body,
+        QFont::DemiBold, VemiColor::primary, m_noSystemAudio));
+    QLabel *noAudioHelp = new TextLabel(
         QStringLiteral("Check that the selected app is playing. Open System Audio settings if this keeps "
                        "happening."),
         VemiTextStyle::caption, QFont::Normal, VemiColor::secondary, m_noSystemAudio);
@@ -230,7 +204,7 @@ ReceiptView::ReceiptView(AppModel &model, QWidget *parent)
     issueHeading->setSpacing(6);
     issueHeading->addWidget(new VemiSymbolView(QStringLiteral("exclamationmark.triangle.fill"),
         VemiColor::coral, VemiFonts::pixelSize(VemiTextStyle::body), m_issuePanel));
-    issueHeading->addWidget(WindowTint::label(QStringLiteral("Transcription needs attention"),
+    issueHeading->addWidget(new TextLabel(QStringLiteral("Transcription needs attention"),
                                 VemiTextStyle::body, QFont::DemiBold, VemiColor::coral, m_issuePanel),
         1);
     m_issuePanel->contentLayout()->addLayout(issueHeading);
@@ -241,11 +215,11 @@ ReceiptView::ReceiptView(AppModel &model, QWidget *parent)
     // Transcript preview.
     m_preview = new VemiPanel(14, nullptr, this);
     m_preview->contentLayout()->setSpacing(10);
-    m_othersCaption = WindowTint::label(
+    m_othersCaption = new TextLabel(
         QStringLiteral("Others"), VemiTextStyle::caption, QFont::DemiBold, VemiColor::secondary, m_preview);
     m_othersText = selectableText(VemiTextStyle::body, VemiColor::primary, m_preview);
-    m_previewDivider = WindowTint::divider(Qt::Horizontal, m_preview);
-    m_youCaption = WindowTint::label(
+    m_previewDivider = new Hairline(Qt::Horizontal, m_preview);
+    m_youCaption = new TextLabel(
         QStringLiteral("You"), VemiTextStyle::caption, QFont::DemiBold, VemiColor::secondary, m_preview);
     m_youText = selectableText(VemiTextStyle::body, VemiColor::primary, m_preview);
     for (QWidget *part : { static_cast<QWidget *>(m_othersCaption), static_cast<QWidget *>(m_othersText),
@@ -255,7 +229,7 @@ ReceiptView::ReceiptView(AppModel &model, QWidget *parent)
     m_youText->installEventFilter(this);
     root->addWidget(m_preview);
 
-    root->addWidget(WindowTint::divider(Qt::Horizontal, this));
+    root->addWidget(new Hairline(Qt::Horizontal, this));
 
     // Buttons.
     auto *buttons = new QWidget(this);
@@ -334,8 +308,8 @@ void ReceiptView::refreshContent()
     m_screenshotNotKept->setVisible(!audio);
     if (receipt) {
         const QFileInfo file(receipt->url.toLocalFile());
-        setFullText(m_fileName, file.fileName());
-        setFullText(m_folderPath, file.absolutePath());
+        m_fileName->setFullText(file.fileName());
+        m_folderPath->setFullText(file.absolutePath());
     }
     m_character->setState(receiptVemiState(receipt));
 
@@ -369,19 +343,9 @@ void ReceiptView::refreshTrashButton()
 
 void ReceiptView::refitTexts()
 {
-    for (QPlainTextEdit *edit : { m_fileName, m_folderPath }) {
-        const QString full = edit->property(fullTextProperty).toString();
-        const qreal width = edit->viewport()->width() - 2;
-        const QString shown
-            = fitted(full, edit->font(), width, 2, edit == m_folderPath ? Qt::ElideMiddle : Qt::ElideRight);
-        if (edit->toPlainText() != shown)
-            edit->setPlainText(shown);
-        const int lines = std::clamp(lineCount(shown, edit->font(), width), 1, 2);
-        edit->setFixedHeight(lines * QFontMetrics(edit->font()).lineSpacing() + 2);
-    }
     for (QLabel *label : { m_othersText, m_youText }) {
-        const QString shown = fitted(
-            label->property(fullTextProperty).toString(), label->font(), label->width(), 6, Qt::ElideRight);
+        const QString shown
+            = fitted(label->property(fullTextProperty).toString(), label->font(), label->width(), 6);
         if (label->text() != shown)
             label->setText(shown);
     }

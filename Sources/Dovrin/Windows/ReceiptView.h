@@ -10,9 +10,9 @@
 #include <optional>
 
 class AppModel;
+class MiddleElidedLabel;
 class QGraphicsOpacityEffect;
 class QLabel;
-class QPlainTextEdit;
 class VemiButton;
 class VemiCopyButton;
 class VemiPanel;
@@ -72,8 +72,8 @@ private:
     QWidget *m_badgeSlot;
     QLabel *m_title;
     QWidget *m_fileRows;
-    QPlainTextEdit *m_fileName;
-    QPlainTextEdit *m_folderPath;
+    MiddleElidedLabel *m_fileName;
+    MiddleElidedLabel *m_folderPath;
     QLabel *m_noFile;
     VemiStatusLabel *m_screenshotNotKept;
     QWidget *m_characterSlot;

@@ -2,6 +2,7 @@
 
 #include "Vemi/VemiButton.h"
 #include "Vemi/VemiCharacter.h"
+#include "Windows/TextLabel.h"
 #include "Windows/WindowTint.h"
 
 #include <QHBoxLayout>
@@ -30,13 +31,12 @@ RecentCapturesEmptyState::RecentCapturesEmptyState(QWidget *parent)
     auto *texts = new QVBoxLayout;
     texts->setSpacing(8);
     texts->addStretch(1);
-    m_title = WindowTint::label(QString(), VemiTextStyle::title, QFont::Bold, VemiColor::primary, m_card);
+    m_title = new TextLabel(QString(), VemiTextStyle::title, QFont::Bold, VemiColor::primary, m_card);
     QFont titleFont = m_title->font();
     titleFont.setPixelSize(24);
     m_title->setFont(titleFont);
     texts->addWidget(m_title);
-    m_message
-        = WindowTint::label(QString(), VemiTextStyle::body, QFont::Normal, VemiColor::secondary, m_card);
+    m_message = new TextLabel(QString(), VemiTextStyle::body, QFont::Normal, VemiColor::secondary, m_card);
     texts->addWidget(m_message);
 
     m_actions = new QWidget(m_card);

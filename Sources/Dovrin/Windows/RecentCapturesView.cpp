@@ -3,8 +3,10 @@
 #include "Model/AppModel.h"
 #include "Vemi/VemiButton.h"
 #include "Vemi/VemiCharacter.h"
+#include "Windows/Hairline.h"
 #include "Windows/RecentCaptureRow.h"
 #include "Windows/RecentCapturesEmptyState.h"
+#include "Windows/TextLabel.h"
 #include "Windows/WindowTint.h"
 
 #include <QApplication>
@@ -65,7 +67,7 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     m_search->setFixedWidth(240);
     toolbarRow->addWidget(m_search);
     root->addWidget(toolbar);
-    root->addWidget(WindowTint::divider(Qt::Horizontal, this));
+    root->addWidget(new Hairline(Qt::Horizontal, this));
 
     // Column header and list.
     m_listArea = new QWidget(this);
@@ -77,18 +79,18 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     auto *headerRow = new QHBoxLayout(header);
     headerRow->setContentsMargins(16 + 32, 9, 16, 9);
     headerRow->setSpacing(12);
-    headerRow->addWidget(WindowTint::label(QStringLiteral("File"), VemiTextStyle::caption, QFont::DemiBold,
+    headerRow->addWidget(new TextLabel(QStringLiteral("File"), VemiTextStyle::caption, QFont::DemiBold,
                              VemiColor::secondary, header),
         1);
-    QWidget *columnLine = WindowTint::divider(Qt::Vertical, header);
+    QWidget *columnLine = new Hairline(Qt::Vertical, header);
     columnLine->setFixedHeight(18);
     headerRow->addWidget(columnLine);
-    QLabel *saved = WindowTint::label(
+    QLabel *saved = new TextLabel(
         QStringLiteral("Saved"), VemiTextStyle::caption, QFont::DemiBold, VemiColor::secondary, header);
     saved->setFixedWidth(260);
     headerRow->addWidget(saved);
     list->addWidget(header);
-    list->addWidget(WindowTint::divider(Qt::Horizontal, m_listArea));
+    list->addWidget(new Hairline(Qt::Horizontal, m_listArea));
 
     m_scroll = new QScrollArea(m_listArea);
     m_scroll->setFrameShape(QFrame::NoFrame);
@@ -108,7 +110,7 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
 
     m_empty = new RecentCapturesEmptyState(this);
     root->addWidget(m_empty, 1);
-    root->addWidget(WindowTint::divider(Qt::Horizontal, this));
+    root->addWidget(new Hairline(Qt::Horizontal, this));
 
     // Footer.
     QWidget *footer = strip(this);
@@ -118,15 +120,13 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     auto *vemi = new VemiStateView(VemiState::idle, 14, true, footer);
     vemi->setFixedSize(20, 16);
     footerRow->addWidget(vemi);
-    m_count
-        = WindowTint::label(QString(), VemiTextStyle::caption, QFont::Normal, VemiColor::secondary, footer);
+    m_count = new TextLabel(QString(), VemiTextStyle::caption, QFont::Normal, VemiColor::secondary, footer);
     footerRow->addWidget(m_count);
-    QLabel *dot = WindowTint::label(
-        QStringLiteral("·"), VemiTextStyle::body, QFont::Normal, VemiColor::primary, footer);
+    auto *dot = new QLabel(QStringLiteral("·"), footer);
     WindowTint::setTertiary(dot);
     footerRow->addWidget(dot);
-    footerRow->addWidget(WindowTint::label(QStringLiteral("This Computer"), VemiTextStyle::caption,
-        QFont::Normal, VemiColor::secondary, footer));
+    footerRow->addWidget(new TextLabel(QStringLiteral("This Computer"), VemiTextStyle::caption, QFont::Normal,
+        VemiColor::secondary, footer));
     footerRow->addStretch(1);
     m_open = new VemiButton(QStringLiteral("Open"), footer);
     m_open->setToolTip(QStringLiteral("Open this file in the default editor"));

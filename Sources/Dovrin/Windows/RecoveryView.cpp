@@ -4,6 +4,8 @@
 #include "Services/WindowActivation.h"
 #include "Vemi/VemiButton.h"
 #include "Vemi/VemiCharacter.h"
+#include "Windows/Hairline.h"
+#include "Windows/TextLabel.h"
 #include "Windows/WindowTint.h"
 
 #include <QApplication>
@@ -37,9 +39,9 @@ RecoveryView::RecoveryView(AppModel &model, QWidget *parent)
         0, Qt::AlignTop);
     auto *texts = new QVBoxLayout;
     texts->setSpacing(6);
-    texts->addWidget(WindowTint::label(
+    texts->addWidget(new TextLabel(
         QStringLiteral("Resume this draft?"), VemiTextStyle::title2, QFont::Bold, VemiColor::primary, this));
-    QLabel *message = WindowTint::label(
+    QLabel *message = new TextLabel(
         QStringLiteral(
             "Quorvel found an encrypted draft that was not saved. Resume it to review, or delete it "
             "from this computer."),
@@ -53,7 +55,7 @@ RecoveryView::RecoveryView(AppModel &model, QWidget *parent)
     m_status = new VemiStatusLabel(QString(), VemiColor::coral, QStringLiteral("lock.fill"), panel);
     panel->contentLayout()->addWidget(m_status);
     column->addWidget(panel);
-    column->addWidget(WindowTint::divider(Qt::Horizontal, this));
+    column->addWidget(new Hairline(Qt::Horizontal, this));
 
     auto *buttons = new QWidget(this);
     auto *row = new QHBoxLayout(buttons);

@@ -1,6 +1,5 @@
 #include "Windows/WindowTint.h"
 
-#include <QLabel>
 #include <QVariant>
 
 namespace {
@@ -74,28 +73,6 @@ void refresh(QWidget *root)
     const QList<QWidget *> children = root->findChildren<QWidget *>();
     for (QWidget *child : children)
         apply(child, root);
-}
-
-QLabel *label(
-    const QString &text, VemiTextStyle style, QFont::Weight weight, const VemiColor &color, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(VemiFonts::font(style, weight));
-    if (color.role() != VemiColor::primary)
-        set(label, color);
-    return label;
-}
-
-QWidget *divider(Qt::Orientation orientation, QWidget *parent)
-{
-    auto *line = new QWidget(parent);
-    if (orientation == Qt::Horizontal)
-        line->setFixedHeight(1);
-    else
-        line->setFixedWidth(1);
-    fill(line, VemiColor::line);
-    return line;
 }
 
 void fill(QWidget *widget, const VemiColor &color)

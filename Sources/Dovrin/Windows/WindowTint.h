@@ -1,14 +1,12 @@
 #pragma once
 
-// Colours that the receipt, recent-captures and recovery windows give their plain Qt widgets (text,
-// hairlines, strips, destructive buttons). A widget's colour is remembered on it and worked out
+// Colours that the receipt, recent-captures and recovery windows give plain Qt widgets (panel strips,
+// destructive buttons, tertiary text). A widget's colour is remembered on it and worked out
 // again from the window's palette on every palette change, so light and dark follow the desktop.
 
 #include "Vemi/VemiDesign.h"
 
 #include <QPalette>
-
-class QLabel;
 
 namespace WindowTint {
 
@@ -24,11 +22,6 @@ void setTertiary(QWidget *label);
 // Works every remembered colour inside `root` out again from the palette of `root`.
 void refresh(QWidget *root);
 
-// Plain text in a design-system style and colour.
-QLabel *label(const QString &text, VemiTextStyle style, QFont::Weight weight = QFont::Normal,
-    const VemiColor &color = VemiColor::primary, QWidget *parent = nullptr);
-// A 1-point hairline.
-QWidget *divider(Qt::Orientation orientation, QWidget *parent);
 // A widget whose background is filled with `color` (a strip of panel colour).
 void fill(QWidget *widget, const VemiColor &color);
 
