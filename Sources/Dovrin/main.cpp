@@ -7,6 +7,9 @@
 #include "Shell/SingleInstance.h"
 #include "Shell/WindowRegistry.h"
 #include "Vemi/VemiDesign.h"
+#include "Windows/ReceiptView.h"
+#include "Windows/RecentCapturesView.h"
+#include "Windows/RecoveryView.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -114,6 +117,10 @@ int main(int argc, char *argv[])
     // Each window's content, from the layer that makes it.
     app.windows().setFactory(QStringLiteral("setup"), [&app] { return new SetupView(app.model()); });
     app.windows().setFactory(WindowRegistry::settingsId, [&app] { return new PreferencesView(app.model()); });
+    app.windows().setFactory(QStringLiteral("receipt"), [&app] { return new ReceiptView(app.model()); });
+    app.windows().setFactory(
+        QStringLiteral("recents"), [&app] { return new RecentCapturesView(app.model()); });
+    app.windows().setFactory(QStringLiteral("recovery"), [&app] { return new RecoveryView(app.model()); });
     QObject::connect(&instance, &SingleInstance::activationRequested, &app, &DovrinApp::activate);
     app.start();
     return application.exec();

@@ -142,8 +142,9 @@ AppModel &ModelHarness::make()
         return moved;
     };
     services.pasteboardWriter = [this](const QString &text) {
-        clipboard << text;
-        return true;
+        if (pasteboardWorks)
+            clipboard << text;
+        return pasteboardWorks;
     };
     services.folderPicker.present
         = [this](const std::optional<QString> &, const QString &, const QString &) { return pickedFolder; };

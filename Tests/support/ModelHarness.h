@@ -84,7 +84,9 @@ struct ModelHarness
     bool noDraftStore = false;
     std::function<ResolvedFolder(const FolderAccess &)> resolveFolder;
     std::optional<QString> pickedFolder;
+    // What reached the clipboard; a refusing clipboard takes nothing.
     QStringList clipboard;
+    bool pasteboardWorks = true;
     QList<QUrl> revealed;
     QList<QUrl> opened;
     // Names the Trash refuses; every other file goes.

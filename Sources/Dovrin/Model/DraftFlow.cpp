@@ -236,7 +236,9 @@ Task<bool> DraftFlow::parkOpenReview()
 
 Task<> DraftFlow::deleteOpenDraft()
 {
-    if (!co_await clearDraftArtifacts()) {
+    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
+    Task<bool> clearing = clearDraftArtifacts();
+    if (!co_await clearing) {
         m_context.setStatusMessage(draftNotDeletedText);
         if (const std::shared_ptr<ReviewSession> session = m_context.reviewSession())
             session->setStatusText(draftNotDeletedText);
@@ -274,7 +276,9 @@ Task<> DraftFlow::resumePendingDraft()
 
 Task<bool> DraftFlow::deletePendingDraft()
 {
-    if (!co_await clearDraftArtifacts()) {
+    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
+    Task<bool> clearing = clearDraftArtifacts();
+    if (!co_await clearing) {
         m_context.setStatusMessage(draftNotDeletedText);
         co_return false;
     }
