@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <sys/utsname.h>
@@ -130,18 +131,47 @@ private slots:
             HotKeyRegistrationStates::explanation(HotKeyRegistrationState::registered, expected)));
     }
 
-    // A write the disk refuses is reported; the settings stay what the user chose.
+    // A write the disk refuses is reported and published until a later write reaches the disk; what
+    // the user chose stays in force meanwhile.
+    void settingsWriteFailure_data()
+    {
+        QTest::addColumn<bool>("shortcut");
+        QTest::newRow("settings record") << false;
+        QTest::newRow("shortcut") << true;
+    }
+
     void settingsWriteFailure()
     {
+        QFETCH(bool, shortcut);
         ModelHarness h;
         AppModel &model = h.make();
+        QSignalSpy published(&model, &AppModel::settingsWriteFailureChanged);
+        const CaptureShortcut chosen { 0x28, 0x1800, "k" };
+        const auto change = [&] {
+            if (shortcut) {
+                model.applyShortcut(chosen);
+                return;
+            }
+            AppSettings settings = model.settings();
+            settings.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
+            model.updateSettings(settings);
+        };
         h.defaults->refuseWrites = QStringLiteral("no space is left on the disk");
-        AppSettings settings = model.settings();
-        settings.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
-        model.updateSettings(settings);
+        change();
         QCOMPARE(model.statusMessage(),
             QStringLiteral("Settings could not be saved: no space is left on the disk"));
-        QCOMPARE(model.settings(), settings);
+        QCOMPARE(model.settingsWriteFailure(), h.defaults->refuseWrites);
+        if (shortcut)
+            QCOMPARE(model.currentShortcut(), chosen);
+        else
+            QCOMPARE(model.settings().menuBarRecordingPresence, MenuBarRecordingPresence::compact);
+        // Activation while the disk still refuses changes nothing.
+        model.applicationDidBecomeActive();
+        QCOMPARE(published.size(), 1);
+        h.defaults->refuseWrites.reset();
+        change();
+        QCOMPARE(model.settingsWriteFailure(), std::nullopt);
+        QCOMPARE(published.size(), 2);
     }
 
     // Changes reach the system one at a time and the last switch wins; a refresh that a change
