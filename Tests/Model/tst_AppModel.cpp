@@ -48,18 +48,24 @@ private slots:
         QTest::addColumn<bool>("offered");
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("fileKept");
+        QTest::addColumn<bool>("alerted");
+        const QString unreadable = QStringLiteral("An unfinished draft could not be opened");
         QTest::newRow("first launch")
-            << false << int(noDraft) << false << "setup" << false << "Ready" << false;
+            << false << int(noDraft) << false << "setup" << false << "Ready" << false << false;
         QTest::newRow("draft offered")
-            << true << int(resumableDraft) << false << "recovery" << true << "Ready" << true;
+            << true << int(resumableDraft) << false << "recovery" << true << "Ready" << true << false;
         QTest::newRow("setup before recovery")
-            << false << int(resumableDraft) << false << "setup" << true << "Ready" << true;
+            << false << int(resumableDraft) << false << "setup" << true << "Ready" << true << false;
         QTest::newRow("draft already saved")
-            << true << int(alreadySavedDraft) << false << "" << false << "Ready" << false;
-        QTest::newRow("corrupt draft") << true << int(corruptDraft) << false << "" << false
-                                       << "An unfinished draft could not be opened" << true;
+            << true << int(alreadySavedDraft) << false << "" << false << "Ready" << false << false;
+        QTest::newRow("corrupt draft")
+            << true << int(corruptDraft) << false << "" << false << unreadable << true << true;
+        QTest::newRow("corrupt draft, setup first")
+            << false << int(corruptDraft) << false << "setup" << false << unreadable << true << true;
+        QTest::newRow("corrupt draft, audio self-test")
+            << true << int(corruptDraft) << true << "" << false << unreadable << true << false;
         QTest::newRow("audio self-test")
-            << false << int(resumableDraft) << true << "" << true << "Ready" << true;
+            << false << int(resumableDraft) << true << "" << true << "Ready" << true << false;
     }
 
     void startUp()
@@ -93,6 +99,16 @@ private slots:
         QTEST(model.pendingDraft().has_value(), "offered");
         QTEST(model.statusMessage(), "status");
         QTEST(QFile::exists(draftFile), "fileKept");
+        // Said once, naming the file that stays, however often the app becomes active again.
+        model.applicationDidBecomeActive();
+        model.applicationDidBecomeActive();
+        QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
+        QFETCH(bool, alerted);
+        QCOMPARE(h.alerts,
+            alerted ? QStringList { QStringLiteral("An unfinished draft could not be opened") }
+                    : QStringList());
+        if (alerted)
+            QVERIFY(h.alertMessages.value(0).contains(draftFile));
         QCOMPARE(h.activationInstalls, audioSelfTest ? 0 : 1);
         QCOMPARE(h.registered, QList<CaptureShortcut> { CaptureShortcut::defaultShortcut() });
     }
