@@ -43,7 +43,6 @@ struct TypedReview
         h.readyToCapture(notes);
         h.storeDraft();
         h.clock = &clock;
-        h.readText = [](const QImage &) { return OCRResult { QStringLiteral("Second capture"), {}, {} }; };
         h.adjust = [this](ModelServices &services) {
             services.now = [this, now = services.now] {
                 ++stamps;
@@ -224,11 +223,9 @@ private slots:
                 QStringLiteral("The encrypted draft could not be deleted. Try again."));
             QVERIFY(QDir(r.drafts().store()->draftFilePath()).removeRecursively());
         }
-        if (is("next")) {
+        // The next review opens untouched (its recognition still runs) while the first one's pause ends.
+        if (is("next"))
             QVERIFY(r.h.captureReview());
-            QTRY_VERIFY(!model.reviewSession()->isOCRRunning());
-            model.reviewSession()->setTagsText(QStringLiteral("second"));
-        }
         r.clock.advance(1500ms);
 
         QFETCH(QString, draft);
@@ -241,9 +238,9 @@ private slots:
             QCOMPARE(stored->reviewedText, QStringLiteral("text, edited"));
         } else if (draft == u"second review") {
             QCOMPARE(stored->id, model.reviewSession()->id);
-            QCOMPARE(stored->title, QStringLiteral("Second capture"));
+            QCOMPARE(stored->title, QStringLiteral("Untitled capture"));
             QCOMPARE(stored->note, QString());
-            QCOMPARE(stored->tags, QStringList { QStringLiteral("second") });
+            QCOMPARE(stored->tags, QStringList());
         }
         QFETCH(int, writes);
         if (writes >= 0)
