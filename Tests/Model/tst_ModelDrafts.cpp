@@ -129,31 +129,21 @@ private slots:
     void editsWrittenAfterPause_data()
     {
         QTest::addColumn<QString>("scenario");
-        // The stored draft at the end: "edits", "none" or "second review"; then the writes of edits.
-        QTest::addColumn<QString>("draft");
+        // The writes of edits (-1: not counted), then the stored draft at the end: "edits", "none" or
+        // "second review".
         QTest::addColumn<int>("writes");
-        QTest::newRow("a pause") << "pause"
-                                 << "edits" << 1;
-        QTest::newRow("a burst of typing") << "burst"
-                                           << "edits" << 1;
-        QTest::newRow("closed before the pause") << "close"
-                                                 << "edits" << 1;
-        QTest::newRow("saved before the pause") << "save"
-                                                << "none" << -1;
-        QTest::newRow("saved while the pause's write runs") << "save, written"
-                                                            << "none" << -1;
-        QTest::newRow("saved, its deletion slow") << "save, slow disk"
-                                                  << "none" << -1;
-        QTest::newRow("deleted before the pause") << "delete"
-                                                  << "none" << 0;
-        QTest::newRow("deleted, the deletion slow") << "delete, slow disk"
-                                                    << "none" << 0;
-        QTest::newRow("deletion fails") << "delete, slow disk, stuck"
-                                        << "edits" << 1;
-        QTest::newRow("saved, then the next review") << "save, next"
-                                                     << "second review" << -1;
-        QTest::newRow("store refuses, then recovers") << "failing"
-                                                      << "edits" << 3;
+        QTest::addColumn<QString>("draft");
+        QTest::newRow("a pause") << "pause" << 1 << "edits";
+        QTest::newRow("a burst of typing") << "burst" << 1 << "edits";
+        QTest::newRow("closed before the pause") << "close" << 1 << "edits";
+        QTest::newRow("saved before the pause") << "save" << -1 << "none";
+        QTest::newRow("saved while the pause's write runs") << "save, written" << -1 << "none";
+        QTest::newRow("saved, its deletion slow") << "save, slow disk" << -1 << "none";
+        QTest::newRow("deleted before the pause") << "delete" << 0 << "none";
+        QTest::newRow("deleted, the deletion slow") << "delete, slow disk" << 0 << "none";
+        QTest::newRow("deletion fails") << "delete, slow disk, stuck" << 1 << "edits";
+        QTest::newRow("saved, then the next review") << "save, next" << -1 << "second review";
+        QTest::newRow("store refuses, then recovers") << "failing" << 3 << "edits";
     }
 
     // Typing in a review reaches the encrypted draft after a short pause, once per pause, and never
