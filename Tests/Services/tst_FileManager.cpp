@@ -1,4 +1,5 @@
 // The Trash, on a data folder of the test's own.
+#include "ScopedEnvironment.h"
 #include "Services/FileManager.h"
 #include "TestSupport.h"
 
@@ -15,7 +16,8 @@ private slots:
     void movesToTheUsersTrash()
     {
         QTemporaryDir dir;
-        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+        ScopedEnvironment environment;
+        environment.set("XDG_DATA_HOME", dir.filePath("data").toUtf8());
         QVERIFY(QDir::setCurrent(dir.path()));
         const QUrl note = QUrl::fromLocalFile(dir.filePath("note.md"));
         QVERIFY(TestSupport::writeFile(note.toLocalFile(), "# note\n"));
