@@ -80,13 +80,12 @@ private slots:
         if (absent == ",")
             QDir(s.folder).removeRecursively();
         s.h.stuckInTrash = stuck.split(',');
-        QSemaphore gate;
-        s.h.trashGate = &gate;
+        s.h.holdTrash = true;
         const Task<> first = s.model.moveReceiptToTrash();
         QTRY_VERIFY(first.isFinished() || s.model.isMovingReceiptToTrash());
         if (!first.isFinished()) // a second request while the first is under way is turned away
             QVERIFY(ModelHarness::finish(s.model.moveReceiptToTrash()));
-        gate.release();
+        s.h.releaseTrash();
         QVERIFY(ModelHarness::finish(first));
         QTEST(s.model.statusMessage(), "status");
         QVERIFY(s.h.trashCalls <= 1);

@@ -8,6 +8,7 @@
 #include "Documents/ImageNormalization.h"
 #include "Platform/XTestScrollSteps.h"
 #include "PrivateXvfb.h"
+#include "ScopedEnvironment.h"
 #include "ScrollTargetProcess.h"
 #include "Scrolling/ScrollingCaptureCoordinator.h"
 #include "Scrolling/ScrollingControlPanel.h"
@@ -623,10 +624,10 @@ private slots:
     {
         PrivateXvfb bare({ QStringLiteral("-extension"), QStringLiteral("XTEST") });
         QVERIFY(bare.isRunning());
-        const QByteArray own = qgetenv("DISPLAY");
-        qputenv("DISPLAY", bare.display().toLocal8Bit());
+        ScopedEnvironment onBare;
+        onBare.set("DISPLAY", bare.display().toLocal8Bit());
         XTestScrollSteps steps;
-        qputenv("DISPLAY", own);
+        onBare.restore();
         QVERIFY(steps.isConnected() && !steps.isAvailable());
         QVERIFY(!steps.scrollDown(QPoint(100, 100), 1));
 

@@ -1,4 +1,5 @@
 // The Trash, on a data folder of the test's own; showing files, on a session bus of the test's own.
+#include "ScopedEnvironment.h"
 #include "Services/FileManager.h"
 #include "TestSupport.h"
 
@@ -40,11 +41,12 @@ private slots:
         QVERIFY(m_bus.waitForReadyRead(10000));
         m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
         QVERIFY(!m_address.isEmpty());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
+        m_environment.set("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
     }
 
     void cleanupTestCase()
     {
+        m_environment.restore();
         m_bus.kill();
         m_bus.waitForFinished();
     }
@@ -53,7 +55,8 @@ private slots:
     void movesToTheUsersTrash()
     {
         QTemporaryDir dir;
-        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+        ScopedEnvironment environment;
+        environment.set("XDG_DATA_HOME", dir.filePath("data").toUtf8());
         QVERIFY(QDir::setCurrent(dir.path()));
         const QUrl note = QUrl::fromLocalFile(dir.filePath("note.md"));
         QVERIFY(TestSupport::writeFile(note.toLocalFile(), "# note\n"));
@@ -76,12 +79,10 @@ private slots:
         const QUrl file = QUrl::fromLocalFile(QStringLiteral("/srv/notes/2026 plan.md"));
         FakeFileManager manager;
         QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("file-manager"));
-        const QByteArray runtimeDir = qgetenv("XDG_RUNTIME_DIR");
+        ScopedEnvironment environment;
         const auto leave = qScopeGuard([&] {
             service.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
             QDBusConnection::disconnectFromBus(QStringLiteral("file-manager"));
-            qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
-            qputenv("XDG_RUNTIME_DIR", runtimeDir);
         });
         if (desktop == "file manager") {
             QVERIFY(service.registerObject(
@@ -90,8 +91,7 @@ private slots:
         }
         QTemporaryDir runtime;
         if (desktop == "nothing") {
-            qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-            qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+            environment.unset("DBUS_SESSION_BUS_ADDRESS").set("XDG_RUNTIME_DIR", runtime.path().toUtf8());
         }
         QList<QUrl> opened;
         FileManager::showItems({ file }, [&](const QUrl &folder) {
@@ -111,6 +111,7 @@ private:
     QTemporaryDir m_busDir;
     QProcess m_bus;
     QString m_address;
+    ScopedEnvironment m_environment;
 };
 
 QTEST_GUILESS_MAIN(TestFileManager)
