@@ -469,8 +469,8 @@ private slots:
         QProcess server;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        // Without a bus of its own, or one that libdbus would start on the display, where the run's
-        // own sound server already holds the server's bus name and this one would exit at once.
+        // With a display, libdbus starts a bus on it, where the run's own sound server already holds the
+        // sound server's name: this one would exit at once.
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         server.setProcessEnvironment(environment);

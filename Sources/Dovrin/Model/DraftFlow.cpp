@@ -11,6 +11,7 @@
 #include "Model/VisualCaptureState.h"
 #include "Rules/OCRLayout.h"
 
+#include <QDir>
 #include <QPointer>
 
 namespace {
@@ -56,6 +57,20 @@ bool deleteDraft(const EncryptedDraftStore &store)
 Task<bool> answer(bool value)
 {
     co_return value;
+}
+
+// No window is open at start-up and the status line alone goes unseen, so an alert says it. The store
+// restores once, when it is made, so this is said once.
+void sayUnreadableDraft(ModelContext &context, const EncryptedDraftStore &store)
+{
+    const ModelServices &services = context.services();
+    if (context.isAudioSelfTest() || !services.presentAlert)
+        return;
+    const QString file = QDir(store.directory()).filePath(EncryptedDraftStore::draftFileName);
+    services.presentAlert(QStringLiteral("An unfinished draft could not be opened"),
+        QStringLiteral("Its encrypted file is damaged, or its key has changed. Quorvel left the file in "
+                       "place at %1; your next capture replaces it.")
+            .arg(QDir::toNativeSeparators(file)));
 }
 
 } // namespace
@@ -143,6 +158,7 @@ Task<> DraftFlow::restoreDraftIfNeeded()
         // The file stays: a later version, or the user, may still open it.
         m_context.setPendingDraft(std::nullopt);
         m_context.setStatusMessage(QStringLiteral("An unfinished draft could not be opened"));
+        sayUnreadableDraft(m_context, *m_store);
         co_return;
     }
     if (!loaded.draft) {
