@@ -193,6 +193,40 @@ private slots:
         QCOMPARE(stored.defaultFolder->displayPath, s.h.pickedFolder ? chosen : s.folder);
     }
 
+    // Opening the capture folder through a stale bookmark renews it in the setting that held it, and
+    // only there: a last-used folder does not become the default.
+    void captureFolderRenewed_data()
+    {
+        QTest::addColumn<bool>("asDefault");
+        QTest::newRow("default folder") << true;
+        QTest::newRow("last used folder") << false;
+    }
+    void captureFolderRenewed()
+    {
+        QFETCH(bool, asDefault);
+        ModelHarness h;
+        const QString folder = h.dir.filePath(QStringLiteral("notes"));
+        QVERIFY(QDir().mkpath(folder));
+        const FolderAccess stale = FolderBookmark::make(QUrl::fromLocalFile(folder));
+        // Another folder takes its place (made while it exists, so it cannot share its inode).
+        QVERIFY(QDir().mkpath(folder + "-new") && QDir(folder).removeRecursively());
+        QVERIFY(QDir().rename(folder + "-new", folder));
+        const FolderAccess other = FolderBookmark::make(QUrl::fromLocalFile(h.dir.path()));
+        AppSettings settings;
+        settings.setupComplete = true;
+        settings.defaultFolder = asDefault ? std::optional(stale) : std::nullopt;
+        settings.lastUsedFolder = asDefault ? other : stale;
+        h.setSettings(settings);
+        AppModel &model = h.make();
+        model.openCaptureFolder();
+        QCOMPARE(h.opened, QList<QUrl> { QUrl::fromLocalFile(folder) });
+        const FolderAccess renewed = FolderBookmark::make(QUrl::fromLocalFile(folder));
+        QVERIFY(renewed != stale);
+        QCOMPARE(model.settings().defaultFolder, asDefault ? std::optional(renewed) : std::nullopt);
+        QCOMPARE(model.settings().lastUsedFolder, asDefault ? other : renewed);
+        QCOMPARE(AppSettingsStore(h.defaults).load(), model.settings());
+    }
+
     // Capture Another starts a capture; Record Another asks the recording gate, which brings back an
     // audio review that is still open instead of recording.
     void another_data()

@@ -18,7 +18,8 @@ QString description(ScrollingCaptureError error)
 {
     switch (error) {
     case ScrollingCaptureError::permissionRequired:
-        return QStringLiteral("Accessibility permission is needed to scroll the selected content.");
+        return QStringLiteral("Control Scrolling is needed to scroll the selected content. It needs an X11 "
+                              "(Xorg) session whose X server has the XTEST extension.");
     case ScrollingCaptureError::permissionRevoked:
         return QStringLiteral(
             "Scrolling permission changed. The capture was canceled and its temporary data was removed.");
