@@ -42,7 +42,7 @@ constexpr double gutterPerLineHeight = 0.8;
 // same bar below which a whole result counts as weak.
 constexpr double sureOfMarks = 0.5;
 // Never hand the engine more than this many pixels at once: its layout pass cannot be stopped, and
-// takes about half a second at this size.
+// takes about a tenth of a second at this size, the enlarging before it as long again.
 constexpr qint64 maximumEnginePixels = 2'500'000;
 // The shortest vertical and horizontal strokes that may be rules, whatever the size of the text.
 constexpr int shortestVerticalRule = 12;
@@ -583,7 +583,8 @@ bool removeFrames(
         if (width < 8 || height < 8 || box.ink > 8 * qint64(width + height))
             continue;
         // Along each side, corners aside: where the ink stands on the box's edge itself, how far in
-        // it reaches, and how far from each corner the straight part begins.
+        // it mostly reaches (a letter that touches the side reaches further), and how far from each
+        // corner the straight part begins.
         struct Side
         {
             int straight = 0;
@@ -603,6 +604,7 @@ bool removeFrames(
                     = horizontal ? (far ? box.bottom - 1 - depth : box.top + depth) : box.top + position;
                 return isInk(x, y);
             };
+            std::array<int, 6> depths {};
             bool started = false;
             for (int position = 0; position < along; ++position) {
                 const bool onEdge = at(position, 0) || at(position, 1);
@@ -619,8 +621,9 @@ bool removeFrames(
                 int depth = 0;
                 while (depth < 5 && at(position, depth))
                     ++depth;
-                side.thickness = std::max(side.thickness, depth);
+                ++depths[std::size_t(depth)];
             }
+            side.thickness = int(std::max_element(depths.begin() + 1, depths.end()) - depths.begin());
             return side;
         };
         const std::array<Side, 4> sides { sideOf(true, false), sideOf(true, true), sideOf(false, false),
@@ -1232,7 +1235,7 @@ QString repairedIdentifiers(const QString &text)
     static const QHash<QChar, QChar> lookAlikes { { u'@', u'0' }, { u'O', u'0' }, { u'o', u'0' },
         { u'¢', u'c' }, { u'€', u'e' }, { u'£', u'f' }, { u'l', u'1' }, { u'I', u'1' }, { u'S', u'5' } };
     const auto isHex = [](QChar c) { return c.isDigit() || (c.toLower() >= u'a' && c.toLower() <= u'f'); };
-    // One stretch between separators, repaired when it is clearly an identifier.
+    // One stretch between colons (its groups joined by "-"), repaired when it is clearly an identifier.
     const auto repaired = [&](const QString &part) {
         int digits = 0;
         int letters = 0;
@@ -1244,10 +1247,10 @@ QString repairedIdentifiers(const QString &text)
                 ++letters;
             else if (lookAlikes.contains(c))
                 ++alike;
-            else
+            else if (c != u'-')
                 return part;
         }
-        if (part.size() < 8 || digits < 2 || letters < 1 || 4 * alike > part.size())
+        if (digits + letters + alike < 8 || digits < 2 || letters < 1 || 4 * alike > digits + letters + alike)
             return part;
         QString out = part;
         int lower = 0;
@@ -1270,12 +1273,8 @@ QString repairedIdentifiers(const QString &text)
     QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (QString &word : words) {
         QStringList parts = word.split(QLatin1Char(':'));
-        for (QString &part : parts) {
-            QStringList pieces = part.split(QLatin1Char('-'));
-            for (QString &piece : pieces)
-                piece = repaired(piece);
-            part = pieces.join(QLatin1Char('-'));
-        }
+        for (QString &part : parts)
+            part = repaired(part);
         word = parts.join(QLatin1Char(':'));
     }
     // "886cd2a6 -d491-eb32", "sha256 :e173d283", "sha256 : e173d283": one identifier.
@@ -1328,10 +1327,17 @@ QThreadPool *readingHelpers()
     static QPointer<QThreadPool> pool;
     static std::once_flag once;
     std::call_once(once, [] {
-        pool = new QThreadPool(QCoreApplication::instance());
+        pool = new QThreadPool;
         pool->setMaxThreadCount(std::clamp(QThread::idealThreadCount() - 1, 0, 3));
         // Loading an engine costs more than reading a stretch.
         pool->setExpiryTimeout(10 * 60 * 1000);
+        // Owned by the application, so the engines are unloaded before it goes away; it is first
+        // needed on a worker, and only the application's own thread may adopt it.
+        if (QCoreApplication *application = QCoreApplication::instance()) {
+            QThreadPool *made = pool;
+            made->moveToThread(application->thread());
+            QMetaObject::invokeMethod(application, [made, application] { made->setParent(application); });
+        }
     });
     return pool;
 }

@@ -212,7 +212,7 @@ bool isProse(const Rows &rows)
             lowerCase += item.lowerCaseWords;
             withDigits += item.wordsWithDigits;
         }
-        wordy += words >= 3 && 2 * lowerCase >= words && 4 * withDigits <= words;
+        wordy += words >= 3 && 2 * lowerCase >= words && 3 * withDigits <= words;
         full += rowRight - row.first().left >= 0.6 * (right - left);
     }
     return wordy * 3 >= rows.size() * 2 && full * 2 >= rows.size();
