@@ -357,7 +357,7 @@ TextLayout analyseLayout(const QImage &gray, const Stopper &stop)
 // drops whole columns of a table, so each is painted over with the ground before anything is read.
 // A stroke is a rule when it is thin and much longer than the letters around it: no stem of a
 // letter reaches twice the height of its neighbours, while a rule crosses several rows of a table.
-// Returns whether anything was painted over.
+// Each is kept among `separators`. Returns whether anything was painted over.
 bool removeRules(QImage &gray, int ground, const std::vector<Box> &letters,
     std::vector<Separator> *separators, const Stopper &stop)
 {
@@ -690,7 +690,8 @@ bool evenContrast(QImage &gray, int ground, const Stopper &stop)
     }
     if (levels.empty())
         return false;
-    // The dark text: the level most of the shapes reach, or at least most of the way to black.
+    // The dark text: the level the darkest fifth of the shapes reach, or at least most of the way
+    // to black.
     const std::size_t at = levels.size() / 5;
     std::nth_element(levels.begin(), levels.begin() + qsizetype(at), levels.end());
     const int target = std::min(levels[at], ground * 3 / 10);
@@ -841,7 +842,6 @@ struct Run
     QRect area;
     std::vector<int> cuts; // between its columns, left to right
     std::vector<Band> bands;
-    bool ruled = false; // separated by drawn lines, not by space alone
 };
 
 // The page cut into blocks of text, each read on its own: the engine joins words across wide gaps
@@ -953,10 +953,8 @@ void findBlocks(const TextLayout &layout, const std::vector<Separator> &separato
         Run run;
         run.area = QRect(region.left(), top, region.width(), bottom - top);
         run.bands.assign(bands.begin() + qsizetype(open.first), bands.begin() + qsizetype(open.last) + 1);
-        for (const Gap &gap : open.shared) {
-            run.ruled = run.ruled || gap.ruled;
+        for (const Gap &gap : open.shared)
             run.cuts.push_back((gap.span.first + gap.span.second) / 2);
-        }
         int left = region.left();
         for (std::size_t c = 0; c <= run.cuts.size(); ++c) {
             const int right = c < run.cuts.size() ? run.cuts[c] : region.right() + 1;
