@@ -9,7 +9,9 @@
 // by set. OCR/cancel_sweep cancels reads of a 300x20000 strip and an 8000x8000 page at 20 evenly
 // spaced moments and prints how long each took to let go.
 // BENCH_OCR_VERBOSE=1 prints what was misread, BENCH_OCR_SAVE=<folder> keeps the drawn screens,
-// BENCH_OCR_WITHOUT_COMMAND=1 leaves the command out of OCR/screens.
+// BENCH_OCR_WITHOUT_COMMAND=1 leaves the command out of OCR/screens. On a busy machine run with
+// OMP_THREAD_LIMIT=1: the command's own threads otherwise spin against the other work and its
+// times mean little.
 
 #include "Capture/OCRService.h"
 
