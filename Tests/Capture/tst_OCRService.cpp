@@ -127,6 +127,7 @@ struct Table
     int pixelSize;
     bool dark;
     int padding;
+    QColor header = Qt::transparent; // a filled first row, its text white
 };
 
 QImage table(const QList<QStringList> &rows, const Table &style)
@@ -155,6 +156,9 @@ QImage table(const QList<QStringList> &rows, const Table &style)
         for (const QString &cell : row)
             lines = std::max(lines, int(cell.count('\n')) + 1);
         const int height = lines * metrics.lineSpacing() + 2 * style.padding;
+        const bool header = &row == &rows.front() && style.header.alpha() > 0;
+        if (header)
+            panels << Panel { QRect(12, y, right - 12, height), style.header };
         for (qsizetype c = 0; c < row.size(); ++c) {
             const int width = lefts[c + 1] - gap - lefts[c];
             if (style.rules == Rules::Boxes) {
@@ -168,7 +172,7 @@ QImage table(const QList<QStringList> &rows, const Table &style)
                 texts << Drawn { cellLines[l],
                     { lefts[c] + style.padding,
                         y + style.padding + int(l) * metrics.lineSpacing() + metrics.ascent() },
-                    style.dark ? QColor(0xdd, 0xdd, 0xdd) : ink, style.pixelSize, style.family };
+                    style.dark || header ? QColor(0xdd, 0xdd, 0xdd) : ink, style.pixelSize, style.family };
         }
         y += height + (style.rules == Rules::Boxes ? gap : 0);
         if (rowRules && &row != &rows.back())
@@ -388,6 +392,10 @@ private slots:
             { "boxed cells", orders, { Rules::Boxes, "DejaVu Sans", 14, false, 5 } },
             { "boxed cells, dark", orders, { Rules::Boxes, "Noto Sans", 18, true, 8 } },
             { "no rules", orders, { Rules::None, "DejaVu Serif", 11, false, 3 } },
+            { "vertical rules through a dark header row", orders,
+                { Rules::Vertical, "Liberation Serif", 16, false, 8, QColor(0x2b, 0x57, 0x9a) } },
+            { "a framed text field", { { "Search files and folders" } },
+                { Rules::Boxes, "Noto Sans", 13, false, 7 } },
             { "two-line cells, grid", notes, { Rules::Grid, "DejaVu Sans", 13, false, 5 } },
             { "two-line cells, horizontal rules", notes,
                 { Rules::Horizontal, "Liberation Sans", 15, true, 6 } },
