@@ -208,6 +208,23 @@ private slots:
             { { "Size", 300, 100, 40 }, { "Name", 0, 100, 50 }, { "report.pdf", 0, 124, 90 },
                 { "2.4 MB", 300, 124, 60 }, { "notes.txt", 0, 148, 80 }, { "14 KB", 300, 148, 50 } },
             "Name Size\nreport.pdf 2.4 MB\nnotes.txt 14 KB");
+        // Rows of several words on each side of a gutter are no running text when their words are
+        // names, numbers and dates: they were read as two columns, one after the other.
+        page("table rows of dates and amounts, several words a side",
+            { { "Qty City Total", 440, 100, 300 }, { "Due Date Status", 0, 100, 300 },
+                { "2019-12-16 6 Jul 2020 Active", 0, 124, 330 }, { "750 Vienna 5,151.50 EUR", 440, 124, 320 },
+                { "2021-09-28 10 Dec 2024 Paid", 0, 148, 330 },
+                { "550 Lisbon 13,679.29 EUR", 440, 148, 330 } },
+            "Due Date Status Qty City Total\n2019-12-16 6 Jul 2020 Active 750 Vienna 5,151.50 EUR\n"
+            "2021-09-28 10 Dec 2024 Paid 550 Lisbon 13,679.29 EUR");
+        page("table rows of capitalised names, several words a side",
+            { { "Coffee Beans Jonas Lisbon", 0, 100, 330 }, { "Olive Oil Sofia Porto Open", 440, 100, 330 },
+                { "Green Tea Maria Oslo", 0, 124, 300 }, { "Desk Lamp Erik Bergen Paid", 440, 124, 330 },
+                { "Printer Paper Anna Dublin", 0, 148, 330 },
+                { "Notebook Peter Vienna Draft", 440, 148, 330 } },
+            "Coffee Beans Jonas Lisbon Olive Oil Sofia Porto Open\nGreen Tea Maria Oslo Desk Lamp Erik "
+            "Bergen "
+            "Paid\nPrinter Paper Anna Dublin Notebook Peter Vienna Draft");
         page("form labels beside long values",
             { { "Name", 0, 100, 60 }, { "The report for the board", 200, 100, 500 }, { "Owner", 0, 124, 60 },
                 { "Someone in the finance team", 200, 124, 500 }, { "Due", 0, 148, 60 },
