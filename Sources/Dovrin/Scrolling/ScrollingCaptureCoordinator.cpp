@@ -240,15 +240,20 @@ void ScrollingCaptureCoordinator::observeDisplays()
 
 Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame()
 {
-
+    TaskClock &clock = *m_environment.clock;
+    TaskClock::TimePoint begun = clock.now();
     Task<QImage> capture = m_captureViewport(m_geometry);
     QImage image = co_await capture;
+    spent(&ScrollingCaptureTimes::grabbing, begun);
+    ++m_times.frames;
 
     checkpoint(Check::scrolling);
     if (image.isNull() || image.width() <= 0 || image.height() <= 0)
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
+    begun = clock.now();
     QFuture<ScrollingFramePtr> preparing = m_prepareFrame(std::move(image));
     ScrollingFramePtr prepared = co_await preparing;
+    spent(&ScrollingCaptureTimes::aligning, begun);
 
     if (!prepared || prepared->isNull())
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
@@ -267,33 +272,44 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
     TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint stepped = clock.now();
     co_await sleepFor(clock, afterStepDelay);
+    spent(&ScrollingCaptureTimes::waiting, stepped);
     Task<Frame> first = grabFrame();
     Frame frame = co_await first;
     // Still means still: the window gets as long as it has needed so far, and more, to start moving.
     for (;;) {
+        TaskClock::TimePoint begun = clock.now();
         QFuture<double> sinceStep = m_frameDifference(reference->prepared, frame.prepared);
-        if (co_await sinceStep > settledChange)
+        const double moved = co_await sinceStep;
+        spent(&ScrollingCaptureTimes::aligning, begun);
+        if (moved > settledChange)
             break;
         checkpoint(Check::scrolling);
         if (clock.now() - stepped >= m_reactionLimit)
             co_return Look { std::move(frame), false };
+        begun = clock.now();
         co_await sleepFor(clock, settleInterval);
+        spent(&ScrollingCaptureTimes::waiting, begun);
         Task<Frame> again = grabFrame();
         Frame next = co_await again;
         if (next.image.size() != frame.image.size())
             throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
                                                            : ScrollingCaptureError::invalidFrame);
+        begun = clock.now();
         QFuture<double> sinceLast = m_frameDifference(reference->prepared, next.prepared);
-        if (co_await sinceLast > settledChange) {
+        const double movedSince = co_await sinceLast;
+        spent(&ScrollingCaptureTimes::aligning, begun);
+        if (movedSince > settledChange) {
             frame = std::move(next);
             break;
         }
         // Still at rest: what changes now changes on its own (a caret, an animation).
+        begun = clock.now();
         QFuture<ScrollingFramePtr> marking
             = QtConcurrent::run([earlier = frame.prepared, later = next.prepared] {
                   return ScrollingFrameAnalyzer::restingLook(earlier, later);
               });
         next.prepared = co_await marking;
+        spent(&ScrollingCaptureTimes::aligning, begun);
         frame = std::move(next);
     }
     checkpoint(Check::scrolling);
@@ -309,12 +325,15 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
     const TaskClock::TimePoint begun = clock.now();
     for (;;) {
         checkpoint(Check::scrolling);
+        TaskClock::TimePoint since = clock.now();
         co_await sleepFor(clock, settleInterval);
+        spent(&ScrollingCaptureTimes::waiting, since);
         Task<Frame> again = grabFrame();
         Frame next = co_await again;
         if (next.image.size() != frame.image.size())
             throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
                                                            : ScrollingCaptureError::invalidFrame);
+        since = clock.now();
         QFuture<double> comparing = m_frameDifference(frame.prepared, next.prepared);
         const double change = co_await comparing;
         // Cells that keep changing while the page is at rest (an animation) count neither here
@@ -324,10 +343,17 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
                   return ScrollingFrameAnalyzer::restingLook(earlier, later);
               });
         next.prepared = co_await marking;
+        spent(&ScrollingCaptureTimes::aligning, since);
         frame = std::move(next);
         if (change <= settledChange || clock.now() - begun >= maximumSettleTime)
             co_return frame;
     }
+}
+
+void ScrollingCaptureCoordinator::spent(
+    TaskClock::Duration ScrollingCaptureTimes::*stage, TaskClock::TimePoint since)
+{
+    m_times.*stage += m_environment.clock->now() - since;
 }
 
 void ScrollingCaptureCoordinator::noteReaction(TaskClock::Duration took)
@@ -548,9 +574,12 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             break;
         }
         while (int(m_recognitions.size()) + (m_collecting ? 1 : 0) > recognitionBacklog) {
+            const TaskClock::TimePoint since = clock.now();
             co_await sleepFor(clock, settleInterval);
+            spent(&ScrollingCaptureTimes::recognizing, since);
             checkpoint(Check::scrolling);
         }
+        ++m_times.steps;
         if (!m_environment.scrollDown(scrollPoint, at.notches)) {
             checkpoint(Check::scrolling);
             throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
@@ -571,9 +600,11 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
         ScrollingAlignment alignment;
         if (look.changed) {
+            const TaskClock::TimePoint since = clock.now();
             QFuture<ScrollingAlignment> aligning
                 = m_alignFrames(previous.prepared, current.prepared, expected);
             alignment = co_await aligning;
+            spent(&ScrollingCaptureTimes::aligning, since);
             checkpoint(Check::scrolling);
         } else if (!ScrollingFrameAnalyzer::hidesStep(*current.prepared, at.fixedTop, height - at.fixedBottom,
                        expected.isEmpty() ? 1 : expected.first())) {
@@ -659,8 +690,10 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
 
         // The rows of the last step stay pending, so a footer found in them later can be taken back.
         if (m_sealableHeight >= m_tileTargetHeight) {
+            const TaskClock::TimePoint since = clock.now();
             Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_sealableHeight);
             end = co_await sealing;
+            spent(&ScrollingCaptureTimes::sealing, since);
             if (!end && tileLimitReached())
                 end = ScrollingCaptureEnd::tileLimit;
         }
@@ -679,18 +712,22 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         else
             end = ScrollingCaptureEnd::pixelLimit;
     }
+    TaskClock::TimePoint since = clock.now();
     Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_pendingHeight);
     if (const std::optional<ScrollingCaptureEnd> refused = co_await sealing)
         end = refused;
+    spent(&ScrollingCaptureTimes::sealing, since);
     if (m_manifest.tiles.isEmpty())
         throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
     hideChrome();
 
+    since = clock.now();
     while (m_collecting) {
         Task<void> collecting = m_collector;
         co_await collecting;
         checkpoint(Check::finishing);
     }
+    spent(&ScrollingCaptureTimes::recognizing, since);
     checkpoint(Check::finishing);
 
     // Text recognized before the engine failed is dropped with the rest: Retry OCR reads it all.
@@ -704,8 +741,10 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), text, text, languages, observations,
         m_target.name, m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
         OCRLayout::defaultTitle(text), QString(), QStringList(), m_manifest, std::nullopt);
+    since = clock.now();
     QFuture<void> saving = QtConcurrent::run([store = m_store, draft] { store.save(draft); });
     co_await saving;
+    spent(&ScrollingCaptureTimes::sealing, since);
     checkpoint(Check::finishing);
     std::optional<QString> recognitionError;
     if (m_recognitionFailed)

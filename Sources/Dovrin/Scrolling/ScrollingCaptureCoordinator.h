@@ -26,6 +26,20 @@
 class ScrollingControlPanel;
 class ScrollingOutlineChrome;
 
+// Where the time of one capture went, along the path that scrolls: waiting for the window to react
+// and settle, grabbing viewports, preparing and aligning frames, sealing tiles, and waiting for
+// recognition (its backlog while scrolling, the rest once the scrolling ended).
+struct ScrollingCaptureTimes
+{
+    TaskClock::Duration waiting { 0 };
+    TaskClock::Duration grabbing { 0 };
+    TaskClock::Duration aligning { 0 };
+    TaskClock::Duration sealing { 0 };
+    TaskClock::Duration recognizing { 0 };
+    int frames = 0; // viewports grabbed
+    int steps = 0; // wheel steps posted
+};
+
 // A scrolling capture that could not finish; `error` carries the text the user sees.
 class ScrollingCaptureFailure : public std::exception
 {
@@ -88,6 +102,7 @@ public:
 
     ScrollingControlPanel *controlPanel() const;
     ScrollingOutlineChrome *outline() const;
+    const ScrollingCaptureTimes &times() const { return m_times; }
 
     // Wheel notches of the next step, given what one notch moves (pixels, 0 when unknown), the last
     // step's notches, the rows that move, the period of content that repeats (0 when it does not)
@@ -139,6 +154,8 @@ private:
     Task<Look> settledFrame(const Frame *reference);
     Task<Frame> settle(Frame frame);
     void noteReaction(TaskClock::Duration took);
+    // Adds the time since `since` to one stage of m_times.
+    void spent(TaskClock::Duration ScrollingCaptureTimes::*stage, TaskClock::TimePoint since);
     Task<ScrollingCaptureEnd> pause();
     void checkpoint(Check check) const;
     void showChrome();
@@ -184,6 +201,7 @@ private:
     // before it counts as no movement.
     TaskClock::Duration m_slowestReaction { 0 };
     TaskClock::Duration m_reactionLimit;
+    ScrollingCaptureTimes m_times;
 
     // The document so far: sealed tiles, then rows not sealed yet.
     ScrollingCaptureManifest m_manifest;
