@@ -42,9 +42,9 @@ constexpr int maximumNotches = 20;
 constexpr TaskClock::Duration slowReaction = 250ms;
 // Recent confirmed steps the pixels per notch are the median of.
 constexpr int perNotchSamples = 5;
-// Rows of one colour taken on the expected step alone, in viewports, before the capture admits it
-// no longer knows where it is.
-constexpr int blindViewports = 4;
+// Rows of a flat stretch (one colour, a flat panel) taken on the expected step alone, in viewports,
+// before the capture admits it no longer knows where it is.
+constexpr int blindViewports = 8;
 // Tiles are at least this tall (a whole viewport when that is taller), so long documents stay
 // within the tile limit.
 constexpr int minimumTileRows = 1024;
@@ -628,10 +628,36 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             continue;
         }
         const bool unchecked = alignment.basis == ScrollingAlignment::Basis::unchecked;
+        // Placed on the expected step alone: the pixels cannot tell it (a flat stretch), or a shorter
+        // step fits as well, as it would where the content ended short of the step.
+        const bool onPriorAlone = unchecked || alignment.fitsShorterStep;
         at.blindRows = unchecked ? at.blindRows + alignment.offset : 0;
         // Content that cannot be placed (repeated rows that fit several steps, a jump, a big change,
         // too long an empty stretch) pauses the capture with what is stitched so far.
-        if (!alignment.isConfident() || alignment.offset < 0 || at.blindRows > blindViewports * height) {
+        bool placed
+            = alignment.isConfident() && alignment.offset >= 0 && at.blindRows <= blindViewports * height;
+        if (placed && at.unconfirmedFrom) {
+            if (!at.needsLineUp) {
+                // The content moved on: the steps a shorter one fitted as well did not meet its end.
+                at.unconfirmedFrom.reset();
+            } else if (!unchecked) {
+                // Distinct rows again after a flat stretch: the steps taken through it hold when this
+                // one went as expected too, or fell short where the content ends.
+                const double tolerance = std::max(2.0, perNotch / 4);
+                const bool asExpected = alignment.basis == ScrollingAlignment::Basis::expectedStep
+                    || std::any_of(expected.begin(), expected.end(),
+                        [&](int e) { return std::abs(alignment.offset - e) <= tolerance; });
+                if (asExpected && !at.confirmsAtEnd) {
+                    at.unconfirmedFrom.reset();
+                    at.needsLineUp = false;
+                } else if (!at.confirmsAtEnd && !expected.isEmpty() && alignment.offset < expected.first()) {
+                    at.confirmsAtEnd = true;
+                } else {
+                    placed = false;
+                }
+            }
+        }
+        if (!placed) {
             Task<ScrollingCaptureEnd> pausing = pause();
             end = co_await pausing;
             break;
@@ -670,6 +696,11 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             end = ScrollingCaptureEnd::pixelLimit;
             break;
         }
+        if (at.unconfirmedFrom)
+            at.unconfirmedFrom = std::min(*at.unconfirmedFrom, m_documentHeight);
+        if (onPriorAlone && !at.unconfirmedFrom)
+            at.unconfirmedFrom = m_documentHeight;
+        at.needsLineUp = at.needsLineUp || unchecked;
         appendRows(current.image, from, movingBottom);
         at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
             && alignment.offset < expected.first() - perNotch / 2;
@@ -683,15 +714,26 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         at.fixedBottom = fixedBottom;
         at.stillSteps = 0;
         at.lostNotches = 0;
-        at.period = alignment.period;
+        // Steps stay shorter than the shortest period seen lately, until a viewport's worth of rows
+        // has gone by without any repeating.
+        if (alignment.period > 0) {
+            at.period = at.period > 0 ? std::min(at.period, alignment.period) : alignment.period;
+            at.periodFreeRows = 0;
+        } else if ((at.periodFreeRows += alignment.offset) >= height) {
+            at.period = 0;
+        }
         at.notches = notchesForStep(medianOf(at.perNotch), at.notches, movingBottom - fixedTop, at.period,
             m_slowestReaction >= slowReaction ? 0.75 : 0.5);
         previous = std::move(current);
 
-        // The rows of the last step stay pending, so a footer found in them later can be taken back.
-        if (m_sealableHeight >= m_tileTargetHeight) {
+        // The rows of the last step stay pending, so a footer found in them later can be taken back,
+        // and so do rows not confirmed yet.
+        int sealable = m_sealableHeight;
+        if (at.unconfirmedFrom)
+            sealable = std::min(sealable, *at.unconfirmedFrom - (m_documentHeight - m_pendingHeight));
+        if (sealable >= m_tileTargetHeight) {
             const TaskClock::TimePoint since = clock.now();
-            Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_sealableHeight);
+            Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(sealable);
             end = co_await sealing;
             spent(&ScrollingCaptureTimes::sealing, since);
             if (!end && tileLimitReached())
@@ -699,12 +741,22 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
     }
 
+    // Rows nothing confirmed are taken back: the capture keeps what it knows and says it stopped.
+    const bool rolledBack
+        = at.unconfirmedFrom && !(end == ScrollingCaptureEnd::endOfContent && at.confirmsAtEnd);
+    if (rolledBack) {
+        dropRows(m_documentHeight - *at.unconfirmedFrom);
+        if (end == ScrollingCaptureEnd::endOfContent) {
+            Task<ScrollingCaptureEnd> pausing = pause();
+            end = co_await pausing;
+        }
+    }
     // The rows still pending, with the footer below them once.
     if (!firstTaken) {
         if (!fitsPixelLimit(qint64(width) * height))
             throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
         appendRows(previous.image, 0, height);
-    } else if (at.fixedBottom > 0) {
+    } else if (at.fixedBottom > 0 && !rolledBack) {
         // Rows that looked fixed only because they were blank may be stored already.
         const int from = std::max(height - at.fixedBottom, m_documentHeight - at.scroll);
         if (fitsPixelLimit(qint64(width) * (height - from)))

@@ -144,7 +144,16 @@ private:
         int stillSteps = 0;
         bool stoppedShort = false; // the last step moved less than expected
         int blindRows = 0; // taken on the expected step alone since the pixels last told anything
-        int period = 0;
+        // The document row from which rows stand on the expected step alone, not confirmed yet: a
+        // flat stretch, or steps that a shorter step fits as well (rows that repeat).
+        std::optional<int> unconfirmedFrom;
+        // Some of them lie in a flat stretch: only a later step that goes as expected confirms them.
+        bool needsLineUp = false;
+        // A step after them moved less than expected: the end of the content explains it, if nothing
+        // moves after it.
+        bool confirmsAtEnd = false;
+        int period = 0; // the shortest period of rows that repeat, seen lately
+        int periodFreeRows = 0; // rows moved since rows last repeated
         std::deque<double> perNotch; // pixels per notch of recent steps the pixels confirmed
     };
     enum class Check { scrolling, finishing };
