@@ -501,6 +501,13 @@ private slots:
         QCOMPARE(outcome.result->recognitionError.has_value(), scenario.recognizerUnavailable);
         const ScrollingCaptureManifest &manifest = *draft.scrollingCapture;
         QVERIFY(manifest.tiles.size() <= scenario.limits.maxTiles);
+        // Every tile, the last one too, gets as many rows of the one above stacked on it for
+        // recognition as any: a line cut by a seam is read whole.
+        for (qsizetype i = 1; i < manifest.tiles.size(); ++i) {
+            const int above = manifest.tiles[i - 1].pixelHeight;
+            QCOMPARE(ScrollingCaptureCoordinator::recognitionOverlap(above, manifest.tiles[i].pixelHeight),
+                ScrollingCaptureCoordinator::recognitionOverlap(above, 1 << 20));
+        }
         QVERIFY(qint64(manifest.pixelWidth) * manifest.pixelHeight <= scenario.limits.maxPixels);
         // Every row once: the whole column at its end, else the top of it.
         const QImage stitched = harness.stitched(draft);

@@ -48,6 +48,9 @@ constexpr int blindViewports = 8;
 // Tiles are at least this tall (a whole viewport when that is taller), so long documents stay
 // within the tile limit.
 constexpr int minimumTileRows = 1024;
+// No tile is shorter than this where the document allows, the last one included: the rows stacked on
+// top of a tile for recognition (a third of it, up to 160) then hold a line cut by its seam whole.
+constexpr int shortestTileRows = 480;
 // Sections being recognized at once; the scrolling waits while this many are.
 constexpr int recognitionBacklog = 3;
 // A sealed tile is its PNG plus the 12-byte nonce and the 16-byte tag.
@@ -727,10 +730,10 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         previous = std::move(current);
 
         // The rows of the last step stay pending, so a footer found in them later can be taken back,
-        // and so do rows not confirmed yet.
-        int sealable = m_sealableHeight;
-        if (at.unconfirmedFrom)
-            sealable = std::min(sealable, *at.unconfirmedFrom - (m_documentHeight - m_pendingHeight));
+        // and so do rows not confirmed yet, and enough rows for a last tile of its own.
+        const int kept = at.unconfirmedFrom ? *at.unconfirmedFrom : m_documentHeight;
+        const int sealable
+            = std::min(m_sealableHeight, kept - shortestTileRows - (m_documentHeight - m_pendingHeight));
         if (sealable >= m_tileTargetHeight) {
             const TaskClock::TimePoint since = clock.now();
             Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(sealable);
