@@ -94,8 +94,8 @@ struct Scenario
     Overlay overlay = Overlay::none;
     int footerFrom = 0;
     int perNotch = 40;
-    // From this wheel event on, a notch moves `laterPerNotch` rows instead (0: never).
-    int changesAfter = 0;
+    // Once the view's top is at this row, a notch moves `laterPerNotch` rows instead (0: never).
+    int changesFrom = 0;
     int laterPerNotch = 0;
     std::chrono::milliseconds delay { 0 };
     ScrollingCaptureLimits limits = ScrollingCaptureLimits::production;
@@ -117,7 +117,6 @@ struct FakeWindow
     ManualTaskClock *clock = nullptr;
     int scroll = 0;
     int looks = 0;
-    int events = 0;
     std::multimap<TaskClock::TimePoint, int> moves {};
 
     int maximumScroll() const { return document.height() - viewHeight; }
@@ -208,7 +207,7 @@ public:
         environment.clock = window.clock = &manualClock;
         environment.scrollDown = [&window](QPoint, int notches) {
             const Scenario &s = window.scenario;
-            const bool changed = s.changesAfter > 0 && ++window.events > s.changesAfter;
+            const bool changed = s.changesFrom > 0 && window.scroll >= s.changesFrom;
             window.moves.emplace(
                 window.clock->now() + s.delay, notches * (changed ? s.laterPerNotch : s.perNotch));
             return true;
@@ -370,7 +369,7 @@ private slots:
         // before the panel, and a pause.
         add("flat panel, the wheel's step changed inside it", [](Scenario &s) {
             s.pieces = { { 't', 25 }, { 'p', 800 }, { 't', 25 } };
-            s.changesAfter = 6;
+            s.changesFrom = 25 * 22 + 100;
             s.laterPerNotch = 46;
             s.end = End::paused;
         });

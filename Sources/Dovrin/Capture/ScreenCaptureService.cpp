@@ -1,6 +1,7 @@
 #include "Capture/ScreenCaptureService.h"
 
 #include "Platform/ProcessTable.h"
+#include "Platform/X11RootGrab.h"
 
 #include <QGuiApplication>
 #include <QPixmap>
@@ -101,6 +102,11 @@ ScreenCaptureService::Backend ScreenCaptureService::Backend::live()
         if (grabbed.isNull() || !grabbed.rect().contains(within))
             return {};
         return grabbed.copy(within);
+    };
+    // One shared-memory reader for the process, opened on first use.
+    backend.grabRootRect = [](const QRect &rootPixelRect) {
+        static X11RootGrab reader;
+        return reader.grab(rootPixelRect);
     };
     backend.applicationWindows = [] { return liveApplicationWindows(); };
     backend.ownPid = qint64(::getpid());
@@ -234,6 +240,14 @@ Task<QImage> ScreenCaptureService::scrollingViewport(ScrollingRegionGeometry geo
     }
     if (!hidden.isEmpty())
         co_await sleepFor(m_clock, exposeDelay);
+    if (m_backend.grabRootRect) {
+        // Read off the main thread where the platform allows it.
+        QFuture<QImage> reading = QtConcurrent::run(
+            [grab = m_backend.grabRootRect, rect = geometry.rootPixelRect()] { return grab(rect); });
+        QImage image = co_await std::move(reading);
+        if (!image.isNull())
+            co_return image;
+    }
     co_return m_backend.grabRect(geometry.displayID, geometry.pixelRect);
 }
 

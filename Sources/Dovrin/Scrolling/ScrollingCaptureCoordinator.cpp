@@ -19,10 +19,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// After a step, the window gets this long before the first look.
-constexpr auto afterStepDelay = 40ms;
-// Two looks this far apart that agree mean the window has finished drawing the step.
-constexpr auto settleInterval = 50ms;
+// After a step, the first look comes this soon, the next one soon after, and later ones half as far
+// apart again each time, up to lookInterval: a quick window is seen at once, a slow one costs few
+// looks.
+constexpr TaskClock::Duration firstLookDelay = 12ms;
+constexpr TaskClock::Duration secondLookDelay = 6ms;
+constexpr TaskClock::Duration lookInterval = 50ms;
+// Two looks this far apart that agree mean the window has finished drawing the step (a smooth
+// scroll or a page drawn in stages changes between them, and is looked at again).
+constexpr TaskClock::Duration settleInterval = 16ms;
 // What still changes in a settled window: a caret, a small animation (share of cells).
 constexpr double settledChange = 0.002;
 // A window that keeps changing (an animation) is taken as it is after this long.
@@ -37,9 +42,8 @@ constexpr TaskClock::Duration longestReactionWait = 5s;
 // enough after a step that moved less than it was expected to: it met the end.
 constexpr int stillStepsAtEnd = 2;
 constexpr int maximumNotches = 20;
-// A window this slow to react gets steps of three quarters of the moving rows instead of half:
-// fewer waits, with overlap enough to align.
-constexpr TaskClock::Duration slowReaction = 250ms;
+// A step takes this share of the moving rows: few steps, with overlap enough to align.
+constexpr double stepShare = 0.75;
 // Recent confirmed steps the pixels per notch are the median of.
 constexpr int perNotchSamples = 5;
 // Rows of a flat stretch (one colour, a flat panel) taken on the expected step alone, in viewports,
@@ -183,6 +187,13 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::run()
     }
     hideChrome();
     if (failure) {
+        // A tile still being written would be left behind by the removal.
+        if (m_sealing.isValid() && !m_sealing.isFinished()) {
+            try {
+                Task<std::optional<ScrollingCaptureEnd>> sealing = m_sealing;
+                co_await sealing;
+            } catch (...) { }
+        }
         for (const Recognition &recognition : m_recognitions)
             recognition.work.cancel();
         m_recognitions.clear();
@@ -274,11 +285,12 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
     }
     TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint stepped = clock.now();
-    co_await sleepFor(clock, afterStepDelay);
+    co_await sleepFor(clock, firstLookDelay);
     spent(&ScrollingCaptureTimes::waiting, stepped);
     Task<Frame> first = grabFrame();
     Frame frame = co_await first;
     // Still means still: the window gets as long as it has needed so far, and more, to start moving.
+    TaskClock::Duration interval = secondLookDelay * 2 / 3;
     for (;;) {
         TaskClock::TimePoint begun = clock.now();
         QFuture<double> sinceStep = m_frameDifference(reference->prepared, frame.prepared);
@@ -289,8 +301,9 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
         checkpoint(Check::scrolling);
         if (clock.now() - stepped >= m_reactionLimit)
             co_return Look { std::move(frame), false };
+        interval = std::min<TaskClock::Duration>(interval * 3 / 2, lookInterval);
         begun = clock.now();
-        co_await sleepFor(clock, settleInterval);
+        co_await sleepFor(clock, interval);
         spent(&ScrollingCaptureTimes::waiting, begun);
         Task<Frame> again = grabFrame();
         Frame next = co_await again;
@@ -373,7 +386,7 @@ Task<ScrollingCaptureEnd> ScrollingCaptureCoordinator::pause()
     emit paused();
     // Without a panel nobody can answer: the capture ends with what it kept.
     while (m_panel && !m_doneRequested) {
-        co_await sleepFor(*m_environment.clock, settleInterval);
+        co_await sleepFor(*m_environment.clock, lookInterval);
         checkpoint(Check::finishing);
     }
     co_return ScrollingCaptureEnd::paused;
@@ -387,7 +400,7 @@ bool ScrollingCaptureCoordinator::fitsPixelLimit(qint64 extraPixels) const
 
 bool ScrollingCaptureCoordinator::tileLimitReached() const
 {
-    return m_manifest.tiles.size() >= m_limits.maxTiles;
+    return m_manifest.tiles.size() + (m_sealing.isValid() ? 1 : 0) >= m_limits.maxTiles;
 }
 
 void ScrollingCaptureCoordinator::appendRows(const QImage &frame, int fromRow, int toRow)
@@ -418,23 +431,20 @@ void ScrollingCaptureCoordinator::dropRows(int rows)
     }
 }
 
-Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPending(int rows)
+std::optional<ScrollingCaptureEnd> ScrollingCaptureCoordinator::startSealing(int rows)
 {
     rows = std::min(rows, m_pendingHeight);
     if (rows <= 0)
-        co_return std::nullopt;
+        return std::nullopt;
     // Once a tile found no room, nothing after it is kept: the document would have a gap.
     if (m_storageFull)
-        co_return m_storageFull;
-    const bool first = m_manifest.tiles.isEmpty();
-    const auto refuse = [this, first](ScrollingCaptureEnd limit) {
-        if (first)
-            throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
-        m_storageFull = limit;
         return m_storageFull;
-    };
-    if (tileLimitReached())
-        co_return refuse(ScrollingCaptureEnd::tileLimit);
+    if (tileLimitReached()) {
+        if (m_manifest.tiles.isEmpty())
+            throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
+        m_storageFull = ScrollingCaptureEnd::tileLimit;
+        return m_storageFull;
+    }
     const int width = m_manifest.pixelWidth;
     QList<QImage> parts;
     QList<QImage> kept;
@@ -460,8 +470,14 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPendin
     m_pendingHeight -= rows;
     m_sealableHeight = std::max(0, m_sealableHeight - rows);
     m_sealedPixels += qint64(width) * rows;
+    m_sealing = sealTile(entry, std::move(parts));
+    return std::nullopt;
+}
 
-    // Stacking, encoding, sealing and the synced write run on a worker; the panel keeps answering.
+Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealTile(
+    ScrollingCaptureTile entry, QList<QImage> parts)
+{
+    // Stacking, encoding, sealing and the synced write run on a worker, while the capture scrolls on.
     struct Sealed
     {
         QImage tile;
@@ -469,26 +485,39 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPendin
         qint64 bytes = -1; // not stored: no room left
     };
     const qint64 room = m_limits.maxEncryptedBytes - m_sealedBytes - sealOverhead;
-    QFuture<Sealed> sealing = QtConcurrent::run([store = m_store, draftID = m_draftID, index = entry.index,
-                                                    parts, width, rows, room] {
+    QFuture<Sealed> sealing = QtConcurrent::run([store = m_store, draftID = m_draftID, entry,
+                                                    parts = std::move(parts), room] {
         Sealed sealed;
-        sealed.tile = stacked(parts, width, rows);
+        sealed.tile = stacked(parts, entry.pixelWidth, entry.pixelHeight);
         sealed.png = ImageNormalization::pngData(sealed.tile);
         if (sealed.png && sealed.png->size() <= CaptureDraft::maximumPNGBytes && sealed.png->size() <= room)
-            sealed.bytes = store.saveTilePNG(draftID, index, *sealed.png);
+            sealed.bytes = store.saveTilePNG(draftID, entry.index, *sealed.png);
         return sealed;
     });
     const Sealed sealed = co_await sealing;
     checkpoint(Check::finishing);
     if (!sealed.png)
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
-    if (sealed.bytes < 0)
-        co_return refuse(ScrollingCaptureEnd::byteLimit);
+    if (sealed.bytes < 0) {
+        if (m_manifest.tiles.isEmpty())
+            throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
+        m_storageFull = ScrollingCaptureEnd::byteLimit;
+        co_return m_storageFull;
+    }
     m_sealedBytes += sealed.bytes;
     m_manifest.tiles.append(entry);
     m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
     recognizeTile(sealed.tile, entry.documentTop);
     co_return std::nullopt;
+}
+
+Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealed()
+{
+    if (!m_sealing.isValid())
+        co_return std::nullopt;
+    Task<std::optional<ScrollingCaptureEnd>> sealing = m_sealing;
+    m_sealing = {};
+    co_return co_await sealing;
 }
 
 void ScrollingCaptureCoordinator::recognizeTile(const QImage &tile, int documentTop)
@@ -576,9 +605,14 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             end = ScrollingCaptureEnd::durationLimit;
             break;
         }
+        if (m_sealing.isFinished()) {
+            Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
+            if ((end = co_await previousTile))
+                break;
+        }
         while (int(m_recognitions.size()) + (m_collecting ? 1 : 0) > recognitionBacklog) {
             const TaskClock::TimePoint since = clock.now();
-            co_await sleepFor(clock, settleInterval);
+            co_await sleepFor(clock, lookInterval);
             spent(&ScrollingCaptureTimes::recognizing, since);
             checkpoint(Check::scrolling);
         }
@@ -725,8 +759,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         } else if ((at.periodFreeRows += alignment.offset) >= height) {
             at.period = 0;
         }
-        at.notches = notchesForStep(medianOf(at.perNotch), at.notches, movingBottom - fixedTop, at.period,
-            m_slowestReaction >= slowReaction ? 0.75 : 0.5);
+        at.notches = notchesForStep(
+            medianOf(at.perNotch), at.notches, movingBottom - fixedTop, at.period, stepShare);
         previous = std::move(current);
 
         // The rows of the last step stay pending, so a footer found in them later can be taken back,
@@ -735,10 +769,13 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         const int sealable
             = std::min(m_sealableHeight, kept - shortestTileRows - (m_documentHeight - m_pendingHeight));
         if (sealable >= m_tileTargetHeight) {
+            // One tile is sealed at a time, the previous one long done by now.
             const TaskClock::TimePoint since = clock.now();
-            Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(sealable);
-            end = co_await sealing;
+            Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
+            end = co_await previousTile;
             spent(&ScrollingCaptureTimes::sealing, since);
+            if (!end)
+                end = startSealing(sealable);
             if (!end && tileLimitReached())
                 end = ScrollingCaptureEnd::tileLimit;
         }
@@ -768,8 +805,14 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             end = ScrollingCaptureEnd::pixelLimit;
     }
     TaskClock::TimePoint since = clock.now();
-    Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_pendingHeight);
-    if (const std::optional<ScrollingCaptureEnd> refused = co_await sealing)
+    Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
+    std::optional<ScrollingCaptureEnd> refused = co_await previousTile;
+    if (!refused)
+        refused = startSealing(m_pendingHeight);
+    Task<std::optional<ScrollingCaptureEnd>> lastTile = sealed();
+    if (const std::optional<ScrollingCaptureEnd> last = co_await lastTile)
+        refused = last;
+    if (refused)
         end = refused;
     spent(&ScrollingCaptureTimes::sealing, since);
     if (m_manifest.tiles.isEmpty())

@@ -176,9 +176,13 @@ private:
     // Takes the last `rows` rows back out of the document (pending rows only).
     void dropRows(int rows);
     bool fitsPixelLimit(qint64 extraPixels) const;
-    // Seals the first `rows` pending rows as the next tile, off the main thread; the limit that
-    // leaves no room for it.
-    Task<std::optional<ScrollingCaptureEnd>> sealPending(int rows);
+    // Takes the first `rows` pending rows as the next tile and starts sealing it off the main thread
+    // (the previous one must be sealed); the limit that leaves no room for it.
+    std::optional<ScrollingCaptureEnd> startSealing(int rows);
+    Task<std::optional<ScrollingCaptureEnd>> sealTile(ScrollingCaptureTile entry, QList<QImage> parts);
+    // Waits for the tile being sealed, if any: the limit that left no room for it.
+    Task<std::optional<ScrollingCaptureEnd>> sealed();
+    // No room for another tile, the one being sealed counted.
     bool tileLimitReached() const;
 
     void recognizeTile(const QImage &tile, int documentTop);
@@ -223,6 +227,7 @@ private:
     int m_documentHeight = 0;
     int m_tileTargetHeight = 0;
     std::optional<ScrollingCaptureEnd> m_storageFull;
+    Task<std::optional<ScrollingCaptureEnd>> m_sealing;
     QImage m_previousTile;
 
     // Recognition behind the capture: a few sections at a time, their text taken in document order.
