@@ -290,7 +290,7 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
     Task<Frame> first = grabFrame();
     Frame frame = co_await first;
     // Still means still: the window gets as long as it has needed so far, and more, to start moving.
-    TaskClock::Duration interval = secondLookDelay * 2 / 3;
+    TaskClock::Duration interval { 0 };
     for (;;) {
         TaskClock::TimePoint begun = clock.now();
         QFuture<double> sinceStep = m_frameDifference(reference->prepared, frame.prepared);
@@ -301,7 +301,9 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
         checkpoint(Check::scrolling);
         if (clock.now() - stepped >= m_reactionLimit)
             co_return Look { std::move(frame), false };
-        interval = std::min<TaskClock::Duration>(interval * 3 / 2, lookInterval);
+        interval = interval == TaskClock::Duration(0)
+            ? secondLookDelay
+            : std::min<TaskClock::Duration>(interval * 3 / 2, lookInterval);
         begun = clock.now();
         co_await sleepFor(clock, interval);
         spent(&ScrollingCaptureTimes::waiting, begun);
