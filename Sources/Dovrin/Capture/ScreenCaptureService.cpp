@@ -11,6 +11,8 @@
 #include <QtConcurrent>
 
 #include <cmath>
+#include <memory>
+#include <mutex>
 
 #include <unistd.h>
 
@@ -103,10 +105,16 @@ ScreenCaptureService::Backend ScreenCaptureService::Backend::live()
             return {};
         return grabbed.copy(within);
     };
-    // One shared-memory reader for the process, opened on first use.
-    backend.grabRootRect = [](const QRect &rootPixelRect) {
-        static X11RootGrab reader;
-        return reader.grab(rootPixelRect);
+    // One shared-memory reader for this backend, opened on first use and closed with the last copy of
+    // the backend, while the X server is still there.
+    struct Reader
+    {
+        std::once_flag opened;
+        std::unique_ptr<X11RootGrab> grab;
+    };
+    backend.grabRootRect = [reader = std::make_shared<Reader>()](const QRect &rootPixelRect) {
+        std::call_once(reader->opened, [&] { reader->grab = std::make_unique<X11RootGrab>(); });
+        return reader->grab->grab(rootPixelRect);
     };
     backend.applicationWindows = [] { return liveApplicationWindows(); };
     backend.ownPid = qint64(::getpid());
