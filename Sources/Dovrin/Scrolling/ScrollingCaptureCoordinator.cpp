@@ -25,8 +25,9 @@ namespace {
 constexpr TaskClock::Duration firstLookDelay = 12ms;
 constexpr TaskClock::Duration secondLookDelay = 6ms;
 constexpr TaskClock::Duration lookInterval = 50ms;
-// Two looks this far apart that agree mean the window has finished drawing the step (a smooth
-// scroll or a page drawn in stages changes between them, and is looked at again).
+// Two looks this far apart that agree mean the window has finished drawing the step: with the time a
+// look takes, longer than a frame at 60 Hz, so a smooth scroll or a page drawn in stages changes
+// between them and is looked at again.
 constexpr TaskClock::Duration settleInterval = 16ms;
 // What still changes in a settled window: a caret, a small animation (share of cells).
 constexpr double settledChange = 0.002;
