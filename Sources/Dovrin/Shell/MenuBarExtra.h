@@ -12,9 +12,12 @@
 
 class AppModel;
 class QSystemTrayIcon;
+class X11TrayManagerWatch;
 
 // The program's permanent presence: the tray icon with its label and menu. Where the desktop has no tray, the
 // fallback window takes its place; the icon is still put up, and docks by itself if a tray appears later.
+// A tray that goes away while the program runs (a panel restarting) brings the fallback window up; when a
+// tray is back, the icon docks again and the fallback window steps back.
 class MenuBarExtra : public QObject
 {
     Q_OBJECT
@@ -55,6 +58,9 @@ protected:
 private:
     void updateIcon();
     void showFallbackWindow();
+    void trayMayHaveChanged();
+    // The fallback window follows what the desktop says of its tray now.
+    void trayChanged();
 
     Environment m_environment;
     MenuContent m_content;
@@ -64,4 +70,7 @@ private:
     QPointer<MenuBarFallbackWindow> m_fallback;
     std::optional<bool> m_iconActive;
     QColor m_iconInk;
+    X11TrayManagerWatch *m_trayWatch = nullptr;
+    bool m_shown = false;
+    bool m_allowFallbackWindow = true;
 };
