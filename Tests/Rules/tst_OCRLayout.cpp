@@ -301,6 +301,46 @@ private slots:
                     "line\nZeta line\nEta"));
     }
 
+    // Two 300-row segments, the second from document row 200 (100 rows of the first stacked on top).
+    // "Gamma line" (rows 293..313) is cut by the first segment's bottom edge; read there as a junk
+    // piece whose box reaches well above it (so no duplicate of the whole line), the piece goes once
+    // the second segment reads the line whole; likewise a junk piece of "Beta line" (rows 195..215)
+    // at the second segment's top edge, wider than the line, which the first held whole. A piece
+    // stays when the other segment cuts it too, or read nothing there.
+    void seamPiecesSeenWholeGo_data()
+    {
+        QTest::addColumn<QList<CaptureTextObservation>>("first");
+        QTest::addColumn<int>("secondTop");
+        QTest::addColumn<QList<CaptureTextObservation>>("second");
+        QTest::addColumn<QString>("text");
+        const QSize s(width, 300);
+        const auto beta = line("Beta line", s, 10, 195, 180, 215, 0.9);
+        const auto cut = line("a Pa ~ w a a", s, 10, 262, 200, 300, 0.4);
+        const auto gamma = line("Gamma line", s, 10, 93, 190, 113, 0.8);
+        QTest::newRow("piece at the bottom edge, seen whole after")
+            << QList { beta, cut } << 200 << QList { gamma } << "Beta line\nGamma line";
+        QTest::newRow("piece at the top edge, seen whole before")
+            << QList { beta } << 200 << QList { line("u w a", s, 150, 0, 390, 18, 0.5), gamma }
+            << "Beta line\nGamma line";
+        QTest::newRow("cut by both segments")
+            << QList { beta, cut } << 290 << QList { line("mma li", s, 30, 0, 150, 20, 0.3) }
+            << "Beta line\na Pa ~ w a a";
+        QTest::newRow("nothing read where the piece was")
+            << QList { beta, cut } << 200 << QList { line("Epsilon", s, 10, 200, 150, 220, 0.9) }
+            << "Beta line\na Pa ~ w a a\nEpsilon";
+    }
+    void seamPiecesSeenWholeGo()
+    {
+        QFETCH(QList<CaptureTextObservation>, first);
+        QFETCH(int, secondTop);
+        QFETCH(QList<CaptureTextObservation>, second);
+        QFETCH(QString, text);
+        ScrollingTextAccumulator accumulator;
+        accumulator.append(first, QSize(width, 300), 0);
+        accumulator.append(second, QSize(width, 300), secondTop);
+        QCOMPARE(accumulator.assembledText(), text);
+    }
+
     // Held after the first segment: "Status: ready" at rows 100..120, columns 10..210, confidence 0.8,
     // away from the edges; the second segment starts at document row 100.
     void duplicateRules_data()
