@@ -5,9 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <climits>
 
 namespace {
 
@@ -84,6 +88,45 @@ private slots:
                    s.recent = { entry(5), entry(7), nine };
                    s.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
                });
+    }
+
+    // Entries another program could have written: one per id and per file name, the newest kept, and
+    // only names of files inside the capture folder.
+    void recentEntriesRefusedWhereRead_data()
+    {
+        QTest::addColumn<QList<RecentCaptureRef>>("stored");
+        QTest::addColumn<QList<RecentCaptureRef>>("expected");
+        const RecentCaptureRef one = entry(1), two = entry(2), three = entry(3);
+        QTest::newRow("same entry twice") << QList { one, two, one } << QList { one, two };
+        QTest::newRow("same id, other name") << QList { two, entry(2, "other.md") } << QList { two };
+        QTest::newRow("same name, other id")
+            << QList { three, entry(4, "note-3.md"), one } << QList { three, one };
+        QList<RecentCaptureRef> many;
+        for (int n = 0; n < 50; ++n)
+            many << entry(n % 2 ? 1 : 100 + n);
+        QList<RecentCaptureRef> kept { entry(100), entry(1) };
+        for (int n = 102; kept.size() < 20; n += 2)
+            kept << entry(n);
+        QTest::newRow("duplicates do not count toward 20") << many << kept;
+        const QStringList paths { "../escape.md", "sub/note.md", "/etc/passwd", "note.md/", ".", "..", "",
+            QString::fromUtf16(u"a\0b.md", 6) };
+        for (const QString &name : paths) {
+            RecentCaptureRef path = entry(9);
+            path.filename = name;
+            QTest::addRow("file name \"%s\"", qPrintable(QString(name).replace(QChar(0), "<NUL>")))
+                << QList { one, path, two } << QList { one, two };
+        }
+        QTest::newRow("dots inside a name are fine") << QList { entry(5, "..hidden"), entry(6, "a..b.md"),
+            entry(7, "...") } << QList { entry(5, "..hidden"), entry(6, "a..b.md"), entry(7, "...") };
+    }
+
+    void recentEntriesRefusedWhereRead()
+    {
+        QFETCH(QList<RecentCaptureRef>, stored);
+        QJsonArray array;
+        for (const RecentCaptureRef &ref : stored)
+            array.append(ref.toJson());
+        QTEST(AppSettings::fromJson(QJsonObject { { "recent", array } }).recent, "expected");
     }
 
     void tolerantDecoding()
@@ -206,13 +249,15 @@ private slots:
         QCOMPARE(defaultData, QStringLiteral("/home/tester/.local/share/com.quorvel.dovrin"));
     }
 
-    // Complete when stored, or at the last step with a test capture. Shown every time while incomplete; an
+    // Complete when stored, or at the last step with a test capture; a stored step outside 0...4 reads as
+    // the first step, so it never counts as the last. Shown every time while incomplete; an
     // explicit request is shown once, even when complete, and survives a refresh.
     void setupPresentation()
     {
-        for (const auto &[stored, step, ranTest, complete] :
-            { std::tuple { false, 0, false, false }, { true, 0, false, true }, { false, 4, true, true },
-                { false, 4, false, false }, { false, 3, true, false } }) {
+        for (const auto &[stored, step, ranTest, complete] : { std::tuple { false, 0, false, false },
+                 { true, 0, false, true }, { false, 4, true, true }, { false, 4, false, false },
+                 { false, 3, true, false }, { false, 5, true, false }, { false, 99, true, false },
+                 { false, INT_MAX, true, false }, { false, -4, true, false }, { true, 99, false, true } }) {
             SetupPresentationState state(stored, step, ranTest);
             QCOMPARE(state.isComplete, complete);
             QVERIFY(!state.explicitPresentationPending);
