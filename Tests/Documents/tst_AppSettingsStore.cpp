@@ -2,6 +2,7 @@
 #include "Documents/AppSettingsStore.h"
 #include "Documents/DefaultsStore.h"
 #include "Documents/SetupPresentationState.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,9 @@
 #include <QTest>
 
 #include <climits>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -189,15 +193,92 @@ private slots:
             QVERIFY(QFile::exists(folder.filePath("com.quorvel.dovrin.settings.ini")));
     }
 
-    void unreadableSettingsSuiteGivesWayToStandard()
+    // A settings file that cannot be read is never swapped for another file, never opened when it is not
+    // a regular file (a FIFO blocked start-up for good) and stays byte for byte until the user changes a
+    // setting; then a readable file takes its place, holding what was set meanwhile.
+    void unreadableSuiteIsKept_data()
     {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        const QByteArray record = "app-settings-v1=\"{\\\"setupComplete\\\":true}\"";
+        QTest::newRow("section never closed") << "file"
+                                              << "[General\n" + record + "\n"
+                                              << "has a format error";
+        QTest::newRow("a line that is no key") << "file"
+                                               << "[General]\n" + record + "\nkey without a value\n"
+                                               << "has a format error";
+        QTest::newRow("a folder") << "folder" << QByteArray() << "is a folder";
+        QTest::newRow("a FIFO") << "fifo" << QByteArray() << "is not a regular file";
+        QTest::newRow("a link to a FIFO") << "link" << QByteArray() << "is not a regular file";
+    }
+
+    void unreadableSuiteIsKept()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, content);
         QTemporaryDir config;
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         const QString folder = config.filePath(QStringLiteral("com.quorvel.dovrin"));
-        QVERIFY(QDir().mkpath(folder + QStringLiteral("/com.quorvel.dovrin.settings.ini")));
-        SettingsDefaultsStore::openSettingsOrStandard()->setBoolean("k", true);
+        const QString path = folder + QStringLiteral("/com.quorvel.dovrin.settings.ini");
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        } else {
+            QCOMPARE(::mkfifo(QFile::encodeName(config.filePath("elsewhere")).constData(), 0600), 0);
+            QVERIFY(QFile::link(config.filePath("elsewhere"), path));
+        }
+        const auto untouched = [&] {
+            struct stat info
+            {
+            };
+            if (::lstat(name.constData(), &info) != 0)
+                return false;
+            if (kind == "file")
+                return S_ISREG(info.st_mode) && TestSupport::readFile(path) == content;
+            return kind == "folder" ? S_ISDIR(info.st_mode)
+                : kind == "fifo"    ? S_ISFIFO(info.st_mode)
+                                    : S_ISLNK(info.st_mode);
+        };
+
+        const std::shared_ptr<DefaultsStore> store = SettingsDefaultsStore::openSettingsOrStandard();
         qunsetenv("XDG_CONFIG_HOME");
-        QVERIFY(QFile::exists(folder + QStringLiteral("/com.quorvel.dovrin.ini")));
+        QVERIFY(store);
+        QFETCH(QString, reason);
+        QCOMPARE(store->readFailure().value_or(QString()), path + QLatin1Char(' ') + reason);
+        QCOMPARE(AppSettingsStore(store).load(), AppSettings());
+        // The program's own bookkeeping stays in memory.
+        store->setBoolean("flag", true);
+        store->remove("absent");
+        QCOMPARE(store->boolean("flag"), true);
+        QVERIFY(untouched());
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/com.quorvel.dovrin.ini")));
+
+        AppSettings changed;
+        changed.onboardingStep = 2;
+        store->replaceUnreadable();
+        AppSettingsStore(store).save(changed);
+        QCOMPARE(AppSettingsStore(store).load(), changed);
+        QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(left, QStringList { "com.quorvel.dovrin.settings.ini" });
+        if (kind == "folder") {
+            QVERIFY(untouched());
+            QCOMPARE(store->writeFailure(), QStringLiteral("com.quorvel.dovrin.settings.ini is a folder"));
+            return;
+        }
+        QCOMPARE(store->writeFailure(), std::nullopt);
+        QCOMPARE(store->readFailure(), std::nullopt);
+        const std::shared_ptr<DefaultsStore> reopened
+            = SettingsDefaultsStore::open(AppSettingsStore::suiteName(), folder);
+        QCOMPARE(reopened->readFailure(), std::nullopt);
+        QCOMPARE(AppSettingsStore(reopened).load(), changed);
+        QCOMPARE(reopened->boolean("flag"), true);
     }
 
     void remember_data()
