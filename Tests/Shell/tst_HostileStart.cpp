@@ -90,9 +90,21 @@ void stop(QProcess &process)
     }
 }
 
-bool makeFifo(const QString &path)
+// Puts a file ("file"), FIFO, folder, link to `content` or nothing there, in place of what is at `path`.
+bool place(const QString &path, const QString &kind, const QByteArray &content = {})
 {
-    return QDir().mkpath(QFileInfo(path).path()) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    QDir(path).removeRecursively();
+    QFile::remove(path);
+    const QByteArray name = QFile::encodeName(path);
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    if (kind == "fifo")
+        return ::mkfifo(name.constData(), 0600) == 0;
+    if (kind == "folder")
+        return QDir().mkpath(path + "/inside");
+    if (kind == "link")
+        return ::symlink(content.constData(), name.constData()) == 0;
+    return TestSupport::writeFile(path, content);
 }
 
 // The kind of thing at a path, so a test can tell it was left alone.
@@ -112,18 +124,6 @@ QString kindAt(const QString &path)
     return S_ISREG(info.st_mode) ? "file:" + TestSupport::readFile(path).toHex() : "other";
 }
 
-enum class Leftover {
-    emptyLock,
-    garbageLock,
-    lockWithoutPid,
-    lockFifo,
-    lockFolder,
-    socketFolder,
-    instanceFile,
-    instanceLink,
-    instanceDanglingLink,
-};
-
 } // namespace
 
 class TestHostileStart : public QObject
@@ -133,71 +133,39 @@ class TestHostileStart : public QObject
 private slots:
     void leftovers_data()
     {
-        QTest::addColumn<Leftover>("leftover");
-        // Empty when the program must run; else the path it must name as it refuses.
-        QTest::addColumn<QString>("named");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("lock file empty") << Leftover::emptyLock << ""
-                                         << "";
-        QTest::newRow("lock file garbage") << Leftover::garbageLock << ""
-                                           << "";
-        QTest::newRow("lock file without a pid") << Leftover::lockWithoutPid << ""
-                                                 << "";
-        QTest::newRow("lock file a FIFO") << Leftover::lockFifo << ""
-                                          << "";
-        QTest::newRow("lock file a folder") << Leftover::lockFolder << "/quorvel.lock"
-                                            << "is a folder, not a lock file";
-        QTest::newRow("socket a folder") << Leftover::socketFolder << "/quorvel.socket"
-                                         << "is a folder, not a socket";
-        QTest::newRow("runtime folder a file") << Leftover::instanceFile << ""
-                                               << "is a file, not a folder";
-        QTest::newRow("runtime folder a link") << Leftover::instanceLink << ""
-                                               << "is a link, not a folder";
-        QTest::newRow("runtime folder a dangling link") << Leftover::instanceDanglingLink << ""
-                                                        << "is a link, not a folder";
+        QTest::addColumn<QString>("where"); // below the runtime folder of the program
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("says"); // empty: the program must run
+        const QString lock = "com.quorvel.dovrin/quorvel.lock", folder = "com.quorvel.dovrin";
+        QTest::newRow("lock file empty") << lock << "file" << QByteArray() << "";
+        QTest::newRow("lock file garbage")
+            << lock << "file" << QByteArray("\xff\xfe garbage\0\x01", 13) << "";
+        QTest::newRow("lock file without a pid") << lock << "file" << QByteArray("\nquorvel\nhost\n") << "";
+        QTest::newRow("lock file a FIFO") << lock << "fifo" << QByteArray() << "";
+        QTest::newRow("lock file a folder")
+            << lock << "folder" << QByteArray() << "is a folder, not a lock file";
+        QTest::newRow("socket a folder") << "com.quorvel.dovrin/quorvel.socket"
+                                         << "folder" << QByteArray() << "is a folder, not a socket";
+        QTest::newRow("runtime folder a file")
+            << folder << "file" << QByteArray("x") << "is a file, not a folder";
+        QTest::newRow("runtime folder a link")
+            << folder << "link" << QByteArray("elsewhere") << "is a link, not a folder";
+        QTest::newRow("runtime folder a dangling link")
+            << folder << "link" << QByteArray("gone") << "is a link, not a folder";
     }
 
     void leftovers()
     {
-        QFETCH(Leftover, leftover);
-        QFETCH(QString, named);
+        QFETCH(QString, where);
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, content);
         QFETCH(QString, says);
         Home home;
-        QDir().mkpath(home.instance);
-        const QString lock = home.instance + "/quorvel.lock";
-        switch (leftover) {
-        case Leftover::emptyLock:
-            QVERIFY(TestSupport::writeFile(lock, {}));
-            break;
-        case Leftover::garbageLock:
-            QVERIFY(TestSupport::writeFile(lock, QByteArray("\xff\xfe garbage\0\x01", 13)));
-            break;
-        case Leftover::lockWithoutPid:
-            QVERIFY(TestSupport::writeFile(lock, "\nquorvel\nhost\n"));
-            break;
-        case Leftover::lockFifo:
-            QVERIFY(makeFifo(lock));
-            break;
-        case Leftover::lockFolder:
-            QVERIFY(QDir().mkpath(lock + "/inside"));
-            break;
-        case Leftover::socketFolder:
-            QVERIFY(QDir().mkpath(home.instance + "/quorvel.socket/inside"));
-            break;
-        case Leftover::instanceFile:
-            QVERIFY(QDir(home.instance).removeRecursively());
-            QVERIFY(TestSupport::writeFile(home.instance, "not a folder"));
-            break;
-        case Leftover::instanceLink:
-        case Leftover::instanceDanglingLink:
-            QVERIFY(QDir(home.instance).removeRecursively());
-            QVERIFY(QDir().mkpath(home.dir.filePath("elsewhere")));
-            QVERIFY(QFile::link(
-                home.dir.filePath(leftover == Leftover::instanceLink ? "elsewhere" : "gone"), home.instance));
-            break;
-        }
-        const QString leftoverPath = home.instance + named;
-        const QString before = kindAt(leftoverPath);
+        QVERIFY(QDir().mkpath(home.runtime + "/elsewhere"));
+        const QString path = home.runtime + "/" + where;
+        QVERIFY(place(path, kind, content));
+        const QString before = kindAt(path);
 
         const auto first = home.start();
         if (says.isEmpty()) {
@@ -213,8 +181,8 @@ private slots:
         QVERIFY2(ended, "started although it cannot make sure it runs only once");
         QCOMPARE(first->exitCode(), 1);
         const QString said = QString::fromUtf8(first->readAllStandardError());
-        QVERIFY2(said.contains("Quorvel cannot start: " + leftoverPath + " " + says), qPrintable(said));
-        QCOMPARE(kindAt(leftoverPath), before);
+        QVERIFY2(said.contains("Quorvel cannot start: " + path + " " + says), qPrintable(said));
+        QCOMPARE(kindAt(path), before);
         // Nothing runs: a later start refuses the same way.
         const auto later = home.start();
         QVERIFY(later->waitForFinished(20000));
@@ -250,12 +218,7 @@ private slots:
         QFETCH(QByteArray, content);
         Home home;
         const QString path = home.config + "/" + file;
-        if (kind == "fifo")
-            QVERIFY(makeFifo(path));
-        else if (kind == "folder")
-            QVERIFY(QDir().mkpath(path + "/inside"));
-        else
-            QVERIFY(TestSupport::writeFile(path, content));
+        QVERIFY(place(path, kind, content));
         const QString before = kindAt(path);
         const QStringList listed
             = QDir(home.settingsFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);

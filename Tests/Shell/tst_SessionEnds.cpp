@@ -23,8 +23,6 @@
 // single-instance lock is gone.
 namespace {
 
-enum class Ending { sigterm, sighup, sigquit, sigint, stopThenSigterm };
-
 void say(const QByteArray &line)
 {
     std::fputs(line.constData(), stdout);
@@ -98,19 +96,21 @@ class TestSessionEnds : public QObject
 private slots:
     void recordingEndsWithItsNote_data()
     {
-        QTest::addColumn<Ending>("ending");
-        QTest::newRow("SIGTERM") << Ending::sigterm;
-        QTest::newRow("SIGHUP: the terminal hung up") << Ending::sighup;
-        QTest::newRow("SIGQUIT") << Ending::sigquit;
-        QTest::newRow("SIGINT") << Ending::sigint;
-        QTest::newRow("stopped, then SIGTERM") << Ending::stopThenSigterm;
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("stoppedFirst");
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGHUP: the terminal hung up") << SIGHUP << false;
+        QTest::newRow("SIGQUIT") << SIGQUIT << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("stopped, then SIGTERM") << SIGTERM << true;
     }
 
     void recordingEndsWithItsNote()
     {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("needs the private sound server that scripts/test.sh starts");
-        QFETCH(Ending, ending);
+        QFETCH(int, signal);
+        QFETCH(bool, stoppedFirst);
         QTemporaryDir home;
         const QString config = home.filePath("config"), notes = home.filePath("notes"),
                       instance = home.filePath("runtime/com.quorvel.dovrin");
@@ -148,25 +148,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(sawLine("recording") || child.state() == QProcess::NotRunning, 30000);
         QVERIFY2(lines.contains("recording"), child.readAllStandardError().constData());
         QTRY_VERIFY_WITH_TIMEOUT(sawLine("elapsed 3"), 30000);
-        switch (ending) {
-        case Ending::sigterm:
-        case Ending::stopThenSigterm:
-            if (ending == Ending::stopThenSigterm) {
-                child.write("stop\n");
-                QTRY_VERIFY_WITH_TIMEOUT(endedLine() != lines.cend(), 30000);
-            }
-            ::kill(pid_t(child.processId()), SIGTERM);
-            break;
-        case Ending::sighup:
-            ::kill(pid_t(child.processId()), SIGHUP);
-            break;
-        case Ending::sigquit:
-            ::kill(pid_t(child.processId()), SIGQUIT);
-            break;
-        case Ending::sigint:
-            ::kill(pid_t(child.processId()), SIGINT);
-            break;
+        if (stoppedFirst) {
+            child.write("stop\n");
+            QTRY_VERIFY_WITH_TIMEOUT(endedLine() != lines.cend(), 30000);
         }
+        ::kill(pid_t(child.processId()), signal);
         QVERIFY(child.waitForFinished(60000));
         const QByteArray errors = child.readAllStandardError();
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
