@@ -1,19 +1,11 @@
 // The quorvel executable: one running Quorvel per user, in the tray.
 #include "Documents/AppPaths.h"
-#include "Settings/PreferencesView.h"
-#include "Settings/SetupView.h"
 #include "Shell/DovrinApp.h"
 #include "Shell/DovrinAppDelegate.h"
 #include "Shell/SingleInstance.h"
-#include "Shell/WindowRegistry.h"
-#include "Vemi/VemiDesign.h"
-#include "Windows/ReceiptView.h"
-#include "Windows/RecentCapturesView.h"
-#include "Windows/RecoveryView.h"
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QPainter>
 
 #include <cstdio>
 
@@ -23,23 +15,6 @@ void say(const char *line)
 {
     std::fputs(line, stderr);
     std::fputc('\n', stderr);
-}
-
-QIcon applicationIcon()
-{
-    QIcon fallback;
-    if (const std::optional<VemiImage> &image = VemiImages::regular()) {
-        for (const int side : { 32, 64, 128, 256 }) {
-            QPixmap pixmap(side, side);
-            pixmap.fill(Qt::transparent);
-            QPainter painter(&pixmap);
-            painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-            image->paint(painter, QRectF(0, 0, side, side));
-            painter.end();
-            fallback.addPixmap(pixmap);
-        }
-    }
-    return QIcon::fromTheme(QLatin1String(AppPaths::bundleIdentifier), fallback);
 }
 
 SingleInstance::HandOver handOver(SingleInstance &instance)
@@ -84,7 +59,6 @@ int main(int argc, char *argv[])
     }
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QString::fromLatin1(AppPaths::bundleIdentifier));
-    QApplication::setWindowIcon(applicationIcon());
 
     SingleInstance instance;
     switch (instance.claim()) {
@@ -113,15 +87,5 @@ int main(int argc, char *argv[])
         break;
     }
 
-    DovrinApp app({ arguments, nullptr, nullptr, nullptr });
-    // Each window's content, from the layer that makes it.
-    app.windows().setFactory(QStringLiteral("setup"), [&app] { return new SetupView(app.model()); });
-    app.windows().setFactory(WindowRegistry::settingsId, [&app] { return new PreferencesView(app.model()); });
-    app.windows().setFactory(QStringLiteral("receipt"), [&app] { return new ReceiptView(app.model()); });
-    app.windows().setFactory(
-        QStringLiteral("recents"), [&app] { return new RecentCapturesView(app.model()); });
-    app.windows().setFactory(QStringLiteral("recovery"), [&app] { return new RecoveryView(app.model()); });
-    QObject::connect(&instance, &SingleInstance::activationRequested, &app, &DovrinApp::activate);
-    app.start();
-    return application.exec();
+    return DovrinApp::run(arguments, instance);
 }

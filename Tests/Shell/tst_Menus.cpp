@@ -50,13 +50,13 @@ private slots:
         m_harness = std::make_unique<ModelHarness>();
         m_harness->make();
         m_log.clear();
-        const std::pair<std::function<void()> *, QString> commands[]
-            = { { &m_commands.handleCaptureInvocation, "capture" },
-                  { &m_commands.startScrollingCapture, "scrolling" },
-                  { &m_commands.cancelVisualCapture, "cancel" },
-                  { &m_commands.handleAudioInvocation, "audio" }, { &m_commands.cancelOCR, "cancel-ocr" },
-                  { &m_commands.retryOCR, "retry-ocr" }, { &m_commands.saveOpenReview, "save" },
-                  { &m_commands.copyReviewedText, "copy-text" } };
+        const std::pair<std::function<void()> *, QString> commands[] = {
+            { &m_commands.handleCaptureInvocation, "capture" },
+            { &m_commands.startScrollingCapture, "scrolling" }, { &m_commands.cancelVisualCapture, "cancel" },
+            { &m_commands.handleAudioInvocation, "audio" }, { &m_commands.cancelOCR, "cancel-ocr" },
+            { &m_commands.retryOCR, "retry-ocr" }, { &m_commands.saveOpenReview, "save" },
+            { &m_commands.copyReviewedText, "copy-text" }, { &m_commands.openCaptureFolder, "folder" }
+        };
         for (const auto &[command, name] : commands) {
             *command = [this, name] {
                 // Whether the front application was remembered before the model was called.
@@ -73,7 +73,7 @@ private slots:
         QTest::addColumn<State>("state");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("detail");
-        const QString rest = " recents -folder updates feedback settings quit";
+        const QString rest = " recents folder updates feedback settings quit";
         QTest::newRow("idle") << State::idle << "capture scrolling audio sources" + rest << "Ready";
         QTest::newRow("selecting") << State::selecting << "-capture -scrolling cancel -audio sources" + rest
                                    << "Selecting region";
@@ -110,7 +110,7 @@ private slots:
         const QHash<QString, QStringList> work { { "capture", { "dismiss", "capture+" } },
             { "scrolling", { "dismiss", "scrolling+" } }, { "cancel", { "dismiss", "cancel" } },
             { "audio", { "dismiss", "audio" } }, { "resume", { "open recovery" } },
-            { "recents", { "open recents" } } };
+            { "recents", { "open recents" } }, { "folder", { "folder" } } };
         for (const MenuEntry &entry : entries) {
             if (!entry.enabled || !work.contains(entry.id))
                 continue;

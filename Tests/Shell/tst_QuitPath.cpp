@@ -126,7 +126,7 @@ private slots:
         QVERIFY(ModelHarness::finish(h.model->resumePendingDraft()));
         if (draftStuck)
             h.breakDraftFile();
-        DovrinApp app({ QApplication::arguments(), std::move(h.model),
+        DovrinApp app({ QApplication::arguments(), std::move(h.model), std::nullopt, {},
             std::make_shared<InMemoryDefaultsStore>(), [] { return true; } });
         int terminations = 0;
         app.delegate().setTerminateEffect([&] { ++terminations; });

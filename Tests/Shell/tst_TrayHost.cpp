@@ -12,7 +12,8 @@
 
 // On an X server of its own, with a real tray host (trayer) or none: the tray icon docks, a click on
 // it opens the menu and choosing "Capture Region…" reaches the capture command; without a tray host
-// the stand-in window comes up with the same commands.
+// the stand-in window comes up with the same commands. A tray host that goes away and comes back takes
+// the stand-in window with it.
 class TestTrayHost : public QObject
 {
     Q_OBJECT
@@ -26,6 +27,20 @@ class TestTrayHost : public QObject
         XTestFakeButtonEvent(display, 1, False, CurrentTime);
         XSync(display, False);
         XCloseDisplay(display);
+    }
+
+    static bool startTrayer(QProcess &trayer)
+    {
+        trayer.start("trayer",
+            { "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200", "--height",
+                "24" });
+        return trayer.waitForStarted();
+    }
+
+    // Docked in trayer's strip at the top right of the 1920 pixel wide screen.
+    static bool docked(const MenuBarExtra &extra)
+    {
+        return QRect(1720, 0, 200, 24).contains(extra.trayIcon()->geometry().center());
     }
 
 private slots:
@@ -78,6 +93,45 @@ private slots:
             trayer.kill();
             trayer.waitForFinished();
         }
+    }
+
+    void theStandInFollowsTheTrayHost_data()
+    {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("the panel ends") << false;
+        QTest::newRow("the panel crashes") << true;
+    }
+
+    // A panel restart: the tray host goes away while the program runs, and the stand-in window is up
+    // within a second; the host comes back, the icon docks again and the stand-in steps back. Twice,
+    // so the watch follows the new host too.
+    void theStandInFollowsTheTrayHost()
+    {
+        QFETCH(bool, killed);
+        QProcess trayer;
+        QVERIFY(startTrayer(trayer));
+        QTRY_VERIFY(QSystemTrayIcon::isSystemTrayAvailable());
+        ModelHarness harness;
+        harness.make();
+        ModelCommands commands;
+        MenuBarExtra extra(*harness.model, commands, { [](const QString &) {}, [] {}, [] {}, [] {}, {} });
+        extra.show();
+        QTRY_VERIFY(docked(extra));
+        QVERIFY(!extra.fallbackWindow());
+        for (int round = 0; round < 2; ++round) {
+            if (killed)
+                trayer.kill();
+            else
+                trayer.terminate();
+            QVERIFY(trayer.waitForFinished());
+            QTRY_VERIFY_WITH_TIMEOUT(extra.fallbackWindow() && extra.fallbackWindow()->isVisible(), 1000);
+            QVERIFY(!docked(extra));
+            QVERIFY(startTrayer(trayer));
+            QTRY_VERIFY(docked(extra));
+            QTRY_VERIFY(!extra.fallbackWindow());
+        }
+        trayer.kill();
+        trayer.waitForFinished();
     }
 };
 

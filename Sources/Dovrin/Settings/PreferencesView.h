@@ -29,9 +29,8 @@ class PreferencesView : public QWidget
 public:
     static constexpr int applicationPollMs = 5000;
 
-    PreferencesView(AppModel &model, SettingsPane initialPane = SettingsPane::general,
-        std::optional<PreferencesAudioCatalog> catalog = std::nullopt,
-        SettingsEnvironment environment = SettingsEnvironment::live(), QWidget *parent = nullptr);
+    PreferencesView(AppModel &model, SettingsPane initialPane, std::optional<PreferencesAudioCatalog> catalog,
+        SettingsEnvironment environment, QWidget *parent = nullptr);
     ~PreferencesView() override;
 
     SettingsPane pane() const { return m_pane; }

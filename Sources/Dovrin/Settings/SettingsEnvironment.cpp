@@ -1,15 +1,21 @@
 #include "Settings/SettingsEnvironment.h"
 
 #include "Audio/ApplicationPicker.h"
+#include "Model/AppModel.h"
 #include "Model/ModelServices.h"
 #include "Services/AppRelaunch.h"
 #include "Services/WindowActivation.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 
-SettingsEnvironment SettingsEnvironment::live()
+SettingsEnvironment SettingsEnvironment::live(AppModel &model)
 {
     SettingsEnvironment environment;
+    environment.startCapture = [m = QPointer<AppModel>(&model)] {
+        if (m)
+            m->startCapture();
+    };
     environment.pickApplication = [](const QString &prompt) { return ApplicationPicker::present(prompt); };
     environment.folderPicker = FolderPicker::live();
     environment.relaunch = [] { AppRelaunch::relaunch(); };

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+class AppModel;
 class QWidget;
 
 // What the settings and setup windows reach outside the application model: the choosers, the
@@ -16,8 +17,8 @@ struct SettingsEnvironment
     std::function<std::optional<AudioCaptureApp>(const QString &prompt)> pickApplication;
     // Chooses the default capture folder.
     FolderPicker folderPicker;
-    // Starts a region capture through the model's gates. Absent while no capture flow is plugged
-    // into the model: the button that needs it stays disabled rather than pretend to work.
+    // Starts a region capture through the model's gates (setup's test capture). Absent, the button
+    // that needs it stays disabled rather than pretend to work.
     std::function<void()> startCapture;
     // Quits and starts this same program again.
     std::function<void()> relaunch;
@@ -28,5 +29,6 @@ struct SettingsEnvironment
     QString appVersion;
     QString buildNumber;
 
-    static SettingsEnvironment live();
+    // The running program's, starting captures through `model`.
+    static SettingsEnvironment live(AppModel &model);
 };

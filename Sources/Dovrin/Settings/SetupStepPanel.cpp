@@ -278,7 +278,7 @@ void SetupStepPanel::refresh()
     }
     if (m_startTest) {
         const bool ran = m_model.settings().hasRunTestCapture;
-        // Without a capture flow in the model there is nothing to start yet.
+        // An environment that cannot start a capture leaves nothing to press.
         m_startTest->setEnabled(bool(m_environment.startCapture));
         m_startTest->setToolTip(allowed
                 ? QStringLiteral("Start a test region capture")

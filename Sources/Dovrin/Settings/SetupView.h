@@ -21,8 +21,7 @@ class SetupView : public QWidget
 {
     Q_OBJECT
 public:
-    SetupView(AppModel &model, SettingsEnvironment environment = SettingsEnvironment::live(),
-        QWidget *parent = nullptr);
+    SetupView(AppModel &model, SettingsEnvironment environment, QWidget *parent = nullptr);
 
     // The stored step, or the first when the stored value is none.
     OnboardingStep currentStep() const;

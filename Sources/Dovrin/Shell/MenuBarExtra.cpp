@@ -1,6 +1,7 @@
 #include "Shell/MenuBarExtra.h"
 
 #include "Platform/X11SystemTray.h"
+#include "Platform/X11TrayManagerWatch.h"
 #include "Services/WindowActivation.h"
 #include "Shell/MenuBarFallbackWindow.h"
 #include "Shell/MenuBarMenu.h"
@@ -9,6 +10,15 @@
 #include <QApplication>
 #include <QCursor>
 #include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace {
+
+// The toolkit hears of a tray's end on its own connection, a moment after the watch does; asking it
+// sooner could still find the old tray.
+constexpr int trayChangeSettleMs = 150;
+
+} // namespace
 
 MenuBarExtra::MenuBarExtra(
     AppModel &model, const ModelCommands &commands, Environment environment, QObject *parent)
@@ -36,6 +46,8 @@ MenuBarExtra::MenuBarExtra(
             if (reason == QSystemTrayIcon::Trigger && m_menu && !m_menu->isVisible())
                 m_menu->popup(QCursor::pos());
         });
+        m_trayWatch = new X11TrayManagerWatch(this);
+        connect(m_trayWatch, &X11TrayManagerWatch::managerChanged, this, &MenuBarExtra::trayMayHaveChanged);
     }
     connect(
         &m_status, &MenuBarStatus::presentationChanged, this, [this](const MenuBarStatusPresentation &shown) {
@@ -83,11 +95,31 @@ void MenuBarExtra::updateIcon()
 
 void MenuBarExtra::show(bool allowFallbackWindow)
 {
+    m_shown = true;
+    m_allowFallbackWindow = allowFallbackWindow;
     if (m_tray)
         m_tray->show();
     if (allowFallbackWindow && !hasTray())
         showFallbackWindow();
     m_status.appear();
+}
+
+void MenuBarExtra::trayMayHaveChanged()
+{
+    QTimer::singleShot(trayChangeSettleMs, this, &MenuBarExtra::trayChanged);
+}
+
+void MenuBarExtra::trayChanged()
+{
+    if (!m_shown)
+        return;
+    if (hasTray()) {
+        // The icon docks again by itself; the stand-in is no longer needed.
+        if (m_fallback)
+            m_fallback->close();
+    } else if (m_allowFallbackWindow) {
+        showFallbackWindow();
+    }
 }
 
 void MenuBarExtra::comeForward()

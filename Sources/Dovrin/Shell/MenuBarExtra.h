@@ -12,9 +12,12 @@
 
 class AppModel;
 class QSystemTrayIcon;
+class X11TrayManagerWatch;
 
 // The program's permanent presence: the tray icon with its label and menu. Where the desktop has no tray, the
 // fallback window takes its place; the icon is still put up, and docks by itself if a tray appears later.
+// A tray that goes away while the program runs (a panel restarting) brings the fallback window up; when a
+// tray is back, the icon docks again and the fallback window steps back.
 class MenuBarExtra : public QObject
 {
     Q_OBJECT
@@ -38,6 +41,8 @@ public:
     // Puts up the icon (and, without a tray and unless told not to, the fallback window), then the label's
     // first appearance: the activation refresh and the window asked for at start.
     void show(bool allowFallbackWindow = true);
+    // The tray may have come or gone: the fallback window follows what the desktop says now.
+    void trayChanged();
     // Another start asked this one to come forward: without a tray, the fallback window.
     void comeForward();
 
@@ -55,6 +60,7 @@ protected:
 private:
     void updateIcon();
     void showFallbackWindow();
+    void trayMayHaveChanged();
 
     Environment m_environment;
     MenuContent m_content;
@@ -64,4 +70,7 @@ private:
     QPointer<MenuBarFallbackWindow> m_fallback;
     std::optional<bool> m_iconActive;
     QColor m_iconInk;
+    X11TrayManagerWatch *m_trayWatch = nullptr;
+    bool m_shown = false;
+    bool m_allowFallbackWindow = true;
 };

@@ -2,10 +2,11 @@
 
 #include <functional>
 
-// The model operations the menus call that belong to flows plugged into the model one by one:
-// region and scrolling capture, the audio session's command, the review's save, copy and
-// recognition, the capture folder. Each flow sets its own when it lands; a menu line whose
-// operation is absent stays disabled rather than pretend to work.
+class AppModel;
+
+// The model operations the menus call for captures, the audio session, the open review and the capture
+// folder. live() reaches the model's own; tests put recorders in their place. A menu line whose operation is
+// absent stays disabled rather than pretend to work, so the running program leaves none absent.
 struct ModelCommands
 {
     std::function<void()> handleCaptureInvocation;
@@ -17,4 +18,7 @@ struct ModelCommands
     std::function<void()> copyReviewedText;
     std::function<void()> retryOCR;
     std::function<void()> cancelOCR;
+
+    // Every operation, each calling `model` while it exists.
+    static ModelCommands live(AppModel &model);
 };
