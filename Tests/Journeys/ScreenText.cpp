@@ -31,11 +31,6 @@ int editDistance(const QString &a, const QString &b)
     return previous[b.size()];
 }
 
-bool sameWord(const QString &seen, const QString &wanted)
-{
-    return seen == wanted || (wanted.size() >= 5 && editDistance(seen, wanted) <= 1);
-}
-
 } // namespace
 
 struct ScreenText::Private
@@ -225,23 +220,24 @@ QList<ScreenText::Button> ScreenText::darkButtons(const QImage &gray)
 
 std::optional<QRect> ScreenText::find(const QList<Word> &words, const QString &phrase)
 {
-    QStringList wanted;
-    for (const QString &part : phrase.split(u' ', Qt::SkipEmptyParts)) {
-        const QString word = normalized(part);
-        if (!word.isEmpty())
-            wanted << word;
-    }
+    const QString wanted = normalized(phrase);
     if (wanted.isEmpty())
         return std::nullopt;
-    for (qsizetype i = 0; i + wanted.size() <= words.size(); ++i) {
+    // The phrase's letters and digits, whatever the reading made words of them (a file name is one
+    // word, a spaced label several), from the start of a word on one line.
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        QString seen;
         QRect box;
-        bool matches = true;
-        for (qsizetype j = 0; j < wanted.size() && matches; ++j) {
-            const Word &word = words.at(i + j);
-            matches = word.line == words.at(i).line && sameWord(normalized(word.text), wanted.at(j));
-            box = box.united(word.box);
+        for (qsizetype j = i; j < words.size() && words.at(j).line == words.at(i).line; ++j) {
+            seen += normalized(words.at(j).text);
+            box = box.united(words.at(j).box);
+            if (seen.size() >= wanted.size())
+                break;
         }
-        if (matches)
+        if (seen.startsWith(wanted)
+            || (wanted.size() >= 5 && seen.size() >= wanted.size()
+                && editDistance(seen.left(wanted.size()), wanted)
+                    <= std::max<qsizetype>(1, wanted.size() / 12)))
             return box;
     }
     return std::nullopt;
