@@ -469,6 +469,10 @@ private slots:
         QProcess server;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        // With a display, libdbus starts a bus on it, where the run's own sound server already holds the
+        // sound server's name: this one would exit at once.
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         server.setProcessEnvironment(environment);
         const QString socket = runtime.filePath(QStringLiteral("native"));
         server.start(QStringLiteral("pulseaudio"),

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <sys/utsname.h>
@@ -47,18 +48,24 @@ private slots:
         QTest::addColumn<bool>("offered");
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("fileKept");
+        QTest::addColumn<bool>("alerted");
+        const QString unreadable = QStringLiteral("An unfinished draft could not be opened");
         QTest::newRow("first launch")
-            << false << int(noDraft) << false << "setup" << false << "Ready" << false;
+            << false << int(noDraft) << false << "setup" << false << "Ready" << false << false;
         QTest::newRow("draft offered")
-            << true << int(resumableDraft) << false << "recovery" << true << "Ready" << true;
+            << true << int(resumableDraft) << false << "recovery" << true << "Ready" << true << false;
         QTest::newRow("setup before recovery")
-            << false << int(resumableDraft) << false << "setup" << true << "Ready" << true;
+            << false << int(resumableDraft) << false << "setup" << true << "Ready" << true << false;
         QTest::newRow("draft already saved")
-            << true << int(alreadySavedDraft) << false << "" << false << "Ready" << false;
-        QTest::newRow("corrupt draft") << true << int(corruptDraft) << false << "" << false
-                                       << "An unfinished draft could not be opened" << true;
+            << true << int(alreadySavedDraft) << false << "" << false << "Ready" << false << false;
+        QTest::newRow("corrupt draft")
+            << true << int(corruptDraft) << false << "" << false << unreadable << true << true;
+        QTest::newRow("corrupt draft, setup first")
+            << false << int(corruptDraft) << false << "setup" << false << unreadable << true << true;
+        QTest::newRow("corrupt draft, audio self-test")
+            << true << int(corruptDraft) << true << "" << false << unreadable << true << false;
         QTest::newRow("audio self-test")
-            << false << int(resumableDraft) << true << "" << true << "Ready" << true;
+            << false << int(resumableDraft) << true << "" << true << "Ready" << true << false;
     }
 
     void startUp()
@@ -92,6 +99,16 @@ private slots:
         QTEST(model.pendingDraft().has_value(), "offered");
         QTEST(model.statusMessage(), "status");
         QTEST(QFile::exists(draftFile), "fileKept");
+        // Said once, naming the file that stays, however often the app becomes active again.
+        model.applicationDidBecomeActive();
+        model.applicationDidBecomeActive();
+        QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
+        QFETCH(bool, alerted);
+        QCOMPARE(h.alerts,
+            alerted ? QStringList { QStringLiteral("An unfinished draft could not be opened") }
+                    : QStringList());
+        if (alerted)
+            QVERIFY(h.alertMessages.value(0).contains(draftFile));
         QCOMPARE(h.activationInstalls, audioSelfTest ? 0 : 1);
         QCOMPARE(h.registered, QList<CaptureShortcut> { CaptureShortcut::defaultShortcut() });
     }
@@ -130,18 +147,47 @@ private slots:
             HotKeyRegistrationStates::explanation(HotKeyRegistrationState::registered, expected)));
     }
 
-    // A write the disk refuses is reported; the settings stay what the user chose.
+    // A write the disk refuses is reported and published until a later write reaches the disk; what
+    // the user chose stays in force meanwhile.
+    void settingsWriteFailure_data()
+    {
+        QTest::addColumn<bool>("shortcut");
+        QTest::newRow("settings record") << false;
+        QTest::newRow("shortcut") << true;
+    }
+
     void settingsWriteFailure()
     {
+        QFETCH(bool, shortcut);
         ModelHarness h;
         AppModel &model = h.make();
+        QSignalSpy published(&model, &AppModel::settingsWriteFailureChanged);
+        const CaptureShortcut chosen { 0x28, 0x1800, "k" };
+        const auto change = [&] {
+            if (shortcut) {
+                model.applyShortcut(chosen);
+                return;
+            }
+            AppSettings settings = model.settings();
+            settings.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
+            model.updateSettings(settings);
+        };
         h.defaults->refuseWrites = QStringLiteral("no space is left on the disk");
-        AppSettings settings = model.settings();
-        settings.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
-        model.updateSettings(settings);
+        change();
         QCOMPARE(model.statusMessage(),
             QStringLiteral("Settings could not be saved: no space is left on the disk"));
-        QCOMPARE(model.settings(), settings);
+        QCOMPARE(model.settingsWriteFailure(), h.defaults->refuseWrites);
+        if (shortcut)
+            QCOMPARE(model.currentShortcut(), chosen);
+        else
+            QCOMPARE(model.settings().menuBarRecordingPresence, MenuBarRecordingPresence::compact);
+        // Activation while the disk still refuses changes nothing.
+        model.applicationDidBecomeActive();
+        QCOMPARE(published.size(), 1);
+        h.defaults->refuseWrites.reset();
+        change();
+        QCOMPARE(model.settingsWriteFailure(), std::nullopt);
+        QCOMPARE(published.size(), 2);
     }
 
     // Changes reach the system one at a time and the last switch wins; a refresh that a change

@@ -28,6 +28,8 @@ struct AudioRig : ModelHarness
     QString notes = dir.filePath(QStringLiteral("notes"));
     AppSettings settings;
     std::function<AudioSessionResult()> stopOverride;
+    // False: the capture folder refuses this process as one that is not writable does.
+    bool folderAccessible = true;
     bool holdTranscription = false;
     QList<TaskPromise<FileResult>> transcriptions;
 
@@ -41,6 +43,9 @@ struct AudioRig : ModelHarness
             AudioSessionCoordinator::Environment environment;
             environment.engines = capture.factory();
             environment.stopOverride = stopOverride;
+            environment.startAccessingFolder = [this](const ResolvedFolder &folder) {
+                return folderAccessible && FolderBookmark::startAccessing(folder.url);
+            };
             return std::make_unique<AudioSessionCoordinator>(environment);
         };
         fileTranscriber = [this](const QString &path) {
@@ -75,31 +80,39 @@ private slots:
     {
         QTest::addColumn<QString>("scenario");
         QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("failed");
         QTest::addColumn<QString>("window");
         QTest::addColumn<QString>("tapped");
-        const auto row = [](const char *name, const char *scenario, const QString &status,
+        const auto row = [](const char *name, const char *scenario, const QString &status, bool failed,
                              const char *window = "", const QString &tapped = {}) {
-            QTest::newRow(name) << QString(scenario) << status << QString(window) << tapped;
+            QTest::newRow(name) << QString(scenario) << status << failed << QString(window) << tapped;
         };
+        const QString folder = QStringLiteral("Can't record: capture folder “notes” ");
         row("visual capture", "selecting, unsupported",
-            "Finish or cancel the visual capture before recording audio");
+            "Finish or cancel the visual capture before recording audio", false);
         row("no sound server", "unsupported, no setup",
-            "Audio recording needs a PulseAudio or PipeWire sound server");
-        row("setup first", "no setup, no folder", "Finish setup to record audio", "setup");
-        row("folder first", "no folder, review", "Choose a capture folder", "preferences");
-        row("screen review open", "review, player", "Finish the screen review before recording audio");
-        row("source not running", "player", AudioOthersSelection::unavailableMessage("Player"),
+            "Audio recording needs a PulseAudio or PipeWire sound server", false);
+        row("setup first", "no setup, no folder", "Finish setup to record audio", false, "setup");
+        row("folder first", "no folder, review", "Choose a capture folder", true, "preferences");
+        row("screen review open", "review, player", "Finish the screen review before recording audio", false);
+        row("source not running", "player", AudioOthersSelection::unavailableMessage("Player"), false,
             "preferences");
-        row("source running", "player, running", "Recording audio", "", player);
-        row("empty source", "empty source", "Recording audio", "", "system");
-        row("folder unresolvable", "folder gone", "Audio recording could not start");
-        row("engine fails", "engine fails", PermissionFeedbackCopy::systemAudioStartFailed().text);
-        row("start cancelled", "cancelled", "Ready");
+        row("source running", "player, running", "Recording audio", false, "", player);
+        row("empty source", "empty source", "Recording audio", false, "", "system");
+        row("folder gone", "folder gone", folder + "not found", true);
+        row("folder is a file", "folder gone, file", folder + "is a file", true);
+        row("folder not writable", "folder locked", folder + "is not writable", true);
+        row("folder not writable, after a saved session", "folder locked, saved", folder + "is not writable",
+            true);
+        row("engine fails", "engine fails", PermissionFeedbackCopy::systemAudioStartFailed().text, true);
+        row("start cancelled", "cancelled", "Ready", false);
     }
 
     void recordCommand()
     {
         QFETCH(QString, scenario);
+        QFETCH(QString, status);
+        QFETCH(bool, failed);
         QFETCH(QString, tapped);
         const auto is = [&](const char *part) { return scenario.contains(QLatin1String(part)); };
         AudioRig rig;
@@ -120,8 +133,13 @@ private slots:
             rig.capture.othersPrepareGate.hold();
         AppModel &model = rig.start();
         model.clearRequestedWindow();
+        if (is("saved"))
+            model.audio().setPhase(AudioSessionPhase::saved);
         if (is("folder gone"))
             QDir(rig.notes).removeRecursively();
+        if (is("file"))
+            QVERIFY(TestSupport::writeFile(rig.notes, "not a folder"));
+        rig.folderAccessible = !is("locked");
         if (is("selecting"))
             rig.context().setPhase(CapturePhase::selecting);
         if (is("review"))
@@ -135,10 +153,36 @@ private slots:
             rig.capture.othersPrepareGate.release();
         }
         QVERIFY(ModelHarness::finish(command));
-        QTEST(model.statusMessage(), "status");
+        QCOMPARE(model.statusMessage(), status);
         QTEST(model.requestedWindow().value_or(QString()), "window");
         QCOMPARE(model.audio().phase() == AudioSessionPhase::recording, !tapped.isEmpty());
         QCOMPARE(rig.capture.count("others.prepare(" + tapped + ")"), tapped.isEmpty() ? 0 : 1);
+        // A start that failed says why where the user chose Record Audio: the menu's status line.
+        QCOMPARE(model.audio().phase() == AudioSessionPhase::failed, failed);
+        if (failed)
+            QCOMPARE(model.menuStatusDetail(), status);
+    }
+
+    // A folder problem met by "Record Another" while an earlier recording is still being transcribed
+    // is said, and leaves that session's phase (and its transcription) alone.
+    void folderProblemLeavesEarlierSession()
+    {
+        AudioRig rig;
+        rig.transcriptionSupported = true;
+        rig.holdTranscription = true;
+        rig.stopOverride = [&] { return ModelHarness::recording(rig.notes); };
+        AppModel &model = rig.start();
+        QVERIFY(rig.record());
+        QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
+        QTRY_COMPARE(rig.transcriptions.size(), 1);
+        QCOMPARE(model.audio().phase(), AudioSessionPhase::transcribing);
+        QVERIFY(QDir(rig.notes).removeRecursively());
+        QVERIFY(ModelHarness::finish(model.startAudioRecording()));
+        const QString gone = QStringLiteral("Can't record: capture folder “notes” not found");
+        QCOMPARE(model.statusMessage(), gone);
+        QCOMPARE(model.audio().phase(), AudioSessionPhase::transcribing);
+        QCOMPARE(model.menuStatusDetail(), gone);
+        QCOMPARE(rig.capture.count("others.prepare(system)"), 1);
     }
 
     // A folder whose bookmark went stale is renewed in the setting that held it, and only there.

@@ -1,10 +1,15 @@
 #include "ModelHarness.h"
 
+#include "Documents/DraftKeyStore.h"
 #include "Model/DraftFlow.h"
 #include "Model/ReviewSession.h"
 
 #include <QDir>
+#include <QSemaphore>
+#include <QSignalSpy>
 #include <QTest>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -23,6 +28,51 @@ void openReview(ModelHarness &h)
     QVERIFY(ModelHarness::finish(model.resumePendingDraft()));
     QVERIFY(model.reviewSession());
 }
+
+// A review of a stored draft on a clock the test moves; every write of the edits stamps the draft
+// with the time once, which `stamps` counts.
+struct TypedReview
+{
+    ManualTaskClock clock;
+    ModelHarness h;
+    int stamps = 0;
+    QString notes = h.dir.filePath(QStringLiteral("notes"));
+
+    bool open()
+    {
+        h.readyToCapture(notes);
+        h.storeDraft();
+        h.clock = &clock;
+        h.adjust = [this](ModelServices &services) {
+            services.now = [this, now = services.now] {
+                ++stamps;
+                return now();
+            };
+        };
+        AppModel &model = h.make();
+        return ModelHarness::finish(model.startDraftStoreIfNeeded())
+            && ModelHarness::finish(model.resumePendingDraft()) && model.reviewSession();
+    }
+    DraftFlow &drafts() { return h.context().drafts(); }
+    // What is on disk once every write asked for so far is done.
+    std::optional<CaptureDraft> stored()
+    {
+        const QFuture<bool> done = drafts().onDraftThread([](const EncryptedDraftStore &) { return true; });
+        if (!QTest::qWaitFor([&] { return done.isFinished(); }))
+            return std::nullopt;
+        return EncryptedDraftStore(h.draftFolder(), DraftKeyStore::loadOrCreate(h.draftFolder())).load();
+    }
+    void type(const QString &title, const QString &note = QString())
+    {
+        const std::shared_ptr<ReviewSession> session = h.model->reviewSession();
+        session->setTitle(title);
+        if (!note.isEmpty()) {
+            session->setNote(note);
+            session->setTagsText(QStringLiteral("Work, work , ,Research"));
+            session->setReviewedText(QStringLiteral("text, edited"));
+        }
+    }
+};
 
 } // namespace
 
@@ -74,6 +124,123 @@ private slots:
             QCOMPARE(model.phase(), CapturePhase::review);
         }
         QCOMPARE(h.orderOuts, 0);
+    }
+
+    void editsWrittenAfterPause_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        // The writes of edits (-1: not counted), then the stored draft at the end: "edits", "none" or
+        // "second review".
+        QTest::addColumn<int>("writes");
+        QTest::addColumn<QString>("draft");
+        QTest::newRow("a pause") << "pause" << 1 << "edits";
+        QTest::newRow("a burst of typing") << "burst" << 1 << "edits";
+        QTest::newRow("closed before the pause") << "close" << 1 << "edits";
+        QTest::newRow("saved before the pause") << "save" << -1 << "none";
+        QTest::newRow("saved while the pause's write runs") << "save, written" << -1 << "none";
+        QTest::newRow("saved, its deletion slow") << "save, slow disk" << -1 << "none";
+        QTest::newRow("deleted before the pause") << "delete" << 0 << "none";
+        QTest::newRow("deleted, the deletion slow") << "delete, slow disk" << 0 << "none";
+        QTest::newRow("deletion fails") << "delete, slow disk, stuck" << 1 << "edits";
+        QTest::newRow("saved, then the next review") << "save, next" << -1 << "second review";
+        QTest::newRow("store refuses, then recovers") << "failing" << 3 << "edits";
+    }
+
+    // Typing in a review reaches the encrypted draft after a short pause, once per pause, and never
+    // after the review was saved, deleted or replaced.
+    void editsWrittenAfterPause()
+    {
+        QFETCH(QString, scenario);
+        const auto is = [&](const char *part) { return scenario.contains(QLatin1String(part)); };
+        TypedReview r;
+        QVERIFY(r.open());
+        AppModel &model = *r.h.model;
+        const std::shared_ptr<ReviewSession> session = model.reviewSession();
+        const QString resumed = session->statusText();
+        QSignalSpy statuses(&model, &AppModel::statusMessageChanged);
+        QSemaphore disk;
+        if (is("slow disk"))
+            r.drafts().onDraftThread([&disk](const EncryptedDraftStore &) { return disk.acquire(), true; });
+        r.stamps = 0;
+
+        if (is("burst")) {
+            for (int letter = 1; letter <= 8; ++letter) {
+                r.type(QStringLiteral("Budget review").left(letter), QStringLiteral("note"));
+                r.clock.advance(500ms);
+                QCOMPARE(r.stamps, 0);
+            }
+        }
+        r.type(QStringLiteral("Budget"), QStringLiteral("note"));
+        if (is("pause") || is("burst")) {
+            r.clock.advance(999ms);
+            QCOMPARE(r.stamps, 0);
+            r.clock.advance(501ms);
+            QCOMPARE(r.stamps, 1);
+        }
+        if (is("failing")) {
+            r.h.breakDraftFile();
+            for (const char *title : { "Budget 1", "Budget 2" }) {
+                r.type(QString::fromLatin1(title));
+                r.clock.advance(1500ms);
+                QTRY_COMPARE(session->statusText(), draftNotSaved);
+            }
+            QCOMPARE(model.statusMessage(), draftNotSaved);
+            QCOMPARE(statuses.count(), 1);
+            QVERIFY(QDir(r.drafts().store()->draftFilePath()).removeRecursively());
+            r.type(QStringLiteral("Budget"));
+        }
+        if (is("written"))
+            r.clock.advance(1500ms);
+        if (is("stuck"))
+            r.h.breakDraftFile();
+        Task<> ending;
+        if (is("save"))
+            ending = model.saveOpenReview();
+        if (is("delete"))
+            ending = model.deleteOpenDraft();
+        if (is("close"))
+            QVERIFY(ModelHarness::finish(r.h.closeVeto()));
+        if (is("slow disk")) {
+            // The pause ends while the deletion waits for the disk.
+            QTRY_VERIFY(r.drafts().isDeletingDraft());
+            r.clock.advance(1500ms);
+            disk.release();
+        }
+        if (ending.isValid())
+            QVERIFY(ModelHarness::finish(ending));
+        if (is("stuck")) {
+            QCOMPARE(session->statusText(),
+                QStringLiteral("The encrypted draft could not be deleted. Try again."));
+            QVERIFY(QDir(r.drafts().store()->draftFilePath()).removeRecursively());
+        }
+        // The next review opens untouched (its recognition still runs) while the first one's pause ends.
+        if (is("next"))
+            QVERIFY(r.h.captureReview());
+        r.clock.advance(1500ms);
+
+        QFETCH(QString, draft);
+        const std::optional<CaptureDraft> stored = r.stored();
+        QCOMPARE(stored.has_value(), draft != u"none");
+        if (draft == u"edits") {
+            QCOMPARE(stored->title, QStringLiteral("Budget"));
+            QCOMPARE(stored->note, QStringLiteral("note"));
+            QCOMPARE(stored->tags, QStringList({ QStringLiteral("work"), QStringLiteral("research") }));
+            QCOMPARE(stored->reviewedText, QStringLiteral("text, edited"));
+        } else if (draft == u"second review") {
+            QCOMPARE(stored->id, model.reviewSession()->id);
+            QCOMPARE(stored->title, QStringLiteral("Untitled capture"));
+            QCOMPARE(stored->note, QString());
+            QCOMPARE(stored->tags, QStringList());
+        }
+        QFETCH(int, writes);
+        if (writes >= 0)
+            QCOMPARE(r.stamps, writes);
+        if (is("save"))
+            QVERIFY(ModelHarness::savedNote(r.notes).contains("Budget"));
+        if (is("failing")) {
+            QTRY_COMPARE(session->statusText(), resumed);
+            QCOMPARE(model.statusMessage(), QStringLiteral("Resumed draft"));
+        }
     }
 
     void quitGate_data()

@@ -9,6 +9,7 @@
 #include "Settings/SetupView.h"
 #include "Settings/VemiMenuPopUp.h"
 #include "Settings/VemiSettingsToggle.h"
+#include "Vemi/VemiDesign.h"
 
 #include <QAbstractItemView>
 #include <QDir>
@@ -36,6 +37,9 @@ enum class Act {
     toggleRecordYou,
     pickPresence
 };
+
+// Changes a person makes in the settings window; `activation` is the app coming to the front.
+enum class Change { recordYou, presence, folder, shortcut, diagnostics, activation };
 
 // The real model and settings window over fake services, with a catalog instead of the system's lists.
 struct Rig : ModelHarness
@@ -196,6 +200,88 @@ private slots:
         }
         QVERIFY(TestSupport::runPostedHops(2));
         QCOMPARE(rig.settingsWrites() - before, writes);
+    }
+
+    // A change the disk refused is said below the pane, whichever pane it was made in, and stays in
+    // force; the line goes with the next write that reaches the disk, or when the app comes to the front
+    // and finds the settings written meanwhile. A change kept only in memory writes nothing to refuse.
+    void failedWriteShown_data()
+    {
+        QTest::addColumn<Change>("change");
+        QTest::addColumn<bool>("said");
+        QTest::addColumn<Change>("then");
+        QTest::newRow("record-you, then presence") << Change::recordYou << true << Change::presence;
+        QTest::newRow("presence, then folder") << Change::presence << true << Change::folder;
+        QTest::newRow("folder, then shortcut") << Change::folder << true << Change::shortcut;
+        QTest::newRow("shortcut, then record-you") << Change::shortcut << true << Change::recordYou;
+        QTest::newRow("presence, then written meanwhile") << Change::presence << true << Change::activation;
+        QTest::newRow("diagnostics, kept in memory") << Change::diagnostics << false << Change::activation;
+    }
+
+    void failedWriteShown()
+    {
+        QFETCH(Change, change);
+        QFETCH(bool, said);
+        QFETCH(Change, then);
+        Rig rig;
+        const QString chosen = rig.dir.filePath(QStringLiteral("chosen"));
+        QVERIFY(QDir().mkpath(chosen));
+        rig.environment.folderPicker.present
+            = [&](const std::optional<QString> &, const QString &, const QString &) { return chosen; };
+        rig.defaults->values.insert(
+            QStringLiteral("capture-shortcut-v1"), CaptureShortcut { 0x28, 0x1800, "k" }.toJsonData());
+        rig.open();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+        auto *line = rig.find<VemiStatusLabel>(QStringLiteral("settings.write-failure"));
+        QVERIFY(!shown(line));
+        const auto make = [&](Change what) {
+            const auto click = [&](const char *id) {
+                QTest::mouseClick(rig.find<QWidget>(QString::fromLatin1(id)), Qt::LeftButton);
+            };
+            switch (what) {
+            case Change::recordYou:
+                click("settings.rail.general");
+                click("settings.audio.record-you");
+                return rig.model->settings().recordYouMicrophone == false;
+            case Change::presence:
+                click("settings.rail.general");
+                choose(rig.find<VemiMenuPopUp>(QStringLiteral("settings.menubar.while-recording")),
+                    QStringLiteral("Compact icon"));
+                return rig.model->settings().menuBarRecordingPresence == MenuBarRecordingPresence::compact;
+            case Change::folder:
+                click("settings.rail.general");
+                click("settings.folder.choose");
+                return rig.model->settings().defaultFolder->displayPath == chosen;
+            case Change::shortcut:
+                click("settings.rail.shortcuts");
+                click("settings.shortcuts.use-default");
+                return rig.model->currentShortcut() == CaptureShortcut::defaultShortcut();
+            case Change::diagnostics:
+                click("settings.rail.general");
+                click("settings.feedback.diagnostics");
+                return rig.model->includeFeedbackDiagnostics();
+            case Change::activation:
+                rig.model->applicationDidBecomeActive();
+                return true;
+            }
+            return false;
+        };
+        rig.defaults->refuseWrites = QStringLiteral("the folder /home/ada/.config is read-only");
+        QVERIFY(make(change));
+        QCOMPARE(shown(line), said);
+        if (said) {
+            QCOMPARE(line->text(),
+                QStringLiteral("Couldn't save settings: the folder /home/ada/.config is read-only. "
+                               "Your change applies until Quorvel quits."));
+            // Still there on the other panes.
+            for (const SettingsPane pane : SettingsPanes::allCases) {
+                rig.view->setPane(pane);
+                QVERIFY(shown(line));
+            }
+        }
+        rig.defaults->refuseWrites.reset();
+        QVERIFY(make(then));
+        QVERIFY(!shown(line));
     }
 
     // The Others menu: the whole computer first, the listed applications, and a saved application the

@@ -32,7 +32,8 @@
 
 namespace {
 
-constexpr int slow = 60000;
+// Long enough for recognition and transcription under the sanitizers; a failing wait costs three times this.
+constexpr int slow = 30000;
 const QString knownText = QStringLiteral("Harbour lights at seven");
 
 // The live program in a home of its own on the test's X server. Only what a person answers (the folder

@@ -1,4 +1,5 @@
 #include "ModelHarness.h"
+#include "TestSupport.h"
 
 #include "Documents/DraftKeyStore.h"
 #include "Documents/EncryptedDraft.h"
@@ -20,11 +21,15 @@
 #include "Windows/TextLabel.h"
 #include "Windows/ToggleSwitch.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QScrollArea>
 #include <QScrollBar>
+
+#include <csignal>
 
 namespace {
 
@@ -151,6 +156,40 @@ private slots:
             QCOMPARE(stored->title, QStringLiteral("Title edited"));
             QCOMPARE(stored->reviewedText, QStringLiteral("text more"));
         }
+    }
+
+    // Killed shortly after the user stops typing, with no Escape, close or quit: the edits were
+    // written within three seconds of the last key, and the next start resumes them.
+    void editsSurviveAKill()
+    {
+        ModelHarness h;
+        h.storeDraft();
+        const EncryptedDraftStore store(h.draftFolder(), DraftKeyStore::loadOrCreate(h.draftFolder()));
+        QProcess typist;
+        typist.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        typist.start(TestSupport::binaryDir() + QStringLiteral("/review_typist"), { h.draftFolder() });
+        QVERIFY(typist.waitForStarted());
+        QVERIFY(typist.waitForReadyRead(60000));
+        QVERIFY(typist.readAllStandardOutput().startsWith("typed"));
+        QElapsedTimer sinceTyping;
+        sinceTyping.start();
+        QTRY_VERIFY_WITH_TIMEOUT(store.load()->title == u"Title typed", 10000);
+        QVERIFY2(sinceTyping.elapsed() < 3000, qPrintable(QString::number(sinceTyping.elapsed())));
+        ::kill(pid_t(typist.processId()), SIGKILL);
+        QTRY_COMPARE(typist.state(), QProcess::NotRunning);
+        QCOMPARE(typist.exitStatus(), QProcess::CrashExit);
+
+        AppSettings settings;
+        settings.setupComplete = true;
+        h.setSettings(settings);
+        AppModel &restarted = h.make();
+        QVERIFY(ModelHarness::finish(restarted.startDraftStoreIfNeeded()));
+        QVERIFY(ModelHarness::finish(restarted.resumePendingDraft()));
+        const std::shared_ptr<ReviewSession> resumed = restarted.reviewSession();
+        QCOMPARE(resumed->title(), QStringLiteral("Title typed"));
+        QCOMPARE(resumed->note(), QStringLiteral("a note"));
+        QCOMPARE(resumed->tagsText(), QStringLiteral("crash, test"));
+        QCOMPARE(resumed->reviewedText(), QStringLiteral("text typed"));
     }
 
     void deleteDraft_data()

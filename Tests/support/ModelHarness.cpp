@@ -175,6 +175,10 @@ AppModel &ModelHarness::make()
         return answerOf(recognitions.last().future());
     };
     services.presentFeedbackFailure = [this](const QString &title, const QString &) { alerts << title; };
+    services.presentAlert = [this](const QString &title, const QString &message) {
+        alerts << title;
+        alertMessages << message;
+    };
     services.arguments = arguments;
     services.makeHotKey = [this](QObject *, std::function<void()>) -> ModelServices::RegisterHotKey {
         return [this](const CaptureShortcut &shortcut) {

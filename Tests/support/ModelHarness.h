@@ -103,6 +103,8 @@ struct ModelHarness
     bool mailLinkBuilds = true;
     bool mailOpens = true;
     QStringList alerts;
+    // The explanations of the alerts that are not about feedback.
+    QStringList alertMessages;
 
     std::unique_ptr<AppModel> model;
 

@@ -77,7 +77,21 @@ bool renderSettings(const QPalette &palette, const QString &suffix)
             call.resolve(LaunchAtLoginStatus::enabled);
         ok = Gallery::save(&view, QStringLiteral("settings-%1-%2").arg(name, suffix), 500) && ok;
     }
-    return ok;
+    // A change the disk refused, said under the pane at the window's usual size.
+    Scene scene;
+    const QString folder = scene.dir.filePath(QStringLiteral("Documents/Notes"));
+    QDir().mkpath(folder);
+    AppModel &model = scene.start(busySettings(folder));
+    PreferencesView view(model, SettingsPane::general, scene.catalog, scene.environment);
+    view.setPalette(palette);
+    view.resize(720, 560);
+    view.show();
+    scene.defaults->refuseWrites
+        = QStringLiteral("the folder /home/ada/.config/com.quorvel.dovrin is read-only");
+    AppSettings settings = model.settings();
+    settings.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
+    model.updateSettings(settings);
+    return Gallery::save(&view, QStringLiteral("settings-write-failure-%1").arg(suffix), 500) && ok;
 }
 
 bool renderSetup(const QPalette &palette, const QString &suffix)

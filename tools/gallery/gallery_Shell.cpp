@@ -73,6 +73,13 @@ int main(int argc, char **argv)
             extra.comeForward();
             ok = Gallery::save(extra.fallbackWindow(), QStringLiteral("window") + state + u'-' + name) && ok;
         }
+        // A recording that could not start: the status line says why.
+        harness.model->flowContext().setStatusMessage(
+            QStringLiteral("Can't record: capture folder “R&D notes” is not writable"));
+        harness.model->audio().setPhase(AudioSessionPhase::failed);
+        extra.menu()->popup(QPoint(0, 0));
+        ok = Gallery::save(extra.menu(), QStringLiteral("menu-failed-") + name) && ok;
+        extra.menu()->hide();
         harness.model->audio().setPhase(AudioSessionPhase::idle);
     }
     IconStrip icons;

@@ -67,6 +67,8 @@ AppModel::AppModel(Services services, QObject *parent)
         &AppModel::automaticallyChecksForUpdatesChanged);
     connect(m_settingsFlow, &SettingsFlow::includeFeedbackDiagnosticsChanged, this,
         &AppModel::includeFeedbackDiagnosticsChanged);
+    connect(m_settingsFlow, &SettingsFlow::writeFailureChanged, this, &AppModel::settingsWriteFailureChanged);
+    connect(m_shortcut, &ShortcutFlow::stored, m_settingsFlow, &SettingsFlow::noteSettingsWrite);
 
     if (!m_isAudioSelfTest) {
         if (!m_setupPresentation.isComplete)
@@ -150,6 +152,11 @@ void AppModel::setIncludeFeedbackDiagnostics(bool include)
 bool AppModel::automaticallyChecksForUpdates() const
 {
     return m_settingsFlow->automaticallyChecksForUpdates();
+}
+
+const std::optional<QString> &AppModel::settingsWriteFailure() const
+{
+    return m_settingsFlow->writeFailure();
 }
 
 void AppModel::setPresentsDraftDeleteAlert(bool presents)
@@ -373,6 +380,7 @@ void AppModel::applicationDidBecomeActive()
     m_permissions->refreshFromAppActivation();
     m_launchAtLogin->refresh();
     m_settingsFlow->refreshAutomaticallyChecksForUpdates();
+    m_settingsFlow->refreshWriteFailure();
     m_inputDevices->refresh();
     m_drafts->startDraftStoreIfNeeded();
     m_scrollingCapture->resumeScrollingCaptureAfterRelaunchIfNeeded();
@@ -452,8 +460,7 @@ void AppModel::persistSettings()
 {
     m_recentAvailability.prune(m_settings.recent);
     m_settingsStore.save(m_settings);
-    if (const std::optional<QString> failure = m_services.defaults->writeFailure())
-        setStatusMessage(QStringLiteral("Settings could not be saved: %1").arg(*failure));
+    m_settingsFlow->noteSettingsWrite();
     m_setupPresentation.refreshCompletion(
         m_settings.setupComplete, m_settings.onboardingStep, m_settings.hasRunTestCapture);
 }

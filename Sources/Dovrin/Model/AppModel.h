@@ -72,6 +72,8 @@ public:
     bool includeFeedbackDiagnostics() const;
     void setIncludeFeedbackDiagnostics(bool include);
     bool automaticallyChecksForUpdates() const;
+    // Why the last settings change could not be written to disk; none once a later one was.
+    const std::optional<QString> &settingsWriteFailure() const;
     bool presentsDraftDeleteAlert() const { return m_presentsDraftDeleteAlert; }
     void setPresentsDraftDeleteAlert(bool presents);
 
@@ -210,6 +212,7 @@ signals:
     void launchAtLoginChanged();
     void includeFeedbackDiagnosticsChanged();
     void automaticallyChecksForUpdatesChanged();
+    void settingsWriteFailureChanged();
     void presentsDraftDeleteAlertChanged();
     // The global capture shortcut was pressed; the region capture answers it.
     void captureShortcutPressed();

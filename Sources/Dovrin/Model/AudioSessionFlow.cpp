@@ -11,6 +11,7 @@
 #include "Services/PermissionController.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QtConcurrent>
 
@@ -33,6 +34,31 @@ std::optional<QString> fileName(const std::optional<QUrl> &url)
 const QString reviewBlocksText = QStringLiteral("Finish the screen review before recording audio");
 const QString chooseFolderText = QStringLiteral("Choose a capture folder");
 const QString couldNotStartText = QStringLiteral("Audio recording could not start");
+
+// Names the folder by its last part: the menu's status line has room for little more.
+QString folderProblem(const FolderAccess &access, const char *problem)
+{
+    const QString path = access.displayPath;
+    QString name = QFileInfo(path).fileName();
+    if (name.isEmpty())
+        name = path;
+    return QStringLiteral("Can't record: capture folder “%1” %2").arg(name, QLatin1String(problem));
+}
+
+QString resolveFailure(const FolderAccess &access, const std::exception &error)
+{
+    const auto *bookmark = dynamic_cast<const FolderBookmarkError *>(&error);
+    if (!bookmark)
+        return couldNotStartText;
+    switch (bookmark->code()) {
+    case FolderBookmarkError::Code::staleAndUnresolvable:
+        return folderProblem(access, "not found");
+    case FolderBookmarkError::Code::inaccessible:
+    case FolderBookmarkError::Code::notADirectory:
+        return folderProblem(access, "is a file");
+    }
+    return couldNotStartText;
+}
 
 // A recording of another session is starting or running: its phase is not ours to move.
 bool recordingRuns(const AudioSessionCoordinator &audio)
@@ -68,6 +94,15 @@ AudioRecordingGate::Action AudioSessionFlow::gateAction(bool othersIsRunning)
         settings.defaultFolder || settings.lastUsedFolder, supported && supported(),
         settings.othersAudioBundleID, settings.othersAudioDisplayName, othersIsRunning,
         m_context.reviewSession() != nullptr);
+}
+
+void AudioSessionFlow::failStart(const QString &message)
+{
+    AudioSessionCoordinator &audio = m_context.audio();
+    const AudioSessionPhase phase = audio.phase();
+    if (phase == AudioSessionPhase::idle || phase == AudioSessionPhase::saved)
+        audio.setPhase(AudioSessionPhase::failed);
+    m_context.setStatusMessage(message);
 }
 
 void AudioSessionFlow::bringCaptureReviewForward()
@@ -115,7 +150,7 @@ Task<> AudioSessionFlow::handleAudioInvocation()
         break;
     case Kind::requestFolder:
         m_context.requestWindow(QStringLiteral("preferences"));
-        m_context.setStatusMessage(chooseFolderText);
+        failStart(chooseFolderText);
         break;
     case Kind::blockedByReview:
         bringCaptureReviewForward();
@@ -164,14 +199,14 @@ Task<> AudioSessionFlow::start()
         = settings.defaultFolder ? settings.defaultFolder : settings.lastUsedFolder;
     if (!access) {
         m_context.requestWindow(QStringLiteral("preferences"));
-        m_context.setStatusMessage(chooseFolderText);
+        failStart(chooseFolderText);
         co_return;
     }
     std::optional<ResolvedFolder> resolved;
     try {
         resolved = m_context.services().resolveFolder(*access);
-    } catch (const std::exception &) {
-        m_context.setStatusMessage(couldNotStartText);
+    } catch (const std::exception &error) {
+        failStart(resolveFailure(*access, error));
         co_return;
     }
     if (resolved->refreshed)
@@ -186,6 +221,12 @@ Task<> AudioSessionFlow::start()
     } catch (const AudioSessionStartError &error) {
         if (error.kind() == AudioSessionStartError::cancelled)
             co_return;
+        // Refused before anything started: the folder resolved a moment ago, so it is there but
+        // cannot be written (or entered).
+        if (error.kind() == AudioSessionStartError::folderInaccessible) {
+            failStart(folderProblem(*access, "is not writable"));
+            co_return;
+        }
         failure = error.description().value_or(couldNotStartText);
     } catch (const std::exception &) {
         failure = couldNotStartText;

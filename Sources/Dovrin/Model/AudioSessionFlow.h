@@ -66,6 +66,9 @@ private:
     Task<> finishRecording(bool transcribe);
     AudioRecordingGate::Action gateAction(bool othersIsRunning);
     void bringCaptureReviewForward();
+    // A recording that could not start says why in the status, and ends `failed` so that the menu's
+    // status line says it too; an earlier session still being transcribed or reviewed keeps its phase.
+    void failStart(const QString &message);
     void updateSettings(const std::function<void(AppSettings &)> &change);
     Task<> transcribe(PendingTranscription pending, bool includeYou, int generation);
     Task<bool> writeAudioSession(std::shared_ptr<AudioReviewSession> session, bool reviewedByUser);

@@ -4,12 +4,14 @@
 #include "Documents/DefaultsStore.h"
 #include "Documents/DraftKeyStore.h"
 #include "Documents/ImageNormalization.h"
+#include "Model/AppModel.h"
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
 #include "Model/ReviewSession.h"
 #include "Model/VisualCaptureState.h"
 #include "Rules/OCRLayout.h"
 
+#include <QDir>
 #include <QPointer>
 
 namespace {
@@ -17,6 +19,8 @@ namespace {
 const QString draftNotSavedText
     = QStringLiteral("The encrypted draft could not be saved. Keep Review Capture open and try again.");
 const QString draftNotDeletedText = QStringLiteral("The encrypted draft could not be deleted. Try again.");
+// Long enough that a word typed is one write, short enough that a crash loses only the last words.
+constexpr std::chrono::milliseconds editWriteDelay { 1200 };
 
 std::optional<QString> trimmedOrNone(const QString &text)
 {
@@ -55,6 +59,20 @@ Task<bool> answer(bool value)
     co_return value;
 }
 
+// No window is open at start-up and the status line alone goes unseen, so an alert says it. The store
+// restores once, when it is made, so this is said once.
+void sayUnreadableDraft(ModelContext &context, const EncryptedDraftStore &store)
+{
+    const ModelServices &services = context.services();
+    if (context.isAudioSelfTest() || !services.presentAlert)
+        return;
+    const QString file = QDir(store.directory()).filePath(EncryptedDraftStore::draftFileName);
+    services.presentAlert(QStringLiteral("An unfinished draft could not be opened"),
+        QStringLiteral("Its encrypted file is damaged, or its key has changed. Quorvel left the file in "
+                       "place at %1; your next capture replaces it.")
+            .arg(QDir::toNativeSeparators(file)));
+}
+
 } // namespace
 
 DraftFlow::DraftFlow(ModelContext &context, QObject *parent)
@@ -62,6 +80,8 @@ DraftFlow::DraftFlow(ModelContext &context, QObject *parent)
     , m_context(context)
 {
     m_draftThread.setMaxThreadCount(1);
+    // Saved, deleted, parked or replaced: a pause in the old review's typing has nothing to write.
+    connect(&m_context.model(), &AppModel::reviewSessionChanged, this, [this] { m_editWrite.reset(); });
 }
 
 DraftFlow::~DraftFlow()
@@ -138,6 +158,7 @@ Task<> DraftFlow::restoreDraftIfNeeded()
         // The file stays: a later version, or the user, may still open it.
         m_context.setPendingDraft(std::nullopt);
         m_context.setStatusMessage(QStringLiteral("An unfinished draft could not be opened"));
+        sayUnreadableDraft(m_context, *m_store);
         co_return;
     }
     if (!loaded.draft) {
@@ -162,6 +183,15 @@ Task<> DraftFlow::restoreDraftIfNeeded()
 Task<bool> DraftFlow::clearDraftArtifacts()
 {
     if (m_store) {
+        // Counted until answered, however this frame ends.
+        struct Counted
+        {
+            int &count;
+            explicit Counted(int &counter)
+                : count(++counter)
+            { }
+            ~Counted() { --count; }
+        } counted(m_deletions);
         QFuture<bool> deleting = onDraftThread(deleteDraft);
         if (!co_await deleting)
             co_return false;
@@ -177,42 +207,100 @@ Task<bool> DraftFlow::persistRegionDraft()
     const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
     if (!session)
         co_return true;
+    // This write carries everything typed so far.
+    m_editWrite.reset();
     // Without the review's own draft its edits have nowhere to go: saying they were kept would lose them.
     if (!m_currentDraft || m_currentDraft->id != session->id) {
-        session->setStatusText(draftNotSavedText);
-        m_context.setStatusMessage(draftNotSavedText);
+        showEditWrite(*session, false);
         co_return false;
     }
+    QFuture<bool> saving = queueEditWrite(*session);
+    const bool saved = co_await saving;
+    showEditWrite(*session, saved);
+    co_return saved;
+}
+
+void DraftFlow::scheduleEditWrite(const std::shared_ptr<ReviewSession> &session)
+{
+    if (m_context.reviewSession() != session)
+        return;
+    TaskClock &clock = m_context.services().clock ? *m_context.services().clock : TaskClock::system();
+    m_editWrite = clock.schedule(
+        editWriteDelay, [this, weak = std::weak_ptr<ReviewSession>(session)] { writeEditsAfterPause(weak); });
+}
+
+void DraftFlow::writeEditsAfterPause(const std::weak_ptr<ReviewSession> &weak)
+{
+    // Checked and queued in one turn of the main thread: nothing can slip in between.
+    const std::shared_ptr<ReviewSession> session = weak.lock();
+    if (!session || m_context.reviewSession() != session || session->saveGate.hasSucceeded()
+        || !m_currentDraft || m_currentDraft->id != session->id)
+        return;
+    // Queued behind a deletion this write would bring the draft back; once the deletion is answered
+    // the draft is either gone (nothing to write) or still there (the edits belong in it).
+    if (m_deletions > 0) {
+        scheduleEditWrite(session);
+        return;
+    }
+    QFuture<bool> writing = queueEditWrite(*session);
+    reportEditWrite(writing, weak, m_editWrites);
+}
+
+QFuture<bool> DraftFlow::queueEditWrite(const ReviewSession &session)
+{
     CaptureDraft draft = *m_currentDraft;
-    draft.title = session->title();
-    draft.note = session->note();
-    draft.tags = OCRLayout::parseTags(session->tagsText());
-    draft.reviewedText = session->reviewedText();
-    draft.destinationFolder = session->destinationFolder();
+    draft.title = session.title();
+    draft.note = session.note();
+    draft.tags = OCRLayout::parseTags(session.tagsText());
+    draft.reviewedText = session.reviewedText();
+    draft.destinationFolder = session.destinationFolder();
     draft.applicationName
-        = session->includeApplication() ? trimmedOrNone(session->applicationName()) : std::nullopt;
+        = session.includeApplication() ? trimmedOrNone(session.applicationName()) : std::nullopt;
     draft.applicationBundleID
-        = session->includeApplication() ? trimmedOrNone(session->applicationBundleID()) : std::nullopt;
+        = session.includeApplication() ? trimmedOrNone(session.applicationBundleID()) : std::nullopt;
     draft.updatedAt = m_context.services().now();
     m_currentDraft = draft;
+    ++m_editWrites;
+    if (!m_store)
+        return QtFuture::makeReadyFuture(false);
+    return onDraftThread([draft](const EncryptedDraftStore &store) {
+        try {
+            store.save(draft);
+            return true;
+        } catch (const std::exception &) {
+            return false;
+        }
+    });
+}
 
-    bool saved = false;
-    if (m_store) {
-        QFuture<bool> saving = onDraftThread([draft](const EncryptedDraftStore &store) {
-            try {
-                store.save(draft);
-                return true;
-            } catch (const std::exception &) {
-                return false;
-            }
-        });
-        saved = co_await saving;
-    }
+Task<> DraftFlow::reportEditWrite(QFuture<bool> writing, std::weak_ptr<ReviewSession> weak, quint64 write)
+{
+    const bool saved = co_await writing;
+    const std::shared_ptr<ReviewSession> session = weak.lock();
+    // A later write, or the end of the review, has the last word.
+    if (write != m_editWrites || !session || m_context.reviewSession() != session)
+        co_return;
+    showEditWrite(*session, saved);
+}
+
+void DraftFlow::showEditWrite(ReviewSession &session, bool saved)
+{
     if (!saved) {
-        session->setStatusText(draftNotSavedText);
+        if (session.statusText() != draftNotSavedText)
+            m_statusBeforeFailure
+                = StatusBeforeFailure { session.id, session.statusText(), m_context.statusMessage() };
+        session.setStatusText(draftNotSavedText);
         m_context.setStatusMessage(draftNotSavedText);
+        return;
     }
-    co_return saved;
+    // The failure no longer holds: put back what it replaced, unless something newer was said.
+    if (!m_statusBeforeFailure || m_statusBeforeFailure->review != session.id)
+        return;
+    if (session.statusText() == draftNotSavedText)
+        session.setStatusText(m_statusBeforeFailure->reviewStatus);
+    if (m_context.statusMessage() == draftNotSavedText)
+        m_context.setStatusMessage(m_statusBeforeFailure->modelStatus);
+    m_statusBeforeFailure.reset();
 }
 
 Task<bool> DraftFlow::parkOpenReview()
@@ -295,6 +383,11 @@ void DraftFlow::presentReview(const CaptureDraft &draft, const QString &status)
     }
     auto session
         = std::make_shared<ReviewSession>(draft, m_currentImage, m_context.settings(), status, loader);
+    connect(
+        session.get(), &ReviewSession::edited, this, [this, weak = std::weak_ptr<ReviewSession>(session)] {
+            if (const std::shared_ptr<ReviewSession> edited = weak.lock())
+                scheduleEditWrite(edited);
+        });
     m_context.setReviewSession(session);
     if (ReviewWindowPresenter *window = reviewWindow()) {
         window->present(session, &m_context.model(),

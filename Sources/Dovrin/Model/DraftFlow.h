@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Async/Task.h"
+#include "Async/TaskClock.h"
 #include "Documents/CaptureDraft.h"
 #include "Documents/EncryptedDraft.h"
 #include "Model/ReviewWindowPresenter.h"
@@ -14,12 +15,14 @@
 #include <optional>
 
 class ModelContext;
+class ReviewSession;
 
 // The model's side of the encrypted draft: the store made on first need, the draft restored at
 // start-up and offered for recovery, resumed into the review window, parked when the window closes,
-// written with the review's edits and deleted. Every store operation runs on one draft thread, in the
-// order it was asked for, so the main thread never seals, opens or syncs a draft and a deletion can
-// never be overtaken by a save that was asked for before it.
+// written with the review's edits (on Escape, close and quit, and after each pause in typing, so a
+// crash loses little) and deleted. Every store operation runs on one draft thread, in the order it
+// was asked for, so the main thread never seals, opens or syncs a draft and a deletion can never be
+// overtaken by a save that was asked for before it.
 class DraftFlow : public QObject
 {
     Q_OBJECT
@@ -38,6 +41,8 @@ public:
     void setCurrentDraft(std::optional<CaptureDraft> draft) { m_currentDraft = std::move(draft); }
     const QImage &currentImage() const { return m_currentImage; }
     void setCurrentImage(QImage image) { m_currentImage = std::move(image); }
+    // A deletion of the stored draft was asked for and is not answered yet.
+    bool isDeletingDraft() const { return m_deletions > 0; }
     // The review window, made on first use; null when the program has no windows.
     ReviewWindowPresenter *reviewWindow();
 
@@ -69,6 +74,14 @@ public:
 
 private:
     Task<> loadStore();
+    // (Re)starts the wait for a pause in the typing of `session`.
+    void scheduleEditWrite(const std::shared_ptr<ReviewSession> &session);
+    void writeEditsAfterPause(const std::weak_ptr<ReviewSession> &session);
+    // Copies the review's edits into the current draft (the review's own) and queues its write.
+    QFuture<bool> queueEditWrite(const ReviewSession &session);
+    Task<> reportEditWrite(QFuture<bool> writing, std::weak_ptr<ReviewSession> session, quint64 write);
+    // Says in the review and the status that the edits are not in the draft, or takes that back.
+    void showEditWrite(ReviewSession &session, bool saved);
 
     ModelContext &m_context;
     QThreadPool m_draftThread;
@@ -77,5 +90,18 @@ private:
     std::optional<CaptureDraft> m_currentDraft;
     QImage m_currentImage;
     int m_resumeGeneration = 0;
+    std::unique_ptr<TaskClock::Timer> m_editWrite;
+    // Raised by every queued write of edits: only the newest one's outcome is shown.
+    quint64 m_editWrites = 0;
+    // Deletions queued on the draft thread and not answered yet.
+    int m_deletions = 0;
+    // What the review and the status said before a failed write of the edits replaced it.
+    struct StatusBeforeFailure
+    {
+        QUuid review;
+        QString reviewStatus;
+        QString modelStatus;
+    };
+    std::optional<StatusBeforeFailure> m_statusBeforeFailure;
     std::unique_ptr<ReviewWindowPresenter> m_reviewWindow;
 };

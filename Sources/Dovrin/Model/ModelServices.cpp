@@ -98,13 +98,14 @@ ModelServices ModelServices::live()
     services.presentPrompt
         = [](const ScrollingCapturePrompt &prompt) { return VemiPromptPanel::present(prompt); };
     services.dismissPrompt = [](bool accepted) { VemiPromptPanel::dismiss(accepted); };
-    services.presentFeedbackFailure = [](const QString &title, const QString &message) {
+    services.presentAlert = [](const QString &title, const QString &message) {
         WindowActivation::reveal(nullptr);
         auto *box = new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::Ok);
         box->setInformativeText(message);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     };
+    services.presentFeedbackFailure = services.presentAlert;
     services.makeFeedbackURL
         = [](const FeedbackMail::Snapshot &snapshot) { return FeedbackMail::mailtoURL(snapshot); };
     services.arguments = QCoreApplication::arguments();

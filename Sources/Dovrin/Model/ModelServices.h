@@ -69,6 +69,8 @@ struct ModelServices
     FolderPicker folderPicker;
     // A warning with one OK button: title, then the explanation. Must not wait for the answer.
     std::function<void(const QString &title, const QString &message)> presentFeedbackFailure;
+    // The same kind of warning, for what the user must hear of though no window is open.
+    std::function<void(const QString &title, const QString &message)> presentAlert;
     std::function<std::optional<QUrl>(const FeedbackMail::Snapshot &)> makeFeedbackURL;
 
     // The process arguments ("--audio-spike" turns window requests off).

@@ -55,13 +55,13 @@ public:
     bool isSaving() const { return m_isSaving; }
     bool isOCRRunning() const { return m_isOCRRunning; }
 
-    void setTitle(const QString &title) { set(m_title, title); }
-    void setNote(const QString &note) { set(m_note, note); }
-    void setTagsText(const QString &tagsText) { set(m_tagsText, tagsText); }
-    void setReviewedText(const QString &text) { set(m_reviewedText, text); }
-    void setIncludeApplication(bool include) { set(m_includeApplication, include); }
-    void setApplicationName(const QString &name) { set(m_applicationName, name); }
-    void setApplicationBundleID(const QString &bundleID) { set(m_applicationBundleID, bundleID); }
+    void setTitle(const QString &title) { edit(m_title, title); }
+    void setNote(const QString &note) { edit(m_note, note); }
+    void setTagsText(const QString &tagsText) { edit(m_tagsText, tagsText); }
+    void setReviewedText(const QString &text) { edit(m_reviewedText, text); }
+    void setIncludeApplication(bool include) { edit(m_includeApplication, include); }
+    void setApplicationName(const QString &name) { edit(m_applicationName, name); }
+    void setApplicationBundleID(const QString &bundleID) { edit(m_applicationBundleID, bundleID); }
     void setDestination(const FolderAccess &folder);
     // The folder shown when the review has none of its own (the settings' capture folder).
     void setDestinationDisplayPath(const QString &path) { set(m_destinationDisplayPath, path); }
@@ -79,14 +79,23 @@ public:
 
 signals:
     void changed();
+    // A field that the encrypted draft keeps changed (title, note, tags, text, application); follows
+    // changed().
+    void edited();
 
 private:
-    template <typename T> void set(T &field, const T &value)
+    template <typename T> bool set(T &field, const T &value)
     {
         if (field == value)
-            return;
+            return false;
         field = value;
         emit changed();
+        return true;
+    }
+    template <typename T> void edit(T &field, const T &value)
+    {
+        if (set(field, value))
+            emit edited();
     }
 
     QString m_title;

@@ -2,6 +2,7 @@
 
 #include "Audio/AudioFileTranscriber.h"
 #include "Audio/AudioSessionCoordinator.h"
+#include "Documents/DefaultsStore.h"
 #include "Model/LaunchAtLoginFlow.h"
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
@@ -76,6 +77,26 @@ void SettingsFlow::setOnboardingStep(int step)
     settings.onboardingStep = step;
     m_context.setSettings(settings);
     m_context.persistSettings();
+}
+
+void SettingsFlow::noteSettingsWrite()
+{
+    const std::optional<QString> failure = m_context.defaults().writeFailure();
+    if (failure)
+        m_context.setStatusMessage(QStringLiteral("Settings could not be saved: %1").arg(*failure));
+    if (failure == m_writeFailure)
+        return;
+    m_writeFailure = failure;
+    emit writeFailureChanged();
+}
+
+void SettingsFlow::refreshWriteFailure()
+{
+    // The suite writes every value it holds at once, so a later good write saved the change too.
+    if (!m_writeFailure || m_context.defaults().writeFailure())
+        return;
+    m_writeFailure.reset();
+    emit writeFailureChanged();
 }
 
 void SettingsFlow::applyAutomaticallyChecksForUpdates(bool enabled)

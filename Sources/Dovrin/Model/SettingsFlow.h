@@ -5,11 +5,14 @@
 
 #include <QObject>
 
+#include <optional>
+
 class LaunchAtLoginFlow;
 class ModelContext;
 
 // What the settings and setup windows change besides the shortcut and launch at login: the setup
-// steps and their completion, the update switch, and feedback by mail with its optional diagnostics.
+// steps and their completion, the update switch, feedback by mail with its optional diagnostics, and
+// whether the last settings change reached the disk.
 class SettingsFlow : public QObject
 {
     Q_OBJECT
@@ -42,9 +45,17 @@ public:
     FeedbackMail::Snapshot feedbackSnapshot() const;
     FeedbackMail::Diagnostics feedbackDiagnostics() const;
 
+    // Why the last settings change could not be written; none once a later one was.
+    const std::optional<QString> &writeFailure() const { return m_writeFailure; }
+    // After the model wrote the settings suite: a failure is published and said in the status.
+    void noteSettingsWrite();
+    // Drops a published failure when a later write (of any part of the suite) took everything out.
+    void refreshWriteFailure();
+
 signals:
     void automaticallyChecksForUpdatesChanged();
     void includeFeedbackDiagnosticsChanged();
+    void writeFailureChanged();
 
 private:
     void setOnboardingStep(int step);
@@ -54,4 +65,5 @@ private:
     const LaunchAtLoginFlow &m_launchAtLogin;
     bool m_automaticallyChecks = false;
     bool m_includeDiagnostics = false;
+    std::optional<QString> m_writeFailure;
 };

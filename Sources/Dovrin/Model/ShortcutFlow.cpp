@@ -52,6 +52,7 @@ void ShortcutFlow::applyShortcut(const CaptureShortcut &shortcut)
         emit currentShortcutChanged();
     }
     saveShortcut(shortcut, m_defaults);
+    emit stored();
     const HotKeyRegistrationState state
         = m_register ? m_register(shortcut) : HotKeyRegistrationState::unavailable;
     if (m_registration != state) {

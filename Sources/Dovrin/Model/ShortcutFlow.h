@@ -52,6 +52,8 @@ signals:
     void currentShortcutChanged();
     void registrationChanged();
     void messageChanged();
+    // The shortcut was written to the settings suite (which may have refused it).
+    void stored();
 
 private:
     DefaultsStore &m_defaults;

@@ -49,7 +49,12 @@ PreferencesView::PreferencesView(AppModel &model, SettingsPane initialPane,
     row->setSpacing(0);
     row->addWidget(rail());
     row->addWidget(SettingsLayout::verticalDivider(this));
-    row->addWidget(detail(), 1);
+    auto *right = new QVBoxLayout;
+    right->setContentsMargins(0, 0, 0, 0);
+    right->setSpacing(0);
+    right->addWidget(detail(), 1);
+    right->addWidget(writeFailureLine());
+    row->addLayout(right, 1);
     setPane(initialPane);
 
     m_applicationPoll->setInterval(applicationPollMs);
@@ -59,6 +64,8 @@ PreferencesView::PreferencesView(AppModel &model, SettingsPane initialPane,
             refreshAudioSources();
     });
     connect(&m_model, &AppModel::settingsChanged, this, &PreferencesView::othersMaybeChanged);
+    connect(&m_model, &AppModel::settingsWriteFailureChanged, this, &PreferencesView::refreshWriteFailure);
+    refreshWriteFailure();
 }
 
 PreferencesView::~PreferencesView() = default;
@@ -140,6 +147,34 @@ QWidget *PreferencesView::detail()
     // The scroll area paints its page in the window colour; the canvas shows through instead.
     content->setAutoFillBackground(false);
     return scroll;
+}
+
+// Below the scrolling pane rather than in it, so it shows beside whatever control was just changed.
+QWidget *PreferencesView::writeFailureLine()
+{
+    // On the rail's colour, so it reads as part of the window rather than of the scrolled pane.
+    m_writeFailureLine = SettingsLayout::panelStrip(this);
+    auto *column = new QVBoxLayout(m_writeFailureLine);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(SettingsLayout::divider(m_writeFailureLine));
+    m_writeFailure = new VemiStatusLabel(
+        QString(), VemiColor::coral, QStringLiteral("exclamationmark.triangle.fill"), m_writeFailureLine);
+    m_writeFailure->setObjectName(QStringLiteral("settings.write-failure"));
+    m_writeFailure->setContentsMargins(22, 12, 22, 12);
+    column->addWidget(m_writeFailure);
+    return m_writeFailureLine;
+}
+
+void PreferencesView::refreshWriteFailure()
+{
+    const std::optional<QString> &failure = m_model.settingsWriteFailure();
+    const QString text = failure
+        ? QStringLiteral("Couldn't save settings: %1. Your change applies until Quorvel quits.").arg(*failure)
+        : QString();
+    m_writeFailure->setText(text);
+    m_writeFailure->setAccessibleName(text);
+    m_writeFailureLine->setVisible(failure.has_value());
 }
 
 void PreferencesView::setPane(SettingsPane pane)

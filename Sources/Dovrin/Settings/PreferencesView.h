@@ -17,12 +17,14 @@ class PermissionsPane;
 class QTimer;
 class ShortcutRecorder;
 class VemiSidebarItem;
+class VemiStatusLabel;
 
 // The settings window's content: a rail of three panes (General, Shortcuts, Permissions) with the
 // app's name and version at its foot, and the chosen pane beside it. It keeps the lists of
 // recordable applications and microphones for the General pane, read off the main thread when the
 // window shows, when the app becomes active and, for the applications, every few seconds while it is
-// shown (applications start and quit); a catalog replaces all of that with fixed lists.
+// shown (applications start and quit); a catalog replaces all of that with fixed lists. A change that
+// could not be written to disk is said below the pane, whichever pane is open, until a later one is.
 class PreferencesView : public QWidget
 {
     Q_OBJECT
@@ -61,6 +63,8 @@ protected:
 private:
     QWidget *rail();
     QWidget *detail();
+    QWidget *writeFailureLine();
+    void refreshWriteFailure();
     Task<> checkOthersRunning();
     void othersMaybeChanged();
 
@@ -81,4 +85,6 @@ private:
     QWidget *m_shortcuts = nullptr;
     ShortcutRecorder *m_recorder = nullptr;
     PermissionsPane *m_permissions = nullptr;
+    QWidget *m_writeFailureLine = nullptr;
+    VemiStatusLabel *m_writeFailure = nullptr;
 };

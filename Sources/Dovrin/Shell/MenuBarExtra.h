@@ -41,8 +41,6 @@ public:
     // Puts up the icon (and, without a tray and unless told not to, the fallback window), then the label's
     // first appearance: the activation refresh and the window asked for at start.
     void show(bool allowFallbackWindow = true);
-    // The tray may have come or gone: the fallback window follows what the desktop says now.
-    void trayChanged();
     // Another start asked this one to come forward: without a tray, the fallback window.
     void comeForward();
 
@@ -61,6 +59,8 @@ private:
     void updateIcon();
     void showFallbackWindow();
     void trayMayHaveChanged();
+    // The fallback window follows what the desktop says of its tray now.
+    void trayChanged();
 
     Environment m_environment;
     MenuContent m_content;

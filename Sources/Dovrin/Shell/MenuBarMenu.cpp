@@ -51,7 +51,8 @@ void MenuBarMenu::sync()
         if (entry.kind == MenuEntry::Kind::separator)
             continue;
         QAction *action = m_actions.value(entry.id);
-        action->setText(entry.title);
+        // Names in the status line (folders, applications) may hold "&", which a menu reads as a mnemonic.
+        action->setText(QString(entry.title).replace(QLatin1Char('&'), QLatin1String("&&")));
         action->setEnabled(entry.kind == MenuEntry::Kind::command && entry.enabled);
         action->setShortcut(entry.shortcut);
         action->setIcon(entry.symbol.isEmpty() ? QIcon() : VemiSymbols::icon(entry.symbol, ink));
