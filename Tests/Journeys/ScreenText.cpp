@@ -223,22 +223,30 @@ std::optional<QRect> ScreenText::find(const QList<Word> &words, const QString &p
     const QString wanted = normalized(phrase);
     if (wanted.isEmpty())
         return std::nullopt;
-    // The phrase's letters and digits, whatever the reading made words of them (a file name is one
-    // word, a spaced label several), from the start of a word on one line.
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        QString seen;
-        QRect box;
-        for (qsizetype j = i; j < words.size() && words.at(j).line == words.at(i).line; ++j) {
-            seen += normalized(words.at(j).text);
-            box = box.united(words.at(j).box);
-            if (seen.size() >= wanted.size())
-                break;
+    // A long phrase may be misread by a letter in twelve, though not at its start.
+    const qsizetype slack = wanted.size() >= 5 ? std::max<qsizetype>(1, wanted.size() / 12) : 0;
+    const auto close = [&](const QString &seen, bool exact) {
+        if (exact || seen.isEmpty() || seen.front() != wanted.front())
+            return seen == wanted;
+        return std::abs(seen.size() - wanted.size()) <= slack && editDistance(seen, wanted) <= slack;
+    };
+    // Whole words whose letters and digits together are the phrase's, whatever the reading made words
+    // of them (a file name is one word, a spaced label several, a long name may wrap onto the next line);
+    // an exact reading anywhere before a close one.
+    for (const bool exact : { true, false }) {
+        for (qsizetype i = 0; i < words.size(); ++i) {
+            // A mark that is no letter (an icon read as "@") does not start the phrase.
+            if (normalized(words.at(i).text).isEmpty())
+                continue;
+            QString seen;
+            QRect box;
+            for (qsizetype j = i; j < words.size() && seen.size() <= wanted.size() + slack; ++j) {
+                seen += normalized(words.at(j).text);
+                box = box.united(words.at(j).box);
+                if (close(seen, exact))
+                    return box;
+            }
         }
-        if (seen.startsWith(wanted)
-            || (wanted.size() >= 5 && seen.size() >= wanted.size()
-                && editDistance(seen.left(wanted.size()), wanted)
-                    <= std::max<qsizetype>(1, wanted.size() / 12)))
-            return box;
     }
     return std::nullopt;
 }

@@ -30,9 +30,8 @@ public:
     // The words of `picture`, which shows the screen from `origin` on.
     QList<Word> read(const QImage &picture, QPoint origin = {});
 
-    // Where the words of `phrase` stand one after another on a line, from the start of a word:
-    // letters and digits count, case, spaces and punctuation do not, and a long phrase may be misread
-    // by a letter in twelve.
+    // Where whole words in reading order say `phrase`: letters and digits count, case, spaces and
+    // punctuation do not, and a long phrase may be misread by a letter in twelve.
     static std::optional<QRect> find(const QList<Word> &words, const QString &phrase);
     // The words, a line of text per line on screen.
     static QString text(const QList<Word> &words);
