@@ -8,11 +8,14 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -292,6 +295,29 @@ private slots:
         QVERIFY(done.writeFailed);
         QVERIFY(!done.heard);
         QVERIFY(done.peak > 0.4f);
+    }
+
+    // The encoder printed its statistics on standard error at every finished file; only errors may
+    // reach the log.
+    void finishedFilesLeaveStandardErrorQuiet()
+    {
+        QTemporaryFile log;
+        QVERIFY(log.open());
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        QVERIFY(saved >= 0 && ::dup2(log.handle(), STDERR_FILENO) >= 0);
+        const auto format = floatFormat(48000, 2);
+        AACStreamWriter::Finished done;
+        {
+            AACStreamWriter writer(path(QStringLiteral("quiet_others.m4a")), format);
+            feedSine(writer, format, 48000 * 2, 1024);
+            done = writer.finish();
+        }
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        QVERIFY(done.heard && !done.writeFailed);
+        QCOMPARE(TestSupport::readFile(log.fileName()), QByteArray());
     }
 
     // The process writing the file dies without finishing it: the fragments written so far still decode.

@@ -40,6 +40,14 @@ struct Rig
     std::function<AudioSessionResult()> stopOverride;
     std::unique_ptr<AudioSessionCoordinator> coordinator;
 
+    // The coordinator goes first and waits for its start: a check that failed while a gate held the
+    // start must not leave it waiting.
+    ~Rig()
+    {
+        capture.othersPrepareGate.release();
+        capture.microphoneStartGate.release();
+    }
+
     AudioSessionCoordinator &make()
     {
         AudioSessionCoordinator::Environment env;

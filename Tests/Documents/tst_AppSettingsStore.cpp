@@ -2,6 +2,7 @@
 #include "Documents/AppSettingsStore.h"
 #include "Documents/DefaultsStore.h"
 #include "Documents/SetupPresentationState.h"
+#include "ScopedEnvironment.h"
 
 #include <QDir>
 #include <QFile>
@@ -149,11 +150,12 @@ private slots:
     void unreadableSettingsSuiteGivesWayToStandard()
     {
         QTemporaryDir config;
-        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        ScopedEnvironment environment;
+        environment.set("XDG_CONFIG_HOME", config.path().toUtf8());
         const QString folder = config.filePath(QStringLiteral("com.quorvel.dovrin"));
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/com.quorvel.dovrin.settings.ini")));
         SettingsDefaultsStore::openSettingsOrStandard()->setBoolean("k", true);
-        qunsetenv("XDG_CONFIG_HOME");
+        environment.restore();
         QVERIFY(QFile::exists(folder + QStringLiteral("/com.quorvel.dovrin.ini")));
     }
 
@@ -191,16 +193,13 @@ private slots:
 
     void appPaths()
     {
-        const QByteArray saved[] = { qgetenv("HOME"), qgetenv("XDG_DATA_HOME"), qgetenv("XDG_CONFIG_HOME") };
-        qputenv("HOME", "/home/tester");
-        qputenv("XDG_DATA_HOME", "/x/data/");
-        qputenv("XDG_CONFIG_HOME", "relative/config"); // invalid by the XDG rules: ignored
+        ScopedEnvironment environment;
+        environment.set("HOME", "/home/tester").set("XDG_DATA_HOME", "/x/data/");
+        environment.set("XDG_CONFIG_HOME", "relative/config"); // invalid by the XDG rules: ignored
         const QStringList paths { AppPaths::dataDirectory(), AppPaths::configDirectory() };
-        qunsetenv("XDG_DATA_HOME");
+        environment.unset("XDG_DATA_HOME");
         const QString defaultData = AppPaths::dataDirectory();
-        qputenv("HOME", saved[0]);
-        qputenv("XDG_DATA_HOME", saved[1]);
-        qputenv("XDG_CONFIG_HOME", saved[2]);
+        environment.restore();
         QCOMPARE(
             paths, (QStringList { "/x/data/com.quorvel.dovrin", "/home/tester/.config/com.quorvel.dovrin" }));
         QCOMPARE(defaultData, QStringLiteral("/home/tester/.local/share/com.quorvel.dovrin"));

@@ -328,6 +328,61 @@ private slots:
         QTEST(model.menuStatusDetail(), "expected");
     }
 
+    // The setup and settings windows' permission buttons, pressed while a capture waits for Screen
+    // Recording: the status line repeats what the row found (or says the row was updated), and the
+    // capture is let go once the screen can be read.
+    void permissionActions_data()
+    {
+        for (const char *column : { "action", "status", "phase" })
+            QTest::addColumn<QString>(column);
+        QTest::addColumn<bool>("screen");
+        const auto add
+            = [](const char *name, const char *action, bool screen, const char *status, const char *phase) {
+                  QTest::newRow(name) << QString(action) << QString(status) << QString(phase) << screen;
+              };
+        add("Request Access, the screen can be read", "request screen", true, "Screen Recording is allowed",
+            "idle");
+        add("Request Access on X11, still nothing to read", "request screen, x11", false,
+            "Screen Recording is not available. Quorvel needs an X11 (Xorg) session to read the screen.",
+            "needsPermission");
+        add("Check Again, the screen can be read", "recheck screen", true,
+            "Screen Recording is still allowed", "idle");
+        add("Check Again on a row that offers none", "recheck screen", false, "Screen Recording updated",
+            "needsPermission");
+        add("Open Settings, nothing opens", "open screen settings", false,
+            "System Settings could not be opened", "needsPermission");
+        // It once said "Checking…" for good: the look answers after the button returns.
+        add("Check Again, a microphone connected meanwhile", "recheck microphone", false,
+            "Microphone is allowed", "needsPermission");
+    }
+    void permissionActions()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, screen);
+        ModelHarness h;
+        // Request Access shows only while the screen cannot be read, Check Again only once it can.
+        h.screenGranted = screen && action.startsWith("recheck");
+        h.requestsOnlyRecheck = action.endsWith("x11");
+        h.microphone = MicrophoneAuthorizationFact::denied;
+        AppModel &model = h.make();
+        QTRY_VERIFY(!model.permissions().microphone().isBusy);
+        h.context().setPhase(CapturePhase::needsPermission);
+        h.microphone = MicrophoneAuthorizationFact::authorized;
+        h.screenGranted = screen;
+        if (action.startsWith("request screen"))
+            QVERIFY(ModelHarness::finish(model.requestPermission()));
+        else if (action == "recheck screen")
+            model.recheckPermission();
+        else if (action == "open screen settings")
+            QVERIFY(ModelHarness::finish(model.openScreenRecordingSettings()));
+        else
+            model.recheckMicrophonePermission();
+        QFETCH(QString, status);
+        QTRY_COMPARE(model.statusMessage(), status);
+        QVERIFY(!model.permissions().microphone().isBusy);
+        QTEST(CapturePhases::rawValue(model.phase()), "phase");
+    }
+
     // No mail client: an alert says so. Diagnostics only when asked for, with this machine's own
     // architecture.
     void feedback()

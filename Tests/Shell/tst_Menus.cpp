@@ -132,13 +132,16 @@ private slots:
                                     << "";
         QTest::newRow("no key text") << ok << ""
                                      << ""
-                                     << "Your capture shortcut is ⌃⌥⇧⌘C";
+                                     << "Your capture shortcut is Ctrl+Alt+Shift+Super+C";
         QTest::newRow("two characters") << ok << "ab"
                                         << ""
-                                        << "Your capture shortcut is ⌃⌥⇧⌘AB";
+                                        << "Your capture shortcut is Ctrl+Alt+Shift+Super+AB";
         QTest::newRow("in use") << HotKeyRegistrationState::conflict << "c"
                                 << ""
-                                << "⌃⌥⇧⌘C is already in use";
+                                << "Ctrl+Alt+Shift+Super+C is already in use";
+        QTest::newRow("unavailable") << HotKeyRegistrationState::unavailable << "c"
+                                     << ""
+                                     << "Capture from the tray";
     }
 
     void captureLineShowsTheHotKeyOnlyWhenRegistered()

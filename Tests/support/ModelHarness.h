@@ -92,8 +92,11 @@ struct ModelHarness
     // Names the Trash refuses; every other file goes.
     QStringList stuckInTrash;
     std::atomic<int> trashCalls = 0;
-    // When set, a move to the Trash waits on the worker until the test releases it.
-    QSemaphore *trashGate = nullptr;
+    // When set, a move to the Trash waits on the worker until the test calls releaseTrash(), or the
+    // harness goes (a failed check must not leave the worker waiting), or a minute passed (a warning).
+    bool holdTrash = false;
+    QSemaphore trashGate;
+    void releaseTrash() { trashGate.release(); }
     int fronts = 0;
     int reveals = 0;
     std::optional<QDateTime> fixedNow;
@@ -109,6 +112,7 @@ struct ModelHarness
     std::unique_ptr<AppModel> model;
 
     ModelHarness();
+    ~ModelHarness();
     AppModel &make();
     ModelContext &context() { return model->flowContext(); }
     QString draftFolder() const { return dir.filePath(QStringLiteral("data")); }

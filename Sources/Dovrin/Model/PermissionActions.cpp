@@ -67,8 +67,12 @@ Task<> PermissionActions::requestMicrophoneAccess()
 
 void PermissionActions::recheckMicrophonePermission()
 {
-    m_context.permissions().checkAgain(PermissionKind::microphone);
+    // The microphone is looked at off the main thread: the row says "Checking…" now, and the status
+    // line repeats what the look found once it answers, not only that it began.
+    const Task<> checking = m_context.permissions().checkAgain(PermissionKind::microphone);
     reportRow(PermissionKind::microphone, updatedText(PermissionKind::microphone));
+    checking.whenFinished(
+        this, [this] { reportRow(PermissionKind::microphone, updatedText(PermissionKind::microphone)); });
 }
 
 Task<> PermissionActions::openSystemAudioSettings()

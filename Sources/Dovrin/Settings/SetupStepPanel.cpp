@@ -52,7 +52,7 @@ QStringList SetupStepPanel::texts(OnboardingStep step)
                            "screen video.") };
     case OnboardingStep::shortcut:
         return { QStringLiteral("SHORTCUT"), QStringLiteral("Choose a capture shortcut"),
-            QStringLiteral("Alt-Shift-C is the default. If another app already uses it, choose a combination "
+            QStringLiteral("Alt+Shift+C is the default. If another app already uses it, choose a combination "
                            "that feels natural here.") };
     case OnboardingStep::testCapture:
         return { QStringLiteral("TEST CAPTURE"), QStringLiteral("Try one capture"),

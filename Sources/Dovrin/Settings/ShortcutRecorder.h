@@ -26,7 +26,7 @@ public:
     const std::optional<QString> &recordHint() const { return m_hint; }
     // Change Shortcut / Listening…
     void toggleRecording();
-    // Use ⌥⇧C
+    // Use Alt+Shift+C
     void restoreDefault();
 
 protected:

@@ -89,8 +89,8 @@ ReviewInspector::ReviewInspector(std::shared_ptr<ReviewSession> session, AppMode
     m_application = textRow(applicationRows, QStringLiteral("Application"), QStringLiteral("Application"),
         false, &ReviewSession::setApplicationName);
     applicationRows->addWidget(new Hairline);
-    m_bundleID = textRow(applicationRows, QStringLiteral("Bundle ID"), QStringLiteral("Bundle ID"), true,
-        &ReviewSession::setApplicationBundleID);
+    m_bundleID = textRow(applicationRows, QStringLiteral("Application ID"), QStringLiteral("Application ID"),
+        true, &ReviewSession::setApplicationBundleID);
     source->addWidget(m_applicationRows);
     connect(m_include, &QAbstractButton::toggled, this,
         [this](bool on) { m_session->setIncludeApplication(on); });

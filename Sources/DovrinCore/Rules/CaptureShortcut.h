@@ -32,10 +32,11 @@ struct CaptureShortcut
 
     bool operator==(const CaptureShortcut &) const = default;
 
-    // Alt-Shift-C.
+    // Alt+Shift+C.
     static CaptureShortcut defaultShortcut();
 
-    // Modifier glyphs (⌃⌥⇧⌘, in that order), then the key: its characters upper-cased, or its name.
+    // As Linux desktops show shortcuts: "Ctrl", "Alt", "Shift", "Super" (in that order), then the key (its
+    // characters upper-cased, or its name), joined by "+": "Alt+Shift+C".
     QString displaySymbols() const;
     // The same, spoken: modifier words, then the key, joined by single spaces.
     QString accessibilityLabel() const;
