@@ -23,9 +23,14 @@ struct ModelHarness
         }
         void remove(const QString &key) override { values.remove(key); }
         std::optional<QString> writeFailure() const override { return refuseWrites; }
+        std::optional<QString> readFailure() const override { return unreadable; }
+        void replaceUnreadable() override { replaceAllowed = true; }
 
         QHash<QString, QVariant> values;
         std::optional<QString> refuseWrites;
+        // As a suite over a file that could not be read; replaceAllowed once the user changed a setting.
+        std::optional<QString> unreadable;
+        bool replaceAllowed = false;
         int writes = 0;
         QHash<QString, int> writesByKey;
     };
