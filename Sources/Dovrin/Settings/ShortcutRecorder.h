@@ -26,11 +26,12 @@ public:
     const std::optional<QString> &recordHint() const { return m_hint; }
     // Change Shortcut / Listening…
     void toggleRecording();
-    // Use ⌥⇧C
+    // Use Alt+Shift+C (the default)
     void restoreDefault();
 
 protected:
     void hideEvent(QHideEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void handle(QKeyEvent *event);
