@@ -328,6 +328,45 @@ private slots:
         QTEST(model.menuStatusDetail(), "expected");
     }
 
+    // A re-check of the microphone runs off the UI thread: the status says what it found once it
+    // answers, never the "Checking…" it showed while it ran.
+    void microphoneRecheckSaysWhatItFound_data()
+    {
+        QTest::addColumn<MicrophoneAuthorizationFact>("before");
+        QTest::addColumn<MicrophoneAuthorizationFact>("after");
+        QTest::addColumn<QString>("status");
+        using Fact = MicrophoneAuthorizationFact;
+        QTest::newRow("still there") << Fact::authorized << Fact::authorized << "Microphone is still allowed";
+        QTest::newRow("unplugged") << Fact::authorized << Fact::denied << "Microphone is no longer allowed";
+        QTest::newRow("sound server gone")
+            << Fact::denied << Fact::unknown << "Microphone could not be checked";
+    }
+
+    void microphoneRecheckSaysWhatItFound()
+    {
+        QFETCH(MicrophoneAuthorizationFact, before);
+        QFETCH(MicrophoneAuthorizationFact, after);
+        ModelHarness h;
+        QList<TaskPromise<MicrophoneAuthorizationFact>> checks;
+        h.adjust = [&](ModelServices &services) {
+            services.permissionEffects.microphoneStatus = [&checks]() -> Task<MicrophoneAuthorizationFact> {
+                checks << TaskPromise<MicrophoneAuthorizationFact>();
+                co_return co_await checks.last().future();
+            };
+        };
+        AppModel &model = h.make();
+        QTRY_COMPARE(checks.size(), 1);
+        checks.takeFirst().resolve(before);
+        QTRY_VERIFY(!model.permissions().microphone().isBusy);
+        const Task<> recheck = model.recheckMicrophonePermission();
+        QTRY_COMPARE(checks.size(), 1);
+        QVERIFY(!recheck.isFinished());
+        checks.takeFirst().resolve(after);
+        QVERIFY(ModelHarness::finish(recheck));
+        QTEST(model.statusMessage(), "status");
+        QCOMPARE(model.permissions().microphone().feedback->text, model.statusMessage());
+    }
+
     // No mail client: an alert says so. Diagnostics only when asked for, with this machine's own
     // architecture.
     void feedback()

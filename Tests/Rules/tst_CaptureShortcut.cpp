@@ -96,15 +96,16 @@ private slots:
             = [](const char *name, CaptureShortcut shortcut, const char *symbols, const char *spoken) {
                   QTest::newRow(name) << shortcut << QString(symbols) << QString(spoken);
               };
-        row("default", CaptureShortcut::defaultShortcut(), "⌥⇧C", "Alt Shift C");
-        row("every modifier in order", { keyK, cmd | shift | opt | ctrl, "k" }, "⌃⌥⇧⌘K",
+        row("default", CaptureShortcut::defaultShortcut(), "Alt+Shift+C", "Alt Shift C");
+        row("every modifier in order", { keyK, cmd | shift | opt | ctrl, "k" }, "Ctrl+Alt+Shift+Super+K",
             "Control Alt Shift Super K");
-        row("space is named", { keySpace, opt, " " }, "⌥Space", "Alt Space");
-        row("control character is named", { keyReturn, cmd, "\r" }, "⌘Return", "Super Return");
-        row("keypad key", { keyKeypad1, ctrl | opt, "" }, "⌃⌥Keypad 1", "Control Alt Keypad 1");
-        row("characters trimmed and upper-cased", { keyA, opt, " é " }, "⌥É", "Alt É");
-        row("unknown key code", { 0x47, ctrl, "" }, "⌃Key 71", "Control Key 71");
-        row("characters win over the name", { key1, ctrl, "!" }, "⌃!", "Control !");
+        row("space is named", { keySpace, opt, " " }, "Alt+Space", "Alt Space");
+        row("control character is named", { keyReturn, cmd, "\r" }, "Super+Return", "Super Return");
+        row("keypad key", { keyKeypad1, ctrl | opt, "" }, "Ctrl+Alt+Keypad 1", "Control Alt Keypad 1");
+        row("characters trimmed and upper-cased", { keyA, opt, " é " }, "Alt+É", "Alt É");
+        row("unknown key code", { 0x47, ctrl, "" }, "Ctrl+Key 71", "Control Key 71");
+        row("characters win over the name", { key1, ctrl, "!" }, "Ctrl+!", "Control !");
+        row("a plus key keeps its own plus", { key1, shift | opt, "+" }, "Alt+Shift++", "Alt Shift +");
     }
 
     void labels()

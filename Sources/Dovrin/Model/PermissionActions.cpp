@@ -65,9 +65,12 @@ Task<> PermissionActions::requestMicrophoneAccess()
     reportRow(PermissionKind::microphone, updatedText(PermissionKind::microphone));
 }
 
-void PermissionActions::recheckMicrophonePermission()
+Task<> PermissionActions::recheckMicrophonePermission()
 {
-    m_context.permissions().checkAgain(PermissionKind::microphone);
+    // The microphone is checked off the UI thread: its row has the answer only once the check ends.
+    co_await m_context.permissions().checkAgain(PermissionKind::microphone);
+    if (CurrentTask::isCancelled())
+        co_return;
     reportRow(PermissionKind::microphone, updatedText(PermissionKind::microphone));
 }
 

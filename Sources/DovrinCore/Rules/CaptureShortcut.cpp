@@ -18,7 +18,7 @@ std::optional<QString> message(CaptureShortcutError error)
     case CaptureShortcutError::modifierOnly:
         return std::nullopt;
     case CaptureShortcutError::missingModifier:
-        return QStringLiteral("Add ⌘, ⌥, or ⌃ — Shift alone is not enough.");
+        return QStringLiteral("Add Super, Alt or Ctrl — Shift alone is not enough.");
     case CaptureShortcutError::reservedSystemShortcut:
         return QStringLiteral("That shortcut is reserved by the desktop. Choose another.");
     }
@@ -102,16 +102,17 @@ CaptureShortcut CaptureShortcut::defaultShortcut()
 
 QString CaptureShortcut::displaySymbols() const
 {
-    QString symbols;
+    QStringList parts;
     if (carbonModifiers & controlBit)
-        symbols += QStringLiteral("⌃");
+        parts << QStringLiteral("Ctrl");
     if (carbonModifiers & optionBit)
-        symbols += QStringLiteral("⌥");
+        parts << QStringLiteral("Alt");
     if (carbonModifiers & shiftBit)
-        symbols += QStringLiteral("⇧");
+        parts << QStringLiteral("Shift");
     if (carbonModifiers & commandBit)
-        symbols += QStringLiteral("⌘");
-    return symbols + keySymbol(*this);
+        parts << QStringLiteral("Super");
+    parts << keySymbol(*this);
+    return parts.join(QLatin1Char('+'));
 }
 
 QString CaptureShortcut::accessibilityLabel() const
@@ -191,7 +192,7 @@ QString title(HotKeyRegistrationState state, const CaptureShortcut &shortcut)
     case HotKeyRegistrationState::conflict:
         return shortcut.displaySymbols() + QStringLiteral(" is already in use");
     case HotKeyRegistrationState::unavailable:
-        return QStringLiteral("Capture from the menu bar");
+        return QStringLiteral("Capture from the tray");
     }
     return QString();
 }
@@ -200,16 +201,15 @@ QString explanation(HotKeyRegistrationState state, const CaptureShortcut &shortc
 {
     switch (state) {
     case HotKeyRegistrationState::registered:
-        return QStringLiteral("Capture Region also remains available in the menu bar. Neither path requires "
+        return QStringLiteral("Capture Region also remains available in the tray. Neither path requires "
                               "Accessibility permission.");
     case HotKeyRegistrationState::conflict:
         return QStringLiteral("Another app already owns ") + shortcut.displaySymbols()
-            + QStringLiteral(
-                ". Choose a different shortcut, or use Capture Region in the menu bar. The conflict "
-                "never blocks setup.");
+            + QStringLiteral(". Choose a different shortcut, or use Capture Region in the tray. The conflict "
+                             "never blocks setup.");
     case HotKeyRegistrationState::unavailable:
         return QStringLiteral("The desktop could not register ") + shortcut.displaySymbols()
-            + QStringLiteral(". Capture Region remains available in the menu bar, and the shortcut failure "
+            + QStringLiteral(". Capture Region remains available in the tray, and the shortcut failure "
                              "never blocks setup.");
     }
     return QString();

@@ -35,7 +35,8 @@ struct CaptureShortcut
     // Alt-Shift-C.
     static CaptureShortcut defaultShortcut();
 
-    // Modifier glyphs (⌃⌥⇧⌘, in that order), then the key: its characters upper-cased, or its name.
+    // The one way a shortcut is shown: the modifiers Ctrl, Alt, Shift and Super in that order, then
+    // the key (its characters upper-cased, or its name), joined with "+": "Alt+Shift+C".
     QString displaySymbols() const;
     // The same, spoken: modifier words, then the key, joined by single spaces.
     QString accessibilityLabel() const;

@@ -47,9 +47,9 @@ LaunchAtLoginPresentation LaunchAtLoginPresentation::resolve(
         break;
     case LaunchAtLoginStatus::requiresApproval:
         row.isEnabled = true;
-        row.detail
-            = QStringLiteral("Quorvel is registered but turned off in Login Items. Turn it on there to "
-                             "open Quorvel at login.");
+        row.detail = QStringLiteral(
+            "Quorvel is registered but turned off in Startup Applications. Turn it on there to "
+            "open Quorvel at login.");
         row.showsOpenLoginItems = true;
         break;
     case LaunchAtLoginStatus::notFound:
@@ -64,12 +64,12 @@ LaunchAtLoginPresentation LaunchAtLoginPresentation::resolve(
 
 QString LaunchAtLoginPresentation::updateFailedMessage()
 {
-    return QStringLiteral("Couldn't update Login Items.");
+    return QStringLiteral("Couldn't update Startup Applications.");
 }
 
 QString LaunchAtLoginPresentation::openLoginItemsTitle()
 {
-    return QStringLiteral("Open Login Items\u2026");
+    return QStringLiteral("Open Startup Applications\u2026");
 }
 
 namespace LaunchAtLoginMutation {

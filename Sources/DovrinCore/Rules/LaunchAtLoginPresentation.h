@@ -45,8 +45,8 @@ struct LaunchAtLoginPresentation
     static LaunchAtLoginPresentation resolve(
         LaunchAtLoginStatus status, const std::optional<QString> &lastError);
 
-    static QString updateFailedMessage(); // "Couldn't update Login Items."
-    static QString openLoginItemsTitle(); // "Open Login Items…"
+    static QString updateFailedMessage(); // "Couldn't update Startup Applications."
+    static QString openLoginItemsTitle(); // "Open Startup Applications…"
 };
 
 // Which change a switch position asks of the startup registration.
