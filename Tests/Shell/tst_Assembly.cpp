@@ -76,7 +76,7 @@ struct Program
             opened << url.toString();
             return true;
         };
-        services.revealFile = [this](const QUrl &url) { opened << url.toString(); };
+        services.revealFile = [this](const QUrl &url, std::function<void()>) { opened << url.toString(); };
         services.softwareUpdate.checkForUpdates = [this] { ++updateChecks; };
         services.presentPrompt = [this](const ScrollingCapturePrompt &prompt) {
             prompts << prompt.title;
