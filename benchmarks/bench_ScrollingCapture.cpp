@@ -1,7 +1,9 @@
 // Whole scrolling captures of a 10-screen column in the scroll_target window (built with the tests),
-// on an X server of its own: time per screen and the main thread's longest stall, for a plain column
-// (with and without text recognition), a column of identical cards and an application that moves
-// its content a second after each wheel event.
+// on an X server of its own: time per screen, split by stage (waiting for the window, grabbing,
+// preparing and aligning frames, sealing tiles, waiting for recognition), and the main thread's
+// longest stall, for a plain column, identical 160-pixel blocks and identical cards (each with and
+// without text recognition), and an application that moves its content a second after each wheel
+// event.
 //
 // Needs Xvfb and the tests' helper build/<dir>/Tests/scroll_target (configure with DOVRIN_TESTS=ON).
 #include "Capture/OCRService.h"
@@ -47,8 +49,17 @@ void capture(benchmark::State &state, const Column &column)
         OCRService ocr;
         const ScrollingRegionGeometry geometry = ScrollTargetProcess::geometryOf(target.region());
         const ScrollingCaptureTarget window = target.captureTarget();
+        // Each section's recognition from its start to its text, added up: the recognizer's own time.
+        qint64 recognizerNs = 0;
         ScrollingCaptureCoordinator::RecognizeText text
-            = [&ocr](QImage image) { return ocr.recognizeText(std::move(image)); };
+            = [&ocr, &recognizerNs](QImage image) -> Task<OCRResult> {
+            QElapsedTimer busy;
+            busy.start();
+            Task<OCRResult> reading = ocr.recognizeText(std::move(image));
+            OCRResult result = co_await reading;
+            recognizerNs += busy.nsecsElapsed();
+            co_return result;
+        };
         if (!recognize)
             text = [](QImage) -> Task<OCRResult> { co_return OCRResult {}; };
         const auto frames = ScrollingCaptureCoordinator::defaultFrameFunctions();
@@ -88,10 +99,27 @@ void capture(benchmark::State &state, const Column &column)
         state.counters["tiles"] = double(draft->scrollingCapture->tiles.size());
         state.counters["longest_stall_ms"] = double(stall);
         const bool complete = result->end == ScrollingCaptureEnd::endOfContent;
-        std::printf("summary: %s: %.1f screens of %dx%d in %.2f s, %.0f ms per screen, %d tiles, "
+        const ScrollingCaptureTimes &times = coordinator.times();
+        const auto perScreen = [captured](TaskClock::Duration d) {
+            return std::chrono::duration<double, std::milli>(d).count() / captured;
+        };
+        const double total = seconds * 1000.0 / captured;
+        const double staged
+            = perScreen(times.waiting + times.grabbing + times.aligning + times.sealing + times.recognizing);
+        state.counters["waiting_ms"] = perScreen(times.waiting);
+        state.counters["grabbing_ms"] = perScreen(times.grabbing);
+        state.counters["aligning_ms"] = perScreen(times.aligning);
+        state.counters["sealing_ms"] = perScreen(times.sealing);
+        state.counters["recognizing_ms"] = perScreen(times.recognizing);
+        std::printf("summary: %s: %.1f screens of %dx%d in %.2f s, %.0f ms per screen: waiting %.0f, "
+                    "grabbing %.0f, aligning %.0f, sealing %.0f, recognizing %.0f, other %.0f; "
+                    "%.1f steps and %.1f grabs per screen, recognizer busy %.0f ms per screen; %d tiles, "
                     "longest main-thread stall %lld ms, %s\n",
-            column.name, captured, target.region().width(), target.region().height(), seconds,
-            seconds * 1000.0 / captured, int(draft->scrollingCapture->tiles.size()), (long long)stall,
+            column.name, captured, target.region().width(), target.region().height(), seconds, total,
+            perScreen(times.waiting), perScreen(times.grabbing), perScreen(times.aligning),
+            perScreen(times.sealing), perScreen(times.recognizing), total - staged, times.steps / captured,
+            times.frames / captured, recognizerNs / 1e6 / captured,
+            int(draft->scrollingCapture->tiles.size()), (long long)stall,
             complete ? "ended at the end of the content" : "ended early");
     }
 }
@@ -116,10 +144,15 @@ int main(int argc, char **argv)
         const QString lines = QString::number(screens * viewport / lineHeight);
         // About as many rows as the plain column: runs of 33 cards, each after three numbered lines.
         const QString runs = QString::number(3 * screens * viewport / lineHeight / 102);
+        // A few numbered lines, then identical 160-pixel blocks down to the end.
+        const QString blocks = QStringLiteral("t6,b%1").arg((screens * viewport - 6 * lineHeight) / 160);
         static const Column columns[] = {
             { "plain column", { "--lines", lines } },
             { "plain column with recognition", { "--lines", lines }, true },
+            { "repeated blocks", { "--pieces", blocks } },
+            { "repeated blocks with recognition", { "--pieces", blocks }, true },
             { "identical cards", { "--lines", runs, "--cards", "99" } },
+            { "identical cards with recognition", { "--lines", runs, "--cards", "99" }, true },
             { "1 s delay", { "--lines", lines, "--delay", "1000" } },
         };
         for (const Column &column : columns) {

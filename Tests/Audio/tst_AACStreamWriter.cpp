@@ -9,11 +9,16 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -212,6 +217,77 @@ private slots:
             qPrintable(QStringLiteral("%1 b/s").arg(info->bitRate)));
     }
 
+    // On the session's clock a stream covers the session: silence where its source gave nothing (a late
+    // start, a stall, an end it had not delivered yet), nothing added for delivery jitter, nothing cut.
+    void sessionClockPlacesTheSound_data()
+    {
+        QTest::addColumn<bool>("timeline");
+        QTest::addColumn<QList<double>>("buffers"); // each 0.1 s, at these host seconds; NaN: no host time
+        QTest::addColumn<double>("end"); // padTo() at this second
+        QTest::addColumn<double>("length");
+        QTest::addColumn<double>("firstSound"); // NaN: silence throughout
+        const double none = std::nan("");
+        QTest::newRow("late first sound, end padded") << true << QList { 0.5, 0.6, 0.7 } << 1.5 << 1.5 << 0.5;
+        QTest::newRow("a stall becomes silence") << true << QList { 0.0, 0.1, 0.9, 1.0 } << 1.1 << 1.1 << 0.0;
+        QTest::newRow("jitter is no gap") << true << QList { 0.0, 0.18, 0.2, 0.3 } << 0.4 << 0.4 << 0.0;
+        QTest::newRow("no host times: one after another")
+            << true << QList { none, none, none } << 1.0 << 1.0 << 0.0;
+        QTest::newRow("no timeline: nothing added") << false << QList { 0.5, 0.6, 0.7 } << 1.5 << 0.3 << 0.0;
+        QTest::newRow("nothing came: silence") << true << QList<double>() << 0.7 << 0.7 << none;
+        QTest::newRow("more than the session: nothing cut")
+            << true << QList { 0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9 } << 0.5 << 1.0 << 0.0;
+        QTest::newRow("sound from before the start kept")
+            << true << QList { -0.3, -0.2 } << 0.5 << 0.5 << 0.0;
+    }
+    void sessionClockPlacesTheSound()
+    {
+        QFETCH(bool, timeline);
+        QFETCH(QList<double>, buffers);
+        QFETCH(double, end);
+        QFETCH(double, length);
+        QFETCH(double, firstSound);
+        const auto format = floatFormat(48000, 1);
+        const QString file = path(QStringLiteral("clock-%1_you.m4a").arg(QTest::currentDataTag()));
+        AACStreamWriter writer(file, format);
+        const auto start = std::chrono::steady_clock::now();
+        const auto at = [start](double seconds) {
+            return start
+                + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(seconds));
+        };
+        if (timeline)
+            writer.startTimeline(start);
+        for (qsizetype i = 0; i < buffers.size(); ++i) {
+            const SineBlock block(format, i * 4800, 4800, 1000);
+            writer.append(std::isnan(buffers[i])
+                    ? block.buffer()
+                    : AudioPCMBuffer(format, block.pointers.data(), block.frames, at(buffers[i])));
+        }
+        writer.padTo(at(end));
+        const auto done = writer.finish();
+        QVERIFY(!done.writeFailed);
+        QCOMPARE(done.callbacks, buffers.size());
+        const auto info = AudioFileProbe::probe(file);
+        QVERIFY(info);
+        QCOMPARE(info->playableSamples(), qint64(std::llround(length * 48000)));
+        const QVector<float> decoded = AudioFileProbe::decodeChannel(file);
+        const auto loud
+            = std::find_if(decoded.cbegin(), decoded.cend(), [](float v) { return std::fabs(v) > 0.05f; });
+        if (std::isnan(firstSound)) {
+            QVERIFY(loud == decoded.cend());
+            return;
+        }
+        QVERIFY(loud != decoded.cend());
+        // The decoder hands over the encoder's priming too: it comes before the session's first sample.
+        const qint64 priming = -info->startSamples;
+        const double heardAt = double(loud - decoded.cbegin() - priming) / 48000;
+        QVERIFY2(std::abs(heardAt - firstSound) < 0.005, qPrintable(QString::number(heardAt)));
+        if (QTest::currentDataTag() == QByteArray("a stall becomes silence")) {
+            const auto gap = decoded.mid(priming + qsizetype(0.21 * 48000), qsizetype(0.68 * 48000));
+            QVERIFY(std::all_of(gap.cbegin(), gap.cend(), [](float v) { return std::fabs(v) < 0.01f; }));
+        }
+    }
+
     void peakSeesEveryChannelOfEveryFrame_data()
     {
         QTest::addColumn<int>("sampleType");
@@ -350,6 +426,29 @@ private slots:
         QVERIFY(done.writeFailed);
         QVERIFY(!done.heard);
         QVERIFY(done.peak > 0.4f);
+    }
+
+    // The encoder printed its statistics on standard error at every finished file; only errors may
+    // reach the log.
+    void finishedFilesLeaveStandardErrorQuiet()
+    {
+        QTemporaryFile log;
+        QVERIFY(log.open());
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        QVERIFY(saved >= 0 && ::dup2(log.handle(), STDERR_FILENO) >= 0);
+        const auto format = floatFormat(48000, 2);
+        AACStreamWriter::Finished done;
+        {
+            AACStreamWriter writer(path(QStringLiteral("quiet_others.m4a")), format);
+            feedSine(writer, format, 48000 * 2, 1024);
+            done = writer.finish();
+        }
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        QVERIFY(done.heard && !done.writeFailed);
+        QCOMPARE(TestSupport::readFile(log.fileName()), QByteArray());
     }
 
     // The process writing the file dies without finishing it: the fragments written so far still decode.

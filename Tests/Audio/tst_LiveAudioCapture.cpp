@@ -10,6 +10,8 @@
 #include "Platform/MicrophoneCapture.h"
 #include "Platform/ProcessTapEngine.h"
 #include "Platform/SoundServer.h"
+#include "PrivatePulseAudio.h"
+#include "ScopedEnvironment.h"
 #include "TestSupport.h"
 #include "TonePlayers.h"
 
@@ -102,7 +104,7 @@ private slots:
             QSKIP("needs the private sound server that scripts/test.sh starts");
         QVERIFY(m_root.isValid());
         m_data = m_root.path() + QStringLiteral("/share");
-        qputenv("XDG_DATA_DIRS", m_data.toUtf8());
+        m_environment.set("XDG_DATA_DIRS", m_data.toUtf8());
         m_toneA = installToneApplication(
             m_root.path(), m_data, QStringLiteral("tone-a"), QStringLiteral("Tone A"));
         m_toneB = installToneApplication(
@@ -111,7 +113,7 @@ private slots:
         m_stranger = installToneApplication(m_root.path(), m_data, "tone-a.helperx", "Not A Helper");
         // The user's own folder comes first: an entry hidden there is gone from the system's too.
         const QString home = m_root.path() + QStringLiteral("/home");
-        qputenv("XDG_DATA_HOME", home.toUtf8());
+        m_environment.set("XDG_DATA_HOME", home.toUtf8());
         writeDesktopFile(home, "echo-chat", entry("Echo Chat", "Hidden=true"));
         writeDesktopFile(m_data, "echo-chat", entry("Echo Chat", "MimeType=x-scheme-handler/discord;"));
         writeDesktopFile(m_data, "zed-meet", entry("Zed Meet", "MimeType=x-scheme-handler/zoommtg;"));
@@ -125,7 +127,11 @@ private slots:
         QVERIFY(m_keepers.keepSinksAwake());
     }
 
-    void cleanupTestCase() { m_keepers.stopAll(); }
+    void cleanupTestCase()
+    {
+        m_keepers.stopAll();
+        m_environment.restore();
+    }
 
     void cleanup() { m_players.stopAll(); }
 
@@ -311,17 +317,12 @@ private slots:
         QFETCH(QByteArray, server);
         QFETCH(bool, socketFile);
         QTemporaryDir runtime;
-        const QByteArray savedServer = qgetenv("PULSE_SERVER");
-        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-        const auto restore = qScopeGuard([&] {
-            qputenv("PULSE_SERVER", savedServer);
-            qputenv("XDG_RUNTIME_DIR", savedRuntime);
-        });
+        ScopedEnvironment environment;
         if (server.isEmpty())
-            qunsetenv("PULSE_SERVER");
+            environment.unset("PULSE_SERVER");
         else
-            qputenv("PULSE_SERVER", server);
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+            environment.set("PULSE_SERVER", server);
+        environment.set("XDG_RUNTIME_DIR", runtime.path().toUtf8());
         if (socketFile)
             QVERIFY(TestSupport::writeFile(runtime.path() + QStringLiteral("/pulse/native"), {}));
         QVERIFY(SoundServer::isConfigured());
@@ -465,37 +466,17 @@ private slots:
     void mainThreadAnswersWhileASessionStartsAndStops()
     {
         // A server of this test's own, so holding it disturbs no other test.
-        QTemporaryDir runtime;
-        QProcess server;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        // With a display, libdbus starts a bus on it, where the run's own sound server already holds the
-        // sound server's name: this one would exit at once.
-        environment.remove(QStringLiteral("DISPLAY"));
-        environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-        server.setProcessEnvironment(environment);
-        const QString socket = runtime.filePath(QStringLiteral("native"));
-        server.start(QStringLiteral("pulseaudio"),
-            { "--daemonize=no", "-n", "--exit-idle-time=-1", "--use-pid-file=no", "--system=no",
-                "--load=module-native-protocol-unix socket=" + socket,
-                "--load=module-null-sink sink_name=spk", "--load=module-null-sink sink_name=micsrc",
-                "--load=module-remap-source master=micsrc.monitor source_name=mic" });
-        const auto stopServer = qScopeGuard([&] {
-            ::kill(pid_t(server.processId()), SIGCONT);
-            server.kill();
-            server.waitForFinished();
-        });
-        const QByteArray saved = qgetenv("PULSE_SERVER");
-        const auto restore = qScopeGuard([&] { qputenv("PULSE_SERVER", saved); });
-        qputenv("PULSE_SERVER", "unix:" + socket.toUtf8());
-        QTRY_VERIFY_WITH_TIMEOUT(Pactl::run({ "info" }), 10000);
+        PrivatePulseAudio server;
+        QVERIFY2(server.isRunning(), server.log().constData());
+        ScopedEnvironment environment;
+        environment.set("PULSE_SERVER", server.address());
         QVERIFY(m_players.start(m_toneA, { "--name", "Tone A", "--freq", "440" }));
 
         QTemporaryDir folder;
         AudioSessionCoordinator coordinator;
         MainThreadStallProbe probe;
-        QCOMPARE(::kill(pid_t(server.processId()), SIGSTOP), 0);
-        QTimer::singleShot(1000, [&] { ::kill(pid_t(server.processId()), SIGCONT); });
+        QCOMPARE(::kill(pid_t(server.pid()), SIGSTOP), 0);
+        QTimer::singleShot(1000, [pid = pid_t(server.pid())] { ::kill(pid, SIGCONT); });
         probe.start();
         Task<> start
             = coordinator.start(ResolvedFolder { QUrl::fromLocalFile(folder.path()), false, std::nullopt },
@@ -533,6 +514,7 @@ private:
     }
 
     QTemporaryDir m_root;
+    ScopedEnvironment m_environment;
     QString m_data;
     QString m_toneA;
     QString m_toneB;

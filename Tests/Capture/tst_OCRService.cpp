@@ -117,6 +117,72 @@ QImage ruledTable(const QList<QStringList> &rows, const Grid &grid)
         grid.dark ? QColor(0x1e, 0x1f, 0x24) : white, panels, texts);
 }
 
+// Tables as screens draw them: rules between rows, between columns, both, each cell a box of its
+// own with a gap between boxes, or nothing but space. A cell may hold two lines ("\n").
+enum class Rules { None, Horizontal, Vertical, Grid, Boxes };
+struct Table
+{
+    Rules rules;
+    QString family;
+    int pixelSize;
+    bool dark;
+    int padding;
+    QColor header = Qt::transparent; // a filled first row, its text white
+};
+
+QImage table(const QList<QStringList> &rows, const Table &style)
+{
+    const QFontMetrics metrics(fontOf(style.family, style.pixelSize));
+    const QColor ground = style.dark ? QColor(0x1e, 0x1f, 0x24) : white;
+    const QColor rule = style.dark ? QColor(0x66, 0x66, 0x6e) : QColor(0xb0, 0xb0, 0xb0);
+    const bool rowRules = style.rules == Rules::Horizontal || style.rules == Rules::Grid;
+    const bool columnRules = style.rules == Rules::Vertical || style.rules == Rules::Grid;
+    const int gap = style.rules == Rules::Boxes ? 4 : columnRules ? 1 : 3 * style.pixelSize / 2;
+    QList<int> lefts { 12 };
+    for (qsizetype c = 0; c < rows.front().size(); ++c) {
+        int widest = 0;
+        for (const QStringList &row : rows) {
+            for (const QString &line : row[c].split('\n'))
+                widest = std::max(widest, metrics.horizontalAdvance(line));
+        }
+        lefts << lefts.back() + widest + 2 * style.padding + gap;
+    }
+    const int right = lefts.back() - gap;
+    QList<Panel> panels;
+    QList<Drawn> texts;
+    int y = 12;
+    for (const QStringList &row : rows) {
+        int lines = 1;
+        for (const QString &cell : row)
+            lines = std::max(lines, int(cell.count('\n')) + 1);
+        const int height = lines * metrics.lineSpacing() + 2 * style.padding;
+        const bool header = &row == &rows.front() && style.header.alpha() > 0;
+        if (header)
+            panels << Panel { QRect(12, y, right - 12, height), style.header };
+        for (qsizetype c = 0; c < row.size(); ++c) {
+            const int width = lefts[c + 1] - gap - lefts[c];
+            if (style.rules == Rules::Boxes) {
+                panels << Panel { QRect(lefts[c], y, width, 1), rule }
+                       << Panel { QRect(lefts[c], y + height - 1, width, 1), rule }
+                       << Panel { QRect(lefts[c], y, 1, height), rule }
+                       << Panel { QRect(lefts[c] + width - 1, y, 1, height), rule };
+            }
+            const QStringList cellLines = row[c].split('\n');
+            for (qsizetype l = 0; l < cellLines.size(); ++l)
+                texts << Drawn { cellLines[l],
+                    { lefts[c] + style.padding,
+                        y + style.padding + int(l) * metrics.lineSpacing() + metrics.ascent() },
+                    style.dark || header ? QColor(0xdd, 0xdd, 0xdd) : ink, style.pixelSize, style.family };
+        }
+        y += height + (style.rules == Rules::Boxes ? gap : 0);
+        if (rowRules && &row != &rows.back())
+            panels << Panel { QRect(12, y++, right - 12, 1), rule };
+    }
+    for (qsizetype c = 1; columnRules && c + 1 < lefts.size(); ++c)
+        panels << Panel { QRect(lefts[c] - 1, 12, 1, y - 12), rule };
+    return page({ right + 12, y + 12 }, ground, panels, texts);
+}
+
 // The words of a text; marks at a word's ends may be misread, the words themselves may not.
 QStringList bareWords(const QString &text)
 {
@@ -298,6 +364,89 @@ private slots:
         }
     }
 
+    // Tables of every common style read row by row: each row one line, its cells in order, a cell
+    // of two lines within its row, and no border read as "|", "[" or "]".
+    void readsTables_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<QStringList>("rows");
+        const QList<QStringList> orders { { "Item", "Owner", "Due", "Amount" },
+            { "Apples", "Maria", "12 Mar 2024", "$120.50" },
+            { "Coffee beans", "Jonas", "3 Apr 2024", "$48.00" },
+            { "Printer paper", "Erik", "28 May 2024", "$1,249.00" } };
+        const QList<QStringList> notes { { "Order", "Notes", "Qty" },
+            { "A-1043", "Fresh from the\norchard", "120" }, { "A-1044", "Paid by bank\ntransfer", "35" },
+            { "A-1045", "Returned", "7" } };
+        const auto rowsOf = [](const QList<QStringList> &cells) {
+            QStringList rows;
+            for (const QStringList &row : cells)
+                rows << row.join(' ').replace('\n', ' ');
+            return rows;
+        };
+        const QList<std::tuple<const char *, QList<QStringList>, Table>> tables {
+            { "horizontal rules only", orders, { Rules::Horizontal, "DejaVu Sans", 13, false, 6 } },
+            { "horizontal rules, dark, serif", orders,
+                { Rules::Horizontal, "Liberation Serif", 16, true, 4 } },
+            { "vertical rules only, tight", orders, { Rules::Vertical, "Liberation Sans", 12, false, 2 } },
+            { "full grid, monospaced", orders, { Rules::Grid, "Noto Sans Mono", 12, false, 4 } },
+            { "boxed cells", orders, { Rules::Boxes, "DejaVu Sans", 14, false, 5 } },
+            { "boxed cells, dark", orders, { Rules::Boxes, "Noto Sans", 18, true, 8 } },
+            { "no rules", orders, { Rules::None, "DejaVu Serif", 11, false, 3 } },
+            { "vertical rules through a dark header row", orders,
+                { Rules::Vertical, "Liberation Serif", 16, false, 8, QColor(0x2b, 0x57, 0x9a) } },
+            { "a framed text field", { { "Search files and folders" } },
+                { Rules::Boxes, "Noto Sans", 13, false, 7 } },
+            { "two-line cells, grid", notes, { Rules::Grid, "DejaVu Sans", 13, false, 5 } },
+            { "two-line cells, horizontal rules", notes,
+                { Rules::Horizontal, "Liberation Sans", 15, true, 6 } },
+            { "two-line cells, boxed", notes, { Rules::Boxes, "Noto Serif", 14, false, 6 } },
+            { "two-line cells, vertical rules", notes,
+                { Rules::Vertical, "DejaVu Sans Mono", 12, false, 6 } },
+        };
+        for (const auto &[name, cells, style] : tables)
+            QTest::newRow(name) << table(cells, style) << rowsOf(cells);
+
+        // Light grey line numbers beside dark code, and small grey identifiers beside dark labels:
+        // each judged against its own contrast, not the page's darkest text.
+        const QStringList code { "int total = 0;", "for (auto &item : items)", "total += item.price;",
+            "return total;" };
+        QList<Drawn> numbered;
+        QStringList numberedRows;
+        for (int i = 0; i < code.size(); ++i) {
+            const int baseline = 20 + 20 * i;
+            numbered << Drawn { QString::number(103 + i), { 10, baseline }, QColor(0xb4, 0xb4, 0xb4), 13,
+                "DejaVu Sans Mono" }
+                     << Drawn { code[i], { 56, baseline }, ink, 13, "DejaVu Sans Mono" };
+            numberedRows << QString::number(103 + i) + ' ' + code[i];
+        }
+        QTest::newRow("faint line numbers beside code")
+            << page({ 300, 96 }, white, {}, numbered) << numberedRows;
+        const QStringList ids { "3f9a2c1e8b7d4a60", "c7265f32-e1ae-011d-8a09-9e5777743293" };
+        QList<Drawn> labelled { { "Commit", { 10, 22 }, QColor(0xdd, 0xdd, 0xdd), 14 },
+            { ids[0], { 90, 22 }, QColor(0x6e, 0x76, 0x81), 12, "Liberation Mono" },
+            { "Session", { 10, 48 }, QColor(0xdd, 0xdd, 0xdd), 14 },
+            { ids[1], { 90, 48 }, QColor(0x6e, 0x76, 0x81), 12, "Liberation Mono" } };
+        QTest::newRow("faint identifiers, dark") << page({ 360, 62 }, QColor(0x1e, 0x1e, 0x1e), {}, labelled)
+                                                 << QStringList { "Commit " + ids[0], "Session " + ids[1] };
+    }
+
+    void readsTables()
+    {
+        QFETCH(QImage, image);
+        QFETCH(QStringList, rows);
+        OCRService service;
+        const OCRResult result = await(service, image);
+        QStringList lines;
+        for (const QString &line : result.text.split('\n'))
+            lines << bareWords(line).join(' ');
+        QStringList expected;
+        for (const QString &row : rows)
+            expected << bareWords(row).join(' ');
+        QCOMPARE(lines, expected);
+        for (const QChar border : { '|', '[', ']' })
+            QVERIFY2(!result.text.contains(border), qPrintable(result.text));
+    }
+
     // Past the engine's 16-bit coordinates: a tall strip is read in pieces, a line too wide for it
     // fails. Both came back as an empty success.
     void beyondTheEngine_data()
@@ -371,6 +520,41 @@ private slots:
             service.reset();
         QTRY_VERIFY_WITH_TIMEOUT(task.isFinished() && OCRService::workers()->activeThreadCount() == 0, 1000);
         QVERIFY_THROWS_EXCEPTION(TaskCancelled, task.result());
+    }
+
+    // Asked to stop at any stage of a long read (preparing the image, reading its first stretches,
+    // its last ones), the read lets go within a second. Once, a stretch too large for that ran on.
+    void stopsWithinASecondAtAnyStage_data()
+    {
+        QTest::addColumn<double>("at"); // share of the questions a whole read asks
+        for (const double at : { 0.02, 0.25, 0.5, 0.75 })
+            QTest::newRow(qPrintable(QStringLiteral("%1 of the way").arg(at))) << at;
+    }
+
+    void stopsWithinASecondAtAnyStage()
+    {
+        QFETCH(double, at);
+        static const QImage strip = [] {
+            QList<Drawn> entries;
+            for (int y = 30; y < 4000; y += 50)
+                entries << Drawn { QStringLiteral("Entry %1 of the list").arg(y / 50), { 10, y } };
+            return page({ 300, 4000 }, white, {}, entries);
+        }();
+        static const qint64 asked = [] {
+            qint64 count = 0;
+            OCRService::recognize(strip, [&count] { return ++count < 0; });
+            return count;
+        }();
+        qint64 count = 0;
+        QElapsedTimer sinceStop;
+        QVERIFY_THROWS_EXCEPTION(TaskCancelled, OCRService::recognize(strip, [&] {
+            if (++count < at * double(asked))
+                return false;
+            if (!sinceStop.isValid())
+                sinceStop.start();
+            return true;
+        }));
+        QVERIFY2(sinceStop.elapsed() < 1000, qPrintable(QString::number(sinceStop.elapsed())));
     }
 
     // Many callers at once: each gets the text of its own image.

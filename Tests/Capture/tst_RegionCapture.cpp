@@ -4,6 +4,7 @@
 #include "Capture/OCRService.h"
 #include "Capture/ScreenCaptureService.h"
 #include "Capture/SelectionOverlay.h"
+#include "ScopedEnvironment.h"
 #include "ScrollTargetProcess.h"
 #include "TestSupport.h"
 
@@ -385,9 +386,8 @@ private slots:
         entry.write(
             "[Desktop Entry]\nType=Application\nName=Ledger Book\nExec=ledger\nStartupWMClass=Ledgerbook\n");
         entry.close();
-        const QByteArray previousData = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", data.path().toUtf8());
-        auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", previousData); });
+        ScopedEnvironment environment;
+        environment.set("XDG_DATA_HOME", data.path().toUtf8());
 
         // Below: the ledger; above it, partly overlapping, a window that announces its own ID.
         TargetProcess ledger({ "--rect", "700,400,400,300", "--class", "Ledgerbook", "--color", "#2e7d32" });

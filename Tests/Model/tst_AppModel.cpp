@@ -113,6 +113,47 @@ private slots:
         QCOMPARE(h.registered, QList<CaptureShortcut> { CaptureShortcut::defaultShortcut() });
     }
 
+    // An unreadable settings file is said once at start, and only a change the user makes may replace it.
+    void unreadableSettingsSaidOnce_data()
+    {
+        QTest::addColumn<QString>("unreadable");
+        QTest::addColumn<bool>("audioSelfTest");
+        QTest::addColumn<QString>("change");
+        QTest::newRow("readable") << "" << false << "advance";
+        QTest::newRow("format error, setup step") << "s.ini has a format error" << false << "advance";
+        QTest::newRow("a folder, shortcut") << "s.ini is a folder" << false << "shortcut";
+        QTest::newRow("a FIFO, audio self-test") << "s.ini is not a regular file" << true << "advance";
+    }
+
+    void unreadableSettingsSaidOnce()
+    {
+        QFETCH(QString, unreadable);
+        QFETCH(bool, audioSelfTest);
+        QFETCH(QString, change);
+        ModelHarness h;
+        if (!unreadable.isEmpty())
+            h.defaults->unreadable = unreadable;
+        if (audioSelfTest)
+            h.arguments << QStringLiteral("--audio-spike");
+        AppModel &model = h.make();
+        QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
+        model.applicationDidBecomeActive();
+        model.applicationDidBecomeActive();
+        ModelHarness::settle();
+        const bool said = !unreadable.isEmpty() && !audioSelfTest;
+        QCOMPARE(h.alerts, said ? QStringList { "The settings could not be read" } : QStringList());
+        if (said)
+            QVERIFY(h.alertMessages.value(0).startsWith(unreadable + ". "));
+        QCOMPARE(model.requestedWindow().value_or(QString()), audioSelfTest ? "" : "setup");
+        // What the program writes by itself (permission rows on activation) replaces nothing.
+        QVERIFY(!h.defaults->replaceAllowed);
+        if (change == "advance")
+            model.advanceOnboarding();
+        else
+            model.applyShortcut(CaptureShortcut::defaultShortcut());
+        QVERIFY(h.defaults->replaceAllowed);
+    }
+
     void storedShortcut_data()
     {
         const CaptureShortcut fallback = CaptureShortcut::defaultShortcut();
@@ -328,43 +369,59 @@ private slots:
         QTEST(model.menuStatusDetail(), "expected");
     }
 
-    // A re-check of the microphone runs off the UI thread: the status says what it found once it
-    // answers, never the "Checking…" it showed while it ran.
-    void microphoneRecheckSaysWhatItFound_data()
+    // The setup and settings windows' permission buttons, pressed while a capture waits for Screen
+    // Recording: the status line repeats what the row found (or says the row was updated), and the
+    // capture is let go once the screen can be read.
+    void permissionActions_data()
     {
-        QTest::addColumn<MicrophoneAuthorizationFact>("before");
-        QTest::addColumn<MicrophoneAuthorizationFact>("after");
-        QTest::addColumn<QString>("status");
-        using Fact = MicrophoneAuthorizationFact;
-        QTest::newRow("still there") << Fact::authorized << Fact::authorized << "Microphone is still allowed";
-        QTest::newRow("unplugged") << Fact::authorized << Fact::denied << "Microphone is no longer allowed";
-        QTest::newRow("sound server gone")
-            << Fact::denied << Fact::unknown << "Microphone could not be checked";
+        for (const char *column : { "action", "status", "phase" })
+            QTest::addColumn<QString>(column);
+        QTest::addColumn<bool>("screen");
+        const auto add
+            = [](const char *name, const char *action, bool screen, const char *status, const char *phase) {
+                  QTest::newRow(name) << QString(action) << QString(status) << QString(phase) << screen;
+              };
+        add("Request Access, the screen can be read", "request screen", true, "Screen Recording is allowed",
+            "idle");
+        add("Request Access on X11, still nothing to read", "request screen, x11", false,
+            "Screen Recording is not available. Quorvel needs an X11 (Xorg) session to read the screen.",
+            "needsPermission");
+        add("Check Again, the screen can be read", "recheck screen", true,
+            "Screen Recording is still allowed", "idle");
+        add("Check Again on a row that offers none", "recheck screen", false, "Screen Recording updated",
+            "needsPermission");
+        add("Open Settings, nothing opens", "open screen settings", false,
+            "System Settings could not be opened", "needsPermission");
+        // It once said "Checking…" for good: the look answers after the button returns.
+        add("Check Again, a microphone connected meanwhile", "recheck microphone", false,
+            "Microphone is allowed", "needsPermission");
     }
-
-    void microphoneRecheckSaysWhatItFound()
+    void permissionActions()
     {
-        QFETCH(MicrophoneAuthorizationFact, before);
-        QFETCH(MicrophoneAuthorizationFact, after);
+        QFETCH(QString, action);
+        QFETCH(bool, screen);
         ModelHarness h;
-        QList<TaskPromise<MicrophoneAuthorizationFact>> checks;
-        h.adjust = [&](ModelServices &services) {
-            services.permissionEffects.microphoneStatus = [&checks]() -> Task<MicrophoneAuthorizationFact> {
-                checks << TaskPromise<MicrophoneAuthorizationFact>();
-                co_return co_await checks.last().future();
-            };
-        };
+        // Request Access shows only while the screen cannot be read, Check Again only once it can.
+        h.screenGranted = screen && action.startsWith("recheck");
+        h.requestsOnlyRecheck = action.endsWith("x11");
+        h.microphone = MicrophoneAuthorizationFact::denied;
         AppModel &model = h.make();
-        QTRY_COMPARE(checks.size(), 1);
-        checks.takeFirst().resolve(before);
         QTRY_VERIFY(!model.permissions().microphone().isBusy);
-        const Task<> recheck = model.recheckMicrophonePermission();
-        QTRY_COMPARE(checks.size(), 1);
-        QVERIFY(!recheck.isFinished());
-        checks.takeFirst().resolve(after);
-        QVERIFY(ModelHarness::finish(recheck));
-        QTEST(model.statusMessage(), "status");
-        QCOMPARE(model.permissions().microphone().feedback->text, model.statusMessage());
+        h.context().setPhase(CapturePhase::needsPermission);
+        h.microphone = MicrophoneAuthorizationFact::authorized;
+        h.screenGranted = screen;
+        if (action.startsWith("request screen"))
+            QVERIFY(ModelHarness::finish(model.requestPermission()));
+        else if (action == "recheck screen")
+            model.recheckPermission();
+        else if (action == "open screen settings")
+            QVERIFY(ModelHarness::finish(model.openScreenRecordingSettings()));
+        else
+            model.recheckMicrophonePermission();
+        QFETCH(QString, status);
+        QTRY_COMPARE(model.statusMessage(), status);
+        QVERIFY(!model.permissions().microphone().isBusy);
+        QTEST(CapturePhases::rawValue(model.phase()), "phase");
     }
 
     // No mail client: an alert says so. Diagnostics only when asked for, with this machine's own

@@ -1,6 +1,7 @@
 #include "ModelHarness.h"
 
 #include "Model/AudioReviewSession.h"
+#include "Model/InputDeviceCache.h"
 #include "Model/ReviewSession.h"
 #include "Rules/AudioOthersSelection.h"
 #include "TestAudioCapture.h"
@@ -358,6 +359,65 @@ private slots:
         QVERIFY(!model.audioReview());
         QCOMPARE(model.audio().phase(), AudioSessionPhase::idle);
         QCOMPARE(model.statusMessage(), QStringLiteral("Audio review discarded"));
+    }
+
+    // Each audio setting is stored and said: a device by its name, the system default for none or for
+    // one that is not there; an application by its name, its identifier when it has no name, nothing
+    // after "Others: " for an empty name, the whole computer for no or an empty identifier.
+    void audioSettingsSay_data()
+    {
+        QTest::addColumn<QString>("change"); // "you:on|off", "mic:<uid>", "others:<id>[|<name>]"
+        QTest::addColumn<QString>("status");
+        QTest::newRow("microphone off") << "you:off"
+                                        << "You (microphone) is off";
+        QTest::newRow("microphone on") << "you:on"
+                                       << "You (microphone) is on";
+        QTest::newRow("a device") << "mic:usb"
+                                  << "Microphone: USB Mic";
+        QTest::newRow("a device not there") << "mic:gone"
+                                            << "Microphone: System Default";
+        QTest::newRow("the default device") << "mic:"
+                                            << "Microphone: System Default";
+        QTest::newRow("an application") << "others:org.example.Player|Player"
+                                        << "Others: Player";
+        QTest::newRow("an application without a name") << "others:org.example.Player"
+                                                       << "Others: org.example.Player";
+        QTest::newRow("an application with an empty name") << "others:org.example.Player|"
+                                                           << "Others: ";
+        QTest::newRow("an empty identifier") << "others:|Player"
+                                             << "Others: This Computer";
+        QTest::newRow("the whole computer") << "others:"
+                                            << "Others: This Computer";
+    }
+
+    void audioSettingsSay()
+    {
+        QFETCH(QString, change);
+        AudioRig rig;
+        rig.adjust = [](ModelServices &services) {
+            services.readInputDevices = [] {
+                return ModelServices::InputDevices {
+                    { { 7, QStringLiteral("usb"), QStringLiteral("USB Mic") } }, std::nullopt
+                };
+            };
+        };
+        AppModel &model = rig.start();
+        QTRY_VERIFY(model.flowContext().inputDevices().device(QStringLiteral("usb")));
+        const QString kind = change.section(u':', 0, 0);
+        const QString value = change.section(u':', 1);
+        if (kind == u"you")
+            model.applyRecordYouMicrophone(value == u"on");
+        else if (kind == u"mic")
+            model.applyMicrophoneDeviceUID(value.isEmpty() ? std::nullopt : std::optional(value));
+        else if (value.isEmpty())
+            model.applyOthersAudioSource(std::nullopt, std::nullopt);
+        else
+            model.applyOthersAudioSource(value.section(u'|', 0, 0),
+                value.contains(u'|') ? std::optional(value.section(u'|', 1)) : std::nullopt);
+        QTEST(model.statusMessage(), "status");
+        QCOMPARE(AppSettingsStore(rig.defaults).load(), model.settings());
+        if (kind == u"you")
+            QCOMPARE(model.settings().recordYouMicrophone, value == u"on");
     }
 };
 

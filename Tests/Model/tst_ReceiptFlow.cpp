@@ -80,13 +80,12 @@ private slots:
         if (absent == ",")
             QDir(s.folder).removeRecursively();
         s.h.stuckInTrash = stuck.split(',');
-        QSemaphore gate;
-        s.h.trashGate = &gate;
+        s.h.holdTrash = true;
         const Task<> first = s.model.moveReceiptToTrash();
         QTRY_VERIFY(first.isFinished() || s.model.isMovingReceiptToTrash());
         if (!first.isFinished()) // a second request while the first is under way is turned away
             QVERIFY(ModelHarness::finish(s.model.moveReceiptToTrash()));
-        gate.release();
+        s.h.releaseTrash();
         QVERIFY(ModelHarness::finish(first));
         QTEST(s.model.statusMessage(), "status");
         QVERIFY(s.h.trashCalls <= 1);
@@ -169,6 +168,115 @@ private slots:
         const QString message = s.h.alertMessages.value(0);
         QVERIFY2(
             message.contains(action == "folder" ? s.folder : QStringLiteral("s.md")), qPrintable(message));
+    }
+
+    // The receipt's and the recent list's actions on a saved file, and the capture folder's, with the
+    // file (or folder) there or gone: the status line, what reached the file manager, the opener or
+    // the clipboard, the phase and the window asked for. A missing file never leaves the list.
+    void fileActions_data()
+    {
+        for (const char *column : { "action", "status", "reached", "phase", "window" })
+            QTest::addColumn<QString>(column);
+        QTest::addColumn<bool>("gone");
+        QTest::addColumn<bool>("receiptKept");
+        const QString unavailable = QStringLiteral("The capture folder is unavailable. Choose a new folder.");
+        const auto add
+            = [](const char *name, const char *action, bool gone, const QString &status, const char *reached,
+                  const char *phase = "saved", const char *window = "", bool receiptKept = true) {
+                  QTest::newRow(name) << QString(action) << status << QString(reached) << QString(phase)
+                                      << QString(window) << gone << receiptKept;
+              };
+        add("reveal the receipt", "reveal receipt", false, "Ready", "s.md");
+        add("reveal the receipt, file gone", "reveal receipt", true, "File is missing", "");
+        add("reveal a recent", "reveal recent", false, "Ready", "s.md");
+        add("reveal a recent, file gone", "reveal recent", true, "Missing file", "");
+        add("open a recent, file gone", "open recent", true, "That file is missing", "");
+        add("copy a recent", "copy recent", false, "Copied Markdown", "clipboard:# note");
+        add("copy a recent, file gone", "copy recent", true, "That file is missing", "");
+        add("open the capture folder", "open folder", false, "Ready", "notes");
+        add("open the capture folder, folder gone", "open folder", true, unavailable, "", "saved",
+            "preferences");
+        add("dismiss the receipt", "dismiss", false, "Ready", "", "idle", "", false);
+        add("choose a folder while a save waits", "choose folder", false, "Capture folder saved", "",
+            "review");
+        add("choose a folder, picker cancelled", "choose folder", true, "Ready", "",
+            "destinationUnavailable");
+    }
+    void fileActions()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, gone);
+        Saved s;
+        const QString chosen = s.h.dir.filePath(QStringLiteral("chosen"));
+        if (action == "choose folder") {
+            s.h.context().setPhase(CapturePhase::destinationUnavailable);
+            if (!gone && QDir().mkpath(chosen))
+                s.h.pickedFolder = chosen;
+        } else if (gone) {
+            QVERIFY(action == "open folder" ? QDir(s.folder).removeRecursively()
+                                            : QFile::remove(s.note.toLocalFile()));
+        }
+        if (action == "reveal receipt")
+            s.model.revealReceipt();
+        else if (action == "reveal recent")
+            s.model.revealRecent(s.entry);
+        else if (action == "open recent")
+            s.model.openRecent(s.entry);
+        else if (action == "copy recent")
+            QCOMPARE(s.model.copyRecent(s.entry), !gone);
+        else if (action == "open folder")
+            s.model.openCaptureFolder();
+        else if (action == "dismiss")
+            s.model.dismissReceipt();
+        else
+            s.model.chooseDefaultFolder();
+        QTEST(s.model.statusMessage(), "status");
+        QStringList reached;
+        for (const QUrl &url : s.h.revealed + s.h.opened)
+            reached << url.fileName();
+        for (const QString &text : std::as_const(s.h.clipboard))
+            reached << QStringLiteral("clipboard:") + text.trimmed();
+        QTEST(reached.join(u','), "reached");
+        QTEST(CapturePhases::rawValue(s.model.phase()), "phase");
+        QTEST(s.model.requestedWindow().value_or(QString()), "window");
+        QTEST(s.model.receipt().has_value(), "receiptKept");
+        QCOMPARE(s.model.settings().recent.size(), 1);
+        const AppSettings stored = AppSettingsStore(s.h.defaults).load();
+        QCOMPARE(stored.defaultFolder->displayPath, s.h.pickedFolder ? chosen : s.folder);
+    }
+
+    // Opening the capture folder through a stale bookmark renews it in the setting that held it, and
+    // only there: a last-used folder does not become the default.
+    void captureFolderRenewed_data()
+    {
+        QTest::addColumn<bool>("asDefault");
+        QTest::newRow("default folder") << true;
+        QTest::newRow("last used folder") << false;
+    }
+    void captureFolderRenewed()
+    {
+        QFETCH(bool, asDefault);
+        ModelHarness h;
+        const QString folder = h.dir.filePath(QStringLiteral("notes"));
+        QVERIFY(QDir().mkpath(folder));
+        const FolderAccess stale = FolderBookmark::make(QUrl::fromLocalFile(folder));
+        // Another folder takes its place (made while it exists, so it cannot share its inode).
+        QVERIFY(QDir().mkpath(folder + "-new") && QDir(folder).removeRecursively());
+        QVERIFY(QDir().rename(folder + "-new", folder));
+        const FolderAccess other = FolderBookmark::make(QUrl::fromLocalFile(h.dir.path()));
+        AppSettings settings;
+        settings.setupComplete = true;
+        settings.defaultFolder = asDefault ? std::optional(stale) : std::nullopt;
+        settings.lastUsedFolder = asDefault ? other : stale;
+        h.setSettings(settings);
+        AppModel &model = h.make();
+        model.openCaptureFolder();
+        QCOMPARE(h.opened, QList<QUrl> { QUrl::fromLocalFile(folder) });
+        const FolderAccess renewed = FolderBookmark::make(QUrl::fromLocalFile(folder));
+        QVERIFY(renewed != stale);
+        QCOMPARE(model.settings().defaultFolder, asDefault ? std::optional(renewed) : std::nullopt);
+        QCOMPARE(model.settings().lastUsedFolder, asDefault ? other : renewed);
+        QCOMPARE(AppSettingsStore(h.defaults).load(), model.settings());
     }
 
     // Capture Another starts a capture; Record Another asks the recording gate, which brings back an

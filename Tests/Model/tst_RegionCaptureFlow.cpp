@@ -87,6 +87,10 @@ private slots:
             "overlay");
         row("selecting", "selecting", "command", "selecting", selectText, "", "overlay");
         row("review", "review", "command", "review", ready, "", "review");
+        for (const char *phase :
+            { "captured", "ocrProcessing", "needsOCR", "saving", "destinationUnavailable", "saveFailed" })
+            row(phase, phase, "command", phase, ready, "", "review");
+        row("saved, audio busy", "saved,audio busy", "command", "saved", audioBusy, "", "");
         row("setup incomplete", "setup incomplete", "command", "idle", ready, "setup", "");
         row("no permission", "no permission", "command", "idle", permission, "setup", "");
         row("audio busy", "audio busy", "command", "idle", audioBusy, "", "");
@@ -120,7 +124,8 @@ private slots:
         QTEST(model.requestedWindow().value_or(QString()), "window");
         QCOMPARE(h.overlays.size(), forward == "overlay" ? 1 : 0);
         QCOMPARE(h.fronts, forward == "review" ? 1 : 0);
-        QVERIFY(!model.receipt() || !conditions.contains("saved"));
+        // A new capture closes the last receipt; nothing else does.
+        QCOMPARE(model.receipt().has_value(), conditions.contains("saved") && forward != "overlay");
         if (model.statusMessage() == permission)
             QCOMPARE(AppSettingsStore(h.defaults).load().onboardingStep, 2);
         if (conditions == "selecting")
@@ -276,6 +281,8 @@ private slots:
         row("write failed, then saved", "Save failed");
         row("name taken", "Saved Markdown");
         row("draft not deleted", "Saved Markdown. The temporary draft could not be cleared.");
+        row("only a last used folder", "Saved Markdown");
+        row("stale default folder renewed", "Saved Markdown");
     }
     void save()
     {
@@ -301,6 +308,18 @@ private slots:
         if (how.startsWith("draft")
             && ModelHarness::finish(model.persistRegionDraft())) // earlier writes done
             h.breakDraftFile();
+        const FolderAccess renewed { QByteArray("renewed bookmark"), folder };
+        if (how.startsWith("only")) {
+            AppSettings settings = model.settings();
+            settings.lastUsedFolder = std::exchange(settings.defaultFolder, std::nullopt);
+            model.updateSettings(settings);
+        } else if (how.startsWith("stale")) {
+            h.resolveFolder = [&](const FolderAccess &access) {
+                ResolvedFolder resolved = FolderBookmark::resolve(access);
+                resolved.refreshed = renewed;
+                return resolved;
+            };
+        }
 
         Task<> first = model.saveOpenReview();
         QVERIFY(ModelHarness::finish(model.saveOpenReview()) && ModelHarness::finish(first));
@@ -326,6 +345,38 @@ private slots:
         QCOMPARE(h.context().drafts().currentDraft().has_value(), how.startsWith("draft"));
         QVERIFY(!model.reviewSession() && h.orderOuts == 1);
         QCOMPARE(model.requestedWindow(), std::optional<QString>("receipt"));
+        if (how.startsWith("stale"))
+            QCOMPARE(AppSettingsStore(h.defaults).load().defaultFolder, std::optional(renewed));
+        // Saved once: pressing Save again writes nothing more.
+        QVERIFY(ModelHarness::finish(model.saveOpenReview()));
+        QCOMPARE(QDir(folder).entryList({ "*.md" }).size(), how.startsWith("name") ? 2 : 1);
+    }
+
+    // Copying the reviewed text: what reached the clipboard and the status line.
+    void copyReviewedText_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("clipboardWorks");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("typed text") << "Budget review" << true << "Copied reviewed text";
+        QTest::newRow("nothing to copy") << "" << true << "Review capture";
+        QTest::newRow("clipboard refuses")
+            << "Budget review" << false << "The clipboard could not be updated";
+    }
+    void copyReviewedText()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, clipboardWorks);
+        ModelHarness h;
+        AppModel &model = prepared(h);
+        QVERIFY(h.captureReview());
+        h.recognitions.last().resolve(read(QStringLiteral("Recognized")));
+        ModelHarness::settle();
+        model.reviewSession()->setReviewedText(typed);
+        h.pasteboardWorks = clipboardWorks;
+        QCOMPARE(model.copyReviewedText(), clipboardWorks && !typed.isEmpty());
+        QTEST(model.statusMessage(), "status");
+        QCOMPARE(h.clipboard, clipboardWorks && !typed.isEmpty() ? QStringList { typed } : QStringList());
     }
 };
 

@@ -255,9 +255,12 @@ private slots:
         for (const QString &size : tiles.split(',', Qt::SkipEmptyParts))
             images << filled(QSize(size.section('x', 0, 0).toInt(), size.section('x', 1).toInt()));
         QStringList seen;
+        // What the review says as each segment goes to the recognizer.
+        QStringList progress;
         const QList<QStringList> languages { { "fr" }, { "en", "de" } };
         h.readText = [&](const QImage &image) {
             seen << QStringLiteral("%1x%2").arg(image.width()).arg(image.height());
+            progress << h.model->reviewSession()->statusText();
             return OCRResult::fromObservations(
                 { { "Words", QRectF(0, 0, 1, 0.1), 0.9 } }, languages.value(seen.size() - 1));
         };
@@ -273,6 +276,10 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !model.reviewSession()->isOCRRunning(); }));
         ModelHarness::settle();
         QCOMPARE(seen.join(','), segments);
+        for (qsizetype read = 0; read < progress.size(); ++read)
+            QCOMPARE(progress.at(read),
+                read == 0 ? QStringLiteral("Recognizing the scrolling capture…")
+                          : QStringLiteral("Recognized %1 of %2 sections…").arg(read).arg(images.size()));
         QTEST(model.reviewSession()->statusText(), "status");
         QTEST(model.statusMessage(), "message");
         const QStringList sorted = segments.contains(',') ? QStringList { "de", "en", "fr" } : QStringList();

@@ -1,6 +1,7 @@
 #include "Documents/DefaultsStore.h"
 #include "Platform/DesktopPermissionChecks.h"
 #include "PrivateXvfb.h"
+#include "ScopedEnvironment.h"
 #include "Services/PermissionController.h"
 
 #include <QGuiApplication>
@@ -35,12 +36,12 @@ private slots:
     // The test's sound server and its virtual microphone: controllerOnTheLiveDesktop.
     void noSoundServerIsUnknownNotDenied()
     {
-        const QByteArray server = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", "unix:/nonexistent/quorvel/native");
+        ScopedEnvironment environment;
+        environment.set("PULSE_SERVER", "unix:/nonexistent/quorvel/native");
         QElapsedTimer timer;
         timer.start();
         const SoundInput input = probeSoundInput();
-        qputenv("PULSE_SERVER", server);
+        environment.restore();
         QCOMPARE(microphoneFact(input), MicrophoneAuthorizationFact::unknown);
         QVERIFY(timer.elapsed() < 2500);
     }

@@ -1,4 +1,5 @@
 #include "Platform/DesktopSettingsOpener.h"
+#include "ScopedEnvironment.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -12,7 +13,7 @@ class TestDesktopSettingsOpener : public QObject
     Q_OBJECT
 
     QTemporaryDir m_bin;
-    QByteArray m_path;
+    ScopedEnvironment m_environment;
 
     void installTool(const QString &name)
     {
@@ -27,13 +28,12 @@ class TestDesktopSettingsOpener : public QObject
 private slots:
     void initTestCase()
     {
-        m_path = qgetenv("PATH");
-        qputenv("PATH", m_bin.path().toUtf8());
+        m_environment.set("PATH", m_bin.path().toUtf8());
         for (const char *tool : { "gnome-control-center", "systemsettings", "pavucontrol" })
             installTool(tool);
     }
 
-    void cleanupTestCase() { qputenv("PATH", m_path); }
+    void cleanupTestCase() { m_environment.restore(); }
 
     void chosenTool_data()
     {
@@ -65,13 +65,14 @@ private slots:
 
     void openStartsTheTool()
     {
-        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+        ScopedEnvironment environment;
+        environment.set("XDG_CURRENT_DESKTOP", "GNOME");
         QVERIFY(DesktopSettingsOpener::open(DesktopSettingsOpener::pageURL("system-audio")));
         QTRY_COMPARE(
             TestSupport::readFile(m_bin.filePath("log")), QByteArray("gnome-control-center sound\n"));
-        qputenv("PATH", "/nonexistent");
+        environment.set("PATH", "/nonexistent");
         QVERIFY(!DesktopSettingsOpener::open(DesktopSettingsOpener::pageURL("system-audio")));
-        qputenv("PATH", m_bin.path().toUtf8());
+        environment.set("PATH", m_bin.path().toUtf8());
         QVERIFY(!DesktopSettingsOpener::open(QUrl("https://example.invalid/")));
     }
 };

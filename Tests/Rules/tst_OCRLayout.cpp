@@ -208,6 +208,23 @@ private slots:
             { { "Size", 300, 100, 40 }, { "Name", 0, 100, 50 }, { "report.pdf", 0, 124, 90 },
                 { "2.4 MB", 300, 124, 60 }, { "notes.txt", 0, 148, 80 }, { "14 KB", 300, 148, 50 } },
             "Name Size\nreport.pdf 2.4 MB\nnotes.txt 14 KB");
+        // Rows of several words on each side of a gutter are no running text when their words are
+        // names, numbers and dates: they were read as two columns, one after the other.
+        page("table rows of dates and amounts, several words a side",
+            { { "Qty City Total", 440, 100, 300 }, { "Due Date Status", 0, 100, 300 },
+                { "2019-12-16 6 Jul 2020 Active", 0, 124, 330 }, { "750 Vienna 5,151.50 EUR", 440, 124, 320 },
+                { "2021-09-28 10 Dec 2024 Paid", 0, 148, 330 },
+                { "550 Lisbon 13,679.29 EUR", 440, 148, 330 } },
+            "Due Date Status Qty City Total\n2019-12-16 6 Jul 2020 Active 750 Vienna 5,151.50 EUR\n"
+            "2021-09-28 10 Dec 2024 Paid 550 Lisbon 13,679.29 EUR");
+        page("table rows of capitalised names, several words a side",
+            { { "Coffee Beans Jonas Lisbon", 0, 100, 330 }, { "Olive Oil Sofia Porto Open", 440, 100, 330 },
+                { "Green Tea Maria Oslo", 0, 124, 300 }, { "Desk Lamp Erik Bergen Paid", 440, 124, 330 },
+                { "Printer Paper Anna Dublin", 0, 148, 330 },
+                { "Notebook Peter Vienna Draft", 440, 148, 330 } },
+            "Coffee Beans Jonas Lisbon Olive Oil Sofia Porto Open\nGreen Tea Maria Oslo Desk Lamp Erik "
+            "Bergen "
+            "Paid\nPrinter Paper Anna Dublin Notebook Peter Vienna Draft");
         page("form labels beside long values",
             { { "Name", 0, 100, 60 }, { "The report for the board", 200, 100, 500 }, { "Owner", 0, 124, 60 },
                 { "Someone in the finance team", 200, 124, 500 }, { "Due", 0, 148, 60 },
@@ -282,6 +299,46 @@ private slots:
         QCOMPARE(accumulator.assembledText(),
             QString("Alpha line\nBeta line\nDelta line\nGamma line\nEpsilon "
                     "line\nZeta line\nEta"));
+    }
+
+    // Two 300-row segments, the second from document row 200 (100 rows of the first stacked on top).
+    // "Gamma line" (rows 293..313) is cut by the first segment's bottom edge; read there as a junk
+    // piece whose box reaches well above it (so no duplicate of the whole line), the piece goes once
+    // the second segment reads the line whole; likewise a junk piece of "Beta line" (rows 195..215)
+    // at the second segment's top edge, wider than the line, which the first held whole. A piece
+    // stays when the other segment cuts it too, or read nothing there.
+    void seamPiecesSeenWholeGo_data()
+    {
+        QTest::addColumn<QList<CaptureTextObservation>>("first");
+        QTest::addColumn<int>("secondTop");
+        QTest::addColumn<QList<CaptureTextObservation>>("second");
+        QTest::addColumn<QString>("text");
+        const QSize s(width, 300);
+        const auto beta = line("Beta line", s, 10, 195, 180, 215, 0.9);
+        const auto cut = line("a Pa ~ w a a", s, 10, 262, 200, 300, 0.4);
+        const auto gamma = line("Gamma line", s, 10, 93, 190, 113, 0.8);
+        QTest::newRow("piece at the bottom edge, seen whole after")
+            << QList { beta, cut } << 200 << QList { gamma } << "Beta line\nGamma line";
+        QTest::newRow("piece at the top edge, seen whole before")
+            << QList { beta } << 200 << QList { line("u w a", s, 150, 0, 390, 18, 0.5), gamma }
+            << "Beta line\nGamma line";
+        QTest::newRow("cut by both segments")
+            << QList { beta, cut } << 290 << QList { line("mma li", s, 30, 0, 150, 20, 0.3) }
+            << "Beta line\na Pa ~ w a a";
+        QTest::newRow("nothing read where the piece was")
+            << QList { beta, cut } << 200 << QList { line("Epsilon", s, 10, 200, 150, 220, 0.9) }
+            << "Beta line\na Pa ~ w a a\nEpsilon";
+    }
+    void seamPiecesSeenWholeGo()
+    {
+        QFETCH(QList<CaptureTextObservation>, first);
+        QFETCH(int, secondTop);
+        QFETCH(QList<CaptureTextObservation>, second);
+        QFETCH(QString, text);
+        ScrollingTextAccumulator accumulator;
+        accumulator.append(first, QSize(width, 300), 0);
+        accumulator.append(second, QSize(width, 300), secondTop);
+        QCOMPARE(accumulator.assembledText(), text);
     }
 
     // Held after the first segment: "Status: ready" at rows 100..120, columns 10..210, confidence 0.8,

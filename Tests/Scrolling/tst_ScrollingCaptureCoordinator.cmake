@@ -1,1 +1,3 @@
-set_tests_properties(${test} PROPERTIES TIMEOUT 600)
+# Whole scrolling captures on a display of its own, with recognition: about a minute and a half, longer
+# on a loaded machine.
+set_tests_properties(${test} PROPERTIES TIMEOUT 360)

@@ -63,7 +63,7 @@ struct Step
     // "text", "dark", "filler" (numbered lines, each with three alike filler lines), "alike" (every
     // line the same), "numbers" (alike lines told apart by numbers in a narrow strip), "figures" (as
     // wide as a browser, figures at the right edge), "blocks" (identical blocks 70 rows apart),
-    // "blank" (text, then nothing).
+    // "blank" (text, then nothing), "panel" (text, then a flat framed panel).
     QString column = QStringLiteral("text");
     Viewport before = view(600);
     int step = 0;
@@ -80,6 +80,7 @@ struct Step
     // The answer.
     bool confident = true;
     ScrollingAlignment::Basis basis = ScrollingAlignment::Basis::image;
+    bool shorter = false; // a shorter step fits the pixels as well
     bool sure = true; // a confidence of 0.8 at least
     int fixedTop = -1; // at least this many rows, at most 8 more; -1: not checked
     int fixedBottom = -1;
@@ -103,6 +104,13 @@ QImage documentOf(const QString &column)
             painter.drawImage(0, y, block);
     } else if (column == "blank") {
         painter.fillRect(0, 400, document.width(), document.height(), Qt::white);
+    } else if (column == "panel") {
+        // Its sides fall inside bands, so no row of it is of one colour there.
+        painter.fillRect(0, 400, document.width(), document.height(), QColor(250, 250, 248));
+        painter.fillRect(17, 400, 597, document.height(), QColor(214, 221, 229));
+        painter.fillRect(17, 400, 1, document.height(), QColor(150, 160, 172));
+        painter.fillRect(613, 400, 1, document.height(), QColor(150, 160, 172));
+        painter.fillRect(21, 400, 2, document.height(), QColor(240, 244, 248));
     } else if (column == "numbers") {
         painter.fillRect(0, 0, 24, document.height(), QColor(250, 250, 248));
         QFont font(QStringLiteral("DejaVu Sans"));
@@ -288,28 +296,41 @@ private slots:
         });
         add("step beyond the viewport", 420, [](Step &s) { s.confident = false; });
         // Identical blocks: the multi-notch step the capture asked for was read as one backwards.
-        const auto blocks = [](QList<int> expected, bool confident, ScrollingAlignment::Basis basis) {
-            return [=](Step &s) {
-                s.column = "blocks";
-                s.before = view(700);
-                s.expected = expected;
-                s.confident = confident;
-                s.basis = basis;
-            };
-        };
+        // A step longer than their period fits a shorter one as well: where the content ended, that
+        // shorter step would look the same.
+        const auto blocks
+            = [](QList<int> expected, bool confident, ScrollingAlignment::Basis basis, bool shorter = false) {
+                  return [=](Step &s) {
+                      s.column = "blocks";
+                      s.before = view(700);
+                      s.expected = expected;
+                      s.confident = confident;
+                      s.basis = basis;
+                      s.shorter = shorter;
+                  };
+              };
         using Basis = ScrollingAlignment::Basis;
         add("blocks, nothing expected", 200, blocks({}, false, Basis::image));
-        add("blocks, several notches", 200, blocks({ 200 }, true, Basis::expectedStep));
-        add("blocks, notches taken for still", 180, blocks({ 60, 180 }, true, Basis::expectedStep));
+        add("blocks, several notches", 200, blocks({ 200 }, true, Basis::expectedStep, true));
+        add("blocks, notches taken for still", 180, blocks({ 60, 180 }, true, Basis::expectedStep, true));
+        add("blocks, a step under one period", 50, blocks({ 50 }, true, Basis::expectedStep));
+        add("blocks, a step a row short of the period", 69, blocks({ 69 }, true, Basis::expectedStep));
         add("blocks, stopped short at the end", 34, blocks({ 60 }, true, Basis::image));
         add("blocks, the expected step does not fit", 200, blocks({ 230 }, false, Basis::image));
         add("text overrules the expected step", 120, [](Step &s) { s.expected = { 200 }; });
-        add("rows of one colour tell nothing", 80, [](Step &s) {
-            s.column = "blank";
-            s.before = view(340);
-            s.expected = { 80 };
-            s.basis = Basis::unchecked;
-        });
+        // Rows of one colour, or a flat panel whose frame falls inside bands, neither confirm nor
+        // refute the expected step; rows with text still do.
+        const auto flat = [](const char *column, int scroll, QList<int> expected, Basis basis) {
+            return [=](Step &s) {
+                s.column = column;
+                s.before = view(scroll);
+                s.expected = expected;
+                s.basis = basis;
+            };
+        };
+        add("rows of one colour tell nothing", 80, flat("blank", 340, { 80 }, Basis::unchecked));
+        add("into a framed panel", 80, flat("panel", 340, { 80 }, Basis::unchecked));
+        add("framed panel, the text left overrules", 40, flat("panel", 300, { 80 }, Basis::image));
     }
     void aligns()
     {
@@ -324,6 +345,7 @@ private slots:
             return;
         QCOMPARE(alignment.offset, s.step);
         QCOMPARE(alignment.basis, s.basis);
+        QCOMPARE(alignment.fitsShorterStep, s.shorter);
         QVERIFY(!alignment.identical);
         QVERIFY2(!s.sure || s.basis != ScrollingAlignment::Basis::image || alignment.confidence >= 0.8,
             qPrintable(answer));

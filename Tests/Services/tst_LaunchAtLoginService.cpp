@@ -1,4 +1,5 @@
 #include "Platform/AutostartEntry.h"
+#include "ScopedEnvironment.h"
 #include "Services/LaunchAtLoginService.h"
 #include "TestSupport.h"
 
@@ -25,6 +26,7 @@ class TestLaunchAtLoginService : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_root;
+    ScopedEnvironment m_variables;
     LaunchAtLoginService::Environment m_environment;
 
     QString entryPath() const
@@ -40,16 +42,18 @@ private slots:
         // A path with characters the Exec= line has to quote.
         const QString executable = home + "/.local/opt/Quor vel $1 %u \"x\"/quorvel";
         QVERIFY(writeFile(executable, "#!/bin/sh\n"));
-        qputenv("XDG_CONFIG_HOME", m_root->filePath("config").toUtf8());
+        m_variables.set("XDG_CONFIG_HOME", m_root->filePath("config").toUtf8());
         m_environment = LaunchAtLoginService::Environment::current();
         m_environment.executablePath = executable;
         m_environment.homeDirectory = home;
     }
 
+    void cleanup() { m_variables.restore(); }
+
     void environmentFollowsXdgConfigHome()
     {
         QCOMPARE(LaunchAtLoginService::Environment::current().configHome, m_root->filePath("config"));
-        qputenv("XDG_CONFIG_HOME", "relative/config");
+        m_variables.set("XDG_CONFIG_HOME", "relative/config");
         QCOMPARE(LaunchAtLoginService::Environment::current().configHome, QDir::home().filePath(".config"));
     }
 

@@ -145,6 +145,9 @@ private slots:
         QTest::newRow("in use") << HotKeyRegistrationState::conflict << "c"
                                 << ""
                                 << "Ctrl+Alt+Shift+Super+C is already in use";
+        QTest::newRow("unavailable") << HotKeyRegistrationState::unavailable << "c"
+                                     << ""
+                                     << "Capture from the tray";
     }
 
     void captureLineShowsTheHotKeyOnlyWhenRegistered()

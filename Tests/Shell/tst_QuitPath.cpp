@@ -10,7 +10,7 @@
 #include <csignal>
 
 // How the quit is asked for in a row.
-enum class Ask { quitEvent, sigterm, sigint, ctrlQ, sessionManager };
+enum class Ask { quitEvent, sigterm, sigint, sighup, sigquit, ctrlQ, sessionManager };
 // The gate's answer in a row.
 enum class Gate { agree, refuse, fail };
 
@@ -28,6 +28,8 @@ private slots:
         QTest::newRow("agreeing gate ends it") << Ask::quitEvent << Gate::agree << false;
         QTest::newRow("SIGTERM passes the gate") << Ask::sigterm << Gate::agree << false;
         QTest::newRow("SIGINT refused") << Ask::sigint << Gate::refuse << false;
+        QTest::newRow("SIGHUP passes the gate") << Ask::sighup << Gate::agree << false;
+        QTest::newRow("SIGQUIT refused") << Ask::sigquit << Gate::refuse << false;
         QTest::newRow("Ctrl+Q in a window") << Ask::ctrlQ << Gate::agree << false;
         QTest::newRow("failing gate refuses") << Ask::quitEvent << Gate::fail << false;
         QTest::newRow("relaunch, gate refuses: cancelled") << Ask::quitEvent << Gate::refuse << true;
@@ -79,6 +81,12 @@ private slots:
                 break;
             case Ask::sigint:
                 ::raise(SIGINT);
+                break;
+            case Ask::sighup:
+                ::raise(SIGHUP);
+                break;
+            case Ask::sigquit:
+                ::raise(SIGQUIT);
                 break;
             case Ask::ctrlQ:
                 QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);

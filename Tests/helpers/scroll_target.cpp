@@ -1,13 +1,15 @@
 // A window with a long column of numbered, varied lines that scrolls with the mouse wheel: the
 // application a scrolling capture is tested against.
 //
-//   scroll_target [--lines N] [--sticky] [--dark] [--repeat] [--cards N] [--large-step] [--caret]
-//                 [--delay MS] [--size WxH] [--pos X,Y] [--render FILE]
+//   scroll_target [--lines N] [--sticky] [--dark] [--repeat] [--cards N] [--pieces SPEC] [--large-step]
+//                 [--caret] [--delay MS] [--size WxH] [--pos X,Y] [--render FILE]
 //
 // --sticky      a header above and a footer below the scrolling column that never move
 // --dark        light text on a dark background
 // --repeat      after every numbered line, two filler lines that are the same everywhere
 // --cards N     after every third numbered line, N rows of identical three-row cards
+// --pieces SPEC the column from top to bottom instead, comma-separated: tN numbered lines, bN identical
+//               160-pixel blocks, pN a flat framed panel N pixels tall, gN N blank pixels
 // --large-step  one wheel notch scrolls almost a whole viewport
 // --delay MS    the column moves MS milliseconds after each wheel event, as a slow application does
 // --caret       a caret blinks at the end of line 3
@@ -42,6 +44,8 @@ struct Options
     bool dark = false;
     bool repeat = false;
     int cards = 0;
+    // Kind ('t', 'b', 'p', 'g') and count of each piece of the column; empty for the row layout.
+    QList<std::pair<char, int>> pieces;
     int delay = 0;
     bool largeStep = false;
     bool caret = false;
@@ -56,6 +60,12 @@ const QStringList words = { "harbor", "granite", "ledger", "orbit", "violet", "t
 
 constexpr int lineHeight = 26;
 constexpr int topMargin = 10;
+constexpr int blockHeight = 160;
+
+int pieceHeight(char kind, int count)
+{
+    return kind == 't' ? count * lineHeight : kind == 'b' ? count * blockHeight : count;
+}
 
 class Column : public QWidget
 {
@@ -63,7 +73,7 @@ public:
     explicit Column(const Options &options)
         : m_options(options)
     {
-        setMinimumHeight(topMargin * 2 + rowCount() * lineHeight);
+        setMinimumHeight(options.pieces.isEmpty() ? topMargin * 2 + rowCount() * lineHeight : piecesHeight());
         setAttribute(Qt::WA_OpaquePaintEvent);
         if (options.caret) {
             auto *timer = new QTimer(this);
@@ -102,6 +112,10 @@ protected:
         painter.fillRect(event->rect(), background());
         QFont font(QStringLiteral("DejaVu Sans"));
         font.setPixelSize(16);
+        if (!m_options.pieces.isEmpty()) {
+            paintPieces(painter, font, event->rect());
+            return;
+        }
         const int first = std::max(0, (event->rect().top() - topMargin) / lineHeight - 1);
         const int last = std::min(rowCount() - 1, (event->rect().bottom() - topMargin) / lineHeight + 1);
         for (int row = first; row <= last; ++row)
@@ -111,10 +125,64 @@ protected:
     }
 
 private:
+    int piecesHeight() const
+    {
+        int height = 0;
+        for (const auto &[kind, count] : m_options.pieces)
+            height += pieceHeight(kind, count);
+        return height;
+    }
+
+    void paintPieces(QPainter &painter, const QFont &font, const QRect &exposed)
+    {
+        int y = 0;
+        int line = 0;
+        for (const auto &[kind, count] : m_options.pieces) {
+            const int height = pieceHeight(kind, count);
+            for (int i = 0; y + height > exposed.top() && y <= exposed.bottom() && i < count; ++i) {
+                if (kind == 't')
+                    paintLine(painter, font, y + i * lineHeight, line + i + 1);
+                else if (kind == 'b')
+                    paintBlock(painter, font, y + i * blockHeight);
+            }
+            if (kind == 'p' && y + height > exposed.top() && y <= exposed.bottom()) {
+                // A framed panel whose sides fall inside the analyzer's column bands, as a real one's do.
+                const QRect panel(17, y, width() - 41, height);
+                painter.fillRect(panel, QColor(214, 221, 229));
+                painter.fillRect(QRect(panel.left(), y, 1, height), QColor(150, 160, 172));
+                painter.fillRect(QRect(panel.right(), y, 1, height), QColor(150, 160, 172));
+                painter.fillRect(QRect(panel.left() + 3, y, 2, height), QColor(240, 244, 248));
+            }
+            line += kind == 't' ? count : 0;
+            y += height;
+        }
+    }
+
+    // One block that looks the same everywhere: a framed card with a title and two lines of text.
+    void paintBlock(QPainter &painter, QFont font, int y)
+    {
+        const QRect card(24, y + 12, width() - 56, blockHeight - 24);
+        painter.setPen(QColor(120, 130, 150));
+        painter.setBrush(QColor(238, 242, 247));
+        painter.drawRect(card);
+        painter.setBrush(Qt::NoBrush);
+        painter.fillRect(QRect(card.right() - 90, card.top() + 14, 70, 22), QColor(46, 134, 193));
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setPen(QColor(22, 22, 28));
+        painter.drawText(QRect(card.left() + 16, card.top() + 12, 400, lineHeight), Qt::AlignVCenter,
+            QStringLiteral("Recommended item"));
+        font.setBold(false);
+        painter.setFont(font);
+        painter.drawText(QRect(card.left() + 16, card.top() + 48, card.width() - 32, lineHeight),
+            Qt::AlignVCenter, QStringLiteral("the same block of text, repeated down the page"));
+        painter.drawText(QRect(card.left() + 16, card.top() + 76, card.width() - 32, lineHeight),
+            Qt::AlignVCenter, QStringLiteral("nothing in it tells one block from the next"));
+    }
+
     void paintRow(QPainter &painter, QFont font, int row)
     {
         const QColor text = m_options.dark ? QColor(226, 230, 236) : QColor(22, 22, 28);
-        const QColor accent = m_options.dark ? QColor(120, 190, 255) : QColor(20, 90, 160);
         const int y = topMargin + row * lineHeight;
         const int per = rowsPerBlock();
         const int inBlock = row % per;
@@ -129,7 +197,14 @@ private:
                 QStringLiteral("the same filler text in every block"));
             return;
         }
-        const int number = row / per * linesPerBlock() + inBlock + 1;
+        paintLine(painter, font, y, row / per * linesPerBlock() + inBlock + 1);
+    }
+
+    // Numbered line `number`, its words and accents drawn from its number.
+    void paintLine(QPainter &painter, QFont font, int y, int number)
+    {
+        const QColor text = m_options.dark ? QColor(226, 230, 236) : QColor(22, 22, 28);
+        const QColor accent = m_options.dark ? QColor(120, 190, 255) : QColor(20, 90, 160);
         quint32 seed = quint32(number) * 2654435761u;
         auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 16; };
         QString content = QStringLiteral("Line %1").arg(number);
@@ -224,7 +299,7 @@ std::optional<Options> parse(const QStringList &arguments)
     parser.addOptions({ { "lines", "lines", "n" }, { "sticky", "sticky" }, { "dark", "dark" },
         { "repeat", "repeat" }, { "cards", "cards", "n" }, { "delay", "delay", "ms" },
         { "large-step", "large" }, { "caret", "caret" }, { "size", "size", "wxh" }, { "pos", "pos", "x,y" },
-        { "render", "render", "file" } });
+        { "render", "render", "file" }, { "pieces", "pieces", "spec" } });
     if (!parser.parse(arguments))
         return std::nullopt;
     Options options;
@@ -235,6 +310,14 @@ std::optional<Options> parse(const QStringList &arguments)
     options.repeat = parser.isSet("repeat");
     options.cards = std::clamp(parser.value("cards").toInt(), 0, 1000);
     options.delay = std::clamp(parser.value("delay").toInt(), 0, 10000);
+    for (const QString &piece : parser.value("pieces").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const char kind = piece.at(0).toLatin1();
+        bool ok = false;
+        const int count = piece.mid(1).toInt(&ok);
+        if (!QByteArray("tbpg").contains(kind) || !ok || count < 1 || count > 100000)
+            return std::nullopt;
+        options.pieces.append({ kind, count });
+    }
     options.largeStep = parser.isSet("large-step");
     options.caret = parser.isSet("caret");
     if (parser.isSet("size")) {

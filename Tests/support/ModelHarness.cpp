@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QTest>
+#include <QThreadPool>
 
 namespace {
 
@@ -136,8 +137,8 @@ AppModel &ModelHarness::make()
     };
     services.moveToTrash = [this](const QList<QUrl> &files) {
         ++trashCalls;
-        if (trashGate)
-            trashGate->acquire();
+        if (holdTrash && !trashGate.tryAcquire(1, 60000))
+            qWarning("A move to the Trash was held for a minute and never released");
         QList<QUrl> moved;
         for (const QUrl &file : files) {
             if (!stuckInTrash.contains(file.fileName()) && QFile::remove(file.toLocalFile()))
@@ -228,6 +229,16 @@ AppModel &ModelHarness::make()
         adjust(services);
     model = std::make_unique<AppModel>(std::move(services));
     return *model;
+}
+
+ModelHarness::~ModelHarness()
+{
+    if (!holdTrash)
+        return;
+    // A move still held would keep its worker, and the program's exit, waiting; and the worker reads
+    // this harness, so it has to be done before the harness goes.
+    trashGate.release(1 << 16);
+    QThreadPool::globalInstance()->waitForDone(10000);
 }
 
 void ModelHarness::readyToCapture(const QString &folder)

@@ -23,9 +23,14 @@ struct ModelHarness
         }
         void remove(const QString &key) override { values.remove(key); }
         std::optional<QString> writeFailure() const override { return refuseWrites; }
+        std::optional<QString> readFailure() const override { return unreadable; }
+        void replaceUnreadable() override { replaceAllowed = true; }
 
         QHash<QString, QVariant> values;
         std::optional<QString> refuseWrites;
+        // As a suite over a file that could not be read; replaceAllowed once the user changed a setting.
+        std::optional<QString> unreadable;
+        bool replaceAllowed = false;
         int writes = 0;
         QHash<QString, int> writesByKey;
     };
@@ -94,8 +99,11 @@ struct ModelHarness
     // Names the Trash refuses; every other file goes.
     QStringList stuckInTrash;
     std::atomic<int> trashCalls = 0;
-    // When set, a move to the Trash waits on the worker until the test releases it.
-    QSemaphore *trashGate = nullptr;
+    // When set, a move to the Trash waits on the worker until the test calls releaseTrash(), or the
+    // harness goes (a failed check must not leave the worker waiting), or a minute passed (a warning).
+    bool holdTrash = false;
+    QSemaphore trashGate;
+    void releaseTrash() { trashGate.release(); }
     int fronts = 0;
     int reveals = 0;
     std::optional<QDateTime> fixedNow;
@@ -111,6 +119,7 @@ struct ModelHarness
     std::unique_ptr<AppModel> model;
 
     ModelHarness();
+    ~ModelHarness();
     AppModel &make();
     ModelContext &context() { return model->flowContext(); }
     QString draftFolder() const { return dir.filePath(QStringLiteral("data")); }

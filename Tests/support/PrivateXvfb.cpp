@@ -1,13 +1,39 @@
 #include "PrivateXvfb.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QThread>
+#include "TestSupport.h"
 
+#include <QByteArray>
+#include <QDeadlineTimer>
+
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+namespace {
+
+// Whether the child is gone (and reaped) within `milliseconds`: waits on a descriptor for the process,
+// so a server that ignores SIGTERM cannot keep the test waiting.
+bool reapedWithin(pid_t pid, int milliseconds)
+{
+    const int process = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (process >= 0) {
+        pollfd exited { process, POLLIN, 0 };
+        int polled;
+        while ((polled = ::poll(&exited, 1, milliseconds)) < 0 && errno == EINTR) { }
+        ::close(process);
+        if (polled == 0)
+            return false;
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    return true;
+}
+
+} // namespace
 
 PrivateXvfb::PrivateXvfb(const QStringList &extraArguments)
 {
@@ -24,6 +50,14 @@ PrivateXvfb::PrivateXvfb(const QStringList &extraArguments)
     for (QByteArray &argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
+    // Made before the fork: the child may only call what is safe between fork and exec.
+    QList<QByteArray> variables;
+    for (const QString &variable : TestSupport::serverEnvironment().toStringList())
+        variables.append(variable.toLocal8Bit());
+    std::vector<char *> envp;
+    for (QByteArray &variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
 
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -33,7 +67,7 @@ PrivateXvfb::PrivateXvfb(const QStringList &extraArguments)
             ::dup2(devNull, STDOUT_FILENO);
             ::dup2(devNull, STDERR_FILENO);
         }
-        ::execvp("Xvfb", argv.data());
+        ::execvpe("Xvfb", argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);
@@ -42,22 +76,17 @@ PrivateXvfb::PrivateXvfb(const QStringList &extraArguments)
         return;
     }
     m_pid = pid;
+    // The number arrives as one line once the server listens; end of file means it gave up.
     QByteArray number;
-    char c;
-    ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000) {
-        const ssize_t n = ::read(pipeFds[0], &c, 1);
-        if (n == 1) {
-            if (c == '\n')
-                break;
-            number.append(c);
-        } else if (n == 0) {
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired();) {
+        pollfd ready { pipeFds[0], POLLIN, 0 };
+        const int polled = ::poll(&ready, 1, int(deadline.remainingTime()));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        char c;
+        if (polled <= 0 || ::read(pipeFds[0], &c, 1) != 1 || c == '\n')
             break;
-        } else {
-            QThread::msleep(10);
-        }
+        number.append(c);
     }
     ::close(pipeFds[0]);
     if (!number.isEmpty())
@@ -66,9 +95,11 @@ PrivateXvfb::PrivateXvfb(const QStringList &extraArguments)
 
 PrivateXvfb::~PrivateXvfb()
 {
-    if (m_pid > 0) {
-        ::kill(pid_t(m_pid), SIGTERM);
-        int status = 0;
-        ::waitpid(pid_t(m_pid), &status, 0);
+    if (m_pid <= 0)
+        return;
+    ::kill(pid_t(m_pid), SIGTERM);
+    if (!reapedWithin(pid_t(m_pid), 5000)) {
+        ::kill(pid_t(m_pid), SIGKILL);
+        reapedWithin(pid_t(m_pid), 5000);
     }
 }

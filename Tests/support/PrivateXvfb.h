@@ -4,7 +4,8 @@
 #include <QStringList>
 
 // An X server of the test's own (Xvfb on a display it picks itself), for tests that move the
-// pointer or need a display of another shape (two screens, no XTEST). Stopped by its pid when destroyed.
+// pointer or need a display of another shape (two screens, no XTEST). It runs without the run's display
+// and session bus in its environment, and is stopped by its pid when destroyed.
 class PrivateXvfb
 {
 public:

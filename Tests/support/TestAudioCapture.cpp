@@ -1,6 +1,7 @@
 #include "TestAudioCapture.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -49,7 +50,8 @@ void TestAudioCapture::Gate::pass()
     std::unique_lock lock(m_mutex);
     m_reached = true;
     m_changed.notify_all();
-    m_changed.wait(lock, [&] { return !m_held; });
+    if (!m_changed.wait_for(lock, std::chrono::minutes(1), [&] { return !m_held; }))
+        qWarning("An engine call was held at a gate for a minute and never released");
 }
 
 class TestAudioCapture::Engine

@@ -18,7 +18,8 @@
 class TestAudioCapture
 {
 public:
-    // Blocks the engine call it guards (on the coordinator's start thread) until released.
+    // Blocks the engine call it guards (on the coordinator's start thread) until released, or the
+    // TestAudioCapture goes, or a minute passed (a warning).
     class Gate
     {
     public:

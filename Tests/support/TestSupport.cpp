@@ -34,6 +34,16 @@ bool writeFile(const QString &path, const QByteArray &data)
         && file.write(data) == data.size();
 }
 
+QProcessEnvironment serverEnvironment(const QString &runtimeDir)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "PULSE_SERVER" })
+        environment.remove(QString::fromLatin1(name));
+    if (!runtimeDir.isEmpty())
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+    return environment;
+}
+
 bool runPostedHops(int hops)
 {
     bool done = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 
 // Helpers shared by the tests.
@@ -15,6 +16,11 @@ QString binaryDir();
 QByteArray readFile(const QString &path);
 // Writes the whole file, replacing it and creating its folder; false when any of that fails.
 bool writeFile(const QString &path, const QByteArray &data);
+
+// The environment for a server a test starts for itself: without the run's display, session bus and
+// sound server, which it would otherwise join (a second sound server gives up at once on a bus where the
+// run's own holds its name), and with `runtimeDir` as its XDG_RUNTIME_DIR when one is given.
+QProcessEnvironment serverEnvironment(const QString &runtimeDir = {});
 
 // Returns once everything posted to the event loop before the call has run, and what that posted in
 // turn, `hops` turns deep (a step deferred by two posts, such as a window-activation reconcile).

@@ -123,6 +123,18 @@ bool renderSetup(const QPalette &palette, const QString &suffix)
             model.requestPermission();
         ok = Gallery::save(&view, QStringLiteral("setup-%1-%2").arg(int(step) + 1).arg(suffix), 500) && ok;
     }
+    // The shortcut step with the longest shortcut there is: every modifier and a named key.
+    {
+        Scene scene;
+        AppSettings settings;
+        settings.onboardingStep = int(OnboardingStep::shortcut);
+        settings.defaultFolder = FolderBookmark::make(QUrl::fromLocalFile(scene.dir.path()));
+        AppModel &model = scene.start(settings);
+        model.applyShortcut(CaptureShortcut { 0x79, 0x1000 | 0x800 | 0x200 | 0x100, QString() });
+        SetupView view(model, scene.environment);
+        view.setPalette(palette);
+        ok = Gallery::save(&view, QStringLiteral("setup-4-long-%1").arg(suffix), 500) && ok;
+    }
     // The last step once a capture reached review: Finish Setup is enabled.
     Scene scene;
     AppSettings settings;

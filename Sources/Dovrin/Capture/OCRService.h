@@ -35,8 +35,9 @@ public:
     // is beyond it. Cancelling the task stops the engine within a moment.
     Task<OCRResult> recognizeText(QImage image);
 
-    // recognizeText's work, on the calling thread with that thread's engine. Throws TaskCancelled
-    // soon after `shouldStop` answers true; it is asked from this thread.
+    // recognizeText's work, on the calling thread with that thread's engine, helped by reading
+    // threads with engines of their own. Throws TaskCancelled soon after `shouldStop` answers true;
+    // it is asked from this thread alone.
     static OCRResult recognize(const QImage &image, const std::function<bool()> &shouldStop = {});
 
     // The lines of one image, on the calling thread with that thread's engine: boxes normalized to

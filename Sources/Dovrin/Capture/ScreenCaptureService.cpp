@@ -1,6 +1,7 @@
 #include "Capture/ScreenCaptureService.h"
 
 #include "Platform/ProcessTable.h"
+#include "Platform/X11RootGrab.h"
 
 #include <QGuiApplication>
 #include <QPixmap>
@@ -10,6 +11,8 @@
 #include <QtConcurrent>
 
 #include <cmath>
+#include <memory>
+#include <mutex>
 
 #include <unistd.h>
 
@@ -101,6 +104,17 @@ ScreenCaptureService::Backend ScreenCaptureService::Backend::live()
         if (grabbed.isNull() || !grabbed.rect().contains(within))
             return {};
         return grabbed.copy(within);
+    };
+    // One shared-memory reader for this backend, opened on first use and closed with the last copy of
+    // the backend, while the X server is still there.
+    struct Reader
+    {
+        std::once_flag opened;
+        std::unique_ptr<X11RootGrab> grab;
+    };
+    backend.grabRootRect = [reader = std::make_shared<Reader>()](const QRect &rootPixelRect) {
+        std::call_once(reader->opened, [&] { reader->grab = std::make_unique<X11RootGrab>(); });
+        return reader->grab->grab(rootPixelRect);
     };
     backend.applicationWindows = [] { return liveApplicationWindows(); };
     backend.ownPid = qint64(::getpid());
@@ -234,6 +248,14 @@ Task<QImage> ScreenCaptureService::scrollingViewport(ScrollingRegionGeometry geo
     }
     if (!hidden.isEmpty())
         co_await sleepFor(m_clock, exposeDelay);
+    if (m_backend.grabRootRect) {
+        // Read off the main thread where the platform allows it.
+        QFuture<QImage> reading = QtConcurrent::run(
+            [grab = m_backend.grabRootRect, rect = geometry.rootPixelRect()] { return grab(rect); });
+        QImage image = co_await std::move(reading);
+        if (!image.isNull())
+            co_return image;
+    }
     co_return m_backend.grabRect(geometry.displayID, geometry.pixelRect);
 }
 

@@ -53,6 +53,9 @@ public:
         std::function<QImage(const QString &displayID)> grabDisplay;
         // A rectangle of the display in its own pixels, exactly that size; null when unreadable.
         std::function<QImage(const QString &displayID, const QRect &pixelRect)> grabRect;
+        // The same, given in the root window's pixels, read on any thread; null when it cannot be
+        // read that way (grabRect reads it then). None when there is no such way.
+        std::function<QImage(const QRect &rootPixelRect)> grabRootRect;
         // Client windows of every application, frontmost first, with their identities.
         std::function<QList<ApplicationWindow>()> applicationWindows;
         // This process, so its own windows are never a target.

@@ -73,6 +73,13 @@ AppModel::AppModel(Services services, QObject *parent)
     if (!m_isAudioSelfTest) {
         if (!m_setupPresentation.isComplete)
             requestWindow(QStringLiteral("setup"));
+        // Said once, here: the file stays as it is until the user changes a setting.
+        if (const std::optional<QString> unreadable = m_services.defaults->readFailure();
+            unreadable && m_services.presentAlert)
+            m_services.presentAlert(QStringLiteral("The settings could not be read"),
+                QStringLiteral("%1. Quorvel started with the default settings and left the file as it is; "
+                               "your next change to a setting replaces it.")
+                    .arg(*unreadable));
         if (m_services.windows.installActivation)
             m_services.windows.installActivation();
     }
@@ -458,6 +465,7 @@ Task<> AppModel::rememberFrontmost(QDateTime at, int generation)
 
 void AppModel::persistSettings()
 {
+    m_services.defaults->replaceUnreadable();
     m_recentAvailability.prune(m_settings.recent);
     m_settingsStore.save(m_settings);
     m_settingsFlow->noteSettingsWrite();

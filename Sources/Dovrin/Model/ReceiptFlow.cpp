@@ -310,12 +310,9 @@ void ReceiptFlow::openCaptureFolder()
         m_context.requestWindow(QStringLiteral("preferences"));
         return;
     }
-    if (resolved.refreshed) {
-        AppSettings renewed = m_context.settings();
-        renewed.defaultFolder = resolved.refreshed;
-        m_context.setSettings(renewed);
-        m_context.persistSettings();
-    }
+    // Renewed in the setting that held it: a last-used folder does not become the default.
+    if (resolved.refreshed)
+        m_context.adoptRefreshedFolder(*access, *resolved.refreshed);
     if (!FolderBookmark::startAccessing(resolved.url)) {
         m_context.setStatusMessage(unavailable);
         m_context.requestWindow(QStringLiteral("preferences"));

@@ -54,7 +54,7 @@ void RegionCaptureFlow::refreshPermissionRows()
 
 bool RegionCaptureFlow::setupBlocks()
 {
-    if (m_context.setupPresentation().isComplete || m_context.settings().onboardingStep >= 4)
+    if (m_context.setupPresentation().isComplete || m_context.settings().currentOnboardingStep() >= 4)
         return false;
     m_context.setupPresentation().prepareExplicitPresentation();
     m_context.requestWindow(QStringLiteral("setup"));
@@ -95,7 +95,7 @@ Task<> RegionCaptureFlow::handleCaptureInvocation()
         permissions.lastScreenPreflight(), defaults.boolean(PermissionController::screenCaptureGrantedKey),
         defaults.boolean(PermissionController::screenCaptureRequestedKey));
     const bool setupComplete
-        = m_context.setupPresentation().isComplete || m_context.settings().onboardingStep >= 4;
+        = m_context.setupPresentation().isComplete || m_context.settings().currentOnboardingStep() >= 4;
     Task<> acting = perform(CaptureInvocation::action(m_context.phase(), setupComplete, permission,
         m_context.audio().isBusy(), m_context.visualCapture().scrollingCaptureGeneration.has_value()));
     co_await acting;

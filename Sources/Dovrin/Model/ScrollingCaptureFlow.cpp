@@ -352,7 +352,7 @@ void ScrollingCaptureFlow::resumeScrollingCaptureAfterRelaunchIfNeeded()
     if (m_context.permissions().isRelaunching()
         || !defaults.boolean(PermissionController::resumeScrollingCaptureAfterRelaunchKey))
         return;
-    if (!m_context.setupPresentation().isComplete && m_context.settings().onboardingStep < 4)
+    if (!m_context.setupPresentation().isComplete && m_context.settings().currentOnboardingStep() < 4)
         return;
     if (!scrollingAllowed())
         return;

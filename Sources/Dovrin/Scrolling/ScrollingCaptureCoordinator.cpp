@@ -19,10 +19,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// After a step, the window gets this long before the first look.
-constexpr auto afterStepDelay = 40ms;
-// Two looks this far apart that agree mean the window has finished drawing the step.
-constexpr auto settleInterval = 50ms;
+// After a step, the first look comes this soon, the next one soon after, and later ones half as far
+// apart again each time, up to lookInterval: a quick window is seen at once, a slow one costs few
+// looks.
+constexpr TaskClock::Duration firstLookDelay = 12ms;
+constexpr TaskClock::Duration secondLookDelay = 6ms;
+constexpr TaskClock::Duration lookInterval = 50ms;
+// Two looks this far apart that agree mean the window has finished drawing the step: with the time a
+// look takes, longer than a frame at 60 Hz, so a smooth scroll or a page drawn in stages changes
+// between them and is looked at again.
+constexpr TaskClock::Duration settleInterval = 16ms;
 // What still changes in a settled window: a caret, a small animation (share of cells).
 constexpr double settledChange = 0.002;
 // A window that keeps changing (an animation) is taken as it is after this long.
@@ -37,17 +43,19 @@ constexpr TaskClock::Duration longestReactionWait = 5s;
 // enough after a step that moved less than it was expected to: it met the end.
 constexpr int stillStepsAtEnd = 2;
 constexpr int maximumNotches = 20;
-// A window this slow to react gets steps of three quarters of the moving rows instead of half:
-// fewer waits, with overlap enough to align.
-constexpr TaskClock::Duration slowReaction = 250ms;
+// A step takes this share of the moving rows: few steps, with overlap enough to align.
+constexpr double stepShare = 0.75;
 // Recent confirmed steps the pixels per notch are the median of.
 constexpr int perNotchSamples = 5;
-// Rows of one colour taken on the expected step alone, in viewports, before the capture admits it
-// no longer knows where it is.
-constexpr int blindViewports = 4;
+// Rows of a flat stretch (one colour, a flat panel) taken on the expected step alone, in viewports,
+// before the capture admits it no longer knows where it is.
+constexpr int blindViewports = 8;
 // Tiles are at least this tall (a whole viewport when that is taller), so long documents stay
 // within the tile limit.
 constexpr int minimumTileRows = 1024;
+// No tile is shorter than this where the document allows, the last one included: the rows stacked on
+// top of a tile for recognition (a third of it, up to 160) then hold a line cut by its seam whole.
+constexpr int shortestTileRows = 480;
 // Sections being recognized at once; the scrolling waits while this many are.
 constexpr int recognitionBacklog = 3;
 // A sealed tile is its PNG plus the 12-byte nonce and the 16-byte tag.
@@ -180,6 +188,13 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::run()
     }
     hideChrome();
     if (failure) {
+        // A tile still being written would be left behind by the removal.
+        if (m_sealing.isValid() && !m_sealing.isFinished()) {
+            try {
+                Task<std::optional<ScrollingCaptureEnd>> sealing = m_sealing;
+                co_await sealing;
+            } catch (...) { }
+        }
         for (const Recognition &recognition : m_recognitions)
             recognition.work.cancel();
         m_recognitions.clear();
@@ -240,15 +255,20 @@ void ScrollingCaptureCoordinator::observeDisplays()
 
 Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame()
 {
-
+    TaskClock &clock = *m_environment.clock;
+    TaskClock::TimePoint begun = clock.now();
     Task<QImage> capture = m_captureViewport(m_geometry);
     QImage image = co_await capture;
+    spent(&ScrollingCaptureTimes::grabbing, begun);
+    ++m_times.frames;
 
     checkpoint(Check::scrolling);
     if (image.isNull() || image.width() <= 0 || image.height() <= 0)
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
+    begun = clock.now();
     QFuture<ScrollingFramePtr> preparing = m_prepareFrame(std::move(image));
     ScrollingFramePtr prepared = co_await preparing;
+    spent(&ScrollingCaptureTimes::aligning, begun);
 
     if (!prepared || prepared->isNull())
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
@@ -266,34 +286,49 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
     }
     TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint stepped = clock.now();
-    co_await sleepFor(clock, afterStepDelay);
+    co_await sleepFor(clock, firstLookDelay);
+    spent(&ScrollingCaptureTimes::waiting, stepped);
     Task<Frame> first = grabFrame();
     Frame frame = co_await first;
     // Still means still: the window gets as long as it has needed so far, and more, to start moving.
+    TaskClock::Duration interval { 0 };
     for (;;) {
+        TaskClock::TimePoint begun = clock.now();
         QFuture<double> sinceStep = m_frameDifference(reference->prepared, frame.prepared);
-        if (co_await sinceStep > settledChange)
+        const double moved = co_await sinceStep;
+        spent(&ScrollingCaptureTimes::aligning, begun);
+        if (moved > settledChange)
             break;
         checkpoint(Check::scrolling);
         if (clock.now() - stepped >= m_reactionLimit)
             co_return Look { std::move(frame), false };
-        co_await sleepFor(clock, settleInterval);
+        interval = interval == TaskClock::Duration(0)
+            ? secondLookDelay
+            : std::min<TaskClock::Duration>(interval * 3 / 2, lookInterval);
+        begun = clock.now();
+        co_await sleepFor(clock, interval);
+        spent(&ScrollingCaptureTimes::waiting, begun);
         Task<Frame> again = grabFrame();
         Frame next = co_await again;
         if (next.image.size() != frame.image.size())
             throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
                                                            : ScrollingCaptureError::invalidFrame);
+        begun = clock.now();
         QFuture<double> sinceLast = m_frameDifference(reference->prepared, next.prepared);
-        if (co_await sinceLast > settledChange) {
+        const double movedSince = co_await sinceLast;
+        spent(&ScrollingCaptureTimes::aligning, begun);
+        if (movedSince > settledChange) {
             frame = std::move(next);
             break;
         }
         // Still at rest: what changes now changes on its own (a caret, an animation).
+        begun = clock.now();
         QFuture<ScrollingFramePtr> marking
             = QtConcurrent::run([earlier = frame.prepared, later = next.prepared] {
                   return ScrollingFrameAnalyzer::restingLook(earlier, later);
               });
         next.prepared = co_await marking;
+        spent(&ScrollingCaptureTimes::aligning, begun);
         frame = std::move(next);
     }
     checkpoint(Check::scrolling);
@@ -309,12 +344,15 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
     const TaskClock::TimePoint begun = clock.now();
     for (;;) {
         checkpoint(Check::scrolling);
+        TaskClock::TimePoint since = clock.now();
         co_await sleepFor(clock, settleInterval);
+        spent(&ScrollingCaptureTimes::waiting, since);
         Task<Frame> again = grabFrame();
         Frame next = co_await again;
         if (next.image.size() != frame.image.size())
             throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
                                                            : ScrollingCaptureError::invalidFrame);
+        since = clock.now();
         QFuture<double> comparing = m_frameDifference(frame.prepared, next.prepared);
         const double change = co_await comparing;
         // Cells that keep changing while the page is at rest (an animation) count neither here
@@ -324,10 +362,17 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
                   return ScrollingFrameAnalyzer::restingLook(earlier, later);
               });
         next.prepared = co_await marking;
+        spent(&ScrollingCaptureTimes::aligning, since);
         frame = std::move(next);
         if (change <= settledChange || clock.now() - begun >= maximumSettleTime)
             co_return frame;
     }
+}
+
+void ScrollingCaptureCoordinator::spent(
+    TaskClock::Duration ScrollingCaptureTimes::*stage, TaskClock::TimePoint since)
+{
+    m_times.*stage += m_environment.clock->now() - since;
 }
 
 void ScrollingCaptureCoordinator::noteReaction(TaskClock::Duration took)
@@ -344,7 +389,7 @@ Task<ScrollingCaptureEnd> ScrollingCaptureCoordinator::pause()
     emit paused();
     // Without a panel nobody can answer: the capture ends with what it kept.
     while (m_panel && !m_doneRequested) {
-        co_await sleepFor(*m_environment.clock, settleInterval);
+        co_await sleepFor(*m_environment.clock, lookInterval);
         checkpoint(Check::finishing);
     }
     co_return ScrollingCaptureEnd::paused;
@@ -358,7 +403,7 @@ bool ScrollingCaptureCoordinator::fitsPixelLimit(qint64 extraPixels) const
 
 bool ScrollingCaptureCoordinator::tileLimitReached() const
 {
-    return m_manifest.tiles.size() >= m_limits.maxTiles;
+    return m_manifest.tiles.size() + (m_sealing.isValid() ? 1 : 0) >= m_limits.maxTiles;
 }
 
 void ScrollingCaptureCoordinator::appendRows(const QImage &frame, int fromRow, int toRow)
@@ -389,23 +434,20 @@ void ScrollingCaptureCoordinator::dropRows(int rows)
     }
 }
 
-Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPending(int rows)
+std::optional<ScrollingCaptureEnd> ScrollingCaptureCoordinator::startSealing(int rows)
 {
     rows = std::min(rows, m_pendingHeight);
     if (rows <= 0)
-        co_return std::nullopt;
+        return std::nullopt;
     // Once a tile found no room, nothing after it is kept: the document would have a gap.
     if (m_storageFull)
-        co_return m_storageFull;
-    const bool first = m_manifest.tiles.isEmpty();
-    const auto refuse = [this, first](ScrollingCaptureEnd limit) {
-        if (first)
-            throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
-        m_storageFull = limit;
         return m_storageFull;
-    };
-    if (tileLimitReached())
-        co_return refuse(ScrollingCaptureEnd::tileLimit);
+    if (tileLimitReached()) {
+        if (m_manifest.tiles.isEmpty())
+            throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
+        m_storageFull = ScrollingCaptureEnd::tileLimit;
+        return m_storageFull;
+    }
     const int width = m_manifest.pixelWidth;
     QList<QImage> parts;
     QList<QImage> kept;
@@ -431,8 +473,14 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPendin
     m_pendingHeight -= rows;
     m_sealableHeight = std::max(0, m_sealableHeight - rows);
     m_sealedPixels += qint64(width) * rows;
+    m_sealing = sealTile(entry, std::move(parts));
+    return std::nullopt;
+}
 
-    // Stacking, encoding, sealing and the synced write run on a worker; the panel keeps answering.
+Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealTile(
+    ScrollingCaptureTile entry, QList<QImage> parts)
+{
+    // Stacking, encoding, sealing and the synced write run on a worker, while the capture scrolls on.
     struct Sealed
     {
         QImage tile;
@@ -440,26 +488,39 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPendin
         qint64 bytes = -1; // not stored: no room left
     };
     const qint64 room = m_limits.maxEncryptedBytes - m_sealedBytes - sealOverhead;
-    QFuture<Sealed> sealing = QtConcurrent::run([store = m_store, draftID = m_draftID, index = entry.index,
-                                                    parts, width, rows, room] {
+    QFuture<Sealed> sealing = QtConcurrent::run([store = m_store, draftID = m_draftID, entry,
+                                                    parts = std::move(parts), room] {
         Sealed sealed;
-        sealed.tile = stacked(parts, width, rows);
+        sealed.tile = stacked(parts, entry.pixelWidth, entry.pixelHeight);
         sealed.png = ImageNormalization::pngData(sealed.tile);
         if (sealed.png && sealed.png->size() <= CaptureDraft::maximumPNGBytes && sealed.png->size() <= room)
-            sealed.bytes = store.saveTilePNG(draftID, index, *sealed.png);
+            sealed.bytes = store.saveTilePNG(draftID, entry.index, *sealed.png);
         return sealed;
     });
     const Sealed sealed = co_await sealing;
     checkpoint(Check::finishing);
     if (!sealed.png)
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
-    if (sealed.bytes < 0)
-        co_return refuse(ScrollingCaptureEnd::byteLimit);
+    if (sealed.bytes < 0) {
+        if (m_manifest.tiles.isEmpty())
+            throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
+        m_storageFull = ScrollingCaptureEnd::byteLimit;
+        co_return m_storageFull;
+    }
     m_sealedBytes += sealed.bytes;
     m_manifest.tiles.append(entry);
     m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
     recognizeTile(sealed.tile, entry.documentTop);
     co_return std::nullopt;
+}
+
+Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealed()
+{
+    if (!m_sealing.isValid())
+        co_return std::nullopt;
+    Task<std::optional<ScrollingCaptureEnd>> sealing = m_sealing;
+    m_sealing = {};
+    co_return co_await sealing;
 }
 
 void ScrollingCaptureCoordinator::recognizeTile(const QImage &tile, int documentTop)
@@ -547,10 +608,18 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             end = ScrollingCaptureEnd::durationLimit;
             break;
         }
+        if (m_sealing.isFinished()) {
+            Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
+            if ((end = co_await previousTile))
+                break;
+        }
         while (int(m_recognitions.size()) + (m_collecting ? 1 : 0) > recognitionBacklog) {
-            co_await sleepFor(clock, settleInterval);
+            const TaskClock::TimePoint since = clock.now();
+            co_await sleepFor(clock, lookInterval);
+            spent(&ScrollingCaptureTimes::recognizing, since);
             checkpoint(Check::scrolling);
         }
+        ++m_times.steps;
         if (!m_environment.scrollDown(scrollPoint, at.notches)) {
             checkpoint(Check::scrolling);
             throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
@@ -571,9 +640,11 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
         ScrollingAlignment alignment;
         if (look.changed) {
+            const TaskClock::TimePoint since = clock.now();
             QFuture<ScrollingAlignment> aligning
                 = m_alignFrames(previous.prepared, current.prepared, expected);
             alignment = co_await aligning;
+            spent(&ScrollingCaptureTimes::aligning, since);
             checkpoint(Check::scrolling);
         } else if (!ScrollingFrameAnalyzer::hidesStep(*current.prepared, at.fixedTop, height - at.fixedBottom,
                        expected.isEmpty() ? 1 : expected.first())) {
@@ -597,10 +668,36 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             continue;
         }
         const bool unchecked = alignment.basis == ScrollingAlignment::Basis::unchecked;
+        // Placed on the expected step alone: the pixels cannot tell it (a flat stretch), or a shorter
+        // step fits as well, as it would where the content ended short of the step.
+        const bool onPriorAlone = unchecked || alignment.fitsShorterStep;
         at.blindRows = unchecked ? at.blindRows + alignment.offset : 0;
         // Content that cannot be placed (repeated rows that fit several steps, a jump, a big change,
         // too long an empty stretch) pauses the capture with what is stitched so far.
-        if (!alignment.isConfident() || alignment.offset < 0 || at.blindRows > blindViewports * height) {
+        bool placed
+            = alignment.isConfident() && alignment.offset >= 0 && at.blindRows <= blindViewports * height;
+        if (placed && at.unconfirmedFrom) {
+            if (!at.needsLineUp) {
+                // The content moved on: the steps a shorter one fitted as well did not meet its end.
+                at.unconfirmedFrom.reset();
+            } else if (!unchecked) {
+                // Distinct rows again after a flat stretch: the steps taken through it hold when this
+                // one went as expected too, or fell short where the content ends.
+                const double tolerance = std::max(2.0, perNotch / 4);
+                const bool asExpected = alignment.basis == ScrollingAlignment::Basis::expectedStep
+                    || std::any_of(expected.begin(), expected.end(),
+                        [&](int e) { return std::abs(alignment.offset - e) <= tolerance; });
+                if (asExpected && !at.confirmsAtEnd) {
+                    at.unconfirmedFrom.reset();
+                    at.needsLineUp = false;
+                } else if (!at.confirmsAtEnd && !expected.isEmpty() && alignment.offset < expected.first()) {
+                    at.confirmsAtEnd = true;
+                } else {
+                    placed = false;
+                }
+            }
+        }
+        if (!placed) {
             Task<ScrollingCaptureEnd> pausing = pause();
             end = co_await pausing;
             break;
@@ -639,6 +736,11 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             end = ScrollingCaptureEnd::pixelLimit;
             break;
         }
+        if (at.unconfirmedFrom)
+            at.unconfirmedFrom = std::min(*at.unconfirmedFrom, m_documentHeight);
+        if (onPriorAlone && !at.unconfirmedFrom)
+            at.unconfirmedFrom = m_documentHeight;
+        at.needsLineUp = at.needsLineUp || unchecked;
         appendRows(current.image, from, movingBottom);
         at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
             && alignment.offset < expected.first() - perNotch / 2;
@@ -652,26 +754,52 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         at.fixedBottom = fixedBottom;
         at.stillSteps = 0;
         at.lostNotches = 0;
-        at.period = alignment.period;
-        at.notches = notchesForStep(medianOf(at.perNotch), at.notches, movingBottom - fixedTop, at.period,
-            m_slowestReaction >= slowReaction ? 0.75 : 0.5);
+        // Steps stay shorter than the shortest period seen lately, until a viewport's worth of rows
+        // has gone by without any repeating.
+        if (alignment.period > 0) {
+            at.period = at.period > 0 ? std::min(at.period, alignment.period) : alignment.period;
+            at.periodFreeRows = 0;
+        } else if ((at.periodFreeRows += alignment.offset) >= height) {
+            at.period = 0;
+        }
+        at.notches = notchesForStep(
+            medianOf(at.perNotch), at.notches, movingBottom - fixedTop, at.period, stepShare);
         previous = std::move(current);
 
-        // The rows of the last step stay pending, so a footer found in them later can be taken back.
-        if (m_sealableHeight >= m_tileTargetHeight) {
-            Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_sealableHeight);
-            end = co_await sealing;
+        // The rows of the last step stay pending, so a footer found in them later can be taken back,
+        // and so do rows not confirmed yet, and enough rows for a last tile of its own.
+        const int kept = at.unconfirmedFrom ? *at.unconfirmedFrom : m_documentHeight;
+        const int sealable
+            = std::min(m_sealableHeight, kept - shortestTileRows - (m_documentHeight - m_pendingHeight));
+        if (sealable >= m_tileTargetHeight) {
+            // One tile is sealed at a time, the previous one long done by now.
+            const TaskClock::TimePoint since = clock.now();
+            Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
+            end = co_await previousTile;
+            spent(&ScrollingCaptureTimes::sealing, since);
+            if (!end)
+                end = startSealing(sealable);
             if (!end && tileLimitReached())
                 end = ScrollingCaptureEnd::tileLimit;
         }
     }
 
+    // Rows nothing confirmed are taken back: the capture keeps what it knows and says it stopped.
+    const bool rolledBack
+        = at.unconfirmedFrom && !(end == ScrollingCaptureEnd::endOfContent && at.confirmsAtEnd);
+    if (rolledBack) {
+        dropRows(m_documentHeight - *at.unconfirmedFrom);
+        if (end == ScrollingCaptureEnd::endOfContent) {
+            Task<ScrollingCaptureEnd> pausing = pause();
+            end = co_await pausing;
+        }
+    }
     // The rows still pending, with the footer below them once.
     if (!firstTaken) {
         if (!fitsPixelLimit(qint64(width) * height))
             throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
         appendRows(previous.image, 0, height);
-    } else if (at.fixedBottom > 0) {
+    } else if (at.fixedBottom > 0 && !rolledBack) {
         // Rows that looked fixed only because they were blank may be stored already.
         const int from = std::max(height - at.fixedBottom, m_documentHeight - at.scroll);
         if (fitsPixelLimit(qint64(width) * (height - from)))
@@ -679,18 +807,28 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         else
             end = ScrollingCaptureEnd::pixelLimit;
     }
-    Task<std::optional<ScrollingCaptureEnd>> sealing = sealPending(m_pendingHeight);
-    if (const std::optional<ScrollingCaptureEnd> refused = co_await sealing)
+    TaskClock::TimePoint since = clock.now();
+    Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
+    std::optional<ScrollingCaptureEnd> refused = co_await previousTile;
+    if (!refused)
+        refused = startSealing(m_pendingHeight);
+    Task<std::optional<ScrollingCaptureEnd>> lastTile = sealed();
+    if (const std::optional<ScrollingCaptureEnd> last = co_await lastTile)
+        refused = last;
+    if (refused)
         end = refused;
+    spent(&ScrollingCaptureTimes::sealing, since);
     if (m_manifest.tiles.isEmpty())
         throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
     hideChrome();
 
+    since = clock.now();
     while (m_collecting) {
         Task<void> collecting = m_collector;
         co_await collecting;
         checkpoint(Check::finishing);
     }
+    spent(&ScrollingCaptureTimes::recognizing, since);
     checkpoint(Check::finishing);
 
     // Text recognized before the engine failed is dropped with the rest: Retry OCR reads it all.
@@ -704,8 +842,10 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), text, text, languages, observations,
         m_target.name, m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
         OCRLayout::defaultTitle(text), QString(), QStringList(), m_manifest, std::nullopt);
+    since = clock.now();
     QFuture<void> saving = QtConcurrent::run([store = m_store, draft] { store.save(draft); });
     co_await saving;
+    spent(&ScrollingCaptureTimes::sealing, since);
     checkpoint(Check::finishing);
     std::optional<QString> recognitionError;
     if (m_recognitionFailed)

@@ -26,6 +26,20 @@
 class ScrollingControlPanel;
 class ScrollingOutlineChrome;
 
+// Where the time of one capture went, along the path that scrolls: waiting for the window to react
+// and settle, grabbing viewports, preparing and aligning frames, sealing tiles, and waiting for
+// recognition (its backlog while scrolling, the rest once the scrolling ended).
+struct ScrollingCaptureTimes
+{
+    TaskClock::Duration waiting { 0 };
+    TaskClock::Duration grabbing { 0 };
+    TaskClock::Duration aligning { 0 };
+    TaskClock::Duration sealing { 0 };
+    TaskClock::Duration recognizing { 0 };
+    int frames = 0; // viewports grabbed
+    int steps = 0; // wheel steps posted
+};
+
 // A scrolling capture that could not finish; `error` carries the text the user sees.
 class ScrollingCaptureFailure : public std::exception
 {
@@ -88,6 +102,7 @@ public:
 
     ScrollingControlPanel *controlPanel() const;
     ScrollingOutlineChrome *outline() const;
+    const ScrollingCaptureTimes &times() const { return m_times; }
 
     // Wheel notches of the next step, given what one notch moves (pixels, 0 when unknown), the last
     // step's notches, the rows that move, the period of content that repeats (0 when it does not)
@@ -129,7 +144,16 @@ private:
         int stillSteps = 0;
         bool stoppedShort = false; // the last step moved less than expected
         int blindRows = 0; // taken on the expected step alone since the pixels last told anything
-        int period = 0;
+        // The document row from which rows stand on the expected step alone, not confirmed yet: a
+        // flat stretch, or steps that a shorter step fits as well (rows that repeat).
+        std::optional<int> unconfirmedFrom;
+        // Some of them lie in a flat stretch: only a later step that goes as expected confirms them.
+        bool needsLineUp = false;
+        // A step after them moved less than expected: the end of the content explains it, if nothing
+        // moves after it.
+        bool confirmsAtEnd = false;
+        int period = 0; // the shortest period of rows that repeat, seen lately
+        int periodFreeRows = 0; // rows moved since rows last repeated
         std::deque<double> perNotch; // pixels per notch of recent steps the pixels confirmed
     };
     enum class Check { scrolling, finishing };
@@ -139,6 +163,8 @@ private:
     Task<Look> settledFrame(const Frame *reference);
     Task<Frame> settle(Frame frame);
     void noteReaction(TaskClock::Duration took);
+    // Adds the time since `since` to one stage of m_times.
+    void spent(TaskClock::Duration ScrollingCaptureTimes::*stage, TaskClock::TimePoint since);
     Task<ScrollingCaptureEnd> pause();
     void checkpoint(Check check) const;
     void showChrome();
@@ -150,9 +176,13 @@ private:
     // Takes the last `rows` rows back out of the document (pending rows only).
     void dropRows(int rows);
     bool fitsPixelLimit(qint64 extraPixels) const;
-    // Seals the first `rows` pending rows as the next tile, off the main thread; the limit that
-    // leaves no room for it.
-    Task<std::optional<ScrollingCaptureEnd>> sealPending(int rows);
+    // Takes the first `rows` pending rows as the next tile and starts sealing it off the main thread
+    // (the previous one must be sealed); the limit that leaves no room for it.
+    std::optional<ScrollingCaptureEnd> startSealing(int rows);
+    Task<std::optional<ScrollingCaptureEnd>> sealTile(ScrollingCaptureTile entry, QList<QImage> parts);
+    // Waits for the tile being sealed, if any: the limit that left no room for it.
+    Task<std::optional<ScrollingCaptureEnd>> sealed();
+    // No room for another tile, the one being sealed counted.
     bool tileLimitReached() const;
 
     void recognizeTile(const QImage &tile, int documentTop);
@@ -184,6 +214,7 @@ private:
     // before it counts as no movement.
     TaskClock::Duration m_slowestReaction { 0 };
     TaskClock::Duration m_reactionLimit;
+    ScrollingCaptureTimes m_times;
 
     // The document so far: sealed tiles, then rows not sealed yet.
     ScrollingCaptureManifest m_manifest;
@@ -196,6 +227,7 @@ private:
     int m_documentHeight = 0;
     int m_tileTargetHeight = 0;
     std::optional<ScrollingCaptureEnd> m_storageFull;
+    Task<std::optional<ScrollingCaptureEnd>> m_sealing;
     QImage m_previousTile;
 
     // Recognition behind the capture: a few sections at a time, their text taken in document order.

@@ -136,6 +136,18 @@ int compareRows(const ScrollingFrame &previous, int previousRow, const Scrolling
     return mismatched;
 }
 
+// The row looks like a row next to it: where it lies among them cannot be told.
+bool amongAlike(const ScrollingFrame &frame, int row)
+{
+    const quint32 all = frame.allBands();
+    for (const int other : { row - 1, row + 1 }) {
+        if (other >= 0 && other < frame.height()
+            && compareRows(frame, other, frame, row, all & ~frame.volatileBands(other)) == 0)
+            return true;
+    }
+    return false;
+}
+
 struct Evaluation
 {
     int shift = 0;
@@ -276,14 +288,19 @@ public:
     int height() const { return m_height; }
     const ScrollingFrame &current() const { return m_current; }
 
-    // Moved by `shift`, the rows both frames would show are of one colour in each, apart from
-    // rows that stayed put: nothing in them can confirm or refute that step.
-    bool blankAtShift(int shift) const
+    // Moved by `shift`, the rows both frames would show tell nothing about the step: apart from rows
+    // unchanged where they were (fixed, or alike anyway), they are of one colour in each, or they
+    // agree and lie among rows just like them (an empty area, a flat panel with a frame), where a
+    // step a little longer or shorter would agree as well.
+    bool flatAtShift(int shift) const
     {
         for (int row = std::max(0, -shift); row < std::min(m_height, m_height - shift); ++row) {
-            const bool blank
-                = m_current.uniformBands(row) == m_all && m_previous.uniformBands(row + shift) == m_all;
-            if (!blank && m_changedAtZero[size_t(row)] != 0)
+            if (m_changedAtZero[size_t(row)] == 0)
+                continue;
+            if (m_current.uniformBands(row) == m_all && m_previous.uniformBands(row + shift) == m_all)
+                continue;
+            if (compareRows(m_previous, row + shift, m_current, row, m_all) != 0
+                || !amongAlike(m_current, row))
                 return false;
         }
         return true;
@@ -298,11 +315,14 @@ public:
         if (shift != 0) {
             while (top < m_height && isFixed(top, shift))
                 ++top;
-            // Rows of one colour stay where they were at any step: at the top they are a header's
-            // padding only around something it shows, never a header alone.
+            // Rows of one colour, or rows that agree where the content went as well (a flat panel),
+            // stay where they were at any step: at the top they are a header's padding only around
+            // something it shows, never a header alone.
             int blank = 0;
-            while (blank < top && m_current.uniformBands(blank) == m_all
-                && m_previous.uniformBands(blank) == m_all)
+            while (blank < top
+                && ((m_current.uniformBands(blank) == m_all && m_previous.uniformBands(blank) == m_all)
+                    || (blank + shift >= 0 && blank + shift < m_height
+                        && compareRows(m_previous, blank + shift, m_current, blank, m_all) == 0)))
                 ++blank;
             if (blank == top)
                 top = 0;
@@ -875,6 +895,14 @@ ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
         alignment = describe(aligner, *e, evaluations);
         alignment.basis = ScrollingAlignment::Basis::expectedStep;
         alignment.period = period;
+        // Rows that repeat fit the step a period shorter as well: one that stopped there at the end of
+        // the content would look the same.
+        if (period > 0 && expected - period > 0 && !evaluationOf(expected - period))
+            evaluations.push_back(aligner.evaluate(expected - period));
+        alignment.fitsShorterStep
+            = std::any_of(evaluations.begin(), evaluations.end(), [expected](const Evaluation &other) {
+                  return other.consistent && other.shift > 0 && other.shift < expected;
+              });
         return alignment;
     }
     // A step that stopped short (the end of the content) moved less than expected: the one offset
@@ -896,9 +924,10 @@ ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
     }
     if (best && alignment.confidence >= ScrollingAlignment::overrulingConfidence)
         return alignment;
-    // Pixels that tell nothing about the expected step (rows of one colour) leave it standing.
+    // Pixels that tell nothing about the expected step (rows of one colour, a flat panel) leave it
+    // standing.
     for (int expected : expectedOffsets) {
-        if (std::abs(expected) >= current.height() || !aligner.blankAtShift(expected))
+        if (std::abs(expected) >= current.height() || !aligner.flatAtShift(expected))
             continue;
         ScrollingAlignment unchecked;
         unchecked.offset = expected;

@@ -113,6 +113,9 @@ struct ScrollingAlignment
     Basis basis = Basis::image;
     // Another offset fits the pixels as well, this many rows away: the content repeats. 0 when none.
     int period = 0;
+    // Taken on the expected step, which a shorter step fits as well (rows that repeat): a step that
+    // stopped short at the end of the content would look just the same.
+    bool fitsShorterStep = false;
 
     bool isConfident() const { return basis != Basis::image || confidence >= minimumConfidence; }
 };

@@ -17,27 +17,41 @@ namespace {
 
 const QColor orange(255, 149, 0);
 
-// The shortcut in a rounded, faintly filled box; orange when it could not be registered.
+// The shortcut in a rounded, faintly filled box; orange when it could not be registered. Where the
+// row has no room for a long shortcut ("Ctrl+Alt+Shift+Super+Page Down") at full size it is drawn
+// smaller, down to `smallest` points, and only then shortened in the middle.
 class ShortcutChip : public QLabel
 {
 public:
     using QLabel::QLabel;
     bool registered = true;
+    qreal smallest = 1;
+
+    QSize minimumSizeHint() const override
+    {
+        const QMargins margins = contentsMargins();
+        return QSize(margins.left() + margins.right() + fontMetrics().height(), sizeHint().height());
+    }
 
 protected:
-    void paintEvent(QPaintEvent *event) override
+    void paintEvent(QPaintEvent *) override
     {
-        {
-            QPainter painter(this);
-            painter.setRenderHint(QPainter::Antialiasing);
-            const QColor primary = VemiPalette::primaryText(this);
-            QPainterPath shape;
-            shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
-            painter.fillPath(shape,
-                registered ? VemiPalette::withAlpha(primary, 0.06) : VemiPalette::withAlpha(orange, 0.14));
-            painter.strokePath(shape, QPen(VemiPalette::withAlpha(primary, 0.08), 1));
-        }
-        QLabel::paintEvent(event);
+        QPainter painter(this);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+        const QColor primary = VemiPalette::primaryText(this);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+        painter.fillPath(
+            shape, registered ? VemiPalette::withAlpha(primary, 0.06) : VemiPalette::withAlpha(orange, 0.14));
+        painter.strokePath(shape, QPen(VemiPalette::withAlpha(primary, 0.08), 1));
+        const QRect room = contentsRect();
+        QFont shown = font();
+        while (QFontMetrics(shown).horizontalAdvance(text()) > room.width() && shown.pointSizeF() > smallest)
+            shown.setPointSizeF(std::max(smallest, shown.pointSizeF() - 0.5));
+        painter.setFont(shown);
+        painter.setPen(palette().color(foregroundRole()));
+        painter.drawText(
+            room, Qt::AlignCenter, QFontMetrics(shown).elidedText(text(), Qt::ElideMiddle, room.width()));
     }
 };
 
@@ -65,20 +79,26 @@ ShortcutRecorder::ShortcutRecorder(AppModel &model, bool prominent, QWidget *par
                                      : VemiFonts::font(VemiTextStyle::body).pointSizeF());
     chipFont.setWeight(QFont::DemiBold);
     m_chip->setFont(chipFont);
+    chip->smallest = VemiFonts::font(VemiTextStyle::body).pointSizeF();
     m_chip->setObjectName(QStringLiteral("settings.shortcuts.current"));
     m_chip->setContentsMargins(
         prominent ? 22 : 10, prominent ? 12 : 5, prominent ? 22 : 10, prominent ? 12 : 5);
     row->addWidget(m_chip);
     m_change = new VemiButton(QStringLiteral("Change Shortcut"), this);
     m_change->setObjectName(QStringLiteral("settings.shortcuts.change"));
-    m_change->setToolTip(QStringLiteral("Record a new global shortcut without Accessibility permission"));
-    row->addWidget(m_change);
-    m_useDefault
-        = new VemiButton(QStringLiteral("Use ") + CaptureShortcut::defaultShortcut().displaySymbols(), this);
+    m_change->setToolTip(QStringLiteral("Record a new global shortcut. It needs no extra permission."));
+    const QString defaultKeys = CaptureShortcut::defaultShortcut().displaySymbols();
+    m_useDefault = new VemiButton(QStringLiteral("Use ") + defaultKeys, this);
     m_useDefault->setObjectName(QStringLiteral("settings.shortcuts.use-default"));
-    m_useDefault->setToolTip(QStringLiteral("Restore the default %1 shortcut")
-                                 .arg(CaptureShortcut::defaultShortcut().displaySymbols()));
-    row->addWidget(m_useDefault);
+    m_useDefault->setToolTip(QStringLiteral("Restore the default %1 shortcut").arg(defaultKeys));
+    // Shortcuts read as words here ("Ctrl+Alt+K"), so the large chip keeps the row's width to itself and
+    // the two buttons stand on top of each other beside it.
+    QBoxLayout *buttons = prominent ? static_cast<QBoxLayout *>(new QVBoxLayout) : row;
+    buttons->setSpacing(prominent ? 8 : 12);
+    buttons->addWidget(m_change, 0, Qt::AlignLeft);
+    buttons->addWidget(m_useDefault, 0, Qt::AlignLeft);
+    if (prominent)
+        row->addLayout(buttons);
     row->addStretch(1);
     column->addLayout(row);
     // Action group: bordered capsules of the regular size.
@@ -163,6 +183,7 @@ void ShortcutRecorder::refresh()
     auto *chip = static_cast<ShortcutChip *>(m_chip);
     chip->registered = registration == HotKeyRegistrationState::registered;
     m_chip->setText(shortcut.displaySymbols());
+    m_chip->setToolTip(shortcut.displaySymbols());
     m_chip->setAccessibleName(shortcut.accessibilityLabel());
     m_chip->update();
     m_change->setText(m_recording ? QStringLiteral("Listening…") : QStringLiteral("Change Shortcut"));

@@ -26,7 +26,7 @@ public:
     const std::optional<QString> &recordHint() const { return m_hint; }
     // Change Shortcut / Listening…
     void toggleRecording();
-    // Use Alt+Shift+C (the default)
+    // Use Alt+Shift+C
     void restoreDefault();
 
 protected:

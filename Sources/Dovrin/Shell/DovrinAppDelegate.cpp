@@ -36,7 +36,9 @@ void DovrinAppDelegate::install()
     if (!app || m_signals)
         return;
     app->installEventFilter(this);
-    m_signals = new UnixSignalRelay({ SIGINT, SIGTERM }, this);
+    // A terminal that hangs up or a session that ends sends SIGHUP; SIGQUIT would dump core. Each ends
+    // like SIGTERM: the open recording and review are written first.
+    m_signals = new UnixSignalRelay({ SIGINT, SIGTERM, SIGHUP, SIGQUIT }, this);
     connect(m_signals, &UnixSignalRelay::received, this, &DovrinAppDelegate::requestTermination);
     if (auto *gui = qobject_cast<QGuiApplication *>(app)) {
         gui->setQuitOnLastWindowClosed(false);

@@ -13,8 +13,8 @@ class UnixSignalRelay;
 // Launch, activation and the one quit path of the program.
 //
 // Every way of quitting ends in requestTermination(): the tray's and the windows' Quit, Ctrl+Q,
-// SIGINT and SIGTERM, the session manager, and any QCoreApplication::quit() (its Quit event is held
-// back here). The quit gate runs once per attempt, and the program ends only when it agrees. A
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT, the session manager, and any QCoreApplication::quit() (its Quit event
+// is held back here). The quit gate runs once per attempt, and the program ends only when it agrees. A
 // pending relaunch is started when the gate agrees and cancelled when it refuses, so a refused quit
 // never leaves a second instance starting beside this one.
 class DovrinAppDelegate : public QObject
@@ -33,7 +33,8 @@ public:
     // Asked whether the program may quit now; absent until set. A gate that throws refuses.
     void setPrepareForTermination(QuitGate gate) { m_gate = std::move(gate); }
 
-    // Holds back the application's Quit events and relays SIGINT, SIGTERM and the session manager.
+    // Holds back the application's Quit events and relays SIGINT, SIGTERM, SIGHUP, SIGQUIT and the
+    // session manager.
     void install();
 
     // Installs window activation; with "--audio-spike" runs the self-test instead, which quits by itself.

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QFontInfo>
 #include <QHBoxLayout>
@@ -463,8 +464,9 @@ std::optional<bool> readBool(const QVariant &value)
 
 std::optional<bool> VemiMotion::desktopReduceMotion(const QString &configHome)
 {
+    // Only regular files: QSettings would block for good on a FIFO.
     const QString kde = configHome + QStringLiteral("/kdeglobals");
-    if (QFile::exists(kde)) {
+    if (QFileInfo(kde).isFile()) {
         QSettings settings(kde, QSettings::IniFormat);
         const QVariant factor = settings.value(QStringLiteral("KDE/AnimationDurationFactor"));
         bool ok = false;
@@ -474,7 +476,7 @@ std::optional<bool> VemiMotion::desktopReduceMotion(const QString &configHome)
     }
     for (const char *folder : { "/gtk-4.0/settings.ini", "/gtk-3.0/settings.ini" }) {
         const QString path = configHome + QLatin1String(folder);
-        if (!QFile::exists(path))
+        if (!QFileInfo(path).isFile())
             continue;
         QSettings settings(path, QSettings::IniFormat);
         const std::optional<bool> enabled

@@ -201,8 +201,8 @@ QString explanation(HotKeyRegistrationState state, const CaptureShortcut &shortc
 {
     switch (state) {
     case HotKeyRegistrationState::registered:
-        return QStringLiteral("Capture Region also remains available in the tray. Neither path requires "
-                              "Accessibility permission.");
+        return QStringLiteral("Capture Region also remains available in the tray. The shortcut needs no "
+                              "extra permission.");
     case HotKeyRegistrationState::conflict:
         return QStringLiteral("Another app already owns ") + shortcut.displaySymbols()
             + QStringLiteral(". Choose a different shortcut, or use Capture Region in the tray. The conflict "

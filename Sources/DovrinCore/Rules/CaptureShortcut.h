@@ -32,11 +32,11 @@ struct CaptureShortcut
 
     bool operator==(const CaptureShortcut &) const = default;
 
-    // Alt-Shift-C.
+    // Alt+Shift+C.
     static CaptureShortcut defaultShortcut();
 
-    // The one way a shortcut is shown: the modifiers Ctrl, Alt, Shift and Super in that order, then
-    // the key (its characters upper-cased, or its name), joined with "+": "Alt+Shift+C".
+    // As Linux desktops show shortcuts: "Ctrl", "Alt", "Shift", "Super" (in that order), then the key (its
+    // characters upper-cased, or its name), joined by "+": "Alt+Shift+C".
     QString displaySymbols() const;
     // The same, spoken: modifier words, then the key, joined by single spaces.
     QString accessibilityLabel() const;

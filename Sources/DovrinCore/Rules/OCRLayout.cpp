@@ -94,6 +94,8 @@ struct Item
     double bottom = 0;
     double top = 0;
     int words = 0;
+    int lowerCaseWords = 0; // words that begin with a lower-case letter
+    int wordsWithDigits = 0;
     double height() const { return top - bottom; }
 };
 
@@ -104,9 +106,19 @@ using Span = std::pair<double, double>;
 // narrower.
 constexpr double gutterPerLineHeight = 0.8;
 
-qsizetype wordsOf(const QString &text)
+Item itemOf(qsizetype index, const CaptureTextObservation &observation)
 {
-    return text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
+    const VerticalRange range = rangeOf(observation);
+    const double left = leftOf(observation);
+    const double right = std::max(left, left + std::abs(finiteOrZero(observation.boundingBox.width())));
+    Item item { index, left, right, range.bottom, range.top };
+    for (const QString &word : observation.text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        ++item.words;
+        const auto letter = std::find_if(word.begin(), word.end(), [](QChar c) { return c.isLetter(); });
+        item.lowerCaseWords += letter != word.end() && letter->isLower();
+        item.wordsWithDigits += std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); });
+    }
+    return item;
 }
 
 bool shareRow(double bottomA, double topA, double bottomB, double topB)
@@ -173,7 +185,8 @@ QList<Span> intersected(const QList<Span> &a, const QList<Span> &b, double minim
     return result;
 }
 
-// Running text: more than one row, nearly all with several words, at least half of them filling
+// Running text: more than one row, nearly all with several words, most of them in lower case and
+// few with digits (rows of a table hold names, numbers and dates), at least half of the rows filling
 // the column (the last line of a paragraph is short).
 bool isProse(const Rows &rows)
 {
@@ -191,11 +204,15 @@ bool isProse(const Rows &rows)
     for (const auto &row : rows) {
         double rowRight = row.first().right;
         int words = 0;
+        int lowerCase = 0;
+        int withDigits = 0;
         for (const Item &item : row) {
             rowRight = std::max(rowRight, item.right);
             words += item.words;
+            lowerCase += item.lowerCaseWords;
+            withDigits += item.wordsWithDigits;
         }
-        wordy += words >= 3;
+        wordy += words >= 3 && 2 * lowerCase >= words && 3 * withDigits <= words;
         full += rowRight - row.first().left >= 0.6 * (right - left);
     }
     return wordy * 3 >= rows.size() * 2 && full * 2 >= rows.size();
@@ -371,13 +388,8 @@ QList<QList<CaptureTextObservation>> lines(const QList<CaptureTextObservation> &
 {
     QList<Item> items;
     items.reserve(observations.size());
-    for (qsizetype i = 0; i < observations.size(); ++i) {
-        const CaptureTextObservation &observation = observations[i];
-        const VerticalRange range = rangeOf(observation);
-        const double left = leftOf(observation);
-        const double right = std::max(left, left + std::abs(finiteOrZero(observation.boundingBox.width())));
-        items.append({ i, left, right, range.bottom, range.top, int(wordsOf(observation.text)) });
-    }
+    for (qsizetype i = 0; i < observations.size(); ++i)
+        items.append(itemOf(i, observations[i]));
     QList<double> heights;
     for (const Item &item : items)
         heights.append(item.top - item.bottom);

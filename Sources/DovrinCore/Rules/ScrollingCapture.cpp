@@ -18,7 +18,8 @@ QString description(ScrollingCaptureError error)
 {
     switch (error) {
     case ScrollingCaptureError::permissionRequired:
-        return QStringLiteral("Accessibility permission is needed to scroll the selected content.");
+        return QStringLiteral("Control Scrolling is needed to scroll the selected content. It needs an X11 "
+                              "(Xorg) session whose X server has the XTEST extension.");
     case ScrollingCaptureError::permissionRevoked:
         return QStringLiteral(
             "Scrolling permission changed. The capture was canceled and its temporary data was removed.");
@@ -51,6 +52,9 @@ double finiteOrZero(double value)
 
 // A box within this many pixels of a segment's top or bottom row was probably cut by it.
 constexpr double edgeTolerance = 1.0;
+// Rows beyond a cut that the rest of a cut line needs, at least: a line is rarely more than three
+// times as tall as its piece, nor taller than this.
+constexpr double lineReachRows = 48.0;
 
 double overlapOf(double aStart, double aEnd, double bStart, double bEnd)
 {
@@ -89,14 +93,23 @@ void ScrollingTextAccumulator::append(
             observation.text,
             QRectF(normalized.left() * width, offset + top, normalized.width() * width, bottom - top),
             finiteOrZero(observation.confidence),
-            top <= edgeTolerance || bottom >= height - edgeTolerance,
+            top <= edgeTolerance,
+            bottom >= height - edgeTolerance,
+            offset,
+            offset + height,
         };
 
         QList<qsizetype> duplicates;
+        bool seenWhole = false;
         for (qsizetype i = 0; i < earlier; ++i) {
-            if (!dropped[i] && isDuplicate(candidate, m_held[i]))
+            if (dropped[i])
+                continue;
+            seenWhole = seenWhole || isSeenWholeIn(candidate, m_held[i]);
+            if (isDuplicate(candidate, m_held[i]))
                 duplicates.append(i);
         }
+        if (seenWhole)
+            continue;
         const bool wins = std::all_of(duplicates.begin(), duplicates.end(),
             [&](qsizetype i) { return isBetter(candidate, m_held[i]); });
         if (!wins)
@@ -106,6 +119,12 @@ void ScrollingTextAccumulator::append(
         added.append(candidate);
     }
 
+    // Pieces held from earlier segments whose rows this one saw whole, and read text in.
+    for (qsizetype i = 0; i < earlier; ++i) {
+        dropped[i] = dropped[i] || std::any_of(added.begin(), added.end(), [&](const Held &whole) {
+            return isSeenWholeIn(m_held[i], whole);
+        });
+    }
     QList<Held> kept;
     for (qsizetype i = 0; i < earlier; ++i) {
         if (!dropped[i])
@@ -126,10 +145,25 @@ bool ScrollingTextAccumulator::isDuplicate(const Held &a, const Held &b)
     return rows > 0 && normalizedText(a.text) == normalizedText(b.text);
 }
 
+bool ScrollingTextAccumulator::isSeenWholeIn(const Held &piece, const Held &whole)
+{
+    if (whole.touchesSegmentEdge() || !piece.touchesSegmentEdge() || piece.touchesTop == piece.touchesBottom)
+        return false;
+    // The rest of the line lies beyond the edge that cut the piece: the other segment must reach that
+    // far past it, and must not cut the piece on the other side.
+    const double reach = std::max(lineReachRows, 3 * piece.box.height());
+    const bool holdsIt = piece.touchesBottom ? whole.segmentTop + edgeTolerance < piece.box.top()
+            && whole.segmentBottom >= piece.segmentBottom + reach
+                                             : whole.segmentBottom - edgeTolerance > piece.box.bottom()
+            && whole.segmentTop <= piece.segmentTop - reach;
+    return holdsIt && overlapOf(piece.box.top(), piece.box.bottom(), whole.box.top(), whole.box.bottom()) > 0
+        && overlapOf(piece.box.left(), piece.box.right(), whole.box.left(), whole.box.right()) > 0;
+}
+
 bool ScrollingTextAccumulator::isBetter(const Held &candidate, const Held &held)
 {
-    if (candidate.touchesSegmentEdge != held.touchesSegmentEdge)
-        return !candidate.touchesSegmentEdge;
+    if (candidate.touchesSegmentEdge() != held.touchesSegmentEdge())
+        return !candidate.touchesSegmentEdge();
     return candidate.confidence > held.confidence;
 }
 

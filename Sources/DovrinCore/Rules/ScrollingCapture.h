@@ -56,7 +56,8 @@ QString description(ScrollingCaptureError error);
 
 // Collects the recognized lines of a scrolling capture, segment by segment, into one document. Segments
 // overlap (a strip of the previous tile is stacked on top of each tile), so a line seen twice is kept
-// once: the copy that is not cut by a segment edge, else the more confident one.
+// once: the copy that is not cut by a segment edge, else the more confident one. A piece of a line cut
+// by a segment edge goes when the neighbouring segment saw those rows whole and read text there.
 class ScrollingTextAccumulator
 {
 public:
@@ -79,10 +80,17 @@ private:
         QString text;
         QRectF box; // document pixels, y down
         double confidence = 0;
-        bool touchesSegmentEdge = false;
+        bool touchesTop = false; // cut by its segment's top or bottom edge, probably
+        bool touchesBottom = false;
+        double segmentTop = 0; // document rows of its segment
+        double segmentBottom = 0;
+        bool touchesSegmentEdge() const { return touchesTop || touchesBottom; }
     };
 
     static bool isDuplicate(const Held &a, const Held &b);
+    // `piece`, cut by an edge of its segment, lies whole in the segment of `whole` (away from its
+    // edges, with room for the rest of the line), where `whole`, not cut, covers some of it.
+    static bool isSeenWholeIn(const Held &piece, const Held &whole);
     static bool isBetter(const Held &candidate, const Held &held);
     // Held boxes as observations with the y axis up, for the shared layout rules.
     QList<CaptureTextObservation> upwardObservations() const;

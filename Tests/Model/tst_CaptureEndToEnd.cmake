@@ -1,1 +1,0 @@
-set_tests_properties(${test} PROPERTIES TIMEOUT 600)

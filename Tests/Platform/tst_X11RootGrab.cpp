@@ -1,0 +1,96 @@
+// Rectangles of the root window read through shared memory: the same pixels Qt's own grab reads,
+// at any size one after another, and nothing for rectangles off the screen or a server without
+// shared memory.
+#include "Platform/X11RootGrab.h"
+#include "PrivateXvfb.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QTest>
+#include <QWidget>
+
+namespace {
+
+// A window of colour stripes and diagonal lines, so that any shift or swapped channel shows.
+class Pattern : public QWidget
+{
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        for (int y = 0; y < height(); y += 7)
+            painter.fillRect(0, y, width(), 7, QColor::fromHsv((y * 5) % 360, 200, 230));
+        painter.setPen(QPen(Qt::black, 2));
+        for (int x = -height(); x < width(); x += 23)
+            painter.drawLine(x, 0, x + height(), height());
+    }
+};
+
+} // namespace
+
+class TestX11RootGrab : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsWhatIsOnScreen_data()
+    {
+        QTest::addColumn<QList<QRect>>("rects"); // read one after another with one reader
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("inside the window") << QList { QRect(130, 140, 300, 200) } << true;
+        QTest::newRow("sizes one after another")
+            << QList { QRect(110, 110, 64, 48), QRect(101, 150, 611, 401), QRect(140, 120, 33, 500) } << true;
+        QTest::newRow("the whole screen") << QList { QRect(0, 0, 1920, 1080) } << true;
+        QTest::newRow("partly off the screen") << QList { QRect(1800, 1000, 200, 200) } << false;
+        QTest::newRow("empty") << QList { QRect(100, 100, 0, 40) } << false;
+    }
+    void readsWhatIsOnScreen()
+    {
+        QFETCH(QList<QRect>, rects);
+        QFETCH(bool, readable);
+        Pattern window;
+        window.setWindowFlag(Qt::FramelessWindowHint);
+        window.setGeometry(100, 100, 640, 560);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        X11RootGrab reader;
+        QVERIFY(reader.isAvailable());
+        QScreen *screen = QGuiApplication::primaryScreen();
+        for (const QRect &rect : rects) {
+            // Drawn once Qt's own grab of the window's middle shows the pattern.
+            QTRY_VERIFY(screen->grabWindow(0, 300, 300, 1, 1).toImage().pixelColor(0, 0) != Qt::black
+                || screen->grabWindow(0, 301, 300, 1, 1).toImage().pixelColor(0, 0) != Qt::black);
+            const QImage read = reader.grab(rect);
+            QCOMPARE(!read.isNull(), readable);
+            if (!readable)
+                continue;
+            QCOMPARE(read.size(), rect.size());
+            const QImage truth = screen->grabWindow(0, rect.x(), rect.y(), rect.width(), rect.height())
+                                     .toImage()
+                                     .convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(read.convertToFormat(QImage::Format_RGB32), truth);
+        }
+    }
+
+    void withoutSharedMemoryNothingIsRead()
+    {
+        PrivateXvfb bare({ QStringLiteral("-extension"), QStringLiteral("MIT-SHM") });
+        QVERIFY(bare.isRunning());
+        const QByteArray own = qgetenv("DISPLAY");
+        qputenv("DISPLAY", bare.display().toLocal8Bit());
+        X11RootGrab reader;
+        qputenv("DISPLAY", own);
+        QVERIFY(!reader.isAvailable());
+        QVERIFY(reader.grab(QRect(0, 0, 100, 100)).isNull());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestX11RootGrab test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_X11RootGrab.moc"

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A sound server of the test's own, laid out like the run's: "spk" plays (the default output),
+// "micsrc" feeds the virtual microphone "mic" (the default input). It has a runtime folder of its own
+// and no session bus or display, so it neither meets the run's server nor the desktop's. Stopped by
+// its pid when destroyed.
+class PrivatePulseAudio
+{
+public:
+    // Starts PulseAudio and waits up to ten seconds until it answers; isRunning() tells whether it did.
+    PrivatePulseAudio();
+    ~PrivatePulseAudio();
+    PrivatePulseAudio(const PrivatePulseAudio &) = delete;
+    PrivatePulseAudio &operator=(const PrivatePulseAudio &) = delete;
+
+    bool isRunning() const { return m_ready && m_process.state() == QProcess::Running; }
+    // "unix:<socket>", for PULSE_SERVER.
+    QByteArray address() const;
+    qint64 pid() const { return m_process.processId(); }
+    // What the server wrote to its log: the reason when it did not start.
+    QByteArray log() const;
+
+private:
+    // Runs `pactl` against this server; true when it exits with 0 within five seconds.
+    bool pactl(const QStringList &arguments) const;
+
+    QTemporaryDir m_runtime;
+    QProcess m_process;
+    bool m_ready = false;
+};
