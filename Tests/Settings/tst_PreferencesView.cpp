@@ -327,6 +327,12 @@ private slots:
         QCOMPARE(titles(others), entries);
         QCOMPARE(others->selectedID(), saved.isEmpty() ? std::nullopt : std::optional<QString>(saved));
         QCOMPARE(shown(rig.find<QWidget>(QStringLiteral("settings.audio.others-unavailable"))), warns);
+        // Every entry, "This Computer (everything playing)" too, reads whole in the closed pop-up: the
+        // row makes room for the widest rather than cut it.
+        QTRY_COMPARE(others->width(), std::max(200, others->sizeHint().width()));
+        for (const QString &entry : entries)
+            QVERIFY2(others->fontMetrics().horizontalAdvance(entry) + 8 + 24 <= others->width(),
+                qPrintable(entry));
     }
 
     // The missing-microphone warning needs record-you on, a saved microphone and none of that name.
@@ -390,12 +396,55 @@ private slots:
         for (const char *id : { "settings.audio.others", "settings.audio.choose-another-app",
                  "settings.audio.record-you", "settings.audio.microphone" })
             QVERIFY2(!rig.find<QWidget>(QString::fromLatin1(id))->isEnabledTo(rig.view.get()), id);
-        for (const char *id : { "settings.updates.check-now", "settings.updates.automatic",
-                 "settings.feedback.send", "settings.folder.choose", "settings.menubar.while-recording" })
+        for (const char *id :
+            { "settings.feedback.send", "settings.folder.choose", "settings.menubar.while-recording" })
             QVERIFY2(rig.find<QWidget>(QString::fromLatin1(id))->isEnabledTo(rig.view.get()), id);
         QVERIFY(ModelHarness::finish(rig.model->handleAudioInvocation()));
         QTRY_VERIFY(!rig.model->audio().isRecording());
         QTRY_VERIFY(others->isEnabledTo(rig.view.get()));
+    }
+
+    // Without an update feed the switch cannot turn on and "Check Now…" cannot find anything: both are
+    // off, with the reason beside them; asked from the tray, the check answers with the same reason.
+    // With a feed both work as usual and nothing is said.
+    void updatesSayWhetherTheyCanWork_data()
+    {
+        QTest::addColumn<bool>("feed");
+        QTest::newRow("no update feed") << false;
+        QTest::newRow("an update feed") << true;
+    }
+
+    void updatesSayWhetherTheyCanWork()
+    {
+        QFETCH(bool, feed);
+        Rig rig;
+        int checks = 0;
+        bool automatic = false;
+        rig.adjust = [&](ModelServices &services) {
+            if (!feed)
+                return;
+            services.softwareUpdate.isAvailable = true;
+            services.softwareUpdate.automaticallyChecks = [&] { return automatic; };
+            services.softwareUpdate.setAutomaticallyChecks = [&](bool on) { automatic = on; };
+            services.softwareUpdate.checkForUpdates = [&] { ++checks; };
+        };
+        rig.open();
+        auto *toggle = rig.find<VemiSettingsToggle>(QStringLiteral("settings.updates.automatic"));
+        auto *checkNow = rig.find<QAbstractButton>(QStringLiteral("settings.updates.check-now"));
+        auto *reason = rig.find<VemiStatusLabel>(QStringLiteral("settings.updates.unavailable"));
+        QCOMPARE(toggle->isEnabledTo(rig.view.get()), feed);
+        QCOMPARE(checkNow->isEnabledTo(rig.view.get()), feed);
+        QCOMPARE(shown(reason), !feed);
+        QVERIFY(reason->text().contains(QStringLiteral("no update feed")));
+        if (feed) {
+            toggle->click();
+            QVERIFY(toggle->isChecked());
+            checkNow->click();
+            QCOMPARE(checks, 1);
+        }
+        rig.model->checkForUpdates();
+        QCOMPARE(rig.alerts.contains(SoftwareUpdateService::unavailableTitle()), !feed);
+        QCOMPARE(rig.alertMessages.contains(SoftwareUpdateService::unavailableMessage()), !feed);
     }
 
     // Which buttons a row shows follows its flags and the actions the pane gives it: System Audio gets

@@ -76,7 +76,9 @@ struct Program
             opened << url.toString();
             return true;
         };
-        services.revealFile = [this](const QUrl &url) { opened << url.toString(); };
+        services.revealFile = [this](const QUrl &url, std::function<void()>) { opened << url.toString(); };
+        // An updater with a feed: its check is what the tray's command reaches.
+        services.softwareUpdate.isAvailable = true;
         services.softwareUpdate.checkForUpdates = [this] { ++updateChecks; };
         services.presentPrompt = [this](const ScrollingCapturePrompt &prompt) {
             prompts << prompt.title;

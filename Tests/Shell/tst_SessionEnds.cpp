@@ -38,7 +38,7 @@ int recordingChild(QApplication &application, const QString &instanceFolder)
     SingleInstance instance(instanceFolder);
     if (instance.claim() != SingleInstance::Claim::primary)
         return 2;
-    DovrinApp app({ QApplication::arguments(), nullptr, nullptr, [] { return false; } });
+    DovrinApp app({ QApplication::arguments(), nullptr, std::nullopt, {}, nullptr, [] { return false; } });
     app.start();
     AudioSessionCoordinator &audio = app.model().audio();
     auto previous = std::make_shared<AudioSessionPhase>(audio.phase());

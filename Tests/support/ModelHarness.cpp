@@ -130,7 +130,11 @@ AppModel &ModelHarness::make()
         opened << url;
         return mailOpens;
     };
-    services.revealFile = [this](const QUrl &url) { revealed << url; };
+    services.revealFile = [this](const QUrl &url, std::function<void()> failed) {
+        revealed << url;
+        if (!fileManagerAnswers && failed)
+            QMetaObject::invokeMethod(QCoreApplication::instance(), failed, Qt::QueuedConnection);
+    };
     services.moveToTrash = [this](const QList<QUrl> &files) {
         ++trashCalls;
         if (holdTrash && !trashGate.tryAcquire(1, 60000))

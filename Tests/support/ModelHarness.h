@@ -93,6 +93,8 @@ struct ModelHarness
     QStringList clipboard;
     bool pasteboardWorks = true;
     QList<QUrl> revealed;
+    // False: no file manager shows a revealed file (the failure arrives later, as the bus's would).
+    bool fileManagerAnswers = true;
     QList<QUrl> opened;
     // Names the Trash refuses; every other file goes.
     QStringList stuckInTrash;

@@ -735,9 +735,9 @@ Task<> AppModel::requestMicrophoneAccess()
     return m_permissionActions->requestMicrophoneAccess();
 }
 
-void AppModel::recheckMicrophonePermission()
+Task<> AppModel::recheckMicrophonePermission()
 {
-    m_permissionActions->recheckMicrophonePermission();
+    return m_permissionActions->recheckMicrophonePermission();
 }
 
 Task<> AppModel::openSystemAudioSettings()

@@ -69,9 +69,13 @@ ModelServices ModelServices::live()
         return clipboard->text() == text;
     };
     services.openURL = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
-    services.revealFile = [](const QUrl &file) {
-        FileManager::showItems(
-            { file }, [](const QUrl &folder) { return QDesktopServices::openUrl(folder); });
+    services.revealFile = [](const QUrl &file, std::function<void()> failed) {
+        FileManager::showItems({ file }, [failed = std::move(failed)](const QUrl &folder) {
+            const bool opened = QDesktopServices::openUrl(folder);
+            if (!opened && failed)
+                failed();
+            return opened;
+        });
     };
     services.moveToTrash = [](const QList<QUrl> &files) { return FileManager::moveToTrash(files); };
     services.folderPicker = FolderPicker::live();

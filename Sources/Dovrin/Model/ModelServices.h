@@ -61,8 +61,9 @@ struct ModelServices
     std::function<Task<OCRResult>(QImage)> recognizeText;
     std::function<bool(const QString &)> pasteboardWriter;
     std::function<bool(const QUrl &)> openURL;
-    // Shows a saved file in the file manager.
-    std::function<void(const QUrl &)> revealFile;
+    // Shows a saved file in the file manager; `failed` runs (later, on the main thread) when no file
+    // manager showed it.
+    std::function<void(const QUrl &file, std::function<void()> failed)> revealFile;
     // Moves the files to the Trash and answers the former URLs of those that went. The model calls it
     // on a worker.
     std::function<QList<QUrl>(const QList<QUrl> &)> moveToTrash;

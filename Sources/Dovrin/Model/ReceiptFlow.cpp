@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QtConcurrent>
 
 namespace {
@@ -116,8 +117,26 @@ void ReceiptFlow::revealReceipt()
         m_context.setStatusMessage(QStringLiteral("File is missing"));
         return;
     }
-    m_context.services().revealFile(file->url);
+    reveal(file->url);
     endScope(*file);
+}
+
+void ReceiptFlow::reveal(const QUrl &file)
+{
+    const QPointer<ReceiptFlow> self(this);
+    const QFileInfo info(file.toLocalFile());
+    m_context.services().revealFile(file, [self, name = info.fileName(), folder = info.absolutePath()] {
+        if (self)
+            self->reportFailure(QStringLiteral("Couldn't show the file"),
+                QStringLiteral("No file manager showed “%1”. It is in %2.").arg(name, folder));
+    });
+}
+
+void ReceiptFlow::reportFailure(const QString &title, const QString &message)
+{
+    m_context.setStatusMessage(title);
+    if (const auto &present = m_context.services().presentAlert)
+        present(title, message);
 }
 
 void ReceiptFlow::dismissReceipt()
@@ -226,8 +245,13 @@ void ReceiptFlow::openRecent(const RecentCaptureRef &entry)
         m_context.setStatusMessage(QStringLiteral("That file is missing"));
         return;
     }
-    m_context.services().openURL(file->url);
+    const bool opened = m_context.services().openURL(file->url);
     endScope(*file);
+    if (!opened)
+        reportFailure(QStringLiteral("Couldn't open the file"),
+            QStringLiteral("No application opened “%1”. Choose a default application for Markdown files in "
+                           "your desktop's settings, then try again.")
+                .arg(QFileInfo(file->url.toLocalFile()).fileName()));
 }
 
 void ReceiptFlow::revealRecent(const RecentCaptureRef &entry)
@@ -238,7 +262,7 @@ void ReceiptFlow::revealRecent(const RecentCaptureRef &entry)
         m_context.setStatusMessage(QStringLiteral("Missing file"));
         return;
     }
-    m_context.services().revealFile(file->url);
+    reveal(file->url);
     endScope(*file);
 }
 
@@ -294,14 +318,21 @@ void ReceiptFlow::openCaptureFolder()
         m_context.requestWindow(QStringLiteral("preferences"));
         return;
     }
-    m_context.services().openURL(resolved.url);
+    const bool opened = m_context.services().openURL(resolved.url);
     FolderBookmark::stopAccessing(resolved.url);
+    if (!opened)
+        reportFailure(QStringLiteral("Couldn't open the capture folder"),
+            QStringLiteral("No file manager opened %1.").arg(resolved.url.toLocalFile()));
 }
 
 void ReceiptFlow::chooseDefaultFolder()
 {
     const FolderPicker::Present &present = m_context.services().folderPicker.present;
-    const std::optional<QString> chosen = present ? present(std::nullopt, QStringLiteral("Use This Folder"),
+    const AppSettings &current = m_context.settings();
+    std::optional<QString> start;
+    if (current.defaultFolder)
+        start = current.defaultFolder->displayPath;
+    const std::optional<QString> chosen = present ? present(start, QStringLiteral("Use This Folder"),
                                               QStringLiteral("Choose a folder for Markdown captures. "
                                                              "Files stay on this computer."))
                                                   : std::nullopt;

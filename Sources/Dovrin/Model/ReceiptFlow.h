@@ -50,6 +50,10 @@ public:
 
 private:
     void returnToIdle();
+    // Shows the file in the file manager, or says that nothing did.
+    void reveal(const QUrl &file);
+    // A launcher or file manager did not answer: the status says it, and an alert says what to do.
+    void reportFailure(const QString &title, const QString &message);
     void forgetRecent(const QUuid &id);
     static void endScope(const ScopedRecentFile &file);
 

@@ -2,8 +2,23 @@
 
 #include "Services/WindowActivation.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QTimer>
+
+QString FolderPicker::startingFolder(const std::optional<QString> &wanted)
+{
+    if (wanted && QDir::isAbsolutePath(*wanted)) {
+        QString path = QDir::cleanPath(*wanted);
+        while (path != QDir::rootPath() && !path.isEmpty()) {
+            if (QFileInfo(path).isDir())
+                return path;
+            path = QFileInfo(path).path();
+        }
+    }
+    return QDir::homePath();
+}
 
 FolderPicker FolderPicker::live()
 {
@@ -15,8 +30,7 @@ FolderPicker FolderPicker::live()
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setLabelText(QFileDialog::Accept, prompt);
         dialog.setWindowTitle(message);
-        if (startingAt)
-            dialog.setDirectory(*startingAt);
+        dialog.setDirectory(startingFolder(startingAt));
         // Once shown, the dialog comes forward even while the app is a tray-only accessory.
         QTimer::singleShot(0, &dialog, [&dialog] { WindowActivation::reveal(&dialog); });
         if (dialog.exec() != QDialog::Accepted)

@@ -17,4 +17,8 @@ struct FolderPicker
     Present present;
 
     static FolderPicker live();
+    // Where the chooser opens: the folder asked for, else the nearest folder above it that still
+    // exists, else (nothing asked, or nothing left of it short of the root) the home folder. Never
+    // the working directory.
+    static QString startingFolder(const std::optional<QString> &wanted);
 };

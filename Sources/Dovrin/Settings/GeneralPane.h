@@ -8,6 +8,7 @@ class PreferencesView;
 class QLabel;
 class VemiMenuPopUp;
 class VemiPanel;
+class VemiSettingsFormRow;
 class VemiSettingsToggle;
 class VemiStatusLabel;
 struct SettingsEnvironment;
@@ -51,6 +52,9 @@ private:
     QWidget *m_launchErrorDivider = nullptr;
     QLabel *m_launchError = nullptr;
     VemiSettingsToggle *m_automaticUpdates = nullptr;
+    VemiSettingsFormRow *m_automaticUpdatesRow = nullptr;
+    VemiSettingsFormRow *m_checkNowRow = nullptr;
+    VemiStatusLabel *m_updatesUnavailable = nullptr;
     VemiSettingsToggle *m_diagnostics = nullptr;
     ElidedLabel *m_folderPath = nullptr;
     QWidget *m_othersRow = nullptr;

@@ -47,6 +47,10 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // The label's colour: white on teal, else the text colour; a disabled label is still legible.
+    QColor labelColor() const;
+    // Drawn with a focus ring now: it has focus, reached from the keyboard.
+    bool showsFocusRing() const { return hasFocus() && m_keyboardFocus; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -55,7 +59,6 @@ protected:
     void changeEvent(QEvent *event) override;
 
     QFont labelFont() const;
-    QColor labelColor() const;
     // The label's natural size, and its drawing inside `rect` (already scaled and faded).
     virtual QSizeF labelSize() const;
     virtual void paintLabel(QPainter &painter, const QRectF &rect, const QColor &color);
@@ -70,6 +73,10 @@ private:
     void syncLevels();
     qreal designHeight() const;
     qreal horizontalPadding() const;
+    QColor restingFill(VemiAppearance appearance) const;
+    qreal disabledFillOpacity() const;
+    // Room for the chevron of a button that opens a menu.
+    qreal menuIndicatorWidth() const;
     bool isToolbar() const { return m_look == Look::toolbar || m_look == Look::toolbarProminent; }
     bool isProminent() const { return m_look == Look::borderedProminent || m_look == Look::toolbarProminent; }
 

@@ -75,8 +75,10 @@ ReviewInspector::ReviewInspector(std::shared_ptr<ReviewSession> session, AppMode
     QVBoxLayout *source = section(column, QStringLiteral("Source"))->contentLayout();
     auto *switchRow = new QHBoxLayout;
     const QString includeText = QStringLiteral("Include observed application");
-    switchRow->addWidget(new TextLabel(includeText, VemiTextStyle::body));
-    switchRow->addStretch(1);
+    // Wraps rather than push the switch past the panel's edge in a narrow inspector.
+    auto *includeLabel = new TextLabel(includeText, VemiTextStyle::body);
+    includeLabel->setWordWrap(true);
+    switchRow->addWidget(includeLabel, 1);
     m_include = new ToggleSwitch(includeText);
     m_include->setObjectName(QStringLiteral("review.include-application"));
     switchRow->addWidget(m_include);
@@ -142,6 +144,7 @@ QLineEdit *ReviewInspector::textRow(QLayout *panel, const QString &label, const 
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, Qt::transparent);
     field->setPalette(palette);
+    VemiPalette::keepPlaceholderLegible(field);
     row->addWidget(field, 1, Qt::AlignBaseline);
     panel->addWidget(padded(row));
     connect(field, &QLineEdit::textEdited, this,
