@@ -48,8 +48,12 @@ MiddleElidedLabel *valueRow(QLayout *panel, const QString &label)
 // Only the user's typing reaches the session; a refresh that sets the same text changes nothing.
 void showText(QLineEdit *field, const QString &text)
 {
-    if (field->text() != text)
-        field->setText(text);
+    if (field->text() == text)
+        return;
+    field->setText(text);
+    // A value wider than its field reads from its start ("org.gnome.Te…"), not from its end.
+    if (!field->hasFocus())
+        field->setCursorPosition(0);
 }
 
 } // namespace
