@@ -115,8 +115,7 @@ Task<> DraftFlow::loadStore()
     const std::optional<QString> folder = folderOf ? folderOf() : std::nullopt;
     std::optional<EncryptedDraftStore> store;
     if (folder) {
-        // Named before it is awaited: the compiler destroys a lambda twice when it is built inside
-        // a co_await expression.
+        // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
         QFuture<std::optional<EncryptedDraftStore>> making
             = QtConcurrent::run(&m_draftThread, [folder = *folder]() -> std::optional<EncryptedDraftStore> {
                   try {
@@ -324,7 +323,6 @@ Task<bool> DraftFlow::parkOpenReview()
 
 Task<> DraftFlow::deleteOpenDraft()
 {
-    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
     Task<bool> clearing = clearDraftArtifacts();
     if (!co_await clearing) {
         m_context.setStatusMessage(draftNotDeletedText);
@@ -364,7 +362,6 @@ Task<> DraftFlow::resumePendingDraft()
 
 Task<bool> DraftFlow::deletePendingDraft()
 {
-    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
     Task<bool> clearing = clearDraftArtifacts();
     if (!co_await clearing) {
         m_context.setStatusMessage(draftNotDeletedText);
