@@ -74,6 +74,29 @@ Task<QImage> column()
 
 } // namespace
 
+ModelHarness::DraftThreadHold::DraftThreadHold(DraftFlow &drafts)
+{
+    m_job = drafts.onDraftThread([this](const EncryptedDraftStore &) {
+        m_reached.release();
+        m_gate.acquire();
+        return true;
+    });
+}
+
+ModelHarness::DraftThreadHold::~DraftThreadHold()
+{
+    release();
+    m_job.waitForFinished();
+}
+
+void ModelHarness::DraftThreadHold::release()
+{
+    if (m_released)
+        return;
+    m_released = true;
+    m_gate.release();
+}
+
 ModelHarness::ModelHarness()
 {
     QDir().mkpath(draftFolder());
