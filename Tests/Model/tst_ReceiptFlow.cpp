@@ -178,7 +178,7 @@ private slots:
         else if (action == "dismiss")
             s.model.dismissReceipt();
         else
-            s.model.chooseDefaultFolder();
+            QVERIFY(ModelHarness::finish(s.model.chooseDefaultFolder()));
         QTEST(s.model.statusMessage(), "status");
         QStringList reached;
         for (const QUrl &url : s.h.revealed + s.h.opened)

@@ -330,7 +330,7 @@ private slots:
             h.pickedFolder = folder;
             QDir().mkpath(folder);
             if (how.startsWith("no folder")) {
-                model.chooseReviewFolder();
+                QVERIFY(ModelHarness::finish(model.chooseReviewFolder()));
                 QCOMPARE(model.phase(), CapturePhase::review);
             }
             QVERIFY(ModelHarness::finish(model.saveOpenReview()));

@@ -1,3 +1,4 @@
+#include "HeldAnswers.h"
 #include "ModelHarness.h"
 #include "TestAudioCapture.h"
 #include "TestSupport.h"
@@ -227,7 +228,9 @@ private slots:
         const QString chosen = rig.dir.filePath(QStringLiteral("chosen"));
         QVERIFY(QDir().mkpath(chosen));
         rig.environment.folderPicker.present
-            = [&](const std::optional<QString> &, const QString &, const QString &) { return chosen; };
+            = [&](QWidget *, const std::optional<QString> &, const QString &, const QString &) {
+                  return answeredAtOnce(std::optional(chosen));
+              };
         rig.defaults->values.insert(
             QStringLiteral("capture-shortcut-v1"), CaptureShortcut { 0x28, 0x1800, "k" }.toJsonData());
         rig.open();
@@ -251,7 +254,10 @@ private slots:
             case Change::folder:
                 click("settings.rail.general");
                 click("settings.folder.choose");
-                return rig.model->settings().defaultFolder->displayPath == chosen;
+                return QTest::qWaitFor([&] {
+                    const std::optional<FolderAccess> &folder = rig.model->settings().defaultFolder;
+                    return folder && folder->displayPath == chosen;
+                });
             case Change::shortcut:
                 click("settings.rail.shortcuts");
                 click("settings.shortcuts.use-default");

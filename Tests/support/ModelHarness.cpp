@@ -169,8 +169,8 @@ AppModel &ModelHarness::make()
             clipboard << text;
         return pasteboardWorks;
     };
-    services.folderPicker.present
-        = [this](const std::optional<QString> &, const QString &, const QString &) { return pickedFolder; };
+    services.folderPicker.present = [this](QWidget *, const std::optional<QString> &, const QString &,
+                                        const QString &) { return answered(pickedFolder); };
     services.makeOverlay = [this](CaptureSelectionMode mode) {
         auto overlay = std::make_unique<SelectionOverlayCoordinator>(
             &displays, std::chrono::seconds(120), mode,

@@ -394,6 +394,12 @@ Task<bool> AppModel::finalizeOpenSessionsForQuit()
     return m_quitGate;
 }
 
+bool AppModel::hasWorkToFinishOnQuit() const
+{
+    return isVisualCaptureActive() || m_reviewSession || m_audioReview || m_audio->isBusy()
+        || m_audioSession->hasPendingTranscription();
+}
+
 Task<bool> AppModel::runQuitGate()
 {
     bool answer = true;
@@ -600,9 +606,9 @@ bool AppModel::copyToPasteboard(const QString &text, const QString &successMessa
     return m_captureReview->copyToPasteboard(text, successMessage);
 }
 
-void AppModel::chooseReviewFolder()
+Task<> AppModel::chooseReviewFolder(QWidget *parent)
 {
-    m_captureReview->chooseReviewFolder();
+    return m_captureReview->chooseReviewFolder(parent);
 }
 
 void AppModel::applyReviewDestination(const FolderAccess &access)
@@ -685,9 +691,9 @@ void AppModel::openCaptureFolder()
     m_receipts->openCaptureFolder();
 }
 
-void AppModel::chooseDefaultFolder()
+Task<> AppModel::chooseDefaultFolder(QWidget *parent)
 {
-    m_receipts->chooseDefaultFolder();
+    return m_receipts->chooseDefaultFolder(parent);
 }
 
 // Permissions.

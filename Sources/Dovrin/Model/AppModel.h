@@ -25,6 +25,7 @@ class InputDeviceCache;
 class LaunchAtLoginFlow;
 class PermissionActions;
 class QKeyEvent;
+class QWidget;
 class ReceiptFlow;
 class RegionCaptureFlow;
 class ReviewSession;
@@ -105,6 +106,8 @@ public:
     // a recording and saves the audio session, then answers whether the program may quit. A pending
     // relaunch is committed when it may and dropped when it may not.
     Task<bool> finalizeOpenSessionsForQuit();
+    // The quit gate has something to end or keep: a capture, a review, an audio session.
+    bool hasWorkToFinishOnQuit() const;
     // The application in front when a menu capture command was chosen, for the next capture.
     void rememberFrontmostApplication();
     static ForeignApplication frontmostForeignApplication() { return ForeignApplication::frontmost(); }
@@ -143,7 +146,8 @@ public:
     void cancelOCR();
     bool copyReviewedText();
     bool copyToPasteboard(const QString &text, const QString &successMessage);
-    void chooseReviewFolder();
+    // The window that asked owns the folder chooser.
+    Task<> chooseReviewFolder(QWidget *parent = nullptr);
     void applyReviewDestination(const FolderAccess &access);
     Task<> saveOpenReview();
 
@@ -165,7 +169,7 @@ public:
     bool copyRecent(const RecentCaptureRef &entry);
     void removeRecent(const RecentCaptureRef &entry);
     void openCaptureFolder();
-    void chooseDefaultFolder();
+    Task<> chooseDefaultFolder(QWidget *parent = nullptr);
 
     // Permissions.
     Task<> requestPermission();

@@ -184,11 +184,11 @@ bool CaptureReviewFlow::copyToPasteboard(const QString &text, const QString &suc
     return false;
 }
 
-void CaptureReviewFlow::chooseReviewFolder()
+Task<> CaptureReviewFlow::chooseReviewFolder(QPointer<QWidget> parent)
 {
     const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
     if (!session)
-        return;
+        co_return;
     const AppSettings &settings = m_context.settings();
     std::optional<QString> start;
     for (const std::optional<FolderAccess> *folder :
@@ -197,12 +197,14 @@ void CaptureReviewFlow::chooseReviewFolder()
             start = (*folder)->displayPath;
     }
     const FolderPicker::Present &present = m_context.services().folderPicker.present;
-    const std::optional<QString> chosen = present ? present(start, QStringLiteral("Save This Capture Here"),
-                                              QStringLiteral("This capture only. The default folder "
-                                                             "in Settings stays the same."))
-                                                  : std::nullopt;
-    if (!chosen)
-        return;
+    if (!present)
+        co_return;
+    Task<std::optional<QString>> choosing = present(parent, start, QStringLiteral("Save This Capture Here"),
+        QStringLiteral("This capture only. The default folder in Settings stays the same."));
+    const std::optional<QString> chosen = co_await choosing;
+    // The folder was for the review that asked: saved, parked or replaced meanwhile, it has none.
+    if (!chosen || m_context.reviewSession() != session)
+        co_return;
     try {
         applyReviewDestination(FolderBookmark::make(QUrl::fromLocalFile(*chosen)));
     } catch (const FolderBookmarkError &) {

@@ -301,21 +301,22 @@ void ReceiptFlow::openCaptureFolder()
     FolderBookmark::stopAccessing(resolved.url);
 }
 
-void ReceiptFlow::chooseDefaultFolder()
+Task<> ReceiptFlow::chooseDefaultFolder(QPointer<QWidget> parent)
 {
     const FolderPicker::Present &present = m_context.services().folderPicker.present;
-    const std::optional<QString> chosen = present ? present(std::nullopt, QStringLiteral("Use This Folder"),
-                                              QStringLiteral("Choose a folder for Markdown captures. "
-                                                             "Files stay on this computer."))
-                                                  : std::nullopt;
+    if (!present)
+        co_return;
+    Task<std::optional<QString>> choosing = present(parent, std::nullopt, QStringLiteral("Use This Folder"),
+        QStringLiteral("Choose a folder for Markdown captures. Files stay on this computer."));
+    const std::optional<QString> chosen = co_await choosing;
     if (!chosen)
-        return;
+        co_return;
     FolderAccess access;
     try {
         access = FolderBookmark::make(QUrl::fromLocalFile(*chosen));
     } catch (const FolderBookmarkError &) {
         m_context.setStatusMessage(QStringLiteral("That folder could not be remembered"));
-        return;
+        co_return;
     }
     AppSettings settings = m_context.settings();
     settings.defaultFolder = access;

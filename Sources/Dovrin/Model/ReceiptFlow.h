@@ -6,8 +6,10 @@
 #include "Model/SavedReceipt.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 #include <QUuid>
+#include <QWidget>
 
 #include <optional>
 
@@ -39,7 +41,8 @@ public:
     void removeRecent(const RecentCaptureRef &entry);
 
     void openCaptureFolder();
-    void chooseDefaultFolder();
+    // Asks for the capture folder over `parent`, the window that asked.
+    Task<> chooseDefaultFolder(QPointer<QWidget> parent);
 
     // The saved file through its stored bookmark (the recent entry's first, else `bookmark`), else
     // `fallbackURL` when there is no bookmark at all; none when it cannot be reached, or is gone while

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Async/Task.h"
 #include "Audio/AudioCaptureApp.h"
 #include "Services/FolderPicker.h"
 
@@ -13,8 +14,9 @@ class QWidget;
 // relaunch and bringing a window forward. live() is the running program; tests pass their own.
 struct SettingsEnvironment
 {
-    // Chooses an application to record as Others; none when cancelled.
-    std::function<std::optional<AudioCaptureApp>(const QString &prompt)> pickApplication;
+    // Chooses an application to record as Others over the window that asked; none when cancelled.
+    std::function<Task<std::optional<AudioCaptureApp>>(QWidget *parent, const QString &prompt)>
+        pickApplication;
     // Chooses the default capture folder.
     FolderPicker folderPicker;
     // Starts a region capture through the model's gates (setup's test capture). Absent, the button

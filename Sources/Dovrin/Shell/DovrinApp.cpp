@@ -75,6 +75,8 @@ DovrinApp::DovrinApp(Options options, QObject *parent)
         co_return co_await model->finalizeOpenSessionsForQuit();
     });
     m_commands = ModelCommands::live(*m_model);
+    m_delegate->setOpenWork(
+        [model = QPointer<AppModel>(m_model.get())] { return model && model->hasWorkToFinishOnQuit(); });
     m_windows = new WindowRegistry(this);
     registerWindows();
     m_menuBar = std::make_unique<MenuBarExtra>(*m_model, m_commands,
