@@ -354,7 +354,7 @@ private slots:
             QVERIFY(TestSupport::writeFile(file.toLocalFile(), "audio"));
         QVERIFY(ModelHarness::finish(model.presentAudioReview(result, *result.folder, {}, false)));
         model.discardAudioReview();
-        QVERIFY(QDir(rig.notes).isEmpty());
+        QTRY_VERIFY(QDir(rig.notes).isEmpty());
         QVERIFY(!model.audioReview());
         QCOMPARE(model.audio().phase(), AudioSessionPhase::idle);
         QCOMPARE(model.statusMessage(), QStringLiteral("Audio review discarded"));

@@ -10,10 +10,12 @@
 #include "Model/ReceiptFlow.h"
 #include "Model/RegionCaptureFlow.h"
 #include "Model/ReviewSession.h"
+#include "Model/SaveWait.h"
 #include "Model/ScrollingCaptureFlow.h"
 #include "Model/ScrollingRecognitionFlow.h"
 #include "Model/SettingsFlow.h"
 #include "Model/ShortcutFlow.h"
+#include "Model/WriteBehindDefaultsStore.h"
 #include "Rules/AudioLevelMeter.h"
 #include "Rules/AudioOthersSelection.h"
 
@@ -68,7 +70,14 @@ AppModel::AppModel(Services services, QObject *parent)
     connect(m_settingsFlow, &SettingsFlow::includeFeedbackDiagnosticsChanged, this,
         &AppModel::includeFeedbackDiagnosticsChanged);
     connect(m_settingsFlow, &SettingsFlow::writeFailureChanged, this, &AppModel::settingsWriteFailureChanged);
-    connect(m_shortcut, &ShortcutFlow::stored, m_settingsFlow, &SettingsFlow::noteSettingsWrite);
+    // A suite written behind says how a write went once it is done; any other says so at once.
+    if (auto *behind = dynamic_cast<WriteBehindDefaultsStore *>(m_services.defaults.get())) {
+        m_writesBehind = true;
+        connect(behind, &WriteBehindDefaultsStore::writeFinished, m_settingsFlow,
+            &SettingsFlow::noteSettingsWrite);
+    } else {
+        connect(m_shortcut, &ShortcutFlow::stored, m_settingsFlow, &SettingsFlow::noteSettingsWrite);
+    }
 
     if (!m_isAudioSelfTest) {
         if (!m_setupPresentation.isComplete)
@@ -466,7 +475,8 @@ void AppModel::persistSettings()
 {
     m_recentAvailability.prune(m_settings.recent);
     m_settingsStore.save(m_settings);
-    m_settingsFlow->noteSettingsWrite();
+    if (!m_writesBehind)
+        m_settingsFlow->noteSettingsWrite();
     m_setupPresentation.refreshCompletion(
         m_settings.setupComplete, m_settings.onboardingStep, m_settings.hasRunTestCapture);
 }
@@ -676,7 +686,7 @@ void AppModel::revealRecent(const RecentCaptureRef &entry)
     m_receipts->revealRecent(entry);
 }
 
-bool AppModel::copyRecent(const RecentCaptureRef &entry)
+Task<bool> AppModel::copyRecent(const RecentCaptureRef &entry)
 {
     return m_receipts->copyRecent(entry);
 }

@@ -166,7 +166,7 @@ public:
     bool recentIsMissing(const RecentCaptureRef &entry);
     void openRecent(const RecentCaptureRef &entry);
     void revealRecent(const RecentCaptureRef &entry);
-    bool copyRecent(const RecentCaptureRef &entry);
+    Task<bool> copyRecent(const RecentCaptureRef &entry);
     void removeRecent(const RecentCaptureRef &entry);
     void openCaptureFolder();
     Task<> chooseDefaultFolder(QWidget *parent = nullptr);
@@ -249,6 +249,8 @@ private:
 
     Services m_services;
     bool m_isAudioSelfTest = false;
+    // The settings suite writes on a thread of its own and reports each write when it is done.
+    bool m_writesBehind = false;
     AppSettingsStore m_settingsStore;
 
     CapturePhase m_phase = CapturePhase::idle;

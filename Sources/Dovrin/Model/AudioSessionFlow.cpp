@@ -470,10 +470,17 @@ void AudioSessionFlow::discardAudioReview()
     const std::shared_ptr<AudioReviewSession> session = m_context.audioReview();
     if (!session || session->isSaving())
         return;
+    QStringList files;
     for (const std::optional<QString> &path : { localPath(session->othersURL), localPath(session->youURL) }) {
         if (path)
-            QFile::remove(*path);
+            files << *path;
     }
+    // A slow folder must not hold up the main thread; nothing waits for the files to go.
+    const QFuture<void> removing = QtConcurrent::run([files] {
+        for (const QString &file : files)
+            QFile::remove(file);
+    });
+    Q_UNUSED(removing);
     m_context.setAudioReview(nullptr);
     AudioSessionCoordinator &audio = m_context.audio();
     if (!recordingRuns(audio)) {

@@ -5,6 +5,7 @@
 #include "Capture/OCRService.h"
 #include "Capture/ScreenCaptureService.h"
 #include "Documents/AppPaths.h"
+#include "Model/WriteBehindDefaultsStore.h"
 #include "Platform/AudioInputHardware.h"
 #include "Services/AppRelaunch.h"
 #include "Services/FileManager.h"
@@ -38,7 +39,7 @@ ModelServices::Environment ModelServices::Environment::current()
 ModelServices ModelServices::live()
 {
     ModelServices services;
-    services.defaults = SettingsDefaultsStore::openSettingsOrStandard();
+    services.defaults = WriteBehindDefaultsStore::openSettingsOrStandard();
     if (!services.defaults)
         services.defaults = std::make_shared<InMemoryDefaultsStore>();
     services.draftFolder = []() -> std::optional<QString> {

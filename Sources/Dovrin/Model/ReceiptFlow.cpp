@@ -242,24 +242,32 @@ void ReceiptFlow::revealRecent(const RecentCaptureRef &entry)
     endScope(*file);
 }
 
-bool ReceiptFlow::copyRecent(const RecentCaptureRef &entry)
+Task<bool> ReceiptFlow::copyRecent(RecentCaptureRef entry)
 {
     const std::optional<ScopedRecentFile> file
         = scopedRecentFile(entry.id, entry.bookmarkData, std::nullopt, true, true);
     if (!file) {
         m_context.setStatusMessage(QStringLiteral("That file is missing"));
-        return false;
+        co_return false;
     }
-    QFile note(file->url.toLocalFile());
-    const bool opened = note.open(QIODevice::ReadOnly);
-    const QByteArray bytes = opened ? note.readAll() : QByteArray();
-    const bool read = opened && note.error() == QFileDevice::NoError;
+    // Read on a worker: a note in a slow folder must not hold up the main thread.
+    QFuture<std::optional<QByteArray>> reading
+        = QtConcurrent::run([path = file->url.toLocalFile()]() -> std::optional<QByteArray> {
+              QFile note(path);
+              if (!note.open(QIODevice::ReadOnly))
+                  return std::nullopt;
+              const QByteArray bytes = note.readAll();
+              if (note.error() != QFileDevice::NoError)
+                  return std::nullopt;
+              return bytes;
+          });
+    const std::optional<QByteArray> bytes = co_await reading;
     endScope(*file);
-    if (!read) {
+    if (!bytes) {
         m_context.setStatusMessage(QStringLiteral("The Markdown file could not be read"));
-        return false;
+        co_return false;
     }
-    return m_review.copyToPasteboard(QString::fromUtf8(bytes), QStringLiteral("Copied Markdown"));
+    co_return m_review.copyToPasteboard(QString::fromUtf8(*bytes), QStringLiteral("Copied Markdown"));
 }
 
 void ReceiptFlow::removeRecent(const RecentCaptureRef &entry)

@@ -37,7 +37,8 @@ public:
     bool recentIsMissing(const RecentCaptureRef &entry);
     void openRecent(const RecentCaptureRef &entry);
     void revealRecent(const RecentCaptureRef &entry);
-    bool copyRecent(const RecentCaptureRef &entry);
+    // Answers whether the Markdown reached the clipboard.
+    Task<bool> copyRecent(RecentCaptureRef entry);
     void removeRecent(const RecentCaptureRef &entry);
 
     void openCaptureFolder();
