@@ -235,6 +235,7 @@ AppModel &ModelHarness::make()
         ScrollingCaptureEnvironment environment;
         environment.scrollDown = [](QPoint, int) { return true; };
         environment.showsPanel = environment.observesDisplayChanges = false;
+        environment.storeThread = request.storeThread;
         const auto frames = ScrollingCaptureCoordinator::defaultFrameFunctions();
         return std::make_unique<ScrollingCaptureCoordinator>(
             request.geometry, request.target, request.draftID, request.store,

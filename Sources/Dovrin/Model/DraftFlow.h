@@ -65,6 +65,8 @@ public:
     // Opens the review of `draft` with the current still and shows it in the review window.
     void presentReview(const CaptureDraft &draft, const QString &status);
 
+    // The one thread of every store operation (and of a scrolling capture's tiles).
+    QThreadPool &draftThread() { return m_draftThread; }
     // Runs `work(store)` on the draft thread after every operation asked for before it.
     template <typename F> QFuture<std::invoke_result_t<F, const EncryptedDraftStore &>> onDraftThread(F work)
     {

@@ -90,11 +90,13 @@ ModelServices ModelServices::live()
     services.makeScrollingCapture = [screens](const ScrollingCaptureRequest &request) {
         const ScrollingCaptureCoordinator::FrameFunctions frames
             = ScrollingCaptureCoordinator::defaultFrameFunctions();
+        ScrollingCaptureEnvironment environment = ScrollingCaptureEnvironment::live();
+        environment.storeThread = request.storeThread;
         return std::make_unique<ScrollingCaptureCoordinator>(
             request.geometry, request.target, request.draftID, request.store,
             [screens](ScrollingRegionGeometry geometry) { return screens->scrollingViewport(geometry); },
-            request.recognizeText, ScrollingCaptureLimits::production, ScrollingCaptureEnvironment::live(),
-            frames.prepareFrame, frames.alignFrames, frames.frameDifference);
+            request.recognizeText, ScrollingCaptureLimits::production, environment, frames.prepareFrame,
+            frames.alignFrames, frames.frameDifference);
     };
     services.presentPrompt
         = [](const ScrollingCapturePrompt &prompt) { return VemiPromptPanel::present(prompt); };

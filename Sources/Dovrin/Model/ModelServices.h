@@ -105,6 +105,8 @@ struct ModelServices
         QUuid draftID;
         EncryptedDraftStore store;
         ScrollingCaptureCoordinator::RecognizeText recognizeText;
+        // The draft flow's one thread for the store's files (ScrollingCaptureEnvironment::storeThread).
+        QThreadPool *storeThread = nullptr;
     };
     std::function<std::unique_ptr<ScrollingCaptureCoordinator>(const ScrollingCaptureRequest &)>
         makeScrollingCapture;

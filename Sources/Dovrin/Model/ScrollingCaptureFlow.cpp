@@ -248,10 +248,11 @@ Task<> ScrollingCaptureFlow::capture(
 
         if (!target->name)
             target->name = source.name;
-        state.scrollingCapture.reset(services
-                                         .makeScrollingCapture({ *outlined.scrollingGeometry, *target,
-                                             QUuid::createUuid(), store, services.recognizeText })
-                                         .release());
+        state.scrollingCapture.reset(
+            services
+                .makeScrollingCapture({ *outlined.scrollingGeometry, *target, QUuid::createUuid(), store,
+                    services.recognizeText, &m_context.drafts().draftThread() })
+                .release());
         coordinator = state.scrollingCapture.get();
         m_context.setStatusMessage(QStringLiteral("Capturing scrolling content"));
         Task<ScrollingCaptureResult> running = coordinator->run();

@@ -432,7 +432,8 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPendin
     m_sealableHeight = std::max(0, m_sealableHeight - rows);
     m_sealedPixels += qint64(width) * rows;
 
-    // Stacking, encoding, sealing and the synced write run on a worker; the panel keeps answering.
+    // Stacking and encoding run on a worker, sealing and the synced write on the store's thread; the
+    // panel keeps answering.
     struct Sealed
     {
         QImage tile;
@@ -440,21 +441,29 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealPendin
         qint64 bytes = -1; // not stored: no room left
     };
     const qint64 room = m_limits.maxEncryptedBytes - m_sealedBytes - sealOverhead;
-    QFuture<Sealed> sealing = QtConcurrent::run([store = m_store, draftID = m_draftID, index = entry.index,
-                                                    parts, width, rows, room] {
+    QFuture<Sealed> encoding = QtConcurrent::run([parts, width, rows, room] {
         Sealed sealed;
         sealed.tile = stacked(parts, width, rows);
         sealed.png = ImageNormalization::pngData(sealed.tile);
-        if (sealed.png && sealed.png->size() <= CaptureDraft::maximumPNGBytes && sealed.png->size() <= room)
-            sealed.bytes = store.saveTilePNG(draftID, index, *sealed.png);
+        sealed.bytes
+            = sealed.png && sealed.png->size() <= CaptureDraft::maximumPNGBytes && sealed.png->size() <= room
+            ? 0
+            : -1;
         return sealed;
     });
-    const Sealed sealed = co_await sealing;
+    Sealed sealed = co_await encoding;
     checkpoint(Check::finishing);
     if (!sealed.png)
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
     if (sealed.bytes < 0)
         co_return refuse(ScrollingCaptureEnd::byteLimit);
+    // Sealed and written on the store's own thread, in turn with the draft's other writes and deletion.
+    QFuture<qint64> sealing = QtConcurrent::run(
+        storeThread(), [store = m_store, draftID = m_draftID, index = entry.index, png = *sealed.png] {
+            return store.saveTilePNG(draftID, index, png);
+        });
+    sealed.bytes = co_await sealing;
+    checkpoint(Check::finishing);
     m_sealedBytes += sealed.bytes;
     m_manifest.tiles.append(entry);
     m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
@@ -704,7 +713,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), text, text, languages, observations,
         m_target.name, m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
         OCRLayout::defaultTitle(text), QString(), QStringList(), m_manifest, std::nullopt);
-    QFuture<void> saving = QtConcurrent::run([store = m_store, draft] { store.save(draft); });
+    QFuture<void> saving = QtConcurrent::run(storeThread(), [store = m_store, draft] { store.save(draft); });
     co_await saving;
     checkpoint(Check::finishing);
     std::optional<QString> recognitionError;
@@ -713,9 +722,14 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError };
 }
 
+QThreadPool *ScrollingCaptureCoordinator::storeThread() const
+{
+    return m_environment.storeThread ? m_environment.storeThread : QThreadPool::globalInstance();
+}
+
 Task<void> ScrollingCaptureCoordinator::discardStoredData()
 {
-    QFuture<void> deleting = QtConcurrent::run([store = m_store] {
+    QFuture<void> deleting = QtConcurrent::run(storeThread(), [store = m_store] {
         try {
             store.deleteDraft();
         } catch (...) {

@@ -159,6 +159,7 @@ private:
     Task<void> collectRecognitions();
 
     Task<void> discardStoredData();
+    QThreadPool *storeThread() const;
 
     ScrollingRegionGeometry m_geometry;
     ScrollingCaptureTarget m_target;
