@@ -2,6 +2,7 @@
 
 #include "Async/Task.h"
 #include "Audio/AudioCaptureApp.h"
+#include "Platform/AudioInputDevice.h"
 #include "Services/FolderPicker.h"
 
 #include <functional>
@@ -19,6 +20,11 @@ struct SettingsEnvironment
         pickApplication;
     // Chooses the default capture folder.
     FolderPicker folderPicker;
+    // The system's lists, which the settings window reads on a worker: the recordable applications,
+    // the microphones, and whether an application (or one of its helpers) runs. Absent: read live.
+    std::function<QList<AudioCaptureApp>()> listApplications;
+    std::function<QList<AudioInputDevice>()> listInputDevices;
+    std::function<bool(const QString &bundleID)> isFamilyRunning;
     // Starts a region capture through the model's gates (setup's test capture). Absent, the button
     // that needs it stays disabled rather than pretend to work.
     std::function<void()> startCapture;
