@@ -57,8 +57,11 @@ AppModel::AppModel(Services services, QObject *parent)
     m_regionCapture = new RegionCaptureFlow(*this, *m_captureReview, this);
     m_scrollingCapture = new ScrollingCaptureFlow(*this, *m_regionCapture, this);
     m_receipts = new ReceiptFlow(*this, *m_regionCapture, *m_captureReview, this);
-    connect(this, &AppModel::captureShortcutPressed, m_regionCapture,
-        [this] { m_regionCapture->handleCaptureInvocation(); });
+    // The hot key captures from the application in front now, never one a menu command remembered.
+    connect(this, &AppModel::captureShortcutPressed, m_regionCapture, [this] {
+        m_visualCapture.forgetRememberedApplication();
+        m_regionCapture->handleCaptureInvocation();
+    });
     m_inputDevices = new InputDeviceCache(m_services.readInputDevices, this);
 
     connect(m_shortcut, &ShortcutFlow::currentShortcutChanged, this, &AppModel::currentShortcutChanged);
@@ -114,7 +117,12 @@ AppModel::~AppModel()
     m_audio->onSystemAudioStartFailed = nullptr;
     m_visualCapture.invalidateOCRTask();
     m_visualCapture.abandonCapture();
-    // The flows go while the state they reach through ModelContext still exists.
+    // The flows go while the state they reach through ModelContext still exists, the later ones
+    // (which use the earlier) first, and the services they use after them.
+    for (QObject *child : std::initializer_list<QObject *> { m_receipts, m_scrollingCapture, m_regionCapture,
+             m_captureReview, m_scrollingRecognition, m_audioSession, m_permissionActions, m_drafts,
+             m_settingsFlow, m_launchAtLogin, m_shortcut, m_inputDevices, m_audio, m_permissions })
+        delete child;
     qDeleteAll(findChildren<QObject *>(QString(), Qt::FindDirectChildrenOnly));
 }
 
@@ -423,6 +431,15 @@ Task<bool> AppModel::runQuitGate()
             answer = false;
         }
     }
+    // A note being written decides first: once it is written the review and its draft are gone, and
+    // a draft kept beside its note would be offered again at the next start.
+    if (answer && m_reviewSession && m_reviewSession->isSaving()) {
+        Task<bool> settling = saveEnds(m_reviewSession, m_drafts->clock(), DraftFlow::saveWaitLimit);
+        if (!co_await settling) {
+            setStatusMessage(QStringLiteral("The capture is still being saved. Try quitting again."));
+            answer = false;
+        }
+    }
     if (answer)
         answer = co_await m_drafts->persistRegionDraft();
     if (answer) {
@@ -452,9 +469,9 @@ Task<bool> AppModel::runQuitGate()
 void AppModel::rememberFrontmostApplication()
 {
     const QDateTime at = m_services.now();
+    m_visualCapture.forgetRememberedApplication();
     m_visualCapture.rememberedApplicationAt = at;
-    m_visualCapture.rememberedApplication.reset();
-    rememberFrontmost(at, ++m_rememberGeneration);
+    rememberFrontmost(at, m_visualCapture.rememberGeneration);
 }
 
 Task<> AppModel::rememberFrontmost(QDateTime at, int generation)
@@ -463,7 +480,8 @@ Task<> AppModel::rememberFrontmost(QDateTime at, int generation)
         co_return;
     QFuture<ForeignApplication> asking = QtConcurrent::run(m_services.frontmostApplication);
     const ForeignApplication application = co_await asking;
-    if (generation != m_rememberGeneration)
+    // A newer command asked again, or a capture already took (or passed over) this one.
+    if (generation != m_visualCapture.rememberGeneration)
         co_return;
     m_visualCapture.rememberedApplication = application;
     m_visualCapture.rememberedApplicationAt = at;

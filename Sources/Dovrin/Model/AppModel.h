@@ -267,7 +267,6 @@ private:
 
     VisualCaptureState m_visualCapture;
     RecentAvailabilityCache m_recentAvailability;
-    int m_rememberGeneration = 0;
     Task<bool> m_quitGate;
 
     PermissionController *m_permissions = nullptr;

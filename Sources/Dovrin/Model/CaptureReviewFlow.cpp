@@ -1,7 +1,6 @@
 #include "Model/CaptureReviewFlow.h"
 
 #include "Capture/OCRService.h"
-#include "Documents/AtomicMarkdownWriter.h"
 #include "Documents/CaptureMarkdown.h"
 #include "Documents/DefaultsStore.h"
 #include "Model/DraftFlow.h"
@@ -300,14 +299,15 @@ Task<> CaptureReviewFlow::saveOpenReview()
     const QString filename = CaptureFilename::make(
         session->observedAt, session->title(), session->id, session->filenameTimeZone, QStringLiteral("md"));
     // The write syncs the file and its folder.
-    QFuture<std::optional<QUrl>> writing = QtConcurrent::run(
-        [markdown, directory = resolved->url.toLocalFile(), filename]() -> std::optional<QUrl> {
-            try {
-                return AtomicMarkdownWriter::write(markdown, directory, filename);
-            } catch (const std::exception &) {
-                return std::nullopt;
-            }
-        });
+    QFuture<std::optional<QUrl>> writing
+        = QtConcurrent::run([write = services.writeMarkdown, markdown,
+                                directory = resolved->url.toLocalFile(), filename]() -> std::optional<QUrl> {
+              try {
+                  return write(markdown, directory, filename);
+              } catch (const std::exception &) {
+                  return std::nullopt;
+              }
+          });
     const std::optional<QUrl> url = co_await writing;
     if (!url) {
         session->saveGate.fail();

@@ -131,8 +131,19 @@ Task<> ReceiptFlow::captureAnother()
     const bool audio = m_context.receipt() && m_context.receipt()->kind == SavedReceipt::Kind::audio;
     m_context.setReceipt(std::nullopt);
     returnToIdle();
-    // Through the recording gate: another session may be transcribing or in review.
-    Task<> next = audio ? m_context.model().handleAudioInvocation() : m_regionCapture.startCapture();
+    if (!audio) {
+        Task<> next = m_regionCapture.startCapture();
+        co_await next;
+        co_return;
+    }
+    // An earlier session's review comes back rather than be saved unseen by the next recording. A
+    // session still being transcribed goes on beside the new recording (the record command would
+    // read it as a stop, with nothing to stop).
+    if (m_context.audioReview()) {
+        m_context.requestWindow(QStringLiteral("audio-review"));
+        co_return;
+    }
+    Task<> next = m_context.model().startAudioRecording();
     co_await next;
 }
 
