@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 // The Others picker over desktop entries of its own: the installed applications by name and icon,
 // searched by typing, and Browse… for a .desktop file or a program that is not listed.
 class TestApplicationPicker : public QObject
@@ -41,6 +43,9 @@ class TestApplicationPicker : public QObject
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         return path;
     }
+
+    template <typename T> static Task<T> awaited(TaskFuture<T> answer) { co_return co_await answer; }
+    template <typename T> static Task<T> ready(T value) { co_return value; }
 
     static QStringList shownNames(const ApplicationPickerDialog &dialog)
     {
@@ -160,18 +165,27 @@ private slots:
         QFETCH(QString, chosen);
         QFETCH(QString, note);
         QStringList asked;
+        QWidget *askedOver = nullptr;
+        TaskPromise<std::optional<QString>> answer;
         ApplicationPickerDialog dialog(QStringLiteral("Choose App"),
-            [&](const QString &prompt, const QString &, const QString &start) -> std::optional<QString> {
+            [&](QWidget *parent, const QString &prompt, const QString &, const QString &start) {
+                askedOver = parent;
                 asked << prompt << start;
-                return file.isEmpty() ? std::nullopt : std::optional(m_root.filePath(file));
+                return awaited(answer.future());
             });
         dialog.show();
         QTRY_VERIFY(dialog.isLoaded());
         dialog.browseButton()->click();
         QCOMPARE(asked, (QStringList { "Choose App", m_root.filePath("share/applications") }));
-        QCOMPARE(dialog.chosen() ? dialog.chosen()->bundleID : QString(), chosen);
-        QCOMPARE(dialog.isVisible(), chosen.isEmpty());
-        QCOMPARE(dialog.note()->isVisibleTo(&dialog), !note.isEmpty());
+        QCOMPARE(askedOver, &dialog);
+        // The picker stays as it is while the file chooser is open; a second Browse… asks nothing.
+        dialog.browseButton()->click();
+        QCOMPARE(asked.size(), 2);
+        QVERIFY(dialog.isVisible() && !dialog.chosen());
+        answer.resolve(file.isEmpty() ? std::nullopt : std::optional(m_root.filePath(file)));
+        QTRY_COMPARE(dialog.chosen() ? dialog.chosen()->bundleID : QString(), chosen);
+        QTRY_COMPARE(dialog.isVisible(), chosen.isEmpty());
+        QTRY_COMPARE(dialog.note()->isVisibleTo(&dialog), !note.isEmpty());
         QVERIFY2(dialog.note()->text().contains(note), qPrintable(dialog.note()->text()));
     }
 
@@ -180,14 +194,63 @@ private slots:
     {
         const AudioCaptureApp gamma { QStringLiteral("kde4-gamma"), QStringLiteral("Gamma"), QString() };
         QString prompted;
-        const auto chooser = [&](const QString &prompt, const ApplicationPicker::ChooseFile &browse) {
-            prompted = prompt;
-            return browse ? std::optional(gamma) : std::nullopt;
-        };
-        QCOMPARE(ApplicationPicker::present("Choose App", chooser, ApplicationPicker::liveFileChooser()),
-            std::optional(gamma));
+        QWidget window;
+        QWidget *askedOver = nullptr;
+        const auto chooser
+            = [&](QWidget *parent, const QString &prompt, const ApplicationPicker::ChooseFile &browse) {
+                  prompted = prompt;
+                  askedOver = parent;
+                  return ready(browse ? std::optional(gamma) : std::nullopt);
+              };
+        const Task<std::optional<AudioCaptureApp>> chosen = ApplicationPicker::present(
+            &window, "Choose App", chooser, ApplicationPicker::liveFileChooser());
+        QTRY_VERIFY(chosen.isFinished());
+        QCOMPARE(chosen.result(), std::optional(gamma));
         QCOMPARE(prompted, QString("Choose App"));
-        QCOMPARE(ApplicationPicker::present("Choose App", {}), std::nullopt);
+        QCOMPARE(askedOver, &window);
+        const Task<std::optional<AudioCaptureApp>> none
+            = ApplicationPicker::present(&window, "Choose App", {});
+        QTRY_VERIFY(none.isFinished());
+        QCOMPARE(none.result(), std::nullopt);
+    }
+
+    // The live picker opens over the window that asked, answers only once it closes, and answers
+    // nothing when cancelled or when the window that asked goes away.
+    void livePickerAnswersWhenClosed_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("chosen") << "choose"
+                                << "kde4-gamma";
+        QTest::newRow("cancelled") << "cancel"
+                                   << "";
+        QTest::newRow("the window that asked closes") << "close window"
+                                                      << "";
+    }
+    void livePickerAnswersWhenClosed()
+    {
+        QFETCH(QString, way);
+        QFETCH(QString, chosen);
+        auto window = std::make_unique<QWidget>();
+        window->show();
+        const Task<std::optional<AudioCaptureApp>> answer
+            = ApplicationPicker::present(window.get(), QStringLiteral("Choose App"));
+        ApplicationPickerDialog *dialog = nullptr;
+        QTRY_VERIFY((dialog = window->findChild<ApplicationPickerDialog *>()) && dialog->isVisible());
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        QTRY_VERIFY(dialog->isLoaded());
+        QVERIFY(!answer.isFinished());
+        if (way == u"choose") {
+            QTest::keyClicks(dialog->searchField(), QStringLiteral("gamma"));
+            dialog->chooseButton()->click();
+        } else if (way == u"cancel") {
+            dialog->reject();
+        } else {
+            window.reset();
+        }
+        QTRY_VERIFY(answer.isFinished());
+        const std::optional<AudioCaptureApp> app = answer.result();
+        QCOMPARE(app ? app->bundleID : QString(), chosen);
     }
 };
 

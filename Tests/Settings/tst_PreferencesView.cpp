@@ -1,3 +1,4 @@
+#include "HeldAnswers.h"
 #include "ModelHarness.h"
 #include "TestAudioCapture.h"
 #include "TestSupport.h"
@@ -18,6 +19,9 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThreadPool>
+
+#include <atomic>
 
 using namespace std::chrono_literals;
 
@@ -227,7 +231,9 @@ private slots:
         const QString chosen = rig.dir.filePath(QStringLiteral("chosen"));
         QVERIFY(QDir().mkpath(chosen));
         rig.environment.folderPicker.present
-            = [&](const std::optional<QString> &, const QString &, const QString &) { return chosen; };
+            = [&](QWidget *, const std::optional<QString> &, const QString &, const QString &) {
+                  return answeredAtOnce(std::optional(chosen));
+              };
         rig.defaults->values.insert(
             QStringLiteral("capture-shortcut-v1"), CaptureShortcut { 0x28, 0x1800, "k" }.toJsonData());
         rig.open();
@@ -251,7 +257,10 @@ private slots:
             case Change::folder:
                 click("settings.rail.general");
                 click("settings.folder.choose");
-                return rig.model->settings().defaultFolder->displayPath == chosen;
+                return QTest::qWaitFor([&] {
+                    const std::optional<FolderAccess> &folder = rig.model->settings().defaultFolder;
+                    return folder && folder->displayPath == chosen;
+                });
             case Change::shortcut:
                 click("settings.rail.shortcuts");
                 click("settings.shortcuts.use-default");
@@ -601,6 +610,86 @@ private slots:
         }
         for (const QString &text : said)
             QVERIFY2(!untrue.match(text).hasMatch(), qPrintable(text));
+    }
+    // The lists the window reads on workers answer in any order: an older read never replaces
+    // what a newer one already showed.
+    void olderListsAnswerLate_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::newRow("an older application list overwrites a newer one") << "apps";
+        QTest::newRow("an older microphone list overwrites a newer one") << "devices";
+        QTest::newRow("an older answer about the Others application overwrites a newer one") << "running";
+    }
+    void olderListsAnswerLate()
+    {
+        QFETCH(QString, list);
+        HeldAnswers<QList<AudioCaptureApp>> apps;
+        HeldAnswers<QList<AudioInputDevice>> devices;
+        HeldAnswers<bool> running;
+        // Until set, the readers answer at once with nothing listed and everything running.
+        std::atomic<bool> holding = false;
+        Rig rig;
+        const QList<AudioCaptureApp> older { { chat, QStringLiteral("Chat"), QString() } };
+        const QList<AudioCaptureApp> newer = rig.catalog.apps;
+        const QList<AudioInputDevice> olderDevices { rig.catalog.devices.first() };
+        const QList<AudioInputDevice> newerDevices = rig.catalog.devices;
+        rig.settings.othersAudioBundleID = chat;
+        rig.environment.listApplications = [&] { return holding ? apps.wait() : QList<AudioCaptureApp>(); };
+        rig.environment.listInputDevices
+            = [&] { return holding ? devices.wait() : QList<AudioInputDevice>(); };
+        rig.environment.isFamilyRunning = [&](const QString &) { return holding ? running.wait() : true; };
+        rig.setSettings(rig.settings);
+        rig.make();
+        rig.view = std::make_unique<PreferencesView>(
+            *rig.model, SettingsPane::general, std::nullopt, rig.environment);
+        PreferencesView &view = *rig.view;
+        view.show();
+        // The reads of showing and activating the window are done before the race begins.
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        ModelHarness::settle();
+        QThreadPool::globalInstance()->waitForDone();
+        ModelHarness::settle();
+        holding = true;
+        if (list == "apps") {
+            running.answerAll(true);
+            view.refreshAudioSources();
+            QVERIFY(devices.waitForCalls(1));
+            devices.answer(0, newerDevices);
+            QVERIFY(apps.waitForCalls(1));
+            view.refreshListedApps();
+            QVERIFY(apps.waitForCalls(2));
+            apps.answer(1, newer);
+            QTRY_COMPARE(view.listedApps(), newer);
+            apps.answer(0, older);
+        } else if (list == "devices") {
+            apps.answerAll(newer);
+            running.answerAll(true);
+            view.refreshAudioSources();
+            QVERIFY(devices.waitForCalls(1));
+            view.refreshAudioSources();
+            QVERIFY(devices.waitForCalls(2));
+            devices.answer(1, newerDevices);
+            QTRY_COMPARE(view.inputDevices(), newerDevices);
+            devices.answer(0, olderDevices);
+        } else {
+            devices.answerAll(newerDevices);
+            view.refreshAudioSources();
+            QVERIFY(apps.waitForCalls(1));
+            apps.answer(0, older);
+            QVERIFY(running.waitForCalls(1));
+            view.refreshListedApps();
+            QVERIFY(apps.waitForCalls(2));
+            apps.answer(1, newer);
+            QVERIFY(running.waitForCalls(2));
+            running.answer(1, true);
+            QTRY_VERIFY(view.listedApps() == newer && view.othersSourceUnavailable() == false);
+            running.answer(0, false);
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        ModelHarness::settle();
+        QCOMPARE(view.listedApps(), newer);
+        QCOMPARE(view.inputDevices(), newerDevices);
+        QVERIFY(!view.othersSourceUnavailable());
     }
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Model/AppModel.h"
+#include "Model/DraftFlow.h"
 
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -117,6 +118,24 @@ struct ModelHarness
     QStringList alertMessages;
 
     std::unique_ptr<AppModel> model;
+
+    // Holds the draft thread: every store operation asked for from now on waits for release() (or
+    // the hold's end), after the ones already asked for.
+    class DraftThreadHold
+    {
+    public:
+        explicit DraftThreadHold(DraftFlow &drafts);
+        ~DraftThreadHold();
+        // The thread has reached the hold: everything asked for before it is done.
+        bool reached() const { return m_reached.available() > 0; }
+        void release();
+
+    private:
+        QSemaphore m_gate;
+        QSemaphore m_reached;
+        bool m_released = false;
+        QFuture<bool> m_job;
+    };
 
     ModelHarness();
     ~ModelHarness();

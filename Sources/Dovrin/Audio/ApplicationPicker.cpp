@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QPointer>
 
 #include <algorithm>
 
@@ -67,44 +68,77 @@ QString ApplicationPicker::browseFolder()
     return QDir::homePath();
 }
 
+namespace {
+
+// Parameters by value: the body runs on a later turn of the event loop.
+Task<std::optional<QString>> chooseFile(
+    QPointer<QWidget> parent, QString prompt, QString message, QString startFolder)
+{
+    // Opened, not run: a modal loop here would resume every suspended task inside this call.
+    auto *dialog = new QFileDialog(parent, message, startFolder,
+        QStringLiteral("Applications and programs (*);;Applications (*.desktop)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog); // the confirm button carries our prompt
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setLabelText(QFileDialog::Accept, prompt);
+    TaskPromise<std::optional<QString>> chosen;
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, chosen](int result) {
+        const QStringList files = dialog->selectedFiles();
+        if (result == QDialog::Accepted && !files.isEmpty())
+            chosen.resolve(files.constFirst());
+        else
+            chosen.resolve(std::nullopt);
+    });
+    // A dialog that goes with the window that asked answers as cancelled.
+    QObject::connect(dialog, &QObject::destroyed, [chosen] { chosen.resolve(std::nullopt); });
+    dialog->open();
+    dialog->raise();
+    dialog->activateWindow();
+    TaskFuture<std::optional<QString>> answer = chosen.future();
+    co_return co_await answer;
+}
+
+Task<std::optional<AudioCaptureApp>> chooseApp(
+    QPointer<QWidget> parent, QString prompt, ApplicationPicker::ChooseFile browse)
+{
+    auto *dialog = new ApplicationPickerDialog(prompt, std::move(browse), parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    TaskPromise<std::optional<AudioCaptureApp>> chosen;
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, chosen](int result) {
+        chosen.resolve(result == QDialog::Accepted ? dialog->chosen() : std::nullopt);
+    });
+    QObject::connect(dialog, &QObject::destroyed, [chosen] { chosen.resolve(std::nullopt); });
+    // Without a window that asked, nothing else may take the input meanwhile.
+    dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    TaskFuture<std::optional<AudioCaptureApp>> answer = chosen.future();
+    co_return co_await answer;
+}
+
+} // namespace
+
 ApplicationPicker::ChooseFile ApplicationPicker::liveFileChooser()
 {
-    return [](const QString &prompt, const QString &message,
-               const QString &startFolder) -> std::optional<QString> {
-        QFileDialog dialog(nullptr, message, startFolder,
-            QStringLiteral("Applications and programs (*);;Applications (*.desktop)"));
-        dialog.setOption(QFileDialog::DontUseNativeDialog); // the confirm button carries our prompt
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setLabelText(QFileDialog::Accept, prompt);
-        dialog.setWindowModality(Qt::ApplicationModal);
-        dialog.show();
-        dialog.raise();
-        dialog.activateWindow();
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-            return std::nullopt;
-        return dialog.selectedFiles().constFirst();
+    return [](QWidget *parent, const QString &prompt, const QString &message, const QString &startFolder) {
+        return chooseFile(parent, prompt, message, startFolder);
     };
 }
 
 ApplicationPicker::Choose ApplicationPicker::liveChooser()
 {
-    return [](const QString &prompt, const ChooseFile &browse) -> std::optional<AudioCaptureApp> {
-        ApplicationPickerDialog dialog(prompt, browse);
-        dialog.setWindowModality(Qt::ApplicationModal);
-        dialog.show();
-        dialog.raise();
-        dialog.activateWindow();
-        if (dialog.exec() != QDialog::Accepted)
-            return std::nullopt;
-        return dialog.chosen();
+    return [](QWidget *parent, const QString &prompt, const ChooseFile &browse) {
+        return chooseApp(parent, prompt, browse);
     };
 }
 
-std::optional<AudioCaptureApp> ApplicationPicker::present(
-    const QString &prompt, const Choose &choose, const ChooseFile &browse)
+Task<std::optional<AudioCaptureApp>> ApplicationPicker::present(
+    QWidget *parent, QString prompt, Choose choose, ChooseFile browse)
 {
     if (!choose)
-        return std::nullopt;
-    return choose(prompt, browse);
+        co_return std::nullopt;
+    Task<std::optional<AudioCaptureApp>> choosing = choose(parent, prompt, browse);
+    co_return co_await choosing;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Async/Task.h"
 #include "Audio/AudioCaptureApp.h"
 
 #include <QList>
@@ -8,17 +9,21 @@
 #include <optional>
 #include <variant>
 
+class QWidget;
+
 // Lets the user choose an application to record: the installed applications by name and icon (as
 // their desktop entries give them), or, by browsing, a .desktop file or a program anywhere.
 class ApplicationPicker
 {
 public:
-    // Shows a file chooser and answers the chosen file, or nothing when cancelled.
-    using ChooseFile = std::function<std::optional<QString>(
-        const QString &prompt, const QString &message, const QString &startFolder)>;
-    // Shows the picker and answers the application chosen, or nothing when cancelled.
-    using Choose
-        = std::function<std::optional<AudioCaptureApp>(const QString &prompt, const ChooseFile &browse)>;
+    // Opens a file chooser over `parent` and answers the chosen file once it closes, or nothing when
+    // cancelled. Never waits.
+    using ChooseFile = std::function<Task<std::optional<QString>>(
+        QWidget *parent, const QString &prompt, const QString &message, const QString &startFolder)>;
+    // Opens the picker over `parent`, the window that asked, and answers the application chosen once
+    // it closes, or nothing when cancelled. Never waits.
+    using Choose = std::function<Task<std::optional<AudioCaptureApp>>(
+        QWidget *parent, const QString &prompt, const ChooseFile &browse)>;
 
     // "Choose an app to record. Audio from this app only. No video or screen content."
     static QString message();
@@ -31,10 +36,10 @@ public:
     // Where browsing starts: the system's applications folder.
     static QString browseFolder();
 
-    // A modal file dialog for .desktop files and programs.
+    // A window-modal file dialog for .desktop files and programs.
     static ChooseFile liveFileChooser();
-    // The modal list of applications, with Browse… through `browse`.
+    // The window-modal list of applications, with Browse… through `browse`.
     static Choose liveChooser();
-    static std::optional<AudioCaptureApp> present(const QString &prompt, const Choose &choose = liveChooser(),
-        const ChooseFile &browse = liveFileChooser());
+    static Task<std::optional<AudioCaptureApp>> present(QWidget *parent, QString prompt,
+        Choose choose = liveChooser(), ChooseFile browse = liveFileChooser());
 };

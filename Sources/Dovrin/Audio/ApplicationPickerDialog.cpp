@@ -125,20 +125,29 @@ void ApplicationPickerDialog::chooseSelected()
 
 void ApplicationPickerDialog::browse()
 {
-    if (!m_browseFile)
+    if (!m_browseFile || m_browsing.isValid())
         return;
-    const std::optional<QString> file
-        = m_browseFile(windowTitle(), ApplicationPicker::message(), ApplicationPicker::browseFolder());
-    if (!file || file->isEmpty())
-        return;
-    const std::variant<AudioCaptureApp, QString> found = ApplicationPicker::appForFile(*file);
-    if (const auto *app = std::get_if<AudioCaptureApp>(&found)) {
-        m_chosen = *app;
-        accept();
-        return;
-    }
-    m_note->setText(std::get<QString>(found));
-    m_note->setVisible(true);
+    m_browsing
+        = m_browseFile(this, windowTitle(), ApplicationPicker::message(), ApplicationPicker::browseFolder());
+    m_browsing.whenFinished(this, [this] {
+        const Task<std::optional<QString>> browsing = std::exchange(m_browsing, {});
+        std::optional<QString> file;
+        try {
+            file = browsing.result();
+        } catch (const std::exception &) {
+            return; // a chooser that went away unanswered chose nothing
+        }
+        if (!file || file->isEmpty())
+            return;
+        const std::variant<AudioCaptureApp, QString> found = ApplicationPicker::appForFile(*file);
+        if (const auto *app = std::get_if<AudioCaptureApp>(&found)) {
+            m_chosen = *app;
+            accept();
+            return;
+        }
+        m_note->setText(std::get<QString>(found));
+        m_note->setVisible(true);
+    });
 }
 
 bool ApplicationPickerDialog::eventFilter(QObject *watched, QEvent *event)

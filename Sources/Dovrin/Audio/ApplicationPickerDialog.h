@@ -44,6 +44,7 @@ private:
     void browse();
 
     ApplicationPicker::ChooseFile m_browseFile;
+    Task<std::optional<QString>> m_browsing;
     QFutureWatcher<QList<AudioCaptureApp>> m_reading;
     QList<AudioCaptureApp> m_apps;
     bool m_loaded = false;

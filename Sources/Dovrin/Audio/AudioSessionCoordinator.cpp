@@ -356,7 +356,7 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
 
         // Others first: when it fails, the microphone is never started.
         enum class Outcome { started, cancelled, failed };
-        // Built outside the co_await: g++ 12 destroys argument temporaries of a co_await operand twice.
+        // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
         auto setUpOthers = [engine, othersPath, request, generation, streams = m_streams, relay = m_relay,
                                clock = m_clock, timeline = m_startedHost] {
             if (!engine)

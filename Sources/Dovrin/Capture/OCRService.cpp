@@ -1533,8 +1533,7 @@ Task<OCRResult> OCRService::recognizeText(QImage image)
         std::shared_ptr<std::atomic<bool>> stop;
         ~StopOnExit() { *stop = true; }
     } stopOnExit { stop };
-    // Made outside the co_await: g++ 12 destroys the captures of a lambda written inside a
-    // co_await expression twice.
+    // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
     QFuture<OCRResult> work = QtConcurrent::run(
         workers(), [image, stop] { return recognize(image, [stop] { return stop->load(); }); });
     StoppingFutureAwaiter<OCRResult> answer(std::move(work), [stop] { *stop = true; });

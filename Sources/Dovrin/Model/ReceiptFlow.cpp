@@ -150,8 +150,19 @@ Task<> ReceiptFlow::captureAnother()
     const bool audio = m_context.receipt() && m_context.receipt()->kind == SavedReceipt::Kind::audio;
     m_context.setReceipt(std::nullopt);
     returnToIdle();
-    // Through the recording gate: another session may be transcribing or in review.
-    Task<> next = audio ? m_context.model().handleAudioInvocation() : m_regionCapture.startCapture();
+    if (!audio) {
+        Task<> next = m_regionCapture.startCapture();
+        co_await next;
+        co_return;
+    }
+    // An earlier session's review comes back rather than be saved unseen by the next recording. A
+    // session still being transcribed goes on beside the new recording (the record command would
+    // read it as a stop, with nothing to stop).
+    if (m_context.audioReview()) {
+        m_context.requestWindow(QStringLiteral("audio-review"));
+        co_return;
+    }
+    Task<> next = m_context.model().startAudioRecording();
     co_await next;
 }
 
@@ -266,24 +277,32 @@ void ReceiptFlow::revealRecent(const RecentCaptureRef &entry)
     endScope(*file);
 }
 
-bool ReceiptFlow::copyRecent(const RecentCaptureRef &entry)
+Task<bool> ReceiptFlow::copyRecent(RecentCaptureRef entry)
 {
     const std::optional<ScopedRecentFile> file
         = scopedRecentFile(entry.id, entry.bookmarkData, std::nullopt, true, true);
     if (!file) {
         m_context.setStatusMessage(QStringLiteral("That file is missing"));
-        return false;
+        co_return false;
     }
-    QFile note(file->url.toLocalFile());
-    const bool opened = note.open(QIODevice::ReadOnly);
-    const QByteArray bytes = opened ? note.readAll() : QByteArray();
-    const bool read = opened && note.error() == QFileDevice::NoError;
+    // Read on a worker: a note in a slow folder must not hold up the main thread.
+    QFuture<std::optional<QByteArray>> reading
+        = QtConcurrent::run([path = file->url.toLocalFile()]() -> std::optional<QByteArray> {
+              QFile note(path);
+              if (!note.open(QIODevice::ReadOnly))
+                  return std::nullopt;
+              const QByteArray bytes = note.readAll();
+              if (note.error() != QFileDevice::NoError)
+                  return std::nullopt;
+              return bytes;
+          });
+    const std::optional<QByteArray> bytes = co_await reading;
     endScope(*file);
-    if (!read) {
+    if (!bytes) {
         m_context.setStatusMessage(QStringLiteral("The Markdown file could not be read"));
-        return false;
+        co_return false;
     }
-    return m_review.copyToPasteboard(QString::fromUtf8(bytes), QStringLiteral("Copied Markdown"));
+    co_return m_review.copyToPasteboard(QString::fromUtf8(*bytes), QStringLiteral("Copied Markdown"));
 }
 
 void ReceiptFlow::removeRecent(const RecentCaptureRef &entry)
@@ -325,25 +344,26 @@ void ReceiptFlow::openCaptureFolder()
             QStringLiteral("No file manager opened %1.").arg(resolved.url.toLocalFile()));
 }
 
-void ReceiptFlow::chooseDefaultFolder()
+Task<> ReceiptFlow::chooseDefaultFolder(QPointer<QWidget> parent)
 {
     const FolderPicker::Present &present = m_context.services().folderPicker.present;
+    if (!present)
+        co_return;
     const AppSettings &current = m_context.settings();
     std::optional<QString> start;
     if (current.defaultFolder)
         start = current.defaultFolder->displayPath;
-    const std::optional<QString> chosen = present ? present(start, QStringLiteral("Use This Folder"),
-                                              QStringLiteral("Choose a folder for Markdown captures. "
-                                                             "Files stay on this computer."))
-                                                  : std::nullopt;
+    Task<std::optional<QString>> choosing = present(parent, start, QStringLiteral("Use This Folder"),
+        QStringLiteral("Choose a folder for Markdown captures. Files stay on this computer."));
+    const std::optional<QString> chosen = co_await choosing;
     if (!chosen)
-        return;
+        co_return;
     FolderAccess access;
     try {
         access = FolderBookmark::make(QUrl::fromLocalFile(*chosen));
     } catch (const FolderBookmarkError &) {
         m_context.setStatusMessage(QStringLiteral("That folder could not be remembered"));
-        return;
+        co_return;
     }
     AppSettings settings = m_context.settings();
     settings.defaultFolder = access;

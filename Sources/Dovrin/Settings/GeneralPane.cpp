@@ -210,7 +210,7 @@ QWidget *GeneralPane::folderPanel()
     choose->setToolTip(QStringLiteral("Change the default capture folder"));
     VemiButtonStyle::vemiSecondaryAction(choose, VemiControlSize::regular);
     connect(choose, &QAbstractButton::clicked, this,
-        [this] { DefaultFolderChoice::choose(m_model, m_environment.folderPicker); });
+        [this] { DefaultFolderChoice::choose(m_model, m_environment.folderPicker, window()); });
     row->addWidget(choose);
     box->contentLayout()->addWidget(line);
     return box;
@@ -328,13 +328,15 @@ void GeneralPane::pickOthers(const std::optional<QString> &bundleID)
     refresh();
 }
 
-void GeneralPane::chooseAnotherApp()
+Task<> GeneralPane::chooseAnotherApp()
 {
     if (!m_environment.pickApplication)
-        return;
-    const std::optional<AudioCaptureApp> chosen = m_environment.pickApplication(QStringLiteral("Choose App"));
+        co_return;
+    Task<std::optional<AudioCaptureApp>> picking
+        = m_environment.pickApplication(window(), QStringLiteral("Choose App"));
+    const std::optional<AudioCaptureApp> chosen = co_await picking;
     if (!chosen)
-        return;
+        co_return;
     m_model.applyOthersAudioSource(chosen->bundleID, chosen->name);
     // So an application the list now knows shows at its own place.
     m_view.refreshListedApps();

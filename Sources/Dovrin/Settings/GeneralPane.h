@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Async/Task.h"
+
 #include <QWidget>
 
 class AppModel;
@@ -37,7 +39,8 @@ private:
     QWidget *audioPanel();
     QWidget *audioNote();
     QWidget *menuBarPanel();
-    void chooseAnotherApp();
+    // Ends with the pane: a pick answered after the window closed changes nothing.
+    Task<> chooseAnotherApp();
     void pickOthers(const std::optional<QString> &bundleID);
 
     AppModel &m_model;

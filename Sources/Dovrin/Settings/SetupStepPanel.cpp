@@ -179,7 +179,7 @@ QWidget *SetupStepPanel::folderContent()
         QStringLiteral("Select the default capture folder"), content);
     VemiButtonStyle::vemiSecondaryAction(choose, VemiControlSize::regular);
     connect(choose, &QAbstractButton::clicked, this,
-        [this] { DefaultFolderChoice::choose(m_model, m_environment.folderPicker); });
+        [this] { DefaultFolderChoice::choose(m_model, m_environment.folderPicker, window()); });
     column->addWidget(choose, 0, Qt::AlignLeft);
     return panelAround(content, 12, this);
 }

@@ -5,7 +5,6 @@
 #include "Services/WindowActivation.h"
 #include "Shell/UnixSignalRelay.h"
 
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QSessionManager>
@@ -107,20 +106,19 @@ Task<void> DovrinAppDelegate::runQuitPath()
     m_terminate();
 }
 
-bool DovrinAppDelegate::settleTermination()
+bool DovrinAppDelegate::answerSessionEnd()
 {
+    // Never waited for here: a loop run inside this call would resume every suspended task in it.
+    const bool mayEnd = m_approved || !m_openWork || !m_openWork();
     requestTermination();
-    if (isTerminationPending()) {
-        QEventLoop loop;
-        m_quitAttempt.whenFinished(&loop, [&loop] { loop.quit(); });
-        loop.exec();
-    }
-    return m_approved;
+    return mayEnd;
 }
 
 void DovrinAppDelegate::commitSessionData(QSessionManager &manager)
 {
-    if (!settleTermination() && manager.allowsInteraction()) {
+    // What the gate keeps (an open review, a recording) must not go with the session: its end is
+    // cancelled where the session manager allows it, and the gate finishes on the event loop.
+    if (!answerSessionEnd() && manager.allowsInteraction()) {
         manager.cancel();
         manager.release();
     }

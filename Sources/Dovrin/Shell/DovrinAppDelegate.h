@@ -32,6 +32,8 @@ public:
 
     // Asked whether the program may quit now; absent until set. A gate that throws refuses.
     void setPrepareForTermination(QuitGate gate) { m_gate = std::move(gate); }
+    // Whether the gate has something to finish (and so might refuse); absent: never.
+    void setOpenWork(std::function<bool()> openWork) { m_openWork = std::move(openWork); }
 
     // Holds back the application's Quit events and relays SIGINT, SIGTERM, SIGHUP, SIGQUIT and the
     // session manager.
@@ -44,9 +46,10 @@ public:
 
     void requestTermination();
     bool isTerminationPending() const;
-    // Lets a running quit attempt finish inside this call (the session manager waits for the answer
-    // before it ends the session); answers whether the program may quit.
-    bool settleTermination();
+    // The session manager asks, before it ends the session, whether it may. The quit starts, and
+    // the answer comes at once: true when nothing is open (the gate cannot refuse); false when the
+    // gate has work to finish first, after which the program quits by itself if the gate agrees.
+    bool answerSessionEnd();
 
     // What ending the program means (default: leave the event loop with status 0).
     void setTerminateEffect(std::function<void()> effect) { m_terminate = std::move(effect); }
@@ -64,6 +67,7 @@ private:
 
     bool m_audioSpike;
     QuitGate m_gate;
+    std::function<bool()> m_openWork;
     Task<void> m_quitAttempt;
     bool m_approved = false;
     std::function<void()> m_terminate;

@@ -398,6 +398,12 @@ VemiCopyButton::VemiCopyButton(const QString &title, std::function<bool()> actio
     connect(this, &QAbstractButton::clicked, this, &VemiCopyButton::performCopy);
 }
 
+VemiCopyButton::VemiCopyButton(const QString &title, LaterAction action, QWidget *parent)
+    : VemiCopyButton(title, std::function<bool()>(), parent)
+{
+    m_laterAction = std::move(action);
+}
+
 VemiCopyButton::~VemiCopyButton()
 {
     cancelReset();
@@ -443,7 +449,21 @@ void VemiCopyButton::setConfirmation(bool confirmed, int generation)
 void VemiCopyButton::performCopy()
 {
     cancelReset();
-    const bool copied = m_action ? m_action() : false;
+    if (!m_laterAction) {
+        confirmCopy(m_action ? m_action() : false);
+        return;
+    }
+    m_copyTask.cancel();
+    m_copyTask = Task<>::spawn(this, [this]() -> Task<> {
+        Task<bool> copying = m_laterAction();
+        const bool copied = co_await copying;
+        if (!CurrentTask::isCancelled())
+            confirmCopy(copied);
+    });
+}
+
+void VemiCopyButton::confirmCopy(bool copied)
+{
     const int generation = m_generation + 1;
     setConfirmation(copied, generation);
     if (!copied)

@@ -107,12 +107,16 @@ void toolbarAction(VemiButton *button, bool prominent, std::optional<bool> hover
 } // namespace VemiButtonStyle
 
 // A button that runs a copy and confirms it: "Copied" with a check for 1.2 s after the last
-// successful copy. The label keeps the width of the wider of its two forms.
+// successful copy. The label keeps the width of the wider of its two forms. A copy that must read
+// first answers later: the button confirms once it has (and not when another click came meanwhile).
 class VemiCopyButton : public VemiButton
 {
     Q_OBJECT
 public:
+    using LaterAction = std::function<Task<bool>()>;
+
     VemiCopyButton(const QString &title, std::function<bool()> action, QWidget *parent = nullptr);
+    VemiCopyButton(const QString &title, LaterAction action, QWidget *parent = nullptr);
     ~VemiCopyButton() override;
 
     QString title() const { return m_title; }
@@ -136,11 +140,14 @@ protected:
 
 private:
     void performCopy();
+    void confirmCopy(bool copied);
     void setConfirmation(bool confirmed, int generation);
     void cancelReset();
 
     QString m_title;
     std::function<bool()> m_action;
+    LaterAction m_laterAction;
+    Task<> m_copyTask;
     TaskClock *m_clock;
     bool m_isConfirmed = false;
     int m_generation = 0;

@@ -137,12 +137,14 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     m_open->setToolTip(QStringLiteral("Open this file in the default editor"));
     m_reveal = new VemiButton(QStringLiteral("Reveal"), footer);
     m_reveal->setToolTip(QStringLiteral("Reveal this Markdown file in the file manager"));
-    m_copy = new VemiCopyButton(
-        QStringLiteral("Copy Markdown"),
-        [this] {
+    m_copy = new VemiCopyButton(QStringLiteral("Copy Markdown"),
+        VemiCopyButton::LaterAction([this]() -> Task<bool> {
             const std::optional<RecentCaptureRef> selected = selectedItem();
-            return selected && m_model.copyRecent(*selected);
-        },
+            if (!selected)
+                co_return false;
+            Task<bool> copying = m_model.copyRecent(*selected);
+            co_return co_await copying;
+        }),
         footer);
     m_copy->setToolTip(QStringLiteral("Copy the Markdown contents"));
     m_remove = new VemiButton(QStringLiteral("Remove"), footer);

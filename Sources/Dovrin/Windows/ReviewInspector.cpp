@@ -115,9 +115,9 @@ ReviewInspector::ReviewInspector(std::shared_ptr<ReviewSession> session, AppMode
     buttonRow->addStretch(1);
     destination->addWidget(padded(buttonRow));
     const QPointer<AppModel> guardedModel(model);
-    connect(m_chooseFolder, &QPushButton::clicked, this, [guardedModel] {
+    connect(m_chooseFolder, &QPushButton::clicked, this, [this, guardedModel] {
         if (guardedModel)
-            guardedModel->chooseReviewFolder();
+            guardedModel->chooseReviewFolder(window());
     });
 
     column->addStretch(1);
