@@ -432,7 +432,7 @@ private slots:
         h.mailOpens = false;
         AppModel &model = h.make();
         model.sendFeedback();
-        QCOMPARE(h.alerts, QStringList { "Could not open Mail" });
+        QCOMPARE(h.alerts, QStringList { "Could not open your email app" });
         QVERIFY(!model.feedbackSnapshot().diagnostics);
         model.setIncludeFeedbackDiagnostics(true);
         utsname machine {};

@@ -141,12 +141,14 @@ void SettingsFlow::sendFeedback()
     const QString address = FeedbackMail::address();
     const std::optional<QUrl> url = services.makeFeedbackURL(feedbackSnapshot());
     if (!url) {
-        services.presentFeedbackFailure(QStringLiteral("Could not create Mail draft"),
-            QStringLiteral("Quorvel could not build a Mail draft. Copy %1 and send from Mail instead.")
+        services.presentFeedbackFailure(QStringLiteral("Could not create an email draft"),
+            QStringLiteral(
+                "Quorvel could not build an email draft. Copy %1 and send from your email app instead.")
                 .arg(address));
     } else if (!services.openURL(*url)) {
-        services.presentFeedbackFailure(QStringLiteral("Could not open Mail"),
-            QStringLiteral("Mail did not open. Copy %1 and send from Mail instead.").arg(address));
+        services.presentFeedbackFailure(QStringLiteral("Could not open your email app"),
+            QStringLiteral("No email app opened. Copy %1 and send from your email app instead.")
+                .arg(address));
     }
 }
 

@@ -3,7 +3,6 @@
 #include "Documents/AppPaths.h"
 
 #include <QCoreApplication>
-#include <QSettings>
 #include <QtConcurrent>
 
 WriteBehindDefaultsStore::WriteBehindDefaultsStore()
@@ -28,9 +27,7 @@ std::shared_ptr<WriteBehindDefaultsStore> WriteBehindDefaultsStore::open(
         raw->m_backing = SettingsDefaultsStore::open(suiteName, folder);
         if (!raw->m_backing)
             return false;
-        // The suite has no list of its keys; the file it reads has.
-        const QSettings file(raw->m_backing->fileName(), QSettings::IniFormat);
-        for (const QString &key : file.allKeys())
+        for (const QString &key : raw->m_backing->keys())
             raw->m_values.insert(key, raw->m_backing->value(key));
         raw->m_failure = raw->m_backing->writeFailure();
         return true;
@@ -105,9 +102,7 @@ void WriteBehindDefaultsStore::writePending()
         else
             m_backing->remove(it.key());
     }
-    // Each change asks the file's object to write again later through its own thread's events, which
-    // this thread never runs; every change was written through already.
-    QCoreApplication::removePostedEvents(nullptr, QEvent::UpdateRequest);
+    m_backing->dropDeferredWrite();
     {
         std::lock_guard lock(m_mutex);
         m_failure = m_backing->writeFailure();

@@ -174,7 +174,7 @@ QWidget *GeneralPane::feedbackPanel()
         QStringLiteral("Include diagnostics"), m_diagnostics, 200, Qt::AlignRight, box));
     rows->addWidget(divider(box));
     auto *send = new VemiSettingsPushButton(
-        FeedbackMail::sendActionTitle(), QStringLiteral("Open a Mail draft to ") + FeedbackMail::address(),
+        FeedbackMail::sendActionTitle(), QStringLiteral("Open an email draft to ") + FeedbackMail::address(),
         QStringLiteral("settings.feedback.send"), [this] { m_model.sendFeedback(); }, box);
     auto *sendRow = new VemiSettingsFormRow(QStringLiteral("Feedback"), send, 200, Qt::AlignRight, box);
     // The row speaks for the button too, under an identifier of its own.

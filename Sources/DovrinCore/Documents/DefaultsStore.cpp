@@ -3,6 +3,7 @@
 #include "Documents/AppPaths.h"
 #include "Documents/AtomicFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -232,4 +233,15 @@ bool SettingsDefaultsStore::sync()
 QString SettingsDefaultsStore::fileName() const
 {
     return m_fileName;
+}
+
+QStringList SettingsDefaultsStore::keys() const
+{
+    return m_settings ? m_settings->allKeys() : QStringList();
+}
+
+void SettingsDefaultsStore::dropDeferredWrite()
+{
+    if (m_settings)
+        QCoreApplication::removePostedEvents(m_settings.get(), QEvent::UpdateRequest);
 }

@@ -76,6 +76,11 @@ public:
     // Rereads the file; false when it could not be read or the last write failed.
     bool sync();
     QString fileName() const;
+    // The keys the file holds; none when it could not be read.
+    QStringList keys() const;
+    // Every change was written through already; drops the file object's own later write, queued as
+    // an event of its thread, for a thread that never runs its events.
+    void dropDeferredWrite();
 
 private:
     SettingsDefaultsStore(
