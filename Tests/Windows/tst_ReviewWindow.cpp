@@ -348,7 +348,7 @@ private slots:
         QTest::keyClick(r.editor(), Qt::Key_S, Qt::ControlModifier);
         QTRY_VERIFY(!r.window()->isVisible());
         QTRY_COMPARE(QDir(r.captures.path()).entryList({ QStringLiteral("*.md") }).size(), 1);
-        QVERIFY(!QFile::exists(r.store().draftFilePath()));
+        QTRY_VERIFY(!QFile::exists(r.store().draftFilePath()));
     }
 
     // Hiding the inspector lowers the window's minimum width to 700; the choice is kept for the
