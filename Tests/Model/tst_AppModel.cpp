@@ -426,13 +426,28 @@ private slots:
 
     // No mail client: an alert says so. Diagnostics only when asked for, with this machine's own
     // architecture.
+    void feedback_data()
+    {
+        QTest::addColumn<bool>("builds");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QStringList>("alerts");
+        QTest::newRow("an email app opens the draft") << true << true << QStringList();
+        QTest::newRow("no email app opens")
+            << true << false << QStringList { "Could not open your email app" };
+        QTest::newRow("the link cannot be built")
+            << false << true << QStringList { "Could not create an email draft" };
+    }
     void feedback()
     {
+        QFETCH(bool, builds);
+        QFETCH(bool, opens);
         ModelHarness h;
-        h.mailOpens = false;
+        h.mailLinkBuilds = builds;
+        h.mailOpens = opens;
         AppModel &model = h.make();
         model.sendFeedback();
-        QCOMPARE(h.alerts, QStringList { "Could not open your email app" });
+        QTEST(h.alerts, "alerts");
+        QCOMPARE(h.opened.size(), builds ? 1 : 0);
         QVERIFY(!model.feedbackSnapshot().diagnostics);
         model.setIncludeFeedbackDiagnostics(true);
         utsname machine {};

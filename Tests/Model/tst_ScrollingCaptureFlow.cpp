@@ -123,7 +123,7 @@ private slots:
         row("time limit", "time limit", done, "", "review",
             "The capture stopped at its 90-second limit; there may be more below. " + reviewing);
         row("recognizer cannot run", "ocr cannot run", done, "", "needsOCR",
-            "OCR did not finish. Retry OCR or type the text.");
+            "No language data. Retry OCR or type the text.");
         row("consent asked when not requested", "cannot scroll,relaunch", asking, consent, "idle", "");
         row("consent declined", "cannot scroll,declined", "Scrolling capture canceled", consent, "idle", "");
         row("no consent once requested", "cannot scroll,requested before,relaunch", asking, "", "idle", "");

@@ -567,10 +567,11 @@ Task<void> ScrollingCaptureCoordinator::collectRecognitions()
                     m_languages.append(language);
             }
             m_text.append(result.observations, next.segmentSize, next.documentTop);
-        } catch (const OCRError &) {
+        } catch (const OCRError &error) {
             // The engine cannot run at all (no language data): no section will be read. The tiles
-            // stay, and the review says recognition did not finish.
+            // stay, and the review says why, as a region capture's review does.
             m_recognitionFailed = true;
+            m_recognitionFailure = QString::fromUtf8(error.what());
             for (const Recognition &waiting : m_recognitions)
                 waiting.work.cancel();
             m_recognitions.clear();
@@ -855,7 +856,9 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     checkpoint(Check::finishing);
     std::optional<QString> recognitionError;
     if (m_recognitionFailed)
-        recognitionError = QStringLiteral("OCR did not finish. Retry OCR or type the text.");
+        recognitionError
+            = (m_recognitionFailure.isEmpty() ? QStringLiteral("OCR did not finish.") : m_recognitionFailure)
+            + QStringLiteral(" Retry OCR or type the text.");
     co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError };
 }
 

@@ -243,6 +243,7 @@ private:
     Task<void> m_collector;
     // The recognizer could not run at all: no section is read any more.
     bool m_recognitionFailed = false;
+    QString m_recognitionFailure; // the engine's own reason
     ScrollingTextAccumulator m_text;
     QStringList m_languages;
 };

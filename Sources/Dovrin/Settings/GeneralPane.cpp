@@ -81,8 +81,12 @@ GeneralPane::GeneralPane(
     column->addWidget(audioNote());
     column->addWidget(sectionTitle(QStringLiteral("Tray"), this));
     column->addWidget(menuBarPanel());
-    column->addWidget(caption(QStringLiteral("The tray icon stays small when idle. While recording, show a "
-                                             "compact badge or the elapsed time."),
+    // A tray icon has no room for text: the time goes in its tooltip, and the choice above is drawn only
+    // by the stand-in window.
+    column->addWidget(caption(QStringLiteral("The tray icon stays small when idle and shows a badge while "
+                                             "recording, with the elapsed time in its tooltip. Without a "
+                                             "tray, the stand-in window shows a compact badge or the "
+                                             "elapsed time."),
         this));
 
     connect(&m_model, &AppModel::settingsChanged, this, &GeneralPane::refresh);
