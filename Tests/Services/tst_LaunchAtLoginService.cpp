@@ -1,4 +1,5 @@
 #include "Platform/AutostartEntry.h"
+#include "Rules/LaunchAtLoginPresentation.h"
 #include "ScopedEnvironment.h"
 #include "Services/LaunchAtLoginService.h"
 #include "TestSupport.h"
@@ -115,6 +116,16 @@ private slots:
         const LaunchAtLoginService service = LaunchAtLoginService::live(m_environment);
         QCOMPARE(awaited(service.setEnabled(true)), LaunchAtLoginStatus::notFound);
         QVERIFY(!QFile::exists(entryPath()));
+        // The row tells the user where to install instead, and every folder it names would do.
+        const QString detail = LaunchAtLoginPresentation::resolve(LaunchAtLoginStatus::notFound, std::nullopt)
+                                   .detail.value_or(QString());
+        const QString home = m_environment.homeDirectory;
+        for (const char *folder : { "/usr", "/usr/local", "/opt", "~/.local" }) {
+            QVERIFY2(detail.contains(folder), qPrintable(detail));
+            QString inside = QString::fromLatin1(folder) + "/bin/quorvel";
+            inside.replace("~", home);
+            QVERIFY2(LaunchAtLoginService::isInstalledApplication(inside, home), qPrintable(inside));
+        }
     }
 
     void fileWhereTheAutostartFolderShouldBe()

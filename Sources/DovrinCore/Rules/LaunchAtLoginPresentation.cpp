@@ -54,7 +54,9 @@ LaunchAtLoginPresentation LaunchAtLoginPresentation::resolve(
         break;
     case LaunchAtLoginStatus::notFound:
         row.isUnavailable = true;
-        row.detail = QStringLiteral("Launch at login needs an installed copy of Quorvel.");
+        // A copy installed elsewhere is still "installed" to its user: name the folders that count.
+        row.detail = QStringLiteral(
+            "Launch at login needs Quorvel installed under /usr, /usr/local, /opt or ~/.local.");
         break;
     }
     if (lastError && !lastError->isEmpty())
