@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QTest>
 
 class TestWindowRouting : public QObject
@@ -88,6 +89,11 @@ private slots:
         QWidget *opened = m_windows->window(window);
         QVERIFY(opened && opened->isVisible());
         QCOMPARE(opened->size(), size);
+        // Centred where the user works, not in a corner.
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(qAbs(opened->geometry().center().x() - screen.center().x()) <= 1
+                && qAbs(opened->geometry().center().y() - screen.center().y()) <= 1,
+            qPrintable(QStringLiteral("at %1,%2").arg(opened->x()).arg(opened->y())));
         // A window that takes its content's size keeps it.
         QCOMPARE(opened->minimumSize() == opened->maximumSize(), !WindowRegistry::scene(window)->defaultSize);
     }

@@ -2,9 +2,13 @@
 
 #include "Services/WindowActivation.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QLayout>
+#include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 WindowRegistry::WindowRegistry(QObject *parent)
@@ -81,6 +85,17 @@ QWidget *WindowRegistry::open(const QString &id)
     else
         layout->setSizeConstraint(QLayout::SetFixedSize);
     m_windows.insert(id, window);
+    // Centred on the screen the user is working on; left to the window manager, many put a new
+    // window in a corner.
+    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect available = screen->availableGeometry();
+        const QSize size = declared->defaultSize ? window->size() : window->sizeHint();
+        window->move(std::max(available.left(), available.center().x() - size.width() / 2),
+            std::max(available.top(), available.center().y() - size.height() / 2));
+    }
     window->show();
     WindowActivation::reveal(window);
     emit windowOpened(id, window);
