@@ -317,6 +317,9 @@ Task<bool> DraftFlow::parkOpenReview()
     session->setOCRRunning(false);
     m_context.setPendingDraft(m_currentDraft);
     m_context.setReviewSession(nullptr);
+    // The draft holds the still; resuming decodes it again. A display's worth of pixels is not kept
+    // for a draft that may wait for days.
+    m_currentImage = QImage();
     m_context.resetPhaseToIdle();
     m_context.setStatusMessage(QStringLiteral("Draft saved for later"));
     co_return true;
