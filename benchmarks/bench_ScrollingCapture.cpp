@@ -9,6 +9,7 @@
 #include "Capture/OCRService.h"
 #include "Capture/ScreenCaptureService.h"
 #include "MainThreadStallProbe.h"
+#include "Platform/FreedMemory.h"
 #include "PrivateXvfb.h"
 #include "ScrollTargetProcess.h"
 #include "Scrolling/ScrollingCaptureCoordinator.h"
@@ -128,6 +129,8 @@ void capture(benchmark::State &state, const Column &column)
 
 int main(int argc, char **argv)
 {
+    // As the program does.
+    FreedMemory::keepHeapsSmall();
     PrivateXvfb server;
     if (!server.isRunning()) {
         std::fprintf(stderr, "Xvfb did not start\n");
