@@ -67,11 +67,11 @@ int main(int argc, char *argv[])
     case SingleInstance::Claim::primary:
         break;
     case SingleInstance::Claim::unavailable:
-        std::fprintf(stderr,
-            "quorvel: cannot make sure only one Quorvel runs (%s); "
-            "starting anyway.\n",
-            qUtf8Printable(instance.problem()));
-        break;
+        // Two full instances would share one draft and one settings file: never start without the lock.
+        if (selfTest)
+            return runSelfTestOnly(application);
+        std::fprintf(stderr, "Quorvel cannot start: %s.\n", qUtf8Printable(instance.problem()));
+        return 1;
     case SingleInstance::Claim::secondary:
         if (selfTest)
             return runSelfTestOnly(application);
@@ -82,6 +82,9 @@ int main(int argc, char *argv[])
         case SingleInstance::HandOver::noAnswer:
             say("Quorvel is already running but does not answer. Quit it (or end its "
                 "process) and start again.");
+            return 1;
+        case SingleInstance::HandOver::unavailable:
+            std::fprintf(stderr, "Quorvel cannot start: %s.\n", qUtf8Printable(instance.problem()));
             return 1;
         case SingleInstance::HandOver::becamePrimary:
             break;

@@ -252,7 +252,12 @@ private slots:
         QCOMPARE(rig.files(), expectedFiles);
         const auto othersFile = AudioFileProbe::probe(result.othersURL->toLocalFile());
         QVERIFY(othersFile && othersFile->channels == 2);
-        QVERIFY(std::abs(othersFile->playableSamples() - 30 * 1024) <= 1);
+        // Each file covers the session's second on the steady clock: what the source gave, then silence.
+        QVERIFY(std::abs(othersFile->playableSamples() - 48000) <= 1);
+        if (youFile) {
+            const auto you = AudioFileProbe::probe(result.youURL->toLocalFile());
+            QVERIFY(you && std::abs(you->playableSamples() - you->sampleRate) <= 1);
+        }
     }
 
     void othersFailingLeavesNoFileAndNeverStartsTheMicrophone_data()

@@ -72,6 +72,40 @@ QImage lines(
         dark ? QColor(0x23, 0x25, 0x2b) : QColor(0xfa, 0xfa, 0xfa), {}, drawn);
 }
 
+// Lines as a terminal or editor shows them: tight, from `left`, the first baseline at `top`.
+QList<Drawn> column(const QStringList &texts, const QString &family, int pixelSize, QColor colour,
+    int left = 20, int top = 12)
+{
+    const QFontMetrics metrics(fontOf(family, pixelSize));
+    QList<Drawn> drawn;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        drawn << Drawn { texts[i], { left, top + metrics.ascent() + int(i) * (metrics.lineSpacing() + 1) },
+            colour, pixelSize, family };
+    return drawn;
+}
+
+// Words from a seeded choice, wrapped at `width` characters: spaces fall wherever the words put
+// them, and in a monospaced font some line up over several lines.
+QStringList paragraph(quint32 seed, int lines, int width)
+{
+    static const QStringList words { "the", "server", "reads", "each", "entry", "and", "writes", "its",
+        "state", "to", "disk", "when", "a", "client", "asks", "for", "more", "data", "than", "fits", "in",
+        "one", "block", "of", "memory", "so", "we", "keep", "cache", "small", "open", "file", "close",
+        "error", "value", "queue", "timer", "after", "retry", "count" };
+    QStringList paragraph;
+    QString line;
+    while (paragraph.size() < lines) {
+        seed = seed * 1664525u + 1013904223u;
+        const QString &word = words.at(int((seed >> 16) % words.size()));
+        if (line.size() + 1 + word.size() > width) {
+            paragraph << line;
+            line.clear();
+        }
+        line += (line.isEmpty() ? "" : " ") + word;
+    }
+    return paragraph;
+}
+
 // A table drawn as a grid: cells `padding` pixels from their rules; `header` fills the first row.
 struct Grid
 {
@@ -445,6 +479,80 @@ private slots:
         QCOMPARE(lines, expected);
         for (const QChar border : { '|', '[', ']' })
             QVERIFY2(!result.text.contains(border), qPrintable(result.text));
+    }
+
+    // Monospaced screen text (terminals, code, running text in an editor): its spaces are a letter
+    // wide and fall on one grid, so they line up over several lines by chance. Each line comes back
+    // whole, as one piece, in order; such lines were cut into columns there and read one column
+    // after the other. Columns two cells apart or more are still columns.
+    void readsMonospacedText_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<int>("pieces");
+        const QColor light(0xdc, 0xdc, 0xd7);
+        const QColor darkGround(0x1e, 0x1e, 0x22);
+        const QColor lightGround(0xfc, 0xfc, 0xfa);
+        const auto screen = [](QColor ground, const QList<Drawn> &drawn) {
+            int right = 0;
+            int bottom = 0;
+            for (const Drawn &d : drawn) {
+                const QFontMetrics metrics(fontOf(d.family, d.pixelSize));
+                right = std::max(right, d.at.x() + metrics.horizontalAdvance(d.text));
+                bottom = std::max(bottom, d.at.y() + metrics.descent());
+            }
+            return page({ right + 20, bottom + 12 }, ground, {}, drawn);
+        };
+        const auto prose = [&](const char *name, quint32 seed, int width, const QString &family,
+                               int pixelSize, bool dark) {
+            const QStringList text = paragraph(seed, 10, width);
+            QTest::newRow(name) << screen(
+                dark ? darkGround : lightGround, column(text, family, pixelSize, dark ? light : ink))
+                                << text << int(text.size());
+        };
+        prose("prose, Liberation Mono 16, dark", 113, 56, "Liberation Mono", 16, true);
+        prose("prose, DejaVu Sans Mono 11", 77, 60, "DejaVu Sans Mono", 11, false);
+        prose("prose, Nimbus Mono 14", 98, 62, "Nimbus Mono PS", 14, false);
+
+        const QStringList shell { "user@host:~/src$ ls -la build", "total 48",
+            "drwxr-xr-x 6 user user 4096 Mar 12 10:14 .", "drwxr-xr-x 9 user user 4096 Mar 12 09:58 ..",
+            "-rw-r--r-- 1 user user 8133 Mar 12 10:14 build.ninja",
+            "-rw-r--r-- 1 user user 2210 Mar 12 10:02 rules.ninja", "user@host:~/src$ git status --short",
+            " M src/main.cpp", "?? notes/todo.txt" };
+        QTest::newRow("terminal, Nimbus Mono 12")
+            << screen(lightGround, column(shell, "Nimbus Mono PS", 12, ink)) << shell << int(shell.size());
+
+        // Two panes side by side, three cells apart: each read on its own, one after the other.
+        const QStringList left = paragraph(5, 6, 30);
+        const QStringList right = paragraph(6, 6, 30);
+        const int paneGap = QFontMetrics(fontOf("DejaVu Sans Mono", 13)).horizontalAdvance(QString(33, 'x'));
+        QTest::newRow("two panes three cells apart") << screen(darkGround,
+            column(left, "DejaVu Sans Mono", 13, light)
+                + column(right, "DejaVu Sans Mono", 13, light, 20 + paneGap))
+                                                     << left + right << int(left.size() + right.size());
+
+        // A listing whose columns are two cells apart or more: read row by row, a piece a cell.
+        const QStringList listing { "NAME      STATUS    PORT", "web-1     running   8080",
+            "cache     stopped   6379", "worker-2  running   none", "proxy     paused    443" };
+        QTest::newRow("listing two cells apart, Noto Mono 13") << screen(lightGround,
+            column(listing, "Noto Mono", 13, ink)) << listing << int(3 * listing.size());
+    }
+
+    void readsMonospacedText()
+    {
+        QFETCH(QImage, image);
+        QFETCH(QStringList, rows);
+        QFETCH(int, pieces);
+        OCRService service;
+        const OCRResult result = await(service, image);
+        QStringList lines;
+        for (const QString &line : result.text.split('\n'))
+            lines << bareWords(line).join(' ');
+        QStringList expected;
+        for (const QString &row : rows)
+            expected << bareWords(row).join(' ');
+        QCOMPARE(lines, expected);
+        QCOMPARE(result.observations.size(), pieces);
     }
 
     // Past the engine's 16-bit coordinates: a tall strip is read in pieces, a line too wide for it

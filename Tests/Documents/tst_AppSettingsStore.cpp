@@ -3,12 +3,20 @@
 #include "Documents/DefaultsStore.h"
 #include "Documents/SetupPresentationState.h"
 #include "ScopedEnvironment.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <climits>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -87,6 +95,45 @@ private slots:
                });
     }
 
+    // Entries another program could have written: one per id and per file name, the newest kept, and
+    // only names of files inside the capture folder.
+    void recentEntriesRefusedWhereRead_data()
+    {
+        QTest::addColumn<QList<RecentCaptureRef>>("stored");
+        QTest::addColumn<QList<RecentCaptureRef>>("expected");
+        const RecentCaptureRef one = entry(1), two = entry(2), three = entry(3);
+        QTest::newRow("same entry twice") << QList { one, two, one } << QList { one, two };
+        QTest::newRow("same id, other name") << QList { two, entry(2, "other.md") } << QList { two };
+        QTest::newRow("same name, other id")
+            << QList { three, entry(4, "note-3.md"), one } << QList { three, one };
+        QList<RecentCaptureRef> many;
+        for (int n = 0; n < 50; ++n)
+            many << entry(n % 2 ? 1 : 100 + n);
+        QList<RecentCaptureRef> kept { entry(100), entry(1) };
+        for (int n = 102; kept.size() < 20; n += 2)
+            kept << entry(n);
+        QTest::newRow("duplicates do not count toward 20") << many << kept;
+        const QStringList paths { "../escape.md", "sub/note.md", "/etc/passwd", "note.md/", ".", "..", "",
+            QString::fromUtf16(u"a\0b.md", 6) };
+        for (const QString &name : paths) {
+            RecentCaptureRef path = entry(9);
+            path.filename = name;
+            QTest::addRow("file name \"%s\"", qPrintable(QString(name).replace(QChar(0), "<NUL>")))
+                << QList { one, path, two } << QList { one, two };
+        }
+        QTest::newRow("dots inside a name are fine") << QList { entry(5, "..hidden"), entry(6, "a..b.md"),
+            entry(7, "...") } << QList { entry(5, "..hidden"), entry(6, "a..b.md"), entry(7, "...") };
+    }
+
+    void recentEntriesRefusedWhereRead()
+    {
+        QFETCH(QList<RecentCaptureRef>, stored);
+        QJsonArray array;
+        for (const RecentCaptureRef &ref : stored)
+            array.append(ref.toJson());
+        QTEST(AppSettings::fromJson(QJsonObject { { "recent", array } }).recent, "expected");
+    }
+
     void tolerantDecoding()
     {
         QFETCH(QString, stored);
@@ -147,16 +194,93 @@ private slots:
             QVERIFY(QFile::exists(folder.filePath("com.quorvel.dovrin.settings.ini")));
     }
 
-    void unreadableSettingsSuiteGivesWayToStandard()
+    // A settings file that cannot be read is never swapped for another file, never opened when it is not
+    // a regular file (a FIFO blocked start-up for good) and stays byte for byte until the user changes a
+    // setting; then a readable file takes its place, holding what was set meanwhile.
+    void unreadableSuiteIsKept_data()
     {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        const QByteArray record = "app-settings-v1=\"{\\\"setupComplete\\\":true}\"";
+        QTest::newRow("section never closed") << "file"
+                                              << "[General\n" + record + "\n"
+                                              << "has a format error";
+        QTest::newRow("a line that is no key") << "file"
+                                               << "[General]\n" + record + "\nkey without a value\n"
+                                               << "has a format error";
+        QTest::newRow("a folder") << "folder" << QByteArray() << "is a folder";
+        QTest::newRow("a FIFO") << "fifo" << QByteArray() << "is not a regular file";
+        QTest::newRow("a link to a FIFO") << "link" << QByteArray() << "is not a regular file";
+    }
+
+    void unreadableSuiteIsKept()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, content);
         QTemporaryDir config;
         ScopedEnvironment environment;
         environment.set("XDG_CONFIG_HOME", config.path().toUtf8());
         const QString folder = config.filePath(QStringLiteral("com.quorvel.dovrin"));
-        QVERIFY(QDir().mkpath(folder + QStringLiteral("/com.quorvel.dovrin.settings.ini")));
-        SettingsDefaultsStore::openSettingsOrStandard()->setBoolean("k", true);
+        const QString path = folder + QStringLiteral("/com.quorvel.dovrin.settings.ini");
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        } else {
+            QCOMPARE(::mkfifo(QFile::encodeName(config.filePath("elsewhere")).constData(), 0600), 0);
+            QVERIFY(QFile::link(config.filePath("elsewhere"), path));
+        }
+        const auto untouched = [&] {
+            struct stat info
+            {
+            };
+            if (::lstat(name.constData(), &info) != 0)
+                return false;
+            if (kind == "file")
+                return S_ISREG(info.st_mode) && TestSupport::readFile(path) == content;
+            return kind == "folder" ? S_ISDIR(info.st_mode)
+                : kind == "fifo"    ? S_ISFIFO(info.st_mode)
+                                    : S_ISLNK(info.st_mode);
+        };
+
+        const std::shared_ptr<DefaultsStore> store = SettingsDefaultsStore::openSettingsOrStandard();
         environment.restore();
-        QVERIFY(QFile::exists(folder + QStringLiteral("/com.quorvel.dovrin.ini")));
+        QVERIFY(store);
+        QFETCH(QString, reason);
+        QCOMPARE(store->readFailure().value_or(QString()), path + QLatin1Char(' ') + reason);
+        QCOMPARE(AppSettingsStore(store).load(), AppSettings());
+        // The program's own bookkeeping stays in memory.
+        store->setBoolean("flag", true);
+        store->remove("absent");
+        QCOMPARE(store->boolean("flag"), true);
+        QVERIFY(untouched());
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/com.quorvel.dovrin.ini")));
+
+        AppSettings changed;
+        changed.onboardingStep = 2;
+        store->replaceUnreadable();
+        AppSettingsStore(store).save(changed);
+        QCOMPARE(AppSettingsStore(store).load(), changed);
+        QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(left, QStringList { "com.quorvel.dovrin.settings.ini" });
+        if (kind == "folder") {
+            QVERIFY(untouched());
+            QCOMPARE(store->writeFailure(), QStringLiteral("com.quorvel.dovrin.settings.ini is a folder"));
+            return;
+        }
+        QCOMPARE(store->writeFailure(), std::nullopt);
+        QCOMPARE(store->readFailure(), std::nullopt);
+        const std::shared_ptr<DefaultsStore> reopened
+            = SettingsDefaultsStore::open(AppSettingsStore::suiteName(), folder);
+        QCOMPARE(reopened->readFailure(), std::nullopt);
+        QCOMPARE(AppSettingsStore(reopened).load(), changed);
+        QCOMPARE(reopened->boolean("flag"), true);
     }
 
     void remember_data()
@@ -205,13 +329,15 @@ private slots:
         QCOMPARE(defaultData, QStringLiteral("/home/tester/.local/share/com.quorvel.dovrin"));
     }
 
-    // Complete when stored, or at the last step with a test capture. Shown every time while incomplete; an
+    // Complete when stored, or at the last step with a test capture; a stored step outside 0...4 reads as
+    // the first step, so it never counts as the last. Shown every time while incomplete; an
     // explicit request is shown once, even when complete, and survives a refresh.
     void setupPresentation()
     {
-        for (const auto &[stored, step, ranTest, complete] :
-            { std::tuple { false, 0, false, false }, { true, 0, false, true }, { false, 4, true, true },
-                { false, 4, false, false }, { false, 3, true, false } }) {
+        for (const auto &[stored, step, ranTest, complete] : { std::tuple { false, 0, false, false },
+                 { true, 0, false, true }, { false, 4, true, true }, { false, 4, false, false },
+                 { false, 3, true, false }, { false, 5, true, false }, { false, 99, true, false },
+                 { false, INT_MAX, true, false }, { false, -4, true, false }, { true, 99, false, true } }) {
             SetupPresentationState state(stored, step, ranTest);
             QCOMPARE(state.isComplete, complete);
             QVERIFY(!state.explicitPresentationPending);

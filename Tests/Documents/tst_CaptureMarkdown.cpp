@@ -261,7 +261,16 @@ private slots:
         };
         row("NUL", QString::fromUtf16(u"a\0b", 3), "a\uFFFDb");
         row("other C0 controls", "a\x01\x07\x1b[0mb\x0b\x0c\x1f", "a[0mb");
-        row("tab, line feed and DEL kept", "a\tb\nc\x7f", "a\tb\nc\x7f");
+        row("tab and line feed kept", "a\tb\nc", "a\tb\nc");
+        row("DEL",
+            "a\x7f"
+            "b\x7f",
+            "ab");
+        row("C1 CSI opens no terminal escape", QString::fromUtf16(u"a\u009b31mred\u009b0m"), "a31mred0m");
+        row("first and last C1", QString::fromUtf16(u"\u0080a\u009fb\u008dc"), "abc");
+        row("NEL ends a line", QString::fromUtf16(u"a\u0085b"), "a\nb");
+        row("Latin-1 beside C1 kept", QString::fromUtf16(u"\u00a0\u00e9~"),
+            QString::fromUtf16(u"\u00a0\u00e9~"));
         row("CR LF and a lone CR end lines", "a\r\nb\rc\r", "a\nb\nc\n");
         row("lone surrogate", "a" + QString(QChar(0xDC00)) + "b", "a\uFFFDb");
         row("nothing left", "\x01\x02", "");

@@ -348,7 +348,15 @@ private slots:
         QTest::newRow("tile moved to another index") << 3 << tile << testKey << "corrupt";
         QTest::newRow("draft file as a tile")
             << 2 << seal(testKey, draftRole(), payload) << testKey << "corrupt";
+        const auto withImage = [&json](const QByteArray &image) {
+            return json.left(json.indexOf(",\"pngData\":\"")) + ",\"pngData\":\"" + image.toBase64() + "\"}";
+        };
+        const QByteArray png = testPNG(4, 4, Qt::red);
         const QList<std::pair<const char *, QByteArray>> garbage {
+            { "image a GIF", withImage("GIF89a\x04\0\x04\0\x80\0\0\xff\0\0\0\0\0;") },
+            { "image is text", withImage("<svg xmlns='http://www.w3.org/2000/svg'/>") },
+            { "image a PNG signature alone", withImage(png.left(8)) },
+            { "image a PNG without its header chunk", withImage(png.left(8) + png.mid(33)) },
             { "not JSON", "not json at all" },
             { "empty", "" },
             { "array", "[]" },

@@ -113,6 +113,47 @@ private slots:
         QCOMPARE(h.registered, QList<CaptureShortcut> { CaptureShortcut::defaultShortcut() });
     }
 
+    // An unreadable settings file is said once at start, and only a change the user makes may replace it.
+    void unreadableSettingsSaidOnce_data()
+    {
+        QTest::addColumn<QString>("unreadable");
+        QTest::addColumn<bool>("audioSelfTest");
+        QTest::addColumn<QString>("change");
+        QTest::newRow("readable") << "" << false << "advance";
+        QTest::newRow("format error, setup step") << "s.ini has a format error" << false << "advance";
+        QTest::newRow("a folder, shortcut") << "s.ini is a folder" << false << "shortcut";
+        QTest::newRow("a FIFO, audio self-test") << "s.ini is not a regular file" << true << "advance";
+    }
+
+    void unreadableSettingsSaidOnce()
+    {
+        QFETCH(QString, unreadable);
+        QFETCH(bool, audioSelfTest);
+        QFETCH(QString, change);
+        ModelHarness h;
+        if (!unreadable.isEmpty())
+            h.defaults->unreadable = unreadable;
+        if (audioSelfTest)
+            h.arguments << QStringLiteral("--audio-spike");
+        AppModel &model = h.make();
+        QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
+        model.applicationDidBecomeActive();
+        model.applicationDidBecomeActive();
+        ModelHarness::settle();
+        const bool said = !unreadable.isEmpty() && !audioSelfTest;
+        QCOMPARE(h.alerts, said ? QStringList { "The settings could not be read" } : QStringList());
+        if (said)
+            QVERIFY(h.alertMessages.value(0).startsWith(unreadable + ". "));
+        QCOMPARE(model.requestedWindow().value_or(QString()), audioSelfTest ? "" : "setup");
+        // What the program writes by itself (permission rows on activation) replaces nothing.
+        QVERIFY(!h.defaults->replaceAllowed);
+        if (change == "advance")
+            model.advanceOnboarding();
+        else
+            model.applyShortcut(CaptureShortcut::defaultShortcut());
+        QVERIFY(h.defaults->replaceAllowed);
+    }
+
     void storedShortcut_data()
     {
         const CaptureShortcut fallback = CaptureShortcut::defaultShortcut();

@@ -1,3 +1,4 @@
+#include "HeldAnswers.h"
 #include "ModelHarness.h"
 
 #include "Model/AudioReviewSession.h"
@@ -9,6 +10,7 @@
 
 #include <QDir>
 #include <QTest>
+#include <QThreadPool>
 
 using FileResult = AudioFileTranscriber::FileResult;
 
@@ -60,8 +62,21 @@ struct AudioRig : ModelHarness
     AppModel &start()
     {
         setSettings(settings);
+        if (writes) {
+            adjust = [this](ModelServices &services) {
+                services.writeMarkdown = [this, write = services.writeMarkdown](const QString &markdown,
+                                             const QString &folder, const QString &name) {
+                    if (!writes->wait())
+                        throw std::runtime_error("the disk is full");
+                    return write(markdown, folder, name);
+                };
+            };
+        }
         return make();
     }
+    // Notes are written only once the test answers (true writes, false fails the write).
+    void holdWrites() { writes = std::make_unique<HeldAnswers<bool>>(); }
+    std::unique_ptr<HeldAnswers<bool>> writes;
 
     bool record()
     {
@@ -346,6 +361,153 @@ private slots:
         QCOMPARE(model.requestedWindow(), QStringLiteral("receipt"));
     }
 
+    // "Record Another" on a receipt records another session, whatever an earlier one is doing.
+    void recordAnother_data()
+    {
+        QTest::addColumn<bool>("transcribing");
+        QTest::newRow("Record Another while an earlier session is transcribing does nothing") << true;
+        QTest::newRow("Record Another while a session records stops it") << false;
+    }
+    void recordAnother()
+    {
+        QFETCH(bool, transcribing);
+        AudioRig rig;
+        rig.transcriptionSupported = true;
+        rig.holdTranscription = true;
+        rig.stopOverride = [&] { return ModelHarness::recording(rig.notes); };
+        AppModel &model = rig.start();
+        QVERIFY(rig.record());
+        if (transcribing) {
+            QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
+            QTRY_COMPARE(rig.transcriptions.size(), 1);
+        }
+        rig.context().setReceipt(SavedReceipt { QUuid::createUuid(), QUrl::fromLocalFile(rig.notes + "/a.md"),
+            QString(), std::nullopt, SavedReceipt::Kind::audio, {}, {}, true, {}, {} });
+        QVERIFY(ModelHarness::finish(model.captureAnother()));
+        QVERIFY(!model.receipt());
+        QCOMPARE(model.audio().phase(), AudioSessionPhase::recording);
+        QCOMPARE(model.statusMessage(), QStringLiteral("Recording audio"));
+        QCOMPARE(rig.capture.count("others.prepare(system)"), transcribing ? 2 : 1);
+        if (!transcribing)
+            return;
+        // The earlier session's transcription goes on and its review opens beside the recording.
+        rig.transcriptions.first().resolve(FileResult::ok(QStringLiteral("[0:01] earlier")));
+        QTRY_COMPARE(rig.transcriptions.size(), 2);
+        rig.transcriptions.last().resolve(FileResult::ok(QStringLiteral("[0:02] you")));
+        QTRY_VERIFY(model.audioReview());
+        QCOMPARE(model.audioReview()->othersText(), QStringLiteral("[0:01] earlier"));
+        QCOMPARE(model.audio().phase(), AudioSessionPhase::recording);
+    }
+
+    // A start that ends by a throw lets the next one start.
+    void startThatThrows_data()
+    {
+        QTest::addColumn<int>("throws");
+        QTest::newRow("a start whose running check throws blocks recording for good") << 1;
+    }
+    void startThatThrows()
+    {
+        QFETCH(int, throws);
+        AudioRig rig;
+        rig.settings.othersAudioBundleID = player;
+        int asked = 0;
+        rig.adjust = [&](ModelServices &services) {
+            services.isFamilyRunning = [&asked, throws](const QString &) {
+                if (asked++ < throws)
+                    throw std::runtime_error("the sound server went away");
+                return true;
+            };
+        };
+        AppModel &model = rig.start();
+        const Task<> first = model.startAudioRecording();
+        QVERIFY(ModelHarness::finish(first) && first.finishedWithError());
+        QVERIFY(ModelHarness::finish(model.startAudioRecording()));
+        QCOMPARE(model.audio().phase(), AudioSessionPhase::recording);
+        QCOMPARE(rig.capture.count("others.prepare(" + player + ")"), 1);
+    }
+
+    // Discard leaves the files of a review whose note is being written; once the note failed,
+    // discarding the review removes them.
+    void discardWhileSaving_data()
+    {
+        QTest::addColumn<bool>("written");
+        QTest::newRow("discarding a review while it is saved deletes the files being saved") << true;
+        QTest::newRow("discarding a review whose save failed keeps its files") << false;
+    }
+    void discardWhileSaving()
+    {
+        QFETCH(bool, written);
+        AudioRig rig;
+        rig.holdWrites();
+        AppModel &model = rig.start();
+        const AudioSessionResult result = ModelHarness::recording(rig.notes);
+        for (const QUrl &file : { *result.othersURL, *result.youURL })
+            QVERIFY(TestSupport::writeFile(file.toLocalFile(), "audio"));
+        QVERIFY(ModelHarness::finish(model.presentAudioReview(result, *result.folder, {}, false)));
+        const Task<bool> saving = model.saveAudioReview(true);
+        QVERIFY(rig.writes->waitForCalls(1));
+        model.discardAudioReview();
+        QVERIFY(model.audioReview());
+        rig.writes->answer(0, written);
+        QVERIFY(ModelHarness::finish(saving));
+        QCOMPARE(saving.result(), written);
+        if (!written)
+            model.discardAudioReview();
+        QThreadPool::globalInstance()->waitForDone();
+        const QStringList audio = QDir(rig.notes).entryList({ QStringLiteral("*.m4a") });
+        QCOMPARE(audio, written ? QStringList({ "session_others.m4a", "session_you.m4a" }) : QStringList());
+        QVERIFY(!model.audioReview());
+        QCOMPARE(model.receipt().has_value(), written);
+    }
+
+    // A transcription that answers after its session was saved another way (at a quit, or when a
+    // newer recording ended) opens no review and saves nothing more.
+    void lateTranscription_data()
+    {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("a transcription of an older generation is accepted at a quit") << true;
+        QTest::newRow("a transcription of another pending session is accepted") << false;
+    }
+    void lateTranscription()
+    {
+        QFETCH(bool, quit);
+        AudioRig rig;
+        rig.transcriptionSupported = true;
+        rig.holdTranscription = true;
+        int stops = 0;
+        rig.stopOverride = [&] {
+            AudioSessionResult result = ModelHarness::recording(rig.notes);
+            result.othersURL
+                = QUrl::fromLocalFile(rig.notes + QStringLiteral("/session%1_others.m4a").arg(++stops));
+            result.youURL.reset();
+            result.heardYou = false;
+            return result;
+        };
+        AppModel &model = rig.start();
+        QVERIFY(rig.record());
+        QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
+        QTRY_COMPARE(rig.transcriptions.size(), 1);
+        if (quit) {
+            QVERIFY(ModelHarness::finish(model.finalizeOpenSessionsForQuit()));
+        } else {
+            QVERIFY(ModelHarness::finish(model.startAudioRecording()));
+            QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
+            QTRY_COMPARE(rig.transcriptions.size(), 2);
+        }
+        QCOMPARE(QDir(rig.notes).entryList({ QStringLiteral("*.md") }).size(), 1);
+        rig.transcriptions.first().resolve(FileResult::ok(QStringLiteral("[0:01] late")));
+        ModelHarness::settle();
+        QVERIFY(!model.audioReview());
+        QCOMPARE(QDir(rig.notes).entryList({ QStringLiteral("*.md") }).size(), 1);
+        QCOMPARE(model.audio().phase(), quit ? AudioSessionPhase::saved : AudioSessionPhase::transcribing);
+        if (quit)
+            return;
+        rig.transcriptions.last().resolve(FileResult::ok(QStringLiteral("[0:02] newer")));
+        QTRY_VERIFY(model.audioReview());
+        QCOMPARE(model.audioReview()->othersText(), QStringLiteral("[0:02] newer"));
+        QVERIFY(model.audioReview()->othersURL->fileName().startsWith(QStringLiteral("session2")));
+    }
+
     void discardRemovesBothFiles()
     {
         AudioRig rig;
@@ -355,7 +517,7 @@ private slots:
             QVERIFY(TestSupport::writeFile(file.toLocalFile(), "audio"));
         QVERIFY(ModelHarness::finish(model.presentAudioReview(result, *result.folder, {}, false)));
         model.discardAudioReview();
-        QVERIFY(QDir(rig.notes).isEmpty());
+        QTRY_VERIFY(QDir(rig.notes).isEmpty());
         QVERIFY(!model.audioReview());
         QCOMPARE(model.audio().phase(), AudioSessionPhase::idle);
         QCOMPARE(model.statusMessage(), QStringLiteral("Audio review discarded"));

@@ -1,3 +1,4 @@
+#include "HeldAnswers.h"
 #include "ModelHarness.h"
 
 #include "Documents/DraftKeyStore.h"
@@ -5,6 +6,7 @@
 #include "Model/ReviewSession.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -71,6 +73,49 @@ struct TypedReview
             session->setTagsText(QStringLiteral("Work, work , ,Research"));
             session->setReviewedText(QStringLiteral("text, edited"));
         }
+    }
+};
+
+// A review of a stored draft, on a clock the test moves, whose notes are written only when the test
+// answers (true writes the note, false fails the write).
+struct HeldReview
+{
+    HeldAnswers<bool> writes;
+    ManualTaskClock clock;
+    ModelHarness h;
+    QString notes = h.dir.filePath(QStringLiteral("notes"));
+
+    bool open()
+    {
+        h.readyToCapture(notes);
+        h.storeDraft();
+        h.clock = &clock;
+        h.adjust = [this](ModelServices &services) {
+            services.writeMarkdown = [this, write = services.writeMarkdown](const QString &markdown,
+                                         const QString &folder, const QString &name) {
+                if (!writes.wait())
+                    throw std::runtime_error("the disk is full");
+                return write(markdown, folder, name);
+            };
+        };
+        AppModel &model = h.make();
+        return ModelHarness::finish(model.startDraftStoreIfNeeded())
+            && ModelHarness::finish(model.resumePendingDraft()) && model.reviewSession();
+    }
+    int notesSaved() const { return int(QDir(notes).entryList({ QStringLiteral("*.md") }).size()); }
+    // Ends this run and starts the program again over the same settings and drafts: what it offers.
+    std::optional<CaptureDraft> offeredAfterRestart()
+    {
+        h.model.reset();
+        ModelHarness again;
+        again.defaults = h.defaults;
+        again.adjust = [folder = h.draftFolder()](ModelServices &services) {
+            services.draftFolder = [folder] { return std::optional(folder); };
+        };
+        AppModel &model = again.make();
+        if (!ModelHarness::finish(model.startDraftStoreIfNeeded()))
+            return std::nullopt;
+        return model.pendingDraft();
     }
 };
 
@@ -248,6 +293,174 @@ private slots:
             QTRY_COMPARE(session->statusText(), resumed);
             QCOMPARE(model.statusMessage(), QStringLiteral("Resumed draft"));
         }
+    }
+
+    // Closing the review window while the review's note is written or its draft deleted: once
+    // that is done the review is gone, and nothing of it comes back.
+    void closedWhileSavedOrDeleted_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<CapturePhase>("phase");
+        QTest::newRow("closing while its note is written parks the saved review")
+            << "save"
+            << "Saved Markdown" << CapturePhase::saved;
+        QTest::newRow("closing while its note is written brings its undeletable draft back as pending")
+            << "save, stuck"
+            << "Saved Markdown. The temporary draft could not be cleared." << CapturePhase::saved;
+        QTest::newRow("closing while its draft is deleted brings the draft back")
+            << "delete"
+            << "Draft deleted" << CapturePhase::idle;
+    }
+    void closedWhileSavedOrDeleted()
+    {
+        QFETCH(QString, how);
+        HeldReview r;
+        QVERIFY(r.open());
+        AppModel &model = *r.h.model;
+        model.reviewSession()->setTitle(QStringLiteral("Budget"));
+        Task<> ending;
+        Task<bool> closing;
+        if (how.startsWith("save")) {
+            if (how.endsWith("stuck"))
+                r.h.breakDraftFile();
+            ending = model.saveOpenReview();
+            QVERIFY(r.writes.waitForCalls(1));
+            closing = r.h.closeVeto();
+            ModelHarness::settle();
+            QVERIFY(!closing.isFinished());
+            r.writes.answer(0, true);
+        } else {
+            ModelHarness::DraftThreadHold hold(r.h.context().drafts());
+            ending = model.deleteOpenDraft();
+            closing = r.h.closeVeto();
+            ModelHarness::settle();
+        }
+        QVERIFY(ModelHarness::finish(ending) && ModelHarness::finish(closing));
+        ModelHarness::settle();
+        QVERIFY(closing.result());
+        QVERIFY(!model.reviewSession() && !model.pendingDraft());
+        QTEST(model.statusMessage(), "status");
+        QTEST(model.phase(), "phase");
+        QCOMPARE(r.notesSaved(), how.startsWith("save") ? 1 : 0);
+        QCOMPARE(r.offeredAfterRestart(), std::nullopt);
+    }
+
+    // Edits of a review go into that review's own draft and no other.
+    void editsIntoAnotherDraft_data()
+    {
+        QTest::addColumn<bool>("pause");
+        QTest::newRow("Escape writes the review's edits into another draft") << false;
+        QTest::newRow("a pause in typing writes the review's edits into another draft") << true;
+    }
+    void editsIntoAnotherDraft()
+    {
+        QFETCH(bool, pause);
+        TypedReview r;
+        QVERIFY(r.open());
+        AppModel &model = *r.h.model;
+        const QUuid reviewed = model.reviewSession()->id;
+        CaptureDraft other = *r.drafts().currentDraft();
+        other.id = QUuid::createUuid();
+        r.drafts().setCurrentDraft(other);
+        r.stamps = 0;
+        r.type(QStringLiteral("Budget"), QStringLiteral("note"));
+        if (pause) {
+            r.clock.advance(1500ms);
+        } else {
+            const Task<bool> escape = model.persistRegionDraft();
+            QVERIFY(ModelHarness::finish(escape));
+            QVERIFY(!escape.result());
+            QCOMPARE(model.statusMessage(), draftNotSaved);
+        }
+        const std::optional<CaptureDraft> stored = r.stored();
+        QVERIFY(stored);
+        QCOMPARE(stored->id, reviewed);
+        QCOMPARE(stored->title, QStringLiteral("Title"));
+        QCOMPARE(r.drafts().currentDraft()->title, other.title);
+        QCOMPARE(r.stamps, 0);
+    }
+
+    // The saved review's id is recorded before its draft goes, so a draft that outlives a crash in
+    // between is recognised as saved and never offered again.
+    void savedIdBeforeDeletion_data()
+    {
+        QTest::addColumn<bool>("stuck");
+        QTest::newRow("the last-saved id written after the draft is deleted") << false;
+        QTest::newRow("the last-saved id missing when the draft cannot be deleted") << true;
+    }
+    void savedIdBeforeDeletion()
+    {
+        QFETCH(bool, stuck);
+        HeldReview r;
+        r.writes.answerAll(true);
+        QVERIFY(r.open());
+        AppModel &model = *r.h.model;
+        const QString id = model.reviewSession()->id.toString(QUuid::WithoutBraces).toUpper();
+        if (stuck)
+            r.h.breakDraftFile();
+        Task<> saving;
+        {
+            ModelHarness::DraftThreadHold hold(r.h.context().drafts());
+            saving = model.saveOpenReview();
+            QTRY_VERIFY(r.h.context().drafts().isDeletingDraft());
+            QCOMPARE(r.h.defaults->string(DraftFlow::lastSavedDraftIDKey), std::optional(id));
+            QVERIFY(QFileInfo::exists(r.h.context().drafts().store()->draftFilePath()));
+        }
+        QVERIFY(ModelHarness::finish(saving));
+        QCOMPARE(r.h.defaults->string(DraftFlow::lastSavedDraftIDKey), std::optional(id));
+        QCOMPARE(model.statusMessage(),
+            stuck ? QStringLiteral("Saved Markdown. The temporary draft could not be cleared.")
+                  : QStringLiteral("Saved Markdown"));
+    }
+
+    // Quitting while the review's note is written: the quit waits for the write (up to a limit), so
+    // a draft is never kept beside the note it became.
+    void quitWhileNoteWritten_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<int>("notes");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("a quit during the note's write keeps the draft, offered again beside its note")
+            << "written" << true << 1 << false;
+        QTest::newRow("a quit during a write that fails loses the edits") << "fails" << true << 0 << true;
+        QTest::newRow("a quit during a write that outlasts the wait is let through")
+            << "slow" << false << 1 << false;
+    }
+    void quitWhileNoteWritten()
+    {
+        QFETCH(QString, how);
+        HeldReview r;
+        QVERIFY(r.open());
+        AppModel &model = *r.h.model;
+        model.reviewSession()->setTitle(QStringLiteral("Budget"));
+        const Task<> saving = model.saveOpenReview();
+        QVERIFY(r.writes.waitForCalls(1));
+        const Task<bool> gate = model.finalizeOpenSessionsForQuit();
+        // Whatever the gate queued for the draft is done, and the gate had every turn to go on.
+        ModelHarness::settle();
+        {
+            ModelHarness::DraftThreadHold drained(r.h.context().drafts());
+            QTRY_VERIFY(drained.reached());
+        }
+        ModelHarness::settle();
+        QVERIFY(!gate.isFinished());
+        if (how == "slow") {
+            r.clock.advance(DraftFlow::saveWaitLimit);
+            QVERIFY(ModelHarness::finish(gate));
+            QCOMPARE(model.statusMessage(),
+                QStringLiteral("The capture is still being saved. Try quitting again."));
+        }
+        r.writes.answer(0, how != "fails");
+        QVERIFY(ModelHarness::finish(gate) && ModelHarness::finish(saving));
+        QTEST(gate.result(), "answer");
+        QCOMPARE(r.h.relaunchCommits, gate.result() ? 1 : 0);
+        QTEST(r.notesSaved(), "notes");
+        const std::optional<CaptureDraft> offered = r.offeredAfterRestart();
+        QTEST(offered.has_value(), "offered");
+        if (offered)
+            QCOMPARE(offered->title, QStringLiteral("Budget"));
     }
 
     void quitGate_data()

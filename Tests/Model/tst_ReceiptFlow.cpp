@@ -118,6 +118,58 @@ private slots:
         QVERIFY(AppSettingsStore(s.h.defaults).load().recent.isEmpty());
     }
 
+    // When no application opens a file and no file manager shows one, the user hears of it where
+    // they acted (an alert, and the status), with the file's name; when one answers, nothing is said.
+    void launcherFailuresAreShown_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("answers");
+        QTest::addColumn<QString>("alert");
+        for (const bool answers : { true, false }) {
+            const auto name = [answers](const char *action) {
+                return QByteArray(action) + (answers ? ", answered" : ", nobody answers");
+            };
+            QTest::newRow(name("open a recent file"))
+                << "open" << answers << (answers ? "" : "Couldn't open the file");
+            QTest::newRow(name("show a recent file"))
+                << "reveal" << answers << (answers ? "" : "Couldn't show the file");
+            QTest::newRow(name("show the saved file"))
+                << "receipt" << answers << (answers ? "" : "Couldn't show the file");
+            QTest::newRow(name("open the capture folder"))
+                << "folder" << answers << (answers ? "" : "Couldn't open the capture folder");
+        }
+    }
+    void launcherFailuresAreShown()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, answers);
+        QFETCH(QString, alert);
+        Saved s;
+        s.h.mailOpens = answers;
+        s.h.fileManagerAnswers = answers;
+        const QString before = s.model.statusMessage();
+        if (action == "open")
+            s.model.openRecent(s.entry);
+        else if (action == "reveal")
+            s.model.revealRecent(s.entry);
+        else if (action == "receipt")
+            s.model.revealReceipt();
+        else
+            s.model.openCaptureFolder();
+        if (answers) {
+            // A file manager's failure arrives later: give it the chance to, then nothing was said.
+            QVERIFY(TestSupport::runPostedHops(3));
+            QVERIFY(s.h.alerts.isEmpty());
+            QCOMPARE(s.model.statusMessage(), before);
+            return;
+        }
+        QTRY_COMPARE(s.h.alerts, QStringList { alert });
+        QCOMPARE(s.model.statusMessage(), alert);
+        const QString message = s.h.alertMessages.value(0);
+        QVERIFY2(
+            message.contains(action == "folder" ? s.folder : QStringLiteral("s.md")), qPrintable(message));
+    }
+
     // The receipt's and the recent list's actions on a saved file, and the capture folder's, with the
     // file (or folder) there or gone: the status line, what reached the file manager, the opener or
     // the clipboard, the phase and the window asked for. A missing file never leaves the list.
@@ -170,14 +222,16 @@ private slots:
             s.model.revealRecent(s.entry);
         else if (action == "open recent")
             s.model.openRecent(s.entry);
-        else if (action == "copy recent")
-            QCOMPARE(s.model.copyRecent(s.entry), !gone);
-        else if (action == "open folder")
+        else if (action == "copy recent") {
+            const Task<bool> copying = s.model.copyRecent(s.entry);
+            QVERIFY(ModelHarness::finish(copying));
+            QCOMPARE(copying.result(), !gone);
+        } else if (action == "open folder")
             s.model.openCaptureFolder();
         else if (action == "dismiss")
             s.model.dismissReceipt();
         else
-            s.model.chooseDefaultFolder();
+            QVERIFY(ModelHarness::finish(s.model.chooseDefaultFolder()));
         QTEST(s.model.statusMessage(), "status");
         QStringList reached;
         for (const QUrl &url : s.h.revealed + s.h.opened)

@@ -1,16 +1,20 @@
 // The capture command, the region capture, its recognition and its save on the real model, with
 // stills, an overlay shown offscreen, recognition answered by the test and real folders.
+#include "HeldAnswers.h"
 #include "ModelHarness.h"
 
 #include "Capture/OCRService.h"
 #include "Documents/CaptureMarkdown.h"
 #include "Model/DraftFlow.h"
+#include "Model/OnboardingStep.h"
 #include "Model/ReviewSession.h"
 #include "Model/VisualCaptureState.h"
+#include "Services/PermissionController.h"
 #include "TestSupport.h"
 
 #include <QDir>
 #include <QTest>
+#include <QThreadPool>
 
 using namespace std::chrono_literals;
 
@@ -330,7 +334,7 @@ private slots:
             h.pickedFolder = folder;
             QDir().mkpath(folder);
             if (how.startsWith("no folder")) {
-                model.chooseReviewFolder();
+                QVERIFY(ModelHarness::finish(model.chooseReviewFolder()));
                 QCOMPARE(model.phase(), CapturePhase::review);
             }
             QVERIFY(ModelHarness::finish(model.saveOpenReview()));
@@ -350,6 +354,217 @@ private slots:
         // Saved once: pressing Save again writes nothing more.
         QVERIFY(ModelHarness::finish(model.saveOpenReview()));
         QCOMPARE(QDir(folder).entryList({ "*.md" }).size(), how.startsWith("name") ? 2 : 1);
+    }
+
+    // Retry OCR starts a new recognition; the one it replaced (or one cancelled before it) answering
+    // late leaves the new one running: its spinner, its handles, the phase and the status.
+    void lateRecognition_data()
+    {
+        QTest::addColumn<bool>("cancelFirst");
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("a stale recognition answering after Retry OCR stops the new one") << false << false;
+        QTest::newRow("a stale recognition failing after Retry OCR stops the new one") << false << true;
+        QTest::newRow("a cancelled recognition answering after Retry OCR stops the new one") << true << false;
+    }
+    void lateRecognition()
+    {
+        QFETCH(bool, cancelFirst);
+        QFETCH(bool, fails);
+        ModelHarness h;
+        AppModel &model = prepared(h);
+        QVERIFY(h.captureReview());
+        const std::shared_ptr<ReviewSession> session = model.reviewSession();
+        if (cancelFirst)
+            model.cancelOCR();
+        model.retryOCR();
+        QCOMPARE(h.recognitions.size(), 2);
+        if (fails)
+            h.recognitions.first().reject(std::make_exception_ptr(std::runtime_error("lost")));
+        else
+            h.recognitions.first().resolve(read(QStringLiteral("Stale words")));
+        ModelHarness::settle();
+        const VisualCaptureState &state = h.context().visualCapture();
+        QVERIFY(session->isOCRRunning());
+        QVERIFY(state.ocrTask.isValid() && state.recognition.isValid());
+        QCOMPARE(model.phase(), CapturePhase::ocrProcessing);
+        QCOMPARE(session->statusText(), QStringLiteral("Recognizing text…"));
+        QCOMPARE(session->reviewedText(), QString());
+        h.recognitions.last().resolve(read(QStringLiteral("Fresh words")));
+        QTRY_COMPARE(session->reviewedText(), QStringLiteral("Fresh words"));
+        QVERIFY(!session->isOCRRunning());
+        QCOMPARE(model.phase(), CapturePhase::review);
+    }
+
+    // The first capture after launch waits for the draft store, which may restore an unfinished
+    // draft: the capture then goes to the recovery window instead of replacing that draft.
+    void firstCaptureMeetsRestoredDraft_data()
+    {
+        QTest::addColumn<bool>("scrolling");
+        QTest::newRow("a region capture replaces the draft the store just restored") << false;
+        QTest::newRow("a scrolling capture replaces the draft the store just restored") << true;
+    }
+    void firstCaptureMeetsRestoredDraft()
+    {
+        QFETCH(bool, scrolling);
+        ModelHarness h;
+        h.readyToCapture(h.dir.filePath(QStringLiteral("notes")));
+        const CaptureDraft stored = h.storeDraft();
+        AppModel &model = h.make();
+        // In the same turn as the start: the store is still being made.
+        QVERIFY(!model.pendingDraft());
+        QVERIFY(ModelHarness::finish(scrolling ? model.startScrollingCapture() : model.startCapture()));
+        ModelHarness::settle();
+        QCOMPARE(model.pendingDraft()->id, stored.id);
+        QCOMPARE(h.context().drafts().currentDraft()->id, stored.id);
+        QCOMPARE(model.requestedWindow(), std::optional<QString>("recovery"));
+        QCOMPARE(model.statusMessage(),
+            QStringLiteral("Resume or delete the unfinished capture before starting another"));
+        QCOMPARE(model.phase(), CapturePhase::idle);
+        QVERIFY(h.overlays.isEmpty() && h.prompts.isEmpty());
+    }
+
+    // What the menu remembered of the application in front reaches only the capture it was
+    // remembered for, however late the answer comes; the hot key takes the one in front then.
+    void frontApplicationAnswers_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("a slow answer about the front application overwrites a newer one")
+            << "remember twice, older answers last"
+            << "Newer";
+        QTest::newRow("an answer after the menu's capture lingers for the next one")
+            << "menu capture, answer late, then hot key"
+            << "Front";
+        QTest::newRow("the hot key takes what the menu remembered for a capture turned away")
+            << "menu remembers, hot key"
+            << "Front";
+    }
+    void frontApplicationAnswers()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, source);
+        ModelHarness h;
+        h.fixedNow = QDateTime::currentDateTime();
+        HeldAnswers<ForeignApplication> front;
+        h.adjust = [&front](ModelServices &services) {
+            services.frontmostApplication = [&front] { return front.wait(); };
+        };
+        AppModel &model = prepared(h);
+        VisualCaptureState &state = h.context().visualCapture();
+        const auto app = [](const char *name) {
+            return ForeignApplication { name, QString(name).toLower() };
+        };
+        const auto hotKey = [&] {
+            emit model.captureShortcutPressed();
+            QVERIFY(front.waitForCalls(front.calls() + 1));
+            front.answer(front.calls() - 1, app("Front"));
+        };
+        if (how.startsWith("remember twice")) {
+            // One at a time: the answers are told apart by the order of the calls.
+            model.rememberFrontmostApplication();
+            QVERIFY(front.waitForCalls(1));
+            model.rememberFrontmostApplication();
+            QVERIFY(front.waitForCalls(2));
+            front.answer(1, app("Newer"));
+            QTRY_VERIFY(state.rememberedApplication);
+            front.answer(0, app("Older"));
+            // The late answer has landed before the capture takes what is remembered.
+            QThreadPool::globalInstance()->waitForDone();
+            ModelHarness::settle();
+            QVERIFY(h.captureReview());
+        } else if (how.startsWith("menu capture")) {
+            model.rememberFrontmostApplication();
+            QVERIFY(front.waitForCalls(1));
+            model.startCapture();
+            QVERIFY(front.waitForCalls(2));
+            front.answer(1, app("Menu's capture"));
+            QVERIFY(h.select(QRect(20, 20, 200, 100)));
+            QTRY_VERIFY(model.reviewSession());
+            front.answer(0, app("Menu"));
+            QThreadPool::globalInstance()->waitForDone();
+            ModelHarness::settle();
+            QVERIFY(!state.rememberedApplication);
+            QVERIFY(ModelHarness::finish(model.deleteOpenDraft()));
+            hotKey();
+            QVERIFY(h.select(QRect(20, 20, 200, 100)));
+            QTRY_VERIFY(model.reviewSession());
+        } else {
+            model.rememberFrontmostApplication();
+            QVERIFY(front.waitForCalls(1));
+            front.answer(0, app("Menu"));
+            QTRY_VERIFY(state.rememberedApplication);
+            hotKey();
+            QVERIFY(h.select(QRect(20, 20, 200, 100)));
+            QTRY_VERIFY(model.reviewSession());
+        }
+        QCOMPARE(h.context().drafts().currentDraft()->applicationName, std::optional(source));
+    }
+
+    // Request Access that finds Screen Recording granted ends the hold for it.
+    void screenPermissionGranted_data()
+    {
+        QTest::addColumn<bool>("onlyRecheck");
+        QTest::addColumn<bool>("granted");
+        QTest::addColumn<CapturePhase>("phase");
+        QTest::newRow("after Request Access is granted, the phase stays needsPermission")
+            << false << true << CapturePhase::idle;
+        QTest::newRow(
+            "after Request Access finds it granted by looking again, the phase stays needsPermission")
+            << true << true << CapturePhase::idle;
+        QTest::newRow("a refused request ends the hold") << false << false << CapturePhase::needsPermission;
+    }
+    void screenPermissionGranted()
+    {
+        QFETCH(bool, onlyRecheck);
+        QFETCH(bool, granted);
+        ModelHarness h;
+        h.requestsOnlyRecheck = onlyRecheck;
+        AppModel &model = prepared(h, { "no permission" });
+        QVERIFY(ModelHarness::finish(model.startCapture()));
+        QCOMPARE(model.phase(), CapturePhase::needsPermission);
+        h.screenGranted = granted;
+        QVERIFY(ModelHarness::finish(model.requestPermission()));
+        ModelHarness::settle();
+        QTEST(model.phase(), "phase");
+    }
+
+    // Setup's test-capture step needs a capture: a capture there is not sent back to setup; one
+    // from an earlier step is.
+    void setupStepGate_data()
+    {
+        QTest::addColumn<OnboardingStep>("step");
+        QTest::addColumn<bool>("command");
+        QTest::addColumn<bool>("captures");
+        QTest::newRow("a capture at the test-capture step is sent back to setup")
+            << OnboardingStep::testCapture << false << true;
+        QTest::newRow("a capture command at the test-capture step is sent back to setup")
+            << OnboardingStep::testCapture << true << true;
+        QTest::newRow("a capture at the shortcut step goes ahead of setup")
+            << OnboardingStep::shortcut << false << false;
+        QTest::newRow("a capture command at the shortcut step goes ahead of setup")
+            << OnboardingStep::shortcut << true << false;
+    }
+    void setupStepGate()
+    {
+        QFETCH(OnboardingStep, step);
+        QFETCH(bool, command);
+        QFETCH(bool, captures);
+        ModelHarness h;
+        h.readyToCapture(h.dir.filePath(QStringLiteral("notes")));
+        AppSettings settings = AppSettingsStore(h.defaults).load();
+        settings.setupComplete = false;
+        settings.onboardingStep = int(step);
+        h.setSettings(settings);
+        AppModel &model = h.make();
+        QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
+        model.clearRequestedWindow();
+        QVERIFY(ModelHarness::finish(command ? model.handleCaptureInvocation() : model.startCapture()));
+        QCOMPARE(model.phase(), captures ? CapturePhase::selecting : CapturePhase::idle);
+        QCOMPARE(model.requestedWindow(), captures ? std::nullopt : std::optional<QString>("setup"));
+        if (captures)
+            QVERIFY(h.select(QRect(20, 20, 200, 100)));
+        ModelHarness::settle();
+        QCOMPARE(h.overlays.size(), captures ? 1 : 0);
     }
 
     // Copying the reviewed text: what reached the clipboard and the status line.

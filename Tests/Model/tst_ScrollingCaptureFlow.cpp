@@ -202,6 +202,37 @@ private slots:
         }
     }
 
+    // A region capture started while a scrolling capture waits for Control Scrolling owns the
+    // status line and the capture: the wait, which cancelling its capture does not reach, ends at
+    // its next step without a word.
+    void waitOvertakenByRegionCapture_data()
+    {
+        QTest::addColumn<int>("steps");
+        QTest::newRow("a stale Control Scrolling wait keeps writing its status over a region selection") << 4;
+    }
+    void waitOvertakenByRegionCapture()
+    {
+        QFETCH(int, steps);
+        ManualTaskClock clock;
+        ModelHarness h;
+        AppModel &model = prepared(h, { "cannot scroll", "requested before" }, &clock);
+        model.startScrollingCapture();
+        QTRY_VERIFY(model.permissions().isWatchingForScrollingGrant());
+        QTRY_VERIFY(model.statusMessage().startsWith(QStringLiteral("Waiting for Control Scrolling")));
+        model.startCapture();
+        QTRY_VERIFY(!h.overlays.isEmpty() && h.overlays.last() && !h.overlays.last()->windows().isEmpty());
+        for (int step = 0; step < steps; ++step) {
+            clock.advance(250ms);
+            ModelHarness::settle();
+            QCOMPARE(model.statusMessage(), QStringLiteral("Select a region"));
+        }
+        QCOMPARE(model.phase(), CapturePhase::selecting);
+        QVERIFY(!model.scrollingCaptureGeneration());
+        QVERIFY(h.select(QRect(20, 20, 200, 100)));
+        QTRY_VERIFY(model.reviewSession());
+        QVERIFY(!model.reviewSession()->scrollingCapture);
+    }
+
     // After a relaunch the capture starts again on activation only when it may.
     void resumeAfterRelaunch_data()
     {

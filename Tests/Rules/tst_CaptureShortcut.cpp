@@ -105,6 +105,7 @@ private slots:
         row("characters trimmed and upper-cased", { keyA, opt, " é " }, "Alt+É", "Alt É");
         row("unknown key code", { 0x47, ctrl, "" }, "Ctrl+Key 71", "Control Key 71");
         row("characters win over the name", { key1, ctrl, "!" }, "Ctrl+!", "Control !");
+        row("a plus key keeps its own plus", { key1, shift | opt, "+" }, "Alt+Shift++", "Alt Shift +");
     }
 
     void labels()

@@ -342,34 +342,44 @@ private slots:
     }
 
     // Held after the first segment: "Status: ready" at rows 100..120, columns 10..210, confidence 0.8,
-    // away from the edges; the second segment starts at document row 100.
+    // away from the edges; the second segment starts at document row 100. A piece of a line never
+    // replaces the line, however sure the engine is of it.
     void duplicateRules_data()
     {
-        QTest::addColumn<CaptureTextObservation>("second");
+        QTest::addColumn<QList<CaptureTextObservation>>("second");
         QTest::addColumn<QString>("text");
         const QSize s(width, 200);
-        const auto row = [&](const char *name, const CaptureTextObservation &second, const char *text) {
-            QTest::newRow(name) << second << QString(text);
-        };
-        row("same box, more confident, replaces", line("Status: readv", s, 12, 1.5, 212, 21.5, 0.95),
+        const auto row = [&](const char *name, const QList<CaptureTextObservation> &second,
+                             const char *text) { QTest::newRow(name) << second << QString(text); };
+        row("same box, more confident, replaces", { line("Status: readv", s, 12, 1.5, 212, 21.5, 0.95) },
             "Status: readv");
-        row("same box, less confident, dropped", line("Status: readv", s, 12, 1.5, 212, 21.5, 0.5),
+        row("same box, less confident, dropped", { line("Status: readv", s, 12, 1.5, 212, 21.5, 0.5) },
             "Status: ready");
-        row("same text shifted sideways", line("status:  READY", s, 250, 5, 390, 25, 0.5), "Status: ready");
-        row("same text on other rows is another line", line("Status: ready", s, 10, 60, 210, 80, 0.9),
+        row("same text shifted sideways", { line("status:  READY", s, 250, 5, 390, 25, 0.5) },
+            "Status: ready");
+        row("same text on other rows is another line", { line("Status: ready", s, 10, 60, 210, 80, 0.9) },
             "Status: ready\nStatus: ready");
-        row("small overlap is another line", line("Next", s, 10, 15, 210, 35, 0.99), "Status: ready\nNext");
-        row("other column in the same rows", line("Other", s, 250, 0, 390, 20, 0.99), "Status: ready Other");
+        row("small overlap is another line", { line("Next", s, 10, 15, 210, 35, 0.99) },
+            "Status: ready\nNext");
+        row("other column in the same rows", { line("Other", s, 250, 0, 390, 20, 0.99) },
+            "Status: ready Other");
+        row("a piece of the line, more confident, dropped", { line("ready", s, 140, 1, 210, 21, 0.99) },
+            "Status: ready");
+        row("the line in two pieces, one more confident",
+            { line("Status:", s, 10, 1, 120, 21, 0.7), line("ready", s, 130, 1, 210, 21, 0.95) },
+            "Status: ready");
+        row("the line whole where it was held in part, less confident",
+            { line("Status: ready now", s, 10, 1, 330, 21, 0.5) }, "Status: ready now");
     }
 
     void duplicateRules()
     {
-        QFETCH(CaptureTextObservation, second);
+        QFETCH(QList<CaptureTextObservation>, second);
         QFETCH(QString, text);
         ScrollingTextAccumulator accumulator;
         const QSize s(width, 200);
         accumulator.append({ line("Status: ready", s, 10, 100, 210, 120, 0.8) }, s, 0);
-        accumulator.append({ second }, s, 100);
+        accumulator.append(second, s, 100);
         QCOMPARE(accumulator.assembledText(), text);
     }
 

@@ -2,6 +2,8 @@
 #include "Services/PermissionController.h"
 #include "TestSupport.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using Kind = PermissionKind;
@@ -354,6 +356,49 @@ private slots:
             end == WatchEnd::deadline ? std::optional(Kind::controlScrolling) : std::nullopt);
         QCOMPARE(m_defaults->boolean(Controller::resumeScrollingCaptureAfterRelaunchKey),
             end != WatchEnd::cancelled && end != WatchEnd::replaced);
+    }
+
+    // Open Settings is offered only where a settings page can change what the check finds (the sound
+    // settings) and a tool for that page is installed; the live answer comes from the programs on PATH.
+    void openSettingsOnlyWhereAPageHelps_data()
+    {
+        QTest::addColumn<QStringList>("tools");
+        QTest::addColumn<QList<Kind>>("offered");
+        QTest::newRow("no settings tool") << QStringList() << QList<Kind>();
+        QTest::newRow("a sound mixer")
+            << QStringList { "pavucontrol" } << QList<Kind> { Kind::systemAudio, Kind::microphone };
+        QTest::newRow("accessibility settings only")
+            << QStringList { "xfce4-accessibility-settings" } << QList<Kind>();
+    }
+
+    void openSettingsOnlyWhereAPageHelps()
+    {
+        QFETCH(QStringList, tools);
+        QFETCH(QList<Kind>, offered);
+        QTemporaryDir bin;
+        for (const QString &tool : tools) {
+            QFile program(bin.filePath(tool));
+            QVERIFY(program.open(QIODevice::WriteOnly));
+            program.write("#!/bin/sh\nexit 0\n");
+            program.close();
+            QVERIFY(program.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit());
+        m_desktop.screenUsable = false;
+        Controller::Effects effects = m_desktop.effects();
+        effects.settingsPageAvailable = Controller::Effects::live().settingsPageAvailable;
+        m_controller = std::make_unique<Controller>(m_defaults, effects, true, m_clock);
+        FakeDesktop::answer(m_desktop.microphoneChecks, Fact::denied);
+        QTRY_VERIFY(!m_controller->microphone().isBusy);
+        // Later presentations (a re-check, a failed start) keep to the same rule.
+        m_controller->recordSystemAudioStartFailed();
+        const Task<> again = m_controller->checkAgain(Kind::microphone);
+        FakeDesktop::answer(m_desktop.microphoneChecks, Fact::denied);
+        finish(again);
+        qputenv("PATH", path);
+        for (const Kind kind : PermissionKinds::allCases)
+            QCOMPARE(m_controller->row(kind).presentation.showsOpenSettings, offered.contains(kind));
     }
 
     void liveSessionWithoutX11NeverRelaunches()

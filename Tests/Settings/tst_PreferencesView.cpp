@@ -1,3 +1,4 @@
+#include "HeldAnswers.h"
 #include "ModelHarness.h"
 #include "TestAudioCapture.h"
 #include "TestSupport.h"
@@ -18,6 +19,9 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThreadPool>
+
+#include <atomic>
 
 using namespace std::chrono_literals;
 
@@ -227,7 +231,9 @@ private slots:
         const QString chosen = rig.dir.filePath(QStringLiteral("chosen"));
         QVERIFY(QDir().mkpath(chosen));
         rig.environment.folderPicker.present
-            = [&](const std::optional<QString> &, const QString &, const QString &) { return chosen; };
+            = [&](QWidget *, const std::optional<QString> &, const QString &, const QString &) {
+                  return answeredAtOnce(std::optional(chosen));
+              };
         rig.defaults->values.insert(
             QStringLiteral("capture-shortcut-v1"), CaptureShortcut { 0x28, 0x1800, "k" }.toJsonData());
         rig.open();
@@ -251,7 +257,10 @@ private slots:
             case Change::folder:
                 click("settings.rail.general");
                 click("settings.folder.choose");
-                return rig.model->settings().defaultFolder->displayPath == chosen;
+                return QTest::qWaitFor([&] {
+                    const std::optional<FolderAccess> &folder = rig.model->settings().defaultFolder;
+                    return folder && folder->displayPath == chosen;
+                });
             case Change::shortcut:
                 click("settings.rail.shortcuts");
                 click("settings.shortcuts.use-default");
@@ -327,6 +336,12 @@ private slots:
         QCOMPARE(titles(others), entries);
         QCOMPARE(others->selectedID(), saved.isEmpty() ? std::nullopt : std::optional<QString>(saved));
         QCOMPARE(shown(rig.find<QWidget>(QStringLiteral("settings.audio.others-unavailable"))), warns);
+        // Every entry, "This Computer (everything playing)" too, reads whole in the closed pop-up: the
+        // row makes room for the widest rather than cut it.
+        QTRY_COMPARE(others->width(), std::max(200, others->sizeHint().width()));
+        for (const QString &entry : entries)
+            QVERIFY2(others->fontMetrics().horizontalAdvance(entry) + 8 + 24 <= others->width(),
+                qPrintable(entry));
     }
 
     // The missing-microphone warning needs record-you on, a saved microphone and none of that name.
@@ -390,12 +405,55 @@ private slots:
         for (const char *id : { "settings.audio.others", "settings.audio.choose-another-app",
                  "settings.audio.record-you", "settings.audio.microphone" })
             QVERIFY2(!rig.find<QWidget>(QString::fromLatin1(id))->isEnabledTo(rig.view.get()), id);
-        for (const char *id : { "settings.updates.check-now", "settings.updates.automatic",
-                 "settings.feedback.send", "settings.folder.choose", "settings.menubar.while-recording" })
+        for (const char *id :
+            { "settings.feedback.send", "settings.folder.choose", "settings.menubar.while-recording" })
             QVERIFY2(rig.find<QWidget>(QString::fromLatin1(id))->isEnabledTo(rig.view.get()), id);
         QVERIFY(ModelHarness::finish(rig.model->handleAudioInvocation()));
         QTRY_VERIFY(!rig.model->audio().isRecording());
         QTRY_VERIFY(others->isEnabledTo(rig.view.get()));
+    }
+
+    // Without an update feed the switch cannot turn on and "Check Now…" cannot find anything: both are
+    // off, with the reason beside them; asked from the tray, the check answers with the same reason.
+    // With a feed both work as usual and nothing is said.
+    void updatesSayWhetherTheyCanWork_data()
+    {
+        QTest::addColumn<bool>("feed");
+        QTest::newRow("no update feed") << false;
+        QTest::newRow("an update feed") << true;
+    }
+
+    void updatesSayWhetherTheyCanWork()
+    {
+        QFETCH(bool, feed);
+        Rig rig;
+        int checks = 0;
+        bool automatic = false;
+        rig.adjust = [&](ModelServices &services) {
+            if (!feed)
+                return;
+            services.softwareUpdate.isAvailable = true;
+            services.softwareUpdate.automaticallyChecks = [&] { return automatic; };
+            services.softwareUpdate.setAutomaticallyChecks = [&](bool on) { automatic = on; };
+            services.softwareUpdate.checkForUpdates = [&] { ++checks; };
+        };
+        rig.open();
+        auto *toggle = rig.find<VemiSettingsToggle>(QStringLiteral("settings.updates.automatic"));
+        auto *checkNow = rig.find<QAbstractButton>(QStringLiteral("settings.updates.check-now"));
+        auto *reason = rig.find<VemiStatusLabel>(QStringLiteral("settings.updates.unavailable"));
+        QCOMPARE(toggle->isEnabledTo(rig.view.get()), feed);
+        QCOMPARE(checkNow->isEnabledTo(rig.view.get()), feed);
+        QCOMPARE(shown(reason), !feed);
+        QVERIFY(reason->text().contains(QStringLiteral("no update feed")));
+        if (feed) {
+            toggle->click();
+            QVERIFY(toggle->isChecked());
+            checkNow->click();
+            QCOMPARE(checks, 1);
+        }
+        rig.model->checkForUpdates();
+        QCOMPARE(rig.alerts.contains(SoftwareUpdateService::unavailableTitle()), !feed);
+        QCOMPARE(rig.alertMessages.contains(SoftwareUpdateService::unavailableMessage()), !feed);
     }
 
     // Which buttons a row shows follows its flags and the actions the pane gives it: System Audio gets
@@ -552,6 +610,86 @@ private slots:
         }
         for (const QString &text : said)
             QVERIFY2(!untrue.match(text).hasMatch(), qPrintable(text));
+    }
+    // The lists the window reads on workers answer in any order: an older read never replaces
+    // what a newer one already showed.
+    void olderListsAnswerLate_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::newRow("an older application list overwrites a newer one") << "apps";
+        QTest::newRow("an older microphone list overwrites a newer one") << "devices";
+        QTest::newRow("an older answer about the Others application overwrites a newer one") << "running";
+    }
+    void olderListsAnswerLate()
+    {
+        QFETCH(QString, list);
+        HeldAnswers<QList<AudioCaptureApp>> apps;
+        HeldAnswers<QList<AudioInputDevice>> devices;
+        HeldAnswers<bool> running;
+        // Until set, the readers answer at once with nothing listed and everything running.
+        std::atomic<bool> holding = false;
+        Rig rig;
+        const QList<AudioCaptureApp> older { { chat, QStringLiteral("Chat"), QString() } };
+        const QList<AudioCaptureApp> newer = rig.catalog.apps;
+        const QList<AudioInputDevice> olderDevices { rig.catalog.devices.first() };
+        const QList<AudioInputDevice> newerDevices = rig.catalog.devices;
+        rig.settings.othersAudioBundleID = chat;
+        rig.environment.listApplications = [&] { return holding ? apps.wait() : QList<AudioCaptureApp>(); };
+        rig.environment.listInputDevices
+            = [&] { return holding ? devices.wait() : QList<AudioInputDevice>(); };
+        rig.environment.isFamilyRunning = [&](const QString &) { return holding ? running.wait() : true; };
+        rig.setSettings(rig.settings);
+        rig.make();
+        rig.view = std::make_unique<PreferencesView>(
+            *rig.model, SettingsPane::general, std::nullopt, rig.environment);
+        PreferencesView &view = *rig.view;
+        view.show();
+        // The reads of showing and activating the window are done before the race begins.
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        ModelHarness::settle();
+        QThreadPool::globalInstance()->waitForDone();
+        ModelHarness::settle();
+        holding = true;
+        if (list == "apps") {
+            running.answerAll(true);
+            view.refreshAudioSources();
+            QVERIFY(devices.waitForCalls(1));
+            devices.answer(0, newerDevices);
+            QVERIFY(apps.waitForCalls(1));
+            view.refreshListedApps();
+            QVERIFY(apps.waitForCalls(2));
+            apps.answer(1, newer);
+            QTRY_COMPARE(view.listedApps(), newer);
+            apps.answer(0, older);
+        } else if (list == "devices") {
+            apps.answerAll(newer);
+            running.answerAll(true);
+            view.refreshAudioSources();
+            QVERIFY(devices.waitForCalls(1));
+            view.refreshAudioSources();
+            QVERIFY(devices.waitForCalls(2));
+            devices.answer(1, newerDevices);
+            QTRY_COMPARE(view.inputDevices(), newerDevices);
+            devices.answer(0, olderDevices);
+        } else {
+            devices.answerAll(newerDevices);
+            view.refreshAudioSources();
+            QVERIFY(apps.waitForCalls(1));
+            apps.answer(0, older);
+            QVERIFY(running.waitForCalls(1));
+            view.refreshListedApps();
+            QVERIFY(apps.waitForCalls(2));
+            apps.answer(1, newer);
+            QVERIFY(running.waitForCalls(2));
+            running.answer(1, true);
+            QTRY_VERIFY(view.listedApps() == newer && view.othersSourceUnavailable() == false);
+            running.answer(0, false);
+        }
+        QThreadPool::globalInstance()->waitForDone();
+        ModelHarness::settle();
+        QCOMPARE(view.listedApps(), newer);
+        QCOMPARE(view.inputDevices(), newerDevices);
+        QVERIFY(!view.othersSourceUnavailable());
     }
 };
 

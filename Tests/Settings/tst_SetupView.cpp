@@ -3,10 +3,12 @@
 
 #include "Settings/SetupView.h"
 #include "Settings/ShortcutRecorder.h"
+#include "Vemi/VemiDesign.h"
 
 #include <QAbstractButton>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -211,6 +213,53 @@ private slots:
 
     // The recorder takes keys typed anywhere in its own window while it listens, and none typed into
     // another window.
+    // The footer's status keeps to one line, says nothing the step's panel already says, and drops a
+    // message left over from the step before (a failure on Screen Recording is not news on Shortcut).
+    // The Screen Recording step offers no settings page: none can change what its check finds.
+    void footerStatus_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("moveOn");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("a long message of this step")
+            << "The capture folder /home/ada/Documents/Notes/Quorvel captures with a rather long name could "
+               "not "
+               "be read, so the test capture cannot save its Markdown there"
+            << false << true;
+        QTest::newRow("what the panel says already") << "" << false << false;
+        QTest::newRow("left over from the step before")
+            << "System Settings could not be opened" << true << false;
+    }
+    void footerStatus()
+    {
+        QFETCH(QString, message);
+        QFETCH(bool, moveOn);
+        QFETCH(bool, shown);
+        Rig rig;
+        rig.screenGranted = false;
+        rig.settings.onboardingStep = int(OnboardingStep::screenRecording);
+        rig.open();
+        QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
+        QVERIFY(!rig.shows("setup.screen.open"));
+        QVERIFY(ModelHarness::finish(rig.model->requestPermission()));
+        const QString said = message.isEmpty() ? rig.model->permissions().screen().feedback->text : message;
+        rig.model->flowContext().setStatusMessage(said);
+        if (moveOn)
+            rig.model->advanceOnboarding();
+        auto *status = rig.find<VemiStatusLabel>(QStringLiteral("setup.status"));
+        QVERIFY(TestSupport::runPostedHops(2));
+        QCOMPARE(status->text(), shown ? said : QString());
+        QLabel *line = status->findChild<QLabel *>();
+        QVERIFY(line->height() <= line->fontMetrics().lineSpacing() + 4);
+        if (shown) {
+            QVERIFY(line->text().endsWith(u'…'));
+            QCOMPARE(line->toolTip(), said);
+        }
+        // Whatever happens next on this step is said again.
+        rig.model->flowContext().setStatusMessage(QStringLiteral("Capture folder saved"));
+        QTRY_COMPARE(status->text(), QStringLiteral("Capture folder saved"));
+    }
+
     void recorder_data()
     {
         QTest::addColumn<bool>("ownWindow");

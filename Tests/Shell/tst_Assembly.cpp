@@ -4,6 +4,7 @@
 #include "Documents/EncryptedDraft.h"
 #include "Documents/ImageNormalization.h"
 #include "FindByText.h"
+#include "HeldAnswers.h"
 #include "Model/ReviewSession.h"
 #include "PrivateXvfb.h"
 #include "Settings/PreferencesView.h"
@@ -76,7 +77,9 @@ struct Program
             opened << url.toString();
             return true;
         };
-        services.revealFile = [this](const QUrl &url) { opened << url.toString(); };
+        services.revealFile = [this](const QUrl &url, std::function<void()>) { opened << url.toString(); };
+        // An updater with a feed: its check is what the tray's command reaches.
+        services.softwareUpdate.isAvailable = true;
         services.softwareUpdate.checkForUpdates = [this] { ++updateChecks; };
         services.presentPrompt = [this](const ScrollingCapturePrompt &prompt) {
             prompts << prompt.title;
@@ -84,18 +87,21 @@ struct Program
             declined.resolve(false);
             return declined.future();
         };
-        app = std::make_unique<DovrinApp>(DovrinApp::Options { { QStringLiteral("quorvel") }, nullptr,
-            std::move(services),
-            [this](AppModel &model) {
-                SettingsEnvironment environment = SettingsEnvironment::live(model);
-                environment.folderPicker.present
-                    = [this](const auto &, const auto &, const auto &) { return std::optional(captures); };
-                environment.pickApplication
-                    = [](const QString &) { return std::optional<AudioCaptureApp>(); };
-                environment.relaunch = [this] { ++relaunches; };
-                return environment;
-            },
-            nullptr, {} });
+        app = std::make_unique<DovrinApp>(
+            DovrinApp::Options { { QStringLiteral("quorvel") }, nullptr, std::move(services),
+                [this](AppModel &model) {
+                    SettingsEnvironment environment = SettingsEnvironment::live(model);
+                    environment.folderPicker.present
+                        = [this](QWidget *, const auto &, const auto &, const auto &) {
+                              return answeredAtOnce(std::optional(captures));
+                          };
+                    environment.pickApplication = [](QWidget *, const QString &) {
+                        return answeredAtOnce(std::optional<AudioCaptureApp>());
+                    };
+                    environment.relaunch = [this] { ++relaunches; };
+                    return environment;
+                },
+                nullptr, {} });
         app->delegate().setTerminateEffect([this] { ++terminations; });
         app->start();
     }

@@ -1,5 +1,6 @@
 #include "AppearancePalettes.h"
 #include "Shell/MenuBarRecordingStatus.h"
+#include "Vemi/VemiDesign.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -90,6 +91,40 @@ private slots:
             << std::optional<QColor>() << "ubuntu:GNOME" << false << QColor(Qt::white);
         QTest::newRow("KDE, light theme") << std::optional<QColor>() << "KDE" << false << darkText;
         QTest::newRow("Xfce, dark theme") << std::optional<QColor>() << "XFCE" << true << lightText;
+    }
+
+    // Where the panel under the icon is known it decides, over the theme and the desktop's name; only
+    // the tray's own request comes first.
+    void thePanelUnderTheIconDecides_data()
+    {
+        QTest::addColumn<std::optional<QColor>>("trayForeground");
+        QTest::addColumn<QColor>("panel");
+        QTest::addColumn<QString>("desktop");
+        QTest::addColumn<bool>("darkTheme");
+        QTest::newRow("trayer's light grey, dark theme")
+            << std::optional<QColor>() << QColor(0xd9, 0xd9, 0xd9) << "" << true;
+        QTest::newRow("white panel on GNOME")
+            << std::optional<QColor>() << QColor(Qt::white) << "GNOME" << false;
+        QTest::newRow("black panel, light theme")
+            << std::optional<QColor>() << QColor(0x20, 0x20, 0x20) << "KDE" << false;
+        QTest::newRow("mid grey") << std::optional<QColor>() << QColor(0x80, 0x80, 0x80) << "XFCE" << true;
+        QTest::newRow("the tray asks")
+            << std::optional(QColor(0x33, 0x66, 0x99)) << QColor(Qt::white) << "" << false;
+    }
+
+    void thePanelUnderTheIconDecides()
+    {
+        QFETCH(std::optional<QColor>, trayForeground);
+        QFETCH(QColor, panel);
+        QFETCH(QString, desktop);
+        QFETCH(bool, darkTheme);
+        const QColor ink = MenuBarRecordingStatus::panelInk(trayForeground, desktop,
+            darkTheme ? AppearancePalettes::dark() : AppearancePalettes::light(), panel);
+        if (trayForeground)
+            QCOMPARE(ink, *trayForeground);
+        else
+            QVERIFY2(
+                VemiPalette::contrast(ink, panel) >= 4.5, qPrintable(ink.name() + " on " + panel.name()));
     }
 
     void theInkSuitsThePanel()

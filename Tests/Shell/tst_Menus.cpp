@@ -1,11 +1,17 @@
 #include "Model/ReviewSession.h"
 #include "ModelHarness.h"
+#include "Settings/SetupStepPanel.h"
+#include "Settings/ShortcutRecorder.h"
 #include "Shell/CaptureCommands.h"
+#include "Shell/MenuBarFallbackWindow.h"
+#include "Shell/MenuBarMenu.h"
 #include "Shell/MenuContent.h"
 #include "Shell/StoredBoolean.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTest>
 
 namespace {
@@ -157,6 +163,60 @@ private slots:
         QCOMPARE(entries.at(1).id, QString("capture"));
         QCOMPARE(entries.at(1).shortcut.toString(QKeySequence::PortableText), keys);
         QCOMPARE(entries.at(2).id == "shortcut-warning" ? entries.at(2).title : QString(), warning);
+    }
+
+    // One rendering wherever the capture shortcut appears, Linux style: the menu's line, the window
+    // standing in for the tray, the recorder's chip, its status and the setup text about the default.
+    void theShortcutReadsTheSameEverywhere_data()
+    {
+        QTest::addColumn<CaptureShortcut>("shortcut");
+        QTest::addColumn<HotKeyRegistrationState>("registration");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("the default") << CaptureShortcut::defaultShortcut()
+                                     << HotKeyRegistrationState::registered << "Alt+Shift+C";
+        QTest::newRow("Ctrl and Alt") << CaptureShortcut { 0x28, 0x1000 | 0x800, "k" }
+                                      << HotKeyRegistrationState::registered << "Ctrl+Alt+K";
+        QTest::newRow("Super on a named key, in use") << CaptureShortcut { 0x31, 0x100 | 0x200,
+            " " } << HotKeyRegistrationState::conflict << "Shift+Super+Space";
+    }
+
+    void theShortcutReadsTheSameEverywhere()
+    {
+        QFETCH(CaptureShortcut, shortcut);
+        QFETCH(HotKeyRegistrationState, registration);
+        QFETCH(QString, shown);
+        m_harness->hotKeyAnswer = registration;
+        m_harness->model->applyShortcut(shortcut);
+        MenuContent content(*m_harness->model, m_commands, {});
+        QStringList seen;
+        MenuBarMenu menu(content);
+        for (QAction *action : menu.actions()) {
+            if (action->objectName() == QLatin1String("capture")
+                || action->objectName() == "shortcut-warning")
+                seen << action->text();
+        }
+        MenuBarFallbackWindow window(content);
+        for (QLabel *label : window.findChildren<QLabel *>())
+            seen << label->text();
+        ShortcutRecorder recorder(*m_harness->model, true);
+        for (QLabel *label : recorder.findChildren<QLabel *>())
+            seen << label->text();
+        for (QPushButton *button : recorder.findChildren<QPushButton *>())
+            seen << button->text() << button->toolTip();
+        seen << SetupStepPanel::texts(OnboardingStep::shortcut);
+        const QString all = seen.join(u'\n');
+        QVERIFY2(all.contains(shown), qPrintable(all));
+        if (registration == HotKeyRegistrationState::registered)
+            QVERIFY2(all.contains(QStringLiteral("Capture Region…\t") + shown), qPrintable(all));
+        // The default is named the same way where setup speaks of it and where it can be restored.
+        QVERIFY(all.contains(QStringLiteral("Alt+Shift+C is the default.")));
+        if (shortcut != CaptureShortcut::defaultShortcut())
+            QVERIFY(all.contains(QStringLiteral("Use Alt+Shift+C"))
+                && all.contains(QStringLiteral("Restore the default Alt+Shift+C shortcut")));
+        for (const QString &other : { QStringLiteral("⌃"), QStringLiteral("⌥"), QStringLiteral("⇧"),
+                 QStringLiteral("⌘"), QStringLiteral("Alt-Shift"), QStringLiteral("Alt Shift C"),
+                 QStringLiteral("Meta+"), QStringLiteral("Option") })
+            QVERIFY2(!all.contains(other), qPrintable(other));
     }
 
     void mainMenuFollowsTheReview_data()

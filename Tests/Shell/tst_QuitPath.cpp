@@ -10,7 +10,7 @@
 #include <csignal>
 
 // How the quit is asked for in a row.
-enum class Ask { quitEvent, sigterm, sigint, ctrlQ, sessionManager };
+enum class Ask { quitEvent, sigterm, sigint, sighup, sigquit, ctrlQ, sessionManager };
 // The gate's answer in a row.
 enum class Gate { agree, refuse, fail };
 
@@ -24,16 +24,24 @@ private slots:
         QTest::addColumn<Ask>("ask");
         QTest::addColumn<Gate>("gate");
         QTest::addColumn<bool>("relaunchPending");
-        QTest::newRow("refusing gate keeps the app") << Ask::quitEvent << Gate::refuse << false;
-        QTest::newRow("agreeing gate ends it") << Ask::quitEvent << Gate::agree << false;
-        QTest::newRow("SIGTERM passes the gate") << Ask::sigterm << Gate::agree << false;
-        QTest::newRow("SIGINT refused") << Ask::sigint << Gate::refuse << false;
-        QTest::newRow("Ctrl+Q in a window") << Ask::ctrlQ << Gate::agree << false;
-        QTest::newRow("failing gate refuses") << Ask::quitEvent << Gate::fail << false;
-        QTest::newRow("relaunch, gate refuses: cancelled") << Ask::quitEvent << Gate::refuse << true;
-        QTest::newRow("relaunch, gate agrees: committed") << Ask::sigterm << Gate::agree << true;
-        QTest::newRow("session manager, refused") << Ask::sessionManager << Gate::refuse << false;
-        QTest::newRow("session manager, agreed") << Ask::sessionManager << Gate::agree << true;
+        // Whether the gate has something open to finish.
+        QTest::addColumn<bool>("openWork");
+        QTest::newRow("refusing gate keeps the app") << Ask::quitEvent << Gate::refuse << false << true;
+        QTest::newRow("agreeing gate ends it") << Ask::quitEvent << Gate::agree << false << true;
+        QTest::newRow("SIGTERM passes the gate") << Ask::sigterm << Gate::agree << false << true;
+        QTest::newRow("SIGINT refused") << Ask::sigint << Gate::refuse << false << true;
+        QTest::newRow("SIGHUP passes the gate") << Ask::sighup << Gate::agree << false << true;
+        QTest::newRow("SIGQUIT refused") << Ask::sigquit << Gate::refuse << false << true;
+        QTest::newRow("Ctrl+Q in a window") << Ask::ctrlQ << Gate::agree << false << true;
+        QTest::newRow("failing gate refuses") << Ask::quitEvent << Gate::fail << false << true;
+        QTest::newRow("relaunch, gate refuses: cancelled") << Ask::quitEvent << Gate::refuse << true << true;
+        QTest::newRow("relaunch, gate agrees: committed") << Ask::sigterm << Gate::agree << true << true;
+        QTest::newRow("session manager, work open, refused: the session waits")
+            << Ask::sessionManager << Gate::refuse << false << true;
+        QTest::newRow("session manager, work open, agreed: quits by itself")
+            << Ask::sessionManager << Gate::agree << true << true;
+        QTest::newRow("session manager, nothing open: the session ends")
+            << Ask::sessionManager << Gate::agree << false << false;
     }
 
     void theGateRunsOnceAndDecides()
@@ -41,8 +49,10 @@ private slots:
         QFETCH(Ask, ask);
         QFETCH(Gate, gate);
         QFETCH(bool, relaunchPending);
+        QFETCH(bool, openWork);
         DovrinAppDelegate delegate(QApplication::arguments());
         delegate.install();
+        delegate.setOpenWork([openWork] { return openWork; });
         int runs = 0;
         int terminations = 0;
         std::optional<TaskPromise<bool>> answer;
@@ -55,7 +65,7 @@ private slots:
         delegate.setPrepareForTermination([&]() -> Task<bool> {
             ++runs;
             answer.emplace();
-            // The session manager waits inside its request; the gate answers meanwhile.
+            // The session manager has its answer already; the gate answers later.
             if (ask == Ask::sessionManager && runs == 1)
                 QTimer::singleShot(0, this, settle);
             co_return co_await answer->future();
@@ -80,13 +90,23 @@ private slots:
             case Ask::sigint:
                 ::raise(SIGINT);
                 break;
+            case Ask::sighup:
+                ::raise(SIGHUP);
+                break;
+            case Ask::sigquit:
+                ::raise(SIGQUIT);
+                break;
             case Ask::ctrlQ:
                 QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
                 break;
             }
         };
         if (ask == Ask::sessionManager) {
-            QCOMPARE(delegate.settleTermination(), gate == Gate::agree);
+            // Answered at once, never after running the event loop inside the request.
+            QCOMPARE(delegate.answerSessionEnd(), !openWork);
+            QCOMPARE(runs, 0);
+            QVERIFY(delegate.isTerminationPending());
+            QTRY_VERIFY(!delegate.isTerminationPending());
         } else {
             askToQuit();
             QTRY_COMPARE(runs, 1);

@@ -171,6 +171,56 @@ private slots:
         QCOMPARE(cancel->controlSize(), VemiControlSize::small);
     }
 
+    // A ring marks focus reached from the keyboard only. Focus that moves on because the clicked button
+    // hid or disabled itself arrives as Tab focus too, but after a click: no ring there.
+    void focusRingOnlyFromTheKeyboard_data()
+    {
+        QTest::addColumn<QString>("act");
+        QTest::addColumn<bool>("ring");
+        QTest::newRow("the clicked button hides itself") << "hide" << false;
+        QTest::newRow("the clicked button disables itself") << "disable" << false;
+        QTest::newRow("Tab") << "tab" << true;
+        QTest::newRow("Shift+Tab") << "backtab" << true;
+        QTest::newRow("a click, then Tab") << "click, tab" << true;
+    }
+    void focusRingOnlyFromTheKeyboard()
+    {
+        QFETCH(QString, act);
+        QFETCH(bool, ring);
+        QWidget window;
+        auto *row = new QHBoxLayout(&window);
+        auto *first = new VemiButton(QStringLiteral("Check Again"), &window);
+        auto *second = new VemiButton(QStringLiteral("Continue"), &window);
+        auto *third = new VemiButton(QStringLiteral("Back"), &window);
+        for (VemiButton *button : { first, second, third }) {
+            button->setFocusPolicy(Qt::StrongFocus);
+            row->addWidget(button);
+        }
+        connect(first, &QPushButton::clicked, first, [&] {
+            if (act == "hide")
+                first->hide();
+            else if (act == "disable")
+                first->setEnabled(false);
+        });
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        if (act == "backtab") {
+            third->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(third, Qt::Key_Backtab, Qt::ShiftModifier);
+        } else if (act == "tab") {
+            first->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(first, Qt::Key_Tab);
+        } else {
+            first->setFocus(Qt::MouseFocusReason);
+            QTest::mouseClick(first, Qt::LeftButton);
+            if (act == "click, tab")
+                QTest::keyClick(first, Qt::Key_Tab);
+        }
+        QTRY_VERIFY(second->hasFocus());
+        QCOMPARE(second->showsFocusRing(), ring);
+    }
+
     void sidebarHighlightSlides_data()
     {
         QTest::addColumn<bool>("reduce");

@@ -244,7 +244,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *dot = label->findChild<VemiSymbolView *>();
         QCOMPARE(dot->sizeHint(), QSize(8, 8));
-        QVERIFY(near(label->grab().toImage().pixelColor(dot->geometry().center()), VemiPalette::vemiCoral()));
+        QVERIFY(near(label->grab().toImage().pixelColor(dot->geometry().center()),
+            VemiPalette::coralInk(VemiAppearance::light)));
         label->setSystemImage(QStringLiteral("lock.fill"));
         QVERIFY(dot->sizeHint().width() > 8);
         QVERIFY(isHidden(dot) && isHidden(decorative) && isHidden(new VemiTemplateIcon(&window)));

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -89,6 +90,71 @@ private slots:
                 QVERIFY2(showsText(&view, text.trimmed()), qPrintable(text));
         }
         QVERIFY(!showsText(&view, QStringLiteral("The screenshot was not kept")));
+    }
+
+    // A transcript preview shows its lines whole, up to six and then cut with "…", as a window of its
+    // own and inside the window that holds it: the window grows to the lines the text needs once it
+    // has wrapped, instead of keeping the height the text had before it knew its width.
+    void previewIsNeverClipped_data()
+    {
+        QTest::addColumn<QString>("others");
+        QTest::addColumn<bool>("cut");
+        QTest::addColumn<bool>("framed");
+        const QString threeLines = QStringLiteral(
+            "Thanks everyone for joining. Today we will go through the launch checklist, the open questions "
+            "from the beta, and who owns the release notes.\nFirst, the installer.");
+        const QString tooLong
+            = QStringList(12, QStringLiteral("We went through the checklist line by line.")).join(u'\n');
+        for (const bool framed : { false, true }) {
+            const char *how = framed ? ", in its window" : ", on its own";
+            QTest::newRow(qPrintable(QStringLiteral("one line") + how))
+                << QStringLiteral("Short.") << false << framed;
+            QTest::newRow(qPrintable(QStringLiteral("a wrapped paragraph and a line") + how))
+                << threeLines << false << framed;
+            QTest::newRow(qPrintable(QStringLiteral("more than six lines") + how))
+                << tooLong << true << framed;
+        }
+    }
+    void previewIsNeverClipped()
+    {
+        QFETCH(QString, others);
+        QFETCH(bool, cut);
+        QFETCH(bool, framed);
+        ModelHarness h;
+        AppModel &model = h.make();
+        SavedReceipt receipt = savedNote(h, SavedReceipt::Kind::audio);
+        receipt.heardOthers = true;
+        receipt.othersTranscript = others;
+        receipt.youTranscript = QStringLiteral("I can take the release notes.");
+        h.context().setReceipt(receipt);
+        QWidget frame;
+        auto *view = new ReceiptView(model);
+        std::unique_ptr<ReceiptView> alone(framed ? nullptr : view);
+        if (framed) {
+            // As the program opens it: a window that takes exactly its content's size.
+            auto *layout = new QVBoxLayout(&frame);
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->addWidget(view);
+            layout->setSizeConstraint(QLayout::SetFixedSize);
+            frame.show();
+        } else {
+            view->show();
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(view->window()));
+        QLabel *preview = nullptr;
+        for (QLabel *label : view->findChildren<QLabel *>()) {
+            if (label->property("fullText").toString() == others)
+                preview = label;
+        }
+        QVERIFY(preview);
+        QTRY_VERIFY(preview->height() >= preview->heightForWidth(preview->width()));
+        QVERIFY(view->window()->rect().contains(
+            QRect(preview->mapTo(view->window(), QPoint()), preview->size())));
+        QCOMPARE(preview->text().endsWith(u'…'), cut);
+        if (!cut)
+            QCOMPARE(preview->text(), others);
+        const int lines = preview->heightForWidth(preview->width()) / preview->fontMetrics().lineSpacing();
+        QVERIFY2(lines <= 6, qPrintable(QString::number(lines)));
     }
 
     void settle_data()

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace {
@@ -55,6 +56,44 @@ class TestRecentCapturesView : public QObject
     Q_OBJECT
 
 private slots:
+    // The column header's "File" and "Saved" stand over the names and the dates, with a scroll bar
+    // beside the list or without one.
+    void headerStandsOverItsColumn_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("a few, no scroll bar") << 3;
+        QTest::newRow("the full twenty, scrolling") << 20;
+    }
+    void headerStandsOverItsColumn()
+    {
+        QFETCH(int, count);
+        ModelHarness h;
+        remember(h, numbered(count));
+        AppModel &model = h.make();
+        const auto view = shown(model);
+        view->resize(700, 420);
+        QTRY_COMPARE(view->rows().size(), count);
+        RecentCaptureRow *row = view->rows().first();
+        QTRY_VERIFY(row->width() > 0);
+        QLabel *file = nullptr;
+        QLabel *saved = nullptr;
+        for (QLabel *label : view->findChildren<QLabel *>()) {
+            if (label->text() == QLatin1String("File"))
+                file = label;
+            if (label->text() == QLatin1String("Saved"))
+                saved = label;
+        }
+        QVERIFY(file && saved);
+        const int dates = row->mapTo(view.get(),
+                                 QPoint(row->width() - RecentCaptureRow::contentInset
+                                         - RecentCaptureRow::savedColumnWidth,
+                                     0))
+                              .x();
+        const int names = row->mapTo(view.get(), QPoint(RecentCaptureRow::nameOffset, 0)).x();
+        QTRY_VERIFY(std::abs(saved->mapTo(view.get(), QPoint()).x() - dates) <= 1);
+        QVERIFY(std::abs(file->mapTo(view.get(), QPoint()).x() - names) <= 1);
+    }
+
     void arrowKeys_data()
     {
         QTest::addColumn<int>("start");

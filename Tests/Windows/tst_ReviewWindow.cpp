@@ -1,3 +1,4 @@
+#include "HeldAnswers.h"
 #include "ModelHarness.h"
 #include "TestSupport.h"
 
@@ -123,6 +124,8 @@ private slots:
         Review r;
         QVERIFY(r.open());
         QVERIFY(r.activate());
+        // As a click at the end of the field would; an unfocused value shows its start.
+        r.view()->inspector()->titleField()->end(false);
         QTest::keyClicks(r.view()->inspector()->titleField(), QStringLiteral(" edited"));
         r.editor()->moveCursor(QTextCursor::End);
         QTest::keyClicks(r.editor(), QStringLiteral(" more"));
@@ -406,6 +409,43 @@ private slots:
     }
 
     // Only tiles in view hold an image; scrolling away drops them and loads the ones that come in.
+    // Each review has a close veto of its own: the answer of an earlier review's veto closes
+    // nothing, and a close of the new review asks the new veto.
+    void lateCloseAnswer_data()
+    {
+        QTest::addColumn<bool>("closeAgain");
+        QTest::newRow("a late close answer from an earlier review closes the window of a new one") << false;
+        QTest::newRow("a close of the new review is dropped while the earlier answer is on its way") << true;
+    }
+    void lateCloseAnswer()
+    {
+        QFETCH(bool, closeAgain);
+        HeldAnswers<bool> answers;
+        ReviewWindow window;
+        window.setCloseVeto([&answers] { return answers.task(); });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.close();
+        QVERIFY(answers.waitForCalls(1));
+        QVERIFY(window.isAskingToClose());
+        // The next review is presented while the first one's answer is on its way.
+        window.setCloseVeto([&answers] { return answers.task(); });
+        if (closeAgain) {
+            window.close();
+            QVERIFY(answers.waitForCalls(2));
+            answers.answer(0, false);
+            ModelHarness::settle();
+            QVERIFY(window.isVisible());
+            answers.answer(1, true);
+            QTRY_VERIFY(!window.isVisible());
+        } else {
+            answers.answer(0, true);
+            ModelHarness::settle();
+            QVERIFY(window.isVisible());
+            QCOMPARE(answers.calls(), 1);
+        }
+    }
+
     void visibleTilesOnly()
     {
         Review r;

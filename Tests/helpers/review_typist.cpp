@@ -43,6 +43,7 @@ int main(int argc, char **argv)
         || !ModelHarness::finish(model.resumePendingDraft()) || !controller)
         return 1;
     ReviewView *view = controller->view();
+    view->inspector()->titleField()->end(false);
     QTest::keyClicks(view->inspector()->titleField(), QStringLiteral(" typed"));
     QTest::keyClicks(view->inspector()->noteField(), QStringLiteral("a note"));
     QTest::keyClicks(view->inspector()->tagsField(), QStringLiteral("Crash, test"));

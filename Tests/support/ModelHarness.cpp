@@ -75,6 +75,29 @@ Task<QImage> column()
 
 } // namespace
 
+ModelHarness::DraftThreadHold::DraftThreadHold(DraftFlow &drafts)
+{
+    m_job = drafts.onDraftThread([this](const EncryptedDraftStore &) {
+        m_reached.release();
+        m_gate.acquire();
+        return true;
+    });
+}
+
+ModelHarness::DraftThreadHold::~DraftThreadHold()
+{
+    release();
+    m_job.waitForFinished();
+}
+
+void ModelHarness::DraftThreadHold::release()
+{
+    if (m_released)
+        return;
+    m_released = true;
+    m_gate.release();
+}
+
 ModelHarness::ModelHarness()
 {
     QDir().mkpath(draftFolder());
@@ -130,7 +153,11 @@ AppModel &ModelHarness::make()
         opened << url;
         return mailOpens;
     };
-    services.revealFile = [this](const QUrl &url) { revealed << url; };
+    services.revealFile = [this](const QUrl &url, std::function<void()> failed) {
+        revealed << url;
+        if (!fileManagerAnswers && failed)
+            QMetaObject::invokeMethod(QCoreApplication::instance(), failed, Qt::QueuedConnection);
+    };
     services.moveToTrash = [this](const QList<QUrl> &files) {
         ++trashCalls;
         if (holdTrash && !trashGate.tryAcquire(1, 60000))
@@ -147,8 +174,8 @@ AppModel &ModelHarness::make()
             clipboard << text;
         return pasteboardWorks;
     };
-    services.folderPicker.present
-        = [this](const std::optional<QString> &, const QString &, const QString &) { return pickedFolder; };
+    services.folderPicker.present = [this](QWidget *, const std::optional<QString> &, const QString &,
+                                        const QString &) { return answered(pickedFolder); };
     services.makeOverlay = [this](CaptureSelectionMode mode) {
         auto overlay = std::make_unique<SelectionOverlayCoordinator>(
             &displays, std::chrono::seconds(120), mode,
@@ -213,6 +240,7 @@ AppModel &ModelHarness::make()
         ScrollingCaptureEnvironment environment;
         environment.scrollDown = [](QPoint, int) { return true; };
         environment.showsPanel = environment.observesDisplayChanges = false;
+        environment.storeThread = request.storeThread;
         const auto frames = ScrollingCaptureCoordinator::defaultFrameFunctions();
         return std::make_unique<ScrollingCaptureCoordinator>(
             request.geometry, request.target, request.draftID, request.store,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Model/AppModel.h"
+#include "Model/DraftFlow.h"
 
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -23,9 +24,14 @@ struct ModelHarness
         }
         void remove(const QString &key) override { values.remove(key); }
         std::optional<QString> writeFailure() const override { return refuseWrites; }
+        std::optional<QString> readFailure() const override { return unreadable; }
+        void replaceUnreadable() override { replaceAllowed = true; }
 
         QHash<QString, QVariant> values;
         std::optional<QString> refuseWrites;
+        // As a suite over a file that could not be read; replaceAllowed once the user changed a setting.
+        std::optional<QString> unreadable;
+        bool replaceAllowed = false;
         int writes = 0;
         QHash<QString, int> writesByKey;
     };
@@ -88,6 +94,8 @@ struct ModelHarness
     QStringList clipboard;
     bool pasteboardWorks = true;
     QList<QUrl> revealed;
+    // False: no file manager shows a revealed file (the failure arrives later, as the bus's would).
+    bool fileManagerAnswers = true;
     QList<QUrl> opened;
     // Names the Trash refuses; every other file goes.
     QStringList stuckInTrash;
@@ -110,6 +118,24 @@ struct ModelHarness
     QStringList alertMessages;
 
     std::unique_ptr<AppModel> model;
+
+    // Holds the draft thread: every store operation asked for from now on waits for release() (or
+    // the hold's end), after the ones already asked for.
+    class DraftThreadHold
+    {
+    public:
+        explicit DraftThreadHold(DraftFlow &drafts);
+        ~DraftThreadHold();
+        // The thread has reached the hold: everything asked for before it is done.
+        bool reached() const { return m_reached.available() > 0; }
+        void release();
+
+    private:
+        QSemaphore m_gate;
+        QSemaphore m_reached;
+        bool m_released = false;
+        QFuture<bool> m_job;
+    };
 
     ModelHarness();
     ~ModelHarness();

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +62,8 @@ PrivateXvfb::PrivateXvfb(const QStringList &extraArguments)
 
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // The server goes when the test goes, however it ends.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::fcntl(pipeFds[1], F_SETFD, 0); // the server writes its display number here
         const int devNull = ::open("/dev/null", O_WRONLY);
         if (devNull >= 0) {

@@ -5,8 +5,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-SyntheticKeyboard::SyntheticKeyboard()
-    : m_display(XOpenDisplay(nullptr))
+SyntheticKeyboard::SyntheticKeyboard(const QByteArray &displayName)
+    : m_display(XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData()))
 {
     if (m_display) {
         m_capsWasOn = capsLock();
@@ -50,6 +50,29 @@ void SyntheticKeyboard::chord(const QList<unsigned long> &modifiers, unsigned lo
     for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
         key(*it, false);
     XSync(m_display, False);
+}
+
+bool SyntheticKeyboard::type(const QString &text)
+{
+    if (!m_display)
+        return false;
+    for (const QChar c : text) {
+        // Latin-1 characters are their own keysyms.
+        const unsigned long keysym = c == u'\n' ? XK_Return : c.unicode() < 0x100 ? c.unicode() : NoSymbol;
+        const KeyCode code = keysym == NoSymbol ? 0 : XKeysymToKeycode(m_display, keysym);
+        if (code == 0)
+            return false;
+        const bool shifted = XkbKeycodeToKeysym(m_display, code, 0, 0) != keysym
+            && XkbKeycodeToKeysym(m_display, code, 0, 1) == keysym;
+        if (shifted)
+            key(XK_Shift_L, true);
+        key(keysym, true, 2);
+        key(keysym, false);
+        if (shifted)
+            key(XK_Shift_L, false);
+        XSync(m_display, False);
+    }
+    return true;
 }
 
 unsigned int SyntheticKeyboard::modifierState() const

@@ -1,15 +1,17 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
+#include <QString>
 
 struct _XDisplay;
 
-// Key presses as if typed, through XTest on a connection of its own to $DISPLAY.
-// Whatever it leaves pressed or locked is released and unlocked again when it goes away.
+// Key presses as if typed, through XTest on a connection of its own to $DISPLAY (or the display
+// named). Whatever it leaves pressed or locked is released and unlocked again when it goes away.
 class SyntheticKeyboard
 {
 public:
-    SyntheticKeyboard();
+    explicit SyntheticKeyboard(const QByteArray &displayName = {});
     ~SyntheticKeyboard();
     SyntheticKeyboard(const SyntheticKeyboard &) = delete;
     SyntheticKeyboard &operator=(const SyntheticKeyboard &) = delete;
@@ -19,6 +21,9 @@ public:
     // Presses the modifiers, taps the key, releases the modifiers; all are keysyms. Waits until the
     // server has handled it.
     void chord(const QList<unsigned long> &modifiers, unsigned long key);
+    // Types the text key by key, with Shift where the keyboard needs it; a newline is Return. False
+    // when a character has no key on this keyboard (nothing after it is typed).
+    bool type(const QString &text);
     void setCapsLock(bool on);
     void setNumLock(bool on);
     bool capsLock() const;

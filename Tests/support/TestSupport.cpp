@@ -4,9 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
+#include <csignal>
 #include <functional>
+#include <sys/prctl.h>
 
 namespace TestSupport {
 
@@ -54,6 +57,11 @@ bool runPostedHops(int hops)
     };
     post(hops);
     return QTest::qWaitFor([&] { return done; });
+}
+
+void endWithTest(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 } // namespace TestSupport

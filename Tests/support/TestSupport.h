@@ -4,6 +4,8 @@
 #include <QProcessEnvironment>
 #include <QString>
 
+class QProcess;
+
 // Helpers shared by the tests.
 namespace TestSupport {
 
@@ -26,5 +28,9 @@ QProcessEnvironment serverEnvironment(const QString &runtimeDir = {});
 // turn, `hops` turns deep (a step deferred by two posts, such as a window-activation reconcile).
 // False when it did not happen within five seconds.
 bool runPostedHops(int hops = 2);
+
+// Makes the process end (SIGKILL) as soon as the test does, however the test ends: nothing a test
+// started outlives it. Call before starting it.
+void endWithTest(QProcess &process);
 
 } // namespace TestSupport

@@ -77,6 +77,17 @@ bool renderSettings(const QPalette &palette, const QString &suffix)
             call.resolve(LaunchAtLoginStatus::enabled);
         ok = Gallery::save(&view, QStringLiteral("settings-%1-%2").arg(name, suffix), 500) && ok;
     }
+    // Nothing chosen yet: the whole computer as Others, no saved microphone.
+    {
+        Scene scene;
+        AppSettings settings;
+        settings.setupComplete = true;
+        AppModel &model = scene.start(settings);
+        PreferencesView view(model, SettingsPane::general, scene.catalog, scene.environment);
+        view.setPalette(palette);
+        view.resize(720, 1500);
+        ok = Gallery::save(&view, QStringLiteral("settings-general-defaults-%1").arg(suffix), 500) && ok;
+    }
     // A change the disk refused, said under the pane at the window's usual size.
     Scene scene;
     const QString folder = scene.dir.filePath(QStringLiteral("Documents/Notes"));

@@ -13,31 +13,35 @@
 
 namespace {
 
-// The tray icon on a dark and a light panel, at two sizes, idle and with the recording dot.
+// The tray icon on a dark panel, on trayer's light grey one and on a white one, each under a light and
+// a dark desktop theme, at two sizes, idle and with the recording dot: the panel decides the ink.
 class IconStrip : public QWidget
 {
 protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
-        const QColor panels[] = { QColor(0x24, 0x24, 0x24), QColor(0xf0, 0xf0, 0xf0) };
+        const QColor panels[]
+            = { QColor(0x24, 0x24, 0x24), QColor(0xd9, 0xd9, 0xd9), QColor(0xff, 0xff, 0xff) };
         int x = 0;
         for (const QColor &panel : panels) {
-            const QColor ink = MenuBarRecordingStatus::panelInk(std::nullopt,
-                qGray(panel.rgb()) < 128 ? QStringLiteral("GNOME") : QStringLiteral("KDE"), Gallery::light());
-            painter.fillRect(QRect(x, 0, 200, height()), panel);
-            int left = x + 12;
-            for (const int side : { 22, 44 }) {
-                for (const bool active : { false, true }) {
-                    const QPixmap icon = MenuBarRecordingStatus::trayIcon(active, ink).pixmap(side, side);
-                    painter.drawPixmap(left, (height() - side) / 2, icon);
-                    left += side + 10;
+            for (const QPalette &theme : { Gallery::light(), Gallery::dark() }) {
+                const QColor ink
+                    = MenuBarRecordingStatus::panelInk(std::nullopt, QStringLiteral("KDE"), theme, panel);
+                painter.fillRect(QRect(x, 0, 200, height()), panel);
+                int left = x + 12;
+                for (const int side : { 22, 44 }) {
+                    for (const bool active : { false, true }) {
+                        const QPixmap icon = MenuBarRecordingStatus::trayIcon(active, ink).pixmap(side, side);
+                        painter.drawPixmap(left, (height() - side) / 2, icon);
+                        left += side + 10;
+                    }
                 }
+                x += 200;
             }
-            x += 200;
         }
     }
-    QSize sizeHint() const override { return QSize(400, 64); }
+    QSize sizeHint() const override { return QSize(1200, 64); }
 };
 
 } // namespace
@@ -83,6 +87,8 @@ int main(int argc, char **argv)
         harness.model->audio().setPhase(AudioSessionPhase::idle);
     }
     IconStrip icons;
+    // Wider than a new window may open on the offscreen screen.
+    icons.setFixedSize(1200, 64);
     ok = Gallery::save(&icons, QStringLiteral("tray-icons")) && ok;
     return ok ? 0 : 1;
 }

@@ -13,6 +13,11 @@
 //    thread, and a TaskFuture filled through its TaskPromise.
 //
 // Tasks run on the thread of the QCoreApplication only.
+//
+// One rule for co_await under g++ 12: never write a lambda expression inside a co_await expression
+// (as the argument of QtConcurrent::run, say); the compiler destroys its closure twice. Make the
+// lambda, or the future or task that takes it, first. Awaiting a task returned by a call, with
+// other temporaries among its arguments, is safe.
 
 #include "Async/TaskClock.h"
 

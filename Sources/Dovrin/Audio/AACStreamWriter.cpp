@@ -4,10 +4,12 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -141,11 +143,65 @@ void AACStreamWriter::fail()
     m_finished = true;
 }
 
+void AACStreamWriter::startTimeline(AudioPCMBuffer::HostTime start)
+{
+    std::lock_guard lock(m_lock);
+    m_timelineStart = start;
+    m_framesPlaced = 0;
+}
+
+qint64 AACStreamWriter::framesAt(AudioPCMBuffer::HostTime time) const
+{
+    const double seconds = std::chrono::duration<double>(time - *m_timelineStart).count();
+    // A day at most: a host time far off is the source's fault, not hours of silence to write.
+    return qint64(std::llround(std::clamp(seconds, -86400.0, 86400.0) * m_source.sampleRate));
+}
+
+bool AACStreamWriter::writeSilence(qint64 frames)
+{
+    const qint64 chunk = std::min<qint64>(frames, qint64(m_source.sampleRate / 10) + 1);
+    const std::vector<std::byte> zeros(std::size_t(chunk * m_source.bytesPerFrameInPlane()));
+    std::array<const void *, AudioStreamFormat::maximumChannels> planes {};
+    planes.fill(zeros.data());
+    for (qint64 left = frames; left > 0;) {
+        const qint64 count = std::min(left, chunk);
+        if (m_encoder->write(AudioPCMBuffer(m_source, planes.data(), count), false)
+            == AudioFileEncoder::Outcome::failed) {
+            fail();
+            return false;
+        }
+        left -= count;
+        m_framesPlaced += count;
+    }
+    m_framesWritten = m_encoder->framesWritten();
+    return true;
+}
+
+void AACStreamWriter::padTo(AudioPCMBuffer::HostTime end)
+{
+    std::lock_guard lock(m_lock);
+    if (m_finished || !m_encoder || !m_timelineStart)
+        return;
+    const qint64 missing = framesAt(end) - m_framesPlaced;
+    if (missing > 0)
+        writeSilence(missing);
+}
+
 void AACStreamWriter::append(const AudioPCMBuffer &buffer)
 {
     std::lock_guard lock(m_lock);
     if (m_finished || !m_encoder)
         return;
+    if (m_timelineStart && buffer.hostTime() != AudioPCMBuffer::HostTime {}) {
+        // The source's first buffer may come late (the stream was still starting); a later one after a
+        // stall. Either way its sound belongs at its own time, with silence before it.
+        const qint64 gap = framesAt(buffer.hostTime()) - m_framesPlaced;
+        const qint64 tolerance
+            = qint64(std::chrono::duration<double>(gapTolerance).count() * m_source.sampleRate);
+        if (gap > 0 && (m_framesPlaced == 0 || gap > tolerance) && !writeSilence(gap))
+            return;
+    }
+    m_framesPlaced += buffer.frameCount();
     ++m_callbacks;
     const Scan found = scan(buffer);
     m_lastBufferPeak.store(found.peak, std::memory_order_relaxed);

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -73,6 +74,19 @@ public:
     // The largest absolute sample of every channel of every frame; NaN and infinities are skipped.
     static float peak(const AudioPCMBuffer &buffer);
 
+    // A gap longer than this between where the source's buffers belong (by their host times) and what was
+    // written becomes silence; shorter ones are delivery jitter.
+    static constexpr std::chrono::milliseconds gapTolerance { 200 };
+
+    // Puts the file on the session's clock from `start` (a steady-clock time): silence before the first
+    // buffer and in every gap of the source longer than gapTolerance. Without it (and for buffers that
+    // carry no host time) buffers follow one another as they come.
+    void startTimeline(AudioPCMBuffer::HostTime start);
+    // Silence from the end of what was written up to `end` on the session's clock, so a source that
+    // started late, stalled or still held its last moments covers the whole session; nothing without a
+    // timeline or when that time is covered.
+    void padTo(AudioPCMBuffer::HostTime end);
+
     // A buffer that cannot be converted or queued is a write failure, as a failed write is; only a
     // failed write ends the stream.
     void append(const AudioPCMBuffer &buffer);
@@ -96,6 +110,10 @@ public:
 
 private:
     void fail();
+    // Frames of the source's rate from the timeline's start to `time`.
+    qint64 framesAt(AudioPCMBuffer::HostTime time) const;
+    // Writes that many frames of silence in the source's format; false when the file failed.
+    bool writeSilence(qint64 frames);
 
     mutable std::mutex m_lock;
     QString m_url;
@@ -109,6 +127,9 @@ private:
     std::atomic<bool> m_writeFailed { false };
     std::optional<Finished> m_result;
     qint64 m_framesWritten = 0;
+    std::optional<AudioPCMBuffer::HostTime> m_timelineStart;
+    // Source frames placed on the timeline so far: buffers and silence.
+    qint64 m_framesPlaced = 0;
     qint64 m_nonzeroBuffers = 0;
     qint64 m_callbacks = 0;
     std::atomic<float> m_peak { 0 };

@@ -298,6 +298,9 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
     m_sessionID = QUuid::createUuid();
     m_startedAt = m_env.now();
     m_startedSteady = m_clock->now();
+    // Both files begin here, whenever each source delivers its first sound: the Others engine and the
+    // microphone start one after the other, and a stream takes a while to deliver.
+    m_startedHost = std::chrono::steady_clock::now();
     m_scopedFolder = folder;
     m_othersDisplayName = othersDisplayName;
     m_othersIsApplication = isPresent(othersBundleID);
@@ -353,14 +356,15 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
 
         // Others first: when it fails, the microphone is never started.
         enum class Outcome { started, cancelled, failed };
-        // Built outside the co_await: g++ 12 destroys argument temporaries of a co_await operand twice.
+        // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
         auto setUpOthers = [engine, othersPath, request, generation, streams = m_streams, relay = m_relay,
-                               clock = m_clock] {
+                               clock = m_clock, timeline = m_startedHost] {
             if (!engine)
                 return Outcome::failed;
             try {
                 const AudioStreamFormat format = engine->prepare(request);
                 auto writer = std::make_shared<AACStreamWriter>(othersPath, format);
+                writer->startTimeline(timeline);
                 if (!streams->install(writer, AudioStreamChannel::others, generation)) {
                     writer->discard();
                     engine->stop();
@@ -413,8 +417,8 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
                     throw cancelled();
                 auto setUpMicrophone = [make = m_env.engines.makeMicrophone,
                                            devices = m_env.engines.inputDeviceUIDs, microphoneUID, youPath,
-                                           generation, streams = m_streams, relay = m_relay,
-                                           clock = m_clock] {
+                                           generation, streams = m_streams, relay = m_relay, clock = m_clock,
+                                           timeline = m_startedHost] {
                     MicrophoneStart result;
                     const AudioInputSelection::Choice choice
                         = AudioInputSelection::resolve(microphoneUID, devices ? devices() : QStringList());
@@ -439,6 +443,7 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
                             format = result.engine->prepare(std::nullopt);
                         }
                         writer = std::make_shared<AACStreamWriter>(youPath, format);
+                        writer->startTimeline(timeline);
                         if (!streams->install(writer, AudioStreamChannel::you, generation)) {
                             writer->discard();
                             result.engine->stop();
@@ -513,6 +518,9 @@ Task<AudioSessionResult> AudioSessionCoordinator::stop()
     m_othersIsApplication = false;
     m_othersDisplayName.reset();
     const auto length = m_clock->now() - m_startedSteady;
+    // Both files end here, with silence for what a source had not delivered yet.
+    const AudioPCMBuffer::HostTime end
+        = m_startedHost + std::chrono::duration_cast<std::chrono::steady_clock::duration>(length);
 
     struct Finished
     {
@@ -523,7 +531,7 @@ Task<AudioSessionResult> AudioSessionCoordinator::stop()
     // on the teardown thread, Others before You, as they started.
     QFuture<Finished> finishing = QtConcurrent::run(&m_teardownThread,
         [streams = m_streams, tap = std::exchange(m_tapEngine, nullptr),
-            microphone = std::exchange(m_microphone, nullptr)]() mutable {
+            microphone = std::exchange(m_microphone, nullptr), end]() mutable {
             if (tap)
                 tap->stop();
             if (microphone)
@@ -532,10 +540,14 @@ Task<AudioSessionResult> AudioSessionCoordinator::stop()
             microphone.reset();
             auto [othersWriter, youWriter] = streams->removeAllAfterCallbacksDrain();
             Finished finished;
-            if (othersWriter)
+            if (othersWriter) {
+                othersWriter->padTo(end);
                 finished.others = othersWriter->finish();
-            if (youWriter)
+            }
+            if (youWriter) {
+                youWriter->padTo(end);
                 finished.you = youWriter->finish();
+            }
             return finished;
         });
     const Finished finished = co_await finishing;

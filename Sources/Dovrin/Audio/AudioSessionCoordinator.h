@@ -207,6 +207,8 @@ private:
     QUuid m_sessionID = QUuid::createUuid();
     QDateTime m_startedAt;
     TaskClock::TimePoint m_startedSteady {};
+    // The session's start on the clock of the engines' buffers, where both files begin.
+    AudioPCMBuffer::HostTime m_startedHost {};
     std::shared_ptr<OthersCaptureEngine> m_tapEngine;
     std::shared_ptr<MicrophoneCaptureEngine> m_microphone;
     std::shared_ptr<Streams> m_streams;

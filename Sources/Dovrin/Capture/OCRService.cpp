@@ -737,6 +737,7 @@ struct Section
     int bottom = 0; // exclusive
     int capHeight = 0;
     std::vector<int> breaks; // rows between two of its lines, from the top down
+    int narrowestGutter = 0; // between words of its lines, as narrowestGutter() tells
 };
 
 using Span = std::pair<int, int>; // [from, to) in pixels
@@ -748,6 +749,8 @@ struct Band
     int bottom = 0; // exclusive
     int capHeight = 0;
     std::vector<Span> ink;
+    // From one letter's centre to the next within a word, in half pixels.
+    std::vector<int> steps;
 };
 
 // Bands of the letters whose centre lies in `region`, top to bottom.
@@ -768,7 +771,7 @@ std::vector<Band> bandsOf(const TextLayout &layout, QRect region)
             bands.back().bottom = std::max(bands.back().bottom, box->bottom);
             members.back().push_back(box);
         } else {
-            bands.push_back({ box->top, box->bottom, 0, {} });
+            bands.push_back({ box->top, box->bottom, 0, {}, {} });
             members.push_back({ box });
         }
     }
@@ -793,6 +796,15 @@ std::vector<Band> bandsOf(const TextLayout &layout, QRect region)
         const std::size_t at = std::min(heights.size() - 1, heights.size() * 4 / 5);
         std::nth_element(heights.begin(), heights.begin() + qsizetype(at), heights.end());
         bands[i].capHeight = heights[at];
+        std::vector<const Box *> byLeft = members[i];
+        std::sort(byLeft.begin(), byLeft.end(), [](const Box *a, const Box *b) { return a->left < b->left; });
+        for (std::size_t m = 1; m < byLeft.size(); ++m) {
+            const Box &a = *byLeft[m - 1];
+            const Box &b = *byLeft[m];
+            if (2 * (b.left - a.right) < bands[i].capHeight && b.left >= a.right
+                && a.width() <= bands[i].capHeight && b.width() <= bands[i].capHeight)
+                bands[i].steps.push_back(b.left + b.right - a.left - a.right);
+        }
         std::sort(spans.begin(), spans.end());
         for (const Span &span : spans) {
             if (!bands[i].ink.empty() && span.first <= bands[i].ink.back().second)
@@ -804,6 +816,53 @@ std::vector<Band> bandsOf(const TextLayout &layout, QRect region)
     return bands;
 }
 
+// A stretch of space along a line that may be a gutter, and whether a rule runs down it.
+struct Gap
+{
+    Span span;
+    bool ruled = false;
+};
+
+// The narrowest gap between some lines that may be a gutter, beside what their size asks: clearly
+// wider than their usual space between words, and in monospaced text (terminals, code, logs), whose
+// spaces are as wide as a letter and fall on one grid, so that they line up by chance over a few
+// lines, two character cells or more. Gutters the lines share are left out of the measure. Gaps
+// between letters are narrower than half a capital, no space between words reaches 1.6 capitals.
+int narrowestGutter(const std::vector<Band> &bands, const std::vector<Gap> &gutters)
+{
+    std::vector<int> steps;
+    for (const Band &band : bands)
+        steps.insert(steps.end(), band.steps.begin(), band.steps.end());
+    int cellTimesTwo = 0;
+    if (steps.size() >= 8) {
+        std::nth_element(steps.begin(), steps.begin() + qsizetype(steps.size() / 2), steps.end());
+        const int usual = steps[steps.size() / 2];
+        const int slack = std::max(2, usual / 8);
+        const auto onGrid = std::count_if(
+            steps.begin(), steps.end(), [&](int step) { return std::abs(step - usual) <= slack; });
+        if (5 * onGrid >= 4 * qsizetype(steps.size()))
+            cellTimesTwo = usual;
+    }
+    std::vector<int> spaces;
+    for (const Band &band : bands) {
+        for (std::size_t i = 1; i < band.ink.size(); ++i) {
+            const Span gap { band.ink[i - 1].second, band.ink[i].first };
+            const int width = gap.second - gap.first;
+            const bool inGutter = std::any_of(gutters.begin(), gutters.end(), [&gap](const Gap &gutter) {
+                return gap.first < gutter.span.second && gutter.span.first < gap.second;
+            });
+            if (!inGutter && 2 * width >= band.capHeight && 5 * width < 8 * band.capHeight)
+                spaces.push_back(width);
+        }
+    }
+    int space = 0;
+    if (!spaces.empty()) {
+        std::nth_element(spaces.begin(), spaces.begin() + qsizetype(spaces.size() / 2), spaces.end());
+        space = spaces[spaces.size() / 2];
+    }
+    return std::max((7 * space + 4) / 5, (7 * cellTimesTwo + 7) / 8);
+}
+
 // The engine reads one size of text at a time: among much smaller or larger text it drops lines.
 // A block is cut into sections of lines of about one size, each read on its own; blank space of
 // several lines between two lines is left out.
@@ -811,6 +870,7 @@ std::vector<Section> sectionsOf(const TextLayout &layout, QRect block)
 {
     const std::vector<Band> bands = bandsOf(layout, block);
     std::vector<Section> sections;
+    std::vector<std::size_t> firstBands;
     for (std::size_t i = 0; i < bands.size(); ++i) {
         const Band &band = bands[i];
         int top = std::max(block.top(), band.top - 2 * band.capHeight);
@@ -829,11 +889,17 @@ std::vector<Section> sectionsOf(const TextLayout &layout, QRect block)
                 = apart ? std::min(middle, previous.bottom + 2 * previous.capHeight) : middle;
             top = apart ? std::max(middle, top) : middle;
         }
-        sections.push_back({ top, 0, band.capHeight, {} });
+        sections.push_back({ top, 0, band.capHeight, {}, 0 });
+        firstBands.push_back(i);
     }
     if (!sections.empty())
         sections.back().bottom
             = std::min(block.bottom() + 1, bands.back().bottom + 2 * bands.back().capHeight);
+    for (std::size_t s = 0; s < sections.size(); ++s) {
+        const std::size_t end = s + 1 < sections.size() ? firstBands[s + 1] : bands.size();
+        sections[s].narrowestGutter = narrowestGutter(
+            std::vector<Band>(bands.begin() + qsizetype(firstBands[s]), bands.begin() + qsizetype(end)), {});
+    }
     return sections;
 }
 
@@ -850,8 +916,9 @@ struct Run
 // into one line, misreads them there and fills the gap with marks. Lines that share a gutter (a
 // stretch of space or a rule running down all of them) are cut into columns there; a gutter down
 // three lines or more is a gap a little wider than a letter, one down fewer lines must be wider, as
-// gaps between words line up by chance over a line or two. Runs of lines without a gutter stay one
-// block. Each column is searched again for gutters of its own.
+// gaps between words line up by chance over a line or two, and none is as narrow as the lines' own
+// spaces between words (see narrowestGutter). Runs of lines without a gutter stay one block. Each
+// column is searched again for gutters of its own.
 void findBlocks(const TextLayout &layout, const std::vector<Separator> &separators, QRect region, int depth,
     std::vector<QRect> *blocks, std::vector<Run> *runs, const Stopper &stop)
 {
@@ -865,11 +932,6 @@ void findBlocks(const TextLayout &layout, const std::vector<Separator> &separato
             return !rule.horizontal && rule.at >= gap.first && rule.at < gap.second && rule.from <= top + 1
                 && rule.to >= bottom - 1;
         });
-    };
-    struct Gap
-    {
-        Span span;
-        bool ruled;
     };
     const auto gapsOf = [&](const Band &band) {
         std::vector<Gap> gaps;
@@ -930,9 +992,13 @@ void findBlocks(const TextLayout &layout, const std::vector<Separator> &separato
         const int cap = caps[caps.size() / 2];
         const std::size_t lines = open.last - open.first + 1;
         const int widthTimesFive = lines >= 3 ? 6 * cap : lines == 2 ? 8 * cap : 12 * cap;
+        const int narrowest = narrowestGutter(std::vector<Band>(bands.begin() + qsizetype(open.first),
+                                                  bands.begin() + qsizetype(open.last) + 1),
+            open.shared);
         std::vector<Gap> kept;
         for (const Gap &gap : open.shared) {
-            if (gap.ruled || 5 * (gap.span.second - gap.span.first) >= widthTimesFive)
+            const int width = gap.span.second - gap.span.first;
+            if (gap.ruled || (5 * width >= widthTimesFive && width >= narrowest))
                 kept.push_back(gap);
         }
         open.shared = kept;
@@ -1163,8 +1229,8 @@ std::vector<std::pair<int, int>> wideGaps(const Line &line)
 
 // A block read as one may hold columns whose lines the engine joined across the gutter. A wide
 // gap that stays clear of ink in the lines just above and below is such a gutter: the line is
-// cut there, so that each column keeps its own lines.
-QList<Line> splitAtGutters(QList<Line> lines)
+// cut there, so that each column keeps its own lines. No gap narrower than `narrowest` is one.
+QList<Line> splitAtGutters(QList<Line> lines, int narrowest)
 {
     // The widest part of [from, to) that no word of the neighbouring lines covers.
     const auto widestClear = [&lines](qsizetype self, int from, int to) {
@@ -1196,7 +1262,8 @@ QList<Line> splitAtGutters(QList<Line> lines)
     for (qsizetype i = 0; i < lines.size(); ++i) {
         std::vector<int> cuts;
         for (const auto &[from, to] : wideGaps(lines[i])) {
-            if (widestClear(i, from, to) >= gutterPerLineHeight * lines[i].box.height())
+            const int clear = widestClear(i, from, to);
+            if (clear >= gutterPerLineHeight * lines[i].box.height() && clear >= narrowest)
                 cuts.push_back(to);
         }
         if (cuts.empty()) {
@@ -1299,8 +1366,8 @@ QString repairedIdentifiers(const QString &text)
 }
 
 // The engine's lines of `gray`, without specks and with columns it joined cut apart.
-std::optional<QList<Line>> readBlock(
-    TesseractEngine &engine, const QImage &gray, int resolution, const std::function<bool()> &shouldStop)
+std::optional<QList<Line>> readBlock(TesseractEngine &engine, const QImage &gray, int resolution,
+    int narrowestGutter, const std::function<bool()> &shouldStop)
 {
     std::optional<QList<Line>> lines = engine.read(gray, resolution, shouldStop);
     if (!lines)
@@ -1317,7 +1384,7 @@ std::optional<QList<Line>> readBlock(
         for (Word &word : line.words)
             word.text = repairedIdentifiers(word.text);
     }
-    return splitAtGutters(std::move(*lines));
+    return splitAtGutters(std::move(*lines), narrowestGutter);
 }
 
 // Loading an engine costs more than a typical recognition, so a thread keeps its engine while
@@ -1347,12 +1414,14 @@ QThreadPool *readingHelpers()
     return pool;
 }
 
-// One stretch of the page to read, enlarged `scale` times on a border of `margin` pixels.
+// One stretch of the page to read, enlarged `scale` times on a border of `margin` pixels; no gap
+// between its words narrower than `narrowestGutter` (in the page's pixels) is a gutter.
 struct Stretch
 {
     QRect area;
     int scale = 1;
     int margin = 0;
+    int narrowestGutter = 0;
 };
 
 // The pieces of each stretch, in the page's pixels. The calling thread reads stretches until none
@@ -1399,8 +1468,8 @@ std::vector<std::vector<Piece>> readStretches(
                 if (stretch.scale > 1)
                     framed = framed.scaled(
                         framed.size() * stretch.scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-                const std::optional<QList<Line>> lines
-                    = readBlock(engine, framed, 96 * stretch.scale, stopHere);
+                const std::optional<QList<Line>> lines = readBlock(
+                    engine, framed, 96 * stretch.scale, stretch.narrowestGutter * stretch.scale, stopHere);
                 if (stopHere())
                     throw TaskCancelled();
                 if (!lines)
@@ -1471,8 +1540,7 @@ Task<OCRResult> OCRService::recognizeText(QImage image)
         std::shared_ptr<std::atomic<bool>> stop;
         ~StopOnExit() { *stop = true; }
     } stopOnExit { stop };
-    // Made outside the co_await: g++ 12 destroys the captures of a lambda written inside a
-    // co_await expression twice.
+    // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
     QFuture<OCRResult> work = QtConcurrent::run(workers(), [image, stop] {
         ++recognitionsRunning;
         // The pages, rows and stretches of a recognition, freed by now, go back when no other
@@ -1614,7 +1682,8 @@ QList<CaptureTextObservation> OCRService::readLines(
                     if (after != section.breaks.begin() && *std::prev(after) > top)
                         bottom = *std::prev(after);
                 }
-                stretches.push_back({ QRect(block.left(), top, block.width(), bottom - top), scale, margin });
+                stretches.push_back({ QRect(block.left(), top, block.width(), bottom - top), scale, margin,
+                    section.narrowestGutter });
                 top = bottom;
             }
         }

@@ -276,7 +276,7 @@ Task<std::optional<ScrollingCaptureTarget>> ScreenCaptureService::scrollingTarge
     ScrollingRegionGeometry geometry, std::optional<QString> preferredBundleID)
 {
     auto listWindows = m_backend.applicationWindows;
-    // Named before the await: g++ 12 destroys a temporary lambda inside co_await twice.
+    // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
     QFuture<QList<ApplicationWindow>> listing = QtConcurrent::run(
         [listWindows] { return listWindows ? listWindows() : QList<ApplicationWindow>(); });
     const QList<ApplicationWindow> windows = co_await std::move(listing);

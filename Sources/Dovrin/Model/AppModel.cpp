@@ -10,10 +10,12 @@
 #include "Model/ReceiptFlow.h"
 #include "Model/RegionCaptureFlow.h"
 #include "Model/ReviewSession.h"
+#include "Model/SaveWait.h"
 #include "Model/ScrollingCaptureFlow.h"
 #include "Model/ScrollingRecognitionFlow.h"
 #include "Model/SettingsFlow.h"
 #include "Model/ShortcutFlow.h"
+#include "Model/WriteBehindDefaultsStore.h"
 #include "Rules/AudioLevelMeter.h"
 #include "Rules/AudioOthersSelection.h"
 
@@ -55,8 +57,11 @@ AppModel::AppModel(Services services, QObject *parent)
     m_regionCapture = new RegionCaptureFlow(*this, *m_captureReview, this);
     m_scrollingCapture = new ScrollingCaptureFlow(*this, *m_regionCapture, this);
     m_receipts = new ReceiptFlow(*this, *m_regionCapture, *m_captureReview, this);
-    connect(this, &AppModel::captureShortcutPressed, m_regionCapture,
-        [this] { m_regionCapture->handleCaptureInvocation(); });
+    // The hot key captures from the application in front now, never one a menu command remembered.
+    connect(this, &AppModel::captureShortcutPressed, m_regionCapture, [this] {
+        m_visualCapture.forgetRememberedApplication();
+        m_regionCapture->handleCaptureInvocation();
+    });
     m_inputDevices = new InputDeviceCache(m_services.readInputDevices, this);
 
     connect(m_shortcut, &ShortcutFlow::currentShortcutChanged, this, &AppModel::currentShortcutChanged);
@@ -68,11 +73,25 @@ AppModel::AppModel(Services services, QObject *parent)
     connect(m_settingsFlow, &SettingsFlow::includeFeedbackDiagnosticsChanged, this,
         &AppModel::includeFeedbackDiagnosticsChanged);
     connect(m_settingsFlow, &SettingsFlow::writeFailureChanged, this, &AppModel::settingsWriteFailureChanged);
-    connect(m_shortcut, &ShortcutFlow::stored, m_settingsFlow, &SettingsFlow::noteSettingsWrite);
+    // A suite written behind says how a write went once it is done; any other says so at once.
+    if (auto *behind = dynamic_cast<WriteBehindDefaultsStore *>(m_services.defaults.get())) {
+        m_writesBehind = true;
+        connect(behind, &WriteBehindDefaultsStore::writeFinished, m_settingsFlow,
+            &SettingsFlow::noteSettingsWrite);
+    } else {
+        connect(m_shortcut, &ShortcutFlow::stored, m_settingsFlow, &SettingsFlow::noteSettingsWrite);
+    }
 
     if (!m_isAudioSelfTest) {
         if (!m_setupPresentation.isComplete)
             requestWindow(QStringLiteral("setup"));
+        // Said once, here: the file stays as it is until the user changes a setting.
+        if (const std::optional<QString> unreadable = m_services.defaults->readFailure();
+            unreadable && m_services.presentAlert)
+            m_services.presentAlert(QStringLiteral("The settings could not be read"),
+                QStringLiteral("%1. Quorvel started with the default settings and left the file as it is; "
+                               "your next change to a setting replaces it.")
+                    .arg(*unreadable));
         if (m_services.windows.installActivation)
             m_services.windows.installActivation();
     }
@@ -105,7 +124,12 @@ AppModel::~AppModel()
     m_audio->onSystemAudioStartFailed = nullptr;
     m_visualCapture.invalidateOCRTask();
     m_visualCapture.abandonCapture();
-    // The flows go while the state they reach through ModelContext still exists.
+    // The flows go while the state they reach through ModelContext still exists, the later ones
+    // (which use the earlier) first, and the services they use after them.
+    for (QObject *child : std::initializer_list<QObject *> { m_receipts, m_scrollingCapture, m_regionCapture,
+             m_captureReview, m_scrollingRecognition, m_audioSession, m_permissionActions, m_drafts,
+             m_settingsFlow, m_launchAtLogin, m_shortcut, m_inputDevices, m_audio, m_permissions })
+        delete child;
     qDeleteAll(findChildren<QObject *>(QString(), Qt::FindDirectChildrenOnly));
 }
 
@@ -394,6 +418,12 @@ Task<bool> AppModel::finalizeOpenSessionsForQuit()
     return m_quitGate;
 }
 
+bool AppModel::hasWorkToFinishOnQuit() const
+{
+    return isVisualCaptureActive() || m_reviewSession || m_audioReview || m_audio->isBusy()
+        || m_audioSession->hasPendingTranscription();
+}
+
 Task<bool> AppModel::runQuitGate()
 {
     bool answer = true;
@@ -405,6 +435,15 @@ Task<bool> AppModel::runQuitGate()
         if (!deleted) {
             setStatusMessage(
                 QStringLiteral("The temporary scrolling capture could not be deleted. Try quitting again."));
+            answer = false;
+        }
+    }
+    // A note being written decides first: once it is written the review and its draft are gone, and
+    // a draft kept beside its note would be offered again at the next start.
+    if (answer && m_reviewSession && m_reviewSession->isSaving()) {
+        Task<bool> settling = saveEnds(m_reviewSession, m_drafts->clock(), DraftFlow::saveWaitLimit);
+        if (!co_await settling) {
+            setStatusMessage(QStringLiteral("The capture is still being saved. Try quitting again."));
             answer = false;
         }
     }
@@ -437,9 +476,9 @@ Task<bool> AppModel::runQuitGate()
 void AppModel::rememberFrontmostApplication()
 {
     const QDateTime at = m_services.now();
+    m_visualCapture.forgetRememberedApplication();
     m_visualCapture.rememberedApplicationAt = at;
-    m_visualCapture.rememberedApplication.reset();
-    rememberFrontmost(at, ++m_rememberGeneration);
+    rememberFrontmost(at, m_visualCapture.rememberGeneration);
 }
 
 Task<> AppModel::rememberFrontmost(QDateTime at, int generation)
@@ -448,7 +487,8 @@ Task<> AppModel::rememberFrontmost(QDateTime at, int generation)
         co_return;
     QFuture<ForeignApplication> asking = QtConcurrent::run(m_services.frontmostApplication);
     const ForeignApplication application = co_await asking;
-    if (generation != m_rememberGeneration)
+    // A newer command asked again, or a capture already took (or passed over) this one.
+    if (generation != m_visualCapture.rememberGeneration)
         co_return;
     m_visualCapture.rememberedApplication = application;
     m_visualCapture.rememberedApplicationAt = at;
@@ -458,9 +498,11 @@ Task<> AppModel::rememberFrontmost(QDateTime at, int generation)
 
 void AppModel::persistSettings()
 {
+    m_services.defaults->replaceUnreadable();
     m_recentAvailability.prune(m_settings.recent);
     m_settingsStore.save(m_settings);
-    m_settingsFlow->noteSettingsWrite();
+    if (!m_writesBehind)
+        m_settingsFlow->noteSettingsWrite();
     m_setupPresentation.refreshCompletion(
         m_settings.setupComplete, m_settings.onboardingStep, m_settings.hasRunTestCapture);
 }
@@ -600,9 +642,9 @@ bool AppModel::copyToPasteboard(const QString &text, const QString &successMessa
     return m_captureReview->copyToPasteboard(text, successMessage);
 }
 
-void AppModel::chooseReviewFolder()
+Task<> AppModel::chooseReviewFolder(QWidget *parent)
 {
-    m_captureReview->chooseReviewFolder();
+    return m_captureReview->chooseReviewFolder(parent);
 }
 
 void AppModel::applyReviewDestination(const FolderAccess &access)
@@ -670,7 +712,7 @@ void AppModel::revealRecent(const RecentCaptureRef &entry)
     m_receipts->revealRecent(entry);
 }
 
-bool AppModel::copyRecent(const RecentCaptureRef &entry)
+Task<bool> AppModel::copyRecent(const RecentCaptureRef &entry)
 {
     return m_receipts->copyRecent(entry);
 }
@@ -685,9 +727,9 @@ void AppModel::openCaptureFolder()
     m_receipts->openCaptureFolder();
 }
 
-void AppModel::chooseDefaultFolder()
+Task<> AppModel::chooseDefaultFolder(QWidget *parent)
 {
-    m_receipts->chooseDefaultFolder();
+    return m_receipts->chooseDefaultFolder(parent);
 }
 
 // Permissions.
@@ -727,9 +769,9 @@ Task<> AppModel::requestMicrophoneAccess()
     return m_permissionActions->requestMicrophoneAccess();
 }
 
-void AppModel::recheckMicrophonePermission()
+Task<> AppModel::recheckMicrophonePermission()
 {
-    m_permissionActions->recheckMicrophonePermission();
+    return m_permissionActions->recheckMicrophonePermission();
 }
 
 Task<> AppModel::openSystemAudioSettings()

@@ -25,6 +25,7 @@ class InputDeviceCache;
 class LaunchAtLoginFlow;
 class PermissionActions;
 class QKeyEvent;
+class QWidget;
 class ReceiptFlow;
 class RegionCaptureFlow;
 class ReviewSession;
@@ -105,6 +106,8 @@ public:
     // a recording and saves the audio session, then answers whether the program may quit. A pending
     // relaunch is committed when it may and dropped when it may not.
     Task<bool> finalizeOpenSessionsForQuit();
+    // The quit gate has something to end or keep: a capture, a review, an audio session.
+    bool hasWorkToFinishOnQuit() const;
     // The application in front when a menu capture command was chosen, for the next capture.
     void rememberFrontmostApplication();
     static ForeignApplication frontmostForeignApplication() { return ForeignApplication::frontmost(); }
@@ -143,7 +146,8 @@ public:
     void cancelOCR();
     bool copyReviewedText();
     bool copyToPasteboard(const QString &text, const QString &successMessage);
-    void chooseReviewFolder();
+    // The window that asked owns the folder chooser.
+    Task<> chooseReviewFolder(QWidget *parent = nullptr);
     void applyReviewDestination(const FolderAccess &access);
     Task<> saveOpenReview();
 
@@ -162,10 +166,10 @@ public:
     bool recentIsMissing(const RecentCaptureRef &entry);
     void openRecent(const RecentCaptureRef &entry);
     void revealRecent(const RecentCaptureRef &entry);
-    bool copyRecent(const RecentCaptureRef &entry);
+    Task<bool> copyRecent(const RecentCaptureRef &entry);
     void removeRecent(const RecentCaptureRef &entry);
     void openCaptureFolder();
-    void chooseDefaultFolder();
+    Task<> chooseDefaultFolder(QWidget *parent = nullptr);
 
     // Permissions.
     Task<> requestPermission();
@@ -175,7 +179,7 @@ public:
     void recheckScrollingPermission();
     Task<> openScrollingSettings();
     Task<> requestMicrophoneAccess();
-    void recheckMicrophonePermission();
+    Task<> recheckMicrophonePermission();
     Task<> openSystemAudioSettings();
     Task<> openMicrophoneSettings();
 
@@ -245,6 +249,8 @@ private:
 
     Services m_services;
     bool m_isAudioSelfTest = false;
+    // The settings suite writes on a thread of its own and reports each write when it is done.
+    bool m_writesBehind = false;
     AppSettingsStore m_settingsStore;
 
     CapturePhase m_phase = CapturePhase::idle;
@@ -261,7 +267,6 @@ private:
 
     VisualCaptureState m_visualCapture;
     RecentAvailabilityCache m_recentAvailability;
-    int m_rememberGeneration = 0;
     Task<bool> m_quitGate;
 
     PermissionController *m_permissions = nullptr;

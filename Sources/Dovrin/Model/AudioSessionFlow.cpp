@@ -1,6 +1,5 @@
 #include "Model/AudioSessionFlow.h"
 
-#include "Documents/AtomicMarkdownWriter.h"
 #include "Documents/CaptureMarkdown.h"
 #include "Model/AudioReviewSession.h"
 #include "Model/DraftFlow.h"
@@ -177,9 +176,18 @@ Task<> AudioSessionFlow::startAudioRecording()
     // A second command while the first start still asks around starts nothing.
     if (m_starting)
         co_return;
-    m_starting = true;
+    // Lowered however the start ends, a throw or the frame's destruction included.
+    struct Starting
+    {
+        bool &flag;
+        explicit Starting(bool &starting)
+            : flag(starting)
+        {
+            flag = true;
+        }
+        ~Starting() { flag = false; }
+    } starting(m_starting);
     co_await start();
-    m_starting = false;
 }
 
 Task<> AudioSessionFlow::start()
@@ -408,9 +416,10 @@ Task<bool> AudioSessionFlow::writeAudioSession(
         title.isEmpty() ? QStringLiteral("audio-session") : title, session->id, QTimeZone::systemTimeZone());
 
     QFuture<std::optional<QUrl>> writing = QtConcurrent::run(
-        [markdown, folder = session->folder.url.toLocalFile(), filename]() -> std::optional<QUrl> {
+        [write = m_context.services().writeMarkdown, markdown, folder = session->folder.url.toLocalFile(),
+            filename]() -> std::optional<QUrl> {
             try {
-                return AtomicMarkdownWriter::write(markdown, folder, filename);
+                return write(markdown, folder, filename);
             } catch (const std::exception &) {
                 return std::nullopt;
             }
@@ -470,10 +479,17 @@ void AudioSessionFlow::discardAudioReview()
     const std::shared_ptr<AudioReviewSession> session = m_context.audioReview();
     if (!session || session->isSaving())
         return;
+    QStringList files;
     for (const std::optional<QString> &path : { localPath(session->othersURL), localPath(session->youURL) }) {
         if (path)
-            QFile::remove(*path);
+            files << *path;
     }
+    // A slow folder must not hold up the main thread; nothing waits for the files to go.
+    const QFuture<void> removing = QtConcurrent::run([files] {
+        for (const QString &file : files)
+            QFile::remove(file);
+    });
+    Q_UNUSED(removing);
     m_context.setAudioReview(nullptr);
     AudioSessionCoordinator &audio = m_context.audio();
     if (!recordingRuns(audio)) {

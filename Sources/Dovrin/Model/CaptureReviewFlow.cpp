@@ -1,7 +1,6 @@
 #include "Model/CaptureReviewFlow.h"
 
 #include "Capture/OCRService.h"
-#include "Documents/AtomicMarkdownWriter.h"
 #include "Documents/CaptureMarkdown.h"
 #include "Documents/DefaultsStore.h"
 #include "Model/DraftFlow.h"
@@ -184,11 +183,11 @@ bool CaptureReviewFlow::copyToPasteboard(const QString &text, const QString &suc
     return false;
 }
 
-void CaptureReviewFlow::chooseReviewFolder()
+Task<> CaptureReviewFlow::chooseReviewFolder(QPointer<QWidget> parent)
 {
     const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
     if (!session)
-        return;
+        co_return;
     const AppSettings &settings = m_context.settings();
     std::optional<QString> start;
     for (const std::optional<FolderAccess> *folder :
@@ -197,12 +196,14 @@ void CaptureReviewFlow::chooseReviewFolder()
             start = (*folder)->displayPath;
     }
     const FolderPicker::Present &present = m_context.services().folderPicker.present;
-    const std::optional<QString> chosen = present ? present(start, QStringLiteral("Save This Capture Here"),
-                                              QStringLiteral("This capture only. The default folder "
-                                                             "in Settings stays the same."))
-                                                  : std::nullopt;
-    if (!chosen)
-        return;
+    if (!present)
+        co_return;
+    Task<std::optional<QString>> choosing = present(parent, start, QStringLiteral("Save This Capture Here"),
+        QStringLiteral("This capture only. The default folder in Settings stays the same."));
+    const std::optional<QString> chosen = co_await choosing;
+    // The folder was for the review that asked: saved, parked or replaced meanwhile, it has none.
+    if (!chosen || m_context.reviewSession() != session)
+        co_return;
     try {
         applyReviewDestination(FolderBookmark::make(QUrl::fromLocalFile(*chosen)));
     } catch (const FolderBookmarkError &) {
@@ -298,14 +299,15 @@ Task<> CaptureReviewFlow::saveOpenReview()
     const QString filename = CaptureFilename::make(
         session->observedAt, session->title(), session->id, session->filenameTimeZone, QStringLiteral("md"));
     // The write syncs the file and its folder.
-    QFuture<std::optional<QUrl>> writing = QtConcurrent::run(
-        [markdown, directory = resolved->url.toLocalFile(), filename]() -> std::optional<QUrl> {
-            try {
-                return AtomicMarkdownWriter::write(markdown, directory, filename);
-            } catch (const std::exception &) {
-                return std::nullopt;
-            }
-        });
+    QFuture<std::optional<QUrl>> writing
+        = QtConcurrent::run([write = services.writeMarkdown, markdown,
+                                directory = resolved->url.toLocalFile(), filename]() -> std::optional<QUrl> {
+              try {
+                  return write(markdown, directory, filename);
+              } catch (const std::exception &) {
+                  return std::nullopt;
+              }
+          });
     const std::optional<QUrl> url = co_await writing;
     if (!url) {
         session->saveGate.fail();

@@ -6,7 +6,9 @@
 
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QUuid>
+#include <QWidget>
 
 #include <exception>
 #include <memory>
@@ -33,7 +35,8 @@ public:
     void cancelOCR();
     bool copyReviewedText();
     bool copyToPasteboard(const QString &text, const QString &successMessage);
-    void chooseReviewFolder();
+    // Asks for this capture's folder over `parent`, the window that asked.
+    Task<> chooseReviewFolder(QPointer<QWidget> parent);
     void applyReviewDestination(const FolderAccess &access);
     Task<> saveOpenReview();
 

@@ -8,6 +8,7 @@
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
 #include "Model/ReviewSession.h"
+#include "Model/SaveWait.h"
 #include "Model/VisualCaptureState.h"
 #include "Rules/OCRLayout.h"
 
@@ -115,8 +116,7 @@ Task<> DraftFlow::loadStore()
     const std::optional<QString> folder = folderOf ? folderOf() : std::nullopt;
     std::optional<EncryptedDraftStore> store;
     if (folder) {
-        // Named before it is awaited: the compiler destroys a lambda twice when it is built inside
-        // a co_await expression.
+        // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
         QFuture<std::optional<EncryptedDraftStore>> making
             = QtConcurrent::run(&m_draftThread, [folder = *folder]() -> std::optional<EncryptedDraftStore> {
                   try {
@@ -209,6 +209,14 @@ Task<bool> DraftFlow::persistRegionDraft()
         co_return true;
     // This write carries everything typed so far.
     m_editWrite.reset();
+    // Queued behind a deletion the write would bring the draft back: the deletion decides first.
+    if (m_deletions > 0) {
+        QFuture<bool> behind = onDraftThread([](const EncryptedDraftStore &) { return true; });
+        co_await behind;
+        // Gone with its draft: nothing is left to keep.
+        if (!m_currentDraft || m_currentDraft->id != session->id)
+            co_return true;
+    }
     // Without the review's own draft its edits have nowhere to go: saying they were kept would lose them.
     if (!m_currentDraft || m_currentDraft->id != session->id) {
         showEditWrite(*session, false);
@@ -220,12 +228,16 @@ Task<bool> DraftFlow::persistRegionDraft()
     co_return saved;
 }
 
+TaskClock &DraftFlow::clock() const
+{
+    return m_context.services().clock ? *m_context.services().clock : TaskClock::system();
+}
+
 void DraftFlow::scheduleEditWrite(const std::shared_ptr<ReviewSession> &session)
 {
     if (m_context.reviewSession() != session)
         return;
-    TaskClock &clock = m_context.services().clock ? *m_context.services().clock : TaskClock::system();
-    m_editWrite = clock.schedule(
+    m_editWrite = clock().schedule(
         editWriteDelay, [this, weak = std::weak_ptr<ReviewSession>(session)] { writeEditsAfterPause(weak); });
 }
 
@@ -308,6 +320,12 @@ Task<bool> DraftFlow::parkOpenReview()
     const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
     if (!session)
         co_return true;
+    // A save under way decides first: once it succeeded there is nothing left to park.
+    if (session->isSaving()) {
+        Task<bool> settling = saveEnds(session, clock(), saveWaitLimit);
+        if (!co_await settling)
+            co_return false;
+    }
     if (!co_await persistRegionDraft())
         co_return false;
     // Another close, a deletion or a save let go of this review meanwhile.
@@ -327,7 +345,6 @@ Task<bool> DraftFlow::parkOpenReview()
 
 Task<> DraftFlow::deleteOpenDraft()
 {
-    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
     Task<bool> clearing = clearDraftArtifacts();
     if (!co_await clearing) {
         m_context.setStatusMessage(draftNotDeletedText);
@@ -367,7 +384,6 @@ Task<> DraftFlow::resumePendingDraft()
 
 Task<bool> DraftFlow::deletePendingDraft()
 {
-    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
     Task<bool> clearing = clearDraftArtifacts();
     if (!co_await clearing) {
         m_context.setStatusMessage(draftNotDeletedText);

@@ -29,6 +29,8 @@ class DraftFlow : public QObject
 
 public:
     static inline const QString lastSavedDraftIDKey = QStringLiteral("last-saved-draft-id-v1");
+    // How long a close or a quit waits for the note of the review to be written.
+    static constexpr std::chrono::seconds saveWaitLimit { 10 };
 
     DraftFlow(ModelContext &context, QObject *parent = nullptr);
     ~DraftFlow() override;
@@ -57,7 +59,7 @@ public:
     // the draft could not be written.
     Task<bool> persistRegionDraft();
     // The review window's close veto: keeps the edits and lets go of the review; false keeps the
-    // window open.
+    // window open. A save under way is waited for (up to saveWaitLimit): a saved review is gone.
     Task<bool> parkOpenReview();
     Task<> deleteOpenDraft();
     Task<> resumePendingDraft();
@@ -65,12 +67,17 @@ public:
     // Opens the review of `draft` with the current still and shows it in the review window.
     void presentReview(const CaptureDraft &draft, const QString &status);
 
+    // The one thread of every store operation (and of a scrolling capture's tiles).
+    QThreadPool &draftThread() { return m_draftThread; }
     // Runs `work(store)` on the draft thread after every operation asked for before it.
     template <typename F> QFuture<std::invoke_result_t<F, const EncryptedDraftStore &>> onDraftThread(F work)
     {
         return QtConcurrent::run(
             &m_draftThread, [store = *m_store, work = std::move(work)] { return work(store); });
     }
+
+    // The clock of the model's own waits.
+    TaskClock &clock() const;
 
 private:
     Task<> loadStore();

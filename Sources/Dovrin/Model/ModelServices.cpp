@@ -5,6 +5,7 @@
 #include "Capture/OCRService.h"
 #include "Capture/ScreenCaptureService.h"
 #include "Documents/AppPaths.h"
+#include "Model/WriteBehindDefaultsStore.h"
 #include "Platform/AudioInputHardware.h"
 #include "Services/AppRelaunch.h"
 #include "Services/FileManager.h"
@@ -38,7 +39,7 @@ ModelServices::Environment ModelServices::Environment::current()
 ModelServices ModelServices::live()
 {
     ModelServices services;
-    services.defaults = SettingsDefaultsStore::openSettingsOrStandard();
+    services.defaults = WriteBehindDefaultsStore::openSettingsOrStandard();
     if (!services.defaults)
         services.defaults = std::make_shared<InMemoryDefaultsStore>();
     services.draftFolder = []() -> std::optional<QString> {
@@ -69,9 +70,13 @@ ModelServices ModelServices::live()
         return clipboard->text() == text;
     };
     services.openURL = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
-    services.revealFile = [](const QUrl &file) {
-        FileManager::showItems(
-            { file }, [](const QUrl &folder) { return QDesktopServices::openUrl(folder); });
+    services.revealFile = [](const QUrl &file, std::function<void()> failed) {
+        FileManager::showItems({ file }, [failed = std::move(failed)](const QUrl &folder) {
+            const bool opened = QDesktopServices::openUrl(folder);
+            if (!opened && failed)
+                failed();
+            return opened;
+        });
     };
     services.moveToTrash = [](const QList<QUrl> &files) { return FileManager::moveToTrash(files); };
     services.folderPicker = FolderPicker::live();
@@ -89,11 +94,13 @@ ModelServices ModelServices::live()
     services.makeScrollingCapture = [screens](const ScrollingCaptureRequest &request) {
         const ScrollingCaptureCoordinator::FrameFunctions frames
             = ScrollingCaptureCoordinator::defaultFrameFunctions();
+        ScrollingCaptureEnvironment environment = ScrollingCaptureEnvironment::live();
+        environment.storeThread = request.storeThread;
         return std::make_unique<ScrollingCaptureCoordinator>(
             request.geometry, request.target, request.draftID, request.store,
             [screens](ScrollingRegionGeometry geometry) { return screens->scrollingViewport(geometry); },
-            request.recognizeText, ScrollingCaptureLimits::production, ScrollingCaptureEnvironment::live(),
-            frames.prepareFrame, frames.alignFrames, frames.frameDifference);
+            request.recognizeText, ScrollingCaptureLimits::production, environment, frames.prepareFrame,
+            frames.alignFrames, frames.frameDifference);
     };
     services.presentPrompt
         = [](const ScrollingCapturePrompt &prompt) { return VemiPromptPanel::present(prompt); };

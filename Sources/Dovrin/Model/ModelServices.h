@@ -6,6 +6,7 @@
 #include "Capture/DisplaySnapshot.h"
 #include "Capture/ScrollingCaptureTarget.h"
 #include "Capture/SelectionOverlay.h"
+#include "Documents/AtomicMarkdownWriter.h"
 #include "Documents/DefaultsStore.h"
 #include "Documents/FolderBookmark.h"
 #include "Documents/RecentBookmarkService.h"
@@ -61,11 +62,18 @@ struct ModelServices
     std::function<Task<OCRResult>(QImage)> recognizeText;
     std::function<bool(const QString &)> pasteboardWriter;
     std::function<bool(const QUrl &)> openURL;
-    // Shows a saved file in the file manager.
-    std::function<void(const QUrl &)> revealFile;
+    // Shows a saved file in the file manager; `failed` runs (later, on the main thread) when no file
+    // manager showed it.
+    std::function<void(const QUrl &file, std::function<void()> failed)> revealFile;
     // Moves the files to the Trash and answers the former URLs of those that went. The model calls it
     // on a worker.
     std::function<QList<QUrl>(const QList<QUrl> &)> moveToTrash;
+    // Writes a note under `filename` in `directory` (a clash gets "-2" and so on) and answers where;
+    // throws when it cannot. The model calls it on a worker.
+    std::function<QUrl(const QString &markdown, const QString &directory, const QString &filename)>
+        writeMarkdown = [](const QString &markdown, const QString &directory, const QString &filename) {
+            return AtomicMarkdownWriter::write(markdown, directory, filename);
+        };
     FolderPicker folderPicker;
     // A warning with one OK button: title, then the explanation. Must not wait for the answer.
     std::function<void(const QString &title, const QString &message)> presentFeedbackFailure;
@@ -105,6 +113,8 @@ struct ModelServices
         QUuid draftID;
         EncryptedDraftStore store;
         ScrollingCaptureCoordinator::RecognizeText recognizeText;
+        // The draft flow's one thread for the store's files (ScrollingCaptureEnvironment::storeThread).
+        QThreadPool *storeThread = nullptr;
     };
     std::function<std::unique_ptr<ScrollingCaptureCoordinator>(const ScrollingCaptureRequest &)>
         makeScrollingCapture;

@@ -65,14 +65,13 @@ Task<> PermissionActions::requestMicrophoneAccess()
     reportRow(PermissionKind::microphone, updatedText(PermissionKind::microphone));
 }
 
-void PermissionActions::recheckMicrophonePermission()
+Task<> PermissionActions::recheckMicrophonePermission()
 {
-    // The microphone is looked at off the main thread: the row says "Checking…" now, and the status
-    // line repeats what the look found once it answers, not only that it began.
-    const Task<> checking = m_context.permissions().checkAgain(PermissionKind::microphone);
+    // The microphone is checked off the UI thread: its row has the answer only once the check ends.
+    co_await m_context.permissions().checkAgain(PermissionKind::microphone);
+    if (CurrentTask::isCancelled())
+        co_return;
     reportRow(PermissionKind::microphone, updatedText(PermissionKind::microphone));
-    checking.whenFinished(
-        this, [this] { reportRow(PermissionKind::microphone, updatedText(PermissionKind::microphone)); });
 }
 
 Task<> PermissionActions::openSystemAudioSettings()

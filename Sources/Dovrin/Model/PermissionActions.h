@@ -24,7 +24,7 @@ public:
     void recheckScrollingPermission();
     Task<> openScrollingSettings();
     Task<> requestMicrophoneAccess();
-    void recheckMicrophonePermission();
+    Task<> recheckMicrophonePermission();
     Task<> openSystemAudioSettings();
     Task<> openMicrophoneSettings();
 

@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QtConcurrent>
 
 namespace {
@@ -116,8 +117,26 @@ void ReceiptFlow::revealReceipt()
         m_context.setStatusMessage(QStringLiteral("File is missing"));
         return;
     }
-    m_context.services().revealFile(file->url);
+    reveal(file->url);
     endScope(*file);
+}
+
+void ReceiptFlow::reveal(const QUrl &file)
+{
+    const QPointer<ReceiptFlow> self(this);
+    const QFileInfo info(file.toLocalFile());
+    m_context.services().revealFile(file, [self, name = info.fileName(), folder = info.absolutePath()] {
+        if (self)
+            self->reportFailure(QStringLiteral("Couldn't show the file"),
+                QStringLiteral("No file manager showed “%1”. It is in %2.").arg(name, folder));
+    });
+}
+
+void ReceiptFlow::reportFailure(const QString &title, const QString &message)
+{
+    m_context.setStatusMessage(title);
+    if (const auto &present = m_context.services().presentAlert)
+        present(title, message);
 }
 
 void ReceiptFlow::dismissReceipt()
@@ -131,8 +150,19 @@ Task<> ReceiptFlow::captureAnother()
     const bool audio = m_context.receipt() && m_context.receipt()->kind == SavedReceipt::Kind::audio;
     m_context.setReceipt(std::nullopt);
     returnToIdle();
-    // Through the recording gate: another session may be transcribing or in review.
-    Task<> next = audio ? m_context.model().handleAudioInvocation() : m_regionCapture.startCapture();
+    if (!audio) {
+        Task<> next = m_regionCapture.startCapture();
+        co_await next;
+        co_return;
+    }
+    // An earlier session's review comes back rather than be saved unseen by the next recording. A
+    // session still being transcribed goes on beside the new recording (the record command would
+    // read it as a stop, with nothing to stop).
+    if (m_context.audioReview()) {
+        m_context.requestWindow(QStringLiteral("audio-review"));
+        co_return;
+    }
+    Task<> next = m_context.model().startAudioRecording();
     co_await next;
 }
 
@@ -226,8 +256,13 @@ void ReceiptFlow::openRecent(const RecentCaptureRef &entry)
         m_context.setStatusMessage(QStringLiteral("That file is missing"));
         return;
     }
-    m_context.services().openURL(file->url);
+    const bool opened = m_context.services().openURL(file->url);
     endScope(*file);
+    if (!opened)
+        reportFailure(QStringLiteral("Couldn't open the file"),
+            QStringLiteral("No application opened “%1”. Choose a default application for Markdown files in "
+                           "your desktop's settings, then try again.")
+                .arg(QFileInfo(file->url.toLocalFile()).fileName()));
 }
 
 void ReceiptFlow::revealRecent(const RecentCaptureRef &entry)
@@ -238,28 +273,36 @@ void ReceiptFlow::revealRecent(const RecentCaptureRef &entry)
         m_context.setStatusMessage(QStringLiteral("Missing file"));
         return;
     }
-    m_context.services().revealFile(file->url);
+    reveal(file->url);
     endScope(*file);
 }
 
-bool ReceiptFlow::copyRecent(const RecentCaptureRef &entry)
+Task<bool> ReceiptFlow::copyRecent(RecentCaptureRef entry)
 {
     const std::optional<ScopedRecentFile> file
         = scopedRecentFile(entry.id, entry.bookmarkData, std::nullopt, true, true);
     if (!file) {
         m_context.setStatusMessage(QStringLiteral("That file is missing"));
-        return false;
+        co_return false;
     }
-    QFile note(file->url.toLocalFile());
-    const bool opened = note.open(QIODevice::ReadOnly);
-    const QByteArray bytes = opened ? note.readAll() : QByteArray();
-    const bool read = opened && note.error() == QFileDevice::NoError;
+    // Read on a worker: a note in a slow folder must not hold up the main thread.
+    QFuture<std::optional<QByteArray>> reading
+        = QtConcurrent::run([path = file->url.toLocalFile()]() -> std::optional<QByteArray> {
+              QFile note(path);
+              if (!note.open(QIODevice::ReadOnly))
+                  return std::nullopt;
+              const QByteArray bytes = note.readAll();
+              if (note.error() != QFileDevice::NoError)
+                  return std::nullopt;
+              return bytes;
+          });
+    const std::optional<QByteArray> bytes = co_await reading;
     endScope(*file);
-    if (!read) {
+    if (!bytes) {
         m_context.setStatusMessage(QStringLiteral("The Markdown file could not be read"));
-        return false;
+        co_return false;
     }
-    return m_review.copyToPasteboard(QString::fromUtf8(bytes), QStringLiteral("Copied Markdown"));
+    co_return m_review.copyToPasteboard(QString::fromUtf8(*bytes), QStringLiteral("Copied Markdown"));
 }
 
 void ReceiptFlow::removeRecent(const RecentCaptureRef &entry)
@@ -294,25 +337,33 @@ void ReceiptFlow::openCaptureFolder()
         m_context.requestWindow(QStringLiteral("preferences"));
         return;
     }
-    m_context.services().openURL(resolved.url);
+    const bool opened = m_context.services().openURL(resolved.url);
     FolderBookmark::stopAccessing(resolved.url);
+    if (!opened)
+        reportFailure(QStringLiteral("Couldn't open the capture folder"),
+            QStringLiteral("No file manager opened %1.").arg(resolved.url.toLocalFile()));
 }
 
-void ReceiptFlow::chooseDefaultFolder()
+Task<> ReceiptFlow::chooseDefaultFolder(QPointer<QWidget> parent)
 {
     const FolderPicker::Present &present = m_context.services().folderPicker.present;
-    const std::optional<QString> chosen = present ? present(std::nullopt, QStringLiteral("Use This Folder"),
-                                              QStringLiteral("Choose a folder for Markdown captures. "
-                                                             "Files stay on this computer."))
-                                                  : std::nullopt;
+    if (!present)
+        co_return;
+    const AppSettings &current = m_context.settings();
+    std::optional<QString> start;
+    if (current.defaultFolder)
+        start = current.defaultFolder->displayPath;
+    Task<std::optional<QString>> choosing = present(parent, start, QStringLiteral("Use This Folder"),
+        QStringLiteral("Choose a folder for Markdown captures. Files stay on this computer."));
+    const std::optional<QString> chosen = co_await choosing;
     if (!chosen)
-        return;
+        co_return;
     FolderAccess access;
     try {
         access = FolderBookmark::make(QUrl::fromLocalFile(*chosen));
     } catch (const FolderBookmarkError &) {
         m_context.setStatusMessage(QStringLiteral("That folder could not be remembered"));
-        return;
+        co_return;
     }
     AppSettings settings = m_context.settings();
     settings.defaultFolder = access;

@@ -6,8 +6,10 @@
 #include "Model/SavedReceipt.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 #include <QUuid>
+#include <QWidget>
 
 #include <optional>
 
@@ -35,11 +37,13 @@ public:
     bool recentIsMissing(const RecentCaptureRef &entry);
     void openRecent(const RecentCaptureRef &entry);
     void revealRecent(const RecentCaptureRef &entry);
-    bool copyRecent(const RecentCaptureRef &entry);
+    // Answers whether the Markdown reached the clipboard.
+    Task<bool> copyRecent(RecentCaptureRef entry);
     void removeRecent(const RecentCaptureRef &entry);
 
     void openCaptureFolder();
-    void chooseDefaultFolder();
+    // Asks for the capture folder over `parent`, the window that asked.
+    Task<> chooseDefaultFolder(QPointer<QWidget> parent);
 
     // The saved file through its stored bookmark (the recent entry's first, else `bookmark`), else
     // `fallbackURL` when there is no bookmark at all; none when it cannot be reached, or is gone while
@@ -50,6 +54,10 @@ public:
 
 private:
     void returnToIdle();
+    // Shows the file in the file manager, or says that nothing did.
+    void reveal(const QUrl &file);
+    // A launcher or file manager did not answer: the status says it, and an alert says what to do.
+    void reportFailure(const QString &title, const QString &message);
     void forgetRecent(const QUuid &id);
     static void endScope(const ScopedRecentFile &file);
 

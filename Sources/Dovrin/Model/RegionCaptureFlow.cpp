@@ -7,6 +7,7 @@
 #include "Model/DraftFlow.h"
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
+#include "Model/OnboardingStep.h"
 #include "Model/ReviewSession.h"
 #include "Model/VisualCaptureState.h"
 #include "Services/PermissionController.h"
@@ -52,9 +53,16 @@ void RegionCaptureFlow::refreshPermissionRows()
     permissions.refreshSystemAudio();
 }
 
+bool RegionCaptureFlow::setupAllowsCapture() const
+{
+    // The test-capture step of setup counts as complete for capturing: it needs a capture.
+    return m_context.setupPresentation().isComplete
+        || m_context.settings().currentOnboardingStep() >= int(OnboardingStep::testCapture);
+}
+
 bool RegionCaptureFlow::setupBlocks()
 {
-    if (m_context.setupPresentation().isComplete || m_context.settings().onboardingStep >= 4)
+    if (setupAllowsCapture())
         return false;
     m_context.setupPresentation().prepareExplicitPresentation();
     m_context.requestWindow(QStringLiteral("setup"));
@@ -69,7 +77,7 @@ bool RegionCaptureFlow::screenPermissionBlocks()
         m_context.setPhase(CapturePhase::needsPermission);
     m_context.requestWindow(QStringLiteral("setup"));
     AppSettings settings = m_context.settings();
-    settings.onboardingStep = 2;
+    settings.onboardingStep = int(OnboardingStep::screenRecording);
     m_context.setSettings(settings);
     m_context.persistSettings();
     m_context.setupPresentation().prepareExplicitPresentation();
@@ -94,9 +102,7 @@ Task<> RegionCaptureFlow::handleCaptureInvocation()
     const ScreenPermissionState permission = ScreenPermissionStates::resolve(
         permissions.lastScreenPreflight(), defaults.boolean(PermissionController::screenCaptureGrantedKey),
         defaults.boolean(PermissionController::screenCaptureRequestedKey));
-    const bool setupComplete
-        = m_context.setupPresentation().isComplete || m_context.settings().onboardingStep >= 4;
-    Task<> acting = perform(CaptureInvocation::action(m_context.phase(), setupComplete, permission,
+    Task<> acting = perform(CaptureInvocation::action(m_context.phase(), setupAllowsCapture(), permission,
         m_context.audio().isBusy(), m_context.visualCapture().scrollingCaptureGeneration.has_value()));
     co_await acting;
 }
@@ -120,7 +126,7 @@ Task<> RegionCaptureFlow::perform(CaptureInvocation::Action action)
     case Action::requestPermission: {
         m_context.requestWindow(QStringLiteral("setup"));
         AppSettings settings = m_context.settings();
-        settings.onboardingStep = 2;
+        settings.onboardingStep = int(OnboardingStep::screenRecording);
         m_context.setSettings(settings);
         m_context.persistSettings();
         m_context.setupPresentation().prepareExplicitPresentation();
@@ -195,8 +201,7 @@ std::optional<ForeignApplication> RegionCaptureFlow::consumeRememberedApplicatio
     if (state.rememberedApplication && state.rememberedApplicationAt
         && state.rememberedApplicationAt->msecsTo(m_context.services().now()) < 2000)
         answer = state.rememberedApplication;
-    state.rememberedApplication.reset();
-    state.rememberedApplicationAt.reset();
+    state.forgetRememberedApplication();
     return answer;
 }
 

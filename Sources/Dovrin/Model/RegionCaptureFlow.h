@@ -44,6 +44,8 @@ public:
     // when the draft could not be deleted).
     Task<> abandonDraftReturningToIdle(QString message);
 
+    // Setup is complete, or at its test-capture step, which needs a capture.
+    bool setupAllowsCapture() const;
     // Gates shared with the scrolling capture; each answers true when it stopped the command.
     void refreshPermissionRows();
     bool setupBlocks();

@@ -124,14 +124,15 @@ Task<bool> ScrollingCaptureFlow::confirmScrollingCaptureIntroductionIfNeeded()
     co_return go;
 }
 
-Task<bool> ScrollingCaptureFlow::waitForScrollingPermission()
+Task<bool> ScrollingCaptureFlow::waitForScrollingPermission(int generation)
 {
     PermissionController &permissions = m_context.permissions();
     TaskClock &clock = m_context.services().clock ? *m_context.services().clock : TaskClock::system();
     // The steady clock: a change of the wall clock neither ends the wait early nor stretches it.
     const TaskClock::TimePoint deadline = clock.now() + 120s;
     while (clock.now() < deadline) {
-        CurrentTask::checkCancelled();
+        // Cancelling the capture does not reach this task: a newer capture owns the status now.
+        checkCurrent(generation);
         m_regionCapture.refreshPermissionRows();
         if (scrollingAllowed()) {
             if (m_context.services().windows.reveal)
@@ -176,7 +177,7 @@ Task<bool> ScrollingCaptureFlow::ensureScrollingPermission(int generation, bool 
     if (granted)
         co_return true;
     if (permissions.isWatchingForScrollingGrant()) {
-        Task<bool> waiting = waitForScrollingPermission();
+        Task<bool> waiting = waitForScrollingPermission(generation);
         const bool came = co_await waiting;
         checkCurrent(generation);
         if (came)
@@ -248,10 +249,11 @@ Task<> ScrollingCaptureFlow::capture(
 
         if (!target->name)
             target->name = source.name;
-        state.scrollingCapture.reset(services
-                                         .makeScrollingCapture({ *outlined.scrollingGeometry, *target,
-                                             QUuid::createUuid(), store, services.recognizeText })
-                                         .release());
+        state.scrollingCapture.reset(
+            services
+                .makeScrollingCapture({ *outlined.scrollingGeometry, *target, QUuid::createUuid(), store,
+                    services.recognizeText, &m_context.drafts().draftThread() })
+                .release());
         coordinator = state.scrollingCapture.get();
         m_context.setStatusMessage(QStringLiteral("Capturing scrolling content"));
         Task<ScrollingCaptureResult> running = coordinator->run();
@@ -352,7 +354,7 @@ void ScrollingCaptureFlow::resumeScrollingCaptureAfterRelaunchIfNeeded()
     if (m_context.permissions().isRelaunching()
         || !defaults.boolean(PermissionController::resumeScrollingCaptureAfterRelaunchKey))
         return;
-    if (!m_context.setupPresentation().isComplete && m_context.settings().onboardingStep < 4)
+    if (!m_regionCapture.setupAllowsCapture())
         return;
     if (!scrollingAllowed())
         return;

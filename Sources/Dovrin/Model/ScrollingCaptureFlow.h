@@ -34,7 +34,8 @@ public:
     // True when the capture may go on; asks only until the introduction was answered "Select Region".
     Task<bool> confirmScrollingCaptureIntroductionIfNeeded();
     // True once Control Scrolling is allowed; false when the grant watch ended or 120 s passed.
-    Task<bool> waitForScrollingPermission();
+    // Throws TaskCancelled once `generation` is no longer the capture's.
+    Task<bool> waitForScrollingPermission(int generation);
 
     static ScrollingCapturePrompt introduction();
     // What the review says about a capture that ended before the content did; empty otherwise.

@@ -116,8 +116,15 @@ void SettingsFlow::refreshAutomaticallyChecksForUpdates()
 
 void SettingsFlow::checkForUpdates()
 {
-    m_context.services().softwareUpdate.checkForUpdates();
-    m_context.services().windows.reveal();
+    const ModelServices &services = m_context.services();
+    services.softwareUpdate.checkForUpdates();
+    // Without a feed nothing would answer: say so, rather than leave the command without a reply.
+    if (!services.softwareUpdate.isAvailable && services.presentAlert) {
+        services.presentAlert(
+            SoftwareUpdateService::unavailableTitle(), SoftwareUpdateService::unavailableMessage());
+        return;
+    }
+    services.windows.reveal();
 }
 
 void SettingsFlow::setIncludeFeedbackDiagnostics(bool include)

@@ -42,6 +42,7 @@ ShortcutFlow::Loaded ShortcutFlow::loadShortcut(const DefaultsStore &defaults)
 
 void ShortcutFlow::saveShortcut(const CaptureShortcut &shortcut, DefaultsStore &defaults)
 {
+    defaults.replaceUnreadable();
     defaults.setData(storageKey, shortcut.toJsonData());
 }
 

@@ -1,5 +1,12 @@
 #include "Model/VisualCaptureState.h"
 
+void VisualCaptureState::forgetRememberedApplication()
+{
+    ++rememberGeneration;
+    rememberedApplication.reset();
+    rememberedApplicationAt.reset();
+}
+
 void VisualCaptureState::invalidateOCRTask()
 {
     ++ocrGeneration;

@@ -36,7 +36,12 @@ public:
     std::optional<int> scrollingCaptureGeneration;
     std::optional<ForeignApplication> rememberedApplication;
     std::optional<QDateTime> rememberedApplicationAt;
+    // Raised whenever the remembered application is asked for again, taken or dropped: an answer
+    // still on its way then lands nowhere.
+    int rememberGeneration = 0;
 
+    // Clears the remembered application and drops an answer about it still on its way.
+    void forgetRememberedApplication();
     // Drops the running recognition: its result no longer applies.
     void invalidateOCRTask();
     // Cancels the capture task, closes the overlay as cancelled and asks the scrolling capture to

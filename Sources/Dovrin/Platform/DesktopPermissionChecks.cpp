@@ -72,7 +72,7 @@ MicrophoneAuthorizationFact microphoneFact(SoundInput input)
 
 Task<MicrophoneAuthorizationFact> checkMicrophone()
 {
-    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
+    // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
     QFuture<SoundInput> probe = QtConcurrent::run([] { return probeSoundInput(); });
     co_return microphoneFact(co_await std::move(probe));
 }

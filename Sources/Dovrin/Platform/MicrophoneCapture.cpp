@@ -3,6 +3,7 @@
 #include "Platform/PulseConnection.h"
 
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -32,6 +33,7 @@ public:
     pa_stream *stream = nullptr;
     BufferCallback onBuffer;
     bool ended = false;
+    std::vector<std::byte> hole;
 
     void release()
     {
@@ -162,9 +164,14 @@ void MicrophoneCapture::start(BufferCallback onBuffer)
                 if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
                     return;
                 const qint64 frames = qint64(bytes) / (format.bytesPerFrameInPlane());
-                if (data && frames > 0 && impl->onBuffer) {
+                if (frames > 0 && impl->onBuffer) {
                     const auto duration
                         = std::chrono::nanoseconds(qint64(double(frames) * 1e9 / format.sampleRate));
+                    // A hole is time the source gave nothing for: silence of that length.
+                    if (!data) {
+                        impl->hole.assign(bytes, std::byte {});
+                        data = impl->hole.data();
+                    }
                     const void *planes[] = { data };
                     impl->onBuffer(
                         AudioPCMBuffer(format, planes, frames, std::chrono::steady_clock::now() - duration));

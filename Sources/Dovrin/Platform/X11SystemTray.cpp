@@ -3,9 +3,13 @@
 #include "Platform/XcbReply.h"
 
 #include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -73,6 +77,31 @@ std::optional<QColor> foregroundColor()
     std::memcpy(rgb, xcb_get_property_value(reply.get()), sizeof rgb);
     // Each channel is 16 bits wide.
     return QColor::fromRgba64(quint16(rgb[0]), quint16(rgb[1]), quint16(rgb[2]));
+}
+
+std::optional<QColor> backgroundUnder(const QRect &iconGeometry)
+{
+    if (!qtConnection() || iconGeometry.width() < 8 || iconGeometry.height() < 8)
+        return std::nullopt;
+    QScreen *screen = QGuiApplication::screenAt(iconGeometry.center());
+    if (!screen)
+        return std::nullopt;
+    const QRect onScreen = iconGeometry.translated(-screen->geometry().topLeft());
+    const QImage grabbed
+        = screen->grabWindow(0, onScreen.x(), onScreen.y(), onScreen.width(), onScreen.height())
+              .toImage()
+              .convertToFormat(QImage::Format_RGB32);
+    if (grabbed.width() < 4 || grabbed.height() < 4)
+        return std::nullopt;
+    QList<QColor> corners;
+    for (const int x : { 0, 1, grabbed.width() - 2, grabbed.width() - 1 }) {
+        for (const int y : { 0, 1, grabbed.height() - 2, grabbed.height() - 1 })
+            corners << grabbed.pixelColor(x, y);
+    }
+    // The median by lightness: a stray pixel of the icon or of a neighbour does not decide.
+    std::sort(corners.begin(), corners.end(),
+        [](const QColor &a, const QColor &b) { return a.lightnessF() < b.lightnessF(); });
+    return corners.at(corners.size() / 2);
 }
 
 } // namespace X11SystemTray

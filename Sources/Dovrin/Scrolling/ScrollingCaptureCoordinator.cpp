@@ -480,7 +480,8 @@ std::optional<ScrollingCaptureEnd> ScrollingCaptureCoordinator::startSealing(int
 Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealTile(
     ScrollingCaptureTile entry, QList<QImage> parts)
 {
-    // Stacking, encoding, sealing and the synced write run on a worker, while the capture scrolls on.
+    // Stacking and encoding run on a worker, sealing and the synced write on the store's thread, in
+    // turn with the draft's other writes and its deletion; the capture scrolls on meanwhile.
     struct Sealed
     {
         QImage tile;
@@ -488,16 +489,15 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealTile(
         qint64 bytes = -1; // not stored: no room left
     };
     const qint64 room = m_limits.maxEncryptedBytes - m_sealedBytes - sealOverhead;
-    QFuture<Sealed> sealing = QtConcurrent::run([store = m_store, draftID = m_draftID, entry,
-                                                    parts = std::move(parts), room] {
+    QFuture<Sealed> encoding = QtConcurrent::run([entry, parts = std::move(parts), room] {
         Sealed sealed;
         sealed.tile = stacked(parts, entry.pixelWidth, entry.pixelHeight);
         sealed.png = ImageNormalization::pngData(sealed.tile);
         if (sealed.png && sealed.png->size() <= CaptureDraft::maximumPNGBytes && sealed.png->size() <= room)
-            sealed.bytes = store.saveTilePNG(draftID, entry.index, *sealed.png);
+            sealed.bytes = 0;
         return sealed;
     });
-    const Sealed sealed = co_await sealing;
+    Sealed sealed = co_await encoding;
     checkpoint(Check::finishing);
     if (!sealed.png)
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
@@ -507,6 +507,12 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealTile(
         m_storageFull = ScrollingCaptureEnd::byteLimit;
         co_return m_storageFull;
     }
+    QFuture<qint64> sealing = QtConcurrent::run(
+        storeThread(), [store = m_store, draftID = m_draftID, index = entry.index, png = *sealed.png] {
+            return store.saveTilePNG(draftID, index, png);
+        });
+    sealed.bytes = co_await sealing;
+    checkpoint(Check::finishing);
     m_sealedBytes += sealed.bytes;
     m_manifest.tiles.append(entry);
     m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
@@ -843,7 +849,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         m_target.name, m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
         OCRLayout::defaultTitle(text), QString(), QStringList(), m_manifest, std::nullopt);
     since = clock.now();
-    QFuture<void> saving = QtConcurrent::run([store = m_store, draft] { store.save(draft); });
+    QFuture<void> saving = QtConcurrent::run(storeThread(), [store = m_store, draft] { store.save(draft); });
     co_await saving;
     spent(&ScrollingCaptureTimes::sealing, since);
     checkpoint(Check::finishing);
@@ -853,9 +859,14 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError };
 }
 
+QThreadPool *ScrollingCaptureCoordinator::storeThread() const
+{
+    return m_environment.storeThread ? m_environment.storeThread : QThreadPool::globalInstance();
+}
+
 Task<void> ScrollingCaptureCoordinator::discardStoredData()
 {
-    QFuture<void> deleting = QtConcurrent::run([store = m_store] {
+    QFuture<void> deleting = QtConcurrent::run(storeThread(), [store = m_store] {
         try {
             store.deleteDraft();
         } catch (...) {

@@ -189,6 +189,7 @@ private:
     Task<void> collectRecognitions();
 
     Task<void> discardStoredData();
+    QThreadPool *storeThread() const;
 
     ScrollingRegionGeometry m_geometry;
     ScrollingCaptureTarget m_target;

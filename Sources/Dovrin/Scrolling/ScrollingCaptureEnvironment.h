@@ -4,6 +4,8 @@
 
 #include <QPoint>
 
+class QThreadPool;
+
 #include <functional>
 
 // What a scrolling capture needs from the desktop besides the screen's pixels. The live record
@@ -20,6 +22,9 @@ struct ScrollingCaptureEnvironment
     std::function<bool(quint64 windowID)> isTargetAvailable;
     // The steady clock behind every wait; the system clock when none is given.
     TaskClock *clock = nullptr;
+    // The one thread that writes and deletes the draft store's files, so a deletion asked for later
+    // is never overtaken by a tile written before it; the global pool when none is given.
+    QThreadPool *storeThread = nullptr;
     // Show the control panel (Done, Cancel) and the outline around the region.
     bool showsPanel = true;
     // End the capture when a display is added, removed or changes its geometry.

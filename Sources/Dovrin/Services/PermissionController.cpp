@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -37,6 +38,9 @@ PermissionController::Effects PermissionController::Effects::live()
             == MicrophoneAuthorizationFact::authorized;
     };
     effects.openSettings = [](QUrl url) { return openPrivacySettings(std::move(url)); };
+    effects.settingsPageAvailable = [](QUrl url) {
+        return DesktopSettingsOpener::command(url, qEnvironmentVariable("XDG_CURRENT_DESKTOP")).has_value();
+    };
     effects.bringAppForward = [] {
         if (QCoreApplication *app = QCoreApplication::instance())
             QMetaObject::invokeMethod(
@@ -75,6 +79,31 @@ QUrl PermissionController::microphoneSettingsFallbackURL()
     return DesktopSettingsOpener::pageURL(QStringLiteral("sound"));
 }
 
+QList<QUrl> PermissionController::settingsURLs(PermissionKind kind)
+{
+    switch (kind) {
+    case PermissionKind::screenRecording:
+        return { screenRecordingSettingsURL() };
+    case PermissionKind::controlScrolling:
+        return { accessibilitySettingsURL() };
+    case PermissionKind::systemAudio:
+        return { systemAudioSettingsURL() };
+    case PermissionKind::microphone:
+        break;
+    }
+    return { microphoneSettingsURL(), microphoneSettingsFallbackURL() };
+}
+
+PermissionPresentation PermissionController::offeringSettings(PermissionPresentation presentation) const
+{
+    if (presentation.showsOpenSettings && m_effects.settingsPageAvailable) {
+        const QList<QUrl> pages = settingsURLs(presentation.kind);
+        presentation.showsOpenSettings = std::any_of(pages.cbegin(), pages.cend(),
+            [this](const QUrl &page) { return m_effects.settingsPageAvailable(page); });
+    }
+    return presentation;
+}
+
 PermissionController::PermissionController(std::shared_ptr<DefaultsStore> defaults, Effects effects,
     bool recordYouEnabled, TaskClock &clock, QObject *parent)
     : QObject(parent)
@@ -85,11 +114,12 @@ PermissionController::PermissionController(std::shared_ptr<DefaultsStore> defaul
 {
     m_lastScreenPreflight = m_effects.screenPreflight();
     m_lastPostEventPreflight = m_effects.postEventPreflight();
-    m_screen.presentation = PermissionPresentationResolver::screen(
-        m_lastScreenPreflight, flag(screenCaptureRequestedKey), flag(screenCaptureGrantedKey));
-    m_systemAudio.presentation = PermissionPresentationResolver::systemAudio(systemAudioObservation());
-    m_scrolling.presentation = PermissionPresentationResolver::controlScrolling(
-        m_lastPostEventPreflight, flag(postEventRequestedKey));
+    m_screen.presentation = offeringSettings(PermissionPresentationResolver::screen(
+        m_lastScreenPreflight, flag(screenCaptureRequestedKey), flag(screenCaptureGrantedKey)));
+    m_systemAudio.presentation
+        = offeringSettings(PermissionPresentationResolver::systemAudio(systemAudioObservation()));
+    m_scrolling.presentation = offeringSettings(PermissionPresentationResolver::controlScrolling(
+        m_lastPostEventPreflight, flag(postEventRequestedKey)));
     refreshMicrophone();
     m_microphone.isBusy = true;
     firstMicrophoneCheck();
@@ -120,8 +150,9 @@ PermissionController::RowState &PermissionController::mutableRow(PermissionKind 
     return const_cast<RowState &>(row(kind));
 }
 
-void PermissionController::setPresentation(PermissionKind kind, const PermissionPresentation &presentation)
+void PermissionController::setPresentation(PermissionKind kind, const PermissionPresentation &shown)
 {
+    const PermissionPresentation presentation = offeringSettings(shown);
     RowState &state = mutableRow(kind);
     if (state.presentation == presentation)
         return;
@@ -544,24 +575,12 @@ Task<> PermissionController::checkAgain(PermissionKind kind)
 
 Task<> PermissionController::openSettings(PermissionKind kind)
 {
-    QUrl url;
-    switch (kind) {
-    case PermissionKind::screenRecording:
-        url = screenRecordingSettingsURL();
-        break;
-    case PermissionKind::controlScrolling:
-        url = accessibilitySettingsURL();
-        break;
-    case PermissionKind::systemAudio:
-        url = systemAudioSettingsURL();
-        break;
-    case PermissionKind::microphone:
-        url = microphoneSettingsURL();
-        break;
+    bool opened = false;
+    for (const QUrl &url : settingsURLs(kind)) {
+        opened = co_await m_effects.openSettings(url);
+        if (opened)
+            break;
     }
-    bool opened = co_await m_effects.openSettings(url);
-    if (!opened && kind == PermissionKind::microphone)
-        opened = co_await m_effects.openSettings(microphoneSettingsFallbackURL());
     if (!opened) {
         setFeedback(kind, PermissionFeedback::settingsOpenFailed());
         co_return;

@@ -42,6 +42,8 @@ public:
         std::function<Task<MicrophoneAuthorizationFact>()> microphoneStatus;
         std::function<Task<bool>()> microphoneRequest;
         std::function<Task<bool>(QUrl)> openSettings;
+        // Whether a settings tool for the page is installed; asks nothing slow. Unset: assumed.
+        std::function<bool(QUrl)> settingsPageAvailable;
         std::function<void()> bringAppForward;
         std::function<void()> relaunchApp;
         std::function<bool()> accessibilityTrusted;
@@ -59,6 +61,8 @@ public:
     static QUrl systemAudioSettingsURL();
     static QUrl microphoneSettingsURL();
     static QUrl microphoneSettingsFallbackURL();
+    // The pages a kind's Open Settings tries, in order.
+    static QList<QUrl> settingsURLs(PermissionKind kind);
 
     // The bookkeeping flags, kept in the store given at construction.
     static inline const QString screenCaptureRequestedKey = QStringLiteral("screenCaptureRequested");
@@ -123,6 +127,8 @@ signals:
 
 private:
     RowState &mutableRow(PermissionKind kind);
+    // Open Settings stays only where a tool can open one of the kind's pages.
+    PermissionPresentation offeringSettings(PermissionPresentation presentation) const;
     void setPresentation(PermissionKind kind, const PermissionPresentation &presentation);
     void setFeedback(PermissionKind kind, std::optional<PermissionFeedback> feedback);
     void setBusy(PermissionKind kind, bool busy);

@@ -14,7 +14,23 @@ SoftwareUpdateService::BundleInfo SoftwareUpdateService::BundleInfo::main()
 
 SoftwareUpdateService SoftwareUpdateService::disabled()
 {
-    return { [] { return false; }, [](bool) {}, [] {} };
+    SoftwareUpdateService service;
+    service.automaticallyChecks = [] { return false; };
+    service.setAutomaticallyChecks = [](bool) {};
+    service.checkForUpdates = [] {};
+    service.isAvailable = false;
+    return service;
+}
+
+QString SoftwareUpdateService::unavailableTitle()
+{
+    return QStringLiteral("Quorvel can't check for updates");
+}
+
+QString SoftwareUpdateService::unavailableMessage()
+{
+    return QStringLiteral("This build has no update feed, so it never checks for updates. Get a newer "
+                          "version the way you installed this one.");
 }
 
 bool SoftwareUpdateService::shouldStartUpdater(const BundleInfo &bundle)

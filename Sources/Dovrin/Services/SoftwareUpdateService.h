@@ -15,6 +15,13 @@ struct SoftwareUpdateService
     std::function<bool()> automaticallyChecks;
     std::function<void(bool)> setAutomaticallyChecks;
     std::function<void()> checkForUpdates;
+    // False when there is no feed to check: the switch and "check now" cannot do anything.
+    bool isAvailable = false;
+
+    // Where updates come from when this build cannot look for them (the window says it where the user
+    // acts, an alert when the tray asks).
+    static QString unavailableTitle();
+    static QString unavailableMessage();
 
     // The program's identity and its build information ("SUFeedURL" names the update feed).
     struct BundleInfo

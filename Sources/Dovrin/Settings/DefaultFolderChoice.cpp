@@ -9,23 +9,25 @@
 
 namespace DefaultFolderChoice {
 
-void choose(AppModel &model, const FolderPicker &picker)
+// The model is the task's owner (its first argument): the task ends with it.
+Task<> choose(AppModel &model, FolderPicker picker, QWidget *parent)
 {
     if (!picker.present)
-        return;
+        co_return;
     std::optional<QString> start;
     if (model.settings().defaultFolder)
         start = model.settings().defaultFolder->displayPath;
-    const std::optional<QString> chosen = picker.present(start, QStringLiteral("Use This Folder"),
+    Task<std::optional<QString>> choosing = picker.present(parent, start, QStringLiteral("Use This Folder"),
         QStringLiteral("Choose a folder for Markdown captures. Files stay on this computer."));
+    const std::optional<QString> chosen = co_await choosing;
     if (!chosen)
-        return;
+        co_return;
     AppSettings settings = model.settings();
     try {
         settings.defaultFolder = FolderBookmark::make(QUrl::fromLocalFile(*chosen));
     } catch (const FolderBookmarkError &) {
         model.flowContext().setStatusMessage(QStringLiteral("That folder could not be remembered"));
-        return;
+        co_return;
     }
     model.updateSettings(settings);
     // A failed save already says so; "saved" would hide it.

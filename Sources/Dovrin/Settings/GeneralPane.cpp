@@ -57,7 +57,7 @@ GeneralPane::GeneralPane(
     column->addWidget(sectionTitle(QStringLiteral("Startup"), this));
     column->addWidget(startupPanel());
     column->addWidget(
-        caption(QStringLiteral("Opens in the menu bar after you log in. Setup does not run again."), this));
+        caption(QStringLiteral("Opens in the tray after you log in. Setup does not run again."), this));
     column->addWidget(sectionTitle(QStringLiteral("Updates"), this));
     column->addWidget(updatesPanel());
     column->addWidget(
@@ -79,12 +79,11 @@ GeneralPane::GeneralPane(
     m_othersScope = caption(QString(), this);
     column->addWidget(m_othersScope);
     column->addWidget(audioNote());
-    column->addWidget(sectionTitle(QStringLiteral("Menu bar"), this));
+    column->addWidget(sectionTitle(QStringLiteral("Tray"), this));
     column->addWidget(menuBarPanel());
-    column->addWidget(
-        caption(QStringLiteral("The menu bar icon stays small when idle. While recording, show a "
-                               "compact badge or the elapsed time."),
-            this));
+    column->addWidget(caption(QStringLiteral("The tray icon stays small when idle. While recording, show a "
+                                             "compact badge or the elapsed time."),
+        this));
 
     connect(&m_model, &AppModel::settingsChanged, this, &GeneralPane::refresh);
     connect(&m_model, &AppModel::launchAtLoginChanged, this, &GeneralPane::refresh);
@@ -113,14 +112,15 @@ QWidget *GeneralPane::startupPanel()
     rows->addWidget(m_launchDetail);
     auto *open = new VemiSettingsPushButton(
         LaunchAtLoginPresentation::openLoginItemsTitle(),
-        QStringLiteral("Open System Settings → Login Items"),
+        QStringLiteral("Open System Settings → Startup Applications"),
         QStringLiteral("settings.startup.launch-at-login.open"),
         [this] {
             if (m_model.launchAtLoginService().openLoginItems)
                 m_model.launchAtLoginService().openLoginItems();
         },
         box);
-    m_loginItemsRow = new VemiSettingsFormRow(QStringLiteral("Login Items"), open, 200, Qt::AlignRight, box);
+    m_loginItemsRow
+        = new VemiSettingsFormRow(QStringLiteral("Startup Applications"), open, 200, Qt::AlignRight, box);
     rows->addWidget(m_loginItemsRow);
     m_launchErrorDivider = divider(box);
     rows->addWidget(m_launchErrorDivider);
@@ -142,13 +142,20 @@ QWidget *GeneralPane::updatesPanel()
     QVBoxLayout *rows = box->contentLayout();
     m_automaticUpdates = new VemiSettingsToggle(
         QStringLiteral("Check automatically"), QStringLiteral("settings.updates.automatic"), box);
-    rows->addWidget(new VemiSettingsFormRow(
-        QStringLiteral("Check automatically"), m_automaticUpdates, 200, Qt::AlignRight, box));
+    m_automaticUpdatesRow = new VemiSettingsFormRow(
+        QStringLiteral("Check automatically"), m_automaticUpdates, 200, Qt::AlignRight, box);
+    rows->addWidget(m_automaticUpdatesRow);
     rows->addWidget(divider(box));
     auto *check = new VemiSettingsPushButton(
         QStringLiteral("Check Now…"), QStringLiteral("Look for a new Quorvel release"),
         QStringLiteral("settings.updates.check-now"), [this] { m_model.checkForUpdates(); }, box);
-    rows->addWidget(new VemiSettingsFormRow(QStringLiteral("Updates"), check, 200, Qt::AlignRight, box));
+    m_checkNowRow = new VemiSettingsFormRow(QStringLiteral("Updates"), check, 200, Qt::AlignRight, box);
+    rows->addWidget(m_checkNowRow);
+    // Without an update feed neither control can do anything; the panel says why, where they are.
+    m_updatesUnavailable = new VemiStatusLabel(SoftwareUpdateService::unavailableMessage(),
+        VemiColor::secondary, QStringLiteral("info.circle.fill"), box);
+    m_updatesUnavailable->setObjectName(QStringLiteral("settings.updates.unavailable"));
+    rows->addWidget(padded(m_updatesUnavailable, 16, 0, 16, 12, box));
     connect(m_automaticUpdates, &VemiSettingsToggle::userToggled, this, [this](bool on) {
         m_model.applyAutomaticallyChecksForUpdates(on);
         // The service may refuse: show what it answered, not what was asked.
@@ -203,7 +210,7 @@ QWidget *GeneralPane::folderPanel()
     choose->setToolTip(QStringLiteral("Change the default capture folder"));
     VemiButtonStyle::vemiSecondaryAction(choose, VemiControlSize::regular);
     connect(choose, &QAbstractButton::clicked, this,
-        [this] { DefaultFolderChoice::choose(m_model, m_environment.folderPicker); });
+        [this] { DefaultFolderChoice::choose(m_model, m_environment.folderPicker, window()); });
     row->addWidget(choose);
     box->contentLayout()->addWidget(line);
     return box;
@@ -321,13 +328,15 @@ void GeneralPane::pickOthers(const std::optional<QString> &bundleID)
     refresh();
 }
 
-void GeneralPane::chooseAnotherApp()
+Task<> GeneralPane::chooseAnotherApp()
 {
     if (!m_environment.pickApplication)
-        return;
-    const std::optional<AudioCaptureApp> chosen = m_environment.pickApplication(QStringLiteral("Choose App"));
+        co_return;
+    Task<std::optional<AudioCaptureApp>> picking
+        = m_environment.pickApplication(window(), QStringLiteral("Choose App"));
+    const std::optional<AudioCaptureApp> chosen = co_await picking;
     if (!chosen)
-        return;
+        co_return;
     m_model.applyOthersAudioSource(chosen->bundleID, chosen->name);
     // So an application the list now knows shows at its own place.
     m_view.refreshListedApps();
@@ -367,6 +376,10 @@ void GeneralPane::refresh()
     m_launchError->setAccessibleName(launch.errorMessage.value_or(QString()));
 
     m_automaticUpdates->setOn(m_model.automaticallyChecksForUpdates());
+    const bool updates = m_model.softwareUpdate().isAvailable;
+    m_automaticUpdatesRow->setEnabled(updates);
+    m_checkNowRow->setEnabled(updates);
+    m_updatesUnavailable->parentWidget()->setVisible(!updates);
     m_diagnostics->setOn(m_model.includeFeedbackDiagnostics());
     m_folderPath->setText(
         settings.defaultFolder ? settings.defaultFolder->displayPath : QStringLiteral("No default folder"));

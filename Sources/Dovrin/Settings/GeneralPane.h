@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Async/Task.h"
+
 #include <QWidget>
 
 class AppModel;
@@ -8,6 +10,7 @@ class PreferencesView;
 class QLabel;
 class VemiMenuPopUp;
 class VemiPanel;
+class VemiSettingsFormRow;
 class VemiSettingsToggle;
 class VemiStatusLabel;
 struct SettingsEnvironment;
@@ -36,7 +39,8 @@ private:
     QWidget *audioPanel();
     QWidget *audioNote();
     QWidget *menuBarPanel();
-    void chooseAnotherApp();
+    // Ends with the pane: a pick answered after the window closed changes nothing.
+    Task<> chooseAnotherApp();
     void pickOthers(const std::optional<QString> &bundleID);
 
     AppModel &m_model;
@@ -51,6 +55,9 @@ private:
     QWidget *m_launchErrorDivider = nullptr;
     QLabel *m_launchError = nullptr;
     VemiSettingsToggle *m_automaticUpdates = nullptr;
+    VemiSettingsFormRow *m_automaticUpdatesRow = nullptr;
+    VemiSettingsFormRow *m_checkNowRow = nullptr;
+    VemiStatusLabel *m_updatesUnavailable = nullptr;
     VemiSettingsToggle *m_diagnostics = nullptr;
     ElidedLabel *m_folderPath = nullptr;
     QWidget *m_othersRow = nullptr;

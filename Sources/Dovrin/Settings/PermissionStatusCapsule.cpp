@@ -31,16 +31,24 @@ void PermissionStatusCapsule::setStatus(
 QColor PermissionStatusCapsule::textColor() const
 {
     const QWidget *context = parentWidget() ? parentWidget() : this;
+    const VemiAppearance appearance = VemiPalette::appearance(context);
+    QColor ink;
     switch (m_status) {
     case PermissionStatus::allowed:
-        // The brand teal is too dark to read on a dark panel; a light teal reads as the same hue.
-        return VemiPalette::appearance(context) == VemiAppearance::dark ? QColor(106, 196, 220)
-                                                                        : VemiPalette::vemiTeal();
+        ink = VemiPalette::tealInk(appearance);
+        break;
     case PermissionStatus::unverified:
-        return VemiPalette::secondaryText(context);
+        ink = VemiPalette::secondaryText(context);
+        break;
     default:
-        return VemiPalette::vemiCoral();
+        ink = VemiPalette::coralInk(appearance);
+        break;
     }
+    // Legible on its own tint, over whichever ground the capsule sits on.
+    QList<QColor> tinted;
+    for (const QColor &ground : VemiPalette::grounds(appearance))
+        tinted << VemiPalette::over(fillColor(), ground);
+    return VemiPalette::legible(ink, tinted, VemiPalette::textContrast);
 }
 
 QColor PermissionStatusCapsule::fillColor() const
@@ -50,7 +58,7 @@ QColor PermissionStatusCapsule::fillColor() const
     case PermissionStatus::allowed:
         return VemiPalette::withAlpha(VemiPalette::vemiTeal(), 0.12);
     case PermissionStatus::unverified:
-        return VemiPalette::withAlpha(VemiPalette::secondaryText(context), 0.12);
+        return VemiPalette::withAlpha(VemiPalette::primaryText(context), 0.12 * 0.62);
     default:
         return VemiPalette::withAlpha(VemiPalette::vemiCoral(), 0.12);
     }

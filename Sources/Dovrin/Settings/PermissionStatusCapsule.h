@@ -15,15 +15,16 @@ public:
     // `kindTitle` names the permission for the spoken label ("Screen Recording status Allowed").
     void setStatus(PermissionStatus status, const QString &title, const QString &kindTitle);
     PermissionStatus status() const { return m_status; }
-    // The capsule's text colour in the widget's palette.
+    // The capsule's text colour in the widget's palette, legible on its tint.
     QColor textColor() const;
+    // The tint behind the text.
+    QColor fillColor() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
-    QColor fillColor() const;
     void applyTextColor();
 
     PermissionStatus m_status = PermissionStatus::notRequested;

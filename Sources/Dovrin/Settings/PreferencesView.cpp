@@ -216,6 +216,27 @@ void PreferencesView::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), VemiPalette::vemiCanvas(VemiPalette::appearance(this)));
 }
 
+std::function<QList<AudioCaptureApp>()> PreferencesView::applicationReader() const
+{
+    if (m_environment.listApplications)
+        return m_environment.listApplications;
+    return [] { return AudioCaptureApps::listedApps(); };
+}
+
+std::function<QList<AudioInputDevice>()> PreferencesView::inputDeviceReader() const
+{
+    if (m_environment.listInputDevices)
+        return m_environment.listInputDevices;
+    return [] { return AudioInputHardware::devices(); };
+}
+
+std::function<bool(const QString &)> PreferencesView::runningReader() const
+{
+    if (m_environment.isFamilyRunning)
+        return m_environment.isFamilyRunning;
+    return [](const QString &bundleID) { return AudioCaptureApps::isFamilyRunning(bundleID); };
+}
+
 bool PreferencesView::othersSourceUnavailable() const
 {
     const std::optional<QString> &saved = m_model.settings().othersAudioBundleID;
@@ -239,15 +260,16 @@ Task<> PreferencesView::refreshAudioSources()
     const int runningGeneration = ++m_runningGeneration;
     const std::optional<QString> saved = m_model.settings().othersAudioBundleID;
     // The sound server, /proc and the desktop files are read on a worker, never here.
-    // Named before the await: g++ 12 destroys temporaries inside co_await twice.
-    QFuture<AudioSources> reading = QtConcurrent::run([saved] {
-        AudioSources read;
-        read.devices = AudioInputHardware::devices();
-        read.apps = AudioCaptureApps::listedApps();
-        if (saved && !saved->isEmpty())
-            read.othersRunning = AudioCaptureApps::isFamilyRunning(*saved);
-        return read;
-    });
+    // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
+    QFuture<AudioSources> reading = QtConcurrent::run(
+        [saved, devices = inputDeviceReader(), apps = applicationReader(), running = runningReader()] {
+            AudioSources read;
+            read.devices = devices();
+            read.apps = apps();
+            if (saved && !saved->isEmpty())
+                read.othersRunning = running(*saved);
+            return read;
+        });
     AudioSources sources = co_await std::move(reading);
     if (generation != m_sourcesGeneration)
         co_return;
@@ -267,8 +289,7 @@ Task<> PreferencesView::refreshListedApps()
     if (m_catalog)
         co_return;
     const int generation = ++m_appsGeneration;
-    QFuture<QList<AudioCaptureApp>> reading
-        = QtConcurrent::run([] { return AudioCaptureApps::listedApps(); });
+    QFuture<QList<AudioCaptureApp>> reading = QtConcurrent::run(applicationReader());
     QList<AudioCaptureApp> apps = co_await std::move(reading);
     if (generation != m_appsGeneration || apps == m_listedApps)
         co_return;
@@ -291,7 +312,7 @@ Task<> PreferencesView::checkOthersRunning()
     if (m_catalog || !saved || saved->isEmpty())
         co_return;
     const int generation = ++m_runningGeneration;
-    QFuture<bool> asking = QtConcurrent::run([id = *saved] { return AudioCaptureApps::isFamilyRunning(id); });
+    QFuture<bool> asking = QtConcurrent::run(runningReader(), *saved);
     const bool running = co_await std::move(asking);
     if (generation != m_runningGeneration)
         co_return;

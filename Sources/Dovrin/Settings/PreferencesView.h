@@ -66,6 +66,10 @@ private:
     QWidget *writeFailureLine();
     void refreshWriteFailure();
     Task<> checkOthersRunning();
+    // The environment's readers of the system's lists, else the live ones.
+    std::function<QList<AudioCaptureApp>()> applicationReader() const;
+    std::function<QList<AudioInputDevice>()> inputDeviceReader() const;
+    std::function<bool(const QString &)> runningReader() const;
     void othersMaybeChanged();
 
     AppModel &m_model;

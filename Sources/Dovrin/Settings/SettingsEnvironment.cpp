@@ -16,7 +16,8 @@ SettingsEnvironment SettingsEnvironment::live(AppModel &model)
         if (m)
             m->startCapture();
     };
-    environment.pickApplication = [](const QString &prompt) { return ApplicationPicker::present(prompt); };
+    environment.pickApplication
+        = [](QWidget *parent, const QString &prompt) { return ApplicationPicker::present(parent, prompt); };
     environment.folderPicker = FolderPicker::live();
     environment.relaunch = [] { AppRelaunch::relaunch(); };
     environment.reveal = [](QWidget *window) { WindowActivation::reveal(window); };

@@ -36,11 +36,17 @@ private:
     void apply(QLabel *label) const
     {
         // Resolved against the parent: the label's own text colour is what is being set.
-        const QColor resolved = m_color.resolve(label->parentWidget() ? label->parentWidget() : label);
+        const QWidget *context = label->parentWidget() ? label->parentWidget() : label;
+        const QColor resolved = m_color.resolve(context);
+        // In a disabled row the label is fainter, and still readable.
+        const QColor disabled = VemiPalette::disabledText(context);
         QPalette palette = label->palette();
-        if (palette.color(QPalette::WindowText) == resolved)
+        if (palette.color(QPalette::Active, QPalette::WindowText) == resolved
+            && palette.color(QPalette::Disabled, QPalette::WindowText) == disabled)
             return;
-        palette.setColor(QPalette::WindowText, resolved);
+        palette.setColor(QPalette::Active, QPalette::WindowText, resolved);
+        palette.setColor(QPalette::Inactive, QPalette::WindowText, resolved);
+        palette.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
         label->setPalette(palette);
     }
 

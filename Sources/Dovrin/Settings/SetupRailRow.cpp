@@ -32,6 +32,7 @@ SetupRailRow::SetupRailRow(OnboardingStep step, QWidget *parent)
     setAccessibleName(QStringLiteral("Step %1, %2").arg(int(step) + 1).arg(title(step)));
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    VemiFocus::follow();
 }
 
 void SetupRailRow::setState(OnboardingStep current, std::optional<OnboardingStep> stored)
@@ -51,32 +52,42 @@ void SetupRailRow::paintEvent(QPaintEvent *)
     const QColor teal = VemiPalette::vemiTeal();
     const QColor primary = VemiPalette::primaryText(this);
     const QColor secondary = VemiPalette::secondaryText(this);
+    const QColor tertiary = VemiPalette::tertiaryText(this);
+    const VemiAppearance appearance = VemiPalette::appearance(this);
+    const QColor ink = VemiPalette::tealInk(appearance);
     if (m_current) {
+        // A faint wash with an edge that still stands out from the panel, light or dark.
         QPainterPath shape;
-        shape.addRoundedRect(frame, 10, 10);
-        painter.fillPath(shape, VemiPalette::withAlpha(teal, 0.08));
+        const QRectF edge = frame.adjusted(0.5, 0.5, -0.5, -0.5);
+        shape.addRoundedRect(edge, 9.5, 9.5);
+        painter.fillPath(
+            shape, VemiPalette::withAlpha(ink, appearance == VemiAppearance::dark ? 0.14 : 0.08));
+        painter.strokePath(shape,
+            QPen(VemiPalette::legible(VemiPalette::withAlpha(ink, 0.3), VemiPalette::grounds(appearance),
+                     VemiPalette::shapeContrast),
+                1));
     }
     const QRectF badge(frame.left() + 5, frame.center().y() - 14, 28, 28);
     const QRectF ring = badge.adjusted(0.75, 0.75, -0.75, -0.75);
     // The brand teal disappears into a dark panel as a thin line; marks there take a lighter teal.
-    const QColor mark = VemiPalette::appearance(this) == VemiAppearance::dark ? QColor(94, 178, 170) : teal;
+    const QColor mark = ink;
     painter.setBrush(m_current ? QBrush(teal) : QBrush(Qt::NoBrush));
-    painter.setPen(QPen(m_current ? teal : m_done ? mark : VemiPalette::withAlpha(secondary, 0.5), 1.5));
+    painter.setPen(QPen(m_current ? teal : m_done ? mark : tertiary, 1.5));
     painter.drawEllipse(ring);
     if (m_done && !m_current) {
         VemiSymbols::paint(painter, QStringLiteral("checkmark"), badge.adjusted(9, 9, -9, -9), mark);
     } else {
-        painter.setPen(m_current ? QColor(Qt::white) : secondary);
+        painter.setPen(m_current ? QColor(Qt::white) : m_reachable ? secondary : tertiary);
         painter.setFont(VemiFonts::font(VemiTextStyle::caption, QFont::Bold));
         painter.drawText(badge, Qt::AlignCenter, QString::number(int(m_step) + 1));
     }
     painter.setFont(VemiFonts::font(VemiTextStyle::body, m_current ? QFont::DemiBold : QFont::Normal));
-    // Steps not reached yet are tertiary: fainter than secondary text.
-    painter.setPen(m_reachable ? primary : VemiPalette::withAlpha(primary, 0.3));
+    // Steps not reached yet are tertiary: fainter than primary text, still readable.
+    painter.setPen(m_reachable ? primary : tertiary);
     painter.drawText(frame.adjusted(5 + 28 + 11, 0, -5, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
     if (hasFocus() && m_keyboardFocus) {
         painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(VemiPalette::withAlpha(teal, 0.6), 2));
+        painter.setPen(QPen(VemiPalette::focusRing(appearance), 2));
         painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), 9, 9);
     }
 }
@@ -84,6 +95,6 @@ void SetupRailRow::paintEvent(QPaintEvent *)
 void SetupRailRow::focusInEvent(QFocusEvent *event)
 {
     // Only a focus reached from the keyboard is drawn; the first row takes focus when the window opens.
-    m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    m_keyboardFocus = VemiFocus::showsRing(event);
     QAbstractButton::focusInEvent(event);
 }

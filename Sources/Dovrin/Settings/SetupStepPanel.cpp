@@ -52,8 +52,9 @@ QStringList SetupStepPanel::texts(OnboardingStep step)
                            "screen video.") };
     case OnboardingStep::shortcut:
         return { QStringLiteral("SHORTCUT"), QStringLiteral("Choose a capture shortcut"),
-            QStringLiteral("Alt+Shift+C is the default. If another app already uses it, choose a combination "
-                           "that feels natural here.") };
+            CaptureShortcut::defaultShortcut().displaySymbols()
+                + QStringLiteral(" is the default. If another app already uses it, choose a combination "
+                                 "that feels natural here.") };
     case OnboardingStep::testCapture:
         return { QStringLiteral("TEST CAPTURE"), QStringLiteral("Try one capture"),
             QStringLiteral(
@@ -178,7 +179,7 @@ QWidget *SetupStepPanel::folderContent()
         QStringLiteral("Select the default capture folder"), content);
     VemiButtonStyle::vemiSecondaryAction(choose, VemiControlSize::regular);
     connect(choose, &QAbstractButton::clicked, this,
-        [this] { DefaultFolderChoice::choose(m_model, m_environment.folderPicker); });
+        [this] { DefaultFolderChoice::choose(m_model, m_environment.folderPicker, window()); });
     column->addWidget(choose, 0, Qt::AlignLeft);
     return panelAround(content, 12, this);
 }
@@ -201,19 +202,19 @@ QWidget *SetupStepPanel::screenContent()
     row->setContentsMargins(0, 0, 0, 0);
     m_request = button(QString(), QStringLiteral("setup.screen.request"), QString(), buttons);
     VemiButtonStyle::vemiPrimaryAction(m_request, VemiControlSize::regular);
-    VemiButton *open = button(QStringLiteral("Open System Settings"), QStringLiteral("setup.screen.open"),
+    m_open = button(QStringLiteral("Open System Settings"), QStringLiteral("setup.screen.open"),
         QStringLiteral("Open Screen Recording settings"), buttons);
     m_check = button(QStringLiteral("Check Again"), QStringLiteral("setup.screen.check"),
         QStringLiteral("Recheck Screen Recording permission"), buttons);
     m_relaunch = button(
         QStringLiteral("Relaunch Quorvel"), QStringLiteral("setup.screen.quit"), relaunchHelp, buttons);
-    for (VemiButton *b : { m_request, open, m_check, m_relaunch })
+    for (VemiButton *b : { m_request, m_open, m_check, m_relaunch })
         row->addWidget(b);
     row->addStretch(1);
     VemiButtonStyle::vemiActionGroup(buttons, VemiControlSize::regular);
     column->addWidget(buttons);
     connect(m_request, &QAbstractButton::clicked, this, [this] { m_model.requestPermission(); });
-    connect(open, &QAbstractButton::clicked, this, [this] { m_model.openScreenRecordingSettings(); });
+    connect(m_open, &QAbstractButton::clicked, this, [this] { m_model.openScreenRecordingSettings(); });
     connect(m_check, &QAbstractButton::clicked, this, [this] { m_model.recheckPermission(); });
     connect(m_relaunch, &QAbstractButton::clicked, this, [this] {
         if (m_environment.relaunch)
@@ -272,6 +273,9 @@ void SetupStepPanel::refresh()
         m_request->setToolTip(presentation.requestActionHelp());
         m_request->setVisible(presentation.showsRequestAccess);
         m_request->setEnabled(!screen.isBusy);
+        // Offered only where a settings page can change what the check finds; the status says what
+        // else to do.
+        m_open->setVisible(presentation.showsOpenSettings);
         m_check->setVisible(presentation.showsCheckAgain && !presentation.showsRequestAccess);
         m_check->setEnabled(!screen.isBusy);
         m_relaunch->setVisible(presentation.mayNeedRelaunch);

@@ -43,6 +43,7 @@ private:
     VemiStatusLabel *m_screenStatus = nullptr;
     VemiStatusLabel *m_screenFeedback = nullptr;
     VemiButton *m_request = nullptr;
+    VemiButton *m_open = nullptr;
     VemiButton *m_check = nullptr;
     VemiButton *m_relaunch = nullptr;
     VemiButton *m_startTest = nullptr;

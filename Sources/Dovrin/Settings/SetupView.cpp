@@ -85,7 +85,11 @@ QWidget *SetupView::rightColumn()
     row->setContentsMargins(0, 0, 0, 0);
     m_status = new VemiStatusLabel(QString(), VemiColor::teal, QString(), buttons);
     m_status->setObjectName(QStringLiteral("setup.status"));
+    // One line: a long message must not push the footer's buttons around.
+    m_status->setSingleLine(true);
     row->addWidget(m_status, 1);
+    // Keeps the buttons at the right while there is no status to show.
+    row->addStretch(0);
     row->addSpacing(12);
     m_back = new VemiButton(QStringLiteral("Back"), buttons);
     m_back->setObjectName(QStringLiteral("setup.back"));
@@ -115,6 +119,19 @@ OnboardingStep SetupView::currentStep() const
 void SetupView::selectStep(OnboardingStep step)
 {
     m_model.selectOnboardingStep(step);
+}
+
+QString SetupView::footerStatus() const
+{
+    const QString message = m_model.statusMessage();
+    if (m_statusStep && message == m_earlierStatus && message != QLatin1String("Ready"))
+        return QString();
+    if (currentStep() == OnboardingStep::screenRecording) {
+        const std::optional<PermissionFeedback> &feedback = m_model.permissions().screen().feedback;
+        if (feedback && feedback->text == message)
+            return QString();
+    }
+    return message;
 }
 
 void SetupView::showEvent(QShowEvent *event)
@@ -180,7 +197,14 @@ void SetupView::refresh()
         state = VemiState::saved;
     m_scene->setState(state);
 
-    m_status->setText(m_model.statusMessage());
+    if (m_statusStep != current) {
+        // Whatever the status said was about the step left behind.
+        m_statusStep = current;
+        m_earlierStatus = m_model.statusMessage();
+    }
+    const QString status = footerStatus();
+    m_status->setText(status);
+    m_status->setVisible(!status.isEmpty());
     m_back->setVisible(stored && *stored != OnboardingStep::privacy);
     m_continue->setVisible(current != OnboardingStep::testCapture);
     m_continue->setEnabled(m_model.canAdvanceOnboarding());

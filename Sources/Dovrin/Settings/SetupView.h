@@ -27,6 +27,9 @@ public:
     OnboardingStep currentStep() const;
     // The step a rail row goes to: back or to the current one, never forward.
     void selectStep(OnboardingStep step);
+    // What the footer's status line shows: the model's status, except a message left over from an
+    // earlier step and one the step's panel already shows.
+    QString footerStatus() const;
 
 signals:
     // The window closed itself (self-test, setup already complete, or finished).
@@ -47,6 +50,8 @@ private:
     AppModel &m_model;
     SettingsEnvironment m_environment;
     bool m_checkedAutomaticPresentation = false;
+    std::optional<OnboardingStep> m_statusStep;
+    QString m_earlierStatus;
     QList<SetupRailRow *> m_railRows;
     VemiKomaScene *m_scene = nullptr;
     QStackedWidget *m_panels = nullptr;

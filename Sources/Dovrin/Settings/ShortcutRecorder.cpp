@@ -143,6 +143,13 @@ void ShortcutRecorder::hideEvent(QHideEvent *event)
     QWidget::hideEvent(event);
 }
 
+void ShortcutRecorder::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        refresh();
+}
+
 void ShortcutRecorder::handle(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Escape) {
@@ -182,17 +189,21 @@ void ShortcutRecorder::refresh()
     m_change->setText(m_recording ? QStringLiteral("Listening…") : QStringLiteral("Change Shortcut"));
     m_useDefault->setVisible(shortcut != CaptureShortcut::defaultShortcut());
 
+    // Marks in the accent or in orange, each kept visible on the panel behind it.
+    const QList<QColor> grounds = VemiPalette::grounds(VemiPalette::appearance(this));
+    const QColor warning = VemiPalette::legible(orange, grounds, VemiPalette::shapeContrast);
     QString symbol = QStringLiteral("checkmark.circle");
     VemiColor color = VemiColor::secondary;
     if (m_recording) {
         symbol = QStringLiteral("dot.radiowaves.left.and.right");
-        color = palette().color(QPalette::Highlight);
+        color
+            = VemiPalette::legible(palette().color(QPalette::Highlight), grounds, VemiPalette::shapeContrast);
     } else if (registration == HotKeyRegistrationState::conflict) {
         symbol = QStringLiteral("exclamationmark.triangle");
-        color = orange;
+        color = warning;
     } else if (registration == HotKeyRegistrationState::unavailable) {
         symbol = QStringLiteral("menubar.rectangle");
-        color = orange;
+        color = warning;
     }
     m_statusIcon->setSymbol(symbol);
     m_statusIcon->setColor(color);

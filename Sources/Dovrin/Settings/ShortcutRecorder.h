@@ -31,6 +31,7 @@ public:
 
 protected:
     void hideEvent(QHideEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void handle(QKeyEvent *event);

@@ -40,6 +40,7 @@ VemiMenuPopUp::VemiMenuPopUp(const QString &accessibilityName, const QString &ac
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(8);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    VemiFocus::follow();
     connect(this, &QComboBox::activated, this, [this](int index) {
         const QVariant id = itemData(index);
         m_selection = id.isValid() ? std::optional<QString>(id.toString()) : std::nullopt;
@@ -60,6 +61,7 @@ void VemiMenuPopUp::setItems(const QList<VemiPopUpItem> &items, const std::optio
     m_items = items;
     m_selection = selection;
     rebuild();
+    updateGeometry();
 }
 
 std::optional<QString> VemiMenuPopUp::selectedID() const
@@ -117,22 +119,31 @@ void VemiMenuPopUp::applyPending()
 
 QSize VemiMenuPopUp::sizeHint() const
 {
-    return QSize(QComboBox::sizeHint().width(), std::max(fontMetrics().height() + 10, 24));
+    // Wide enough for its longest entry (up to a limit past which entries are cut with "…"): the
+    // row around it grows rather than cut "This Computer (everything playing)".
+    int widest = 0;
+    for (const VemiPopUpItem &item : m_items)
+        widest = std::max(widest,
+            fontMetrics().horizontalAdvance(item.title) + (item.image.isNull() ? 0 : iconSize().width() + 2));
+    const int width = std::min(widest + 8 + 24 + 4, maximumHintWidth);
+    return QSize(std::max(width, QComboBox::sizeHint().width()), std::max(fontMetrics().height() + 10, 24));
 }
 
 void VemiMenuPopUp::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setOpacity(isEnabled() ? 1.0 : 0.45);
     const VemiAppearance appearance = VemiPalette::appearance(this);
     const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath shape;
     shape.addRoundedRect(frame, 6, 6);
+    // Disabled, the field fades; its text and chevrons keep a legible colour.
+    painter.setOpacity(isEnabled() ? 1.0 : 0.45);
     painter.fillPath(shape, VemiPalette::vemiPanelRaised(appearance));
     painter.strokePath(shape, QPen(VemiPalette::vemiLine(appearance), 1));
+    painter.setOpacity(1.0);
     if (hasFocus() && m_keyboardFocus)
-        painter.strokePath(shape, QPen(VemiPalette::withAlpha(VemiPalette::vemiTeal(), 0.6), 2));
+        painter.strokePath(shape, QPen(VemiPalette::focusRing(appearance), 2));
 
     QRectF content = frame.adjusted(8, 0, -24, 0);
     const QIcon icon = itemIcon(currentIndex());
@@ -141,7 +152,7 @@ void VemiMenuPopUp::paintEvent(QPaintEvent *)
         icon.paint(&painter, iconRect.toRect(), Qt::AlignLeft | Qt::AlignVCenter);
         content.setLeft(iconRect.right() + 2);
     }
-    const QColor text = VemiPalette::primaryText(this);
+    const QColor text = isEnabled() ? VemiPalette::primaryText(this) : VemiPalette::disabledText(this);
     painter.setPen(text);
     painter.setFont(font());
     painter.drawText(content, Qt::AlignLeft | Qt::AlignVCenter,
@@ -156,12 +167,13 @@ void VemiMenuPopUp::paintEvent(QPaintEvent *)
     chevrons.moveTo(centre + QPointF(-3, 2));
     chevrons.lineTo(centre + QPointF(0, 5));
     chevrons.lineTo(centre + QPointF(3, 2));
-    painter.strokePath(
-        chevrons, QPen(VemiPalette::secondaryText(this), 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.strokePath(chevrons,
+        QPen(isEnabled() ? VemiPalette::secondaryText(this) : VemiPalette::disabledText(this), 1.4,
+            Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
 }
 
 void VemiMenuPopUp::focusInEvent(QFocusEvent *event)
 {
-    m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    m_keyboardFocus = VemiFocus::showsRing(event);
     QComboBox::focusInEvent(event);
 }

@@ -28,6 +28,7 @@ public:
     void showPopup() override;
     void hidePopup() override;
     QSize sizeHint() const override;
+    static constexpr int maximumHintWidth = 320;
 
 protected:
     // A rounded, raised field with the chosen entry and a chevron, in the window's palette.

@@ -2,6 +2,7 @@
 
 #include "Settings/SettingsLayout.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 
 VemiSettingsFormRow::VemiSettingsFormRow(
@@ -16,8 +17,12 @@ VemiSettingsFormRow::VemiSettingsFormRow(
     label->setBuddy(control);
     row->addWidget(label, 1);
     auto *column = new QWidget(this);
-    // Wider than asked only when the control's own text would not fit (a larger desktop font).
+    m_column = column;
+    m_controlWidth = controlWidth;
+    // Wider than asked only when the control's own text would not fit (a larger desktop font, a
+    // pop-up's longer entries), again whenever the control's needs change.
     column->setFixedWidth(std::max(controlWidth, control->sizeHint().width()));
+    column->installEventFilter(this);
     auto *columnLayout = new QHBoxLayout(column);
     columnLayout->setContentsMargins(0, 0, 0, 0);
     // No alignment: the control fills the column (the pop-ups do).
@@ -25,4 +30,12 @@ VemiSettingsFormRow::VemiSettingsFormRow(
         control, 0, controlAlignment ? controlAlignment | Qt::AlignVCenter : Qt::Alignment());
     row->addWidget(column, 0);
     setMinimumHeight(44);
+}
+
+bool VemiSettingsFormRow::eventFilter(QObject *watched, QEvent *event)
+{
+    // The control asks its column for a new layout when what it shows changes.
+    if (watched == m_column && event->type() == QEvent::LayoutRequest)
+        m_column->setFixedWidth(std::max(m_controlWidth, m_control->sizeHint().width()));
+    return QWidget::eventFilter(watched, event);
 }

@@ -15,6 +15,11 @@ public:
 
     QWidget *control() const { return m_control; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     QWidget *m_control;
+    QWidget *m_column = nullptr;
+    int m_controlWidth = 200;
 };

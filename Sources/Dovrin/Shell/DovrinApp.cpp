@@ -2,6 +2,7 @@
 
 #include "Documents/AppPaths.h"
 #include "Documents/DefaultsStore.h"
+#include "Model/WriteBehindDefaultsStore.h"
 #include "Services/WindowActivation.h"
 #include "Settings/PreferencesView.h"
 #include "Settings/SetupView.h"
@@ -28,7 +29,7 @@ namespace {
 std::shared_ptr<DefaultsStore> openStandardDefaults()
 {
     std::shared_ptr<DefaultsStore> store
-        = SettingsDefaultsStore::open(DefaultsStore::standardSuiteName(), AppPaths::configDirectory());
+        = WriteBehindDefaultsStore::open(DefaultsStore::standardSuiteName(), AppPaths::configDirectory());
     return store ? store : std::make_shared<InMemoryDefaultsStore>();
 }
 
@@ -74,6 +75,8 @@ DovrinApp::DovrinApp(Options options, QObject *parent)
             co_return true;
         co_return co_await model->finalizeOpenSessionsForQuit();
     });
+    m_delegate->setOpenWork(
+        [model = QPointer<AppModel>(m_model.get())] { return model && model->hasWorkToFinishOnQuit(); });
     m_commands = ModelCommands::live(*m_model);
     m_windows = new WindowRegistry(this);
     registerWindows();

@@ -5,7 +5,6 @@
 #include "Services/WindowActivation.h"
 #include "Shell/UnixSignalRelay.h"
 
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QSessionManager>
@@ -36,7 +35,9 @@ void DovrinAppDelegate::install()
     if (!app || m_signals)
         return;
     app->installEventFilter(this);
-    m_signals = new UnixSignalRelay({ SIGINT, SIGTERM }, this);
+    // A terminal that hangs up or a session that ends sends SIGHUP; SIGQUIT would dump core. Each ends
+    // like SIGTERM: the open recording and review are written first.
+    m_signals = new UnixSignalRelay({ SIGINT, SIGTERM, SIGHUP, SIGQUIT }, this);
     connect(m_signals, &UnixSignalRelay::received, this, &DovrinAppDelegate::requestTermination);
     if (auto *gui = qobject_cast<QGuiApplication *>(app)) {
         gui->setQuitOnLastWindowClosed(false);
@@ -105,20 +106,19 @@ Task<void> DovrinAppDelegate::runQuitPath()
     m_terminate();
 }
 
-bool DovrinAppDelegate::settleTermination()
+bool DovrinAppDelegate::answerSessionEnd()
 {
+    // Never waited for here: a loop run inside this call would resume every suspended task in it.
+    const bool mayEnd = m_approved || !m_openWork || !m_openWork();
     requestTermination();
-    if (isTerminationPending()) {
-        QEventLoop loop;
-        m_quitAttempt.whenFinished(&loop, [&loop] { loop.quit(); });
-        loop.exec();
-    }
-    return m_approved;
+    return mayEnd;
 }
 
 void DovrinAppDelegate::commitSessionData(QSessionManager &manager)
 {
-    if (!settleTermination() && manager.allowsInteraction()) {
+    // What the gate keeps (an open review, a recording) must not go with the session: its end is
+    // cancelled where the session manager allows it, and the gate finishes on the event loop.
+    if (!answerSessionEnd() && manager.allowsInteraction()) {
         manager.cancel();
         manager.release();
     }

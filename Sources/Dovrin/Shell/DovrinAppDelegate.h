@@ -13,8 +13,8 @@ class UnixSignalRelay;
 // Launch, activation and the one quit path of the program.
 //
 // Every way of quitting ends in requestTermination(): the tray's and the windows' Quit, Ctrl+Q,
-// SIGINT and SIGTERM, the session manager, and any QCoreApplication::quit() (its Quit event is held
-// back here). The quit gate runs once per attempt, and the program ends only when it agrees. A
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT, the session manager, and any QCoreApplication::quit() (its Quit event
+// is held back here). The quit gate runs once per attempt, and the program ends only when it agrees. A
 // pending relaunch is started when the gate agrees and cancelled when it refuses, so a refused quit
 // never leaves a second instance starting beside this one.
 class DovrinAppDelegate : public QObject
@@ -32,8 +32,11 @@ public:
 
     // Asked whether the program may quit now; absent until set. A gate that throws refuses.
     void setPrepareForTermination(QuitGate gate) { m_gate = std::move(gate); }
+    // Whether the gate has something to finish (and so might refuse); absent: never.
+    void setOpenWork(std::function<bool()> openWork) { m_openWork = std::move(openWork); }
 
-    // Holds back the application's Quit events and relays SIGINT, SIGTERM and the session manager.
+    // Holds back the application's Quit events and relays SIGINT, SIGTERM, SIGHUP, SIGQUIT and the
+    // session manager.
     void install();
 
     // Installs window activation; with "--audio-spike" runs the self-test instead, which quits by itself.
@@ -43,9 +46,10 @@ public:
 
     void requestTermination();
     bool isTerminationPending() const;
-    // Lets a running quit attempt finish inside this call (the session manager waits for the answer
-    // before it ends the session); answers whether the program may quit.
-    bool settleTermination();
+    // The session manager asks, before it ends the session, whether it may. The quit starts, and
+    // the answer comes at once: true when nothing is open (the gate cannot refuse); false when the
+    // gate has work to finish first, after which the program quits by itself if the gate agrees.
+    bool answerSessionEnd();
 
     // What ending the program means (default: leave the event loop with status 0).
     void setTerminateEffect(std::function<void()> effect) { m_terminate = std::move(effect); }
@@ -63,6 +67,7 @@ private:
 
     bool m_audioSpike;
     QuitGate m_gate;
+    std::function<bool()> m_openWork;
     Task<void> m_quitAttempt;
     bool m_approved = false;
     std::function<void()> m_terminate;

@@ -17,6 +17,9 @@ namespace {
 // The toolkit hears of a tray's end on its own connection, a moment after the watch does; asking it
 // sooner could still find the old tray.
 constexpr int trayChangeSettleMs = 150;
+// An icon docks within moments of being shown; past a few seconds there is no panel to look at.
+constexpr int panelLookIntervalMs = 200;
+constexpr int panelLooks = 25;
 
 } // namespace
 
@@ -46,6 +49,19 @@ MenuBarExtra::MenuBarExtra(
             if (reason == QSystemTrayIcon::Trigger && m_menu && !m_menu->isVisible())
                 m_menu->popup(QCursor::pos());
         });
+        m_panelLook = new QTimer(this);
+        m_panelLook->setInterval(panelLookIntervalMs);
+        connect(m_panelLook, &QTimer::timeout, this, [this] {
+            if (--m_panelLooksLeft <= 0)
+                m_panelLook->stop();
+            if (m_tray->geometry().isValid() && !m_tray->geometry().topLeft().isNull()) {
+                m_panelLook->stop();
+                m_panelColour = X11SystemTray::hasManager()
+                    ? X11SystemTray::backgroundUnder(m_tray->geometry())
+                    : std::nullopt;
+                updateIcon();
+            }
+        });
         m_trayWatch = new X11TrayManagerWatch(this);
         connect(m_trayWatch, &X11TrayManagerWatch::managerChanged, this, &MenuBarExtra::trayMayHaveChanged);
     }
@@ -68,8 +84,10 @@ MenuBarExtra::~MenuBarExtra()
 
 bool MenuBarExtra::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
         updateIcon();
+        lookAtPanel();
+    }
     return false;
 }
 
@@ -84,7 +102,7 @@ void MenuBarExtra::updateIcon()
         return;
     const MenuBarStatusPresentation shown = m_status.presentation();
     const QColor ink = MenuBarRecordingStatus::panelInk(X11SystemTray::foregroundColor(),
-        qEnvironmentVariable("XDG_CURRENT_DESKTOP"), QApplication::palette());
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP"), QApplication::palette(), m_panelColour);
     if (m_iconActive != shown.isActive || ink != m_iconInk) {
         m_iconActive = shown.isActive;
         m_iconInk = ink;
@@ -97,8 +115,10 @@ void MenuBarExtra::show(bool allowFallbackWindow)
 {
     m_shown = true;
     m_allowFallbackWindow = allowFallbackWindow;
-    if (m_tray)
+    if (m_tray) {
         m_tray->show();
+        lookAtPanel();
+    }
     if (allowFallbackWindow && !hasTray())
         showFallbackWindow();
     m_status.appear();
@@ -109,10 +129,20 @@ void MenuBarExtra::trayMayHaveChanged()
     QTimer::singleShot(trayChangeSettleMs, this, &MenuBarExtra::trayChanged);
 }
 
+void MenuBarExtra::lookAtPanel()
+{
+    if (!m_panelLook || !m_shown)
+        return;
+    m_panelLooksLeft = panelLooks;
+    m_panelLook->start();
+}
+
 void MenuBarExtra::trayChanged()
 {
     if (!m_shown)
         return;
+    // Another tray may have another panel.
+    lookAtPanel();
     if (hasTray()) {
         // The icon docks again by itself; the stand-in is no longer needed.
         if (m_fallback)

@@ -12,6 +12,7 @@
 
 class AppModel;
 class QSystemTrayIcon;
+class QTimer;
 class X11TrayManagerWatch;
 
 // The program's permanent presence: the tray icon with its label and menu. Where the desktop has no tray, the
@@ -51,6 +52,10 @@ public:
     MenuBarFallbackWindow *fallbackWindow() const { return m_fallback; }
     MenuContent &content() { return m_content; }
     MenuBarStatus &status() { return m_status; }
+    // The colour the tray icon is drawn in now, and the panel colour it was chosen for (an XEmbed
+    // tray's, read under the docked icon; none where a StatusNotifier host draws the icon itself).
+    QColor iconInk() const { return m_iconInk; }
+    std::optional<QColor> panelColour() const { return m_panelColour; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -61,6 +66,8 @@ private:
     void trayMayHaveChanged();
     // The fallback window follows what the desktop says of its tray now.
     void trayChanged();
+    // Reads the panel's colour under the icon once it has docked (a few tries while it docks).
+    void lookAtPanel();
 
     Environment m_environment;
     MenuContent m_content;
@@ -70,6 +77,9 @@ private:
     QPointer<MenuBarFallbackWindow> m_fallback;
     std::optional<bool> m_iconActive;
     QColor m_iconInk;
+    std::optional<QColor> m_panelColour;
+    QTimer *m_panelLook = nullptr;
+    int m_panelLooksLeft = 0;
     X11TrayManagerWatch *m_trayWatch = nullptr;
     bool m_shown = false;
     bool m_allowFallbackWindow = true;

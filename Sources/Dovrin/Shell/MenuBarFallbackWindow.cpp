@@ -138,7 +138,7 @@ void MenuBarFallbackWindow::sync()
             button->setText(entry.title);
             button->setEnabled(entry.enabled);
             button->setIcon(entry.symbol.isEmpty() ? QIcon() : VemiSymbols::icon(entry.symbol, ink));
-            m_shortcuts.value(entry.id)->setText(entry.shortcut.toString(QKeySequence::NativeText));
+            m_shortcuts.value(entry.id)->setText(entry.shownShortcut());
             // The capture line shows the global shortcut, which the desktop hands to the hot key.
             button->setShortcut(entry.id == QLatin1String("capture") ? QKeySequence() : entry.shortcut);
             m_handlers.insert(entry.id, entry.action);

@@ -52,7 +52,11 @@ void MenuBarMenu::sync()
             continue;
         QAction *action = m_actions.value(entry.id);
         // Names in the status line (folders, applications) may hold "&", which a menu reads as a mnemonic.
-        action->setText(QString(entry.title).replace(QLatin1Char('&'), QLatin1String("&&")));
+        QString text = QString(entry.title).replace(QLatin1Char('&'), QLatin1String("&&"));
+        // After a tab the menu shows our own rendering of the shortcut instead of the key sequence's.
+        if (!entry.shortcutLabel.isEmpty())
+            text += QLatin1Char('\t') + entry.shortcutLabel;
+        action->setText(text);
         action->setEnabled(entry.kind == MenuEntry::Kind::command && entry.enabled);
         action->setShortcut(entry.shortcut);
         action->setIcon(entry.symbol.isEmpty() ? QIcon() : VemiSymbols::icon(entry.symbol, ink));

@@ -136,11 +136,15 @@ QString MenuBarRecordingStatus::toolTip(const MenuBarStatusPresentation &present
         + QLatin1Char(')');
 }
 
-QColor MenuBarRecordingStatus::panelInk(
-    const std::optional<QColor> &trayForeground, const QString &currentDesktop, const QPalette &palette)
+QColor MenuBarRecordingStatus::panelInk(const std::optional<QColor> &trayForeground,
+    const QString &currentDesktop, const QPalette &palette, const std::optional<QColor> &panelBackground)
 {
     if (trayForeground && trayForeground->isValid())
         return *trayForeground;
+    // A theme's colours say nothing about a panel with a colour of its own (a light grey tray under a
+    // dark theme): the panel itself decides.
+    if (panelBackground && panelBackground->isValid())
+        return VemiPalette::luminance(*panelBackground) > 0.18 ? QColor(16, 16, 18) : QColor(Qt::white);
     static const QStringList darkPanels { QStringLiteral("GNOME"), QStringLiteral("Unity"),
         QStringLiteral("Pantheon") };
     for (const QString &desktop : currentDesktop.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {

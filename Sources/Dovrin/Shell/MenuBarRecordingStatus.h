@@ -34,10 +34,11 @@ public:
     static QString toolTip(const MenuBarStatusPresentation &presentation);
     // The text the elapsed label's width is kept for: "00:00:00" from one hour on, else "00:00".
     static QString widthTemplate(const QString &elapsedLabel);
-    // The icon's colour on the panel: what the tray asks for, else light on desktops whose panel is
-    // dark whatever the theme, else the desktop theme's text colour.
-    static QColor panelInk(
-        const std::optional<QColor> &trayForeground, const QString &currentDesktop, const QPalette &palette);
+    // The icon's colour on the panel: what the tray asks for; else, where the colour of the panel under
+    // the icon is known, dark on a light panel and light on a dark one; else light on desktops whose
+    // panel is dark whatever the theme; else the desktop theme's text colour.
+    static QColor panelInk(const std::optional<QColor> &trayForeground, const QString &currentDesktop,
+        const QPalette &palette, const std::optional<QColor> &panelBackground = std::nullopt);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -13,7 +13,7 @@ namespace {
 
 MenuEntry note(const QString &id, const QString &title, const QString &symbol = {})
 {
-    return { MenuEntry::Kind::note, id, title, symbol, false, {}, {} };
+    return { MenuEntry::Kind::note, id, title, symbol, false, {}, {}, {} };
 }
 
 MenuEntry separator(int number)
@@ -84,7 +84,7 @@ std::optional<QKeySequence> MenuContent::captureKeySequence(
 MenuEntry MenuContent::command(const QString &id, const QString &title, const QString &symbol, bool enabled,
     std::function<void()> action) const
 {
-    return { MenuEntry::Kind::command, id, title, symbol, enabled, {}, std::move(action) };
+    return { MenuEntry::Kind::command, id, title, symbol, enabled, {}, std::move(action), {} };
 }
 
 void MenuContent::appendCaptureCommand(MenuEntries &entries, bool enabled) const
@@ -101,8 +101,10 @@ void MenuContent::appendCaptureCommand(MenuEntries &entries, bool enabled) const
     const HotKeyRegistrationState registration = m_model.shortcutRegistration();
     const CaptureShortcut shortcut = m_model.currentShortcut();
     const std::optional<QKeySequence> keys = captureKeySequence(registration, shortcut);
-    if (keys)
+    if (keys) {
         capture.shortcut = *keys;
+        capture.shortcutLabel = shortcut.displaySymbols();
+    }
     entries << capture;
     if (!keys) {
         entries << note(QStringLiteral("shortcut-warning"),
@@ -123,7 +125,8 @@ MenuEntries MenuContent::entries() const
 
     MenuEntries entries;
     entries << MenuEntry { MenuEntry::Kind::heading, QStringLiteral("heading"),
-        m_model.othersSourceTitle() + QStringLiteral(" · ") + m_model.menuStatusDetail(), {}, false, {}, {} };
+        m_model.othersSourceTitle() + QStringLiteral(" · ") + m_model.menuStatusDetail(), {}, false, {}, {},
+        {} };
 
     const MenuEntry audioCommand = command(QStringLiteral("audio"), m_model.audioMenuTitle(),
         recording ? QStringLiteral("stop.circle") : QStringLiteral("waveform"),

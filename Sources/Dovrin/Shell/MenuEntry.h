@@ -25,8 +25,16 @@ struct MenuEntry
     bool enabled = true;
     QKeySequence shortcut;
     std::function<void()> action;
+    // How the shortcut is shown when the key sequence would show it otherwise (the global shortcut,
+    // whose Super key a key sequence calls "Meta"); empty: as the key sequence reads.
+    QString shortcutLabel;
 
-    static MenuEntry separatorLine() { return { Kind::separator, {}, {}, {}, false, {}, {} }; }
+    QString shownShortcut() const
+    {
+        return shortcutLabel.isEmpty() ? shortcut.toString(QKeySequence::NativeText) : shortcutLabel;
+    }
+
+    static MenuEntry separatorLine() { return { Kind::separator, {}, {}, {}, false, {}, {}, {} }; }
 };
 
 using MenuEntries = QList<MenuEntry>;

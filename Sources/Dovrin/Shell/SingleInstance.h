@@ -2,20 +2,25 @@
 
 #include "Async/Task.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
+#include <list>
 #include <memory>
 
-class QLocalServer;
 class QLockFile;
+class QSocketNotifier;
+class QTimer;
 
 // One running Quorvel per user: two would share one draft, one settings file and one hot key.
 //
 // The first start holds a lock file and listens on a local socket, both in a private folder under
 // $XDG_RUNTIME_DIR. A later start finds the lock held, asks the running one to come forward over
-// the socket and exits. A lock whose process is gone (killed, crashed) is taken over.
+// the socket and exits. A lock whose process is gone (killed, crashed), or that a crash left empty or
+// unreadable, is taken over. Whatever is in the folder, the socket keeps listening while the program
+// runs: a client gets a moment to speak and only a few wait at a time.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -24,13 +29,18 @@ public:
     enum class Claim {
         primary, // this process is the one
         secondary, // another Quorvel holds the lock
-        unavailable, // the folder or the lock cannot be used; running anyway is the lesser harm
+        unavailable, // the folder, the lock or the socket cannot be used: problem() says why
     };
     enum class HandOver {
         handedOver, // the running one answered
         becamePrimary, // it went away meanwhile and this process took the lock
         noAnswer, // it holds the lock but did not answer in time
+        unavailable, // it went away, and its place cannot be taken: problem() says why
     };
+
+    // How long a client may take to ask, and how many may wait to be heard at once.
+    static constexpr std::chrono::milliseconds clientLimit { 1000 };
+    static constexpr int maximumWaitingClients = 8;
 
     explicit SingleInstance(const QString &folder = defaultFolder(), QObject *parent = nullptr);
     ~SingleInstance() override;
@@ -39,7 +49,7 @@ public:
     static QString defaultFolder();
 
     Claim claim();
-    // What went wrong when claim() answered unavailable.
+    // What went wrong when claim() answered unavailable; names the path.
     QString problem() const { return m_problem; }
 
     // From a later start: asks the running Quorvel to come forward, retrying while it is starting up.
@@ -50,11 +60,32 @@ signals:
     void activationRequested();
 
 private:
-    bool listen();
+    struct Client
+    {
+        int fd = -1;
+        QSocketNotifier *notifier = nullptr;
+        QByteArray received;
+        QDeadlineTimer deadline;
+    };
+
+    QString lockPath() const;
+    QString socketPath() const;
+    // Empty when listening.
+    QString listen();
+    void acceptClients();
+    // Reads what the client sent; true when it is done with (answered, refused or gone).
+    bool serve(Client &client);
+    void readClient(std::list<Client>::iterator client);
+    void dropClient(std::list<Client>::iterator client);
+    void scheduleSweep();
+    void sweep();
     Task<bool> askOnce();
 
     QString m_folder;
     QString m_problem;
     std::unique_ptr<QLockFile> m_lock;
-    QLocalServer *m_server = nullptr;
+    int m_listener = -1;
+    QSocketNotifier *m_accepting = nullptr;
+    QTimer *m_sweep = nullptr;
+    std::list<Client> m_clients; // oldest first
 };

@@ -19,7 +19,9 @@ void StoredBoolean::setValue(bool value)
 {
     if (value == this->value())
         return;
-    if (m_store)
+    if (m_store) {
+        m_store->replaceUnreadable();
         m_store->setBoolean(m_key, value);
+    }
     emit changed(value);
 }

@@ -6,9 +6,9 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a signal on the main thread. The handler only writes the signal's
-// number into a pipe; the event loop reads it, so the quit path runs as ordinary main-thread code.
-// One per process; destroying it restores the default handlers.
+// Turns the given Unix signals (SIGINT, SIGTERM, SIGHUP...) into a Qt signal on the main thread. The handler
+// only writes the signal's number into a pipe; the event loop reads it, so the quit path runs as ordinary
+// main-thread code. One per process; destroying it restores the default handlers.
 class UnixSignalRelay : public QObject
 {
     Q_OBJECT

@@ -30,6 +30,7 @@ VemiButton::VemiButton(const QString &text, QWidget *parent)
     setAutoDefault(false);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+    VemiFocus::follow();
     connect(VemiMotion::notifier(), &VemiMotionNotifier::changed, this, qOverload<>(&QWidget::update));
 }
 
@@ -138,7 +139,32 @@ QFont VemiButton::labelFont() const
 
 QColor VemiButton::labelColor() const
 {
-    return isProminent() ? QColor(Qt::white) : VemiPalette::primaryText(this);
+    if (isEnabled())
+        return isProminent() ? QColor(Qt::white) : VemiPalette::primaryText(this);
+    // A disabled label stays readable on the faded capsule: only the capsule says "disabled".
+    const VemiAppearance appearance = VemiPalette::appearance(this);
+    QList<QColor> under;
+    for (const QColor &ground : VemiPalette::grounds(appearance))
+        under << VemiPalette::over(
+            VemiPalette::withAlpha(restingFill(appearance), disabledFillOpacity()), ground);
+    return VemiPalette::legible(VemiPalette::disabledText(this), under, VemiPalette::textContrast);
+}
+
+QColor VemiButton::restingFill(VemiAppearance appearance) const
+{
+    return isProminent() ? VemiPalette::vemiTeal() : VemiPalette::vemiPanelRaised(appearance);
+}
+
+qreal VemiButton::disabledFillOpacity() const
+{
+    if (isProminent())
+        return 0.28;
+    return isToolbar() ? 0.58 : 0.5;
+}
+
+qreal VemiButton::menuIndicatorWidth() const
+{
+    return menu() ? QFontMetricsF(labelFont()).height() * 0.55 + 6 : 0;
 }
 
 QSizeF VemiButton::contentSize(const QString &symbol, const QString &text) const
@@ -184,7 +210,7 @@ void VemiButton::paintLabel(QPainter &painter, const QRectF &rect, const QColor 
 QSize VemiButton::sizeHint() const
 {
     const QSizeF label = labelSize();
-    const qreal width = label.width() + 2 * horizontalPadding();
+    const qreal width = label.width() + menuIndicatorWidth() + 2 * horizontalPadding();
     const qreal h = std::max(designHeight(), label.height() + 6);
     // A capsule never gets narrower than a circle.
     return QSize(int(std::ceil(std::max(width, h))), int(std::ceil(h)));
@@ -234,8 +260,7 @@ bool VemiButton::event(QEvent *event)
 
 void VemiButton::focusInEvent(QFocusEvent *event)
 {
-    m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason
-        || event->reason() == Qt::ShortcutFocusReason;
+    m_keyboardFocus = VemiFocus::showsRing(event);
     QPushButton::focusInEvent(event);
 }
 
@@ -265,8 +290,9 @@ void VemiButton::paintEvent(QPaintEvent *)
         painter.scale(scale, scale);
         painter.translate(-frame.center());
     }
+    // Disabled: the capsule fades, the label keeps a readable colour of its own.
     if (!isEnabled())
-        painter.setOpacity(isToolbar() ? 0.58 : 0.5);
+        painter.setOpacity(disabledFillOpacity());
 
     const QRectF edge = frame.adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath capsule;
@@ -302,19 +328,31 @@ void VemiButton::paintEvent(QPaintEvent *)
     }
     if (!isProminent())
         painter.strokePath(capsule, QPen(VemiPalette::vemiLine(appearance), 1));
+    painter.setOpacity(1.0);
 
     if (hasFocus() && m_keyboardFocus) {
         QPainterPath ring;
         const QRectF inset = frame.adjusted(1.5, 1.5, -1.5, -1.5);
         ring.addRoundedRect(inset, inset.height() / 2, inset.height() / 2);
-        const QColor color = isProminent()
-            ? withAlpha(Qt::white, 0.85)
-            : (appearance == VemiAppearance::dark ? QColor(94, 178, 170) : teal);
+        const QColor color = isProminent() ? withAlpha(Qt::white, 0.85) : VemiPalette::focusRing(appearance);
         painter.strokePath(ring, QPen(color, 2));
     }
 
     const qreal padding = horizontalPadding();
-    paintLabel(painter, frame.adjusted(padding, 0, -padding, 0), labelColor());
+    const QColor ink = labelColor();
+    const qreal indicator = menuIndicatorWidth();
+    const QRectF label = frame.adjusted(padding, 0, -padding - indicator, 0);
+    paintLabel(painter, label, ink);
+    if (indicator > 0) {
+        // A menu opens from here: a small chevron after the label says so.
+        const qreal side = indicator - 6;
+        const QPointF centre(label.right() + 6 + side / 2, frame.center().y() + side * 0.12);
+        QPainterPath chevron;
+        chevron.moveTo(centre + QPointF(-side / 2, -side / 4));
+        chevron.lineTo(centre + QPointF(0, side / 4));
+        chevron.lineTo(centre + QPointF(side / 2, -side / 4));
+        painter.strokePath(chevron, QPen(ink, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    }
 }
 
 void VemiButtonStyle::vemiActionGroup(QWidget *row, VemiControlSize size)
@@ -358,6 +396,12 @@ VemiCopyButton::VemiCopyButton(const QString &title, std::function<bool()> actio
 {
     setAccessibleName(m_title);
     connect(this, &QAbstractButton::clicked, this, &VemiCopyButton::performCopy);
+}
+
+VemiCopyButton::VemiCopyButton(const QString &title, LaterAction action, QWidget *parent)
+    : VemiCopyButton(title, std::function<bool()>(), parent)
+{
+    m_laterAction = std::move(action);
 }
 
 VemiCopyButton::~VemiCopyButton()
@@ -405,7 +449,21 @@ void VemiCopyButton::setConfirmation(bool confirmed, int generation)
 void VemiCopyButton::performCopy()
 {
     cancelReset();
-    const bool copied = m_action ? m_action() : false;
+    if (!m_laterAction) {
+        confirmCopy(m_action ? m_action() : false);
+        return;
+    }
+    m_copyTask.cancel();
+    m_copyTask = Task<>::spawn(this, [this]() -> Task<> {
+        Task<bool> copying = m_laterAction();
+        const bool copied = co_await copying;
+        if (!CurrentTask::isCancelled())
+            confirmCopy(copied);
+    });
+}
+
+void VemiCopyButton::confirmCopy(bool copied)
+{
     const int generation = m_generation + 1;
     setConfirmation(copied, generation);
     if (!copied)

@@ -47,6 +47,10 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // The label's colour: white on teal, else the text colour; a disabled label is still legible.
+    QColor labelColor() const;
+    // Drawn with a focus ring now: it has focus, reached from the keyboard.
+    bool showsFocusRing() const { return hasFocus() && m_keyboardFocus; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -55,7 +59,6 @@ protected:
     void changeEvent(QEvent *event) override;
 
     QFont labelFont() const;
-    QColor labelColor() const;
     // The label's natural size, and its drawing inside `rect` (already scaled and faded).
     virtual QSizeF labelSize() const;
     virtual void paintLabel(QPainter &painter, const QRectF &rect, const QColor &color);
@@ -70,6 +73,10 @@ private:
     void syncLevels();
     qreal designHeight() const;
     qreal horizontalPadding() const;
+    QColor restingFill(VemiAppearance appearance) const;
+    qreal disabledFillOpacity() const;
+    // Room for the chevron of a button that opens a menu.
+    qreal menuIndicatorWidth() const;
     bool isToolbar() const { return m_look == Look::toolbar || m_look == Look::toolbarProminent; }
     bool isProminent() const { return m_look == Look::borderedProminent || m_look == Look::toolbarProminent; }
 
@@ -100,12 +107,16 @@ void toolbarAction(VemiButton *button, bool prominent, std::optional<bool> hover
 } // namespace VemiButtonStyle
 
 // A button that runs a copy and confirms it: "Copied" with a check for 1.2 s after the last
-// successful copy. The label keeps the width of the wider of its two forms.
+// successful copy. The label keeps the width of the wider of its two forms. A copy that must read
+// first answers later: the button confirms once it has (and not when another click came meanwhile).
 class VemiCopyButton : public VemiButton
 {
     Q_OBJECT
 public:
+    using LaterAction = std::function<Task<bool>()>;
+
     VemiCopyButton(const QString &title, std::function<bool()> action, QWidget *parent = nullptr);
+    VemiCopyButton(const QString &title, LaterAction action, QWidget *parent = nullptr);
     ~VemiCopyButton() override;
 
     QString title() const { return m_title; }
@@ -129,11 +140,14 @@ protected:
 
 private:
     void performCopy();
+    void confirmCopy(bool copied);
     void setConfirmation(bool confirmed, int generation);
     void cancelReset();
 
     QString m_title;
     std::function<bool()> m_action;
+    LaterAction m_laterAction;
+    Task<> m_copyTask;
     TaskClock *m_clock;
     bool m_isConfirmed = false;
     int m_generation = 0;

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QFocusEvent>
 #include <QFontInfo>
 #include <QHBoxLayout>
 #include <QHash>
@@ -14,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
+#include <QPointer>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
@@ -118,12 +121,90 @@ QColor VemiPalette::vemiGraphite(VemiAppearance appearance)
 QColor VemiPalette::primaryText(const QWidget *widget)
 {
     const QPalette palette = widget ? widget->palette() : QGuiApplication::palette();
-    return palette.color(QPalette::WindowText);
+    // The active colour whatever the widget's state: a disabled widget's own group is the desktop's
+    // disabled colour, often too faint to read; disabledText() is the legible one for that.
+    return palette.color(QPalette::Active, QPalette::WindowText);
 }
 
 QColor VemiPalette::secondaryText(const QWidget *widget)
 {
-    return withAlpha(primaryText(widget), 0.62);
+    return legible(withAlpha(primaryText(widget), 0.62), grounds(appearance(widget)), textContrast);
+}
+
+QColor VemiPalette::tertiaryText(const QWidget *widget)
+{
+    return legible(withAlpha(primaryText(widget), 0.35), grounds(appearance(widget)), textContrast);
+}
+
+QColor VemiPalette::disabledText(const QWidget *widget)
+{
+    return legible(withAlpha(primaryText(widget), 0.4), grounds(appearance(widget)), textContrast);
+}
+
+QColor VemiPalette::placeholderText(const QWidget *widget)
+{
+    const QPalette palette = widget ? widget->palette() : QGuiApplication::palette();
+    QList<QColor> under = grounds(appearance(widget));
+    // A field that fills itself puts its own colour under the placeholder too.
+    const QColor base = palette.color(QPalette::Active, QPalette::Base);
+    if (base.alpha() == 255)
+        under << base;
+    QColor placeholder = palette.color(QPalette::Active, QPalette::PlaceholderText);
+    // Some palettes leave it unset, or set it to the text colour itself.
+    if (!placeholder.isValid() || placeholder.alpha() == 0)
+        placeholder = withAlpha(primaryText(widget), 0.5);
+    return legible(placeholder, under, textContrast);
+}
+
+namespace {
+
+// Re-applies the placeholder colour whenever the field's palette changes.
+class PlaceholderKeeper final : public QObject
+{
+public:
+    static constexpr char name[] = "vemi-placeholder-keeper";
+
+    explicit PlaceholderKeeper(QWidget *field)
+        : QObject(field)
+    {
+        setObjectName(QLatin1String(name));
+        field->installEventFilter(this);
+        apply(field);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::PaletteChange && watched->isWidgetType())
+            apply(static_cast<QWidget *>(watched));
+        return false;
+    }
+
+private:
+    static void apply(QWidget *field)
+    {
+        const QColor colour = VemiPalette::placeholderText(field);
+        QPalette palette = field->palette();
+        bool changed = false;
+        for (const QPalette::ColorGroup group :
+            { QPalette::Active, QPalette::Inactive, QPalette::Disabled }) {
+            if (palette.color(group, QPalette::PlaceholderText) != colour) {
+                palette.setColor(group, QPalette::PlaceholderText, colour);
+                changed = true;
+            }
+        }
+        if (changed)
+            field->setPalette(palette);
+    }
+};
+
+} // namespace
+
+void VemiPalette::keepPlaceholderLegible(QWidget *field)
+{
+    if (field
+        && !field->findChild<QObject *>(QLatin1String(PlaceholderKeeper::name), Qt::FindDirectChildrenOnly))
+        new PlaceholderKeeper(field);
 }
 
 QColor VemiPalette::withAlpha(QColor color, qreal opacity)
@@ -140,16 +221,102 @@ QColor VemiPalette::mix(const QColor &a, const QColor &b, qreal t)
         float(a.alphaF() + (b.alphaF() - a.alphaF()) * t));
 }
 
+QColor VemiPalette::over(const QColor &top, const QColor &ground)
+{
+    const qreal a = std::clamp(qreal(top.alphaF()), 0.0, 1.0);
+    return QColor::fromRgbF(float(top.redF() * a + ground.redF() * (1 - a)),
+        float(top.greenF() * a + ground.greenF() * (1 - a)),
+        float(top.blueF() * a + ground.blueF() * (1 - a)));
+}
+
+qreal VemiPalette::luminance(const QColor &color)
+{
+    const auto linear = [](qreal c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+qreal VemiPalette::contrast(const QColor &foreground, const QColor &ground)
+{
+    const qreal a = luminance(over(foreground, ground));
+    const qreal b = luminance(ground);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QList<QColor> VemiPalette::grounds(VemiAppearance appearance)
+{
+    return { vemiCanvas(appearance), vemiPanel(appearance), vemiPanelRaised(appearance) };
+}
+
+QColor VemiPalette::legible(const QColor &color, const QList<QColor> &grounds, qreal wanted)
+{
+    // A hair over what is asked, so the colour still reaches it once drawn in 8-bit pixels.
+    const qreal ratio = wanted + 0.03;
+    const auto worst = [&](const QColor &candidate) {
+        qreal lowest = 21;
+        for (const QColor &ground : grounds)
+            lowest = std::min(lowest, contrast(candidate, ground));
+        return lowest;
+    };
+    if (grounds.isEmpty() || !color.isValid() || worst(color) >= ratio)
+        return color;
+    QColor candidate = color;
+    for (int step = qRound(color.alphaF() * 100); step <= 100; ++step) {
+        candidate.setAlphaF(float(step / 100.0));
+        if (worst(candidate) >= ratio)
+            return candidate;
+    }
+    // Opaque and still short: away from the grounds, towards whichever end is farther from them.
+    qreal groundLuminance = 0;
+    for (const QColor &ground : grounds)
+        groundLuminance += luminance(ground) / grounds.size();
+    const QColor end = groundLuminance > 0.18 ? QColor(Qt::black) : QColor(Qt::white);
+    const QColor opaque = candidate;
+    for (int step = 1; step <= 100; ++step) {
+        candidate = mix(opaque, end, step / 100.0);
+        if (worst(candidate) >= ratio)
+            return candidate;
+    }
+    return end;
+}
+
+QColor VemiPalette::tealInk(VemiAppearance appearance)
+{
+    return appearance == VemiAppearance::dark ? rgb(94, 178, 170) : vemiTeal();
+}
+
+QColor VemiPalette::coralInk(VemiAppearance appearance)
+{
+    return appearance == VemiAppearance::dark ? rgb(236, 140, 104) : rgb(164, 67, 31);
+}
+
+QColor VemiPalette::switchTrack(VemiAppearance appearance, bool on)
+{
+    if (on)
+        return appearance == VemiAppearance::dark ? rgb(40, 140, 132) : vemiTeal();
+    return appearance == VemiAppearance::dark ? rgb(120, 120, 120) : rgb(128, 128, 128);
+}
+
+QColor VemiPalette::switchKnob()
+{
+    return rgb(255, 255, 255);
+}
+
+QColor VemiPalette::focusRing(VemiAppearance appearance)
+{
+    return tealInk(appearance);
+}
+
 QColor VemiColor::resolve(const QWidget *widget) const
 {
     const VemiAppearance appearance = VemiPalette::appearance(widget);
     switch (m_role) {
     case fixed:
         return m_color;
+    // A role is a colour for text and marks; fills take the palette's colours directly.
     case teal:
-        return VemiPalette::vemiTeal();
+        return VemiPalette::tealInk(appearance);
     case coral:
-        return VemiPalette::vemiCoral();
+        return VemiPalette::coralInk(appearance);
     case canvas:
         return VemiPalette::vemiCanvas(appearance);
     case panel:
@@ -297,8 +464,9 @@ std::optional<bool> readBool(const QVariant &value)
 
 std::optional<bool> VemiMotion::desktopReduceMotion(const QString &configHome)
 {
+    // Only regular files: QSettings would block for good on a FIFO.
     const QString kde = configHome + QStringLiteral("/kdeglobals");
-    if (QFile::exists(kde)) {
+    if (QFileInfo(kde).isFile()) {
         QSettings settings(kde, QSettings::IniFormat);
         const QVariant factor = settings.value(QStringLiteral("KDE/AnimationDurationFactor"));
         bool ok = false;
@@ -308,7 +476,7 @@ std::optional<bool> VemiMotion::desktopReduceMotion(const QString &configHome)
     }
     for (const char *folder : { "/gtk-4.0/settings.ini", "/gtk-3.0/settings.ini" }) {
         const QString path = configHome + QLatin1String(folder);
-        if (!QFile::exists(path))
+        if (!QFileInfo(path).isFile())
             continue;
         QSettings settings(path, QSettings::IniFormat);
         const std::optional<bool> enabled
@@ -726,6 +894,70 @@ QIcon VemiSymbols::icon(const QString &name, const QColor &tint)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Keyboard focus
+
+namespace {
+
+class InputFollower final : public QObject
+{
+public:
+    using QObject::QObject;
+    bool lastPressWasKey = true;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::ShortcutOverride:
+            lastPressWasKey = true;
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::TouchBegin:
+        case QEvent::TabletPress:
+            lastPressWasKey = false;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+};
+
+QPointer<InputFollower> &followerSlot()
+{
+    static QPointer<InputFollower> follower;
+    return follower;
+}
+
+InputFollower *inputFollower()
+{
+    return followerSlot().data();
+}
+
+} // namespace
+
+void VemiFocus::follow()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || inputFollower())
+        return;
+    auto *follower = new InputFollower(app);
+    app->installEventFilter(follower);
+    followerSlot() = follower;
+}
+
+bool VemiFocus::showsRing(const QFocusEvent *event)
+{
+    const Qt::FocusReason reason = event->reason();
+    if (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason && reason != Qt::ShortcutFocusReason)
+        return false;
+    const InputFollower *follower = inputFollower();
+    return !follower || follower->lastPressWasKey;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Accessibility
 
 namespace {
@@ -942,6 +1174,7 @@ VemiStatusLabel::VemiStatusLabel(
     : QWidget(parent)
     , m_icon(new VemiSymbolView(systemImage, color, 0, this))
     , m_label(new QLabel(text, this))
+    , m_text(text)
 {
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -957,12 +1190,45 @@ VemiStatusLabel::VemiStatusLabel(
 
 QString VemiStatusLabel::text() const
 {
-    return m_label->text();
+    return m_text;
 }
 
 void VemiStatusLabel::setText(const QString &text)
 {
-    m_label->setText(text);
+    m_text = text;
+    showText();
+}
+
+void VemiStatusLabel::setSingleLine(bool singleLine)
+{
+    if (m_singleLine == singleLine)
+        return;
+    m_singleLine = singleLine;
+    m_label->setWordWrap(!singleLine);
+    // A single line takes the width it is given rather than the width of its whole text.
+    m_label->setSizePolicy(
+        singleLine ? QSizePolicy::Ignored : QSizePolicy::Preferred, QSizePolicy::Preferred);
+    showText();
+}
+
+void VemiStatusLabel::showText()
+{
+    if (!m_singleLine) {
+        m_label->setText(m_text);
+        m_label->setToolTip(QString());
+        return;
+    }
+    const QString shown = m_label->fontMetrics().elidedText(m_text, Qt::ElideRight, m_label->width());
+    m_label->setText(shown);
+    m_label->setToolTip(shown == m_text ? QString() : m_text);
+}
+
+void VemiStatusLabel::resizeEvent(QResizeEvent *event)
+{
+    // The layout has already given the label its new width.
+    QWidget::resizeEvent(event);
+    if (m_singleLine)
+        showText();
 }
 
 VemiColor VemiStatusLabel::color() const

@@ -9,6 +9,7 @@
 #include <QEasingCurve>
 #include <QFont>
 #include <QIcon>
+#include <QList>
 #include <QObject>
 #include <QRectF>
 #include <QSizeF>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <optional>
 
+class QFocusEvent;
 class QLabel;
 class QPainter;
 class QSvgRenderer;
@@ -45,15 +47,47 @@ QColor vemiPanelRaised(VemiAppearance appearance);
 QColor vemiLine(VemiAppearance appearance);
 QColor vemiGraphite(VemiAppearance appearance);
 
-// The desktop's text colours as the widget's palette gives them ("primary" and "secondary" text).
+// The desktop's text colour as the widget's palette gives it ("primary" text), and the fainter kinds
+// derived from it, each still legible on every ground: secondary, tertiary (steps not reached yet),
+// disabled controls' text and a text field's placeholder.
 QColor primaryText(const QWidget *widget);
 QColor secondaryText(const QWidget *widget);
+QColor tertiaryText(const QWidget *widget);
+QColor disabledText(const QWidget *widget);
+QColor placeholderText(const QWidget *widget);
+// Keeps a text field's placeholder at placeholderText() whatever palette it gets later.
+void keepPlaceholderLegible(QWidget *field);
 
 // `color` with its opacity multiplied by `opacity`.
 QColor withAlpha(QColor color, qreal opacity);
 // From `a` (t = 0) to `b` (t = 1), alpha included.
 QColor mix(const QColor &a, const QColor &b, qreal t);
 
+// Legibility. Text needs 4.5:1 against what it sits on, marks and control shapes 3:1.
+inline constexpr qreal textContrast = 4.5;
+inline constexpr qreal shapeContrast = 3.0;
+
+// `top` painted over the opaque `ground`.
+QColor over(const QColor &top, const QColor &ground);
+// Relative luminance of an opaque colour (sRGB), 0 for black to 1 for white.
+qreal luminance(const QColor &color);
+// The contrast ratio (1 to 21) of `foreground`, painted over `ground`, against `ground`.
+qreal contrast(const QColor &foreground, const QColor &ground);
+// The grounds windows draw on: canvas, panel and raised panel.
+QList<QColor> grounds(VemiAppearance appearance);
+// `color` made to reach `ratio` against every ground: more opaque first, then (still short) moved
+// away from the grounds towards black or white. A colour that already reaches it is returned as is.
+QColor legible(const QColor &color, const QList<QColor> &grounds, qreal ratio);
+
+// The teal and coral as text and marks: the brand colours where they read, lighter on dark grounds
+// and a deeper coral on light ones. Fills behind white text keep the brand teal.
+QColor tealInk(VemiAppearance appearance);
+QColor coralInk(VemiAppearance appearance);
+// A switch's track, on or off, and the knob on it.
+QColor switchTrack(VemiAppearance appearance, bool on);
+QColor switchKnob();
+// The keyboard focus ring.
+QColor focusRing(VemiAppearance appearance);
 } // namespace VemiPalette
 
 // A colour given to a component: either fixed, or a palette role resolved against the widget
@@ -228,6 +262,21 @@ QIcon icon(const QString &name, const QColor &tint);
 } // namespace VemiSymbols
 
 // ---------------------------------------------------------------------------------------------
+// Keyboard focus
+
+namespace VemiFocus {
+
+// Starts following whether the last press came from the keyboard or from a pointer; once per
+// application, from the first control that draws a focus ring.
+void follow();
+// Whether focus that arrived with `event` shows a ring: it was reached from the keyboard (Tab,
+// Backtab, a shortcut) after a key press. Focus that moves on because a clicked button hid or
+// disabled itself also arrives as Tab focus, but after a click: no ring.
+bool showsRing(const QFocusEvent *event);
+
+} // namespace VemiFocus
+
+// ---------------------------------------------------------------------------------------------
 // Accessibility
 
 namespace VemiAccessibility {
@@ -320,13 +369,20 @@ public:
     void setColor(const VemiColor &color);
     QString systemImage() const;
     void setSystemImage(const QString &systemImage);
+    // One line, cut with "…" where it does not fit (the whole text in the tooltip), instead of
+    // wrapping onto as many lines as it needs.
+    void setSingleLine(bool singleLine);
 
 protected:
     void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void applyTextColor();
+    void showText();
 
     VemiSymbolView *m_icon;
     QLabel *m_label;
+    QString m_text;
+    bool m_singleLine = false;
 };

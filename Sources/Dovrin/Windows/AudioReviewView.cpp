@@ -5,6 +5,7 @@
 #include "Services/WindowActivation.h"
 #include "Vemi/VemiButton.h"
 #include "Vemi/VemiCharacter.h"
+#include "Windows/FieldFrame.h"
 #include "Windows/FramedTextEditor.h"
 #include "Windows/Hairline.h"
 #include "Windows/TextLabel.h"
@@ -60,7 +61,6 @@ AudioReviewView::AudioReviewView(
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     scroll->viewport()->setAutoFillBackground(false);
     auto *body = new QWidget;
-    body->setAutoFillBackground(false);
     auto *stack = new QVBoxLayout(body);
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(16);
@@ -70,9 +70,12 @@ AudioReviewView::AudioReviewView(
     titleRow->setSpacing(12);
     titleRow->addWidget(new TextLabel(QStringLiteral("Title"), VemiTextStyle::body, QFont::DemiBold));
     m_title = new QLineEdit;
+    m_title->setFrame(false);
+    m_title->setFont(VemiFonts::font(VemiTextStyle::body));
     m_title->setPlaceholderText(QStringLiteral("Audio capture title"));
     m_title->setAccessibleName(QStringLiteral("Title"));
-    titleRow->addWidget(m_title, 1);
+    // Framed like the transcripts below, so it reads as a field in either appearance.
+    titleRow->addWidget(new FieldFrame(m_title, 7, 5), 1);
     titlePanel->contentLayout()->addLayout(titleRow);
     stack->addWidget(titlePanel);
     connect(
@@ -105,6 +108,8 @@ AudioReviewView::AudioReviewView(
         [this](const QString &text) { m_session->setYouText(text); });
     stack->addStretch(1);
     scroll->setWidget(body);
+    // The scroll area fills what it holds with the desktop's window colour; the canvas shows instead.
+    body->setAutoFillBackground(false);
     root->addWidget(scroll, 1);
     root->addWidget(new Hairline);
 

@@ -1,11 +1,11 @@
 #include "Windows/FramedTextEditor.h"
 
 #include "Vemi/VemiDesign.h"
+#include "Windows/FieldFrame.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
@@ -24,9 +24,7 @@ FramedTextEditor::FramedTextEditor(qreal radius, int inset, QWidget *parent)
     m_editor->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_editor->document()->setDocumentMargin(1);
     m_editor->viewport()->setAutoFillBackground(false);
-    QPalette palette = m_editor->palette();
-    palette.setColor(QPalette::Base, Qt::transparent);
-    m_editor->setPalette(palette);
+    FieldFrame::styleEditor(m_editor);
     m_editor->installEventFilter(this);
     connect(m_editor, &QPlainTextEdit::textChanged, this, [this] {
         if (!m_setting)
@@ -85,12 +83,5 @@ bool FramedTextEditor::eventFilter(QObject *watched, QEvent *event)
 void FramedTextEditor::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const VemiAppearance appearance = VemiPalette::appearance(this);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_radius, m_radius);
-    painter.fillPath(shape, VemiPalette::vemiPanelRaised(appearance));
-    const QColor stroke = m_editor->hasFocus() ? VemiPalette::withAlpha(VemiPalette::vemiTeal(), 0.7)
-                                               : VemiPalette::vemiLine(appearance);
-    painter.strokePath(shape, QPen(stroke, 1));
+    FieldFrame::paint(painter, QRectF(rect()), m_radius, m_editor->hasFocus(), m_editor->isEnabled(), this);
 }

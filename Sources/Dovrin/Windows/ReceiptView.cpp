@@ -343,12 +343,26 @@ void ReceiptView::refreshTrashButton()
 
 void ReceiptView::refitTexts()
 {
+    // Fitted at the width the labels really get, not the width they had before the first layout:
+    // text cut for a narrow label would leave the window too short for the text it shows later.
+    if (QLayout *root = layout())
+        root->activate();
+    bool changed = false;
     for (QLabel *label : { m_othersText, m_youText }) {
-        const QString shown
-            = fitted(label->property(fullTextProperty).toString(), label->font(), label->width(), 6);
-        if (label->text() != shown)
+        const int width = label->contentsRect().width();
+        const QString full = label->property(fullTextProperty).toString();
+        const QString shown = width > 0 ? fitted(full, label->font(), width, 6) : full;
+        if (label->text() != shown) {
             label->setText(shown);
+            changed = true;
+        }
     }
+    if (!changed)
+        return;
+    updateGeometry();
+    // Shown on its own, the view is its window: it grows or shrinks to the lines it now needs.
+    if (isWindow())
+        adjustSize();
 }
 
 void ReceiptView::placeCharacter()

@@ -9,8 +9,9 @@
 
 namespace {
 
-constexpr int savedWidth = 260;
+constexpr int savedWidth = RecentCaptureRow::savedColumnWidth;
 constexpr int symbolWidth = 18;
+constexpr int inset = RecentCaptureRow::contentInset;
 
 } // namespace
 
@@ -104,9 +105,9 @@ void RecentCaptureRow::paintEvent(QPaintEvent *)
 
     const QColor rowColour = m_selected
         ? VemiPalette::withAlpha(Qt::white, 0.9)
-        : (m_missing ? VemiPalette::vemiCoral() : VemiPalette::secondaryText(this));
+        : (m_missing ? VemiPalette::coralInk(appearance) : VemiPalette::secondaryText(this));
     const QColor nameColour = m_selected ? QColor(Qt::white) : VemiPalette::primaryText(this);
-    const QRectF content = frame.adjusted(12, 8, -12, -8);
+    const QRectF content = frame.adjusted(inset, 8, -inset, -8);
     const qreal symbolSize = VemiFonts::pixelSize(VemiTextStyle::body);
     VemiSymbols::paint(painter,
         m_missing ? QStringLiteral("exclamationmark.triangle") : QStringLiteral("doc.text"),
@@ -117,8 +118,8 @@ void RecentCaptureRow::paintEvent(QPaintEvent *)
     QFont nameFont = font();
     nameFont.setWeight(m_selected ? QFont::DemiBold : QFont::Medium);
     const QRectF saved(content.right() - savedWidth, content.top(), savedWidth, content.height());
-    const QRectF name(content.left() + symbolWidth + 9, content.top(),
-        saved.left() - 12 - (content.left() + symbolWidth + 9), content.height());
+    const qreal nameLeft = content.left() + nameOffset - inset;
+    const QRectF name(nameLeft, content.top(), saved.left() - 12 - nameLeft, content.height());
     painter.setFont(nameFont);
     painter.setPen(nameColour);
     painter.drawText(name, Qt::AlignLeft | Qt::AlignVCenter,

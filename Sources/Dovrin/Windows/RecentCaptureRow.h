@@ -14,6 +14,11 @@ class RecentCaptureRow : public QWidget
     Q_OBJECT
 
 public:
+    // Where the texts sit, from the row's edges: the column header lines up with them.
+    static constexpr int contentInset = 12;
+    static constexpr int nameOffset = contentInset + 18 + 9;
+    static constexpr int savedColumnWidth = 260;
+
     explicit RecentCaptureRow(const RecentCaptureRef &entry, QWidget *parent = nullptr);
 
     const RecentCaptureRef &entry() const { return m_entry; }

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace {
@@ -65,6 +66,7 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     m_search->setPlaceholderText(QStringLiteral("Search captures"));
     m_search->setClearButtonEnabled(true);
     m_search->setFixedWidth(240);
+    VemiPalette::keepPlaceholderLegible(m_search);
     toolbarRow->addWidget(m_search);
     root->addWidget(toolbar);
     root->addWidget(new Hairline(Qt::Horizontal, this));
@@ -77,7 +79,7 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     QWidget *header = strip(m_listArea);
     header->setAccessibleName(QStringLiteral("File and saved date columns"));
     auto *headerRow = new QHBoxLayout(header);
-    headerRow->setContentsMargins(16 + 32, 9, 16, 9);
+    m_headerRow = headerRow;
     headerRow->setSpacing(12);
     headerRow->addWidget(new TextLabel(QStringLiteral("File"), VemiTextStyle::caption, QFont::DemiBold,
                              VemiColor::secondary, header),
@@ -87,7 +89,7 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     headerRow->addWidget(columnLine);
     QLabel *saved = new TextLabel(
         QStringLiteral("Saved"), VemiTextStyle::caption, QFont::DemiBold, VemiColor::secondary, header);
-    saved->setFixedWidth(260);
+    saved->setFixedWidth(RecentCaptureRow::savedColumnWidth);
     headerRow->addWidget(saved);
     list->addWidget(header);
     list->addWidget(new Hairline(Qt::Horizontal, m_listArea));
@@ -99,10 +101,13 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     m_scroll->viewport()->setAutoFillBackground(false);
     auto *rows = new QWidget;
     m_rowLayout = new QVBoxLayout(rows);
-    m_rowLayout->setContentsMargins(12, 4, 12, 4);
+    m_rowLayout->setContentsMargins(listMargin, 4, listMargin, 4);
     m_rowLayout->setSpacing(0);
     m_rowLayout->addStretch(1);
     m_scroll->setWidget(rows);
+    alignHeader();
+    // A scroll bar that comes or goes moves the dates: the header follows.
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, &RecentCapturesView::alignHeader);
     // The scroll area fills its content by default; the canvas shows through instead.
     rows->setAutoFillBackground(false);
     list->addWidget(m_scroll, 1);
@@ -132,12 +137,14 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     m_open->setToolTip(QStringLiteral("Open this file in the default editor"));
     m_reveal = new VemiButton(QStringLiteral("Reveal"), footer);
     m_reveal->setToolTip(QStringLiteral("Reveal this Markdown file in the file manager"));
-    m_copy = new VemiCopyButton(
-        QStringLiteral("Copy Markdown"),
-        [this] {
+    m_copy = new VemiCopyButton(QStringLiteral("Copy Markdown"),
+        VemiCopyButton::LaterAction([this]() -> Task<bool> {
             const std::optional<RecentCaptureRef> selected = selectedItem();
-            return selected && m_model.copyRecent(*selected);
-        },
+            if (!selected)
+                co_return false;
+            Task<bool> copying = m_model.copyRecent(*selected);
+            co_return co_await copying;
+        }),
         footer);
     m_copy->setToolTip(QStringLiteral("Copy the Markdown contents"));
     m_remove = new VemiButton(QStringLiteral("Remove"), footer);
@@ -173,6 +180,16 @@ RecentCapturesView::RecentCapturesView(AppModel &model, QWidget *parent)
     m_recents = m_model.settings().recent;
     rebuildRows();
     WindowTint::refresh(this);
+}
+
+void RecentCapturesView::alignHeader()
+{
+    QScrollBar *bar = m_scroll->verticalScrollBar();
+    const bool barShown
+        = bar->minimum() < bar->maximum() && m_scroll->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff;
+    const int barWidth = barShown ? bar->sizeHint().width() : 0;
+    m_headerRow->setContentsMargins(listMargin + RecentCaptureRow::nameOffset, 9,
+        listMargin + RecentCaptureRow::contentInset + barWidth, 9);
 }
 
 RecentCapturesView::~RecentCapturesView()

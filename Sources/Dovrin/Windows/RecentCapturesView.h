@@ -11,6 +11,7 @@
 
 class AppModel;
 class QLabel;
+class QHBoxLayout;
 class QLineEdit;
 class QScrollArea;
 class QVBoxLayout;
@@ -46,6 +47,9 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // Margin of the list on either side of the rows.
+    static constexpr int listMargin = 12;
+    void alignHeader();
     QList<RecentCaptureRef> filteredRecents() const;
     std::optional<RecentCaptureRef> selectedItem() const;
     QString formattedSavedDate(const QDateTime &date) const;
@@ -81,6 +85,7 @@ private:
     QLineEdit *m_search;
     QWidget *m_listArea;
     QScrollArea *m_scroll;
+    QHBoxLayout *m_headerRow = nullptr;
     QVBoxLayout *m_rowLayout;
     QList<RecentCaptureRow *> m_rows;
     QHash<QUuid, RecentCaptureRow *> m_rowByID;

@@ -48,8 +48,12 @@ MiddleElidedLabel *valueRow(QLayout *panel, const QString &label)
 // Only the user's typing reaches the session; a refresh that sets the same text changes nothing.
 void showText(QLineEdit *field, const QString &text)
 {
-    if (field->text() != text)
-        field->setText(text);
+    if (field->text() == text)
+        return;
+    field->setText(text);
+    // A value wider than its field reads from its start ("org.gnome.Te…"), not from its end.
+    if (!field->hasFocus())
+        field->setCursorPosition(0);
 }
 
 } // namespace
@@ -75,8 +79,10 @@ ReviewInspector::ReviewInspector(std::shared_ptr<ReviewSession> session, AppMode
     QVBoxLayout *source = section(column, QStringLiteral("Source"))->contentLayout();
     auto *switchRow = new QHBoxLayout;
     const QString includeText = QStringLiteral("Include observed application");
-    switchRow->addWidget(new TextLabel(includeText, VemiTextStyle::body));
-    switchRow->addStretch(1);
+    // Wraps rather than push the switch past the panel's edge in a narrow inspector.
+    auto *includeLabel = new TextLabel(includeText, VemiTextStyle::body);
+    includeLabel->setWordWrap(true);
+    switchRow->addWidget(includeLabel, 1);
     m_include = new ToggleSwitch(includeText);
     m_include->setObjectName(QStringLiteral("review.include-application"));
     switchRow->addWidget(m_include);
@@ -109,9 +115,9 @@ ReviewInspector::ReviewInspector(std::shared_ptr<ReviewSession> session, AppMode
     buttonRow->addStretch(1);
     destination->addWidget(padded(buttonRow));
     const QPointer<AppModel> guardedModel(model);
-    connect(m_chooseFolder, &QPushButton::clicked, this, [guardedModel] {
+    connect(m_chooseFolder, &QPushButton::clicked, this, [this, guardedModel] {
         if (guardedModel)
-            guardedModel->chooseReviewFolder();
+            guardedModel->chooseReviewFolder(window());
     });
 
     column->addStretch(1);
@@ -142,6 +148,7 @@ QLineEdit *ReviewInspector::textRow(QLayout *panel, const QString &label, const 
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, Qt::transparent);
     field->setPalette(palette);
+    VemiPalette::keepPlaceholderLegible(field);
     row->addWidget(field, 1, Qt::AlignBaseline);
     panel->addWidget(padded(row));
     connect(field, &QLineEdit::textEdited, this,

@@ -27,7 +27,8 @@ ReviewToolbar::ReviewToolbar(std::shared_ptr<ReviewSession> session, AppModel *m
     m_copy->setToolTip(QStringLiteral("Copy the reviewed text"));
     row->addWidget(m_copy);
 
-    m_more->setSymbol(QStringLiteral("ellipsis.circle"));
+    // Worded, with a chevron: a menu behind it, holding Retry OCR and Delete Draft.
+    m_more->setText(QStringLiteral("More"));
     m_more->setAccessibleName(QStringLiteral("More"));
     m_more->setToolTip(QStringLiteral("More review actions"));
     VemiButtonStyle::toolbarAction(m_more, false);

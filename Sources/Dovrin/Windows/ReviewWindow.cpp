@@ -13,6 +13,8 @@ void ReviewWindow::setCloseVeto(ReviewWindowPresenter::CloseVeto veto)
 {
     m_veto = std::move(veto);
     ++m_vetoGeneration;
+    // An answer still on its way belongs to the previous review: a close of this one asks again.
+    m_asking = false;
 }
 
 void ReviewWindow::closeEvent(QCloseEvent *event)
@@ -30,17 +32,19 @@ void ReviewWindow::closeEvent(QCloseEvent *event)
         return;
     m_asking = true;
     const int generation = m_vetoGeneration;
-    m_answer = m_veto();
-    m_answer.whenFinished(this, [this, generation] {
+    const Task<bool> answer = m_veto();
+    answer.whenFinished(this, [this, generation, answer] {
+        // A later review's veto replaced this one: its answer closes nothing.
+        if (generation != m_vetoGeneration)
+            return;
         m_asking = false;
         bool allowed = false;
         try {
-            allowed = m_answer.result();
+            allowed = answer.result();
         } catch (...) {
             // A veto that failed keeps the window: nothing was written.
         }
-        m_answer = {};
-        if (!allowed || generation != m_vetoGeneration || !isVisible())
+        if (!allowed || !isVisible())
             return;
         m_approved = true;
         close();

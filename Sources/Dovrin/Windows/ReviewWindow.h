@@ -31,5 +31,4 @@ private:
     int m_vetoGeneration = 0;
     bool m_asking = false;
     bool m_approved = false;
-    Task<bool> m_answer;
 };

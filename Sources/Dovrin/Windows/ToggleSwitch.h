@@ -12,12 +12,14 @@ class ToggleSwitch : public QAbstractButton
 public:
     explicit ToggleSwitch(const QString &accessibleName, QWidget *parent = nullptr);
 
-    QSize sizeHint() const override { return QSize(34, 20); }
+    QSize sizeHint() const override { return QSize(38, 24); }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     VemiAnimatedValue m_knob;
+    bool m_keyboardFocus = false;
 };

@@ -13,7 +13,7 @@ QColor resolve(int role, const QColor &fixed, const QWidget *root)
     if (role == destructiveRole)
         return WindowTint::destructive(VemiPalette::appearance(root));
     if (role == tertiaryRole)
-        return VemiPalette::withAlpha(VemiPalette::primaryText(root), 0.35);
+        return VemiPalette::tertiaryText(root);
     if (role == VemiColor::fixed)
         return fixed;
     return VemiColor(VemiColor::Role(role)).resolve(root);

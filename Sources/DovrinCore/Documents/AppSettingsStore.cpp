@@ -7,6 +7,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 QJsonObject RecentCaptureRef::toJson() const
 {
     QJsonObject object {
@@ -19,6 +21,16 @@ QJsonObject RecentCaptureRef::toJson() const
     return object;
 }
 
+namespace {
+
+bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(u'\0'));
+}
+
+} // namespace
+
 std::optional<RecentCaptureRef> RecentCaptureRef::fromJson(const QJsonValue &value)
 {
     if (!value.isObject())
@@ -27,10 +39,15 @@ std::optional<RecentCaptureRef> RecentCaptureRef::fromJson(const QJsonValue &val
     const auto id = JsonFields::uuid(object.value("id"));
     const auto filename = JsonFields::string(object.value("filename"));
     const auto savedAt = JsonFields::date(object.value("savedAt"));
-    if (!id || !filename || !savedAt)
+    if (!id || !filename || !savedAt || !isPlainFileName(*filename))
         return std::nullopt;
     // A bookmark that cannot be read only costs the entry its bookmark.
     return RecentCaptureRef { *id, *filename, JsonFields::base64(object.value("bookmarkData")), *savedAt };
+}
+
+int AppSettings::readableOnboardingStep(int stored)
+{
+    return stored >= 0 && stored <= 4 ? stored : 0;
 }
 
 void AppSettings::remember(const RecentCaptureRef &entry)
@@ -89,7 +106,12 @@ AppSettings AppSettings::fromJson(const QJsonObject &object)
         for (const QJsonValue &item : recent.toArray()) {
             if (settings.recent.size() == maximumRecentCount)
                 break;
-            if (const auto entry = RecentCaptureRef::fromJson(item))
+            const auto entry = RecentCaptureRef::fromJson(item);
+            // The list is newest first and remember() keeps one entry per id and per file name.
+            if (entry
+                && std::none_of(settings.recent.cbegin(), settings.recent.cend(), [&](const auto &kept) {
+                       return kept.id == entry->id || kept.filename == entry->filename;
+                   }))
                 settings.recent.append(*entry);
         }
     }

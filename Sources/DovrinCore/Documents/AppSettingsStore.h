@@ -26,7 +26,8 @@ struct RecentCaptureRef
     bool operator==(const RecentCaptureRef &) const = default;
 
     QJsonObject toJson() const;
-    // None unless id, filename and savedAt are all usable.
+    // None unless id, filename and savedAt are all usable; the file name must name a file in the
+    // capture folder (not empty, ".", ".." or anything with "/" or NUL).
     static std::optional<RecentCaptureRef> fromJson(const QJsonValue &value);
 };
 
@@ -53,6 +54,11 @@ struct AppSettings
 
     bool operator==(const AppSettings &) const = default;
 
+    // The setup step as every reader takes it: a stored value outside 0...4 reads as the first step, so a
+    // damaged or hostile value never counts as the last one.
+    static int readableOnboardingStep(int stored);
+    int currentOnboardingStep() const { return readableOnboardingStep(onboardingStep); }
+
     // Removes every entry with the same id or the same filename, puts this one first, keeps the newest 20.
     void remember(const RecentCaptureRef &entry);
     // Removes the entries with this id; the rest keep their order.
@@ -61,7 +67,8 @@ struct AppSettings
     // JSON with the field names as keys; absent optionals are left out.
     QJsonObject toJson() const;
     // Field by field: a missing or wrong-typed field takes its default and nothing else is lost; a
-    // bad entry of `recent` drops only that entry.
+    // bad entry of `recent` (a file name that is not a plain name, or an id or file name an earlier,
+    // newer entry has) drops only that entry.
     static AppSettings fromJson(const QJsonObject &object);
 };
 

@@ -80,6 +80,14 @@ namespace {
 constexpr char pngKey[] = "pngData";
 constexpr char pngTailMarker[] = ",\"pngData\":\"";
 
+// The PNG signature followed by the length and type of the header chunk that must come first.
+bool startsLikePNG(const QByteArray &data)
+{
+    static constexpr char signature[] = "\x89PNG\r\n\x1a\n";
+    return data.size() >= 16 && data.startsWith(QByteArrayView(signature, 8))
+        && data.mid(8, 8) == QByteArrayView("\0\0\0\x0dIHDR", 8);
+}
+
 } // namespace
 
 QByteArray CaptureDraft::encodeJson() const
@@ -184,6 +192,10 @@ std::optional<CaptureDraft> CaptureDraft::decodeJson(const QByteArray &json)
         if (!destination)
             return std::nullopt;
     }
+
+    // The image is a PNG, or none at all (a scrolling capture keeps its image in tiles).
+    if (!png->isEmpty() && !startsLikePNG(*png))
+        return std::nullopt;
 
     return CaptureDraft(*id, *createdAt, *updatedAt, *observedAt, *png, *recognizedText, *reviewedText,
         *languages, observations, *applicationName, *applicationBundleID, *title, *note, *tags, manifest,

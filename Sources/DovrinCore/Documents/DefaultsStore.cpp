@@ -3,8 +3,15 @@
 #include "Documents/AppPaths.h"
 #include "Documents/AtomicFile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSettings>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 DefaultsStore::~DefaultsStore() = default;
 
@@ -47,8 +54,36 @@ QString DefaultsStore::standardSuiteName()
     return QLatin1String(AppPaths::bundleIdentifier);
 }
 
-SettingsDefaultsStore::SettingsDefaultsStore(std::unique_ptr<QSettings> settings)
-    : m_settings(std::move(settings))
+namespace {
+
+// Why QSettings must not be given the file at `path`; none for a regular file or for nothing there yet.
+std::optional<QString> notARegularFile(const QString &path)
+{
+    struct stat info
+    {
+    };
+    const QString name = QDir::toNativeSeparators(path);
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return std::nullopt;
+        return QStringLiteral("%1 cannot be read (%2)")
+            .arg(name, QString::fromLocal8Bit(std::strerror(error)));
+    }
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("%1 is a folder").arg(name);
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("%1 is not a regular file").arg(name);
+    return std::nullopt;
+}
+
+} // namespace
+
+SettingsDefaultsStore::SettingsDefaultsStore(
+    QString fileName, std::unique_ptr<QSettings> settings, std::optional<QString> readFailure)
+    : m_fileName(std::move(fileName))
+    , m_settings(std::move(settings))
+    , m_readFailure(std::move(readFailure))
 { }
 
 SettingsDefaultsStore::~SettingsDefaultsStore() = default;
@@ -60,11 +95,25 @@ std::unique_ptr<SettingsDefaultsStore> SettingsDefaultsStore::open(
         return nullptr;
     if (AtomicFile::makePrivateDirectory(folder) != 0)
         return nullptr;
-    auto settings = std::make_unique<QSettings>(
-        folder + QLatin1Char('/') + suiteName + QLatin1String(".ini"), QSettings::IniFormat);
-    if (settings->status() != QSettings::NoError)
-        return nullptr;
-    return std::unique_ptr<SettingsDefaultsStore>(new SettingsDefaultsStore(std::move(settings)));
+    const QString path = folder + QLatin1Char('/') + suiteName + QLatin1String(".ini");
+    const auto unreadable = [&](const QString &reason) {
+        return std::unique_ptr<SettingsDefaultsStore>(new SettingsDefaultsStore(path, nullptr, reason));
+    };
+    if (const std::optional<QString> problem = notARegularFile(path))
+        return unreadable(*problem);
+    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    // Sections are parsed when first read: a bad line shows in the status only after that.
+    settings->allKeys();
+    switch (settings->status()) {
+    case QSettings::NoError:
+        break;
+    case QSettings::FormatError:
+        return unreadable(QStringLiteral("%1 has a format error").arg(QDir::toNativeSeparators(path)));
+    case QSettings::AccessError:
+        return unreadable(QStringLiteral("%1 cannot be read").arg(QDir::toNativeSeparators(path)));
+    }
+    return std::unique_ptr<SettingsDefaultsStore>(
+        new SettingsDefaultsStore(path, std::move(settings), std::nullopt));
 }
 
 std::shared_ptr<DefaultsStore> SettingsDefaultsStore::openSettingsOrStandard()
@@ -77,19 +126,77 @@ std::shared_ptr<DefaultsStore> SettingsDefaultsStore::openSettingsOrStandard()
 
 QVariant SettingsDefaultsStore::value(const QString &key) const
 {
-    return m_settings->value(key);
+    return m_settings ? m_settings->value(key) : m_held.value(key);
 }
 
 void SettingsDefaultsStore::setValue(const QString &key, const QVariant &value)
 {
+    if (!m_settings) {
+        m_held.insert(key, value);
+        if (m_replaceAllowed)
+            writeOverUnreadable();
+        return;
+    }
     m_settings->setValue(key, value);
     writeThrough();
 }
 
 void SettingsDefaultsStore::remove(const QString &key)
 {
+    if (!m_settings) {
+        m_held.remove(key);
+        if (m_replaceAllowed)
+            writeOverUnreadable();
+        return;
+    }
     m_settings->remove(key);
     writeThrough();
+}
+
+void SettingsDefaultsStore::replaceUnreadable()
+{
+    if (m_settings || m_replaceAllowed)
+        return;
+    m_replaceAllowed = true;
+    writeOverUnreadable();
+}
+
+void SettingsDefaultsStore::writeOverUnreadable()
+{
+    const QFileInfo target(m_fileName);
+    const QString temporary = target.absolutePath()
+        + QStringLiteral("/.quorvel-%1.tmp").arg(QRandomGenerator::global()->generate64(), 0, 16);
+    bool written = false;
+    {
+        // QSettings writes nothing for an empty suite; the file must exist all the same.
+        QFile empty(temporary);
+        if (empty.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            empty.close();
+            QSettings fresh(temporary, QSettings::IniFormat);
+            for (auto it = m_held.cbegin(); it != m_held.cend(); ++it)
+                fresh.setValue(it.key(), it.value());
+            fresh.sync();
+            written = fresh.status() == QSettings::NoError;
+        }
+    }
+    int error = 0;
+    if (written
+        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(m_fileName).constData()) != 0)
+        error = errno;
+    if (!written || error != 0) {
+        QFile::remove(temporary);
+        if (error == EISDIR || error == ENOTEMPTY || error == EEXIST)
+            m_writeFailure = QStringLiteral("%1 is a folder").arg(target.fileName());
+        else if (!QFileInfo(target.absolutePath()).isWritable())
+            m_writeFailure = QStringLiteral("the folder %1 is read-only").arg(target.absolutePath());
+        else
+            m_writeFailure = QStringLiteral("%1 could not be written").arg(target.fileName());
+        return;
+    }
+    m_settings = std::make_unique<QSettings>(m_fileName, QSettings::IniFormat);
+    m_held.clear();
+    m_readFailure.reset();
+    m_writeFailure.reset();
 }
 
 void SettingsDefaultsStore::writeThrough()
@@ -116,11 +223,13 @@ void SettingsDefaultsStore::writeThrough()
 
 bool SettingsDefaultsStore::sync()
 {
+    if (!m_settings)
+        return false;
     m_settings->sync();
     return m_settings->status() == QSettings::NoError;
 }
 
 QString SettingsDefaultsStore::fileName() const
 {
-    return m_settings->fileName();
+    return m_fileName;
 }

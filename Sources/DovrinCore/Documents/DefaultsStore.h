@@ -30,6 +30,14 @@ public:
     // last good contents.
     virtual std::optional<QString> writeFailure() const { return std::nullopt; }
 
+    // Why the backing file could not be read when the suite opened (a format error, a folder or a FIFO
+    // in its place); none when it was read. Such a suite starts empty and leaves the file as it is:
+    // changes stay here until replaceUnreadable() says the user changed a setting.
+    virtual std::optional<QString> readFailure() const { return std::nullopt; }
+    // Called where the user changes a setting: from now on an unreadable file is replaced by what is set
+    // here, and every later change is written through.
+    virtual void replaceUnreadable() { }
+
     // Bytes; a stored string counts as its UTF-8 bytes. None when absent or of another type.
     std::optional<QByteArray> data(const QString &key) const;
     // None when absent or not a string.
@@ -46,11 +54,12 @@ public:
 };
 
 // A suite kept as one INI file, "<suite>.ini", in the app's config folder. Every change is written
-// through at once (Qt replaces the file atomically), so a crash loses nothing that was set.
+// through at once (Qt replaces the file atomically), so a crash loses nothing that was set. Anything but
+// a regular file at that name is never opened (a FIFO would block the caller for good).
 class SettingsDefaultsStore final : public DefaultsStore
 {
 public:
-    // None when the folder cannot be made or the file cannot be read.
+    // None when the folder cannot be made; a file that cannot be read gives a suite with readFailure().
     static std::unique_ptr<SettingsDefaultsStore> open(const QString &suiteName, const QString &folder);
     // The settings suite, else the standard suite, in the app's config folder; none when neither opens.
     static std::shared_ptr<DefaultsStore> openSettingsOrStandard();
@@ -61,16 +70,26 @@ public:
     void setValue(const QString &key, const QVariant &value) override;
     void remove(const QString &key) override;
     std::optional<QString> writeFailure() const override { return m_writeFailure; }
+    std::optional<QString> readFailure() const override { return m_readFailure; }
+    void replaceUnreadable() override;
 
     // Rereads the file; false when it could not be read or the last write failed.
     bool sync();
     QString fileName() const;
 
 private:
-    explicit SettingsDefaultsStore(std::unique_ptr<QSettings> settings);
+    SettingsDefaultsStore(
+        QString fileName, std::unique_ptr<QSettings> settings, std::optional<QString> readFailure);
     void writeThrough();
+    // Writes the values held here into a new file that takes the unreadable one's place.
+    void writeOverUnreadable();
 
+    QString m_fileName;
+    // None while the file is unreadable: the values live in m_held.
     std::unique_ptr<QSettings> m_settings;
+    QHash<QString, QVariant> m_held;
+    bool m_replaceAllowed = false;
+    std::optional<QString> m_readFailure;
     std::optional<QString> m_writeFailure;
 };
 

@@ -1,12 +1,15 @@
 #include "Documents/SetupPresentationState.h"
 
+#include "Documents/AppSettingsStore.h"
+
 namespace {
 
 constexpr int testCaptureStep = 4;
 
 bool countsAsComplete(bool storedCompletion, int onboardingStep, bool hasRunTestCapture)
 {
-    return storedCompletion || (onboardingStep >= testCaptureStep && hasRunTestCapture);
+    return storedCompletion
+        || (AppSettings::readableOnboardingStep(onboardingStep) >= testCaptureStep && hasRunTestCapture);
 }
 
 } // namespace

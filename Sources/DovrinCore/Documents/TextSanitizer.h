@@ -9,8 +9,8 @@ namespace TextSanitizer {
 // give up on a text that is not valid UTF-16.
 QString validUtf16(const QString &text);
 
-// For a Markdown body: valid UTF-16, NUL written as U+FFFD, CR LF and a lone CR as LF, and every
-// other C0 control except tab dropped. Editors and note apps choke on them.
+// For a Markdown body: valid UTF-16, NUL written as U+FFFD, CR LF, a lone CR and NEL as LF, and every
+// other control (C0 except tab, DEL, C1) dropped. Editors, note apps and terminals choke on them.
 QString markdownBody(const QString &text);
 
 } // namespace TextSanitizer

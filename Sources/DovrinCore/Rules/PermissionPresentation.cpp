@@ -277,7 +277,10 @@ PermissionPresentation row(PermissionKind kind, PermissionStatus status, QString
     presentation.status = status;
     presentation.statusTitle = PermissionStatuses::title(status);
     presentation.detail = std::move(detail);
-    presentation.showsOpenSettings = true;
+    // Only the sound settings can change what a check finds (the input device, the sound server);
+    // the screen and scrolling checks depend on the session alone, which the detail explains.
+    presentation.showsOpenSettings
+        = kind == PermissionKind::systemAudio || kind == PermissionKind::microphone;
     return presentation;
 }
 

@@ -81,6 +81,7 @@ struct PermissionPresentation
     QString detail;
     bool showsRequestAccess = false;
     bool showsCheckAgain = false;
+    // A settings page can change what the check finds (and, once asked, a tool to open it exists).
     bool showsOpenSettings = false;
     bool mayNeedRelaunch = false;
 

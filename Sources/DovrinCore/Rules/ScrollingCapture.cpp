@@ -164,7 +164,20 @@ bool ScrollingTextAccumulator::isBetter(const Held &candidate, const Held &held)
 {
     if (candidate.touchesSegmentEdge() != held.touchesSegmentEdge())
         return !candidate.touchesSegmentEdge();
+    // A line read whole in one segment and in pieces in the other: the whole line, however sure the
+    // engine is of a piece.
+    if (isPieceOf(held, candidate))
+        return true;
+    if (isPieceOf(candidate, held))
+        return false;
     return candidate.confidence > held.confidence;
+}
+
+bool ScrollingTextAccumulator::isPieceOf(const Held &piece, const Held &line)
+{
+    const double slack = 0.5 * std::min(piece.box.height(), line.box.height());
+    return piece.box.left() >= line.box.left() - slack && piece.box.right() <= line.box.right() + slack
+        && 5 * piece.box.width() <= 4 * line.box.width();
 }
 
 QList<CaptureTextObservation> ScrollingTextAccumulator::upwardObservations() const

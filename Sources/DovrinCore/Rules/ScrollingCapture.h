@@ -56,7 +56,8 @@ QString description(ScrollingCaptureError error);
 
 // Collects the recognized lines of a scrolling capture, segment by segment, into one document. Segments
 // overlap (a strip of the previous tile is stacked on top of each tile), so a line seen twice is kept
-// once: the copy that is not cut by a segment edge, else the more confident one. A piece of a line cut
+// once: the copy that is not cut by a segment edge, else the whole line rather than a piece of it,
+// else the more confident one. A piece of a line cut
 // by a segment edge goes when the neighbouring segment saw those rows whole and read text there.
 class ScrollingTextAccumulator
 {
@@ -92,6 +93,8 @@ private:
     // edges, with room for the rest of the line), where `whole`, not cut, covers some of it.
     static bool isSeenWholeIn(const Held &piece, const Held &whole);
     static bool isBetter(const Held &candidate, const Held &held);
+    // `piece` lies within the columns of `line` and is clearly narrower: a part of the same line.
+    static bool isPieceOf(const Held &piece, const Held &line);
     // Held boxes as observations with the y axis up, for the shared layout rules.
     QList<CaptureTextObservation> upwardObservations() const;
 
