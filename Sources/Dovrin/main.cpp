@@ -1,5 +1,6 @@
 // The quorvel executable: one running Quorvel per user, in the tray.
 #include "Documents/AppPaths.h"
+#include "Platform/FreedMemory.h"
 #include "Shell/DovrinApp.h"
 #include "Shell/DovrinAppDelegate.h"
 #include "Shell/SingleInstance.h"
@@ -40,6 +41,7 @@ int runSelfTestOnly(QApplication &application)
 
 int main(int argc, char *argv[])
 {
+    FreedMemory::keepHeapsSmall();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

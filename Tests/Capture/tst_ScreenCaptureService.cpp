@@ -1,9 +1,13 @@
-// The display-still retries and the choice of a scrolling target, on injected displays and windows.
+// The display-still retries, the choice of a scrolling target and the viewport reader's release, on
+// injected displays and windows.
 
 #include "Capture/ScreenCaptureService.h"
 
 #include <QGuiApplication>
 #include <QTest>
+#include <QThreadPool>
+
+#include <atomic>
 
 using namespace std::chrono_literals;
 
@@ -136,6 +140,63 @@ private slots:
             QCOMPARE(stills[i].screenFrame, display.frame);
             QCOMPARE(stills[i].image.size(), display.frame.size() * display.devicePixelRatio);
         }
+    }
+
+    // What the viewport reads keep between them (a buffer shared with the X server) goes once they
+    // stop, not while a capture keeps reading, and the next read brings it back.
+    void viewportReaderLetGo_data()
+    {
+        QTest::addColumn<QList<int>>("readsAtMs");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<QList<int>>("releasesAtMs"); // expected, on the same clock
+
+        const int idle = int(std::chrono::milliseconds(ScreenCaptureService::readerIdleTime).count());
+        QTest::newRow("one read") << QList<int> { 0 } << true << QList<int> { idle };
+        QTest::newRow("a capture reading all along")
+            << QList<int> { 0, 400, 900, 2500, idle + 2400 } << true << QList<int> { 2 * idle + 2400 };
+        QTest::newRow("two captures apart")
+            << QList<int> { 0, 200, idle + 5000 } << true << QList<int> { idle + 200, 2 * idle + 5000 };
+        QTest::newRow("an unreadable rectangle") << QList<int> { 0 } << false << QList<int> { idle };
+    }
+
+    void viewportReaderLetGo()
+    {
+        QFETCH(QList<int>, readsAtMs);
+        QFETCH(bool, readable);
+        QFETCH(QList<int>, releasesAtMs);
+        ManualTaskClock clock;
+        std::atomic<int> released { 0 };
+        std::atomic<int> reads { 0 };
+        ScreenCaptureService::Backend backend;
+        backend.grabRootRect = [&](const QRect &rect) {
+            ++reads;
+            QImage image(rect.size(), QImage::Format_RGB32);
+            image.fill(Qt::white);
+            return readable ? image : QImage();
+        };
+        backend.grabRect = [](const QString &, const QRect &) { return QImage(); };
+        backend.releaseRootReader = [&] { ++released; };
+        ScreenCaptureService service(backend, clock);
+        const ScrollingRegionGeometry geometry { "screen", QRect(0, 0, 400, 300), QRectF(10, 10, 100, 80),
+            QRect(10, 10, 100, 80), QSize(400, 300) };
+
+        // The clock moves a millisecond at a time; the release itself runs on a worker.
+        QList<int> releases;
+        qsizetype next = 0;
+        for (int at = 0; at <= releasesAtMs.last() + 1000; ++at) {
+            if (next < readsAtMs.size() && readsAtMs[next] == at) {
+                Task<QImage> reading = service.scrollingViewport(geometry);
+                QTRY_VERIFY(reading.isFinished());
+                QCOMPARE(reading.result().isNull(), !readable);
+                ++next;
+            }
+            clock.advance(1ms);
+            QThreadPool::globalInstance()->waitForDone();
+            if (released.load() > int(releases.size()))
+                releases << at + 1;
+        }
+        QCOMPARE(reads.load(), int(readsAtMs.size()));
+        QCOMPARE(releases, releasesAtMs);
     }
 
     void targetChoice_data()

@@ -156,13 +156,20 @@ private slots:
         const Task<bool> veto = h.closeVeto();
         QVERIFY(ModelHarness::finish(veto));
         QCOMPARE(veto.result(), writable);
+        const QImage &still = h.context().drafts().currentImage();
         if (writable) {
             QVERIFY(!model.reviewSession());
+            // The still is not held while the draft waits; resuming brings it back from the draft.
+            QVERIFY(still.isNull());
             QCOMPARE(model.pendingDraft()->title, QStringLiteral("Edited"));
             QCOMPARE(model.pendingDraft()->applicationName, std::nullopt);
             QCOMPARE(model.phase(), CapturePhase::idle);
             QCOMPARE(model.statusMessage(), QStringLiteral("Draft saved for later"));
+            QVERIFY(ModelHarness::finish(model.resumePendingDraft()));
+            QCOMPARE(still.size(), QSize(8, 8));
+            QCOMPARE(model.reviewSession()->image.size(), QSize(8, 8));
         } else {
+            QCOMPARE(still.size(), QSize(8, 8));
             QCOMPARE(model.reviewSession(), session);
             QCOMPARE(session->statusText(), draftNotSaved);
             QCOMPARE(model.statusMessage(), draftNotSaved);

@@ -472,6 +472,46 @@ private slots:
         QTRY_VERIFY(!preview->tiles().constLast()->image().isNull());
         QTRY_VERIFY(loadedMatchesView() > 0);
     }
+
+    // A tile in view holds about the pixels it is drawn with, never more than its own, and a zoom
+    // in either direction loads it again at the new size.
+    void tilesHeldAtTheSizeShown_data()
+    {
+        QTest::addColumn<double>("firstZoom");
+        QTest::addColumn<double>("secondZoom");
+        QTest::newRow("shrunk, then at every pixel") << 0.5 << 3.0;
+        QTest::newRow("at every pixel, then shrunk") << 3.0 << 0.5;
+        QTest::newRow("fitted, then zoomed in") << 1.0 << 2.0;
+    }
+    void tilesHeldAtTheSizeShown()
+    {
+        QFETCH(double, firstZoom);
+        QFETCH(double, secondZoom);
+        Review r;
+        QVERIFY(r.open(3));
+        ScrollingCapturePreview *preview = r.view()->previewPane()->scrollingPreview();
+        QVERIFY(preview);
+        ScrollingCaptureTileView *tile = preview->tiles().constFirst();
+        // Drawn with neither fewer pixels than the screen shows (up to the tile's own 600) nor
+        // more than half as many again.
+        const auto fits = [tile] {
+            const int shown = tile->shownPixels().width();
+            const int width = tile->image().width();
+            return !tile->image().isNull() && width >= std::min(shown, 600) && width <= 600
+                && width <= std::max(shown * 3 / 2, 1);
+        };
+        for (const double zoom : { firstZoom, secondZoom }) {
+            r.view()->session()->setZoom(zoom);
+            const int shown = tile->shownPixels().width();
+            QTRY_VERIFY2(fits(),
+                qPrintable(QStringLiteral("%1 pixels wide for %2 shown at zoom %3")
+                               .arg(tile->image().width())
+                               .arg(shown)
+                               .arg(zoom)));
+            // Its shape kept, to a row.
+            QVERIFY(qAbs(tile->image().width() * 400 - tile->image().height() * 600) <= 600);
+        }
+    }
 };
 
 QTEST_MAIN(TestReviewWindow)

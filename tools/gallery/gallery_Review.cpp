@@ -103,7 +103,7 @@ std::shared_ptr<ReviewSession> scrollingReview()
     const QString text = QStringLiteral("Section 1\n") + noteLines.mid(1).join(u'\n');
     auto session = std::make_shared<ReviewSession>(draft(text, manifest), QImage(), settings(),
         QStringLiteral("Review the text, then save Markdown."),
-        [tiles](int index) { return tileAt(tiles, index); });
+        [tiles](int index, QSize) { return tileAt(tiles, index); });
     return session;
 }
 

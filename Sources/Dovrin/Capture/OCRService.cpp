@@ -1,12 +1,14 @@
 #include "Capture/OCRService.h"
 
 #include "Documents/TextSanitizer.h"
+#include "Platform/FreedMemory.h"
 #include "Platform/TesseractEngine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QThreadPool>
 #include <QtConcurrent>
 
@@ -1385,6 +1387,12 @@ std::optional<QList<Line>> readBlock(TesseractEngine &engine, const QImage &gray
     return splitAtGutters(std::move(*lines), narrowestGutter);
 }
 
+// Loading an engine costs more than a typical recognition, so a thread keeps its engine while
+// recognitions come; not for the whole day a tray program runs, though, since each holds tens of
+// megabytes.
+std::atomic<int> engineIdleMs { 30 * 1000 };
+std::atomic<int> recognitionsRunning { 0 };
+
 // Threads that help read the stretches of one image, each with its own engine: shared by every
 // recognition, and never waited for, since the recognizing thread takes stretches itself.
 QThreadPool *readingHelpers()
@@ -1394,8 +1402,7 @@ QThreadPool *readingHelpers()
     std::call_once(once, [] {
         pool = new QThreadPool;
         pool->setMaxThreadCount(std::clamp(QThread::idealThreadCount() - 1, 0, 3));
-        // Loading an engine costs more than reading a stretch.
-        pool->setExpiryTimeout(10 * 60 * 1000);
+        pool->setExpiryTimeout(engineIdleMs);
         // Owned by the application, so the engines are unloaded before it goes away; it is first
         // needed on a worker, and only the application's own thread may adopt it.
         if (QCoreApplication *application = QCoreApplication::instance()) {
@@ -1534,8 +1541,16 @@ Task<OCRResult> OCRService::recognizeText(QImage image)
         ~StopOnExit() { *stop = true; }
     } stopOnExit { stop };
     // Made before the co_await: g++ 12 destroys a lambda written inside a co_await expression twice.
-    QFuture<OCRResult> work = QtConcurrent::run(
-        workers(), [image, stop] { return recognize(image, [stop] { return stop->load(); }); });
+    QFuture<OCRResult> work = QtConcurrent::run(workers(), [image, stop] {
+        ++recognitionsRunning;
+        // The pages, rows and stretches of a recognition, freed by now, go back when no other
+        // recognition runs to reuse them.
+        const auto ended = qScopeGuard([] {
+            if (--recognitionsRunning == 0)
+                FreedMemory::returnToSystemSoon();
+        });
+        return recognize(image, [stop] { return stop->load(); });
+    });
     StoppingFutureAwaiter<OCRResult> answer(std::move(work), [stop] { *stop = true; });
     OCRResult result = co_await answer;
     CurrentTask::checkCancelled();
@@ -1582,10 +1597,21 @@ QThreadPool *OCRService::workers()
         pool = new QThreadPool(QCoreApplication::instance());
         // Each engine runs its own few threads inside; more engines than this only compete.
         pool->setMaxThreadCount(std::clamp(QThread::idealThreadCount() / 2, 1, 4));
-        // Keep idle engines loaded for a while: loading one costs more than a typical recognition.
-        pool->setExpiryTimeout(10 * 60 * 1000);
+        pool->setExpiryTimeout(engineIdleMs);
     }
     return pool;
+}
+
+std::chrono::milliseconds OCRService::engineIdleTime()
+{
+    return std::chrono::milliseconds(engineIdleMs.load());
+}
+
+void OCRService::setEngineIdleTime(std::chrono::milliseconds idle)
+{
+    engineIdleMs = int(std::clamp<std::chrono::milliseconds::rep>(idle.count(), 0, 24 * 3600 * 1000));
+    workers()->setExpiryTimeout(engineIdleMs);
+    readingHelpers()->setExpiryTimeout(engineIdleMs);
 }
 
 QList<CaptureTextObservation> OCRService::readLines(

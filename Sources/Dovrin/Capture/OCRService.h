@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <stdexcept>
 
@@ -22,7 +23,9 @@ public:
 };
 
 // On-device text recognition with Tesseract. Work runs on a small pool of worker threads, each
-// with its own engine that stays loaded between calls; an engine is never shared between threads.
+// with its own engine that stays loaded between calls while they come, and is let go (its memory
+// given back) once its thread has been idle for engineIdleTime(); an engine is never shared between
+// threads.
 class OCRService : public QObject
 {
     Q_OBJECT
@@ -53,6 +56,11 @@ public:
 
     // The worker threads shared by every OCRService.
     static QThreadPool *workers();
+
+    // How long an idle recognition thread keeps its engine: 30 s unless set. Setting it applies to
+    // threads that go idle from then on.
+    static std::chrono::milliseconds engineIdleTime();
+    static void setEngineIdleTime(std::chrono::milliseconds idle);
 
 private:
     // recognizeLines with boxes in the image's pixels, origin at the bottom-left.

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 #include <cmath>
@@ -105,16 +106,23 @@ ScreenCaptureService::Backend ScreenCaptureService::Backend::live()
             return {};
         return grabbed.copy(within);
     };
-    // One shared-memory reader for this backend, opened on first use and closed with the last copy of
-    // the backend, while the X server is still there.
+    // One shared-memory reader for this backend, opened on first use, closed when let go or with the
+    // last copy of the backend, while the X server is still there.
     struct Reader
     {
-        std::once_flag opened;
+        std::mutex mutex;
         std::unique_ptr<X11RootGrab> grab;
     };
-    backend.grabRootRect = [reader = std::make_shared<Reader>()](const QRect &rootPixelRect) {
-        std::call_once(reader->opened, [&] { reader->grab = std::make_unique<X11RootGrab>(); });
+    const auto reader = std::make_shared<Reader>();
+    backend.grabRootRect = [reader](const QRect &rootPixelRect) {
+        const std::lock_guard lock(reader->mutex);
+        if (!reader->grab)
+            reader->grab = std::make_unique<X11RootGrab>();
         return reader->grab->grab(rootPixelRect);
+    };
+    backend.releaseRootReader = [reader] {
+        const std::lock_guard lock(reader->mutex);
+        reader->grab.reset();
     };
     backend.applicationWindows = [] { return liveApplicationWindows(); };
     backend.ownPid = qint64(::getpid());
@@ -253,6 +261,11 @@ Task<QImage> ScreenCaptureService::scrollingViewport(ScrollingRegionGeometry geo
         QFuture<QImage> reading = QtConcurrent::run(
             [grab = m_backend.grabRootRect, rect = geometry.rootPixelRect()] { return grab(rect); });
         QImage image = co_await std::move(reading);
+        if (m_backend.releaseRootReader) {
+            // Replacing the timer cancels the one of the read before.
+            m_readerIdle = m_clock.schedule(readerIdleTime,
+                [release = m_backend.releaseRootReader] { QThreadPool::globalInstance()->start(release); });
+        }
         if (!image.isNull())
             co_return image;
     }

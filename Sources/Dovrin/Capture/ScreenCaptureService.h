@@ -14,7 +14,9 @@
 #include <QObject>
 #include <QWindow>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // One display as the desktop arranges it.
@@ -56,6 +58,9 @@ public:
         // The same, given in the root window's pixels, read on any thread; null when it cannot be
         // read that way (grabRect reads it then). None when there is no such way.
         std::function<QImage(const QRect &rootPixelRect)> grabRootRect;
+        // Lets go of what grabRootRect keeps between reads (a viewport-sized buffer shared with the
+        // X server, a connection); the next read makes them again. Runs on any thread.
+        std::function<void()> releaseRootReader;
         // Client windows of every application, frontmost first, with their identities.
         std::function<QList<ApplicationWindow>()> applicationWindows;
         // This process, so its own windows are never a target.
@@ -78,7 +83,8 @@ public:
         std::function<quint64()> topologyGeneration, std::function<void(quint64)> acceptStableGeneration);
 
     // The outlined rectangle as it looks now, at the outline's pixel size, with our own windows
-    // kept out of it. A null image when the display is gone or cannot be read.
+    // kept out of it. A null image when the display is gone or cannot be read. What the reads keep
+    // for the next one is let go once none has come for readerIdleTime.
     Task<QImage> scrollingViewport(ScrollingRegionGeometry geometry);
 
     // The frontmost window of another application that intersects the outline; narrowed to
@@ -102,8 +108,11 @@ public:
     static QScreen *screenForDisplayID(const QString &displayID);
 
     static constexpr int maximumAttempts = 3;
+    // Longer than the wait between two reads of a capture that scrolls, even a slow one.
+    static constexpr std::chrono::seconds readerIdleTime { 3 };
 
 private:
     Backend m_backend;
     TaskClock &m_clock;
+    std::unique_ptr<TaskClock::Timer> m_readerIdle;
 };

@@ -32,12 +32,18 @@ std::optional<QString> trimmedOrNone(const QString &text)
 }
 
 // Parameters, not captures: the frame keeps its own copies however long the read takes.
-Task<std::optional<QImage>> loadTile(EncryptedDraftStore store, QUuid draftID, int index)
+Task<std::optional<QImage>> loadTile(EncryptedDraftStore store, QUuid draftID, int index, QSize atMost)
 {
     QFuture<std::optional<QImage>> reading
-        = QtConcurrent::run([store, draftID, index]() -> std::optional<QImage> {
+        = QtConcurrent::run([store, draftID, index, atMost]() -> std::optional<QImage> {
               try {
-                  return ImageNormalization::image(store.loadTilePNG(draftID, index));
+                  std::optional<QImage> image = ImageNormalization::image(store.loadTilePNG(draftID, index));
+                  // The preview shows a tile at a fraction of its pixels: holding all of them would
+                  // keep megabytes per tile in view for as long as the review stays open.
+                  if (image && !atMost.isEmpty()
+                      && (image->width() > atMost.width() || image->height() > atMost.height()))
+                      image = image->scaled(atMost, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+                  return image;
               } catch (const std::exception &) {
                   return std::nullopt;
               }
@@ -335,6 +341,9 @@ Task<bool> DraftFlow::parkOpenReview()
     session->setOCRRunning(false);
     m_context.setPendingDraft(m_currentDraft);
     m_context.setReviewSession(nullptr);
+    // The draft holds the still; resuming decodes it again. A display's worth of pixels is not kept
+    // for a draft that may wait for days.
+    m_currentImage = QImage();
     m_context.resetPhaseToIdle();
     m_context.setStatusMessage(QStringLiteral("Draft saved for later"));
     co_return true;
@@ -395,7 +404,8 @@ void DraftFlow::presentReview(const CaptureDraft &draft, const QString &status)
 {
     ReviewSession::TileLoader loader;
     if (m_store) {
-        loader = [store = *m_store, id = draft.id](int index) { return loadTile(store, id, index); };
+        loader = [store = *m_store, id = draft.id](
+                     int index, QSize atMost) { return loadTile(store, id, index, atMost); };
     }
     auto session
         = std::make_shared<ReviewSession>(draft, m_currentImage, m_context.settings(), status, loader);

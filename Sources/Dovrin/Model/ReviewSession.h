@@ -24,8 +24,9 @@ class ReviewSession : public QObject
     Q_OBJECT
 
 public:
-    // Reads tile `index` of the reviewed scrolling capture off the main thread; none when it cannot.
-    using TileLoader = std::function<Task<std::optional<QImage>>(int index)>;
+    // Reads tile `index` of the reviewed scrolling capture off the main thread, shrunk to fit in
+    // `atMost` pixels when it is larger (an empty size keeps every pixel); none when it cannot.
+    using TileLoader = std::function<Task<std::optional<QImage>>(int index, QSize atMost)>;
 
     // Opens a review of `draft` with the still `image` (null when none), showing `statusText`. The
     // destination shown falls back to the settings' capture folder.

@@ -1,5 +1,7 @@
 #include "Platform/TesseractEngine.h"
 
+#include "Platform/FreedMemory.h"
+
 #include <QThreadStorage>
 
 #include <tesseract/baseapi.h>
@@ -7,7 +9,14 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
+#include <atomic>
 #include <dlfcn.h>
+
+namespace {
+
+std::atomic<int> loaded { 0 };
+
+} // namespace
 
 struct TesseractEngine::Private
 {
@@ -37,11 +46,24 @@ TesseractEngine::TesseractEngine()
         reinterpret_cast<SetMaxActiveLevels>(symbol)(0);
     d->api.SetVariable("debug_file", "/dev/null");
     d->ready = d->api.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) == 0;
+    ++loaded;
 }
 
 TesseractEngine::~TesseractEngine()
 {
     d->api.End();
+    d.reset();
+    // The dictionaries engines share stay cached after the last one ends, unless cleared.
+    if (--loaded == 0)
+        tesseract::TessBaseAPI::ClearPersistentCache();
+    // Thousands of small blocks of the model, in the heap of a thread that is ending: nothing else
+    // would give their pages back.
+    FreedMemory::returnToSystem();
+}
+
+int TesseractEngine::loadedCount()
+{
+    return loaded;
 }
 
 bool TesseractEngine::isReady() const

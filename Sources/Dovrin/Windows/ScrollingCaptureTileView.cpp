@@ -5,6 +5,15 @@
 
 #include <QPainter>
 
+#include <cmath>
+
+namespace {
+// Asked for beyond the size shown, so that a slightly larger size reuses the image.
+constexpr double headroom = 1.2;
+// An image this much larger than what is shown is dropped for a smaller one.
+constexpr double tooLarge = 1.5;
+} // namespace
+
 ScrollingCaptureTileView::ScrollingCaptureTileView(
     ScrollingCaptureTile tile, ReviewSession::TileLoader loader, QWidget *parent)
     : QWidget(parent)
@@ -31,6 +40,7 @@ void ScrollingCaptureTileView::setOnScreen(bool onScreen)
     m_load.cancel();
     m_load = {};
     m_loading = false;
+    m_requested = QSize();
     m_indicator->setActive(false);
     if (!m_image.isNull()) {
         m_image = QImage();
@@ -39,17 +49,37 @@ void ScrollingCaptureTileView::setOnScreen(bool onScreen)
     }
 }
 
+QSize ScrollingCaptureTileView::shownPixels() const
+{
+    const qreal ratio = devicePixelRatioF();
+    return QSize(std::min(int(std::ceil(width() * ratio)), std::max(m_tile.pixelWidth, 1)),
+        std::min(int(std::ceil(height() * ratio)), std::max(m_tile.pixelHeight, 1)));
+}
+
+bool ScrollingCaptureTileView::suitsSize(const QSize &image) const
+{
+    const QSize shown = shownPixels();
+    if (image.width() < shown.width() && image.width() < m_tile.pixelWidth)
+        return false;
+    return image.width() <= std::max(1, int(shown.width() * tooLarge));
+}
+
 void ScrollingCaptureTileView::load()
 {
     if (!m_loader)
         return;
     const int generation = ++m_generation;
     m_loading = true;
-    m_load = m_loader(m_tile.index);
+    const QSize shown = shownPixels();
+    m_requested = shown.scaled(
+        QSize(int(std::ceil(shown.width() * headroom)), int(std::ceil(shown.height() * headroom))),
+        Qt::KeepAspectRatio);
+    m_load = m_loader(m_tile.index, m_requested);
     m_load.whenFinished(this, [this, generation] {
         if (generation != m_generation)
             return;
         m_loading = false;
+        m_requested = QSize();
         std::optional<QImage> image;
         try {
             image = m_load.result();
@@ -72,6 +102,12 @@ void ScrollingCaptureTileView::resizeEvent(QResizeEvent *event)
     const QSize indicator = m_indicator->sizeHint();
     m_indicator->setGeometry(
         QRect(rect().center() - QPoint(indicator.width() / 2, indicator.height() / 2), indicator));
+    if (!m_onScreen)
+        return;
+    // The load on its way, else the image shown, is judged against the new size.
+    const QSize judged = m_loading ? m_requested : m_image.size();
+    if ((m_loading || !m_image.isNull()) && !suitsSize(judged))
+        load();
 }
 
 void ScrollingCaptureTileView::paintEvent(QPaintEvent *)

@@ -1,0 +1,36 @@
+#include "Platform/FreedMemory.h"
+
+#include <QThreadPool>
+
+#include <atomic>
+#include <malloc.h>
+
+namespace FreedMemory {
+
+void keepHeapsSmall()
+{
+    // Set explicitly, neither moves with what is freed later. Stills, viewports and tiles are
+    // megabytes each; the engines' blocks are far smaller and churn in place. A heap a thread has
+    // finished with keeps little at its end: a trim gives back free blocks, but not that.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024);
+}
+
+void returnToSystem()
+{
+    malloc_trim(0);
+}
+
+void returnToSystemSoon()
+{
+    static std::atomic<bool> queued { false };
+    if (queued.exchange(true))
+        return;
+    QThreadPool::globalInstance()->start([] {
+        // Blocks freed while this one runs get a run of their own.
+        queued = false;
+        returnToSystem();
+    });
+}
+
+} // namespace FreedMemory
