@@ -464,13 +464,15 @@ private slots:
     // newer recording ended) opens no review and saves nothing more.
     void lateTranscription_data()
     {
-        QTest::addColumn<bool>("quit");
-        QTest::newRow("a transcription of an older generation is accepted at a quit") << true;
-        QTest::newRow("a transcription of another pending session is accepted") << false;
+        QTest::addColumn<QString>("when");
+        QTest::newRow("a transcription of an older generation is accepted at a quit") << "quit";
+        QTest::newRow("a transcription answering while a quit stops the next recording is accepted")
+            << "quit while recording";
+        QTest::newRow("a transcription of another pending session is accepted") << "newer session";
     }
     void lateTranscription()
     {
-        QFETCH(bool, quit);
+        QFETCH(QString, when);
         AudioRig rig;
         rig.transcriptionSupported = true;
         rig.holdTranscription = true;
@@ -481,12 +483,30 @@ private slots:
                 = QUrl::fromLocalFile(rig.notes + QStringLiteral("/session%1_others.m4a").arg(++stops));
             result.youURL.reset();
             result.heardYou = false;
+            // The earlier session's transcription answers, in full, once the quit has begun.
+            if (stops == 2 && when == "quit while recording")
+                rig.transcriptions.first().resolve(FileResult::ok(QStringLiteral("[0:01] late")));
             return result;
         };
         AppModel &model = rig.start();
         QVERIFY(rig.record());
         QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
         QTRY_COMPARE(rig.transcriptions.size(), 1);
+        if (when == "quit while recording") {
+            QVERIFY(ModelHarness::finish(model.startAudioRecording()));
+            QCOMPARE(model.audio().phase(), AudioSessionPhase::recording);
+            QVERIFY(ModelHarness::finish(model.finalizeOpenSessionsForQuit()));
+            ModelHarness::settle();
+            QVERIFY(!model.audioReview());
+            QStringList saved;
+            for (const QString &name : QDir(rig.notes).entryList({ QStringLiteral("*.md") }))
+                saved << QString::fromUtf8(TestSupport::readFile(QDir(rig.notes).filePath(name)));
+            QCOMPARE(saved.size(), 2);
+            QCOMPARE(saved.filter(QStringLiteral("Quit before transcription finished.")).size(), 1);
+            QCOMPARE(saved.filter(QStringLiteral("[0:01] late")).size(), 0);
+            return;
+        }
+        const bool quit = when == "quit";
         if (quit) {
             QVERIFY(ModelHarness::finish(model.finalizeOpenSessionsForQuit()));
         } else {

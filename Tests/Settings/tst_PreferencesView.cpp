@@ -626,7 +626,8 @@ private slots:
         HeldAnswers<QList<AudioCaptureApp>> apps;
         HeldAnswers<QList<AudioInputDevice>> devices;
         HeldAnswers<bool> running;
-        // Until set, the readers answer at once with nothing listed and everything running.
+        // Until set, the readers answer at once with nothing listed and nothing running, so that a
+        // newer answer that the application runs shows.
         std::atomic<bool> holding = false;
         Rig rig;
         const QList<AudioCaptureApp> older { { chat, QStringLiteral("Chat"), QString() } };
@@ -637,7 +638,7 @@ private slots:
         rig.environment.listApplications = [&] { return holding ? apps.wait() : QList<AudioCaptureApp>(); };
         rig.environment.listInputDevices
             = [&] { return holding ? devices.wait() : QList<AudioInputDevice>(); };
-        rig.environment.isFamilyRunning = [&](const QString &) { return holding ? running.wait() : true; };
+        rig.environment.isFamilyRunning = [&](const QString &) { return holding ? running.wait() : false; };
         rig.setSettings(rig.settings);
         rig.make();
         rig.view = std::make_unique<PreferencesView>(
@@ -656,10 +657,14 @@ private slots:
             QVERIFY(devices.waitForCalls(1));
             devices.answer(0, newerDevices);
             QVERIFY(apps.waitForCalls(1));
+            // Two looks at the applications alone after the whole read; the last one answers first.
             view.refreshListedApps();
             QVERIFY(apps.waitForCalls(2));
-            apps.answer(1, newer);
+            view.refreshListedApps();
+            QVERIFY(apps.waitForCalls(3));
+            apps.answer(2, newer);
             QTRY_COMPARE(view.listedApps(), newer);
+            apps.answer(1, older);
             apps.answer(0, older);
         } else if (list == "devices") {
             apps.answerAll(newer);
@@ -677,12 +682,18 @@ private slots:
             QVERIFY(apps.waitForCalls(1));
             apps.answer(0, older);
             QVERIFY(running.waitForCalls(1));
+            // Each changed list asks again whether the application runs; the last one answers first.
             view.refreshListedApps();
             QVERIFY(apps.waitForCalls(2));
-            apps.answer(1, newer);
+            apps.answer(1, older);
             QVERIFY(running.waitForCalls(2));
-            running.answer(1, true);
-            QTRY_VERIFY(view.listedApps() == newer && view.othersSourceUnavailable() == false);
+            view.refreshListedApps();
+            QVERIFY(apps.waitForCalls(3));
+            apps.answer(2, newer);
+            QVERIFY(running.waitForCalls(3));
+            running.answer(2, true);
+            QTRY_VERIFY(view.listedApps() == newer && !view.othersSourceUnavailable());
+            running.answer(1, false);
             running.answer(0, false);
         }
         QThreadPool::globalInstance()->waitForDone();

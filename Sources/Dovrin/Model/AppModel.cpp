@@ -454,9 +454,9 @@ Task<bool> AppModel::runQuitGate()
         m_audioSession->cancelInFlightTranscription();
         if (m_audio->isRecording())
             co_await m_audioSession->finishAudioRecording(false);
-        // A stop that was already under way may have left its recording to transcribe.
-        if (m_audio->phase() == AudioSessionPhase::transcribing
-            && m_audioSession->hasPendingTranscription()) {
+        // A stop that was already under way may have left its recording to transcribe, and an earlier
+        // recording may still be transcribing while the phase is the next one's.
+        if (m_audioSession->hasPendingTranscription()) {
             co_await m_audioSession->savePendingTranscriptionNow(
                 QStringLiteral("Quit before transcription finished."));
         }

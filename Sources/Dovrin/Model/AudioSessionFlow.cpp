@@ -321,14 +321,8 @@ Task<> AudioSessionFlow::transcribe(PendingTranscription pending, bool includeYo
                 flow->m_context.setStatusMessage(text);
         },
         m_context.services().audioFileTranscriber);
-    AudioTranscripts transcripts;
-    try {
-        transcripts = co_await m_transcriberTask;
-    } catch (const TaskCancelled &) {
-        co_return;
-    }
-    if (CurrentTask::isCancelled() || generation != m_transcriptionGeneration || !m_pending
-        || m_pending->result.id != result.id)
+    AudioTranscripts transcripts = co_await m_transcriberTask;
+    if (generation != m_transcriptionGeneration)
         co_return;
     if (decision == MicrophoneSpeechGate::Decision::skipBleed) {
         transcripts.note = joined(transcripts.note,
