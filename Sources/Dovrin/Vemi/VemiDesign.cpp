@@ -158,53 +158,57 @@ QColor VemiPalette::placeholderText(const QWidget *widget)
 
 namespace {
 
-// Re-applies the placeholder colour whenever the field's palette changes.
-class PlaceholderKeeper final : public QObject
+// Calls `apply` once now and again whenever the widget's palette changes.
+class PaletteKeeper final : public QObject
 {
 public:
-    static constexpr char name[] = "vemi-placeholder-keeper";
-
-    explicit PlaceholderKeeper(QWidget *field)
-        : QObject(field)
+    PaletteKeeper(QWidget *widget, const char *name, void (*apply)(QWidget *))
+        : QObject(widget)
+        , m_apply(apply)
     {
         setObjectName(QLatin1String(name));
-        field->installEventFilter(this);
-        apply(field);
+        widget->installEventFilter(this);
+        apply(widget);
     }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::PaletteChange && watched->isWidgetType())
-            apply(static_cast<QWidget *>(watched));
+            m_apply(static_cast<QWidget *>(watched));
         return false;
     }
 
 private:
-    static void apply(QWidget *field)
-    {
-        const QColor colour = VemiPalette::placeholderText(field);
-        QPalette palette = field->palette();
-        bool changed = false;
-        for (const QPalette::ColorGroup group :
-            { QPalette::Active, QPalette::Inactive, QPalette::Disabled }) {
-            if (palette.color(group, QPalette::PlaceholderText) != colour) {
-                palette.setColor(group, QPalette::PlaceholderText, colour);
-                changed = true;
-            }
-        }
-        if (changed)
-            field->setPalette(palette);
-    }
+    void (*m_apply)(QWidget *);
 };
+
+void applyPlaceholder(QWidget *field)
+{
+    const QColor colour = VemiPalette::placeholderText(field);
+    QPalette palette = field->palette();
+    bool changed = false;
+    for (const QPalette::ColorGroup group : { QPalette::Active, QPalette::Inactive, QPalette::Disabled }) {
+        if (palette.color(group, QPalette::PlaceholderText) != colour) {
+            palette.setColor(group, QPalette::PlaceholderText, colour);
+            changed = true;
+        }
+    }
+    if (changed)
+        field->setPalette(palette);
+}
 
 } // namespace
 
+void VemiPalette::keepOnPaletteChange(QWidget *widget, const char *name, void (*apply)(QWidget *))
+{
+    if (widget && !widget->findChild<QObject *>(QLatin1String(name), Qt::FindDirectChildrenOnly))
+        new PaletteKeeper(widget, name, apply);
+}
+
 void VemiPalette::keepPlaceholderLegible(QWidget *field)
 {
-    if (field
-        && !field->findChild<QObject *>(QLatin1String(PlaceholderKeeper::name), Qt::FindDirectChildrenOnly))
-        new PlaceholderKeeper(field);
+    keepOnPaletteChange(field, "vemi-placeholder-keeper", applyPlaceholder);
 }
 
 QColor VemiPalette::withAlpha(QColor color, qreal opacity)

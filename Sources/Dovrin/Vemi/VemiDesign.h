@@ -57,6 +57,8 @@ QColor disabledText(const QWidget *widget);
 QColor placeholderText(const QWidget *widget);
 // Keeps a text field's placeholder at placeholderText() whatever palette it gets later.
 void keepPlaceholderLegible(QWidget *field);
+// Calls `apply` on the widget now and after every change of its palette; once per `name`.
+void keepOnPaletteChange(QWidget *widget, const char *name, void (*apply)(QWidget *));
 
 // `color` with its opacity multiplied by `opacity`.
 QColor withAlpha(QColor color, qreal opacity);

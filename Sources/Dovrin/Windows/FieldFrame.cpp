@@ -10,41 +10,18 @@
 namespace {
 
 // Keeps the editor's own colours right when the palette around it changes.
-class EditorColours final : public QObject
+void applyEditorColours(QWidget *editor)
 {
-public:
-    static constexpr char name[] = "field-editor-colours";
-
-    explicit EditorColours(QWidget *editor)
-        : QObject(editor)
-    {
-        setObjectName(QLatin1String(name));
-        editor->installEventFilter(this);
-        apply(editor);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::PaletteChange && watched->isWidgetType())
-            apply(static_cast<QWidget *>(watched));
-        return false;
-    }
-
-private:
-    static void apply(QWidget *editor)
-    {
-        QPalette palette = editor->palette();
-        const QColor disabled = VemiPalette::disabledText(editor);
-        if (palette.color(QPalette::Active, QPalette::Base) == QColor(Qt::transparent)
-            && palette.color(QPalette::Disabled, QPalette::Text) == disabled)
-            return;
-        for (const QPalette::ColorGroup group : { QPalette::Active, QPalette::Inactive, QPalette::Disabled })
-            palette.setColor(group, QPalette::Base, Qt::transparent);
-        palette.setColor(QPalette::Disabled, QPalette::Text, disabled);
-        editor->setPalette(palette);
-    }
-};
+    QPalette palette = editor->palette();
+    const QColor disabled = VemiPalette::disabledText(editor);
+    if (palette.color(QPalette::Active, QPalette::Base) == QColor(Qt::transparent)
+        && palette.color(QPalette::Disabled, QPalette::Text) == disabled)
+        return;
+    for (const QPalette::ColorGroup group : { QPalette::Active, QPalette::Inactive, QPalette::Disabled })
+        palette.setColor(group, QPalette::Base, Qt::transparent);
+    palette.setColor(QPalette::Disabled, QPalette::Text, disabled);
+    editor->setPalette(palette);
+}
 
 } // namespace
 
@@ -62,8 +39,7 @@ FieldFrame::FieldFrame(QWidget *editor, qreal radius, int inset, QWidget *parent
 
 void FieldFrame::styleEditor(QWidget *editor)
 {
-    if (!editor->findChild<QObject *>(QLatin1String(EditorColours::name), Qt::FindDirectChildrenOnly))
-        new EditorColours(editor);
+    VemiPalette::keepOnPaletteChange(editor, "field-editor-colours", applyEditorColours);
     VemiPalette::keepPlaceholderLegible(editor);
 }
 
