@@ -755,7 +755,11 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             checkpoint(Check::scrolling);
             throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
         }
-        Task<Look> stepping = settledFrame(&previous, at.notches, expected);
+        // A first look is taken only for a step short enough that the next frame still shows rows
+        // this one did not bring, so the next alignment stands on them if the new ones were not drawn.
+        const bool firstLookMayDo
+            = !expected.isEmpty() && 2 * expected.first() <= height - at.fixedTop - at.fixedBottom;
+        Task<Look> stepping = settledFrame(&previous, at.notches, firstLookMayDo ? expected : QList<int>());
         Look look = co_await stepping;
         Frame current = std::move(look.frame);
         if (current.image.size() != previous.image.size())
@@ -787,9 +791,10 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         // The rows the last step took from a first look must show the same here: a window still
         // drawing them then has drawn them by now. They are taken again from this frame once it has
         // settled, and every later step waits for its second look.
-        if (at.quickRows && look.changed && alignment.offset > 0 && alignment.isConfident()
-            && alignment.basis != ScrollingAlignment::Basis::unchecked
-            && !showsSameRows(previous.image, current.image, *at.quickRows, alignment)) {
+        const bool placeable = alignment.offset > 0 && alignment.isConfident()
+            && alignment.basis != ScrollingAlignment::Basis::unchecked;
+        if (at.quickRows && look.changed
+            && (!placeable || !showsSameRows(previous.image, current.image, *at.quickRows, alignment))) {
             m_firstLooksDistrusted = true;
             dropRows(at.quickRows->second - at.quickRows->first);
             Task<Frame> settling = settle(std::move(current));
