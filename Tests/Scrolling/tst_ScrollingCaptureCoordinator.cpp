@@ -433,7 +433,6 @@ private slots:
                 s.pieces = { { 't', 6 }, { 'k', 30 } };
                 s.lateFrom = from;
                 s.lateDraw = 20ms;
-                s.end = from > 0 ? End::paused : End::endOfContent;
             });
         add("plain column, new rows drawn late", [](Scenario &s) {
             s.pieces = { { 't', 300 } };

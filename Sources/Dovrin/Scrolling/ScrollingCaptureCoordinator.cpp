@@ -22,7 +22,7 @@ namespace {
 // After a step, the first look comes this soon for each notch (a window draws each notch in turn), up
 // to longestFirstLookDelay, the next one soon after, and later ones half as far apart again each
 // time, up to lookInterval: a quick window is seen at once, a slow one costs few looks.
-constexpr TaskClock::Duration firstLookDelayPerNotch = 4ms;
+constexpr TaskClock::Duration firstLookDelayPerNotch = 6ms;
 constexpr TaskClock::Duration longestFirstLookDelay = 12ms;
 constexpr TaskClock::Duration secondLookDelay = 6ms;
 constexpr TaskClock::Duration lookInterval = 50ms;
@@ -32,13 +32,6 @@ constexpr TaskClock::Duration lookInterval = 50ms;
 constexpr TaskClock::Duration settleInterval = 16ms;
 // What still changes in a settled window: a caret, a small animation (share of cells).
 constexpr double settledChange = 0.002;
-// Steps whose first look showed the whole step and stayed so at the second look before a first look
-// that shows the whole step is believed without the second; still, every so many steps it is checked.
-constexpr int wholeFirstLooksToTrust = 4;
-constexpr int firstLookCheckInterval = 16;
-// A first look that shows part of the step is followed by a few more this far apart.
-constexpr TaskClock::Duration partialLookDelay = 4ms;
-constexpr int partialLooks = 4;
 // A window that keeps changing (an animation) is taken as it is after this long.
 constexpr auto maximumSettleTime = 1500ms;
 // A step counts as no movement only once the window has had half as long again as its slowest
@@ -80,17 +73,6 @@ double medianOf(std::deque<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// The first look went all the way: the pixels fit the expected step, and no step short of it (rows
-// that repeat fit a step a period shorter as well).
-bool showsWholeStep(const ScrollingAlignment &alignment, int expected)
-{
-    const bool fits = alignment.basis == ScrollingAlignment::Basis::expectedStep
-        || (alignment.basis == ScrollingAlignment::Basis::image
-            && alignment.confidence >= ScrollingAlignment::minimumConfidence);
-    return fits && !alignment.identical && !alignment.fitsShorterStep && expected > 0
-        && alignment.offset == expected && (alignment.period == 0 || alignment.period > expected);
-}
-
 // Rows a step may fall short of the expected one and still count as whole: half a notch, or less
 // for a window whose recent notches all moved alike (then a step that stops a few rows short met the
 // end of the content).
@@ -101,49 +83,6 @@ double shortfallTolerance(const std::deque<double> &perNotch, int notches)
         return median / 2;
     const auto [least, most] = std::minmax_element(perNotch.begin(), perNotch.end());
     return std::min(median / 2, (*most - *least) * notches + 2.0);
-}
-
-// The first look shows the window on its way to the expected step: the pixels alone place it short
-// of it.
-bool showsPartOfStep(const ScrollingAlignment &alignment, int expected)
-{
-    return !alignment.identical && alignment.basis == ScrollingAlignment::Basis::image
-        && alignment.confidence >= ScrollingAlignment::minimumConfidence && alignment.offset > 0
-        && alignment.offset < expected;
-}
-
-// The rows [first, second) of `earlier` look the same in `later`, `alignment.offset` rows higher,
-// where `later` shows them (columns that do not move with the content left out).
-bool showsSameRows(
-    const QImage &earlier, const QImage &later, std::pair<int, int> rows, const ScrollingAlignment &alignment)
-{
-    QList<std::pair<int, int>> compared;
-    int left = 0;
-    QList<std::pair<int, int>> excluded = alignment.excludedColumns;
-    std::sort(excluded.begin(), excluded.end());
-    for (const auto &[from, to] : excluded) {
-        if (from > left)
-            compared.append({ left, from });
-        left = std::max(left, to);
-    }
-    if (left < later.width())
-        compared.append({ left, later.width() });
-    const int top = alignment.fixedTop;
-    const int bottom = later.height() - alignment.fixedBottom;
-    for (int row = rows.first; row < rows.second; ++row) {
-        const int shown = row - alignment.offset;
-        if (shown < top || shown >= bottom || row < 0 || row >= earlier.height())
-            continue;
-        const auto *a = reinterpret_cast<const quint32 *>(earlier.constScanLine(row));
-        const auto *b = reinterpret_cast<const quint32 *>(later.constScanLine(shown));
-        for (const auto &[from, to] : compared) {
-            for (int x = from; x < to; ++x) {
-                if ((a[x] ^ b[x]) & 0x00ffffffu)
-                    return false;
-            }
-        }
-    }
-    return true;
 }
 
 QImage stacked(const QList<QImage> &parts, int width, int height)
@@ -352,14 +291,14 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame(
 }
 
 Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFrame(
-    const Frame *reference, int notches, QList<int> expected)
+    const Frame *reference, int notches)
 {
     if (!reference) {
         Task<Frame> first = grabFrame();
         Frame opening = co_await first;
         Task<Frame> settling = settle(std::move(opening));
         Frame settled = co_await settling;
-        co_return Look { std::move(settled), true, std::nullopt };
+        co_return Look { std::move(settled), true };
     }
     TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint stepped = clock.now();
@@ -378,7 +317,7 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
             break;
         checkpoint(Check::scrolling);
         if (clock.now() - stepped >= m_reactionLimit)
-            co_return Look { std::move(frame), false, std::nullopt };
+            co_return Look { std::move(frame), false };
         interval = interval == TaskClock::Duration(0)
             ? secondLookDelay
             : std::min<TaskClock::Duration>(interval * 3 / 2, lookInterval);
@@ -410,53 +349,16 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
     }
     checkpoint(Check::scrolling);
     noteReaction(clock.now() - stepped);
-    // A first look that shows the whole step asked for, where no shorter step fits the pixels, cannot
-    // be a smooth scroll or a burst of notches caught halfway; what it cannot rule out is a window
-    // still drawing, which only this window's own record of second looks can.
-    std::optional<ScrollingAlignment> whole;
-    for (int part = 0; !expected.isEmpty() && !m_firstLooksDistrusted && !frame.prepared->hasChangedCells();
-         ++part) {
-        TaskClock::TimePoint begun = clock.now();
-        QFuture<ScrollingAlignment> aligning = m_alignFrames(reference->prepared, frame.prepared, expected);
-        const ScrollingAlignment alignment = co_await aligning;
-        spent(&ScrollingCaptureTimes::aligning, begun);
-        checkpoint(Check::scrolling);
-        if (showsWholeStep(alignment, expected.first())) {
-            whole = alignment;
-            break;
-        }
-        // Part of the notches drawn: the rest follow at once.
-        if (!showsPartOfStep(alignment, expected.first()) || part >= partialLooks)
-            break;
-        begun = clock.now();
-        co_await sleepFor(clock, partialLookDelay);
-        spent(&ScrollingCaptureTimes::waiting, begun);
-        Task<Frame> again = grabFrame();
-        Frame next = co_await again;
-        if (next.image.size() != frame.image.size())
-            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
-                                                           : ScrollingCaptureError::invalidFrame);
-        frame = std::move(next);
-    }
-    if (whole && m_wholeFirstLooks >= wholeFirstLooksToTrust && ++m_quickLooks % firstLookCheckInterval != 0)
-        co_return Look { std::move(frame), true, whole };
-    double firstChange = 0;
-    Task<Frame> settling = settle(std::move(frame), &firstChange);
+    Task<Frame> settling = settle(std::move(frame));
     Frame settled = co_await settling;
-    if (whole) {
-        if (firstChange > 0)
-            m_firstLooksDistrusted = true;
-        else
-            ++m_wholeFirstLooks;
-    }
-    co_return Look { std::move(settled), true, std::nullopt };
+    co_return Look { std::move(settled), true };
 }
 
-Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Frame frame, double *firstChange)
+Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Frame frame)
 {
     TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint begun = clock.now();
-    for (bool first = true;; first = false) {
+    for (;;) {
         checkpoint(Check::scrolling);
         TaskClock::TimePoint since = clock.now();
         co_await sleepFor(clock, settleInterval);
@@ -469,8 +371,6 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
         since = clock.now();
         QFuture<double> comparing = m_frameDifference(frame.prepared, next.prepared);
         const double change = co_await comparing;
-        if (first && firstChange)
-            *firstChange = change;
         // Cells that keep changing while the page is at rest (an animation) count neither here
         // nor in the alignment of the step.
         QFuture<ScrollingFramePtr> marking
@@ -742,6 +642,17 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             spent(&ScrollingCaptureTimes::recognizing, since);
             checkpoint(Check::scrolling);
         }
+        ++m_times.steps;
+        if (!m_environment.scrollDown(scrollPoint, at.notches)) {
+            checkpoint(Check::scrolling);
+            throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
+        }
+        Task<Look> stepping = settledFrame(&previous, at.notches);
+        Look look = co_await stepping;
+        Frame current = std::move(look.frame);
+        if (current.image.size() != previous.image.size())
+            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
+                                                           : ScrollingCaptureError::invalidFrame);
         // The step asked for, in rows: what the last steps the pixels confirmed say a notch moves.
         const double perNotch = medianOf(at.perNotch);
         QList<int> expected;
@@ -750,25 +661,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             if (at.lostNotches > 0)
                 expected << int(std::lround((at.notches + at.lostNotches) * perNotch));
         }
-        ++m_times.steps;
-        if (!m_environment.scrollDown(scrollPoint, at.notches)) {
-            checkpoint(Check::scrolling);
-            throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
-        }
-        // A first look is taken only for a step short enough that the next frame still shows rows
-        // this one did not bring, so the next alignment stands on them if the new ones were not drawn.
-        const bool firstLookMayDo
-            = !expected.isEmpty() && 2 * expected.first() <= height - at.fixedTop - at.fixedBottom;
-        Task<Look> stepping = settledFrame(&previous, at.notches, firstLookMayDo ? expected : QList<int>());
-        Look look = co_await stepping;
-        Frame current = std::move(look.frame);
-        if (current.image.size() != previous.image.size())
-            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
-                                                           : ScrollingCaptureError::invalidFrame);
         ScrollingAlignment alignment;
-        if (look.alignment) {
-            alignment = *look.alignment;
-        } else if (look.changed) {
+        if (look.changed) {
             const TaskClock::TimePoint since = clock.now();
             QFuture<ScrollingAlignment> aligning
                 = m_alignFrames(previous.prepared, current.prepared, expected);
@@ -788,25 +682,6 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             alignment.offset = expected.first();
             alignment.basis = ScrollingAlignment::Basis::unchecked;
         }
-        // The rows the last step took from a first look must show the same here: a window still
-        // drawing them then has drawn them by now. They are taken again from this frame once it has
-        // settled, and every later step waits for its second look.
-        const bool placeable = alignment.offset > 0 && alignment.isConfident()
-            && alignment.basis != ScrollingAlignment::Basis::unchecked;
-        if (at.quickRows && look.changed
-            && (!placeable || !showsSameRows(previous.image, current.image, *at.quickRows, alignment))) {
-            m_firstLooksDistrusted = true;
-            dropRows(at.quickRows->second - at.quickRows->first);
-            Task<Frame> settling = settle(std::move(current));
-            current = co_await settling;
-            const TaskClock::TimePoint since = clock.now();
-            QFuture<ScrollingAlignment> aligning
-                = m_alignFrames(previous.prepared, current.prepared, expected);
-            alignment = co_await aligning;
-            spent(&ScrollingCaptureTimes::aligning, since);
-            checkpoint(Check::scrolling);
-        }
-        at.quickRows.reset();
 
         if (alignment.identical || (alignment.offset == 0 && alignment.isConfident())) {
             previous = std::move(current);
@@ -890,8 +765,6 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             at.unconfirmedFrom = m_documentHeight;
         at.needsLineUp = at.needsLineUp || unchecked;
         appendRows(current.image, from, movingBottom);
-        if (look.alignment && movingBottom > from)
-            at.quickRows = std::make_pair(from, movingBottom);
         at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
             && alignment.offset < expected.first() - shortfallTolerance(at.perNotch, at.notches);
         if (alignment.basis == ScrollingAlignment::Basis::image && at.lostNotches == 0 && !at.stoppedShort) {

@@ -132,8 +132,6 @@ private:
     {
         Frame frame;
         bool changed = true;
-        // Set when the frame was taken at its first look, already aligned to the frame before.
-        std::optional<ScrollingAlignment> alignment;
     };
     // Where the capture stands between two steps.
     struct Stepping
@@ -157,18 +155,14 @@ private:
         int period = 0; // the shortest period of rows that repeat, seen lately
         int periodFreeRows = 0; // rows moved since rows last repeated
         std::deque<double> perNotch; // pixels per notch of recent steps the pixels confirmed
-        // Rows of the previous frame the last step took from a first look, to check in the next one.
-        std::optional<std::pair<int, int>> quickRows;
     };
     enum class Check { scrolling, finishing };
 
     Task<ScrollingCaptureResult> capture();
     Task<Frame> grabFrame();
-    // After a step of `notches` from `reference` (none: the first frame). `expected`: the steps the
-    // capture expects, most likely first (empty when unknown).
-    Task<Look> settledFrame(const Frame *reference, int notches, QList<int> expected = {});
-    // `firstChange`, when given, receives how much the second look differed from `frame`.
-    Task<Frame> settle(Frame frame, double *firstChange = nullptr);
+    // After a step of `notches` from `reference` (none: the first frame).
+    Task<Look> settledFrame(const Frame *reference, int notches);
+    Task<Frame> settle(Frame frame);
     void noteReaction(TaskClock::Duration took);
     // Adds the time since `since` to one stage of m_times.
     void spent(TaskClock::Duration ScrollingCaptureTimes::*stage, TaskClock::TimePoint since);
@@ -222,12 +216,6 @@ private:
     // before it counts as no movement.
     TaskClock::Duration m_slowestReaction { 0 };
     TaskClock::Duration m_reactionLimit;
-    // Steps whose first changed look showed the whole step, unambiguously, and that a second look
-    // found unchanged; once enough have, such a first look is taken without waiting for the second,
-    // but for a check now and then. One second look that changes ends that for the capture.
-    int m_wholeFirstLooks = 0;
-    int m_quickLooks = 0;
-    bool m_firstLooksDistrusted = false;
     ScrollingCaptureTimes m_times;
 
     // The document so far: sealed tiles, then rows not sealed yet.
