@@ -99,6 +99,12 @@ struct Scenario
     int changesFrom = 0;
     int laterPerNotch = 0;
     std::chrono::milliseconds delay { 0 };
+    // Each notch of a step moves this long after the one before it.
+    std::chrono::milliseconds notchGap { 0 };
+    // Once the view's top is at row `lateFrom`, the rows a move brings into view stay blank for
+    // `lateDraw` after it (0: drawn at once).
+    int lateFrom = 0;
+    std::chrono::milliseconds lateDraw { 0 };
     ScrollingCaptureLimits limits = ScrollingCaptureLimits::production;
     // How it ends; none: it fails with storageLimitReached.
     std::optional<ScrollingCaptureEnd> end = ScrollingCaptureEnd::endOfContent;
@@ -119,6 +125,9 @@ struct FakeWindow
     int scroll = 0;
     int looks = 0;
     std::multimap<TaskClock::TimePoint, int> moves {};
+    // Document rows [first, second) not drawn yet, until `drawnAt`.
+    std::pair<int, int> undrawn {};
+    TaskClock::TimePoint drawnAt {};
 
     int maximumScroll() const { return document.height() - viewHeight; }
     QRect floatingRect() const { return QRect(560, 320, 56, 56); }
@@ -146,10 +155,19 @@ struct FakeWindow
     QImage look()
     {
         for (auto due = moves.begin(); due != moves.end() && due->first <= clock->now();
-             due = moves.erase(due))
+             due = moves.erase(due)) {
+            const int before = scroll;
             scroll = std::min(maximumScroll(), scroll + due->second);
+            if (scenario.lateDraw.count() > 0 && before >= scenario.lateFrom && scroll > before) {
+                undrawn = { before + viewHeight, scroll + viewHeight };
+                drawnAt = due->first + scenario.lateDraw;
+            }
+        }
         QImage frame = document.copy(0, scroll, document.width(), viewHeight);
         QPainter painter(&frame);
+        if (clock->now() < drawnAt)
+            painter.fillRect(QRect(0, undrawn.first - scroll, frame.width(), undrawn.second - undrawn.first),
+                QColor(document.pixel(0, 0)));
         const int phase = looks++;
         const QRect box = movesWithContent() ? boxInDocument().translated(0, -scroll) : floatingRect();
         if (movesWithContent() || overlay == Overlay::fixedSpinner) {
@@ -209,8 +227,13 @@ public:
         environment.scrollDown = [&window](QPoint, int notches) {
             const Scenario &s = window.scenario;
             const bool changed = s.changesFrom > 0 && window.scroll >= s.changesFrom;
-            window.moves.emplace(
-                window.clock->now() + s.delay, notches * (changed ? s.laterPerNotch : s.perNotch));
+            const int rows = changed ? s.laterPerNotch : s.perNotch;
+            if (s.notchGap.count() > 0) {
+                for (int notch = 0; notch < notches; ++notch)
+                    window.moves.emplace(window.clock->now() + s.delay + notch * s.notchGap, rows);
+            } else {
+                window.moves.emplace(window.clock->now() + s.delay, notches * rows);
+            }
             return true;
         };
         return make(
@@ -394,6 +417,28 @@ private slots:
                     s.end = phase == 78 ? End::paused : End::endOfContent;
                 });
         add("moves a second after each event", [](Scenario &s) { s.delay = 1s; });
+        // A window that draws each notch of a step in turn is seen part of the way first; one that
+        // draws the rows a step brings into view a little later, from the start or only once its
+        // steps were seen drawn at once, is never taken before it has drawn them.
+        add("each notch drawn in turn", [](Scenario &s) {
+            s.pieces = { { 't', 300 } };
+            s.notchGap = 6ms;
+        });
+        add("identical blocks, each notch drawn in turn", [](Scenario &s) {
+            s.pieces = { { 't', 6 }, { 'b', 30 }, { 'k', 30 } };
+            s.notchGap = 6ms;
+        });
+        for (const int from : { 0, 1500, 3000 })
+            add(qPrintable(QStringLiteral("new rows drawn late from row %1").arg(from)), [=](Scenario &s) {
+                s.pieces = { { 't', 6 }, { 'k', 30 } };
+                s.lateFrom = from;
+                s.lateDraw = 20ms;
+            });
+        add("plain column, new rows drawn late", [](Scenario &s) {
+            s.pieces = { { 't', 300 } };
+            s.lateFrom = 2000;
+            s.lateDraw = 20ms;
+        });
         add("moves a second late, large steps", [](Scenario &s) {
             s.delay = 1s;
             s.perNotch = FakeWindow::viewHeight - 60;

@@ -19,10 +19,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// After a step, the first look comes this soon, the next one soon after, and later ones half as far
-// apart again each time, up to lookInterval: a quick window is seen at once, a slow one costs few
-// looks.
-constexpr TaskClock::Duration firstLookDelay = 12ms;
+// After a step, the first look comes this soon for each notch (a window draws each notch in turn), up
+// to longestFirstLookDelay, the next one soon after, and later ones half as far apart again each
+// time, up to lookInterval: a quick window is seen at once, a slow one costs few looks.
+constexpr TaskClock::Duration firstLookDelayPerNotch = 6ms;
+constexpr TaskClock::Duration longestFirstLookDelay = 12ms;
 constexpr TaskClock::Duration secondLookDelay = 6ms;
 constexpr TaskClock::Duration lookInterval = 50ms;
 // Two looks this far apart that agree mean the window has finished drawing the step: with the time a
@@ -47,6 +48,8 @@ constexpr int maximumNotches = 20;
 constexpr double stepShare = 0.75;
 // Recent confirmed steps the pixels per notch are the median of.
 constexpr int perNotchSamples = 5;
+// Confirmed steps that must agree before a step a few rows short counts as stopping short.
+constexpr int consistentNotchSamples = 3;
 // Rows of a flat stretch (one colour, a flat panel) taken on the expected step alone, in viewports,
 // before the capture admits it no longer knows where it is.
 constexpr int blindViewports = 8;
@@ -68,6 +71,18 @@ double medianOf(std::deque<double> values)
     std::sort(values.begin(), values.end());
     const size_t middle = values.size() / 2;
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Rows a step may fall short of the expected one and still count as whole: half a notch, or less
+// for a window whose recent notches all moved alike (then a step that stops a few rows short met the
+// end of the content).
+double shortfallTolerance(const std::deque<double> &perNotch, int notches)
+{
+    const double median = medianOf(perNotch);
+    if (int(perNotch.size()) < consistentNotchSamples)
+        return median / 2;
+    const auto [least, most] = std::minmax_element(perNotch.begin(), perNotch.end());
+    return std::min(median / 2, (*most - *least) * notches + 2.0);
 }
 
 QImage stacked(const QList<QImage> &parts, int width, int height)
@@ -275,7 +290,8 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame(
     co_return Frame { prepared->image(), prepared };
 }
 
-Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFrame(const Frame *reference)
+Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFrame(
+    const Frame *reference, int notches)
 {
     if (!reference) {
         Task<Frame> first = grabFrame();
@@ -286,7 +302,7 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
     }
     TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint stepped = clock.now();
-    co_await sleepFor(clock, firstLookDelay);
+    co_await sleepFor(clock, std::min(firstLookDelayPerNotch * std::max(1, notches), longestFirstLookDelay));
     spent(&ScrollingCaptureTimes::waiting, stepped);
     Task<Frame> first = grabFrame();
     Frame frame = co_await first;
@@ -592,7 +608,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     const QDateTime observedAt = QDateTime::currentDateTimeUtc();
     const QPoint scrollPoint = m_geometry.rootPixelRect().center();
 
-    Task<Look> opening = settledFrame(nullptr);
+    Task<Look> opening = settledFrame(nullptr, 0);
     Look first = co_await opening;
     Frame previous = std::move(first.frame);
     const int width = previous.image.width();
@@ -631,7 +647,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             checkpoint(Check::scrolling);
             throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
         }
-        Task<Look> stepping = settledFrame(&previous);
+        Task<Look> stepping = settledFrame(&previous, at.notches);
         Look look = co_await stepping;
         Frame current = std::move(look.frame);
         if (current.image.size() != previous.image.size())
@@ -750,7 +766,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         at.needsLineUp = at.needsLineUp || unchecked;
         appendRows(current.image, from, movingBottom);
         at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
-            && alignment.offset < expected.first() - perNotch / 2;
+            && alignment.offset < expected.first() - shortfallTolerance(at.perNotch, at.notches);
         if (alignment.basis == ScrollingAlignment::Basis::image && at.lostNotches == 0 && !at.stoppedShort) {
             at.perNotch.push_back(double(alignment.offset) / at.notches);
             if (int(at.perNotch.size()) > perNotchSamples)

@@ -160,7 +160,8 @@ private:
 
     Task<ScrollingCaptureResult> capture();
     Task<Frame> grabFrame();
-    Task<Look> settledFrame(const Frame *reference);
+    // After a step of `notches` from `reference` (none: the first frame).
+    Task<Look> settledFrame(const Frame *reference, int notches);
     Task<Frame> settle(Frame frame);
     void noteReaction(TaskClock::Duration took);
     // Adds the time since `since` to one stage of m_times.
