@@ -232,6 +232,15 @@ QStringList bareWords(const QString &text)
     return words;
 }
 
+// Each line as its bare words.
+QStringList bareLines(const QStringList &lines)
+{
+    QStringList bare;
+    for (const QString &line : lines)
+        bare << bareWords(line).join(' ');
+    return bare;
+}
+
 // One row of reads(): an image, all of its words in reading order, lines it must hold whole and,
 // where drawn lines were measured, their boxes.
 void row(const char *name, const QImage &image, const QString &expected, const QStringList &whole = {},
@@ -470,13 +479,7 @@ private slots:
         QFETCH(QStringList, rows);
         OCRService service;
         const OCRResult result = await(service, image);
-        QStringList lines;
-        for (const QString &line : result.text.split('\n'))
-            lines << bareWords(line).join(' ');
-        QStringList expected;
-        for (const QString &row : rows)
-            expected << bareWords(row).join(' ');
-        QCOMPARE(lines, expected);
+        QCOMPARE(bareLines(result.text.split('\n')), bareLines(rows));
         for (const QChar border : { '|', '[', ']' })
             QVERIFY2(!result.text.contains(border), qPrintable(result.text));
     }
@@ -545,13 +548,7 @@ private slots:
         QFETCH(int, pieces);
         OCRService service;
         const OCRResult result = await(service, image);
-        QStringList lines;
-        for (const QString &line : result.text.split('\n'))
-            lines << bareWords(line).join(' ');
-        QStringList expected;
-        for (const QString &row : rows)
-            expected << bareWords(row).join(' ');
-        QCOMPARE(lines, expected);
+        QCOMPARE(bareLines(result.text.split('\n')), bareLines(rows));
         QCOMPARE(result.observations.size(), pieces);
     }
 

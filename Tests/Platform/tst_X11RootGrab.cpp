@@ -10,8 +10,6 @@
 #include <QTest>
 #include <QWidget>
 
-#include <cstdio>
-
 namespace {
 
 // A window of colour stripes and diagonal lines, so that any shift or swapped channel shows.
@@ -90,17 +88,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // A screen of its own: the tests compare two grabs of it, which other tests' windows on a shared
-    // display could change in between.
-    PrivateXvfb server;
-    if (!server.isRunning()) {
-        std::fprintf(stderr, "Xvfb could not be started\n");
-        return 1;
-    }
-    qputenv("DISPLAY", server.display().toLocal8Bit());
-    QApplication app(argc, argv);
-    TestX11RootGrab test;
-    return QTest::qExec(&test, argc, argv);
+    return runOnPrivateDisplay<TestX11RootGrab>(argc, argv);
 }
 
 #include "tst_X11RootGrab.moc"

@@ -481,13 +481,6 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    PrivateXvfb display;
-    if (!display.isRunning())
-        return 1;
-    qputenv("DISPLAY", display.display().toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    TestAssembly test;
-    return QTest::qExec(&test, argc, argv);
+    return runOnPrivateDisplay<TestAssembly>(argc, argv);
 }
 #include "tst_Assembly.moc"

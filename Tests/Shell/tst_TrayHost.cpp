@@ -192,13 +192,6 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    PrivateXvfb display;
-    if (!display.isRunning())
-        return 1;
-    qputenv("DISPLAY", display.display().toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    TestTrayHost test;
-    return QTest::qExec(&test, argc, argv);
+    return runOnPrivateDisplay<TestTrayHost>(argc, argv);
 }
 #include "tst_TrayHost.moc"

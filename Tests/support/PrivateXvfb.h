@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QApplication>
 #include <QString>
 #include <QStringList>
+#include <QTest>
+
+#include <cstdio>
 
 // An X server of the test's own (Xvfb on a display it picks itself), for tests that move the
 // pointer or need a display of another shape (two screens, no XTEST). It runs without the run's display
@@ -25,3 +29,19 @@ private:
     qint64 m_pid = 0;
     QString m_display;
 };
+
+// The body of a test's main() that runs the whole test on a screen of its own: tests that compare
+// what is on screen, or move the pointer, cannot share the run's display with other tests' windows.
+template <typename Test> int runOnPrivateDisplay(int argc, char **argv)
+{
+    PrivateXvfb server;
+    if (!server.isRunning()) {
+        std::fprintf(stderr, "Xvfb could not be started\n");
+        return 1;
+    }
+    qputenv("DISPLAY", server.display().toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    Test test;
+    return QTest::qExec(&test, argc, argv);
+}
