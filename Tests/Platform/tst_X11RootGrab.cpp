@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <memory>
+
 namespace {
 
 // A window of colour stripes and diagonal lines, so that any shift or swapped channel shows.
@@ -70,6 +72,66 @@ private slots:
                                      .toImage()
                                      .convertToFormat(QImage::Format_RGB32);
             QCOMPARE(read.convertToFormat(QImage::Format_RGB32), truth);
+        }
+    }
+
+    // Reads share buffers a reader recycles: what the caller holds must never change under it,
+    // whether later reads come, reads let go of are read into again, or the reader goes first.
+    void heldReadsKeepTheirPixels_data()
+    {
+        QTest::addColumn<int>("laterReads");
+        QTest::addColumn<bool>("letLaterReadsGo");
+        QTest::addColumn<bool>("readerGoesFirst");
+        QTest::newRow("one later read") << 1 << false << false;
+        QTest::newRow("reads let go and read into again") << 12 << true << false;
+        QTest::newRow("many held at once") << 9 << false << false;
+        QTest::newRow("the reader goes first") << 6 << true << true;
+    }
+    void heldReadsKeepTheirPixels()
+    {
+        QFETCH(int, laterReads);
+        QFETCH(bool, letLaterReadsGo);
+        QFETCH(bool, readerGoesFirst);
+        QWidget window;
+        window.setWindowFlag(Qt::FramelessWindowHint);
+        window.setGeometry(200, 200, 300, 240);
+        window.setAutoFillBackground(true);
+        const auto paint = [&window](const QColor &colour) {
+            QPalette palette = window.palette();
+            palette.setColor(QPalette::Window, colour);
+            window.setPalette(palette);
+            window.update();
+        };
+        paint(Qt::red);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QRect rect(210, 210, 200, 150);
+        auto reader = std::make_unique<X11RootGrab>();
+        QVERIFY(reader->isAvailable());
+        QImage held;
+        QTRY_VERIFY((held = reader->grab(rect)).pixelColor(5, 5) == QColor(Qt::red));
+        const QImage truth = held.copy();
+
+        paint(Qt::blue);
+        QList<QImage> later;
+        for (int i = 0; i < laterReads; ++i) {
+            QImage read;
+            QTRY_VERIFY((read = reader->grab(rect)).pixelColor(5, 5) == QColor(Qt::blue));
+            // Written into, as a caller may: its own pixels only.
+            read.setPixelColor(0, 0, Qt::green);
+            if (!letLaterReadsGo)
+                later << read;
+        }
+        if (readerGoesFirst)
+            reader.reset();
+        QCOMPARE(held, truth);
+        for (const QImage &read : later) {
+            QCOMPARE(read.pixelColor(0, 0), QColor(Qt::green));
+            QCOMPARE(read.pixelColor(5, 5), QColor(Qt::blue));
+        }
+        if (reader) {
+            const QImage fresh = reader->grab(rect);
+            QCOMPARE(fresh.pixelColor(0, 0), QColor(Qt::blue));
         }
     }
 

@@ -5,9 +5,11 @@
 #include <X11/extensions/XShm.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <vector>
 
 namespace {
 
@@ -20,10 +22,80 @@ int noteError(Display *, XErrorEvent *)
     return 0;
 }
 
+// Viewports are megabytes each and a scrolling capture reads several a step: buffers the frames
+// have let go of are read into again instead of being handed back to the system and faulted in anew
+// each time. Spare ones go when the reader does.
+class BufferPool
+{
+public:
+    uchar *take(size_t bytes)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (bytes == m_bytes && !m_spare.empty()) {
+                uchar *buffer = m_spare.back();
+                m_spare.pop_back();
+                return buffer;
+            }
+        }
+        return static_cast<uchar *>(std::malloc(bytes));
+    }
+
+    void giveBack(uchar *buffer, size_t bytes)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_open && bytes != m_bytes) {
+                for (uchar *spare : m_spare)
+                    std::free(spare);
+                m_spare.clear();
+                m_bytes = bytes;
+            }
+            if (m_open && m_spare.size() < maximumSpare) {
+                m_spare.push_back(buffer);
+                return;
+            }
+        }
+        std::free(buffer);
+    }
+
+    void close()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_open = false;
+        for (uchar *spare : m_spare)
+            std::free(spare);
+        m_spare.clear();
+    }
+
+private:
+    static constexpr size_t maximumSpare = 4;
+    std::mutex m_mutex;
+    size_t m_bytes = 0;
+    std::vector<uchar *> m_spare;
+    bool m_open = true;
+};
+
+// What an image read into a pool's buffer needs to give it back, from whichever thread drops it.
+struct Lease
+{
+    std::shared_ptr<BufferPool> pool;
+    uchar *buffer;
+    size_t bytes;
+};
+
+void endLease(void *info)
+{
+    const auto *lease = static_cast<Lease *>(info);
+    lease->pool->giveBack(lease->buffer, lease->bytes);
+    delete lease;
+}
+
 } // namespace
 
 struct X11RootGrab::Private
 {
+    std::shared_ptr<BufferPool> pool = std::make_shared<BufferPool>();
     Display *display = nullptr;
     Visual *visual = nullptr;
     int depth = 0;
@@ -110,6 +182,7 @@ X11RootGrab::X11RootGrab()
 
 X11RootGrab::~X11RootGrab()
 {
+    d->pool->close();
     if (!d->display)
         return;
     d->release();
@@ -134,12 +207,20 @@ QImage X11RootGrab::grab(const QRect &rootRect)
     XSetErrorHandler(previous);
     if (!read || failed)
         return {};
-    QImage pixels(rootRect.size(), QImage::Format_RGB32);
-    if (pixels.isNull())
-        return {};
     const size_t rowBytes = size_t(rootRect.width()) * 4;
+    const size_t bytes = rowBytes * size_t(rootRect.height());
+    uchar *buffer = d->pool->take(bytes);
+    if (!buffer)
+        return {};
     for (int y = 0; y < rootRect.height(); ++y)
-        std::memcpy(
-            pixels.scanLine(y), d->image->data + size_t(y) * size_t(d->image->bytes_per_line), rowBytes);
+        std::memcpy(buffer + size_t(y) * rowBytes,
+            d->image->data + size_t(y) * size_t(d->image->bytes_per_line), rowBytes);
+    auto *lease = new Lease { d->pool, buffer, bytes };
+    QImage pixels(buffer, rootRect.width(), rootRect.height(), qsizetype(rowBytes), QImage::Format_RGB32,
+        endLease, lease);
+    if (pixels.isNull()) {
+        endLease(lease);
+        return {};
+    }
     return pixels;
 }
