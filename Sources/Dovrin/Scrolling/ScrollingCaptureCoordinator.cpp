@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 #include <stdexcept>
 
 using namespace std::chrono_literals;
@@ -42,9 +43,10 @@ constexpr int firstLookCheckInterval = 16;
 // A first look that shows part of the step is followed by a few more this far apart.
 constexpr TaskClock::Duration partialLookDelay = 4ms;
 constexpr int partialLooks = 4;
-// A step is taken on its first look only when it is at most this share of the moving rows: the frame
-// two steps on still overlaps the last frame confirmed by a third of the view.
-constexpr double firstLookShare = 1.0 / 3;
+// Steps taken on their first looks whose rows no look a settle interval later has shown yet. A step
+// is taken so only when it is short enough that the frame after them overlaps the last frame
+// confirmed by as much again.
+constexpr int firstLooksPending = 2;
 // A window that keeps changing (an animation) is taken as it is after this long.
 constexpr auto maximumSettleTime = 1500ms;
 // A step counts as no movement only once the window has had half as long again as its slowest
@@ -739,7 +741,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
 
     bool firstTaken = false; // the first frame's rows are in the document
     Stepping at;
-    std::optional<QuickStep> quickStep;
+    std::deque<QuickStep> quickSteps;
     std::optional<ScrollingCaptureEnd> end;
     while (!end) {
         checkpoint(Check::scrolling);
@@ -778,26 +780,30 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         // enough that the frame after the next still overlaps the frame before this one well.
         const bool firstLookMayDo = !expected.isEmpty() && !at.unconfirmedFrom && at.lostNotches == 0
             && at.stillSteps == 0 && !at.stoppedShort && at.blindRows == 0
-            && expected.first() <= firstLookShare * (height - at.fixedTop - at.fixedBottom);
+            && int(quickSteps.size()) <= firstLooksPending
+            && expected.first() * (firstLooksPending + 2) <= height - at.fixedTop - at.fixedBottom;
         const Stepping before = at;
         ++m_times.steps;
         if (!m_environment.scrollDown(scrollPoint, at.notches)) {
             checkpoint(Check::scrolling);
             throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
         }
-        // After a step taken on its first look, the next look comes no sooner than a second look
-        // would have: the rows that step brought, alike in both, are then as settled as any.
+        // With as many steps as may be taken on their first looks pending, the next look comes no
+        // sooner than a second look of the oldest would have: the rows it brought, alike in both,
+        // are then as settled as any.
         Task<Look> stepping = settledFrame(&previous, at.notches, firstLookMayDo ? expected : QList<int>(),
-            quickStep ? quickStep->seenAt + settleInterval : TaskClock::TimePoint {});
+            int(quickSteps.size()) >= firstLooksPending ? quickSteps.front().seenAt + settleInterval
+                                                        : TaskClock::TimePoint {});
         Look look = co_await stepping;
         Frame current = std::move(look.frame);
         if (current.image.size() != previous.image.size())
             throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
                                                            : ScrollingCaptureError::invalidFrame);
-        // Rows that stay put changed with the step (a footer came into view): not a step to take on
-        // its first look.
+        // Many more rows than before stay put (a footer came into view, or the lower part of the view
+        // is still where it was): not a step to take on its first look.
         if (look.alignment
-            && (look.alignment->fixedTop != at.fixedTop || look.alignment->fixedBottom != at.fixedBottom)) {
+            && std::max(look.alignment->fixedTop - at.fixedTop, look.alignment->fixedBottom - at.fixedBottom)
+                > look.alignment->offset / 2) {
             look.alignment.reset();
             Task<Frame> settling = settle(std::move(current));
             current = co_await settling;
@@ -811,22 +817,29 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             spent(&ScrollingCaptureTimes::aligning, since);
             checkpoint(Check::scrolling);
         }
-        if (quickStep) {
-            // The rows the last step took from its first look must show the same here. Where they do
-            // not, that frame was not drawn yet: its rows go, and this frame, once settled, is placed
-            // against the frame before it, the last one confirmed.
-            bool confirmed = false;
-            if (!aligned || aligned->identical || (aligned->offset == 0 && aligned->isConfident())) {
-                ScrollingAlignment still;
-                still.fixedTop = at.fixedTop;
-                still.fixedBottom = at.fixedBottom;
-                confirmed = showsSameRows(previous.image, current.image, quickStep->rows, still);
-            } else {
-                confirmed = aligned->offset > 0 && aligned->isConfident()
-                    && aligned->basis != ScrollingAlignment::Basis::unchecked
-                    && showsSameRows(previous.image, current.image, quickStep->rows, *aligned);
+        if (!quickSteps.empty()) {
+            // The rows steps took from their first looks must show the same here. Where they do not,
+            // a frame was not drawn yet: the rows since the last frame confirmed go, and this frame,
+            // once settled, is placed against that one.
+            const bool still
+                = !aligned || aligned->identical || (aligned->offset == 0 && aligned->isConfident());
+            bool alike = still
+                || (aligned->offset > 0 && aligned->isConfident()
+                    && aligned->basis != ScrollingAlignment::Basis::unchecked);
+            ScrollingAlignment seen;
+            if (!still)
+                seen = *aligned;
+            seen.fixedTop = still ? at.fixedTop : aligned->fixedTop;
+            seen.fixedBottom = still ? at.fixedBottom : aligned->fixedBottom;
+            const int shift = still ? 0 : aligned->offset;
+            for (const QuickStep &step : quickSteps) {
+                seen.offset = at.scroll - step.scroll + shift;
+                alike = alike && showsSameRows(step.frame.image, current.image, step.rows, seen);
             }
-            if (!confirmed) {
+            if (alike) {
+                while (!quickSteps.empty() && quickSteps.front().seenAt + settleInterval <= look.seenAt)
+                    quickSteps.pop_front();
+            } else {
                 m_firstLooksDistrusted = true;
                 ++m_times.retaken;
                 if (look.alignment) {
@@ -834,18 +847,24 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
                     Task<Frame> settling = settle(std::move(current));
                     current = co_await settling;
                 }
-                dropRows(m_documentHeight - quickStep->documentHeight);
-                const int notches = at.notches;
-                at = quickStep->at;
-                previous = std::move(quickStep->before);
-                quickStep.reset();
+                // Every step since, or the earlier ones alone where the window met the end of the
+                // content.
+                QList<int> notches;
+                for (const QuickStep &step : quickSteps)
+                    notches << step.at.notches;
+                notches << at.notches;
+                QuickStep &first = quickSteps.front();
+                dropRows(m_documentHeight - first.documentHeight);
+                at = first.at;
+                previous = std::move(first.before);
+                quickSteps.clear();
                 perNotch = medianOf(at.perNotch);
-                // Both steps, or the first alone where the window met the end of the content.
-                const int firstNotches = at.notches;
-                at.notches += notches;
+                at.notches = std::accumulate(notches.begin(), notches.end(), 0);
                 expected = expectedSteps();
-                if (perNotch > 0)
-                    expected << int(std::lround(firstNotches * perNotch));
+                for (int sum = at.notches; perNotch > 0 && notches.size() > 1;) {
+                    sum -= notches.takeLast();
+                    expected << int(std::lround(sum * perNotch));
+                }
                 const TaskClock::TimePoint since = clock.now();
                 QFuture<ScrollingAlignment> aligning
                     = m_alignFrames(previous.prepared, current.prepared, expected);
@@ -853,7 +872,6 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
                 spent(&ScrollingCaptureTimes::aligning, since);
                 checkpoint(Check::scrolling);
             }
-            quickStep.reset();
         }
         ScrollingAlignment alignment;
         if (aligned) {
@@ -953,8 +971,9 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         if (onPriorAlone && !at.unconfirmedFrom)
             at.unconfirmedFrom = m_documentHeight;
         at.needsLineUp = at.needsLineUp || unchecked;
-        if (look.alignment && movingBottom > from) {
-            quickStep = QuickStep { previous, before, m_documentHeight, { from, movingBottom }, look.seenAt };
+        if (look.alignment) {
+            quickSteps.push_back(QuickStep { previous, before, m_documentHeight, current, newScroll,
+                { from, std::max(from, movingBottom) }, look.seenAt });
             ++m_times.firstLooks;
         }
         appendRows(current.image, from, movingBottom);
@@ -1000,21 +1019,27 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
     }
 
-    // Stopped right after a step taken on its first look: its rows stay if a settled look shows them
-    // alike, else the capture ends on the frame before it.
-    if (quickStep && end != ScrollingCaptureEnd::paused) {
+    // Stopped after steps taken on their first looks: their rows stay if a settled look shows them
+    // alike, else the capture ends on the last frame confirmed.
+    if (!quickSteps.empty() && end != ScrollingCaptureEnd::paused) {
         Task<Frame> settling = settle(previous);
         const Frame settled = co_await settling;
         ScrollingAlignment still;
         still.fixedTop = at.fixedTop;
         still.fixedBottom = at.fixedBottom;
-        if (!showsSameRows(previous.image, settled.image, quickStep->rows, still)) {
-            ++m_times.retaken;
-            dropRows(m_documentHeight - quickStep->documentHeight);
-            at = quickStep->at;
-            previous = std::move(quickStep->before);
+        bool alike = true;
+        for (const QuickStep &step : quickSteps) {
+            still.offset = at.scroll - step.scroll;
+            alike = alike && showsSameRows(step.frame.image, settled.image, step.rows, still);
         }
-        quickStep.reset();
+        if (!alike) {
+            ++m_times.retaken;
+            QuickStep &first = quickSteps.front();
+            dropRows(m_documentHeight - first.documentHeight);
+            at = first.at;
+            previous = std::move(first.before);
+        }
+        quickSteps.clear();
     }
     // Rows nothing confirmed are taken back: the capture keeps what it knows and says it stopped.
     const bool rolledBack

@@ -161,13 +161,16 @@ private:
         int periodFreeRows = 0; // rows moved since rows last repeated
         std::deque<double> perNotch; // pixels per notch of recent steps the pixels confirmed
     };
-    // A step taken on its first look, until a later look shows the rows it brought drawn alike.
+    // A step taken on its first look, until a look at least a settle interval later shows the rows
+    // it brought drawn alike.
     struct QuickStep
     {
-        Frame before; // the last frame confirmed
+        Frame before; // the frame before the step
         Stepping at; // where the capture stood before the step
         int documentHeight = 0; // before the rows it brought
-        std::pair<int, int> rows; // the rows of its frame it brought
+        Frame frame;
+        int scroll = 0; // document row of the frame's first row
+        std::pair<int, int> rows; // the rows of the frame it brought
         TaskClock::TimePoint seenAt;
     };
     enum class Check { scrolling, finishing };
