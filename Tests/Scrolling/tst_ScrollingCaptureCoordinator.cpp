@@ -135,7 +135,7 @@ struct FakeWindow
     int scroll = 0;
     int looks = 0;
     int steps = 0;
-    std::function<void()> onLook;
+    std::function<void()> onLook {};
     std::multimap<TaskClock::TimePoint, int> moves {};
     // Document rows [first, second) not drawn yet, until `drawnAt`.
     std::pair<int, int> undrawn {};
