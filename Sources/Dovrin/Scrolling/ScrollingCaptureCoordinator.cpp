@@ -1020,17 +1020,21 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     }
 
     // Stopped after steps taken on their first looks: their rows stay if a settled look shows them
-    // alike, else the capture ends on the last frame confirmed.
-    if (!quickSteps.empty() && end != ScrollingCaptureEnd::paused) {
-        Task<Frame> settling = settle(previous);
-        const Frame settled = co_await settling;
-        ScrollingAlignment still;
-        still.fixedTop = at.fixedTop;
-        still.fixedBottom = at.fixedBottom;
-        bool alike = true;
-        for (const QuickStep &step : quickSteps) {
-            still.offset = at.scroll - step.scroll;
-            alike = alike && showsSameRows(step.frame.image, settled.image, step.rows, still);
+    // alike, else the capture ends on the last frame confirmed. After a pause the window is no
+    // longer where the last frame was: they go.
+    if (!quickSteps.empty()) {
+        bool alike = false;
+        if (end != ScrollingCaptureEnd::paused) {
+            Task<Frame> settling = settle(previous);
+            const Frame settled = co_await settling;
+            ScrollingAlignment still;
+            still.fixedTop = at.fixedTop;
+            still.fixedBottom = at.fixedBottom;
+            alike = true;
+            for (const QuickStep &step : quickSteps) {
+                still.offset = at.scroll - step.scroll;
+                alike = alike && showsSameRows(step.frame.image, settled.image, step.rows, still);
+            }
         }
         if (!alike) {
             ++m_times.retaken;
