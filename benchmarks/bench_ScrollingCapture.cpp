@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -24,6 +25,35 @@
 #include <cstdio>
 
 namespace {
+
+// Rows of the stitched column that differ from the column as scroll_target renders it; -1 when the
+// heights differ (a row missing or taken twice).
+int wrongRows(const EncryptedDraftStore &store, const CaptureDraft &draft, const QImage &expected)
+{
+    const ScrollingCaptureManifest &manifest = *draft.scrollingCapture;
+    if (expected.isNull() || manifest.pixelHeight != expected.height()
+        || manifest.pixelWidth != expected.width())
+        return -1;
+    QImage stitched(manifest.pixelWidth, manifest.pixelHeight, QImage::Format_RGB32);
+    stitched.fill(Qt::magenta);
+    QPainter painter(&stitched);
+    for (const ScrollingCaptureTile &tile : manifest.tiles)
+        painter.drawImage(0, tile.documentTop, QImage::fromData(store.loadTilePNG(draft.id, tile.index)));
+    painter.end();
+    const QImage rendered = expected.convertToFormat(QImage::Format_RGB32);
+    int rows = 0;
+    for (int y = 0; y < stitched.height(); ++y) {
+        const auto *a = reinterpret_cast<const quint32 *>(stitched.constScanLine(y));
+        const auto *b = reinterpret_cast<const quint32 *>(rendered.constScanLine(y));
+        for (int x = 0; x < stitched.width(); ++x) {
+            if ((a[x] ^ b[x]) & 0xffffffu) {
+                ++rows;
+                break;
+            }
+        }
+    }
+    return rows;
+}
 
 constexpr int screens = 10;
 constexpr int lineHeight = 26; // scroll_target's
@@ -39,9 +69,11 @@ struct Column
 void capture(benchmark::State &state, const Column &column)
 {
     const bool recognize = column.recognize;
+    const QStringList arguments = column.arguments + QStringList { "--size", "1000x1000", "--pos", "20,20" };
+    const QImage expected = ScrollTargetProcess::render(arguments);
     for (auto _ : state) {
         ScrollTargetProcess target;
-        if (!target.start(column.arguments + QStringList { "--size", "1000x1000", "--pos", "20,20" })) {
+        if (!target.start(arguments)) {
             state.SkipWithError("scroll_target did not start");
             return;
         }
@@ -106,6 +138,7 @@ void capture(benchmark::State &state, const Column &column)
         state.counters["tiles"] = double(draft->scrollingCapture->tiles.size());
         state.counters["longest_stall_ms"] = double(stall);
         const bool complete = result->end == ScrollingCaptureEnd::endOfContent;
+        const int wrong = wrongRows(store, *draft, expected);
         const ScrollingCaptureTimes &times = coordinator.times();
         const auto perScreen = [captured](TaskClock::Duration d) {
             return std::chrono::duration<double, std::milli>(d).count() / captured;
@@ -121,13 +154,20 @@ void capture(benchmark::State &state, const Column &column)
         std::printf("summary: %s: %.1f screens of %dx%d in %.2f s, %.0f ms per screen: waiting %.0f, "
                     "grabbing %.0f, aligning %.0f, sealing %.0f, recognizing %.0f, other %.0f; "
                     "%.1f steps and %.1f grabs per screen, recognizer busy %.0f ms per screen; %d tiles, "
-                    "longest main-thread stall %lld ms, %s\n",
+                    "longest main-thread stall %lld ms, %s; %d steps taken on a first look, %d taken again; "
+                    "stitched %d rows of %d, %s\n",
             column.name, captured, target.region().width(), target.region().height(), seconds, total,
             perScreen(times.waiting), perScreen(times.grabbing), perScreen(times.aligning),
             perScreen(times.sealing), perScreen(times.recognizing), total - staged, times.steps / captured,
             times.frames / captured, recognizerNs / 1e6 / captured,
             int(draft->scrollingCapture->tiles.size()), (long long)stall,
-            complete ? "ended at the end of the content" : "ended early");
+            complete                                         ? "ended at the end of the content"
+                : result->end == ScrollingCaptureEnd::paused ? "ended early: PAUSED"
+                                                             : "ended early",
+            times.firstLooks, times.retaken, draft->scrollingCapture->pixelHeight, expected.height(),
+            wrong == 0      ? "every row as rendered"
+                : wrong < 0 ? "WRONG: not the rendered height"
+                            : qPrintable(QStringLiteral("WRONG: %1 rows differ").arg(wrong)));
     }
 }
 

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
@@ -105,6 +106,15 @@ struct Scenario
     // `lateDraw` after it (0: drawn at once).
     int lateFrom = 0;
     std::chrono::milliseconds lateDraw { 0 };
+    // Which moves are drawn late: every `lateEvery`th, else each with `lateChance` (a fixed seed),
+    // else all. A torn move shows the rows below the middle of the view where they were before it.
+    int lateEvery = 0;
+    double lateChance = 0;
+    bool lateTorn = false;
+    // Steps the capture must have taken on their first look, and whether any must have been taken
+    // again from a settled look (none: either).
+    int firstLooks = 0;
+    std::optional<bool> retakes = false;
     ScrollingCaptureLimits limits = ScrollingCaptureLimits::production;
     // How it ends; none: it fails with storageLimitReached.
     std::optional<ScrollingCaptureEnd> end = ScrollingCaptureEnd::endOfContent;
@@ -124,10 +134,28 @@ struct FakeWindow
     ManualTaskClock *clock = nullptr;
     int scroll = 0;
     int looks = 0;
+    int steps = 0;
+    std::function<void()> onLook {};
     std::multimap<TaskClock::TimePoint, int> moves {};
     // Document rows [first, second) not drawn yet, until `drawnAt`.
     std::pair<int, int> undrawn {};
     TaskClock::TimePoint drawnAt {};
+    int tornFrom = 0; // scroll position the torn rows show
+    int lateMoves = 0; // moves drawn late so far
+    int movesSeen = 0;
+    QRandomGenerator random { 7 };
+
+    bool drawsLate(int before)
+    {
+        if (scenario.lateDraw.count() <= 0 || before < scenario.lateFrom)
+            return false;
+        ++movesSeen;
+        if (scenario.lateEvery > 0)
+            return movesSeen % scenario.lateEvery == 0;
+        if (scenario.lateChance > 0)
+            return random.generateDouble() < scenario.lateChance;
+        return true;
+    }
 
     int maximumScroll() const { return document.height() - viewHeight; }
     QRect floatingRect() const { return QRect(560, 320, 56, 56); }
@@ -158,17 +186,23 @@ struct FakeWindow
              due = moves.erase(due)) {
             const int before = scroll;
             scroll = std::min(maximumScroll(), scroll + due->second);
-            if (scenario.lateDraw.count() > 0 && before >= scenario.lateFrom && scroll > before) {
+            if (scroll > before && drawsLate(before)) {
+                ++lateMoves;
                 undrawn = { before + viewHeight, scroll + viewHeight };
+                tornFrom = before;
                 drawnAt = due->first + scenario.lateDraw;
             }
         }
         QImage frame = document.copy(0, scroll, document.width(), viewHeight);
         QPainter painter(&frame);
-        if (clock->now() < drawnAt)
+        if (clock->now() < drawnAt && scenario.lateTorn)
+            painter.drawImage(0, viewHeight / 2, document, 0, tornFrom + viewHeight / 2, -1, viewHeight / 2);
+        else if (clock->now() < drawnAt)
             painter.fillRect(QRect(0, undrawn.first - scroll, frame.width(), undrawn.second - undrawn.first),
                 QColor(document.pixel(0, 0)));
         const int phase = looks++;
+        if (onLook)
+            onLook();
         const QRect box = movesWithContent() ? boxInDocument().translated(0, -scroll) : floatingRect();
         if (movesWithContent() || overlay == Overlay::fixedSpinner) {
             painter.fillRect(box, QColor::fromHsv((phase * 47) % 360, 150, 220));
@@ -224,7 +258,9 @@ public:
         ScrollingCaptureEnvironment environment;
         environment.observesDisplayChanges = false;
         environment.clock = window.clock = &manualClock;
+        environment.isTargetAvailable = [this](quint64) { return targetAvailable; };
         environment.scrollDown = [&window](QPoint, int notches) {
+            ++window.steps;
             const Scenario &s = window.scenario;
             const bool changed = s.changesFrom > 0 && window.scroll >= s.changesFrom;
             const int rows = changed ? s.laterPerNotch : s.perNotch;
@@ -271,9 +307,11 @@ public:
             during();
         for (const QDeadlineTimer deadline(120s); !finished && !deadline.hasExpired();) {
             QCoreApplication::processEvents();
-            if (!finished && usesManualClock && manualClock.pendingTimers() > 0)
+            if (!finished && usesManualClock && manualClock.pendingTimers() > 0) {
+                if (beforeAdvance)
+                    beforeAdvance();
                 manualClock.advance(5ms);
-            else if (!finished)
+            } else if (!finished)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         }
         if (!finished)
@@ -304,6 +342,10 @@ public:
     OCRService ocr;
     ManualTaskClock manualClock;
     bool usesManualClock = false;
+    // Called while the capture waits for the manual clock, before it moves.
+    std::function<void()> beforeAdvance;
+    // What the synthetic window's isTargetAvailable answers.
+    bool targetAvailable = true;
     ScrollingCaptureCoordinator::RecognizeText recognize
         = [](QImage) -> Task<OCRResult> { co_return OCRResult {}; };
 
@@ -433,12 +475,42 @@ private slots:
                 s.pieces = { { 't', 6 }, { 'k', 30 } };
                 s.lateFrom = from;
                 s.lateDraw = 20ms;
+                s.retakes = from > 0;
             });
         add("plain column, new rows drawn late", [](Scenario &s) {
             s.pieces = { { 't', 300 } };
             s.lateFrom = 2000;
             s.lateDraw = 20ms;
         });
+        // A window that has drawn its steps at once for a while and then, now and then, draws a
+        // step late: the new rows blank, or the lower half of the view still where it was. Rows
+        // taken from a first look that later looks show otherwise are taken again, never paused on.
+        const Pieces blocks { { 't', 6 }, { 'b', 30 }, { 'k', 30 } };
+        const Pieces cards { { 't', 6 }, { 'c', 60 }, { 't', 6 } };
+        const Pieces plain { { 't', 300 } };
+        for (const auto &[content, pieces] : { std::pair("identical blocks", blocks),
+                 std::pair("identical cards", cards), std::pair("plain column", plain) }) {
+            const bool repeats = pieces != plain;
+            for (const auto &[how, torn, every] :
+                { std::tuple("new rows", false, 3), std::tuple("new rows", false, 0),
+                    std::tuple("lower half", true, 3), std::tuple("lower half", true, 0) }) {
+                const QString name
+                    = QStringLiteral("%1, %2 drawn late %3")
+                          .arg(content, how,
+                              every ? QStringLiteral("every 3rd step") : QStringLiteral("at random"));
+                add(qPrintable(name), [=](Scenario &s) {
+                    s.pieces = pieces;
+                    s.lateFrom = 1200;
+                    s.lateDraw = 20ms;
+                    s.lateEvery = every;
+                    s.lateChance = every ? 0 : 0.3;
+                    s.lateTorn = torn;
+                    s.firstLooks = repeats ? 5 : 0;
+                    // A late step the capture checks with a second look ends first looks instead.
+                    s.retakes = every ? std::optional(repeats && !torn) : std::nullopt;
+                });
+            }
+        }
         add("moves a second late, large steps", [](Scenario &s) {
             s.delay = 1s;
             s.perNotch = FakeWindow::viewHeight - 60;
@@ -534,6 +606,9 @@ private slots:
             coordinator = harness.synthetic(window, scenario.limits);
         }
         const Outcome outcome = harness.run(*coordinator);
+        QVERIFY(coordinator->times().firstLooks >= scenario.firstLooks);
+        if (scenario.retakes && scenario.live.isEmpty())
+            QCOMPARE(coordinator->times().retaken > 0, *scenario.retakes);
         if (!scenario.end) {
             QCOMPARE(outcome.error, std::optional(ScrollingCaptureError::storageLimitReached));
             QVERIFY(harness.storeIsEmpty());
@@ -631,6 +706,79 @@ private slots:
         QCOMPARE(outcome.result->end, ScrollingCaptureEnd::done);
         const int height = outcome.result->draft.scrollingCapture->pixelHeight;
         QVERIFY(height > target.region().height() && height < 400 * 26);
+    }
+
+    // Interrupted while it takes a step's rows again, or right after a step taken on its first look
+    // whose new rows the window had not drawn yet: Cancel and a closed window end it at once, with
+    // nothing left; Done keeps exactly the rows drawn, never the undrawn ones.
+    void interruptedAroundFirstLooks_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<std::optional<ScrollingCaptureError>>("error");
+        for (const QString when : { "retaking", "after an undrawn first look" }) {
+            const auto row = [&](const char *how, std::optional<ScrollingCaptureError> error) {
+                QTest::addRow("%s, %s", qPrintable(when), how) << when << QString(how) << error;
+            };
+            row("cancel", ScrollingCaptureError::canceled);
+            row("window closed", ScrollingCaptureError::targetUnavailable);
+            row("done", std::nullopt);
+        }
+    }
+    void interruptedAroundFirstLooks()
+    {
+        QFETCH(QString, when);
+        QFETCH(QString, how);
+        QFETCH(std::optional<ScrollingCaptureError>, error);
+        Scenario scenario;
+        scenario.pieces = { { 't', 6 }, { 'b', 30 }, { 'k', 30 } };
+        scenario.lateFrom = 1200;
+        scenario.lateDraw = 20ms;
+        scenario.lateEvery = 3;
+        FakeWindow window { scenario };
+        Harness harness;
+        auto coordinator = harness.synthetic(window, ScrollingCaptureLimits::production);
+        const ScrollingCaptureCoordinator &running = *coordinator;
+        int looksThen = -1;
+        int stepsThen = -1;
+        // While it waits to settle the frame it retakes, or as it looks at a step not drawn yet
+        // once it takes steps on their first look.
+        const auto interrupt = [&](bool retaking) {
+            const ScrollingCaptureTimes &times = running.times();
+            const bool now = retaking
+                ? times.retaken > 0
+                : times.firstLooks >= 5 && times.retaken == 0 && window.clock->now() < window.drawnAt;
+            if (looksThen >= 0 || !now)
+                return;
+            looksThen = window.looks;
+            stepsThen = window.steps;
+            if (how == "cancel")
+                coordinator->setCancelRequested(true);
+            else if (how == "window closed")
+                harness.targetAvailable = false;
+            else
+                coordinator->controlPanel()->doneButton()->click();
+        };
+        if (when == "retaking")
+            harness.beforeAdvance = [&] { interrupt(true); };
+        else
+            window.onLook = [&] { interrupt(false); };
+        const Outcome outcome = harness.run(*coordinator);
+        QVERIFY2(looksThen >= 0, "the capture never got there");
+        QCOMPARE(outcome.error, error);
+        if (error) {
+            QVERIFY(harness.storeIsEmpty());
+            // The wait it was in ends with a check: at most the look that wait was for.
+            QVERIFY(window.looks <= looksThen + 1);
+            QCOMPARE(window.steps, stepsThen);
+            return;
+        }
+        QVERIFY2(outcome.result, qPrintable(outcome.otherError));
+        QCOMPARE(outcome.result->end, ScrollingCaptureEnd::done);
+        QVERIFY(window.steps <= stepsThen + 1);
+        const QImage stitched = harness.stitched(outcome.result->draft);
+        QVERIFY(stitched.height() > FakeWindow::viewHeight && stitched.height() < window.document.height());
+        QCOMPARE(differingRows(stitched, window.document.copy(0, 0, stitched.width(), stitched.height())), 0);
     }
 
     // The wheel reaches the window under the region, moves its content by the window's own step,

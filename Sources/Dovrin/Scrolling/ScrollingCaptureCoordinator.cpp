@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 #include <stdexcept>
 
 using namespace std::chrono_literals;
@@ -23,6 +24,9 @@ namespace {
 // to longestFirstLookDelay, the next one soon after, and later ones half as far apart again each
 // time, up to lookInterval: a quick window is seen at once, a slow one costs few looks.
 constexpr TaskClock::Duration firstLookDelayPerNotch = 6ms;
+// Once a window has drawn its steps at once, a notch is looked at this soon; the partial looks catch
+// the notches that come after.
+constexpr TaskClock::Duration quickLookDelayPerNotch = 4ms;
 constexpr TaskClock::Duration longestFirstLookDelay = 12ms;
 constexpr TaskClock::Duration secondLookDelay = 6ms;
 constexpr TaskClock::Duration lookInterval = 50ms;
@@ -32,6 +36,17 @@ constexpr TaskClock::Duration lookInterval = 50ms;
 constexpr TaskClock::Duration settleInterval = 16ms;
 // What still changes in a settled window: a caret, a small animation (share of cells).
 constexpr double settledChange = 0.002;
+// Steps whose first look showed the whole step and stayed so at the second look before a first look
+// that shows the whole step is believed without the second; still, every so many steps it is checked.
+constexpr int wholeFirstLooksToTrust = 4;
+constexpr int firstLookCheckInterval = 16;
+// A first look that shows part of the step is followed by a few more this far apart.
+constexpr TaskClock::Duration partialLookDelay = 4ms;
+constexpr int partialLooks = 4;
+// Steps taken on their first looks whose rows no look a settle interval later has shown yet. A step
+// is taken so only when it is short enough that the frame after them overlaps the last frame
+// confirmed by as much again.
+constexpr int firstLooksPending = 2;
 // A window that keeps changing (an animation) is taken as it is after this long.
 constexpr auto maximumSettleTime = 1500ms;
 // A step counts as no movement only once the window has had half as long again as its slowest
@@ -83,6 +98,63 @@ double shortfallTolerance(const std::deque<double> &perNotch, int notches)
         return median / 2;
     const auto [least, most] = std::minmax_element(perNotch.begin(), perNotch.end());
     return std::min(median / 2, (*most - *least) * notches + 2.0);
+}
+
+// The first look went all the way: the pixels fit the expected step, and no step short of it (rows
+// that repeat fit a step a period shorter as well).
+bool showsWholeStep(const ScrollingAlignment &alignment, int expected)
+{
+    const bool fits = alignment.basis == ScrollingAlignment::Basis::expectedStep
+        || (alignment.basis == ScrollingAlignment::Basis::image
+            && alignment.confidence >= ScrollingAlignment::minimumConfidence);
+    return fits && !alignment.identical && !alignment.fitsShorterStep && expected > 0
+        && alignment.offset == expected && (alignment.period == 0 || alignment.period > expected);
+}
+
+// The first look shows the window on its way to the expected step: the pixels alone place it short
+// of it.
+bool showsPartOfStep(const ScrollingAlignment &alignment, int expected)
+{
+    return !alignment.identical && alignment.basis == ScrollingAlignment::Basis::image
+        && alignment.confidence >= ScrollingAlignment::minimumConfidence && alignment.offset > 0
+        && alignment.offset < expected;
+}
+
+// The rows [first, second) of `earlier` look the same in `later`, `alignment.offset` rows higher,
+// wherever `later` shows them between its fixed rows (columns that do not move with the content
+// left out).
+bool showsSameRows(
+    const QImage &earlier, const QImage &later, std::pair<int, int> rows, const ScrollingAlignment &alignment)
+{
+    if (earlier.size() != later.size())
+        return false;
+    QList<std::pair<int, int>> compared;
+    int left = 0;
+    QList<std::pair<int, int>> excluded = alignment.excludedColumns;
+    std::sort(excluded.begin(), excluded.end());
+    for (const auto &[from, to] : excluded) {
+        if (from > left)
+            compared.append({ left, std::min(from, int(later.width())) });
+        left = std::max(left, to);
+    }
+    if (left < later.width())
+        compared.append({ left, later.width() });
+    const int top = alignment.fixedTop;
+    const int bottom = later.height() - alignment.fixedBottom;
+    for (int row = std::max(0, rows.first); row < std::min(rows.second, int(earlier.height())); ++row) {
+        const int shown = row - alignment.offset;
+        if (shown < top || shown >= bottom)
+            continue;
+        const auto *a = reinterpret_cast<const quint32 *>(earlier.constScanLine(row));
+        const auto *b = reinterpret_cast<const quint32 *>(later.constScanLine(shown));
+        for (const auto &[from, to] : compared) {
+            for (int x = from; x < to; ++x) {
+                if ((a[x] ^ b[x]) & 0x00ffffffu)
+                    return false;
+            }
+        }
+    }
+    return true;
 }
 
 QImage stacked(const QList<QImage> &parts, int width, int height)
@@ -291,19 +363,26 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame(
 }
 
 Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFrame(
-    const Frame *reference, int notches)
+    const Frame *reference, int notches, QList<int> expected, TaskClock::TimePoint notBefore)
 {
+    TaskClock &clock = *m_environment.clock;
     if (!reference) {
         Task<Frame> first = grabFrame();
         Frame opening = co_await first;
         Task<Frame> settling = settle(std::move(opening));
         Frame settled = co_await settling;
-        co_return Look { std::move(settled), true };
+        co_return Look { std::move(settled), true, std::nullopt, clock.now() };
     }
-    TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint stepped = clock.now();
-    co_await sleepFor(clock, std::min(firstLookDelayPerNotch * std::max(1, notches), longestFirstLookDelay));
+    const bool quick
+        = !expected.isEmpty() && !m_firstLooksDistrusted && m_wholeFirstLooks >= wholeFirstLooksToTrust;
+    TaskClock::Duration delay
+        = std::min((quick ? quickLookDelayPerNotch : firstLookDelayPerNotch) * std::max(1, notches),
+            longestFirstLookDelay);
+    delay = std::max(delay, notBefore - stepped);
+    co_await sleepFor(clock, delay);
     spent(&ScrollingCaptureTimes::waiting, stepped);
+    TaskClock::TimePoint seen = clock.now();
     Task<Frame> first = grabFrame();
     Frame frame = co_await first;
     // Still means still: the window gets as long as it has needed so far, and more, to start moving.
@@ -317,13 +396,14 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
             break;
         checkpoint(Check::scrolling);
         if (clock.now() - stepped >= m_reactionLimit)
-            co_return Look { std::move(frame), false };
+            co_return Look { std::move(frame), false, std::nullopt, seen };
         interval = interval == TaskClock::Duration(0)
             ? secondLookDelay
             : std::min<TaskClock::Duration>(interval * 3 / 2, lookInterval);
         begun = clock.now();
         co_await sleepFor(clock, interval);
         spent(&ScrollingCaptureTimes::waiting, begun);
+        seen = clock.now();
         Task<Frame> again = grabFrame();
         Frame next = co_await again;
         if (next.image.size() != frame.image.size())
@@ -349,16 +429,55 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
     }
     checkpoint(Check::scrolling);
     noteReaction(clock.now() - stepped);
-    Task<Frame> settling = settle(std::move(frame));
+    // A first look that shows the whole step asked for, where no shorter step fits the pixels, cannot
+    // be a smooth scroll or a burst of notches caught halfway; what it cannot rule out is a window
+    // still drawing, which only this window's own record of second looks, and the next look at the
+    // rows it brought, can.
+    std::optional<ScrollingAlignment> whole;
+    for (int part = 0; !expected.isEmpty() && !m_firstLooksDistrusted && !frame.prepared->hasChangedCells();
+         ++part) {
+        TaskClock::TimePoint begun = clock.now();
+        QFuture<ScrollingAlignment> aligning = m_alignFrames(reference->prepared, frame.prepared, expected);
+        const ScrollingAlignment alignment = co_await aligning;
+        spent(&ScrollingCaptureTimes::aligning, begun);
+        checkpoint(Check::scrolling);
+        if (showsWholeStep(alignment, expected.first())) {
+            whole = alignment;
+            break;
+        }
+        // Part of the notches drawn: the rest follow at once.
+        if (!showsPartOfStep(alignment, expected.first()) || part >= partialLooks)
+            break;
+        begun = clock.now();
+        co_await sleepFor(clock, partialLookDelay);
+        spent(&ScrollingCaptureTimes::waiting, begun);
+        seen = clock.now();
+        Task<Frame> again = grabFrame();
+        Frame next = co_await again;
+        if (next.image.size() != frame.image.size())
+            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
+                                                           : ScrollingCaptureError::invalidFrame);
+        frame = std::move(next);
+    }
+    if (whole && quick && ++m_quickLooks % firstLookCheckInterval != 0)
+        co_return Look { std::move(frame), true, whole, seen };
+    double firstChange = 0;
+    Task<Frame> settling = settle(std::move(frame), &firstChange);
     Frame settled = co_await settling;
-    co_return Look { std::move(settled), true };
+    if (whole) {
+        if (firstChange > 0)
+            m_firstLooksDistrusted = true;
+        else
+            ++m_wholeFirstLooks;
+    }
+    co_return Look { std::move(settled), true, std::nullopt, clock.now() };
 }
 
-Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Frame frame)
+Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Frame frame, double *firstChange)
 {
     TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint begun = clock.now();
-    for (;;) {
+    for (bool first = true;; first = false) {
         checkpoint(Check::scrolling);
         TaskClock::TimePoint since = clock.now();
         co_await sleepFor(clock, settleInterval);
@@ -371,6 +490,8 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
         since = clock.now();
         QFuture<double> comparing = m_frameDifference(frame.prepared, next.prepared);
         const double change = co_await comparing;
+        if (first && firstChange)
+            *firstChange = change;
         // Cells that keep changing while the page is at rest (an animation) count neither here
         // nor in the alignment of the step.
         QFuture<ScrollingFramePtr> marking
@@ -620,6 +741,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
 
     bool firstTaken = false; // the first frame's rows are in the document
     Stepping at;
+    std::deque<QuickStep> quickSteps;
     std::optional<ScrollingCaptureEnd> end;
     while (!end) {
         checkpoint(Check::scrolling);
@@ -642,33 +764,118 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             spent(&ScrollingCaptureTimes::recognizing, since);
             checkpoint(Check::scrolling);
         }
+        // The step asked for, in rows: what the last steps the pixels confirmed say a notch moves.
+        double perNotch = medianOf(at.perNotch);
+        const auto expectedSteps = [&] {
+            QList<int> steps;
+            if (perNotch > 0) {
+                steps << int(std::lround(at.notches * perNotch));
+                if (at.lostNotches > 0)
+                    steps << int(std::lround((at.notches + at.lostNotches) * perNotch));
+            }
+            return steps;
+        };
+        QList<int> expected = expectedSteps();
+        // A first look may do only where the pixels placed every step lately, and for a step short
+        // enough that the frame after the next still overlaps the frame before this one well.
+        const bool firstLookMayDo = !expected.isEmpty() && !at.unconfirmedFrom && at.lostNotches == 0
+            && at.stillSteps == 0 && !at.stoppedShort && at.blindRows == 0
+            && int(quickSteps.size()) <= firstLooksPending
+            && expected.first() * (firstLooksPending + 2) <= height - at.fixedTop - at.fixedBottom;
+        const Stepping before = at;
         ++m_times.steps;
         if (!m_environment.scrollDown(scrollPoint, at.notches)) {
             checkpoint(Check::scrolling);
             throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
         }
-        Task<Look> stepping = settledFrame(&previous, at.notches);
+        // With as many steps as may be taken on their first looks pending, the next look comes no
+        // sooner than a second look of the oldest would have: the rows it brought, alike in both,
+        // are then as settled as any.
+        Task<Look> stepping = settledFrame(&previous, at.notches, firstLookMayDo ? expected : QList<int>(),
+            int(quickSteps.size()) >= firstLooksPending ? quickSteps.front().seenAt + settleInterval
+                                                        : TaskClock::TimePoint {});
         Look look = co_await stepping;
         Frame current = std::move(look.frame);
         if (current.image.size() != previous.image.size())
             throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
                                                            : ScrollingCaptureError::invalidFrame);
-        // The step asked for, in rows: what the last steps the pixels confirmed say a notch moves.
-        const double perNotch = medianOf(at.perNotch);
-        QList<int> expected;
-        if (perNotch > 0) {
-            expected << int(std::lround(at.notches * perNotch));
-            if (at.lostNotches > 0)
-                expected << int(std::lround((at.notches + at.lostNotches) * perNotch));
+        // Many more rows than before stay put (a footer came into view, or the lower part of the view
+        // is still where it was): not a step to take on its first look.
+        if (look.alignment
+            && std::max(look.alignment->fixedTop - at.fixedTop, look.alignment->fixedBottom - at.fixedBottom)
+                > look.alignment->offset / 2) {
+            look.alignment.reset();
+            Task<Frame> settling = settle(std::move(current));
+            current = co_await settling;
         }
-        ScrollingAlignment alignment;
-        if (look.changed) {
+        std::optional<ScrollingAlignment> aligned = look.alignment;
+        if (!aligned && look.changed) {
             const TaskClock::TimePoint since = clock.now();
             QFuture<ScrollingAlignment> aligning
                 = m_alignFrames(previous.prepared, current.prepared, expected);
-            alignment = co_await aligning;
+            aligned = co_await aligning;
             spent(&ScrollingCaptureTimes::aligning, since);
             checkpoint(Check::scrolling);
+        }
+        if (!quickSteps.empty()) {
+            // The rows steps took from their first looks must show the same here. Where they do not,
+            // a frame was not drawn yet: the rows since the last frame confirmed go, and this frame,
+            // once settled, is placed against that one.
+            const bool still
+                = !aligned || aligned->identical || (aligned->offset == 0 && aligned->isConfident());
+            bool alike = still
+                || (aligned->offset > 0 && aligned->isConfident()
+                    && aligned->basis != ScrollingAlignment::Basis::unchecked);
+            ScrollingAlignment seen;
+            if (!still)
+                seen = *aligned;
+            seen.fixedTop = still ? at.fixedTop : aligned->fixedTop;
+            seen.fixedBottom = still ? at.fixedBottom : aligned->fixedBottom;
+            const int shift = still ? 0 : aligned->offset;
+            for (const QuickStep &step : quickSteps) {
+                seen.offset = at.scroll - step.scroll + shift;
+                alike = alike && showsSameRows(step.frame.image, current.image, step.rows, seen);
+            }
+            if (alike) {
+                while (!quickSteps.empty() && quickSteps.front().seenAt + settleInterval <= look.seenAt)
+                    quickSteps.pop_front();
+            } else {
+                m_firstLooksDistrusted = true;
+                ++m_times.retaken;
+                if (look.alignment) {
+                    look.alignment.reset();
+                    Task<Frame> settling = settle(std::move(current));
+                    current = co_await settling;
+                }
+                // Every step since, or the earlier ones alone where the window met the end of the
+                // content.
+                QList<int> notches;
+                for (const QuickStep &step : quickSteps)
+                    notches << step.at.notches;
+                notches << at.notches;
+                QuickStep &first = quickSteps.front();
+                dropRows(m_documentHeight - first.documentHeight);
+                at = first.at;
+                previous = std::move(first.before);
+                quickSteps.clear();
+                perNotch = medianOf(at.perNotch);
+                at.notches = std::accumulate(notches.begin(), notches.end(), 0);
+                expected = expectedSteps();
+                for (int sum = at.notches; perNotch > 0 && notches.size() > 1;) {
+                    sum -= notches.takeLast();
+                    expected << int(std::lround(sum * perNotch));
+                }
+                const TaskClock::TimePoint since = clock.now();
+                QFuture<ScrollingAlignment> aligning
+                    = m_alignFrames(previous.prepared, current.prepared, expected);
+                aligned = co_await aligning;
+                spent(&ScrollingCaptureTimes::aligning, since);
+                checkpoint(Check::scrolling);
+            }
+        }
+        ScrollingAlignment alignment;
+        if (aligned) {
+            alignment = *aligned;
         } else if (!ScrollingFrameAnalyzer::hidesStep(*current.prepared, at.fixedTop, height - at.fixedBottom,
                        expected.isEmpty() ? 1 : expected.first())) {
             alignment.identical = true;
@@ -764,6 +971,11 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         if (onPriorAlone && !at.unconfirmedFrom)
             at.unconfirmedFrom = m_documentHeight;
         at.needsLineUp = at.needsLineUp || unchecked;
+        if (look.alignment) {
+            quickSteps.push_back(QuickStep { previous, before, m_documentHeight, current, newScroll,
+                { from, std::max(from, movingBottom) }, look.seenAt });
+            ++m_times.firstLooks;
+        }
         appendRows(current.image, from, movingBottom);
         at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
             && alignment.offset < expected.first() - shortfallTolerance(at.perNotch, at.notches);
@@ -807,6 +1019,32 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
     }
 
+    // Stopped after steps taken on their first looks: their rows stay if a settled look shows them
+    // alike, else the capture ends on the last frame confirmed. After a pause the window is no
+    // longer where the last frame was: they go.
+    if (!quickSteps.empty()) {
+        bool alike = false;
+        if (end != ScrollingCaptureEnd::paused) {
+            Task<Frame> settling = settle(previous);
+            const Frame settled = co_await settling;
+            ScrollingAlignment still;
+            still.fixedTop = at.fixedTop;
+            still.fixedBottom = at.fixedBottom;
+            alike = true;
+            for (const QuickStep &step : quickSteps) {
+                still.offset = at.scroll - step.scroll;
+                alike = alike && showsSameRows(step.frame.image, settled.image, step.rows, still);
+            }
+        }
+        if (!alike) {
+            ++m_times.retaken;
+            QuickStep &first = quickSteps.front();
+            dropRows(m_documentHeight - first.documentHeight);
+            at = first.at;
+            previous = std::move(first.before);
+        }
+        quickSteps.clear();
+    }
     // Rows nothing confirmed are taken back: the capture keeps what it knows and says it stopped.
     const bool rolledBack
         = at.unconfirmedFrom && !(end == ScrollingCaptureEnd::endOfContent && at.confirmsAtEnd);

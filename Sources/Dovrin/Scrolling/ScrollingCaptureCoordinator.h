@@ -38,6 +38,8 @@ struct ScrollingCaptureTimes
     TaskClock::Duration recognizing { 0 };
     int frames = 0; // viewports grabbed
     int steps = 0; // wheel steps posted
+    int firstLooks = 0; // steps taken on their first look
+    int retaken = 0; // of those, steps whose rows a later look showed otherwise, taken again
 };
 
 // A scrolling capture that could not finish; `error` carries the text the user sees.
@@ -132,6 +134,9 @@ private:
     {
         Frame frame;
         bool changed = true;
+        // Set when the frame was taken at its first look, already aligned to the frame before.
+        std::optional<ScrollingAlignment> alignment;
+        TaskClock::TimePoint seenAt {}; // when the frame was grabbed
     };
     // Where the capture stands between two steps.
     struct Stepping
@@ -156,13 +161,29 @@ private:
         int periodFreeRows = 0; // rows moved since rows last repeated
         std::deque<double> perNotch; // pixels per notch of recent steps the pixels confirmed
     };
+    // A step taken on its first look, until a look at least a settle interval later shows the rows
+    // it brought drawn alike.
+    struct QuickStep
+    {
+        Frame before; // the frame before the step
+        Stepping at; // where the capture stood before the step
+        int documentHeight = 0; // before the rows it brought
+        Frame frame;
+        int scroll = 0; // document row of the frame's first row
+        std::pair<int, int> rows; // the rows of the frame it brought
+        TaskClock::TimePoint seenAt;
+    };
     enum class Check { scrolling, finishing };
 
     Task<ScrollingCaptureResult> capture();
     Task<Frame> grabFrame();
-    // After a step of `notches` from `reference` (none: the first frame).
-    Task<Look> settledFrame(const Frame *reference, int notches);
-    Task<Frame> settle(Frame frame);
+    // After a step of `notches` from `reference` (none: the first frame). `expected`: the steps the
+    // capture expects, most likely first, when a first look showing the whole step may do (else
+    // empty); the first look comes no sooner than `notBefore`.
+    Task<Look> settledFrame(
+        const Frame *reference, int notches, QList<int> expected = {}, TaskClock::TimePoint notBefore = {});
+    // `firstChange`, when given, receives how much the second look differed from `frame`.
+    Task<Frame> settle(Frame frame, double *firstChange = nullptr);
     void noteReaction(TaskClock::Duration took);
     // Adds the time since `since` to one stage of m_times.
     void spent(TaskClock::Duration ScrollingCaptureTimes::*stage, TaskClock::TimePoint since);
@@ -216,6 +237,13 @@ private:
     // before it counts as no movement.
     TaskClock::Duration m_slowestReaction { 0 };
     TaskClock::Duration m_reactionLimit;
+    // Steps whose first look showed the whole step, unambiguously, and that a second look found
+    // unchanged; once enough have, such a first look is taken without waiting for the second, but
+    // for a check now and then. A second look that changes, or rows a later look shows otherwise,
+    // end that for the capture.
+    int m_wholeFirstLooks = 0;
+    int m_quickLooks = 0;
+    bool m_firstLooksDistrusted = false;
     ScrollingCaptureTimes m_times;
 
     // The document so far: sealed tiles, then rows not sealed yet.

@@ -45,6 +45,7 @@ public:
     // Bit b set: band b of the row changed at least once while the page was at rest (it includes
     // the volatile cells). Left out when telling whether the page has settled.
     quint32 changedBands(int row) const { return m_changed.empty() ? 0u : m_changed[size_t(row)]; }
+    bool hasChangedCells() const { return !m_changed.empty(); }
 
     // Rows of this frame whose cell in `band` has the signature `signature`; at most `limit` + 1 are
     // reported (more than `limit` means the cell is too common to say anything).
