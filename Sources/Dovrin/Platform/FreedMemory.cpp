@@ -7,6 +7,10 @@
 
 namespace FreedMemory {
 
+namespace {
+std::atomic<int> returned { 0 };
+} // namespace
+
 void keepHeapsSmall()
 {
     // Set explicitly, neither moves with what is freed later. Stills, viewports and tiles are
@@ -19,6 +23,12 @@ void keepHeapsSmall()
 void returnToSystem()
 {
     malloc_trim(0);
+    ++returned;
+}
+
+int returnedCount()
+{
+    return returned;
 }
 
 void returnToSystemSoon()
