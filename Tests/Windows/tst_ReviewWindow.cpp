@@ -543,7 +543,7 @@ private slots:
     }
 
     // A tile in view holds about the pixels it is drawn with, never more than its own, and a zoom
-    // in either direction loads it again at the new size.
+    // in either direction loads it again at the new size, giving back what the reading freed.
     void tilesHeldAtTheSizeShown_data()
     {
         QTest::addColumn<double>("firstZoom");
@@ -570,6 +570,7 @@ private slots:
                 && width <= std::max(shown * 3 / 2, 1);
         };
         for (const double zoom : { firstZoom, secondZoom }) {
+            const int returned = FreedMemory::returnedCount();
             r.view()->session()->setZoom(zoom);
             const int shown = tile->shownPixels().width();
             QTRY_VERIFY2(fits(),
@@ -579,6 +580,8 @@ private slots:
                                .arg(zoom)));
             // Its shape kept, to a row.
             QVERIFY(qAbs(tile->image().width() * 400 - tile->image().height() * 600) <= 600);
+            // What reading it freed (the file, the tile at every pixel) went back to the system.
+            QTRY_VERIFY(FreedMemory::returnedCount() > returned);
         }
     }
 };
