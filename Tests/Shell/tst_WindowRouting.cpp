@@ -1,9 +1,11 @@
 #include "ModelHarness.h"
+#include "Platform/FreedMemory.h"
 #include "Shell/MenuBarExtra.h"
 #include "Shell/WindowRegistry.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 
@@ -96,6 +98,42 @@ private slots:
             qPrintable(QStringLiteral("at %1,%2").arg(opened->x()).arg(opened->y())));
         // A window that takes its content's size keeps it.
         QCOMPARE(opened->minimumSize() == opened->maximumSize(), !WindowRegistry::scene(window)->defaultSize);
+    }
+
+    void closedWindowLetsGo_data()
+    {
+        QTest::addColumn<QString>("id");
+        for (const WindowRegistry::Scene &scene : WindowRegistry::scenes())
+            QTest::newRow(qPrintable(scene.id)) << scene.id;
+    }
+
+    // A closed window is destroyed with its content, the freed pages go back to the system, and
+    // the next open makes the window afresh.
+    void closedWindowLetsGo()
+    {
+        QFETCH(QString, id);
+        WindowRegistry windows;
+        int made = 0;
+        windows.setFactory(id, [&made] {
+            ++made;
+            return new QLabel(QStringLiteral("content"));
+        });
+        QWidget *window = windows.open(id);
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const QPointer<QWidget> content = window->findChild<QLabel *>();
+        QVERIFY(content);
+        const int returned = FreedMemory::returnedCount();
+
+        window->close();
+        QTRY_VERIFY(!content);
+        QVERIFY(!windows.window(id));
+        QTRY_VERIFY(FreedMemory::returnedCount() > returned);
+
+        QWidget *again = windows.open(id);
+        QVERIFY(again && again->isVisible());
+        QCOMPARE(made, 2);
+        QVERIFY(again->findChild<QLabel *>());
     }
 };
 

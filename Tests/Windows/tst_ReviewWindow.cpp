@@ -6,6 +6,7 @@
 #include "Documents/EncryptedDraft.h"
 #include "Documents/ImageNormalization.h"
 #include "Model/ReviewSession.h"
+#include "Platform/FreedMemory.h"
 #include "Services/WindowActivation.h"
 #include "Vemi/VemiButton.h"
 #include "Windows/FramedTextEditor.h"
@@ -446,6 +447,74 @@ private slots:
         }
     }
 
+    void hiddenReviewLetsGo_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<int>("tiles");
+        QTest::newRow("closed, draft kept, then resumed") << "close" << 0;
+        QTest::newRow("scrolling capture closed, then resumed") << "close" << 3;
+        QTest::newRow("saved") << "save" << 0;
+        QTest::newRow("scrolling capture saved") << "save" << 3;
+        QTest::newRow("hidden and shown again at once") << "again" << 3;
+    }
+
+    // A review that leaves the screen leaves memory too: its content and the window's native
+    // window and backing store go. The next review shows afresh where the window was.
+    void hiddenReviewLetsGo()
+    {
+        QFETCH(QString, way);
+        QFETCH(int, tiles);
+        Review r;
+        QVERIFY(r.open(tiles));
+        const QPointer<ReviewView> shown = r.view();
+        r.window()->move(r.window()->pos() + QPoint(37, 23));
+        QTRY_VERIFY(r.window()->backingStore());
+        const QRect frame = r.window()->geometry();
+
+        if (way == u"again") {
+            r.controller->orderOut();
+            r.controller->present(r.model().reviewSession(), &r.model(), nullptr);
+            ModelHarness::settle();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(r.window()->isVisible());
+            QVERIFY(r.view());
+            QVERIFY(r.window()->backingStore());
+            QVERIFY(r.window()->windowHandle());
+            return;
+        }
+        const int returned = FreedMemory::returnedCount();
+        if (way == u"close")
+            r.window()->close();
+        else
+            r.model().saveOpenReview();
+        QTRY_VERIFY(!r.window()->isVisible());
+        QTRY_VERIFY(!shown);
+        QTRY_VERIFY(FreedMemory::returnedCount() > returned);
+        QVERIFY(!r.view());
+        QVERIFY(!r.window()->windowHandle());
+        QVERIFY(!r.window()->backingStore());
+        if (way != u"close")
+            return;
+
+        QVERIFY(ModelHarness::finish(r.model().resumePendingDraft()));
+        QVERIFY(QTest::qWaitForWindowExposed(r.window()));
+        QVERIFY(r.view());
+        QCOMPARE(r.view()->session(), r.model().reviewSession());
+        // Where it was, to a frame's width: a platform may place a new native window by its frame.
+        QCOMPARE(r.window()->size(), frame.size());
+        QVERIFY2((r.window()->pos() - frame.topLeft()).manhattanLength() <= 8,
+            qPrintable(QStringLiteral("at %1,%2, was at %3,%4")
+                           .arg(r.window()->x())
+                           .arg(r.window()->y())
+                           .arg(frame.x())
+                           .arg(frame.y())));
+        if (tiles > 0) {
+            ScrollingCapturePreview *preview = r.view()->previewPane()->scrollingPreview();
+            QVERIFY(preview);
+            QTRY_VERIFY(!preview->tiles().constFirst()->image().isNull());
+        }
+    }
+
     void visibleTilesOnly()
     {
         Review r;
@@ -474,7 +543,7 @@ private slots:
     }
 
     // A tile in view holds about the pixels it is drawn with, never more than its own, and a zoom
-    // in either direction loads it again at the new size.
+    // in either direction loads it again at the new size, giving back what the reading freed.
     void tilesHeldAtTheSizeShown_data()
     {
         QTest::addColumn<double>("firstZoom");
@@ -501,6 +570,7 @@ private slots:
                 && width <= std::max(shown * 3 / 2, 1);
         };
         for (const double zoom : { firstZoom, secondZoom }) {
+            const int returned = FreedMemory::returnedCount();
             r.view()->session()->setZoom(zoom);
             const int shown = tile->shownPixels().width();
             QTRY_VERIFY2(fits(),
@@ -510,6 +580,8 @@ private slots:
                                .arg(zoom)));
             // Its shape kept, to a row.
             QVERIFY(qAbs(tile->image().width() * 400 - tile->image().height() * 600) <= 600);
+            // What reading it freed (the file, the tile at every pixel) went back to the system.
+            QTRY_VERIFY(FreedMemory::returnedCount() > returned);
         }
     }
 };

@@ -10,10 +10,12 @@
 #include "Model/ReviewSession.h"
 #include "Model/SaveWait.h"
 #include "Model/VisualCaptureState.h"
+#include "Platform/FreedMemory.h"
 #include "Rules/OCRLayout.h"
 
 #include <QDir>
 #include <QPointer>
+#include <QScopeGuard>
 
 namespace {
 
@@ -36,6 +38,9 @@ Task<std::optional<QImage>> loadTile(EncryptedDraftStore store, QUuid draftID, i
 {
     QFuture<std::optional<QImage>> reading
         = QtConcurrent::run([store, draftID, index, atMost]() -> std::optional<QImage> {
+              // The file, its decoding and the tile at every pixel are freed by the end, among
+              // blocks still in use; the review may stay open for hours.
+              const auto freed = qScopeGuard([] { FreedMemory::returnToSystemSoon(); });
               try {
                   std::optional<QImage> image = ImageNormalization::image(store.loadTilePNG(draftID, index));
                   // The preview shows a tile at a fraction of its pixels: holding all of them would

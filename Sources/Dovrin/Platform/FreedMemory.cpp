@@ -7,18 +7,31 @@
 
 namespace FreedMemory {
 
+namespace {
+std::atomic<int> returned { 0 };
+} // namespace
+
 void keepHeapsSmall()
 {
     // Set explicitly, neither moves with what is freed later. Stills, viewports and tiles are
     // megabytes each; the engines' blocks are far smaller and churn in place. A heap a thread has
-    // finished with keeps little at its end: a trim gives back free blocks, but not that.
+    // finished with keeps the free space at its end up to the trim threshold plus the top pad: a
+    // trim gives back free blocks, but not that, and every thread that ever allocated (some
+    // twenty after a capture) has a heap of its own.
     mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 256 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 128 * 1024);
+    mallopt(M_TOP_PAD, 0);
 }
 
 void returnToSystem()
 {
     malloc_trim(0);
+    ++returned;
+}
+
+int returnedCount()
+{
+    return returned;
 }
 
 void returnToSystemSoon()

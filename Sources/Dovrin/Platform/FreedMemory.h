@@ -14,5 +14,7 @@ void keepHeapsSmall();
 void returnToSystem();
 // The same on a worker thread; calls that come while one is waiting to run add nothing.
 void returnToSystemSoon();
+// How many times freed memory has been given back so far.
+int returnedCount();
 
 } // namespace FreedMemory

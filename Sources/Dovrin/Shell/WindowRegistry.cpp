@@ -1,5 +1,6 @@
 #include "Shell/WindowRegistry.h"
 
+#include "Platform/FreedMemory.h"
 #include "Services/WindowActivation.h"
 
 #include <QCursor>
@@ -75,6 +76,8 @@ QWidget *WindowRegistry::open(const QString &id)
         return nullptr;
     auto *window = new QWidget(nullptr, Qt::Window);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    // What a closed window held lies among blocks still in use: the heaps keep its pages unless asked.
+    connect(window, &QObject::destroyed, [] { FreedMemory::returnToSystemSoon(); });
     window->setObjectName(id);
     window->setWindowTitle(declared->title);
     auto *layout = new QVBoxLayout(window);

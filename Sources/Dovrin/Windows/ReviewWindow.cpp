@@ -17,6 +17,13 @@ void ReviewWindow::setCloseVeto(ReviewWindowPresenter::CloseVeto veto)
     m_asking = false;
 }
 
+void ReviewWindow::releaseNativeWindow()
+{
+    // A close already took the platform window, but not the backing store.
+    if (!isVisible() && windowHandle())
+        destroy();
+}
+
 void ReviewWindow::closeEvent(QCloseEvent *event)
 {
     if (!m_veto || m_approved) {

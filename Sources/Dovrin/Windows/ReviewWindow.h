@@ -18,6 +18,9 @@ public:
     bool hasCloseVeto() const { return bool(m_veto); }
     // A close waits for the veto's answer.
     bool isAskingToClose() const { return m_asking; }
+    // Gives up the hidden window's native window and its backing store (a window's worth of
+    // shared pixels); the next show makes them again.
+    void releaseNativeWindow();
 
 signals:
     // The window closed through a close that the veto allowed (not through hiding).

@@ -1,6 +1,7 @@
 #include "Windows/ReviewWindowController.h"
 
 #include "Documents/DefaultsStore.h"
+#include "Platform/FreedMemory.h"
 #include "Services/WindowActivation.h"
 #include "Windows/ReviewView.h"
 #include "Windows/ReviewWindow.h"
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 
 ReviewWindowController::ReviewWindowController(
     std::shared_ptr<DefaultsStore> standardDefaults, QObject *parent)
@@ -71,6 +73,7 @@ QList<QKeySequence> ReviewWindowController::menuKeys() const
 void ReviewWindowController::present(
     std::shared_ptr<ReviewSession> session, AppModel *model, CloseVeto shouldClose)
 {
+    ++m_presentation;
     m_window->setCloseVeto(std::move(shouldClose));
     auto *content = new ReviewView(std::move(session), model, m_inspector.read ? m_inspector.read() : true);
     connect(content, &ReviewView::inspectorToggled, this, [this](bool shown) {
@@ -126,7 +129,25 @@ void ReviewWindowController::saveFrame()
 
 bool ReviewWindowController::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_window && event->type() == QEvent::Hide)
+    if (watched == m_window && event->type() == QEvent::Hide) {
         saveFrame();
+        // Not inside the hide: the content may be what is hiding the window. A minimized window
+        // stays visible and keeps everything.
+        if (!m_window->isVisible())
+            QTimer::singleShot(
+                0, this, [this, presentation = m_presentation] { releaseHidden(presentation); });
+    }
     return QObject::eventFilter(watched, event);
+}
+
+void ReviewWindowController::releaseHidden(int presentation)
+{
+    if (presentation != m_presentation || m_window->isVisible())
+        return;
+    if (QWidget *content = m_window->takeCentralWidget()) {
+        // Its blocks lie among ones still in use: the heaps keep their pages unless asked.
+        connect(content, &QObject::destroyed, [] { FreedMemory::returnToSystemSoon(); });
+        content->deleteLater();
+    }
+    m_window->releaseNativeWindow();
 }

@@ -17,8 +17,9 @@ class ReviewWindow;
 
 // Drives the one "Review Capture" window for the model: each review replaces the window's content,
 // the window is made once and reused, its frame is kept between runs, and its close asks the
-// model's veto. The shell above gives it the program's menu bar and, if it keeps the inspector
-// setting itself, the way to read and write it.
+// model's veto. Once hidden, the window lets go of the review it showed (its pictures, text and
+// widgets) and of its native window, so a program that waits in the tray holds neither. The shell above gives
+// it the program's menu bar and, if it keeps the inspector setting itself, the way to read and write it.
 class ReviewWindowController : public QObject, public ReviewWindowPresenter
 {
     Q_OBJECT
@@ -63,10 +64,13 @@ private:
     QList<QKeySequence> menuKeys() const;
     void place();
     void saveFrame();
+    void releaseHidden(int presentation);
 
     std::shared_ptr<DefaultsStore> m_defaults;
     InspectorSetting m_inspector;
     // Owned; made once, hidden and shown again for every review.
     ReviewWindow *m_window;
     bool m_placed = false;
+    // Counts presents: a release queued while one review hid leaves a later one alone.
+    int m_presentation = 0;
 };
