@@ -111,6 +111,10 @@ struct Scenario
     int lateEvery = 0;
     double lateChance = 0;
     bool lateTorn = false;
+    // Every `stallEvery`th step from row `lateFrom` on, the notches after its first (or the last
+    // two thirds of a step of one) move `stall` later: a window busy in the middle of a step.
+    int stallEvery = 0;
+    std::chrono::milliseconds stall { 0 };
     // Steps the capture must have taken on their first look, and whether any must have been taken
     // again from a settled look (none: either).
     int firstLooks = 0;
@@ -264,7 +268,12 @@ public:
             const Scenario &s = window.scenario;
             const bool changed = s.changesFrom > 0 && window.scroll >= s.changesFrom;
             const int rows = changed ? s.laterPerNotch : s.perNotch;
-            if (s.notchGap.count() > 0) {
+            if (s.stallEvery > 0 && window.scroll >= s.lateFrom && window.steps % s.stallEvery == 0) {
+                // A step of one notch scrolls smoothly, and stops a third of the way.
+                const int first = notches > 1 ? rows : rows / 3;
+                window.moves.emplace(window.clock->now() + s.delay, first);
+                window.moves.emplace(window.clock->now() + s.delay + s.stall, notches * rows - first);
+            } else if (s.notchGap.count() > 0) {
                 for (int notch = 0; notch < notches; ++notch)
                     window.moves.emplace(window.clock->now() + s.delay + notch * s.notchGap, rows);
             } else {
@@ -508,6 +517,28 @@ private slots:
                     s.firstLooks = repeats ? 5 : 0;
                     // A late step the capture checks with a second look ends first looks instead.
                     s.retakes = every ? std::optional(repeats && !torn) : std::nullopt;
+                });
+            }
+        }
+        // A window that stops for a while between the notches of a step, after which a settled look
+        // shows the step part of the way: the rest comes with the next step, which identical rows
+        // would fit a whole block shorter as well.
+        // Cards take steps of one notch at 40 rows a notch: 20 gives steps of several.
+        for (const auto &[content, pieces, perNotch] :
+            { std::tuple("identical blocks", Pieces { { 't', 6 }, { 'b', 30 }, { 'k', 20 } }, 40),
+                std::tuple(
+                    "identical blocks, other phase", Pieces { { 't', 6 }, { 'b', 120 }, { 'k', 20 } }, 40),
+                std::tuple("identical cards", cards, 20) }) {
+            for (const int every : { 2, 3, 5 }) {
+                const QString name
+                    = QStringLiteral("%1, a pause between notches every %2 steps").arg(content).arg(every);
+                add(qPrintable(name), [=](Scenario &s) {
+                    s.pieces = pieces;
+                    s.perNotch = perNotch;
+                    s.lateFrom = 600;
+                    s.stallEvery = every;
+                    s.stall = 60ms;
+                    s.retakes = std::nullopt;
                 });
             }
         }
