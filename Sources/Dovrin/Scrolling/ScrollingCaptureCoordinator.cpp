@@ -772,6 +772,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
                 steps << int(std::lround(at.notches * perNotch));
                 if (at.lostNotches > 0)
                     steps << int(std::lround((at.notches + at.lostNotches) * perNotch));
+                if (at.owedRows > 0)
+                    steps << steps.last() + at.owedRows;
             }
             return steps;
         };
@@ -779,7 +781,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         // A first look may do only where the pixels placed every step lately, and for a step short
         // enough that the frame after the next still overlaps the frame before this one well.
         const bool firstLookMayDo = !expected.isEmpty() && !at.unconfirmedFrom && at.lostNotches == 0
-            && at.stillSteps == 0 && !at.stoppedShort && at.blindRows == 0
+            && at.stillSteps == 0 && !at.stoppedShort && at.owedRows == 0 && at.blindRows == 0
             && int(quickSteps.size()) <= firstLooksPending
             && expected.first() * (firstLooksPending + 2) <= height - at.fixedTop - at.fixedBottom;
         const Stepping before = at;
@@ -927,6 +929,10 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
                 }
             }
         }
+        // With rows owed, the window may have moved any of them: another step the pixels fit as well
+        // cannot be told from the one taken, at the end of the content or not.
+        if (at.owedRows > 0 && (alignment.fitsShorterStep || alignment.fitsLongerStep))
+            placed = false;
         if (!placed) {
             Task<ScrollingCaptureEnd> pausing = pause();
             end = co_await pausing;
@@ -977,9 +983,17 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             ++m_times.firstLooks;
         }
         appendRows(current.image, from, movingBottom);
+        const double tolerance = shortfallTolerance(at.perNotch, at.notches);
         at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
-            && alignment.offset < expected.first() - shortfallTolerance(at.perNotch, at.notches);
-        if (alignment.basis == ScrollingAlignment::Basis::image && at.lostNotches == 0 && !at.stoppedShort) {
+            && alignment.offset < expected.first() - tolerance;
+        // Where rows repeat, the rest of a step seen short may come with the next one, a period away
+        // from a step that stops short again: it is expected then, and the step kept short enough
+        // that no two offsets it may move fit alike.
+        const bool repeats = at.period > 0 || alignment.period > 0;
+        const int asked = expected.isEmpty() ? 0 : expected.first() + at.owedRows;
+        const int owed = repeats && alignment.offset < asked - tolerance ? asked - alignment.offset : 0;
+        if (alignment.basis == ScrollingAlignment::Basis::image && at.lostNotches == 0 && !at.stoppedShort
+            && at.owedRows == 0) {
             at.perNotch.push_back(double(alignment.offset) / at.notches);
             if (int(at.perNotch.size()) > perNotchSamples)
                 at.perNotch.pop_front();
@@ -999,6 +1013,10 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
         at.notches = notchesForStep(
             medianOf(at.perNotch), at.notches, movingBottom - fixedTop, at.period, stepShare);
+        at.owedRows = owed;
+        for (const double rows = medianOf(at.perNotch);
+             owed > 0 && at.period > 0 && at.notches > 1 && at.notches * rows + owed >= at.period;)
+            --at.notches;
         previous = std::move(current);
 
         // The rows of the last step stay pending, so a footer found in them later can be taken back,

@@ -148,6 +148,9 @@ private:
         int lostNotches = 0; // sent since the content last moved, without moving it (yet)
         int stillSteps = 0;
         bool stoppedShort = false; // the last step moved less than expected
+        // Rows the notches sent should have moved and the settled looks did not show, where rows
+        // repeat: a window that stopped between the notches of a step brings them with a later one.
+        int owedRows = 0;
         int blindRows = 0; // taken on the expected step alone since the pixels last told anything
         // The document row from which rows stand on the expected step alone, not confirmed yet: a
         // flat stretch, or steps that a shorter step fits as well (rows that repeat).

@@ -903,6 +903,11 @@ ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
             = std::any_of(evaluations.begin(), evaluations.end(), [expected](const Evaluation &other) {
                   return other.consistent && other.shift > 0 && other.shift < expected;
               });
+        alignment.fitsLongerStep
+            = std::any_of(expectedOffsets.begin(), expectedOffsets.end(), [&](int other) {
+                  const Evaluation *fit = evaluationOf(other);
+                  return other > expected && fit && fit->consistent;
+              });
         return alignment;
     }
     // A step that stopped short (the end of the content) moved less than expected: the one offset

@@ -117,6 +117,8 @@ struct ScrollingAlignment
     // Taken on the expected step, which a shorter step fits as well (rows that repeat): a step that
     // stopped short at the end of the content would look just the same.
     bool fitsShorterStep = false;
+    // Taken on an expected step, which a longer one expected as well fits too.
+    bool fitsLongerStep = false;
 
     bool isConfident() const { return basis != Basis::image || confidence >= minimumConfidence; }
 };
