@@ -340,7 +340,7 @@ void ScrollingCaptureCoordinator::observeDisplays()
         m_displayConnections << connect(screen, &QScreen::geometryChanged, this, changed);
 }
 
-Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame()
+Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame(QSize sameSize)
 {
     TaskClock &clock = *m_environment.clock;
     TaskClock::TimePoint begun = clock.now();
@@ -352,6 +352,10 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame(
     checkpoint(Check::scrolling);
     if (image.isNull() || image.width() <= 0 || image.height() <= 0)
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
+    // Another look at the same viewport comes back the same size unless the display changed.
+    if (sameSize.isValid() && image.size() != sameSize)
+        throw ScrollingCaptureFailure(
+            m_displayChanged ? ScrollingCaptureError::displayChanged : ScrollingCaptureError::invalidFrame);
     begun = clock.now();
     QFuture<ScrollingFramePtr> preparing = m_prepareFrame(std::move(image));
     ScrollingFramePtr prepared = co_await preparing;
@@ -360,6 +364,30 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::grabFrame(
     if (!prepared || prepared->isNull())
         throw ScrollingCaptureFailure(ScrollingCaptureError::invalidFrame);
     co_return Frame { prepared->image(), prepared };
+}
+
+Task<ScrollingAlignment> ScrollingCaptureCoordinator::align(
+    ScrollingFramePtr from, ScrollingFramePtr to, QList<int> expected)
+{
+    const TaskClock::TimePoint since = m_environment.clock->now();
+    QFuture<ScrollingAlignment> aligning = m_alignFrames(std::move(from), std::move(to), std::move(expected));
+    const ScrollingAlignment alignment = co_await aligning;
+    spent(&ScrollingCaptureTimes::aligning, since);
+    checkpoint(Check::scrolling);
+    co_return alignment;
+}
+
+Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::lookAgain(
+    TaskClock::Duration delay, QSize sameSize, TaskClock::TimePoint *seen)
+{
+    TaskClock &clock = *m_environment.clock;
+    const TaskClock::TimePoint since = clock.now();
+    co_await sleepFor(clock, delay);
+    spent(&ScrollingCaptureTimes::waiting, since);
+    if (seen)
+        *seen = clock.now();
+    Task<Frame> grabbing = grabFrame(sameSize);
+    co_return co_await grabbing;
 }
 
 Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFrame(
@@ -400,15 +428,8 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
         interval = interval == TaskClock::Duration(0)
             ? secondLookDelay
             : std::min<TaskClock::Duration>(interval * 3 / 2, lookInterval);
-        begun = clock.now();
-        co_await sleepFor(clock, interval);
-        spent(&ScrollingCaptureTimes::waiting, begun);
-        seen = clock.now();
-        Task<Frame> again = grabFrame();
+        Task<Frame> again = lookAgain(interval, frame.image.size(), &seen);
         Frame next = co_await again;
-        if (next.image.size() != frame.image.size())
-            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
-                                                           : ScrollingCaptureError::invalidFrame);
         begun = clock.now();
         QFuture<double> sinceLast = m_frameDifference(reference->prepared, next.prepared);
         const double movedSince = co_await sinceLast;
@@ -436,11 +457,8 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
     std::optional<ScrollingAlignment> whole;
     for (int part = 0; !expected.isEmpty() && !m_firstLooksDistrusted && !frame.prepared->hasChangedCells();
          ++part) {
-        TaskClock::TimePoint begun = clock.now();
-        QFuture<ScrollingAlignment> aligning = m_alignFrames(reference->prepared, frame.prepared, expected);
+        Task<ScrollingAlignment> aligning = align(reference->prepared, frame.prepared, expected);
         const ScrollingAlignment alignment = co_await aligning;
-        spent(&ScrollingCaptureTimes::aligning, begun);
-        checkpoint(Check::scrolling);
         if (showsWholeStep(alignment, expected.first())) {
             whole = alignment;
             break;
@@ -448,16 +466,8 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
         // Part of the notches drawn: the rest follow at once.
         if (!showsPartOfStep(alignment, expected.first()) || part >= partialLooks)
             break;
-        begun = clock.now();
-        co_await sleepFor(clock, partialLookDelay);
-        spent(&ScrollingCaptureTimes::waiting, begun);
-        seen = clock.now();
-        Task<Frame> again = grabFrame();
-        Frame next = co_await again;
-        if (next.image.size() != frame.image.size())
-            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
-                                                           : ScrollingCaptureError::invalidFrame);
-        frame = std::move(next);
+        Task<Frame> again = lookAgain(partialLookDelay, frame.image.size(), &seen);
+        frame = co_await again;
     }
     if (whole && quick && ++m_quickLooks % firstLookCheckInterval != 0)
         co_return Look { std::move(frame), true, whole, seen };
@@ -479,15 +489,9 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
     const TaskClock::TimePoint begun = clock.now();
     for (bool first = true;; first = false) {
         checkpoint(Check::scrolling);
-        TaskClock::TimePoint since = clock.now();
-        co_await sleepFor(clock, settleInterval);
-        spent(&ScrollingCaptureTimes::waiting, since);
-        Task<Frame> again = grabFrame();
+        Task<Frame> again = lookAgain(settleInterval, frame.image.size());
         Frame next = co_await again;
-        if (next.image.size() != frame.image.size())
-            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
-                                                           : ScrollingCaptureError::invalidFrame);
-        since = clock.now();
+        TaskClock::TimePoint since = clock.now();
         QFuture<double> comparing = m_frameDifference(frame.prepared, next.prepared);
         const double change = co_await comparing;
         if (first && firstChange)
@@ -812,12 +816,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
         std::optional<ScrollingAlignment> aligned = look.alignment;
         if (!aligned && look.changed) {
-            const TaskClock::TimePoint since = clock.now();
-            QFuture<ScrollingAlignment> aligning
-                = m_alignFrames(previous.prepared, current.prepared, expected);
+            Task<ScrollingAlignment> aligning = align(previous.prepared, current.prepared, expected);
             aligned = co_await aligning;
-            spent(&ScrollingCaptureTimes::aligning, since);
-            checkpoint(Check::scrolling);
         }
         if (!quickSteps.empty()) {
             // The rows steps took from their first looks must show the same here. Where they do not,
@@ -867,12 +867,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
                     sum -= notches.takeLast();
                     expected << int(std::lround(sum * perNotch));
                 }
-                const TaskClock::TimePoint since = clock.now();
-                QFuture<ScrollingAlignment> aligning
-                    = m_alignFrames(previous.prepared, current.prepared, expected);
+                Task<ScrollingAlignment> aligning = align(previous.prepared, current.prepared, expected);
                 aligned = co_await aligning;
-                spent(&ScrollingCaptureTimes::aligning, since);
-                checkpoint(Check::scrolling);
             }
         }
         ScrollingAlignment alignment;

@@ -179,7 +179,13 @@ private:
     enum class Check { scrolling, finishing };
 
     Task<ScrollingCaptureResult> capture();
-    Task<Frame> grabFrame();
+    // `sameSize`, when valid: the size of the look this one follows.
+    Task<Frame> grabFrame(QSize sameSize = {});
+    // The frames aligned on the analyzer's thread, the time counted as aligning.
+    Task<ScrollingAlignment> align(ScrollingFramePtr from, ScrollingFramePtr to, QList<int> expected);
+    // The viewport again after `delay`, the size of the look before; `seen`, when given, receives
+    // when it was taken.
+    Task<Frame> lookAgain(TaskClock::Duration delay, QSize sameSize, TaskClock::TimePoint *seen = nullptr);
     // After a step of `notches` from `reference` (none: the first frame). `expected`: the steps the
     // capture expects, most likely first, when a first look showing the whole step may do (else
     // empty); the first look comes no sooner than `notBefore`.
