@@ -3,12 +3,15 @@
 #include "SyntheticKeyboard.h"
 #include "TestSupport.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTest>
 #include <QThread>
 
+#include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <xcb/xcb.h>
 
 #include <memory>
 
@@ -36,6 +39,28 @@ struct Holder
     }
     QProcess process;
     QByteArray answer;
+};
+
+// Counts the presses of one key that reach this program, repeats included.
+struct PressCounter : QAbstractNativeEventFilter
+{
+    explicit PressCounter(quint32 keyCode)
+        : keyCode(keyCode)
+    {
+        qApp->installNativeEventFilter(this);
+    }
+    ~PressCounter() override { qApp->removeNativeEventFilter(this); }
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        auto *event = static_cast<xcb_key_press_event_t *>(message);
+        if ((event->response_type & 0x7f) == XCB_KEY_PRESS && event->detail == keyCode)
+            ++count;
+        return false;
+    }
+    quint32 keyCode;
+    int count = 0;
 };
 
 const quint32 altShift = KeyTable::optionBit | KeyTable::shiftBit;
@@ -108,6 +133,34 @@ private slots:
 
         keyboard.chord(held, XK_c);
         QTRY_COMPARE(m_presses, 2);
+    }
+
+    // A window of the program that takes the keyboard and lets it go while the shortcut is held
+    // (a menu, the overlay) ends the grab the press began: the release goes elsewhere.
+    void aPressWhoseReleaseWentElsewhereDoesNotHoldBackTheNext()
+    {
+        QCOMPARE(
+            m_controller->registerShortcut(shortcut(XK_c, altShift)), HotKeyRegistrationState::registered);
+        const QList<unsigned long> keys { XK_Shift_L, XK_Alt_L, XK_c };
+        auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        SyntheticKeyboard keyboard;
+        keyboard.press(keys);
+        QTRY_COMPARE(m_presses, 1);
+        xcb_ungrab_keyboard(x11->connection(), XCB_CURRENT_TIME);
+        xcb_flush(x11->connection());
+        keyboard.release(keys);
+        QGuiApplication::sync();
+
+        keyboard.chord(keys.mid(0, 2), XK_c);
+        QTRY_COMPARE(m_presses, 2);
+        // Held down, the key repeats, the first time after the server's delay: still one press.
+        PressCounter seen(XKeysymToKeycode(x11->display(), XK_c));
+        keyboard.press(keys);
+        QTRY_COMPARE(m_presses, 3);
+        QTRY_VERIFY_WITH_TIMEOUT(seen.count >= 4, 10000);
+        keyboard.release(keys);
+        QGuiApplication::sync();
+        QCOMPARE(m_presses, 3);
     }
 
     void anotherClientsGrabIsAConflictAndLeavesNothingRegistered()

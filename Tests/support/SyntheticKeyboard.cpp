@@ -52,6 +52,25 @@ void SyntheticKeyboard::chord(const QList<unsigned long> &modifiers, unsigned lo
     XSync(m_display, False);
 }
 
+void SyntheticKeyboard::press(const QList<unsigned long> &keys)
+{
+    if (!m_display)
+        return;
+    // Apart by a millisecond or two, as by hand (see chord()).
+    for (unsigned long keysym : keys)
+        key(keysym, true, 2);
+    XSync(m_display, False);
+}
+
+void SyntheticKeyboard::release(const QList<unsigned long> &keys)
+{
+    if (!m_display)
+        return;
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it)
+        key(*it, false);
+    XSync(m_display, False);
+}
+
 bool SyntheticKeyboard::type(const QString &text)
 {
     if (!m_display)

@@ -21,6 +21,10 @@ public:
     // Presses the modifiers, taps the key, releases the modifiers; all are keysyms. Waits until the
     // server has handled it.
     void chord(const QList<unsigned long> &modifiers, unsigned long key);
+    // Presses the keys in order and leaves them down, or releases them in reverse order; waits
+    // until the server has handled it.
+    void press(const QList<unsigned long> &keys);
+    void release(const QList<unsigned long> &keys);
     // Types the text key by key, with Shift where the keyboard needs it; a newline is Return. False
     // when a character has no key on this keyboard (nothing after it is typed).
     bool type(const QString &text);

@@ -4,7 +4,10 @@
 #include "Platform/XcbReply.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -12,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -88,6 +92,25 @@ xcb_keycode_t keycodeFor(xcb_connection_t *connection, quint32 keysym)
         return 0;
     XcbReply<xcb_keycode_t> codes(xcb_key_symbols_get_keycode(symbols.get(), keysym));
     return codes ? codes.get()[0] : 0;
+}
+
+// The server's repeat delay (before a held key's first repeat) and interval (between the next
+// ones), in milliseconds; the X defaults when it cannot say.
+std::pair<quint32, quint32> repeatRate()
+{
+    unsigned int delay = 660;
+    unsigned int interval = 40;
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (Display *display = x11 ? x11->display() : nullptr) {
+        unsigned int serverDelay = 0;
+        unsigned int serverInterval = 0;
+        if (XkbGetAutoRepeatRate(display, XkbUseCoreKbd, &serverDelay, &serverInterval)) {
+            delay = serverDelay;
+            interval = serverInterval;
+        }
+    }
+    return { delay, interval };
 }
 
 } // namespace
@@ -180,6 +203,7 @@ X11KeyGrab::Result X11KeyGrab::grab(quint32 keysym, quint16 modifierMask)
     m_ignoredMask = locks;
     m_grabbedMasks = std::move(held);
     m_down = false;
+    std::tie(m_repeatDelay, m_repeatInterval) = repeatRate();
     return Result::grabbed;
 }
 
@@ -198,6 +222,8 @@ void X11KeyGrab::ungrab()
     m_grabbedMasks.clear();
     m_down = false;
     m_lastReleaseTime.reset();
+    m_lastPressTime.reset();
+    m_repeating = false;
 }
 
 bool X11KeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
@@ -222,9 +248,23 @@ bool X11KeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, q
     if ((key->state & modifierBits & ~m_ignoredMask) != m_mask)
         return false;
     // A held key repeats as presses without releases, or, where the server reports repeats the old
-    // way, as a release and a press with the same time: one press, one action.
-    const bool repeat = m_down || (m_lastReleaseTime && key->time == *m_lastReleaseTime);
+    // way, as a release and a press with the same time: one press, one action. The release can go
+    // to another client (when a window of ours takes the keyboard and lets it go while the key is
+    // held): then a press that does not come when the server's repeat would is a new one.
+    bool repeat = false;
+    if (m_down && m_lastPressTime) {
+        // Server times, stamped when the server's repeat timer fires: never early, late only
+        // when the server is very busy.
+        const quint32 since = key->time - *m_lastPressTime;
+        const quint32 slack = 500;
+        repeat = m_repeating ? since <= m_repeatInterval + slack
+                             : since + 20 >= m_repeatDelay && since <= m_repeatDelay + slack;
+    } else if (!m_down) {
+        repeat = m_lastReleaseTime && key->time == *m_lastReleaseTime;
+    }
+    m_repeating = m_down && repeat;
     m_down = true;
+    m_lastPressTime = key->time;
     if (repeat)
         return true;
     QMetaObject::invokeMethod(

@@ -5,13 +5,15 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // One global key grab on the X11 root window, through Qt's own X connection.
 //
 // The grab is made for the key's modifier mask with every Caps Lock / Num Lock variant, so the
 // shortcut works whatever the lock keys say. Presses reach `onPress` once each (auto-repeat is
-// ignored), posted to the main loop. Without an X11 connection (offscreen, Wayland without
+// ignored, and a release that went to another client does not hold back the next press), posted
+// to the main loop. Without an X11 connection (offscreen, Wayland without
 // XWayland) every grab answers `unavailable`. Main thread only.
 class X11KeyGrab : public QObject, public QAbstractNativeEventFilter
 {
@@ -53,4 +55,8 @@ private:
     std::vector<quint16> m_grabbedMasks;
     bool m_down = false;
     std::optional<quint32> m_lastReleaseTime;
+    std::optional<quint32> m_lastPressTime; // repeats included
+    bool m_repeating = false; // the key held has repeated since it was pressed
+    quint32 m_repeatDelay = 0; // ms
+    quint32 m_repeatInterval = 0; // ms
 };
