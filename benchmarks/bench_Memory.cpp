@@ -8,8 +8,8 @@
 //  - a region capture of a 1000x1000 view of text: right after it is recognized, 60 s later with
 //    the review still open, and 60 s after it was saved (the review closed);
 //  - a 10-screen scrolling capture of the scroll_target column: the same;
-//  - ten more scrolling captures in a row, each saved: after each is recognized, and 60 s after the
-//    last.
+//  - ten more scrolling captures in a row, each saved: after each is recognized, again once the
+//    program is quiet (its processor use under 3 % for a second), and 60 s after the last.
 //
 // Needs Xvfb, trayer and the tests' helper build/<dir>/Tests/scroll_target (DOVRIN_TESTS=ON).
 // DOVRIN_BENCH_PROGRAM, when set, is the program to measure instead of the one built beside this.
@@ -50,6 +50,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -99,7 +100,12 @@ void writeMaps(qint64 pid, const QString &path)
         return;
     QMap<QByteArray, qint64> sizes;
     QByteArray name;
-    for (const QByteArray &line : smaps.readAll().split('\n')) {
+    const QByteArray all = smaps.readAll();
+    // The whole of it beside, for what the sums by name hide (one heap or stack among many).
+    QFile whole(path + QStringLiteral(".smaps"));
+    if (whole.open(QIODevice::WriteOnly))
+        whole.write(all);
+    for (const QByteArray &line : all.split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() >= 5 && fields[0].contains('-'))
             name = fields.size() >= 6 ? fields.mid(5).join(' ') : QByteArrayLiteral("[anon]");
@@ -138,6 +144,41 @@ qint64 programBelow(qint64 pid)
         }
     }
     return 0;
+}
+
+// The processor time the program has used so far, in clock ticks; -1 when it is gone.
+qint64 processorTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The command name may hold spaces: the fields are counted from its closing parenthesis.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
+    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
+}
+
+// Waits until the program has used under 3 % of one processor over a whole second: its
+// recognition and other work after a capture has ended. False after `limit`.
+bool waitUntilQuiet(qint64 pid, std::chrono::milliseconds limit)
+{
+    const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
+    QElapsedTimer timer;
+    timer.start();
+    QList<qint64> ticks; // one every 200 ms
+    while (timer.elapsed() <= limit.count()) {
+        const qint64 now = processorTicks(pid);
+        if (now < 0)
+            return false;
+        ticks.push_back(now);
+        if (ticks.size() > 6)
+            ticks.pop_front();
+        if (ticks.size() == 6 && double(ticks.back() - ticks.front()) <= 0.03 * ticksPerSecond)
+            return true;
+        QThread::msleep(200);
+    }
+    return false;
 }
 
 // Waits for `condition`, looking every 20 ms, for up to `limit`.
@@ -532,6 +573,16 @@ void memoryAcrossCaptures(benchmark::State &state)
             last = draft->id;
             if (!report(state, session, key, label))
                 return false;
+            // The text is in the draft while the last tiles may still be read: the figure that
+            // compares one capture with another is taken once the program is quiet.
+            if (!waitUntilQuiet(session.pid(), 120s)) {
+                state.SkipWithError("the program did not become quiet after a scrolling capture");
+                return false;
+            }
+            const std::string quietKey = std::string(key) + "_quiet";
+            const QByteArray quietLabel = QByteArrayLiteral("    once quiet");
+            if (!report(state, session, quietKey.c_str(), quietLabel.constData()))
+                return false;
             session.desktop().park(QPoint(1900, 1060));
             return true;
         };
@@ -558,6 +609,10 @@ void memoryAcrossCaptures(benchmark::State &state)
                 return;
             }
         }
+        const std::string first = "row1_quiet_rss_MiB";
+        const std::string tenth = "row" + std::to_string(capturesInARow) + "_quiet_rss_MiB";
+        std::printf("  the last once quiet, over the first       %+7.1f MiB resident\n",
+            double(state.counters[tenth]) - double(state.counters[first]));
         settleFor(60s);
         report(state, session, "row_60s", "  60 s after the last one was saved");
     }
