@@ -1530,6 +1530,29 @@ OCRService::OCRService(QObject *parent)
     : QObject(parent)
 { }
 
+namespace {
+
+// The result copied into blocks of the calling thread's heap. The worker's strings lie scattered
+// among the pages of the heaps of the threads that read them: kept for as long as a review stays
+// open, a few hundred lines would keep megabytes of those heaps resident after everything else in
+// them was freed.
+OCRResult ownedByThisThread(const OCRResult &result)
+{
+    const auto copied = [](const QString &text) { return QString(text.constData(), text.size()); };
+    OCRResult owned;
+    owned.text = copied(result.text);
+    owned.observations.reserve(result.observations.size());
+    for (const CaptureTextObservation &observation : result.observations)
+        owned.observations.push_back(
+            { copied(observation.text), observation.boundingBox, observation.confidence });
+    owned.languages.reserve(result.languages.size());
+    for (const QString &language : result.languages)
+        owned.languages.push_back(copied(language));
+    return owned;
+}
+
+} // namespace
+
 Task<OCRResult> OCRService::recognizeText(QImage image)
 {
     // Whatever ends this wait (an answer, a cancel, the owner or the application going away) stops
@@ -1554,7 +1577,7 @@ Task<OCRResult> OCRService::recognizeText(QImage image)
     StoppingFutureAwaiter<OCRResult> answer(std::move(work), [stop] { *stop = true; });
     OCRResult result = co_await answer;
     CurrentTask::checkCancelled();
-    co_return result;
+    co_return ownedByThisThread(result);
 }
 
 OCRResult OCRService::recognize(const QImage &image, const std::function<bool()> &shouldStop)

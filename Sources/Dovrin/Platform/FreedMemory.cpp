@@ -1,6 +1,9 @@
 #include "Platform/FreedMemory.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <atomic>
 #include <malloc.h>
@@ -44,6 +47,26 @@ void returnToSystemSoon()
         queued = false;
         returnToSystem();
     });
+}
+
+void returnToSystemAfter(std::chrono::milliseconds delay)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return;
+    // The timer lives on the main thread, whose loop runs for as long as the program does.
+    QMetaObject::invokeMethod(
+        app,
+        [app, delay] {
+            static QPointer<QTimer> timer;
+            if (!timer) {
+                timer = new QTimer(app);
+                timer->setSingleShot(true);
+                QObject::connect(timer, &QTimer::timeout, [] { returnToSystemSoon(); });
+            }
+            timer->start(delay);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace FreedMemory

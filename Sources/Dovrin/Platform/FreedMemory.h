@@ -5,6 +5,8 @@
 // block gets pages of its own to the largest block freed so far: after the stills, frames and tiles
 // of a capture (megabytes each) are freed, they stay in the heaps, and the resident size of a
 // program that runs all day stays where its biggest capture took it, or grows.
+#include <chrono>
+
 namespace FreedMemory {
 
 // Large blocks get pages of their own, given back as soon as they are freed, and every heap gives
@@ -14,6 +16,9 @@ void keepHeapsSmall();
 void returnToSystem();
 // The same on a worker thread; calls that come while one is waiting to run add nothing.
 void returnToSystemSoon();
+// returnToSystemSoon() after `delay`, asked from any thread: for what threads free as they end,
+// after their last own call could give it back. A call while one waits moves it later.
+void returnToSystemAfter(std::chrono::milliseconds delay);
 // How many times freed memory has been given back so far.
 int returnedCount();
 

@@ -59,6 +59,8 @@ TesseractEngine::~TesseractEngine()
     // Thousands of small blocks of the model, in the heap of a thread that is ending: nothing else
     // would give their pages back.
     FreedMemory::returnToSystem();
+    // The thread hands its cache of small blocks back to its heap only as it ends, after this.
+    FreedMemory::returnToSystemAfter(std::chrono::seconds(2));
 }
 
 int TesseractEngine::loadedCount()
