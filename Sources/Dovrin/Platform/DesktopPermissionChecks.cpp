@@ -14,13 +14,27 @@
 
 namespace DesktopPermissionChecks {
 
-xcb_connection_t *qtConnection()
+namespace {
+
+QNativeInterface::QX11Application *qtX11()
 {
     auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+}
+
+} // namespace
+
+xcb_connection_t *qtConnection()
+{
+    QNativeInterface::QX11Application *x11 = qtX11();
     // Offscreen hands back the interface with no connection behind it.
     xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
     return connection && !xcb_connection_has_error(connection) ? connection : nullptr;
+}
+
+_XDisplay *qtDisplay()
+{
+    return qtConnection() ? qtX11()->display() : nullptr;
 }
 
 bool canReadScreen(xcb_connection_t *connection)

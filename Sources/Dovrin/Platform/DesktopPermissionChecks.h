@@ -6,6 +6,7 @@
 #include <chrono>
 
 struct xcb_connection_t;
+struct _XDisplay;
 
 // What stands behind each permission on an X11 desktop. Nothing here asks the user anything: X11
 // has no such prompts, so each check is a fact about the session.
@@ -13,6 +14,9 @@ namespace DesktopPermissionChecks {
 
 // Qt's own X connection; none offscreen or on Wayland without XWayland.
 xcb_connection_t *qtConnection();
+// The same connection as an Xlib display, for the calls that have no XCB form; none when
+// qtConnection() has none.
+_XDisplay *qtDisplay();
 // Screen Recording: a 1x1 image of the root window can be read.
 bool canReadScreen(xcb_connection_t *connection);
 // Control Scrolling: the XTEST extension is there to post scroll steps with.

@@ -4,7 +4,6 @@
 #include "Platform/XcbReply.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -100,9 +99,7 @@ std::pair<quint32, quint32> repeatRate()
 {
     unsigned int delay = 660;
     unsigned int interval = 40;
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (Display *display = x11 ? x11->display() : nullptr) {
+    if (Display *display = DesktopPermissionChecks::qtDisplay()) {
         unsigned int serverDelay = 0;
         unsigned int serverInterval = 0;
         if (XkbGetAutoRepeatRate(display, XkbUseCoreKbd, &serverDelay, &serverInterval)) {
@@ -222,7 +219,6 @@ void X11KeyGrab::ungrab()
     m_grabbedMasks.clear();
     m_down = false;
     m_lastReleaseTime.reset();
-    m_lastPressTime.reset();
     m_repeating = false;
 }
 
@@ -252,14 +248,14 @@ bool X11KeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, q
     // to another client (when a window of ours takes the keyboard and lets it go while the key is
     // held): then a press that does not come when the server's repeat would is a new one.
     bool repeat = false;
-    if (m_down && m_lastPressTime) {
+    if (m_down) {
         // Server times, stamped when the server's repeat timer fires: never early, late only
         // when the server is very busy.
-        const quint32 since = key->time - *m_lastPressTime;
+        const quint32 since = key->time - m_lastPressTime;
         const quint32 slack = 500;
         repeat = m_repeating ? since <= m_repeatInterval + slack
                              : since + 20 >= m_repeatDelay && since <= m_repeatDelay + slack;
-    } else if (!m_down) {
+    } else {
         repeat = m_lastReleaseTime && key->time == *m_lastReleaseTime;
     }
     m_repeating = m_down && repeat;

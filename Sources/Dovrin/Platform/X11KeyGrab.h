@@ -13,8 +13,8 @@
 // The grab is made for the key's modifier mask with every Caps Lock / Num Lock variant, so the
 // shortcut works whatever the lock keys say. Presses reach `onPress` once each (auto-repeat is
 // ignored, and a release that went to another client does not hold back the next press), posted
-// to the main loop. Without an X11 connection (offscreen, Wayland without
-// XWayland) every grab answers `unavailable`. Main thread only.
+// to the main loop. Without an X11 connection (offscreen, Wayland without XWayland) every grab
+// answers `unavailable`. Main thread only.
 class X11KeyGrab : public QObject, public QAbstractNativeEventFilter
 {
 public:
@@ -55,7 +55,7 @@ private:
     std::vector<quint16> m_grabbedMasks;
     bool m_down = false;
     std::optional<quint32> m_lastReleaseTime;
-    std::optional<quint32> m_lastPressTime; // repeats included
+    quint32 m_lastPressTime = 0; // repeats included; set whenever m_down is
     bool m_repeating = false; // the key held has repeated since it was pressed
     quint32 m_repeatDelay = 0; // ms
     quint32 m_repeatInterval = 0; // ms

@@ -1,5 +1,6 @@
 #include "Platform/X11SystemTray.h"
 
+#include "Platform/DesktopPermissionChecks.h"
 #include "Platform/XcbReply.h"
 
 #include <QGuiApplication>
@@ -12,15 +13,9 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
+using DesktopPermissionChecks::qtConnection;
 
-xcb_connection_t *qtConnection()
-{
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
-    return connection && !xcb_connection_has_error(connection) ? connection : nullptr;
-}
+namespace {
 
 xcb_atom_t atom(xcb_connection_t *connection, const QByteArray &name)
 {
