@@ -1,6 +1,7 @@
 #include "Platform/MicrophoneCapture.h"
 
 #include "Platform/PulseConnection.h"
+#include "Platform/StreamPositionClock.h"
 
 #include <mutex>
 #include <vector>
@@ -34,6 +35,7 @@ public:
     BufferCallback onBuffer;
     bool ended = false;
     std::vector<std::byte> hole;
+    std::optional<StreamPositionClock> clock;
 
     void release()
     {
@@ -143,6 +145,7 @@ void MicrophoneCapture::start(BufferCallback onBuffer)
     if (!d->stream)
         throw fail();
     d->onBuffer = std::move(onBuffer);
+    d->clock.emplace(format.sampleRate);
     pa_stream_set_state_callback(
         d->stream,
         [](pa_stream *stream, void *userdata) {
@@ -165,16 +168,14 @@ void MicrophoneCapture::start(BufferCallback onBuffer)
                     return;
                 const qint64 frames = qint64(bytes) / (format.bytesPerFrameInPlane());
                 if (frames > 0 && impl->onBuffer) {
-                    const auto duration
-                        = std::chrono::nanoseconds(qint64(double(frames) * 1e9 / format.sampleRate));
                     // A hole is time the source gave nothing for: silence of that length.
                     if (!data) {
                         impl->hole.assign(bytes, std::byte {});
                         data = impl->hole.data();
                     }
                     const void *planes[] = { data };
-                    impl->onBuffer(
-                        AudioPCMBuffer(format, planes, frames, std::chrono::steady_clock::now() - duration));
+                    impl->onBuffer(AudioPCMBuffer(format, planes, frames,
+                        impl->clock->stamp(frames, std::chrono::steady_clock::now())));
                 }
                 pa_stream_drop(stream);
             }
