@@ -288,6 +288,65 @@ private slots:
         }
     }
 
+    // Two files of one session cut at one moment hold the same stretch of it, whatever each has
+    // encoded beyond (what a crash then keeps); a file nobody cuts is written out by itself.
+    void cutsKeepTwoFilesEquallyLong_data()
+    {
+        QTest::addColumn<double>("othersFed"); // seconds appended
+        QTest::addColumn<double>("youFed");
+        QTest::addColumn<double>("cut"); // NaN: never cut
+        QTest::addColumn<double>("kept"); // seconds each file holds before finishing, to one packet
+        const double never = std::nan("");
+        QTest::newRow("both fed further than the cut") << 2.5 << 2.5 << 2.0 << 2.0;
+        QTest::newRow("one fed far ahead") << 2.9 << 1.3 << 1.25 << 1.25;
+        QTest::newRow("a cut within a packet") << 1.5 << 1.5 << 1.01 << 1.01;
+        QTest::newRow("never cut: written out after the limit")
+            << 4.5 << 2.0 << never << double(AACStreamWriter::uncutLimit.count());
+    }
+    void cutsKeepTwoFilesEquallyLong()
+    {
+        QFETCH(double, othersFed);
+        QFETCH(double, youFed);
+        QFETCH(double, cut);
+        QFETCH(double, kept);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        const auto othersFormat = floatFormat(48000, 2);
+        AACStreamWriter others(path("cut-" + tag + "_others.m4a"), othersFormat);
+        AACStreamWriter you(path("cut-" + tag + "_you.m4a"), floatFormat(44100, 1));
+        const auto start = std::chrono::steady_clock::now();
+        others.startTimeline(start);
+        you.startTimeline(start);
+        feedSine(others, othersFormat, qint64(othersFed * 48000), 480);
+        feedSine(you, floatFormat(44100, 1), qint64(youFed * 44100), 441);
+        // What was encoded ends a little short of what was fed: the encoder holds its last frames.
+        const auto encoded = others.encodedUntil();
+        QVERIFY(encoded);
+        const double encodedSeconds = std::chrono::duration<double>(*encoded - start).count();
+        QVERIFY2(encodedSeconds <= othersFed && encodedSeconds > othersFed - 0.1,
+            qPrintable(QString::number(encodedSeconds)));
+        if (!std::isnan(cut)) {
+            const auto at = start
+                + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(cut));
+            others.cutAt(at);
+            you.cutAt(at);
+        }
+        const auto held = [](const QString &file) {
+            const auto info = AudioFileProbe::probe(file);
+            return info ? double(info->playableSamples()) / info->sampleRate : -1.0;
+        };
+        const double othersKept = held(others.url());
+        const double youKept = held(you.url());
+        // Packets are 1024 frames: a cut keeps the whole packets before it.
+        QVERIFY2(othersKept <= kept + 1e-6 && othersKept > kept - 1024.0 / 48000,
+            qPrintable(QString::number(othersKept)));
+        if (youFed > kept)
+            QVERIFY2(std::abs(youKept - othersKept) < 0.03, qPrintable(QString::number(youKept)));
+        QVERIFY(!others.writeFailed() && !you.writeFailed());
+        QVERIFY(!others.finish().writeFailed && !you.finish().writeFailed);
+        QVERIFY(held(others.url()) >= othersFed - 0.001);
+    }
+
     void peakSeesEveryChannelOfEveryFrame_data()
     {
         QTest::addColumn<int>("sampleType");

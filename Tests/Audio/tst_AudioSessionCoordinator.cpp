@@ -519,7 +519,8 @@ private slots:
         {
             const std::optional<FileSizeLimit> full
                 = fileTooLarge ? std::optional<FileSizeLimit>(2048) : std::nullopt;
-            rig.capture.feed(Stream::others, 100, 1024, 0.5f); // two fragments' worth
+            // More than a writer keeps before it writes by itself.
+            rig.capture.feed(Stream::others, 160, 1024, 0.5f);
         }
         QVERIFY(!audio.warning());
         rig.advance(250ms);

@@ -8,8 +8,13 @@
 
 PrivatePulseAudio::PrivatePulseAudio()
 {
+    m_ready = launch();
+}
+
+bool PrivatePulseAudio::launch()
+{
     if (!m_runtime.isValid())
-        return;
+        return false;
     m_process.setProcessEnvironment(TestSupport::serverEnvironment(m_runtime.path()));
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     m_process.start(QStringLiteral("pulseaudio"),
@@ -21,13 +26,29 @@ PrivatePulseAudio::PrivatePulseAudio()
             "--load=module-remap-source master=micsrc.monitor source_name=mic "
             "source_properties=device.description=Virtual-Microphone" });
     if (!m_process.waitForStarted(5000))
-        return;
+        return false;
     // It answers once every module above is loaded; a server that exited answers nothing.
     const bool answered = QTest::qWaitFor(
         [this] { return m_process.state() != QProcess::Running || pactl({ QStringLiteral("info") }); },
         10000);
-    m_ready = answered && m_process.state() == QProcess::Running && pactl({ "set-default-sink", "spk" })
+    return answered && m_process.state() == QProcess::Running && pactl({ "set-default-sink", "spk" })
         && pactl({ "set-default-source", "mic" });
+}
+
+void PrivatePulseAudio::kill()
+{
+    m_ready = false;
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+bool PrivatePulseAudio::restart()
+{
+    kill();
+    m_ready = launch();
+    return m_ready;
 }
 
 PrivatePulseAudio::~PrivatePulseAudio()

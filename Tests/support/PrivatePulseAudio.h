@@ -25,9 +25,17 @@ public:
     // What the server wrote to its log: the reason when it did not start.
     QByteArray log() const;
 
-private:
+    // Ends the server at once, as a crash does: its clients lose their connection.
+    void kill();
+    // Starts it again on the same address, with the same outputs and inputs, as a restart of the
+    // desktop's sound server does; true once it answers.
+    bool restart();
+
     // Runs `pactl` against this server; true when it exits with 0 within five seconds.
     bool pactl(const QStringList &arguments) const;
+
+private:
+    bool launch();
 
     QTemporaryDir m_runtime;
     QProcess m_process;

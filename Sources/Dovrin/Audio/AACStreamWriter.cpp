@@ -148,6 +148,27 @@ void AACStreamWriter::startTimeline(AudioPCMBuffer::HostTime start)
     std::lock_guard lock(m_lock);
     m_timelineStart = start;
     m_framesPlaced = 0;
+    if (m_encoder)
+        m_encoder->setFragmentMicroseconds(std::chrono::microseconds(uncutLimit).count());
+}
+
+std::optional<AudioPCMBuffer::HostTime> AACStreamWriter::encodedUntil() const
+{
+    std::lock_guard lock(m_lock);
+    if (m_finished || !m_encoder || !m_timelineStart)
+        return std::nullopt;
+    return *m_timelineStart
+        + std::chrono::nanoseconds(qint64(double(m_encoder->encodedFrames()) * 1e9 / m_rate));
+}
+
+void AACStreamWriter::cutAt(AudioPCMBuffer::HostTime time)
+{
+    std::lock_guard lock(m_lock);
+    if (m_finished || !m_encoder || !m_timelineStart)
+        return;
+    const double seconds = std::chrono::duration<double>(time - *m_timelineStart).count();
+    if (!m_encoder->cutFragment(qint64(std::floor(seconds * m_rate))))
+        fail();
 }
 
 qint64 AACStreamWriter::framesAt(AudioPCMBuffer::HostTime time) const

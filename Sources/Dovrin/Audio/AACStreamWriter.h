@@ -78,10 +78,19 @@ public:
     // written becomes silence; shorter ones are delivery jitter.
     static constexpr std::chrono::milliseconds gapTolerance { 200 };
 
+    // How long encoded audio may wait for cutAt() before the writer puts it in the file by itself.
+    static constexpr std::chrono::seconds uncutLimit { 3 };
+
     // Puts the file on the session's clock from `start` (a steady-clock time): silence before the first
     // buffer and in every gap of the source longer than gapTolerance. Without it (and for buffers that
-    // carry no host time) buffers follow one another as they come.
+    // carry no host time) buffers follow one another as they come. On the clock, the file's fragments
+    // are cut by the caller (cutAt()), up to uncutLimit apart.
     void startTimeline(AudioPCMBuffer::HostTime start);
+    // Where the encoded audio ends on the session's clock; none without a timeline or once finished.
+    std::optional<AudioPCMBuffer::HostTime> encodedUntil() const;
+    // Puts what was encoded up to `time` on the session's clock into the file now, so that two files cut
+    // at one moment keep the same stretch through a crash. A failed write fails the stream.
+    void cutAt(AudioPCMBuffer::HostTime time);
     // Silence from the end of what was written up to `end` on the session's clock, so a source that
     // started late, stalled or still held its last moments covers the whole session; nothing without a
     // timeline or when that time is covered.

@@ -143,6 +143,8 @@ AudioSessionCoordinator::AudioSessionCoordinator(Environment environment, QObjec
     m_startThread.setObjectName(QStringLiteral("audio-tap"));
     m_teardownThread.setMaxThreadCount(1);
     m_teardownThread.setObjectName(QStringLiteral("audio-teardown"));
+    m_fragmentThread.setMaxThreadCount(1);
+    m_fragmentThread.setObjectName(QStringLiteral("audio-fragments"));
 }
 
 AudioSessionCoordinator::~AudioSessionCoordinator()
@@ -159,6 +161,7 @@ AudioSessionCoordinator::~AudioSessionCoordinator()
     // stopped again. A stop or a failed start still tearing down finishes too.
     m_startThread.waitForDone();
     m_teardownThread.waitForDone();
+    m_fragmentThread.waitForDone();
     if (m_tapEngine)
         m_tapEngine->stop();
     if (m_microphone)
@@ -250,6 +253,31 @@ Task<> AudioSessionCoordinator::tearDownStart(int generation, std::shared_ptr<Ot
     co_await done;
 }
 
+void AudioSessionCoordinator::cutFragments(Streams &streams, int generation)
+{
+    using HostTime = AudioPCMBuffer::HostTime;
+    constexpr AudioStreamChannel channels[] = { AudioStreamChannel::others, AudioStreamChannel::you };
+    std::optional<HostTime> common;
+    std::optional<HostTime> lead;
+    for (const AudioStreamChannel channel : channels) {
+        const std::optional<HostTime> end
+            = streams.withResource(channel, generation, [](AACStreamWriter &w) { return w.encodedUntil(); })
+                  .value_or(std::nullopt);
+        if (!end)
+            continue;
+        common = common ? std::min(*common, *end) : *end;
+        lead = lead ? std::max(*lead, *end) : *end;
+    }
+    if (!common)
+        return;
+    const HostTime cut = std::max(*common, *lead - stalledStreamAllowance);
+    for (const AudioStreamChannel channel : channels)
+        streams.withResource(channel, generation, [cut](AACStreamWriter &w) {
+            w.cutAt(cut);
+            return true;
+        });
+}
+
 AudioCaptureEngine::BufferCallback AudioSessionCoordinator::ingest(std::shared_ptr<Streams> streams,
     std::shared_ptr<LevelRelay> relay, TaskClock *clock, AudioStreamChannel channel, int generation)
 {
@@ -298,6 +326,7 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
     m_sessionID = QUuid::createUuid();
     m_startedAt = m_env.now();
     m_startedSteady = m_clock->now();
+    m_lastCut = m_startedSteady;
     // Both files begin here, whenever each source delivers its first sound: the Others engine and the
     // microphone start one after the other, and a stream takes a while to deliver.
     m_startedHost = std::chrono::steady_clock::now();
@@ -636,6 +665,11 @@ void AudioSessionCoordinator::startElapsedClock()
 void AudioSessionCoordinator::tick()
 {
     const TaskClock::TimePoint now = m_clock->now();
+    if (now - m_lastCut >= fragmentInterval && (!m_cutting.isValid() || m_cutting.isFinished())) {
+        m_lastCut = now;
+        m_cutting = QtConcurrent::run(&m_fragmentThread,
+            [streams = m_streams, generation = m_startGeneration] { cutFragments(*streams, generation); });
+    }
     setElapsed(std::chrono::duration<double>(now - m_startedSteady).count());
     if (!m_streams->levelIsFresh(AudioStreamChannel::others, m_startGeneration, now))
         setOthersLevel(0);

@@ -9,6 +9,7 @@
 #include "Rules/AudioSessionPhase.h"
 
 #include <QDateTime>
+#include <QFuture>
 #include <QObject>
 #include <QThreadPool>
 #include <QTimeZone>
@@ -112,6 +113,10 @@ public:
     };
 
     static constexpr std::chrono::milliseconds tickInterval { 250 };
+    // Both files are cut into fragments together this often, so a crash leaves them equally long.
+    static constexpr std::chrono::seconds fragmentInterval { 1 };
+    // A stream whose audio ends further back than this does not hold the other's fragments back.
+    static constexpr std::chrono::seconds stalledStreamAllowance { 2 };
     static constexpr std::chrono::seconds silentApplicationDelay { 5 };
     // A session peak from this level on counts as sound from the application.
     static constexpr float heardLevel = 0.001f;
@@ -192,6 +197,8 @@ private:
     void setOthersLevel(float level);
     void setYouLevel(float level);
     void setWarning(const std::optional<QString> &warning);
+    // Cuts both files at the end of the audio both have encoded (off the main thread).
+    static void cutFragments(Streams &streams, int generation);
     static AudioCaptureEngine::BufferCallback ingest(std::shared_ptr<Streams> streams,
         std::shared_ptr<LevelRelay> relay, TaskClock *clock, AudioStreamChannel channel, int generation);
 
@@ -220,6 +227,10 @@ private:
     QThreadPool m_startThread;
     // The serial thread that stops engines and finishes or discards writers, in the order asked.
     QThreadPool m_teardownThread;
+    // The thread that cuts both files' fragments together, and its last cut.
+    QThreadPool m_fragmentThread;
+    QFuture<void> m_cutting;
+    TaskClock::TimePoint m_lastCut {};
     std::optional<QString> m_othersDisplayName;
     bool m_othersIsApplication = false;
     std::unique_ptr<AudioAppExitWatch> m_workspaceObserver;

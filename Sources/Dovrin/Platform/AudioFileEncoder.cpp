@@ -22,6 +22,7 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -46,17 +47,25 @@ bool convertibleRate(double rate)
 
 constexpr int ioBufferSize = 64 * 1024;
 
-// The muxer writes through our own descriptor, so the file is the one this encoder created.
+// The file the muxer writes through: our own descriptor, and why the last write failed.
+struct FileSink
+{
+    int fd = -1;
+    int error = 0;
+};
+
 int writeToFile(void *opaque, uint8_t *data, int size)
 {
-    const int fd = *static_cast<int *>(opaque);
+    auto *sink = static_cast<FileSink *>(opaque);
     int left = size;
     while (left > 0) {
-        const ssize_t written = ::write(fd, data + (size - left), size_t(left));
+        const ssize_t written = ::write(sink->fd, data + (size - left), size_t(left));
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
-            return AVERROR(written < 0 ? errno : EIO);
+        if (written <= 0) {
+            sink->error = written < 0 ? errno : ENOSPC;
+            return AVERROR(sink->error);
+        }
         left -= int(written);
     }
     return size;
@@ -64,7 +73,7 @@ int writeToFile(void *opaque, uint8_t *data, int size)
 
 int64_t seekInFile(void *opaque, int64_t offset, int whence)
 {
-    const int fd = *static_cast<int *>(opaque);
+    const int fd = static_cast<FileSink *>(opaque)->fd;
     if (whence & AVSEEK_SIZE) {
         struct stat status
         {
@@ -86,7 +95,9 @@ struct AudioFileEncoder::Codec
     AVSampleFormat codecFormat = AV_SAMPLE_FMT_FLTP;
     int chunkFrames = 1024;
 
-    int fd = -1;
+    bool fragmented = false;
+    bool moovWritten = false;
+    FileSink file;
     AVIOContext *io = nullptr;
     AVFormatContext *output = nullptr;
     AVCodecContext *encoder = nullptr;
@@ -99,9 +110,17 @@ struct AudioFileEncoder::Codec
     std::vector<std::vector<float>> scratch;
     qint64 nextPts = 0;
     qint64 framesWritten = 0;
+    // Encoded packets not yet in the file, oldest first, timed in the encoder's frames; a fragment
+    // takes them when it is cut.
+    std::deque<AVPacket *> pending;
+    qint64 fragmentFrames = 0; // a fragment is cut by itself once pending spans this much
+    qint64 encodedEnd = 0;
+    qint64 durableEnd = 0;
 
     ~Codec()
     {
+        for (AVPacket *held : pending)
+            av_packet_free(&held);
         if (output) {
             output->pb = nullptr;
             avformat_free_context(output);
@@ -123,9 +142,9 @@ struct AudioFileEncoder::Codec
             av_freep(&io->buffer);
             avio_context_free(&io);
         }
-        if (fd >= 0)
-            closed = ::close(fd) == 0;
-        fd = -1;
+        if (file.fd >= 0)
+            closed = ::close(file.fd) == 0;
+        file.fd = -1;
         return closed;
     }
 
@@ -260,14 +279,48 @@ struct AudioFileEncoder::Codec
                 break;
             if (received < 0)
                 return false;
-            av_packet_rescale_ts(packet, encoder->time_base, output->streams[0]->time_base);
-            packet->stream_index = 0;
-            if (av_interleaved_write_frame(output, packet) < 0)
+            encodedEnd = std::max<qint64>(encodedEnd, packet->pts + packet->duration);
+            pending.push_back(av_packet_clone(packet));
+            av_packet_unref(packet);
+            if (!pending.back())
                 return false;
         }
-        // The muxer writes whole fragments; pushing them out at once is what keeps them through a crash.
+        if (!pending.empty() && encodedEnd - pending.front()->pts >= fragmentFrames)
+            return cut(encodedEnd);
+        return true;
+    }
+
+    // Writes the pending packets that end by `frame` into the file as one fragment, at once: what is
+    // in the file survives a crash.
+    bool cut(qint64 frame)
+    {
+        bool wrote = false;
+        qint64 end = durableEnd;
+        while (!pending.empty() && pending.front()->pts + pending.front()->duration <= frame) {
+            AVPacket *next = pending.front();
+            pending.pop_front();
+            end = next->pts + next->duration;
+            av_packet_rescale_ts(next, encoder->time_base, output->streams[0]->time_base);
+            next->stream_index = 0;
+            const int muxed = av_write_frame(output, next);
+            av_packet_free(&next);
+            if (muxed < 0)
+                return false;
+            wrote = true;
+        }
+        if (!wrote)
+            return output->pb->error >= 0;
+        // The first flush of a delayed moov writes only the moov; the fragment needs a second one.
+        for (int flush = 0; fragmented && flush < (moovWritten ? 1 : 2); ++flush) {
+            if (av_write_frame(output, nullptr) < 0)
+                return false;
+        }
+        moovWritten = true;
         avio_flush(output->pb);
-        return output->pb->error >= 0;
+        if (output->pb->error < 0)
+            return false;
+        durableEnd = end;
+        return true;
     }
 
     bool encodeAvailable(bool final)
@@ -362,15 +415,16 @@ bool AudioFileEncoder::open(const QString &path, const Settings &settings, int *
     stream->time_base = c.encoder->time_base;
 
     // Never over an existing file, nor through a link: what is there stays as it is.
-    c.fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (c.fd < 0) {
+    c.file.fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (c.file.fd < 0) {
         *error = errno;
         return abandon();
     }
     fileCreated = true;
     auto *ioBuffer = static_cast<unsigned char *>(av_malloc(ioBufferSize));
-    c.io = ioBuffer ? avio_alloc_context(ioBuffer, ioBufferSize, 1, &c.fd, nullptr, &writeToFile, &seekInFile)
-                    : nullptr;
+    c.io = ioBuffer
+        ? avio_alloc_context(ioBuffer, ioBufferSize, 1, &c.file, nullptr, &writeToFile, &seekInFile)
+        : nullptr;
     if (!c.io) {
         av_free(ioBuffer);
         return abandon();
@@ -380,10 +434,12 @@ bool AudioFileEncoder::open(const QString &path, const Settings &settings, int *
     AVDictionary *options = nullptr;
     if (compressed) {
         // Fragments keep a crashed recording readable; the moov waits for the first fragment so it can
-        // carry the edit list that hides the encoder's priming.
-        av_dict_set(&options, "movflags", "empty_moov+default_base_moof+delay_moov", 0);
-        av_dict_set_int(&options, "frag_duration", settings.fragmentMicroseconds, 0);
+        // carry the edit list that hides the encoder's priming. The fragments are cut here, not by the
+        // muxer, so that a caller can cut two files at the same moment.
+        av_dict_set(&options, "movflags", "empty_moov+default_base_moof+delay_moov+frag_custom", 0);
     }
+    c.fragmented = compressed;
+    c.fragmentFrames = std::max<qint64>(1, qint64(settings.fragmentMicroseconds) * c.rate / 1000000);
     const int header = avformat_write_header(c.output, &options);
     av_dict_free(&options);
     if (header < 0 || c.output->pb->error < 0)
@@ -422,14 +478,46 @@ AudioFileEncoder::Outcome AudioFileEncoder::write(const AudioPCMBuffer &buffer, 
     else if (!d->encodeAvailable(false))
         outcome = Outcome::failed;
     m_framesWritten = d->framesWritten;
+    m_durableFrames = d->durableEnd;
     return outcome;
+}
+
+qint64 AudioFileEncoder::encodedFrames() const
+{
+    return d ? d->encodedEnd : 0;
+}
+
+qint64 AudioFileEncoder::durableFrames() const
+{
+    return m_durableFrames;
+}
+
+bool AudioFileEncoder::cutFragment(qint64 frame)
+{
+    if (!d)
+        return false;
+    const bool cut = d->cut(frame);
+    m_durableFrames = d->durableEnd;
+    return cut;
+}
+
+void AudioFileEncoder::setFragmentMicroseconds(qint64 microseconds)
+{
+    if (d)
+        d->fragmentFrames = std::max<qint64>(1, microseconds * d->rate / 1000000);
+}
+
+int AudioFileEncoder::lastError() const
+{
+    return d ? d->file.error : m_lastError;
 }
 
 bool AudioFileEncoder::finish()
 {
     if (!d)
         return false;
-    bool failed = !d->drainResampler() || !d->encodeAvailable(true);
+    bool failed = !d->drainResampler() || !d->encodeAvailable(true) || !d->cut(d->encodedEnd);
+    m_durableFrames = d->durableEnd;
     m_framesWritten = d->framesWritten;
     close(!failed, &failed);
     return !failed;
@@ -439,6 +527,8 @@ void AudioFileEncoder::close(bool writeTrailer, bool *failed)
 {
     if (!d)
         return;
+    if (d->file.error != 0)
+        m_lastError = d->file.error;
     if (writeTrailer && d->output && av_write_trailer(d->output) < 0)
         *failed = true;
     // What was muxed reaches the file even without a trailer: a failed stream keeps what it wrote.

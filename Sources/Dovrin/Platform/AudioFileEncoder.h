@@ -9,7 +9,8 @@
 // Encodes PCM buffers into one file: AAC in a fragmented .m4a (so a crash keeps what was written up to
 // the last fragment), or 32-bit float PCM in a .caf. Every buffer is converted to the file's rate and
 // channel count by one resampler that lives as long as the encoder, so no frames are lost between
-// buffers. Not thread-safe: its owner serialises every call.
+// buffers. Encoded audio reaches the file in fragments: cut by the owner (cutFragment()), and by the
+// encoder itself once fragmentMicroseconds of it waits. Not thread-safe: its owner serialises every call.
 class AudioFileEncoder
 {
 public:
@@ -21,7 +22,8 @@ public:
         int sampleRate = 48000;
         int channelCount = 2;
         int bitRate = 192000; // AAC only
-        int fragmentMicroseconds = 1000000; // AAC only
+        // How much encoded audio may wait before the encoder writes it out by itself.
+        int fragmentMicroseconds = 1000000;
     };
 
     enum class Outcome {
@@ -48,6 +50,16 @@ public:
 
     // Frames handed to the encoder so far, at the file's rate.
     qint64 framesWritten() const { return m_framesWritten; }
+    // Frames from the file's start that the encoder has turned into packets.
+    qint64 encodedFrames() const;
+    // Frames from the file's start that are in the file: what a crash now would keep.
+    qint64 durableFrames() const;
+    // Writes what was encoded up to `frame` (from the file's start, at its rate) into the file now, as
+    // one fragment; false when the file failed.
+    bool cutFragment(qint64 frame);
+    void setFragmentMicroseconds(qint64 microseconds);
+    // The system's error code of the write that failed; 0 while none did.
+    int lastError() const;
 
 private:
     struct Codec;
@@ -57,4 +69,6 @@ private:
 
     std::unique_ptr<Codec> d;
     qint64 m_framesWritten = 0;
+    qint64 m_durableFrames = 0;
+    int m_lastError = 0;
 };

@@ -1,0 +1,355 @@
+#include "AudioFileProbe.h"
+#include "Documents/AppSettingsStore.h"
+#include "Documents/DefaultsStore.h"
+#include "Model/AudioReviewSession.h"
+#include "ModelHarness.h"
+#include "PrivatePulseAudio.h"
+#include "ScopedEnvironment.h"
+#include "Shell/DovrinApp.h"
+#include "Shell/SingleInstance.h"
+#include "TestSupport.h"
+#include "TonePlayers.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+// The whole program recording through a sound server of the test's own, attacked from outside: the
+// program paused and killed, the sound server killed and restarted, the capture folder full, a
+// termination while a review cannot be saved. What must hold each time is read back from the files.
+namespace {
+
+void say(const QByteArray &line)
+{
+    std::fputs(line.constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QByteArray oneLine(const QString &text)
+{
+    return text.toUtf8().replace('\n', ' ');
+}
+
+// The child: the program as main() assembles it, with a transcriber that answers at once. It prints
+// "recording", "elapsed <n>" each whole second, "ended <seconds>", "warning <text>", "status <text>"
+// and "review <json>" when a review opens; it reads "record" (the tray's record command), "save" and
+// "edit <title>" from its standard input.
+int recordingChild(QApplication &application, const QString &instanceFolder)
+{
+    SingleInstance instance(instanceFolder);
+    if (instance.claim() != SingleInstance::Claim::primary)
+        return 2;
+    ModelServices services = ModelServices::live();
+    services.audioFileTranscriber = [](const QString &path) -> Task<AudioFileTranscriber::FileResult> {
+        co_return AudioFileTranscriber::FileResult::ok(
+            QStringLiteral("[0:00] heard in ") + QFileInfo(path).fileName());
+    };
+    DovrinApp app(
+        { QApplication::arguments(), nullptr, std::move(services), {}, nullptr, [] { return false; } });
+    app.start();
+    AppModel &model = app.model();
+    AudioSessionCoordinator &audio = model.audio();
+    auto previous = std::make_shared<AudioSessionPhase>(audio.phase());
+    QObject::connect(
+        &audio, &AudioSessionCoordinator::phaseChanged, &app, [&audio, previous](AudioSessionPhase phase) {
+            if (phase == AudioSessionPhase::recording)
+                say("recording");
+            if (*previous == AudioSessionPhase::stopping && phase != AudioSessionPhase::stopping)
+                say("ended " + QByteArray::number(audio.elapsed(), 'f', 3));
+            *previous = phase;
+        });
+    auto second = std::make_shared<int>(0);
+    QObject::connect(&audio, &AudioSessionCoordinator::elapsedChanged, &app, [second](double seconds) {
+        if (int(seconds) > *second)
+            say("elapsed " + QByteArray::number(*second = int(seconds)));
+    });
+    QObject::connect(
+        &audio, &AudioSessionCoordinator::warningChanged, &app, [](const std::optional<QString> &warning) {
+            say("warning " + oneLine(warning.value_or(QString())));
+        });
+    QObject::connect(&model, &AppModel::statusMessageChanged, &app,
+        [&model] { say("status " + oneLine(model.statusMessage())); });
+    QObject::connect(&model, &AppModel::audioReviewChanged, &app, [&model] {
+        const std::shared_ptr<AudioReviewSession> review = model.audioReview();
+        if (!review)
+            return;
+        QJsonObject fields;
+        fields["title"] = review->title();
+        fields["note"] = review->note();
+        fields["statusText"] = review->statusText();
+        fields["heardOthers"] = review->heardOthers;
+        fields["heardYou"] = review->heardYou;
+        fields["others"] = review->othersURL ? review->othersURL->toLocalFile() : QString();
+        fields["you"] = review->youURL ? review->youURL->toLocalFile() : QString();
+        fields["othersText"] = review->othersText();
+        say("review " + QJsonDocument(fields).toJson(QJsonDocument::Compact));
+    });
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending;
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char chunk[256];
+        const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (count <= 0) {
+            input.setEnabled(false);
+            return;
+        }
+        pending += QByteArray(chunk, int(count));
+        while (pending.contains('\n')) {
+            const QByteArray line = pending.left(pending.indexOf('\n'));
+            pending.remove(0, line.size() + 1);
+            if (line == "record")
+                model.handleAudioInvocation();
+            else if (line == "save")
+                model.saveAudioReview(true);
+            else if (line.startsWith("edit ") && model.audioReview())
+                model.audioReview()->setTitle(QString::fromUtf8(line.mid(5)));
+        }
+    });
+    QTimer::singleShot(0, &app, [&model] { model.handleAudioInvocation(); });
+    return application.exec();
+}
+
+double seconds(const QString &file)
+{
+    const auto info = AudioFileProbe::probe(file);
+    return info && info->sampleRate > 0 ? double(info->playableSamples()) / info->sampleRate : -1;
+}
+
+// The file of a session's stream in `folder` ("others" or "you"); empty when there is none.
+QString recording(const QString &folder, const QString &stream)
+{
+    const QStringList files = QDir(folder).entryList({ "*_" + stream + ".m4a" }, QDir::Files);
+    return files.size() == 1 ? QDir(folder).filePath(files.first()) : QString();
+}
+
+// Where sound first rises above a whisper, in seconds from the file's start.
+double onset(const QString &file)
+{
+    const auto info = AudioFileProbe::probe(file);
+    const QVector<float> samples = AudioFileProbe::decodeChannel(file);
+    if (!info || info->sampleRate <= 0)
+        return -1;
+    for (qsizetype i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) > 0.05f)
+            return double(i) / info->sampleRate;
+    }
+    return -1;
+}
+
+// One run of the program as the child above, on the test's sound server, with a home of its own.
+class RecordingChild
+{
+public:
+    explicit RecordingChild(const QByteArray &pulseServer)
+    {
+        m_valid = m_home.isValid() && QDir().mkpath(notes()) && QDir().mkpath(m_home.filePath("runtime"));
+        AppSettings settings;
+        settings.setupComplete = true;
+        settings.defaultFolder = FolderBookmark::make(QUrl::fromLocalFile(notes()));
+        settings.microphoneDeviceUID = QStringLiteral("mic");
+        std::shared_ptr<DefaultsStore> suite = SettingsDefaultsStore::open(
+            AppSettingsStore::suiteName(), m_home.filePath("config/com.quorvel.dovrin"));
+        AppSettingsStore(suite).save(settings);
+        m_environment = QProcessEnvironment::systemEnvironment();
+        m_environment.insert("HOME", m_home.path());
+        m_environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
+        m_environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
+        m_environment.insert("PULSE_SERVER", QString::fromLocal8Bit(pulseServer));
+        m_environment.remove("DISPLAY");
+        m_environment.insert("QT_QPA_PLATFORM", "offscreen");
+    }
+    ~RecordingChild()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            ::kill(pid_t(m_process.processId()), SIGCONT);
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    bool isValid() const { return m_valid; }
+    QString notes() const { return m_home.filePath("notes"); }
+    QString home() const { return m_home.path(); }
+
+    bool start()
+    {
+        m_lines.clear();
+        m_process.setProcessEnvironment(m_environment);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start(QCoreApplication::applicationFilePath(),
+            { "--record", m_home.filePath("runtime/com.quorvel.dovrin") });
+        return m_process.waitForStarted(10000);
+    }
+    qint64 pid() const { return m_process.processId(); }
+    QProcess &process() { return m_process; }
+    void send(const QByteArray &line) { m_process.write(line + '\n'); }
+
+    // The first line that starts with `prefix` (the rest of it), once it came; none until then.
+    std::optional<QString> line(const QString &prefix)
+    {
+        while (m_process.canReadLine())
+            m_lines << QString::fromUtf8(m_process.readLine()).trimmed();
+        for (const QString &seen : std::as_const(m_lines)) {
+            if (seen.startsWith(prefix))
+                return seen.mid(prefix.size());
+        }
+        return std::nullopt;
+    }
+    bool waitFor(const QString &prefix, int milliseconds = 30000)
+    {
+        return QTest::qWaitFor(
+                   [&] { return line(prefix) || m_process.state() == QProcess::NotRunning; }, milliseconds)
+            && line(prefix);
+    }
+    QJsonObject review()
+    {
+        return QJsonDocument::fromJson(line("review ").value_or(QString()).toUtf8()).object();
+    }
+    QString transcript() const { return m_lines.join(u'\n') + '\n' + QString::fromUtf8(m_errors); }
+    void collectErrors() { m_errors += m_process.readAllStandardError(); }
+
+private:
+    QTemporaryDir m_home;
+    QProcessEnvironment m_environment;
+    QProcess m_process;
+    QStringList m_lines;
+    QByteArray m_errors;
+    bool m_valid = false;
+};
+
+} // namespace
+
+class TestRecordingSurvives : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_server = std::make_unique<PrivatePulseAudio>();
+        QVERIFY2(m_server->isRunning(), m_server->log().constData());
+        m_environment.set("PULSE_SERVER", m_server->address());
+        m_players = std::make_unique<TonePlayers>();
+        QVERIFY(m_players->keepSinksAwake());
+    }
+    void cleanup()
+    {
+        m_players.reset();
+        m_environment.restore();
+        m_server.reset();
+    }
+
+    // A program killed at once keeps both recordings up to about the same moment, whenever in a second
+    // the kill comes.
+    void killedWhileRecording_data()
+    {
+        QTest::addColumn<int>("afterMs");
+        QTest::newRow("2.2 s") << 2200;
+        QTest::newRow("3.05 s") << 3050;
+        QTest::newRow("5.6 s") << 5600;
+        QTest::newRow("7.95 s") << 7950;
+    }
+    void killedWhileRecording()
+    {
+        QFETCH(int, afterMs);
+        QVERIFY(m_players->start(TonePlayers::toneProgram(), { "--name", "Speaker", "--freq", "440" }));
+        QVERIFY(m_players->start(
+            TonePlayers::toneProgram(), { "--name", "Voice", "--freq", "300", "--device", "micsrc" }));
+        RecordingChild child(m_server->address());
+        QVERIFY(child.isValid() && child.start());
+        QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
+        QTest::qWait(afterMs);
+        ::kill(pid_t(child.pid()), SIGKILL);
+        QVERIFY(child.process().waitForFinished(10000));
+
+        const double others = seconds(recording(child.notes(), "others"));
+        const double you = seconds(recording(child.notes(), "you"));
+        qInfo("killed after %.2f s: Others %.3f s, You %.3f s", afterMs / 1000.0, others, you);
+        QVERIFY2(others > 0 && you > 0, "a recording is unreadable after the kill");
+        QVERIFY2(std::abs(others - you) < 0.1, "the two recordings end apart");
+        QVERIFY2(others > afterMs / 1000.0 - 1.6, "more than the last second of the recording is lost");
+    }
+
+    // A paused program (SIGSTOP, then SIGCONT) records on one clock: both files cover the session from
+    // start to stop, and a sound heard by both after the pause is at the same place in both.
+    void pausedWhileRecording_data()
+    {
+        QTest::addColumn<int>("pauseMs");
+        QTest::newRow("6 s") << 6000;
+        QTest::newRow("1.5 s") << 1500;
+    }
+    void pausedWhileRecording()
+    {
+        QFETCH(int, pauseMs);
+        RecordingChild child(m_server->address());
+        QVERIFY(child.isValid() && child.start());
+        QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
+        QVERIFY(child.waitFor("elapsed 2"));
+        ::kill(pid_t(child.pid()), SIGSTOP);
+        QTest::qWait(pauseMs);
+        ::kill(pid_t(child.pid()), SIGCONT);
+        QTest::qWait(1000);
+        // One sound for each: where it lands in each file is compared with when each player said it
+        // would be heard.
+        const auto bell = [&](const QStringList &where) -> qint64 {
+            QProcess *player = m_players->start(TonePlayers::toneProgram(),
+                QStringList { "--name", "Bell", "--freq", "1000", "--silence", "0.3", "--seconds", "0.4" }
+                    + where);
+            if (!player || !QTest::qWaitFor([&] { return player->peek(4096).contains("\nonset "); }, 10000))
+                return 0;
+            const QByteArray said = player->peek(4096);
+            return said.mid(said.indexOf("\nonset ") + 7).split('\n').first().toLongLong();
+        };
+        const qint64 othersBell = bell({});
+        const qint64 youBell = bell({ "--device", "micsrc" });
+        QVERIFY(othersBell > 0 && youBell > 0);
+        QTest::qWait(2500);
+        child.send("record");
+        QVERIFY2(child.waitFor("ended "), qPrintable(child.transcript()));
+        const double session = child.line("ended ")->toDouble();
+
+        const QString othersFile = recording(child.notes(), "others");
+        const QString youFile = recording(child.notes(), "you");
+        QTRY_VERIFY(seconds(othersFile) > 0 && seconds(youFile) > 0);
+        const double others = seconds(othersFile);
+        const double you = seconds(youFile);
+        qInfo("session %.3f s, Others %.3f s, You %.3f s", session, others, you);
+        QVERIFY(session >= 2 + pauseMs / 1000.0);
+        QVERIFY2(std::abs(others - session) < 0.1, "Others does not cover the session");
+        QVERIFY2(std::abs(you - session) < 0.1, "You does not cover the session");
+        const double heardByOthers = onset(othersFile);
+        const double heardByYou = onset(youFile);
+        const double apart = double(youBell - othersBell) / 1e9;
+        qInfo("the bells: Others %.3f s, You %.3f s, played %.3f s apart", heardByOthers, heardByYou, apart);
+        QVERIFY(heardByOthers > 0 && heardByYou > 0);
+        QVERIFY2(std::abs(heardByYou - heardByOthers - apart) < 0.1, "the two recordings are out of step");
+    }
+
+private:
+    std::unique_ptr<PrivatePulseAudio> m_server;
+    std::unique_ptr<TonePlayers> m_players;
+    ScopedEnvironment m_environment;
+};
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && QByteArray(argv[1]) == "--record") {
+        QApplication application(argc, argv);
+        return recordingChild(application, QString::fromLocal8Bit(argv[2]));
+    }
+    QApplication application(argc, argv);
+    TestRecordingSurvives test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_RecordingSurvives.moc"
