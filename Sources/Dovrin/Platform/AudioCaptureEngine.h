@@ -147,6 +147,12 @@ public:
     virtual ~AudioCaptureEngine() = default;
     // Tears everything down; never fails. See the threading contract above.
     virtual void stop() = 0;
+    // Since when the engine has been without its sound server (it went away, and the engine is waiting
+    // for it to come back); none while it records. Answers at once, from any thread.
+    virtual std::optional<std::chrono::steady_clock::time_point> serverLostSince() const
+    {
+        return std::nullopt;
+    }
 };
 
 // "Others": one application's family of processes, or the whole system when the request is absent.

@@ -19,8 +19,10 @@ public:
     AudioStreamFormat prepare(const std::optional<QString> &deviceUID) override;
     void start(BufferCallback onBuffer) override;
     void stop() override;
+    // The server went away: the stream is opened again on a new connection once it is back.
+    std::optional<std::chrono::steady_clock::time_point> serverLostSince() const override;
 
-    // The stream ended while running (its device went away, or the server did).
+    // The stream ended while running (its device went away, or the server did and is not back).
     bool hasEnded() const;
     // The source being recorded, once prepared.
     QString sourceName() const;

@@ -2,6 +2,7 @@
 
 #include "Platform/AudioAppFamily.h"
 #include "Platform/PulseConnection.h"
+#include "Platform/PulseReconnect.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -114,10 +115,19 @@ public:
     bool followsLiveSink(const QString &sinkName) const;
     std::shared_ptr<Follower> connectFollower(std::shared_ptr<Follower> follower, const QString &source);
     void releaseEndedStreams();
+    // Lets go of every stream of the connection; what they still hold is mixed before they go.
+    void releaseStreams();
     void releaseAllStreams();
 
     // Any thread.
     void mixLoop(BufferCallback onBuffer);
+    // Starts recording what the engine records on `connection`: the default output's monitor, or every
+    // playback stream of the family. Throws AudioCaptureError.
+    void followSources(const std::shared_ptr<PulseConnection> &connection);
+    // The reconnection's thread: the engine's streams again on a new connection after the server came
+    // back; false when that did not work or the engine stopped.
+    bool reconnect(std::shared_ptr<PulseConnection> connection);
+    void subscribe(PulseConnection &connection);
     void queryAndFollowPlayback(quint32 index);
     void switchToDefaultSink();
 
@@ -129,6 +139,7 @@ public:
     bool stopped = false;
     std::shared_ptr<PulseConnection> connection;
     std::thread mixer;
+    std::unique_ptr<PulseReconnect> reconnection;
 
     // Fixed once prepared.
     std::optional<AudioAppFamily> family;
@@ -283,9 +294,8 @@ void ProcessTapEngine::Impl::releaseEndedStreams()
     }
 }
 
-void ProcessTapEngine::Impl::releaseAllStreams()
+void ProcessTapEngine::Impl::releaseStreams()
 {
-    tornDown = true;
     for (const auto &follower : streams) {
         if (!follower->stream)
             continue;
@@ -295,8 +305,16 @@ void ProcessTapEngine::Impl::releaseAllStreams()
             pa_stream_disconnect(follower->stream);
         pa_stream_unref(follower->stream);
         follower->stream = nullptr;
+        std::lock_guard guard(mixLock);
+        follower->ended = true;
     }
     streams.clear();
+}
+
+void ProcessTapEngine::Impl::releaseAllStreams()
+{
+    tornDown = true;
+    releaseStreams();
 }
 
 namespace {
@@ -435,8 +453,12 @@ void ProcessTapEngine::Impl::mixLoop(BufferCallback onBuffer)
                 sample = std::clamp(sample, -1.0f, 1.0f);
             const auto hostTime = start + std::chrono::nanoseconds(emitted * 1000000000 / captureRate);
             guard.unlock();
-            const void *planes[] = { mix.data() };
-            onBuffer(AudioPCMBuffer(format, planes, frames, hostTime));
+            // Without the server nothing is delivered: the receiver makes the gap silence by the times
+            // of what comes next, or ends there if nothing does.
+            if (!reconnection->lostSince()) {
+                const void *planes[] = { mix.data() };
+                onBuffer(AudioPCMBuffer(format, planes, frames, hostTime));
+            }
             guard.lock();
             emitted += frames;
             due -= frames;
@@ -521,14 +543,121 @@ AudioStreamFormat ProcessTapEngine::prepare(const std::optional<ProcessTapReques
     d->wholeSystem = !request.has_value();
     d->connection = connection;
     d->prepared = true;
-    // A failed subscription only means later streams are not joined; recording goes on.
-    Impl *impl = d.get();
-    const auto mask
-        = pa_subscription_mask_t(d->wholeSystem ? PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK
-                                                : PA_SUBSCRIPTION_MASK_SINK_INPUT);
-    connection->subscribe(
-        mask, [impl](pa_subscription_event_type_t type, quint32 index) { impl->handleEvent(type, index); });
+    d->subscribe(*connection);
     return captureFormat();
+}
+
+void ProcessTapEngine::Impl::subscribe(PulseConnection &on)
+{
+    // A failed subscription only means later streams are not joined; recording goes on.
+    const auto mask
+        = pa_subscription_mask_t(wholeSystem ? PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK
+                                             : PA_SUBSCRIPTION_MASK_SINK_INPUT);
+    on.subscribe(
+        mask, [this](pa_subscription_event_type_t type, quint32 index) { handleEvent(type, index); });
+}
+
+void ProcessTapEngine::Impl::followSources(const std::shared_ptr<PulseConnection> &on)
+{
+    if (wholeSystem) {
+        std::shared_ptr<Follower> follower;
+        PulseConnection::Locker lock(*on);
+        if (tornDown)
+            return;
+        activated = true;
+        struct Lookup
+        {
+            PulseConnection *connection;
+            std::optional<PulseSinkInfo> sink;
+            bool done = false;
+        } lookup { on.get(), std::nullopt };
+        pa_operation *operation = pa_context_get_sink_info_by_name(
+            on->context(), "@DEFAULT_SINK@",
+            [](pa_context *, const pa_sink_info *sink, int, void *userdata) {
+                auto *lookup = static_cast<Lookup *>(userdata);
+                if (sink)
+                    lookup->sink = PulseSinkInfo { sink->index, QString::fromUtf8(sink->name),
+                        QString::fromUtf8(sink->description), QString::fromUtf8(sink->monitor_source_name) };
+                lookup->connection->signal();
+            },
+            &lookup);
+        if (!on->finish(operation) || !lookup.sink)
+            throw error(EngineError::format);
+        // After a reconnection the same output is followed anew.
+        currentSink.clear();
+        follower = followSink(lookup.sink->name, lookup.sink->monitorSourceName);
+        if (!follower)
+            return; // an event got there first
+        if (!follower->stream)
+            throw error(EngineError::createIOProc, follower->failure);
+        const auto settled = [&] {
+            return tornDown || !follower->stream
+                || pa_stream_get_state(follower->stream) != PA_STREAM_CREATING;
+        };
+        on->waitUntil(settled);
+        if (tornDown)
+            return;
+        if (!follower->stream || pa_stream_get_state(follower->stream) != PA_STREAM_READY) {
+            const int code = follower->failure != PA_OK ? follower->failure : on->lastError();
+            throw error(EngineError::start, code != PA_OK ? code : PA_ERR_TIMEOUT);
+        }
+        return;
+    }
+
+    // Listing after subscribing: a stream that starts meanwhile is met by one path or the other.
+    {
+        PulseConnection::Locker lock(*on);
+        if (tornDown)
+            return;
+        activated = true;
+    }
+    const auto sinks = on->sinks();
+    const auto playbacks = on->playbacks();
+    if (!sinks || !playbacks)
+        throw error(EngineError::start, on->lastError());
+    PulseConnection::Locker lock(*on);
+    for (const PulsePlaybackInfo &playback : *playbacks) {
+        const auto sink = std::find_if(sinks->cbegin(), sinks->cend(),
+            [&](const PulseSinkInfo &candidate) { return candidate.index == playback.sinkIndex; });
+        if (sink != sinks->cend())
+            followPlayback(playback, sink->monitorSourceName);
+    }
+}
+
+bool ProcessTapEngine::Impl::reconnect(std::shared_ptr<PulseConnection> fresh)
+{
+    std::shared_ptr<PulseConnection> old;
+    {
+        std::lock_guard guard(lock);
+        if (stopped)
+            return false;
+        old = connection;
+    }
+    if (old) {
+        PulseConnection::Locker oldLock(*old);
+        pa_context_set_subscribe_callback(old->context(), nullptr, nullptr);
+        releaseStreams();
+    }
+    {
+        PulseConnection::Locker freshLock(*fresh);
+        reconnection->watch(*fresh);
+    }
+    {
+        std::lock_guard guard(lock);
+        if (stopped)
+            return false;
+        connection = fresh;
+    }
+    // The mixer goes on with silence meanwhile, so the gap keeps its length.
+    subscribe(*fresh);
+    try {
+        followSources(fresh);
+    } catch (const std::exception &) {
+        return false;
+    }
+    // The old connection's main loop ends here, off its own thread, its streams already let go.
+    old.reset();
+    return true;
 }
 
 void ProcessTapEngine::activate(BufferCallback onBuffer)
@@ -544,80 +673,42 @@ void ProcessTapEngine::activate(BufferCallback onBuffer)
             throw error(EngineError::format);
         connection = d->connection;
         d->running = true;
+        Impl *impl = d.get();
+        d->reconnection = std::make_unique<PulseReconnect>(QStringLiteral("Quorvel Others"),
+            [impl](std::shared_ptr<PulseConnection> fresh) { return impl->reconnect(std::move(fresh)); });
         // The clock starts now: the recording covers the whole capture, whatever plays when.
-        d->mixer = std::thread([impl = d.get(), onBuffer = std::move(onBuffer)] { impl->mixLoop(onBuffer); });
+        d->mixer = std::thread([impl, onBuffer = std::move(onBuffer)] { impl->mixLoop(onBuffer); });
     }
-
-    if (d->wholeSystem) {
-        std::shared_ptr<Follower> follower;
-        PulseConnection::Locker lock(*connection);
-        if (d->tornDown)
-            return;
-        d->activated = true;
-        struct Lookup
-        {
-            PulseConnection *connection;
-            std::optional<PulseSinkInfo> sink;
-            bool done = false;
-        } lookup { connection.get(), std::nullopt };
-        pa_operation *operation = pa_context_get_sink_info_by_name(
-            connection->context(), "@DEFAULT_SINK@",
-            [](pa_context *, const pa_sink_info *sink, int, void *userdata) {
-                auto *lookup = static_cast<Lookup *>(userdata);
-                if (sink)
-                    lookup->sink = PulseSinkInfo { sink->index, QString::fromUtf8(sink->name),
-                        QString::fromUtf8(sink->description), QString::fromUtf8(sink->monitor_source_name) };
-                lookup->connection->signal();
-            },
-            &lookup);
-        if (!connection->finish(operation) || !lookup.sink)
-            throw error(EngineError::format);
-        follower = d->followSink(lookup.sink->name, lookup.sink->monitorSourceName);
-        if (!follower)
-            return; // an event got there first
-        if (!follower->stream)
-            throw error(EngineError::createIOProc, follower->failure);
-        const auto settled = [&] {
-            return d->tornDown || !follower->stream
-                || pa_stream_get_state(follower->stream) != PA_STREAM_CREATING;
-        };
-        connection->waitUntil(settled);
-        if (d->tornDown)
-            return;
-        if (!follower->stream || pa_stream_get_state(follower->stream) != PA_STREAM_READY) {
-            const int code = follower->failure != PA_OK ? follower->failure : connection->lastError();
-            throw error(EngineError::start, code != PA_OK ? code : PA_ERR_TIMEOUT);
-        }
-        return;
-    }
-
-    // Listing after subscribing: a stream that starts meanwhile is met by one path or the other.
     {
         PulseConnection::Locker lock(*connection);
-        if (d->tornDown)
-            return;
-        d->activated = true;
+        d->reconnection->watch(*connection);
     }
-    const auto sinks = connection->sinks();
-    const auto playbacks = connection->playbacks();
-    if (!sinks || !playbacks)
-        throw error(EngineError::start, connection->lastError());
-    PulseConnection::Locker lock(*connection);
-    for (const PulsePlaybackInfo &playback : *playbacks) {
-        const auto sink = std::find_if(sinks->cbegin(), sinks->cend(),
-            [&](const PulseSinkInfo &candidate) { return candidate.index == playback.sinkIndex; });
-        if (sink != sinks->cend())
-            d->followPlayback(playback, sink->monitorSourceName);
-    }
+    d->followSources(connection);
+}
+
+std::optional<std::chrono::steady_clock::time_point> ProcessTapEngine::serverLostSince() const
+{
+    std::lock_guard guard(d->lock);
+    if (!d->reconnection)
+        return std::nullopt;
+    return d->reconnection->lostSince();
 }
 
 void ProcessTapEngine::stop()
 {
     std::shared_ptr<PulseConnection> connection;
     std::thread mixer;
+    PulseReconnect *reconnection = nullptr;
     {
         std::lock_guard guard(d->lock);
         d->stopped = true;
+        reconnection = d->reconnection.get();
+    }
+    // Waits for a reconnection in progress, which then finds the engine stopped.
+    if (reconnection)
+        reconnection->stop();
+    {
+        std::lock_guard guard(d->lock);
         connection = d->connection; // kept until the engine goes: pending server replies point at it
         mixer = std::move(d->mixer);
     }

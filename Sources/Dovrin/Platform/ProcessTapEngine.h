@@ -9,7 +9,8 @@
 // playback streams (joined as they appear, ended as they end); for the whole system, the monitor of
 // the default output, following it when the default changes. The streams are mixed on the engine's
 // own steady clock in fixed ticks, and silence fills every gap, so the recording lasts exactly as
-// long as the capture ran. Nothing of the user's routing is ever changed.
+// long as the capture ran, also while the sound server restarts. Nothing of the user's routing is ever
+// changed.
 class ProcessTapEngine final : public OthersCaptureEngine
 {
 public:
@@ -36,6 +37,9 @@ public:
     AudioStreamFormat prepare(const std::optional<ProcessTapRequest> &request) override;
     void activate(BufferCallback onBuffer) override;
     void stop() override;
+    // The server went away: the mix goes on with silence, and the streams are set up again on a new
+    // connection once the server is back.
+    std::optional<std::chrono::steady_clock::time_point> serverLostSince() const override;
 
     // Sound streams recorded at this moment.
     int liveStreamCount() const;

@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 QString text(const char *value)
@@ -228,9 +230,16 @@ PulseConnection::Locker::~Locker()
         pa_threaded_mainloop_unlock(m_mainloop);
 }
 
-void PulseConnection::contextStateChanged(pa_context *, void *self)
+void PulseConnection::contextStateChanged(pa_context *context, void *self)
 {
-    static_cast<PulseConnection *>(self)->signal();
+    auto *connection = static_cast<PulseConnection *>(self);
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_READY)
+        connection->m_wasReady = true;
+    if (!PA_CONTEXT_IS_GOOD(state) && std::exchange(connection->m_wasReady, false) && !connection->isAborted()
+        && connection->m_lostHandler)
+        connection->m_lostHandler();
+    connection->signal();
 }
 
 void PulseConnection::subscriptionEvent(

@@ -101,6 +101,9 @@ public:
     // Server events, on the main loop's thread with the lock held. Replaces an earlier handler.
     using EventHandler = std::function<void(pa_subscription_event_type_t, quint32 index)>;
     bool subscribe(pa_subscription_mask_t mask, EventHandler handler);
+    // Called once, on the main loop's thread with the lock held, when a ready connection fails (the
+    // server went away); not after abort(). Set it before the connection is shared.
+    void setLostHandler(std::function<void()> handler) { m_lostHandler = std::move(handler); }
 
     pa_threaded_mainloop *mainloop() const { return m_mainloop; }
     pa_context *context() const { return m_context; }
@@ -137,6 +140,8 @@ private:
     pa_context *m_context = nullptr;
     std::atomic<bool> m_aborted { false };
     EventHandler m_eventHandler;
+    std::function<void()> m_lostHandler;
+    bool m_wasReady = false;
 };
 
 namespace AudioInputHardware {
