@@ -5,6 +5,7 @@
 #include "TestAudioCapture.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,6 +39,8 @@ struct Rig
     int failedCalls = 0;
     QStringList logAtStarted;
     std::function<AudioSessionResult()> stopOverride;
+    std::chrono::milliseconds serverReturnLimit = AudioSessionCoordinator::defaultServerReturnLimit;
+    std::optional<int> folderProblem; // what the trial of the folder answers
     std::unique_ptr<AudioSessionCoordinator> coordinator;
 
     // The coordinator goes first and waits for its start: a check that failed while a gate held the
@@ -61,6 +64,8 @@ struct Rig
             return folderAccessible;
         };
         env.stopAccessingFolder = [this](const ResolvedFolder &) { ++folderClosed; };
+        env.folderProblem = [this](const QString &) { return folderProblem; };
+        env.serverReturnLimit = serverReturnLimit;
         env.microphoneAuthorized = [this] {
             if (!micAnswer)
                 return micPromise.future();
@@ -498,8 +503,9 @@ private slots:
         QCOMPARE(audio.youLevel(), 0.0f);
     }
 
-    // The file system refuses writes part-way, or a buffer never reaches the file: the user hears of it
-    // at the next tick, and at stop.
+    // The file system refuses writes part-way: the recording cannot go on, which is said at the next tick
+    // with the folder and the reason, and the files end there. A buffer that never reaches the file is
+    // said too, and the recording goes on.
     void writeFailureIsWarnedAtTheNextTick_data()
     {
         QTest::addColumn<bool>("fileTooLarge");
@@ -516,6 +522,7 @@ private slots:
         rig.capture.othersFormat.sampleRate = othersRate;
         AudioSessionCoordinator &audio = rig.make();
         QVERIFY(record(rig, false));
+        QSignalSpy interrupted(&audio, &AudioSessionCoordinator::interrupted);
         {
             const std::optional<FileSizeLimit> full
                 = fileTooLarge ? std::optional<FileSizeLimit>(2048) : std::nullopt;
@@ -524,11 +531,114 @@ private slots:
         }
         QVERIFY(!audio.warning());
         rig.advance(250ms);
-        QCOMPARE(audio.warning(), std::optional<QString>(writeFailedText));
+        const QString stoppedText
+            = QStringLiteral("The recording stopped at 0:00: “%1” could not be written (file "
+                             "too large). What was written until then is kept.")
+                  .arg(QFileInfo(rig.dir.path()).fileName());
+        const QString expected = fileTooLarge ? stoppedText : writeFailedText;
+        QCOMPARE(audio.warning(), std::optional<QString>(expected));
+        QCOMPARE(interrupted.count(), fileTooLarge ? 1 : 0);
+        // Nothing reaches a file of an interrupted recording any more.
+        QCOMPARE(rig.capture.feed(Stream::others, 1, 1024, 0.5f), 1);
         const AudioSessionResult result = stopped(audio);
-        QCOMPARE(audio.warning(), std::optional<QString>(writeFailedText));
+        QCOMPARE(audio.warning(), std::optional<QString>(expected));
+        QVERIFY(result.writeFailed);
+        QCOMPARE(result.interruption.has_value(), fileTooLarge);
+        if (fileTooLarge) {
+            QCOMPARE(result.interruption->errorNumber, EFBIG);
+            QCOMPARE(result.recordingNote, stoppedText);
+        }
         QVERIFY(!result.heardOthers);
         QVERIFY(result.othersPeak > 0.4f);
+    }
+
+    // A folder the recording's files cannot go into is refused at the start, with its name and the
+    // reason; nothing is made.
+    void folderWithoutRoomIsRefused_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no room") << ENOSPC << "the disk is full";
+        QTest::newRow("over quota") << EDQUOT << "the disk is full";
+        QTest::newRow("read-only") << EROFS << "the disk is read-only";
+    }
+    void folderWithoutRoomIsRefused()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, reason);
+        Rig rig;
+        rig.folderProblem = error;
+        AudioSessionCoordinator &audio = rig.make();
+        const Task<> start = rig.start();
+        QVERIFY(finish(start));
+        const std::optional<AudioSessionStartError> refused = errorOf(start);
+        QVERIFY(refused);
+        QCOMPARE(refused->kind(), Kind::folderNotWritable);
+        QCOMPARE(refused->description(),
+            std::optional<QString>(QStringLiteral("Can't record in “%1”: %2")
+                                       .arg(QFileInfo(rig.dir.path()).fileName(), reason)));
+        QCOMPARE(audio.phase(), AudioSessionPhase::failed);
+        QCOMPARE(rig.capture.log(), QStringList());
+        QCOMPARE(rig.folderClosed, 1);
+        QCOMPARE(rig.files(), QStringList());
+    }
+
+    // The sound server goes away while recording: said at once; when it comes back the stretch is one
+    // of the session's gaps; when it stays away past the limit the recording ends where it went; a stop
+    // meanwhile counts the gap to the end.
+    void soundServerAbsenceIsFollowed_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::newRow("comes back") << "back";
+        QTest::newRow("stays away") << "away";
+        QTest::newRow("stopped while away") << "stop";
+    }
+    void soundServerAbsenceIsFollowed()
+    {
+        QFETCH(QString, then);
+        Rig rig;
+        rig.serverReturnLimit = 5s;
+        AudioSessionCoordinator &audio = rig.make();
+        QVERIFY(record(rig));
+        QSignalSpy interrupted(&audio, &AudioSessionCoordinator::interrupted);
+        QCOMPARE(rig.capture.feed(Stream::others, 10, 4800, 0.5f), 10);
+        rig.capture.loseServer();
+        QCOMPARE(rig.capture.feed(Stream::others, 10, 4800, 0.5f), 0);
+        rig.advance(250ms);
+        QVERIFY(audio.warning() && audio.warning()->startsWith("The sound server went away at 0:00."));
+        if (then == "back") {
+            rig.advance(2s);
+            rig.capture.serverBack();
+            rig.advance(250ms);
+            QVERIFY(audio.warning() && audio.warning()->startsWith("The sound server was away at 0:00 for "));
+        } else if (then == "away") {
+            rig.advance(4500ms);
+            QCOMPARE(interrupted.count(), 0);
+            rig.advance(500ms);
+            QCOMPARE(interrupted.count(), 1);
+            QCOMPARE(audio.interruption()->kind, AudioRecordingInterruption::Kind::serverGone);
+            QCOMPARE(audio.interruptionStatus(),
+                std::optional<QString>("Recording stopped: the sound server did not come back"));
+        } else {
+            rig.advance(1s);
+        }
+        const AudioSessionResult result = stopped(audio);
+        QCOMPARE(result.interruption.has_value(), then == "away");
+        QCOMPARE(result.serverGaps.size(), then == "away" ? 0 : 1);
+        QVERIFY(!result.writeFailed);
+        QVERIFY(result.heardOthers);
+        if (then == "away") {
+            QVERIFY2(
+                result.recordingNote.startsWith("The sound server went away at 0:00 and did not come back "
+                                                "within 5 s: the recording ends there."),
+                qPrintable(result.recordingNote));
+            // The files end where the server went.
+            QVERIFY(result.startedAt.msecsTo(result.endedAt) < 1000);
+        } else {
+            QVERIFY2(
+                result.recordingNote.contains("silent in both recordings"), qPrintable(result.recordingNote));
+        }
+        QCOMPARE(audio.warning().value_or(QString()).left(result.recordingNote.size()), result.recordingNote);
     }
 
     // A stop answered by the override still takes the writers out, so their files are complete and the

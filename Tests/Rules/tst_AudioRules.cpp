@@ -1,6 +1,7 @@
 #include "Rules/AudioGates.h"
 #include "Rules/AudioLevelMeter.h"
 #include "Rules/AudioOthersSelection.h"
+#include "Rules/AudioRecordingNote.h"
 #include "Rules/AudioSessionPhase.h"
 #include "Rules/AudioSessionTitle.h"
 
@@ -8,6 +9,7 @@
 #include <QSet>
 #include <QTest>
 
+#include <cmath>
 #include <limits>
 
 using Kind = AudioRecordingGate::Action::Kind;
@@ -15,6 +17,7 @@ using Decision = MicrophoneSpeechGate::Decision;
 using Phase = AudioSessionPhase;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(AudioRecordingNote::Gap)
 
 namespace {
 
@@ -59,6 +62,27 @@ private slots:
             QCOMPARE(AudioLevelMeter::timestamp(seconds), QString(timestamp));
             QCOMPARE(AudioElapsed::label(seconds), QString(elapsed));
         }
+    }
+
+    // What a recording went through, in the note: every gap listed in one sentence, lengths that never
+    // read "0 s" nor hide an hour.
+    void recordingNotes_data()
+    {
+        QTest::addColumn<QList<AudioRecordingNote::Gap>>("gaps");
+        QTest::addColumn<QString>("sentence");
+        QTest::newRow("none") << QList<AudioRecordingNote::Gap>() << QString();
+        QTest::newRow("one, shorter than a second")
+            << QList<AudioRecordingNote::Gap> { { 4.2, 0.3 } }
+            << "The sound server was away at 0:04 for 1 s: that stretch is silent in both recordings.";
+        QTest::newRow("three, one past a minute long")
+            << QList<AudioRecordingNote::Gap> { { 4.2, 5.4 }, { 70, 59.6 }, { 3725, std::nan("") } }
+            << "The sound server was away at 0:04 for 5 s, at 1:10 for 1:00 and at 1:02:05 for 1 s: those "
+               "stretches are silent in both recordings.";
+    }
+    void recordingNotes()
+    {
+        QFETCH(QList<AudioRecordingNote::Gap>, gaps);
+        QTEST(AudioRecordingNote::serverGaps(gaps), "sentence");
     }
 
     void speechGate_data()

@@ -1,3 +1,4 @@
+#include "Audio/LiveAudioCapture.h"
 #include "AudioFileProbe.h"
 #include "Documents/AppSettingsStore.h"
 #include "Documents/DefaultsStore.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -20,6 +22,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -45,12 +50,19 @@ QByteArray oneLine(const QString &text)
 // "recording", "elapsed <n>" each whole second, "ended <seconds>", "warning <text>", "status <text>"
 // and "review <json>" when a review opens; it reads "record" (the tray's record command), "save" and
 // "edit <title>" from its standard input.
-int recordingChild(QApplication &application, const QString &instanceFolder)
+int recordingChild(
+    QApplication &application, const QString &instanceFolder, std::chrono::milliseconds serverWait)
 {
     SingleInstance instance(instanceFolder);
     if (instance.claim() != SingleInstance::Claim::primary)
         return 2;
     ModelServices services = ModelServices::live();
+    services.makeAudio = [serverWait] {
+        AudioSessionCoordinator::Environment environment;
+        environment.engines = liveAudioCaptureEngineFactory();
+        environment.serverReturnLimit = serverWait;
+        return std::make_unique<AudioSessionCoordinator>(std::move(environment));
+    };
     services.audioFileTranscriber = [](const QString &path) -> Task<AudioFileTranscriber::FileResult> {
         co_return AudioFileTranscriber::FileResult::ok(
             QStringLiteral("[0:00] heard in ") + QFileInfo(path).fileName());
@@ -147,6 +159,80 @@ double onset(const QString &file)
     return -1;
 }
 
+// A decoded recording's first channel and its rate.
+struct Decoded
+{
+    std::vector<float> mono;
+    double rate = 0;
+
+    explicit Decoded(const QString &file)
+    {
+        const auto info = AudioFileProbe::probe(file);
+        const QVector<float> samples = AudioFileProbe::decodeChannel(file);
+        mono.assign(samples.cbegin(), samples.cend());
+        rate = info ? info->sampleRate : 0;
+        // The decoder hands over the encoder's priming first: it comes before the session's start.
+        if (info && info->startSamples < 0)
+            mono.erase(mono.begin(),
+                mono.begin() + std::min<qsizetype>(-info->startSamples, qsizetype(mono.size())));
+    }
+    std::vector<float> between(double from, double to) const
+    {
+        const auto at = [&](double seconds) {
+            return mono.begin() + std::clamp<qsizetype>(qsizetype(seconds * rate), 0, qsizetype(mono.size()));
+        };
+        return std::vector<float>(at(from), at(to));
+    }
+    double rms(double from, double to) const { return ToneAnalysis::rms(between(from, to)); }
+    double energyAt(double from, double to, double hz) const
+    {
+        return ToneAnalysis::energyAt(between(from, to), rate, hz);
+    }
+};
+
+// A small file system of its own mounted on a folder (as root), so that a test can fill a disk.
+class SmallDisk
+{
+public:
+    SmallDisk(const QString &folder, const QString &size)
+        : m_folder(folder)
+    {
+        m_mounted = ::geteuid() == 0
+            && QProcess::execute("mount", { "-t", "tmpfs", "-o", "size=" + size, "tmpfs", folder }) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            QProcess::execute("umount", { "-l", m_folder });
+    }
+    bool isMounted() const { return m_mounted; }
+    // Fills it up with a file of its own, leaving about `leave` bytes.
+    bool fill(qint64 leave = 0)
+    {
+        QFile filler(m_folder + "/.filler");
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Append))
+            return false;
+        const QByteArray block(4096, 'x');
+        for (;;) {
+            struct statvfs space
+            {
+            };
+            if (::statvfs(QFile::encodeName(m_folder).constData(), &space) != 0)
+                return false;
+            if (qint64(space.f_bavail) * qint64(space.f_frsize) <= leave + block.size())
+                return filler.flush();
+            if (filler.write(block) != block.size() || !filler.flush())
+                return leave == 0;
+        }
+    }
+    // Gives the room back.
+    void empty() { QFile::remove(m_folder + "/.filler"); }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};
+
 // One run of the program as the child above, on the test's sound server, with a home of its own.
 class RecordingChild
 {
@@ -182,13 +268,15 @@ public:
     QString notes() const { return m_home.filePath("notes"); }
     QString home() const { return m_home.path(); }
 
-    bool start()
+    // `serverWait`: how long a lost sound server may take to come back.
+    bool start(std::chrono::milliseconds serverWait = AudioSessionCoordinator::defaultServerReturnLimit)
     {
         m_lines.clear();
         m_process.setProcessEnvironment(m_environment);
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
         m_process.start(QCoreApplication::applicationFilePath(),
-            { "--record", m_home.filePath("runtime/com.quorvel.dovrin") });
+            { "--record", m_home.filePath("runtime/com.quorvel.dovrin"),
+                QString::number(serverWait.count()) });
         return m_process.waitForStarted(10000);
     }
     qint64 pid() const { return m_process.processId(); }
@@ -336,6 +424,133 @@ private slots:
         QVERIFY2(std::abs(heardByYou - heardByOthers - apart) < 0.1, "the two recordings are out of step");
     }
 
+    // The sound server killed while recording: when it comes back the recording goes on, the stretch
+    // without it is silent in both files and the note says when and how long; when it does not come back
+    // in time, the recording ends where the server went and is kept as far as it got.
+    void soundServerLostWhileRecording_data()
+    {
+        QTest::addColumn<bool>("comesBack");
+        QTest::newRow("back after 2 s") << true;
+        QTest::newRow("not back within the limit") << false;
+    }
+    void soundServerLostWhileRecording()
+    {
+        QFETCH(bool, comesBack);
+        const auto startTones = [&] {
+            return m_players->start(TonePlayers::toneProgram(), { "--name", "Speaker", "--freq", "440" })
+                && m_players->start(
+                    TonePlayers::toneProgram(), { "--name", "Voice", "--freq", "300", "--device", "micsrc" });
+        };
+        QVERIFY(startTones());
+        RecordingChild child(m_server->address());
+        QVERIFY(child.isValid() && child.start(std::chrono::seconds(comesBack ? 30 : 5)));
+        QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
+        QVERIFY(child.waitFor("elapsed 3"));
+        m_players->stopAll();
+        m_server->kill();
+        QVERIFY2(
+            child.waitFor("warning The sound server went away at 0:03."), qPrintable(child.transcript()));
+        if (comesBack) {
+            QTest::qWait(2000);
+            QVERIFY2(m_server->restart(), m_server->log().constData());
+            QVERIFY(m_players->keepSinksAwake() && startTones());
+            QVERIFY2(child.waitFor("warning The sound server was away at 0:03 for "),
+                qPrintable(child.transcript()));
+            QTest::qWait(3000);
+            child.send("record");
+        }
+        QVERIFY2(child.waitFor("review ", 60000), qPrintable(child.transcript()));
+        const QJsonObject review = child.review();
+        const QString note = review["note"].toString();
+        const double session = child.line("ended ")->toDouble();
+        qInfo("session %.3f s; note: %s", session, qPrintable(note));
+        QVERIFY(review["heardOthers"].toBool() && review["heardYou"].toBool());
+        QVERIFY2(!note.contains("No system audio"), qPrintable(note));
+        const QString othersFile = review["others"].toString();
+        const QString youFile = review["you"].toString();
+        QVERIFY(QFileInfo::exists(othersFile) && QFileInfo::exists(youFile));
+        const Decoded others(othersFile);
+        const Decoded you(youFile);
+        for (const Decoded *file : { &others, &you }) {
+            const double length = double(file->mono.size()) / file->rate;
+            QVERIFY2(std::abs(length - session) < 0.15, qPrintable(QString::number(length)));
+        }
+        // Before the loss, both heard their tone.
+        QVERIFY(others.energyAt(1.5, 2.9, 440) > 1e-3 && you.energyAt(1.5, 2.9, 300) > 1e-3);
+        if (!comesBack) {
+            QVERIFY2(note.contains("The sound server went away at 0:03 and did not come back within 5 s"),
+                qPrintable(note));
+            QVERIFY2(child.line("status Recording stopped: the sound server did not come back"),
+                qPrintable(child.transcript()));
+            QVERIFY2(session >= 3 && session < 4.2, "the recording does not end where the server went");
+            return;
+        }
+        const QRegularExpressionMatch gap = QRegularExpression(
+            "The sound server was away at 0:03 for (\\d+) s: that stretch is silent in both "
+            "recordings\\.")
+                                                .match(note);
+        QVERIFY2(gap.hasMatch(), qPrintable(note));
+        QVERIFY2(gap.captured(1).toInt() >= 2 && gap.captured(1).toInt() <= 6, qPrintable(note));
+        // Silence while the server was away, the tones again once it was back.
+        QVERIFY(others.rms(4.3, 5.0) < 1e-4 && you.rms(4.3, 5.0) < 1e-4);
+        QVERIFY(others.energyAt(session - 1.5, session - 0.2, 440) > 1e-3);
+        QVERIFY(you.energyAt(session - 1.5, session - 0.2, 300) > 1e-3);
+    }
+
+    // A capture folder without room: a start is refused with the folder and the reason; a folder that
+    // fills while recording ends the recording at once, and the review keeps what was written and says
+    // why, never that it was saved or that nothing was heard.
+    void captureFolderFull_data()
+    {
+        QTest::addColumn<bool>("fullAtStart");
+        QTest::newRow("full at the start") << true;
+        QTest::newRow("fills while recording") << false;
+    }
+    void captureFolderFull()
+    {
+        QFETCH(bool, fullAtStart);
+        QVERIFY(m_players->start(TonePlayers::toneProgram(), { "--name", "Speaker", "--freq", "440" }));
+        RecordingChild child(m_server->address());
+        QVERIFY(child.isValid());
+        SmallDisk disk(child.notes(), "3m");
+        if (!disk.isMounted())
+            QSKIP("needs root to mount a small file system");
+        if (fullAtStart) {
+            QVERIFY(disk.fill(64 * 1024));
+            QVERIFY(child.start());
+            QVERIFY2(child.waitFor("status Can't record in “notes”: the disk is full"),
+                qPrintable(child.transcript()));
+            QTest::qWait(1000);
+            QVERIFY(!child.line("recording"));
+            QCOMPARE(QDir(child.notes()).entryList(QDir::Files), QStringList());
+            return;
+        }
+        QVERIFY(child.start());
+        QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
+        QVERIFY(child.waitFor("elapsed 3"));
+        QVERIFY(disk.fill());
+        QElapsedTimer sinceFull;
+        sinceFull.start();
+        QVERIFY2(child.waitFor("status Recording stopped: “notes” could not be written (the disk is full)"),
+            qPrintable(child.transcript()));
+        QVERIFY2(sinceFull.elapsed() < 2500, "the recording went on into a full disk");
+        QVERIFY2(child.waitFor("review ", 60000), qPrintable(child.transcript()));
+        const QJsonObject review = child.review();
+        const QString note = review["note"].toString();
+        qInfo("status: %s; note: %s", qPrintable(review["statusText"].toString()), qPrintable(note));
+        QVERIFY2(note.contains(
+                     QRegularExpression("The recording stopped at 0:0[3-5]: “notes” could not be written "
+                                        "\\(the disk is full\\)\\. What was written until then is kept\\.")),
+            qPrintable(note));
+        QVERIFY2(!note.contains("No system audio"), qPrintable(note));
+        QVERIFY(!review["statusText"].toString().contains("saved", Qt::CaseInsensitive));
+        QVERIFY(review["heardOthers"].toBool());
+        const Decoded others(review["others"].toString());
+        QVERIFY(others.rate > 0);
+        QVERIFY2(double(others.mono.size()) / others.rate >= 2, "what was written is not kept");
+        QVERIFY(others.energyAt(0.5, 2.0, 440) > 1e-3);
+    }
+
 private:
     std::unique_ptr<PrivatePulseAudio> m_server;
     std::unique_ptr<TonePlayers> m_players;
@@ -344,9 +559,10 @@ private:
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && QByteArray(argv[1]) == "--record") {
+    if (argc == 4 && QByteArray(argv[1]) == "--record") {
         QApplication application(argc, argv);
-        return recordingChild(application, QString::fromLocal8Bit(argv[2]));
+        return recordingChild(application, QString::fromLocal8Bit(argv[2]),
+            std::chrono::milliseconds(QByteArray(argv[3]).toInt()));
     }
     QApplication application(argc, argv);
     TestRecordingSurvives test;

@@ -13,6 +13,7 @@ struct TestAudioCapture::Shared
     QStringList log;
     int liveEngines = 0;
     std::multimap<QString, std::function<void()> *> watches;
+    std::optional<std::chrono::steady_clock::time_point> serverLostSince;
 
     // Held while a buffer is delivered, so stop() returns only once no callback runs.
     std::mutex deliveryMutex;
@@ -72,6 +73,11 @@ public:
     }
 
 protected:
+    std::optional<std::chrono::steady_clock::time_point> lostSince() const
+    {
+        std::lock_guard lock(m_shared->mutex);
+        return m_shared->serverLostSince;
+    }
     void run(AudioCaptureEngine::BufferCallback callback)
     {
         std::lock_guard lock(m_shared->deliveryMutex);
@@ -126,6 +132,10 @@ public:
         if (halt())
             m_shared->note(QStringLiteral("others.stop"));
     }
+    std::optional<std::chrono::steady_clock::time_point> serverLostSince() const override
+    {
+        return lostSince();
+    }
 
 private:
     AudioStreamFormat m_format;
@@ -166,6 +176,10 @@ public:
     {
         if (halt())
             m_shared->note(QStringLiteral("mic.stop"));
+    }
+    std::optional<std::chrono::steady_clock::time_point> serverLostSince() const override
+    {
+        return lostSince();
     }
 
 private:
@@ -267,6 +281,11 @@ int TestAudioCapture::feed(Stream stream, int count, qint64 frames, float amplit
         for (const auto &plane : planes)
             pointers.push_back(plane.data());
         for (int n = 0; n < count; ++n) {
+            {
+                std::lock_guard lock(m_shared->mutex);
+                if (m_shared->serverLostSince)
+                    continue;
+            }
             std::lock_guard lock(m_shared->deliveryMutex);
             auto found = m_shared->running.find(stream);
             if (found == m_shared->running.end())
@@ -278,6 +297,18 @@ int TestAudioCapture::feed(Stream stream, int count, qint64 frames, float amplit
     });
     producer.join();
     return delivered;
+}
+
+void TestAudioCapture::loseServer()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->serverLostSince = std::chrono::steady_clock::now();
+}
+
+void TestAudioCapture::serverBack()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->serverLostSince.reset();
 }
 
 void TestAudioCapture::applicationExited(const QString &bundleID)

@@ -65,6 +65,9 @@ public:
     int feed(Stream stream, int count, qint64 frames = 1024, float amplitude = 0.5f);
     // Ends the exit watches of that application (their callbacks run on the calling, main thread).
     void applicationExited(const QString &bundleID);
+    // The sound server goes away, and comes back: every engine says so, and delivers nothing meanwhile.
+    void loseServer();
+    void serverBack();
 
     // What happened, in order: "others.make", "others.prepare(app)"/"others.prepare(system)",
     // "others.activate", "others.stop", "mic.make", "mic.prepare(<uid>|default)", "mic.start", "mic.stop",

@@ -139,6 +139,12 @@ bool AACStreamWriter::isCompressed() const
 
 void AACStreamWriter::fail()
 {
+    if (m_encoder) {
+        m_durableFrames = m_encoder->durableFrames();
+        m_fileError = m_encoder->lastError() != 0 ? m_encoder->lastError() : EIO;
+    } else {
+        m_fileError = EIO;
+    }
     m_writeFailed = true;
     m_finished = true;
 }
@@ -233,8 +239,11 @@ void AACStreamWriter::append(const AudioPCMBuffer &buffer)
     m_framesWritten = m_encoder->framesWritten();
     switch (outcome) {
     case AudioFileEncoder::Outcome::written:
-        if (found.peak > audibleThreshold)
+        if (found.peak > audibleThreshold) {
             ++m_nonzeroBuffers;
+            if (!m_firstAudibleEnd)
+                m_firstAudibleEnd = m_encoder->framesWritten();
+        }
         break;
     case AudioFileEncoder::Outcome::dropped:
         // Audio missing from the file: the session must say so, as for a failed write.
@@ -252,15 +261,20 @@ AACStreamWriter::Finished AACStreamWriter::finish()
     if (!m_result) {
         if (!m_finished && m_encoder) {
             m_finished = true;
-            if (!m_encoder->finish())
+            if (!m_encoder->finish()) {
                 m_writeFailed = true;
+                m_fileError = m_encoder->lastError() != 0 ? m_encoder->lastError() : EIO;
+            }
             m_framesWritten = m_encoder->framesWritten();
+            m_durableFrames = m_encoder->durableFrames();
         } else {
             m_finished = true;
         }
         m_encoder.reset();
         const bool failed = m_writeFailed.load();
-        m_result = Finished { m_url, m_nonzeroBuffers > 0 && !failed, m_peak.load(), m_callbacks, failed };
+        // Heard means heard in the file: sound that a failed write kept out of it does not count.
+        const bool heard = m_firstAudibleEnd && *m_firstAudibleEnd <= m_durableFrames;
+        m_result = Finished { m_url, heard, m_peak.load(), m_callbacks, failed, m_fileError.load() };
     }
     return *m_result;
 }
@@ -285,6 +299,11 @@ float AACStreamWriter::sessionPeak() const
 bool AACStreamWriter::writeFailed() const
 {
     return m_writeFailed.load();
+}
+
+int AACStreamWriter::fileError() const
+{
+    return m_fileError.load();
 }
 
 float AACStreamWriter::lastBufferPeak() const

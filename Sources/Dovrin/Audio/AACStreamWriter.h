@@ -54,10 +54,14 @@ public:
     struct Finished
     {
         QString url;
+        // Sound above audibleThreshold is in the file.
         bool heard = false;
         float peak = 0;
         qint64 callbacks = 0;
+        // Audio is missing from the file: a buffer was dropped, or the file failed.
         bool writeFailed = false;
+        // The system's error code of the failed write that ended the file; 0 while it is whole.
+        int fileError = 0;
 
         friend bool operator==(const Finished &, const Finished &) = default;
     };
@@ -112,6 +116,8 @@ public:
     // Lock-free.
     float sessionPeak() const;
     bool writeFailed() const;
+    // The system's error code of the write that ended the stream; 0 while the file takes what comes.
+    int fileError() const;
     float lastBufferPeak() const;
     qint64 framesWritten() const;
     qint64 nonzeroBuffers() const;
@@ -134,12 +140,16 @@ private:
 
     bool m_finished = false;
     std::atomic<bool> m_writeFailed { false };
+    std::atomic<int> m_fileError { 0 };
     std::optional<Finished> m_result;
     qint64 m_framesWritten = 0;
     std::optional<AudioPCMBuffer::HostTime> m_timelineStart;
     // Source frames placed on the timeline so far: buffers and silence.
     qint64 m_framesPlaced = 0;
     qint64 m_nonzeroBuffers = 0;
+    // Where the first audible buffer ends among the frames written, and how many frames are in the file.
+    std::optional<qint64> m_firstAudibleEnd;
+    qint64 m_durableFrames = 0;
     qint64 m_callbacks = 0;
     std::atomic<float> m_peak { 0 };
     std::atomic<float> m_lastBufferPeak { 0 };

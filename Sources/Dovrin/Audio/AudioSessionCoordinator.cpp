@@ -2,14 +2,19 @@
 
 #include "Audio/LiveAudioCapture.h"
 #include "Documents/CaptureMarkdown.h"
+#include "Platform/FolderRoom.h"
 #include "Rules/AudioLevelMeter.h"
 #include "Rules/AudioOthersSelection.h"
 #include "Rules/PermissionPresentation.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 #include <QThread>
 #include <QtConcurrent>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -39,11 +44,29 @@ bool isPresent(const std::optional<QString> &text)
     return text && !text->isEmpty();
 }
 
+// Why a file could not be written, in the user's words.
+QString writeFailureReason(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("the disk is full");
+    case EROFS:
+        return QStringLiteral("the disk is read-only");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Quorvel is not allowed to write there");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error)).toLower();
+    }
+}
+
 } // namespace
 
-AudioSessionStartError::AudioSessionStartError(Kind kind, QString displayName)
+AudioSessionStartError::AudioSessionStartError(Kind kind, QString displayName, int errorNumber)
     : m_kind(kind)
     , m_displayName(std::move(displayName))
+    , m_errorNumber(errorNumber)
 {
     m_what = description().value_or(QStringLiteral("cancelled")).toUtf8();
 }
@@ -59,6 +82,9 @@ std::optional<QString> AudioSessionStartError::description() const
         return QStringLiteral("Audio recording needs a PulseAudio or PipeWire sound server");
     case folderInaccessible:
         return QStringLiteral("The capture folder is unavailable");
+    case folderNotWritable:
+        return QStringLiteral("Can't record in “%1”: %2")
+            .arg(m_displayName, writeFailureReason(m_errorNumber));
     case systemAudioStartFailed:
         return PermissionFeedbackCopy::systemAudioStartFailed().text;
     case cancelled:
@@ -100,6 +126,36 @@ private:
     QPointer<AudioSessionCoordinator> m_coordinator; // read on the main thread only
 };
 
+QString AudioSessionCoordinator::interruptionText() const
+{
+    if (!m_interruption)
+        return QString();
+    if (m_interruption->kind == AudioRecordingInterruption::Kind::serverGone)
+        return AudioRecordingNote::serverGone(
+            m_interruption->atSeconds, std::chrono::duration<double>(m_env.serverReturnLimit).count());
+    return AudioRecordingNote::writeFailed(
+        m_interruption->atSeconds, folderName(), writeFailureReason(m_interruption->errorNumber));
+}
+
+std::optional<QString> AudioSessionCoordinator::interruptionStatus() const
+{
+    if (!m_interruption)
+        return std::nullopt;
+    if (m_interruption->kind == AudioRecordingInterruption::Kind::serverGone)
+        return QStringLiteral("Recording stopped: the sound server did not come back");
+    return AudioRecordingNote::writeFailedStatus(
+        folderName(), writeFailureReason(m_interruption->errorNumber));
+}
+
+QString AudioSessionCoordinator::folderName() const
+{
+    if (!m_scopedFolder)
+        return QString();
+    const QString path = m_scopedFolder->url.toLocalFile();
+    const QString name = QFileInfo(path).fileName();
+    return name.isEmpty() ? path : name;
+}
+
 QString AudioSessionCoordinator::noSystemAudioHeardText()
 {
     return QStringLiteral(
@@ -129,6 +185,8 @@ AudioSessionCoordinator::AudioSessionCoordinator(Environment environment, QObjec
     if (!m_env.stopAccessingFolder)
         m_env.stopAccessingFolder
             = [](const ResolvedFolder &folder) { FolderBookmark::stopAccessing(folder.url); };
+    if (!m_env.folderProblem)
+        m_env.folderProblem = [](const QString &folder) { return FolderRoom::problem(folder); };
     if (!m_env.microphoneAuthorized) {
         m_env.microphoneAuthorized = [] {
             TaskPromise<bool> granted;
@@ -323,6 +381,9 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
     setElapsed(0);
     setOthersLevel(0);
     setYouLevel(0);
+    m_outage.reset();
+    m_serverGaps.clear();
+    m_interruption.reset();
     m_sessionID = QUuid::createUuid();
     m_startedAt = m_env.now();
     m_startedSteady = m_clock->now();
@@ -342,6 +403,22 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
     const auto cancelled = [] { return AudioSessionStartError(AudioSessionStartError::cancelled); };
     std::exception_ptr failure;
     try {
+        auto refuse = [&](AudioSessionStartError error) {
+            closeFolderScope();
+            m_othersIsApplication = false;
+            m_othersDisplayName.reset();
+            setPhase(AudioSessionPhase::failed);
+            return error;
+        };
+        // A folder that cannot take the files is refused before anything records into it.
+        QFuture<std::optional<int>> tried = QtConcurrent::run(&m_startThread,
+            [check = m_env.folderProblem, path = folder.url.toLocalFile()] { return check(path); });
+        const std::optional<int> problem = co_await tried;
+        if (!startGoesOn(generation))
+            throw cancelled();
+        if (problem)
+            throw refuse(AudioSessionStartError::folderNotWritableError(folderName(), *problem));
+
         std::optional<ProcessTapRequest> request;
         if (m_othersIsApplication) {
             // Reads /proc and asks the sound server: a worker's job.
@@ -352,13 +429,6 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
             request = co_await requested;
             if (!startGoesOn(generation))
                 throw cancelled();
-            auto refuse = [&](AudioSessionStartError error) {
-                closeFolderScope();
-                m_othersIsApplication = false;
-                m_othersDisplayName.reset();
-                setPhase(AudioSessionPhase::failed);
-                return error;
-            };
             if (!request)
                 throw refuse(AudioSessionStartError::appNotRunningError(
                     AudioOthersSelection::displayName(othersBundleID, othersDisplayName)));
@@ -546,7 +616,15 @@ Task<AudioSessionResult> AudioSessionCoordinator::stop()
     clearWorkspaceObserver();
     m_othersIsApplication = false;
     m_othersDisplayName.reset();
-    const auto length = m_clock->now() - m_startedSteady;
+    // An interrupted recording ends where it was interrupted, not where it was stopped.
+    const auto length = m_interruption ? std::chrono::duration_cast<TaskClock::Duration>(
+                            std::chrono::duration<double>(m_interruption->atSeconds))
+                                       : m_clock->now() - m_startedSteady;
+    QList<AudioRecordingNote::Gap> serverGaps = m_serverGaps;
+    if (m_outage && !m_interruption)
+        serverGaps.append({ m_outage->atSeconds,
+            std::max(0.0, std::chrono::duration<double>(length).count() - m_outage->atSeconds) });
+    m_outage.reset();
     // Both files end here, with silence for what a source had not delivered yet.
     const AudioPCMBuffer::HostTime end
         = m_startedHost + std::chrono::duration_cast<std::chrono::steady_clock::duration>(length);
@@ -601,16 +679,21 @@ Task<AudioSessionResult> AudioSessionCoordinator::stop()
     const std::optional<QUrl> youURL
         = you ? std::optional<QUrl>(QUrl::fromLocalFile(you->url)) : std::nullopt;
 
-    if (writeFailed) {
-        setWarning(writeFailedText());
-    } else {
-        QStringList texts;
+    QStringList notes;
+    if (m_interruption)
+        notes << interruptionText();
+    if (!serverGaps.isEmpty())
+        notes << AudioRecordingNote::serverGaps(serverGaps);
+    QStringList texts = notes;
+    if (writeFailed && !m_interruption)
+        texts.prepend(writeFailedText());
+    if (!writeFailed) {
         if (!heardOthers)
             texts << noSystemAudioHeardText();
         if (const auto issue = youStopIssue(youURL, heardYou))
             texts << *issue;
-        setWarning(texts.isEmpty() ? std::nullopt : std::optional<QString>(texts.join(u' ')));
     }
+    setWarning(texts.isEmpty() ? std::nullopt : std::optional<QString>(texts.join(u' ')));
 
     AudioSessionResult result;
     result.id = m_sessionID;
@@ -623,6 +706,10 @@ Task<AudioSessionResult> AudioSessionCoordinator::stop()
     result.othersPeak = others ? others->peak : 0;
     result.youPeak = you ? you->peak : 0;
     result.folder = m_scopedFolder;
+    result.serverGaps = serverGaps;
+    result.interruption = m_interruption;
+    result.writeFailed = writeFailed;
+    result.recordingNote = notes.join(u' ');
 
     setElapsed(std::chrono::duration<double>(length).count());
     setOthersLevel(0);
@@ -675,17 +762,67 @@ void AudioSessionCoordinator::tick()
         setOthersLevel(0);
     if (!m_streams->levelIsFresh(AudioStreamChannel::you, m_startGeneration, now))
         setYouLevel(0);
-    // A write that failed mid-session is said now, while the user can still act, not only at stop.
-    auto failed = [&](AudioStreamChannel channel) {
-        return m_streams
-            ->withResource(channel, m_startGeneration, [](AACStreamWriter &w) { return w.writeFailed(); })
-            .value_or(false);
+    // A write that failed mid-session is said now, while the user can still act, not only at stop; a
+    // file that can take nothing more ends the recording.
+    auto writer = [&](AudioStreamChannel channel, auto read) {
+        return m_streams->withResource(channel, m_startGeneration, read).value_or(0);
     };
-    if (failed(AudioStreamChannel::others) || failed(AudioStreamChannel::you)) {
+    const auto failed = [](AACStreamWriter &w) { return int(w.writeFailed()); };
+    const auto ended = [](AACStreamWriter &w) { return w.fileError(); };
+    if (const int error
+        = std::max(writer(AudioStreamChannel::others, ended), writer(AudioStreamChannel::you, ended));
+        error != 0 && !m_interruption) {
+        const double at = std::chrono::duration<double>(now - m_startedSteady).count();
+        interrupt({ AudioRecordingInterruption::Kind::writeFailed, at, error });
+        return;
+    }
+    if (m_interruption)
+        return;
+    if (writer(AudioStreamChannel::others, failed) || writer(AudioStreamChannel::you, failed)) {
         setWarning(writeFailedText());
         return;
     }
+    watchServer(now);
+    if (m_outage || m_interruption)
+        return;
     updateSelectedAppWarnings();
+}
+
+void AudioSessionCoordinator::watchServer(TaskClock::TimePoint now)
+{
+    std::optional<AudioPCMBuffer::HostTime> lost;
+    const std::shared_ptr<AudioCaptureEngine> engines[] = { m_tapEngine, m_microphone };
+    for (const auto &engine : engines) {
+        if (const auto since = engine ? engine->serverLostSince() : std::nullopt)
+            lost = lost ? std::min(*lost, *since) : *since;
+    }
+    const auto sessionSeconds = [this](AudioPCMBuffer::HostTime time) {
+        return std::max(0.0, std::chrono::duration<double>(time - m_startedHost).count());
+    };
+    if (lost && !m_outage) {
+        m_outage = Outage { sessionSeconds(*lost), now };
+        setWarning(AudioRecordingNote::serverAway(m_outage->atSeconds));
+    } else if (!lost && m_outage) {
+        // Both engines record again: the stretch between is silence in both files.
+        const double back = sessionSeconds(std::chrono::steady_clock::now());
+        m_serverGaps.append({ m_outage->atSeconds, std::max(0.0, back - m_outage->atSeconds) });
+        m_outage.reset();
+        setWarning(AudioRecordingNote::serverGaps(m_serverGaps));
+        return;
+    }
+    if (m_outage && now - m_outage->noticedAt >= m_env.serverReturnLimit)
+        interrupt({ AudioRecordingInterruption::Kind::serverGone, m_outage->atSeconds, 0 });
+}
+
+void AudioSessionCoordinator::interrupt(const AudioRecordingInterruption &interruption)
+{
+    if (m_interruption)
+        return;
+    m_interruption = interruption;
+    // Nothing more reaches the files: they end where the recording was interrupted.
+    m_streams->revoke(m_startGeneration);
+    setWarning(interruptionText());
+    emit interrupted();
 }
 
 void AudioSessionCoordinator::updateSelectedAppWarnings()

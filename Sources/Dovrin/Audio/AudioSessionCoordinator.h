@@ -6,6 +6,7 @@
 #include "Audio/AudioStreamState.h"
 #include "Documents/FolderBookmark.h"
 #include "Platform/AudioCaptureEngine.h"
+#include "Rules/AudioRecordingNote.h"
 #include "Rules/AudioSessionPhase.h"
 
 #include <QDateTime>
@@ -20,6 +21,22 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+// Why a recording ended before the user stopped it.
+struct AudioRecordingInterruption
+{
+    enum class Kind {
+        serverGone, // the sound server went away and did not come back in time
+        writeFailed, // a file could not be written
+    };
+    Kind kind = Kind::serverGone;
+    // Where the recording ends, in seconds from its start.
+    double atSeconds = 0;
+    // writeFailed: the system's error code.
+    int errorNumber = 0;
+
+    friend bool operator==(const AudioRecordingInterruption &, const AudioRecordingInterruption &) = default;
+};
 
 // What a finished recording produced.
 struct AudioSessionResult
@@ -38,6 +55,15 @@ struct AudioSessionResult
     float youPeak = 0;
     // The capture folder, its access still open: the receiver ends it.
     std::optional<ResolvedFolder> folder;
+    // Stretches during which the sound server was away: silent in both files.
+    QList<AudioRecordingNote::Gap> serverGaps;
+    // Why the recording ended before it was stopped; none when it was stopped.
+    std::optional<AudioRecordingInterruption> interruption;
+    // Audio is missing from a file: a buffer was dropped, or a write failed.
+    bool writeFailed = false;
+    // What the recording went through, for its note: the interruption, then the sound server's absences;
+    // empty when nothing happened.
+    QString recordingNote;
 };
 
 // Why an audio start failed.
@@ -50,10 +76,11 @@ public:
         unsupported,
         folderInaccessible,
         systemAudioStartFailed,
-        cancelled
+        cancelled,
+        folderNotWritable, // no room, or a trial write refused
     };
 
-    explicit AudioSessionStartError(Kind kind, QString displayName = {});
+    explicit AudioSessionStartError(Kind kind, QString displayName = {}, int errorNumber = 0);
     static AudioSessionStartError appNotRunningError(const QString &displayName)
     {
         return AudioSessionStartError(appNotRunning, displayName);
@@ -62,22 +89,30 @@ public:
     {
         return AudioSessionStartError(appUnreachable, displayName);
     }
+    // The folder's name and the system's error code.
+    static AudioSessionStartError folderNotWritableError(const QString &folderName, int errorNumber)
+    {
+        return AudioSessionStartError(folderNotWritable, folderName, errorNumber);
+    }
 
     Kind kind() const { return m_kind; }
-    // The application's name for appNotRunning and appUnreachable.
+    // The application's name for appNotRunning and appUnreachable; the folder's for folderNotWritable.
     const QString &displayName() const { return m_displayName; }
+    int errorNumber() const { return m_errorNumber; }
     // The text for the user; none for `cancelled`.
     std::optional<QString> description() const;
     const char *what() const noexcept override { return m_what.constData(); }
 
     friend bool operator==(const AudioSessionStartError &a, const AudioSessionStartError &b)
     {
-        return a.m_kind == b.m_kind && a.m_displayName == b.m_displayName;
+        return a.m_kind == b.m_kind && a.m_displayName == b.m_displayName
+            && a.m_errorNumber == b.m_errorNumber;
     }
 
 private:
     Kind m_kind;
     QString m_displayName;
+    int m_errorNumber = 0;
     QByteArray m_what;
 };
 
@@ -99,6 +134,9 @@ public:
         AudioCaptureEngineFactory engines;
         // Opens access to the capture folder (default: it is readable and writable).
         std::function<bool(const ResolvedFolder &)> startAccessingFolder;
+        // The system's error code that keeps a recording out of a folder, none when it can take one;
+        // called off the main thread (default: FolderRoom::problem).
+        std::function<std::optional<int>(const QString &folder)> folderProblem;
         std::function<void(const ResolvedFolder &)> stopAccessingFolder;
         // When set, stop() answers this instead of draining and finishing the writers.
         std::function<AudioSessionResult()> stopOverride;
@@ -110,9 +148,12 @@ public:
         // The wall clock of the session's start time and file names (default: now).
         std::function<QDateTime()> now;
         QTimeZone fileNameTimeZone = QTimeZone::systemTimeZone();
+        // How long a lost sound server may take to come back before the recording ends there.
+        std::chrono::milliseconds serverReturnLimit = defaultServerReturnLimit;
     };
 
     static constexpr std::chrono::milliseconds tickInterval { 250 };
+    static constexpr std::chrono::milliseconds defaultServerReturnLimit { 30000 };
     // Both files are cut into fragments together this often, so a crash leaves them equally long.
     static constexpr std::chrono::seconds fragmentInterval { 1 };
     // A stream whose audio ends further back than this does not hold the other's fragments back.
@@ -160,6 +201,10 @@ public:
 
     // The stop summary for a silent Others stream; the audio review uses it too.
     static QString noSystemAudioHeardText();
+    // What ended the running recording early; set before interrupted() is emitted, until the next start.
+    const std::optional<AudioRecordingInterruption> &interruption() const { return m_interruption; }
+    // The tray's line for the interruption; none without one.
+    std::optional<QString> interruptionStatus() const;
 
 signals:
     void phaseChanged(AudioSessionPhase phase);
@@ -167,6 +212,9 @@ signals:
     void othersLevelChanged(float level);
     void youLevelChanged(float level);
     void warningChanged(const std::optional<QString> &warning);
+    // The recording cannot go on (the sound server did not come back, a file could not be written):
+    // whoever drives the session stops it now. Once per session.
+    void interrupted();
 
 private:
     class LevelRelay;
@@ -190,6 +238,12 @@ private:
     void clearWorkspaceObserver();
     void startElapsedClock();
     void tick();
+    // Follows the engines' sound server: a loss, its return, and a loss that lasts too long.
+    void watchServer(TaskClock::TimePoint now);
+    void interrupt(const AudioRecordingInterruption &interruption);
+    // The note's sentence for the interruption.
+    QString interruptionText() const;
+    QString folderName() const;
     void updateSelectedAppWarnings();
     void watchForAppExit(const QString &bundleID, const QString &displayName);
     void publishLevel(AudioStreamChannel channel, int generation, float level);
@@ -236,4 +290,13 @@ private:
     std::unique_ptr<AudioAppExitWatch> m_workspaceObserver;
     bool m_youCaptureAttempted = false;
     std::optional<QString> m_youCaptureIssue;
+    // The sound server's absence that is going on: where it began in the session, and when it was noticed.
+    struct Outage
+    {
+        double atSeconds = 0;
+        TaskClock::TimePoint noticedAt {};
+    };
+    std::optional<Outage> m_outage;
+    QList<AudioRecordingNote::Gap> m_serverGaps;
+    std::optional<AudioRecordingInterruption> m_interruption;
 };

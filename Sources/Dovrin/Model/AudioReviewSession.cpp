@@ -4,12 +4,22 @@
 
 namespace {
 
+// Sound came, but a failed write kept it out of the file: that was no silence.
+bool othersSoundNotWritten(const AudioSessionResult &result)
+{
+    return !result.heardOthers && result.writeFailed && result.othersPeak > AACStreamWriter::audibleThreshold;
+}
+
 QString visibleNoteFor(const AudioSessionResult &result, const QString &transcriptionNote)
 {
-    if (result.heardOthers)
-        return transcriptionNote;
-    const QString missing = AudioSessionCoordinator::noSystemAudioHeardText();
-    return transcriptionNote.isEmpty() ? missing : transcriptionNote + QLatin1Char(' ') + missing;
+    QStringList sentences;
+    if (!transcriptionNote.isEmpty())
+        sentences << transcriptionNote;
+    if (!result.recordingNote.isEmpty())
+        sentences << result.recordingNote;
+    if (!result.heardOthers && !othersSoundNotWritten(result))
+        sentences << AudioSessionCoordinator::noSystemAudioHeardText();
+    return sentences.join(QLatin1Char(' '));
 }
 
 std::optional<QString> trimmedOrNone(const QString &text)
@@ -33,6 +43,7 @@ AudioReviewSession::AudioReviewSession(const AudioSessionResult &result, Resolve
     , youURL(result.youURL)
     , heardOthers(result.heardOthers)
     , heardYou(result.heardYou)
+    , othersNotWritten(othersSoundNotWritten(result))
     , transcriber(transcripts.transcriber)
     , transcriptionIssue(transcripts.note)
     , othersTranscriptionUnavailable(transcripts.othersUnavailable)
@@ -41,7 +52,8 @@ AudioReviewSession::AudioReviewSession(const AudioSessionResult &result, Resolve
     , m_othersText(transcripts.others)
     , m_youText(transcripts.you)
     , m_note(visibleNoteFor(result, transcripts.note))
-    , m_statusText(statusText(transcripts.transcriber, transcripts.note, trimmedOrNone(m_note)))
+    , m_statusText(
+          statusText(transcripts.transcriber, transcripts.note, trimmedOrNone(m_note), result.writeFailed))
 { }
 
 std::optional<QString> AudioReviewSession::visibleNote() const
@@ -50,8 +62,11 @@ std::optional<QString> AudioReviewSession::visibleNote() const
 }
 
 QString AudioReviewSession::statusText(const std::optional<QString> &transcriber,
-    const QString &transcriptionIssue, const std::optional<QString> &visibleNote)
+    const QString &transcriptionIssue, const std::optional<QString> &visibleNote, bool writeFailed)
 {
+    if (writeFailed)
+        return QStringLiteral(
+            "Part of the recording could not be written. Review the recording note, then save Markdown.");
     if (!transcriptionIssue.isEmpty())
         return QStringLiteral("Recording saved locally. Review the transcription note, then save Markdown.");
     if (visibleNote && !visibleNote->isEmpty())

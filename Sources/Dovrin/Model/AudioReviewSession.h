@@ -16,8 +16,8 @@ class AudioReviewSession : public QObject
     Q_OBJECT
 
 public:
-    // The note gains the no-system-audio sentence when Others was not heard; the title is the first
-    // spoken line of Others, else of You, else "Audio session".
+    // The note gains what the recording went through, and the no-system-audio sentence when Others was
+    // not heard; the title is the first spoken line of Others, else of You, else "Audio session".
     AudioReviewSession(const AudioSessionResult &result, ResolvedFolder folder,
         const AudioTranscripts &transcripts, QObject *parent = nullptr);
 
@@ -29,6 +29,8 @@ public:
     const std::optional<QUrl> youURL;
     const bool heardOthers;
     const bool heardYou;
+    // Others brought sound that a failed write kept out of its file.
+    const bool othersNotWritten;
     const std::optional<QString> transcriber;
     // The transcription note as transcription returned it.
     const QString transcriptionIssue;
@@ -55,9 +57,10 @@ public:
     void setStatusText(const QString &text) { set(m_statusText, text); }
     void markPresented() { m_wasPresented = true; }
 
-    // The footer line: the transcription issue first, then the note, then whether a transcriber ran.
+    // The footer line: a recording that could not be written completely first, then the transcription
+    // issue, then the note, then whether a transcriber ran.
     static QString statusText(const std::optional<QString> &transcriber, const QString &transcriptionIssue,
-        const std::optional<QString> &visibleNote);
+        const std::optional<QString> &visibleNote, bool writeFailed = false);
 
 signals:
     void changed();

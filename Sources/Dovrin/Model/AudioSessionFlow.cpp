@@ -83,7 +83,20 @@ QString joined(const QString &note, const QString &sentence)
 AudioSessionFlow::AudioSessionFlow(ModelContext &context, QObject *parent)
     : QObject(parent)
     , m_context(context)
-{ }
+{
+    connect(&m_context.audio(), &AudioSessionCoordinator::interrupted, this,
+        [this] { m_interrupted = finishInterruptedRecording(); });
+}
+
+Task<> AudioSessionFlow::finishInterruptedRecording()
+{
+    AudioSessionCoordinator &audio = m_context.audio();
+    const std::optional<QString> status = audio.interruptionStatus();
+    if (!status || !recordingRuns(audio))
+        co_return;
+    m_context.setStatusMessage(*status);
+    co_await finishAudioRecording(true);
+}
 
 AudioRecordingGate::Action AudioSessionFlow::gateAction(bool othersIsRunning)
 {
@@ -444,7 +457,8 @@ Task<bool> AudioSessionFlow::writeAudioSession(
     receipt.kind = SavedReceipt::Kind::audio;
     receipt.othersTranscript = session->othersText();
     receipt.youTranscript = session->youText();
-    receipt.heardOthers = session->heardOthers;
+    // The receipt warns of silence only where there was none to write.
+    receipt.heardOthers = session->heardOthers || session->othersNotWritten;
     receipt.transcriptionIssue = session->transcriptionIssue;
     for (const std::optional<QString> &name : { fileName(session->othersURL), fileName(session->youURL) }) {
         if (name)
@@ -462,7 +476,7 @@ Task<bool> AudioSessionFlow::writeAudioSession(
         audio.setPhase(AudioSessionPhase::saved);
     }
     m_context.requestWindow(QStringLiteral("receipt"));
-    m_context.setStatusMessage(session->heardOthers
+    m_context.setStatusMessage(receipt.heardOthers
             ? QStringLiteral("Saved audio session")
             : QStringLiteral("Saved audio session. No system audio was heard."));
     co_return true;

@@ -64,6 +64,8 @@ private:
 
     Task<> start();
     Task<> finishRecording(bool transcribe);
+    // The coordinator says the recording cannot go on: it is stopped and reviewed as far as it went.
+    Task<> finishInterruptedRecording();
     AudioRecordingGate::Action gateAction(bool othersIsRunning);
     void bringCaptureReviewForward();
     // A recording that could not start says why in the status, and ends `failed` so that the menu's
@@ -79,6 +81,7 @@ private:
     ModelContext &m_context;
     std::optional<PendingTranscription> m_pending;
     Task<> m_finishing;
+    Task<> m_interrupted;
     Task<> m_transcriptionTask;
     // The transcriber's own task: cancelling the task that awaits it does not reach it.
     Task<AudioTranscripts> m_transcriberTask;

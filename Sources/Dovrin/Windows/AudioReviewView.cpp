@@ -157,6 +157,8 @@ QWidget *AudioReviewView::transcriptPanel(
 
 QString AudioReviewView::othersEmptyText(const AudioReviewSession &session)
 {
+    if (session.othersNotWritten)
+        return QStringLiteral("What was heard could not be written.");
     if (!session.heardOthers)
         return QStringLiteral("No system audio was heard.");
     return session.othersTranscriptionUnavailable ? notAvailable : noSpeech;
