@@ -1,6 +1,5 @@
 # Runs the installed program on a desktop of its own and plays into the shared private sound server.
-target_sources(${test} PRIVATE ${folder}/PrivateDesktop.cpp ${folder}/DesktopWindows.cpp ${folder}/ScreenText.cpp
-    ${folder}/QuorvelInstance.cpp)
+target_sources(${test} PRIVATE ${folder}/ScreenText.cpp ${folder}/QuorvelInstance.cpp)
 target_link_libraries(${test} PRIVATE PkgConfig::TESSERACT)
 add_dependencies(${test} quorvel region_target scroll_target)
 

@@ -16,24 +16,29 @@ class PrivateDesktop
 {
 public:
     PrivateDesktop();
+    // On an X server that runs already (the test's own, which it stops itself), with or without a
+    // tray host.
+    PrivateDesktop(const QString &display, bool withTrayHost);
     ~PrivateDesktop();
     PrivateDesktop(const PrivateDesktop &) = delete;
     PrivateDesktop &operator=(const PrivateDesktop &) = delete;
 
     // Empty once every part answers; otherwise what did not start.
     QString problem() const { return m_problem; }
-    QString display() const { return m_xvfb.display(); }
+    QString display() const { return m_display; }
     qint64 trayHostPid() const { return m_trayHost ? m_trayHost->processId() : 0; }
     // `base` with this desktop's display and session bus in place of any others.
     QProcessEnvironment environment(
         QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const;
 
 private:
+    void start(bool withTrayHost);
     bool startBus();
     bool startWindowManager();
     bool startTrayHost();
 
-    PrivateXvfb m_xvfb;
+    std::unique_ptr<PrivateXvfb> m_xvfb;
+    QString m_display;
     QTemporaryDir m_home;
     std::unique_ptr<QProcess> m_bus;
     QString m_busAddress;

@@ -32,16 +32,30 @@ void stop(std::unique_ptr<QProcess> &process)
 } // namespace
 
 PrivateDesktop::PrivateDesktop()
+    : m_xvfb(std::make_unique<PrivateXvfb>())
+    , m_display(m_xvfb->display())
 {
-    if (!m_xvfb.isRunning())
+    if (!m_xvfb->isRunning())
         m_problem = QStringLiteral("Xvfb did not start");
-    else if (!m_home.isValid())
+    else
+        start(true);
+}
+
+PrivateDesktop::PrivateDesktop(const QString &display, bool withTrayHost)
+    : m_display(display)
+{
+    start(withTrayHost);
+}
+
+void PrivateDesktop::start(bool withTrayHost)
+{
+    if (!m_home.isValid())
         m_problem = QStringLiteral("no temporary folder");
     else if (!startBus())
         m_problem = QStringLiteral("the session bus (dbus-daemon) did not start");
     else if (!startWindowManager())
         m_problem = QStringLiteral("the window manager (openbox) did not start");
-    else if (!startTrayHost())
+    else if (withTrayHost && !startTrayHost())
         m_problem = QStringLiteral("the tray host (trayer) did not start");
 }
 
