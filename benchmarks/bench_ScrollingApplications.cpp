@@ -5,10 +5,13 @@
 // (the panel said so), a limit, or silently wrong (a loss at the end, a double, a hole). Prints each
 // run, then per kind the completion rate and the time a screen (until the panel went away).
 //
-//   bench_ScrollingApplications [--runs=N] [--record=DIR] [--record-all] [--benchmark_filter=REGEX]
+//   bench_ScrollingApplications [--runs=N] [--record=DIR] [--record-all] [--size=WxH] [--records=N]
+//                               [--benchmark_filter=REGEX]
 //
 // --runs: runs per kind (10 by default). --record: each run's frames, steps and times are recorded
 // into DIR/<kind>/<run>/ and kept when the run did not complete (all of them with --record-all).
+// --size: the application's window (1000x860 by default); --records: every document this long
+// (small windows and short documents make small fixtures).
 // Needs firefox-esr, xterm, python3-gi with gir1.2-gtk-3.0, openbox and Xvfb, and the tests' support
 // (configure with DOVRIN_TESTS=ON).
 #include "Platform/FreedMemory.h"
@@ -71,6 +74,8 @@ PrivateDesktop *desktop = nullptr;
 int runsPerKind = 10;
 QString recordFolder;
 bool recordAll = false;
+QSize windowSize(1000, 860);
+int records = 0; // as each kind has it
 std::map<std::string, Tally> tallies;
 
 double median(std::vector<double> values)
@@ -83,7 +88,10 @@ double median(std::vector<double> values)
 
 void capture(benchmark::State &state, const Scenario &scenario)
 {
-    const ScrollingTestDocument document(scenario.document);
+    ScrollingTestDocument::Options documentOptions = scenario.document;
+    if (records > 0)
+        documentOptions.records = records;
+    const ScrollingTestDocument document(documentOptions);
     Tally &tally = tallies[scenario.name];
     tally.lines = int(document.truth().size());
     int run = 0;
@@ -93,6 +101,7 @@ void capture(benchmark::State &state, const Scenario &scenario)
         ScrollingTestApplication::Options options;
         options.kind = scenario.kind;
         options.smoothScrolling = scenario.smooth;
+        options.size = windowSize;
         if (!application.start(options, document)) {
             state.SkipWithError(qPrintable(application.problem()));
             return;
@@ -175,6 +184,11 @@ int main(int argc, char **argv)
             recordFolder = argument.mid(9);
         else if (argument == QStringLiteral("--record-all"))
             recordAll = true;
+        else if (argument.startsWith(QStringLiteral("--size=")))
+            windowSize = QSize(
+                argument.mid(7).section(u'x', 0, 0).toInt(), argument.mid(7).section(u'x', 1, 1).toInt());
+        else if (argument.startsWith(QStringLiteral("--records=")))
+            records = argument.mid(10).toInt();
         else
             arguments.push_back(argv[i]);
     }

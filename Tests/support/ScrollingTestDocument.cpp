@@ -182,7 +182,7 @@ window.addEventListener("load", () => {
 <style>
 html { background: %1; }
 body { margin: 0; color: #222222; font-family: "DejaVu Serif", serif; font-size: 17px; line-height: 1.45; }
-main { width: 720px; margin: 24px auto 40px auto; }
+main { width: min(720px, calc(100vw - 96px)); margin: 24px auto 40px auto; }
 h2 { font-family: "DejaVu Sans", sans-serif; font-size: 22px; margin: 28px 0 12px 0; }
 p { margin: 0 0 14px 0; }
 .line { font-family: "DejaVu Sans Mono", monospace; font-size: 15px; white-space: pre; }
@@ -190,7 +190,7 @@ p { margin: 0 0 14px 0; }
 .striped .row:nth-child(even) { background: #e6edf6; }
 .row span { flex: 1; } .row span.n { flex: 0 0 80px; text-align: right; }
 .panel { height: 150vh; margin: 20px 0; background: #d6dce4; border: 1px solid #96a0ac; }
-.floating { position: fixed; bottom: 72px; left: calc(50% + 280px); width: 56px; height: 56px;
+.floating { position: fixed; bottom: 72px; left: calc(50% + min(280px, 50vw - 140px)); width: 56px; height: 56px;
   border-radius: 50%; background: #16a085; box-shadow: 0 2px 6px rgba(0, 0, 0, 0.35); }
 .chevron { position: absolute; left: 20px; top: 24px; width: 12px; height: 12px;
   border-left: 3px solid #ffffff; border-top: 3px solid #ffffff; transform: rotate(45deg); }
