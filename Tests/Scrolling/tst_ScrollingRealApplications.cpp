@@ -66,10 +66,6 @@ private slots:
             << Case { of(Kind::gtkList), document(Content::lookAlikeRows, 90) };
         QTest::newRow("GTK text view, blocks of identical lines")
             << Case { of(Kind::gtkText), document(Content::identicalBlocks, 35) };
-        ScrollingTestDocument::Options floating = document(Content::article, 24);
-        floating.floatingButton = true;
-        QTest::newRow("Firefox, a floating button, smooth scrolling off")
-            << Case { of(Kind::firefox, false), floating };
     }
     void capture()
     {
