@@ -3,6 +3,7 @@
 #include "Documents/ImageNormalization.h"
 #include "Documents/JsonFields.h"
 #include "Platform/AutostartEntry.h"
+#include "SealedDraftFiles.h"
 #include "TestSupport.h"
 
 #include <QColorSpace>
@@ -15,8 +16,6 @@
 #include <QTest>
 #include <QtConcurrent>
 
-#include <openssl/evp.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -27,36 +26,9 @@ namespace {
 using TestSupport::readFile;
 using TestSupport::writeFile;
 
-// The sealed layout, written independently of the store: nonce (12) | ciphertext | tag (16), with the
-// file's role as associated data.
-QByteArray draftRole()
-{
-    return "com.quorvel.dovrin/draft/v1/active-draft";
-}
-
-QByteArray tileRole(const QUuid &draft, int index)
-{
-    return "com.quorvel.dovrin/draft/v1/tile/" + draft.toByteArray(QUuid::WithoutBraces) + '/'
-        + QByteArray::number(index);
-}
-
-QByteArray seal(const QByteArray &key, const QByteArray &role, const QByteArray &plaintext)
-{
-    const auto u
-        = [](const QByteArray &bytes) { return reinterpret_cast<const unsigned char *>(bytes.constData()); };
-    const QByteArray nonce(12, '\x5a');
-    QByteArray ciphertext(plaintext.size(), '\0'), tag(16, '\0');
-    auto *out = reinterpret_cast<unsigned char *>(ciphertext.data());
-    int length = 0;
-    EVP_CIPHER_CTX *context = EVP_CIPHER_CTX_new();
-    EVP_EncryptInit_ex(context, EVP_aes_256_gcm(), nullptr, u(key), u(nonce));
-    EVP_EncryptUpdate(context, nullptr, &length, u(role), int(role.size()));
-    EVP_EncryptUpdate(context, out, &length, u(plaintext), int(plaintext.size()));
-    EVP_EncryptFinal_ex(context, out + length, &length);
-    EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_GET_TAG, 16, tag.data());
-    EVP_CIPHER_CTX_free(context);
-    return nonce + ciphertext + tag;
-}
+using SealedDraftFiles::draftRole;
+using SealedDraftFiles::seal;
+using SealedDraftFiles::tileRole;
 
 int modeOf(const QString &path)
 {
@@ -103,7 +75,7 @@ QString outcome(const std::function<void()> &action)
         action();
     } catch (const EncryptedDraftError &error) {
         static const char *const names[]
-            = { "missing", "corrupt", "imageTooLarge", "tileTooLarge", "deleteFailed" };
+            = { "missing", "corrupt", "imageTooLarge", "tileTooLarge", "deleteFailed", "newerVersion" };
         return QLatin1String(names[int(error.code())]);
     } catch (const DraftKeyStoreError &error) {
         return error.code() == DraftKeyStoreError::Code::wrongLength ? "wrongLength" : "unavailable";
@@ -414,6 +386,48 @@ private slots:
         QVERIFY2(inTime, "still waiting after a second");
         QTEST(watcher.result(), "expected");
         QVERIFY(fifo || readFile(path) == content);
+    }
+
+    // A draft that a later version wrote is told from a damaged one, and neither is changed by reading.
+    void draftsOfOtherVersions_data()
+    {
+        QTest::addColumn<QByteArray>("plaintext");
+        QTest::addColumn<QString>("expected");
+        const QByteArray json = fullDraft().encodeJson(), format = "\"formatVersion\":1";
+        QVERIFY(json.contains(format));
+        const auto withFormat
+            = [&](const QByteArray &text) { return QByteArray(json).replace(format, text); };
+        QTest::newRow("this version's") << json << "ok";
+        QTest::newRow("an earlier version's, without a format") << withFormat("\"unused\":0") << "ok";
+        QTest::newRow("newer, with a field this version does not know")
+            << withFormat("\"formatVersion\":2,\"pages\":[1,2]") << "newerVersion";
+        QTest::newRow("newer, a field changed shape")
+            << withFormat("\"formatVersion\":2").replace("\"title\":\"Title \\\"q\\\"\"", "\"title\":{}")
+            << "newerVersion";
+        QTest::newRow("newer, none of this version's fields")
+            << QByteArray("{\"formatVersion\":30}") << "newerVersion";
+        QTest::newRow("format not a number") << withFormat("\"formatVersion\":\"2\"") << "corrupt";
+        QTest::newRow("format zero") << withFormat("\"formatVersion\":0") << "corrupt";
+    }
+
+    void draftsOfOtherVersions()
+    {
+        QFETCH(QByteArray, plaintext);
+        QFETCH(QString, expected);
+        const QString folder = newFolder();
+        const QString path = folder + QStringLiteral("/active-draft.sealed");
+        const QByteArray sealed = seal(testKey, draftRole(), plaintext);
+        QVERIFY(writeFile(folder + QStringLiteral("/draft-key.aes"), testKey) && writeFile(path, sealed));
+        const EncryptedDraftStore store(folder, testKey);
+        std::optional<CaptureDraft> loaded;
+        QCOMPARE(outcome([&] { loaded = store.load(); }), expected);
+        QCOMPARE(readFile(path), sealed);
+        if (expected != "ok")
+            return;
+        CaptureDraft original = fullDraft();
+        QVERIFY(loaded);
+        original.id = loaded->id;
+        QCOMPARE(*loaded, original);
     }
 
     // Requests the store refuses, and sizes on both sides of the limit.

@@ -96,6 +96,7 @@ QByteArray CaptureDraft::encodeJson() const
     for (const CaptureTextObservation &observation : observations)
         observationArray.append(observation.toJson());
     const QJsonObject object {
+        { "formatVersion", formatVersion },
         { "id", JsonFields::uuidText(id) },
         { "createdAt", JsonFields::dateText(createdAt) },
         { "updatedAt", JsonFields::dateText(updatedAt) },
@@ -123,8 +124,10 @@ QByteArray CaptureDraft::encodeJson() const
     return json;
 }
 
-std::optional<CaptureDraft> CaptureDraft::decodeJson(const QByteArray &json)
+std::optional<CaptureDraft> CaptureDraft::decodeJson(const QByteArray &json, bool *newerFormat)
 {
+    if (newerFormat)
+        *newerFormat = false;
     // encodeJson puts the image last; taking it off by hand spares the parser megabytes of text.
     // Anything else (or a tail that is not clean base64) goes through the parser whole.
     QByteArray head = json;
@@ -145,6 +148,15 @@ std::optional<CaptureDraft> CaptureDraft::decodeJson(const QByteArray &json)
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();
+    const QJsonValue versionValue = object.value("formatVersion");
+    const std::optional<int> version = versionValue.isUndefined() ? 1 : JsonFields::integer(versionValue);
+    if (!version || *version < 1)
+        return std::nullopt;
+    if (*version > formatVersion) {
+        if (newerFormat)
+            *newerFormat = true;
+        return std::nullopt;
+    }
     if (tailPNG && object.contains(pngKey))
         return std::nullopt;
 

@@ -44,6 +44,9 @@ struct ScrollingCaptureManifest
 struct CaptureDraft
 {
     static constexpr qsizetype maximumPNGBytes = 33'554'432;
+    // Written into every draft. A later version that changes the fields raises it, so this version
+    // can tell a draft it would misread from a damaged one; drafts without it are format 1.
+    static constexpr int formatVersion = 1;
 
     // Throws EncryptedDraftError imageTooLarge when pngData is larger than maximumPNGBytes.
     CaptureDraft(QUuid id, QDateTime createdAt, QDateTime updatedAt, QDateTime observedAt, QByteArray pngData,
@@ -74,6 +77,7 @@ struct CaptureDraft
 
     // UTF-8 JSON with the field names as keys.
     QByteArray encodeJson() const;
-    // None when the data is not a complete draft (or its image is too large).
-    static std::optional<CaptureDraft> decodeJson(const QByteArray &json);
+    // None when the data is not a complete draft (or its image is too large), or when a newer version
+    // wrote it: then `newerFormat` (when given) is set, and no field is looked at.
+    static std::optional<CaptureDraft> decodeJson(const QByteArray &json, bool *newerFormat = nullptr);
 };

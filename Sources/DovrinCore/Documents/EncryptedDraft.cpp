@@ -245,7 +245,10 @@ std::optional<CaptureDraft> EncryptedDraftStore::load() const
     const auto plaintext = open(std::move(sealed), m_key, draftRole());
     if (!plaintext)
         throw EncryptedDraftError(EncryptedDraftError::Code::corrupt);
-    auto draft = CaptureDraft::decodeJson(*plaintext);
+    bool newer = false;
+    auto draft = CaptureDraft::decodeJson(*plaintext, &newer);
+    if (newer)
+        throw EncryptedDraftError(EncryptedDraftError::Code::newerVersion);
     if (!draft)
         throw EncryptedDraftError(EncryptedDraftError::Code::corrupt);
     return draft;

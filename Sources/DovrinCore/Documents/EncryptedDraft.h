@@ -36,7 +36,8 @@ public:
     QString tileDirectoryPath() const;
     QString tileFilePath(int index) const;
 
-    // None when no draft is stored; corrupt when the file is short, not authentic or not a draft.
+    // None when no draft is stored; corrupt when the file is short, not authentic or not a draft;
+    // newerVersion when a later version of the program wrote it (the file is not touched).
     std::optional<CaptureDraft> load() const;
     // imageTooLarge for an oversized image; replaces the stored draft atomically.
     void save(const CaptureDraft &draft) const;

@@ -13,6 +13,8 @@ const char *EncryptedDraftError::what() const noexcept
         return "encrypted draft: tile too large";
     case Code::deleteFailed:
         return "encrypted draft: delete failed";
+    case Code::newerVersion:
+        return "encrypted draft: written by a newer version";
     }
     return "encrypted draft";
 }

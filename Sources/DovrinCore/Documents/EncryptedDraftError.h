@@ -12,6 +12,7 @@ public:
         imageTooLarge, // a draft image above CaptureDraft::maximumPNGBytes
         tileTooLarge, // a tile above CaptureDraft::maximumPNGBytes
         deleteFailed, // the draft file or its tile folder is still there
+        newerVersion, // a later version of the program wrote the draft; it is left as it is
     };
 
     explicit EncryptedDraftError(Code code) noexcept
