@@ -1,21 +1,26 @@
 #include "ModelHarness.h"
 
+#include "Documents/DraftKeyStore.h"
 #include "Documents/EncryptedDraft.h"
 #include "Model/DraftFlow.h"
+#include "Model/WriteBehindDefaultsStore.h"
+#include "SealedDraftFiles.h"
 #include "Services/LaunchAtLoginService.h"
 #include "TestSupport.h"
 
 #include <QDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <sys/utsname.h>
 
 using Status = LaunchAtLoginStatus;
 
 namespace {
 
-enum StoredDraft { noDraft, resumableDraft, alreadySavedDraft, corruptDraft };
+enum StoredDraft { noDraft, resumableDraft, alreadySavedDraft, corruptDraft, newerDraft };
 
 QByteArray shortcutJson(quint32 keyCode, quint32 modifiers, const char *characters)
 {
@@ -154,6 +159,66 @@ private slots:
         QVERIFY(h.defaults->replaceAllowed);
     }
 
+    // The real suite over a file it cannot read: said once; the user's change is saved, survives a new
+    // start, and the unreadable file stays beside it as it was.
+    void unreadableSettingsFileReplaced_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray record = "app-settings-v1=\"{\\\"setupComplete\\\":true}\"";
+        QTest::newRow("section never closed") << "file"
+                                              << "[General\n" + record + "\n";
+        QTest::newRow("a line that is no key") << "file"
+                                               << "[General]\n" + record + "\nno value\n";
+        QTest::newRow("a folder") << "folder" << QByteArray();
+        QTest::newRow("a FIFO") << "fifo" << QByteArray();
+    }
+
+    void unreadableSettingsFileReplaced()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, content);
+        QTemporaryDir config;
+        const QString suite = AppSettingsStore::suiteName(), path = config.filePath(suite + ".ini"),
+                      aside = path + ".unreadable";
+        if (kind == "file")
+            QVERIFY(TestSupport::writeFile(path, content));
+        else if (kind == "folder")
+            QVERIFY(QDir().mkpath(path + "/inside"));
+        else
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        std::shared_ptr<WriteBehindDefaultsStore> store;
+        {
+            ModelHarness h;
+            h.adjust = [&](ModelServices &services) {
+                store = WriteBehindDefaultsStore::open(suite, config.path());
+                services.defaults = store;
+            };
+            AppModel &model = h.make();
+            QVERIFY(store);
+            QCOMPARE(h.alerts, QStringList { "The settings could not be read" });
+            QVERIFY(h.alertMessages.value(0).startsWith(path + ' '));
+            model.advanceOnboarding();
+            // Waited for, not run here: a wait on the future would take its turn ahead of the writes.
+            const QFuture<void> written = store->written();
+            QTRY_VERIFY_WITH_TIMEOUT(written.isFinished(), 10000);
+            QCOMPARE(store->readFailure(), std::nullopt);
+            QCOMPARE(store->writeFailure(), std::nullopt);
+            QCOMPARE(model.settingsWriteFailure(), std::nullopt);
+        }
+        store.reset();
+        const std::shared_ptr<DefaultsStore> reopened = SettingsDefaultsStore::open(suite, config.path());
+        QCOMPARE(reopened->readFailure(), std::nullopt);
+        QCOMPARE(AppSettingsStore(reopened).load().onboardingStep, 1);
+        const QFileInfo kept(aside);
+        if (kind == "file")
+            QCOMPARE(TestSupport::readFile(aside), content);
+        else if (kind == "folder")
+            QVERIFY(QFileInfo(aside + "/inside").isDir());
+        else
+            QVERIFY(kept.exists() && !kept.isFile() && !kept.isDir());
+    }
+
     void storedShortcut_data()
     {
         const CaptureShortcut fallback = CaptureShortcut::defaultShortcut();
@@ -192,43 +257,60 @@ private slots:
     // the user chose stays in force meanwhile.
     void settingsWriteFailure_data()
     {
-        QTest::addColumn<bool>("shortcut");
-        QTest::newRow("settings record") << false;
-        QTest::newRow("shortcut") << true;
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("menuLine"); // the tray menu's status line while the write fails
+        QTest::newRow("settings record") << "record"
+                                         << "Settings could not be saved";
+        QTest::newRow("shortcut") << "shortcut"
+                                  << "Settings could not be saved";
+        QTest::newRow("recent list") << "recent"
+                                     << "The recent list could not be saved";
     }
 
     void settingsWriteFailure()
     {
-        QFETCH(bool, shortcut);
+        QFETCH(QString, change);
+        const bool shortcut = change == "shortcut";
         ModelHarness h;
         AppModel &model = h.make();
         QSignalSpy published(&model, &AppModel::settingsWriteFailureChanged);
         const CaptureShortcut chosen { 0x28, 0x1800, "k" };
-        const auto change = [&] {
+        int saved = 0;
+        const auto makeChange = [&] {
             if (shortcut) {
                 model.applyShortcut(chosen);
                 return;
             }
             AppSettings settings = model.settings();
-            settings.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
+            if (change == "recent")
+                settings.remember({ QUuid::createUuid(), QStringLiteral("note-%1.md").arg(++saved),
+                    std::nullopt, QDateTime::currentDateTime() });
+            else
+                settings.menuBarRecordingPresence = MenuBarRecordingPresence::compact;
             model.updateSettings(settings);
         };
+        QCOMPARE(model.menuStatusDetail(), QStringLiteral("Ready"));
         h.defaults->refuseWrites = QStringLiteral("no space is left on the disk");
-        change();
+        makeChange();
         QCOMPARE(model.statusMessage(),
             QStringLiteral("Settings could not be saved: no space is left on the disk"));
         QCOMPARE(model.settingsWriteFailure(), h.defaults->refuseWrites);
+        QTEST(model.menuStatusDetail(), "menuLine");
         if (shortcut)
             QCOMPARE(model.currentShortcut(), chosen);
-        else
+        else if (change == "record")
             QCOMPARE(model.settings().menuBarRecordingPresence, MenuBarRecordingPresence::compact);
+        else
+            QCOMPARE(model.settings().recent.size(), 1);
         // Activation while the disk still refuses changes nothing.
         model.applicationDidBecomeActive();
         QCOMPARE(published.size(), 1);
+        QTEST(model.menuStatusDetail(), "menuLine");
         h.defaults->refuseWrites.reset();
-        change();
+        makeChange();
         QCOMPARE(model.settingsWriteFailure(), std::nullopt);
         QCOMPARE(published.size(), 2);
+        QCOMPARE(model.menuStatusDetail(), QStringLiteral("Ready"));
     }
 
     // Changes reach the system one at a time and the last switch wins; a refresh that a change

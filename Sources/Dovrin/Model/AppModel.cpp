@@ -89,8 +89,9 @@ AppModel::AppModel(Services services, QObject *parent)
         if (const std::optional<QString> unreadable = m_services.defaults->readFailure();
             unreadable && m_services.presentAlert)
             m_services.presentAlert(QStringLiteral("The settings could not be read"),
-                QStringLiteral("%1. Quorvel started with the default settings and left the file as it is; "
-                               "your next change to a setting replaces it.")
+                QStringLiteral("%1. Quorvel started with the default settings and left the file as it is. "
+                               "Your next change to a setting is saved in a new file, and this one is kept "
+                               "beside it with “.unreadable” added to its name.")
                     .arg(*unreadable));
         if (m_services.windows.installActivation)
             m_services.windows.installActivation();
@@ -390,6 +391,10 @@ QString AppModel::menuStatusDetail() const
     default:
         break;
     }
+    // Said where it is seen: a change the program made on its own would otherwise be lost unnoticed.
+    if (settingsWriteFailure())
+        return m_settingsFlow->recentListUnsaved() ? QStringLiteral("The recent list could not be saved")
+                                                   : QStringLiteral("Settings could not be saved");
     if (shortcutRegistration() != HotKeyRegistrationState::registered)
         return QStringLiteral("Shortcut unavailable");
     if (hasRecoverableDraft() && !m_reviewSession)
@@ -500,6 +505,7 @@ void AppModel::persistSettings()
 {
     m_services.defaults->replaceUnreadable();
     m_recentAvailability.prune(m_settings.recent);
+    m_settingsFlow->notePersisting(m_settings.recent);
     m_settingsStore.save(m_settings);
     if (!m_writesBehind)
         m_settingsFlow->noteSettingsWrite();

@@ -12,12 +12,14 @@ SettingsFlow::SettingsFlow(ModelContext &context, const LaunchAtLoginFlow &launc
     , m_context(context)
     , m_launchAtLogin(launchAtLogin)
     , m_automaticallyChecks(context.services().softwareUpdate.automaticallyChecks())
+    , m_recentPersisting(context.settings().recent)
+    , m_recentSaved(m_recentPersisting)
 { }
 
 bool SettingsFlow::canAdvanceOnboarding() const
 {
     const AppSettings &settings = m_context.settings();
-    switch (settings.onboardingStep) {
+    switch (settings.currentOnboardingStep()) {
     case int(OnboardingStep::folder):
         return settings.defaultFolder.has_value();
     case int(OnboardingStep::testCapture):
@@ -84,6 +86,8 @@ void SettingsFlow::noteSettingsWrite()
     const std::optional<QString> failure = m_context.defaults().writeFailure();
     if (failure)
         m_context.setStatusMessage(QStringLiteral("Settings could not be saved: %1").arg(*failure));
+    else
+        m_recentSaved = m_recentPersisting;
     if (failure == m_writeFailure)
         return;
     m_writeFailure = failure;
@@ -95,6 +99,7 @@ void SettingsFlow::refreshWriteFailure()
     // The suite writes every value it holds at once, so a later good write saved the change too.
     if (!m_writeFailure || m_context.defaults().writeFailure())
         return;
+    m_recentSaved = m_recentPersisting;
     m_writeFailure.reset();
     emit writeFailureChanged();
 }

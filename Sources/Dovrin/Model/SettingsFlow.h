@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Documents/AppSettingsStore.h"
 #include "Model/OnboardingStep.h"
 #include "Rules/FeedbackMail.h"
 
@@ -47,8 +48,12 @@ public:
 
     // Why the last settings change could not be written; none once a later one was.
     const std::optional<QString> &writeFailure() const { return m_writeFailure; }
+    // The model is writing the record holding this recent list.
+    void notePersisting(const QList<RecentCaptureRef> &recent) { m_recentPersisting = recent; }
     // After the model wrote the settings suite: a failure is published and said in the status.
     void noteSettingsWrite();
+    // A write failed, and the recent list on disk is not the one in use.
+    bool recentListUnsaved() const { return m_writeFailure && m_recentPersisting != m_recentSaved; }
     // Drops a published failure when a later write (of any part of the suite) took everything out.
     void refreshWriteFailure();
 
@@ -66,4 +71,6 @@ private:
     bool m_automaticallyChecks = false;
     bool m_includeDiagnostics = false;
     std::optional<QString> m_writeFailure;
+    QList<RecentCaptureRef> m_recentPersisting;
+    QList<RecentCaptureRef> m_recentSaved;
 };

@@ -30,6 +30,7 @@ std::shared_ptr<WriteBehindDefaultsStore> WriteBehindDefaultsStore::open(
         for (const QString &key : raw->m_backing->keys())
             raw->m_values.insert(key, raw->m_backing->value(key));
         raw->m_failure = raw->m_backing->writeFailure();
+        raw->m_readFailure = raw->m_backing->readFailure();
         return true;
     });
     if (!opening.result())
@@ -69,6 +70,24 @@ std::optional<QString> WriteBehindDefaultsStore::writeFailure() const
     return m_failure;
 }
 
+std::optional<QString> WriteBehindDefaultsStore::readFailure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_readFailure;
+}
+
+void WriteBehindDefaultsStore::replaceUnreadable()
+{
+    if (m_replaceAsked || !readFailure())
+        return;
+    m_replaceAsked = true;
+    const QFuture<void> replacing = QtConcurrent::run(&m_writer, [this] {
+        m_backing->replaceUnreadable();
+        noteWritten();
+    });
+    Q_UNUSED(replacing);
+}
+
 QFuture<void> WriteBehindDefaultsStore::written()
 {
     return QtConcurrent::run(&m_writer, [] {});
@@ -102,10 +121,16 @@ void WriteBehindDefaultsStore::writePending()
         else
             m_backing->remove(it.key());
     }
+    noteWritten();
+}
+
+void WriteBehindDefaultsStore::noteWritten()
+{
     m_backing->dropDeferredWrite();
     {
         std::lock_guard lock(m_mutex);
         m_failure = m_backing->writeFailure();
+        m_readFailure = m_backing->readFailure();
     }
     QMetaObject::invokeMethod(this, &WriteBehindDefaultsStore::writeFinished, Qt::QueuedConnection);
 }

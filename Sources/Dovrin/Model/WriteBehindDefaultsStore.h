@@ -36,6 +36,10 @@ public:
     void remove(const QString &key) override;
     // As the last finished write left it.
     std::optional<QString> writeFailure() const override;
+    // As the file was found, until a write replaced it.
+    std::optional<QString> readFailure() const override;
+    // Queues the replacement of an unreadable file behind the changes made before.
+    void replaceUnreadable() override;
 
     // Finishes once every change made before it is on disk, or failed.
     QFuture<void> written();
@@ -48,6 +52,8 @@ private:
     WriteBehindDefaultsStore();
     void change(const QString &key, std::optional<QVariant> value);
     void writePending();
+    // On the writer, after it changed the file: takes over how that went.
+    void noteWritten();
 
     QHash<QString, QVariant> m_values;
     QThreadPool m_writer;
@@ -58,4 +64,7 @@ private:
     QHash<QString, std::optional<QVariant>> m_pending;
     bool m_writeQueued = false;
     std::optional<QString> m_failure;
+    std::optional<QString> m_readFailure;
+    // Main thread only.
+    bool m_replaceAsked = false;
 };

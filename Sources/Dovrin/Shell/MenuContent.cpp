@@ -34,7 +34,8 @@ MenuContent::MenuContent(
 {
     for (auto signal : { &AppModel::phaseChanged, &AppModel::statusMessageChanged, &AppModel::settingsChanged,
              &AppModel::shortcutRegistrationChanged, &AppModel::currentShortcutChanged,
-             &AppModel::reviewSessionChanged, &AppModel::pendingDraftChanged, &AppModel::audioReviewChanged })
+             &AppModel::reviewSessionChanged, &AppModel::pendingDraftChanged, &AppModel::audioReviewChanged,
+             &AppModel::settingsWriteFailureChanged })
         connect(&model, signal, this, &MenuContent::scheduleChanged);
     connect(&model, &AppModel::requestedWindowChanged, this, &MenuContent::requestedWindowChanged);
     AudioSessionCoordinator &audio = model.audio();

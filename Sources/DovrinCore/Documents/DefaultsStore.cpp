@@ -11,8 +11,11 @@
 #include <QSettings>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 DefaultsStore::~DefaultsStore() = default;
 
@@ -76,6 +79,48 @@ std::optional<QString> notARegularFile(const QString &path)
     if (!S_ISREG(info.st_mode))
         return QStringLiteral("%1 is not a regular file").arg(name);
     return std::nullopt;
+}
+
+// Keeps what sits at `path` beside it, under the first free "<name>.unreadable", "<name>.unreadable-2"
+// and so on: a file, FIFO or link gets a second name (nothing is opened, so a FIFO cannot block), a
+// folder is moved. Answers 0 or an errno value.
+int keepAside(const QString &path, QString *kept)
+{
+    const QByteArray from = QFile::encodeName(path);
+    struct stat info
+    {
+    };
+    if (::lstat(from.constData(), &info) != 0)
+        return errno;
+    const QFileInfo file(path);
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        const QString name = file.fileName() + QLatin1String(".unreadable")
+            + (attempt > 1 ? QStringLiteral("-%1").arg(attempt) : QString());
+        const QByteArray to = QFile::encodeName(file.absolutePath() + QLatin1Char('/') + name);
+        int result = S_ISDIR(info.st_mode)
+            ? ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE)
+            : ::link(from.constData(), to.constData());
+        int error = result == 0 ? 0 : errno;
+        // A file system without second names: the bytes are copied, never over another file.
+        if (S_ISREG(info.st_mode)
+            && (error == EPERM || error == EXDEV || error == EMLINK || error == ENOTSUP)) {
+            QByteArray data;
+            int folderError = 0;
+            const AtomicFile::Descriptor folder
+                = AtomicFile::openDirectory(file.absolutePath(), &folderError);
+            error = folderError != 0
+                ? folderError
+                : AtomicFile::readFile(folder.get(), QFile::encodeName(file.fileName()), 64 << 20, &data);
+            if (error == 0)
+                error = AtomicFile::NewFile(folder.get(), data, 0600).publish(QFile::encodeName(name));
+        }
+        if (error == EEXIST)
+            continue;
+        if (error == 0)
+            *kept = name;
+        return error;
+    }
+    return EEXIST;
 }
 
 } // namespace
@@ -180,10 +225,24 @@ void SettingsDefaultsStore::writeOverUnreadable()
             written = fresh.status() == QSettings::NoError;
         }
     }
-    int error = 0;
-    if (written
-        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(m_fileName).constData()) != 0)
+    // The unreadable file stays beside the new one, byte for byte: it may hold settings worth having.
+    QString kept;
+    int error = written ? keepAside(m_fileName, &kept) : 0;
+    if (error == ENOENT)
+        error = 0;
+    if (written && error == 0
+        && ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(m_fileName).constData())
+            != 0) {
         error = errno;
+        // A folder moved aside goes back to its place; a second name of a file is only a name.
+        const QString aside = target.absolutePath() + QLatin1Char('/') + kept;
+        if (!kept.isEmpty()
+            && (QFileInfo(aside).isDir() ? ::rename(
+                    QFile::encodeName(aside).constData(), QFile::encodeName(m_fileName).constData())
+                                         : ::unlink(QFile::encodeName(aside).constData()))
+                != 0)
+            qWarning("the settings file kept at %s stays there", qPrintable(aside));
+    }
     if (!written || error != 0) {
         QFile::remove(temporary);
         if (error == EISDIR || error == ENOTEMPTY || error == EEXIST)
