@@ -71,6 +71,11 @@ private slots:
             << true << int(corruptDraft) << true << "" << false << unreadable << true << false;
         QTest::newRow("audio self-test")
             << false << int(resumableDraft) << true << "" << true << "Ready" << true << false;
+        const QString newer = QStringLiteral("An unfinished draft was written by a newer version of Quorvel");
+        QTest::newRow("draft of a newer version")
+            << true << int(newerDraft) << false << "" << false << newer << true << true;
+        QTest::newRow("draft of a newer version, setup first")
+            << false << int(newerDraft) << false << "setup" << false << newer << true << true;
     }
 
     void startUp()
@@ -93,6 +98,13 @@ private slots:
         const QString draftFile = QDir(h.draftFolder()).filePath(EncryptedDraftStore::draftFileName);
         if (draft == corruptDraft)
             QVERIFY(TestSupport::writeFile(draftFile, QByteArray(64, 'x')));
+        if (draft == newerDraft) {
+            const QByteArray key = DraftKeyStore::loadOrCreate(h.draftFolder());
+            QVERIFY(TestSupport::writeFile(draftFile,
+                SealedDraftFiles::seal(key, SealedDraftFiles::draftRole(),
+                    h.storeDraft().encodeJson().replace("\"formatVersion\":1", "\"formatVersion\":2"))));
+        }
+        const QByteArray stored = TestSupport::readFile(draftFile);
         if (audioSelfTest)
             h.arguments << QStringLiteral("--audio-spike");
 
@@ -103,15 +115,17 @@ private slots:
         QCOMPARE(model.requestedWindow().value_or(QString()), window);
         QTEST(model.pendingDraft().has_value(), "offered");
         QTEST(model.statusMessage(), "status");
-        QTEST(QFile::exists(draftFile), "fileKept");
+        QFETCH(bool, fileKept);
+        QCOMPARE(QFile::exists(draftFile), fileKept);
+        if (fileKept && draft != resumableDraft)
+            QCOMPARE(TestSupport::readFile(draftFile), stored);
         // Said once, naming the file that stays, however often the app becomes active again.
         model.applicationDidBecomeActive();
         model.applicationDidBecomeActive();
         QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
         QFETCH(bool, alerted);
-        QCOMPARE(h.alerts,
-            alerted ? QStringList { QStringLiteral("An unfinished draft could not be opened") }
-                    : QStringList());
+        QFETCH(QString, status);
+        QCOMPARE(h.alerts, alerted ? QStringList { status } : QStringList());
         if (alerted)
             QVERIFY(h.alertMessages.value(0).contains(draftFile));
         QCOMPARE(h.activationInstalls, audioSelfTest ? 0 : 1);

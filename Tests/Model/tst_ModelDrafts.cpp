@@ -15,7 +15,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString draftNotSaved
+// A folder in the draft file's place (breakDraftFile) is the reason the drafts below cannot be written.
+const QString draftNotSaved = QStringLiteral(
+    "The encrypted draft could not be saved: a folder is in its place. Keep Review Capture open and try again.");
+// Without the review's own draft there is no write to fail, and no reason to give.
+const QString draftNotSavedWithoutReason
     = QStringLiteral("The encrypted draft could not be saved. Keep Review Capture open and try again.");
 
 // Setup done, a stored draft resumed into the review window.
@@ -171,8 +175,8 @@ private slots:
         } else {
             QCOMPARE(still.size(), QSize(8, 8));
             QCOMPARE(model.reviewSession(), session);
-            QCOMPARE(session->statusText(), draftNotSaved);
-            QCOMPARE(model.statusMessage(), draftNotSaved);
+            QCOMPARE(session->statusText(), draftKept ? draftNotSaved : draftNotSavedWithoutReason);
+            QCOMPARE(model.statusMessage(), draftKept ? draftNotSaved : draftNotSavedWithoutReason);
             QCOMPARE(model.phase(), CapturePhase::review);
         }
         QCOMPARE(h.orderOuts, 0);
@@ -371,7 +375,7 @@ private slots:
             const Task<bool> escape = model.persistRegionDraft();
             QVERIFY(ModelHarness::finish(escape));
             QVERIFY(!escape.result());
-            QCOMPARE(model.statusMessage(), draftNotSaved);
+            QCOMPARE(model.statusMessage(), draftNotSavedWithoutReason);
         }
         const std::optional<CaptureDraft> stored = r.stored();
         QVERIFY(stored);
@@ -478,7 +482,8 @@ private slots:
         QTest::newRow("review draft unwritable") << "review, stuck draft" << false << draftNotSaved << -1;
         QTest::newRow("audio review saved") << "audio review" << true << "Saved audio session" << 1;
         QTest::newRow("audio folder gone")
-            << "audio review, folder gone" << false << "Audio recording could not be saved" << -1;
+            << "audio review, folder gone" << false << "Audio recording could not be saved: the folder is gone"
+            << -1;
         QTest::newRow("failed immediate save retried")
             << "audio saved at once" << true << "Saved audio session" << 0;
     }

@@ -4,6 +4,7 @@
 #include "ModelHarness.h"
 
 #include "Capture/OCRService.h"
+#include "Documents/AtomicMarkdownWriter.h"
 #include "Documents/CaptureMarkdown.h"
 #include "Model/DraftFlow.h"
 #include "Model/OnboardingStep.h"
@@ -146,7 +147,7 @@ private slots:
         row("selection timed out",
             "Region selection closed after two minutes. Start the capture again when ready.");
         row("canceled, draft undeletable", "Capture canceled" + kept);
-        row("draft not stored, nor deleted", "Capture could not finish" + kept);
+        row("draft not stored, nor deleted", "Capture could not finish: a folder is in its place" + kept);
     }
     void endings()
     {
@@ -282,7 +283,7 @@ private slots:
         row("typed after nothing was recognized", "Saved Markdown");
         row("no folder, then one chosen",
             "The destination folder is unavailable. Choose a new folder. The draft is still here.");
-        row("write failed, then saved", "Save failed");
+        row("write failed, then saved", "Save failed: the folder is gone");
         row("name taken", "Saved Markdown");
         row("draft not deleted", "Saved Markdown. The temporary draft could not be cleared.");
         row("only a last used folder", "Saved Markdown");
@@ -354,6 +355,68 @@ private slots:
         // Saved once: pressing Save again writes nothing more.
         QVERIFY(ModelHarness::finish(model.saveOpenReview()));
         QCOMPARE(QDir(folder).entryList({ "*.md" }).size(), how.startsWith("name") ? 2 : 1);
+    }
+
+    // A failed save says why, in the user's words, in the review and the status line; so does a failed
+    // write of the draft's edits, its own error carried through.
+    void failedSavesSayWhy_data()
+    {
+        QTest::addColumn<QString>("what"); // the note, or the draft's folder or file taken by another
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("note, disk full") << "note" << ENOSPC << "the disk is full";
+        QTest::newRow("note, over quota") << "note" << EDQUOT << "the disk is full";
+        QTest::newRow("note, read-only disk") << "note" << EROFS << "the disk is read-only";
+        QTest::newRow("note, no permission") << "note" << EACCES << "Quorvel is not allowed to write there";
+        QTest::newRow("note, folder gone") << "note" << ENOENT << "the folder is gone";
+        QTest::newRow("note, disk error") << "note" << EIO << "input/output error";
+        QTest::newRow("note, no reason known") << "note" << 0 << "";
+        QTest::newRow("draft, its folder a file") << "draft folder" << 0 << "the folder is gone";
+        QTest::newRow("draft, a folder in its place") << "draft file" << 0 << "a folder is in its place";
+    }
+    void failedSavesSayWhy()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, error);
+        QFETCH(QString, reason);
+        ModelHarness h;
+        h.adjust = [error, what](ModelServices &services) {
+            if (what == "note")
+                services.writeMarkdown = [error](const QString &, const QString &, const QString &) -> QUrl {
+                    if (error == 0)
+                        throw std::runtime_error("refused");
+                    throw AtomicMarkdownWriterError(AtomicMarkdownWriterError::Code::writeFailed, error);
+                };
+        };
+        AppModel &model = prepared(h);
+        QVERIFY(h.captureReview());
+        const std::shared_ptr<ReviewSession> session = model.reviewSession();
+        h.recognitions.last().resolve(read(QStringLiteral("Budget review")));
+        ModelHarness::settle();
+        const QString because = reason.isEmpty() ? QString() : ": " + reason;
+        if (what == "note") {
+            QVERIFY(ModelHarness::finish(model.saveOpenReview()));
+            QCOMPARE(model.phase(), CapturePhase::saveFailed);
+            QCOMPARE(session->statusText(),
+                "The Markdown file could not be saved" + because + ". Try Save again.");
+            QCOMPARE(model.statusMessage(), "Save failed" + because);
+            return;
+        }
+        QVERIFY(ModelHarness::finish(model.persistRegionDraft())); // earlier writes done
+        if (what == "draft file") {
+            h.breakDraftFile();
+        } else {
+            QVERIFY(QDir(h.draftFolder()).removeRecursively());
+            QVERIFY(TestSupport::writeFile(h.draftFolder(), "taken"));
+        }
+        session->setTitle(QStringLiteral("Edited"));
+        const Task<bool> persisting = model.persistRegionDraft();
+        QVERIFY(ModelHarness::finish(persisting));
+        QVERIFY(!persisting.result());
+        const QString text = "The encrypted draft could not be saved" + because
+            + ". Keep Review Capture open and try again.";
+        QCOMPARE(session->statusText(), text);
+        QCOMPARE(model.statusMessage(), text);
     }
 
     // Retry OCR starts a new recognition; the one it replaced (or one cancelled before it) answering

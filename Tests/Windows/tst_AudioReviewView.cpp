@@ -146,7 +146,7 @@ private slots:
         QVERIFY(r.view->discardButton()->isEnabled());
         QCOMPARE(r.view->titleField()->text(), QStringLiteral("hello kept"));
         QCOMPARE(r.view->statusLabel()->text(),
-            QStringLiteral("The Markdown file could not be saved. Try Save again."));
+            QStringLiteral("The Markdown file could not be saved: the folder is gone. Try Save again."));
     }
 
     void discard_data()

@@ -35,8 +35,9 @@
 
 namespace {
 
-const QString draftNotSaved
-    = QStringLiteral("The encrypted draft could not be saved. Keep Review Capture open and try again.");
+// A folder in the draft file's place (breakDraftFile) is the reason the drafts below cannot be written.
+const QString draftNotSaved = QStringLiteral(
+    "The encrypted draft could not be saved: a folder is in its place. Keep Review Capture open and try again.");
 
 // The real model over fake services, its stored draft resumed into the real review window.
 struct Review

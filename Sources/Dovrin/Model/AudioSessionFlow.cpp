@@ -4,6 +4,7 @@
 #include "Model/AudioReviewSession.h"
 #include "Model/DraftFlow.h"
 #include "Model/InputDeviceCache.h"
+#include "Model/MarkdownSave.h"
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
 #include "Rules/AudioOthersSelection.h"
@@ -422,23 +423,19 @@ Task<bool> AudioSessionFlow::writeAudioSession(
     const QString filename = CaptureFilename::make(session->startedAt,
         title.isEmpty() ? QStringLiteral("audio-session") : title, session->id, QTimeZone::systemTimeZone());
 
-    QFuture<std::optional<QUrl>> writing = QtConcurrent::run(
-        [write = m_context.services().writeMarkdown, markdown, folder = session->folder.url.toLocalFile(),
-            filename]() -> std::optional<QUrl> {
-            try {
-                return write(markdown, folder, filename);
-            } catch (const std::exception &) {
-                return std::nullopt;
-            }
-        });
-    const std::optional<QUrl> url = co_await writing;
-    if (!url) {
+    QFuture<MarkdownSave::Outcome> writing
+        = MarkdownSave::write(m_context.services(), markdown, session->folder.url.toLocalFile(), filename);
+    const MarkdownSave::Outcome written = co_await writing;
+    if (!written.url) {
         session->saveGate.fail();
         session->setSaving(false);
-        session->setStatusText(QStringLiteral("The Markdown file could not be saved. Try Save again."));
-        m_context.setStatusMessage(QStringLiteral("Audio recording could not be saved"));
+        session->setStatusText(MarkdownSave::failedText(written));
+        m_context.setStatusMessage(written.reason
+                ? QStringLiteral("Audio recording could not be saved: %1").arg(*written.reason)
+                : QStringLiteral("Audio recording could not be saved"));
         co_return false;
     }
+    const std::optional<QUrl> url = written.url;
 
     std::optional<QByteArray> bookmark;
     try {

@@ -4,6 +4,7 @@
 #include "Documents/CaptureMarkdown.h"
 #include "Documents/DefaultsStore.h"
 #include "Model/DraftFlow.h"
+#include "Model/MarkdownSave.h"
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
 #include "Model/ReviewSession.h"
@@ -298,25 +299,19 @@ Task<> CaptureReviewFlow::saveOpenReview()
     const QString markdown = document.render();
     const QString filename = CaptureFilename::make(
         session->observedAt, session->title(), session->id, session->filenameTimeZone, QStringLiteral("md"));
-    // The write syncs the file and its folder.
-    QFuture<std::optional<QUrl>> writing
-        = QtConcurrent::run([write = services.writeMarkdown, markdown,
-                                directory = resolved->url.toLocalFile(), filename]() -> std::optional<QUrl> {
-              try {
-                  return write(markdown, directory, filename);
-              } catch (const std::exception &) {
-                  return std::nullopt;
-              }
-          });
-    const std::optional<QUrl> url = co_await writing;
-    if (!url) {
+    QFuture<MarkdownSave::Outcome> writing
+        = MarkdownSave::write(services, markdown, resolved->url.toLocalFile(), filename);
+    const MarkdownSave::Outcome written = co_await writing;
+    if (!written.url) {
         session->saveGate.fail();
         session->setSaving(false);
         moveTo(m_context, CapturePhase::saveFailed);
-        session->setStatusText(QStringLiteral("The Markdown file could not be saved. Try Save again."));
-        m_context.setStatusMessage(QStringLiteral("Save failed"));
+        session->setStatusText(MarkdownSave::failedText(written));
+        m_context.setStatusMessage(written.reason ? QStringLiteral("Save failed: %1").arg(*written.reason)
+                                                  : QStringLiteral("Save failed"));
         co_return;
     }
+    const std::optional<QUrl> url = written.url;
 
     std::optional<QByteArray> bookmark;
     try {

@@ -4,6 +4,7 @@
 #include "Documents/DefaultsStore.h"
 #include "Documents/DraftKeyStore.h"
 #include "Documents/ImageNormalization.h"
+#include "Documents/WriteFailureReason.h"
 #include "Model/AppModel.h"
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
@@ -19,9 +20,16 @@
 
 namespace {
 
-const QString draftNotSavedText
-    = QStringLiteral("The encrypted draft could not be saved. Keep Review Capture open and try again.");
+// The reason, when the system gave one, says what the user can do about it (free space, a permission).
+QString draftNotSavedText(const DraftFlow::WriteFailure &failure)
+{
+    return WriteFailureReason::sentence(
+               QStringLiteral("The encrypted draft could not be saved"), failure.value_or(QString()))
+        + QStringLiteral(" Keep Review Capture open and try again.");
+}
 const QString draftNotDeletedText = QStringLiteral("The encrypted draft could not be deleted. Try again.");
+const QString newerDraftText
+    = QStringLiteral("An unfinished draft was written by a newer version of Quorvel");
 // Long enough that a word typed is one write, short enough that a crash loses only the last words.
 constexpr std::chrono::milliseconds editWriteDelay { 1200 };
 
@@ -73,16 +81,24 @@ Task<bool> answer(bool value)
 
 // No window is open at start-up and the status line alone goes unseen, so an alert says it. The store
 // restores once, when it is made, so this is said once.
-void sayUnreadableDraft(ModelContext &context, const EncryptedDraftStore &store)
+void sayUnreadableDraft(ModelContext &context, const EncryptedDraftStore &store, bool newerVersion)
 {
     const ModelServices &services = context.services();
     if (context.isAudioSelfTest() || !services.presentAlert)
         return;
-    const QString file = QDir(store.directory()).filePath(EncryptedDraftStore::draftFileName);
+    const QString file
+        = QDir::toNativeSeparators(QDir(store.directory()).filePath(EncryptedDraftStore::draftFileName));
+    if (newerVersion) {
+        services.presentAlert(newerDraftText,
+            QStringLiteral("Quorvel left it as it is at %1. Open it with the newer version to finish it; "
+                           "your next capture here replaces it.")
+                .arg(file));
+        return;
+    }
     services.presentAlert(QStringLiteral("An unfinished draft could not be opened"),
         QStringLiteral("Its encrypted file is damaged, or its key has changed. Quorvel left the file in "
                        "place at %1; your next capture replaces it.")
-            .arg(QDir::toNativeSeparators(file)));
+            .arg(file));
 }
 
 } // namespace
@@ -156,20 +172,25 @@ Task<> DraftFlow::restoreDraftIfNeeded()
     {
         std::optional<CaptureDraft> draft;
         bool unreadable = false;
+        bool newerVersion = false;
     };
     QFuture<Loaded> loading = onDraftThread([](const EncryptedDraftStore &store) {
         try {
-            return Loaded { store.load(), false };
+            return Loaded { store.load(), false, false };
+        } catch (const EncryptedDraftError &error) {
+            return Loaded { std::nullopt, true, error.code() == EncryptedDraftError::Code::newerVersion };
         } catch (const std::exception &) {
-            return Loaded { std::nullopt, true };
+            return Loaded { std::nullopt, true, false };
         }
     });
     const Loaded loaded = co_await loading;
     if (loaded.unreadable) {
-        // The file stays: a later version, or the user, may still open it.
+        // The file stays: a later version, or the user, may still open it. A newer version's draft is
+        // never resumed here: its fields would be misread, or dropped at the next write.
         m_context.setPendingDraft(std::nullopt);
-        m_context.setStatusMessage(QStringLiteral("An unfinished draft could not be opened"));
-        sayUnreadableDraft(m_context, *m_store);
+        m_context.setStatusMessage(
+            loaded.newerVersion ? newerDraftText : QStringLiteral("An unfinished draft could not be opened"));
+        sayUnreadableDraft(m_context, *m_store, loaded.newerVersion);
         co_return;
     }
     if (!loaded.draft) {
@@ -230,13 +251,13 @@ Task<bool> DraftFlow::persistRegionDraft()
     }
     // Without the review's own draft its edits have nowhere to go: saying they were kept would lose them.
     if (!m_currentDraft || m_currentDraft->id != session->id) {
-        showEditWrite(*session, false);
+        showEditWrite(*session, QString());
         co_return false;
     }
-    QFuture<bool> saving = queueEditWrite(*session);
-    const bool saved = co_await saving;
-    showEditWrite(*session, saved);
-    co_return saved;
+    QFuture<WriteFailure> saving = queueEditWrite(*session);
+    const WriteFailure failure = co_await saving;
+    showEditWrite(*session, failure);
+    co_return !failure;
 }
 
 TaskClock &DraftFlow::clock() const
@@ -265,11 +286,11 @@ void DraftFlow::writeEditsAfterPause(const std::weak_ptr<ReviewSession> &weak)
         scheduleEditWrite(session);
         return;
     }
-    QFuture<bool> writing = queueEditWrite(*session);
+    QFuture<WriteFailure> writing = queueEditWrite(*session);
     reportEditWrite(writing, weak, m_editWrites);
 }
 
-QFuture<bool> DraftFlow::queueEditWrite(const ReviewSession &session)
+QFuture<DraftFlow::WriteFailure> DraftFlow::queueEditWrite(const ReviewSession &session)
 {
     CaptureDraft draft = *m_currentDraft;
     draft.title = session.title();
@@ -285,43 +306,48 @@ QFuture<bool> DraftFlow::queueEditWrite(const ReviewSession &session)
     m_currentDraft = draft;
     ++m_editWrites;
     if (!m_store)
-        return QtFuture::makeReadyFuture(false);
-    return onDraftThread([draft](const EncryptedDraftStore &store) {
+        return QtFuture::makeReadyFuture(WriteFailure(QString()));
+    return onDraftThread([draft](const EncryptedDraftStore &store) -> WriteFailure {
         try {
             store.save(draft);
-            return true;
-        } catch (const std::exception &) {
-            return false;
+            return std::nullopt;
+        } catch (const std::exception &error) {
+            return WriteFailureReason::describe(error).value_or(QString());
         }
     });
 }
 
-Task<> DraftFlow::reportEditWrite(QFuture<bool> writing, std::weak_ptr<ReviewSession> weak, quint64 write)
+Task<> DraftFlow::reportEditWrite(
+    QFuture<WriteFailure> writing, std::weak_ptr<ReviewSession> weak, quint64 write)
 {
-    const bool saved = co_await writing;
+    const WriteFailure failure = co_await writing;
     const std::shared_ptr<ReviewSession> session = weak.lock();
     // A later write, or the end of the review, has the last word.
     if (write != m_editWrites || !session || m_context.reviewSession() != session)
         co_return;
-    showEditWrite(*session, saved);
+    showEditWrite(*session, failure);
 }
 
-void DraftFlow::showEditWrite(ReviewSession &session, bool saved)
+void DraftFlow::showEditWrite(ReviewSession &session, const WriteFailure &failure)
 {
-    if (!saved) {
-        if (session.statusText() != draftNotSavedText)
+    if (failure) {
+        const QString text = draftNotSavedText(failure);
+        const bool shown = m_statusBeforeFailure && m_statusBeforeFailure->review == session.id
+            && session.statusText() == m_statusBeforeFailure->failureText;
+        if (!shown)
             m_statusBeforeFailure
-                = StatusBeforeFailure { session.id, session.statusText(), m_context.statusMessage() };
-        session.setStatusText(draftNotSavedText);
-        m_context.setStatusMessage(draftNotSavedText);
+                = StatusBeforeFailure { session.id, session.statusText(), m_context.statusMessage(), text };
+        m_statusBeforeFailure->failureText = text;
+        session.setStatusText(text);
+        m_context.setStatusMessage(text);
         return;
     }
     // The failure no longer holds: put back what it replaced, unless something newer was said.
     if (!m_statusBeforeFailure || m_statusBeforeFailure->review != session.id)
         return;
-    if (session.statusText() == draftNotSavedText)
+    if (session.statusText() == m_statusBeforeFailure->failureText)
         session.setStatusText(m_statusBeforeFailure->reviewStatus);
-    if (m_context.statusMessage() == draftNotSavedText)
+    if (m_context.statusMessage() == m_statusBeforeFailure->failureText)
         m_context.setStatusMessage(m_statusBeforeFailure->modelStatus);
     m_statusBeforeFailure.reset();
 }

@@ -31,6 +31,9 @@ public:
     static inline const QString lastSavedDraftIDKey = QStringLiteral("last-saved-draft-id-v1");
     // How long a close or a quit waits for the note of the review to be written.
     static constexpr std::chrono::seconds saveWaitLimit { 10 };
+    // How a write of the draft went: none when it was written, else why not, in the user's words
+    // (empty when the system said nothing more).
+    using WriteFailure = std::optional<QString>;
 
     DraftFlow(ModelContext &context, QObject *parent = nullptr);
     ~DraftFlow() override;
@@ -85,10 +88,11 @@ private:
     void scheduleEditWrite(const std::shared_ptr<ReviewSession> &session);
     void writeEditsAfterPause(const std::weak_ptr<ReviewSession> &session);
     // Copies the review's edits into the current draft (the review's own) and queues its write.
-    QFuture<bool> queueEditWrite(const ReviewSession &session);
-    Task<> reportEditWrite(QFuture<bool> writing, std::weak_ptr<ReviewSession> session, quint64 write);
+    QFuture<WriteFailure> queueEditWrite(const ReviewSession &session);
+    Task<> reportEditWrite(
+        QFuture<WriteFailure> writing, std::weak_ptr<ReviewSession> session, quint64 write);
     // Says in the review and the status that the edits are not in the draft, or takes that back.
-    void showEditWrite(ReviewSession &session, bool saved);
+    void showEditWrite(ReviewSession &session, const WriteFailure &failure);
 
     ModelContext &m_context;
     QThreadPool m_draftThread;
@@ -108,6 +112,8 @@ private:
         QUuid review;
         QString reviewStatus;
         QString modelStatus;
+        // What the failure said, as it was last said.
+        QString failureText;
     };
     std::optional<StatusBeforeFailure> m_statusBeforeFailure;
     std::unique_ptr<ReviewWindowPresenter> m_reviewWindow;

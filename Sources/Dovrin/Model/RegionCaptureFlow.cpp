@@ -3,6 +3,7 @@
 #include "Capture/ScreenCaptureError.h"
 #include "Documents/DefaultsStore.h"
 #include "Documents/ImageNormalization.h"
+#include "Documents/WriteFailureReason.h"
 #include "Model/CaptureReviewFlow.h"
 #include "Model/DraftFlow.h"
 #include "Model/ModelContext.h"
@@ -248,7 +249,8 @@ QString RegionCaptureFlow::failureText(
     } catch (const ScrollingCaptureFailure &failure) {
         return failure.error() == ScrollingCaptureError::canceled ? canceled : failure.description();
     } catch (...) {
-        return fallback;
+        const std::optional<QString> reason = WriteFailureReason::describe(std::current_exception());
+        return reason ? fallback + QStringLiteral(": ") + *reason : fallback;
     }
 }
 
@@ -334,16 +336,17 @@ Task<> RegionCaptureFlow::acceptCapture(CapturedRegion region, ForeignApplicatio
     drafts.setCurrentDraft(draft);
     if (!drafts.store())
         throw std::runtime_error("no draft store");
-    QFuture<bool> saving = drafts.onDraftThread([draft](const EncryptedDraftStore &store) {
+    QFuture<std::exception_ptr> saving = drafts.onDraftThread([draft](const EncryptedDraftStore &store) {
         try {
             store.save(draft);
-            return true;
-        } catch (const std::exception &) {
-            return false;
+            return std::exception_ptr();
+        } catch (...) {
+            return std::current_exception();
         }
     });
-    if (!co_await saving)
-        throw std::runtime_error("the draft could not be saved");
+    // The store's own error goes on: it tells why (a full disk, a folder that went read-only).
+    if (const std::exception_ptr failed = co_await saving)
+        std::rethrow_exception(failed);
     CurrentTask::checkCancelled();
     if (generation != state.captureGeneration)
         co_return;
