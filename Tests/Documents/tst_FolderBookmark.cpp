@@ -75,6 +75,65 @@ private slots:
         QVERIFY(!FolderBookmark::startAccessing(QUrl::fromLocalFile(path)));
     }
 
+    // A capture folder that leads elsewhere through a link than when it was chosen is refused until it
+    // is chosen again; a folder merely recreated at its path is still renewed.
+    void linksSinceChosen_data()
+    {
+        QTest::addColumn<QString>("chosen"); // the path chosen, below the root
+        QTest::addColumn<QString>("change"); // what happens at the root before the next save
+        QTest::addColumn<bool>("older"); // a bookmark made before it said where the path led
+        QTest::addColumn<int>("expected"); // -1: resolves
+        const int becameLink = int(FolderBookmarkError::Code::becameLink);
+        for (const bool older : { false, true }) {
+            const char *kind = older ? "older bookmark" : "bookmark";
+            QTest::addRow("%s, folder replaced by a link", kind) << "Notes"
+                                                                 << "Notes -> Other" << older << becameLink;
+            QTest::addRow("%s, folder above replaced by a link", kind)
+                << "Parent/Notes"
+                << "Parent -> Elsewhere" << older << becameLink;
+            QTest::addRow("%s, link chosen, then pointed elsewhere", kind)
+                << "Link"
+                << "Link -> Other" << older << becameLink;
+            QTest::addRow("%s, link chosen, unchanged", kind) << "Link"
+                                                              << "" << older << -1;
+            QTest::addRow("%s, folder recreated", kind) << "Notes"
+                                                        << "Notes new" << older << -1;
+        }
+    }
+
+    void linksSinceChosen()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, change);
+        QFETCH(bool, older);
+        QTemporaryDir root;
+        const auto at = [&root](const QString &name) { return root.filePath(name); };
+        for (const char *folder : { "Notes", "Parent/Notes", "Other", "Elsewhere/Notes", "Real" })
+            QVERIFY(QDir().mkpath(at(folder)));
+        QVERIFY(QFile::link(at("Real"), at("Link")));
+        FolderAccess access = FolderBookmark::make(QUrl::fromLocalFile(at(chosen)));
+        if (older) {
+            std::optional<FolderBookmark::Record> record = FolderBookmark::decode(access.bookmarkData);
+            QVERIFY(record && record->canonicalPath);
+            record->canonicalPath.reset();
+            access.bookmarkData = FolderBookmark::encode(*record);
+        }
+        const QStringList parts = change.split(' ');
+        if (parts.value(1) == "->") {
+            QVERIFY(QDir().rename(at(parts[0]), at(parts[0] + ".old")) || QFile::remove(at(parts[0])));
+            QVERIFY(QFile::link(at(parts[2]), at(parts[0])));
+        } else if (parts.value(1) == "new") {
+            replaceFolder(at(parts[0]));
+        }
+        QFETCH(int, expected);
+        QCOMPARE(bookmarkError([&] { FolderBookmark::resolve(access); }), expected);
+        // Chosen again, the place it leads to now is the capture folder.
+        const FolderAccess again = FolderBookmark::make(QUrl::fromLocalFile(at(chosen)));
+        const ResolvedFolder resolved = FolderBookmark::resolve(again);
+        QVERIFY(!resolved.wasStale);
+        QCOMPARE(resolved.url, QUrl::fromLocalFile(at(chosen)));
+    }
+
     void refused()
     {
         for (const char *data : { "", "\x01\x02 bookmark", R"({"path":"Notes","device":"1","inode":"2"})",

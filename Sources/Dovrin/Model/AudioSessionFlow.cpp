@@ -56,6 +56,8 @@ QString resolveFailure(const FolderAccess &access, const std::exception &error)
     case FolderBookmarkError::Code::inaccessible:
     case FolderBookmarkError::Code::notADirectory:
         return folderProblem(access, "is a file");
+    case FolderBookmarkError::Code::becameLink:
+        return folderProblem(access, "was replaced by a link to another place; choose it again");
     }
     return couldNotStartText;
 }

@@ -274,6 +274,7 @@ Task<> CaptureReviewFlow::saveOpenReview()
     if (!folder)
         folder = m_context.settings().lastUsedFolder;
     std::optional<ResolvedFolder> resolved;
+    bool becameLink = false;
     if (folder) {
         try {
             resolved = services.resolveFolder(*folder);
@@ -281,13 +282,17 @@ Task<> CaptureReviewFlow::saveOpenReview()
                 applyRefreshedFolder(*folder, *resolved->refreshed, session);
             if (!services.startAccessingFolder(*resolved))
                 resolved.reset();
-        } catch (const FolderBookmarkError &) {
+        } catch (const FolderBookmarkError &error) {
+            becameLink = error.code() == FolderBookmarkError::Code::becameLink;
             resolved.reset();
         }
     }
     if (!resolved) {
-        const QString text = QStringLiteral(
-            "The destination folder is unavailable. Choose a new folder. The draft is still here.");
+        const QString text = becameLink
+            ? QStringLiteral("The destination folder was replaced by a link to another place. Choose the "
+                             "folder again. The draft is still here.")
+            : QStringLiteral(
+                "The destination folder is unavailable. Choose a new folder. The draft is still here.");
         session->saveGate.fail();
         session->setSaving(false);
         moveTo(m_context, CapturePhase::destinationUnavailable);

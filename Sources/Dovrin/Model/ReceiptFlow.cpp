@@ -324,8 +324,11 @@ void ReceiptFlow::openCaptureFolder()
     ResolvedFolder resolved;
     try {
         resolved = FolderBookmark::resolve(*access);
-    } catch (const FolderBookmarkError &) {
-        m_context.setStatusMessage(unavailable);
+    } catch (const FolderBookmarkError &error) {
+        m_context.setStatusMessage(error.code() == FolderBookmarkError::Code::becameLink
+                ? QStringLiteral(
+                    "The capture folder was replaced by a link to another place. Choose it again.")
+                : unavailable);
         m_context.requestWindow(QStringLiteral("preferences"));
         return;
     }

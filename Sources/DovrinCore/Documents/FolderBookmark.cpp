@@ -20,6 +20,8 @@ const char *FolderBookmarkError::what() const noexcept
         return "folder bookmark: inaccessible";
     case Code::notADirectory:
         return "folder bookmark: not a directory";
+    case Code::becameLink:
+        return "folder bookmark: became a link";
     }
     return "folder bookmark";
 }
@@ -61,7 +63,10 @@ std::optional<PlaceInfo> statPath(const QString &path)
     };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return std::nullopt;
-    return PlaceInfo { Record { path, quint64(info.st_dev), quint64(info.st_ino) }, S_ISDIR(info.st_mode) };
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return PlaceInfo { Record { path, quint64(info.st_dev), quint64(info.st_ino),
+                           canonical.isEmpty() ? std::nullopt : std::optional(canonical) },
+        S_ISDIR(info.st_mode) };
 }
 
 std::optional<quint64> unsignedField(const QJsonValue &value)
@@ -100,11 +105,13 @@ std::optional<Record> record(const QString &path)
 
 QByteArray encode(const Record &record)
 {
-    const QJsonObject object {
+    QJsonObject object {
         { "path", record.path },
         { "device", QString::number(record.device) },
         { "inode", QString::number(record.inode) },
     };
+    if (record.canonicalPath)
+        object.insert("canonicalPath", *record.canonicalPath);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -120,7 +127,14 @@ std::optional<Record> decode(const QByteArray &data)
     const auto inode = unsignedField(object.value("inode"));
     if (!path || !device || !inode || !QDir::isAbsolutePath(*path) || path->contains(QChar(0)))
         return std::nullopt;
-    return Record { QDir::cleanPath(*path), *device, *inode };
+    const QJsonValue canonicalValue = object.value("canonicalPath");
+    std::optional<QString> canonical;
+    if (!canonicalValue.isUndefined()) {
+        canonical = JsonFields::string(canonicalValue);
+        if (!canonical || !QDir::isAbsolutePath(*canonical))
+            return std::nullopt;
+    }
+    return Record { QDir::cleanPath(*path), *device, *inode, canonical };
 }
 
 FolderAccess make(const QUrl &folder)
@@ -144,9 +158,16 @@ ResolvedFolder resolve(const FolderAccess &access)
         throw FolderBookmarkError(FolderBookmarkError::Code::staleAndUnresolvable);
     if (!now->isDirectory)
         throw FolderBookmarkError(FolderBookmarkError::Code::inaccessible);
+    const bool sameFolder = now->record.device == stored->device && now->record.inode == stored->inode;
+    // Older bookmarks do not say where the path led: a path that leads through a link to another
+    // folder than the one chosen counts as changed.
+    const QString chosen = stored->canonicalPath.value_or(
+        sameFolder ? now->record.canonicalPath.value_or(QString()) : stored->path);
+    if (now->record.canonicalPath.value_or(stored->path) != chosen)
+        throw FolderBookmarkError(FolderBookmarkError::Code::becameLink);
     ResolvedFolder resolved;
     resolved.url = QUrl::fromLocalFile(stored->path);
-    if (now->record.device != stored->device || now->record.inode != stored->inode) {
+    if (!sameFolder) {
         resolved.wasStale = true;
         resolved.refreshed = FolderAccess { encode(now->record), stored->path };
     }

@@ -38,6 +38,7 @@ public:
         staleAndUnresolvable, // the bookmark cannot be read or renewed, or nothing is at its path
         inaccessible, // something is there, but not a folder
         notADirectory, // a bookmark was asked for a place that is not an existing folder
+        becameLink, // the path now leads elsewhere through a symbolic link; the folder must be chosen again
     };
 
     explicit FolderBookmarkError(Code code) noexcept
@@ -61,6 +62,8 @@ struct Record
     QString path;
     quint64 device = 0;
     quint64 inode = 0;
+    // Where the path led, links followed, when the bookmark was made; none in older bookmarks.
+    std::optional<QString> canonicalPath;
 
     bool operator==(const Record &) const = default;
 };
@@ -73,7 +76,9 @@ std::optional<Record> decode(const QByteArray &data);
 
 // Throws notADirectory when the URL is not an existing local folder.
 FolderAccess make(const QUrl &folder);
-// Throws staleAndUnresolvable or inaccessible (see FolderBookmarkError).
+// Throws staleAndUnresolvable, inaccessible or becameLink (see FolderBookmarkError). A path that leads
+// elsewhere than when it was chosen, through a link put in place of the folder or of one above it, is
+// never followed: notes would go to a place the user never picked.
 ResolvedFolder resolve(const FolderAccess &access);
 
 // The URL is an existing folder that this process can read, enter and write.
