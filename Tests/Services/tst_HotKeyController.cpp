@@ -187,6 +187,54 @@ private slots:
         QTRY_COMPARE(
             m_controller->registerShortcut(shortcut(XK_k, ctrlAlt)), HotKeyRegistrationState::registered);
     }
+
+    // A shortcut another program holds is tried again until that program lets go, and then works; a
+    // shortcut chosen meanwhile ends the retries.
+    void heldShortcutIsTriedAgain_data()
+    {
+        QTest::addColumn<bool>("replacedMeanwhile");
+        QTest::addColumn<quint32>("carbonModifiers");
+        QTest::newRow("the other program lets go") << false << ctrlAlt;
+        QTest::newRow("the other program lets go, Alt+Shift") << false << altShift;
+        QTest::newRow("another shortcut chosen before it lets go") << true << ctrlAlt;
+    }
+
+    void heldShortcutIsTriedAgain()
+    {
+        QFETCH(bool, replacedMeanwhile);
+        QFETCH(quint32, carbonModifiers);
+        int presses = 0;
+        QList<HotKeyRegistrationState> changes;
+        HotKeyController controller([&presses] { ++presses; }, nullptr, std::chrono::milliseconds(100));
+        controller.setRegistrationChanged([&changes](HotKeyRegistrationState state) { changes << state; });
+        const quint32 mask = KeyTable::xModifierMask(carbonModifiers);
+        {
+            Holder holder(XK_j, mask);
+            QCOMPARE(holder.answer, QByteArray("grabbed"));
+            QCOMPARE(controller.registerShortcut(shortcut(XK_j, carbonModifiers)),
+                HotKeyRegistrationState::conflict);
+            QVERIFY(!controller.isRegistered());
+            if (replacedMeanwhile)
+                QCOMPARE(controller.registerShortcut(shortcut(XK_u, ctrlAlt)),
+                    HotKeyRegistrationState::registered);
+        }
+        const QList<unsigned long> modifiers = carbonModifiers == ctrlAlt
+            ? QList<unsigned long> { XK_Control_L, XK_Alt_L }
+            : QList<unsigned long> { XK_Shift_L, XK_Alt_L };
+        if (replacedMeanwhile) {
+            // The combination let go stays free for anyone, and the chosen one stays registered.
+            Holder later(XK_j, mask);
+            QCOMPARE(later.answer, QByteArray("grabbed"));
+            QVERIFY(controller.isRegistered());
+            QVERIFY(changes.isEmpty());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(changes, QList { HotKeyRegistrationState::registered }, 10000);
+        QVERIFY(controller.isRegistered());
+        SyntheticKeyboard keyboard;
+        keyboard.chord(modifiers, XK_j);
+        QTRY_COMPARE_WITH_TIMEOUT(presses, 1, 10000);
+    }
 };
 
 QTEST_MAIN(TestHotKeyController)

@@ -208,7 +208,10 @@ AppModel &ModelHarness::make()
         alertMessages << message;
     };
     services.arguments = arguments;
-    services.makeHotKey = [this](QObject *, std::function<void()>) -> ModelServices::RegisterHotKey {
+    services.makeHotKey
+        = [this](QObject *, std::function<void()>,
+              std::function<void(HotKeyRegistrationState)> changed) -> ModelServices::RegisterHotKey {
+        hotKeyChanged = std::move(changed);
         return [this](const CaptureShortcut &shortcut) {
             registered << shortcut;
             return hotKeyAnswer;

@@ -46,6 +46,8 @@ struct ModelHarness
     bool requestsOnlyRecheck = false;
     HotKeyRegistrationState hotKeyAnswer = HotKeyRegistrationState::registered;
     QList<CaptureShortcut> registered;
+    // Tells the model of a registration that changed on its own.
+    std::function<void(HotKeyRegistrationState)> hotKeyChanged;
     int activationInstalls = 0;
     bool relaunchPending = true;
     int relaunchCommits = 0;

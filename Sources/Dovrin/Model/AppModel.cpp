@@ -41,10 +41,16 @@ AppModel::AppModel(Services services, QObject *parent)
     QPointer<AppModel> self(this);
     ModelServices::RegisterHotKey registerHotKey;
     if (m_services.makeHotKey) {
-        registerHotKey = m_services.makeHotKey(this, [self] {
-            if (self)
-                emit self->captureShortcutPressed();
-        });
+        registerHotKey = m_services.makeHotKey(
+            this,
+            [self] {
+                if (self)
+                    emit self->captureShortcutPressed();
+            },
+            [self](HotKeyRegistrationState state) {
+                if (self && self->m_shortcut)
+                    self->m_shortcut->noteRegistration(state);
+            });
     }
     m_shortcut = new ShortcutFlow(*m_services.defaults, registerHotKey, this);
     m_launchAtLogin = new LaunchAtLoginFlow(m_services.launchAtLoginService, this);

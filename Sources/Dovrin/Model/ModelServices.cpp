@@ -116,8 +116,10 @@ ModelServices ModelServices::live()
     services.makeFeedbackURL
         = [](const FeedbackMail::Snapshot &snapshot) { return FeedbackMail::mailtoURL(snapshot); };
     services.arguments = QCoreApplication::arguments();
-    services.makeHotKey = [](QObject *owner, std::function<void()> action) -> RegisterHotKey {
+    services.makeHotKey = [](QObject *owner, std::function<void()> action,
+                              std::function<void(HotKeyRegistrationState)> changed) -> RegisterHotKey {
         QPointer<HotKeyController> controller = new HotKeyController(std::move(action), owner);
+        controller->setRegistrationChanged(std::move(changed));
         return [controller](const CaptureShortcut &shortcut) {
             return controller ? controller->registerShortcut(shortcut) : HotKeyRegistrationState::unavailable;
         };

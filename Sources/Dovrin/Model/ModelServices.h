@@ -83,8 +83,11 @@ struct ModelServices
 
     // The process arguments ("--audio-spike" turns window requests off).
     QStringList arguments;
-    // Makes the global hot key with the action its presses run.
-    std::function<RegisterHotKey(QObject *owner, std::function<void()> action)> makeHotKey;
+    // Makes the global hot key with the action its presses run; `changed` hears of a registration that
+    // changed later on its own (a shortcut another program held, registered once it let go).
+    std::function<RegisterHotKey(
+        QObject *owner, std::function<void()> action, std::function<void(HotKeyRegistrationState)> changed)>
+        makeHotKey;
     // Safe on any thread; the model asks it on a worker.
     std::function<ForeignApplication()> frontmostApplication;
 

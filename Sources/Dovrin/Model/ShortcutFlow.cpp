@@ -54,13 +54,16 @@ void ShortcutFlow::applyShortcut(const CaptureShortcut &shortcut)
     }
     saveShortcut(shortcut, m_defaults);
     emit stored();
-    const HotKeyRegistrationState state
-        = m_register ? m_register(shortcut) : HotKeyRegistrationState::unavailable;
+    noteRegistration(m_register ? m_register(shortcut) : HotKeyRegistrationState::unavailable);
+}
+
+void ShortcutFlow::noteRegistration(HotKeyRegistrationState state)
+{
     if (m_registration != state) {
         m_registration = state;
         emit registrationChanged();
     }
-    const QString message = HotKeyRegistrationStates::explanation(state, shortcut);
+    const QString message = HotKeyRegistrationStates::explanation(state, m_current);
     if (m_message != message) {
         m_message = message;
         emit messageChanged();

@@ -47,6 +47,8 @@ public:
     // A key press in the shortcut recorder: none when it was applied or when only modifiers (or a
     // key Quorvel cannot name) were pressed; otherwise why it was refused, and nothing changes.
     std::optional<QString> applyShortcut(const QKeyEvent &event);
+    // The hot key registered (or failed) later on its own, as when another program let the shortcut go.
+    void noteRegistration(HotKeyRegistrationState state);
 
 signals:
     void currentShortcutChanged();

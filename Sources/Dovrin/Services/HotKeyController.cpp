@@ -3,14 +3,44 @@
 #include "Platform/X11KeyGrab.h"
 #include "Rules/KeyTable.h"
 
-HotKeyController::HotKeyController(std::function<void()> action, QObject *parent)
+HotKeyController::HotKeyController(
+    std::function<void()> action, QObject *parent, std::chrono::milliseconds retryInterval)
     : QObject(parent)
     , m_action(std::move(action))
-{ }
+    , m_wanted(CaptureShortcut::defaultShortcut())
+{
+    m_retry.setInterval(retryInterval);
+    QObject::connect(&m_retry, &QTimer::timeout, this, [this] { retry(); });
+}
 
 HotKeyController::~HotKeyController() = default;
 
+void HotKeyController::setRegistrationChanged(std::function<void(HotKeyRegistrationState)> changed)
+{
+    m_changed = std::move(changed);
+}
+
 HotKeyRegistrationState HotKeyController::registerShortcut(const CaptureShortcut &shortcut)
+{
+    m_retry.stop();
+    m_wanted = shortcut;
+    const HotKeyRegistrationState state = grab(shortcut);
+    if (state == HotKeyRegistrationState::conflict)
+        m_retry.start();
+    return state;
+}
+
+void HotKeyController::retry()
+{
+    const HotKeyRegistrationState state = grab(m_wanted);
+    if (state == HotKeyRegistrationState::conflict)
+        return;
+    m_retry.stop();
+    if (m_changed)
+        m_changed(state);
+}
+
+HotKeyRegistrationState HotKeyController::grab(const CaptureShortcut &shortcut)
 {
     if (!m_handler) {
         // No X11 connection (offscreen, or Wayland without XWayland): nothing can be grabbed.
