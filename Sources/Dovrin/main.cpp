@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -16,6 +17,23 @@ void say(const char *line)
 {
     std::fputs(line, stderr);
     std::fputc('\n', stderr);
+}
+
+// Said on standard error and, where there is a screen, in a small alert: started from the
+// application menu, nobody reads standard error. Answers the exit status.
+int refuse(const QString &reason)
+{
+    say(qUtf8Printable(QStringLiteral("Quorvel cannot start: %1.").arg(reason)));
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return 1;
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorvel cannot start"),
+        QStringLiteral("Quorvel cannot start"), QMessageBox::Ok);
+    QString text = reason + QLatin1Char('.');
+    text[0] = text.at(0).toUpper();
+    box.setInformativeText(text);
+    box.exec();
+    return 1;
 }
 
 SingleInstance::HandOver handOver(SingleInstance &instance)
@@ -70,8 +88,7 @@ int main(int argc, char *argv[])
         // Two full instances would share one draft and one settings file: never start without the lock.
         if (selfTest)
             return runSelfTestOnly(application);
-        std::fprintf(stderr, "Quorvel cannot start: %s.\n", qUtf8Printable(instance.problem()));
-        return 1;
+        return refuse(instance.problem());
     case SingleInstance::Claim::secondary:
         if (selfTest)
             return runSelfTestOnly(application);
@@ -80,12 +97,10 @@ int main(int argc, char *argv[])
             say("Quorvel is already running; it was brought forward.");
             return 0;
         case SingleInstance::HandOver::noAnswer:
-            say("Quorvel is already running but does not answer. Quit it (or end its "
-                "process) and start again.");
-            return 1;
+            return refuse(QStringLiteral("it is already running but does not answer. Quit it (or end its "
+                                         "process) and start again"));
         case SingleInstance::HandOver::unavailable:
-            std::fprintf(stderr, "Quorvel cannot start: %s.\n", qUtf8Printable(instance.problem()));
-            return 1;
+            return refuse(instance.problem());
         case SingleInstance::HandOver::becamePrimary:
             break;
         }

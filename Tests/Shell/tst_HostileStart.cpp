@@ -1,3 +1,5 @@
+#include "PrivateXvfb.h"
+#include "SyntheticKeyboard.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -15,6 +17,9 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <X11/keysym.h>
+#include <xcb/xcb.h>
 
 // The real program started against what a crash, another program or the user left in its runtime and
 // config folders: it either runs and answers a later start, or refuses at once and names the path.
@@ -36,13 +41,16 @@ struct Home
         QDir().mkpath(settingsFolder);
     }
 
-    std::unique_ptr<QProcess> start() const
+    // On `display` (with X11 as a desktop has it), else offscreen.
+    std::unique_ptr<QProcess> start(const QString &display = QString()) const
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *name : { "DISPLAY", "PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS" })
             env.remove(name);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb");
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
         env.insert("HOME", dir.path());
         env.insert("XDG_RUNTIME_DIR", runtime);
         env.insert("XDG_CONFIG_HOME", config);
@@ -124,6 +132,36 @@ QString kindAt(const QString &path)
     return S_ISREG(info.st_mode) ? "file:" + TestSupport::readFile(path).toHex() : "other";
 }
 
+// Whether a window with that title is shown on the display.
+bool windowShown(const QString &display, const QByteArray &title)
+{
+    xcb_connection_t *connection = xcb_connect(display.toLatin1().constData(), nullptr);
+    bool shown = false;
+    if (!xcb_connection_has_error(connection)) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        xcb_query_tree_reply_t *tree
+            = xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr);
+        const int count = tree ? xcb_query_tree_children_length(tree) : 0;
+        const xcb_window_t *children = tree ? xcb_query_tree_children(tree) : nullptr;
+        for (int i = 0; i < count && !shown; ++i) {
+            xcb_get_window_attributes_reply_t *attributes = xcb_get_window_attributes_reply(
+                connection, xcb_get_window_attributes(connection, children[i]), nullptr);
+            xcb_get_property_reply_t *name = xcb_get_property_reply(connection,
+                xcb_get_property(connection, 0, children[i], XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 256),
+                nullptr);
+            shown = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && name
+                && QByteArray(static_cast<const char *>(xcb_get_property_value(name)),
+                       xcb_get_property_value_length(name))
+                    == title;
+            free(attributes);
+            free(name);
+        }
+        free(tree);
+    }
+    xcb_disconnect(connection);
+    return shown;
+}
+
 } // namespace
 
 class TestHostileStart : public QObject
@@ -187,6 +225,53 @@ private slots:
         const auto later = home.start();
         QVERIFY(later->waitForFinished(20000));
         QCOMPARE(later->exitCode(), 1);
+    }
+
+    // Started as from the application menu, where standard error goes unread: the refusal is shown
+    // in an alert, which Return closes, and the program ends as it does without one.
+    void refusalsAreShown_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("lock file a folder") << "com.quorvel.dovrin/quorvel.lock"
+                                            << "folder"
+                                            << "is a folder, not a lock file";
+        QTest::newRow("socket a folder") << "com.quorvel.dovrin/quorvel.socket"
+                                         << "folder"
+                                         << "is a folder, not a socket";
+        QTest::newRow("runtime folder a link") << "com.quorvel.dovrin"
+                                               << "link"
+                                               << "is a link, not a folder";
+    }
+
+    void refusalsAreShown()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, kind);
+        QFETCH(QString, says);
+        PrivateXvfb screen;
+        QVERIFY(screen.isRunning());
+        Home home;
+        QVERIFY(QDir().mkpath(home.runtime + "/elsewhere"));
+        const QString path = home.runtime + "/" + where;
+        QVERIFY(place(path, kind, "elsewhere"));
+        const auto first = home.start(screen.display());
+        const QByteArray line = ("Quorvel cannot start: " + path + " " + says).toUtf8();
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT(((said += first->readAllStandardError()).contains(line)
+                                     && windowShown(screen.display(), "Quorvel cannot start"))
+                || first->state() == QProcess::NotRunning,
+            30000);
+        QVERIFY2(first->state() == QProcess::Running, said.constData());
+        SyntheticKeyboard keyboard(screen.display().toLatin1());
+        QVERIFY(keyboard.isOpen());
+        keyboard.chord({}, XK_Return);
+        const bool ended = first->waitForFinished(20000);
+        stop(*first);
+        QVERIFY2(ended, "the alert did not close on Return");
+        QCOMPARE(first->exitCode(), 1);
+        QCOMPARE(kindAt(path), kind);
     }
 
     void unreadableSettings_data()
