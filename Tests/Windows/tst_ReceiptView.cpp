@@ -191,8 +191,10 @@ private slots:
     void trash_data()
     {
         QTest::addColumn<bool>("moves");
-        QTest::newRow("moved") << true;
-        QTest::newRow("refused") << false;
+        QTest::addColumn<bool>("confirmed"); // false: Return pressed in the confirmation
+        QTest::newRow("moved") << true << true;
+        QTest::newRow("refused") << false << true;
+        QTest::newRow("Return in the confirmation keeps the file") << true << false;
     }
 
     // "Move to Trash…" waits while a move runs; the window closes once the model lets go of the moved
@@ -200,6 +202,7 @@ private slots:
     void trash()
     {
         QFETCH(bool, moves);
+        QFETCH(bool, confirmed);
         ModelHarness h;
         AppModel &model = h.make();
         const SavedReceipt receipt = savedNote(h);
@@ -216,6 +219,14 @@ private slots:
             if (model.isMovingReceiptToTrash())
                 enabledWhileMoving << trash->isEnabled();
         });
+        if (!confirmed) {
+            QTest::keyClick(view.trashAlert(), Qt::Key_Return);
+            QTRY_VERIFY(!view.trashAlert());
+            QVERIFY(QFile::exists(receipt.url.toLocalFile()));
+            QCOMPARE(h.trashCalls.load(), 0);
+            QVERIFY(model.receipt() && view.isVisible() && trash->isEnabled());
+            return;
+        }
         for (QAbstractButton *answer : view.trashAlert()->buttons()) {
             if (answer->text() == QStringLiteral("Move to Trash"))
                 answer->click();

@@ -5,6 +5,7 @@
 #include "Vemi/VemiButton.h"
 #include "Windows/RecoveryView.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QVBoxLayout>
@@ -44,6 +45,8 @@ private slots:
         QTest::newRow("deleted") << "Delete Draft" << true << true << true << false << 0;
         QTest::newRow("deletion fails") << "Delete Draft" << true << false << false << true << 0;
         QTest::newRow("deletion canceled") << "Cancel" << true << true << false << true << 0;
+        QTest::newRow("Return in the confirmation keeps the draft")
+            << "confirmation Return" << true << true << false << true << 0;
         QTest::newRow("draft gone elsewhere") << "elsewhere" << true << true << true << false << 0;
     }
 
@@ -89,8 +92,16 @@ private slots:
             findByText<VemiButton>(view, QStringLiteral("Delete Draft…"))->click();
             QTRY_VERIFY(view->deleteAlert() && view->deleteAlert()->isVisible());
             QSignalSpy status(&model, &AppModel::statusMessageChanged);
-            findByText<QAbstractButton>(view->deleteAlert(), action)->click();
-            if (action != QStringLiteral("Cancel"))
+            if (action == QStringLiteral("confirmation Return")) {
+                // As a person presses it: in the confirmation, which has the keyboard.
+                view->deleteAlert()->activateWindow();
+                QTRY_COMPARE(QApplication::activeWindow(), view->deleteAlert());
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+                QTRY_VERIFY(!view->deleteAlert() || !view->deleteAlert()->isVisible());
+            } else {
+                findByText<QAbstractButton>(view->deleteAlert(), action)->click();
+            }
+            if (action == QStringLiteral("Delete Draft"))
                 QVERIFY(status.wait());
         }
         QTRY_COMPARE(h.presents, reviews);

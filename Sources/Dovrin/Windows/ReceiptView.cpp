@@ -432,7 +432,10 @@ void ReceiptView::confirmTrash()
                 "succeeds."));
     QPushButton *move
         = m_trashAlert->addButton(QStringLiteral("Move to Trash"), QMessageBox::DestructiveRole);
-    m_trashAlert->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton *cancel = m_trashAlert->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    // Return keeps the file: the safe choice is the default.
+    m_trashAlert->setDefaultButton(cancel);
+    m_trashAlert->setEscapeButton(cancel);
     connect(move, &QPushButton::clicked, this, [this] { m_model.moveReceiptToTrash(); });
     connect(m_trashAlert, &QMessageBox::finished, m_trashAlert, &QObject::deleteLater);
     m_trashAlert->setWindowModality(Qt::WindowModal);

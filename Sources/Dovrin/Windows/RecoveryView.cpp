@@ -130,7 +130,10 @@ void RecoveryView::confirmDelete()
     m_deleteAlert->setInformativeText(QStringLiteral("The encrypted draft is removed from this computer."));
     QPushButton *remove
         = m_deleteAlert->addButton(QStringLiteral("Delete Draft"), QMessageBox::DestructiveRole);
-    m_deleteAlert->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton *cancel = m_deleteAlert->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    // Return keeps the draft: the safe choice is the default.
+    m_deleteAlert->setDefaultButton(cancel);
+    m_deleteAlert->setEscapeButton(cancel);
     connect(remove, &QPushButton::clicked, this, [this] { m_model.deletePendingDraft(); });
     connect(m_deleteAlert, &QMessageBox::finished, this, [this] {
         m_deleteAlert->deleteLater();
