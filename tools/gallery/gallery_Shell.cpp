@@ -86,6 +86,18 @@ int main(int argc, char **argv)
         extra.menu()->hide();
         harness.model->audio().setPhase(AudioSessionPhase::idle);
     }
+    // A desktop switching from light to dark and back while the window stays open, its lines unchanged:
+    // every line must follow the new palette at once.
+    for (const auto &[from, to] :
+        { std::pair { palettes[0], palettes[1] }, std::pair { palettes[1], palettes[0] } }) {
+        QApplication::setPalette(from.second);
+        extra.comeForward();
+        Gallery::settle();
+        QApplication::setPalette(to.second);
+        ok = Gallery::save(
+                 extra.fallbackWindow(), QStringLiteral("window-switched-") + from.first + u'-' + to.first)
+            && ok;
+    }
     IconStrip icons;
     // Wider than a new window may open on the offscreen screen.
     icons.setFixedSize(1200, 64);

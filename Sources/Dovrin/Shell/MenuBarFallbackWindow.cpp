@@ -15,14 +15,18 @@ namespace {
 constexpr int lineIconSize = 16;
 
 // Menu-like lines: flat until the pointer or the keyboard is on one, then tinted with the selection
-// colour, light enough that the text and its symbol keep their own colour.
+// colour, light enough that the text and its symbol keep their own colour. A style sheet fixes the
+// colours it was made with, so the text colours are part of it: a switch between light and dark that
+// keeps the selection colour changes the sheet all the same.
 QString buttonStyle(const QPalette &palette)
 {
     const QColor tint = VemiPalette::withAlpha(palette.color(QPalette::Active, QPalette::Highlight), 0.22);
     return QStringLiteral(
-        "QPushButton { text-align: left; padding: 5px 8px; border: none; border-radius: 6px; }"
+        "QPushButton { text-align: left; padding: 5px 8px; border: none; border-radius: 6px; color: %2; }"
+        "QPushButton:disabled { color: %3; }"
         "QPushButton:hover:enabled, QPushButton:focus { background: %1; }")
-        .arg(tint.name(QColor::HexArgb));
+        .arg(tint.name(QColor::HexArgb), palette.color(QPalette::Active, QPalette::ButtonText).name(),
+            palette.color(QPalette::Disabled, QPalette::ButtonText).name(QColor::HexArgb));
 }
 
 } // namespace
