@@ -333,15 +333,16 @@ private slots:
         QCOMPARE(defaultData, QStringLiteral("/home/tester/.local/share/com.quorvel.dovrin"));
     }
 
-    // Complete when stored, or at the last step with a test capture; a stored step outside 0...4 reads as
-    // the first step, so it never counts as the last. Shown every time while incomplete; an
+    // Complete when stored, or at the last step with a test capture; a stored step below 0 reads as the
+    // first step, one above 4 as the last. Shown every time while incomplete; an
     // explicit request is shown once, even when complete, and survives a refresh.
     void setupPresentation()
     {
-        for (const auto &[stored, step, ranTest, complete] : { std::tuple { false, 0, false, false },
-                 { true, 0, false, true }, { false, 4, true, true }, { false, 4, false, false },
-                 { false, 3, true, false }, { false, 5, true, false }, { false, 99, true, false },
-                 { false, INT_MAX, true, false }, { false, -4, true, false }, { true, 99, false, true } }) {
+        for (const auto &[stored, step, ranTest, complete] :
+            { std::tuple { false, 0, false, false }, { true, 0, false, true }, { false, 4, true, true },
+                { false, 4, false, false }, { false, 3, true, false }, { false, 5, true, true },
+                { false, 99, true, true }, { false, INT_MAX, true, true }, { false, 99, false, false },
+                { false, -4, true, false }, { true, 99, false, true } }) {
             SetupPresentationState state(stored, step, ranTest);
             QCOMPARE(state.isComplete, complete);
             QVERIFY(!state.explicitPresentationPending);

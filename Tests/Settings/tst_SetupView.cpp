@@ -63,25 +63,32 @@ class TestSetupView : public QObject
     Q_OBJECT
 
 private slots:
-    // A stored step outside 0...4 is the first step, untouched until Continue stores the folder step.
-    void invalidStepReadsAsFirst_data()
+    // A stored step below 0 is the first step, untouched until Continue stores the folder step; one
+    // above 4 (a later version's) is the last step, untouched.
+    void invalidStepReadsAsNearest_data()
     {
         QTest::addColumn<int>("stored");
-        QTest::newRow("-1") << -1;
-        QTest::newRow("5") << 5;
-        QTest::newRow("INT_MAX") << INT_MAX;
+        QTest::addColumn<int>("shown");
+        QTest::newRow("-1") << -1 << 0;
+        QTest::newRow("5") << 5 << 4;
+        QTest::newRow("INT_MAX") << INT_MAX << 4;
     }
 
-    void invalidStepReadsAsFirst()
+    void invalidStepReadsAsNearest()
     {
         QFETCH(int, stored);
+        QFETCH(int, shown);
         Rig rig;
         rig.settings.onboardingStep = stored;
         rig.open();
         QVERIFY(QTest::qWaitForWindowExposed(rig.view.get()));
         QVERIFY(TestSupport::runPostedHops(4));
         QVERIFY(rig.view->isVisible());
-        QVERIFY(rig.shows("setup.panel.0"));
+        QVERIFY(rig.shows(QStringLiteral("setup.panel.%1").arg(shown).toLatin1().constData()));
+        if (shown != 0) {
+            QCOMPARE(rig.storedStep(), stored);
+            return;
+        }
         QVERIFY(!rig.shows("setup.back"));
         QVERIFY(rig.shows("setup.continue"));
         QVERIFY(rig.find<QWidget>(QStringLiteral("setup.continue"))->isEnabled());
@@ -99,7 +106,8 @@ private slots:
         QTest::addColumn<int>("after");
         QTest::addColumn<int>("writes");
         QTest::newRow("forward") << 2 << 3 << 2 << 0;
-        QTest::newRow("forward from an invalid step") << 9 << 1 << 9 << 0;
+        QTest::newRow("back from a step above the last") << 9 << 1 << 1 << 1;
+        QTest::newRow("forward from a step below the first") << -1 << 1 << -1 << 0;
         QTest::newRow("back") << 3 << 0 << 0 << 1;
         QTest::newRow("current") << 2 << 2 << 2 << 1;
     }

@@ -33,7 +33,7 @@ void SettingsFlow::advanceOnboarding()
 {
     if (!canAdvanceOnboarding())
         return;
-    const int step = m_context.settings().onboardingStep;
+    const int step = m_context.settings().currentOnboardingStep();
     if (step == int(OnboardingStep::testCapture))
         return;
     const bool known = step >= int(OnboardingStep::folder) && step < int(OnboardingStep::testCapture);
@@ -42,7 +42,7 @@ void SettingsFlow::advanceOnboarding()
 
 void SettingsFlow::retreatOnboarding()
 {
-    const OnboardingStep stored = OnboardingSteps::fromRawValue(m_context.settings().onboardingStep)
+    const OnboardingStep stored = OnboardingSteps::fromRawValue(m_context.settings().currentOnboardingStep())
                                       .value_or(OnboardingStep::privacy);
     if (const auto previous = OnboardingSteps::fromRawValue(int(stored) - 1))
         setOnboardingStep(int(*previous));
@@ -50,7 +50,7 @@ void SettingsFlow::retreatOnboarding()
 
 void SettingsFlow::selectOnboardingStep(OnboardingStep step)
 {
-    const OnboardingStep stored = OnboardingSteps::fromRawValue(m_context.settings().onboardingStep)
+    const OnboardingStep stored = OnboardingSteps::fromRawValue(m_context.settings().currentOnboardingStep())
                                       .value_or(OnboardingStep::privacy);
     if (int(stored) < int(step))
         return;

@@ -113,7 +113,8 @@ QWidget *SetupView::rightColumn()
 
 OnboardingStep SetupView::currentStep() const
 {
-    return OnboardingSteps::fromRawValue(m_model.settings().onboardingStep).value_or(OnboardingStep::privacy);
+    return OnboardingSteps::fromRawValue(m_model.settings().currentOnboardingStep())
+        .value_or(OnboardingStep::privacy);
 }
 
 void SetupView::selectStep(OnboardingStep step)
@@ -182,7 +183,8 @@ void SetupView::paintEvent(QPaintEvent *)
 void SetupView::refresh()
 {
     const AppSettings &settings = m_model.settings();
-    const std::optional<OnboardingStep> stored = OnboardingSteps::fromRawValue(settings.onboardingStep);
+    const std::optional<OnboardingStep> stored
+        = OnboardingSteps::fromRawValue(settings.currentOnboardingStep());
     const OnboardingStep current = currentStep();
     for (SetupRailRow *row : m_railRows)
         row->setState(current, stored);

@@ -141,13 +141,15 @@ QColor VemiButton::labelColor() const
 {
     if (isEnabled())
         return isProminent() ? QColor(Qt::white) : VemiPalette::primaryText(this);
-    // A disabled label stays readable on the faded capsule: only the capsule says "disabled".
+    // A disabled label stays readable on the faded capsule: only the capsule says "disabled". It takes
+    // the surrounding text's colour, not a tint of its own: a faded red still read as an action.
     const VemiAppearance appearance = VemiPalette::appearance(this);
     QList<QColor> under;
     for (const QColor &ground : VemiPalette::grounds(appearance))
         under << VemiPalette::over(
             VemiPalette::withAlpha(restingFill(appearance), disabledFillOpacity()), ground);
-    return VemiPalette::legible(VemiPalette::disabledText(this), under, VemiPalette::textContrast);
+    const QWidget *surroundings = parentWidget() ? parentWidget() : this;
+    return VemiPalette::legible(VemiPalette::disabledText(surroundings), under, VemiPalette::textContrast);
 }
 
 QColor VemiButton::restingFill(VemiAppearance appearance) const

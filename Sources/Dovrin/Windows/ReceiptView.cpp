@@ -188,8 +188,8 @@ ReceiptView::ReceiptView(AppModel &model, QWidget *parent)
     noAudioTexts->addWidget(new TextLabel(QStringLiteral("No system audio was heard"), VemiTextStyle::body,
         QFont::DemiBold, VemiColor::primary, m_noSystemAudio));
     QLabel *noAudioHelp = new TextLabel(
-        QStringLiteral("Check that the selected app is playing. Open System Audio settings if this keeps "
-                       "happening."),
+        QStringLiteral("Check that the selected app is playing. If this keeps happening, check that the "
+                       "sound server (PulseAudio or PipeWire) is running."),
         VemiTextStyle::caption, QFont::Normal, VemiColor::secondary, m_noSystemAudio);
     noAudioHelp->setWordWrap(true);
     noAudioTexts->addWidget(noAudioHelp);

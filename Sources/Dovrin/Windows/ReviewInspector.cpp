@@ -128,15 +128,18 @@ ReviewInspector::ReviewInspector(std::shared_ptr<ReviewSession> session, AppMode
 QLineEdit *ReviewInspector::textRow(QLayout *panel, const QString &label, const QString &placeholder,
     bool monospaced, void (ReviewSession::*write)(const QString &))
 {
-    auto *row = new QHBoxLayout;
-    row->setSpacing(10);
-    row->addWidget(
-        new TextLabel(label, VemiTextStyle::body, QFont::Normal, VemiColor::secondary), 0, Qt::AlignBaseline);
-    row->addSpacing(8);
+    // An identifier in a fixed-width font is too wide to share its line with the label in a narrow
+    // inspector ("org.gnome.TextEditor" was cut through a letter): it gets a line of its own.
+    QBoxLayout *row = monospaced ? static_cast<QBoxLayout *>(new QVBoxLayout) : new QHBoxLayout;
+    row->setSpacing(monospaced ? 5 : 10);
+    row->addWidget(new TextLabel(label, VemiTextStyle::body, QFont::Normal, VemiColor::secondary), 0,
+        monospaced ? Qt::Alignment() : Qt::AlignBaseline);
+    if (!monospaced)
+        row->addSpacing(8);
     auto *field = new QLineEdit;
     field->setFrame(false);
     field->setPlaceholderText(placeholder);
-    field->setAlignment(Qt::AlignRight);
+    field->setAlignment(monospaced ? Qt::AlignLeft : Qt::AlignRight);
     field->setAccessibleName(label);
     QFont font = VemiFonts::font(VemiTextStyle::callout);
     if (monospaced) {
@@ -149,7 +152,7 @@ QLineEdit *ReviewInspector::textRow(QLayout *panel, const QString &label, const 
     palette.setColor(QPalette::Base, Qt::transparent);
     field->setPalette(palette);
     VemiPalette::keepPlaceholderLegible(field);
-    row->addWidget(field, 1, Qt::AlignBaseline);
+    row->addWidget(field, 1, monospaced ? Qt::Alignment() : Qt::AlignBaseline);
     panel->addWidget(padded(row));
     connect(field, &QLineEdit::textEdited, this,
         [this, write](const QString &text) { (m_session.get()->*write)(text); });

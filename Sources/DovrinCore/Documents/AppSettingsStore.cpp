@@ -47,7 +47,7 @@ std::optional<RecentCaptureRef> RecentCaptureRef::fromJson(const QJsonValue &val
 
 int AppSettings::readableOnboardingStep(int stored)
 {
-    return stored >= 0 && stored <= 4 ? stored : 0;
+    return std::clamp(stored, 0, 4);
 }
 
 void AppSettings::remember(const RecentCaptureRef &entry)

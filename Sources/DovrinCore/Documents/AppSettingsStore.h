@@ -54,8 +54,8 @@ struct AppSettings
 
     bool operator==(const AppSettings &) const = default;
 
-    // The setup step as every reader takes it: a stored value outside 0...4 reads as the first step, so a
-    // damaged or hostile value never counts as the last one.
+    // The setup step as every reader takes it: below 0 reads as the first step; above 4 (a later version
+    // with more steps) as the last, which still needs a test capture to count as complete.
     static int readableOnboardingStep(int stored);
     int currentOnboardingStep() const { return readableOnboardingStep(onboardingStep); }
 
