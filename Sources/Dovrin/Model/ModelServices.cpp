@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSysInfo>
+#include <QTimer>
 
 ModelServices::Environment ModelServices::Environment::current()
 {
@@ -106,11 +107,15 @@ ModelServices ModelServices::live()
         = [](const ScrollingCapturePrompt &prompt) { return VemiPromptPanel::present(prompt); };
     services.dismissPrompt = [](bool accepted) { VemiPromptPanel::dismiss(accepted); };
     services.presentAlert = [](const QString &title, const QString &message) {
-        WindowActivation::reveal(nullptr);
-        auto *box = new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::Ok);
-        box->setInformativeText(message);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+        // Opened once the windows asked for meanwhile are up: an alert said at start-up would otherwise
+        // open first and end up behind the setup window, unseen.
+        QTimer::singleShot(0, qApp, [title, message] {
+            WindowActivation::reveal(nullptr);
+            auto *box = new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::Ok);
+            box->setInformativeText(message);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
     };
     services.presentFeedbackFailure = services.presentAlert;
     services.makeFeedbackURL
