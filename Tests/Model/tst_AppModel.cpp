@@ -233,6 +233,35 @@ private slots:
             QVERIFY(kept.exists() && !kept.isFile() && !kept.isDir());
     }
 
+    // A shortcut another program held is said to be unavailable until the hot key registers it on its
+    // own; then the menu and the settings say so at once.
+    void shortcutRegisteredLater_data()
+    {
+        QTest::addColumn<HotKeyRegistrationState>("later");
+        QTest::addColumn<QString>("menuLine");
+        QTest::newRow("the other program let go") << HotKeyRegistrationState::registered << "Ready";
+        QTest::newRow("the display went away")
+            << HotKeyRegistrationState::unavailable << "Shortcut unavailable";
+    }
+
+    void shortcutRegisteredLater()
+    {
+        QFETCH(HotKeyRegistrationState, later);
+        ModelHarness h;
+        h.hotKeyAnswer = HotKeyRegistrationState::conflict;
+        AppModel &model = h.make();
+        QCOMPARE(model.shortcutRegistration(), HotKeyRegistrationState::conflict);
+        QCOMPARE(model.menuStatusDetail(), QStringLiteral("Shortcut unavailable"));
+        QSignalSpy changed(&model, &AppModel::shortcutRegistrationChanged);
+        QVERIFY(h.hotKeyChanged);
+        h.hotKeyChanged(later);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(model.shortcutRegistration(), later);
+        QCOMPARE(model.shortcutMessage(),
+            HotKeyRegistrationStates::explanation(later, CaptureShortcut::defaultShortcut()));
+        QTEST(model.menuStatusDetail(), "menuLine");
+    }
+
     void storedShortcut_data()
     {
         const CaptureShortcut fallback = CaptureShortcut::defaultShortcut();
