@@ -2,6 +2,7 @@
 
 #include "Audio/LiveAudioCapture.h"
 #include "Documents/CaptureMarkdown.h"
+#include "Documents/WriteFailureReason.h"
 #include "Platform/FolderRoom.h"
 #include "Rules/AudioLevelMeter.h"
 #include "Rules/AudioOthersSelection.h"
@@ -47,18 +48,7 @@ bool isPresent(const std::optional<QString> &text)
 // Why a file could not be written, in the user's words.
 QString writeFailureReason(int error)
 {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("the disk is full");
-    case EROFS:
-        return QStringLiteral("the disk is read-only");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("Quorvel is not allowed to write there");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error)).toLower();
-    }
+    return WriteFailureReason::describe(error);
 }
 
 } // namespace
