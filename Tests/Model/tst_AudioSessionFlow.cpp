@@ -111,7 +111,7 @@ private slots:
         row("setup first", "no setup, no folder", "Finish setup to record audio", false, "setup");
         row("folder first", "no folder, review", "Choose a capture folder", true, "preferences");
         row("screen review open", "review, player", "Finish the screen review before recording audio", false);
-        row("source not running", "player", AudioOthersSelection::unavailableMessage("Player"), false,
+        row("source not running", "player", AudioOthersSelection::unavailableMessage("Player"), true,
             "preferences");
         row("source running", "player, running", "Recording audio", false, "", player);
         row("empty source", "empty source", "Recording audio", false, "", "system");

@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QTest>
 #include <QThreadPool>
 
@@ -411,6 +412,68 @@ private slots:
         QVERIFY(ModelHarness::finish(rig.model->handleAudioInvocation()));
         QTRY_VERIFY(!rig.model->audio().isRecording());
         QTRY_VERIFY(others->isEnabledTo(rig.view.get()));
+    }
+
+    // Record Audio refused because the saved Others application does not run: the menu's status says
+    // why instead of "Ready", and the settings window, new or already open on another pane, shows the
+    // General pane scrolled to the Others row and the line that says why, the row's choice focused.
+    void refusedRecordingShowsOthersRow_data()
+    {
+        QTest::addColumn<bool>("recordAnother");
+        QTest::addColumn<bool>("alreadyOpen");
+        QTest::newRow("record command, settings closed") << false << false;
+        QTest::newRow("record command, settings open on Permissions") << false << true;
+        QTest::newRow("record another, settings closed") << true << false;
+    }
+
+    void refusedRecordingShowsOthersRow()
+    {
+        QFETCH(bool, recordAnother);
+        QFETCH(bool, alreadyOpen);
+        Rig rig;
+        rig.settings.othersAudioBundleID = player;
+        rig.settings.othersAudioDisplayName = QStringLiteral("Player");
+        rig.settings.defaultFolder = FolderBookmark::make(QUrl::fromLocalFile(rig.dir.path()));
+        rig.setSettings(rig.settings);
+        rig.make();
+        // As the shell opens a requested window: made when there is none, at the window's size.
+        const auto openRequested = [&rig] {
+            if (!rig.model->requestedWindow())
+                return;
+            if (!rig.view) {
+                rig.view = std::make_unique<PreferencesView>(
+                    *rig.model, SettingsPane::general, rig.catalog, rig.environment);
+                rig.view->resize(700, 500);
+            }
+            rig.view->show();
+            rig.model->clearRequestedWindow();
+        };
+        QObject::connect(rig.model.get(), &AppModel::requestedWindowChanged, rig.model.get(), openRequested);
+        if (alreadyOpen) {
+            rig.view = std::make_unique<PreferencesView>(
+                *rig.model, SettingsPane::permissions, rig.catalog, rig.environment);
+            rig.view->resize(700, 500);
+            rig.view->show();
+        }
+        QCOMPARE(rig.model->menuStatusDetail(), QStringLiteral("Ready"));
+
+        QVERIFY(ModelHarness::finish(
+            recordAnother ? rig.model->startAudioRecording() : rig.model->handleAudioInvocation()));
+        QCOMPARE(rig.model->menuStatusDetail(), QStringLiteral("Player isn't running"));
+        QTRY_VERIFY(rig.view && rig.view->isVisible());
+        QCOMPARE(rig.view->pane(), SettingsPane::general);
+        auto *scroll = rig.view->findChild<QScrollArea *>();
+        auto *line = rig.find<VemiStatusLabel>(QStringLiteral("settings.audio.others-unavailable"));
+        auto *others = rig.find<VemiMenuPopUp>(QStringLiteral("settings.audio.others"));
+        QVERIFY(scroll && line && others);
+        QCOMPARE(line->text(), QStringLiteral("Player isn't running"));
+        const auto inView = [scroll](const QWidget *widget) {
+            const QRect shown(widget->mapTo(scroll->viewport(), QPoint(0, 0)), widget->size());
+            return shown.height() > 0 && scroll->viewport()->rect().contains(shown);
+        };
+        QTRY_VERIFY(inView(line) && inView(others));
+        QTRY_COMPARE(rig.view->focusWidget(), others);
+        QVERIFY(!rig.model->refusedOthersSource());
     }
 
     // Without an update feed the switch cannot turn on and "Check Now…" cannot find anything: both are

@@ -165,6 +165,20 @@ void AppModel::clearRequestedWindow()
     emit requestedWindowChanged();
 }
 
+void AppModel::clearRefusedOthersSource()
+{
+    if (!m_refusedOthersSource)
+        return;
+    m_refusedOthersSource.reset();
+    emit refusedOthersSourceChanged();
+}
+
+void AppModel::setRefusedOthersSource(const QString &bundleID)
+{
+    m_refusedOthersSource = bundleID;
+    emit refusedOthersSourceChanged();
+}
+
 LaunchAtLoginPresentation AppModel::launchAtLogin() const
 {
     return m_launchAtLogin->presentation();

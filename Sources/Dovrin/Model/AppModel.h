@@ -64,6 +64,9 @@ public:
     const std::optional<QString> &requestedWindow() const { return m_requestedWindow; }
     // The shell opened the window it asked for.
     void clearRequestedWindow();
+    // The Others application a record command found not running, until the settings window showed it.
+    const std::optional<QString> &refusedOthersSource() const { return m_refusedOthersSource; }
+    void clearRefusedOthersSource();
     const std::optional<SavedReceipt> &receipt() const override { return m_receipt; }
     std::shared_ptr<AudioReviewSession> audioReview() const override { return m_audioReview; }
     bool isMovingReceiptToTrash() const { return m_isMovingReceiptToTrash; }
@@ -208,6 +211,7 @@ signals:
     void currentShortcutChanged();
     void shortcutMessageChanged();
     void requestedWindowChanged();
+    void refusedOthersSourceChanged();
     void receiptChanged();
     void audioReviewChanged();
     void isMovingReceiptToTrashChanged();
@@ -235,6 +239,7 @@ private:
     void adoptRefreshedFolder(const FolderAccess &stale, const FolderAccess &refreshed) override;
     const InputDeviceCache &inputDevices() const override { return *m_inputDevices; }
     void requestWindow(const QString &window) override;
+    void setRefusedOthersSource(const QString &bundleID) override;
     void setReviewSession(std::shared_ptr<ReviewSession> session) override;
     void setPendingDraft(std::optional<CaptureDraft> draft) override;
     void setAudioReview(std::shared_ptr<AudioReviewSession> session) override;
@@ -257,6 +262,7 @@ private:
     QString m_statusMessage = QStringLiteral("Ready");
     AppSettings m_settings;
     std::optional<QString> m_requestedWindow;
+    std::optional<QString> m_refusedOthersSource;
     std::optional<SavedReceipt> m_receipt;
     std::shared_ptr<AudioReviewSession> m_audioReview;
     bool m_isMovingReceiptToTrash = false;

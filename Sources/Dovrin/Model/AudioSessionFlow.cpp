@@ -120,6 +120,13 @@ void AudioSessionFlow::failStart(const QString &message)
     m_context.setStatusMessage(message);
 }
 
+void AudioSessionFlow::refuseOthersNotRunning(const QString &bundleID, const QString &displayName)
+{
+    m_context.setRefusedOthersSource(bundleID);
+    m_context.requestWindow(QStringLiteral("preferences"));
+    failStart(AudioOthersSelection::unavailableMessage(displayName));
+}
+
 void AudioSessionFlow::bringCaptureReviewForward()
 {
     m_context.services().windows.reveal();
@@ -176,8 +183,7 @@ Task<> AudioSessionFlow::handleAudioInvocation()
             QStringLiteral("Audio recording needs a PulseAudio or PipeWire sound server"));
         break;
     case Kind::requestSource:
-        m_context.requestWindow(QStringLiteral("preferences"));
-        m_context.setStatusMessage(AudioOthersSelection::unavailableMessage(action.displayName));
+        refuseOthersNotRunning(*bundleID, action.displayName);
         break;
     }
 }
@@ -213,9 +219,8 @@ Task<> AudioSessionFlow::start()
     if (bundleID && !bundleID->isEmpty()) {
         QFuture<bool> asking = QtConcurrent::run(m_context.services().isFamilyRunning, *bundleID);
         if (!co_await asking) {
-            m_context.requestWindow(QStringLiteral("preferences"));
-            m_context.setStatusMessage(AudioOthersSelection::unavailableMessage(
-                AudioOthersSelection::displayName(bundleID, settings.othersAudioDisplayName)));
+            refuseOthersNotRunning(
+                *bundleID, AudioOthersSelection::displayName(bundleID, settings.othersAudioDisplayName));
             co_return;
         }
     }

@@ -71,6 +71,8 @@ private:
     // A recording that could not start says why in the status, and ends `failed` so that the menu's
     // status line says it too; an earlier session still being transcribed or reviewed keeps its phase.
     void failStart(const QString &message);
+    // The saved Others application does not run: the settings open at its row, and the menu says so.
+    void refuseOthersNotRunning(const QString &bundleID, const QString &displayName);
     void updateSettings(const std::function<void(AppSettings &)> &change);
     Task<> transcribe(PendingTranscription pending, bool includeYou, int generation);
     Task<bool> writeAudioSession(std::shared_ptr<AudioReviewSession> session, bool reviewedByUser);

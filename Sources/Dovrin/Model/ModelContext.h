@@ -60,6 +60,9 @@ public:
     // Asks the shell for a window ("setup", "recovery", "preferences", "audio-review", "receipt")
     // and brings the app forward; nothing under "--audio-spike".
     virtual void requestWindow(const QString &window) = 0;
+    // A record command found the saved Others application not running: the settings window, asked
+    // for beside this, shows its row and why.
+    virtual void setRefusedOthersSource(const QString &bundleID) = 0;
 
     virtual std::shared_ptr<ReviewSession> reviewSession() const = 0;
     virtual void setReviewSession(std::shared_ptr<ReviewSession> session) = 0;

@@ -17,6 +17,7 @@
 #include "Vemi/VemiCharacter.h"
 
 #include <QHBoxLayout>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 using SettingsLayout::caption;
@@ -357,6 +358,16 @@ std::optional<std::pair<QString, QString>> GeneralPane::othersOrphan() const
     }
     return std::make_pair(*settings.othersAudioBundleID,
         AudioOthersSelection::displayName(settings.othersAudioBundleID, settings.othersAudioDisplayName));
+}
+
+void GeneralPane::revealOthers(QScrollArea &scroll)
+{
+    // The line first, then the row above it: both end up in view, the row not hidden under the top.
+    QWidget *line = m_othersUnavailable->parentWidget();
+    if (line->isVisibleTo(this))
+        scroll.ensureWidgetVisible(line, 0, 16);
+    scroll.ensureWidgetVisible(m_othersRow, 0, 16);
+    m_others->setFocus(Qt::OtherFocusReason);
 }
 
 void GeneralPane::refresh()

@@ -8,6 +8,7 @@ class AppModel;
 class ElidedLabel;
 class PreferencesView;
 class QLabel;
+class QScrollArea;
 class VemiMenuPopUp;
 class VemiPanel;
 class VemiSettingsFormRow;
@@ -30,6 +31,8 @@ public:
 
     // The saved Others application, when the listed applications do not hold it.
     std::optional<std::pair<QString, QString>> othersOrphan() const;
+    // Scrolls `scroll` so the Others row and the line below it are in view, and focuses the row.
+    void revealOthers(QScrollArea &scroll);
 
 private:
     QWidget *startupPanel();

@@ -65,6 +65,10 @@ PreferencesView::PreferencesView(AppModel &model, SettingsPane initialPane,
     });
     connect(&m_model, &AppModel::settingsChanged, this, &PreferencesView::othersMaybeChanged);
     connect(&m_model, &AppModel::settingsWriteFailureChanged, this, &PreferencesView::refreshWriteFailure);
+    connect(&m_model, &AppModel::refusedOthersSourceChanged, this, [this] {
+        if (isVisible())
+            showRefusedOthersSource();
+    });
     refreshWriteFailure();
 }
 
@@ -116,6 +120,7 @@ QWidget *PreferencesView::rail()
 QWidget *PreferencesView::detail()
 {
     auto *scroll = new QScrollArea(this);
+    m_scroll = scroll;
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -201,6 +206,7 @@ void PreferencesView::showEvent(QShowEvent *event)
     m_model.applicationDidBecomeActive();
     if (m_environment.reveal)
         m_environment.reveal(nullptr);
+    showRefusedOthersSource();
 }
 
 void PreferencesView::hideEvent(QHideEvent *event)
@@ -245,6 +251,24 @@ bool PreferencesView::othersSourceUnavailable() const
     if (m_catalog)
         return !m_catalog->isFamilyRunning(*saved);
     return m_othersRunning && m_othersRunning->first == *saved && !m_othersRunning->second;
+}
+
+void PreferencesView::showRefusedOthersSource()
+{
+    const std::optional<QString> refused = m_model.refusedOthersSource();
+    if (!refused)
+        return;
+    m_model.clearRefusedOthersSource();
+    if (m_model.settings().othersAudioBundleID != refused)
+        return;
+    // The model has just found it not running; a look already under way may still answer otherwise,
+    // and then the line goes.
+    if (!m_catalog)
+        m_othersRunning = std::make_pair(*refused, false);
+    setPane(SettingsPane::general);
+    emit audioSourcesChanged();
+    // Once the pane is laid out with the line shown.
+    QTimer::singleShot(0, this, [this] { m_general->revealOthers(*m_scroll); });
 }
 
 Task<> PreferencesView::refreshAudioSources()

@@ -14,6 +14,7 @@
 class AppModel;
 class GeneralPane;
 class PermissionsPane;
+class QScrollArea;
 class QTimer;
 class ShortcutRecorder;
 class VemiSidebarItem;
@@ -71,6 +72,9 @@ private:
     std::function<QList<AudioInputDevice>()> inputDeviceReader() const;
     std::function<bool(const QString &)> runningReader() const;
     void othersMaybeChanged();
+    // A record command was refused because the saved Others application does not run: the General
+    // pane scrolls to its row, with the line that says why, and the row takes the focus.
+    void showRefusedOthersSource();
 
     AppModel &m_model;
     std::optional<PreferencesAudioCatalog> m_catalog;
@@ -85,6 +89,7 @@ private:
     int m_runningGeneration = 0;
     QTimer *m_applicationPoll;
     QList<VemiSidebarItem *> m_railItems;
+    QScrollArea *m_scroll = nullptr;
     GeneralPane *m_general = nullptr;
     QWidget *m_shortcuts = nullptr;
     ShortcutRecorder *m_recorder = nullptr;
