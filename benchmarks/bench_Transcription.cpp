@@ -16,8 +16,16 @@
 // onset_error_s (mean distance from each sentence's start to the nearest line's start time),
 // late_lines (sentences whose line starts more than a second away) and rss_MB (the process's peak
 // resident memory while one file is heard, the largest over the files).
+//
+// BM_StopToTranscripts is what follows Stop in a session of 1 or 10 minutes: both recordings, Others
+// and You (different voices and sentences, pauses between them), transcribed through the program's
+// own path (AudioFileTranscriber::transcribe, as many workers as it uses). Counters: stop_s (the
+// time until both transcripts are there), per_recorded_s (stop_s over the session's length), WER over
+// both, and the process's anonymous resident memory (RssAnon) before, right after and 60 s after, the
+// event loop running meanwhile.
 #include "Audio/AACStreamWriter.h"
 #include "Audio/AudioFileTranscriber.h"
+#include "Platform/FreedMemory.h"
 #include "Platform/PocketSphinxRecognizer.h"
 
 #include <QCoreApplication>
@@ -25,6 +33,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtEndian>
 
 #include <benchmark/benchmark.h>
@@ -727,7 +736,98 @@ void BM_VariedSpeech(benchmark::State &state)
     state.counters["rss_MB"] = peakMB;
 }
 
+double anonymousMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("RssAnon:"))
+            return line.mid(8).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+void runEventsFor(std::chrono::milliseconds time)
+{
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+}
+
+// One side of a conversation of `minutes`: sentences in `voices`' turns with pauses of 1 to 4 s, as
+// many as fit whole, then silence.
+Varied conversation(int minutes, int first, const QStringList &voices, const QTemporaryDir &dir)
+{
+    std::vector<Piece> spoken;
+    for (size_t i = 0; i < std::size(kSentences); ++i) {
+        const QString text = QString::fromLatin1(kSentences[(size_t(first) + i) % std::size(kSentences)]);
+        spoken.push_back({ text, speak(text, voices[qsizetype(i / 2) % voices.size()], dir) });
+        if (spoken.back().speech.empty())
+            return {};
+    }
+    std::mt19937 random(unsigned(first) + 3);
+    const size_t length = size_t(minutes) * 60 * kRate;
+    Varied varied;
+    Samples audio(size_t(1.0 * kRate), 0.0f);
+    for (size_t i = 0;; ++i) {
+        const Piece &next = spoken[i % spoken.size()];
+        const double gap = 1.0 + double(random() % 300) / 100.0;
+        if (audio.size() + next.speech.size() + size_t(gap * kRate) > length)
+            break;
+        lay(varied, audio, { next }, 0.0, gap);
+    }
+    audio.resize(length, 0.0f);
+    varied.seconds = double(audio.size()) / kRate;
+    varied.path = dir.filePath(QStringLiteral("conversation-%1-%2.m4a").arg(minutes).arg(first));
+    if (!store(varied.path, audio, 48000, dir))
+        return {};
+    return varied;
+}
+
+void BM_StopToTranscripts(benchmark::State &state)
+{
+    const int minutes = int(state.range(0));
+    static QTemporaryDir dir;
+    const Varied others = conversation(minutes, 0, { "slt", "rms", "awb" }, dir);
+    const Varied you = conversation(minutes, 27, { "kal16", "awb" }, dir);
+    if (others.path.isEmpty() || you.path.isEmpty()) {
+        state.SkipWithError("flite or ffmpeg failed");
+        return;
+    }
+    // What the program holds once a session is heard, after its pool threads went idle.
+    runEventsFor(std::chrono::seconds(1));
+    const double idle = anonymousMiB();
+    double stopSeconds = 0, after = 0;
+    AudioTranscripts transcripts;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        Task<AudioTranscripts> task
+            = AudioFileTranscriber::transcribe(others.path, you.path, true, true, [](const QString &) {});
+        while (!task.isFinished())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        stopSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        transcripts = task.result();
+        after = anonymousMiB();
+    }
+    runEventsFor(std::chrono::seconds(60));
+    const QStringList othersWords = words(others.reference), youWords = words(you.reference);
+    const int errors
+        = wordErrors(othersWords, words(transcripts.others)) + wordErrors(youWords, words(transcripts.you));
+    state.counters["stop_s"] = stopSeconds;
+    state.counters["per_recorded_s"] = stopSeconds / others.seconds;
+    state.counters["WER"] = double(errors) / double(othersWords.size() + youWords.size());
+    state.counters["anon_MiB_idle"] = idle;
+    state.counters["anon_MiB_after"] = after;
+    state.counters["anon_MiB_60s"] = anonymousMiB();
+    state.counters["audio_s"] = others.seconds;
+}
+
 } // namespace
+
+BENCHMARK(BM_StopToTranscripts)->ArgName("minutes")->Arg(1)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond);
 
 BENCHMARK(BM_VariedSpeech)
     ->ArgName("kind")
@@ -745,6 +845,8 @@ BENCHMARK(BM_Transcription)
 
 int main(int argc, char **argv)
 {
+    // The heaps as the program keeps them.
+    FreedMemory::keepHeapsSmall();
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -73,6 +74,7 @@ private slots:
         QTest::addColumn<std::optional<FileResult>>("youResult");
         QTest::addColumn<AudioTranscripts>("expected");
         QTest::addColumn<QStringList>("statuses");
+        QTest::addColumn<QStringList>("opened");
 
         const auto ok
             = [](const char *text) { return std::optional(FileResult::ok(QString::fromUtf8(text))); };
@@ -80,21 +82,28 @@ private slots:
             return std::optional(FileResult::failed(kPrefix + QString::fromUtf8(text)));
         };
         const QString tag = QStringLiteral("pocketsphinx");
-        const QStringList both { "Transcribing others…", "Transcribing you…" };
         QTest::newRow("neither heard") << false << false << std::optional(kOthers) << ok("x") << ok("y")
-                                       << AudioTranscripts {} << QStringList {};
+                                       << AudioTranscripts {} << QStringList {} << QStringList {};
         QTest::newRow("others heard but no file, you not heard")
             << true << false << std::optional<QString>() << ok("x") << ok("y") << AudioTranscripts {}
-            << QStringList {};
+            << QStringList {} << QStringList {};
+        // Both at once: one status for the two.
         QTest::newRow("others fails, you succeeds")
             << true << true << std::optional(kOthers) << failed("A.") << ok("[0:02] fine")
-            << AudioTranscripts { {}, "[0:02] fine", tag, kPrefix + "A.", true, false } << both;
+            << AudioTranscripts { {}, "[0:02] fine", tag, kPrefix + "A.", true, false }
+            << QStringList { "Transcribing…" } << QStringList { kOthers, kYou };
+        QTest::newRow("both fail: Others' message first")
+            << true << true << std::optional(kOthers) << failed("A.") << failed("B.")
+            << AudioTranscripts { {}, {}, std::nullopt, kPrefix + "A. " + kPrefix + "B.", true, true }
+            << QStringList { "Transcribing…" } << QStringList { kOthers, kYou };
         QTest::newRow("no speech: empty text, tag present")
             << true << false << std::optional(kOthers) << ok("") << ok("unused")
-            << AudioTranscripts { {}, {}, tag, {}, false, false } << both.mid(0, 1);
+            << AudioTranscripts { {}, {}, tag, {}, false, false } << QStringList { "Transcribing others…" }
+            << QStringList { kOthers };
         QTest::newRow("only you heard")
             << false << true << std::optional(kOthers) << ok("x") << failed("B.")
-            << AudioTranscripts { {}, {}, std::nullopt, kPrefix + "B.", false, true } << both.mid(1);
+            << AudioTranscripts { {}, {}, std::nullopt, kPrefix + "B.", false, true }
+            << QStringList { "Transcribing you…" } << QStringList { kYou };
     }
 
     void sessionRecord()
@@ -106,6 +115,7 @@ private slots:
         QFETCH(std::optional<FileResult>, youResult);
         QFETCH(AudioTranscripts, expected);
         QFETCH(QStringList, statuses);
+        QFETCH(QStringList, opened);
 
         QStringList sent;
         QStringList asked;
@@ -119,8 +129,42 @@ private slots:
 
         QCOMPARE(transcripts, expected);
         QCOMPARE(sent, statuses);
-        // Each status text comes just before its own file, and only heard files are opened.
-        QCOMPARE(asked.size(), statuses.size());
+        // Only heard files are opened.
+        QCOMPARE(asked, opened);
+    }
+
+    // The two files are heard at the same time, each on its own worker, and the progress said is
+    // how far both got together.
+    void bothFilesAtOnce()
+    {
+        auto recognizer = std::make_shared<FakeRecognizer>();
+        std::atomic<int> inside { 0 };
+        std::atomic<bool> release { false };
+        recognizer->behaviour = [&](const QString &path, const SpeechFileRecognizer::Callbacks &callbacks) {
+            ++inside;
+            callbacks.heard(path == kOthers ? 0.5 : 0.25);
+            while (!release && !callbacks.shouldStop()) {
+                callbacks.progressed();
+                std::this_thread::sleep_for(5ms);
+            }
+            callbacks.heard(1.0);
+            callbacks.recognized({ path == kOthers ? "them" : "me", 1.0, true });
+            return SpeechRecognitionOutcome {};
+        };
+        QList<double> shares;
+        QStringList sent;
+        Task<AudioTranscripts> task = AudioFileTranscriber::transcribe(
+            kOthers, kYou, true, true, [&](const QString &text) { sent.push_back(text); }, {},
+            environmentWith(recognizer, TaskClock::system()), [&](double share) { shares.push_back(share); });
+        QTRY_COMPARE(inside.load(), 2);
+        QTRY_VERIFY(!shares.isEmpty() && shares.last() == 0.375);
+        release = true;
+        const AudioTranscripts transcripts = await(task);
+        QCOMPARE(transcripts.others, QStringLiteral("[0:01] them"));
+        QCOMPARE(transcripts.you, QStringLiteral("[0:01] me"));
+        QCOMPARE(shares.last(), 1.0);
+        QVERIFY(std::is_sorted(shares.begin(), shares.end()));
+        QCOMPARE(sent, QStringList { "Transcribing…" });
     }
 
     void fileFailures_data()
@@ -228,7 +272,7 @@ private slots:
         task.cancel();
         QTRY_VERIFY(task.isFinished());
         QVERIFY(sawCancel);
-        QCOMPARE(task.result(), (AudioTranscripts { {}, {}, std::nullopt, "stopped", true, false }));
+        QCOMPARE(task.result(), (AudioTranscripts { {}, {}, std::nullopt, "stopped stopped", true, true }));
     }
 };
 

@@ -190,7 +190,8 @@ private slots:
         AppModel &model = rig.start();
         QVERIFY(rig.record());
         QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
-        QTRY_COMPARE(rig.transcriptions.size(), 1);
+        // Both files at once.
+        QTRY_COMPARE(rig.transcriptions.size(), 2);
         QCOMPARE(model.audio().phase(), AudioSessionPhase::transcribing);
         QVERIFY(QDir(rig.notes).removeRecursively());
         QVERIFY(ModelHarness::finish(model.startAudioRecording()));
@@ -280,7 +281,8 @@ private slots:
         if (is("replaced review") && ModelHarness::finish(model.startAudioRecording()))
             QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
         if (is("held")) {
-            QTRY_COMPARE(rig.transcriptions.size(), 1);
+            // Both files at once.
+            QTRY_COMPARE(rig.transcriptions.size(), 2);
             if (is("quit")) {
                 QVERIFY(ModelHarness::finish(model.finalizeOpenSessionsForQuit()));
             } else {
@@ -288,12 +290,12 @@ private slots:
                 QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
                 QTRY_COMPARE(model.audio().phase(), AudioSessionPhase::transcribing);
             }
-            // The interrupted transcription answers late: its result is dropped, its You file is not
-            // transcribed any more.
-            QTRY_COMPARE(rig.transcriptions.size(), is("quit") ? 1 : 2);
-            rig.transcriptions.first().resolve(FileResult::ok(QStringLiteral("late")));
+            // The interrupted transcription answers late: its result is dropped.
+            QTRY_COMPARE(rig.transcriptions.size(), is("quit") ? 2 : 4);
+            rig.transcriptions[0].resolve(FileResult::ok(QStringLiteral("late")));
+            rig.transcriptions[1].resolve(FileResult::ok(QStringLiteral("late")));
             ModelHarness::settle();
-            QCOMPARE(rig.transcriptions.size(), is("quit") ? 1 : 2);
+            QCOMPARE(rig.transcriptions.size(), is("quit") ? 2 : 4);
             QVERIFY(!model.audioReview());
         }
         QFETCH(AudioSessionPhase, phase);
@@ -362,6 +364,29 @@ private slots:
     }
 
     // "Record Another" on a receipt records another session, whatever an earlier one is doing.
+    // While the two files are transcribed the model says how far they got, for the tray's tooltip;
+    // once the review opens it says nothing any more.
+    void transcriptionProgress()
+    {
+        AudioRig rig;
+        rig.transcriptionSupported = true;
+        rig.holdTranscription = true;
+        rig.stopOverride = [&] { return ModelHarness::recording(rig.notes); };
+        AppModel &model = rig.start();
+        QVERIFY(rig.record());
+        QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
+        QTRY_COMPARE(rig.transcriptions.size(), 2);
+        QCOMPARE(model.transcriptionProgress(), std::nullopt);
+        rig.transcriptions.last().resolve(FileResult::ok(QStringLiteral("[0:02] you")));
+        QTRY_COMPARE(model.transcriptionProgress(), std::optional(0.5));
+        QCOMPARE(model.audio().phase(), AudioSessionPhase::transcribing);
+        rig.transcriptions.first().resolve(FileResult::ok(QStringLiteral("[0:01] them")));
+        QTRY_VERIFY(model.audioReview());
+        QCOMPARE(model.transcriptionProgress(), std::nullopt);
+        QCOMPARE(model.audioReview()->othersText(), QStringLiteral("[0:01] them"));
+        QCOMPARE(model.audioReview()->youText(), QStringLiteral("[0:02] you"));
+    }
+
     void recordAnother_data()
     {
         QTest::addColumn<bool>("transcribing");
@@ -379,7 +404,7 @@ private slots:
         QVERIFY(rig.record());
         if (transcribing) {
             QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
-            QTRY_COMPARE(rig.transcriptions.size(), 1);
+            QTRY_COMPARE(rig.transcriptions.size(), 2);
         }
         rig.context().setReceipt(SavedReceipt { QUuid::createUuid(), QUrl::fromLocalFile(rig.notes + "/a.md"),
             QString(), std::nullopt, SavedReceipt::Kind::audio, {}, {}, true, {}, {} });
@@ -392,7 +417,6 @@ private slots:
             return;
         // The earlier session's transcription goes on and its review opens beside the recording.
         rig.transcriptions.first().resolve(FileResult::ok(QStringLiteral("[0:01] earlier")));
-        QTRY_COMPARE(rig.transcriptions.size(), 2);
         rig.transcriptions.last().resolve(FileResult::ok(QStringLiteral("[0:02] you")));
         QTRY_VERIFY(model.audioReview());
         QCOMPARE(model.audioReview()->othersText(), QStringLiteral("[0:01] earlier"));

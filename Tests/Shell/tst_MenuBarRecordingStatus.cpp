@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QTest>
 
+Q_DECLARE_METATYPE(std::optional<double>)
+
 class TestMenuBarRecordingStatus : public QObject
 {
     Q_OBJECT
@@ -42,6 +44,32 @@ private slots:
         // The compact presence keeps the icon's width whatever the time; the tooltip still tells it.
         QVERIFY(show(seconds, MenuBarRecordingPresence::compact) < minuteWidth);
         QCOMPARE(MenuBarRecordingStatus::toolTip(label.presentation()), toolTip);
+    }
+
+    // While the recording is transcribed the tooltip says so, with how far it got once that is known.
+    void theToolTipSaysTranscriptionProgress_data()
+    {
+        QTest::addColumn<AudioSessionPhase>("phase");
+        QTest::addColumn<std::optional<double>>("transcribed");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("transcribing, not said yet")
+            << AudioSessionPhase::transcribing << std::optional<double>() << "Transcribing…";
+        QTest::newRow("transcribing, 40%")
+            << AudioSessionPhase::transcribing << std::optional(0.404) << "Transcribing… (40%)";
+        QTest::newRow("transcribing, done")
+            << AudioSessionPhase::transcribing << std::optional(1.0) << "Transcribing… (100%)";
+        QTest::newRow("reviewing: a late share is not said")
+            << AudioSessionPhase::reviewing << std::optional(0.5) << "Quorvel";
+    }
+
+    void theToolTipSaysTranscriptionProgress()
+    {
+        QFETCH(AudioSessionPhase, phase);
+        QFETCH(std::optional<double>, transcribed);
+        const auto shown
+            = MenuBarStatusPresentation::resolve(phase, 5, MenuBarRecordingPresence::compact, transcribed);
+        QTEST(MenuBarRecordingStatus::toolTip(shown), "toolTip");
+        QVERIFY(!shown.isActive);
     }
 
     void theTrayIconCarriesTheDotOnlyWhileLive_data()

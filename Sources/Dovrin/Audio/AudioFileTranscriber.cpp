@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <mutex>
@@ -48,6 +49,13 @@ public:
         }
         fire();
         return std::make_unique<PendingTimer>(*this, nullptr);
+    }
+
+    // Forgets an event that already came, so the next sleep waits for a new one.
+    void reset()
+    {
+        std::lock_guard lock(m_mutex);
+        m_fired = false;
     }
 
     void fire()
@@ -99,6 +107,7 @@ struct Recognition
     { }
     std::atomic<bool> stop { false };
     std::atomic<quint64> progress { 0 };
+    std::atomic<double> heard { 0.0 };
     EventClock finished;
     std::mutex mutex;
     AudioFileTranscriber::ResultCollector collector;
@@ -190,7 +199,7 @@ std::optional<TranscriptionSetupError> AudioFileTranscriber::ensureAssets(
 }
 
 Task<AudioFileTranscriber::FileResult> AudioFileTranscriber::transcribeFile(
-    QString path, Status status, Environment environment)
+    QString path, Status status, Environment environment, Progress progress)
 {
     const QString locale = preferredLocale(environment);
     if (const std::optional<TranscriptionSetupError> error = ensureAssets(environment, locale))
@@ -212,6 +221,7 @@ Task<AudioFileTranscriber::FileResult> AudioFileTranscriber::transcribeFile(
               SpeechFileRecognizer::Callbacks callbacks;
               callbacks.shouldStop = [&shared] { return shared->stop.load(); };
               callbacks.progressed = [&shared] { shared->progress.fetch_add(1); };
+              callbacks.heard = [&shared](double share) { shared->heard = share; };
               callbacks.recognized = [&shared](const RecognizedSpeech &result) {
                   std::lock_guard lock(shared->mutex);
                   shared->collector.add(result);
@@ -221,16 +231,21 @@ Task<AudioFileTranscriber::FileResult> AudioFileTranscriber::transcribeFile(
               return outcome;
           });
 
-    // Wait for the recognizer, checking every few seconds that it still moves on.
+    // Wait for the recognizer, saying how far it got every second and checking that it moves on.
     quint64 seen = shared->progress.load();
     TaskClock::TimePoint lastProgress = clock.now();
+    double reported = -1.0;
     while (!work.isFinished()) {
-        co_await sleepFor(shared->finished, 5s);
+        co_await sleepFor(shared->finished, 1s);
         if (CurrentTask::isCancelled())
             co_return FileResult::failed(failure(kCancelledDescription));
-        const quint64 progress = shared->progress.load();
-        if (progress != seen) {
-            seen = progress;
+        if (const double heard = shared->heard; progress && heard != reported) {
+            reported = heard;
+            progress(heard);
+        }
+        const quint64 moved = shared->progress.load();
+        if (moved != seen) {
+            seen = moved;
             lastProgress = clock.now();
         } else if (!work.isFinished() && clock.now() - lastProgress >= stallLimit) {
             // A recognizer stuck in a read cannot be joined: it is told to stop and its answer dropped.
@@ -260,88 +275,146 @@ Task<AudioFileTranscriber::FileResult> AudioFileTranscriber::transcribeFile(
 
 Task<AudioTranscripts> AudioFileTranscriber::transcribe(std::optional<QString> othersPath,
     std::optional<QString> youPath, bool heardOthers, bool heardYou, Status status,
-    FileTranscriber fileTranscriber)
+    FileTranscriber fileTranscriber, Progress progress)
 {
     return transcribe(std::move(othersPath), std::move(youPath), heardOthers, heardYou, std::move(status),
-        std::move(fileTranscriber), Environment::live());
+        std::move(fileTranscriber), Environment::live(), std::move(progress));
 }
 
 Task<AudioTranscripts> AudioFileTranscriber::transcribe(std::optional<QString> othersPath,
     std::optional<QString> youPath, bool heardOthers, bool heardYou, Status status,
-    FileTranscriber fileTranscriber, Environment environment)
+    FileTranscriber fileTranscriber, Environment environment, Progress progress)
 {
-    if (!fileTranscriber) {
-        if (!isSupported(environment))
-            co_return AudioTranscripts { {}, {}, std::nullopt, unavailableNote(), false, false };
-        fileTranscriber = [status, environment](
-                              const QString &path) { return transcribeFile(path, status, environment); };
-    }
-
     AudioTranscripts transcripts;
     struct Stream
     {
-        const std::optional<QString> &path;
-        bool heard;
+        bool wanted;
+        QString path;
         QString statusText;
         QString damagedText;
         QString &text;
         bool &unavailable;
+        // How far this file got, from 0 to 1.
+        double share = 0.0;
+        Task<FileResult> file {};
+        std::optional<FileResult> result {};
     };
-    const Stream streams[] = {
-        { othersPath, heardOthers, QStringLiteral("Transcribing others…"),
+    Stream streams[] = {
+        { heardOthers && othersPath, othersPath.value_or(QString()), QStringLiteral("Transcribing others…"),
             QStringLiteral("Part of the Others recording could not be read."), transcripts.others,
             transcripts.othersUnavailable },
-        { youPath, heardYou, QStringLiteral("Transcribing you…"),
+        { heardYou && youPath, youPath.value_or(QString()), QStringLiteral("Transcribing you…"),
             QStringLiteral("Part of the You recording could not be read."), transcripts.you,
             transcripts.youUnavailable },
     };
+    if (!fileTranscriber && !isSupported(environment))
+        co_return AudioTranscripts { {}, {}, std::nullopt, unavailableNote(), false, false };
+    const int wanted = int(std::count_if(
+        std::begin(streams), std::end(streams), [](const Stream &stream) { return stream.wanted; }));
+    // Once cancelled, nothing is attempted and no status is sent.
+    if (wanted == 0 || CurrentTask::isCancelled())
+        co_return transcripts;
+
+    // Both files run at once and both say "Transcribing…": each text is passed on once.
+    auto lastStatus = std::make_shared<QString>();
+    const Status sendOnce = [status, lastStatus](const QString &text) {
+        if (text == *lastStatus)
+            return;
+        *lastStatus = text;
+        send(status, text);
+    };
+    double reported = -1.0;
+    const auto report = [&streams, &reported, &progress, wanted] {
+        double sum = 0.0;
+        for (const Stream &stream : streams)
+            sum += stream.wanted ? stream.share : 0.0;
+        const double share = sum / wanted;
+        if (progress && share != reported) {
+            reported = share;
+            progress(share);
+        }
+    };
+    // The on-device files say how far they got; their shares reach this frame through a weak link,
+    // so only while it exists.
+    const auto shares = std::make_shared<std::function<void(const QString &, double)>>(
+        [&streams, &report](const QString &path, double share) {
+            for (Stream &stream : streams) {
+                if (stream.wanted && stream.path == path)
+                    stream.share = share;
+            }
+            report();
+        });
+    if (!fileTranscriber) {
+        fileTranscriber = [sendOnce, environment, link = std::weak_ptr(shares)](const QString &path) {
+            return transcribeFile(path, sendOnce, environment, [link, path](double share) {
+                if (const auto counted = link.lock())
+                    (*counted)(path, share);
+            });
+        };
+    }
+
     const auto addNote = [&transcripts](const QString &text) {
         transcripts.note = transcripts.note.isEmpty() ? text : transcripts.note + u' ' + text;
     };
     // Keeps the finish callbacks of the file tasks from outliving this task.
     QObject context;
+    auto finished = std::make_shared<EventClock>(TaskClock::system());
+
+    sendOnce(wanted == 1 ? (streams[0].wanted ? streams[0].statusText : streams[1].statusText)
+                         : QStringLiteral("Transcribing…"));
+    for (Stream &stream : streams) {
+        if (!stream.wanted)
+            continue;
+        try {
+            stream.file = fileTranscriber(stream.path);
+        } catch (const std::exception &error) {
+            stream.result = FileResult::failed(failure(QString::fromUtf8(error.what())));
+        }
+        if (!stream.result && !stream.file.isValid())
+            stream.result = FileResult::failed(failure(kCancelledDescription));
+        if (!stream.result)
+            stream.file.whenFinished(&context, [finished] { finished->fire(); });
+    }
+
+    // Sleeps until a file's task finishes or this task is cancelled, which cancels the files too.
+    const auto running = [&streams] {
+        return std::any_of(std::begin(streams), std::end(streams), [](const Stream &stream) {
+            return !stream.result && stream.file.isValid() && !stream.file.isFinished();
+        });
+    };
+    while (running() && !CurrentTask::isCancelled()) {
+        co_await sleepFor(*finished, 24h);
+        finished->reset();
+        for (Stream &stream : streams) {
+            if (stream.wanted && stream.file.isValid() && stream.file.isFinished())
+                stream.share = 1.0;
+        }
+        report();
+    }
+    for (Stream &stream : streams) {
+        if (stream.result || !stream.file.isValid())
+            continue;
+        if (!stream.file.isFinished())
+            stream.file.cancel();
+        try {
+            stream.result = co_await stream.file;
+        } catch (const TaskCancelled &) {
+            stream.result = FileResult::failed(failure(kCancelledDescription));
+        } catch (const std::exception &error) {
+            stream.result = FileResult::failed(failure(QString::fromUtf8(error.what())));
+        }
+    }
 
     for (const Stream &stream : streams) {
-        if (!stream.heard || !stream.path)
+        if (!stream.result)
             continue;
-        // Once cancelled, nothing more is attempted and no status is sent.
-        if (CurrentTask::isCancelled())
-            break;
-        send(status, stream.statusText);
-
-        std::optional<FileResult> result;
-        Task<FileResult> file;
-        try {
-            file = fileTranscriber(*stream.path);
-        } catch (const std::exception &error) {
-            result = FileResult::failed(failure(QString::fromUtf8(error.what())));
-        }
-        if (!result && !file.isValid())
-            result = FileResult::failed(failure(kCancelledDescription));
-        if (!result) {
-            // Sleeps until the file's task finishes or this task is cancelled, which cancels it too.
-            auto finished = std::make_shared<EventClock>(TaskClock::system());
-            file.whenFinished(&context, [finished] { finished->fire(); });
-            while (!file.isFinished() && !CurrentTask::isCancelled())
-                co_await sleepFor(*finished, 24h);
-            if (!file.isFinished())
-                file.cancel();
-            try {
-                result = co_await file;
-            } catch (const TaskCancelled &) {
-                result = FileResult::failed(failure(kCancelledDescription));
-            } catch (const std::exception &error) {
-                result = FileResult::failed(failure(QString::fromUtf8(error.what())));
-            }
-        }
-
-        if (result->isOk()) {
-            stream.text = result->text;
+        if (stream.result->isOk()) {
+            stream.text = stream.result->text;
             transcripts.transcriber = transcriberTag();
-            if (result->partlyUnreadable)
+            if (stream.result->partlyUnreadable)
                 addNote(stream.damagedText);
         } else {
-            addNote(result->text);
+            addNote(stream.result->text);
             stream.unavailable = true;
         }
     }

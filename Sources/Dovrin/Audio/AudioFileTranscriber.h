@@ -65,6 +65,8 @@ public:
 
     // Gets each status text on the main thread.
     using Status = std::function<void(const QString &)>;
+    // Gets the share of the work done so far, from 0 to 1, on the main thread.
+    using Progress = std::function<void(double)>;
     // Transcribes one file, given by its path.
     using FileTranscriber = std::function<Task<FileResult>(const QString &)>;
 
@@ -80,22 +82,24 @@ public:
         static Environment live();
     };
 
-    // Transcribes Others, then You, each only when it was heard and its file is given, and never
-    // fails: failures become the note and the unavailable flags. Without a file transcriber the
-    // on-device one is used; when it is not installed nothing is attempted and the note says so.
-    // Cancel the returned task itself to stop: the running file ends within a second and the rest is
-    // not attempted. (A task that merely awaits this one does not pass its cancellation on.)
+    // Transcribes Others and You at the same time, each only when it was heard and its file is given,
+    // and never fails: failures become the note and the unavailable flags, Others first. Without a
+    // file transcriber the on-device one is used; when it is not installed nothing is attempted and
+    // the note says so. `progress` hears how far both files got together (a given file transcriber
+    // counts only once it is done). Cancel the returned task itself to stop: the running files end
+    // within a second. (A task that merely awaits this one does not pass its cancellation on.)
     static Task<AudioTranscripts> transcribe(std::optional<QString> othersPath,
         std::optional<QString> youPath, bool heardOthers, bool heardYou, Status status,
-        FileTranscriber fileTranscriber = {});
+        FileTranscriber fileTranscriber = {}, Progress progress = {});
     static Task<AudioTranscripts> transcribe(std::optional<QString> othersPath,
         std::optional<QString> youPath, bool heardOthers, bool heardYou, Status status,
-        FileTranscriber fileTranscriber, Environment environment);
+        FileTranscriber fileTranscriber, Environment environment, Progress progress = {});
 
     // The on-device file transcriber: decodes and recognizes off the main thread. Gives up with
     // "timed out" only when the recognizer made no progress for `stallLimit`, so a long file that is
     // still being heard is never cut off.
-    static Task<FileResult> transcribeFile(QString path, Status status, Environment environment);
+    static Task<FileResult> transcribeFile(
+        QString path, Status status, Environment environment, Progress progress = {});
 
     // True exactly when the speech model for the user's language (else US English) is installed.
     static bool isSupported();

@@ -179,6 +179,14 @@ void AppModel::setRefusedOthersSource(const QString &bundleID)
     emit refusedOthersSourceChanged();
 }
 
+void AppModel::setTranscriptionProgress(std::optional<double> share)
+{
+    if (share == m_transcriptionProgress)
+        return;
+    m_transcriptionProgress = share;
+    emit transcriptionProgressChanged();
+}
+
 LaunchAtLoginPresentation AppModel::launchAtLogin() const
 {
     return m_launchAtLogin->presentation();

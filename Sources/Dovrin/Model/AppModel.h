@@ -67,6 +67,8 @@ public:
     // The Others application a record command found not running, until the settings window showed it.
     const std::optional<QString> &refusedOthersSource() const { return m_refusedOthersSource; }
     void clearRefusedOthersSource();
+    // How far the transcription of the stopped recording got, from 0 to 1; none before it says.
+    std::optional<double> transcriptionProgress() const { return m_transcriptionProgress; }
     const std::optional<SavedReceipt> &receipt() const override { return m_receipt; }
     std::shared_ptr<AudioReviewSession> audioReview() const override { return m_audioReview; }
     bool isMovingReceiptToTrash() const { return m_isMovingReceiptToTrash; }
@@ -212,6 +214,7 @@ signals:
     void shortcutMessageChanged();
     void requestedWindowChanged();
     void refusedOthersSourceChanged();
+    void transcriptionProgressChanged();
     void receiptChanged();
     void audioReviewChanged();
     void isMovingReceiptToTrashChanged();
@@ -240,6 +243,7 @@ private:
     const InputDeviceCache &inputDevices() const override { return *m_inputDevices; }
     void requestWindow(const QString &window) override;
     void setRefusedOthersSource(const QString &bundleID) override;
+    void setTranscriptionProgress(std::optional<double> share) override;
     void setReviewSession(std::shared_ptr<ReviewSession> session) override;
     void setPendingDraft(std::optional<CaptureDraft> draft) override;
     void setAudioReview(std::shared_ptr<AudioReviewSession> session) override;
@@ -263,6 +267,7 @@ private:
     AppSettings m_settings;
     std::optional<QString> m_requestedWindow;
     std::optional<QString> m_refusedOthersSource;
+    std::optional<double> m_transcriptionProgress;
     std::optional<SavedReceipt> m_receipt;
     std::shared_ptr<AudioReviewSession> m_audioReview;
     bool m_isMovingReceiptToTrash = false;

@@ -319,9 +319,9 @@ Task<> AudioSessionFlow::finishRecording(bool transcribe)
             QStringLiteral("A newer recording ended before transcription finished."));
     }
     m_pending = PendingTranscription { result, *result.folder };
+    cancelInFlightTranscription();
     audio.setPhase(AudioSessionPhase::transcribing);
     m_context.setStatusMessage(QStringLiteral("Transcribing…"));
-    cancelInFlightTranscription();
     m_transcriptionTask
         = this->transcribe(*m_pending, m_context.settings().recordYouMicrophone, m_transcriptionGeneration);
 }
@@ -341,10 +341,15 @@ Task<> AudioSessionFlow::transcribe(PendingTranscription pending, bool includeYo
             if (flow && flow->m_transcriptionGeneration == generation)
                 flow->m_context.setStatusMessage(text);
         },
-        m_context.services().audioFileTranscriber);
+        m_context.services().audioFileTranscriber,
+        [flow, generation](double share) {
+            if (flow && flow->m_transcriptionGeneration == generation)
+                flow->m_context.setTranscriptionProgress(share);
+        });
     AudioTranscripts transcripts = co_await m_transcriberTask;
     if (generation != m_transcriptionGeneration)
         co_return;
+    m_context.setTranscriptionProgress(std::nullopt);
     if (decision == MicrophoneSpeechGate::Decision::skipBleed) {
         transcripts.note = joined(transcripts.note,
             QStringLiteral(
@@ -362,6 +367,7 @@ void AudioSessionFlow::cancelInFlightTranscription()
     m_transcriptionTask.cancel();
     m_transcriptionTask = Task<>();
     ++m_transcriptionGeneration;
+    m_context.setTranscriptionProgress(std::nullopt);
 }
 
 Task<bool> AudioSessionFlow::savePendingTranscriptionNow(const QString &note)

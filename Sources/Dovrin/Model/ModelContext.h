@@ -63,6 +63,8 @@ public:
     // A record command found the saved Others application not running: the settings window, asked
     // for beside this, shows its row and why.
     virtual void setRefusedOthersSource(const QString &bundleID) = 0;
+    // How far the transcription of the stopped recording got, from 0 to 1; none before it says.
+    virtual void setTranscriptionProgress(std::optional<double> share) = 0;
 
     virtual std::shared_ptr<ReviewSession> reviewSession() const = 0;
     virtual void setReviewSession(std::shared_ptr<ReviewSession> session) = 0;

@@ -325,14 +325,23 @@ private:
     std::vector<float> m_levels;
 };
 
-// The gain that brings the whole file's loudest sample to the levelled peak; none when the file could
-// not be read to its end or the caller stopped. Reading a long file takes a while: it reports progress.
-std::optional<double> levellingGain(
+struct Levelling
+{
+    // Brings the whole file's loudest sample to the levelled peak; none when the file could not be
+    // read to its end or the caller stopped.
+    std::optional<double> gain;
+    // Samples in the file, as far as it could be read.
+    qint64 samples = 0;
+};
+
+// Reads the whole file once. Reading a long file takes a while: it reports progress.
+Levelling levelling(
     const QString &filePath, const std::function<bool()> &shouldStop, const std::function<void()> &progressed)
 {
+    Levelling result;
     AudioFileDecoder decoder(shouldStop);
     if (decoder.open(filePath))
-        return std::nullopt;
+        return result;
     int peak = 0;
     std::vector<int16_t> samples;
     for (;;) {
@@ -340,15 +349,15 @@ std::optional<double> levellingGain(
         const AudioFileDecoder::ReadStatus status = decoder.read(samples);
         for (int16_t sample : samples)
             peak = std::max(peak, std::abs(int(sample)));
+        result.samples += qint64(samples.size());
         progressed();
         if (status == AudioFileDecoder::ReadStatus::end)
             break;
         if (status != AudioFileDecoder::ReadStatus::data)
-            return std::nullopt;
+            return result;
     }
-    if (peak == 0)
-        return 1.0;
-    return std::clamp(kLevelledPeak / peak, 1.0, kMaxGain);
+    result.gain = peak == 0 ? 1.0 : std::clamp(kLevelledPeak / peak, 1.0, kMaxGain);
+    return result;
 }
 
 // The recognizer normalises each frame by a running mean cepstrum that starts from a value built into
@@ -510,9 +519,15 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
     if (!recognizer)
         return { Status::modelUnloadable, QStringLiteral("The speech model could not be loaded.") };
     // A file unreadable to its end is still heard as far as it goes, at its own level.
-    const double gain = levellingGain(filePath, shouldStop, progressed).value_or(1.0);
+    const Levelling level = levelling(filePath, shouldStop, progressed);
+    const double gain = level.gain.value_or(1.0);
     if (shouldStop())
         return { Status::stopped, {} };
+    const auto heard = [&callbacks, total = double(std::max<qint64>(level.samples, 1))](qint64 fed) {
+        if (callbacks.heard)
+            callbacks.heard(std::min(double(fed) / total, 1.0));
+    };
+    heard(0);
     decoder.setGain(gain);
     primeCepstralMean(recognizer.get(), filePath, gain, shouldStop);
     progressed();
@@ -522,6 +537,7 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
         return { Status::modelUnloadable, QStringLiteral("The speech model could not start.") };
 
     std::vector<int16_t> samples;
+    qint64 fed = 0;
     for (;;) {
         if (shouldStop())
             return { Status::stopped, {} };
@@ -533,12 +549,15 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
             return { Status::fileUnreadable, decoder.errorDescription() };
         if (!samples.empty()) {
             session.feed(samples.data(), samples.size());
+            fed += qint64(samples.size());
             progressed();
+            heard(fed);
         }
         if (status == AudioFileDecoder::ReadStatus::end)
             break;
     }
     session.finish();
+    heard(level.samples);
     return { Status::finished, {}, decoder.packetsRejected() > 0 };
 }
 

@@ -49,6 +49,8 @@ public:
         std::function<bool()> shouldStop;
         // Called each time more of the file was decoded.
         std::function<void()> progressed;
+        // The share of the file heard so far, from 0 to 1, as recognition moves through it.
+        std::function<void(double)> heard;
         std::function<void(const RecognizedSpeech &)> recognized;
     };
 

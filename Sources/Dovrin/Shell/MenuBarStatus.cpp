@@ -12,6 +12,7 @@ MenuBarStatus::MenuBarStatus(AppModel &model, Environment environment, QObject *
     connect(&model.audio(), &AudioSessionCoordinator::phaseChanged, this, &MenuBarStatus::refresh);
     connect(&model.audio(), &AudioSessionCoordinator::elapsedChanged, this, &MenuBarStatus::refresh);
     connect(&model, &AppModel::settingsChanged, this, &MenuBarStatus::refresh);
+    connect(&model, &AppModel::transcriptionProgressChanged, this, &MenuBarStatus::refresh);
     connect(&model, &AppModel::requestedWindowChanged, this, [this] {
         if (m_appeared)
             presentRequestedWindow();
@@ -21,8 +22,8 @@ MenuBarStatus::MenuBarStatus(AppModel &model, Environment environment, QObject *
 MenuBarStatusPresentation MenuBarStatus::presentation() const
 {
     const AudioSessionCoordinator &audio = m_model.audio();
-    return MenuBarStatusPresentation::resolve(
-        audio.phase(), audio.elapsed(), m_model.settings().menuBarRecordingPresence);
+    return MenuBarStatusPresentation::resolve(audio.phase(), audio.elapsed(),
+        m_model.settings().menuBarRecordingPresence, m_model.transcriptionProgress());
 }
 
 void MenuBarStatus::refresh()

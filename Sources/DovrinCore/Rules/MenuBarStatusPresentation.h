@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // What the tray item shows for the audio session: a dot while a session is live and, when the user
 // chose so, the elapsed time beside the icon.
 struct MenuBarStatusPresentation
@@ -17,6 +19,7 @@ struct MenuBarStatusPresentation
 
     bool operator==(const MenuBarStatusPresentation &) const = default;
 
-    static MenuBarStatusPresentation resolve(
-        AudioSessionPhase phase, double elapsed, MenuBarRecordingPresence presence);
+    // `transcribed`: how far the transcription of the stopped recording got, from 0 to 1, once known.
+    static MenuBarStatusPresentation resolve(AudioSessionPhase phase, double elapsed,
+        MenuBarRecordingPresence presence, std::optional<double> transcribed = std::nullopt);
 };
