@@ -2,6 +2,7 @@
 // FFmpeg and heard by PocketSphinx.
 #include "Audio/AACStreamWriter.h"
 #include "Audio/AudioFileTranscriber.h"
+#include "Platform/FreedMemory.h"
 #include "Platform/PocketSphinxRecognizer.h"
 #include "SpeechFixtures.h"
 #include "TestSupport.h"
@@ -206,8 +207,11 @@ private slots:
     {
         QStringList statuses;
         QList<double> shares;
+        const int returned = FreedMemory::returnedCount();
         const AudioTranscripts transcripts = transcribe(
             m_sentences, m_continuous, &statuses, AudioFileTranscriber::Environment::live(), &shares);
+        // The model each file loaded was given back to the system once freed, not kept in the heaps.
+        QVERIFY(FreedMemory::returnedCount() >= returned + 2);
 
         // Both files at once, under one status; how far they got rises to the end, passing the middle.
         QCOMPARE(statuses, QStringList { "Transcribing…" });

@@ -1,9 +1,11 @@
 #include "Platform/PocketSphinxRecognizer.h"
 
 #include "Platform/AudioFileDecoder.h"
+#include "Platform/FreedMemory.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <pocketsphinx.h>
 #include <sphinxbase/cmd_ln.h>
@@ -483,6 +485,14 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
     const QString &filePath, const QString &locale, const Callbacks &callbacks) const
 {
     using Status = SpeechRecognitionOutcome::Status;
+    // The model is tens of megabytes in hundreds of thousands of small blocks, in the heap of a pool
+    // thread that lives on: freed with the recognizer, they would stay in that heap for as long as
+    // the program runs. Given back once it is gone, and again once the thread's own cache of small
+    // blocks went back to its heap (the pool ends idle threads after half a minute).
+    const auto giveBack = qScopeGuard([] {
+        FreedMemory::returnToSystem();
+        FreedMemory::returnToSystemAfter(std::chrono::seconds(35));
+    });
     const auto shouldStop = [&callbacks] { return callbacks.shouldStop && callbacks.shouldStop(); };
     const auto progressed = [&callbacks] {
         if (callbacks.progressed)
