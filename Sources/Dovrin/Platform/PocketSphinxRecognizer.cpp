@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <random>
 #include <vector>
 
 namespace {
@@ -61,6 +62,26 @@ constexpr double kMaxGain = 100.0;
 // built-in mean still counts against it, in 10 ms frames.
 constexpr int kPrimingFrames = 2000;
 constexpr int kPriorFrames = CMN_WIN;
+
+// Speech after digital silence (a quiet application, a muted call) is misheard unless the samples are
+// dithered: one in four raised by one step. The library can do it, but from one generator that every
+// recognizer in the program shares, unguarded, so two files heard at once would race on it and take
+// each other's draws. Each recognition dithers for itself instead, from a generator of its own with a
+// fixed seed, so the same file always gives the same transcript.
+class Dither
+{
+public:
+    void apply(int16_t *samples, size_t count)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            if (m_random() % 4 == 0 && samples[i] < INT16_MAX)
+                ++samples[i];
+        }
+    }
+
+private:
+    std::mt19937 m_random { 1 };
+};
 
 void silenceLibraryLog()
 {
@@ -110,6 +131,7 @@ public:
     void feed(const int16_t *samples, size_t count)
     {
         m_pending.insert(m_pending.end(), samples, samples + count);
+        m_dither.apply(m_pending.data() + m_pending.size() - count, count);
         pump(false);
     }
 
@@ -313,6 +335,7 @@ private:
 
     ps_decoder_t *m_decoder;
     const SpeechFileRecognizer::Callbacks &m_callbacks;
+    Dither m_dither;
     std::vector<int16_t> m_pending;
     size_t m_head = 0;
     bool m_leadingSilence = true;
@@ -394,12 +417,14 @@ void primeCepstralMean(
     };
     AudioFileDecoder decoder(shouldStop);
     decoder.setGain(gain);
+    Dither dither;
     if (!decoder.open(filePath) && fe_start_utt(frontEnd) >= 0) {
         std::vector<int16_t> samples;
         AudioFileDecoder::ReadStatus status = AudioFileDecoder::ReadStatus::data;
         while (status == AudioFileDecoder::ReadStatus::data && frames < kPrimingFrames) {
             samples.clear();
             status = decoder.read(samples);
+            dither.apply(samples.data(), samples.size());
             const int16 *at = samples.data();
             size_t left = samples.size();
             while (left > 0 && frames < kPrimingFrames) {
@@ -513,11 +538,10 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
     const QByteArray acoustic = QFile::encodeName(files->acoustic);
     const QByteArray languageModel = QFile::encodeName(files->languageModel);
     const QByteArray dictionary = QFile::encodeName(files->dictionary);
-    // Dithered, or speech after digital silence (a quiet application, a muted call) is misheard; a fixed
-    // seed keeps the same file giving the same transcript. The cap on active states per frame bounds the
-    // work on noisy audio (real-time factor 0.41 to 0.23 at 29 dB SNR) at no cost on clean speech.
+    // Dithered by the session itself (Dither). The cap on active states per frame bounds the work on
+    // noisy audio (real-time factor 0.41 to 0.23 at 29 dB SNR) at no cost on clean speech.
     std::vector<QByteArray> arguments { "recognizer", "-hmm", acoustic, "-lm", languageModel, "-dict",
-        dictionary, "-dither", "yes", "-seed", "1", "-maxhmmpf", "5000" };
+        dictionary, "-dither", "no", "-maxhmmpf", "5000" };
     std::vector<char *> argv;
     for (QByteArray &argument : arguments)
         argv.push_back(argument.data());
