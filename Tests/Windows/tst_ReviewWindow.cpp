@@ -385,6 +385,32 @@ private slots:
         QVERIFY(r.window()->width() >= 980);
     }
 
+    // A status longer than the row wraps and is shown whole: the sentence saying why a scrolling
+    // capture stopped keeps its end however narrow the window.
+    void statusShownWhole_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("narrowest window") << 700;
+        QTest::newRow("wide window") << 1400;
+    }
+    void statusShownWhole()
+    {
+        QFETCH(int, width);
+        Review r;
+        QVERIFY(r.open(2));
+        r.view()->toolbar()->inspectorButton()->click();
+        r.window()->resize(width, 600);
+        const QString status = QStringLiteral("The capture stopped where the next view could not be placed; "
+                                              "there may be more below. Review the scrolling capture, then "
+                                              "save Markdown.");
+        r.model().reviewSession()->setStatusText(status);
+        TextLabel *label = r.view()->editorPane()->statusLabel();
+        QTRY_COMPARE(label->text(), status);
+        QTRY_VERIFY(label->width() > 0 && label->height() >= label->heightForWidth(label->width()));
+        QVERIFY(label->wordWrap() || QFontMetrics(label->font()).horizontalAdvance(status) <= label->width());
+        QVERIFY(label->isVisible());
+    }
+
     void scale_data()
     {
         QTest::addColumn<qreal>("available");

@@ -28,14 +28,14 @@ ReviewEditorPane::ReviewEditorPane(std::shared_ptr<ReviewSession> session, QWidg
     header->setSpacing(5);
     auto *row = new QHBoxLayout;
     row->addWidget(new TextLabel(QStringLiteral("Captured text"), VemiTextStyle::headline, QFont::Bold));
-    // The status takes the room it needs up to its full text and is shortened below that; the
-    // spacer takes only what is left.
+    // The status is read whole: a sentence saying why a capture stopped must not lose its end, so it
+    // wraps onto more lines where the row is too narrow.
     row->addStretch(0);
     m_progress->setAccessibleName(QStringLiteral("Recognizing text"));
     row->addWidget(m_progress);
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_status->setWordWrap(true);
+    m_status->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     m_status->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_status->installEventFilter(this);
     row->addWidget(m_status, 1);
     m_character->setFixedSize(m_character->sizeHint());
     row->addWidget(m_character);
@@ -79,22 +79,8 @@ void ReviewEditorPane::refresh()
         m_statusText = m_session->statusText();
         m_status->setToolTip(m_statusText);
         m_status->setAccessibleName(QStringLiteral("Capture status ") + m_statusText);
-        m_status->setMaximumWidth(QFontMetrics(m_status->font()).horizontalAdvance(m_statusText) + 2);
-        elideStatus();
+        m_status->setText(m_statusText);
     }
-}
-
-void ReviewEditorPane::elideStatus()
-{
-    m_status->setText(QFontMetrics(m_status->font())
-                          .elidedText(m_statusText, Qt::ElideRight, std::max(m_status->width(), 0)));
-}
-
-bool ReviewEditorPane::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_status && event->type() == QEvent::Resize)
-        elideStatus();
-    return QWidget::eventFilter(watched, event);
 }
 
 void ReviewEditorPane::paintEvent(QPaintEvent *)

@@ -27,11 +27,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void refresh();
-    void elideStatus();
 
     std::shared_ptr<ReviewSession> m_session;
     ActivityIndicator *m_progress;
