@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPainter>
+#include <QPromise>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -119,6 +120,14 @@ struct Scenario
     // still (0: none).
     int slowFrom = 0;
     std::chrono::milliseconds slowDelay { 0 };
+    // Each step glides this long, a part every 16 ms, as a smooth-scrolling window draws it (0: at
+    // once); every `freezeEvery`th glide stops halfway until the next wheel event brings the rest.
+    std::chrono::milliseconds glide { 0 };
+    int freezeEvery = 0;
+    // Once the view's top reaches row `busyFrom`, the window moves nothing for `busyFor`: every step
+    // posted meanwhile starts when it is over (0: never).
+    int busyFrom = 0;
+    std::chrono::milliseconds busyFor { 0 };
     // Steps the capture must have taken on their first look, and whether any must have been taken
     // again from a settled look (none: either).
     int firstLooks = 0;
@@ -153,6 +162,8 @@ struct FakeWindow
     int tornFrom = 0; // scroll position the torn rows show
     int lateMoves = 0; // moves drawn late so far
     int movesSeen = 0;
+    int frozenRows = 0; // of a glide stopped halfway
+    std::optional<TaskClock::TimePoint> busyUntil {};
     bool slowed = false;
     QRandomGenerator random { 7 };
 
@@ -237,6 +248,26 @@ struct FakeWindow
     }
 };
 
+// Calls back when the widget it watches is hidden.
+class OnHide : public QObject
+{
+public:
+    explicit OnHide(std::function<void()> hidden)
+        : m_hidden(std::move(hidden))
+    { }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide)
+            m_hidden();
+        return false;
+    }
+
+private:
+    std::function<void()> m_hidden;
+};
+
 // What one run left behind.
 struct Outcome
 {
@@ -280,7 +311,29 @@ public:
                 window.slowed = true;
                 delay += s.slowDelay;
             }
-            if (s.stallEvery > 0 && window.scroll >= s.lateFrom && window.steps % s.stallEvery == 0) {
+            if (s.busyFor.count() > 0 && !window.busyUntil && window.scroll >= s.busyFrom)
+                window.busyUntil = window.clock->now() + s.busyFor;
+            if (window.busyUntil)
+                delay = std::max<std::chrono::milliseconds>(delay,
+                    std::chrono::ceil<std::chrono::milliseconds>(*window.busyUntil - window.clock->now()));
+            if (window.frozenRows > 0) {
+                window.moves.emplace(window.clock->now() + delay, window.frozenRows);
+                window.frozenRows = 0;
+            }
+            if (s.glide.count() > 0) {
+                const int total = notches * rows;
+                const int parts = int(s.glide / 16ms);
+                const bool freezes = s.freezeEvery > 0 && window.steps % s.freezeEvery == 0;
+                for (int part = 1, given = 0; part <= parts; ++part) {
+                    if (freezes && part > parts / 2) {
+                        window.frozenRows = total - given;
+                        break;
+                    }
+                    const int upTo = total * part / parts;
+                    window.moves.emplace(window.clock->now() + delay + part * 16ms, upTo - given);
+                    given = upTo;
+                }
+            } else if (s.stallEvery > 0 && window.scroll >= s.lateFrom && window.steps % s.stallEvery == 0) {
                 // A step of one notch scrolls smoothly, and stops a third of the way.
                 const int first = notches > 1 ? rows : rows / 3;
                 window.moves.emplace(window.clock->now() + delay, first);
@@ -568,6 +621,24 @@ private slots:
                 s.mayPause = true;
             });
         }
+        // A window that glides through each step (smooth scrolling) is taken only once it stands
+        // still; one that stops a glide halfway until the next step, or starts one late, loses
+        // nothing, ends at the real end and never pauses.
+        add("smooth scrolling", [](Scenario &s) {
+            s.pieces = { { 't', 200 } };
+            s.glide = 160ms;
+        });
+        add("smooth scrolling, glides stopping halfway", [](Scenario &s) {
+            s.pieces = { { 't', 200 } };
+            s.glide = 160ms;
+            s.freezeEvery = 3;
+        });
+        add("smooth scrolling, busy for a while near the end", [](Scenario &s) {
+            s.pieces = { { 't', 200 } };
+            s.glide = 160ms;
+            s.busyFrom = 200 * 22 - FakeWindow::viewHeight - 500;
+            s.busyFor = 1500ms;
+        });
         add("moves a second late, large steps", [](Scenario &s) {
             s.delay = 1s;
             s.perNotch = FakeWindow::viewHeight - 60;
@@ -838,6 +909,73 @@ private slots:
         QVERIFY(window.steps <= stepsThen + 1);
         const QImage stitched = harness.stitched(outcome.result->draft);
         QVERIFY(stitched.height() > FakeWindow::viewHeight && stitched.height() < window.document.height());
+        QCOMPARE(differingRows(stitched, window.document.copy(0, 0, stitched.width(), stitched.height())), 0);
+    }
+
+    // Done acts at once wherever the capture waits: for recognition to catch up (the panel says it
+    // is reading) or for a window slow to move after a step. No step follows it.
+    void doneAtAnyMoment_data()
+    {
+        QTest::addColumn<bool>("backlog");
+        QTest::newRow("recognition behind") << true;
+        QTest::newRow("window slow to move") << false;
+    }
+    void doneAtAnyMoment()
+    {
+        QFETCH(bool, backlog);
+        Scenario scenario;
+        scenario.pieces = { { 't', 300 } };
+        if (!backlog)
+            scenario.delay = 600ms;
+        FakeWindow window { scenario };
+        Harness harness;
+        QPromise<void> reading;
+        reading.start();
+        if (backlog) {
+            harness.recognize = [held = reading.future()](QImage) -> Task<OCRResult> {
+                QFuture<void> waiting = held;
+                co_await waiting;
+                co_return OCRResult {};
+            };
+        }
+        auto coordinator = harness.synthetic(window, ScrollingCaptureLimits::production);
+        ScrollingControlPanel *panel = coordinator->controlPanel();
+        std::optional<TaskClock::TimePoint> doneAt;
+        int stepsThen = 0;
+        bool saidReading = false;
+        const auto done = [&] {
+            doneAt = window.clock->now();
+            stepsThen = window.steps;
+            panel->doneButton()->click();
+            reading.finish();
+        };
+        if (backlog) {
+            harness.beforeAdvance = [&] {
+                if (!doneAt && panel->message()->isVisible()) {
+                    saidReading = panel->message()->text().startsWith(QStringLiteral("Reading"));
+                    done();
+                }
+            };
+        } else {
+            window.onLook = [&] {
+                if (!doneAt && window.steps == 3)
+                    done();
+            };
+        }
+        std::optional<TaskClock::TimePoint> endedAt;
+        OnHide hidden([&] { endedAt = endedAt ? endedAt : std::optional(window.clock->now()); });
+        panel->installEventFilter(&hidden);
+        const Outcome outcome = harness.run(*coordinator);
+        if (!doneAt)
+            reading.finish();
+        QVERIFY2(doneAt, "the capture never got there");
+        QVERIFY(saidReading || !backlog);
+        QVERIFY2(outcome.result, qPrintable(outcome.otherError));
+        QCOMPARE(outcome.result->end, ScrollingCaptureEnd::done);
+        QCOMPARE(window.steps, stepsThen);
+        QVERIFY(endedAt);
+        QVERIFY(*endedAt - *doneAt <= 200ms);
+        const QImage stitched = harness.stitched(outcome.result->draft);
         QCOMPARE(differingRows(stitched, window.document.copy(0, 0, stitched.width(), stitched.height())), 0);
     }
 

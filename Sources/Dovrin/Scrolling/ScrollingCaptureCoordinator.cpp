@@ -34,6 +34,14 @@ constexpr TaskClock::Duration lookInterval = 50ms;
 // look takes, longer than a frame at 60 Hz, so a smooth scroll or a page drawn in stages changes
 // between them and is looked at again.
 constexpr TaskClock::Duration settleInterval = 16ms;
+// A window seen moving over more than one look after a step (smooth scrolling, drawing in stages)
+// is settled once it has stood still this long, looked at this often; longer, up to
+// longestQuietTime, once it was seen pausing in the middle of a motion.
+constexpr TaskClock::Duration animatedQuietTime = 90ms;
+constexpr TaskClock::Duration animatedLookInterval = 30ms;
+constexpr TaskClock::Duration longestQuietTime = 400ms;
+// Such a window gets this long to start moving before a step counts as no movement.
+constexpr TaskClock::Duration animatedStillWait = 2s;
 // What still changes in a settled window: a caret, a small animation (share of cells).
 constexpr double settledChange = 0.002;
 // Steps whose first look showed the whole step and stayed so at the second look before a first look
@@ -78,6 +86,14 @@ constexpr int shortestTileRows = 480;
 constexpr int recognitionBacklog = 3;
 // A sealed tile is its PNG plus the 12-byte nonce and the 16-byte tag.
 constexpr qint64 sealOverhead = 28;
+
+// Done during a step: the step's frame is not waited for, and the capture ends on the frame before.
+struct StepInterrupted
+{
+};
+
+// Shown on the panel while the scrolling waits for recognition to catch up.
+const char *readingMessage = "Reading the text captured so far…";
 
 double medianOf(std::deque<double> values)
 {
@@ -298,6 +314,8 @@ void ScrollingCaptureCoordinator::checkpoint(Check check) const
         throw ScrollingCaptureFailure(ScrollingCaptureError::canceled);
     if (check == Check::finishing)
         return;
+    if (m_stepping && m_doneRequested)
+        throw StepInterrupted {};
     if (m_displayChanged)
         throw ScrollingCaptureFailure(ScrollingCaptureError::displayChanged);
     if (m_environment.canPostScrollSteps && !m_environment.canPostScrollSteps())
@@ -390,8 +408,8 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::lookAgain(
     co_return co_await grabbing;
 }
 
-Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFrame(
-    const Frame *reference, int notches, QList<int> expected, TaskClock::TimePoint notBefore)
+Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFrame(const Frame *reference,
+    int notches, QList<int> expected, TaskClock::TimePoint notBefore, TaskClock::Duration stillWait)
 {
     TaskClock &clock = *m_environment.clock;
     if (!reference) {
@@ -423,7 +441,7 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
         if (moved > settledChange)
             break;
         checkpoint(Check::scrolling);
-        if (clock.now() - stepped >= m_reactionLimit)
+        if (clock.now() - stepped >= std::max(m_reactionLimit, stillWait))
             co_return Look { std::move(frame), false, std::nullopt, seen };
         interval = interval == TaskClock::Duration(0)
             ? secondLookDelay
@@ -487,15 +505,44 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
 {
     TaskClock &clock = *m_environment.clock;
     const TaskClock::TimePoint begun = clock.now();
+    // The look that last showed the view moving, and whether one has agreed with the look before it
+    // since.
+    TaskClock::TimePoint lastMoved = begun;
+    bool agreed = false;
+    int moves = 0; // looks that differed from the one before
     for (bool first = true;; first = false) {
         checkpoint(Check::scrolling);
-        Task<Frame> again = lookAgain(settleInterval, frame.image.size());
+        Task<Frame> again = lookAgain(
+            m_animates ? std::min(animatedLookInterval, m_quietTime) : settleInterval, frame.image.size());
         Frame next = co_await again;
         TaskClock::TimePoint since = clock.now();
         QFuture<double> comparing = m_frameDifference(frame.prepared, next.prepared);
         const double change = co_await comparing;
         if (first && firstChange)
             *firstChange = change;
+        if (change > settledChange) {
+            // Still moving two looks after it first moved: the window animates its steps (smooth
+            // scrolling); it is settled only once it has stood still for longer than it pauses in the
+            // middle of a motion. Rows drawn late or an animation in place are not a motion.
+            if (!m_animates && ++moves >= 2) {
+                Task<ScrollingAlignment> aligning = align(frame.prepared, next.prepared, {});
+                const ScrollingAlignment moved = co_await aligning;
+                // The whole view moved on, not part of it catching up with the rest (a torn draw).
+                if (!moved.identical && moved.offset != 0 && moved.isConfident()
+                    && moved.fixedTop + moved.fixedBottom < next.image.height() / 3) {
+                    m_animates = true;
+                    m_firstLooksDistrusted = true;
+                    m_quietTime = animatedQuietTime;
+                }
+            } else if (agreed) {
+                m_quietTime = std::clamp<TaskClock::Duration>(
+                    std::max(m_quietTime, 3 * (since - lastMoved) / 2), animatedQuietTime, longestQuietTime);
+            }
+            lastMoved = since;
+            agreed = false;
+        } else {
+            agreed = true;
+        }
         // Cells that keep changing while the page is at rest (an animation) count neither here
         // nor in the alignment of the step.
         QFuture<ScrollingFramePtr> marking
@@ -505,7 +552,9 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
         next.prepared = co_await marking;
         spent(&ScrollingCaptureTimes::aligning, since);
         frame = std::move(next);
-        if (change <= settledChange || clock.now() - begun >= maximumSettleTime)
+        const TaskClock::Duration quiet = m_animates ? m_quietTime : settleInterval;
+        if ((change <= settledChange && since - lastMoved >= quiet)
+            || clock.now() - begun >= maximumSettleTime)
             co_return frame;
     }
 }
@@ -695,6 +744,11 @@ void ScrollingCaptureCoordinator::recognizeTile(const QImage &tile, int document
     }
 }
 
+bool ScrollingCaptureCoordinator::recognitionBehind() const
+{
+    return int(m_recognitions.size()) + (m_collecting ? 1 : 0) > recognitionBacklog;
+}
+
 Task<void> ScrollingCaptureCoordinator::collectRecognitions()
 {
     while (!m_recognitions.empty()) {
@@ -762,11 +816,23 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             if ((end = co_await previousTile))
                 break;
         }
-        while (int(m_recognitions.size()) + (m_collecting ? 1 : 0) > recognitionBacklog) {
+        // Recognition behind by more than a few sections holds the scrolling; the panel says so, and
+        // Done ends the capture there.
+        if (recognitionBehind()) {
+            if (m_panel)
+                m_panel->showMessage(QString::fromUtf8(readingMessage));
             const TaskClock::TimePoint since = clock.now();
-            co_await sleepFor(clock, lookInterval);
+            while (recognitionBehind() && !m_doneRequested) {
+                co_await sleepFor(clock, lookInterval);
+                checkpoint(Check::scrolling);
+            }
             spent(&ScrollingCaptureTimes::recognizing, since);
-            checkpoint(Check::scrolling);
+            if (m_panel)
+                m_panel->clearMessage();
+            if (m_doneRequested) {
+                end = ScrollingCaptureEnd::done;
+                break;
+            }
         }
         // The step asked for, in rows: what the last steps the pixels confirmed say a notch moves.
         double perNotch = medianOf(at.perNotch);
@@ -797,79 +863,97 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         // With as many steps as may be taken on their first looks pending, the next look comes no
         // sooner than a second look of the oldest would have: the rows it brought, alike in both,
         // are then as settled as any.
+        // A window that animates its steps may start one late, and its notches would add up with
+        // the next step's: a step of it is taken for still only once it has had a while to move.
         Task<Look> stepping = settledFrame(&previous, at.notches, firstLookMayDo ? expected : QList<int>(),
             int(quickSteps.size()) >= firstLooksPending ? quickSteps.front().seenAt + settleInterval
-                                                        : TaskClock::TimePoint {});
-        Look look = co_await stepping;
-        Frame current = std::move(look.frame);
-        if (current.image.size() != previous.image.size())
-            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
-                                                           : ScrollingCaptureError::invalidFrame);
-        // Many more rows than before stay put (a footer came into view, or the lower part of the view
-        // is still where it was): not a step to take on its first look.
-        if (look.alignment
-            && std::max(look.alignment->fixedTop - at.fixedTop, look.alignment->fixedBottom - at.fixedBottom)
-                > look.alignment->offset / 2) {
-            look.alignment.reset();
-            Task<Frame> settling = settle(std::move(current));
-            current = co_await settling;
-        }
-        std::optional<ScrollingAlignment> aligned = look.alignment;
-        if (!aligned && look.changed) {
-            Task<ScrollingAlignment> aligning = align(previous.prepared, current.prepared, expected);
-            aligned = co_await aligning;
-        }
-        if (!quickSteps.empty()) {
-            // The rows steps took from their first looks must show the same here. Where they do not,
-            // a frame was not drawn yet: the rows since the last frame confirmed go, and this frame,
-            // once settled, is placed against that one.
-            const bool still
-                = !aligned || aligned->identical || (aligned->offset == 0 && aligned->isConfident());
-            bool alike = still
-                || (aligned->offset > 0 && aligned->isConfident()
-                    && aligned->basis != ScrollingAlignment::Basis::unchecked);
-            ScrollingAlignment seen;
-            if (!still)
-                seen = *aligned;
-            seen.fixedTop = still ? at.fixedTop : aligned->fixedTop;
-            seen.fixedBottom = still ? at.fixedBottom : aligned->fixedBottom;
-            const int shift = still ? 0 : aligned->offset;
-            for (const QuickStep &step : quickSteps) {
-                seen.offset = at.scroll - step.scroll + shift;
-                alike = alike && showsSameRows(step.frame.image, current.image, step.rows, seen);
+                                                        : TaskClock::TimePoint {},
+            m_animates ? animatedStillWait : TaskClock::Duration(0));
+        Look look;
+        Frame current;
+        std::optional<ScrollingAlignment> aligned;
+        bool interrupted = false;
+        m_stepping = true;
+        try {
+            look = co_await stepping;
+            current = std::move(look.frame);
+            if (current.image.size() != previous.image.size())
+                throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
+                                                               : ScrollingCaptureError::invalidFrame);
+            // Many more rows than before stay put (a footer came into view, or the lower part of the view
+            // is still where it was): not a step to take on its first look.
+            if (look.alignment
+                && std::max(
+                       look.alignment->fixedTop - at.fixedTop, look.alignment->fixedBottom - at.fixedBottom)
+                    > look.alignment->offset / 2) {
+                look.alignment.reset();
+                Task<Frame> settling = settle(std::move(current));
+                current = co_await settling;
             }
-            if (alike) {
-                while (!quickSteps.empty() && quickSteps.front().seenAt + settleInterval <= look.seenAt)
-                    quickSteps.pop_front();
-            } else {
-                m_firstLooksDistrusted = true;
-                ++m_times.retaken;
-                if (look.alignment) {
-                    look.alignment.reset();
-                    Task<Frame> settling = settle(std::move(current));
-                    current = co_await settling;
-                }
-                // Every step since, or the earlier ones alone where the window met the end of the
-                // content.
-                QList<int> notches;
-                for (const QuickStep &step : quickSteps)
-                    notches << step.at.notches;
-                notches << at.notches;
-                QuickStep &first = quickSteps.front();
-                dropRows(m_documentHeight - first.documentHeight);
-                at = first.at;
-                previous = std::move(first.before);
-                quickSteps.clear();
-                perNotch = medianOf(at.perNotch);
-                at.notches = std::accumulate(notches.begin(), notches.end(), 0);
-                expected = expectedSteps();
-                for (int sum = at.notches; perNotch > 0 && notches.size() > 1;) {
-                    sum -= notches.takeLast();
-                    expected << int(std::lround(sum * perNotch));
-                }
+            aligned = look.alignment;
+            if (!aligned && look.changed) {
                 Task<ScrollingAlignment> aligning = align(previous.prepared, current.prepared, expected);
                 aligned = co_await aligning;
             }
+            if (!quickSteps.empty()) {
+                // The rows steps took from their first looks must show the same here. Where they do not,
+                // a frame was not drawn yet: the rows since the last frame confirmed go, and this frame,
+                // once settled, is placed against that one.
+                const bool still
+                    = !aligned || aligned->identical || (aligned->offset == 0 && aligned->isConfident());
+                bool alike = still
+                    || (aligned->offset > 0 && aligned->isConfident()
+                        && aligned->basis != ScrollingAlignment::Basis::unchecked);
+                ScrollingAlignment seen;
+                if (!still)
+                    seen = *aligned;
+                seen.fixedTop = still ? at.fixedTop : aligned->fixedTop;
+                seen.fixedBottom = still ? at.fixedBottom : aligned->fixedBottom;
+                const int shift = still ? 0 : aligned->offset;
+                for (const QuickStep &step : quickSteps) {
+                    seen.offset = at.scroll - step.scroll + shift;
+                    alike = alike && showsSameRows(step.frame.image, current.image, step.rows, seen);
+                }
+                if (alike) {
+                    while (!quickSteps.empty() && quickSteps.front().seenAt + settleInterval <= look.seenAt)
+                        quickSteps.pop_front();
+                } else {
+                    m_firstLooksDistrusted = true;
+                    ++m_times.retaken;
+                    if (look.alignment) {
+                        look.alignment.reset();
+                        Task<Frame> settling = settle(std::move(current));
+                        current = co_await settling;
+                    }
+                    // Every step since, or the earlier ones alone where the window met the end of the
+                    // content.
+                    QList<int> notches;
+                    for (const QuickStep &step : quickSteps)
+                        notches << step.at.notches;
+                    notches << at.notches;
+                    QuickStep &first = quickSteps.front();
+                    dropRows(m_documentHeight - first.documentHeight);
+                    at = first.at;
+                    previous = std::move(first.before);
+                    quickSteps.clear();
+                    perNotch = medianOf(at.perNotch);
+                    at.notches = std::accumulate(notches.begin(), notches.end(), 0);
+                    expected = expectedSteps();
+                    for (int sum = at.notches; perNotch > 0 && notches.size() > 1;) {
+                        sum -= notches.takeLast();
+                        expected << int(std::lround(sum * perNotch));
+                    }
+                    Task<ScrollingAlignment> aligning = align(previous.prepared, current.prepared, expected);
+                    aligned = co_await aligning;
+                }
+            }
+        } catch (const StepInterrupted &) {
+            interrupted = true;
+        }
+        m_stepping = false;
+        if (interrupted) {
+            end = ScrollingCaptureEnd::done;
+            break;
         }
         ScrollingAlignment alignment;
         if (aligned) {
@@ -893,6 +977,12 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             at.lostNotches += at.notches;
             if (++at.stillSteps >= (at.stoppedShort ? 1 : stillStepsAtEnd))
                 end = ScrollingCaptureEnd::endOfContent;
+            // A window that animates may bring the notches it did not move with the next step, late:
+            // that step is kept short enough that all of them together still overlap this frame.
+            for (const double rows = medianOf(at.perNotch); m_animates && at.notches > 1
+                 && (at.notches + at.lostNotches) * rows + at.owedRows
+                     > stepShare * (height - at.fixedTop - at.fixedBottom);)
+                --at.notches;
             continue;
         }
         const bool unchecked = alignment.basis == ScrollingAlignment::Basis::unchecked;
@@ -984,10 +1074,13 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             && alignment.offset < expected.first() - tolerance;
         // Where rows repeat, the rest of a step seen short may come with the next one, a period away
         // from a step that stops short again: it is expected then, and the step kept short enough
-        // that no two offsets it may move fit alike.
+        // that no two offsets it may move fit alike. So may the rest of an animated step that
+        // stopped on its way (the window stalled); the next one is kept short enough that both
+        // together still overlap this frame.
         const bool repeats = at.period > 0 || alignment.period > 0;
         const int asked = expected.isEmpty() ? 0 : expected.first() + at.owedRows;
-        const int owed = repeats && alignment.offset < asked - tolerance ? asked - alignment.offset : 0;
+        const int owed
+            = (repeats || m_animates) && alignment.offset < asked - tolerance ? asked - alignment.offset : 0;
         if (alignment.basis == ScrollingAlignment::Basis::image && at.lostNotches == 0 && !at.stoppedShort
             && at.owedRows == 0) {
             at.perNotch.push_back(double(alignment.offset) / at.notches);
@@ -1012,6 +1105,9 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         at.owedRows = owed;
         for (const double rows = medianOf(at.perNotch);
              owed > 0 && at.period > 0 && at.notches > 1 && at.notches * rows + owed >= at.period;)
+            --at.notches;
+        for (const double rows = medianOf(at.perNotch); owed > 0 && m_animates && at.notches > 1
+             && at.notches * rows + owed > stepShare * (movingBottom - fixedTop);)
             --at.notches;
         previous = std::move(current);
 

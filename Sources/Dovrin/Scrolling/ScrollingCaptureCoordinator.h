@@ -188,9 +188,10 @@ private:
     Task<Frame> lookAgain(TaskClock::Duration delay, QSize sameSize, TaskClock::TimePoint *seen = nullptr);
     // After a step of `notches` from `reference` (none: the first frame). `expected`: the steps the
     // capture expects, most likely first, when a first look showing the whole step may do (else
-    // empty); the first look comes no sooner than `notBefore`.
-    Task<Look> settledFrame(
-        const Frame *reference, int notches, QList<int> expected = {}, TaskClock::TimePoint notBefore = {});
+    // empty); the first look comes no sooner than `notBefore`; a window that has not moved is taken
+    // for still no sooner than `stillWait` after the step (and its reaction limit).
+    Task<Look> settledFrame(const Frame *reference, int notches, QList<int> expected = {},
+        TaskClock::TimePoint notBefore = {}, TaskClock::Duration stillWait = {});
     // `firstChange`, when given, receives how much the second look differed from `frame`.
     Task<Frame> settle(Frame frame, double *firstChange = nullptr);
     void noteReaction(TaskClock::Duration took);
@@ -217,6 +218,7 @@ private:
     bool tileLimitReached() const;
 
     void recognizeTile(const QImage &tile, int documentTop);
+    bool recognitionBehind() const;
     Task<void> collectRecognitions();
 
     Task<void> discardStoredData();
@@ -241,6 +243,8 @@ private:
     bool m_cancelRequested = false;
     bool m_panelCanceled = false;
     bool m_doneRequested = false;
+    // Waiting for the frame of a step, which Done abandons.
+    bool m_stepping = false;
     bool m_started = false;
     // How long the window has taken to start moving after a step, and how long a step may take
     // before it counts as no movement.
@@ -251,6 +255,10 @@ private:
     // for a check now and then. A second look that changes, or rows a later look shows otherwise,
     // end that for the capture.
     int m_wholeFirstLooks = 0;
+    // The window went on moving after it was first seen moving: it is settled only after standing
+    // still for m_quietTime.
+    bool m_animates = false;
+    TaskClock::Duration m_quietTime { 0 };
     int m_quickLooks = 0;
     bool m_firstLooksDistrusted = false;
     ScrollingCaptureTimes m_times;

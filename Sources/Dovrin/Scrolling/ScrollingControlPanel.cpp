@@ -70,6 +70,14 @@ void ScrollingControlPanel::showMessage(const QString &text)
         placeOutside(*m_region);
 }
 
+void ScrollingControlPanel::clearMessage()
+{
+    m_message->clear();
+    m_message->hide();
+    if (m_region)
+        placeOutside(*m_region);
+}
+
 void ScrollingControlPanel::placeOutside(const QRect &region)
 {
     m_region = region;

@@ -24,6 +24,7 @@ public:
 
     // A line under the buttons telling why the capture stopped scrolling; hidden until set.
     void showMessage(const QString &text);
+    void clearMessage();
     QLabel *message() const { return m_message; }
 
     QPushButton *doneButton() const { return m_done; }
