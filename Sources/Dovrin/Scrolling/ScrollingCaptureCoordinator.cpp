@@ -529,12 +529,9 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
                 const ScrollingAlignment moved = co_await aligning;
                 // The whole view moved on, not part of it catching up with the rest (a torn draw).
                 if (!moved.identical && moved.offset != 0 && moved.isConfident()
-                    && moved.fixedTop + moved.fixedBottom < next.image.height() / 3) {
-                    m_animates = true;
-                    m_firstLooksDistrusted = true;
-                    m_quietTime = animatedQuietTime;
-                }
-            } else if (agreed) {
+                    && moved.fixedTop + moved.fixedBottom < next.image.height() / 3)
+                    animates();
+            } else if (m_animates && agreed) {
                 m_quietTime = std::clamp<TaskClock::Duration>(
                     std::max(m_quietTime, 3 * (since - lastMoved) / 2), animatedQuietTime, longestQuietTime);
             }
@@ -552,11 +549,22 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
         next.prepared = co_await marking;
         spent(&ScrollingCaptureTimes::aligning, since);
         frame = std::move(next);
-        const TaskClock::Duration quiet = m_animates ? m_quietTime : settleInterval;
+        const TaskClock::Duration quiet = m_animates ? m_quietTime
+            : m_lateMotion                           ? animatedQuietTime
+                                                     : settleInterval;
         if ((change <= settledChange && since - lastMoved >= quiet)
             || clock.now() - begun >= maximumSettleTime)
             co_return frame;
     }
+}
+
+void ScrollingCaptureCoordinator::animates()
+{
+    if (m_animates)
+        return;
+    m_animates = true;
+    m_firstLooksDistrusted = true;
+    m_quietTime = animatedQuietTime;
 }
 
 void ScrollingCaptureCoordinator::spent(
@@ -869,6 +877,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             int(quickSteps.size()) >= firstLooksPending ? quickSteps.front().seenAt + settleInterval
                                                         : TaskClock::TimePoint {},
             m_animates ? animatedStillWait : TaskClock::Duration(0));
+        // Notches the window has not moved yet may come during this step.
+        m_lateMotion = at.lostNotches > 0 || at.owedRows > 0;
         Look look;
         Frame current;
         std::optional<ScrollingAlignment> aligned;
@@ -975,11 +985,13 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         if (alignment.identical || (alignment.offset == 0 && alignment.isConfident())) {
             previous = std::move(current);
             at.lostNotches += at.notches;
-            if (++at.stillSteps >= (at.stoppedShort ? 1 : stillStepsAtEnd))
+            // A step that stopped short met the end, unless the window glides: then it may have
+            // stopped on its way.
+            if (++at.stillSteps >= (at.stoppedShort && !m_animates ? 1 : stillStepsAtEnd))
                 end = ScrollingCaptureEnd::endOfContent;
-            // A window that animates may bring the notches it did not move with the next step, late:
-            // that step is kept short enough that all of them together still overlap this frame.
-            for (const double rows = medianOf(at.perNotch); m_animates && at.notches > 1
+            // The notches that did not move may come with the next step, late: that step is kept
+            // short enough that all of them together still overlap this frame.
+            for (const double rows = medianOf(at.perNotch); at.notches > 1
                  && (at.notches + at.lostNotches) * rows + at.owedRows
                      > stepShare * (height - at.fixedTop - at.fixedBottom);)
                 --at.notches;
@@ -1026,8 +1038,10 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
         // A step that moved the notches of steps taken for still: the window is slower than it
         // seemed.
-        if (at.lostNotches > 0 && perNotch > 0 && alignment.offset > (at.notches + 0.5) * perNotch)
+        if (at.lostNotches > 0 && perNotch > 0 && alignment.offset > (at.notches + 0.5) * perNotch) {
             noteReaction(m_reactionLimit);
+            animates();
+        }
         const int fixedTop = unchecked ? at.fixedTop : alignment.fixedTop;
         const int fixedBottom = unchecked ? at.fixedBottom : alignment.fixedBottom;
 

@@ -195,6 +195,9 @@ private:
     // `firstChange`, when given, receives how much the second look differed from `frame`.
     Task<Frame> settle(Frame frame, double *firstChange = nullptr);
     void noteReaction(TaskClock::Duration took);
+    // The window glides through its steps or starts them late: it is given longer to move and to
+    // stand still, and its first looks are not taken.
+    void animates();
     // Adds the time since `since` to one stage of m_times.
     void spent(TaskClock::Duration ScrollingCaptureTimes::*stage, TaskClock::TimePoint since);
     Task<ScrollingCaptureEnd> pause();
@@ -259,6 +262,8 @@ private:
     // still for m_quietTime.
     bool m_animates = false;
     TaskClock::Duration m_quietTime { 0 };
+    // Notches sent earlier may still move the window during this step.
+    bool m_lateMotion = false;
     int m_quickLooks = 0;
     bool m_firstLooksDistrusted = false;
     ScrollingCaptureTimes m_times;
