@@ -7,7 +7,8 @@
 // no rules, striped rows and two-line cells; faint line numbers and identifiers; ordinary text) and
 // prints character and word error rates and time per image for the service and the command, set
 // by set. OCR/cancel_sweep cancels reads of a 300x20000 strip and an 8000x8000 page at 20 evenly
-// spaced moments and prints how long each took to let go.
+// spaced moments and prints how long each took to let go. OCR/widget_screens scores grabs of real
+// GTK 3 widgets and xterm kept in benchmarks/data/widget-screens.
 // BENCH_OCR_VERBOSE=1 prints what was misread, BENCH_OCR_SAVE=<folder> keeps the drawn screens,
 // BENCH_OCR_WITHOUT_COMMAND=1 leaves the command out of OCR/screens. On a busy machine run with
 // OMP_THREAD_LIMIT=1: the command's own threads otherwise spin against the other work and its
@@ -17,16 +18,20 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QMap>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -1000,10 +1005,15 @@ struct Score
 
 QList<Screen> g_screens;
 
-QString commandText(const QString &path)
+// The command as the benchmark runs it: one thread (its own spin against other work otherwise), in
+// its default page segmentation or the one given.
+QString commandText(const QString &path, const QStringList &options = {})
 {
     QProcess process;
-    process.start("tesseract", { path, "stdout" });
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("OMP_THREAD_LIMIT", "1");
+    process.setProcessEnvironment(environment);
+    process.start("tesseract", QStringList { path, "stdout" } + options);
     process.waitForFinished(60000);
     return QString::fromUtf8(process.readAllStandardOutput());
 }
@@ -1061,6 +1071,117 @@ void benchScreens(benchmark::State &state)
     state.counters["cmd_CER"] = allCommand.cer();
     state.counters["ms_per_image"] = allMine.ms();
     state.counters["cmd_ms_per_image"] = allCommand.ms();
+}
+
+// What must come through exactly: numbers with their signs, decimal points and separators, links
+// and e-mail addresses, each as a whole token.
+QStringList exactTokens(const QString &text)
+{
+    static const QRegularExpression token(
+        R"((?<![\w.+-])[-+]?\d(?:[\d.,:/-]*\d)?%?(?!\w)|[a-z]+://[^\s<>"']*[^\s<>"'.,;)]|[\w.+-]+@[\w-]+(?:\.[\w-]+)+)");
+    QStringList tokens;
+    for (auto it = token.globalMatch(text); it.hasNext();)
+        tokens << it.next().captured();
+    return tokens;
+}
+
+// The tokens of `expected` that `read` lacks, each as often as it lacks it.
+QStringList missingTokens(const QString &expected, const QString &read)
+{
+    QStringList got = exactTokens(read);
+    QStringList missing;
+    for (const QString &wanted : exactTokens(expected)) {
+        if (!got.removeOne(wanted))
+            missing << wanted;
+    }
+    return missing;
+}
+
+// Screens of real GTK 3 widgets and xterm (benchmarks/widget_screens.py grabs them from an X server
+// of its own) beside the text a reader types from each: the service against the command in its
+// default mode and read as one block (--psm 6), all in one run. Per screen and in all: character
+// errors, the numbers, links and e-mail addresses not read exactly, and characters read where there
+// is no text.
+void benchWidgetScreens(benchmark::State &state)
+{
+    const QDir folder(QStringLiteral(DOVRIN_BENCH_DATA_DIR "/widget-screens"));
+    const QStringList names = folder.entryList({ "*.png" }, QDir::Files, QDir::Name);
+    if (names.isEmpty()) {
+        state.SkipWithError("no widget screens: run benchmarks/widget_screens.py");
+        return;
+    }
+    OCRService::recognize(QImage(folder.filePath(names.front())));
+    struct Reader
+    {
+        const char *name;
+        std::function<QString(const QString &)> read;
+        Score score {};
+        int tokens = 0;
+        int missing = 0;
+        int invented = 0;
+    };
+    const auto reader = [](const char *name, std::function<QString(const QString &)> read) {
+        Reader made;
+        made.name = name;
+        made.read = std::move(read);
+        return made;
+    };
+    std::array<Reader, 3> readers { reader(
+                                        "service", [](const QString &path) { return ourText(QImage(path)); }),
+        reader("tesseract", [](const QString &path) { return commandText(path); }),
+        reader("tesseract --psm 6", [](const QString &path) {
+            return commandText(path, { "--psm", "6" });
+        }) };
+    for (auto _ : state) {
+        std::printf("\n%-22s %6s %8s %8s   %s\n", "screen", "chars", "CER", "psm3",
+            "psm6 | missing tokens (service)");
+        for (const QString &name : names) {
+            const QString path = folder.filePath(name);
+            QFile truthFile(folder.filePath(QFileInfo(name).completeBaseName() + ".txt"));
+            truthFile.open(QIODevice::ReadOnly);
+            const QString truth = QString::fromUtf8(truthFile.readAll());
+            std::array<double, 3> cers {};
+            QStringList ourMissing;
+            QString ourRead;
+            for (std::size_t r = 0; r < readers.size(); ++r) {
+                Reader &reader = readers[r];
+                if (r > 0 && g_withoutCommand)
+                    continue;
+                QElapsedTimer timer;
+                timer.start();
+                const QString read = reader.read(path);
+                const double seconds = timer.nsecsElapsed() / 1e9;
+                Score one;
+                one.add(truth, read, seconds);
+                reader.score.add(truth, read, seconds);
+                cers[r] = truth.simplified().isEmpty() ? read.simplified().size() : one.cer();
+                const QStringList missing = missingTokens(truth, read);
+                reader.tokens += int(exactTokens(truth).size());
+                reader.missing += int(missing.size());
+                if (truth.simplified().isEmpty())
+                    reader.invented += int(read.simplified().size());
+                if (r == 0) {
+                    ourMissing = missing;
+                    ourRead = read;
+                }
+            }
+            std::printf("%-22s %6lld %7.2f%% %7.2f%% %7.2f%% | %s\n", qPrintable(QFileInfo(name).baseName()),
+                (long long)truth.simplified().size(), cers[0], cers[1], cers[2],
+                qPrintable(ourMissing.join(' ')));
+            if (g_verbose && cers[0] > 0)
+                std::fprintf(stderr, "  expected: %s\n  read:     %s\n", qPrintable(truth.simplified()),
+                    qPrintable(ourRead.simplified()));
+        }
+    }
+    std::printf(
+        "\n%-18s %8s %8s %14s %9s %9s\n", "reader", "CER", "WER", "tokens missed", "invented", "ms/image");
+    for (const Reader &reader : readers)
+        std::printf("%-18s %7.2f%% %7.2f%% %7d of %3d %9d %9.1f\n", reader.name, reader.score.cer(),
+            reader.score.wer(), reader.missing, reader.tokens, reader.invented, reader.score.ms());
+    state.counters["CER"] = readers[0].score.cer();
+    state.counters["psm3_CER"] = readers[1].score.cer();
+    state.counters["psm6_CER"] = readers[2].score.cer();
+    state.counters["tokens_missed"] = readers[0].missing;
 }
 
 // Cancels a read at `at` seconds: how long until it lets go, or nothing when it had finished.
@@ -1182,6 +1303,9 @@ int main(int argc, char **argv)
         ->Iterations(3)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("OCR/screens", benchScreens)->Iterations(1)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("OCR/widget_screens", benchWidgetScreens)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("OCR/cancel_sweep", benchCancelSweep)
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
