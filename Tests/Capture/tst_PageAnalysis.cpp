@@ -1,0 +1,215 @@
+// The page analysis on drawn pages, without the engine: the lines it finds, the columns and table
+// cells it cuts, the rules and frames it paints out, and the glyphs it must leave as they are.
+
+#include "Capture/PageAnalysis.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QTest>
+
+namespace {
+
+const QColor ink(0x22, 0x22, 0x22);
+
+struct Drawn
+{
+    QString text;
+    QPoint at; // left end of the baseline
+    int pixelSize = 13;
+    QString family = "DejaVu Sans";
+    QColor colour = ink;
+};
+
+QFont fontOf(const QString &family, int pixelSize)
+{
+    QFont font(family);
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+QImage page(QSize size, QColor ground, const QList<std::pair<QRect, QColor>> &fills,
+    const QList<Drawn> &texts, int radius = 0)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(ground);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (const auto &[rect, colour] : fills) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour);
+        painter.drawRoundedRect(rect, radius, radius);
+    }
+    for (const Drawn &drawn : texts) {
+        painter.setFont(fontOf(drawn.family, drawn.pixelSize));
+        painter.setPen(drawn.colour);
+        painter.drawText(drawn.at, drawn.text);
+    }
+    return image;
+}
+
+// Where `drawn` puts ink, as a box in the page's pixels.
+QRect inkOf(const Drawn &drawn)
+{
+    return QFontMetrics(fontOf(drawn.family, drawn.pixelSize))
+        .tightBoundingRect(drawn.text)
+        .translated(drawn.at);
+}
+
+// The dark pixels of the analysed page inside `box`.
+int darkIn(const PageAnalysis &analysis, QRect box)
+{
+    int dark = 0;
+    const QImage &gray = analysis.gray();
+    for (int y = std::max(0, box.top()); y <= std::min(gray.height() - 1, box.bottom()); ++y) {
+        for (int x = std::max(0, box.left()); x <= std::min(gray.width() - 1, box.right()); ++x)
+            dark += gray.pixelColor(x, y).value() < analysis.ground() - 60;
+    }
+    return dark;
+}
+
+// A table with the given rules: `columns` columns of `rows` rows, cells `pitch` pixels apart.
+QImage table(const QList<QStringList> &cells, bool vertical, bool horizontal, QList<Drawn> *texts)
+{
+    const int rowHeight = 26;
+    const QList<int> lefts { 10, 130, 230, 330 };
+    QList<std::pair<QRect, QColor>> rules;
+    const QColor rule(0x99, 0x99, 0x99);
+    for (qsizetype r = 0; r < cells.size(); ++r) {
+        for (qsizetype c = 0; c < cells[r].size(); ++c)
+            *texts << Drawn { cells[r][c], { lefts[c] + 8, 10 + int(r) * rowHeight + 18 } };
+        if (horizontal)
+            rules << std::pair { QRect(10, 10 + int(r) * rowHeight, 320, 1), rule };
+    }
+    if (horizontal)
+        rules << std::pair { QRect(10, 10 + int(cells.size()) * rowHeight, 320, 1), rule };
+    for (int c = 0; vertical && c < lefts.size(); ++c)
+        rules << std::pair { QRect(lefts[c], 10, 1, int(cells.size()) * rowHeight), rule };
+    return page({ 350, int(cells.size()) * rowHeight + 20 }, Qt::white, rules, *texts);
+}
+
+} // namespace
+
+class TestPageAnalysis : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Lines one under the other, of one size or of several: one line each, covering its letters.
+    void findsLines_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<QList<QRect>>("lines");
+        const QList<std::tuple<const char *, QList<Drawn>>> pages {
+            { "three lines, 13 px",
+                { { "Downloads folder is almost full", { 10, 24 } }, { "Invoice 20417 was paid", { 10, 46 } },
+                    { "Keyboard shortcuts", { 10, 68 } } } },
+            { "heading over body text and a small note",
+                { { "Quarterly results", { 10, 40 }, 32 }, { "Revenue grew in every region", { 10, 70 }, 14 },
+                    { "Updated on the first of July", { 10, 90 }, 10 } } },
+            { "9 px interface text",
+                { { "Ln 214, Col 37", { 6, 14 }, 9 }, { "Spaces: 4  UTF-8  LF", { 6, 28 }, 9 } } },
+        };
+        for (const auto &[name, drawn] : pages) {
+            QList<QRect> boxes;
+            for (const Drawn &d : drawn)
+                boxes << inkOf(d);
+            QTest::newRow(name) << page({ 420, 110 }, Qt::white, {}, drawn) << boxes;
+        }
+    }
+
+    void findsLines()
+    {
+        QFETCH(QImage, image);
+        QFETCH(QList<QRect>, lines);
+        const PageAnalysis analysis(image);
+        const std::vector<PageAnalysis::Band> bands = analysis.linesIn(analysis.gray().rect());
+        QCOMPARE(qsizetype(bands.size()), lines.size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const PageAnalysis::Band &band = bands[std::size_t(i)];
+            // The band spans the line's letters, give or take a pixel of anti-aliasing.
+            QVERIFY2(band.top <= lines[i].top() + 1 && band.bottom >= lines[i].bottom(),
+                qPrintable(QString::number(i)));
+            QVERIFY(band.ink.front().first <= lines[i].left() + 1
+                && band.ink.back().second >= lines[i].right() - 1);
+        }
+    }
+
+    // Columns side by side are read one by one: the page is cut between them, not across a line.
+    void cutsColumns_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<int>("cut"); // between the columns, in pixels
+        QList<Drawn> two;
+        for (int i = 0; i < 4; ++i)
+            two << Drawn { QStringLiteral("entry %1 of the left list").arg(i), { 10, 24 + 20 * i } }
+                << Drawn { QStringLiteral("right column line %1").arg(i), { 260, 24 + 20 * i } };
+        QTest::newRow("two columns") << page({ 440, 110 }, Qt::white, {}, two) << 230;
+        QList<Drawn> form;
+        const QStringList labels { "Name", "Owner", "Due date" };
+        const QStringList values { "Quarterly report", "Maria Lopez", "12 March 2024" };
+        for (int i = 0; i < 3; ++i)
+            form << Drawn { labels[i], { 10, 24 + 22 * i } } << Drawn { values[i], { 160, 24 + 22 * i } };
+        QTest::newRow("a form's labels and values") << page({ 320, 96 }, Qt::white, {}, form) << 120;
+    }
+
+    void cutsColumns()
+    {
+        QFETCH(QImage, image);
+        QFETCH(int, cut);
+        const PageAnalysis analysis(image);
+        QCOMPARE(analysis.runs().size(), std::size_t(1));
+        const PageAnalysis::Run &run = analysis.runs().front();
+        QCOMPARE(run.cuts.size(), std::size_t(1));
+        QVERIFY2(std::abs(run.cuts.front() - cut) <= 40, qPrintable(QString::number(run.cuts.front())));
+        // Each column is a block of its own, and no block reaches across the cut.
+        QCOMPARE(analysis.blocks().size(), std::size_t(2));
+        for (const QRect &block : analysis.blocks())
+            QVERIFY(block.right() < run.cuts.front() || block.left() >= run.cuts.front());
+    }
+
+    // Ruled tables: the rules are painted out and kept as separators, the cells' letters stay, and
+    // the table is cut into its columns.
+    void tables_data()
+    {
+        QTest::addColumn<bool>("vertical");
+        QTest::addColumn<bool>("horizontal");
+        QTest::newRow("grid") << true << true;
+        QTest::newRow("vertical rules") << true << false;
+        QTest::newRow("horizontal rules") << false << true;
+    }
+
+    void tables()
+    {
+        QFETCH(bool, vertical);
+        QFETCH(bool, horizontal);
+        const QList<QStringList> cells { { "Item", "Owner", "Amount" }, { "Apples", "Maria", "-71.2" },
+            { "Coffee", "Jonas", "48.00" }, { "Paper", "Erik", "-4.1" } };
+        QList<Drawn> texts;
+        const QImage image = table(cells, vertical, horizontal, &texts);
+        const PageAnalysis analysis(image);
+        int verticals = 0;
+        int horizontals = 0;
+        for (const PageAnalysis::Separator &separator : analysis.separators())
+            (separator.horizontal ? horizontals : verticals) += 1;
+        QVERIFY2(vertical ? verticals >= 4 : verticals == 0, qPrintable(QString::number(verticals)));
+        QVERIFY2(horizontal ? horizontals >= 5 : horizontals == 0, qPrintable(QString::number(horizontals)));
+        // Painted out: no ink left on the rules' rows and columns between the cells.
+        if (vertical)
+            QCOMPARE(darkIn(analysis, QRect(130, 10, 1, 100)), 0);
+        if (horizontal)
+            QCOMPARE(darkIn(analysis, QRect(10, 36, 320, 1)), 0);
+        for (const Drawn &drawn : texts)
+            QVERIFY2(darkIn(analysis, inkOf(drawn)) > 0, qPrintable(drawn.text));
+        QCOMPARE(analysis.runs().size(), std::size_t(1));
+        QCOMPARE(analysis.runs().front().cuts.size(), std::size_t(2));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    TestPageAnalysis test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_PageAnalysis.moc"
