@@ -256,6 +256,76 @@ OCRResult await(OCRService &service, const QImage &image)
     return task.result();
 }
 
+// Light text on a dark ground grainy with noise, as on a photograph or a textured banner.
+QImage noisy(QSize size, const QList<Drawn> &texts, quint32 seed)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int v = 40 + int((seed >> 24) % 48);
+            row[x] = qRgb(v, v, v);
+        }
+    }
+    QPainter painter(&image);
+    for (const Drawn &drawn : texts) {
+        painter.setFont(fontOf(drawn.family, drawn.pixelSize));
+        painter.setPen(drawn.colour);
+        painter.drawText(drawn.at, drawn.text);
+    }
+    return image;
+}
+
+// Controls as toolkits draw them beside their labels: a radio button's circle (chosen or not), a
+// check box, a switch, a combo box's arrow and a round avatar.
+QImage controls(const QStringList &labels)
+{
+    QImage image(360, 40 * int(labels.size()) + 20, QImage::Format_RGB32);
+    image.fill(white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor accent(0x35, 0x84, 0xe4);
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        const int middle = 26 + 40 * int(i);
+        painter.setPen(QPen(accent, 2));
+        painter.setBrush(Qt::NoBrush);
+        switch (i % 5) {
+        case 0:
+            painter.drawEllipse(QPointF(20, middle), 8, 8);
+            painter.setBrush(accent);
+            painter.drawEllipse(QPointF(20, middle), 3, 3);
+            break;
+        case 1:
+            painter.setPen(QPen(QColor(0x88, 0x88, 0x88), 1.5));
+            painter.drawRoundedRect(QRectF(12, middle - 8, 16, 16), 3, 3);
+            break;
+        case 2:
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(accent);
+            painter.drawRoundedRect(QRectF(6, middle - 12, 44, 24), 12, 12);
+            painter.setBrush(white);
+            painter.drawEllipse(QPointF(38, middle), 10, 10);
+            break;
+        case 3:
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0x2e, 0x34, 0x36));
+            painter.drawPolygon(
+                QPolygonF { QPointF(14, middle - 3), QPointF(26, middle - 3), QPointF(20, middle + 3) });
+            break;
+        default:
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0xc0, 0x56, 0x21));
+            painter.drawEllipse(QPointF(22, middle), 16, 16);
+            break;
+        }
+        painter.setPen(ink);
+        painter.setFont(fontOf("DejaVu Sans", 13));
+        painter.drawText(60, middle + 5, labels[i]);
+    }
+    return image;
+}
+
 } // namespace
 
 class TestOCRService : public QObject
@@ -550,6 +620,80 @@ private slots:
         const OCRResult result = await(service, image);
         QCOMPARE(bareLines(result.text.split('\n')), bareLines(rows));
         QCOMPARE(result.observations.size(), pieces);
+    }
+
+    // What the text says comes through as it is: the signs of a diff's lines, coloured text of
+    // little contrast in brightness, text on chips, text on noise and nothing made of the noise,
+    // controls beside their labels read as nothing. Each came back changed or lost.
+    void keepsWhatTheTextSays_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<QString>("expected");
+
+        // Removed and added lines of a diff in a terminal: a column of signs two cells from the
+        // code was cut off as a column of its own and its "-" dropped as a speck.
+        const QStringList diff { "@@ -12,7 +12,7 @@ static int flush(void)", "   int count = 0;",
+            "-  double limit = -71.2;", "-  long size = 4096;", "+  double limit = -4.1;",
+            "+  long size = 8192;", "   return count - 1;" };
+        QList<Drawn> lines;
+        for (qsizetype i = 0; i < diff.size(); ++i)
+            lines << Drawn { diff[i], { 8, 16 + 14 * int(i) },
+                diff[i].startsWith('-')       ? QColor(0xc0, 0x1c, 0x28)
+                    : diff[i].startsWith('+') ? QColor(0x26, 0xa2, 0x69)
+                                              : ink,
+                11, "DejaVu Sans Mono" };
+        QTest::newRow("a diff's signs")
+            << page({ 300, 116 }, white, {}, lines) << diff.join(' ').simplified();
+
+        // Bright cyan and yellow on cream: far apart in colour, near in brightness.
+        const QColor cream(0xfd, 0xf6, 0xe3);
+        QTest::newRow("bright colours on cream")
+            << page({ 360, 64 }, cream, {},
+                   { { "Status: connected (HEAD -> main, origin/main)", { 10, 24 },
+                         QColor(0x4f, 0xd6, 0xe0) },
+                       { "Warning: disk 91% full", { 10, 48 }, QColor(0xf5, 0xc4, 0x00) } })
+            << "Status: connected (HEAD -> main, origin/main) Warning: disk 91% full";
+
+        // Tags on rounded chips a shade darker than the ground, light and dark: the engine read each
+        // chip as a dark blob.
+        QImage chips(380, 70, QImage::Format_RGB32);
+        chips.fill(QColor(0x11, 0x18, 0x27));
+        {
+            QPainter painter(&chips);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setFont(fontOf("DejaVu Sans", 13));
+            int left = 10;
+            for (const QString tag : { "bug", "linux-6.6", "backend", "needs-review" }) {
+                const int width = QFontMetrics(painter.font()).horizontalAdvance(tag) + 16;
+                painter.setPen(Qt::NoPen);
+                painter.setBrush(QColor(0x37, 0x41, 0x51));
+                painter.drawRoundedRect(QRectF(left, 20, width, 22), 11, 11);
+                painter.setPen(QColor(0xe5, 0xe7, 0xeb));
+                painter.drawText(left + 8, 36, tag);
+                left += width + 6;
+            }
+        }
+        QTest::newRow("rounded chips") << chips << "bug linux-6.6 backend needs-review";
+
+        // Light text on grainy noise, and a stretch of noise beside it with nothing on it.
+        QTest::newRow("text on noise") << noisy({ 460, 150 },
+            { { "Night build finished in four minutes", { 14, 30 }, QColor(0xee, 0xee, 0xee), 14 },
+                { "Artifacts: 38 files, 1.7 GB", { 14, 58 }, QColor(0xee, 0xee, 0xee), 14 } },
+            7) << "Night build finished in four minutes Artifacts: 38 files, 1.7 GB";
+
+        // A radio button, a check box, a switch, a combo box's arrow and an avatar beside their
+        // labels: read as "O", "C)", "@", "v" and "@".
+        const QStringList labels { "Every hour", "Skip on battery", "Sync over mobile data", "Medium",
+            "Maria Lopez" };
+        QTest::newRow("controls beside their labels") << controls(labels) << labels.join(' ');
+    }
+
+    void keepsWhatTheTextSays()
+    {
+        QFETCH(QImage, image);
+        QFETCH(QString, expected);
+        OCRService service;
+        QCOMPARE(await(service, image).text.simplified(), expected);
     }
 
     // Past the engine's 16-bit coordinates: a tall strip is read in pieces, a line too wide for it

@@ -203,6 +203,72 @@ private slots:
         QCOMPARE(analysis.runs().size(), std::size_t(1));
         QCOMPARE(analysis.runs().front().cuts.size(), std::size_t(2));
     }
+
+    // Chips and tinted panels: their own ground becomes the page's, their text stays dark. The
+    // engine read each such chip as one dark blob.
+    void flattensChips_data()
+    {
+        QTest::addColumn<QColor>("ground");
+        QTest::addColumn<QColor>("chip");
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("light chip") << QColor(Qt::white) << QColor(0xdb, 0xea, 0xfe)
+                                    << QColor(0x1e, 0x40, 0xaf);
+        QTest::newRow("dark theme") << QColor(0x11, 0x18, 0x27) << QColor(0x37, 0x41, 0x51)
+                                    << QColor(0xe5, 0xe7, 0xeb);
+    }
+
+    void flattensChips()
+    {
+        QFETCH(QColor, ground);
+        QFETCH(QColor, chip);
+        QFETCH(QColor, text);
+        const Drawn tag { "needs-review", { 20, 31 }, 13, "DejaVu Sans", text };
+        const QImage image = page({ 200, 50 }, ground, { { QRect(12, 16, 112, 22), chip } }, { tag }, 11);
+        const PageAnalysis analysis(image);
+        const QImage &gray = analysis.gray();
+        // Beside the letters, inside the chip: as light as the page around it.
+        for (const QPoint at : { QPoint(16, 27), QPoint(118, 27), QPoint(60, 18) })
+            QVERIFY2(std::abs(gray.pixelColor(at).value() - analysis.ground()) <= 8,
+                qPrintable(QString::number(gray.pixelColor(at).value())));
+        QVERIFY(darkIn(analysis, inkOf(tag)) > 20);
+    }
+
+    // Circles of radio buttons, a switch, a combo box's arrow and an avatar are painted out; the
+    // letters beside them, an "O" and an "@" among them, stay.
+    void paintsOutShapes()
+    {
+        QImage image(320, 130, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(0x35, 0x84, 0xe4), 2));
+        painter.drawEllipse(QPointF(20, 20), 8, 8);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x35, 0x84, 0xe4));
+        painter.drawRoundedRect(QRectF(6, 40, 44, 24), 12, 12);
+        painter.setBrush(QColor(0x2e, 0x34, 0x36));
+        painter.drawPolygon(QPolygonF { QPointF(14, 80), QPointF(26, 80), QPointF(20, 86) });
+        painter.setBrush(QColor(0xc0, 0x56, 0x21));
+        painter.drawEllipse(QPointF(22, 110), 16, 16);
+        const QList<Drawn> labels { { "Only once", { 60, 25 } }, { "Sync over mobile data", { 60, 57 } },
+            { "Medium", { 60, 88 } }, { "maria@example.org", { 60, 115 } } };
+        for (const Drawn &drawn : labels) {
+            painter.setPen(ink);
+            painter.setFont(fontOf(drawn.family, drawn.pixelSize));
+            painter.drawText(drawn.at, drawn.text);
+        }
+        painter.end();
+        const PageAnalysis analysis(image);
+        for (const QRect &shape :
+            { QRect(10, 10, 21, 21), QRect(6, 40, 44, 24), QRect(14, 80, 12, 6), QRect(6, 94, 32, 32) })
+            QCOMPARE(darkIn(analysis, shape), 0);
+        for (const Drawn &drawn : labels) {
+            const QRect box = inkOf(drawn);
+            QVERIFY2(darkIn(analysis, box) * 10
+                    >= darkIn(PageAnalysis(page(image.size(), Qt::white, {}, { drawn })), box) * 9,
+                qPrintable(drawn.text));
+        }
+    }
 };
 
 int main(int argc, char **argv)

@@ -36,6 +36,10 @@ constexpr double gutterPerLineHeight = 0.8;
 // The confidence below which a line of marks alone (no letter or digit) is taken for noise; the
 // same bar below which a whole result counts as weak.
 constexpr double sureOfMarks = 0.5;
+// On a noisy ground, the confidence below which a word is taken for grain: words made of grain come
+// far below it, text on the same ground above.
+constexpr double sureOnNoise = 0.7;
+constexpr double sureOfText = 0.85;
 // Never hand the engine more than this many pixels at once: its layout pass cannot be stopped, and
 // takes about a tenth of a second at this size, the enlarging before it as long again.
 constexpr qint64 maximumEnginePixels = 2'500'000;
@@ -120,11 +124,22 @@ QList<Line> splitAtGutters(QList<Line> lines, int narrowest)
     };
     QList<Line> result;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        std::vector<int> cuts;
+        std::vector<std::pair<int, int>> gutters;
         for (const auto &[from, to] : wideGaps(lines[i])) {
             const int clear = widestClear(i, from, to);
             if (clear >= gutterPerLineHeight * lines[i].box.height() && clear >= narrowest)
-                cuts.push_back(to);
+                gutters.emplace_back(from, to);
+        }
+        // A piece no wider than a character or two (a diff's sign, a bullet) stays with its line.
+        const int narrowPiece = 3 * lines[i].box.height() / 2;
+        std::vector<int> cuts;
+        int pieceLeft = lines[i].box.left();
+        for (std::size_t g = 0; g < gutters.size(); ++g) {
+            const int nextRight = g + 1 < gutters.size() ? gutters[g + 1].first : lines[i].box.right() + 1;
+            if (gutters[g].first - pieceLeft < narrowPiece || nextRight - gutters[g].second < narrowPiece)
+                continue;
+            cuts.push_back(gutters[g].second);
+            pieceLeft = gutters[g].second;
         }
         if (cuts.empty()) {
             result.push_back(std::move(lines[i]));
@@ -225,13 +240,37 @@ QString repairedIdentifiers(const QString &text)
     return words.join(QLatin1Char(' '));
 }
 
-// The engine's lines of `gray`, without specks and with columns it joined cut apart.
+// The engine's lines of `gray`, without specks and with columns it joined cut apart. On a noisy
+// ground only the words the engine is sure of are kept.
 std::optional<QList<Line>> readBlock(TesseractEngine &engine, const QImage &gray, int resolution,
-    int narrowestGutter, const std::function<bool()> &shouldStop)
+    int narrowestGutter, bool noisy, const std::function<bool()> &shouldStop)
 {
     std::optional<QList<Line>> lines = engine.read(gray, resolution, shouldStop);
     if (!lines)
         return std::nullopt;
+    if (noisy) {
+        for (Line &line : *lines) {
+            const qsizetype before = line.words.size();
+            // Beside a word it is sure of, a word it is less sure of is text all the same.
+            const bool sureLine = std::any_of(line.words.begin(), line.words.end(),
+                [](const Word &word) { return word.confidence >= sureOfText; });
+            line.words.removeIf([sureLine](const Word &word) {
+                return word.confidence < (sureLine ? sureOfMarks : sureOnNoise);
+            });
+            if (line.words.size() == before)
+                continue;
+            QStringList texts;
+            double confidence = 0;
+            line.box = QRect();
+            for (const Word &word : line.words) {
+                texts << word.text;
+                confidence += word.confidence;
+                line.box = line.box.united(word.box);
+            }
+            line.text = texts.join(QLatin1Char(' '));
+            line.confidence = line.words.isEmpty() ? 0 : confidence / double(line.words.size());
+        }
+    }
     // A line without a letter or digit is kept only when the engine is sure of it (a closing
     // brace in code); otherwise it is a speck, rule or icon read as marks. A piece of a line
     // that holds words is kept whatever it reads.
@@ -282,6 +321,7 @@ struct Stretch
     int scale = 1;
     int margin = 0;
     int narrowestGutter = 0;
+    bool noisy = false;
 };
 
 // The pieces of each stretch, in the page's pixels. The calling thread reads stretches until none
@@ -328,8 +368,8 @@ std::vector<std::vector<Piece>> readStretches(
                 if (stretch.scale > 1)
                     framed = framed.scaled(
                         framed.size() * stretch.scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-                const std::optional<QList<Line>> lines = readBlock(
-                    engine, framed, 96 * stretch.scale, stretch.narrowestGutter * stretch.scale, stopHere);
+                const std::optional<QList<Line>> lines = readBlock(engine, framed, 96 * stretch.scale,
+                    stretch.narrowestGutter * stretch.scale, stretch.noisy, stopHere);
                 if (stopHere())
                     throw TaskCancelled();
                 if (!lines)
@@ -544,8 +584,8 @@ QList<CaptureTextObservation> OCRService::readLines(
                     if (after != section.breaks.begin() && *std::prev(after) > top)
                         bottom = *std::prev(after);
                 }
-                stretches.push_back({ QRect(block.left(), top, block.width(), bottom - top), scale, margin,
-                    section.narrowestGutter });
+                const QRect area(block.left(), top, block.width(), bottom - top);
+                stretches.push_back({ area, scale, margin, section.narrowestGutter, page.isNoisy(area) });
                 top = bottom;
             }
         }

@@ -44,29 +44,82 @@ struct Stopper
     }
 };
 
-// A grayscale copy with dark text on a light ground, alpha composed over white.
+// A band of rows of `source` in 32-bit RGB, alpha composed over white, pixel for pixel.
+QImage opaqueRows(const QImage &source, int top, int rows)
+{
+    QImage band = source.copy(0, top, source.width(), rows);
+    band.setDevicePixelRatio(1);
+    if (band.hasAlphaChannel()) {
+        QImage flat(band.size(), QImage::Format_RGB32);
+        flat.fill(Qt::white);
+        QPainter painter(&flat);
+        painter.drawImage(0, 0, band);
+        painter.end();
+        return flat;
+    }
+    return band.convertToFormat(QImage::Format_RGB32);
+}
+
+// A grayscale copy with dark text on a light ground, alpha composed over white. Each pixel is set
+// off from the ground by its difference in brightness or, where larger, most of its difference in
+// colour: bright cyan or yellow text on cream differs from it in colour far more than in brightness.
 QImage normalizedGray(const QImage &source, bool *inverted, const Stopper &stop)
 {
     // Converted a band of rows at a time: a large image takes a while, and a cancel is answered
     // between two bands.
-    QImage gray(source.size(), QImage::Format_Grayscale8);
     constexpr int bandRows = 256;
+    // The ground's colour: the most common one, to 5 bits a channel, averaged over its pixels.
+    std::vector<qint64> counts(32768, 0);
+    std::vector<std::array<qint64, 3>> sums(32768, { 0, 0, 0 });
     for (int top = 0; top < source.height(); top += bandRows) {
         stop.check();
-        const int rows = std::min(bandRows, source.height() - top);
-        QImage band = source.copy(0, top, source.width(), rows);
-        band.setDevicePixelRatio(1); // drawn pixel for pixel
-        if (band.hasAlphaChannel()) {
-            QImage flat(band.size(), QImage::Format_RGB32);
-            flat.fill(Qt::white);
-            QPainter painter(&flat);
-            painter.drawImage(0, 0, band);
-            painter.end();
-            band = flat;
+        const QImage band = opaqueRows(source, top, std::min(bandRows, source.height() - top));
+        for (int y = 0; y < band.height(); ++y) {
+            const auto *row = reinterpret_cast<const QRgb *>(band.constScanLine(y));
+            for (int x = 0; x < band.width(); ++x) {
+                const QRgb pixel = row[x];
+                const int bin
+                    = ((qRed(pixel) >> 3) << 10) | ((qGreen(pixel) >> 3) << 5) | (qBlue(pixel) >> 3);
+                ++counts[std::size_t(bin)];
+                sums[std::size_t(bin)][0] += qRed(pixel);
+                sums[std::size_t(bin)][1] += qGreen(pixel);
+                sums[std::size_t(bin)][2] += qBlue(pixel);
+            }
         }
-        band = band.convertToFormat(QImage::Format_Grayscale8);
-        for (int y = 0; y < rows; ++y)
-            std::memcpy(gray.scanLine(top + y), band.constScanLine(y), std::size_t(source.width()));
+    }
+    const std::size_t common = std::size_t(std::max_element(counts.begin(), counts.end()) - counts.begin());
+    const qint64 n = std::max<qint64>(1, counts[common]);
+    const int groundRed = int(sums[common][0] / n);
+    const int groundGreen = int(sums[common][1] / n);
+    const int groundBlue = int(sums[common][2] / n);
+    // Brightness as the toolkit's own conversion gives it.
+    QImage groundPixel(1, 1, QImage::Format_RGB32);
+    groundPixel.setPixel(0, 0, qRgb(groundRed, groundGreen, groundBlue));
+    const int groundGray = groundPixel.convertToFormat(QImage::Format_Grayscale8).constScanLine(0)[0];
+    QImage gray(source.size(), QImage::Format_Grayscale8);
+    for (int top = 0; top < source.height(); top += bandRows) {
+        stop.check();
+        const QImage band = opaqueRows(source, top, std::min(bandRows, source.height() - top));
+        const QImage levels = band.convertToFormat(QImage::Format_Grayscale8);
+        for (int y = 0; y < band.height(); ++y) {
+            const auto *row = reinterpret_cast<const QRgb *>(band.constScanLine(y));
+            const uchar *level = levels.constScanLine(y);
+            uchar *out = gray.scanLine(top + y);
+            for (int x = 0; x < band.width(); ++x) {
+                const QRgb pixel = row[x];
+                const int colour = std::max({ std::abs(qRed(pixel) - groundRed),
+                    std::abs(qGreen(pixel) - groundGreen), std::abs(qBlue(pixel) - groundBlue) });
+                const int shift = level[x] - groundGray;
+                if (std::abs(shift) >= colour * 3 / 4) {
+                    out[x] = level[x];
+                    continue;
+                }
+                // Of about the ground's brightness: set off towards the side with more room.
+                const int apart = colour * 3 / 4;
+                const bool darker = std::abs(shift) * 4 < colour ? groundGray >= 128 : shift < 0;
+                out[x] = uchar(std::clamp(darker ? groundGray - apart : groundGray + apart, 0, 255));
+            }
+        }
     }
     // The ground is the most common brightness; a dark ground means light text.
     std::vector<qint64> histogram(256, 0);
@@ -279,11 +332,47 @@ void invertPanels(QImage &gray, const Stopper &stop)
     }
 }
 
+// Dark text on a light panel a shade darker than the ground (a chip, a tag, a selected or striped
+// row, a tinted button): the engine sets its threshold between the page's ground and the panel, reads
+// the panel as one dark blob and its text not at all. Each such panel is lightened in place, its
+// own ground to the page's and its text in proportion. Returns whether anything changed.
+bool flattenPanels(QImage &gray, int ground, const Stopper &stop)
+{
+    const int set = ground - 12;
+    bool changed = false;
+    for (const Box &box : darkComponents(gray, set, stop)) {
+        if (box.width() < minimumPanelSide || box.height() < minimumPanelSide)
+            continue;
+        std::array<qint64, 256> histogram {};
+        for (int y = box.top; y < box.bottom; ++y) {
+            const uchar *row = gray.constScanLine(y);
+            for (int x = box.left; x < box.right; ++x)
+                ++histogram[row[x]];
+        }
+        const int panel = int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+        const qint64 area = qint64(box.width()) * box.height();
+        const qint64 filled = std::accumulate(histogram.begin(), histogram.begin() + set + 1, qint64(0));
+        const qint64 text
+            = std::accumulate(histogram.begin(), histogram.begin() + std::max(0, panel - 47), qint64(0));
+        // A filled panel, not a dark one (those were turned over), holding darker text.
+        if (panel > set || panel < 96 || filled * 5 < area * 3 || text * 100 < area || text * 5 > area * 2)
+            continue;
+        changed = true;
+        for (int y = box.top; y < box.bottom; ++y) {
+            uchar *row = gray.scanLine(y);
+            for (int x = box.left; x < box.right; ++x)
+                row[x] = uchar(std::min(255, row[x] * ground / panel));
+        }
+    }
+    return changed;
+}
+
 // What the layout of the region looks like: how tall its letters are and where they lie.
 TextLayout analyseLayout(const QImage &gray, const Stopper &stop)
 {
     TextLayout layout;
     const int threshold = otsuThreshold(gray, stop);
+    layout.threshold = threshold;
     std::vector<Box> shapes = darkComponents(gray, threshold, stop);
     // Letter-like shapes only: rules, frames, icons and specks say nothing about the text size.
     std::vector<Box> letters;
@@ -306,6 +395,172 @@ TextLayout analyseLayout(const QImage &gray, const Stopper &stop)
     layout.capHeight = heights[at];
 
     return layout;
+}
+
+// Shapes beside text that are no letters: the circles of radio buttons, check boxes, switches, avatars,
+// and solid ones such as the arrows of combo boxes and filled check boxes. The engine reads them as
+// "O", "@", "&" or "v". A round, pill-shaped or boxed outline clearly taller than the letters on its line
+// and than most of the page's text, holding no text, is one; so is a shape the size of a
+// letter that is solid, which no letter is at that size (its strokes are thin; a dot is far
+// smaller). Each is painted over with the ground. Returns whether any was.
+bool removeShapes(QImage &gray, int ground, const TextLayout &layout, const Stopper &stop)
+{
+    const std::vector<Box> &letters = layout.letters;
+    if (letters.empty())
+        return false;
+    // Letters by the row of their centre, a few rows to a bucket.
+    constexpr int bucketRows = 8;
+    std::map<int, std::vector<std::size_t>> byRow;
+    for (std::size_t i = 0; i < letters.size(); ++i)
+        byRow[(letters[i].top + letters[i].bottom) / 2 / bucketRows].push_back(i);
+    const auto isInk = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < gray.width() && y < gray.height()
+            && gray.constScanLine(y)[x] <= layout.threshold;
+    };
+    const auto solid = [&](const Box &box) {
+        const qint64 area = qint64(box.width()) * box.height();
+        if (std::max(box.width(), box.height()) * 20 < layout.capHeight * 9
+            || std::min(box.width(), box.height()) < 4 || box.ink * 20 < area * 9
+            || 2 * std::min(box.width(), box.height()) < std::max(box.width(), box.height()))
+            return false;
+        // Much of it deep inside ink in every direction, deeper than any stroke of a letter this
+        // size: the strokes of a bold letter meet in fewer such pixels.
+        const int depth = std::max(1, box.height() / 5);
+        qint64 deep = 0;
+        for (int y = box.top + depth; y < box.bottom - depth; ++y) {
+            for (int x = box.left + depth; x < box.right - depth; ++x) {
+                bool inside = true;
+                for (int dy = -depth; dy <= depth && inside; ++dy) {
+                    for (int dx = -depth; dx <= depth && inside; ++dx)
+                        inside = isInk(x + dx, y + dy);
+                }
+                deep += inside;
+            }
+        }
+        // A flat one, as an arrow is, may be less deep: no letter this flat is solid at all.
+        return 10 * deep >= 4 * box.ink || (4 * deep >= box.ink && 2 * box.height() <= box.width());
+    };
+    // Its ink within the circle, ellipse or pill its box holds: nothing in the corners.
+    const auto outlineIsRound = [&](const Box &box) {
+        const double halfHeight = box.height() / 2.0;
+        const double straight = std::max(0.0, box.width() / 2.0 - halfHeight);
+        const double halfWidth = straight > 0 ? halfHeight : box.width() / 2.0;
+        const double centreX = (box.left + box.right) / 2.0;
+        const double centreY = (box.top + box.bottom) / 2.0;
+        qint64 ink = 0;
+        qint64 outside = 0;
+        // And ink all round along it: in each eighth of the turn.
+        uchar around = 0;
+        for (int y = box.top; y < box.bottom; ++y) {
+            for (int x = box.left; x < box.right; ++x) {
+                if (!isInk(x, y))
+                    continue;
+                ++ink;
+                const double offset = x + 0.5 - centreX;
+                const double dx
+                    = std::copysign(std::max(0.0, std::abs(offset) - straight), offset) / halfWidth;
+                const double dy = (y + 0.5 - centreY) / halfHeight;
+                const double reach = dx * dx + dy * dy;
+                outside += reach > 1.25;
+                if (reach > 0.45 && reach <= 1.25) {
+                    const double turn = std::atan2(dy, dx) / (2 * M_PI) + 0.5; // 0..1
+                    around |= uchar(1u << std::min(7, int(turn * 8)));
+                }
+            }
+        }
+        return ink > 0 && outside * 20 <= ink && around == 0xff;
+    };
+    // Or its ink along the edges of its box alone, as of an empty check box.
+    const auto outlineIsFrame = [&](const Box &box) {
+        const int edge = std::max(2, std::min(box.width(), box.height()) / 5);
+        qint64 ink = 0;
+        qint64 inner = 0;
+        for (int y = box.top; y < box.bottom; ++y) {
+            for (int x = box.left; x < box.right; ++x) {
+                if (!isInk(x, y))
+                    continue;
+                ++ink;
+                inner += x >= box.left + edge && x < box.right - edge && y >= box.top + edge
+                    && y < box.bottom - edge;
+            }
+        }
+        if (ink == 0 || inner * 10 > ink)
+            return false;
+        // Closed all round: ink near each side along most of it.
+        const auto covered = [&](bool horizontal, bool far) {
+            const int along = horizontal ? box.width() : box.height();
+            int found = 0;
+            for (int p = 0; p < along; ++p) {
+                bool hit = false;
+                for (int d = 0; d < edge && !hit; ++d) {
+                    const int x = horizontal ? box.left + p : far ? box.right - 1 - d : box.left + d;
+                    const int y = horizontal ? (far ? box.bottom - 1 - d : box.top + d) : box.top + p;
+                    hit = isInk(x, y);
+                }
+                found += hit;
+            }
+            return found * 10 >= along * 7;
+        };
+        return covered(true, false) && covered(true, true) && covered(false, false) && covered(false, true);
+    };
+    // Shapes that may be such: solid ones, and round outlines. Round letters ("o", "O") are among the
+    // latter, but only a shape clearly taller than the other letters beside it is kept.
+    enum class Kind : uchar { Letter, Solid, Round };
+    std::vector<Kind> kinds(letters.size(), Kind::Letter);
+    for (std::size_t i = 0; i < letters.size(); ++i) {
+        stop.check();
+        const Box &box = letters[i];
+        const int w = box.width();
+        const int h = box.height();
+        const bool round = 10 * std::abs(w - h) <= 3 * std::max(w, h);
+        const bool pill = 2 * w >= 3 * h && w <= 3 * h;
+        if (solid(box))
+            kinds[i] = Kind::Solid;
+        else if ((round || pill) && (outlineIsRound(box) || outlineIsFrame(box)))
+            kinds[i] = Kind::Round;
+    }
+    std::vector<Box> found;
+    for (std::size_t i = 0; i < letters.size(); ++i) {
+        stop.check();
+        const Box &box = letters[i];
+        const int h = box.height();
+        if (kinds[i] == Kind::Letter)
+            continue;
+        if (kinds[i] == Kind::Round) {
+            // The tallest other letter beside it on its line, and what it holds.
+            int tallest = 0;
+            int held = 0;
+            for (auto it = byRow.lower_bound(box.top / bucketRows);
+                 it != byRow.end() && it->first <= (box.bottom - 1) / bucketRows; ++it) {
+                for (const std::size_t j : it->second) {
+                    const Box &other = letters[j];
+                    const int centreX = (other.left + other.right) / 2;
+                    const int centreY = (other.top + other.bottom) / 2;
+                    if (j == i || centreY < box.top || centreY >= box.bottom)
+                        continue;
+                    if (centreX > box.left && centreX < box.right && other.height() < h) {
+                        ++held;
+                        continue;
+                    }
+                    const int gap = std::max(other.left - box.right, box.left - other.right);
+                    if (kinds[j] == Kind::Letter && gap <= 6 * h)
+                        tallest = std::max(tallest, other.height());
+                }
+            }
+            const int beside = std::max(tallest, layout.capHeight);
+            if (held >= 2 || 20 * h < 29 * beside)
+                continue;
+        }
+        found.push_back(box);
+    }
+    for (const Box &box : found) {
+        for (int y = std::max(0, box.top - 1); y < std::min(gray.height(), box.bottom + 1); ++y) {
+            uchar *row = gray.scanLine(y);
+            for (int x = std::max(0, box.left - 1); x < std::min(gray.width(), box.right + 1); ++x)
+                row[x] = uchar(std::max<int>(row[x], ground));
+        }
+    }
+    return !found.empty();
 }
 
 // Ruling lines: table grids, column dividers, frames, underlines. Beside such a stroke the engine
@@ -671,6 +926,22 @@ bool evenContrast(QImage &gray, int ground, const Stopper &stop)
         const int wanted = local - target;
         if (contrast <= 0 || wanted <= 0 || contrast * 10 >= wanted * 6)
             continue;
+        // A grain of a noisy ground, not faint text: around it, most of the ground is a little off
+        // its usual brightness. Deepened, grains became letters the engine read.
+        int ring = 0;
+        int grainy = 0;
+        for (int y = top; y < bottom; ++y) {
+            const uchar *row = gray.constScanLine(y);
+            for (int x = left; x < right; ++x) {
+                if (x >= box.left && x < box.right && y >= box.top && y < box.bottom)
+                    continue;
+                ++ring;
+                const int off = std::abs(row[x] - local);
+                grainy += off >= 6 && off <= 60;
+            }
+        }
+        if (2 * grainy > ring)
+            continue;
         changed = true;
         for (int y = box.top; y < box.bottom; ++y) {
             uchar *row = gray.scanLine(y);
@@ -922,6 +1193,44 @@ void findBlocks(const TextLayout &layout, const std::vector<Separator> &separato
             if (gap.ruled || (5 * width >= widthTimesFive && width >= narrowest))
                 kept.push_back(gap);
         }
+        // A column no wider than a character or two (the signs of a diff, bullets, check marks,
+        // row numbers) is read with the column beside it: read alone, a "-" or "." is taken for a
+        // speck and dropped, and the line loses its sign.
+        for (bool narrowFound = true; narrowFound;) {
+            narrowFound = false;
+            for (std::size_t c = 0; c <= kept.size() && !narrowFound; ++c) {
+                const int from = c == 0 ? std::numeric_limits<int>::min() : kept[c - 1].span.second;
+                const int to = c == kept.size() ? std::numeric_limits<int>::max() : kept[c].span.first;
+                int widest = 0;
+                for (std::size_t b = open.first; b <= open.last; ++b) {
+                    int left = std::numeric_limits<int>::max();
+                    int right = std::numeric_limits<int>::min();
+                    for (const Span &ink : bands[b].ink) {
+                        if (ink.first >= from && ink.second <= to) {
+                            left = std::min(left, ink.first);
+                            right = std::max(right, ink.second);
+                        }
+                    }
+                    if (right > left)
+                        widest = std::max(widest, right - left);
+                }
+                if (2 * widest > 3 * cap)
+                    continue;
+                // Joined across the narrower of its unruled gutters.
+                std::size_t drop = kept.size();
+                for (const std::size_t side : { c - 1, c }) {
+                    if (side < kept.size() && !kept[side].ruled
+                        && (drop == kept.size()
+                            || kept[side].span.second - kept[side].span.first
+                                < kept[drop].span.second - kept[drop].span.first))
+                        drop = side;
+                }
+                if (drop < kept.size()) {
+                    kept.erase(kept.begin() + qsizetype(drop));
+                    narrowFound = true;
+                }
+            }
+        }
         open.shared = kept;
         if (!merged.empty() && merged.back().shared.empty() && open.shared.empty())
             merged.back().last = open.last;
@@ -1107,6 +1416,7 @@ PageAnalysis::PageAnalysis(const QImage &image, const std::function<bool()> &sho
     m_gray = normalizedGray(image, &inverted, stop);
     invertPanels(m_gray, stop);
     m_ground = groundLevel(m_gray, stop);
+    flattenPanels(m_gray, m_ground, stop);
     m_layout = analyseLayout(m_gray, stop);
     bool changed = removeFrames(m_gray, m_ground, m_layout.capHeight, &m_separators, stop);
     changed = removeRules(m_gray, m_ground, m_layout.letters, &m_separators, stop) || changed;
@@ -1116,9 +1426,34 @@ PageAnalysis::PageAnalysis(const QImage &image, const std::function<bool()> &sho
     changed = evenContrast(m_gray, m_ground, stop) || changed;
     if (changed)
         m_layout = analyseLayout(m_gray, stop);
+    if (removeShapes(m_gray, m_ground, m_layout, stop))
+        m_layout = analyseLayout(m_gray, stop);
     if (m_layout.capHeight == 0)
         return;
     findBlocks(m_layout, m_separators, m_gray.rect(), 0, &m_blocks, &m_runs, stop);
+}
+
+bool PageAnalysis::isNoisy(QRect area) const
+{
+    area &= m_gray.rect();
+    if (area.isEmpty())
+        return false;
+    std::array<qint64, 256> histogram {};
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const uchar *row = m_gray.constScanLine(y);
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++histogram[row[x]];
+    }
+    const int mode = int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+    // Off the ground by a little: grain. Text adds its edges, a few pixels in a hundred; grain of
+    // any strength moves a good part of the ground.
+    qint64 grain = 0;
+    for (int v = 0; v < 256; ++v) {
+        const int off = std::abs(v - mode);
+        if (off >= 6 && off <= 60)
+            grain += histogram[std::size_t(v)];
+    }
+    return grain * 10 > qint64(area.width()) * area.height() * 3;
 }
 
 std::vector<PageAnalysis::Band> PageAnalysis::linesIn(QRect region) const

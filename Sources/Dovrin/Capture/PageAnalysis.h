@@ -41,6 +41,7 @@ public:
     struct TextLayout
     {
         int capHeight = 0;
+        int threshold = 0; // no lighter pixel is ink
         std::vector<Box> letters;
         std::vector<Box> marks; // other shapes: dots, dashes, the bars of "=", underlines
     };
@@ -100,6 +101,9 @@ public:
     const std::vector<QRect> &blocks() const { return m_blocks; }
     const std::vector<Run> &runs() const { return m_runs; }
 
+    // Whether the ground of `area` is grainy (a photograph, a noisy texture) rather than flat: there
+    // the engine makes words of the grain, and only words it is sure of are text.
+    bool isNoisy(QRect area) const;
     // The lines whose letters' centres lie in `region`, top to bottom.
     std::vector<Band> linesIn(QRect region) const;
     // A block cut into lines of about one size.
