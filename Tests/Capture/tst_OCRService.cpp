@@ -686,6 +686,27 @@ private slots:
         const QStringList labels { "Every hour", "Skip on battery", "Sync over mobile data", "Medium",
             "Maria Lopez" };
         QTest::newRow("controls beside their labels") << controls(labels) << labels.join(' ');
+
+        // Dark rounded buttons in a light dialog: turned over to be read, the corners outside their
+        // rounding became specks read as "r", "7" and "4".
+        QImage dialog(420, 110, QImage::Format_RGB32);
+        dialog.fill(white);
+        {
+            QPainter painter(&dialog);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setFont(fontOf("DejaVu Sans", 13));
+            painter.setPen(ink);
+            painter.drawText(14, 28, "Free space after this: 118.4 GB of 512 GB");
+            painter.setPen(QPen(QColor(0x8a, 0x10, 0x1c), 1));
+            painter.setBrush(QColor(0xc0, 0x1c, 0x28));
+            painter.drawRoundedRect(QRectF(150.5, 56.5, 120, 34), 5, 5);
+            painter.drawRoundedRect(QRectF(284.5, 56.5, 120, 34), 5, 5);
+            painter.setPen(white);
+            painter.drawText(172, 78, "Delete all");
+            painter.drawText(314, 78, "Keep both");
+        }
+        QTest::newRow("dark rounded buttons")
+            << dialog << "Free space after this: 118.4 GB of 512 GB Delete all Keep both";
     }
 
     void keepsWhatTheTextSays()

@@ -326,7 +326,16 @@ void invertPanels(QImage &gray, const Stopper &stop)
         const int invertedGround = std::max(1, 255 - panelGround);
         for (int y = box.top; y < box.bottom; ++y) {
             uchar *row = gray.scanLine(y);
-            for (int x = box.left; x < box.right; ++x)
+            // Along each row, from the panel's first pixel to its last: beyond them, in the corners
+            // of a rounded button, lies the region's own ground, which turned over became specks
+            // read as "r" or "7".
+            int from = box.left;
+            int to = box.right - 1;
+            while (from < to && row[from] > threshold)
+                ++from;
+            while (to > from && row[to] > threshold)
+                --to;
+            for (int x = from; x <= to; ++x)
                 row[x] = uchar(std::min(255, (255 - row[x]) * 255 / invertedGround));
         }
     }
