@@ -17,6 +17,11 @@ namespace {
 
 const QString untitled = QStringLiteral("Untitled capture");
 
+bool takesRecognizedTitle(const QString &title)
+{
+    return title == untitled || title.isEmpty();
+}
+
 void moveTo(ModelContext &context, CapturePhase phase)
 {
     if (CapturePhaseTransition::allows(context.phase(), phase))
@@ -83,7 +88,7 @@ Task<> CaptureReviewFlow::recognize(Task<OCRResult> work, int generation, QUuid 
     draft.reviewedText = result.text;
     draft.observations = result.observations;
     draft.ocrLanguages = result.languages;
-    draft.title = OCRLayout::defaultTitle(result.text);
+    draft.title = titleAfterRecognition(m_context, draftID, result.text);
     draft.updatedAt = m_context.services().now();
     drafts.setCurrentDraft(draft);
     saveDraftQuietly(m_context, draft);
@@ -93,6 +98,15 @@ Task<> CaptureReviewFlow::recognize(Task<OCRResult> work, int generation, QUuid 
     m_context.setStatusMessage(QStringLiteral("Review capture"));
 }
 
+QString CaptureReviewFlow::titleAfterRecognition(
+    ModelContext &context, const QUuid &draftID, const QString &text)
+{
+    const std::shared_ptr<ReviewSession> session = context.reviewSession();
+    if (session && session->id == draftID && !takesRecognizedTitle(session->title()))
+        return session->title();
+    return OCRLayout::defaultTitle(text);
+}
+
 void CaptureReviewFlow::showRecognition(
     ModelContext &context, const QUuid &draftID, const QString &text, bool lowConfidence)
 {
@@ -100,7 +114,7 @@ void CaptureReviewFlow::showRecognition(
     if (!session || session->id != draftID)
         return;
     session->setReviewedText(text);
-    if (session->title() == untitled || session->title().isEmpty())
+    if (takesRecognizedTitle(session->title()))
         session->setTitle(OCRLayout::defaultTitle(text));
     session->setOCRRunning(false);
     if (text.isEmpty()) {

@@ -40,6 +40,10 @@ public:
     void applyReviewDestination(const FolderAccess &access);
     Task<> saveOpenReview();
 
+    // The draft's title once `text` is recognized for the draft `draftID`: the title its open review
+    // holds when the user typed one meanwhile (the review keeps it, and so must the draft, which is what
+    // a crash brings back), else the text's first line.
+    static QString titleAfterRecognition(ModelContext &context, const QUuid &draftID, const QString &text);
     // Recognized text of the draft `draftID` reached the draft: the open review of that draft shows it
     // (keeping a title the user typed) and the phase follows what was found.
     static void showRecognition(

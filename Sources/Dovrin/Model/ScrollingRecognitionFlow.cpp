@@ -120,7 +120,7 @@ Task<> ScrollingRecognitionFlow::recognize(ScrollingCaptureManifest manifest, in
         draft.reviewedText = assembled;
         draft.observations = text.normalizedObservations(QSize(manifest.pixelWidth, manifest.pixelHeight));
         draft.ocrLanguages = QStringList(languages.begin(), languages.end());
-        draft.title = OCRLayout::defaultTitle(assembled);
+        draft.title = CaptureReviewFlow::titleAfterRecognition(m_context, draftID, assembled);
         draft.updatedAt = m_context.services().now();
         drafts.setCurrentDraft(draft);
         QFuture<bool> saving = drafts.onDraftThread([draft](const EncryptedDraftStore &store) {
