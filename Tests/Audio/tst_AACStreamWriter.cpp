@@ -1,6 +1,7 @@
 #include "Audio/AACStreamWriter.h"
 #include "AudioFileProbe.h"
 #include "FileSizeLimit.h"
+#include "GenerousWaits.h"
 #include "SpeechFixtures.h"
 #include "TestSupport.h"
 
@@ -521,7 +522,7 @@ private slots:
         QVERIFY(child.waitForReadyRead(60000));
         QVERIFY(child.readAllStandardOutput().startsWith("written"));
         ::kill(pid_t(child.processId()), SIGKILL);
-        QVERIFY(child.waitForFinished(10000));
+        QVERIFY(child.waitForFinished(TestSupport::patienceMs));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
         const QVector<float> decoded = AudioFileProbe::decodeChannel(file);

@@ -222,7 +222,10 @@ private slots:
         engine.stop();
 
         const double seconds = double(recording.frames()) / 48000;
-        QVERIFY2(std::abs(seconds - double(elapsedMs) / 1000) < 0.1, qPrintable(QString::number(seconds)));
+        // A gap left unfilled, or filled twice, is seconds long; a busy machine starts the stream and
+        // notices the count late by a good part of a second at times.
+        QVERIFY2(std::abs(seconds - double(elapsedMs) / 1000) < 0.5,
+            qPrintable(QStringLiteral("%1 s recorded in %2 ms").arg(seconds).arg(elapsedMs)));
         // The player may start late on a loaded machine: the tone is looked for where it landed.
         const std::vector<float> mono = recording.mono();
         const auto onset
@@ -475,8 +478,9 @@ private slots:
         QTemporaryDir folder;
         AudioSessionCoordinator coordinator;
         MainThreadStallProbe probe;
+        constexpr int frozenMs = 1000;
         QCOMPARE(::kill(pid_t(server.pid()), SIGSTOP), 0);
-        QTimer::singleShot(1000, [pid = pid_t(server.pid())] { ::kill(pid, SIGCONT); });
+        QTimer::singleShot(frozenMs, [pid = pid_t(server.pid())] { ::kill(pid, SIGCONT); });
         probe.start();
         Task<> start
             = coordinator.start(ResolvedFolder { QUrl::fromLocalFile(folder.path()), false, std::nullopt },
@@ -493,7 +497,9 @@ private slots:
         const qint64 stopStall = probe.longestStallMs();
         QVERIFY(stop.result().othersURL && stop.result().youURL);
         qInfo("longest main-thread stall: %lld ms starting, %lld ms stopping", startStall, stopStall);
-        QVERIFY2(startStall <= 50 && stopStall <= 50,
+        // Waiting on the frozen server stalls for most of the freeze; a busy machine alone stalls the
+        // thread for a tenth of it at times.
+        QVERIFY2(startStall < frozenMs / 3 && stopStall < frozenMs / 3,
             qPrintable(QStringLiteral("%1 ms, %2 ms").arg(startStall).arg(stopStall)));
     }
 

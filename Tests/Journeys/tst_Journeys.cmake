@@ -1,7 +1,7 @@
 # Runs the installed program on a desktop of its own and plays into the shared private sound server.
 target_sources(${test} PRIVATE ${folder}/ScreenText.cpp ${folder}/QuorvelInstance.cpp)
 target_link_libraries(${test} PRIVATE PkgConfig::TESSERACT)
-add_dependencies(${test} quorvel region_target scroll_target)
+add_dependencies(${test} quorvel region_target scroll_target tone_player)
 
 # The program as a person installs it, into a prefix inside the build tree, before the journeys.
 set(journeys_prefix ${CMAKE_CURRENT_BINARY_DIR}/journeys-prefix)

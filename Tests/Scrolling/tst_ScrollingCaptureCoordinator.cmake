@@ -1,3 +1,4 @@
 # Whole scrolling captures on a display of its own, with recognition: about a minute and a half, longer
 # on a loaded machine.
 set_tests_properties(${test} PROPERTIES TIMEOUT 360)
+add_dependencies(${test} scroll_target)

@@ -1,3 +1,4 @@
+#include "GenerousWaits.h"
 #include "Platform/ProcessTable.h"
 #include "Services/AppRelaunch.h"
 #include "TestSupport.h"
@@ -45,11 +46,11 @@ private slots:
         QProcess first;
         first.setWorkingDirectory(dir.path());
         first.start(TestSupport::binaryDir() + "/relaunch_probe", arguments);
-        QVERIFY(first.waitForFinished(10000));
+        QVERIFY(first.waitForFinished(TestSupport::patienceMs));
         QCOMPARE(first.exitCode(), 0);
 
         // Once nothing of the run is left, a stray or cancelled reopen would have shown in the log.
-        QTRY_VERIFY_WITH_TIMEOUT(!anyStillRunning(log), 15000);
+        QTRY_VERIFY(!anyStillRunning(log));
         // Each line: "start <pid> <previous instance still alive: 0/1> <arguments>" or "exit <pid>".
         const QStringList lines
             = QString::fromUtf8(TestSupport::readFile(log)).split('\n', Qt::SkipEmptyParts);

@@ -1,3 +1,4 @@
+#include "GenerousWaits.h"
 #include "Rules/KeyTable.h"
 #include "Services/HotKeyController.h"
 #include "SyntheticKeyboard.h"
@@ -30,7 +31,8 @@ struct Holder
     {
         process.start(
             TestSupport::binaryDir() + "/hotkey_holder", { QString::number(keysym), QString::number(xMask) });
-        answer = process.waitForReadyRead(5000) ? process.readAll().trimmed() : QByteArray();
+        answer
+            = process.waitForReadyRead(TestSupport::patienceMs) ? process.readAll().trimmed() : QByteArray();
     }
     ~Holder()
     {

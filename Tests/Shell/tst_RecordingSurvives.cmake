@@ -2,3 +2,4 @@
 # waits for seconds of recording.
 set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 set_tests_properties(${test} PROPERTIES TIMEOUT 480)
+add_dependencies(${test} tone_player)

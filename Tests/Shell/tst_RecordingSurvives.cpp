@@ -2,6 +2,7 @@
 #include "AudioFileProbe.h"
 #include "Documents/AppSettingsStore.h"
 #include "Documents/DefaultsStore.h"
+#include "GenerousWaits.h"
 #include "Model/AudioReviewSession.h"
 #include "ModelHarness.h"
 #include "PrivatePulseAudio.h"
@@ -359,7 +360,7 @@ private slots:
         QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
         QTest::qWait(afterMs);
         ::kill(pid_t(child.pid()), SIGKILL);
-        QVERIFY(child.process().waitForFinished(10000));
+        QVERIFY(child.process().waitForFinished(TestSupport::patienceMs));
 
         const double others = seconds(recording(child.notes(), "others"));
         const double you = seconds(recording(child.notes(), "you"));

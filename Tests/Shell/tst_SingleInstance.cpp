@@ -1,3 +1,5 @@
+#include "GenerousWaits.h"
+
 #include "Shell/SingleInstance.h"
 
 #include <QCoreApplication>
@@ -59,7 +61,7 @@ private slots:
             if (other == Other::killedDuringHandOver)
                 QCOMPARE(here.claim(), SingleInstance::Claim::secondary);
             holder->kill(); // SIGKILL: the lock file and the socket stay behind
-            QVERIFY(holder->waitForFinished(5000));
+            QVERIFY(holder->waitForFinished(TestSupport::patienceMs));
         }
         if (other == Other::killed) {
             QCOMPARE(here.claim(), SingleInstance::Claim::primary);

@@ -1,5 +1,6 @@
 // Resumes the stored draft of a draft folder into the real review window, types into its title,
-// note, tags and text, says so on stdout, then waits to be killed.
+// note, tags and text, says so on stdout with the temporary folder of its own that the killer
+// removes ("typed <folder>"), then waits to be killed.
 // Usage: review_typist <draft folder>
 
 #include "ModelHarness.h"
@@ -50,7 +51,7 @@ int main(int argc, char **argv)
     QPlainTextEdit *editor = view->editorPane()->editor()->editor();
     editor->moveCursor(QTextCursor::End);
     QTest::keyClicks(editor, QStringLiteral(" typed"));
-    std::printf("typed\n");
+    std::printf("typed %s\n", qPrintable(h.dir.path()));
     std::fflush(stdout);
     return app.exec();
 }

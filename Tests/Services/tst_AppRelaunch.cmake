@@ -1,0 +1,2 @@
+# The program that relaunches itself.
+add_dependencies(${test} relaunch_probe)
