@@ -23,10 +23,13 @@
 #include "Windows/TextLabel.h"
 #include "Windows/ToggleSwitch.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QScopeGuard>
@@ -163,6 +166,55 @@ private slots:
             QCOMPARE(stored->title, QStringLiteral("Title edited"));
             QCOMPARE(stored->reviewedText, QStringLiteral("text more"));
         }
+    }
+
+    void aClickKeysOvertookKeepsThem_data()
+    {
+        QTest::addColumn<bool>("overtaken");
+        QTest::newRow("held back by the window manager: keys first, the click stamped before them") << true;
+        QTest::newRow("clicked after the keys") << false;
+    }
+
+    // A click into the title, Ctrl+A and typing, with the click reaching the field after Ctrl+A:
+    // stamped before it, the click leaves the selection alone and the typing replaces the title. A
+    // click that truly came later moves the cursor, and the typing goes where it points.
+    void aClickKeysOvertookKeepsThem()
+    {
+        QFETCH(bool, overtaken);
+        Review r;
+        QVERIFY(r.open());
+        QVERIFY(r.activate());
+        const QString recognized = QStringLiteral("Harbor granite ledger 4821");
+        const QString typed = QStringLiteral("Harbor journey");
+        r.model().reviewSession()->setTitle(recognized);
+        QLineEdit *title = r.view()->inspector()->titleField();
+        QCOMPARE(title->text(), recognized);
+        title->setFocus();
+
+        const quint64 pressed = 50000;
+        QKeyEvent selectAll(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+        selectAll.setTimestamp(overtaken ? pressed + 40 : pressed - 40);
+        const QPoint at = title->rect().center();
+        const auto click = [&](QEvent::Type type, quint64 stamp) {
+            QMouseEvent event(type, at, title->mapToGlobal(at), Qt::LeftButton,
+                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            event.setTimestamp(stamp);
+            QApplication::sendEvent(title, &event);
+        };
+        QApplication::sendEvent(title, &selectAll);
+        click(QEvent::MouseButtonPress, pressed);
+        click(QEvent::MouseButtonRelease, pressed + 30);
+        QTest::keyClicks(title, typed);
+
+        if (overtaken) {
+            QCOMPARE(title->text(), typed);
+        } else {
+            // Wherever the click put the cursor, the typing went in there, replacing nothing.
+            const qsizetype in = title->text().indexOf(typed);
+            QVERIFY2(in >= 0 && QString(title->text()).remove(in, typed.size()) == recognized,
+                qPrintable(title->text()));
+        }
+        QCOMPARE(r.model().reviewSession()->title(), title->text());
     }
 
     // Killed shortly after the user stops typing, with no Escape, close or quit: the edits were

@@ -1,5 +1,8 @@
 #include "SyntheticPointer.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -33,6 +36,24 @@ void SyntheticPointer::press(int button)
     XTestFakeButtonEvent(m_display, unsigned(button), True, CurrentTime);
     XSync(m_display, False);
     m_pressed = button;
+    waitUntilLetThrough();
+}
+
+void SyntheticPointer::waitUntilLetThrough()
+{
+    // A window manager that focuses windows on a click holds the pointer frozen until it has decided
+    // what the click does; keys sent meanwhile reach the window before the click, and land wherever
+    // its focus was. A grab of our own answers GrabFrozen for as long as that lasts.
+    for (QDeadlineTimer deadline(30000); !deadline.hasExpired(); QThread::msleep(5)) {
+        const int answer = XGrabPointer(m_display, DefaultRootWindow(m_display), False, 0, GrabModeAsync,
+            GrabModeAsync, None, None, CurrentTime);
+        if (answer == GrabSuccess) {
+            XUngrabPointer(m_display, CurrentTime);
+            XSync(m_display, False);
+        }
+        if (answer != GrabFrozen)
+            return;
+    }
 }
 
 void SyntheticPointer::release(int button)

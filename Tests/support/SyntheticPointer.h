@@ -6,8 +6,9 @@
 struct _XDisplay;
 
 // The mouse, moved and pressed through XTest on a connection of its own to $DISPLAY (or the display
-// named), the way a hand moves it: every step reaches the server before the next one is sent. A button
-// it leaves pressed is released when it goes away.
+// named), the way a hand moves it: every step reaches the server before the next one is sent, and a
+// press returns once the window manager has let it through to the window, so keys typed next follow
+// it there. A button it leaves pressed is released when it goes away.
 class SyntheticPointer
 {
 public:
@@ -29,6 +30,8 @@ public:
     QPoint position() const;
 
 private:
+    void waitUntilLetThrough();
+
     _XDisplay *m_display = nullptr;
     int m_pressed = 0;
 };

@@ -8,6 +8,7 @@
 #include "Windows/FieldFrame.h"
 #include "Windows/FramedTextEditor.h"
 #include "Windows/Hairline.h"
+#include "Windows/OrderedLineEdit.h"
 #include "Windows/TextLabel.h"
 
 #include <QHBoxLayout>
@@ -69,7 +70,7 @@ AudioReviewView::AudioReviewView(
     auto *titleRow = new QHBoxLayout;
     titleRow->setSpacing(12);
     titleRow->addWidget(new TextLabel(QStringLiteral("Title"), VemiTextStyle::body, QFont::DemiBold));
-    m_title = new QLineEdit;
+    m_title = new OrderedLineEdit;
     m_title->setFrame(false);
     m_title->setFont(VemiFonts::font(VemiTextStyle::body));
     m_title->setPlaceholderText(QStringLiteral("Audio capture title"));

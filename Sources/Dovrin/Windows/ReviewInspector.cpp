@@ -5,6 +5,7 @@
 #include "Vemi/VemiButton.h"
 #include "Windows/Hairline.h"
 #include "Windows/MiddleElidedLabel.h"
+#include "Windows/OrderedLineEdit.h"
 #include "Windows/TextLabel.h"
 #include "Windows/ToggleSwitch.h"
 
@@ -136,7 +137,7 @@ QLineEdit *ReviewInspector::textRow(QLayout *panel, const QString &label, const 
         monospaced ? Qt::Alignment() : Qt::AlignBaseline);
     if (!monospaced)
         row->addSpacing(8);
-    auto *field = new QLineEdit;
+    auto *field = new OrderedLineEdit;
     field->setFrame(false);
     field->setPlaceholderText(placeholder);
     field->setAlignment(monospaced ? Qt::AlignLeft : Qt::AlignRight);
