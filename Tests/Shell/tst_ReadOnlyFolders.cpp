@@ -167,12 +167,13 @@ int main(int argc, char **argv)
         // Changing identity makes the process undumpable, which the leak checker needs.
         ::prctl(PR_SET_DUMPABLE, 1);
     }
-    // Root's home and the test run's folders are closed to this user: a home of its own.
+    // Root's home and the test run's folders (its temporary folder too) are closed to this user: a
+    // home of its own.
     char home[] = "/tmp/quorvel-unprivileged.XXXXXX";
     if (!::mkdtemp(home))
         return 4;
     for (const char *variable :
-        { "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" }) {
+        { "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR" }) {
         const QByteArray path = QByteArray(home) + '/' + QByteArray(variable).toLower();
         if (::mkdir(path.constData(), 0700) != 0)
             return 4;

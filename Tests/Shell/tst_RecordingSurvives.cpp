@@ -367,7 +367,9 @@ private slots:
         qInfo("killed after %.2f s: Others %.3f s, You %.3f s", afterMs / 1000.0, others, you);
         QVERIFY2(others > 0 && you > 0, "a recording is unreadable after the kill");
         QVERIFY2(std::abs(others - you) < 0.1, "the two recordings end apart");
-        QVERIFY2(others > afterMs / 1000.0 - 1.6, "more than the last second of the recording is lost");
+        // Written a second behind, it loses about the last second, a busy machine nearly two; a writer
+        // that kept more in memory would lose whole seconds more, one that never let go all of it.
+        QVERIFY2(others > afterMs / 1000.0 - 2.5, "more than the last seconds of the recording are lost");
     }
 
     // A paused program (SIGSTOP, then SIGCONT) records on one clock: both files cover the session from
