@@ -63,9 +63,17 @@ private slots:
         QTest::newRow("less in xterm, blocks of identical lines")
             << Case { of(Kind::xtermLess), document(Content::identicalBlocks, 45), true };
         QTest::newRow("GTK list, look-alike rows in alternating colours")
-            << Case { of(Kind::gtkList), document(Content::lookAlikeRows, 90) };
+            << Case { of(Kind::gtkList), document(Content::lookAlikeRows, 90), true };
         QTest::newRow("GTK text view, blocks of identical lines")
-            << Case { of(Kind::gtkText), document(Content::identicalBlocks, 35) };
+            << Case { of(Kind::gtkText), document(Content::identicalBlocks, 35), true };
+        ScrollingTestDocument::Options floating = document(Content::article, 24);
+        floating.floatingButton = true;
+        QTest::newRow("Firefox, a floating button, smooth scrolling off")
+            << Case { of(Kind::firefox, false), floating };
+        ScrollingTestDocument::Options footer = document(Content::article, 24);
+        footer.fixedFooter = true;
+        QTest::newRow("Firefox, a fixed footer, smooth scrolling off")
+            << Case { of(Kind::firefox, false), footer };
     }
     void capture()
     {

@@ -20,6 +20,9 @@ constexpr quint64 opaque = 0xff000000ff000000ULL;
 constexpr int commonCellLimit = 8;
 // Shifts worth checking in full, besides no movement.
 constexpr int candidateCount = 6;
+// Besides them, shifts voted for by cells found at most rareCellLimit times.
+constexpr int rareCandidateCount = 3;
+constexpr int rareCellLimit = 2;
 // What a caret or a small animation may change in frames that otherwise agree.
 constexpr double localChangeShare = 0.03;
 constexpr int localChangeCells = 24;
@@ -35,6 +38,8 @@ constexpr int minimumOverlapRows = 8;
 constexpr int widestEdgeStrip = 40;
 constexpr int edgeStripRuns = 4;
 constexpr int minimumEvidenceCells = 12;
+// Rows above a floating element its shadow may darken.
+constexpr int floatingMargin = 8;
 
 inline quint64 rotl(quint64 v, int r)
 {
@@ -148,6 +153,30 @@ bool amongAlike(const ScrollingFrame &frame, int row)
     return false;
 }
 
+// The `count` shifts with the most votes (indexed from -height), most first.
+std::vector<int> mostVoted(const std::vector<float> &votes, int count)
+{
+    const int height = int(votes.size()) / 2;
+    std::vector<std::pair<float, int>> best;
+    for (int i = 0; i < int(votes.size()); ++i) {
+        if (votes[size_t(i)] <= 0.0f)
+            continue;
+        best.emplace_back(votes[size_t(i)], i - height);
+        if (int(best.size()) > 4 * count) {
+            std::partial_sort(best.begin(), best.begin() + count, best.end(),
+                [](const auto &a, const auto &b) { return a.first > b.first; });
+            best.resize(size_t(count));
+        }
+    }
+    std::sort(best.begin(), best.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    if (int(best.size()) > count)
+        best.resize(size_t(count));
+    std::vector<int> shifts;
+    for (const auto &entry : best)
+        shifts.push_back(entry.second);
+    return shifts;
+}
+
 struct Evaluation
 {
     int shift = 0;
@@ -157,6 +186,8 @@ struct Evaluation
     int mismatched = 0;
     int fixedTop = 0;
     int fixedBottom = 0;
+    // Rows from here down were left out: an element floating over them.
+    int movingEnd = std::numeric_limits<int>::max();
     quint32 excludedBands = 0;
 };
 
@@ -208,6 +239,9 @@ public:
         if (maxShift <= 0)
             return {};
         std::vector<float> votes(size_t(2 * m_height + 1), 0.0f);
+        // Cells found once or twice vote again on their own: look-alike rows told apart by a
+        // number are placed by the number, however many alike cells vote for a period.
+        std::vector<float> rareVotes(size_t(2 * m_height + 1), 0.0f);
         int rows[commonCellLimit + 1];
         for (int row = 0; row < m_height; ++row) {
             const quint32 skipped = m_current.uniformBands(row) | m_current.volatileBands(row);
@@ -221,28 +255,19 @@ public:
                 const float weight = 1.0f / float(found);
                 for (int i = 0; i < found; ++i) {
                     const int shift = rows[i] - row;
-                    if (shift != 0 && std::abs(shift) <= maxShift)
+                    if (shift != 0 && std::abs(shift) <= maxShift) {
                         votes[size_t(shift + m_height)] += weight;
+                        if (found <= rareCellLimit)
+                            rareVotes[size_t(shift + m_height)] += weight;
+                    }
                 }
             }
         }
-        std::vector<std::pair<float, int>> best;
-        for (int i = 0; i < int(votes.size()); ++i) {
-            if (votes[size_t(i)] <= 0.0f)
-                continue;
-            best.emplace_back(votes[size_t(i)], i - m_height);
-            if (int(best.size()) > 4 * candidateCount) {
-                std::partial_sort(best.begin(), best.begin() + candidateCount, best.end(),
-                    [](const auto &a, const auto &b) { return a.first > b.first; });
-                best.resize(candidateCount);
-            }
+        std::vector<int> shifts = mostVoted(votes, candidateCount);
+        for (int shift : mostVoted(rareVotes, rareCandidateCount)) {
+            if (std::find(shifts.begin(), shifts.end(), shift) == shifts.end())
+                shifts.push_back(shift);
         }
-        std::sort(best.begin(), best.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
-        if (int(best.size()) > candidateCount)
-            best.resize(candidateCount);
-        std::vector<int> shifts;
-        for (const auto &entry : best)
-            shifts.push_back(entry.second);
         return shifts;
     }
 
@@ -347,11 +372,37 @@ public:
         }
         result.fixedTop = top;
         result.fixedBottom = bottom;
-        const int zoneEnd = m_height - bottom;
+        tally(result, m_height - bottom);
+        // An element floating over the lower part (a button in a corner) and what it throws around
+        // it (a shadow over the content moving under it) agree neither where it was nor at the
+        // shift: when the rows from its top down are all that disagree, they are left out, as they
+        // are of every new strip.
+        if (!result.consistent && shift > 0) {
+            const int floating = floatingTop(result);
+            if (floating < m_height - bottom) {
+                Evaluation above;
+                above.shift = shift;
+                above.fixedTop = top;
+                above.fixedBottom = bottom;
+                above.movingEnd = std::max(top, floating - floatingMargin);
+                tally(above, above.movingEnd);
+                if (above.consistent)
+                    return above;
+            }
+        }
+        return result;
+    }
+
+    // Counts the cells that agree and disagree at the evaluation's shift in the rows from its
+    // fixed top to `zoneEnd`, and tells whether they fit.
+    void tally(Evaluation &result, int zoneEnd) const
+    {
+        const int shift = result.shift;
+        const int top = result.fixedTop;
         const int first = std::max(top, top - shift);
         const int last = std::min(zoneEnd, zoneEnd - shift);
         if (last - first < minimumOverlapRows)
-            return result;
+            return;
 
         Tally perBand[ScrollingFrame::maximumBands];
         Tally atZero[ScrollingFrame::maximumBands];
@@ -395,7 +446,6 @@ public:
         // Unchanged content agrees everywhere at the right shift; a caret or a small animation may
         // disagree in a few cells, repeated content that differs in places does not fit.
         result.consistent = result.valid && result.mismatched <= localChangeAllowance(result.matched);
-        return result;
     }
 
     // The first row of an element floating over the lower half of the moving rows (a button in a
@@ -549,12 +599,15 @@ private:
         }
         if (rows.empty())
             return false;
-        // A thumb or a track is one row over and over; text that differs at a wrong shift is not.
-        // An overlay scrollbar covers the page in one of the frames.
+        // A thumb or a track is one row over and over (a see-through one over rows of two colours
+        // within each colour: the first row of one is like those below it); text that differs at
+        // a wrong shift is not. An overlay scrollbar covers the page in one of the frames.
         const auto segmentRepeats = [&](const ScrollingFrame &frame, int row) {
             const auto *line = reinterpret_cast<const quint32 *>(frame.image().constScanLine(row));
-            for (int above = row - 1; above >= std::max(0, row - 2); --above) {
-                const auto *other = reinterpret_cast<const quint32 *>(frame.image().constScanLine(above));
+            for (const int near : { row - 1, row - 2, row + 1, row + 2 }) {
+                if (near < 0 || near >= frame.height())
+                    continue;
+                const auto *other = reinterpret_cast<const quint32 *>(frame.image().constScanLine(near));
                 if (std::equal(line + left, line + right + 1, other + left,
                         [](quint32 a, quint32 b) { return ((a ^ b) & 0xffffffu) == 0; }))
                     return true;
@@ -696,7 +749,7 @@ ScrollingAlignment describe(const Aligner &aligner, const Evaluation &e, const s
     alignment.offset = e.shift;
     alignment.confidence = std::clamp(fit * agreement * std::min(1.0, 2.0 * separation), 0.0, 1.0);
     alignment.fixedTop = e.fixedTop;
-    alignment.fixedBottom = aligner.height() - aligner.floatingTop(e);
+    alignment.fixedBottom = aligner.height() - std::min(aligner.floatingTop(e), e.movingEnd);
     alignment.excludedColumns = columnsOf(aligner.current(), e.excludedBands);
     return alignment;
 }
@@ -750,6 +803,22 @@ ScrollingFrame::ScrollingFrame(const QImage &image)
         m_uniform[size_t(row)] = uniformMask;
     }
     buildIndex();
+}
+
+ScrollingFrame::ScrollingFrame(
+    const QImage &image, std::vector<quint32> changed, std::vector<quint32> changing)
+    : ScrollingFrame(image)
+{
+    const auto fitted = [this](std::vector<quint32> &marks) {
+        if (marks.empty() || isNull())
+            return std::vector<quint32>();
+        marks.resize(size_t(height()), 0);
+        for (quint32 &bands : marks)
+            bands &= allBands();
+        return std::move(marks);
+    };
+    m_changed = fitted(changed);
+    m_volatile = fitted(changing);
 }
 
 void ScrollingFrame::buildIndex()

@@ -21,6 +21,9 @@ public:
     ScrollingFrame() = default;
     // Prepares `image` (any format; compared as opaque RGB, the alpha byte ignored).
     explicit ScrollingFrame(const QImage &image);
+    // A look recorded earlier, with the cells it saw change at rest (bands per row, as changedBands()
+    // and volatileBands() answer them; empty when none); rows past the image's are ignored.
+    ScrollingFrame(const QImage &image, std::vector<quint32> changed, std::vector<quint32> changing);
 
     const QImage &image() const { return m_image; }
     bool isNull() const { return m_image.isNull(); }
