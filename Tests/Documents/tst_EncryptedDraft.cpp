@@ -430,6 +430,75 @@ private slots:
         QCOMPARE(*loaded, original);
     }
 
+    // A newer version's draft and its tiles go aside under the first names both free, private, as they
+    // were, and the next draft of this version takes the place without touching them.
+    void setAside_data()
+    {
+        QTest::addColumn<QStringList>("taken");
+        QTest::addColumn<bool>("tiles");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a draft alone") << QStringList() << false << "active-draft.newer-1.sealed";
+        QTest::newRow("a draft and its tiles") << QStringList() << true << "active-draft.newer-1.sealed";
+        QTest::newRow("an earlier one set aside")
+            << QStringList { "active-draft.newer-1.sealed" } << true << "active-draft.newer-2.sealed";
+        QTest::newRow("earlier tiles set aside")
+            << QStringList { "active-draft-tiles.newer-1/tile-0000.sealed" } << false
+            << "active-draft.newer-2.sealed";
+        QTest::newRow("nothing stored") << QStringList() << false << "";
+        QTest::newRow("a folder in the draft's place")
+            << QStringList { "active-draft.sealed/x" } << true << "system";
+    }
+
+    void setAside()
+    {
+        QFETCH(QStringList, taken);
+        QFETCH(bool, tiles);
+        QFETCH(QString, expected);
+        const QString folder = newFolder();
+        const QDir dir(folder);
+        const QByteArray sealed = seal(testKey, draftRole(), "{\"formatVersion\":2}");
+        const QByteArray tile = seal(testKey, tileRole(tileDraft, 0), testPNG(8, 4, Qt::red));
+        QVERIFY(writeFile(dir.filePath("draft-key.aes"), testKey));
+        for (const QString &name : taken)
+            QVERIFY(writeFile(dir.filePath(name), name.toUtf8()));
+        if (!expected.isEmpty() && !taken.contains("active-draft.sealed/x")) {
+            QVERIFY(writeFile(dir.filePath("active-draft.sealed"), sealed));
+            QVERIFY(::chmod(QFile::encodeName(dir.filePath("active-draft.sealed")).constData(), 0644) == 0);
+        }
+        if (tiles)
+            QVERIFY(writeFile(dir.filePath("active-draft-tiles/tile-0000.sealed"), tile));
+        const EncryptedDraftStore store(folder, testKey);
+        const QString announced = store.draftAsidePath();
+        QString aside;
+        QCOMPARE(outcome([&] { aside = store.setDraftAside(); }), expected == "system" ? "system" : "ok");
+        for (const QString &name : taken)
+            QCOMPARE(readFile(dir.filePath(name)), name.toUtf8());
+        if (expected == "system") {
+            QCOMPARE(readFile(dir.filePath("active-draft-tiles/tile-0000.sealed")), tile);
+            return;
+        }
+        QCOMPARE(aside, expected.isEmpty() ? QString() : dir.filePath(expected));
+        if (expected.isEmpty())
+            return;
+        QCOMPARE(aside, announced);
+        QCOMPARE(readFile(aside), sealed);
+        QCOMPARE(modeOf(aside), 0600);
+        QVERIFY(!QFile::exists(dir.filePath("active-draft.sealed")));
+        const QString asideTiles
+            = dir.filePath(QString(expected).replace("active-draft.", "active-draft-tiles.").chopped(7));
+        QCOMPARE(readFile(asideTiles + "/tile-0000.sealed"), tiles ? tile : QByteArray());
+        QVERIFY(!QFile::exists(dir.filePath("active-draft-tiles")));
+
+        const CaptureDraft next = fullDraft();
+        store.save(next);
+        QVERIFY(store.saveTilePNG(next.id, 0, testPNG(8, 4, Qt::blue)) > 0);
+        QCOMPARE(store.load()->id, next.id);
+        store.deleteDraft();
+        QCOMPARE(readFile(aside), sealed);
+        QCOMPARE(readFile(asideTiles + "/tile-0000.sealed"), tiles ? tile : QByteArray());
+        QVERIFY(store.draftAsidePath() != aside);
+    }
+
     // Requests the store refuses, and sizes on both sides of the limit.
     void limits()
     {

@@ -1,10 +1,8 @@
 #include "ModelHarness.h"
 
-#include "Documents/DraftKeyStore.h"
 #include "Documents/EncryptedDraft.h"
 #include "Model/DraftFlow.h"
 #include "Model/WriteBehindDefaultsStore.h"
-#include "SealedDraftFiles.h"
 #include "Services/LaunchAtLoginService.h"
 #include "TestSupport.h"
 
@@ -98,12 +96,8 @@ private slots:
         const QString draftFile = QDir(h.draftFolder()).filePath(EncryptedDraftStore::draftFileName);
         if (draft == corruptDraft)
             QVERIFY(TestSupport::writeFile(draftFile, QByteArray(64, 'x')));
-        if (draft == newerDraft) {
-            const QByteArray key = DraftKeyStore::loadOrCreate(h.draftFolder());
-            QVERIFY(TestSupport::writeFile(draftFile,
-                SealedDraftFiles::seal(key, SealedDraftFiles::draftRole(),
-                    h.storeDraft().encodeJson().replace("\"formatVersion\":1", "\"formatVersion\":2"))));
-        }
+        if (draft == newerDraft)
+            QVERIFY(!h.storeNewerDraft().isEmpty());
         const QByteArray stored = TestSupport::readFile(draftFile);
         if (audioSelfTest)
             h.arguments << QStringLiteral("--audio-spike");
@@ -128,6 +122,9 @@ private slots:
         QCOMPARE(h.alerts, alerted ? QStringList { status } : QStringList());
         if (alerted)
             QVERIFY(h.alertMessages.value(0).contains(draftFile));
+        // Where the next capture will move it, so that it can be found there.
+        if (draft == newerDraft)
+            QVERIFY(h.alertMessages.value(0).contains(draftFile.chopped(7) + ".newer-1.sealed"));
         QCOMPARE(h.activationInstalls, audioSelfTest ? 0 : 1);
         QCOMPARE(h.registered, QList<CaptureShortcut> { CaptureShortcut::defaultShortcut() });
     }

@@ -9,6 +9,7 @@
 #include "Model/DraftFlow.h"
 #include "Model/OnboardingStep.h"
 #include "Model/ReviewSession.h"
+#include "Model/ScrollingCaptureFlow.h"
 #include "Model/VisualCaptureState.h"
 #include "Services/PermissionController.h"
 #include "TestSupport.h"
@@ -16,6 +17,8 @@
 #include <QDir>
 #include <QTest>
 #include <QThreadPool>
+
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
@@ -487,6 +490,61 @@ private slots:
             QStringLiteral("Resume or delete the unfinished capture before starting another"));
         QCOMPARE(model.phase(), CapturePhase::idle);
         QVERIFY(h.overlays.isEmpty() && h.prompts.isEmpty());
+    }
+
+    // A draft that a newer version left is moved aside, as it was and private, before a capture takes
+    // its place, whether the capture is kept, canceled or fails; a second capture leaves it there.
+    void newerDraftSetAside_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("a region capture reviewed") << "review";
+        QTest::newRow("a region capture canceled") << "cancel";
+        QTest::newRow("a scrolling capture") << "scrolling";
+        QTest::newRow("a second capture after the first was deleted") << "twice";
+    }
+    void newerDraftSetAside()
+    {
+        QFETCH(QString, how);
+        ModelHarness h;
+        h.readyToCapture(h.dir.filePath(QStringLiteral("notes")));
+        h.defaults->setBoolean(ScrollingCaptureFlow::introductionKey, true);
+        h.readText = [](const QImage &) { return read(QStringLiteral("Words")); };
+        const QByteArray newer = h.storeNewerDraft();
+        QVERIFY(!newer.isEmpty());
+        AppModel &model = h.make();
+        QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
+        const QDir folder(h.draftFolder());
+        const QString aside = folder.filePath(QStringLiteral("active-draft.newer-1.sealed"));
+        QVERIFY(h.alertMessages.value(0).contains(aside));
+        if (how == "scrolling") {
+            model.startScrollingCapture();
+            QVERIFY(h.select(QRect(20, 20, 300, 200)));
+            QVERIFY(QTest::qWaitFor([&] { return model.reviewSession() != nullptr; }, 30000));
+        } else if (how == "cancel") {
+            model.startCapture();
+            QVERIFY(QTest::qWaitFor([&] { return !h.overlays.isEmpty(); }));
+            QVERIFY(ModelHarness::finish(model.cancelVisualCapture()));
+        } else {
+            QVERIFY(h.captureReview());
+        }
+        if (how == "twice") {
+            QVERIFY(ModelHarness::finish(model.deleteOpenDraft()));
+            QVERIFY(h.captureReview());
+        }
+        QCOMPARE(TestSupport::readFile(aside), newer);
+        struct stat info
+        {
+        };
+        QVERIFY(::stat(QFile::encodeName(aside).constData(), &info) == 0);
+        QCOMPARE(int(info.st_mode & 07777), 0600);
+        QCOMPARE(folder.entryList({ QStringLiteral("*.newer-*") }, QDir::AllEntries | QDir::Hidden),
+            QStringList { "active-draft.newer-1.sealed" });
+        // The capture's own draft is where drafts are, and opens.
+        const std::optional<CaptureDraft> own = h.context().drafts().store()->load();
+        QCOMPARE(own.has_value(), how != "cancel");
+        if (own)
+            QCOMPARE(own->id, model.reviewSession()->id);
+        QCOMPARE(h.alerts.size(), 1);
     }
 
     // What the menu remembered of the application in front reaches only the capture it was

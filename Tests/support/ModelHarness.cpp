@@ -3,6 +3,7 @@
 #include "Documents/DraftKeyStore.h"
 #include "Documents/EncryptedDraft.h"
 #include "Documents/ImageNormalization.h"
+#include "SealedDraftFiles.h"
 #include "SyntheticColumn.h"
 #include "TestSupport.h"
 
@@ -307,6 +308,16 @@ CaptureDraft ModelHarness::storeDraft()
         QStringLiteral("Title"), {}, {}, std::nullopt, std::nullopt);
     EncryptedDraftStore(draftFolder(), DraftKeyStore::loadOrCreate(draftFolder())).save(draft);
     return draft;
+}
+
+QByteArray ModelHarness::storeNewerDraft()
+{
+    const QByteArray key = DraftKeyStore::loadOrCreate(draftFolder());
+    const QByteArray sealed = SealedDraftFiles::seal(key, SealedDraftFiles::draftRole(),
+        storeDraft().encodeJson().replace("\"formatVersion\":1", "\"formatVersion\":2"));
+    const QString path
+        = QDir(draftFolder()).filePath(QString::fromLatin1(EncryptedDraftStore::draftFileName));
+    return TestSupport::writeFile(path, sealed) ? sealed : QByteArray();
 }
 
 void ModelHarness::breakDraftFile()

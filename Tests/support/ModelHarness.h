@@ -154,6 +154,8 @@ struct ModelHarness
 
     // A sealed draft in the draft folder, under the folder's real key.
     CaptureDraft storeDraft();
+    // A draft that a newer version wrote (format 2), in the same place; answers the sealed file.
+    QByteArray storeNewerDraft();
     // A folder where the draft file goes: saving and deleting the draft both fail.
     void breakDraftFile();
     // A finished recording of `milliseconds` into `folder`, both streams heard.

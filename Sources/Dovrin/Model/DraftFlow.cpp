@@ -80,19 +80,20 @@ Task<bool> answer(bool value)
 }
 
 // No window is open at start-up and the status line alone goes unseen, so an alert says it. The store
-// restores once, when it is made, so this is said once.
-void sayUnreadableDraft(ModelContext &context, const EncryptedDraftStore &store, bool newerVersion)
+// restores once, when it is made, so this is said once. `aside` is where a newer version's draft goes
+// before the next capture.
+void sayUnreadableDraft(ModelContext &context, const EncryptedDraftStore &store, const QString &aside)
 {
     const ModelServices &services = context.services();
     if (context.isAudioSelfTest() || !services.presentAlert)
         return;
     const QString file
         = QDir::toNativeSeparators(QDir(store.directory()).filePath(EncryptedDraftStore::draftFileName));
-    if (newerVersion) {
+    if (!aside.isEmpty()) {
         services.presentAlert(newerDraftText,
-            QStringLiteral("Quorvel left it as it is at %1. Open it with the newer version to finish it; "
-                           "your next capture here replaces it.")
-                .arg(file));
+            QStringLiteral("Quorvel left it as it is at %1. Open it with the newer version to finish it. "
+                           "Before your next capture here, Quorvel moves it to %2 and keeps it there.")
+                .arg(file, QDir::toNativeSeparators(aside)));
         return;
     }
     services.presentAlert(QStringLiteral("An unfinished draft could not be opened"),
@@ -172,25 +173,28 @@ Task<> DraftFlow::restoreDraftIfNeeded()
     {
         std::optional<CaptureDraft> draft;
         bool unreadable = false;
-        bool newerVersion = false;
+        // Where a newer version's draft will be set aside; empty for any other draft.
+        QString aside;
     };
     QFuture<Loaded> loading = onDraftThread([](const EncryptedDraftStore &store) {
         try {
-            return Loaded { store.load(), false, false };
+            return Loaded { store.load(), false, QString() };
         } catch (const EncryptedDraftError &error) {
-            return Loaded { std::nullopt, true, error.code() == EncryptedDraftError::Code::newerVersion };
+            const bool newer = error.code() == EncryptedDraftError::Code::newerVersion;
+            return Loaded { std::nullopt, true, newer ? store.draftAsidePath() : QString() };
         } catch (const std::exception &) {
-            return Loaded { std::nullopt, true, false };
+            return Loaded { std::nullopt, true, QString() };
         }
     });
     const Loaded loaded = co_await loading;
+    m_newerDraftStored = !loaded.aside.isEmpty();
     if (loaded.unreadable) {
         // The file stays: a later version, or the user, may still open it. A newer version's draft is
         // never resumed here: its fields would be misread, or dropped at the next write.
         m_context.setPendingDraft(std::nullopt);
         m_context.setStatusMessage(
-            loaded.newerVersion ? newerDraftText : QStringLiteral("An unfinished draft could not be opened"));
-        sayUnreadableDraft(m_context, *m_store, loaded.newerVersion);
+            m_newerDraftStored ? newerDraftText : QStringLiteral("An unfinished draft could not be opened"));
+        sayUnreadableDraft(m_context, *m_store, loaded.aside);
         co_return;
     }
     if (!loaded.draft) {
@@ -210,6 +214,39 @@ Task<> DraftFlow::restoreDraftIfNeeded()
     co_await deleting;
     m_context.setPendingDraft(std::nullopt);
     m_currentDraft.reset();
+}
+
+Task<bool> DraftFlow::setNewerDraftAside()
+{
+    if (!holdsNewerDraft())
+        return answer(true);
+    // Captures asking meanwhile wait for the same move.
+    if (!m_settingAside.isValid() || m_settingAside.isFinished())
+        m_settingAside = moveNewerDraftAside();
+    return m_settingAside;
+}
+
+Task<bool> DraftFlow::moveNewerDraftAside()
+{
+    // Queued before anything the capture asking for it stores: nothing can take the draft's place first.
+    QFuture<WriteFailure> moving = onDraftThread([](const EncryptedDraftStore &store) -> WriteFailure {
+        try {
+            store.setDraftAside();
+            return std::nullopt;
+        } catch (const std::exception &error) {
+            return WriteFailureReason::describe(error).value_or(QString());
+        }
+    });
+    const WriteFailure failure = co_await moving;
+    if (failure) {
+        m_context.setStatusMessage(
+            WriteFailureReason::sentence(
+                QStringLiteral("The draft of a newer version could not be moved aside"), failure)
+            + QStringLiteral(" The capture did not start, so that it stays as it is."));
+        co_return false;
+    }
+    m_newerDraftStored = false;
+    co_return true;
 }
 
 Task<bool> DraftFlow::clearDraftArtifacts()

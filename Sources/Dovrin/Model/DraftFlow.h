@@ -56,6 +56,12 @@ public:
     // again; a call while the store is being made answers the task already running.
     Task<> startDraftStoreIfNeeded();
     Task<> restoreDraftIfNeeded();
+    // The stored draft is one a newer version wrote, still in the draft's place.
+    bool holdsNewerDraft() const { return m_newerDraftStored && m_store; }
+    // Before a capture writes into the draft's place: the newer version's draft is moved aside (as the
+    // start-up alert said), never replaced or deleted. False, with the reason in the status, when it
+    // could not be moved: the capture must not start then.
+    Task<bool> setNewerDraftAside();
     // Deletes the stored draft and its tiles; false (and nothing changed) when that failed.
     Task<bool> clearDraftArtifacts();
     // Writes the open review's edits into the draft; false (shown in the review and the status) when
@@ -84,6 +90,7 @@ public:
 
 private:
     Task<> loadStore();
+    Task<bool> moveNewerDraftAside();
     // (Re)starts the wait for a pause in the typing of `session`.
     void scheduleEditWrite(const std::shared_ptr<ReviewSession> &session);
     void writeEditsAfterPause(const std::weak_ptr<ReviewSession> &session);
@@ -101,6 +108,9 @@ private:
     std::optional<CaptureDraft> m_currentDraft;
     QImage m_currentImage;
     int m_resumeGeneration = 0;
+    // The stored draft is a newer version's, until it is set aside.
+    bool m_newerDraftStored = false;
+    Task<bool> m_settingAside;
     std::unique_ptr<TaskClock::Timer> m_editWrite;
     // Raised by every queued write of edits: only the newest one's outcome is shown.
     quint64 m_editWrites = 0;

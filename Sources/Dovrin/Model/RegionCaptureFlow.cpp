@@ -166,6 +166,11 @@ Task<> RegionCaptureFlow::startCapture()
             QStringLiteral("Encrypted draft storage is unavailable. Try the capture again."));
         co_return;
     }
+    if (m_context.drafts().holdsNewerDraft()) {
+        Task<bool> settingAside = m_context.drafts().setNewerDraftAside();
+        if (!co_await settingAside)
+            co_return;
+    }
     // Starting the store may have restored a draft: a new capture would replace it.
     if (redirectToPendingDraftIfNeeded())
         co_return;

@@ -73,6 +73,11 @@ Task<> ScrollingCaptureFlow::startScrollingCapture()
     }
     Task<> storeStart = m_context.drafts().startDraftStoreIfNeeded();
     co_await storeStart;
+    if (m_context.drafts().holdsNewerDraft()) {
+        Task<bool> settingAside = m_context.drafts().setNewerDraftAside();
+        if (!co_await settingAside)
+            co_return;
+    }
     VisualCaptureState &state = m_context.visualCapture();
     // Checked after the store is there: a capture may have started while it was being made.
     if (state.scrollingCaptureGeneration) {

@@ -185,6 +185,33 @@ void removeOwnFiles(int directoryFd)
         removeRegularFile(directoryFd, name.constData());
 }
 
+QByteArray asideDraftName(int number)
+{
+    return QByteArray("active-draft.newer-") + QByteArray::number(number) + ".sealed";
+}
+
+QByteArray asideTileDirectoryName(int number)
+{
+    return QByteArray(EncryptedDraftStore::tileDirectoryName) + ".newer-" + QByteArray::number(number);
+}
+
+bool nameTaken(int directoryFd, const QByteArray &name)
+{
+    struct stat info
+    {
+    };
+    return ::fstatat(directoryFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+// The first number whose draft and tile folder names are both free, from `number` on.
+int freeAsideNumber(int directoryFd, int number)
+{
+    while (nameTaken(directoryFd, asideDraftName(number))
+        || nameTaken(directoryFd, asideTileDirectoryName(number)))
+        ++number;
+    return number;
+}
+
 } // namespace
 
 EncryptedDraftStore::EncryptedDraftStore(const QString &directory, const QByteArray &key)
@@ -287,6 +314,57 @@ void EncryptedDraftStore::deleteDraft() const
     }
     if (!removed)
         throw EncryptedDraftError(EncryptedDraftError::Code::deleteFailed);
+}
+
+QString EncryptedDraftStore::draftAsidePath() const
+{
+    int error = 0;
+    const AtomicFile::Descriptor directory
+        = AtomicFile::openDirectory(m_directory, &error, AtomicFile::Link::refuse);
+    const int number = directory.isValid() ? freeAsideNumber(directory.get(), 1) : 1;
+    return m_directory + QLatin1Char('/') + QString::fromLatin1(asideDraftName(number));
+}
+
+QString EncryptedDraftStore::setDraftAside() const
+{
+    const AtomicFile::Descriptor directory = openStoreDirectory();
+    const AtomicFile::Descriptor file(
+        ::openat(directory.get(), draftFileName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!file.isValid() && errno == ENOENT)
+        return QString();
+    struct stat info
+    {
+    };
+    if (!file.isValid() || ::fstat(file.get(), &info) != 0)
+        throwSystemError(errno, "encrypted draft: setting the draft aside");
+    if (!S_ISREG(info.st_mode))
+        throwSystemError(EINVAL, "encrypted draft: setting the draft aside");
+    if (::fchmod(file.get(), privateFileMode) != 0)
+        throwSystemError(errno, "encrypted draft: setting the draft aside");
+    int number = freeAsideNumber(directory.get(), 1);
+    // Never over another file: a name taken meanwhile moves on to the next number.
+    while (::renameat2(directory.get(), draftFileName, directory.get(), asideDraftName(number).constData(),
+               RENAME_NOREPLACE)
+        != 0) {
+        if (errno != EEXIST)
+            throwSystemError(errno, "encrypted draft: setting the draft aside");
+        number = freeAsideNumber(directory.get(), number + 1);
+    }
+    // The tiles go with their draft: the next scrolling capture writes tiles under the same names.
+    if (::fstatat(directory.get(), tileDirectoryName, &info, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISDIR(info.st_mode)
+        && ::renameat2(directory.get(), tileDirectoryName, directory.get(),
+               asideTileDirectoryName(number).constData(), RENAME_NOREPLACE)
+            != 0) {
+        const int error = errno;
+        // Both stay in place rather than the tiles alone, in the next draft's way.
+        ::renameat2(directory.get(), asideDraftName(number).constData(), directory.get(), draftFileName,
+            RENAME_NOREPLACE);
+        throwSystemError(error, "encrypted draft: setting the tiles aside");
+    }
+    if (::fsync(directory.get()) != 0)
+        throwSystemError(errno, "encrypted draft: setting the draft aside");
+    return m_directory + QLatin1Char('/') + QString::fromLatin1(asideDraftName(number));
 }
 
 qint64 EncryptedDraftStore::saveTilePNG(const QUuid &draftID, int index, const QByteArray &png) const

@@ -44,6 +44,13 @@ public:
     // Removes the draft file, then the tile folder; deleteFailed when either remains (a link or anything
     // the store did not write there stays).
     void deleteDraft() const;
+    // Moves the stored draft and its tile folder out of the way of the next draft, under the first
+    // names "active-draft.newer-<n>.sealed" and "active-draft-tiles.newer-<n>" that are both free, and
+    // makes the file 0600. For a draft a newer version wrote: it is kept where that version can find
+    // it. Answers the file's new path; empty when no draft is stored.
+    QString setDraftAside() const;
+    // Where setDraftAside would move the draft now; never throws.
+    QString draftAsidePath() const;
 
     // Seals and stores tile `index` of the draft; answers the sealed size in bytes. tileTooLarge above
     // CaptureDraft::maximumPNGBytes; missing for a negative index.
