@@ -11,6 +11,9 @@
 //  - ten more scrolling captures in a row, each saved: after each is recognized, again once the
 //    program is quiet (its processor use under 3 % for a second), and 60 s after the last.
 //
+// memory_of_a_large_note, on its own: a draft whose text is 100 MB, left by an earlier run, resumed
+// from "Unfinished Capture" (Return), its review once quiet, and 60 s after it was saved.
+//
 // Needs Xvfb, trayer and the tests' helper build/<dir>/Tests/scroll_target (DOVRIN_TESTS=ON).
 // DOVRIN_BENCH_PROGRAM, when set, is the program to measure instead of the one built beside this.
 // DOVRIN_BENCH_WRAPPER, when set, is a command the program is started under (for example
@@ -26,6 +29,7 @@
 #include "Documents/DraftKeyStore.h"
 #include "Documents/EncryptedDraft.h"
 #include "Documents/FolderBookmark.h"
+#include "Documents/ImageNormalization.h"
 #include "Model/ScrollingCaptureFlow.h"
 #include "PrivateXvfb.h"
 #include "ScrollTargetProcess.h"
@@ -332,7 +336,8 @@ private:
 class Session
 {
 public:
-    bool start(QString *problem)
+    // `beforeStart` runs once the program's folders are set, before it starts.
+    bool start(QString *problem, const std::function<void()> &beforeStart = {})
     {
         for (const char *name : { "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME" }) {
             const QString folder = m_home.filePath(QString::fromLatin1(name));
@@ -355,6 +360,8 @@ public:
             defaults->setBoolean(ScrollingCaptureFlow::introductionKey, true);
             defaults->setBoolean(PermissionController::postEventRequestedKey, true);
         }
+        if (beforeStart)
+            beforeStart();
         QString program = qEnvironmentVariable("DOVRIN_BENCH_PROGRAM", QStringLiteral(DOVRIN_QUORVEL_PATH));
         QStringList arguments;
         const QStringList wrapper
@@ -406,6 +413,8 @@ public:
         m_desktop.drag(region.topLeft(), region.bottomRight() + QPoint(1, 1));
         return true;
     }
+
+    void type(const QList<unsigned long> &modifiers, unsigned long key) { m_keyboard.chord(modifiers, key); }
 
     bool startRegionCapture(const QRect &region)
     {
@@ -618,6 +627,70 @@ void memoryAcrossCaptures(benchmark::State &state)
     }
 }
 
+// A draft of an unsaved region capture whose text is `megabytes` long, as a run that ended before
+// its save left it.
+void storeLargeDraft(int megabytes)
+{
+    QString text;
+    text.reserve(qsizetype(megabytes) * 1024 * 1024 + 100);
+    for (int line = 0; text.size() < qsizetype(megabytes) * 1024 * 1024; ++line)
+        text += QStringLiteral("Line %1 of a long note: the quick brown fox jumps over the lazy dog.\n")
+                    .arg(line, 7, 10, QLatin1Char('0'));
+    QImage image(400, 300, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const CaptureDraft draft(QUuid::createUuid(), now, now, now,
+        ImageNormalization::pngData(image).value_or(QByteArray()), QStringLiteral("Line"), text,
+        { QStringLiteral("en") }, {}, QStringLiteral("Editor"), std::nullopt, QStringLiteral("A long note"),
+        QString(), {}, std::nullopt, std::nullopt);
+    const QString folder = AppPaths::dataDirectory();
+    EncryptedDraftStore(folder, DraftKeyStore::loadOrCreate(folder)).save(draft);
+}
+
+void memoryOfALargeNote(benchmark::State &state)
+{
+    for (auto _ : state) {
+        Session session;
+        QString problem;
+        if (!session.start(&problem, [] { storeLargeDraft(100); })) {
+            state.SkipWithError(qPrintable(problem));
+            return;
+        }
+        std::optional<ProgramWindow> recovery;
+        if (!waitFor(
+                [&] {
+                    return (recovery = session.desktop().titled(QStringLiteral("Unfinished Capture")))
+                        .has_value();
+                },
+                120s)) {
+            state.SkipWithError("the draft was not offered");
+            return;
+        }
+        if (!waitUntilQuiet(session.pid(), 120s)
+            || !report(state, session, "large_offered", "100 MB draft offered"))
+            return;
+        session.desktop().focus(recovery->id);
+        session.type({}, XK_Return);
+        if (!waitFor(
+                [&] { return session.desktop().titled(QStringLiteral("Review Capture")).has_value(); }, 300s)
+            || !waitUntilQuiet(session.pid(), 300s)) {
+            state.SkipWithError("the review did not open");
+            return;
+        }
+        if (!report(state, session, "large_review", "  its review open, once quiet"))
+            return;
+        if (!session.save()) {
+            state.SkipWithError("the note could not be saved");
+            return;
+        }
+        if (!report(state, session, "large_saved", "  saved"))
+            return;
+        session.desktop().park(QPoint(1900, 1060));
+        settleFor(60s);
+        report(state, session, "large_saved_60s", "  60 s after it was saved");
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -639,6 +712,9 @@ int main(int argc, char **argv)
                 (app.applicationDirPath() + QStringLiteral("/../Tests")).toLocal8Bit());
         benchmark::Initialize(&argc, argv);
         benchmark::RegisterBenchmark("memory_across_captures", memoryAcrossCaptures)
+            ->Iterations(1)
+            ->Unit(benchmark::kSecond);
+        benchmark::RegisterBenchmark("memory_of_a_large_note", memoryOfALargeNote)
             ->Iterations(1)
             ->Unit(benchmark::kSecond);
         benchmark::RunSpecifiedBenchmarks();

@@ -407,7 +407,7 @@ private slots:
             QTRY_COMPARE(rig.transcriptions.size(), 2);
         }
         rig.context().setReceipt(SavedReceipt { QUuid::createUuid(), QUrl::fromLocalFile(rig.notes + "/a.md"),
-            QString(), std::nullopt, SavedReceipt::Kind::audio, {}, {}, true, {}, {} });
+            QByteArray(), std::nullopt, SavedReceipt::Kind::audio, {}, {}, true, {}, {} });
         QVERIFY(ModelHarness::finish(model.captureAnother()));
         QVERIFY(!model.receipt());
         QCOMPARE(model.audio().phase(), AudioSessionPhase::recording);

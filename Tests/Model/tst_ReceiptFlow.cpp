@@ -35,8 +35,8 @@ struct Saved
         h.setSettings(settings);
         AppModel &model = h.make();
         h.context().setPhase(CapturePhase::saved);
-        h.context().setReceipt(SavedReceipt { entry.id, note, "# note\n", entry.bookmarkData,
-            SavedReceipt::Kind::audio, {}, {}, true, {}, audioFiles });
+        h.context().setReceipt(SavedReceipt { entry.id, note, SavedReceipt::pack(QStringLiteral("# note\n")),
+            entry.bookmarkData, SavedReceipt::Kind::audio, {}, {}, true, {}, audioFiles });
         return model;
     }
 };

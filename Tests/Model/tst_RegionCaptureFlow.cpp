@@ -299,6 +299,7 @@ private slots:
         row("draft not deleted", "Saved Markdown. The temporary draft could not be cleared.");
         row("only a last used folder", "Saved Markdown");
         row("stale default folder renewed", "Saved Markdown");
+        row("a long note", "Saved Markdown");
     }
     void save()
     {
@@ -310,7 +311,10 @@ private slots:
         h.recognitions.last().resolve(
             read(how.startsWith("typed") ? QString() : QStringLiteral("Budget review")));
         ModelHarness::settle();
-        session->setReviewedText(QStringLiteral("Typed words"));
+        QString typed = QStringLiteral("Typed words");
+        for (int line = 0; how.startsWith("a long") && typed.size() < 4'000'000; ++line)
+            typed += QStringLiteral("\nLine %1 of a long note").arg(line);
+        session->setReviewedText(typed);
         const QString folder = h.dir.filePath(how.startsWith("no folder") ? "chosen" : "notes");
         QString name = CaptureFilename::make(
             session->observedAt, session->title(), session->id, session->filenameTimeZone);
@@ -355,7 +359,12 @@ private slots:
         QCOMPARE(QDir(folder).entryList({ "*.md" }).size(), how.startsWith("name") ? 2 : 1);
         QCOMPARE(model.receipt()->url.fileName(), name);
         QCOMPARE(model.settings().recent.value(0).filename, name);
-        QVERIFY(TestSupport::readFile(folder + "/" + name).contains("Typed words"));
+        const QByteArray written = TestSupport::readFile(folder + "/" + name);
+        QVERIFY(written.contains(typed.toUtf8()));
+        // The receipt copies what was written, kept packed: a long note is not held at twice its size.
+        QCOMPARE(model.receipt()->markdown().toUtf8(), written);
+        if (how.startsWith("a long"))
+            QCOMPARE_LT(model.receipt()->packedMarkdown.size(), written.size() / 4);
         QCOMPARE(h.defaults->string(DraftFlow::lastSavedDraftIDKey),
             model.receipt()->id.toString(QUuid::WithoutBraces).toUpper());
         QCOMPARE(h.context().drafts().currentDraft().has_value(), how.startsWith("draft"));

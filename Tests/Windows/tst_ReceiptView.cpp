@@ -22,9 +22,9 @@ SavedReceipt savedNote(ModelHarness &h, SavedReceipt::Kind kind = SavedReceipt::
     SavedReceipt receipt;
     receipt.id = QUuid::createUuid();
     receipt.kind = kind;
-    receipt.markdown = QStringLiteral("# Saved\n");
+    receipt.packedMarkdown = SavedReceipt::pack(QStringLiteral("# Saved\n"));
     receipt.url = QUrl::fromLocalFile(path);
-    if (!TestSupport::writeFile(path, receipt.markdown.toUtf8()))
+    if (!TestSupport::writeFile(path, receipt.markdown().toUtf8()))
         qFatal("cannot write %s", qPrintable(path));
     return receipt;
 }
@@ -308,7 +308,7 @@ private slots:
         copy->click();
         const bool copied = hasReceipt && pasteboardWorks;
         QCOMPARE(copy->isConfirmed(), copied);
-        QCOMPARE(h.clipboard, copied ? QStringList { receipt.markdown } : QStringList {});
+        QCOMPARE(h.clipboard, copied ? QStringList { receipt.markdown() } : QStringList {});
         if (hasReceipt && !pasteboardWorks)
             QCOMPARE(model.statusMessage(), QStringLiteral("The clipboard could not be updated"));
     }

@@ -26,7 +26,7 @@ SavedReceipt receipt(const QString &folder, SavedReceipt::Kind kind)
         + (kind == SavedReceipt::Kind::audio
                 ? QStringLiteral("/2026-01-02T03-04-05_standup-with-the-design-team_3f2a9c1d.md")
                 : QStringLiteral("/2026-01-02T03-04-05_quarterly-planning-notes_9b1e44f0.md")));
-    receipt.markdown = QStringLiteral("# Saved\n");
+    receipt.packedMarkdown = SavedReceipt::pack(QStringLiteral("# Saved\n"));
     return receipt;
 }
 

@@ -462,7 +462,7 @@ Task<bool> AudioSessionFlow::writeAudioSession(
     SavedReceipt receipt;
     receipt.id = session->id;
     receipt.url = *url;
-    receipt.markdown = markdown;
+    receipt.packedMarkdown = written.packedMarkdown;
     receipt.fileBookmarkData = bookmark;
     receipt.kind = SavedReceipt::Kind::audio;
     receipt.othersTranscript = session->othersText();

@@ -351,7 +351,7 @@ Task<> CaptureReviewFlow::saveOpenReview()
     SavedReceipt receipt;
     receipt.id = document.id;
     receipt.url = *url;
-    receipt.markdown = markdown;
+    receipt.packedMarkdown = written.packedMarkdown;
     receipt.fileBookmarkData = bookmark;
     receipt.kind = SavedReceipt::Kind::region;
     m_context.setReceipt(receipt);

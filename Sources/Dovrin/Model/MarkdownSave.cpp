@@ -1,6 +1,7 @@
 #include "Model/MarkdownSave.h"
 
 #include "Documents/WriteFailureReason.h"
+#include "Model/SavedReceipt.h"
 
 #include <QtConcurrent>
 
@@ -12,9 +13,10 @@ QFuture<Outcome> write(
     // The write syncs the file and its folder.
     return QtConcurrent::run([write = services.writeMarkdown, markdown, directory, filename]() -> Outcome {
         try {
-            return { write(markdown, directory, filename), std::nullopt };
+            const std::optional<QUrl> url = write(markdown, directory, filename);
+            return { url, std::nullopt, url ? SavedReceipt::pack(markdown) : QByteArray() };
         } catch (const std::exception &error) {
-            return { std::nullopt, WriteFailureReason::describe(error) };
+            return { std::nullopt, WriteFailureReason::describe(error), QByteArray() };
         }
     });
 }

@@ -16,6 +16,8 @@ struct Outcome
     std::optional<QUrl> url;
     // Why the write failed, in the user's words; none when it did not or the reason is unknown.
     std::optional<QString> reason;
+    // What was written, for the receipt (SavedReceipt::pack); empty when nothing was.
+    QByteArray packedMarkdown;
 };
 
 QFuture<Outcome> write(const ModelServices &services, const QString &markdown, const QString &directory,

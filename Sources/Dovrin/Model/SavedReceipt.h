@@ -15,7 +15,9 @@ struct SavedReceipt
 
     QUuid id;
     QUrl url;
-    QString markdown;
+    // The saved Markdown, packed (UTF-8, compressed): kept as text, a note of a hundred megabytes would
+    // hold twice that for as long as the receipt is there.
+    QByteArray packedMarkdown;
     std::optional<QByteArray> fileBookmarkData;
     Kind kind = Kind::region;
     QString othersTranscript;
@@ -26,4 +28,8 @@ struct SavedReceipt
     QStringList companionFilenames;
 
     bool operator==(const SavedReceipt &) const = default;
+
+    QString markdown() const;
+    // Takes a while for a long note: not on the main thread.
+    static QByteArray pack(const QString &markdown);
 };

@@ -248,7 +248,8 @@ ReceiptView::ReceiptView(AppModel &model, QWidget *parent)
         QStringLiteral("Copy Markdown"),
         [this] {
             const std::optional<SavedReceipt> &receipt = m_model.receipt();
-            return receipt && m_model.copyToPasteboard(receipt->markdown, QStringLiteral("Copied Markdown"));
+            return receipt
+                && m_model.copyToPasteboard(receipt->markdown(), QStringLiteral("Copied Markdown"));
         },
         buttons);
     m_copy->setToolTip(QStringLiteral("Copy the saved Markdown"));

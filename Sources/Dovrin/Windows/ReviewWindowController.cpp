@@ -145,8 +145,11 @@ void ReviewWindowController::releaseHidden(int presentation)
     if (presentation != m_presentation || m_window->isVisible())
         return;
     if (QWidget *content = m_window->takeCentralWidget()) {
-        // Its blocks lie among ones still in use: the heaps keep their pages unless asked.
-        connect(content, &QObject::destroyed, [] { FreedMemory::returnToSystemSoon(); });
+        // Its blocks lie among ones still in use: the heaps keep their pages unless asked. Asked once
+        // the deletion is over: the children (the text's document, hundreds of megabytes for a long
+        // note) go after the signal, and a trim running meanwhile gives back almost nothing.
+        connect(content, &QObject::destroyed,
+            [] { FreedMemory::returnToSystemAfter(std::chrono::milliseconds(0)); });
         content->deleteLater();
     }
     m_window->releaseNativeWindow();
