@@ -233,6 +233,22 @@ private slots:
         QVERIFY(darkIn(analysis, inkOf(tag)) > 20);
     }
 
+    // A page whose most common brightness is black though most of it is light (a black frame
+    // beside a gradient) is analysed without reading outside its measures: the panels below a
+    // ground that dark were searched from before the start of the histogram.
+    void blackGround()
+    {
+        QImage image(400, 100, QImage::Format_RGB32);
+        image.fill(Qt::black);
+        for (int x = 180; x < 400; ++x) {
+            for (int y = 0; y < 100; ++y)
+                image.setPixelColor(x, y, QColor::fromHsv(0, 0, 130 + (x - 180) * 125 / 220));
+        }
+        const PageAnalysis analysis(image);
+        QCOMPARE(analysis.ground(), 0);
+        QCOMPARE(analysis.gray().size(), image.size());
+    }
+
     // Circles of radio buttons, a switch, a combo box's arrow and an avatar are painted out; the
     // letters beside them, an "O" and an "@" among them, stay.
     void paintsOutShapes()

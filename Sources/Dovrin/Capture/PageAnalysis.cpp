@@ -348,6 +348,9 @@ void invertPanels(QImage &gray, const Stopper &stop)
 bool flattenPanels(QImage &gray, int ground, const Stopper &stop)
 {
     const int set = ground - 12;
+    // A ground this dark holds no panel darker still that could hold darker text.
+    if (set < 96)
+        return false;
     bool changed = false;
     for (const Box &box : darkComponents(gray, set, stop)) {
         if (box.width() < minimumPanelSide || box.height() < minimumPanelSide)
