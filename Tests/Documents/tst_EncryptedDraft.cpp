@@ -400,9 +400,9 @@ private slots:
         QTest::newRow("this version's") << json << "ok";
         QTest::newRow("an earlier version's, without a format") << withFormat("\"unused\":0") << "ok";
         QTest::newRow("newer, with a field this version does not know")
-            << withFormat("\"formatVersion\":2,\"pages\":[1,2]") << "newerVersion";
+            << withFormat("\"formatVersion\":3,\"pages\":[1,2]") << "newerVersion";
         QTest::newRow("newer, a field changed shape")
-            << withFormat("\"formatVersion\":2").replace("\"title\":\"Title \\\"q\\\"\"", "\"title\":{}")
+            << withFormat("\"formatVersion\":3").replace("\"title\":\"Title \\\"q\\\"\"", "\"title\":{}")
             << "newerVersion";
         QTest::newRow("newer, none of this version's fields")
             << QByteArray("{\"formatVersion\":30}") << "newerVersion";
@@ -456,7 +456,7 @@ private slots:
         QFETCH(QString, expected);
         const QString folder = newFolder();
         const QDir dir(folder);
-        const QByteArray sealed = seal(testKey, draftRole(), "{\"formatVersion\":2}");
+        const QByteArray sealed = seal(testKey, draftRole(), "{\"formatVersion\":3}");
         const QByteArray tile = seal(testKey, tileRole(tileDraft, 0), testPNG(8, 4, Qt::red));
         QVERIFY(writeFile(dir.filePath("draft-key.aes"), testKey));
         for (const QString &name : taken)

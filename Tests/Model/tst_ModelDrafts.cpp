@@ -2,6 +2,7 @@
 #include "ModelHarness.h"
 
 #include "Documents/DraftKeyStore.h"
+#include "Model/AudioReviewSession.h"
 #include "Model/DraftFlow.h"
 #include "Model/ReviewSession.h"
 
@@ -534,6 +535,91 @@ private slots:
         QCOMPARE(markdown.isEmpty(), reviewed < 0);
         QVERIFY(
             reviewed < 0 || markdown.contains(reviewed ? "reviewedByUser: true" : "reviewedByUser: false"));
+    }
+
+    // An audio review whose note cannot be written is kept in the encrypted draft, and the next start
+    // offers it: resumed, it holds what the review held, and once saved or discarded its draft is gone.
+    // A draft of another capture is never replaced by it.
+    void audioReviewKeptInDraft_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("kept, then saved once the folder is back") << "save";
+        QTest::newRow("kept, then discarded") << "discard";
+        QTest::newRow("another capture's draft waits: it stays") << "other draft";
+    }
+
+    void audioReviewKeptInDraft()
+    {
+        QFETCH(QString, scenario);
+        ModelHarness h;
+        const QString notes = h.dir.filePath(QStringLiteral("notes"));
+        AppSettings settings;
+        settings.setupComplete = true;
+        h.setSettings(settings);
+        const std::optional<CaptureDraft> other
+            = scenario == "other draft" ? std::optional(h.storeDraft()) : std::nullopt;
+        AppModel &model = h.make();
+        QVERIFY(ModelHarness::finish(model.startDraftStoreIfNeeded()));
+        // The capture folder is not there: the note cannot be written.
+        const AudioSessionResult result = ModelHarness::recording(notes);
+        AudioTranscripts transcripts;
+        transcripts.others = QStringLiteral("[0:01] the budget is due");
+        transcripts.you = QStringLiteral("[0:02] next week");
+        transcripts.transcriber = QStringLiteral("pocketsphinx");
+        QVERIFY(ModelHarness::finish(model.presentAudioReview(result, *result.folder, transcripts, false)));
+        const std::shared_ptr<AudioReviewSession> review = model.audioReview();
+        review->setTitle(QStringLiteral("Budget call"));
+        review->setOthersText(QStringLiteral("[0:01] the budget is due on Friday"));
+        review->setYouText(QStringLiteral("[0:02] next week then"));
+        const QString note = review->note();
+        const Task<bool> gate = model.finalizeOpenSessionsForQuit();
+        QVERIFY(ModelHarness::finish(gate));
+        QVERIFY(!gate.result());
+
+        h.model.reset();
+        ModelHarness again;
+        again.defaults = h.defaults;
+        again.adjust = [folder = h.draftFolder()](ModelServices &services) {
+            services.draftFolder = [folder] { return std::optional(folder); };
+        };
+        AppModel &next = again.make();
+        QVERIFY(ModelHarness::finish(next.startDraftStoreIfNeeded()));
+        QCOMPARE(next.requestedWindow().value_or(QString()), QStringLiteral("recovery"));
+        QVERIFY(next.pendingDraft());
+        if (other) {
+            QCOMPARE(*next.pendingDraft(), *other);
+            return;
+        }
+        QVERIFY(next.pendingDraft()->audioSession);
+        QVERIFY(ModelHarness::finish(next.resumePendingDraft()));
+        const std::shared_ptr<AudioReviewSession> resumed = next.audioReview();
+        QVERIFY(resumed);
+        QCOMPARE(resumed->id, result.id);
+        QCOMPARE(resumed->title(), QStringLiteral("Budget call"));
+        QCOMPARE(resumed->othersText(), QStringLiteral("[0:01] the budget is due on Friday"));
+        QCOMPARE(resumed->youText(), QStringLiteral("[0:02] next week then"));
+        QCOMPARE(resumed->note(), note);
+        QCOMPARE(resumed->othersURL, result.othersURL);
+        QCOMPARE(resumed->youURL, result.youURL);
+        QCOMPARE(resumed->transcriber, transcripts.transcriber);
+        QCOMPARE(next.audio().phase(), AudioSessionPhase::reviewing);
+        // Under review, no longer offered.
+        QVERIFY(!next.hasRecoverableDraft());
+
+        if (scenario == "save") {
+            QVERIFY(QDir().mkpath(notes));
+            const Task<bool> saving = next.saveAudioReview(true);
+            QVERIFY(ModelHarness::finish(saving) && saving.result());
+            const QByteArray markdown = ModelHarness::savedNote(notes);
+            QVERIFY2(markdown.contains("Budget call") && markdown.contains("the budget is due on Friday")
+                    && markdown.contains("next week then"),
+                markdown.constData());
+            QVERIFY(markdown.contains("session_others.m4a") && markdown.contains("session_you.m4a"));
+        } else {
+            next.discardAudioReview();
+        }
+        const EncryptedDraftStore store(h.draftFolder(), DraftKeyStore::loadOrCreate(h.draftFolder()));
+        QTRY_VERIFY(!store.load());
     }
 };
 

@@ -29,9 +29,11 @@ private slots:
         QTest::newRow("refusing gate keeps the app") << Ask::quitEvent << Gate::refuse << false << true;
         QTest::newRow("agreeing gate ends it") << Ask::quitEvent << Gate::agree << false << true;
         QTest::newRow("SIGTERM passes the gate") << Ask::sigterm << Gate::agree << false << true;
-        QTest::newRow("SIGINT refused") << Ask::sigint << Gate::refuse << false << true;
+        QTest::newRow("SIGINT refused: ends all the same") << Ask::sigint << Gate::refuse << false << true;
         QTest::newRow("SIGHUP passes the gate") << Ask::sighup << Gate::agree << false << true;
-        QTest::newRow("SIGQUIT refused") << Ask::sigquit << Gate::refuse << false << true;
+        QTest::newRow("SIGQUIT refused: ends all the same") << Ask::sigquit << Gate::refuse << false << true;
+        QTest::newRow("SIGTERM, failing gate: ends all the same")
+            << Ask::sigterm << Gate::fail << false << true;
         QTest::newRow("Ctrl+Q in a window") << Ask::ctrlQ << Gate::agree << false << true;
         QTest::newRow("failing gate refuses") << Ask::quitEvent << Gate::fail << false << true;
         QTest::newRow("relaunch, gate refuses: cancelled") << Ask::quitEvent << Gate::refuse << true << true;
@@ -114,10 +116,14 @@ private slots:
             settle();
             QTRY_VERIFY(!delegate.isTerminationPending());
         }
+        // A signal is not a question: the gate keeps what it can, and its answer does not decide.
+        const bool signal
+            = ask == Ask::sigterm || ask == Ask::sigint || ask == Ask::sighup || ask == Ask::sigquit;
+        const bool ends = gate == Gate::agree || signal;
         QCOMPARE(runs, 1);
-        QCOMPARE(terminations, gate == Gate::agree ? 1 : 0);
+        QCOMPARE(terminations, ends ? 1 : 0);
         QVERIFY(!AppRelaunch::isPending());
-        if (gate != Gate::agree) {
+        if (!ends) {
             // A refused quit is over: the next request asks the gate again.
             askToQuit();
             QTRY_COMPARE(runs, 2);
@@ -126,16 +132,63 @@ private slots:
         }
     }
 
+    // A gate that does not answer: a signal ends the program at the limit all the same, a quit
+    // asked for in the program waits for the answer.
+    void aSignalEndsWithinTheLimit_data()
+    {
+        QTest::addColumn<Ask>("ask");
+        QTest::newRow("SIGTERM") << Ask::sigterm;
+        QTest::newRow("SIGHUP") << Ask::sighup;
+        QTest::newRow("Quit") << Ask::quitEvent;
+    }
+
+    void aSignalEndsWithinTheLimit()
+    {
+        QFETCH(Ask, ask);
+        ManualTaskClock clock;
+        DovrinAppDelegate delegate(QApplication::arguments());
+        delegate.setClock(clock);
+        delegate.install();
+        int runs = 0;
+        int terminations = 0;
+        TaskPromise<bool> answer;
+        delegate.setPrepareForTermination([&]() -> Task<bool> {
+            ++runs;
+            co_return co_await answer.future();
+        });
+        delegate.setTerminateEffect([&] { ++terminations; });
+        const bool signal = ask != Ask::quitEvent;
+        if (signal) {
+            ::raise(ask == Ask::sigterm ? SIGTERM : SIGHUP);
+        } else {
+            QEvent quit(QEvent::Quit);
+            QCoreApplication::sendEvent(qApp, &quit);
+        }
+        QTRY_COMPARE(runs, 1);
+        clock.advance(DovrinAppDelegate::signalEndLimit - std::chrono::milliseconds(100));
+        QCOMPARE(terminations, 0);
+        clock.advance(std::chrono::milliseconds(100));
+        QCOMPARE(terminations, signal ? 1 : 0);
+        // The answer that comes after all ends nothing twice.
+        answer.resolve(true);
+        QTRY_VERIFY(!delegate.isTerminationPending());
+        QCOMPARE(terminations, 1);
+        QCOMPARE(runs, 1);
+    }
+
     void theModelIsTheGate_data()
     {
         QTest::addColumn<bool>("draftStuck");
-        QTest::newRow("an open review kept in its draft: quit") << false;
-        QTest::newRow("its draft cannot be written: stay") << true;
+        QTest::addColumn<Ask>("ask");
+        QTest::newRow("an open review kept in its draft: quit") << false << Ask::sigterm;
+        QTest::newRow("its draft cannot be written: stay") << true << Ask::quitEvent;
+        QTest::newRow("its draft cannot be written, SIGTERM: ends all the same") << true << Ask::sigterm;
     }
 
     void theModelIsTheGate()
     {
         QFETCH(bool, draftStuck);
+        QFETCH(Ask, ask);
         ModelHarness h;
         AppSettings settings;
         settings.setupComplete = true;
@@ -151,11 +204,16 @@ private slots:
         int terminations = 0;
         app.delegate().setTerminateEffect([&] { ++terminations; });
         app.delegate().install();
-        ::raise(SIGTERM);
+        if (ask == Ask::sigterm) {
+            ::raise(SIGTERM);
+        } else {
+            QEvent quit(QEvent::Quit);
+            QCoreApplication::sendEvent(qApp, &quit);
+        }
         // The model's gate answers, and hands its answer to the relaunch as well.
         QTRY_COMPARE(h.relaunchCommits + h.relaunchCancels, 1);
         QTRY_VERIFY(!app.delegate().isTerminationPending());
-        QCOMPARE(terminations, draftStuck ? 0 : 1);
+        QCOMPARE(terminations, draftStuck && ask != Ask::sigterm ? 0 : 1);
         QCOMPARE(h.relaunchCancels, draftStuck ? 1 : 0);
     }
 };

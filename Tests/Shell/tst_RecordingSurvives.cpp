@@ -8,6 +8,7 @@
 #include "PrivatePulseAudio.h"
 #include "ScopedEnvironment.h"
 #include "Shell/DovrinApp.h"
+#include "Shell/DovrinAppDelegate.h"
 #include "Shell/SingleInstance.h"
 #include "TestSupport.h"
 #include "TonePlayers.h"
@@ -49,8 +50,8 @@ QByteArray oneLine(const QString &text)
 
 // The child: the program as main() assembles it, with a transcriber that answers at once. It prints
 // "recording", "elapsed <n>" each whole second, "ended <seconds>", "warning <text>", "status <text>"
-// and "review <json>" when a review opens; it reads "record" (the tray's record command), "save" and
-// "edit <title>" from its standard input.
+// and "review <json>" when a review opens; it reads "record" (the tray's record command), "save",
+// "edit <title>" and "resume" (the unfinished capture's "Resume Review") from its standard input.
 int recordingChild(
     QApplication &application, const QString &instanceFolder, std::chrono::milliseconds serverWait)
 {
@@ -106,6 +107,7 @@ int recordingChild(
         fields["others"] = review->othersURL ? review->othersURL->toLocalFile() : QString();
         fields["you"] = review->youURL ? review->youURL->toLocalFile() : QString();
         fields["othersText"] = review->othersText();
+        fields["youText"] = review->youText();
         say("review " + QJsonDocument(fields).toJson(QJsonDocument::Compact));
     });
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -127,6 +129,8 @@ int recordingChild(
                 model.saveAudioReview(true);
             else if (line.startsWith("edit ") && model.audioReview())
                 model.audioReview()->setTitle(QString::fromUtf8(line.mid(5)));
+            else if (line == "resume")
+                model.resumePendingDraft();
         }
     });
     QTimer::singleShot(0, &app, [&model] { model.handleAudioInvocation(); });
@@ -207,7 +211,8 @@ public:
             QProcess::execute("umount", { "-l", m_folder });
     }
     bool isMounted() const { return m_mounted; }
-    // Fills it up with a file of its own, leaving about `leave` bytes.
+    // Fills it up with a file of its own, leaving about `leave` bytes (none at all for 0: not even
+    // the last page a small note would fit in).
     bool fill(qint64 leave = 0)
     {
         QFile filler(m_folder + "/.filler");
@@ -221,10 +226,14 @@ public:
             if (::statvfs(QFile::encodeName(m_folder).constData(), &space) != 0)
                 return false;
             if (qint64(space.f_bavail) * qint64(space.f_frsize) <= leave + block.size())
-                return filler.flush();
+                break;
             if (filler.write(block) != block.size() || !filler.flush())
                 return leave == 0;
         }
+        if (leave > 0)
+            return filler.flush();
+        while (filler.write(block.first(256)) == 256 && filler.flush()) { }
+        return true;
     }
     // Gives the room back.
     void empty() { QFile::remove(m_folder + "/.filler"); }
@@ -552,6 +561,67 @@ private slots:
         QVERIFY(others.rate > 0);
         QVERIFY2(double(others.mono.size()) / others.rate >= 2, "what was written is not kept");
         QVERIFY(others.energyAt(0.5, 2.0, 440) > 1e-3);
+    }
+
+    // A termination signal while the review cannot be saved (the capture folder full) ends the program
+    // within seconds, and the next start offers the review as it was: resumed and saved once there is
+    // room, its note holds the edit beside both recordings.
+    void terminatedWhileReviewCannotBeSaved_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void terminatedWhileReviewCannotBeSaved()
+    {
+        QFETCH(int, signal);
+        QVERIFY(m_players->start(TonePlayers::toneProgram(), { "--name", "Speaker", "--freq", "440" }));
+        RecordingChild child(m_server->address());
+        QVERIFY(child.isValid());
+        SmallDisk disk(child.notes(), "3m");
+        if (!disk.isMounted())
+            QSKIP("needs root to mount a small file system");
+        QVERIFY(child.start());
+        QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
+        QVERIFY(child.waitFor("elapsed 2"));
+        child.send("record");
+        QVERIFY2(child.waitFor("review ", 60000), qPrintable(child.transcript()));
+        const QJsonObject first = child.review();
+        QVERIFY(disk.fill());
+        child.send("edit Budget call");
+        child.send("save");
+        QVERIFY2(child.waitFor("status Audio recording could not be saved"), qPrintable(child.transcript()));
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        ::kill(pid_t(child.pid()), signal);
+        const bool ended = child.process().waitForFinished(
+            int(std::chrono::milliseconds(DovrinAppDelegate::signalEndLimit).count()) + 3000);
+        child.collectErrors();
+        QVERIFY2(ended, "the program outlived the signal");
+        qInfo("ended %.2f s after the signal", sinceSignal.elapsed() / 1000.0);
+        QCOMPARE(child.process().exitStatus(), QProcess::NormalExit);
+        QVERIFY(ModelHarness::savedNote(child.notes()).isEmpty());
+
+        // Still no room: the start's recording is refused, and the draft is offered.
+        QVERIFY(child.start());
+        QVERIFY2(child.waitFor("status Can't record in “notes”: the disk is full"),
+            qPrintable(child.transcript()));
+        child.send("resume");
+        QVERIFY2(child.waitFor("review "), qPrintable(child.transcript()));
+        const QJsonObject resumed = child.review();
+        QCOMPARE(resumed["title"].toString(), QStringLiteral("Budget call"));
+        for (const char *field : { "othersText", "youText", "note", "others", "you" })
+            QCOMPARE(resumed[field].toString(), first[field].toString());
+        QVERIFY(resumed["othersText"].toString().contains("heard in"));
+        disk.empty();
+        child.send("save");
+        QVERIFY2(child.waitFor("status Saved audio session"), qPrintable(child.transcript()));
+        const QByteArray note = ModelHarness::savedNote(child.notes());
+        QVERIFY2(note.contains("Budget call"), note.constData());
+        QVERIFY(note.contains(QFileInfo(first["others"].toString()).fileName().toUtf8()));
+        QVERIFY(note.contains(QFileInfo(first["you"].toString()).fileName().toUtf8()));
+        QVERIFY(seconds(first["others"].toString()) > 1.5);
     }
 
 private:

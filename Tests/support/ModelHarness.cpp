@@ -314,7 +314,7 @@ QByteArray ModelHarness::storeNewerDraft()
 {
     const QByteArray key = DraftKeyStore::loadOrCreate(draftFolder());
     const QByteArray sealed = SealedDraftFiles::seal(key, SealedDraftFiles::draftRole(),
-        storeDraft().encodeJson().replace("\"formatVersion\":1", "\"formatVersion\":2"));
+        storeDraft().encodeJson().replace("\"formatVersion\":1", "\"formatVersion\":3"));
     const QString path
         = QDir(draftFolder()).filePath(QString::fromLatin1(EncryptedDraftStore::draftFileName));
     return TestSupport::writeFile(path, sealed) ? sealed : QByteArray();

@@ -631,6 +631,9 @@ Task<> AppModel::deleteOpenDraft()
 
 Task<> AppModel::resumePendingDraft()
 {
+    const std::optional<CaptureDraft> &draft = m_pendingDraft ? m_pendingDraft : m_drafts->currentDraft();
+    if (draft && draft->audioSession)
+        return m_audioSession->resumeAudioDraft(*draft);
     return m_drafts->resumePendingDraft();
 }
 

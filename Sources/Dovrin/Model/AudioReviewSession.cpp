@@ -44,6 +44,7 @@ AudioReviewSession::AudioReviewSession(const AudioSessionResult &result, Resolve
     , heardOthers(result.heardOthers)
     , heardYou(result.heardYou)
     , othersNotWritten(othersSoundNotWritten(result))
+    , writeFailed(result.writeFailed)
     , transcriber(transcripts.transcriber)
     , transcriptionIssue(transcripts.note)
     , othersTranscriptionUnavailable(transcripts.othersUnavailable)
@@ -55,6 +56,70 @@ AudioReviewSession::AudioReviewSession(const AudioSessionResult &result, Resolve
     , m_statusText(
           statusText(transcripts.transcriber, transcripts.note, trimmedOrNone(m_note), result.writeFailed))
 { }
+
+namespace {
+
+std::optional<QUrl> fileURL(const std::optional<QString> &path)
+{
+    if (!path)
+        return std::nullopt;
+    return QUrl::fromLocalFile(*path);
+}
+
+std::optional<QString> filePath(const std::optional<QUrl> &url)
+{
+    if (!url)
+        return std::nullopt;
+    return url->toLocalFile();
+}
+
+} // namespace
+
+AudioReviewSession::AudioReviewSession(const CaptureDraft &draft, QObject *parent)
+    : QObject(parent)
+    , id(draft.id)
+    , startedAt(draft.audioSession.value().startedAt)
+    , endedAt(draft.audioSession->endedAt)
+    , folder(ResolvedFolder { QUrl::fromLocalFile(draft.audioSession->folder), false, std::nullopt })
+    , othersURL(fileURL(draft.audioSession->othersFile))
+    , youURL(fileURL(draft.audioSession->youFile))
+    , heardOthers(draft.audioSession->heardOthers)
+    , heardYou(draft.audioSession->heardYou)
+    , othersNotWritten(draft.audioSession->othersNotWritten)
+    , writeFailed(draft.audioSession->writeFailed)
+    , transcriber(draft.audioSession->transcriber)
+    , transcriptionIssue(draft.audioSession->transcriptionIssue)
+    , othersTranscriptionUnavailable(draft.audioSession->othersTranscriptionUnavailable)
+    , youTranscriptionUnavailable(draft.audioSession->youTranscriptionUnavailable)
+    , m_title(draft.title)
+    , m_othersText(draft.audioSession->othersText)
+    , m_youText(draft.audioSession->youText)
+    , m_note(draft.note)
+    , m_statusText(QStringLiteral("Resumed unfinished capture"))
+    , m_keptInDraft(true)
+{ }
+
+CaptureDraft AudioReviewSession::draft(const QDateTime &now) const
+{
+    AudioSessionDraft audio;
+    audio.startedAt = startedAt;
+    audio.endedAt = endedAt;
+    audio.folder = folder.url.toLocalFile();
+    audio.othersFile = filePath(othersURL);
+    audio.youFile = filePath(youURL);
+    audio.heardOthers = heardOthers;
+    audio.heardYou = heardYou;
+    audio.othersNotWritten = othersNotWritten;
+    audio.writeFailed = writeFailed;
+    audio.transcriber = transcriber;
+    audio.transcriptionIssue = transcriptionIssue;
+    audio.othersTranscriptionUnavailable = othersTranscriptionUnavailable;
+    audio.youTranscriptionUnavailable = youTranscriptionUnavailable;
+    audio.othersText = m_othersText;
+    audio.youText = m_youText;
+    return CaptureDraft(id, startedAt, now, endedAt, {}, std::nullopt, {}, {}, {}, std::nullopt, std::nullopt,
+        m_title, m_note, {}, std::nullopt, std::nullopt, audio);
+}
 
 std::optional<QString> AudioReviewSession::visibleNote() const
 {

@@ -2,6 +2,7 @@
 
 #include "Audio/AudioFileTranscriber.h"
 #include "Audio/AudioSessionCoordinator.h"
+#include "Documents/CaptureDraft.h"
 #include "Rules/SaveOnceGate.h"
 
 #include <QObject>
@@ -20,6 +21,9 @@ public:
     // not heard; the title is the first spoken line of Others, else of You, else "Audio session".
     AudioReviewSession(const AudioSessionResult &result, ResolvedFolder folder,
         const AudioTranscripts &transcripts, QObject *parent = nullptr);
+    // The review kept in `draft` (one with an audio session), as it was when it was kept; its
+    // status says it was resumed.
+    explicit AudioReviewSession(const CaptureDraft &draft, QObject *parent = nullptr);
 
     const QUuid id;
     const QDateTime startedAt;
@@ -31,6 +35,8 @@ public:
     const bool heardYou;
     // Others brought sound that a failed write kept out of its file.
     const bool othersNotWritten;
+    // Part of the recording could not be written.
+    const bool writeFailed;
     const std::optional<QString> transcriber;
     // The transcription note as transcription returned it.
     const QString transcriptionIssue;
@@ -56,6 +62,12 @@ public:
     void setSaving(bool saving) { set(m_isSaving, saving); }
     void setStatusText(const QString &text) { set(m_statusText, text); }
     void markPresented() { m_wasPresented = true; }
+    // This review went into the encrypted draft (as it was then): saving or discarding it lets go
+    // of that draft.
+    bool isKeptInDraft() const { return m_keptInDraft; }
+    void markKeptInDraft() { m_keptInDraft = true; }
+    // Everything the review holds, as a draft stamped `now`.
+    CaptureDraft draft(const QDateTime &now) const;
 
     // The footer line: a recording that could not be written completely first, then the transcription
     // issue, then the note, then whether a transcriber ran.
@@ -81,4 +93,5 @@ private:
     bool m_isSaving = false;
     QString m_statusText;
     bool m_wasPresented = false;
+    bool m_keptInDraft = false;
 };

@@ -384,11 +384,27 @@ Task<bool> AudioSessionFlow::savePendingTranscriptionNow(const QString &note)
 Task<bool> AudioSessionFlow::presentAudioReview(
     AudioSessionResult result, ResolvedFolder folder, AudioTranscripts transcripts, bool saveImmediately)
 {
+    co_return co_await openReview(
+        std::make_shared<AudioReviewSession>(result, std::move(folder), transcripts), saveImmediately);
+}
+
+Task<> AudioSessionFlow::resumeAudioDraft(CaptureDraft draft)
+{
+    if (!draft.audioSession)
+        co_return;
+    // Under review again: no longer offered, and still in the draft until saved or discarded.
+    m_context.setPendingDraft(std::nullopt);
+    m_context.drafts().setCurrentDraft(std::nullopt);
+    co_await openReview(std::make_shared<AudioReviewSession>(draft), false);
+    m_context.setStatusMessage(QStringLiteral("Resumed draft"));
+}
+
+Task<bool> AudioSessionFlow::openReview(std::shared_ptr<AudioReviewSession> session, bool saveImmediately)
+{
     // An earlier session's review that is still open is saved as it stands, never replaced unsaved.
     if (const std::shared_ptr<AudioReviewSession> open = m_context.audioReview();
-        open && open->id != result.id)
+        open && open->id != session->id)
         co_await saveAudioReview(open->wasPresented());
-    auto session = std::make_shared<AudioReviewSession>(result, std::move(folder), transcripts);
     m_context.setAudioReview(session);
     // A review of an earlier session never takes the phase from a recording that runs.
     if (!recordingRuns(m_context.audio()))
@@ -409,7 +425,13 @@ Task<bool> AudioSessionFlow::saveAudioReview(bool reviewedByUser)
     if (!session->saveGate.begin())
         co_return false;
     session->setSaving(true);
-    co_return co_await writeAudioSession(session, reviewedByUser);
+    if (co_await writeAudioSession(session, reviewedByUser))
+        co_return true;
+    // The review stays open, but a quit or a crash would lose it; one discarded or saved meanwhile
+    // has nothing left to keep.
+    if (m_context.audioReview() == session && !session->saveGate.hasSucceeded())
+        co_await m_context.drafts().keepAudioReview(session);
+    co_return false;
 }
 
 Task<bool> AudioSessionFlow::writeAudioSession(
@@ -478,6 +500,8 @@ Task<bool> AudioSessionFlow::writeAudioSession(
 
     session->saveGate.succeed();
     session->setSaving(false);
+    if (session->isKeptInDraft())
+        m_context.drafts().releaseAudioDraft(session->id, true);
     if (m_context.audioReview() == session)
         m_context.setAudioReview(nullptr);
     AudioSessionCoordinator &audio = m_context.audio();
@@ -508,6 +532,8 @@ void AudioSessionFlow::discardAudioReview()
             QFile::remove(file);
     });
     Q_UNUSED(removing);
+    if (session->isKeptInDraft())
+        m_context.drafts().releaseAudioDraft(session->id, false);
     m_context.setAudioReview(nullptr);
     AudioSessionCoordinator &audio = m_context.audio();
     if (!recordingRuns(audio)) {

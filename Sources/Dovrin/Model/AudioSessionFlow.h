@@ -4,6 +4,7 @@
 #include "Audio/AudioFileTranscriber.h"
 #include "Audio/AudioSessionCoordinator.h"
 #include "Documents/AppSettingsStore.h"
+#include "Documents/CaptureDraft.h"
 #include "Rules/AudioGates.h"
 
 #include <QObject>
@@ -38,8 +39,11 @@ public:
     // window, and the answer is that save's; otherwise the window is asked for and the answer is true.
     Task<bool> presentAudioReview(
         AudioSessionResult result, ResolvedFolder folder, AudioTranscripts transcripts, bool saveImmediately);
+    // Opens the review an earlier run kept in `draft` (one with an audio session) as it was kept.
+    Task<> resumeAudioDraft(CaptureDraft draft);
     // True when there is nothing to save; false when a save runs already, one succeeded, or the
-    // Markdown file could not be written (the review stays open for another try).
+    // Markdown file could not be written: then the review stays open for another try, and is kept
+    // in the encrypted draft where the draft has room for it.
     Task<bool> saveAudioReview(bool reviewedByUser);
     // Deletes the review's audio files and ends the session; nothing while a save runs.
     void discardAudioReview();
@@ -75,6 +79,9 @@ private:
     void refuseOthersNotRunning(const QString &bundleID, const QString &displayName);
     void updateSettings(const std::function<void(AppSettings &)> &change);
     Task<> transcribe(PendingTranscription pending, bool includeYou, int generation);
+    // Publishes `session` as the open review, an earlier one saved first as it stands, and saves it
+    // at once or asks for its window.
+    Task<bool> openReview(std::shared_ptr<AudioReviewSession> session, bool saveImmediately);
     Task<bool> writeAudioSession(std::shared_ptr<AudioReviewSession> session, bool reviewedByUser);
     bool transcriptionSupported() const;
     // Transcripts of a recording that was not transcribed, with `note`.

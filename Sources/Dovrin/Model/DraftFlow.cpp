@@ -6,6 +6,7 @@
 #include "Documents/ImageNormalization.h"
 #include "Documents/WriteFailureReason.h"
 #include "Model/AppModel.h"
+#include "Model/AudioReviewSession.h"
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
 #include "Model/ReviewSession.h"
@@ -466,6 +467,60 @@ Task<bool> DraftFlow::deletePendingDraft()
     m_context.resetPhaseToIdle();
     m_context.setStatusMessage(QStringLiteral("Draft deleted"));
     co_return true;
+}
+
+Task<bool> DraftFlow::keepAudioReview(std::shared_ptr<AudioReviewSession> session)
+{
+    if (!m_store || m_currentDraft || m_context.pendingDraft())
+        co_return false;
+    const CaptureDraft draft = session->draft(m_context.services().now());
+    // Marked as it is queued: a save or a discard that comes meanwhile queues its deletion behind
+    // this write.
+    session->markKeptInDraft();
+    const QUuid lastSaved
+        = QUuid::fromString(m_context.defaults().string(lastSavedDraftIDKey).value_or(QString()));
+    QFuture<bool> saving = onDraftThread([draft, lastSaved](const EncryptedDraftStore &store) {
+        try {
+            // Written meanwhile by a capture, or at an earlier start by a run that is not this one.
+            std::optional<CaptureDraft> stored;
+            try {
+                stored = store.load();
+            } catch (const EncryptedDraftError &error) {
+                // A newer version's draft stays; a damaged one is replaced, as a capture replaces it.
+                if (error.code() == EncryptedDraftError::Code::newerVersion)
+                    return false;
+            }
+            if (stored && stored->id != draft.id && stored->id != lastSaved)
+                return false;
+            store.save(draft);
+            return true;
+        } catch (const std::exception &) {
+            return false;
+        }
+    });
+    co_return co_await saving;
+}
+
+Task<> DraftFlow::releaseAudioDraft(QUuid id, bool saved)
+{
+    // Before the draft goes: a draft that outlives its deletion is then not offered again.
+    if (saved)
+        m_context.defaults().setString(lastSavedDraftIDKey, id.toString(QUuid::WithoutBraces).toUpper());
+    // A capture that runs or is under review writes its own draft there (its tiles may be there
+    // already): nothing of it may go.
+    if (!m_store || m_currentDraft || m_context.isVisualCaptureActive())
+        co_return;
+    QFuture<bool> deleting = onDraftThread([id](const EncryptedDraftStore &store) {
+        try {
+            const std::optional<CaptureDraft> stored = store.load();
+            if (stored && stored->id == id)
+                store.deleteDraft();
+            return true;
+        } catch (const std::exception &) {
+            return false;
+        }
+    });
+    co_await deleting;
 }
 
 void DraftFlow::presentReview(const CaptureDraft &draft, const QString &status)

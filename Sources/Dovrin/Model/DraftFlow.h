@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+class AudioReviewSession;
 class ModelContext;
 class ReviewSession;
 
@@ -73,6 +74,13 @@ public:
     Task<> deleteOpenDraft();
     Task<> resumePendingDraft();
     Task<bool> deletePendingDraft();
+    // Keeps an audio review that could not be saved in the draft, unless the draft holds another
+    // capture (one under review, offered for recovery, or written by a newer version): true when
+    // it was written.
+    Task<bool> keepAudioReview(std::shared_ptr<AudioReviewSession> session);
+    // The audio review `id` was saved (`saved`) or discarded: its draft is deleted, when the draft
+    // still holds it and no capture is about to take its place.
+    Task<> releaseAudioDraft(QUuid id, bool saved);
     // Opens the review of `draft` with the current still and shows it in the review window.
     void presentReview(const CaptureDraft &draft, const QString &status);
 

@@ -38,7 +38,7 @@ void DovrinAppDelegate::install()
     // A terminal that hangs up or a session that ends sends SIGHUP; SIGQUIT would dump core. Each ends
     // like SIGTERM: the open recording and review are written first.
     m_signals = new UnixSignalRelay({ SIGINT, SIGTERM, SIGHUP, SIGQUIT }, this);
-    connect(m_signals, &UnixSignalRelay::received, this, &DovrinAppDelegate::requestTermination);
+    connect(m_signals, &UnixSignalRelay::received, this, &DovrinAppDelegate::terminateOnSignal);
     if (auto *gui = qobject_cast<QGuiApplication *>(app)) {
         gui->setQuitOnLastWindowClosed(false);
         connect(gui, &QGuiApplication::commitDataRequest, this, &DovrinAppDelegate::commitSessionData,
@@ -80,6 +80,26 @@ void DovrinAppDelegate::requestTermination()
     m_quitAttempt = runQuitPath();
 }
 
+void DovrinAppDelegate::terminateOnSignal()
+{
+    // A service manager or a session sends it, and follows with SIGKILL if the program stays; a
+    // refusal would only let the kill take what the gate could have kept.
+    m_signalled = true;
+    if (!m_signalLimit)
+        m_signalLimit = m_clock->schedule(signalEndLimit, [this] { end(); });
+    requestTermination();
+}
+
+void DovrinAppDelegate::end()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_approved = true;
+    m_signalLimit.reset();
+    m_terminate();
+}
+
 bool DovrinAppDelegate::isTerminationPending() const
 {
     return m_quitAttempt.isValid() && !m_quitAttempt.isFinished();
@@ -97,13 +117,16 @@ Task<void> DovrinAppDelegate::runQuitPath()
     }
     if (!mayQuit) {
         AppRelaunch::cancelPending();
-        emit terminationCancelled();
+        if (m_signalled)
+            end();
+        else
+            emit terminationCancelled();
         co_return;
     }
     AppRelaunch::commitPendingIfNeeded();
     m_approved = true;
     emit terminationApproved();
-    m_terminate();
+    end();
 }
 
 bool DovrinAppDelegate::answerSessionEnd()

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "Async/Task.h"
+#include "Async/TaskClock.h"
 
 #include <QObject>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 
 class QSessionManager;
 class UnixSignalRelay;
@@ -17,12 +20,18 @@ class UnixSignalRelay;
 // is held back here). The quit gate runs once per attempt, and the program ends only when it agrees. A
 // pending relaunch is started when the gate agrees and cancelled when it refuses, so a refused quit
 // never leaves a second instance starting beside this one.
+//
+// A termination signal is not a question: the gate still keeps what it can, but the program ends
+// whatever it answers, and at signalEndLimit even when it has not answered.
 class DovrinAppDelegate : public QObject
 {
     Q_OBJECT
 
 public:
     using QuitGate = std::function<Task<bool>()>;
+    // How long a termination signal waits for the gate: the ordinary quit of a recording (stop,
+    // note, draft) takes about a second.
+    static constexpr std::chrono::seconds signalEndLimit { 6 };
 
     explicit DovrinAppDelegate(const QStringList &arguments, QObject *parent = nullptr);
     ~DovrinAppDelegate() override;
@@ -45,6 +54,8 @@ public:
     void applicationDidBecomeActive();
 
     void requestTermination();
+    // A termination signal: the quit path runs, and the program ends however the gate answers.
+    void terminateOnSignal();
     bool isTerminationPending() const;
     // The session manager asks, before it ends the session, whether it may. The quit starts, and
     // the answer comes at once: true when nothing is open (the gate cannot refuse); false when the
@@ -53,6 +64,8 @@ public:
 
     // What ending the program means (default: leave the event loop with status 0).
     void setTerminateEffect(std::function<void()> effect) { m_terminate = std::move(effect); }
+    // The clock of the signal's time limit (default: the system's).
+    void setClock(TaskClock &clock) { m_clock = &clock; }
 
 signals:
     void terminationCancelled();
@@ -64,13 +77,20 @@ protected:
 private:
     Task<void> runQuitPath();
     void commitSessionData(QSessionManager &manager);
+    // Ends the program, once.
+    void end();
 
     bool m_audioSpike;
     QuitGate m_gate;
     std::function<bool()> m_openWork;
     Task<void> m_quitAttempt;
     bool m_approved = false;
+    // A termination signal came: the gate's answer no longer decides.
+    bool m_signalled = false;
+    bool m_ended = false;
     std::function<void()> m_terminate;
+    TaskClock *m_clock = &TaskClock::system();
+    std::unique_ptr<TaskClock::Timer> m_signalLimit;
     UnixSignalRelay *m_signals = nullptr;
     Task<void> m_selfTest;
 };

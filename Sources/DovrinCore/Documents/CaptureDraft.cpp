@@ -53,7 +53,8 @@ CaptureDraft::CaptureDraft(QUuid id, QDateTime createdAt, QDateTime updatedAt, Q
     QByteArray pngData, std::optional<QString> recognizedText, QString reviewedText, QStringList ocrLanguages,
     QList<CaptureTextObservation> observations, std::optional<QString> applicationName,
     std::optional<QString> applicationBundleID, QString title, QString note, QStringList tags,
-    std::optional<ScrollingCaptureManifest> scrollingCapture, std::optional<FolderAccess> destinationFolder)
+    std::optional<ScrollingCaptureManifest> scrollingCapture, std::optional<FolderAccess> destinationFolder,
+    std::optional<AudioSessionDraft> audioSession)
     : id(id)
     , createdAt(std::move(createdAt))
     , updatedAt(std::move(updatedAt))
@@ -70,6 +71,7 @@ CaptureDraft::CaptureDraft(QUuid id, QDateTime createdAt, QDateTime updatedAt, Q
     , tags(std::move(tags))
     , scrollingCapture(std::move(scrollingCapture))
     , destinationFolder(std::move(destinationFolder))
+    , audioSession(std::move(audioSession))
 {
     if (this->pngData.size() > maximumPNGBytes)
         throw EncryptedDraftError(EncryptedDraftError::Code::imageTooLarge);
@@ -95,8 +97,8 @@ QByteArray CaptureDraft::encodeJson() const
     QJsonArray observationArray;
     for (const CaptureTextObservation &observation : observations)
         observationArray.append(observation.toJson());
-    const QJsonObject object {
-        { "formatVersion", formatVersion },
+    QJsonObject object {
+        { "formatVersion", audioSession ? 2 : 1 },
         { "id", JsonFields::uuidText(id) },
         { "createdAt", JsonFields::dateText(createdAt) },
         { "updatedAt", JsonFields::dateText(updatedAt) },
@@ -113,6 +115,8 @@ QByteArray CaptureDraft::encodeJson() const
         { "scrollingCapture", scrollingCapture ? QJsonValue(scrollingCapture->toJson()) : QJsonValue() },
         { "destinationFolder", destinationFolder ? QJsonValue(destinationFolder->toJson()) : QJsonValue() },
     };
+    if (audioSession)
+        object.insert("audioSession", audioSession->toJson());
     // The image goes in last as plain bytes: base64 needs no JSON escaping, and a large screenshot
     // would otherwise pass through two string conversions.
     QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -205,11 +209,19 @@ std::optional<CaptureDraft> CaptureDraft::decodeJson(const QByteArray &json, boo
             return std::nullopt;
     }
 
+    std::optional<AudioSessionDraft> audioSession;
+    const QJsonValue audioValue = object.value("audioSession");
+    if (!audioValue.isNull() && !audioValue.isUndefined()) {
+        audioSession = AudioSessionDraft::fromJson(audioValue);
+        if (!audioSession)
+            return std::nullopt;
+    }
+
     // The image is a PNG, or none at all (a scrolling capture keeps its image in tiles).
     if (!png->isEmpty() && !startsLikePNG(*png))
         return std::nullopt;
 
     return CaptureDraft(*id, *createdAt, *updatedAt, *observedAt, *png, *recognizedText, *reviewedText,
         *languages, observations, *applicationName, *applicationBundleID, *title, *note, *tags, manifest,
-        destination);
+        destination, audioSession);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Documents/AudioSessionDraft.h"
 #include "Documents/CaptureTextObservation.h"
 #include "Documents/FolderBookmark.h"
 
@@ -40,13 +41,15 @@ struct ScrollingCaptureManifest
     static std::optional<ScrollingCaptureManifest> fromJson(const QJsonValue &value);
 };
 
-// The unsaved capture under review.
+// The unsaved capture under review: a region or scrolling capture, or an audio session's review.
 struct CaptureDraft
 {
     static constexpr qsizetype maximumPNGBytes = 33'554'432;
     // Written into every draft. A later version that changes the fields raises it, so this version
-    // can tell a draft it would misread from a damaged one; drafts without it are format 1.
-    static constexpr int formatVersion = 1;
+    // can tell a draft it would misread from a damaged one; drafts without it are format 1. The
+    // highest this version reads: an audio session's draft is format 2 (a version that knows only
+    // format 1 would take it for an empty screen capture), every other draft stays format 1.
+    static constexpr int formatVersion = 2;
 
     // Throws EncryptedDraftError imageTooLarge when pngData is larger than maximumPNGBytes.
     CaptureDraft(QUuid id, QDateTime createdAt, QDateTime updatedAt, QDateTime observedAt, QByteArray pngData,
@@ -54,7 +57,7 @@ struct CaptureDraft
         QList<CaptureTextObservation> observations, std::optional<QString> applicationName,
         std::optional<QString> applicationBundleID, QString title, QString note, QStringList tags,
         std::optional<ScrollingCaptureManifest> scrollingCapture,
-        std::optional<FolderAccess> destinationFolder);
+        std::optional<FolderAccess> destinationFolder, std::optional<AudioSessionDraft> audioSession = {});
 
     QUuid id;
     QDateTime createdAt;
@@ -72,6 +75,8 @@ struct CaptureDraft
     QStringList tags;
     std::optional<ScrollingCaptureManifest> scrollingCapture;
     std::optional<FolderAccess> destinationFolder;
+    // Set for an audio session's review, which has no image and no recognized text.
+    std::optional<AudioSessionDraft> audioSession;
 
     bool operator==(const CaptureDraft &) const = default;
 
