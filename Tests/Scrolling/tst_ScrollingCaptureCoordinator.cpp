@@ -6,6 +6,7 @@
 #include "Capture/OCRService.h"
 #include "Capture/ScreenCaptureService.h"
 #include "Documents/ImageNormalization.h"
+#include "HideWatch.h"
 #include "Platform/XTestScrollSteps.h"
 #include "PrivateXvfb.h"
 #include "ScopedEnvironment.h"
@@ -246,26 +247,6 @@ struct FakeWindow
         }
         return frame;
     }
-};
-
-// Calls back when the widget it watches is hidden.
-class OnHide : public QObject
-{
-public:
-    explicit OnHide(std::function<void()> hidden)
-        : m_hidden(std::move(hidden))
-    { }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Hide)
-            m_hidden();
-        return false;
-    }
-
-private:
-    std::function<void()> m_hidden;
 };
 
 // What one run left behind.
@@ -963,7 +944,7 @@ private slots:
             };
         }
         std::optional<TaskClock::TimePoint> endedAt;
-        OnHide hidden([&] { endedAt = endedAt ? endedAt : std::optional(window.clock->now()); });
+        HideWatch hidden([&] { endedAt = endedAt ? endedAt : std::optional(window.clock->now()); });
         panel->installEventFilter(&hidden);
         const Outcome outcome = harness.run(*coordinator);
         if (!doneAt)

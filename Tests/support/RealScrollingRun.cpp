@@ -1,4 +1,5 @@
 #include "RealScrollingRun.h"
+#include "HideWatch.h"
 
 #include "Capture/OCRService.h"
 #include "Capture/ScreenCaptureService.h"
@@ -41,26 +42,6 @@ QString endName(ScrollingCaptureEnd end)
     }
     return {};
 }
-
-// Notes when a widget is hidden.
-class HideWatch : public QObject
-{
-public:
-    explicit HideWatch(std::function<void()> hidden)
-        : m_hidden(std::move(hidden))
-    { }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Hide)
-            m_hidden();
-        return false;
-    }
-
-private:
-    std::function<void()> m_hidden;
-};
 
 } // namespace
 

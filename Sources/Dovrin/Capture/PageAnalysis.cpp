@@ -44,6 +44,34 @@ struct Stopper
     }
 };
 
+using Histogram = std::array<qint64, 256>;
+
+// How many pixels of each brightness lie in columns [left, right) of rows [top, bottom).
+Histogram histogramOf(
+    const QImage &gray, int left, int top, int right, int bottom, const Stopper *stop = nullptr)
+{
+    Histogram histogram {};
+    for (int y = top; y < bottom; ++y) {
+        if (stop)
+            stop->check();
+        const uchar *row = gray.constScanLine(y);
+        for (int x = left; x < right; ++x)
+            ++histogram[row[x]];
+    }
+    return histogram;
+}
+
+Histogram histogramOf(const QImage &gray, const Stopper &stop)
+{
+    return histogramOf(gray, 0, 0, gray.width(), gray.height(), &stop);
+}
+
+// The first of the most common brightnesses.
+int mostCommon(const Histogram &histogram)
+{
+    return int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+}
+
 // A band of rows of `source` in 32-bit RGB, alpha composed over white, pixel for pixel.
 QImage opaqueRows(const QImage &source, int top, int rows)
 {
@@ -122,13 +150,7 @@ QImage normalizedGray(const QImage &source, bool *inverted, const Stopper &stop)
         }
     }
     // The ground is the most common brightness; a dark ground means light text.
-    std::vector<qint64> histogram(256, 0);
-    for (int y = 0; y < gray.height(); ++y) {
-        stop.check();
-        const uchar *row = gray.constScanLine(y);
-        for (int x = 0; x < gray.width(); ++x)
-            ++histogram[row[x]];
-    }
+    const Histogram histogram = histogramOf(gray, stop);
     const qint64 total = qint64(gray.width()) * gray.height();
     qint64 dark = 0;
     for (int v = 0; v < 128; ++v)
@@ -142,30 +164,12 @@ QImage normalizedGray(const QImage &source, bool *inverted, const Stopper &stop)
 // The most common brightness: the ground the text stands on.
 int groundLevel(const QImage &gray, const Stopper &stop)
 {
-    std::array<qint64, 256> histogram {};
-    for (int y = 0; y < gray.height(); ++y) {
-        stop.check();
-        const uchar *row = gray.constScanLine(y);
-        for (int x = 0; x < gray.width(); ++x)
-            ++histogram[row[x]];
-    }
-    int mode = 0;
-    for (int v = 1; v < 256; ++v) {
-        if (histogram[v] > histogram[mode])
-            mode = v;
-    }
-    return mode;
+    return mostCommon(histogramOf(gray, stop));
 }
 
 int otsuThreshold(const QImage &gray, const Stopper &stop)
 {
-    std::vector<qint64> histogram(256, 0);
-    for (int y = 0; y < gray.height(); ++y) {
-        stop.check();
-        const uchar *row = gray.constScanLine(y);
-        for (int x = 0; x < gray.width(); ++x)
-            ++histogram[row[x]];
-    }
+    const Histogram histogram = histogramOf(gray, stop);
     const double total = double(gray.width()) * gray.height();
     double sum = 0;
     for (int v = 0; v < 256; ++v)
@@ -312,17 +316,7 @@ void invertPanels(QImage &gray, const Stopper &stop)
         if (dark * 5 < area * 3 || darkEdge * 10 < edge * 9 || area - dark < area / 100)
             continue;
         // Inverted, and stretched so that the panel's own ground becomes as light as the region's.
-        std::array<qint64, 256> histogram {};
-        for (int y = box.top; y < box.bottom; ++y) {
-            const uchar *row = gray.constScanLine(y);
-            for (int x = box.left; x < box.right; ++x)
-                ++histogram[row[x]];
-        }
-        int panelGround = 0;
-        for (int v = 1; v < 256; ++v) {
-            if (histogram[v] > histogram[panelGround])
-                panelGround = v;
-        }
+        const int panelGround = mostCommon(histogramOf(gray, box.left, box.top, box.right, box.bottom));
         const int invertedGround = std::max(1, 255 - panelGround);
         for (int y = box.top; y < box.bottom; ++y) {
             uchar *row = gray.scanLine(y);
@@ -355,13 +349,8 @@ bool flattenPanels(QImage &gray, int ground, const Stopper &stop)
     for (const Box &box : darkComponents(gray, set, stop)) {
         if (box.width() < minimumPanelSide || box.height() < minimumPanelSide)
             continue;
-        std::array<qint64, 256> histogram {};
-        for (int y = box.top; y < box.bottom; ++y) {
-            const uchar *row = gray.constScanLine(y);
-            for (int x = box.left; x < box.right; ++x)
-                ++histogram[row[x]];
-        }
-        const int panel = int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+        const Histogram histogram = histogramOf(gray, box.left, box.top, box.right, box.bottom);
+        const int panel = mostCommon(histogram);
         const qint64 area = qint64(box.width()) * box.height();
         const qint64 filled = std::accumulate(histogram.begin(), histogram.begin() + set + 1, qint64(0));
         const qint64 text
@@ -927,13 +916,7 @@ bool evenContrast(QImage &gray, int ground, const Stopper &stop)
         const int top = std::max(0, box.top - 2);
         const int right = std::min(gray.width(), box.right + 2);
         const int bottom = std::min(gray.height(), box.bottom + 2);
-        std::array<int, 256> histogram {};
-        for (int y = top; y < bottom; ++y) {
-            const uchar *row = gray.constScanLine(y);
-            for (int x = left; x < right; ++x)
-                ++histogram[row[x]];
-        }
-        const int local = int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+        const int local = mostCommon(histogramOf(gray, left, top, right, bottom));
         const int contrast = local - box.darkest;
         const int wanted = local - target;
         if (contrast <= 0 || wanted <= 0 || contrast * 10 >= wanted * 6)
@@ -1450,13 +1433,9 @@ bool PageAnalysis::isNoisy(QRect area) const
     area &= m_gray.rect();
     if (area.isEmpty())
         return false;
-    std::array<qint64, 256> histogram {};
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        const uchar *row = m_gray.constScanLine(y);
-        for (int x = area.left(); x <= area.right(); ++x)
-            ++histogram[row[x]];
-    }
-    const int mode = int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+    const Histogram histogram
+        = histogramOf(m_gray, area.left(), area.top(), area.right() + 1, area.bottom() + 1);
+    const int mode = mostCommon(histogram);
     // Off the ground by a little: grain. Text adds its edges, a few pixels in a hundred; grain of
     // any strength moves a good part of the ground.
     qint64 grain = 0;
