@@ -51,7 +51,8 @@ QByteArray oneLine(const QString &text)
 // The child: the program as main() assembles it, with a transcriber that answers at once. It prints
 // "recording", "elapsed <n>" each whole second, "ended <seconds>", "warning <text>", "status <text>"
 // and "review <json>" when a review opens; it reads "record" (the tray's record command), "save",
-// "edit <title>" and "resume" (the unfinished capture's "Resume Review") from its standard input.
+// "edit <title>", "others <transcript>", "you <transcript>" and "resume" (the unfinished capture's
+// "Resume Review") from its standard input, and says "done <line>" once it handled one.
 int recordingChild(
     QApplication &application, const QString &instanceFolder, std::chrono::milliseconds serverWait)
 {
@@ -129,8 +130,13 @@ int recordingChild(
                 model.saveAudioReview(true);
             else if (line.startsWith("edit ") && model.audioReview())
                 model.audioReview()->setTitle(QString::fromUtf8(line.mid(5)));
+            else if (line.startsWith("others ") && model.audioReview())
+                model.audioReview()->setOthersText(QString::fromUtf8(line.mid(7)));
+            else if (line.startsWith("you ") && model.audioReview())
+                model.audioReview()->setYouText(QString::fromUtf8(line.mid(4)));
             else if (line == "resume")
                 model.resumePendingDraft();
+            say("done " + line);
         }
     });
     QTimer::singleShot(0, &app, [&model] { model.handleAudioInvocation(); });
@@ -564,8 +570,9 @@ private slots:
     }
 
     // A termination signal while the review cannot be saved (the capture folder full) ends the program
-    // within seconds, and the next start offers the review as it was: resumed and saved once there is
-    // room, its note holds the edit beside both recordings.
+    // within seconds, and the next start offers the review as it was, with the edits made before and
+    // after the failed save: resumed and saved once there is room, its note holds them beside both
+    // recordings.
     void terminatedWhileReviewCannotBeSaved_data()
     {
         QTest::addColumn<int>("signal");
@@ -590,8 +597,12 @@ private slots:
         const QJsonObject first = child.review();
         QVERIFY(disk.fill());
         child.send("edit Budget call");
+        child.send("others [0:00] the speaker, corrected");
         child.send("save");
         QVERIFY2(child.waitFor("status Audio recording could not be saved"), qPrintable(child.transcript()));
+        child.send("you [0:01] my words, corrected after the failed save");
+        child.send("edit Budget call, second pass");
+        QVERIFY2(child.waitFor("done edit Budget call, second pass"), qPrintable(child.transcript()));
         QElapsedTimer sinceSignal;
         sinceSignal.start();
         ::kill(pid_t(child.pid()), signal);
@@ -610,15 +621,19 @@ private slots:
         child.send("resume");
         QVERIFY2(child.waitFor("review "), qPrintable(child.transcript()));
         const QJsonObject resumed = child.review();
-        QCOMPARE(resumed["title"].toString(), QStringLiteral("Budget call"));
-        for (const char *field : { "othersText", "youText", "note", "others", "you" })
+        QCOMPARE(resumed["title"].toString(), QStringLiteral("Budget call, second pass"));
+        QCOMPARE(resumed["othersText"].toString(), QStringLiteral("[0:00] the speaker, corrected"));
+        QCOMPARE(resumed["youText"].toString(),
+            QStringLiteral("[0:01] my words, corrected after the failed save"));
+        for (const char *field : { "note", "others", "you" })
             QCOMPARE(resumed[field].toString(), first[field].toString());
-        QVERIFY(resumed["othersText"].toString().contains("heard in"));
         disk.empty();
         child.send("save");
         QVERIFY2(child.waitFor("status Saved audio session"), qPrintable(child.transcript()));
         const QByteArray note = ModelHarness::savedNote(child.notes());
-        QVERIFY2(note.contains("Budget call"), note.constData());
+        QVERIFY2(note.contains("Budget call, second pass"), note.constData());
+        QVERIFY(note.contains("the speaker, corrected"));
+        QVERIFY(note.contains("my words, corrected after the failed save"));
         QVERIFY(note.contains(QFileInfo(first["others"].toString()).fileName().toUtf8()));
         QVERIFY(note.contains(QFileInfo(first["you"].toString()).fileName().toUtf8()));
         QVERIFY(seconds(first["others"].toString()) > 1.5);
