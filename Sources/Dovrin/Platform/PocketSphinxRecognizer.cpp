@@ -67,14 +67,16 @@ constexpr int kPriorFrames = CMN_WIN;
 // dithered: one in four raised by one step. The library can do it, but from one generator that every
 // recognizer in the program shares, unguarded, so two files heard at once would race on it and take
 // each other's draws. Each recognition dithers for itself instead, from a generator of its own with a
-// fixed seed, so the same file always gives the same transcript.
+// fixed seed, so the same file always gives the same transcript. It draws as the library did, from
+// 31 of the 32 bits, and one stream runs on from the priming pass into the recognition: restarting it
+// or taking the lowest bits heard hissy speech worse.
 class Dither
 {
 public:
     void apply(int16_t *samples, size_t count)
     {
         for (size_t i = 0; i < count; ++i) {
-            if (m_random() % 4 == 0 && samples[i] < INT16_MAX)
+            if ((m_random() >> 1) % 4 == 0 && samples[i] < INT16_MAX)
                 ++samples[i];
         }
     }
@@ -121,9 +123,10 @@ QString wordOf(const char *raw)
 class Session
 {
 public:
-    Session(ps_decoder_t *decoder, const SpeechFileRecognizer::Callbacks &callbacks)
+    Session(ps_decoder_t *decoder, const SpeechFileRecognizer::Callbacks &callbacks, Dither &dither)
         : m_decoder(decoder)
         , m_callbacks(callbacks)
+        , m_dither(dither)
     { }
 
     bool start() { return ps_start_stream(m_decoder) >= 0 && ps_start_utt(m_decoder) >= 0; }
@@ -335,7 +338,7 @@ private:
 
     ps_decoder_t *m_decoder;
     const SpeechFileRecognizer::Callbacks &m_callbacks;
-    Dither m_dither;
+    Dither &m_dither;
     std::vector<int16_t> m_pending;
     size_t m_head = 0;
     bool m_leadingSilence = true;
@@ -389,8 +392,8 @@ Levelling levelling(
 // the model and settles only after several seconds of speech, so the first sentences of a recording
 // whose level or voice differs from the model's average were misheard. The mean of the file's own
 // first speech, found by the same front end's voice detection, starts it where it settles.
-void primeCepstralMean(
-    ps_decoder_t *recognizer, const QString &filePath, double gain, const std::function<bool()> &shouldStop)
+void primeCepstralMean(ps_decoder_t *recognizer, const QString &filePath, double gain,
+    const std::function<bool()> &shouldStop, Dither &dither)
 {
     feat_t *features = ps_get_feat(recognizer);
     cmd_ln_t *config = ps_get_config(recognizer);
@@ -417,7 +420,6 @@ void primeCepstralMean(
     };
     AudioFileDecoder decoder(shouldStop);
     decoder.setGain(gain);
-    Dither dither;
     if (!decoder.open(filePath) && fe_start_utt(frontEnd) >= 0) {
         std::vector<int16_t> samples;
         AudioFileDecoder::ReadStatus status = AudioFileDecoder::ReadStatus::data;
@@ -563,10 +565,11 @@ SpeechRecognitionOutcome PocketSphinxRecognizer::recognize(
     };
     heard(0);
     decoder.setGain(gain);
-    primeCepstralMean(recognizer.get(), filePath, gain, shouldStop);
+    Dither dither;
+    primeCepstralMean(recognizer.get(), filePath, gain, shouldStop, dither);
     progressed();
 
-    Session session(recognizer.get(), callbacks);
+    Session session(recognizer.get(), callbacks, dither);
     if (!session.start())
         return { Status::modelUnloadable, QStringLiteral("The speech model could not start.") };
 
