@@ -11,6 +11,10 @@
 //  - ten more scrolling captures in a row, each saved: after each is recognized, again once the
 //    program is quiet (its processor use under 3 % for a second), and 60 s after the last.
 //
+// memory_of_an_audio_review, on its own sound server (speech from espeak-ng played into both the
+// speakers and the microphone): idle, then a 20 s session recorded and stopped from the tray menu,
+// its review once the transcripts are shown (the program quiet), and 60 s later with the review open.
+//
 // memory_of_a_large_note, on its own: a draft whose text is 100 MB, left by an earlier run, resumed
 // from "Unfinished Capture" (Return), its review once quiet, and 60 s after it was saved.
 //
@@ -31,6 +35,7 @@
 #include "Documents/FolderBookmark.h"
 #include "Documents/ImageNormalization.h"
 #include "Model/ScrollingCaptureFlow.h"
+#include "PrivatePulseAudio.h"
 #include "PrivateXvfb.h"
 #include "ScrollTargetProcess.h"
 #include "Services/PermissionController.h"
@@ -356,6 +361,7 @@ public:
             settings.onboardingStep = 4;
             settings.hasRunTestCapture = true;
             settings.defaultFolder = FolderBookmark::make(QUrl::fromLocalFile(m_notes));
+            settings.microphoneDeviceUID = QStringLiteral("mic");
             AppSettingsStore(defaults).save(settings);
             defaults->setBoolean(ScrollingCaptureFlow::introductionKey, true);
             defaults->setBoolean(PermissionController::postEventRequestedKey, true);
@@ -423,7 +429,10 @@ public:
     }
 
     // Through the tray menu: its second command is "Capture Scrolling Region…".
-    bool startScrollingCapture(const QRect &region)
+    bool startScrollingCapture(const QRect &region) { return chooseFromTray(2) && select(region); }
+
+    // The tray menu's entry `downs` steps from its top, chosen with Return.
+    bool chooseFromTray(int downs)
     {
         const std::optional<ProgramWindow> icon = m_desktop.trayIcon();
         if (!icon)
@@ -433,11 +442,14 @@ public:
         if (!waitFor([&] { return int(m_desktop.programWindows().size()) > before; }, 5s))
             return false;
         QThread::msleep(200);
-        m_keyboard.chord({}, XK_Down);
-        m_keyboard.chord({}, XK_Down);
+        for (int step = 0; step < downs; ++step)
+            m_keyboard.chord({}, XK_Down);
         m_keyboard.chord({}, XK_Return);
-        return select(region);
+        return true;
     }
+
+    // The recordings of the sessions so far.
+    int recordings() const { return int(QDir(m_notes).entryList({ QStringLiteral("*_you.m4a") }).size()); }
 
     // The draft once it holds recognized text, and is not `previous`.
     std::optional<CaptureDraft> recognizedDraft(const QUuid &previous, std::chrono::milliseconds limit)
@@ -691,6 +703,83 @@ void memoryOfALargeNote(benchmark::State &state)
     }
 }
 
+// Plays `wave` into `sink` of `server` until stopped.
+bool play(QProcess &player, const PrivatePulseAudio &server, const QString &sink, const QString &wave)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PULSE_SERVER"), QString::fromLocal8Bit(server.address()));
+    player.setProcessEnvironment(environment);
+    player.start(QStringLiteral("paplay"), { QStringLiteral("-d"), sink, wave });
+    return player.waitForStarted();
+}
+
+void memoryOfAnAudioReview(benchmark::State &state)
+{
+    for (auto _ : state) {
+        PrivatePulseAudio server;
+        QTemporaryDir speech;
+        const QString others = speech.filePath(QStringLiteral("others.wav"));
+        const QString you = speech.filePath(QStringLiteral("you.wav"));
+        if (!server.isRunning()
+            || QProcess::execute(QStringLiteral("espeak-ng"),
+                   { QStringLiteral("-w"), others,
+                       QStringLiteral("The quarterly figures are in. Sales rose in the north and fell in the "
+                                      "south. We will meet again on Friday to decide the budget for next "
+                                      "year, and the team will send the report before then.") })
+                != 0
+            || QProcess::execute(QStringLiteral("espeak-ng"),
+                   { QStringLiteral("-v"), QStringLiteral("en-us"), QStringLiteral("-w"), you,
+                       QStringLiteral("Good morning. I read the figures last night and I have a few "
+                                      "questions about the south. Can we look at the numbers for each "
+                                      "month before Friday?") })
+                != 0) {
+            state.SkipWithError("the sound server or espeak-ng did not start");
+            return;
+        }
+        qputenv("PULSE_SERVER", server.address());
+        Session session;
+        QString problem;
+        if (!session.start(&problem)) {
+            state.SkipWithError(qPrintable(problem));
+            return;
+        }
+        settleFor(10s);
+        if (!report(state, session, "audio_idle", "idle"))
+            return;
+        // Not recording, the menu reads: heading, Capture Region, Capture Scrolling Region, Record
+        // Audio; recording: heading, Stop Recording.
+        if (!session.chooseFromTray(3) || !waitFor([&] { return session.recordings() == 1; }, 30s)) {
+            state.SkipWithError("the recording did not begin");
+            return;
+        }
+        QProcess speaker, voice;
+        if (!play(speaker, server, QStringLiteral("spk"), others)
+            || !play(voice, server, QStringLiteral("micsrc"), you)) {
+            state.SkipWithError("paplay did not start");
+            return;
+        }
+        settleFor(20s);
+        if (!session.chooseFromTray(1)
+            || !waitFor(
+                [&] { return session.desktop().titled(QStringLiteral("Review Audio")).has_value(); }, 120s)
+            || !waitUntilQuiet(session.pid(), 300s)) {
+            state.SkipWithError("the audio review did not open");
+            return;
+        }
+        if (!report(state, session, "audio_review", "20 s session, transcripts shown"))
+            return;
+        session.desktop().park(QPoint(1900, 1060));
+        settleFor(60s);
+        if (!report(state, session, "audio_review_60s", "  60 s later, review open"))
+            return;
+        std::printf("  over idle                                  %+7.1f MiB resident %+7.1f anonymous\n",
+            double(state.counters["audio_review_60s_rss_MiB"]) - double(state.counters["audio_idle_rss_MiB"]),
+            double(state.counters["audio_review_60s_anon_MiB"])
+                - double(state.counters["audio_idle_anon_MiB"]));
+        qunsetenv("PULSE_SERVER");
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -712,6 +801,9 @@ int main(int argc, char **argv)
                 (app.applicationDirPath() + QStringLiteral("/../Tests")).toLocal8Bit());
         benchmark::Initialize(&argc, argv);
         benchmark::RegisterBenchmark("memory_across_captures", memoryAcrossCaptures)
+            ->Iterations(1)
+            ->Unit(benchmark::kSecond);
+        benchmark::RegisterBenchmark("memory_of_an_audio_review", memoryOfAnAudioReview)
             ->Iterations(1)
             ->Unit(benchmark::kSecond);
         benchmark::RegisterBenchmark("memory_of_a_large_note", memoryOfALargeNote)
