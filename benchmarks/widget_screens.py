@@ -457,6 +457,40 @@ xterm_screen("prompt-dark", (
     "Ran 128 tests in 3.071 s: 127 passed, 1 failed (-1 since last run)\n") % ((E, E) * 2),
     columns=70, background="#282c34", foreground="#abb2bf")
 
+# Selected text as a browser and GTK show it: white on the selection's blue, starting and ending
+# within lines, beside dark text on white on the same lines.
+def selected_text(text, start, end, font, size):
+    view = Gtk.TextView(editable=False, cursor_visible=False, left_margin=12, right_margin=12,
+                        top_margin=10, bottom_margin=10)
+    buffer = view.get_buffer()
+    buffer.set_text(text)
+    selection = buffer.create_tag("selection", background="#3584e4", foreground="#ffffff")
+    buffer.apply_tag(selection, buffer.get_iter_at_offset(text.index(start)),
+                     buffer.get_iter_at_offset(text.index(end) + len(end)))
+    styled(view, "font-family: '%s'; font-size: %dpx; background: #ffffff; color: #1f1f1f;" % (font, size))
+    return view
+
+
+page_text = ("Release notes for version 2.4.0-rc3, published 2024-03-12 by maria_lopez.\n"
+             "The cache is flushed every 15 s; a limit of -71.2 MB no longer wraps to 4096.\n"
+             "Downloads moved to https://git.example.io/team/app/-/releases (see #4471).\n"
+             "Report problems to bugs@example.org, or read the guide's setup_1 section.\n"
+             "Average latency fell from 221 ms to 3.4 ms (-98.5%) on the test machine.\n")
+gtk_screen("selected-page", selected_text(page_text, "published", "(see #4471)", "DejaVu Serif", 15),
+           page_text, padding=0)
+gtk_screen("selected-lines", selected_text(page_text, "The cache", "guide's", "DejaVu Sans", 13),
+           page_text, padding=0)
+
+selected_rows = [["report_2024-03.ods", "118.4 kB", "-4.10"], ["scan-0412.pdf", "3.4 MB", "+13.75"],
+                 ["notes.txt", "221 kB", "0.05"], ["build_2024-03.log", "8.1 kB", "-1,000.00"]]
+selected_tree = tree(["Name", "Size", "Change"], selected_rows, right=(1, 2))
+selected_tree.get_selection().set_mode(Gtk.SelectionMode.MULTIPLE)
+for index in (1, 2):
+    selected_tree.get_selection().select_path(Gtk.TreePath.new_from_indices([index]))
+rules.append("treeview.view:selected, treeview.view:selected:backdrop, treeview.view:selected:focus "
+             "{ background-color: #3584e4; color: #ffffff; }")
+gtk_screen("selected-rows", selected_tree, table_truth([["Name", "Size", "Change"]] + selected_rows), padding=0)
+
 shutil.rmtree(work, ignore_errors=True)
 xvfb.terminate()
 xvfb.wait()

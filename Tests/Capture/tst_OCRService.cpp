@@ -707,6 +707,36 @@ private slots:
         }
         QTest::newRow("dark rounded buttons")
             << dialog << "Free space after this: 118.4 GB of 512 GB Delete all Keep both";
+
+        // A selection from within the first line to within the last, white on blue: not a box, so it
+        // was not turned over, and the engine mixed the words of its lines.
+        const QStringList paragraph { "Release notes for 2.4.0-rc3, published by maria_lopez.",
+            "The cache is flushed every 15 s; a limit of -71.2 MB.",
+            "Downloads moved to https://git.example.io/app (see #4471).",
+            "Report problems to bugs@example.org, or read the guide." };
+        QImage selection(480, 110, QImage::Format_RGB32);
+        selection.fill(white);
+        {
+            QPainter painter(&selection);
+            painter.setFont(fontOf("DejaVu Sans", 13));
+            const QFontMetrics metrics(painter.font());
+            for (qsizetype i = 0; i < paragraph.size(); ++i) {
+                const QString &text = paragraph[i];
+                const qsizetype from = i == 0 ? text.indexOf("published") : 0;
+                const qsizetype to = i + 1 == paragraph.size() ? text.indexOf("or read") : text.size();
+                const int left = 10 + metrics.horizontalAdvance(text.left(from));
+                const int top = 8 + 22 * int(i);
+                painter.fillRect(QRect(left, top, metrics.horizontalAdvance(text.mid(from, to - from)), 22),
+                    QColor(0x35, 0x84, 0xe4));
+                painter.setPen(ink);
+                painter.drawText(10, top + 16, text.left(from));
+                painter.drawText(
+                    left + metrics.horizontalAdvance(text.mid(from, to - from)), top + 16, text.mid(to));
+                painter.setPen(white);
+                painter.drawText(left, top + 16, text.mid(from, to - from));
+            }
+        }
+        QTest::newRow("a selection within lines") << selection << paragraph.join(' ');
     }
 
     void keepsWhatTheTextSays()

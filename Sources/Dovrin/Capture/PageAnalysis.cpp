@@ -284,9 +284,115 @@ std::vector<Box> darkComponents(const QImage &gray, int threshold, const Stopper
     return merged;
 }
 
-// Light text on a dark panel inside a light region (a banner, a button, a dark header row): the
-// panel is a large dark shape whose edge is dark all round and that holds light shapes. Each is
-// inverted in place, so all text reads dark on light.
+// The rows of a dark shape in `box`, each from its first pixel to its last: the shape is the dark
+// run that is widest along the box's top row and everything joined to it (8-connected). Empty when
+// the pixels found are not all of the shape's `ink`, so another shape's run was taken.
+std::vector<Span> shapeRows(const QImage &gray, int threshold, const Box &box)
+{
+    const int width = box.width();
+    std::vector<uchar> inside(std::size_t(width) * std::size_t(box.height()), 0);
+    const auto at = [&](int x, int y) -> uchar & {
+        return inside[std::size_t(y - box.top) * std::size_t(width) + std::size_t(x - box.left)];
+    };
+    const uchar *top = gray.constScanLine(box.top);
+    int seed = -1;
+    int widest = 0;
+    for (int x = box.left; x < box.right;) {
+        const int start = x;
+        while (x < box.right && top[x] <= threshold)
+            ++x;
+        if (x - start > widest) {
+            widest = x - start;
+            seed = start;
+        }
+        x = std::max(x, start + 1);
+    }
+    if (seed < 0)
+        return {};
+    std::vector<std::pair<int, int>> pending { { seed, box.top } };
+    at(seed, box.top) = 1;
+    qint64 found = 0;
+    while (!pending.empty()) {
+        const auto [x, y] = pending.back();
+        pending.pop_back();
+        ++found;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int nx = x + dx;
+                const int ny = y + dy;
+                if (nx < box.left || nx >= box.right || ny < box.top || ny >= box.bottom || at(nx, ny)
+                    || gray.constScanLine(ny)[nx] > threshold)
+                    continue;
+                at(nx, ny) = 1;
+                pending.emplace_back(nx, ny);
+            }
+        }
+    }
+    if (found != box.ink)
+        return {};
+    std::vector<Span> rows;
+    rows.reserve(std::size_t(box.height()));
+    for (int y = box.top; y < box.bottom; ++y) {
+        int from = box.left;
+        int to = box.right;
+        while (from < to && !at(from, y))
+            ++from;
+        while (to > from && !at(to - 1, y))
+            --to;
+        rows.emplace_back(from, to);
+    }
+    // A light letter at the shape's side (the bar of a "T" where a selection starts) cuts into its
+    // row for a few rows: each row's ends are those most common among the rows around it.
+    constexpr int around = 4;
+    std::vector<Span> even(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::size_t first = i >= around ? i - around : 0;
+        const std::size_t last = std::min(rows.size(), i + around + 1);
+        const auto mostCommonEnd = [&](auto end) {
+            int best = end(rows[i]);
+            long bestCount = 0;
+            for (std::size_t j = first; j < last; ++j) {
+                const long count = std::count_if(rows.begin() + long(first), rows.begin() + long(last),
+                    [&](const Span &other) { return end(other) == end(rows[j]); });
+                if (count > bestCount || (count == bestCount && end(rows[j]) == end(rows[i]))) {
+                    best = end(rows[j]);
+                    bestCount = count;
+                }
+            }
+            return best;
+        };
+        even[i] = { mostCommonEnd([](const Span &span) { return span.first; }),
+            mostCommonEnd([](const Span &span) { return span.second; }) };
+    }
+    return even;
+}
+
+// Whether a dark shape with these rows is a panel of straight-edged strips, as a selection that starts
+// and ends within lines of text is: each row dark across most of its width, the first and last
+// nearly all through, and its sides straight but for a few steps (a ring or a round icon is curved
+// all the way).
+bool isSteppedPanel(const QImage &gray, int threshold, const Box &box, const std::vector<Span> &rows)
+{
+    qint64 area = 0;
+    int steps = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        area += rows[i].second - rows[i].first;
+        steps += i > 0 && rows[i] != rows[i - 1];
+    }
+    const auto fullRow = [&](int y, const Span &span) {
+        const uchar *row = gray.constScanLine(y);
+        const int dark = int(std::count_if(
+            row + span.first, row + span.second, [threshold](uchar level) { return level <= threshold; }));
+        return dark * 10 >= (span.second - span.first) * 9;
+    };
+    return steps * 10 <= int(rows.size()) && box.ink * 5 >= area * 3 && area - box.ink >= area / 100
+        && fullRow(box.top, rows.front()) && fullRow(box.bottom - 1, rows.back());
+}
+
+// Light text on a dark panel inside a light region (a banner, a button, a dark header row, the
+// selection's highlight): the panel is a large dark shape, dark at its edge all round or made of
+// straight-edged strips, that holds light shapes. Each is inverted in place, so all text reads dark
+// on light.
 void invertPanels(QImage &gray, const Stopper &stop)
 {
     const int threshold = otsuThreshold(gray, stop);
@@ -313,23 +419,40 @@ void invertPanels(QImage &gray, const Stopper &stop)
         const qint64 area = qint64(box.width()) * box.height();
         // Mostly dark (not a frame around light content), dark at the edge (not a letter), and
         // holding something light (not a solid block).
-        if (dark * 5 < area * 3 || darkEdge * 10 < edge * 9 || area - dark < area / 100)
-            continue;
+        const bool boxed = dark * 5 >= area * 3 && darkEdge * 10 >= edge * 9 && area - dark >= area / 100;
+        // Along each row, from the panel's first pixel to its last: beyond them lies the region's
+        // own ground (in the corners of a rounded button, beside a selection that starts within a
+        // line), which turned over became specks read as "r" or "7", or text turned light.
+        std::vector<Span> rows;
+        if (!boxed) {
+            rows = shapeRows(gray, threshold, box);
+            if (rows.empty() || !isSteppedPanel(gray, threshold, box, rows))
+                continue;
+        } else {
+            for (int y = box.top; y < box.bottom; ++y) {
+                const uchar *row = gray.constScanLine(y);
+                int from = box.left;
+                int to = box.right - 1;
+                while (from < to && row[from] > threshold)
+                    ++from;
+                while (to > from && row[to] > threshold)
+                    --to;
+                rows.emplace_back(from, to + 1);
+            }
+        }
         // Inverted, and stretched so that the panel's own ground becomes as light as the region's.
-        const int panelGround = mostCommon(histogramOf(gray, box.left, box.top, box.right, box.bottom));
-        const int invertedGround = std::max(1, 255 - panelGround);
+        Histogram histogram {};
+        for (int y = box.top; y < box.bottom; ++y) {
+            const uchar *row = gray.constScanLine(y);
+            const Span &span = rows[std::size_t(y - box.top)];
+            for (int x = span.first; x < span.second; ++x)
+                ++histogram[row[x]];
+        }
+        const int invertedGround = std::max(1, 255 - mostCommon(histogram));
         for (int y = box.top; y < box.bottom; ++y) {
             uchar *row = gray.scanLine(y);
-            // Along each row, from the panel's first pixel to its last: beyond them, in the corners
-            // of a rounded button, lies the region's own ground, which turned over became specks
-            // read as "r" or "7".
-            int from = box.left;
-            int to = box.right - 1;
-            while (from < to && row[from] > threshold)
-                ++from;
-            while (to > from && row[to] > threshold)
-                --to;
-            for (int x = from; x <= to; ++x)
+            const Span &span = rows[std::size_t(y - box.top)];
+            for (int x = span.first; x < span.second; ++x)
                 row[x] = uchar(std::min(255, (255 - row[x]) * 255 / invertedGround));
         }
     }
