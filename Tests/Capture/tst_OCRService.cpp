@@ -737,6 +737,33 @@ private slots:
             }
         }
         QTest::newRow("a selection within lines") << selection << paragraph.join(' ');
+
+        // Spin buttons: a framed value with a minus and a plus button drawn as icons, read as "— +".
+        QImage spins(420, 100, QImage::Format_RGB32);
+        spins.fill(white);
+        {
+            QPainter painter(&spins);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setFont(fontOf("DejaVu Sans", 13));
+            for (const auto &[row, name, value] :
+                { std::tuple { 0, "Temperature offset", "-71.2" }, std::tuple { 1, "Calibration", "-4.1" } }) {
+                const int top = 10 + 44 * row;
+                painter.setPen(ink);
+                painter.drawText(14, top + 23, name);
+                painter.setPen(QPen(QColor(0xcd, 0xc7, 0xc2), 1));
+                painter.setBrush(white);
+                painter.drawRoundedRect(QRectF(170.5, top + 0.5, 220, 34), 5, 5);
+                painter.drawLine(QPointF(300.5, top + 1), QPointF(300.5, top + 34));
+                painter.drawLine(QPointF(345.5, top + 1), QPointF(345.5, top + 34));
+                painter.setPen(ink);
+                painter.drawText(180, top + 23, value);
+                painter.setPen(QPen(QColor(0x2e, 0x34, 0x36), 2));
+                painter.drawLine(QPointF(315, top + 17), QPointF(331, top + 17));
+                painter.drawLine(QPointF(360, top + 17), QPointF(376, top + 17));
+                painter.drawLine(QPointF(368, top + 9), QPointF(368, top + 25));
+            }
+        }
+        QTest::newRow("spin buttons") << spins << "Temperature offset -71.2 Calibration -4.1";
     }
 
     void keepsWhatTheTextSays()

@@ -627,9 +627,32 @@ bool removeShapes(QImage &gray, int ground, const TextLayout &layout, const Stop
         };
         return covered(true, false) && covered(true, true) && covered(false, false) && covered(false, true);
     };
+    // Or two strokes crossing at its middle, as the plus of a spin button is.
+    const auto isCross = [&](const Box &box) {
+        const int middleX = (box.left + box.right) / 2;
+        const int middleY = (box.top + box.bottom) / 2;
+        const int arm = std::max(2, box.width() / 5);
+        qint64 ink = 0;
+        qint64 off = 0;
+        int across = 0;
+        int down = 0;
+        for (int y = box.top; y < box.bottom; ++y) {
+            for (int x = box.left; x < box.right; ++x) {
+                if (!isInk(x, y))
+                    continue;
+                ++ink;
+                off += std::abs(x - middleX) > arm && std::abs(y - middleY) > arm;
+            }
+        }
+        for (int x = box.left; x < box.right; ++x)
+            across += isInk(x, middleY) || isInk(x, middleY - 1) || isInk(x, middleY + 1);
+        for (int y = box.top; y < box.bottom; ++y)
+            down += isInk(middleX, y) || isInk(middleX - 1, y) || isInk(middleX + 1, y);
+        return ink > 0 && off * 20 <= ink && across * 10 >= box.width() * 9 && down * 10 >= box.height() * 9;
+    };
     // Shapes that may be such: solid ones, and round outlines. Round letters ("o", "O") are among the
     // latter, but only a shape clearly taller than the other letters beside it is kept.
-    enum class Kind : uchar { Letter, Solid, Round };
+    enum class Kind : uchar { Letter, Solid, Round, Cross };
     std::vector<Kind> kinds(letters.size(), Kind::Letter);
     for (std::size_t i = 0; i < letters.size(); ++i) {
         stop.check();
@@ -642,6 +665,8 @@ bool removeShapes(QImage &gray, int ground, const TextLayout &layout, const Stop
             kinds[i] = Kind::Solid;
         else if ((round || pill) && (outlineIsRound(box) || outlineIsFrame(box)))
             kinds[i] = Kind::Round;
+        else if (round && isCross(box))
+            kinds[i] = Kind::Cross;
     }
     std::vector<Box> found;
     for (std::size_t i = 0; i < letters.size(); ++i) {
@@ -650,7 +675,7 @@ bool removeShapes(QImage &gray, int ground, const TextLayout &layout, const Stop
         const int h = box.height();
         if (kinds[i] == Kind::Letter)
             continue;
-        if (kinds[i] == Kind::Round) {
+        if (kinds[i] == Kind::Round || kinds[i] == Kind::Cross) {
             // The tallest other letter beside it on its line, and what it holds.
             int tallest = 0;
             int held = 0;
@@ -667,7 +692,10 @@ bool removeShapes(QImage &gray, int ground, const TextLayout &layout, const Stop
                         continue;
                     }
                     const int gap = std::max(other.left - box.right, box.left - other.right);
-                    if (kinds[j] == Kind::Letter && gap <= 6 * h)
+                    // A thin stroke far taller than the text (a divider between buttons) is no letter.
+                    const bool divider
+                        = 4 * other.width() < other.height() && other.height() > 2 * layout.capHeight;
+                    if (kinds[j] == Kind::Letter && !divider && gap <= 6 * h)
                         tallest = std::max(tallest, other.height());
                 }
             }
@@ -676,6 +704,16 @@ bool removeShapes(QImage &gray, int ground, const TextLayout &layout, const Stop
                 continue;
         }
         found.push_back(box);
+        if (kinds[i] != Kind::Cross)
+            continue;
+        // A plus that large is a button's icon, and so is a bar as wide as it beside it: its minus.
+        for (const Box &mark : layout.marks) {
+            const int centreY = (mark.top + mark.bottom) / 2;
+            const int gap = std::max(mark.left - box.right, box.left - mark.right);
+            if (4 * mark.height() <= mark.width() && std::abs(mark.width() - box.width()) <= 2
+                && std::abs(centreY - (box.top + box.bottom) / 2) <= 2 && gap <= 4 * box.width())
+                found.push_back(mark);
+        }
     }
     for (const Box &box : found) {
         for (int y = std::max(0, box.top - 1); y < std::min(gray.height(), box.bottom + 1); ++y) {
