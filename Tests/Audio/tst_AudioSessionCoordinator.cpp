@@ -54,6 +54,7 @@ struct Rig
     AudioSessionCoordinator &make()
     {
         AudioSessionCoordinator::Environment env;
+        capture.clock = &clock;
         env.engines = capture.factory();
         env.clock = &clock;
         env.now = [this] { return wall; };

@@ -257,6 +257,8 @@ AudioCaptureEngineFactory TestAudioCapture::factory()
 int TestAudioCapture::feed(Stream stream, int count, qint64 frames, float amplitude)
 {
     int delivered = 0;
+    const std::optional<AudioPCMBuffer::HostTime> at
+        = clock ? std::optional<AudioPCMBuffer::HostTime>(clock->now()) : std::nullopt;
     std::thread producer([&] {
         const AudioStreamFormat format = stream == Stream::others ? othersFormat : microphoneFormat;
         const int perPlane = format.interleaved ? format.channelCount : 1;
@@ -290,8 +292,8 @@ int TestAudioCapture::feed(Stream stream, int count, qint64 frames, float amplit
             auto found = m_shared->running.find(stream);
             if (found == m_shared->running.end())
                 continue;
-            found->second.second(
-                AudioPCMBuffer(format, pointers.data(), frames, std::chrono::steady_clock::now()));
+            found->second.second(AudioPCMBuffer(
+                format, pointers.data(), frames, at.value_or(std::chrono::steady_clock::now())));
             ++delivered;
         }
     });
@@ -301,8 +303,9 @@ int TestAudioCapture::feed(Stream stream, int count, qint64 frames, float amplit
 
 void TestAudioCapture::loseServer()
 {
+    const auto now = clock ? clock->now() : std::chrono::steady_clock::now();
     std::lock_guard lock(m_shared->mutex);
-    m_shared->serverLostSince = std::chrono::steady_clock::now();
+    m_shared->serverLostSince = now;
 }
 
 void TestAudioCapture::serverBack()

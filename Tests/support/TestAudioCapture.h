@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Async/TaskClock.h"
 #include "Platform/AudioCaptureEngine.h"
 
 #include <QSet>
@@ -57,6 +58,10 @@ public:
     bool makesMicrophone = true;
     Gate othersPrepareGate;
     Gate microphoneStartGate;
+    // The clock of the buffers' host times and of the server's loss (none: the system's steady clock);
+    // the session's manual clock where a test drives one, so where a sound lands does not depend on
+    // how long the machine took between the start and the feed.
+    const TaskClock *clock = nullptr;
 
     AudioCaptureEngineFactory factory();
 

@@ -379,8 +379,9 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
     m_startedSteady = m_clock->now();
     m_lastCut = m_startedSteady;
     // Both files begin here, whenever each source delivers its first sound: the Others engine and the
-    // microphone start one after the other, and a stream takes a while to deliver.
-    m_startedHost = std::chrono::steady_clock::now();
+    // microphone start one after the other, and a stream takes a while to deliver. Host times are read
+    // on the session's own clock, so a file's length and its sound's place agree with the elapsed time.
+    m_startedHost = m_startedSteady;
     m_scopedFolder = folder;
     m_othersDisplayName = othersDisplayName;
     m_othersIsApplication = isPresent(othersBundleID);
@@ -794,7 +795,7 @@ void AudioSessionCoordinator::watchServer(TaskClock::TimePoint now)
         setWarning(AudioRecordingNote::serverAway(m_outage->atSeconds));
     } else if (!lost && m_outage) {
         // Both engines record again: the stretch between is silence in both files.
-        const double back = sessionSeconds(std::chrono::steady_clock::now());
+        const double back = sessionSeconds(m_clock->now());
         m_serverGaps.append({ m_outage->atSeconds, std::max(0.0, back - m_outage->atSeconds) });
         m_outage.reset();
         setWarning(AudioRecordingNote::serverGaps(m_serverGaps));
