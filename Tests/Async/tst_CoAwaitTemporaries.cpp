@@ -124,7 +124,7 @@ private slots:
         tally.made = 0;
         tally.destroyed = 0;
         const Task<int> awaiting = awaitIn(shape);
-        QVERIFY(QTest::qWaitFor([&] { return awaiting.isFinished(); }));
+        QVERIFY(QTest::qWaitFor([&] { return awaiting.isFinished(); }, TestSupport::patienceMs));
         QCOMPARE(awaiting.result(), 1);
         QThreadPool::globalInstance()->waitForDone();
         QVERIFY(tally.made > 0);

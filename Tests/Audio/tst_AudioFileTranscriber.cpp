@@ -49,7 +49,7 @@ AudioFileTranscriber::Environment environmentWith(
 
 template <typename T> T await(Task<T> task)
 {
-    if (!QTest::qWaitFor([&] { return task.isFinished(); }, 20000))
+    if (!QTest::qWaitFor([&] { return task.isFinished(); }, TestSupport::patienceMs))
         qFatal("task did not finish");
     return task.result();
 }

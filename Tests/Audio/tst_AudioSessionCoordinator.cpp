@@ -110,7 +110,7 @@ struct Rig
 // Waits for the start, then lets the elapsed clock take its first tick at the start instant.
 bool finish(const Task<> &task)
 {
-    const bool finished = QTest::qWaitFor([&] { return task.isFinished(); }, 10000);
+    const bool finished = QTest::qWaitFor([&] { return task.isFinished(); }, TestSupport::patienceMs);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     return finished;
@@ -126,7 +126,7 @@ bool record(Rig &rig, bool includeYou = true)
 AudioSessionResult stopped(AudioSessionCoordinator &audio)
 {
     const Task<AudioSessionResult> stop = audio.stop();
-    if (!QTest::qWaitFor([&] { return stop.isFinished(); }, 10000))
+    if (!QTest::qWaitFor([&] { return stop.isFinished(); }, TestSupport::patienceMs))
         qFatal("stop did not finish");
     return stop.result();
 }
@@ -362,7 +362,7 @@ private slots:
         gate.hold();
         AudioSessionCoordinator &audio = rig.make();
         Task<> task = rig.start();
-        QVERIFY(QTest::qWaitFor([&] { return gate.isReached(); }));
+        QVERIFY(QTest::qWaitFor([&] { return gate.isReached(); }, TestSupport::patienceMs));
         QCOMPARE(audio.phase(), AudioSessionPhase::starting);
         if (atMicrophone)
             QCOMPARE(rig.capture.feed(Stream::others, 10, 1024, 0.5f), 10);

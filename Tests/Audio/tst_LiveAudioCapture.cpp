@@ -88,7 +88,7 @@ std::pair<std::vector<float>, double> decode(const QUrl &file)
 
 bool finish(const Task<> &task)
 {
-    return QTest::qWaitFor([&] { return task.isFinished(); }, 15000);
+    return QTest::qWaitFor([&] { return task.isFinished(); }, TestSupport::patienceMs);
 }
 
 } // namespace

@@ -142,7 +142,7 @@ private:
                 if (shares)
                     shares->push_back(share);
             });
-        if (!QTest::qWaitFor([&] { return task.isFinished(); }, 120000))
+        if (!QTest::qWaitFor([&] { return task.isFinished(); }, 300000))
             qFatal("transcription did not finish");
         return task.result();
     }
@@ -349,8 +349,11 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         task.cancel();
-        QTRY_VERIFY_WITH_TIMEOUT(task.isFinished() && recognizer->returned, 5000);
-        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        // Recognizing the rest of the file takes many seconds; a recognizer that heeds the stop returns
+        // within a few, even on a busy machine.
+        constexpr qint64 limitMs = 5000;
+        QTRY_VERIFY(task.isFinished() && recognizer->returned);
+        QVERIFY2(timer.elapsed() < limitMs, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(recognizer->status.load(), int(SpeechRecognitionOutcome::Status::stopped));
         QVERIFY(task.result().othersUnavailable);
     }

@@ -152,7 +152,7 @@ public:
     // The window's ID once it is on screen.
     quint64 waitReady()
     {
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(m_process.canReadLine(), 10000); }();
+        [&] { QTRY_VERIFY(m_process.canReadLine()); }();
         const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
         return line.startsWith("ready ") ? line.mid(6).toULongLong() : 0;
     }

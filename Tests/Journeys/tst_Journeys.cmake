@@ -7,7 +7,7 @@ add_dependencies(${test} quorvel region_target scroll_target tone_player)
 set(journeys_prefix ${CMAKE_CURRENT_BINARY_DIR}/journeys-prefix)
 add_test(NAME ${test}_install COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${journeys_prefix})
 set_tests_properties(${test}_install PROPERTIES FIXTURES_SETUP journeys-installed RESOURCE_LOCK cmake-install)
-set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED journeys-installed RESOURCE_LOCK pulse TIMEOUT 240)
+set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED journeys-installed RESOURCE_LOCK pulse TIMEOUT 900)
 # One thread for the screen reader's recognizer: its spinning threads slow a busy machine down.
 set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
-    "DOVRIN_JOURNEYS_PREFIX=${journeys_prefix};OMP_THREAD_LIMIT=1")
+    "DOVRIN_JOURNEYS_PREFIX=${journeys_prefix};OMP_THREAD_LIMIT=1;QTEST_FUNCTION_TIMEOUT=400000")

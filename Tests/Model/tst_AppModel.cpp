@@ -29,7 +29,7 @@ QByteArray shortcutJson(quint32 keyCode, quint32 modifiers, const char *characte
 AppModel &madeWithLoginStatus(ModelHarness &h, Status status)
 {
     AppModel &model = h.make();
-    if (QTest::qWaitFor([&] { return h.statusCalls.size() == 1; }))
+    if (QTest::qWaitFor([&] { return h.statusCalls.size() == 1; }, TestSupport::patienceMs))
         h.statusCalls[0].resolve(status);
     ModelHarness::settle();
     return model;
@@ -212,7 +212,7 @@ private slots:
             model.advanceOnboarding();
             // Waited for, not run here: a wait on the future would take its turn ahead of the writes.
             const QFuture<void> written = store->written();
-            QTRY_VERIFY_WITH_TIMEOUT(written.isFinished(), 10000);
+            QTRY_VERIFY(written.isFinished());
             QCOMPARE(store->readFailure(), std::nullopt);
             QCOMPARE(store->writeFailure(), std::nullopt);
             QCOMPARE(model.settingsWriteFailure(), std::nullopt);

@@ -38,13 +38,15 @@ AppModel &liveModel(ModelHarness &h, const QString &notes)
 bool drag(const QRect &rect)
 {
     QWidget *overlay = nullptr;
-    const bool shown = QTest::qWaitFor([&] {
-        for (QWidget *window : QApplication::topLevelWidgets()) {
-            if (window->objectName() == QLatin1String("SelectionOverlayWindow") && window->isVisible())
-                overlay = window;
-        }
-        return overlay != nullptr;
-    });
+    const bool shown = QTest::qWaitFor(
+        [&] {
+            for (QWidget *window : QApplication::topLevelWidgets()) {
+                if (window->objectName() == QLatin1String("SelectionOverlayWindow") && window->isVisible())
+                    overlay = window;
+            }
+            return overlay != nullptr;
+        },
+        TestSupport::patienceMs);
     if (!shown)
         return false;
     const QPoint from = rect.topLeft() - overlay->geometry().topLeft();

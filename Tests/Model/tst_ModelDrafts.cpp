@@ -17,8 +17,8 @@ using namespace std::chrono_literals;
 namespace {
 
 // A folder in the draft file's place (breakDraftFile) is the reason the drafts below cannot be written.
-const QString draftNotSaved = QStringLiteral(
-    "The encrypted draft could not be saved: a folder is in its place. Keep Review Capture open and try again.");
+const QString draftNotSaved = QStringLiteral("The encrypted draft could not be saved: a folder is in its "
+                                             "place. Keep Review Capture open and try again.");
 // Without the review's own draft there is no write to fail, and no reason to give.
 const QString draftNotSavedWithoutReason
     = QStringLiteral("The encrypted draft could not be saved. Keep Review Capture open and try again.");
@@ -65,7 +65,7 @@ struct TypedReview
     std::optional<CaptureDraft> stored()
     {
         const QFuture<bool> done = drafts().onDraftThread([](const EncryptedDraftStore &) { return true; });
-        if (!QTest::qWaitFor([&] { return done.isFinished(); }))
+        if (!QTest::qWaitFor([&] { return done.isFinished(); }, TestSupport::patienceMs))
             return std::nullopt;
         return EncryptedDraftStore(h.draftFolder(), DraftKeyStore::loadOrCreate(h.draftFolder())).load();
     }
@@ -482,9 +482,8 @@ private slots:
         QTest::newRow("review kept") << "review" << true << "Resumed draft" << -1;
         QTest::newRow("review draft unwritable") << "review, stuck draft" << false << draftNotSaved << -1;
         QTest::newRow("audio review saved") << "audio review" << true << "Saved audio session" << 1;
-        QTest::newRow("audio folder gone")
-            << "audio review, folder gone" << false << "Audio recording could not be saved: the folder is gone"
-            << -1;
+        QTest::newRow("audio folder gone") << "audio review, folder gone" << false
+                                           << "Audio recording could not be saved: the folder is gone" << -1;
         QTest::newRow("failed immediate save retried")
             << "audio saved at once" << true << "Saved audio session" << 0;
     }

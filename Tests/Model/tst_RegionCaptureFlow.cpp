@@ -170,21 +170,24 @@ private slots:
             h.breakDraftFile();
         model.startCapture();
         const auto shown = [&] { return h.overlays.size() == 1 && !h.overlays[0]->windows().isEmpty(); };
-        QVERIFY(QTest::qWaitFor([&] { return h.holdSnapshots ? h.snapshotCalls.size() == 1 : shown(); }));
+        QVERIFY(QTest::qWaitFor([&] { return h.holdSnapshots ? h.snapshotCalls.size() == 1 : shown(); },
+            TestSupport::patienceMs));
         if (how.startsWith("selection"))
             h.overlayClock.advance(120s);
         else if (how.startsWith("draft"))
             QVERIFY(h.select(QRect(10, 10, 100, 50)));
         else
             model.cancelVisualCapture();
-        QVERIFY(QTest::qWaitFor([&] { return model.phase() == CapturePhase::idle; }));
+        QVERIFY(
+            QTest::qWaitFor([&] { return model.phase() == CapturePhase::idle; }, TestSupport::patienceMs));
         QCOMPARE(statuses.count(ended), 1);
         QCOMPARE(h.context().drafts().currentDraft().has_value(), how.startsWith("draft"));
         if (ended.endsWith("computer."))
             return;
         h.holdSnapshots = true;
         model.startCapture();
-        QVERIFY(QTest::qWaitFor([&] { return h.snapshotCalls.size() == (how.endsWith("read") ? 2 : 1); }));
+        QVERIFY(QTest::qWaitFor([&] { return h.snapshotCalls.size() == (how.endsWith("read") ? 2 : 1); },
+            TestSupport::patienceMs));
         h.snapshotCalls.first().resolve({});
         ModelHarness::settle();
         QVERIFY(h.overlays.size() == 2 && (!h.overlays[0] || h.overlays[0]->windows().isEmpty()));
@@ -536,7 +539,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return model.reviewSession() != nullptr; }, 30000));
         } else if (how == "cancel") {
             model.startCapture();
-            QVERIFY(QTest::qWaitFor([&] { return !h.overlays.isEmpty(); }));
+            QVERIFY(QTest::qWaitFor([&] { return !h.overlays.isEmpty(); }, TestSupport::patienceMs));
             QVERIFY(ModelHarness::finish(model.cancelVisualCapture()));
         } else {
             QVERIFY(h.captureReview());

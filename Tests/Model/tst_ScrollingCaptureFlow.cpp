@@ -142,9 +142,11 @@ private slots:
         VisualCaptureState &state = h.context().visualCapture();
         model.startScrollingCapture();
         const bool answers = !conditions.contains("no answer");
-        QVERIFY(QTest::qWaitFor([&] {
-            return !h.overlays.isEmpty() || (!answers && h.openPrompt) || state.captureTask.isFinished();
-        }));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return !h.overlays.isEmpty() || (!answers && h.openPrompt) || state.captureTask.isFinished();
+            },
+            TestSupport::patienceMs));
         if (!answers)
             QVERIFY(ModelHarness::finish(model.cancelVisualCapture()));
         if (conditions.contains("withdrawn"))
@@ -184,7 +186,8 @@ private slots:
         ModelHarness h;
         AppModel &model = prepared(h, { "cannot scroll", "requested before" }, &clock);
         model.startScrollingCapture();
-        QVERIFY(QTest::qWaitFor([&] { return model.permissions().isWatchingForScrollingGrant(); }));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return model.permissions().isWatchingForScrollingGrant(); }, TestSupport::patienceMs));
         for (int poll = 0; poll < 500 && h.overlays.isEmpty() && model.phase() == CapturePhase::idle;
              ++poll) {
             h.scrollingGranted = grantedAfter >= 0 && poll >= grantedAfter;
@@ -192,7 +195,7 @@ private slots:
             ModelHarness::settle();
         }
         if (grantedAfter >= 0) {
-            QVERIFY(QTest::qWaitFor([&] { return !h.overlays.isEmpty(); }));
+            QVERIFY(QTest::qWaitFor([&] { return !h.overlays.isEmpty(); }, TestSupport::patienceMs));
             QCOMPARE(h.reveals, 1);
             QCOMPARE(model.phase(), CapturePhase::selecting);
         } else {
@@ -304,7 +307,8 @@ private slots:
             h.recognitions.last().resolve({});
             seen << QStringLiteral("%1 held").arg(h.recognitions.size());
         }
-        QVERIFY(QTest::qWaitFor([&] { return !model.reviewSession()->isOCRRunning(); }));
+        QVERIFY(
+            QTest::qWaitFor([&] { return !model.reviewSession()->isOCRRunning(); }, TestSupport::patienceMs));
         ModelHarness::settle();
         QCOMPARE(seen.join(','), segments);
         for (qsizetype read = 0; read < progress.size(); ++read)

@@ -15,22 +15,24 @@ namespace {
 QFileDialog *openChooser()
 {
     QFileDialog *dialog = nullptr;
-    const bool shown = QTest::qWaitFor([&] {
-        const auto dialogs = QApplication::topLevelWidgets();
-        for (QWidget *widget : dialogs) {
-            if (auto *found = qobject_cast<QFileDialog *>(widget); found && found->isVisible())
-                dialog = found;
-        }
-        if (!dialog) {
+    const bool shown = QTest::qWaitFor(
+        [&] {
+            const auto dialogs = QApplication::topLevelWidgets();
             for (QWidget *widget : dialogs) {
-                for (auto *found : widget->findChildren<QFileDialog *>()) {
-                    if (found->isVisible())
-                        dialog = found;
+                if (auto *found = qobject_cast<QFileDialog *>(widget); found && found->isVisible())
+                    dialog = found;
+            }
+            if (!dialog) {
+                for (QWidget *widget : dialogs) {
+                    for (auto *found : widget->findChildren<QFileDialog *>()) {
+                        if (found->isVisible())
+                            dialog = found;
+                    }
                 }
             }
-        }
-        return dialog != nullptr;
-    });
+            return dialog != nullptr;
+        },
+        TestSupport::patienceMs);
     return shown ? dialog : nullptr;
 }
 
@@ -84,7 +86,7 @@ private slots:
             name->setText(QStringLiteral("with space"));
             ending == "choose" ? (*use)->click() : dialog->reject();
         }
-        QVERIFY(QTest::qWaitFor([&] { return choosing.isFinished(); }));
+        QVERIFY(QTest::qWaitFor([&] { return choosing.isFinished(); }, TestSupport::patienceMs));
         const std::optional<QString> chosen = choosing.result();
         QCOMPARE(chosen.has_value(), ending == "choose");
         if (chosen)
@@ -131,7 +133,7 @@ private slots:
         QVERIFY(dialog);
         const QString opened = dialog->directory().absolutePath();
         dialog->reject();
-        QVERIFY(QTest::qWaitFor([&] { return choosing.isFinished(); }));
+        QVERIFY(QTest::qWaitFor([&] { return choosing.isFinished(); }, TestSupport::patienceMs));
         qputenv("HOME", home);
         QCOMPARE(chosen, root.filePath(start));
         QCOMPARE(opened, root.filePath(start));

@@ -15,7 +15,7 @@ using TestSupport::writeFile;
 
 template <typename T> T awaited(Task<T> task)
 {
-    if (!QTest::qWaitFor([&] { return task.isFinished(); }))
+    if (!QTest::qWaitFor([&] { return task.isFinished(); }, TestSupport::patienceMs))
         throw std::runtime_error("task did not finish");
     return task.result();
 }

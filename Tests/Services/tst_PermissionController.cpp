@@ -76,7 +76,7 @@ struct FakeDesktop
 
 template <typename T> void finish(const Task<T> &task)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(task.isFinished(), 5000);
+    QTRY_VERIFY(task.isFinished());
     QVERIFY(!task.finishedWithError());
 }
 
@@ -95,7 +95,8 @@ class TestPermissionController : public QObject
     {
         m_controller = std::make_unique<Controller>(m_defaults, m_desktop.effects(), true, m_clock);
         FakeDesktop::answer(m_desktop.microphoneChecks, microphone);
-        QTest::qVerify(QTest::qWaitFor([this] { return !m_controller->microphone().isBusy; }),
+        QTest::qVerify(
+            QTest::qWaitFor([this] { return !m_controller->microphone().isBusy; }, TestSupport::patienceMs),
             "first microphone check", "", __FILE__, __LINE__);
         return *m_controller;
     }

@@ -258,10 +258,12 @@ private slots:
             case Change::folder:
                 click("settings.rail.general");
                 click("settings.folder.choose");
-                return QTest::qWaitFor([&] {
-                    const std::optional<FolderAccess> &folder = rig.model->settings().defaultFolder;
-                    return folder && folder->displayPath == chosen;
-                });
+                return QTest::qWaitFor(
+                    [&] {
+                        const std::optional<FolderAccess> &folder = rig.model->settings().defaultFolder;
+                        return folder && folder->displayPath == chosen;
+                    },
+                    TestSupport::patienceMs);
             case Change::shortcut:
                 click("settings.rail.shortcuts");
                 click("settings.shortcuts.use-default");

@@ -240,7 +240,8 @@ class TestAssembly : public QObject
 
     static void enter(Program &p, State state)
     {
-        QVERIFY(QTest::qWaitFor([&] { return p.line(QStringLiteral("quit")) != nullptr; }));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return p.line(QStringLiteral("quit")) != nullptr; }, TestSupport::patienceMs));
         if (state == State::draftLeft) {
             // Offered at start; put aside for now.
             QTRY_VERIFY(p.shown<RecoveryView>(QStringLiteral("recovery")));

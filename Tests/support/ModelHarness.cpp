@@ -3,6 +3,7 @@
 #include "Documents/DraftKeyStore.h"
 #include "Documents/EncryptedDraft.h"
 #include "Documents/ImageNormalization.h"
+#include "GenerousWaits.h"
 #include "SealedDraftFiles.h"
 #include "SyntheticColumn.h"
 #include "TestSupport.h"
@@ -280,9 +281,11 @@ void ModelHarness::readyToCapture(const QString &folder)
 
 bool ModelHarness::select(const QRect &rect)
 {
-    if (!QTest::qWaitFor([this] {
-            return !overlays.isEmpty() && overlays.last() && !overlays.last()->windows().isEmpty();
-        }))
+    if (!QTest::qWaitFor(
+            [this] {
+                return !overlays.isEmpty() && overlays.last() && !overlays.last()->windows().isEmpty();
+            },
+            TestSupport::patienceMs))
         return false;
     QWidget *window = overlays.last()->windows().front();
     QTest::mousePress(window, Qt::LeftButton, {}, rect.topLeft());
@@ -295,7 +298,8 @@ bool ModelHarness::select(const QRect &rect)
 bool ModelHarness::captureReview(const QRect &rect)
 {
     model->startCapture();
-    return select(rect) && QTest::qWaitFor([this] { return model->reviewSession() != nullptr; });
+    return select(rect)
+        && QTest::qWaitFor([this] { return model->reviewSession() != nullptr; }, TestSupport::patienceMs);
 }
 
 CaptureDraft ModelHarness::storeDraft()

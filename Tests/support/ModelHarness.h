@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GenerousWaits.h"
+
 #include "Model/AppModel.h"
 #include "Model/DraftFlow.h"
 
@@ -174,5 +176,5 @@ struct ModelHarness
 
 template <typename T> bool ModelHarness::finish(const Task<T> &task)
 {
-    return QTest::qWaitFor([&] { return task.isFinished(); }, 10000);
+    return QTest::qWaitFor([&] { return task.isFinished(); }, TestSupport::patienceMs);
 }

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "GenerousWaits.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -56,7 +57,7 @@ bool runPostedHops(int hops)
             Qt::QueuedConnection);
     };
     post(hops);
-    return QTest::qWaitFor([&] { return done; });
+    return QTest::qWaitFor([&] { return done; }, TestSupport::patienceMs);
 }
 
 void endWithTest(QProcess &process)
