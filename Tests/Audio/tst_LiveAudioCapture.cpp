@@ -253,12 +253,13 @@ private slots:
         const QString playback = playbackOf(a->processId());
         QVERIFY(!playback.isEmpty());
         QVERIFY(Pactl::run({ "move-sink-input", playback, "micsrc" }));
-        QTest::qWait(300); // the old monitor's last audio goes by
         const qint64 movedAt = recording.frames();
         QTRY_COMPARE(engine.liveStreamCount(), 1);
-        QTRY_VERIFY(recording.frames() > movedAt + 48000 * 7 / 10);
+        // Followed, the tone goes on in the recording, whenever a busy machine gets round to it; left
+        // behind, only silence comes.
+        QTRY_VERIFY(recording.frames() > movedAt + 48000 * 7 / 10
+            && energyAt(recording.mono(recording.frames() - 48000 / 2), 48000, 440) > 1e-3);
         engine.stop();
-        QVERIFY(energyAt(recording.mono(movedAt), 48000, 440) > 1e-3);
         QString sinks;
         QVERIFY(Pactl::run({ "list", "short", "sink-inputs" }, &sinks));
         QString outputs;
@@ -422,6 +423,8 @@ private slots:
 
         QTemporaryDir folder;
         AudioSessionCoordinator coordinator; // the live sound-server layer by default
+        QElapsedTimer sinceAsked; // the session begins after this, and before its start returns
+        sinceAsked.start();
         Task<> start
             = coordinator.start(ResolvedFolder { QUrl::fromLocalFile(folder.path()), false, std::nullopt },
                 std::nullopt, true, QStringLiteral("tone-a"), std::nullopt);
@@ -442,6 +445,7 @@ private slots:
             QStringLiteral("Tone A closed. Others may go silent."));
         QTest::qWait(500);
         const double recorded = double(recording.elapsed()) / 1000;
+        const double asked = double(sinceAsked.elapsed()) / 1000;
         const Task<AudioSessionResult> stop = coordinator.stop();
         QTRY_VERIFY(stop.isFinished());
         const AudioSessionResult result = stop.result();
@@ -453,8 +457,12 @@ private slots:
         const auto [you, youRate] = decode(*result.youURL);
         QVERIFY(othersRate > 0 && youRate > 0);
         const double seconds = double(others.size()) / othersRate;
-        QVERIFY2(std::abs(seconds - recorded) < 0.5,
-            qPrintable(QStringLiteral("%1 %2").arg(seconds).arg(recorded)));
+        // A gap left unfilled, or filled twice, is seconds long.
+        QVERIFY2(seconds > recorded - 0.5 && seconds < asked + 0.5,
+            qPrintable(QStringLiteral("%1 s in the file, %2 to %3 s recorded")
+                           .arg(seconds)
+                           .arg(recorded)
+                           .arg(asked)));
         const double bystander = std::max(ToneAnalysis::energyAt(others, othersRate, 1000), 1e-30);
         QVERIFY(ToneAnalysis::energyAt(others, othersRate, 440) > 1000 * bystander);
         QVERIFY(ToneAnalysis::energyAt(others, othersRate, 660) > 1000 * bystander);

@@ -811,8 +811,16 @@ bool TestJourneys::typeInto(const QString &title, const QString &label, const QS
     if (!at)
         return false;
     m_pointer->click(QPoint(at->right() + 100, at->center().y()));
+    // Keys go where the window manager sends them: a busy one gives the window the keyboard late, and a
+    // person waits to see it before typing.
+    const bool focused = waitUntil(
+        [&] {
+            const std::optional<DesktopWindows::Window> active = m_windows->activeWindow();
+            return active && active->title == title;
+        },
+        windowTimeout);
     m_keyboard->chord({ XK_Control_L }, XK_a);
-    return m_keyboard->type(text);
+    return focused && m_keyboard->type(text);
 }
 
 bool TestJourneys::clickInPopup(const QString &phrase, int timeout)
