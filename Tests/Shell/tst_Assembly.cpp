@@ -7,6 +7,7 @@
 #include "HeldAnswers.h"
 #include "Model/ReviewSession.h"
 #include "PrivateXvfb.h"
+#include "ScopedEnvironment.h"
 #include "Settings/PreferencesView.h"
 #include "Settings/SetupView.h"
 #include "Shell/DovrinApp.h"
@@ -43,6 +44,9 @@ const QString knownText = QStringLiteral("Harbour lights at seven");
 struct Program
 {
     QTemporaryDir home;
+    // Back before the home goes: a sound-server client that starts later writes its cookie under
+    // XDG_CONFIG_HOME, and would make the removed folder again.
+    ScopedEnvironment environment;
     QString captures = home.filePath(QStringLiteral("Captures"));
     QStringList opened;
     QStringList prompts;
@@ -54,8 +58,8 @@ struct Program
     // Setup done (or at `step` and not done), the capture folder chosen; a draft left from an earlier run.
     Program(bool setupComplete = true, int step = 4, bool draftLeft = false)
     {
-        qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-        qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
+        environment.set("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+        environment.set("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
         QDir().mkpath(captures);
         AppSettings settings;
         settings.setupComplete = setupComplete;
