@@ -31,6 +31,22 @@ QList<Read> burst(int at, int frames, int piece = 500)
     return reads;
 }
 
+// A program paused from `from` to `to` that then reads faster than the source records, `rate` ms of
+// audio in each 20 ms, until it has caught up and reads steadily up to `until`. The server kept at
+// most `kept` ms of the pause.
+QList<Read> slowCatchUp(int from, int to, int until, int rate, int kept)
+{
+    QList<Read> reads;
+    int position = std::max(from, to - kept);
+    for (int at = to; at <= until; at += 20) {
+        const int frames = std::min(rate, at - position);
+        if (frames > 0)
+            reads.append({ at, frames });
+        position += std::max(frames, 0);
+    }
+    return reads;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Read>)
@@ -55,6 +71,13 @@ private slots:
         // The server kept the first 10 s of a 13 s pause.
         QTest::newRow("a longer pause than the server keeps: the loss is a gap")
             << steady(0, 1000) + burst(14000, 10000) + steady(14000, 16000) << 16000 << 1;
+        // Drawn at twice or a tenth above the recording's pace, the backlog takes seconds to come.
+        QTest::newRow("a paused program's backlog drawn slowly fills the pause")
+            << steady(0, 1000) + slowCatchUp(1000, 7000, 20000, 40, 60000) << 20000 << 1;
+        QTest::newRow("a backlog drawn barely faster than it grows fills the pause")
+            << steady(0, 1000) + slowCatchUp(1000, 7000, 80000, 22, 60000) << 80000 << 1;
+        QTest::newRow("a backlog drawn slowly after the server dropped some: the loss is a gap")
+            << steady(0, 1000) + slowCatchUp(1000, 14000, 40000, 40, 10000) << 40000 << 1;
         // Without the clock moving on, the end would be 600 ms behind.
         QTest::newRow("the server keeps dropping a little: the stream keeps up") << [] {
             QList<Read> reads;

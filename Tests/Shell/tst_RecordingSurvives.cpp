@@ -30,6 +30,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 // The whole program recording through a sound server of the test's own, attacked from outside: the
 // program paused and killed, the sound server killed and restarted, the capture folder full, a
@@ -388,22 +389,35 @@ private slots:
     }
 
     // A paused program (SIGSTOP, then SIGCONT) records on one clock: both files cover the session from
-    // start to stop, and a sound heard by both after the pause is at the same place in both.
+    // start to stop, and a sound heard by both after the pause is at the same place in both. A program
+    // that gets only a sliver of the processor once it runs again takes seconds to read what the
+    // server kept for it.
     void pausedWhileRecording_data()
     {
         QTest::addColumn<int>("pauseMs");
-        QTest::newRow("6 s") << 6000;
-        QTest::newRow("1.5 s") << 1500;
+        QTest::addColumn<int>("starvedMs");
+        QTest::newRow("6 s") << 6000 << 0;
+        QTest::newRow("1.5 s") << 1500 << 0;
+        QTest::newRow("6 s, then starved for 3 s") << 6000 << 3000;
     }
     void pausedWhileRecording()
     {
         QFETCH(int, pauseMs);
+        QFETCH(int, starvedMs);
         RecordingChild child(m_server->address());
         QVERIFY(child.isValid() && child.start());
         QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
         QVERIFY(child.waitFor("elapsed 2"));
         ::kill(pid_t(child.pid()), SIGSTOP);
         QTest::qWait(pauseMs);
+        QElapsedTimer starved;
+        starved.start();
+        while (starved.elapsed() < starvedMs) {
+            ::kill(pid_t(child.pid()), SIGCONT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            ::kill(pid_t(child.pid()), SIGSTOP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(48));
+        }
         ::kill(pid_t(child.pid()), SIGCONT);
         QTest::qWait(1000);
         // One sound for each: where it lands in each file is compared with when each player said it

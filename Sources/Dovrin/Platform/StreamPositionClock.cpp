@@ -38,7 +38,11 @@ StreamPositionClock::TimePoint StreamPositionClock::stamp(qint64 frames, TimePoi
     m_reads.push_back({ now, now - end });
     while (m_reads.front().at < now - m_window)
         m_reads.pop_front();
-    if (now - m_steadySince >= m_window) {
+    // A lag that fell through the window is a backlog still being drawn (a program that reads slowly
+    // once it runs again): what is missing is on its way, and moving on now would place it after a
+    // gap it should have filled.
+    const bool catchingUp = m_reads.front().lag - m_reads.back().lag > m_lostAfter / 4;
+    if (now - m_steadySince >= m_window && !catchingUp) {
         const auto least
             = std::min_element(m_reads.cbegin(), m_reads.cend(), [](const Read &a, const Read &b) {
                   return a.lag < b.lag;

@@ -13,9 +13,10 @@
 // the frames before it.
 //
 // Audio the server could not keep shows as buffers that arrive late by more than `lostAfter` through
-// a whole `window` of steady reading (a burst that is still being caught up on never lasts that
-// long): the clock then moves on by the least of those delays, so what the server dropped becomes a
-// gap, and the next audio is placed when it was heard. One thread at a time.
+// a whole `window` of steady reading, one in which the delay did not shrink (a backlog still being
+// caught up on, however slowly, is not lost): the clock then moves on by the least of those delays,
+// so what the server dropped becomes a gap, and the next audio is placed when it was heard. One
+// thread at a time.
 class StreamPositionClock
 {
 public:
