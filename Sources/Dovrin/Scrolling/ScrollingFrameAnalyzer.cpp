@@ -630,16 +630,19 @@ private:
         const quint32 bit = 1u << band;
         const int from = row + shift;
         const int other = from < zoneEnd ? from : row - shift;
-        if (other < zoneTop || other >= zoneEnd)
-            return false;
+        const bool counterpart = other >= zoneTop && other < zoneEnd;
         // An animation counts when it changed in the same place in both frames.
         if (m_current.volatileBands(row) & bit)
-            return m_previous.volatileBands(row) & bit;
-        if (m_previous.volatileBands(other) & bit)
-            return false;
+            return counterpart && (m_previous.volatileBands(row) & bit);
         const quint64 cell = m_current.cell(row, band);
-        return !(m_previous.volatileBands(row) & bit) && m_previous.cell(row, band) == cell
-            && m_previous.cell(other, band) != cell;
+        if ((m_previous.volatileBands(row) & bit) || m_previous.cell(row, band) != cell)
+            return false;
+        if (counterpart)
+            return !(m_previous.volatileBands(other) & bit) && m_previous.cell(other, band) != cell;
+        // A step longer than the rows above the element leaves it nothing to be told from: a cell
+        // found nowhere else in the previous frame stayed put, content that repeats does not.
+        int rows[2];
+        return m_previous.rowsWithCell(band, cell, 1, rows) == 1;
     }
 
     // Most of the row differs from the previous frame's row at this shift: it did not move with
@@ -749,7 +752,12 @@ ScrollingAlignment describe(const Aligner &aligner, const Evaluation &e, const s
     alignment.offset = e.shift;
     alignment.confidence = std::clamp(fit * agreement * std::min(1.0, 2.0 * separation), 0.0, 1.0);
     alignment.fixedTop = e.fixedTop;
-    alignment.fixedBottom = aligner.height() - std::min(aligner.floatingTop(e), e.movingEnd);
+    // What the element's shadow darkens above it stays out of the new rows as well.
+    const int floating = aligner.floatingTop(e);
+    const int movingEnd = floating < aligner.height() - e.fixedBottom
+        ? std::max(e.fixedTop, floating - floatingMargin)
+        : floating;
+    alignment.fixedBottom = aligner.height() - std::min(movingEnd, e.movingEnd);
     alignment.excludedColumns = columnsOf(aligner.current(), e.excludedBands);
     return alignment;
 }
