@@ -588,6 +588,19 @@ private slots:
                 });
             }
         }
+        // The same over text under a floating button, whose steps already fill the rows above it:
+        // the rest of a step must not carry the next one past them.
+        for (const int every : { 2, 3 }) {
+            const QString name
+                = QStringLiteral("floating button, a pause between notches every %1 steps").arg(every);
+            add(qPrintable(name), [=](Scenario &s) {
+                s.overlay = Overlay::floatingButton;
+                s.lateFrom = 200;
+                s.stallEvery = every;
+                s.stall = 60ms;
+                s.retakes = std::nullopt;
+            });
+        }
         // One step that moves only after the capture took it for still, near the end of identical
         // blocks: the next step, which moves it too, fits a block shorter as well. Every row once at
         // the end, or a pause with the rows known, never a block missing.

@@ -1086,15 +1086,12 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         const double tolerance = shortfallTolerance(at.perNotch, at.notches);
         at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
             && alignment.offset < expected.first() - tolerance;
-        // Where rows repeat, the rest of a step seen short may come with the next one, a period away
-        // from a step that stops short again: it is expected then, and the step kept short enough
-        // that no two offsets it may move fit alike. So may the rest of an animated step that
-        // stopped on its way (the window stalled); the next one is kept short enough that both
-        // together still overlap this frame.
-        const bool repeats = at.period > 0 || alignment.period > 0;
+        // The rest of a step seen short may come with the next one: a busy window moves notches
+        // late, an animated one stalls on its way. It is expected then, and the next step kept short
+        // enough that both together still overlap this frame above what stays put over it, and,
+        // where rows repeat, that no two offsets it may move fit alike.
         const int asked = expected.isEmpty() ? 0 : expected.first() + at.owedRows;
-        const int owed
-            = (repeats || m_animates) && alignment.offset < asked - tolerance ? asked - alignment.offset : 0;
+        const int owed = alignment.offset < asked - tolerance ? asked - alignment.offset : 0;
         if (alignment.basis == ScrollingAlignment::Basis::image && at.lostNotches == 0 && !at.stoppedShort
             && at.owedRows == 0) {
             at.perNotch.push_back(double(alignment.offset) / at.notches);
@@ -1120,8 +1117,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         for (const double rows = medianOf(at.perNotch);
              owed > 0 && at.period > 0 && at.notches > 1 && at.notches * rows + owed >= at.period;)
             --at.notches;
-        for (const double rows = medianOf(at.perNotch); owed > 0 && m_animates && at.notches > 1
-             && at.notches * rows + owed > stepShare * (movingBottom - fixedTop);)
+        for (const double rows = medianOf(at.perNotch);
+             owed > 0 && at.notches > 1 && at.notches * rows + owed > stepShare * (movingBottom - fixedTop);)
             --at.notches;
         previous = std::move(current);
 
