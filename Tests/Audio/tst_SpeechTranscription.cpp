@@ -349,9 +349,9 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         task.cancel();
-        // Recognizing the rest of the file takes many seconds; a recognizer that heeds the stop returns
-        // within a few, even on a busy machine.
-        constexpr qint64 limitMs = 5000;
+        // Recognizing the rest of the file took 2.6 s on a half-busy machine, and takes longer the busier
+        // it is; a recognizer that heeds the stop returned within 0.1 s there.
+        constexpr qint64 limitMs = 2000;
         QTRY_VERIFY(task.isFinished() && recognizer->returned);
         QVERIFY2(timer.elapsed() < limitMs, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(recognizer->status.load(), int(SpeechRecognitionOutcome::Status::stopped));
