@@ -116,7 +116,8 @@ void capture(benchmark::State &state, const Column &column)
         Task<void> task = Task<void>::spawn(&coordinator, [&]() -> Task<void> {
             try {
                 Task<ScrollingCaptureResult> running = coordinator.run();
-                result = co_await running;
+                Task<ScrollingCaptureResult> reading = coordinator.withRecognizedText(co_await running);
+                result = co_await reading;
             } catch (...) { }
             finished = true;
             loop.quit();

@@ -476,10 +476,41 @@ void TestJourneys::scrollingCapture()
         region.captured(4).toInt());
     const QStringList before = filesIn(m_notes, QStringLiteral("*.md"));
 
+    // The person works in the window to be scrolled; the introduction still comes to the front, with
+    // the keyboard.
+    const std::optional<DesktopWindows::Window> worked = m_windows->window(QStringLiteral("Scroll target"));
+    QVERIFY(worked);
+    m_pointer->click(worked->geometry.center());
+    QVERIFY2(waitUntil(
+                 [&] {
+                     const std::optional<DesktopWindows::Window> active = m_windows->activeWindow();
+                     return active && active->id == worked->id;
+                 },
+                 5000),
+        "the scrolling window could not be activated");
     QVERIFY2(chooseFromTray(QStringLiteral("Capture Scrolling Region")),
         qPrintable(seen("\"Capture Scrolling Region…\" could not be chosen in the tray menu")));
-    // The introduction, then (the first time) the question about scrolling another window.
-    QVERIFY2(clickText(QStringLiteral("Capture a long scrolling area"), QStringLiteral("Select Region")),
+    const QString introductionTitle = QStringLiteral("Capture a long scrolling area");
+    QVERIFY2(waitForWindow(introductionTitle), qPrintable(seen("no introduction to scrolling capture")));
+    const bool introductionInFront = waitUntil(
+        [&] {
+            const std::optional<DesktopWindows::Window> active = m_windows->activeWindow();
+            const QList<DesktopWindows::Window> stack = m_windows->windows();
+            const auto place = [&](const QString &title) {
+                for (qsizetype i = stack.size() - 1; i >= 0; --i) {
+                    if (stack[i].title == title)
+                        return i;
+                }
+                return qsizetype(-1);
+            };
+            return active && active->title == introductionTitle
+                && place(introductionTitle) > place(QStringLiteral("Scroll target"));
+        },
+        10000);
+    QVERIFY2(introductionInFront,
+        qPrintable(seen("the introduction did not come in front of the active window with the keyboard")));
+    // Then (the first time) the question about scrolling another window.
+    QVERIFY2(clickText(introductionTitle, QStringLiteral("Select Region")),
         qPrintable(seen("no introduction to scrolling capture")));
     QElapsedTimer prompts;
     prompts.start();
@@ -493,7 +524,9 @@ void TestJourneys::scrollingCapture()
     shoot(QStringLiteral("scrollingCapture-1-scrolling"));
     // It ends by itself at the column's end.
     QVERIFY2(waitForWindow(reviewTitle, 90000), "the scrolling capture did not end in a review");
-    QVERIFY2(waitForText(reviewTitle, reviewReady, 60000),
+    // The review opens as the scrolling ends, and fills once the last sections are read.
+    QVERIFY2(waitForText(
+                 reviewTitle, { QStringLiteral("Review the text, then save Markdown."), reviewReady }, 90000),
         qPrintable(seen("the scrolled column's text was not recognized")));
     shoot(QStringLiteral("scrollingCapture-2-review"));
     const std::optional<QString> saved = saveReview(before);

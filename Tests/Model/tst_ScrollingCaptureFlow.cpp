@@ -172,6 +172,53 @@ private slots:
         }
     }
 
+    // The scrolling ends while sections are still being read: the review opens at once and says so,
+    // then fills once they are read; a capture that stopped early still says why.
+    void reviewOpensWhileReading_data()
+    {
+        for (const char *column : { "conditions", "stopped" })
+            QTest::addColumn<QString>(column);
+        row("to the end", "", "");
+        row("at the time limit", "time limit",
+            "The capture stopped at its 90-second limit; there may be more below. ");
+    }
+    void reviewOpensWhileReading()
+    {
+        QFETCH(QString, conditions);
+        QFETCH(QString, stopped);
+        ModelHarness h;
+        AppModel &model = prepared(h, conditions.split(',', Qt::SkipEmptyParts));
+        h.readText = nullptr;
+        model.startScrollingCapture();
+        QVERIFY(QTest::qWaitFor([&] { return !h.overlays.isEmpty(); }));
+        QVERIFY(h.select(QRect(20, 20, 300, 200)));
+        QVERIFY(QTest::qWaitFor([&] { return model.reviewSession() != nullptr; }, 30000));
+        ModelHarness::settle();
+        QVERIFY(!h.recognitions.isEmpty());
+        QVERIFY(model.reviewSession()->isOCRRunning());
+        QCOMPARE(model.reviewSession()->statusText(), stopped + "Recognizing the scrolling capture…");
+        QCOMPARE(model.phase(), CapturePhase::ocrProcessing);
+
+        const OCRResult read
+            = OCRResult::fromObservations({ { "Scrolled words", QRectF(0, 0.5, 1, 0.2), 0.9 } }, { "en" });
+        qsizetype answered = 0;
+        QVERIFY(QTest::qWaitFor([&] {
+            for (; answered < h.recognitions.size(); ++answered)
+                h.recognitions[answered].resolve(read);
+            return !model.reviewSession()->isOCRRunning();
+        }));
+        ModelHarness::settle();
+        QCOMPARE(model.reviewSession()->reviewedText(), QStringLiteral("Scrolled words"));
+        QCOMPARE(model.reviewSession()->statusText(), stopped + "Review the text, then save Markdown.");
+        QCOMPARE(model.phase(), CapturePhase::review);
+        QCOMPARE(h.context().drafts().currentDraft()->ocrLanguages, QStringList { "en" });
+        // Kept in the stored draft too.
+        const EncryptedDraftStore store(h.draftFolder(), DraftKeyStore::loadOrCreate(h.draftFolder()));
+        const std::optional<CaptureDraft> stored = store.load();
+        QVERIFY(stored);
+        QCOMPARE(stored->reviewedText, QStringLiteral("Scrolled words"));
+    }
+
     // Waiting for Control Scrolling while the grant watch runs, on a clock of the test's own.
     void permissionWait_data()
     {

@@ -350,7 +350,8 @@ public:
         Task<void> task = Task<void>::spawn(&coordinator, [&]() -> Task<void> {
             try {
                 Task<ScrollingCaptureResult> running = coordinator.run();
-                outcome.result = co_await running;
+                Task<ScrollingCaptureResult> reading = coordinator.withRecognizedText(co_await running);
+                outcome.result = co_await reading;
             } catch (const ScrollingCaptureFailure &failure) {
                 outcome.error = failure.error();
             } catch (const std::exception &error) {

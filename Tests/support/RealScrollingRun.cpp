@@ -112,7 +112,8 @@ RealScrollingRun::Outcome RealScrollingRun::capture(const ScrollingTestApplicati
     Task<void> task = Task<void>::spawn(&coordinator, [&]() -> Task<void> {
         try {
             Task<ScrollingCaptureResult> running = coordinator.run();
-            result = co_await running;
+            Task<ScrollingCaptureResult> reading = coordinator.withRecognizedText(co_await running);
+            result = co_await reading;
         } catch (const ScrollingCaptureFailure &failure) {
             outcome.detail = failure.description();
         } catch (const std::exception &error) {

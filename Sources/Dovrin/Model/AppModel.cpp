@@ -61,7 +61,7 @@ AppModel::AppModel(Services services, QObject *parent)
     m_scrollingRecognition = new ScrollingRecognitionFlow(*this, this);
     m_captureReview = new CaptureReviewFlow(*this, *m_scrollingRecognition, this);
     m_regionCapture = new RegionCaptureFlow(*this, *m_captureReview, this);
-    m_scrollingCapture = new ScrollingCaptureFlow(*this, *m_regionCapture, this);
+    m_scrollingCapture = new ScrollingCaptureFlow(*this, *m_regionCapture, *m_scrollingRecognition, this);
     m_receipts = new ReceiptFlow(*this, *m_regionCapture, *m_captureReview, this);
     // The hot key captures from the application in front now, never one a menu command remembered.
     connect(this, &AppModel::captureShortcutPressed, m_regionCapture, [this] {

@@ -29,11 +29,12 @@ struct QuietEnd
 
 } // namespace
 
-ScrollingCaptureFlow::ScrollingCaptureFlow(
-    ModelContext &context, RegionCaptureFlow &regionCapture, QObject *parent)
+ScrollingCaptureFlow::ScrollingCaptureFlow(ModelContext &context, RegionCaptureFlow &regionCapture,
+    ScrollingRecognitionFlow &recognition, QObject *parent)
     : QObject(parent)
     , m_context(context)
     , m_regionCapture(regionCapture)
+    , m_recognition(recognition)
 { }
 
 ScrollingCapturePrompt ScrollingCaptureFlow::introduction()
@@ -263,10 +264,11 @@ Task<> ScrollingCaptureFlow::capture(
         m_context.setStatusMessage(QStringLiteral("Capturing scrolling content"));
         Task<ScrollingCaptureResult> running = coordinator->run();
         const ScrollingCaptureResult result = co_await running;
+        ScrollingRecognitionFlow::FinishedCapture finished;
         if (state.scrollingCapture.get() == coordinator.data())
-            state.scrollingCapture.reset();
+            finished = std::move(state.scrollingCapture);
         checkCurrent(generation);
-        handOver(result, generation);
+        handOver(result, generation, std::move(finished));
     } catch (const QuietEnd &) {
     } catch (...) {
         failure = std::current_exception();
@@ -319,7 +321,8 @@ QString ScrollingCaptureFlow::stoppedEarlyText(ScrollingCaptureEnd end)
     return QStringLiteral("The capture stopped at its %1 limit; there may be more below.").arg(limit);
 }
 
-void ScrollingCaptureFlow::handOver(const ScrollingCaptureResult &result, int generation)
+void ScrollingCaptureFlow::handOver(const ScrollingCaptureResult &result, int generation,
+    ScrollingRecognitionFlow::FinishedCapture coordinator)
 {
     const CaptureDraft &draft = result.draft;
     VisualCaptureState &state = m_context.visualCapture();
@@ -331,11 +334,14 @@ void ScrollingCaptureFlow::handOver(const ScrollingCaptureResult &result, int ge
     if (allows(m_context, CapturePhase::ocrProcessing))
         m_context.setPhase(CapturePhase::ocrProcessing);
     const bool empty = draft.reviewedText.isEmpty();
+    const bool reading = result.recognitionPending && coordinator;
     // A recognizer that could not run says so, and a capture that ended at a limit says which.
-    QString status = result.recognitionError.value_or(empty
-            ? QStringLiteral("No text was recognized. Type the captured text or retry OCR.")
-            : QStringLiteral("Review the scrolling capture, then save Markdown."));
-    if (const QString stopped = stoppedEarlyText(result.end); !stopped.isEmpty())
+    QString status
+        = result.recognitionError.value_or(reading ? QStringLiteral("Recognizing the scrolling capture…")
+                : empty ? QStringLiteral("No text was recognized. Type the captured text or retry OCR.")
+                        : QStringLiteral("Review the scrolling capture, then save Markdown."));
+    const QString stopped = stoppedEarlyText(result.end);
+    if (!stopped.isEmpty())
         status = stopped + QLatin1Char(' ') + status;
     drafts.presentReview(draft, status);
     if (!m_context.settings().hasRunTestCapture) {
@@ -343,6 +349,12 @@ void ScrollingCaptureFlow::handOver(const ScrollingCaptureResult &result, int ge
         settings.hasRunTestCapture = true;
         m_context.setSettings(settings);
         m_context.persistSettings();
+    }
+    if (reading) {
+        // The review is open already; the sections still being read fill it.
+        m_recognition.fillFromCapture(std::move(coordinator), draft.id, stopped);
+        m_context.setStatusMessage(QStringLiteral("Review scrolling capture"));
+        return;
     }
     const CapturePhase next
         = empty || result.recognitionError || OCRLayout::isLowConfidence(draft.observations)

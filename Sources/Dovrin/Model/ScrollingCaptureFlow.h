@@ -3,6 +3,7 @@
 #include "Async/Task.h"
 #include "Documents/EncryptedDraft.h"
 #include "Model/ForeignApplication.h"
+#include "Model/ScrollingRecognitionFlow.h"
 #include "Scrolling/ScrollingCaptureResult.h"
 #include "Vemi/VemiPrompt.h"
 
@@ -25,7 +26,8 @@ class ScrollingCaptureFlow : public QObject
 public:
     static inline const QString introductionKey = QStringLiteral("scrolling-capture-introduction-v1");
 
-    ScrollingCaptureFlow(ModelContext &context, RegionCaptureFlow &regionCapture, QObject *parent = nullptr);
+    ScrollingCaptureFlow(ModelContext &context, RegionCaptureFlow &regionCapture,
+        ScrollingRecognitionFlow &recognition, QObject *parent = nullptr);
 
     Task<> startScrollingCapture();
     // After activation: restarts the capture that a relaunch for Control Scrolling interrupted, once
@@ -46,12 +48,15 @@ private:
     // Control Scrolling for the capture of `generation`: true to go on, false to end quietly for a
     // relaunch; throws to end the capture.
     Task<bool> ensureScrollingPermission(int generation, bool refreshAfterConsent);
-    // The finished capture's draft goes to the review.
-    void handOver(const ScrollingCaptureResult &result, int generation);
+    // The finished capture's draft goes to the review; the coordinator, when it is still reading the
+    // last sections, goes with it to fill the review.
+    void handOver(const ScrollingCaptureResult &result, int generation,
+        ScrollingRecognitionFlow::FinishedCapture coordinator);
     // Throws when the capture of `generation` was cancelled or replaced.
     void checkCurrent(int generation) const;
     bool scrollingAllowed() const;
 
     ModelContext &m_context;
     RegionCaptureFlow &m_regionCapture;
+    ScrollingRecognitionFlow &m_recognition;
 };

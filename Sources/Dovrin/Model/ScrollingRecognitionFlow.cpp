@@ -1,5 +1,6 @@
 #include "Model/ScrollingRecognitionFlow.h"
 
+#include "Capture/OCRService.h"
 #include "Documents/EncryptedDraft.h"
 #include "Documents/ImageNormalization.h"
 #include "Model/CaptureReviewFlow.h"
@@ -52,6 +53,80 @@ std::optional<QImage> ScrollingRecognitionFlow::joinForScrollingOCR(
     painter.drawImage(QRect(0, overlapRows, current.width(), current.height()), current);
     painter.end();
     return joined;
+}
+
+void ScrollingRecognitionFlow::fillFromCapture(FinishedCapture coordinator, QUuid draftID, QString stopped)
+{
+    if (const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
+        session && session->id == draftID)
+        session->setOCRRunning(true);
+    VisualCaptureState &state = m_context.visualCapture();
+    state.invalidateOCRTask();
+    state.ocrTask = fill(std::move(coordinator), state.ocrGeneration, draftID, std::move(stopped));
+}
+
+Task<> ScrollingRecognitionFlow::fill(
+    FinishedCapture coordinator, int generation, QUuid draftID, QString stopped)
+{
+    VisualCaptureState &state = m_context.visualCapture();
+    std::exception_ptr failure;
+    try {
+        Task<ScrollingCaptureText> reading = coordinator->recognizedText();
+        const ScrollingCaptureText recognized = co_await reading;
+        if (CurrentTask::isCancelled() || generation != state.ocrGeneration)
+            co_return;
+        if (recognized.failure)
+            throw OCRError(recognized.failure->toStdString());
+        Task<bool> keeping = keep(recognized, generation, draftID, stopped);
+        if (!co_await keeping)
+            co_return;
+        state.ocrTask = Task<>();
+        state.recognition = Task<OCRResult>();
+        m_context.setStatusMessage(QStringLiteral("Review scrolling capture"));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure && generation == state.ocrGeneration) {
+        CaptureReviewFlow::recognitionEnded(m_context, failure);
+        const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
+        if (session && session->id == draftID && !stopped.isEmpty())
+            session->setStatusText(stopped + QLatin1Char(' ') + session->statusText());
+    }
+}
+
+Task<bool> ScrollingRecognitionFlow::keep(
+    ScrollingCaptureText recognized, int generation, QUuid draftID, QString stopped)
+{
+    VisualCaptureState &state = m_context.visualCapture();
+    DraftFlow &drafts = m_context.drafts();
+    const auto stale = [&] { return CurrentTask::isCancelled() || generation != state.ocrGeneration; };
+    if (stale() || !drafts.currentDraft() || drafts.currentDraft()->id != draftID)
+        co_return false;
+    CaptureDraft draft = *drafts.currentDraft();
+    draft.recognizedText = recognized.text;
+    draft.reviewedText = recognized.text;
+    draft.observations = recognized.observations;
+    draft.ocrLanguages = recognized.languages;
+    draft.title = CaptureReviewFlow::titleAfterRecognition(m_context, draftID, recognized.text);
+    draft.updatedAt = m_context.services().now();
+    drafts.setCurrentDraft(draft);
+    QFuture<bool> saving = drafts.onDraftThread([draft](const EncryptedDraftStore &store) {
+        try {
+            store.save(draft);
+            return true;
+        } catch (const std::exception &) {
+            return false;
+        }
+    });
+    if (!co_await saving)
+        throw std::runtime_error("the draft could not be saved");
+    if (stale())
+        co_return false;
+    CaptureReviewFlow::showRecognition(m_context, draftID, recognized.text, recognized.lowConfidence);
+    const std::shared_ptr<ReviewSession> session = m_context.reviewSession();
+    if (session && session->id == draftID && !stopped.isEmpty())
+        session->setStatusText(stopped + QLatin1Char(' ') + session->statusText());
+    co_return true;
 }
 
 void ScrollingRecognitionFlow::runScrollingOCR(QUuid draftID)
@@ -112,30 +187,15 @@ Task<> ScrollingRecognitionFlow::recognize(ScrollingCaptureManifest manifest, in
                 session->setStatusText(QStringLiteral("Recognized %1 of %2 sections…").arg(i + 1).arg(count));
             previous = segment.tile;
         }
-        if (stale() || !drafts.currentDraft() || drafts.currentDraft()->id != draftID)
-            co_return;
-        const QString assembled = text.assembledText();
-        CaptureDraft draft = *drafts.currentDraft();
-        draft.recognizedText = assembled;
-        draft.reviewedText = assembled;
-        draft.observations = text.normalizedObservations(QSize(manifest.pixelWidth, manifest.pixelHeight));
-        draft.ocrLanguages = QStringList(languages.begin(), languages.end());
-        draft.title = CaptureReviewFlow::titleAfterRecognition(m_context, draftID, assembled);
-        draft.updatedAt = m_context.services().now();
-        drafts.setCurrentDraft(draft);
-        QFuture<bool> saving = drafts.onDraftThread([draft](const EncryptedDraftStore &store) {
-            try {
-                store.save(draft);
-                return true;
-            } catch (const std::exception &) {
-                return false;
-            }
-        });
-        if (!co_await saving)
-            throw std::runtime_error("the draft could not be saved");
         if (stale())
             co_return;
-        CaptureReviewFlow::showRecognition(m_context, draftID, assembled, text.isLowConfidence());
+        QStringList sorted(languages.begin(), languages.end());
+        const QList<CaptureTextObservation> observations
+            = text.normalizedObservations(QSize(manifest.pixelWidth, manifest.pixelHeight));
+        Task<bool> keeping = keep({ text.assembledText(), observations, sorted, text.isLowConfidence(), {} },
+            generation, draftID, QString());
+        if (!co_await keeping)
+            co_return;
         state.ocrTask = Task<>();
         state.recognition = Task<OCRResult>();
         m_context.setStatusMessage(QStringLiteral("Review scrolling capture"));

@@ -1204,37 +1204,71 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
     hideChrome();
 
-    since = clock.now();
-    while (m_collecting) {
-        Task<void> collecting = m_collector;
-        co_await collecting;
-        checkpoint(Check::finishing);
-    }
-    spent(&ScrollingCaptureTimes::recognizing, since);
-    checkpoint(Check::finishing);
-
-    // Text recognized before the engine failed is dropped with the rest: Retry OCR reads it all.
-    const QString text = m_recognitionFailed ? QString() : m_text.assembledText();
-    QStringList languages = m_recognitionFailed ? QStringList() : m_languages;
-    languages.sort();
-    const QList<CaptureTextObservation> observations = m_recognitionFailed
-        ? QList<CaptureTextObservation>()
-        : m_text.normalizedObservations(QSize(m_manifest.pixelWidth, m_manifest.pixelHeight));
+    // The review opens at once: sections still being read fill it when they are.
+    const bool pending = m_collecting;
+    const ScrollingCaptureText recognized = pending ? ScrollingCaptureText {} : textSoFar();
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), text, text, languages, observations,
-        m_target.name, m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
-        OCRLayout::defaultTitle(text), QString(), QStringList(), m_manifest, std::nullopt);
+    CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), recognized.text, recognized.text,
+        recognized.languages, recognized.observations, m_target.name,
+        m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
+        OCRLayout::defaultTitle(recognized.text), QString(), QStringList(), m_manifest, std::nullopt);
     since = clock.now();
     QFuture<void> saving = QtConcurrent::run(storeThread(), [store = m_store, draft] { store.save(draft); });
     co_await saving;
     spent(&ScrollingCaptureTimes::sealing, since);
     checkpoint(Check::finishing);
-    std::optional<QString> recognitionError;
+    co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError(recognized), pending };
+}
+
+std::optional<QString> ScrollingCaptureCoordinator::recognitionError(const ScrollingCaptureText &text)
+{
+    if (!text.failure)
+        return std::nullopt;
+    return *text.failure + QStringLiteral(" Retry OCR or type the text.");
+}
+
+Task<ScrollingCaptureText> ScrollingCaptureCoordinator::recognizedText()
+{
+    TaskClock &clock = *m_environment.clock;
+    const TaskClock::TimePoint since = clock.now();
+    while (m_collecting) {
+        Task<void> collecting = m_collector;
+        co_await collecting;
+    }
+    spent(&ScrollingCaptureTimes::recognizing, since);
+    co_return textSoFar();
+}
+
+Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::withRecognizedText(ScrollingCaptureResult result)
+{
+    if (!result.recognitionPending)
+        co_return result;
+    Task<ScrollingCaptureText> reading = recognizedText();
+    const ScrollingCaptureText recognized = co_await reading;
+    CaptureDraft &draft = result.draft;
+    draft.recognizedText = draft.reviewedText = recognized.text;
+    draft.ocrLanguages = recognized.languages;
+    draft.observations = recognized.observations;
+    draft.title = OCRLayout::defaultTitle(recognized.text);
+    result.recognitionError = recognitionError(recognized);
+    result.recognitionPending = false;
+    QFuture<void> saving = QtConcurrent::run(storeThread(), [store = m_store, draft] { store.save(draft); });
+    co_await saving;
+    co_return result;
+}
+
+ScrollingCaptureText ScrollingCaptureCoordinator::textSoFar() const
+{
+    // Text recognized before the engine failed is dropped with the rest: Retry OCR reads it all.
     if (m_recognitionFailed)
-        recognitionError
-            = (m_recognitionFailure.isEmpty() ? QStringLiteral("OCR did not finish.") : m_recognitionFailure)
-            + QStringLiteral(" Retry OCR or type the text.");
-    co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError };
+        return { {}, {}, {}, false,
+            m_recognitionFailure.isEmpty() ? QStringLiteral("OCR did not finish.") : m_recognitionFailure };
+    QStringList languages = m_languages;
+    languages.sort();
+    const QList<CaptureTextObservation> observations
+        = m_text.normalizedObservations(QSize(m_manifest.pixelWidth, m_manifest.pixelHeight));
+    return { m_text.assembledText(), observations, languages, OCRLayout::isLowConfidence(observations),
+        std::nullopt };
 }
 
 QThreadPool *ScrollingCaptureCoordinator::storeThread() const

@@ -96,6 +96,10 @@ public:
     // When the next viewport cannot be placed, the capture pauses: the panel tells why and Done
     // keeps what was stitched (at once when there is no panel).
     Task<ScrollingCaptureResult> run();
+    // The text of every section, once the sections still being read when run() answered are.
+    Task<ScrollingCaptureText> recognizedText();
+    // `result` with that text in its draft, saved again, for those that need no review first.
+    Task<ScrollingCaptureResult> withRecognizedText(ScrollingCaptureResult result);
 
     // Set to make a running capture end as canceled at its next check. Cancelling the task that
     // awaits run() does not reach the capture, which runs as a task of its own: this flag does.
@@ -223,6 +227,9 @@ private:
     void recognizeTile(const QImage &tile, int documentTop);
     bool recognitionBehind() const;
     Task<void> collectRecognitions();
+    ScrollingCaptureText textSoFar() const;
+    // What the review says when the recognizer could not run.
+    static std::optional<QString> recognitionError(const ScrollingCaptureText &text);
 
     Task<void> discardStoredData();
     QThreadPool *storeThread() const;
