@@ -25,6 +25,9 @@ const QString consent = QStringLiteral("Allow scrolling capture?");
 const QString asking
     = QStringLiteral("Control Scrolling needs an X11 (Xorg) session with the XTEST extension");
 const QString reviewing = QStringLiteral("Review the scrolling capture, then save Markdown.");
+// The harness's column never moves, so the review says that only what was in view was kept.
+const QString stoodStill
+    = QStringLiteral("The area did not move when it was scrolled, so only what was in view was captured. ");
 
 // The model ready to capture, with Control Scrolling, the prompts and the text as `conditions` say.
 AppModel &prepared(ModelHarness &h, const QStringList &conditions, ManualTaskClock *clock = nullptr)
@@ -113,17 +116,18 @@ private slots:
         for (const char *column : { "conditions", "status", "prompts", "phase", "review" })
             QTest::addColumn<QString>(column);
         const char *done = "Review scrolling capture";
-        row("introduction answered Select Region", "introduction", done, introduction, "review", reviewing);
+        row("introduction answered Select Region", "introduction", done, introduction, "review",
+            stoodStill + reviewing);
         row("introduction canceled", "introduction,declined", "Scrolling capture canceled", introduction,
             "idle", "");
-        row("introduced before", "", done, "", "review", reviewing);
+        row("introduced before", "", done, "", "review", stoodStill + reviewing);
         row("nothing recognized", "no text", done, "", "needsOCR",
-            "No text was recognized. Type the captured text or retry OCR.");
-        row("low confidence", "faint", done, "", "needsOCR", reviewing);
+            stoodStill + "No text was recognized. Type the captured text or retry OCR.");
+        row("low confidence", "faint", done, "", "needsOCR", stoodStill + reviewing);
         row("time limit", "time limit", done, "", "review",
             "The capture stopped at its 90-second limit; there may be more below. " + reviewing);
         row("recognizer cannot run", "ocr cannot run", done, "", "needsOCR",
-            "No language data. Retry OCR or type the text.");
+            stoodStill + "No language data. Retry OCR or type the text.");
         row("consent asked when not requested", "cannot scroll,relaunch", asking, consent, "idle", "");
         row("consent declined", "cannot scroll,declined", "Scrolling capture canceled", consent, "idle", "");
         row("no consent once requested", "cannot scroll,requested before,relaunch", asking, "", "idle", "");
@@ -178,7 +182,7 @@ private slots:
     {
         for (const char *column : { "conditions", "stopped" })
             QTest::addColumn<QString>(column);
-        row("to the end", "", "");
+        row("to the end", "", stoodStill);
         row("at the time limit", "time limit",
             "The capture stopped at its 90-second limit; there may be more below. ");
     }

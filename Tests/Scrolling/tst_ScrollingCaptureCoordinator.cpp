@@ -658,6 +658,7 @@ private slots:
             };
         };
         add("live plain", real({ "--lines", "55" }, true));
+        add("live, all of it in view", real({ "--lines", "4" }, true));
         add("live sticky header and footer", real({ "--lines", "45", "--sticky" }, true));
         add("live repeated lines", real({ "--lines", "18", "--repeat" }, true));
         add("live identical cards", real({ "--lines", "9", "--cards", "30" }));
@@ -743,6 +744,11 @@ private slots:
             ? ScrollingCaptureEnd::paused
             : *scenario.end;
         QCOMPARE(outcome.result->end, end);
+        // Only content that fits the view leaves it standing still to the end.
+        if (end == ScrollingCaptureEnd::endOfContent)
+            QCOMPARE(outcome.result->stoodStill,
+                scenario.live.isEmpty() ? window.maximumScroll() == 0
+                                        : expected.height() <= target.region().height());
         QCOMPARE(outcome.pausedWithMessage, end == ScrollingCaptureEnd::paused);
         const CaptureDraft &draft = outcome.result->draft;
         QCOMPARE(outcome.result->recognitionError.has_value(), scenario.recognizerUnavailable);

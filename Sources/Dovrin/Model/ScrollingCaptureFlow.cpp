@@ -340,7 +340,11 @@ void ScrollingCaptureFlow::handOver(const ScrollingCaptureResult &result, int ge
         = result.recognitionError.value_or(reading ? QStringLiteral("Recognizing the scrolling capture…")
                 : empty ? QStringLiteral("No text was recognized. Type the captured text or retry OCR.")
                         : QStringLiteral("Review the scrolling capture, then save Markdown."));
-    const QString stopped = stoppedEarlyText(result.end);
+    // A view that never moved may hold more than was kept: a pager that ignores the wheel looks
+    // just like content that fits.
+    const QString stopped = result.stoodStill && result.end == ScrollingCaptureEnd::endOfContent
+        ? QStringLiteral("The area did not move when it was scrolled, so only what was in view was captured.")
+        : stoppedEarlyText(result.end);
     if (!stopped.isEmpty())
         status = stopped + QLatin1Char(' ') + status;
     drafts.presentReview(draft, status);

@@ -1177,6 +1177,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
     }
     // The rows still pending, with the footer below them once.
+    const bool stoodStill = !firstTaken;
     if (!firstTaken) {
         if (!fitsPixelLimit(qint64(width) * height))
             throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
@@ -1217,7 +1218,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     co_await saving;
     spent(&ScrollingCaptureTimes::sealing, since);
     checkpoint(Check::finishing);
-    co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError(recognized), pending };
+    co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError(recognized), pending,
+        stoodStill };
 }
 
 std::optional<QString> ScrollingCaptureCoordinator::recognitionError(const ScrollingCaptureText &text)

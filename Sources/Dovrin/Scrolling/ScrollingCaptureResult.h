@@ -31,4 +31,6 @@ struct ScrollingCaptureResult
     ScrollingCaptureEnd end = ScrollingCaptureEnd::done;
     std::optional<QString> recognitionError;
     bool recognitionPending = false;
+    // No step moved the view: what was kept is what was in view, however long the content is.
+    bool stoodStill = false;
 };
