@@ -145,6 +145,7 @@ private:
 
     std::optional<DesktopWindows::Window> waitForWindow(const QString &title, int timeout = windowTimeout);
     bool waitForWindowGone(const QString &title, int timeout = windowTimeout);
+    bool waitForRecognition();
     bool bringForward(const QString &title);
     QList<ScreenText::Word> read(const DesktopWindows::Window &window);
     std::optional<QRect> findText(const QString &title, const QStringList &phrases);
@@ -980,10 +981,19 @@ bool TestJourneys::advanceSetup(const QString &nextStep)
 
 std::optional<QString> TestJourneys::saveReview(const QStringList &before)
 {
-    if (!bringForward(reviewTitle))
+    if (!bringForward(reviewTitle) || !waitForRecognition())
         return std::nullopt;
     m_keyboard->chord({ XK_Control_L }, XK_s);
     return newFile(before, QStringLiteral("*.md"), windowTimeout);
+}
+
+// The captured image's own words show in the preview before recognition has read them, and Save
+// waits for the reading: a person sees the text pane fill before saving.
+bool TestJourneys::waitForRecognition()
+{
+    const QStringList reading { QStringLiteral("Recognizing text") };
+    return waitUntil(
+        [&] { return !findText(reviewTitle, reading) && !findText(reviewTitle, reading); }, textTimeout);
 }
 
 bool TestJourneys::captureToReview(const QRect &target, const QString &firstWords)
