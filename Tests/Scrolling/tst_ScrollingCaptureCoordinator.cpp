@@ -634,6 +634,24 @@ private slots:
             s.busyFrom = 200 * 22 - FakeWindow::viewHeight - 500;
             s.busyFor = 1500ms;
         });
+        // A busy window that stands still for well over a second after a step it moved all the way,
+        // then moves what it was sent: a whole step is never the last, the capture goes on to the end.
+        for (const auto &[what, overlay] :
+            { std::pair("plain column", Overlay::none), std::pair("fixed footer", Overlay::footerFromScroll),
+                std::pair("floating button", Overlay::floatingButton) }) {
+            for (const auto stall : { 1500ms, 3000ms }) {
+                const QString name
+                    = QStringLiteral("%1, still for %2 ms after a whole step").arg(what).arg(stall.count());
+                add(qPrintable(name), [=](Scenario &s) {
+                    s.pieces = { { 't', 120 } };
+                    s.overlay = overlay;
+                    s.footerFrom = 200;
+                    s.busyFrom = 900;
+                    s.busyFor = stall;
+                    s.retakes = std::nullopt;
+                });
+            }
+        }
         add("moves a second late, large steps", [](Scenario &s) {
             s.delay = 1s;
             s.perNotch = FakeWindow::viewHeight - 60;
@@ -918,16 +936,23 @@ private slots:
     void doneAtAnyMoment_data()
     {
         QTest::addColumn<bool>("backlog");
-        QTest::newRow("recognition behind") << true;
-        QTest::newRow("window slow to move") << false;
+        QTest::addColumn<bool>("stalls");
+        QTest::newRow("recognition behind") << true << false;
+        QTest::newRow("window slow to move") << false << false;
+        QTest::newRow("window standing still after a whole step") << false << true;
     }
     void doneAtAnyMoment()
     {
         QFETCH(bool, backlog);
+        QFETCH(bool, stalls);
         Scenario scenario;
         scenario.pieces = { { 't', 300 } };
-        if (!backlog)
+        if (stalls) {
+            scenario.busyFrom = 900;
+            scenario.busyFor = 4s;
+        } else if (!backlog) {
             scenario.delay = 600ms;
+        }
         FakeWindow window { scenario };
         Harness harness;
         QPromise<void> reading;
@@ -958,8 +983,11 @@ private slots:
                 }
             };
         } else {
+            // Two seconds into the stall: the capture still waits for the window to move.
             window.onLook = [&] {
-                if (!doneAt && window.steps == 3)
+                if (!doneAt
+                    && (stalls ? window.busyUntil && window.clock->now() >= *window.busyUntil - 2s
+                               : window.steps == 3))
                     done();
             };
         }

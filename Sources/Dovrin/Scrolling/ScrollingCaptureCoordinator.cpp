@@ -66,6 +66,10 @@ constexpr TaskClock::Duration longestReactionWait = 5s;
 // Steps in a row that move nothing, each after the whole wait: the end of the content. One is
 // enough after a step that moved less than it was expected to: it met the end.
 constexpr int stillStepsAtEnd = 2;
+// A step that moved all the way rarely met the end: a busy window stands still for well over a
+// second before it moves what it was sent. The step after it counts as no movement only once the
+// window has stood still this long.
+constexpr TaskClock::Duration stillWaitAfterWholeStep = 5s;
 constexpr int maximumNotches = 20;
 // A step takes this share of the moving rows: few steps, with overlap enough to align.
 constexpr double stepShare = 0.75;
@@ -876,7 +880,8 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         Task<Look> stepping = settledFrame(&previous, at.notches, firstLookMayDo ? expected : QList<int>(),
             int(quickSteps.size()) >= firstLooksPending ? quickSteps.front().seenAt + settleInterval
                                                         : TaskClock::TimePoint {},
-            m_animates ? animatedStillWait : TaskClock::Duration(0));
+            std::max(m_animates ? animatedStillWait : TaskClock::Duration(0),
+                at.movedWhole && at.stillSteps == 0 ? stillWaitAfterWholeStep : TaskClock::Duration(0)));
         // Notches the window has not moved yet may come during this step.
         m_lateMotion = at.lostNotches > 0 || at.owedRows > 0;
         Look look;
@@ -1086,6 +1091,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         const double tolerance = shortfallTolerance(at.perNotch, at.notches);
         at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
             && alignment.offset < expected.first() - tolerance;
+        at.movedWhole = !at.stoppedShort;
         // The rest of a step seen short may come with the next one: a busy window moves notches
         // late, an animated one stalls on its way. It is expected then, and the next step kept short
         // enough that both together still overlap this frame above what stays put over it, and,

@@ -152,6 +152,7 @@ private:
         int lostNotches = 0; // sent since the content last moved, without moving it (yet)
         int stillSteps = 0;
         bool stoppedShort = false; // the last step moved less than expected
+        bool movedWhole = false; // the last step that moved went as far as expected
         // Rows the notches sent should have moved and the settled looks did not show, where rows
         // repeat: a window that stopped between the notches of a step brings them with a later one.
         int owedRows = 0;
