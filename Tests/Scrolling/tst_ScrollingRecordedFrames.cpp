@@ -2,17 +2,28 @@
 // in the README there), replayed through the frame alignment offline: the same pairs of looks,
 // with what was seen changing at rest and the steps the capture expected, as the capture asked.
 // A step the pixels tell must be placed where the content went, with what stays put over it left
-// out of the new rows; one they cannot tell only where the capture expected it.
+// out of the new rows; one they cannot tell only where the capture expected it. And the same looks
+// shown to a whole capture, on the manual clock, by windows that move as the recorded ones did: the
+// stitched tiles must hold every recorded row once, in order, and the capture must take the still
+// window after the last look for the end of the content.
+#include "RecordedWindow.h"
+#include "ScrollTargetProcess.h"
+#include "Scrolling/ScrollingCaptureCoordinator.h"
 #include "Scrolling/ScrollingFrameAnalyzer.h"
 #include "TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
+#include <QTemporaryDir>
 #include <QTest>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -36,9 +47,46 @@ QString recordingsFolder()
     return TestSupport::sourceDir() + QStringLiteral("/Scrolling/recordings");
 }
 
+// The first row of `stitched` that differs from `content`, with how many rows of `content` it
+// holds no copy of and how many it holds twice or more; empty when they are alike.
+QString differences(const QImage &stitched, const QImage &content)
+{
+    const auto rowOf = [](const QImage &image, int y) {
+        return QByteArray(reinterpret_cast<const char *>(image.constScanLine(y)), image.width() * 4);
+    };
+    QHash<QByteArray, int> counts;
+    for (int y = 0; y < stitched.height(); ++y)
+        ++counts[rowOf(stitched, y)];
+    int firstDifference = -1;
+    int lost = 0;
+    int doubled = 0;
+    QHash<QByteArray, int> expected;
+    for (int y = 0; y < content.height(); ++y)
+        ++expected[rowOf(content, y)];
+    for (auto row = expected.cbegin(); row != expected.cend(); ++row) {
+        const int found = counts.value(row.key());
+        lost += found == 0 ? row.value() : 0;
+        doubled += found > row.value() ? found - row.value() : 0;
+    }
+    for (int y = 0; y < std::min(stitched.height(), content.height()) && firstDifference < 0; ++y) {
+        if (rowOf(stitched, y) != rowOf(content, y))
+            firstDifference = y;
+    }
+    if (firstDifference < 0 && stitched.height() == content.height())
+        return {};
+    return QStringLiteral("%1 rows stitched, %2 recorded; first difference at row %3; %4 rows lost, %5 "
+                          "doubled")
+        .arg(stitched.height())
+        .arg(content.height())
+        .arg(firstDifference < 0 ? std::min(stitched.height(), content.height()) : firstDifference)
+        .arg(lost)
+        .arg(doubled);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Pair)
+Q_DECLARE_METATYPE(RecordedWindow)
 
 class TestScrollingRecordedFrames : public QObject
 {
@@ -127,6 +175,104 @@ private slots:
             QVERIFY2(alignment.fixedBottom >= fixedBottom.toInt(), qPrintable(answer));
             QVERIFY2(alignment.fixedBottom <= fixedBottom.toInt() + 16, qPrintable(answer));
         }
+    }
+
+    void captures_data()
+    {
+        QTest::addColumn<RecordedWindow>("window");
+        const QDir recordings(recordingsFolder());
+        const QStringList folders = recordings.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString &name : folders) {
+            QString error;
+            const QList<RecordedWindow> runs = RecordedWindow::runsOf(recordings.filePath(name), &error);
+            QVERIFY2(!runs.isEmpty(), qPrintable(error));
+            for (const RecordedWindow &run : runs) {
+                // Runs the capture cannot be started on: a look taken while a smooth scroll still
+                // moved, whose step no look shows settled; a step whose text rows looked fixed, which
+                // the capture, not knowing the step yet, would take for the whole view.
+                if (run.name() == QStringLiteral("firefox-smooth-scrolling from image 2")
+                    || run.name() == QStringLiteral("firefox-fixed-footer from image 3"))
+                    continue;
+                QTest::newRow(qPrintable(run.name())) << run;
+            }
+            // A late notch carried the first step past the rows above a floating button.
+            if (name == QStringLiteral("firefox-floating-button-long-step"))
+                QTest::newRow("firefox-floating-button-long-step, a first step past the button")
+                    << runs.first().after(1);
+            // A busy browser stood still for over a second after a step it then moved all the way.
+            if (name == QStringLiteral("firefox-no-smooth-scrolling")) {
+                RecordedWindow busy = runs.first();
+                busy.moveLate(2, std::chrono::milliseconds(1500));
+                QTest::newRow("firefox-no-smooth-scrolling, the second step 1.5 s late") << busy;
+            }
+        }
+    }
+    void captures()
+    {
+        QFETCH(RecordedWindow, window);
+        ManualTaskClock clock;
+        window.setClock(&clock);
+        ScrollingCaptureEnvironment environment;
+        environment.showsPanel = false;
+        environment.observesDisplayChanges = false;
+        environment.clock = &clock;
+        environment.scrollDown = [&](QPoint, int notches) { return window.scrollDown(notches); };
+        auto frames = ScrollingCaptureCoordinator::defaultFrameFunctions();
+        const auto align = frames.alignFrames;
+        frames.alignFrames
+            = [&window, align](ScrollingFramePtr from, ScrollingFramePtr to, QList<int> expected) {
+                  window.expects(expected);
+                  return align(std::move(from), std::move(to), std::move(expected));
+              };
+        QTemporaryDir dir;
+        const EncryptedDraftStore store(dir.path(), QByteArray(32, '\x5a'));
+        ScrollingCaptureCoordinator coordinator(
+            ScrollTargetProcess::geometryOf(QRect(QPoint(0, 0), window.size())), ScrollingCaptureTarget {},
+            QUuid::createUuid(), store,
+            [&window](ScrollingRegionGeometry) -> Task<QImage> { co_return window.look(); },
+            [](QImage) -> Task<OCRResult> { co_return OCRResult {}; }, ScrollingCaptureLimits::production,
+            environment, frames.prepareFrame, frames.alignFrames, frames.frameDifference);
+
+        std::optional<ScrollingCaptureResult> result;
+        QString failure;
+        bool finished = false;
+        Task<void> task = Task<void>::spawn(&coordinator, [&]() -> Task<void> {
+            try {
+                Task<ScrollingCaptureResult> running = coordinator.run();
+                result = co_await running;
+            } catch (const std::exception &error) {
+                failure = QString::fromUtf8(error.what());
+            }
+            finished = true;
+        });
+        // The clock moves whenever the capture only waits for it; a capture that asks what the
+        // recording does not hold stops there.
+        for (const QDeadlineTimer deadline(120s);
+             !finished && !deadline.hasExpired() && window.fault().isEmpty();) {
+            QCoreApplication::processEvents();
+            if (!finished && clock.pendingTimers() > 0)
+                clock.advance(5ms);
+            else if (!finished)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        }
+        QVERIFY2(window.fault().isEmpty(), qPrintable(window.fault()));
+        QVERIFY2(finished, "the capture did not finish");
+        QVERIFY2(result, qPrintable(failure));
+        // Rows that no look shows clear of what stays put over them pause the capture before them.
+        const int steps = window.placeableSteps();
+        QCOMPARE(result->end,
+            steps == window.steps() ? ScrollingCaptureEnd::endOfContent : ScrollingCaptureEnd::paused);
+
+        const ScrollingCaptureManifest &manifest = *result->draft.scrollingCapture;
+        QImage stitched(manifest.pixelWidth, manifest.pixelHeight, QImage::Format_RGB32);
+        stitched.fill(Qt::magenta);
+        QPainter painter(&stitched);
+        for (const ScrollingCaptureTile &tile : manifest.tiles)
+            painter.drawImage(
+                0, tile.documentTop, QImage::fromData(store.loadTilePNG(result->draft.id, tile.index)));
+        painter.end();
+        const QString difference = differences(stitched, window.content(steps));
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
 };
 

@@ -1068,7 +1068,10 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
         const int from = m_documentHeight - newScroll;
         if (from < fixedTop) {
-            // The step went past rows never seen: stop rather than leave a gap.
+            // The step went past rows never seen: stop rather than leave a gap. What this step found
+            // staying put at the bottom of the last frame is kept below its rows, as at any end: the
+            // first frame's rows beside a floating button would be lost otherwise.
+            at.fixedBottom = std::max(at.fixedBottom, fixedBottom);
             Task<ScrollingCaptureEnd> pausing = pause();
             end = co_await pausing;
             break;
