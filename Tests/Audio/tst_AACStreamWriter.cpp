@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QtEndian>
 
 #include <signal.h>
 #include <unistd.h>
@@ -486,6 +487,58 @@ private slots:
         QVERIFY(done.writeFailed);
         QVERIFY(!done.heard);
         QVERIFY(done.peak > 0.4f);
+    }
+
+    // The disk fills partway through writing a fragment: every whole fragment before it still decodes,
+    // however little of the refused one reached the file.
+    void diskFullInsideAFragmentKeepsTheWholeOnes_data()
+    {
+        QTest::addColumn<int>("fragment");
+        QTest::addColumn<int>("into");
+        QTest::newRow("the third's header begun") << 2 << 8;
+        QTest::newRow("the third's header cut short") << 2 << 100;
+        QTest::newRow("the fourth's sound cut short") << 3 << 2000;
+        QTest::newRow("the second's header cut short") << 1 << 60;
+    }
+    void diskFullInsideAFragmentKeepsTheWholeOnes()
+    {
+        QFETCH(int, fragment);
+        QFETCH(int, into);
+        const auto format = floatFormat(48000, 2);
+        const qint64 frames = 48000 * 6;
+        const QString whole = path(QStringLiteral("whole-%1-%2_others.m4a").arg(fragment).arg(into));
+        {
+            AACStreamWriter writer(whole, format);
+            feedSine(writer, format, frames, 1024);
+            QVERIFY(!writer.finish().writeFailed);
+        }
+        // Where each fragment starts, from the file's top-level boxes.
+        const QByteArray bytes = TestSupport::readFile(whole);
+        QList<qint64> fragments;
+        for (qint64 at = 0; at + 8 <= bytes.size();) {
+            const quint32 size = qFromBigEndian<quint32>(bytes.constData() + at);
+            if (bytes.mid(at + 4, 4) == "moof")
+                fragments << at;
+            if (size < 8)
+                break;
+            at += size;
+        }
+        QVERIFY2(fragments.size() > fragment, qPrintable(QString::number(fragments.size())));
+
+        const QString file = path(QStringLiteral("cut-%1-%2_others.m4a").arg(fragment).arg(into));
+        {
+            const FileSizeLimit full(rlim_t(fragments[fragment] + into));
+            QVERIFY(full.isSet());
+            AACStreamWriter writer(file, format);
+            feedSine(writer, format, frames, 1024);
+            QVERIFY(writer.finish().writeFailed);
+        }
+        const auto info = AudioFileProbe::probe(file);
+        QVERIFY2(info, "the file no longer opens");
+        const QVector<float> decoded = AudioFileProbe::decodeChannel(file);
+        const double kept = double(decoded.size()) / 48000;
+        QVERIFY2(kept >= fragment - 0.1, qPrintable(QString::number(kept)));
+        QVERIFY(kept <= fragment + 0.1);
     }
 
     // The encoder printed its statistics on standard error at every finished file; only errors may

@@ -139,6 +139,7 @@ public:
     explicit TargetProcess(QStringList arguments)
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        TestSupport::endWithTest(m_process);
         m_process.start(TestSupport::binaryDir() + "/region_target", arguments);
     }
     ~TargetProcess()

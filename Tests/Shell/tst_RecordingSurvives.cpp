@@ -291,6 +291,7 @@ public:
         m_lines.clear();
         m_process.setProcessEnvironment(m_environment);
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        TestSupport::endWithTest(m_process);
         m_process.start(QCoreApplication::applicationFilePath(),
             { "--record", m_home.filePath("runtime/com.quorvel.dovrin"),
                 QString::number(serverWait.count()) });
@@ -559,27 +560,42 @@ private slots:
         }
         QVERIFY(child.start());
         QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
-        QVERIFY(child.waitFor("elapsed 3"));
+        // The disk fills only once seconds of sound are in the file, however late a busy machine
+        // writes them: those must all be kept.
+        const auto durableOthers = [&] {
+            const QStringList files = QDir(child.notes()).entryList({ "*_others.m4a" }, QDir::Files);
+            if (files.isEmpty())
+                return 0.0;
+            const Decoded decoded(QDir(child.notes()).filePath(files.first()));
+            return decoded.rate > 0 ? double(decoded.mono.size()) / decoded.rate : 0.0;
+        };
+        QTRY_VERIFY2(durableOthers() >= 2, qPrintable(child.transcript()));
+        const double before = durableOthers();
         QVERIFY(disk.fill());
         QElapsedTimer sinceFull;
         sinceFull.start();
         QVERIFY2(child.waitFor("status Recording stopped: “notes” could not be written (the disk is full)"),
             qPrintable(child.transcript()));
-        QVERIFY2(sinceFull.elapsed() < 2500, "the recording went on into a full disk");
+        // A program that records on into the full disk never says so; a fragment's write shows it.
+        QVERIFY2(sinceFull.elapsed() < 10000, "the recording went on into a full disk");
         QVERIFY2(child.waitFor("review ", 60000), qPrintable(child.transcript()));
         const QJsonObject review = child.review();
         const QString note = review["note"].toString();
-        qInfo("status: %s; note: %s", qPrintable(review["statusText"].toString()), qPrintable(note));
-        QVERIFY2(note.contains(
-                     QRegularExpression("The recording stopped at 0:0[3-5]: “notes” could not be written "
-                                        "\\(the disk is full\\)\\. What was written until then is kept\\.")),
-            qPrintable(note));
+        qInfo("in the file before the disk filled: %.2f s; status: %s; note: %s", before,
+            qPrintable(review["statusText"].toString()), qPrintable(note));
+        const QRegularExpressionMatch stopped
+            = QRegularExpression("The recording stopped at 0:(\\d\\d): “notes” could not be written "
+                                 "\\(the disk is full\\)\\. What was written until then is kept\\.")
+                  .match(note);
+        QVERIFY2(stopped.hasMatch(), qPrintable(note));
+        QVERIFY2(stopped.captured(1).toInt() >= int(before), qPrintable(note));
         QVERIFY2(!note.contains("No system audio"), qPrintable(note));
         QVERIFY(!review["statusText"].toString().contains("saved", Qt::CaseInsensitive));
         QVERIFY(review["heardOthers"].toBool());
         const Decoded others(review["others"].toString());
         QVERIFY(others.rate > 0);
-        QVERIFY2(double(others.mono.size()) / others.rate >= 2, "what was written is not kept");
+        const double kept = double(others.mono.size()) / others.rate;
+        QVERIFY2(kept >= before - 0.05, qPrintable(QString("kept %1 s of %2 s").arg(kept).arg(before)));
         QVERIFY(others.energyAt(0.5, 2.0, 440) > 1e-3);
     }
 

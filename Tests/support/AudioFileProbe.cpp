@@ -49,7 +49,8 @@ QVector<float> decodeChannel(const QString &path, int channel)
         return {};
     const QByteArray bytes = process.readAllStandardOutput();
     QVector<float> samples(bytes.size() / 4);
-    std::memcpy(samples.data(), bytes.constData(), std::size_t(samples.size()) * 4);
+    if (!samples.isEmpty())
+        std::memcpy(samples.data(), bytes.constData(), std::size_t(samples.size()) * 4);
     return samples;
 }
 

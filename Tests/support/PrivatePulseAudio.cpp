@@ -17,6 +17,7 @@ bool PrivatePulseAudio::launch()
         return false;
     m_process.setProcessEnvironment(TestSupport::serverEnvironment(m_runtime.path()));
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    TestSupport::endWithTest(m_process);
     m_process.start(QStringLiteral("pulseaudio"),
         { "--daemonize=no", "-n", "--exit-idle-time=-1", "--use-pid-file=no", "--system=no",
             "--log-target=file:" + m_runtime.filePath(QStringLiteral("pulse.log")),

@@ -36,6 +36,7 @@ bool ScrollTargetProcess::start(const QStringList &arguments)
     m_process.setProgram(program());
     m_process.setArguments(arguments);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    TestSupport::endWithTest(m_process);
     m_process.start();
     if (!m_process.waitForStarted(5000))
         return false;

@@ -26,6 +26,7 @@ QProcess *TonePlayers::start(const QString &program, const QStringList &argument
 {
     auto process = std::make_unique<QProcess>();
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    TestSupport::endWithTest(*process);
     process->start(program, arguments);
     if (!process->waitForStarted(5000))
         return nullptr;

@@ -116,6 +116,9 @@ struct AudioFileEncoder::Codec
     qint64 fragmentFrames = 0; // a fragment is cut by itself once pending spans this much
     qint64 encodedEnd = 0;
     qint64 durableEnd = 0;
+    // Where the last whole fragment ends in the file: a write refused halfway through the next one
+    // leaves a cut-off header there that makes readers refuse the whole file, so it is cut back to this.
+    qint64 durableBytes = 0;
 
     ~Codec()
     {
@@ -319,6 +322,11 @@ struct AudioFileEncoder::Codec
         avio_flush(output->pb);
         if (output->pb->error < 0)
             return false;
+        struct stat status
+        {
+        };
+        if (::fstat(file.fd, &status) == 0)
+            durableBytes = qint64(status.st_size);
         durableEnd = end;
         return true;
     }
@@ -537,6 +545,8 @@ void AudioFileEncoder::close(bool writeTrailer, bool *failed)
         if (writeTrailer && d->io->error < 0)
             *failed = true;
     }
+    if (d->file.error != 0 && d->durableBytes > 0 && d->file.fd >= 0)
+        (void)::ftruncate(d->file.fd, off_t(d->durableBytes));
     if (!d->closeFile() && writeTrailer)
         *failed = true;
     d.reset();
