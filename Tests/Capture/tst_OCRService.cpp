@@ -745,8 +745,8 @@ private slots:
             QPainter painter(&spins);
             painter.setRenderHint(QPainter::Antialiasing);
             painter.setFont(fontOf("DejaVu Sans", 13));
-            for (const auto &[row, name, value] :
-                { std::tuple { 0, "Temperature offset", "-71.2" }, std::tuple { 1, "Calibration", "-4.1" } }) {
+            for (const auto &[row, name, value] : { std::tuple { 0, "Temperature offset", "-71.2" },
+                     std::tuple { 1, "Calibration", "-4.1" } }) {
                 const int top = 10 + 44 * row;
                 painter.setPen(ink);
                 painter.drawText(14, top + 23, name);
@@ -764,6 +764,16 @@ private slots:
             }
         }
         QTest::newRow("spin buttons") << spins << "Temperature offset -71.2 Calibration -4.1";
+
+        // Sizes right-aligned in a column of 10 px text: a unit ran into its number.
+        const QStringList sizes { "221 kB", "3.4 MB", "118.4 kB", "12 s" };
+        QList<Drawn> sized;
+        const QFontMetrics small(fontOf("DejaVu Sans", 10));
+        for (qsizetype i = 0; i < sizes.size(); ++i)
+            sized << Drawn { sizes[i], { 90 - small.horizontalAdvance(sizes[i]), 16 + 16 * int(i) }, ink,
+                10 };
+        QTest::newRow("units beside numbers, 10 px")
+            << page({ 110, 80 }, white, {}, sized) << sizes.join(' ');
     }
 
     void keepsWhatTheTextSays()

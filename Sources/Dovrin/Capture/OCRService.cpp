@@ -240,14 +240,90 @@ QString repairedIdentifiers(const QString &text)
     return words.join(QLatin1Char(' '));
 }
 
+// At small sizes the engine runs a unit into its number ("221kB"): a proportional font's space is
+// little wider than the gaps between its letters. Where a digit meets a letter within a word, a gap
+// clearly wider than the block's own gaps between letters, and not much narrower than the line's
+// spaces, is a space.
+void splitUnits(QList<Line> &lines, int capHeight)
+{
+    using Glyph = TesseractEngine::Glyph;
+    const auto gapBetween
+        = [](const Glyph &left, const Glyph &right) { return right.box.left() - left.box.right() - 1; };
+    const auto spelled = [](const Word &word) {
+        QString text;
+        for (const Glyph &glyph : word.glyphs)
+            text += glyph.text;
+        return !word.glyphs.isEmpty() && text == word.text;
+    };
+    const auto median = [](std::vector<int> values) {
+        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+        return values[values.size() / 2];
+    };
+    std::vector<int> letterGaps;
+    for (const Line &line : lines) {
+        for (const Word &word : line.words) {
+            for (qsizetype g = 1; spelled(word) && g < word.glyphs.size(); ++g)
+                letterGaps.push_back(gapBetween(word.glyphs[g - 1], word.glyphs[g]));
+        }
+    }
+    if (letterGaps.size() < 3 || capHeight <= 0)
+        return;
+    const double spaceBeyondLetters = median(letterGaps) + 0.2 * capHeight;
+    // 0 for a mark, 1 for a digit, 2 for a letter.
+    const auto classOf = [](const Glyph &glyph) {
+        if (glyph.text.size() != 1 || !glyph.text[0].isLetterOrNumber())
+            return 0;
+        return glyph.text[0].isDigit() ? 1 : 2;
+    };
+    for (Line &line : lines) {
+        std::vector<int> spaces;
+        for (qsizetype i = 1; i < line.words.size(); ++i)
+            spaces.push_back(line.words[i].box.left() - line.words[i - 1].box.right() - 1);
+        const double narrowestSpace = spaces.empty() ? 0 : 0.6 * median(spaces);
+        QList<Word> words;
+        for (const Word &word : line.words) {
+            qsizetype from = 0;
+            for (qsizetype g = 1; spelled(word) && g < word.glyphs.size(); ++g) {
+                const Glyph &left = word.glyphs[g - 1];
+                const Glyph &right = word.glyphs[g];
+                const int gap = gapBetween(left, right);
+                if (classOf(left) == 0 || classOf(right) == 0 || classOf(left) == classOf(right)
+                    || gap < spaceBeyondLetters || gap < narrowestSpace)
+                    continue;
+                words.push_back({ QString(), QRect(), word.confidence, word.glyphs.mid(from, g - from) });
+                from = g;
+            }
+            if (from == 0) {
+                words.push_back(word);
+                continue;
+            }
+            words.push_back({ QString(), QRect(), word.confidence, word.glyphs.mid(from) });
+            for (qsizetype w = words.size() - 1; w >= 0 && words[w].text.isEmpty(); --w) {
+                for (const Glyph &glyph : words[w].glyphs) {
+                    words[w].text += glyph.text;
+                    words[w].box = words[w].box.united(glyph.box);
+                }
+            }
+        }
+        if (words.size() == line.words.size())
+            continue;
+        QStringList texts;
+        for (const Word &word : words)
+            texts << word.text;
+        line.words = std::move(words);
+        line.text = texts.join(QLatin1Char(' '));
+    }
+}
+
 // The engine's lines of `gray`, without specks and with columns it joined cut apart. On a noisy
 // ground only the words the engine is sure of are kept.
 std::optional<QList<Line>> readBlock(TesseractEngine &engine, const QImage &gray, int resolution,
-    int narrowestGutter, bool noisy, const std::function<bool()> &shouldStop)
+    int capHeight, int narrowestGutter, bool noisy, const std::function<bool()> &shouldStop)
 {
     std::optional<QList<Line>> lines = engine.read(gray, resolution, shouldStop);
     if (!lines)
         return std::nullopt;
+    splitUnits(*lines, capHeight);
     if (noisy) {
         for (Line &line : *lines) {
             const qsizetype before = line.words.size();
@@ -322,6 +398,7 @@ struct Stretch
     int margin = 0;
     int narrowestGutter = 0;
     bool noisy = false;
+    int capHeight = 0;
 };
 
 // The pieces of each stretch, in the page's pixels. The calling thread reads stretches until none
@@ -368,8 +445,9 @@ std::vector<std::vector<Piece>> readStretches(
                 if (stretch.scale > 1)
                     framed = framed.scaled(
                         framed.size() * stretch.scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-                const std::optional<QList<Line>> lines = readBlock(engine, framed, 96 * stretch.scale,
-                    stretch.narrowestGutter * stretch.scale, stretch.noisy, stopHere);
+                const std::optional<QList<Line>> lines
+                    = readBlock(engine, framed, 96 * stretch.scale, stretch.capHeight * stretch.scale,
+                        stretch.narrowestGutter * stretch.scale, stretch.noisy, stopHere);
                 if (stopHere())
                     throw TaskCancelled();
                 if (!lines)
@@ -585,7 +663,8 @@ QList<CaptureTextObservation> OCRService::readLines(
                         bottom = *std::prev(after);
                 }
                 const QRect area(block.left(), top, block.width(), bottom - top);
-                stretches.push_back({ area, scale, margin, section.narrowestGutter, page.isNoisy(area) });
+                stretches.push_back(
+                    { area, scale, margin, section.narrowestGutter, page.isNoisy(area), section.capHeight });
                 top = bottom;
             }
         }

@@ -121,9 +121,17 @@ std::optional<QList<TesseractEngine::Line>> TesseractEngine::read(
             }
             std::unique_ptr<char[]> utf8(it->GetUTF8Text(tesseract::RIL_WORD));
             Word word { utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString(), QRect(),
-                confidenceAt(*it, tesseract::RIL_WORD) };
-            if (!word.text.isEmpty() && boxAt(*it, tesseract::RIL_WORD, &word.box))
+                confidenceAt(*it, tesseract::RIL_WORD), {} };
+            if (!word.text.isEmpty() && boxAt(*it, tesseract::RIL_WORD, &word.box)) {
+                tesseract::ResultIterator glyph(*it);
+                do {
+                    std::unique_ptr<char[]> symbol(glyph.GetUTF8Text(tesseract::RIL_SYMBOL));
+                    Glyph read { symbol ? QString::fromUtf8(symbol.get()) : QString(), QRect() };
+                    if (!read.text.isEmpty() && boxAt(glyph, tesseract::RIL_SYMBOL, &read.box))
+                        word.glyphs.push_back(std::move(read));
+                } while (glyph.Next(tesseract::RIL_SYMBOL) && !glyph.IsAtBeginningOf(tesseract::RIL_WORD));
                 lines.back().words.push_back(std::move(word));
+            }
         } while (it->Next(tesseract::RIL_WORD));
     }
     api.Clear();

@@ -15,11 +15,18 @@
 class TesseractEngine
 {
 public:
+    // One character as the engine placed it.
+    struct Glyph
+    {
+        QString text;
+        QRect box;
+    };
     struct Word
     {
         QString text;
         QRect box;
         double confidence = 0; // 0..1
+        QList<Glyph> glyphs; // left to right
     };
     struct Line
     {
