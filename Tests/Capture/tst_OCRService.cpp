@@ -774,6 +774,17 @@ private slots:
                 10 };
         QTest::newRow("units beside numbers, 10 px")
             << page({ 110, 80 }, white, {}, sized) << sizes.join(' ');
+
+        // Addresses in a terminal: a point alone in its cell left a gap read as a space after it.
+        const QStringList mail { "Report bugs to <bugs@example.org> or ops-team+alerts@mail.example.net.",
+            "Contact: maria.lopez@example.com, j.berg@example.org" };
+        QList<Drawn> addresses;
+        for (qsizetype i = 0; i < mail.size(); ++i)
+            addresses << Drawn { mail[i], { 8, 18 + 18 * int(i) }, ink, 12, "DejaVu Sans Mono" }
+                      << Drawn { mail[i], { 8, 58 + 18 * int(i) }, ink, 13, "DejaVu Sans Mono" }
+                      << Drawn { mail[i], { 8, 98 + 18 * int(i) }, ink, 14, "DejaVu Sans Mono" };
+        QTest::newRow("e-mail addresses in a terminal")
+            << page({ 700, 140 }, white, {}, addresses) << (mail + mail + mail).join(' ');
     }
 
     void keepsWhatTheTextSays()

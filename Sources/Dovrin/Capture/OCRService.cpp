@@ -240,11 +240,12 @@ QString repairedIdentifiers(const QString &text)
     return words.join(QLatin1Char(' '));
 }
 
-// At small sizes the engine runs a unit into its number ("221kB"): a proportional font's space is
-// little wider than the gaps between its letters. Where a digit meets a letter within a word, a gap
-// clearly wider than the block's own gaps between letters, and not much narrower than the line's
-// spaces, is a space.
-void splitUnits(QList<Line> &lines, int capHeight)
+// Spaces decided again from the engine's glyph boxes, against the block's and the line's own
+// spacing. At small sizes the engine runs a unit into its number ("221kB"): a proportional font's
+// space is little wider than the gaps between its letters. Where a digit meets a letter within a
+// word, a gap clearly wider than the block's own gaps between letters, and not much narrower than
+// the line's spaces, is a space.
+void respace(QList<Line> &lines, int capHeight)
 {
     using Glyph = TesseractEngine::Glyph;
     const auto gapBetween
@@ -305,7 +306,29 @@ void splitUnits(QList<Line> &lines, int capHeight)
                 }
             }
         }
-        if (words.size() == line.words.size())
+        // A mark alone in a monospaced cell (a point, an underscore) leaves a gap the engine takes
+        // for a space; one clearly narrower than the line's spaces is none.
+        bool joined = false;
+        if (spaces.size() >= 3) {
+            const double widestJoin = 0.6 * median(spaces);
+            for (qsizetype i = 1; i < words.size();) {
+                Word &left = words[i - 1];
+                const Word &right = words[i];
+                const bool mark = !left.text.isEmpty() && !right.text.isEmpty()
+                    && (!left.text.back().isLetterOrNumber() || !right.text.front().isLetterOrNumber());
+                if (!mark || right.box.left() - left.box.right() - 1 >= widestJoin) {
+                    ++i;
+                    continue;
+                }
+                left.text += right.text;
+                left.box = left.box.united(right.box);
+                left.glyphs += right.glyphs;
+                left.confidence = std::min(left.confidence, right.confidence);
+                words.removeAt(i);
+                joined = true;
+            }
+        }
+        if (words.size() == line.words.size() && !joined)
             continue;
         QStringList texts;
         for (const Word &word : words)
@@ -323,7 +346,7 @@ std::optional<QList<Line>> readBlock(TesseractEngine &engine, const QImage &gray
     std::optional<QList<Line>> lines = engine.read(gray, resolution, shouldStop);
     if (!lines)
         return std::nullopt;
-    splitUnits(*lines, capHeight);
+    respace(*lines, capHeight);
     if (noisy) {
         for (Line &line : *lines) {
             const qsizetype before = line.words.size();
