@@ -219,6 +219,43 @@ private slots:
             QVERIFY2(!all.contains(other), qPrintable(other));
     }
 
+    // The stand-in window grows with a line that starts to wrap: its text is never cut.
+    void standInWindowHoldsItsLines_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::newRow("one line") << QStringLiteral("Saved");
+        QTest::newRow("several lines") << QStringLiteral(
+            "Recording stopped: “Notes of the planning group for the second half of the year, kept "
+            "together” could not be written (the disk is full)");
+    }
+    void standInWindowHoldsItsLines()
+    {
+        QFETCH(QString, status);
+        MenuContent content(*m_harness->model, m_commands, {});
+        MenuBarFallbackWindow window(content);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // While a session is transcribed, the heading carries the status.
+        enter(State::transcribing);
+        m_harness->context().setStatusMessage(status);
+        // The lines squeezed below the height their text needs.
+        const auto shown = [&window, &status] {
+            QStringList cut;
+            bool showsStatus = false;
+            for (const QWidget *line : window.findChildren<QWidget *>()) {
+                const auto *label = qobject_cast<const QLabel *>(line);
+                const auto *button = qobject_cast<const QPushButton *>(line);
+                showsStatus = showsStatus || (label && label->text().endsWith(status));
+                const int needed = line->hasHeightForWidth() ? line->heightForWidth(line->width())
+                                                             : line->minimumSizeHint().height();
+                if (line->isVisible() && line->height() < needed)
+                    cut << (label ? label->text() : button ? button->text() : line->objectName());
+            }
+            return showsStatus ? cut.join(" | ") : QStringLiteral("(the status is not shown)");
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(shown().isEmpty(), qPrintable(shown()), 10000);
+    }
+
     void mainMenuFollowsTheReview_data()
     {
         QTest::addColumn<State>("state");

@@ -150,6 +150,14 @@ void MenuBarFallbackWindow::sync()
             note->setText(entry.title);
         }
     }
+    // A window keeps its height when a line starts to wrap (a long status, a warning): its lines
+    // would be squeezed until the text is cut, so it grows to hold them.
+    if (isVisible()) {
+        layout()->activate();
+        const int wanted = layout()->totalHeightForWidth(width());
+        if (wanted > height())
+            resize(width(), wanted);
+    }
 }
 
 void MenuBarFallbackWindow::changeEvent(QEvent *event)
