@@ -11,7 +11,8 @@
 #       keeps alignments N (as numbered by show) in the folder FIXTURE; the true offset is the shift
 #       found when at least 50 cells and three times as many as at any other shift agree there, else
 #       none (the pixels cannot tell it), unless given (offset=N or offset=none); fixedBottom=R:
-#       rows at the bottom that stay put over the content
+#       rows at the bottom that stay put over the content; undrawnFrom=R: the first of the rows at
+#       the bottom of the earlier look that it showed blank, not drawn yet, and the later one drawn
 #
 # Needs python3-numpy and python3-pil.
 import json

@@ -108,6 +108,8 @@ struct Scenario
     // `lateDraw` after it (0: drawn at once).
     int lateFrom = 0;
     std::chrono::milliseconds lateDraw { 0 };
+    // Of the rows a late move brings into view, these at the top are drawn at once.
+    int lateDrawnRows = 0;
     // Which moves are drawn late: every `lateEvery`th, else each with `lateChance` (a fixed seed),
     // else all. A torn move shows the rows below the middle of the view where they were before it.
     int lateEvery = 0;
@@ -211,7 +213,8 @@ struct FakeWindow
             scroll = std::min(maximumScroll(), scroll + due->second);
             if (scroll > before && drawsLate(before)) {
                 ++lateMoves;
-                undrawn = { before + viewHeight, scroll + viewHeight };
+                undrawn
+                    = { std::min(scroll, before + scenario.lateDrawnRows) + viewHeight, scroll + viewHeight };
                 tornFrom = before;
                 drawnAt = due->first + scenario.lateDraw;
             }
@@ -538,6 +541,19 @@ private slots:
             s.lateFrom = 2000;
             s.lateDraw = 20ms;
         });
+        // Drawn later than a settled look waits: the blank rows are taken from the next step's look.
+        for (const Overlay overlay : { Overlay::none, Overlay::footerFromScroll })
+            add(overlay == Overlay::none ? "plain column, new rows drawn after the look settled"
+                                         : "over a footer, new rows drawn after the look settled",
+                [=](Scenario &s) {
+                    s.pieces = { { 't', 300 } };
+                    s.overlay = overlay;
+                    s.lateFrom = 1200;
+                    s.lateDraw = 60ms;
+                    s.lateDrawnRows = 180;
+                    s.lateEvery = 3;
+                    s.retakes = std::nullopt;
+                });
         // A window that has drawn its steps at once for a while and then, now and then, draws a
         // step late: the new rows blank, or the lower half of the view still where it was. Rows
         // taken from a first look that later looks show otherwise are taken again, never paused on.

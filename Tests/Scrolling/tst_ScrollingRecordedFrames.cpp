@@ -175,6 +175,10 @@ private slots:
             QVERIFY2(alignment.fixedBottom >= fixedBottom.toInt(), qPrintable(answer));
             QVERIFY2(alignment.fixedBottom <= fixedBottom.toInt() + 16, qPrintable(answer));
         }
+        // Rows the earlier look showed blank, not drawn yet, come from the later one: from the
+        // first of them, or none.
+        if (alignment.isConfident())
+            QCOMPARE(alignment.undrawnFrom, pair.truth.value(QStringLiteral("undrawnFrom")).toInt(-1));
     }
 
     void captures_data()

@@ -226,7 +226,8 @@ ScrollingCaptureCoordinator::FrameFunctions ScrollingCaptureRecorder::frames(
                         { "basis", basisName(alignment.basis) }, { "identical", alignment.identical },
                         { "fixedTop", alignment.fixedTop }, { "fixedBottom", alignment.fixedBottom },
                         { "period", alignment.period }, { "fitsShorterStep", alignment.fitsShorterStep },
-                        { "fitsLongerStep", alignment.fitsLongerStep }, { "excludedColumns", excluded } });
+                        { "fitsLongerStep", alignment.fitsLongerStep }, { "excludedColumns", excluded },
+                        { "undrawnFrom", alignment.undrawnFrom } });
                 state->add(event);
                 return alignment;
             });

@@ -1066,6 +1066,18 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
             if (stale > 0 && m_documentHeight - stale - newScroll >= fixedTop)
                 dropRows(stale);
         }
+        if (!unchecked && alignment.undrawnFrom >= 0) {
+            // The last frame showed rows blank that this one shows drawn: they are taken from this
+            // one, or, sealed already, the capture stops rather than keep them blank.
+            const int stale = m_documentHeight - (at.scroll + alignment.undrawnFrom);
+            if (stale > m_pendingHeight - m_sealableHeight) {
+                Task<ScrollingCaptureEnd> pausing = pause();
+                end = co_await pausing;
+                break;
+            }
+            if (stale > 0)
+                dropRows(stale);
+        }
         const int from = m_documentHeight - newScroll;
         if (from < fixedTop) {
             // The step went past rows never seen: stop rather than leave a gap. What this step found

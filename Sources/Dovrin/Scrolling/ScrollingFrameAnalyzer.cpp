@@ -188,6 +188,8 @@ struct Evaluation
     int fixedBottom = 0;
     // Rows from here down were left out: an element floating over them.
     int movingEnd = std::numeric_limits<int>::max();
+    // Rows of the previous frame from here down were blank and left out: not drawn yet.
+    int undrawnFrom = -1;
     quint32 excludedBands = 0;
 };
 
@@ -390,7 +392,38 @@ public:
                     return above;
             }
         }
+        // A window that draws late may show the rows a step brought into view blank for a while:
+        // the previous frame's blank rows at the bottom that show content here were not drawn
+        // yet. The rows above them have to agree on their own.
+        if (!result.consistent && shift > 0) {
+            const int blankFrom = blankTailOfPrevious(top, m_height - bottom);
+            if (blankFrom - shift >= top + minimumOverlapRows
+                && blankFrom < m_height - bottom - minimumOverlapRows) {
+                Evaluation drawn;
+                drawn.shift = shift;
+                drawn.fixedTop = top;
+                drawn.fixedBottom = bottom;
+                drawn.undrawnFrom = blankFrom;
+                tally(drawn, blankFrom);
+                if (drawn.consistent)
+                    return drawn;
+            }
+        }
         return result;
+    }
+
+    // The first of the rows above `end` of the previous frame, down to `end`, that are all of one
+    // colour, the page's own (the first row's leftmost pixel); `end` when the row above it is not.
+    int blankTailOfPrevious(int top, int end) const
+    {
+        if (end <= top)
+            return end;
+        const QRgb background = m_previous.image().pixel(0, top) & 0xffffffu;
+        int row = end;
+        while (row > top && m_previous.uniformBands(row - 1) == m_all
+            && (m_previous.image().pixel(0, row - 1) & 0xffffffu) == background)
+            --row;
+        return row;
     }
 
     // Counts the cells that agree and disagree at the evaluation's shift in the rows from its
@@ -758,6 +791,7 @@ ScrollingAlignment describe(const Aligner &aligner, const Evaluation &e, const s
         ? std::max(e.fixedTop, floating - floatingMargin)
         : floating;
     alignment.fixedBottom = aligner.height() - std::min(movingEnd, e.movingEnd);
+    alignment.undrawnFrom = e.undrawnFrom;
     alignment.excludedColumns = columnsOf(aligner.current(), e.excludedBands);
     return alignment;
 }

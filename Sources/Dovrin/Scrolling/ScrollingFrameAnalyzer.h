@@ -109,6 +109,10 @@ struct ScrollingAlignment
     // lower part of the content (a button in a corner) down. Never part of a new strip.
     int fixedTop = 0;
     int fixedBottom = 0;
+    // Rows of the previous frame from this one down to its fixed bottom were blank there and show
+    // content at the offset here: the window had not drawn them yet, and they come from this frame.
+    // -1 when none.
+    int undrawnFrom = -1;
     // Pixel column ranges [left, right) left out of the comparison because they did not move with
     // the content (a scrollbar, a fixed side panel, an animation).
     QList<std::pair<int, int>> excludedColumns;
