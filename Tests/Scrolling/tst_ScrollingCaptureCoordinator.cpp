@@ -554,6 +554,19 @@ private slots:
                     s.lateEvery = 3;
                     s.retakes = std::nullopt;
                 });
+        // The step after such a look moves late, once those rows are drawn where they were: the
+        // look of that step is not placed as the step it was expected to be.
+        add("new rows drawn after the look settled, the next step late", [](Scenario &s) {
+            s.pieces = { { 't', 300 } };
+            s.lateFrom = 1200;
+            s.lateDraw = 60ms;
+            s.lateDrawnRows = 180;
+            s.lateEvery = 3;
+            s.slowFrom = 2120;
+            s.slowDelay = 200ms;
+            s.retakes = std::nullopt;
+            s.mayPause = true;
+        });
         // A window that has drawn its steps at once for a while and then, now and then, draws a
         // step late: the new rows blank, or the lower half of the view still where it was. Rows
         // taken from a first look that later looks show otherwise are taken again, never paused on.

@@ -988,6 +988,21 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
 
         if (alignment.identical || (alignment.offset == 0 && alignment.isConfident())) {
+            if (firstTaken && alignment.undrawnFrom >= 0) {
+                // The rows the last frame showed blank are drawn now, where they were: they are
+                // taken from this one, or, sealed already, the capture stops rather than keep them
+                // blank.
+                const int stale = m_documentHeight - (at.scroll + alignment.undrawnFrom);
+                if (stale > m_pendingHeight - m_sealableHeight) {
+                    Task<ScrollingCaptureEnd> pausing = pause();
+                    end = co_await pausing;
+                    break;
+                }
+                if (stale > 0) {
+                    dropRows(stale);
+                    appendRows(current.image, alignment.undrawnFrom, alignment.undrawnFrom + stale);
+                }
+            }
             previous = std::move(current);
             at.lostNotches += at.notches;
             // A step that stopped short met the end, unless the window glides: then it may have

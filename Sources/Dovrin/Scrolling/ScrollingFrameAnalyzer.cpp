@@ -394,11 +394,16 @@ public:
         }
         // A window that draws late may show the rows a step brought into view blank for a while:
         // the previous frame's blank rows at the bottom that show content here were not drawn
-        // yet. The rows above them have to agree on their own.
-        if (!result.consistent && shift > 0) {
-            const int blankFrom = blankTailOfPrevious(top, m_height - bottom);
-            if (blankFrom - shift >= top + minimumOverlapRows
-                && blankFrom < m_height - bottom - minimumOverlapRows) {
+        // yet, whether the window has moved since or not. The rows above them have to agree on
+        // their own.
+        if (!result.consistent && shift >= 0) {
+            // Below them, rows unchanged where they were: a footer, seen as such only once the
+            // page has moved.
+            int end = m_height - bottom;
+            while (end > top && m_changedAtZero[size_t(end - 1)] == 0)
+                --end;
+            const int blankFrom = blankTailOfPrevious(top, end);
+            if (blankFrom - shift >= top + minimumOverlapRows && blankFrom < end - minimumOverlapRows) {
                 Evaluation drawn;
                 drawn.shift = shift;
                 drawn.fixedTop = top;
