@@ -4,7 +4,10 @@
 #include "ScopedEnvironment.h"
 #include "Services/PermissionController.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QLocalServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <xcb/xcb.h>
@@ -34,10 +37,24 @@ private slots:
     }
 
     // The test's sound server and its virtual microphone: controllerOnTheLiveDesktop.
+    void noSoundServerIsUnknownNotDenied_data()
+    {
+        QTest::addColumn<bool>("listening");
+        QTest::newRow("no socket") << false;
+        // Takes the connection and never answers, as a hung server does.
+        QTest::newRow("a server that never answers") << true;
+    }
     void noSoundServerIsUnknownNotDenied()
     {
+        QFETCH(bool, listening);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString socket = folder.filePath(QStringLiteral("native"));
+        QLocalServer silent;
+        if (listening)
+            QVERIFY2(silent.listen(socket), qPrintable(silent.errorString()));
         ScopedEnvironment environment;
-        environment.set("PULSE_SERVER", "unix:/nonexistent/quorvel/native");
+        environment.set("PULSE_SERVER", ("unix:" + socket).toLocal8Bit());
         const auto limit = std::chrono::milliseconds(2000);
         QElapsedTimer timer;
         timer.start();
