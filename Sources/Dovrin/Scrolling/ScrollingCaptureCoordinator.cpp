@@ -789,6 +789,16 @@ Task<void> ScrollingCaptureCoordinator::collectRecognitions()
     m_collecting = false;
 }
 
+std::optional<int> ScrollingCaptureCoordinator::undrawnRows(
+    const ScrollingAlignment &alignment, int scroll) const
+{
+    // Sealed rows cannot be taken again: the capture stops rather than keep them blank.
+    const int stale = m_documentHeight - (scroll + alignment.undrawnFrom);
+    if (stale > m_pendingHeight - m_sealableHeight)
+        return std::nullopt;
+    return std::max(stale, 0);
+}
+
 Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
 {
     TaskClock &clock = *m_environment.clock;
@@ -989,18 +999,16 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
 
         if (alignment.identical || (alignment.offset == 0 && alignment.isConfident())) {
             if (firstTaken && alignment.undrawnFrom >= 0) {
-                // The rows the last frame showed blank are drawn now, where they were: they are
-                // taken from this one, or, sealed already, the capture stops rather than keep them
-                // blank.
-                const int stale = m_documentHeight - (at.scroll + alignment.undrawnFrom);
-                if (stale > m_pendingHeight - m_sealableHeight) {
+                // The rows the last frame showed blank are drawn now, where they were.
+                const std::optional<int> stale = undrawnRows(alignment, at.scroll);
+                if (!stale) {
                     Task<ScrollingCaptureEnd> pausing = pause();
                     end = co_await pausing;
                     break;
                 }
-                if (stale > 0) {
-                    dropRows(stale);
-                    appendRows(current.image, alignment.undrawnFrom, alignment.undrawnFrom + stale);
+                if (*stale > 0) {
+                    dropRows(*stale);
+                    appendRows(current.image, alignment.undrawnFrom, alignment.undrawnFrom + *stale);
                 }
             }
             previous = std::move(current);
@@ -1082,16 +1090,14 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
                 dropRows(stale);
         }
         if (!unchecked && alignment.undrawnFrom >= 0) {
-            // The last frame showed rows blank that this one shows drawn: they are taken from this
-            // one, or, sealed already, the capture stops rather than keep them blank.
-            const int stale = m_documentHeight - (at.scroll + alignment.undrawnFrom);
-            if (stale > m_pendingHeight - m_sealableHeight) {
+            // The last frame showed rows blank that this one shows drawn: they come from this one.
+            const std::optional<int> stale = undrawnRows(alignment, at.scroll);
+            if (!stale) {
                 Task<ScrollingCaptureEnd> pausing = pause();
                 end = co_await pausing;
                 break;
             }
-            if (stale > 0)
-                dropRows(stale);
+            dropRows(*stale);
         }
         const int from = m_documentHeight - newScroll;
         if (from < fixedTop) {

@@ -215,6 +215,9 @@ private:
     void appendRows(const QImage &frame, int fromRow, int toRow);
     // Takes the last `rows` rows back out of the document (pending rows only).
     void dropRows(int rows);
+    // How many of the last rows the previous frame showed blank and this alignment shows drawn, to be
+    // taken again; none when some of them are sealed already.
+    std::optional<int> undrawnRows(const ScrollingAlignment &alignment, int scroll) const;
     bool fitsPixelLimit(qint64 extraPixels) const;
     // Takes the first `rows` pending rows as the next tile and starts sealing it off the main thread
     // (the previous one must be sealed); the limit that leaves no room for it.
