@@ -399,6 +399,38 @@ private slots:
         }
         QCOMPARE(look->hasVolatileCells(), marked);
     }
+    // A still view tells a step of `shift` rows apart only where its rows, moved by it, would not
+    // look the same: one colour hides any step, lines that repeat hide a step of their period,
+    // and a step that leaves only a gap between lines in view hides nothing.
+    void hidesStep_data()
+    {
+        QTest::addColumn<int>("lines"); // 0: one colour; else distinct lines, repeating after so many
+        QTest::addColumn<int>("shift");
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("one colour") << 0 << 60 << true;
+        QTest::newRow("one colour, a step as tall as the view") << 0 << 240 << true;
+        QTest::newRow("lines repeating, a step of their period") << 2 << 40 << true;
+        QTest::newRow("lines repeating, a step of half their period") << 2 << 20 << false;
+        QTest::newRow("distinct lines") << 12 << 60 << false;
+        QTest::newRow("distinct lines, a gap between them left in view") << 12 << 235 << false;
+        QTest::newRow("lines repeating, a gap between them left in view") << 2 << 235 << false;
+    }
+    void hidesStep()
+    {
+        QFETCH(int, lines);
+        QFETCH(int, shift);
+        QFETCH(bool, hidden);
+        // Lines of 10 rows every 20, each its own length, beginning after a gap of 5 rows.
+        QImage image(320, 240, QImage::Format_RGB32);
+        image.fill(QColor(250, 248, 240));
+        QPainter painter(&image);
+        for (int line = 0; lines > 0 && line < 12; ++line)
+            painter.fillRect(QRect(8, 5 + 20 * line, 40 + 20 * (line % lines), 10), QColor(30, 30, 30));
+        painter.end();
+        const ScrollingFramePtr frame = ScrollingFrameAnalyzer::prepareFrame(image);
+        QCOMPARE(ScrollingFrameAnalyzer::hidesStep(*frame, 0, image.height(), shift), hidden);
+    }
+
     // A caret that blinks or a corner that animates is no movement; frames of another size never
     // align.
     void noMovement_data()

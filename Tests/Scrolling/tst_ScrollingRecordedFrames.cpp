@@ -192,11 +192,9 @@ private slots:
             QVERIFY2(!runs.isEmpty(), qPrintable(error));
             for (const RecordedWindow &run : runs) {
                 // Runs the capture cannot be started on: a look taken while a smooth scroll still
-                // moved, whose step no look shows settled; a step whose text rows looked fixed, which
-                // the capture, not knowing the step yet, would take for the whole view.
+                // moved, whose step no look shows settled.
                 // Looks with rows not drawn yet, which the first look of those rows shows blank.
                 if (run.name() == QStringLiteral("firefox-smooth-scrolling from image 2")
-                    || run.name() == QStringLiteral("firefox-fixed-footer from image 3")
                     || name.endsWith(QStringLiteral("-drawn-late"))
                     || name.endsWith(QStringLiteral("-late-step")))
                     continue;

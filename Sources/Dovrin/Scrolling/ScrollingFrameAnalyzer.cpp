@@ -666,7 +666,11 @@ private:
     bool stayedPut(int row, int band, int shift, int zoneTop, int zoneEnd) const
     {
         const quint32 bit = 1u << band;
+        // Rows that came from under what stays put at the bottom of the previous frame cannot be
+        // told by it: a word at the same place in both frames by chance is no element.
         const int from = row + shift;
+        if (from >= zoneEnd && from < m_height)
+            return false;
         const int other = from < zoneEnd ? from : row - shift;
         const bool counterpart = other >= zoneTop && other < zoneEnd;
         // An animation counts when it changed in the same place in both frames.
@@ -1077,8 +1081,11 @@ bool ScrollingFrameAnalyzer::hidesStep(const ScrollingFrame &frame, int top, int
         }
         return true;
     };
-    // A step as tall as the rows replaces them all: only rows that are all alike hide it.
-    const int distance = shift < bottom - top ? shift : 1;
+    // A step as tall as the rows replaces them all, and one that leaves less than a quarter of them
+    // in view is told by too few (a gap between paragraphs looks the same moved): only rows that are
+    // all alike hide it. The capture's own steps leave more.
+    const int rows = bottom - top;
+    const int distance = rows - shift >= std::max(minimumOverlapRows, rows / 4) ? shift : 1;
     for (int row = top; row + distance < bottom; ++row) {
         if (!sameRows(row, row + distance))
             return false;
