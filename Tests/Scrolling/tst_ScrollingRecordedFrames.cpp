@@ -5,7 +5,8 @@
 // out of the new rows; one they cannot tell only where the capture expected it. And the same looks
 // shown to a whole capture, on the manual clock, by windows that move as the recorded ones did: the
 // stitched tiles must hold every recorded row once, in order, and the capture must take the still
-// window after the last look for the end of the content.
+// window after the last look for the end of the content. And single steps of a capture driven by
+// hand from recorded looks: where it decides the end, and how it takes rows drawn late again.
 #include "RecordedWindow.h"
 #include "ScrollTargetProcess.h"
 #include "Scrolling/ScrollingCaptureCoordinator.h"
@@ -82,6 +83,111 @@ QString differences(const QImage &stitched, const QImage &content)
         .arg(lost)
         .arg(doubled);
 }
+
+// The recorded steps of one folder: each alignment's earlier and later look, as the analyzer was
+// given them, and what the capture expected of it.
+struct RecordedStep
+{
+    ScrollingFramePtr from;
+    ScrollingFramePtr to;
+    QList<int> expected;
+};
+
+QList<RecordedStep> recordedSteps(const QString &name)
+{
+    const QString folder = recordingsFolder() + QLatin1Char('/') + name;
+    const QJsonObject manifest
+        = QJsonDocument::fromJson(TestSupport::readFile(folder + QStringLiteral("/manifest.json"))).object();
+    const QJsonArray images = manifest.value(QStringLiteral("images")).toArray();
+    QHash<int, QImage> lookImages;
+    QList<RecordedStep> steps;
+    for (const QJsonValue &value : manifest.value(QStringLiteral("events")).toArray()) {
+        const QJsonObject event = value.toObject();
+        const QString kind = event.value(QStringLiteral("kind")).toString();
+        if (kind == QStringLiteral("look"))
+            lookImages.insert(event.value(QStringLiteral("look")).toInt(),
+                QImage(
+                    QDir(folder).filePath(images.at(event.value(QStringLiteral("image")).toInt()).toString()))
+                    .convertToFormat(QImage::Format_RGB32));
+        if (kind != QStringLiteral("align"))
+            continue;
+        const auto frame = [&](const QString &role) {
+            return std::make_shared<const ScrollingFrame>(lookImages.value(event.value(role).toInt()),
+                marksOf(event.value(role + "Changed")), marksOf(event.value(role + "Volatile")));
+        };
+        RecordedStep step { frame(QStringLiteral("from")), frame(QStringLiteral("to")), {} };
+        for (const QJsonValue &offset : event.value(QStringLiteral("expected")).toArray())
+            step.expected << offset.toInt();
+        steps << step;
+    }
+    return steps;
+}
+
+// A capture driven one step at a time by hand: each step's look is a recorded one, placed against
+// the frame before it as the capture would place it.
+class SteppedCapture : public ScrollingCaptureCoordinator
+{
+public:
+    using ScrollingCaptureCoordinator::Placed;
+
+    explicit SteppedCapture(const EncryptedDraftStore &store)
+        : ScrollingCaptureCoordinator(
+            ScrollTargetProcess::geometryOf(QRect(0, 0, 1, 1)), ScrollingCaptureTarget {},
+            QUuid::createUuid(), store, [](ScrollingRegionGeometry) -> Task<QImage> { co_return QImage(); },
+            [](QImage) -> Task<OCRResult> { co_return OCRResult {}; }, ScrollingCaptureLimits::production,
+            quietEnvironment(), {}, {}, {})
+    { }
+
+    // Starts on `first` after steps of `notches` that each moved `perNotch` rows a notch.
+    void start(const ScrollingFramePtr &first, int notches, double perNotch)
+    {
+        startOn(m_state, Frame { first->image(), first });
+        m_state.at.notches = notches;
+        m_state.at.perNotch = { perNotch };
+    }
+    // The rows of the frame the capture stands on are already in the document, as a step's.
+    void takeRows(int fixedBottom)
+    {
+        appendRows(m_state.previous.image, 0, m_state.height - fixedBottom);
+        m_state.firstTaken = true;
+        m_state.at.fixedBottom = fixedBottom;
+    }
+    // A step whose settled look is `look`, aligned as the capture aligns it.
+    Placed stepTo(const ScrollingFramePtr &look)
+    {
+        StepLook step;
+        step.before = m_state.at;
+        step.expected = expectedSteps(m_state.at);
+        step.current = Frame { look->image(), look };
+        step.aligned = ScrollingFrameAnalyzer::alignFrames(*m_state.previous.prepared, *look, step.expected);
+        return place(m_state, step);
+    }
+    // A step after which the window stood still.
+    Placed stillStep()
+    {
+        StepLook step;
+        step.before = m_state.at;
+        step.expected = expectedSteps(m_state.at);
+        step.current = m_state.previous;
+        step.look.changed = false;
+        return place(m_state, step);
+    }
+    std::optional<ScrollingCaptureEnd> end() const { return m_state.end; }
+    int scroll() const { return m_state.at.scroll; }
+    int fixedBottom() const { return m_state.at.fixedBottom; }
+    QImage document() const { return pendingImage(); }
+
+    static ScrollingCaptureEnvironment quietEnvironment()
+    {
+        ScrollingCaptureEnvironment environment;
+        environment.showsPanel = false;
+        environment.observesDisplayChanges = false;
+        return environment;
+    }
+
+private:
+    CaptureState m_state;
+};
 
 } // namespace
 
@@ -179,6 +285,78 @@ private slots:
         // first of them, or none.
         if (alignment.isConfident())
             QCOMPARE(alignment.undrawnFrom, pair.truth.value(QStringLiteral("undrawnFrom")).toInt(-1));
+    }
+
+    // The end of the content is decided on the still looks after the last step alone: at once after
+    // a step that fell short of the one expected, only at the second after one that went all the way
+    // (a busy window stands still before it moves).
+    void decidesEnd_data()
+    {
+        QTest::addColumn<QString>("recording");
+        QTest::addColumn<int>("notches");
+        QTest::addColumn<double>("perNotch");
+        QTest::addColumn<int>("stillLooks");
+        QTest::newRow("a list's step that met its end") << "gtk-list-alternating-rows-end" << 3 << 207.0 << 1;
+        QTest::newRow("an article's steps that went all the way")
+            << "firefox-no-smooth-scrolling" << 1 << 138.0 << 2;
+        QTest::newRow("identical lines' steps that went all the way")
+            << "xterm-less-identical-lines" << 1 << 95.0 << 2;
+    }
+    void decidesEnd()
+    {
+        QFETCH(QString, recording);
+        QFETCH(int, notches);
+        QFETCH(double, perNotch);
+        QFETCH(int, stillLooks);
+        const QList<RecordedStep> steps = recordedSteps(recording);
+        QVERIFY(!steps.isEmpty());
+        QTemporaryDir dir;
+        SteppedCapture capture(EncryptedDraftStore(dir.path(), QByteArray(32, '\x5a')));
+        capture.start(steps.first().from, notches, perNotch);
+        for (const RecordedStep &step : steps)
+            QVERIFY(capture.stepTo(step.to) == SteppedCapture::Placed::moved);
+        int looks = 0;
+        while (!capture.end() && looks < stillLooks + 1) {
+            QVERIFY(capture.stillStep() == SteppedCapture::Placed::still);
+            ++looks;
+        }
+        QCOMPARE(capture.end(), std::optional(ScrollingCaptureEnd::endOfContent));
+        QCOMPARE(looks, stillLooks);
+    }
+
+    // Rows a look showed blank, before the window drew them, are taken again from the next look that
+    // shows them drawn, whether it moved on or stood still: the document ends as that look shows the
+    // content, with no blank row and no row twice.
+    void retakesUndrawnRows_data()
+    {
+        QTest::addColumn<QString>("recording");
+        QTest::addColumn<int>("fixedBottom"); // of the frame the capture stands on
+        QTest::addColumn<int>("scroll"); // where the last look stands
+        QTest::newRow("drawn by the step after") << "firefox-no-smooth-scrolling-drawn-late" << 0 << 552;
+        QTest::newRow("drawn by the step after, over a footer")
+            << "firefox-fixed-footer-drawn-late" << 48 << 828;
+        QTest::newRow("drawn where they were") << "firefox-no-smooth-scrolling-late-step" << 0 << 0;
+        QTest::newRow("drawn where they were, above a footer") << "firefox-fixed-footer-late-step" << 0 << 0;
+    }
+    void retakesUndrawnRows()
+    {
+        QFETCH(QString, recording);
+        QFETCH(int, fixedBottom);
+        QFETCH(int, scroll);
+        const QList<RecordedStep> steps = recordedSteps(recording);
+        QVERIFY(!steps.isEmpty());
+        QTemporaryDir dir;
+        SteppedCapture capture(EncryptedDraftStore(dir.path(), QByteArray(32, '\x5a')));
+        capture.start(steps.first().from, 1, steps.first().expected.value(0));
+        capture.takeRows(fixedBottom);
+        for (const RecordedStep &step : steps)
+            QVERIFY(capture.stepTo(step.to) != SteppedCapture::Placed::pause);
+        QCOMPARE(capture.scroll(), scroll);
+        const QImage last = steps.last().to->image();
+        const int rows = last.height() - capture.fixedBottom();
+        const QImage document = capture.document();
+        QCOMPARE(document.height(), scroll + rows);
+        QCOMPARE(document.copy(0, scroll, last.width(), rows), last.copy(0, 0, last.width(), rows));
     }
 
     void captures_data()

@@ -801,413 +801,484 @@ std::optional<int> ScrollingCaptureCoordinator::undrawnRows(
 
 Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
 {
-    TaskClock &clock = *m_environment.clock;
     checkpoint(Check::scrolling);
     showChrome();
     observeDisplays();
-    const TaskClock::TimePoint started = clock.now();
-    const QDateTime observedAt = QDateTime::currentDateTimeUtc();
-    const QPoint scrollPoint = m_geometry.rootPixelRect().center();
-
-    Task<Look> opening = settledFrame(nullptr, 0);
-    Look first = co_await opening;
-    Frame previous = std::move(first.frame);
-    const int width = previous.image.width();
-    const int height = previous.image.height();
-    m_manifest.pixelWidth = width;
-    m_tileTargetHeight = std::max(height, minimumTileRows);
-    if (m_limits.maxTiles <= 0)
-        throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
-
-    bool firstTaken = false; // the first frame's rows are in the document
-    Stepping at;
-    std::deque<QuickStep> quickSteps;
-    std::optional<ScrollingCaptureEnd> end;
-    while (!end) {
-        checkpoint(Check::scrolling);
-        if (m_doneRequested) {
-            end = ScrollingCaptureEnd::done;
+    CaptureState state;
+    state.started = m_environment.clock->now();
+    state.observedAt = QDateTime::currentDateTimeUtc();
+    state.scrollPoint = m_geometry.rootPixelRect().center();
+    Task<void> opening = openingLook(state);
+    co_await opening;
+    while (!state.end) {
+        Task<bool> readying = readyToStep(state);
+        if (!co_await readying)
             break;
-        }
-        if (clock.now() - started >= m_limits.maxDuration) {
-            end = ScrollingCaptureEnd::durationLimit;
+        Task<std::optional<StepLook>> stepping = wheelStep(state);
+        std::optional<StepLook> step = co_await stepping;
+        if (!step)
             break;
-        }
-        if (m_sealing.isFinished()) {
-            Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
-            if ((end = co_await previousTile))
-                break;
-        }
-        // Recognition behind by more than a few sections holds the scrolling; the panel says so, and
-        // Done ends the capture there.
-        if (recognitionBehind()) {
-            if (m_panel)
-                m_panel->showMessage(QString::fromUtf8(readingMessage));
-            const TaskClock::TimePoint since = clock.now();
-            while (recognitionBehind() && !m_doneRequested) {
-                co_await sleepFor(clock, lookInterval);
-                checkpoint(Check::scrolling);
-            }
-            spent(&ScrollingCaptureTimes::recognizing, since);
-            if (m_panel)
-                m_panel->clearMessage();
-            if (m_doneRequested) {
-                end = ScrollingCaptureEnd::done;
-                break;
-            }
-        }
-        // The step asked for, in rows: what the last steps the pixels confirmed say a notch moves.
-        double perNotch = medianOf(at.perNotch);
-        const auto expectedSteps = [&] {
-            QList<int> steps;
-            if (perNotch > 0) {
-                steps << int(std::lround(at.notches * perNotch));
-                if (at.lostNotches > 0)
-                    steps << int(std::lround((at.notches + at.lostNotches) * perNotch));
-                if (at.owedRows > 0)
-                    steps << steps.last() + at.owedRows;
-            }
-            return steps;
-        };
-        QList<int> expected = expectedSteps();
-        // A first look may do only where the pixels placed every step lately, and for a step short
-        // enough that the frame after the next still overlaps the frame before this one well.
-        const bool firstLookMayDo = !expected.isEmpty() && !at.unconfirmedFrom && at.lostNotches == 0
-            && at.stillSteps == 0 && !at.stoppedShort && at.owedRows == 0 && at.blindRows == 0
-            && int(quickSteps.size()) <= firstLooksPending
-            && expected.first() * (firstLooksPending + 2) <= height - at.fixedTop - at.fixedBottom;
-        const Stepping before = at;
-        ++m_times.steps;
-        if (!m_environment.scrollDown(scrollPoint, at.notches)) {
-            checkpoint(Check::scrolling);
-            throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
-        }
-        // With as many steps as may be taken on their first looks pending, the next look comes no
-        // sooner than a second look of the oldest would have: the rows it brought, alike in both,
-        // are then as settled as any.
-        // A window that animates its steps may start one late, and its notches would add up with
-        // the next step's: a step of it is taken for still only once it has had a while to move.
-        Task<Look> stepping = settledFrame(&previous, at.notches, firstLookMayDo ? expected : QList<int>(),
-            int(quickSteps.size()) >= firstLooksPending ? quickSteps.front().seenAt + settleInterval
-                                                        : TaskClock::TimePoint {},
-            std::max(m_animates ? animatedStillWait : TaskClock::Duration(0),
-                at.movedWhole && at.stillSteps == 0 ? stillWaitAfterWholeStep : TaskClock::Duration(0)));
-        // Notches the window has not moved yet may come during this step.
-        m_lateMotion = at.lostNotches > 0 || at.owedRows > 0;
-        Look look;
-        Frame current;
-        std::optional<ScrollingAlignment> aligned;
-        bool interrupted = false;
-        m_stepping = true;
-        try {
-            look = co_await stepping;
-            current = std::move(look.frame);
-            if (current.image.size() != previous.image.size())
-                throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
-                                                               : ScrollingCaptureError::invalidFrame);
-            // Many more rows than before stay put (a footer came into view, or the lower part of the view
-            // is still where it was): not a step to take on its first look.
-            if (look.alignment
-                && std::max(
-                       look.alignment->fixedTop - at.fixedTop, look.alignment->fixedBottom - at.fixedBottom)
-                    > look.alignment->offset / 2) {
-                look.alignment.reset();
-                Task<Frame> settling = settle(std::move(current));
-                current = co_await settling;
-            }
-            aligned = look.alignment;
-            if (!aligned && look.changed) {
-                Task<ScrollingAlignment> aligning = align(previous.prepared, current.prepared, expected);
-                aligned = co_await aligning;
-            }
-            if (!quickSteps.empty()) {
-                // The rows steps took from their first looks must show the same here. Where they do not,
-                // a frame was not drawn yet: the rows since the last frame confirmed go, and this frame,
-                // once settled, is placed against that one.
-                const bool still
-                    = !aligned || aligned->identical || (aligned->offset == 0 && aligned->isConfident());
-                bool alike = still
-                    || (aligned->offset > 0 && aligned->isConfident()
-                        && aligned->basis != ScrollingAlignment::Basis::unchecked);
-                ScrollingAlignment seen;
-                if (!still)
-                    seen = *aligned;
-                seen.fixedTop = still ? at.fixedTop : aligned->fixedTop;
-                seen.fixedBottom = still ? at.fixedBottom : aligned->fixedBottom;
-                const int shift = still ? 0 : aligned->offset;
-                for (const QuickStep &step : quickSteps) {
-                    seen.offset = at.scroll - step.scroll + shift;
-                    alike = alike && showsSameRows(step.frame.image, current.image, step.rows, seen);
-                }
-                if (alike) {
-                    while (!quickSteps.empty() && quickSteps.front().seenAt + settleInterval <= look.seenAt)
-                        quickSteps.pop_front();
-                } else {
-                    m_firstLooksDistrusted = true;
-                    ++m_times.retaken;
-                    if (look.alignment) {
-                        look.alignment.reset();
-                        Task<Frame> settling = settle(std::move(current));
-                        current = co_await settling;
-                    }
-                    // Every step since, or the earlier ones alone where the window met the end of the
-                    // content.
-                    QList<int> notches;
-                    for (const QuickStep &step : quickSteps)
-                        notches << step.at.notches;
-                    notches << at.notches;
-                    QuickStep &first = quickSteps.front();
-                    dropRows(m_documentHeight - first.documentHeight);
-                    at = first.at;
-                    previous = std::move(first.before);
-                    quickSteps.clear();
-                    perNotch = medianOf(at.perNotch);
-                    at.notches = std::accumulate(notches.begin(), notches.end(), 0);
-                    expected = expectedSteps();
-                    for (int sum = at.notches; perNotch > 0 && notches.size() > 1;) {
-                        sum -= notches.takeLast();
-                        expected << int(std::lround(sum * perNotch));
-                    }
-                    Task<ScrollingAlignment> aligning = align(previous.prepared, current.prepared, expected);
-                    aligned = co_await aligning;
-                }
-            }
-        } catch (const StepInterrupted &) {
-            interrupted = true;
-        }
-        m_stepping = false;
-        if (interrupted) {
-            end = ScrollingCaptureEnd::done;
-            break;
-        }
-        ScrollingAlignment alignment;
-        if (aligned) {
-            alignment = *aligned;
-        } else if (!ScrollingFrameAnalyzer::hidesStep(*current.prepared, at.fixedTop, height - at.fixedBottom,
-                       expected.isEmpty() ? 1 : expected.first())) {
-            alignment.identical = true;
-        } else if (expected.isEmpty()) {
-            // Rows of one colour and no step known yet: there is nothing to tell movement by.
+        const Placed placed = place(state, *step);
+        if (placed == Placed::pause) {
             Task<ScrollingCaptureEnd> pausing = pause();
-            end = co_await pausing;
-            break;
-        } else {
-            // Rows that would look the same after the step (an empty area): it went as expected.
-            alignment.offset = expected.first();
-            alignment.basis = ScrollingAlignment::Basis::unchecked;
-        }
-
-        if (alignment.identical || (alignment.offset == 0 && alignment.isConfident())) {
-            if (firstTaken && alignment.undrawnFrom >= 0) {
-                // The rows the last frame showed blank are drawn now, where they were.
-                const std::optional<int> stale = undrawnRows(alignment, at.scroll);
-                if (!stale) {
-                    Task<ScrollingCaptureEnd> pausing = pause();
-                    end = co_await pausing;
-                    break;
-                }
-                if (*stale > 0) {
-                    dropRows(*stale);
-                    appendRows(current.image, alignment.undrawnFrom, alignment.undrawnFrom + *stale);
-                }
-            }
-            previous = std::move(current);
-            at.lostNotches += at.notches;
-            // A step that stopped short met the end, unless the window glides: then it may have
-            // stopped on its way.
-            if (++at.stillSteps >= (at.stoppedShort && !m_animates ? 1 : stillStepsAtEnd))
-                end = ScrollingCaptureEnd::endOfContent;
-            // The notches that did not move may come with the next step, late: that step is kept
-            // short enough that all of them together still overlap this frame.
-            for (const double rows = medianOf(at.perNotch); at.notches > 1
-                 && (at.notches + at.lostNotches) * rows + at.owedRows
-                     > stepShare * (height - at.fixedTop - at.fixedBottom);)
-                --at.notches;
-            continue;
-        }
-        const bool unchecked = alignment.basis == ScrollingAlignment::Basis::unchecked;
-        // Placed on the expected step alone: the pixels cannot tell it (a flat stretch), or a shorter
-        // step fits as well, as it would where the content ended short of the step.
-        const bool onPriorAlone = unchecked || alignment.fitsShorterStep;
-        at.blindRows = unchecked ? at.blindRows + alignment.offset : 0;
-        // Content that cannot be placed (repeated rows that fit several steps, a jump, a big change,
-        // too long an empty stretch) pauses the capture with what is stitched so far.
-        bool placed
-            = alignment.isConfident() && alignment.offset >= 0 && at.blindRows <= blindViewports * height;
-        if (placed && at.unconfirmedFrom) {
-            if (!at.needsLineUp) {
-                // The content moved on: the steps a shorter one fitted as well did not meet its end.
-                at.unconfirmedFrom.reset();
-            } else if (!unchecked) {
-                // Distinct rows again after a flat stretch: the steps taken through it hold when this
-                // one went as expected too, or fell short where the content ends.
-                const double tolerance = std::max(2.0, perNotch / 4);
-                const bool asExpected = alignment.basis == ScrollingAlignment::Basis::expectedStep
-                    || std::any_of(expected.begin(), expected.end(),
-                        [&](int e) { return std::abs(alignment.offset - e) <= tolerance; });
-                if (asExpected && !at.confirmsAtEnd) {
-                    at.unconfirmedFrom.reset();
-                    at.needsLineUp = false;
-                } else if (!at.confirmsAtEnd && !expected.isEmpty() && alignment.offset < expected.first()) {
-                    at.confirmsAtEnd = true;
-                } else {
-                    placed = false;
-                }
-            }
-        }
-        // With rows owed, the window may have moved any of them: another step the pixels fit as well
-        // cannot be told from the one taken, at the end of the content or not.
-        if (at.owedRows > 0 && (alignment.fitsShorterStep || alignment.fitsLongerStep))
-            placed = false;
-        if (!placed) {
-            Task<ScrollingCaptureEnd> pausing = pause();
-            end = co_await pausing;
-            break;
-        }
-        // A step that moved the notches of steps taken for still: the window is slower than it
-        // seemed.
-        if (at.lostNotches > 0 && perNotch > 0 && alignment.offset > (at.notches + 0.5) * perNotch) {
-            noteReaction(m_reactionLimit);
-            animates();
-        }
-        const int fixedTop = unchecked ? at.fixedTop : alignment.fixedTop;
-        const int fixedBottom = unchecked ? at.fixedBottom : alignment.fixedBottom;
-
-        const int movingBottom = height - fixedBottom;
-        const int newScroll = at.scroll + alignment.offset;
-        if (!firstTaken) {
-            if (!fitsPixelLimit(qint64(width) * movingBottom))
-                throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
-            appendRows(previous.image, 0, movingBottom);
-            firstTaken = true;
-        } else if (fixedBottom > at.fixedBottom) {
-            // Rows the last step took as content stay put now (a footer or a floating button that
-            // came into view): take them back while they are not sealed, and take what they hid
-            // from this frame.
-            const int stale
-                = std::min(m_documentHeight - (at.scroll + movingBottom), m_pendingHeight - m_sealableHeight);
-            if (stale > 0 && m_documentHeight - stale - newScroll >= fixedTop)
-                dropRows(stale);
-        }
-        if (!unchecked && alignment.undrawnFrom >= 0) {
-            // The last frame showed rows blank that this one shows drawn: they come from this one.
-            const std::optional<int> stale = undrawnRows(alignment, at.scroll);
-            if (!stale) {
-                Task<ScrollingCaptureEnd> pausing = pause();
-                end = co_await pausing;
-                break;
-            }
-            dropRows(*stale);
-        }
-        const int from = m_documentHeight - newScroll;
-        if (from < fixedTop) {
-            // The step went past rows never seen: stop rather than leave a gap. What this step found
-            // staying put at the bottom of the last frame is kept below its rows, as at any end: the
-            // first frame's rows beside a floating button would be lost otherwise.
-            at.fixedBottom = std::max(at.fixedBottom, fixedBottom);
-            Task<ScrollingCaptureEnd> pausing = pause();
-            end = co_await pausing;
-            break;
-        }
-        if (movingBottom > from && !fitsPixelLimit(qint64(width) * (movingBottom - from))) {
-            end = ScrollingCaptureEnd::pixelLimit;
-            break;
-        }
-        if (at.unconfirmedFrom)
-            at.unconfirmedFrom = std::min(*at.unconfirmedFrom, m_documentHeight);
-        if (onPriorAlone && !at.unconfirmedFrom)
-            at.unconfirmedFrom = m_documentHeight;
-        at.needsLineUp = at.needsLineUp || unchecked;
-        if (look.alignment) {
-            quickSteps.push_back(QuickStep { previous, before, m_documentHeight, current, newScroll,
-                { from, std::max(from, movingBottom) }, look.seenAt });
-            ++m_times.firstLooks;
-        }
-        appendRows(current.image, from, movingBottom);
-        const double tolerance = shortfallTolerance(at.perNotch, at.notches);
-        at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
-            && alignment.offset < expected.first() - tolerance;
-        at.movedWhole = !at.stoppedShort;
-        // The rest of a step seen short may come with the next one: a busy window moves notches
-        // late, an animated one stalls on its way. It is expected then, and the next step kept short
-        // enough that both together still overlap this frame above what stays put over it, and,
-        // where rows repeat, that no two offsets it may move fit alike.
-        const int asked = expected.isEmpty() ? 0 : expected.first() + at.owedRows;
-        const int owed = alignment.offset < asked - tolerance ? asked - alignment.offset : 0;
-        if (alignment.basis == ScrollingAlignment::Basis::image && at.lostNotches == 0 && !at.stoppedShort
-            && at.owedRows == 0) {
-            at.perNotch.push_back(double(alignment.offset) / at.notches);
-            if (int(at.perNotch.size()) > perNotchSamples)
-                at.perNotch.pop_front();
-        }
-        at.scroll = newScroll;
-        at.fixedTop = fixedTop;
-        at.fixedBottom = fixedBottom;
-        at.stillSteps = 0;
-        at.lostNotches = 0;
-        // Steps stay shorter than the shortest period seen lately, until a viewport's worth of rows
-        // has gone by without any repeating.
-        if (alignment.period > 0) {
-            at.period = at.period > 0 ? std::min(at.period, alignment.period) : alignment.period;
-            at.periodFreeRows = 0;
-        } else if ((at.periodFreeRows += alignment.offset) >= height) {
-            at.period = 0;
-        }
-        at.notches = notchesForStep(
-            medianOf(at.perNotch), at.notches, movingBottom - fixedTop, at.period, stepShare);
-        at.owedRows = owed;
-        for (const double rows = medianOf(at.perNotch);
-             owed > 0 && at.period > 0 && at.notches > 1 && at.notches * rows + owed >= at.period;)
-            --at.notches;
-        for (const double rows = medianOf(at.perNotch);
-             owed > 0 && at.notches > 1 && at.notches * rows + owed > stepShare * (movingBottom - fixedTop);)
-            --at.notches;
-        previous = std::move(current);
-
-        // The rows of the last step stay pending, so a footer found in them later can be taken back,
-        // and so do rows not confirmed yet, and enough rows for a last tile of its own.
-        const int kept = at.unconfirmedFrom ? *at.unconfirmedFrom : m_documentHeight;
-        const int sealable
-            = std::min(m_sealableHeight, kept - shortestTileRows - (m_documentHeight - m_pendingHeight));
-        if (sealable >= m_tileTargetHeight) {
-            // One tile is sealed at a time, the previous one long done by now.
-            const TaskClock::TimePoint since = clock.now();
-            Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
-            end = co_await previousTile;
-            spent(&ScrollingCaptureTimes::sealing, since);
-            if (!end)
-                end = startSealing(sealable);
-            if (!end && tileLimitReached())
-                end = ScrollingCaptureEnd::tileLimit;
+            state.end = co_await pausing;
+        } else if (placed == Placed::moved) {
+            Task<void> sealing = sealReady(state);
+            co_await sealing;
         }
     }
+    Task<void> confirming = settleFirstLooks(state);
+    co_await confirming;
+    Task<ScrollingCaptureResult> finishing = finish(state);
+    co_return co_await finishing;
+}
 
+Task<void> ScrollingCaptureCoordinator::openingLook(CaptureState &state)
+{
+    Task<Look> opening = settledFrame(nullptr, 0);
+    Look first = co_await opening;
+    startOn(state, std::move(first.frame));
+    if (m_limits.maxTiles <= 0)
+        throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
+}
+
+void ScrollingCaptureCoordinator::startOn(CaptureState &state, Frame first)
+{
+    state.previous = std::move(first);
+    state.width = state.previous.image.width();
+    state.height = state.previous.image.height();
+    m_manifest.pixelWidth = state.width;
+    m_tileTargetHeight = std::max(state.height, minimumTileRows);
+}
+
+Task<bool> ScrollingCaptureCoordinator::readyToStep(CaptureState &state)
+{
+    TaskClock &clock = *m_environment.clock;
+    checkpoint(Check::scrolling);
+    if (m_doneRequested) {
+        state.end = ScrollingCaptureEnd::done;
+        co_return false;
+    }
+    if (clock.now() - state.started >= m_limits.maxDuration) {
+        state.end = ScrollingCaptureEnd::durationLimit;
+        co_return false;
+    }
+    if (m_sealing.isFinished()) {
+        Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
+        if ((state.end = co_await previousTile))
+            co_return false;
+    }
+    // Recognition behind by more than a few sections holds the scrolling; the panel says so, and
+    // Done ends the capture there.
+    if (recognitionBehind()) {
+        if (m_panel)
+            m_panel->showMessage(QString::fromUtf8(readingMessage));
+        const TaskClock::TimePoint since = clock.now();
+        while (recognitionBehind() && !m_doneRequested) {
+            co_await sleepFor(clock, lookInterval);
+            checkpoint(Check::scrolling);
+        }
+        spent(&ScrollingCaptureTimes::recognizing, since);
+        if (m_panel)
+            m_panel->clearMessage();
+        if (m_doneRequested) {
+            state.end = ScrollingCaptureEnd::done;
+            co_return false;
+        }
+    }
+    co_return true;
+}
+
+QList<int> ScrollingCaptureCoordinator::expectedSteps(const Stepping &at)
+{
+    // The step asked for, in rows: what the last steps the pixels confirmed say a notch moves.
+    const double perNotch = medianOf(at.perNotch);
+    QList<int> steps;
+    if (perNotch > 0) {
+        steps << int(std::lround(at.notches * perNotch));
+        if (at.lostNotches > 0)
+            steps << int(std::lround((at.notches + at.lostNotches) * perNotch));
+        if (at.owedRows > 0)
+            steps << steps.last() + at.owedRows;
+    }
+    return steps;
+}
+
+Task<std::optional<ScrollingCaptureCoordinator::StepLook>> ScrollingCaptureCoordinator::wheelStep(
+    CaptureState &state)
+{
+    Stepping &at = state.at;
+    StepLook step;
+    step.expected = expectedSteps(at);
+    const QList<int> expected = step.expected;
+    // A first look may do only where the pixels placed every step lately, and for a step short
+    // enough that the frame after the next still overlaps the frame before this one well.
+    const bool firstLookMayDo = !expected.isEmpty() && !at.unconfirmedFrom && at.lostNotches == 0
+        && at.stillSteps == 0 && !at.stoppedShort && at.owedRows == 0 && at.blindRows == 0
+        && int(state.quickSteps.size()) <= firstLooksPending
+        && expected.first() * (firstLooksPending + 2) <= state.height - at.fixedTop - at.fixedBottom;
+    step.before = at;
+    ++m_times.steps;
+    if (!m_environment.scrollDown(state.scrollPoint, at.notches)) {
+        checkpoint(Check::scrolling);
+        throw ScrollingCaptureFailure(ScrollingCaptureError::permissionRevoked);
+    }
+    // With as many steps as may be taken on their first looks pending, the next look comes no
+    // sooner than a second look of the oldest would have: the rows it brought, alike in both,
+    // are then as settled as any.
+    // A window that animates its steps may start one late, and its notches would add up with
+    // the next step's: a step of it is taken for still only once it has had a while to move.
+    Task<Look> stepping = settledFrame(&state.previous, at.notches, firstLookMayDo ? expected : QList<int>(),
+        int(state.quickSteps.size()) >= firstLooksPending ? state.quickSteps.front().seenAt + settleInterval
+                                                          : TaskClock::TimePoint {},
+        std::max(m_animates ? animatedStillWait : TaskClock::Duration(0),
+            at.movedWhole && at.stillSteps == 0 ? stillWaitAfterWholeStep : TaskClock::Duration(0)));
+    // Notches the window has not moved yet may come during this step.
+    m_lateMotion = at.lostNotches > 0 || at.owedRows > 0;
+    bool interrupted = false;
+    m_stepping = true;
+    try {
+        step.look = co_await stepping;
+        step.current = std::move(step.look.frame);
+        if (step.current.image.size() != state.previous.image.size())
+            throw ScrollingCaptureFailure(m_displayChanged ? ScrollingCaptureError::displayChanged
+                                                           : ScrollingCaptureError::invalidFrame);
+        // Many more rows than before stay put (a footer came into view, or the lower part of the view
+        // is still where it was): not a step to take on its first look.
+        const std::optional<ScrollingAlignment> &quick = step.look.alignment;
+        if (quick
+            && std::max(quick->fixedTop - at.fixedTop, quick->fixedBottom - at.fixedBottom)
+                > quick->offset / 2) {
+            step.look.alignment.reset();
+            Task<Frame> settling = settle(std::move(step.current));
+            step.current = co_await settling;
+        }
+        step.aligned = step.look.alignment;
+        if (!step.aligned && step.look.changed) {
+            Task<ScrollingAlignment> aligning
+                = align(state.previous.prepared, step.current.prepared, expected);
+            step.aligned = co_await aligning;
+        }
+        Task<void> confirming = confirmFirstLooks(state, step);
+        co_await confirming;
+    } catch (const StepInterrupted &) {
+        interrupted = true;
+    }
+    m_stepping = false;
+    if (interrupted) {
+        state.end = ScrollingCaptureEnd::done;
+        co_return std::nullopt;
+    }
+    co_return step;
+}
+
+Task<void> ScrollingCaptureCoordinator::confirmFirstLooks(CaptureState &state, StepLook &step)
+{
+    std::deque<QuickStep> &quickSteps = state.quickSteps;
+    if (quickSteps.empty())
+        co_return;
+    Stepping &at = state.at;
+    const std::optional<ScrollingAlignment> &aligned = step.aligned;
+    // The rows steps took from their first looks must show the same here. Where they do not, a frame
+    // was not drawn yet: the rows since the last frame confirmed go, and this frame, once settled, is
+    // placed against that one.
+    const bool still = !aligned || aligned->identical || (aligned->offset == 0 && aligned->isConfident());
+    bool alike = still
+        || (aligned->offset > 0 && aligned->isConfident()
+            && aligned->basis != ScrollingAlignment::Basis::unchecked);
+    ScrollingAlignment seen;
+    if (!still)
+        seen = *aligned;
+    seen.fixedTop = still ? at.fixedTop : aligned->fixedTop;
+    seen.fixedBottom = still ? at.fixedBottom : aligned->fixedBottom;
+    const int shift = still ? 0 : aligned->offset;
+    for (const QuickStep &quickStep : quickSteps) {
+        seen.offset = at.scroll - quickStep.scroll + shift;
+        alike = alike && showsSameRows(quickStep.frame.image, step.current.image, quickStep.rows, seen);
+    }
+    if (alike) {
+        while (!quickSteps.empty() && quickSteps.front().seenAt + settleInterval <= step.look.seenAt)
+            quickSteps.pop_front();
+        co_return;
+    }
+    m_firstLooksDistrusted = true;
+    ++m_times.retaken;
+    if (step.look.alignment) {
+        step.look.alignment.reset();
+        Task<Frame> settling = settle(std::move(step.current));
+        step.current = co_await settling;
+    }
+    // Every step since, or the earlier ones alone where the window met the end of the content.
+    QList<int> notches;
+    for (const QuickStep &quickStep : quickSteps)
+        notches << quickStep.at.notches;
+    notches << at.notches;
+    QuickStep &first = quickSteps.front();
+    dropRows(m_documentHeight - first.documentHeight);
+    at = first.at;
+    state.previous = std::move(first.before);
+    quickSteps.clear();
+    const double perNotch = medianOf(at.perNotch);
+    at.notches = std::accumulate(notches.begin(), notches.end(), 0);
+    step.expected = expectedSteps(at);
+    for (int sum = at.notches; perNotch > 0 && notches.size() > 1;) {
+        sum -= notches.takeLast();
+        step.expected << int(std::lround(sum * perNotch));
+    }
+    Task<ScrollingAlignment> aligning = align(state.previous.prepared, step.current.prepared, step.expected);
+    step.aligned = co_await aligning;
+}
+
+ScrollingCaptureCoordinator::Placed ScrollingCaptureCoordinator::place(CaptureState &state, StepLook &step)
+{
+    const Stepping &at = state.at;
+    const QList<int> &expected = step.expected;
+    ScrollingAlignment alignment;
+    if (step.aligned) {
+        alignment = *step.aligned;
+    } else if (!ScrollingFrameAnalyzer::hidesStep(*step.current.prepared, at.fixedTop,
+                   state.height - at.fixedBottom, expected.isEmpty() ? 1 : expected.first())) {
+        alignment.identical = true;
+    } else if (expected.isEmpty()) {
+        // Rows of one colour and no step known yet: there is nothing to tell movement by.
+        return Placed::pause;
+    } else {
+        // Rows that would look the same after the step (an empty area): it went as expected.
+        alignment.offset = expected.first();
+        alignment.basis = ScrollingAlignment::Basis::unchecked;
+    }
+    if (alignment.identical || (alignment.offset == 0 && alignment.isConfident()))
+        return placeStill(state, std::move(step.current), alignment);
+    return placeMoved(state, step, alignment);
+}
+
+ScrollingCaptureCoordinator::Placed ScrollingCaptureCoordinator::placeStill(
+    CaptureState &state, Frame current, const ScrollingAlignment &alignment)
+{
+    Stepping &at = state.at;
+    if (state.firstTaken && alignment.undrawnFrom >= 0) {
+        // The rows the last frame showed blank are drawn now, where they were.
+        const std::optional<int> stale = undrawnRows(alignment, at.scroll);
+        if (!stale)
+            return Placed::pause;
+        if (*stale > 0) {
+            dropRows(*stale);
+            appendRows(current.image, alignment.undrawnFrom, alignment.undrawnFrom + *stale);
+        }
+    }
+    state.previous = std::move(current);
+    at.lostNotches += at.notches;
+    // A step that stopped short met the end, unless the window glides: then it may have stopped on
+    // its way.
+    if (++at.stillSteps >= (at.stoppedShort && !m_animates ? 1 : stillStepsAtEnd))
+        state.end = ScrollingCaptureEnd::endOfContent;
+    // The notches that did not move may come with the next step, late: that step is kept short
+    // enough that all of them together still overlap this frame.
+    for (const double rows = medianOf(at.perNotch); at.notches > 1
+         && (at.notches + at.lostNotches) * rows + at.owedRows
+             > stepShare * (state.height - at.fixedTop - at.fixedBottom);)
+        --at.notches;
+    return Placed::still;
+}
+
+ScrollingCaptureCoordinator::Placed ScrollingCaptureCoordinator::placeMoved(
+    CaptureState &state, StepLook &step, const ScrollingAlignment &alignment)
+{
+    Stepping &at = state.at;
+    const QList<int> &expected = step.expected;
+    const int width = state.width;
+    const int height = state.height;
+    const double perNotch = medianOf(at.perNotch);
+    const bool unchecked = alignment.basis == ScrollingAlignment::Basis::unchecked;
+    // Placed on the expected step alone: the pixels cannot tell it (a flat stretch), or a shorter
+    // step fits as well, as it would where the content ended short of the step.
+    const bool onPriorAlone = unchecked || alignment.fitsShorterStep;
+    at.blindRows = unchecked ? at.blindRows + alignment.offset : 0;
+    // Content that cannot be placed (repeated rows that fit several steps, a jump, a big change,
+    // too long an empty stretch) pauses the capture with what is stitched so far.
+    bool placed = alignment.isConfident() && alignment.offset >= 0 && at.blindRows <= blindViewports * height;
+    if (placed && at.unconfirmedFrom) {
+        if (!at.needsLineUp) {
+            // The content moved on: the steps a shorter one fitted as well did not meet its end.
+            at.unconfirmedFrom.reset();
+        } else if (!unchecked) {
+            // Distinct rows again after a flat stretch: the steps taken through it hold when this
+            // one went as expected too, or fell short where the content ends.
+            const double tolerance = std::max(2.0, perNotch / 4);
+            const bool asExpected = alignment.basis == ScrollingAlignment::Basis::expectedStep
+                || std::any_of(expected.begin(), expected.end(),
+                    [&](int e) { return std::abs(alignment.offset - e) <= tolerance; });
+            if (asExpected && !at.confirmsAtEnd) {
+                at.unconfirmedFrom.reset();
+                at.needsLineUp = false;
+            } else if (!at.confirmsAtEnd && !expected.isEmpty() && alignment.offset < expected.first()) {
+                at.confirmsAtEnd = true;
+            } else {
+                placed = false;
+            }
+        }
+    }
+    // With rows owed, the window may have moved any of them: another step the pixels fit as well
+    // cannot be told from the one taken, at the end of the content or not.
+    if (at.owedRows > 0 && (alignment.fitsShorterStep || alignment.fitsLongerStep))
+        placed = false;
+    if (!placed)
+        return Placed::pause;
+    // A step that moved the notches of steps taken for still: the window is slower than it
+    // seemed.
+    if (at.lostNotches > 0 && perNotch > 0 && alignment.offset > (at.notches + 0.5) * perNotch) {
+        noteReaction(m_reactionLimit);
+        animates();
+    }
+    const int fixedTop = unchecked ? at.fixedTop : alignment.fixedTop;
+    const int fixedBottom = unchecked ? at.fixedBottom : alignment.fixedBottom;
+
+    const int movingBottom = height - fixedBottom;
+    const int newScroll = at.scroll + alignment.offset;
+    if (!state.firstTaken) {
+        if (!fitsPixelLimit(qint64(width) * movingBottom))
+            throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
+        appendRows(state.previous.image, 0, movingBottom);
+        state.firstTaken = true;
+    } else if (fixedBottom > at.fixedBottom) {
+        // Rows the last step took as content stay put now (a footer or a floating button that came
+        // into view): take them back while they are not sealed, and take what they hid from this
+        // frame.
+        const int stale
+            = std::min(m_documentHeight - (at.scroll + movingBottom), m_pendingHeight - m_sealableHeight);
+        if (stale > 0 && m_documentHeight - stale - newScroll >= fixedTop)
+            dropRows(stale);
+    }
+    if (!unchecked && alignment.undrawnFrom >= 0) {
+        // The last frame showed rows blank that this one shows drawn: they come from this one.
+        const std::optional<int> stale = undrawnRows(alignment, at.scroll);
+        if (!stale)
+            return Placed::pause;
+        dropRows(*stale);
+    }
+    const int from = m_documentHeight - newScroll;
+    if (from < fixedTop) {
+        // The step went past rows never seen: stop rather than leave a gap. What this step found
+        // staying put at the bottom of the last frame is kept below its rows, as at any end: the
+        // first frame's rows beside a floating button would be lost otherwise.
+        at.fixedBottom = std::max(at.fixedBottom, fixedBottom);
+        return Placed::pause;
+    }
+    if (movingBottom > from && !fitsPixelLimit(qint64(width) * (movingBottom - from))) {
+        state.end = ScrollingCaptureEnd::pixelLimit;
+        return Placed::ended;
+    }
+    if (at.unconfirmedFrom)
+        at.unconfirmedFrom = std::min(*at.unconfirmedFrom, m_documentHeight);
+    if (onPriorAlone && !at.unconfirmedFrom)
+        at.unconfirmedFrom = m_documentHeight;
+    at.needsLineUp = at.needsLineUp || unchecked;
+    if (step.look.alignment) {
+        state.quickSteps.push_back(QuickStep { state.previous, step.before, m_documentHeight, step.current,
+            newScroll, { from, std::max(from, movingBottom) }, step.look.seenAt });
+        ++m_times.firstLooks;
+    }
+    appendRows(step.current.image, from, movingBottom);
+    const double tolerance = shortfallTolerance(at.perNotch, at.notches);
+    at.stoppedShort = alignment.basis == ScrollingAlignment::Basis::image && !expected.isEmpty()
+        && alignment.offset < expected.first() - tolerance;
+    at.movedWhole = !at.stoppedShort;
+    // The rest of a step seen short may come with the next one: a busy window moves notches late, an
+    // animated one stalls on its way. It is expected then, and the next step kept short enough that
+    // both together still overlap this frame above what stays put over it, and, where rows repeat,
+    // that no two offsets it may move fit alike.
+    const int asked = expected.isEmpty() ? 0 : expected.first() + at.owedRows;
+    const int owed = alignment.offset < asked - tolerance ? asked - alignment.offset : 0;
+    if (alignment.basis == ScrollingAlignment::Basis::image && at.lostNotches == 0 && !at.stoppedShort
+        && at.owedRows == 0) {
+        at.perNotch.push_back(double(alignment.offset) / at.notches);
+        if (int(at.perNotch.size()) > perNotchSamples)
+            at.perNotch.pop_front();
+    }
+    at.scroll = newScroll;
+    at.fixedTop = fixedTop;
+    at.fixedBottom = fixedBottom;
+    at.stillSteps = 0;
+    at.lostNotches = 0;
+    // Steps stay shorter than the shortest period seen lately, until a viewport's worth of rows has
+    // gone by without any repeating.
+    if (alignment.period > 0) {
+        at.period = at.period > 0 ? std::min(at.period, alignment.period) : alignment.period;
+        at.periodFreeRows = 0;
+    } else if ((at.periodFreeRows += alignment.offset) >= height) {
+        at.period = 0;
+    }
+    at.notches
+        = notchesForStep(medianOf(at.perNotch), at.notches, movingBottom - fixedTop, at.period, stepShare);
+    at.owedRows = owed;
+    for (const double rows = medianOf(at.perNotch);
+         owed > 0 && at.period > 0 && at.notches > 1 && at.notches * rows + owed >= at.period;)
+        --at.notches;
+    for (const double rows = medianOf(at.perNotch);
+         owed > 0 && at.notches > 1 && at.notches * rows + owed > stepShare * (movingBottom - fixedTop);)
+        --at.notches;
+    state.previous = std::move(step.current);
+    return Placed::moved;
+}
+
+Task<void> ScrollingCaptureCoordinator::sealReady(CaptureState &state)
+{
+    // The rows of the last step stay pending, so a footer found in them later can be taken back, and
+    // so do rows not confirmed yet, and enough rows for a last tile of its own.
+    const int kept = state.at.unconfirmedFrom ? *state.at.unconfirmedFrom : m_documentHeight;
+    const int sealable
+        = std::min(m_sealableHeight, kept - shortestTileRows - (m_documentHeight - m_pendingHeight));
+    if (sealable < m_tileTargetHeight)
+        co_return;
+    // One tile is sealed at a time, the previous one long done by now.
+    const TaskClock::TimePoint since = m_environment.clock->now();
+    Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
+    state.end = co_await previousTile;
+    spent(&ScrollingCaptureTimes::sealing, since);
+    if (!state.end)
+        state.end = startSealing(sealable);
+    if (!state.end && tileLimitReached())
+        state.end = ScrollingCaptureEnd::tileLimit;
+}
+
+Task<void> ScrollingCaptureCoordinator::settleFirstLooks(CaptureState &state)
+{
     // Stopped after steps taken on their first looks: their rows stay if a settled look shows them
     // alike, else the capture ends on the last frame confirmed. After a pause the window is no
     // longer where the last frame was: they go.
-    if (!quickSteps.empty()) {
-        bool alike = false;
-        if (end != ScrollingCaptureEnd::paused) {
-            Task<Frame> settling = settle(previous);
-            const Frame settled = co_await settling;
-            ScrollingAlignment still;
-            still.fixedTop = at.fixedTop;
-            still.fixedBottom = at.fixedBottom;
-            alike = true;
-            for (const QuickStep &step : quickSteps) {
-                still.offset = at.scroll - step.scroll;
-                alike = alike && showsSameRows(step.frame.image, settled.image, step.rows, still);
-            }
+    if (state.quickSteps.empty())
+        co_return;
+    Stepping &at = state.at;
+    bool alike = false;
+    if (state.end != ScrollingCaptureEnd::paused) {
+        Task<Frame> settling = settle(state.previous);
+        const Frame settled = co_await settling;
+        ScrollingAlignment still;
+        still.fixedTop = at.fixedTop;
+        still.fixedBottom = at.fixedBottom;
+        alike = true;
+        for (const QuickStep &step : state.quickSteps) {
+            still.offset = at.scroll - step.scroll;
+            alike = alike && showsSameRows(step.frame.image, settled.image, step.rows, still);
         }
-        if (!alike) {
-            ++m_times.retaken;
-            QuickStep &first = quickSteps.front();
-            dropRows(m_documentHeight - first.documentHeight);
-            at = first.at;
-            previous = std::move(first.before);
-        }
-        quickSteps.clear();
     }
+    if (!alike) {
+        ++m_times.retaken;
+        QuickStep &first = state.quickSteps.front();
+        dropRows(m_documentHeight - first.documentHeight);
+        at = first.at;
+        state.previous = std::move(first.before);
+    }
+    state.quickSteps.clear();
+}
+
+Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::finish(CaptureState &state)
+{
+    TaskClock &clock = *m_environment.clock;
+    const Stepping &at = state.at;
+    std::optional<ScrollingCaptureEnd> &end = state.end;
+    const int width = state.width;
+    const int height = state.height;
     // Rows nothing confirmed are taken back: the capture keeps what it knows and says it stopped.
     const bool rolledBack
         = at.unconfirmedFrom && !(end == ScrollingCaptureEnd::endOfContent && at.confirmsAtEnd);
@@ -1219,16 +1290,16 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
         }
     }
     // The rows still pending, with the footer below them once.
-    const bool stoodStill = !firstTaken;
-    if (!firstTaken) {
+    const bool stoodStill = !state.firstTaken;
+    if (!state.firstTaken) {
         if (!fitsPixelLimit(qint64(width) * height))
             throw ScrollingCaptureFailure(ScrollingCaptureError::storageLimitReached);
-        appendRows(previous.image, 0, height);
+        appendRows(state.previous.image, 0, height);
     } else if (at.fixedBottom > 0 && !rolledBack) {
         // Rows that looked fixed only because they were blank may be stored already.
         const int from = std::max(height - at.fixedBottom, m_documentHeight - at.scroll);
         if (fitsPixelLimit(qint64(width) * (height - from)))
-            appendRows(previous.image, from, height);
+            appendRows(state.previous.image, from, height);
         else
             end = ScrollingCaptureEnd::pixelLimit;
     }
@@ -1251,7 +1322,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     const bool pending = m_collecting;
     const ScrollingCaptureText recognized = pending ? ScrollingCaptureText {} : textSoFar();
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    CaptureDraft draft(m_draftID, now, now, observedAt, QByteArray(), recognized.text, recognized.text,
+    CaptureDraft draft(m_draftID, now, now, state.observedAt, QByteArray(), recognized.text, recognized.text,
         recognized.languages, recognized.observations, m_target.name,
         m_target.bundleID.isEmpty() ? std::nullopt : std::optional<QString>(m_target.bundleID),
         OCRLayout::defaultTitle(recognized.text), QString(), QStringList(), m_manifest, std::nullopt);
@@ -1262,6 +1333,12 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::capture()
     checkpoint(Check::finishing);
     co_return ScrollingCaptureResult { std::move(draft), *end, recognitionError(recognized), pending,
         stoodStill };
+}
+
+QImage ScrollingCaptureCoordinator::pendingImage() const
+{
+    return m_pendingRows.isEmpty() ? QImage()
+                                   : stacked(m_pendingRows, m_manifest.pixelWidth, m_pendingHeight);
 }
 
 std::optional<QString> ScrollingCaptureCoordinator::recognitionError(const ScrollingCaptureText &text)

@@ -11,9 +11,11 @@
 #include "Scrolling/ScrollingCaptureResult.h"
 #include "Scrolling/ScrollingFrameAnalyzer.h"
 
+#include <QDateTime>
 #include <QFuture>
 #include <QImage>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QUuid>
 
@@ -126,7 +128,7 @@ signals:
     // and waits for Done or Cancel.
     void paused();
 
-private:
+protected:
     struct Frame
     {
         QImage image;
@@ -181,6 +183,66 @@ private:
         std::pair<int, int> rows; // the rows of the frame it brought
         TaskClock::TimePoint seenAt;
     };
+    // One capture between its steps: the frame the next step is aligned to, where it stands, the steps
+    // taken on their first looks and not confirmed yet, and why it ended once it has.
+    struct CaptureState
+    {
+        Frame previous;
+        int width = 0;
+        int height = 0;
+        QPoint scrollPoint;
+        TaskClock::TimePoint started {};
+        QDateTime observedAt;
+        bool firstTaken = false; // the first frame's rows are in the document
+        Stepping at;
+        std::deque<QuickStep> quickSteps;
+        std::optional<ScrollingCaptureEnd> end;
+    };
+    // What one wheel step showed: its look, aligned to the frame before it where the pixels tell.
+    struct StepLook
+    {
+        Stepping before; // where the capture stood before the step
+        QList<int> expected; // the steps expected of it, most likely first
+        Look look;
+        Frame current;
+        std::optional<ScrollingAlignment> aligned;
+    };
+    enum class Placed {
+        moved, // the step's rows are in the document
+        still, // nothing moved (the end of the content, when it says so)
+        ended, // a limit left no room for its rows
+        pause, // it cannot be placed
+    };
+
+    // The capture as steps, in order: the opening look; whether another step may be taken; the step
+    // and its settled look; its place in the document; sealing what is ready; and at the end, the
+    // steps taken on their first looks, then the last rows and the draft.
+    Task<void> openingLook(CaptureState &state);
+    // The capture starts from `first`: the width of its document and of its tiles.
+    void startOn(CaptureState &state, Frame first);
+    Task<bool> readyToStep(CaptureState &state);
+    // Empty when Done came during the step: the capture ends on the frame before it.
+    Task<std::optional<StepLook>> wheelStep(CaptureState &state);
+    // Rows steps took on their first looks, checked against the step's look; taken again from the
+    // last frame confirmed when it shows them otherwise.
+    Task<void> confirmFirstLooks(CaptureState &state, StepLook &step);
+    Placed place(CaptureState &state, StepLook &step);
+    // A step that left the view where it was: rows drawn since are taken again, and enough still
+    // steps end the content.
+    Placed placeStill(CaptureState &state, Frame current, const ScrollingAlignment &alignment);
+    Placed placeMoved(CaptureState &state, StepLook &step, const ScrollingAlignment &alignment);
+    Task<void> sealReady(CaptureState &state);
+    Task<void> settleFirstLooks(CaptureState &state);
+    Task<ScrollingCaptureResult> finish(CaptureState &state);
+    static QList<int> expectedSteps(const Stepping &at);
+
+    // Stitching: rows of a frame appended to the document.
+    void appendRows(const QImage &frame, int fromRow, int toRow);
+    // The rows not sealed yet, top to bottom.
+    QImage pendingImage() const;
+    int documentHeight() const { return m_documentHeight; }
+
+private:
     enum class Check { scrolling, finishing };
 
     Task<ScrollingCaptureResult> capture();
@@ -211,8 +273,6 @@ private:
     void hideChrome();
     void observeDisplays();
 
-    // Stitching: rows of a frame appended to the document.
-    void appendRows(const QImage &frame, int fromRow, int toRow);
     // Takes the last `rows` rows back out of the document (pending rows only).
     void dropRows(int rows);
     // How many of the last rows the previous frame showed blank and this alignment shows drawn, to be
