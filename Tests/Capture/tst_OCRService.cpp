@@ -785,6 +785,44 @@ private slots:
                       << Drawn { mail[i], { 8, 98 + 18 * int(i) }, ink, 14, "DejaVu Sans Mono" };
         QTest::newRow("e-mail addresses in a terminal")
             << page({ 700, 140 }, white, {}, addresses) << (mail + mail + mail).join(' ');
+
+        // Marks the engine read as another mark, or left out, or made up, where the ink shows which
+        // they are: an underscore read as a point or not at all, a point read as a hyphen, a hyphen
+        // after a point where there is none, an "@" read as "G", a zero with a dot in it read as "6".
+        struct Shown
+        {
+            const char *kind;
+            QStringList texts;
+            QString family;
+            QList<int> sizes;
+        };
+        const QStringList code { "if total >= 1_000: see guide#setup_1" };
+        const QStringList people { "Maria Lopez", "maria.lopez@example.com", "Jonas Berg",
+            "j.berg@example.org", "Erik Svensson", "erik_s@mail.example.net" };
+        for (const Shown &shown : {
+                 Shown { "an underscore read as a point", code, "DejaVu Sans Mono", { 9, 12, 14 } },
+                 Shown { "an underscore left out", code, "DejaVu Sans Mono", { 15, 16 } },
+                 Shown { "a point read as a hyphen", people, "Noto Sans", { 14 } },
+                 Shown { "a point read as a hyphen", people, "Liberation Sans", { 12 } },
+                 Shown { "a hyphen made up after a point", people, "Noto Sans", { 12 } },
+                 Shown { "an at sign read as a G",
+                     { "Report bugs to <bugs@example.org> or", "ops-team+alerts@mail.example.net." },
+                     "DejaVu Sans Mono", { 13 } },
+                 Shown { "a zero with a dot in it",
+                     { "static int flush(void)", "   int count = 0;", "   return count - 1;" },
+                     "DejaVu Sans Mono", { 10 } },
+             }) {
+            for (const int size : shown.sizes)
+                QTest::addRow("%s, %s %d px", shown.kind, qPrintable(shown.family), size)
+                    << ::lines(shown.texts, shown.family, size, false) << shown.texts.join(' ').simplified();
+        }
+
+        // A terminal's column of signed percentages: with a word to a line there are no spaces to
+        // judge by, and "+900.0%" was cut after its point.
+        const QImage numbers(
+            QStringLiteral(QT_TESTCASE_SOURCEDIR "/../benchmarks/data/widget-screens/23-numbers.png"));
+        QTest::newRow("a decimal point in a column of single words") << numbers.copy(270, 0,
+            numbers.width() - 270, numbers.height()) << "change -18.6% -200.0% +191.5% +900.0% -28.4%";
     }
 
     void keepsWhatTheTextSays()

@@ -1,5 +1,6 @@
 #include "Capture/OCRService.h"
 
+#include "Capture/GlyphInk.h"
 #include "Capture/PageAnalysis.h"
 
 #include "Documents/TextSanitizer.h"
@@ -261,10 +262,17 @@ void respace(QList<Line> &lines, int capHeight)
         return values[values.size() / 2];
     };
     std::vector<int> letterGaps;
+    // After a decimal point or a thousands' comma, to the digit that follows it within a word.
+    std::vector<int> separatorGaps;
+    const auto isSeparator = [](const QString &text) { return text == u"." || text == u","; };
     for (const Line &line : lines) {
         for (const Word &word : line.words) {
-            for (qsizetype g = 1; spelled(word) && g < word.glyphs.size(); ++g)
+            for (qsizetype g = 1; spelled(word) && g < word.glyphs.size(); ++g) {
                 letterGaps.push_back(gapBetween(word.glyphs[g - 1], word.glyphs[g]));
+                if (g >= 2 && isSeparator(word.glyphs[g - 1].text)
+                    && word.glyphs[g - 2].text.front().isDigit() && word.glyphs[g].text.front().isDigit())
+                    separatorGaps.push_back(gapBetween(word.glyphs[g - 1], word.glyphs[g]));
+            }
         }
     }
     if (letterGaps.size() < 3 || capHeight <= 0)
@@ -307,16 +315,24 @@ void respace(QList<Line> &lines, int capHeight)
             }
         }
         // A mark alone in a monospaced cell (a point, an underscore) leaves a gap the engine takes
-        // for a space; one clearly narrower than the line's spaces is none.
+        // for a space; one clearly narrower than the line's spaces is none. A number's point or
+        // comma is followed by no wider a gap than the block's other numbers show, where a line of
+        // one word has no spaces to judge by.
+        const double widestSeparatorGap
+            = separatorGaps.size() >= 2 ? median(separatorGaps) + 0.2 * capHeight : -1;
         bool joined = false;
-        if (spaces.size() >= 3) {
-            const double widestJoin = 0.6 * median(spaces);
+        {
+            const double widestJoin = spaces.size() >= 3 ? 0.6 * median(spaces) : -1;
             for (qsizetype i = 1; i < words.size();) {
                 Word &left = words[i - 1];
                 const Word &right = words[i];
+                const int gap = right.box.left() - left.box.right() - 1;
                 const bool mark = !left.text.isEmpty() && !right.text.isEmpty()
                     && (!left.text.back().isLetterOrNumber() || !right.text.front().isLetterOrNumber());
-                if (!mark || right.box.left() - left.box.right() - 1 >= widestJoin) {
+                const bool separated = left.text.size() >= 2 && isSeparator(left.text.back())
+                    && left.text[left.text.size() - 2].isDigit() && !right.text.isEmpty()
+                    && right.text.front().isDigit();
+                if (!(mark && gap < widestJoin) && !(separated && gap <= widestSeparatorGap)) {
                     ++i;
                     continue;
                 }
@@ -346,6 +362,10 @@ std::optional<QList<Line>> readBlock(TesseractEngine &engine, const QImage &gray
     std::optional<QList<Line>> lines = engine.read(gray, resolution, shouldStop);
     if (!lines)
         return std::nullopt;
+    if (!noisy) {
+        GlyphInk::reviseByShape(*lines, gray);
+        GlyphInk::restoreUnderscores(*lines, gray);
+    }
     respace(*lines, capHeight);
     if (noisy) {
         for (Line &line : *lines) {

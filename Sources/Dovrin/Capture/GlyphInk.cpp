@@ -1,0 +1,393 @@
+#include "Capture/GlyphInk.h"
+
+#include <QRect>
+#include <QString>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using Glyph = TesseractEngine::Glyph;
+using Line = TesseractEngine::Line;
+using Word = TesseractEngine::Word;
+
+int median(std::vector<int> values)
+{
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// A glyph of a line, with the word it belongs to and its place there.
+struct Placed
+{
+    qsizetype word;
+    qsizetype at;
+    Glyph glyph;
+};
+
+// Every glyph of the line left to right; none when the glyphs of a word do not spell it.
+std::vector<Placed> placedGlyphs(const Line &line)
+{
+    std::vector<Placed> glyphs;
+    for (qsizetype w = 0; w < line.words.size(); ++w) {
+        QString text;
+        for (qsizetype g = 0; g < line.words[w].glyphs.size(); ++g) {
+            text += line.words[w].glyphs[g].text;
+            glyphs.push_back({ w, g, line.words[w].glyphs[g] });
+        }
+        if (text.isEmpty() || text != line.words[w].text)
+            return {};
+    }
+    return glyphs;
+}
+
+// Where a line's letters stand, how far apart, and which of its pixels are ink.
+struct Measure
+{
+    const QImage *gray = nullptr;
+    QRect area; // the line with a letter's room around it
+    int baseline = 0; // the lowest row of letters without a descender
+    int height = 0; // of such a letter
+    int advance = 0; // from one letter to the next
+    int inkBelow = 0; // a darker pixel is ink
+    int coreBelow = 0; // a darker pixel is within a stroke, not on its edge
+    int traceBelow = 0; // a darker pixel is some ink, however faint
+    bool ink(int x, int y) const
+    {
+        return gray->rect().contains(x, y) && gray->constScanLine(y)[x] < inkBelow;
+    }
+    bool core(int x, int y) const
+    {
+        return gray->rect().contains(x, y) && gray->constScanLine(y)[x] < coreBelow;
+    }
+    bool trace(int x, int y) const
+    {
+        return gray->rect().contains(x, y) && gray->constScanLine(y)[x] < traceBelow;
+    }
+    // Whether the glyph's box holds its strokes closely: none crosses the columns beside it.
+    bool fits(const QRect &box) const
+    {
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            if (core(box.left() - 1, y) || core(box.right() + 1, y))
+                return false;
+        }
+        return true;
+    }
+};
+
+std::optional<Measure> measured(const Line &line, const std::vector<Placed> &glyphs, const QImage &gray)
+{
+    std::vector<int> bottoms;
+    std::vector<int> heights;
+    std::vector<int> advances;
+    for (std::size_t g = 0; g < glyphs.size(); ++g) {
+        const Glyph &glyph = glyphs[g].glyph;
+        if (glyph.text.size() == 1 && glyph.text[0].isLetterOrNumber()
+            && !QStringLiteral("gjpqyQ").contains(glyph.text[0])) {
+            bottoms.push_back(glyph.box.bottom());
+            heights.push_back(glyph.box.height());
+        }
+        if (g > 0 && glyphs[g - 1].word == glyphs[g].word)
+            advances.push_back(glyph.box.left() - glyphs[g - 1].glyph.box.left());
+    }
+    if (bottoms.size() < 2 || advances.empty())
+        return std::nullopt;
+    Measure m;
+    m.gray = &gray;
+    m.baseline = median(bottoms);
+    m.height = median(heights);
+    m.advance = std::max(2, median(advances));
+    m.area = QRect(line.box.left() - m.advance, m.baseline - m.height - m.height / 2,
+                 line.box.width() + 2 * m.advance, m.height * 21 / 10 + 1)
+        & gray.rect();
+    if (m.area.isEmpty() || m.height < 6)
+        return std::nullopt;
+    // The ground is the line's most common brightness; ink is well on the way from it to the line's
+    // darkest.
+    std::array<int, 256> counts {};
+    for (int y = m.area.top(); y <= m.area.bottom(); ++y) {
+        const uchar *row = gray.constScanLine(y);
+        for (int x = m.area.left(); x <= m.area.right(); ++x)
+            ++counts[row[x]];
+    }
+    const int ground = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+    int darkest = 0;
+    while (darkest < ground && counts[darkest] == 0)
+        ++darkest;
+    if (ground - darkest < 48)
+        return std::nullopt;
+    m.inkBelow = ground - (ground - darkest) / 4;
+    m.coreBelow = ground - (ground - darkest) / 2;
+    m.traceBelow = ground - std::max(12, (ground - darkest) / 10);
+    return m;
+}
+
+// The texts and boxes of a line whose words' glyphs changed.
+void respelled(Line &line)
+{
+    QStringList texts;
+    line.box = QRect();
+    for (Word &word : line.words) {
+        word.text.clear();
+        word.box = QRect();
+        for (const Glyph &glyph : word.glyphs) {
+            word.text += glyph.text;
+            word.box = word.box.united(glyph.box);
+        }
+        texts << word.text;
+        line.box = line.box.united(word.box);
+    }
+    line.text = texts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+// An underscore is a low flat stroke below the line's letters, under a gap that no letter's ink
+// fills above it; each such stroke that no "_" of the line covers is given back where it lies, and
+// joins the words on either side that it touches.
+void GlyphInk::restoreUnderscores(QList<Line> &lines, const QImage &gray)
+{
+    for (Line &line : lines) {
+        std::vector<Placed> glyphs = placedGlyphs(line);
+        const std::optional<Measure> measure
+            = glyphs.size() < 2 ? std::nullopt : measured(line, glyphs, gray);
+        if (!measure)
+            continue;
+        const Measure &m = *measure;
+        const QRect area = m.area;
+        const int baseline = m.baseline;
+        const int height = m.height;
+        const int advance = m.advance;
+        const auto ink = [&m](int x, int y) { return m.ink(x, y); };
+        // Columns with no ink in the body of the letters.
+        std::vector<char> clear(std::size_t(area.width()), 1);
+        for (int x = area.left(); x <= area.right(); ++x) {
+            for (int y = baseline - height * 3 / 5; y <= baseline - height / 6 && clear[x - area.left()]; ++y)
+                clear[x - area.left()] = !ink(x, y);
+        }
+        std::vector<std::pair<int, int>> taken; // columns [from, to] of strokes found
+        for (const Placed &placed : glyphs) {
+            if (placed.glyph.text == QStringLiteral("_"))
+                taken.emplace_back(placed.glyph.box.left(), placed.glyph.box.right());
+        }
+        std::vector<QRect> strokes;
+        const int thickest = std::max(4, height / 3);
+        for (int y = baseline + 1 + height / 20; y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right();) {
+                if (!ink(x, y)) {
+                    ++x;
+                    continue;
+                }
+                int end = x;
+                while (end + 1 <= area.right() && ink(end + 1, y))
+                    ++end;
+                const int from = x;
+                x = end + 1;
+                const int width = end - from + 1;
+                if (width < advance / 2 || width > 4 * advance + advance / 2)
+                    continue;
+                if (std::any_of(taken.begin(), taken.end(),
+                        [&](const auto &span) { return span.first <= end && from <= span.second; }))
+                    continue;
+                // Flat and thin, the lowest ink there: nothing above it up to the letters' bottom, and
+                // nothing under it (the top of a letter of the next line is not one).
+                int clearColumns = 0;
+                int deep = 0;
+                int bottomMost = 0;
+                for (int c = from; c <= end; ++c) {
+                    bool above = clear[c - area.left()];
+                    for (int r = baseline - height / 6; r < y && above; ++r)
+                        above = !ink(c, r);
+                    clearColumns += above;
+                    int thickness = 0;
+                    while (y + thickness <= area.bottom() && ink(c, y + thickness))
+                        ++thickness;
+                    deep += thickness > thickest;
+                    bool under = true;
+                    for (int r = y + thickness; r <= y + thickness + height / 5 && under; ++r)
+                        under = !m.core(c, r);
+                    bottomMost += under;
+                }
+                if (5 * clearColumns < 4 * width || 5 * deep > width || 5 * bottomMost < 4 * width)
+                    continue;
+                taken.emplace_back(from, end);
+                strokes.emplace_back(QPoint(from, y), QPoint(end, y + thickest - 1));
+            }
+        }
+        if (strokes.empty())
+            continue;
+        std::sort(strokes.begin(), strokes.end(),
+            [](const QRect &a, const QRect &b) { return a.left() > b.left(); });
+        for (const QRect &stroke : strokes) {
+            // The glyphs before it: those starting clearly left of it.
+            const qsizetype all = qsizetype(glyphs.size());
+            qsizetype before = 0;
+            while (before < all && glyphs[before].glyph.box.left() + advance / 2 <= stroke.left())
+                ++before;
+            const auto touches = [&](int gap) { return gap <= advance / 2; };
+            const bool leftTouches
+                = before > 0 && touches(stroke.left() - glyphs[before - 1].glyph.box.right());
+            const bool rightTouches
+                = before < all && touches(glyphs[before].glyph.box.left() - stroke.right());
+            if (!leftTouches && !rightTouches)
+                continue;
+            const int count = std::clamp(int(std::lround(double(stroke.width()) / advance)), 1, 4);
+            QList<Glyph> marks;
+            for (int k = 0; k < count; ++k) {
+                const int left = stroke.left() + k * stroke.width() / count;
+                const int right = stroke.left() + (k + 1) * stroke.width() / count - 1;
+                marks.push_back({ QStringLiteral("_"),
+                    QRect(QPoint(left, stroke.top()), QPoint(right, stroke.bottom())) });
+            }
+            // Every glyph after the marks moves along by them, in its word or into the one it joins.
+            const auto shift = [&glyphs](qsizetype word, qsizetype from, qsizetype by) {
+                for (Placed &placed : glyphs) {
+                    if (placed.word == word && placed.at >= from)
+                        placed.at += by;
+                }
+            };
+            if (before > 0 && before < all && glyphs[before - 1].word == glyphs[before].word) {
+                const Placed &next = glyphs[before];
+                Word &word = line.words[next.word];
+                word.glyphs = word.glyphs.mid(0, next.at) + marks + word.glyphs.mid(next.at);
+                shift(next.word, next.at, count);
+            } else if (leftTouches && rightTouches) {
+                const qsizetype into = glyphs[before - 1].word;
+                const qsizetype from = glyphs[before].word;
+                Word &left = line.words[into];
+                const qsizetype kept = left.glyphs.size();
+                const Word right = line.words.takeAt(from);
+                left.glyphs += marks + right.glyphs;
+                left.confidence = std::min(left.confidence, right.confidence);
+                for (Placed &placed : glyphs) {
+                    if (placed.word == from) {
+                        placed.word = into;
+                        placed.at += kept + count;
+                    } else if (placed.word > from) {
+                        --placed.word;
+                    }
+                }
+            } else if (leftTouches) {
+                line.words[glyphs[before - 1].word].glyphs += marks;
+            } else {
+                Word &right = line.words[glyphs[before].word];
+                right.glyphs = marks + right.glyphs;
+                shift(glyphs[before].word, 0, count);
+            }
+        }
+        respelled(line);
+    }
+}
+
+void GlyphInk::reviseByShape(QList<Line> &lines, const QImage &gray)
+{
+    for (Line &line : lines) {
+        const std::vector<Placed> glyphs = placedGlyphs(line);
+        const std::optional<Measure> measure
+            = glyphs.size() < 2 ? std::nullopt : measured(line, glyphs, gray);
+        if (!measure)
+            continue;
+        const Measure &m = *measure;
+        // A bar across [from, to] at about half the letters' height with nothing a little above and
+        // below it: a hyphen's, or a letter's like the bar of an "e". Even a trace of ink counts,
+        // since a faint line's hyphen may be fainter than its letters.
+        const auto hasBar = [&m](int from, int to) {
+            const int reach = std::max(3, m.height / 4);
+            const int shortest = std::max(2, m.advance / 4);
+            for (int y = m.baseline - m.height * 3 / 5; y <= m.baseline - m.height / 4; ++y) {
+                int run = 0;
+                for (int x = from; x <= to; ++x) {
+                    run = m.trace(x, y) && !m.trace(x, y - reach) && !m.trace(x, y + reach) ? run + 1 : 0;
+                    if (run >= shortest)
+                        return true;
+                }
+            }
+            return false;
+        };
+        // Whether every row of [top, bottom] has ink in the columns [from, to].
+        const auto closed = [&m](int from, int to, int top, int bottom) {
+            for (int y = top; y <= bottom; ++y) {
+                bool any = false;
+                for (int x = from; x <= to && !any; ++x)
+                    any = m.core(x, y);
+                if (!any)
+                    return false;
+            }
+            return true;
+        };
+        bool changed = false;
+        for (std::size_t g = glyphs.size(); g-- > 0;) {
+            const Placed &placed = glyphs[g];
+            const QRect &box = placed.glyph.box;
+            Word &word = line.words[placed.word];
+            const QString &text = placed.glyph.text;
+            QString revised = text;
+            if (text == QStringLiteral("-") && placed.at > 0 && placed.at + 1 < word.glyphs.size()) {
+                // The engine gives a hyphen it saw a box of its own, as thin as the bar; one it
+                // made up takes the box of a letter's stroke beside it. A dot on the line is a point.
+                if (box.height() > m.height / 2 && !hasBar(box.left() - 1, box.right() + 1))
+                    revised.clear();
+                else if (box.bottom() >= m.baseline - 1 && box.top() > m.baseline - m.height / 3
+                    && 2 * box.height() >= box.width())
+                    revised = QStringLiteral(".");
+            } else if (text == QStringLiteral(".") || text == QStringLiteral(",")) {
+                // A point is about as wide as it is tall; a flat stroke below the line is an underscore.
+                if (box.top() > m.baseline && box.width() >= std::max(3 * box.height(), m.advance / 2))
+                    revised = QStringLiteral("_");
+            } else if (text == QStringLiteral("G")) {
+                // A capital stands on the line; an "@" reaches below it.
+                const int from = box.left() + box.width() / 4;
+                const int to = box.right() - box.width() / 4;
+                const int below = m.baseline + std::max(2, m.height / 8);
+                bool reaches = false;
+                for (int y = below; y <= box.bottom() && !reaches; ++y) {
+                    for (int x = from; x <= to && !reaches; ++x)
+                        reaches = m.ink(x, y);
+                }
+                if (reaches)
+                    revised = QStringLiteral("@");
+            } else if ((text == QStringLiteral("6") || text == QStringLiteral("9")) && box.height() >= 6) {
+                // A "6" is open on the right above its bowl, a "9" on the left below it, and the top of
+                // their bowl runs from side to side. A zero is closed all round, and the dot some fonts
+                // put in it stands apart from at least one of its sides.
+                const bool six = text == QStringLiteral("6");
+                const int third = std::max(1, box.width() / 3);
+                const int from = six ? box.right() - third : box.left();
+                const int top = box.top() + box.height() * (six ? 20 : 55) / 100;
+                const int bottom = box.top() + box.height() * (six ? 45 : 80) / 100;
+                const auto bowlTop = [&] {
+                    for (int y = box.top() + box.height() / 5; y <= box.top() + box.height() * 4 / 5; ++y) {
+                        int left = box.left();
+                        int right = box.right();
+                        while (left < right && !m.core(left, y))
+                            ++left;
+                        while (right > left && !m.core(right, y))
+                            --right;
+                        bool across = 5 * (right - left + 1) >= 3 * box.width();
+                        for (int x = left; across && x <= right; ++x)
+                            across = m.core(x, y);
+                        if (across)
+                            return true;
+                    }
+                    return false;
+                };
+                if (box.width() < box.height() && m.fits(box) && closed(from, from + third, top, bottom)
+                    && !bowlTop())
+                    revised = QStringLiteral("0");
+            }
+            if (revised == text)
+                continue;
+            changed = true;
+            if (revised.isEmpty())
+                word.glyphs.removeAt(placed.at);
+            else
+                word.glyphs[placed.at].text = revised;
+        }
+        if (changed)
+            respelled(line);
+    }
+}
