@@ -491,6 +491,41 @@ rules.append("treeview.view:selected, treeview.view:selected:backdrop, treeview.
              "{ background-color: #3584e4; color: #ffffff; }")
 gtk_screen("selected-rows", selected_tree, table_truth([["Name", "Size", "Change"]] + selected_rows), padding=0)
 
+# The same kinds again at other sizes, fonts and colours, so that the set is not read to itself.
+gtk_screen("people-noto-15", column(person("#805ad5", "Ana Costa", "a.costa@example.net"),
+                                    person("radial-gradient(circle, #fbd38d, #dd6b20)", "Kenji Ito", "k.ito@mail.example.jp"),
+                                    person("#38a169", "Dev Ops", "dev_ops@example.org"), spacing=10),
+           "Ana Costa\na.costa@example.net\nKenji Ito\nk.ito@mail.example.jp\nDev Ops\ndev_ops@example.org",
+           font="Noto Sans", size=15)
+
+code_14 = ("MAX_RETRY_COUNT = 1_000_000\n"
+           "def load_config(path, *, strict=False):\n"
+           "    x_1 = y_2 - 0.25 * z__3\n"
+           "    return {\"owner\": \"dev_ops\", \"limit\": -4096}\n")
+view_14 = Gtk.TextView(editable=False, cursor_visible=False, monospace=True)
+view_14.get_buffer().set_text(code_14)
+styled(view_14, "font-family: 'Liberation Mono'; font-size: 14px; background: #272822; color: #f8f8f2;")
+gtk_screen("code-dark-14", view_14, code_14, padding=0)
+
+xterm_screen("numbers-12", (
+    "  item        before     after    change\n"
+    "  disk         512.0     498.5     -2.6%%\n"
+    "  memory        0.75      6.90   +820.0%%\n"
+    "  swap         -1.00      0.00   +100.0%%\n"
+    "  load          3.60      0.09    -97.5%%\n") % (), columns=42, font="Liberation Mono", size=12)
+
+xterm_screen("mail-13", (
+    "Send patches to <patches@lists.example.org> or help_desk@example.net.\n"
+    "See %s4mhttps://example.net/docs/setup_2#install_steps%s0m for j.doe@example.com\n") % (E, E),
+    columns=74, font="Noto Mono", size=13, background="#eef2f7", foreground="#2d3748")
+
+xterm_screen("diff-8px", (
+    "%s36m@@ -40,6 +40,6 @@%s0m\n"
+    "   int total = 0;\n"
+    "%s31m-  float ratio = 0.5;%s0m\n"
+    "%s32m+  float ratio = -0.25;%s0m\n"
+    "   return total + 60;\n") % ((E, E) * 3), columns=40, size=8)
+
 shutil.rmtree(work, ignore_errors=True)
 xvfb.terminate()
 xvfb.wait()
