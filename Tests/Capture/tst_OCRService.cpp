@@ -802,6 +802,8 @@ private slots:
         for (const Shown &shown : {
                  Shown { "an underscore read as a point", code, "DejaVu Sans Mono", { 9, 12, 14 } },
                  Shown { "an underscore left out", code, "DejaVu Sans Mono", { 15, 16 } },
+                 Shown { "two underscores read as one", { "    x_1 = y_2 - 0.25 * z__3" }, "Liberation Mono",
+                     { 12, 14 } },
                  Shown { "a point read as a hyphen", people, "Noto Sans", { 14 } },
                  Shown { "a point read as a hyphen", people, "Liberation Sans", { 12 } },
                  Shown { "a hyphen made up after a point", people, "Noto Sans", { 12 } },
@@ -817,12 +819,18 @@ private slots:
                     << ::lines(shown.texts, shown.family, size, false) << shown.texts.join(' ').simplified();
         }
 
-        // A terminal's column of signed percentages: with a word to a line there are no spaces to
-        // judge by, and "+900.0%" was cut after its point.
-        const QImage numbers(
-            QStringLiteral(QT_TESTCASE_SOURCEDIR "/../benchmarks/data/widget-screens/23-numbers.png"));
+        // Terminals' columns of signed percentages: with a word to a line there are no spaces to
+        // judge by, and "+900.0%" was cut after its point, "+820.0%" before it.
+        const auto grab = [](const QString &name) {
+            return QImage(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../benchmarks/data/widget-screens/") + name);
+        };
+        const QImage numbers = grab("23-numbers.png");
         QTest::newRow("a decimal point in a column of single words") << numbers.copy(270, 0,
             numbers.width() - 270, numbers.height()) << "change -18.6% -200.0% +191.5% +900.0% -28.4%";
+        QTest::newRow("a decimal point in a column of single words, 12 px")
+            << grab("32-numbers-12.png")
+            << "item before after change disk 512.0 498.5 -2.6% memory 0.75 6.90 +820.0% swap -1.00 0.00 "
+               "+100.0% load 3.60 0.09 -97.5%";
     }
 
     void keepsWhatTheTextSays()

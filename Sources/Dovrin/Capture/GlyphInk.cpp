@@ -147,8 +147,8 @@ void respelled(Line &line)
 } // namespace
 
 // An underscore is a low flat stroke below the line's letters, under a gap that no letter's ink
-// fills above it; each such stroke that no "_" of the line covers is given back where it lies, and
-// joins the words on either side that it touches.
+// fills above it; the underscores such a stroke holds that the line's "_" do not cover are given back
+// where it lies, and join the words on either side that it touches.
 void GlyphInk::restoreUnderscores(QList<Line> &lines, const QImage &gray)
 {
     for (Line &line : lines) {
@@ -170,11 +170,7 @@ void GlyphInk::restoreUnderscores(QList<Line> &lines, const QImage &gray)
                 clear[x - area.left()] = !ink(x, y);
         }
         std::vector<std::pair<int, int>> taken; // columns [from, to] of strokes found
-        for (const Placed &placed : glyphs) {
-            if (placed.glyph.text == QStringLiteral("_"))
-                taken.emplace_back(placed.glyph.box.left(), placed.glyph.box.right());
-        }
-        std::vector<QRect> strokes;
+        std::vector<std::pair<QRect, int>> strokes; // with the underscores the text lacks there
         const int thickest = std::max(4, height / 3);
         for (int y = baseline + 1 + height / 20; y <= area.bottom(); ++y) {
             for (int x = area.left(); x <= area.right();) {
@@ -215,14 +211,22 @@ void GlyphInk::restoreUnderscores(QList<Line> &lines, const QImage &gray)
                 if (5 * clearColumns < 4 * width || 5 * deep > width || 5 * bottomMost < 4 * width)
                     continue;
                 taken.emplace_back(from, end);
-                strokes.emplace_back(QPoint(from, y), QPoint(end, y + thickest - 1));
+                // As many as its width holds, less those the engine read there ("__" read as "_").
+                int missing = std::clamp(int(std::lround(double(width) / advance)), 1, 4);
+                for (const Placed &placed : glyphs) {
+                    const QRect &box = placed.glyph.box;
+                    missing -= placed.glyph.text == QStringLiteral("_") && box.left() <= end
+                        && from <= box.right();
+                }
+                if (missing > 0)
+                    strokes.emplace_back(QRect(QPoint(from, y), QPoint(end, y + thickest - 1)), missing);
             }
         }
         if (strokes.empty())
             continue;
         std::sort(strokes.begin(), strokes.end(),
-            [](const QRect &a, const QRect &b) { return a.left() > b.left(); });
-        for (const QRect &stroke : strokes) {
+            [](const auto &a, const auto &b) { return a.first.left() > b.first.left(); });
+        for (const auto &[stroke, count] : strokes) {
             // The glyphs before it: those starting clearly left of it.
             const qsizetype all = qsizetype(glyphs.size());
             qsizetype before = 0;
@@ -235,7 +239,6 @@ void GlyphInk::restoreUnderscores(QList<Line> &lines, const QImage &gray)
                 = before < all && touches(glyphs[before].glyph.box.left() - stroke.right());
             if (!leftTouches && !rightTouches)
                 continue;
-            const int count = std::clamp(int(std::lround(double(stroke.width()) / advance)), 1, 4);
             QList<Glyph> marks;
             for (int k = 0; k < count; ++k) {
                 const int left = stroke.left() + k * stroke.width() / count;

@@ -262,7 +262,8 @@ void respace(QList<Line> &lines, int capHeight)
         return values[values.size() / 2];
     };
     std::vector<int> letterGaps;
-    // After a decimal point or a thousands' comma, to the digit that follows it within a word.
+    // From a digit to a decimal point or a thousands' comma within a number, and from it to the next.
+    std::vector<int> gapsBeforeSeparator;
     std::vector<int> separatorGaps;
     const auto isSeparator = [](const QString &text) { return text == u"." || text == u","; };
     for (const Line &line : lines) {
@@ -270,8 +271,10 @@ void respace(QList<Line> &lines, int capHeight)
             for (qsizetype g = 1; spelled(word) && g < word.glyphs.size(); ++g) {
                 letterGaps.push_back(gapBetween(word.glyphs[g - 1], word.glyphs[g]));
                 if (g >= 2 && isSeparator(word.glyphs[g - 1].text)
-                    && word.glyphs[g - 2].text.front().isDigit() && word.glyphs[g].text.front().isDigit())
+                    && word.glyphs[g - 2].text.front().isDigit() && word.glyphs[g].text.front().isDigit()) {
+                    gapsBeforeSeparator.push_back(gapBetween(word.glyphs[g - 2], word.glyphs[g - 1]));
                     separatorGaps.push_back(gapBetween(word.glyphs[g - 1], word.glyphs[g]));
+                }
             }
         }
     }
@@ -316,10 +319,13 @@ void respace(QList<Line> &lines, int capHeight)
         }
         // A mark alone in a monospaced cell (a point, an underscore) leaves a gap the engine takes
         // for a space; one clearly narrower than the line's spaces is none. A number's point or
-        // comma is followed by no wider a gap than the block's other numbers show, where a line of
-        // one word has no spaces to judge by.
-        const double widestSeparatorGap
-            = separatorGaps.size() >= 2 ? median(separatorGaps) + 0.2 * capHeight : -1;
+        // comma has no wider a gap on either side than the block's other numbers show, where a line
+        // of one word has no spaces to judge by.
+        const auto widest = [&](const std::vector<int> &gaps) {
+            return gaps.size() >= 2 ? median(gaps) + 0.2 * capHeight : -1.0;
+        };
+        const double widestBeforeSeparator = widest(gapsBeforeSeparator);
+        const double widestSeparatorGap = widest(separatorGaps);
         bool joined = false;
         {
             const double widestJoin = spaces.size() >= 3 ? 0.6 * median(spaces) : -1;
@@ -332,7 +338,10 @@ void respace(QList<Line> &lines, int capHeight)
                 const bool separated = left.text.size() >= 2 && isSeparator(left.text.back())
                     && left.text[left.text.size() - 2].isDigit() && !right.text.isEmpty()
                     && right.text.front().isDigit();
-                if (!(mark && gap < widestJoin) && !(separated && gap <= widestSeparatorGap)) {
+                const bool separates = !left.text.isEmpty() && left.text.back().isDigit()
+                    && right.text.size() >= 2 && isSeparator(right.text.front()) && right.text[1].isDigit();
+                if (!(mark && gap < widestJoin) && !(separated && gap <= widestSeparatorGap)
+                    && !(separates && gap <= widestBeforeSeparator)) {
                     ++i;
                     continue;
                 }
