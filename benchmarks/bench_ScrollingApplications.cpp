@@ -86,6 +86,11 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+double milliseconds(TaskClock::Duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
 void capture(benchmark::State &state, const Scenario &scenario)
 {
     ScrollingTestDocument::Options documentOptions = scenario.document;
@@ -128,10 +133,15 @@ void capture(benchmark::State &state, const Scenario &scenario)
         state.SetIterationTime(outcome.seconds);
         std::printf(
             "run: %s #%d: %s after %.1f s (scrolling %.1f s, %.1f screens, %.0f ms a screen; %d steps, "
-            "%d looks, %d first looks, %d taken again): %s\n",
+            "%d looks, %d first looks, %d taken again; ms waiting %.0f, grabbing %.0f, aligning %.0f, "
+            "sealing "
+            "%.0f, recognizing %.0f): %s\n",
             scenario.name, run, qPrintable(RealScrollingRun::nameOf(outcome.verdict)), outcome.seconds,
             outcome.scrollingSeconds, outcome.screens, msPerScreen, outcome.times.steps, outcome.times.frames,
-            outcome.times.firstLooks, outcome.times.retaken, qPrintable(outcome.detail));
+            outcome.times.firstLooks, outcome.times.retaken, milliseconds(outcome.times.waiting),
+            milliseconds(outcome.times.grabbing), milliseconds(outcome.times.aligning),
+            milliseconds(outcome.times.sealing), milliseconds(outcome.times.recognizing),
+            qPrintable(outcome.detail));
         std::fflush(stdout);
     }
     const int runs = std::max(1, run);

@@ -143,6 +143,9 @@ struct Scenario
     bool readsText = false;
     bool recognizerUnavailable = false;
     bool withScrollbar = false;
+    // Drawn over the view, darker at the first look after each move than at those after it: an
+    // overlay scrollbar that appears and fades (none when empty).
+    QRect indicator {};
 };
 
 // The window of a synthetic run: a column, what sits over it, and a wheel that moves it `delay`
@@ -166,6 +169,7 @@ struct FakeWindow
     int lateMoves = 0; // moves drawn late so far
     int movesSeen = 0;
     int frozenRows = 0; // of a glide stopped halfway
+    int looksSinceMove = 0;
     std::optional<TaskClock::TimePoint> busyUntil {};
     bool slowed = false;
     QRandomGenerator random { 7 };
@@ -211,6 +215,7 @@ struct FakeWindow
              due = moves.erase(due)) {
             const int before = scroll;
             scroll = std::min(maximumScroll(), scroll + due->second);
+            looksSinceMove = scroll > before ? 0 : looksSinceMove;
             if (scroll > before && drawsLate(before)) {
                 ++lateMoves;
                 undrawn
@@ -227,6 +232,9 @@ struct FakeWindow
             painter.fillRect(QRect(0, undrawn.first - scroll, frame.width(), undrawn.second - undrawn.first),
                 QColor(document.pixel(0, 0)));
         const int phase = looks++;
+        if (!scenario.indicator.isEmpty())
+            painter.fillRect(
+                scenario.indicator, looksSinceMove++ == 0 ? QColor(60, 60, 60) : QColor(150, 150, 150));
         if (onLook)
             onLook();
         const QRect box = movesWithContent() ? boxInDocument().translated(0, -scroll) : floatingRect();
@@ -838,6 +846,47 @@ private slots:
         QCOMPARE(draft.applicationName, std::optional<QString>("Scroll target"));
         for (const CaptureTextObservation &line : draft.observations)
             QVERIFY(QRectF(0, 0, 1, 1).contains(line.boundingBox));
+    }
+
+    // A look that differs from the one before it only in a narrow strip at a side of the view (an
+    // overlay scrollbar appearing or fading) is as settled as one that agrees, and costs no further
+    // look; anywhere else such a change is the page still being drawn, looked at again.
+    void sideStripSettles_data()
+    {
+        QTest::addColumn<QRect>("indicator");
+        QTest::addColumn<bool>("looksAgain");
+        const int width = column({ { 't', 1 } }).width();
+        QTest::newRow("at the right side") << QRect(width - 6, 20, 6, 100) << false;
+        QTest::newRow("at the left side") << QRect(0, 150, 10, 160) << false;
+        QTest::newRow("in the middle") << QRect(width / 2, 20, 6, 100) << true;
+        QTest::newRow("wider, at the right side") << QRect(width - 80, 20, 80, 100) << true;
+    }
+    void sideStripSettles()
+    {
+        QFETCH(QRect, indicator);
+        QFETCH(bool, looksAgain);
+        const auto looksPerStep = [](const QRect &strip) {
+            Scenario scenario;
+            scenario.indicator = strip;
+            FakeWindow window { scenario };
+            Harness harness;
+            const auto coordinator = harness.synthetic(window, ScrollingCaptureLimits::production);
+            const Outcome outcome = harness.run(*coordinator);
+            if (!outcome.result || outcome.result->end != ScrollingCaptureEnd::endOfContent)
+                return -1.0;
+            // The content is whole where the strip is not.
+            const QImage stitched = harness.stitched(outcome.result->draft);
+            if (differingRows(
+                    stitched, window.document, QRect(strip.x(), 0, strip.width(), stitched.height()))
+                != 0)
+                return -1.0;
+            return double(coordinator->times().frames) / coordinator->times().steps;
+        };
+        const double plain = looksPerStep({});
+        const double withStrip = looksPerStep(indicator);
+        QVERIFY(plain > 0 && withStrip > 0);
+        // Looked at again: a look more each step.
+        QCOMPARE(withStrip > plain + 0.5, looksAgain);
     }
 
     // Every way out that is not a finished capture fails with its own error and removes the draft
