@@ -848,23 +848,21 @@ private slots:
             QVERIFY(QRectF(0, 0, 1, 1).contains(line.boundingBox));
     }
 
-    // A look that differs from the one before it only in a narrow strip at a side of the view (an
-    // overlay scrollbar appearing or fading) is as settled as one that agrees, and costs no further
-    // look; anywhere else such a change is the page still being drawn, looked at again.
-    void sideStripSettles_data()
+    // A look that differs from the one before it only in a narrow strip, at a side of the view or
+    // not, is looked at again as after any change: a change at a side is not always an overlay
+    // scrollbar's, and a GTK list paused at once where such looks were taken as settled.
+    void stripLooksAgain_data()
     {
         QTest::addColumn<QRect>("indicator");
-        QTest::addColumn<bool>("looksAgain");
         const int width = column({ { 't', 1 } }).width();
-        QTest::newRow("at the right side") << QRect(width - 6, 20, 6, 100) << false;
-        QTest::newRow("at the left side") << QRect(0, 150, 10, 160) << false;
-        QTest::newRow("in the middle") << QRect(width / 2, 20, 6, 100) << true;
-        QTest::newRow("wider, at the right side") << QRect(width - 80, 20, 80, 100) << true;
+        QTest::newRow("at the right side") << QRect(width - 6, 20, 6, 100);
+        QTest::newRow("at the left side") << QRect(0, 150, 10, 160);
+        QTest::newRow("in the middle") << QRect(width / 2, 20, 6, 100);
+        QTest::newRow("wider, at the right side") << QRect(width - 80, 20, 80, 100);
     }
-    void sideStripSettles()
+    void stripLooksAgain()
     {
         QFETCH(QRect, indicator);
-        QFETCH(bool, looksAgain);
         const auto looksPerStep = [](const QRect &strip) {
             Scenario scenario;
             scenario.indicator = strip;
@@ -886,7 +884,8 @@ private slots:
         const double withStrip = looksPerStep(indicator);
         QVERIFY(plain > 0 && withStrip > 0);
         // Looked at again: a look more each step.
-        QCOMPARE(withStrip > plain + 0.5, looksAgain);
+        QVERIFY2(withStrip > plain + 0.5,
+            qPrintable(QStringLiteral("%1 looks a step, %2 without").arg(withStrip).arg(plain)));
     }
 
     // Every way out that is not a finished capture fails with its own error and removes the draft

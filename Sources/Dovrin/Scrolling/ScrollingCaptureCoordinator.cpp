@@ -521,16 +521,7 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Fra
         Frame next = co_await again;
         TaskClock::TimePoint since = clock.now();
         QFuture<double> comparing = m_frameDifference(frame.prepared, next.prepared);
-        double change = co_await comparing;
-        if (change > settledChange) {
-            // An overlay scrollbar appearing or fading beside the page is no drawing of the page: the
-            // look is as settled as one that agrees.
-            QFuture<bool> atSide = QtConcurrent::run([earlier = frame.prepared, later = next.prepared] {
-                return ScrollingFrameAnalyzer::changedOnlyAtSide(*earlier, *later);
-            });
-            if (co_await atSide)
-                change = 0;
-        }
+        const double change = co_await comparing;
         if (first && firstChange)
             *firstChange = change;
         if (change > settledChange) {

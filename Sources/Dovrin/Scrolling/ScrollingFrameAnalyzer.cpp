@@ -1107,35 +1107,6 @@ double ScrollingFrameAnalyzer::frameDifference(const ScrollingFrame &previous, c
     return double(differing) / (double(current.height()) * double(current.bandCount()));
 }
 
-bool ScrollingFrameAnalyzer::changedOnlyAtSide(const ScrollingFrame &earlier, const ScrollingFrame &later)
-{
-    if (earlier.isNull() || later.isNull() || earlier.width() != later.width()
-        || earlier.height() != later.height())
-        return false;
-    const int width = later.width();
-    const int widest = std::min(widestEdgeStrip, width / 8);
-    int left = width;
-    int right = -1;
-    for (int row = 0; row < later.height(); ++row) {
-        const auto *a = reinterpret_cast<const quint32 *>(earlier.image().constScanLine(row));
-        const auto *b = reinterpret_cast<const quint32 *>(later.image().constScanLine(row));
-        const auto differs = [&](int x) { return ((a[x] ^ b[x]) & 0x00ffffffu) != 0; };
-        int first = 0;
-        while (first < width && !differs(first))
-            ++first;
-        if (first == width)
-            continue;
-        int last = width - 1;
-        while (!differs(last))
-            --last;
-        left = std::min(left, first);
-        right = std::max(right, last);
-        if (right - left >= widest)
-            return false;
-    }
-    return right >= 0 && (left >= width - 2 * widest || right < 2 * widest);
-}
-
 ScrollingFramePtr ScrollingFrameAnalyzer::restingLook(
     const ScrollingFramePtr &earlier, const ScrollingFramePtr &later)
 {

@@ -159,9 +159,6 @@ public:
     // The share of cells that differ between the frames at the same place, 0 to 1 (1 for frames of
     // different sizes); cells either frame saw change at rest do not count.
     static double frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current);
-    // Every pixel that differs between two looks at the same place lies in one narrow strip of
-    // columns at either side (an overlay scrollbar appearing or fading); false when none differs.
-    static bool changedOnlyAtSide(const ScrollingFrame &earlier, const ScrollingFrame &later);
     // `later`, a look at the same place as `earlier`, carrying what changed while the page was at
     // rest: when the page did not move between the two looks, the cells that differ join those
     // `earlier` saw change, and cells seen changing twice are volatile; when it moved, nothing.
