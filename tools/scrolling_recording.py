@@ -12,7 +12,10 @@
 #       found when at least 50 cells and three times as many as at any other shift agree there, else
 #       none (the pixels cannot tell it), unless given (offset=N or offset=none); fixedBottom=R:
 #       rows at the bottom that stay put over the content; undrawnFrom=R: the first of the rows at
-#       the bottom of the earlier look that it showed blank, not drawn yet, and the later one drawn
+#       the bottom of the earlier look that it showed blank, not drawn yet, and the later one drawn;
+#       meanwhile=true: what the window showed after the step before the later look, each until
+#       the next was first seen, with the rows it showed blank that the earlier look had drawn
+#       (a full recording, with --record-all or of a run that did not complete, has their times)
 #
 # Needs python3-numpy and python3-pil.
 import json
@@ -68,6 +71,48 @@ def shifts(earlier, later):
     return found
 
 
+def blanked(earlier, later):
+    """The rows [first, last) that are all `later` differs from `earlier` in, when they are blank in
+    one colour in `later` and `earlier` showed something in at least 8 of them; else None."""
+    rows = (earlier != later).any(axis=1).nonzero()[0]
+    if len(rows) == 0:
+        return None
+    first, last = int(rows[0]), int(rows[-1]) + 1
+    colour = later[first, 0]
+    if not (later[first:last] == colour).all():
+        return None
+    drawn = int((~(earlier[first:last] == colour).all(axis=1)).sum())
+    return [first, last] if drawn >= 8 else None
+
+
+def meanwhile(recording, manifest, event):
+    """What the window showed between the step after look `from` and look `to`."""
+    events = manifest["events"]
+    start = next(i for i, e in enumerate(events) if e["kind"] == "look" and e["look"] == event["from"])
+    end = next(i for i, e in enumerate(events) if e["kind"] == "look" and e["look"] == event["to"])
+    stepped = next(e["t"] for e in events[start:end] if e["kind"] == "step")
+    target = next(e["image"] for e in events if e["kind"] == "look" and e["look"] == event["to"])
+    runs = []
+    for e in events[start:end + 1]:
+        if e["kind"] != "look" or e["t"] < stepped:
+            continue
+        if e["image"] == target:
+            if runs:
+                runs[-1]["until"] = int(round(e["t"] - stepped))
+            break
+        if not runs or runs[-1]["image"] != e["image"]:
+            if runs:
+                runs[-1]["until"] = int(round(e["t"] - stepped))
+            runs.append({"image": e["image"]})
+    before = pixels(image_path(recording, manifest, next(
+        e["image"] for e in events if e["kind"] == "look" and e["look"] == event["from"])))
+    for shown in runs:
+        band = blanked(before, pixels(image_path(recording, manifest, shown["image"])))
+        if band:
+            shown["blanked"] = band
+    return runs
+
+
 def load(recording):
     with open(os.path.join(recording, "manifest.json"), encoding="utf-8") as source:
         manifest = json.load(source)
@@ -119,6 +164,16 @@ def keep(recording, fixture, choices):
         for option in filter(None, options.split(",")):
             key, _, value = option.partition("=")
             truth[key] = value == "true" if value in ("true", "false") else (None if value == "none" else int(value))
+        if truth.pop("meanwhile", False):
+            shown = meanwhile(recording, manifest, event)
+            for look in shown:
+                image = look["image"]
+                if image not in kept_images:
+                    kept_images[image] = len(kept_images)
+                    shutil.copyfile(image_path(recording, manifest, image),
+                                    os.path.join(fixture, "%04d.png" % kept_images[image]))
+                look["image"] = kept_images[image]
+            event["meanwhile"] = shown
         if "offset" not in truth:
             earlier = pixels(image_path(recording, manifest, image_of_look[event["from"]]))
             later = pixels(image_path(recording, manifest, image_of_look[event["to"]]))

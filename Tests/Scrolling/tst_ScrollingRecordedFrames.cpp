@@ -359,6 +359,52 @@ private slots:
         QCOMPARE(document.copy(0, scroll, last.width(), rows), last.copy(0, 0, last.width(), rows));
     }
 
+    // What a busy window showed while it drew the page again after a step, not moved yet, with some
+    // rows blank that it had shown, is told from every look it showed when it had drawn a step or
+    // stood still.
+    void blankedRows_data()
+    {
+        QTest::addColumn<QImage>("before");
+        QTest::addColumn<QImage>("after");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        const QDir recordings(recordingsFolder());
+        int blanked = 0;
+        for (const QString &name : recordings.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+            QString error;
+            const QList<RecordedWindow> runs = RecordedWindow::runsOf(recordings.filePath(name), &error);
+            QVERIFY2(!runs.isEmpty(), qPrintable(error));
+            for (const RecordedWindow &run : runs) {
+                for (int step = 1; step <= run.steps(); ++step) {
+                    QTest::addRow("%s, step %d", qPrintable(run.name()), step)
+                        << run.lookBefore(step) << run.lookAfter(step) << 0 << 0;
+                    for (const RecordedWindow::Meanwhile &shown : run.meanwhile(step)) {
+                        QTest::addRow("%s, step %d, until %d ms", qPrintable(run.name()), step,
+                            int(shown.until.count()))
+                            << run.lookBefore(step) << shown.image << shown.blanked.first
+                            << shown.blanked.second;
+                        blanked += shown.blanked.first < shown.blanked.second;
+                    }
+                }
+            }
+        }
+        QVERIFY(blanked > 0);
+    }
+    void blankedRows()
+    {
+        QFETCH(QImage, before);
+        QFETCH(QImage, after);
+        QFETCH(int, first);
+        QFETCH(int, last);
+        const auto rows = ScrollingFrameAnalyzer::blankedRows(
+            *ScrollingFrameAnalyzer::prepareFrame(before), *ScrollingFrameAnalyzer::prepareFrame(after));
+        QCOMPARE(rows.second > rows.first, last > first);
+        if (last > first) {
+            QCOMPARE(rows.first, first);
+            QCOMPARE(rows.second, last);
+        }
+    }
+
     void captures_data()
     {
         QTest::addColumn<RecordedWindow>("window");

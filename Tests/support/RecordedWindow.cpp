@@ -69,6 +69,15 @@ QList<RecordedWindow> RecordedWindow::runsOf(const QString &folder, QString *err
             runs << run;
         }
         RecordedWindow &run = runs.last();
+        QList<Meanwhile> meanwhile;
+        for (const QJsonValue &shown : event.value(QStringLiteral("meanwhile")).toArray()) {
+            const QJsonObject look = shown.toObject();
+            const QList<int> blanked = numbers(look.value(QStringLiteral("blanked")));
+            meanwhile.append({ imageAt(look.value(QStringLiteral("image")).toInt()),
+                std::chrono::milliseconds(look.value(QStringLiteral("until")).toInt()),
+                blanked.size() == 2 ? std::pair(blanked.first(), blanked.last()) : std::pair(0, 0) });
+        }
+        run.m_meanwhile << meanwhile;
         run.m_looks << imageAt(to);
         run.m_offsets << offset.toInt();
         run.m_expected << numbers(event.value(QStringLiteral("expected")));
@@ -95,6 +104,7 @@ RecordedWindow RecordedWindow::after(int steps) const
     window.m_looks = m_looks.mid(steps);
     window.m_offsets = m_offsets.mid(steps);
     window.m_expected = m_expected.mid(steps);
+    window.m_meanwhile = m_meanwhile.mid(steps);
     window.m_fixedBottom = m_fixedBottom;
     return window;
 }
@@ -136,6 +146,12 @@ QImage RecordedWindow::look()
         ++m_shown;
         m_movesAt.reset();
     }
+    if (m_movesAt) {
+        for (const Meanwhile &shown : m_meanwhile.at(m_steps - 1)) {
+            if (m_clock->now() < m_steppedAt + shown.until)
+                return shown.image;
+        }
+    }
     return m_looks.at(m_shown);
 }
 
@@ -151,8 +167,13 @@ bool RecordedWindow::scrollDown(int)
         return true;
     }
     ++m_steps;
-    if (m_steps <= m_offsets.size())
-        m_movesAt = m_clock->now() + m_delays.value(m_steps, std::chrono::milliseconds(0));
+    m_steppedAt = m_clock->now();
+    if (m_steps <= m_offsets.size()) {
+        std::chrono::milliseconds delay = m_delays.value(m_steps, std::chrono::milliseconds(0));
+        for (const Meanwhile &shown : m_meanwhile.at(m_steps - 1))
+            delay = std::max(delay, shown.until);
+        m_movesAt = m_steppedAt + delay;
+    }
     return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <optional>
+#include <utility>
 
 // A window that shows a scrolling capture what a real application showed it, as recorded (the
 // fixtures under Tests/Scrolling/recordings). Each run of looks the recording aligned one after the
@@ -35,6 +36,19 @@ public:
     // that step.
     QImage content(int steps) const;
 
+    // What the window showed after step `step` (from 1) before its look, each until so long after
+    // the wheel event (a page blanked while it is drawn again), with the rows it showed blank.
+    struct Meanwhile
+    {
+        QImage image;
+        std::chrono::milliseconds until { 0 };
+        std::pair<int, int> blanked;
+    };
+    QList<Meanwhile> meanwhile(int step) const { return m_meanwhile.value(step - 1); }
+    // The looks before and after step `step` (from 1).
+    QImage lookBefore(int step) const { return m_looks.at(step - 1); }
+    QImage lookAfter(int step) const { return m_looks.at(step); }
+
     // The step `step` (from 1) moves `delay` after the wheel event, as a busy window does.
     void moveLate(int step, std::chrono::milliseconds delay) { m_delays.insert(step, delay); }
 
@@ -53,11 +67,13 @@ private:
     QList<QImage> m_looks;
     QList<int> m_offsets; // rows step i + 1 moved the content
     QList<QList<int>> m_expected; // what the capture expected of step i + 1 then
+    QList<QList<Meanwhile>> m_meanwhile; // of step i + 1
     int m_fixedBottom = 0;
     QMap<int, std::chrono::milliseconds> m_delays;
     TaskClock *m_clock = nullptr;
     int m_shown = 0;
     int m_steps = 0;
     std::optional<TaskClock::TimePoint> m_movesAt;
+    TaskClock::TimePoint m_steppedAt {};
     QString m_fault;
 };

@@ -57,6 +57,10 @@ constexpr int partialLooks = 4;
 constexpr int firstLooksPending = 2;
 // A window that keeps changing (an animation) is taken as it is after this long.
 constexpr auto maximumSettleTime = 1500ms;
+// A busy browser blanks part of the page before it moves it, for a while: it is looked at this
+// often, this long, until it has drawn those rows again.
+constexpr TaskClock::Duration redrawLookInterval = 25ms;
+constexpr TaskClock::Duration longestRedraw = 600ms;
 // A step counts as no movement only once the window has had half as long again as its slowest
 // reaction so far, and a little more, to start moving; this long before it has reacted once.
 constexpr TaskClock::Duration firstReactionWait = 2500ms;
@@ -502,7 +506,38 @@ Task<ScrollingCaptureCoordinator::Look> ScrollingCaptureCoordinator::settledFram
         else
             ++m_wholeFirstLooks;
     }
+    Task<Frame> drawing = redrawn(*reference, std::move(settled));
+    settled = co_await drawing;
     co_return Look { std::move(settled), true, std::nullopt, clock.now() };
+}
+
+Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::redrawn(
+    const Frame &reference, Frame frame)
+{
+    TaskClock &clock = *m_environment.clock;
+    const TaskClock::TimePoint begun = clock.now();
+    for (;;) {
+        TaskClock::TimePoint since = clock.now();
+        QFuture<std::pair<int, int>> blanking
+            = QtConcurrent::run([earlier = reference.prepared, later = frame.prepared] {
+                  return ScrollingFrameAnalyzer::blankedRows(*earlier, *later);
+              });
+        const std::pair<int, int> blanked = co_await blanking;
+        spent(&ScrollingCaptureTimes::aligning, since);
+        checkpoint(Check::scrolling);
+        if (blanked.first == blanked.second || clock.now() - begun >= longestRedraw)
+            co_return frame;
+        Task<Frame> again = lookAgain(redrawLookInterval, frame.image.size());
+        Frame next = co_await again;
+        since = clock.now();
+        QFuture<double> comparing = m_frameDifference(frame.prepared, next.prepared);
+        const double change = co_await comparing;
+        spent(&ScrollingCaptureTimes::aligning, since);
+        if (change <= settledChange)
+            continue;
+        Task<Frame> settling = settle(std::move(next));
+        frame = co_await settling;
+    }
 }
 
 Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::settle(Frame frame, double *firstChange)

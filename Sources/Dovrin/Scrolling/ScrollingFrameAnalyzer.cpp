@@ -1093,6 +1093,52 @@ bool ScrollingFrameAnalyzer::hidesStep(const ScrollingFrame &frame, int top, int
     return true;
 }
 
+std::pair<int, int> ScrollingFrameAnalyzer::blankedRows(
+    const ScrollingFrame &earlier, const ScrollingFrame &later)
+{
+    if (earlier.isNull() || later.isNull() || earlier.width() != later.width()
+        || earlier.height() != later.height())
+        return {};
+    const quint32 all = later.allBands();
+    const auto colourOf = [](const ScrollingFrame &frame, int row) -> std::optional<QRgb> {
+        if (frame.uniformBands(row) != frame.allBands())
+            return std::nullopt;
+        const QRgb colour = frame.image().pixel(0, row) & 0xffffffu;
+        for (int band = 1; band < frame.bandCount(); ++band) {
+            if ((frame.image().pixel(frame.bandLeft(band), row) & 0xffffffu) != colour)
+                return std::nullopt;
+        }
+        return colour;
+    };
+    int first = -1;
+    int last = -1;
+    for (int row = 0; row < later.height(); ++row) {
+        const quint32 seen = earlier.changedBands(row) | later.changedBands(row);
+        if (compareRows(earlier, row, later, row, all & ~seen) == 0)
+            continue;
+        if (first < 0)
+            first = row;
+        last = row + 1;
+    }
+    if (first < 0)
+        return {};
+    // Every row from the first that differs to the last is blank now, in one colour; the earlier
+    // look showed something in enough of them.
+    const std::optional<QRgb> blank = colourOf(later, first);
+    if (!blank)
+        return {};
+    int drawn = 0;
+    for (int row = first; row < last; ++row) {
+        if (colourOf(later, row) != blank)
+            return {};
+        drawn += colourOf(earlier, row) != blank;
+    }
+    // A line of text, not a stray row.
+    if (drawn < minimumOverlapRows)
+        return {};
+    return { first, last };
+}
+
 double ScrollingFrameAnalyzer::frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current)
 {
     if (previous.isNull() || current.isNull() || previous.width() != current.width()

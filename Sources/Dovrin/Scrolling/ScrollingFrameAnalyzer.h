@@ -156,6 +156,10 @@ public:
     // The rows [top, bottom) of `frame` look the same moved by `shift` rows: a step of that size
     // would not show in them.
     static bool hidesStep(const ScrollingFrame &frame, int top, int bottom, int shift);
+    // Rows [first, second) of `later` that are blank, one colour, where `earlier` showed something
+    // at the same place, and that are all the two looks differ in (cells either saw change at rest
+    // aside): the window has not moved, and is drawing those rows again. Empty when not so.
+    static std::pair<int, int> blankedRows(const ScrollingFrame &earlier, const ScrollingFrame &later);
     // The share of cells that differ between the frames at the same place, 0 to 1 (1 for frames of
     // different sizes); cells either frame saw change at rest do not count.
     static double frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current);
