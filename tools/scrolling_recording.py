@@ -13,6 +13,7 @@
 #       none (the pixels cannot tell it), unless given (offset=N or offset=none); fixedBottom=R:
 #       rows at the bottom that stay put over the content; undrawnFrom=R: the first of the rows at
 #       the bottom of the earlier look that it showed blank, not drawn yet, and the later one drawn;
+#       blankFrom=R: the first of the rows at the bottom of the later look that it showed blank;
 #       meanwhile=true: what the window showed after the step before the later look, each until
 #       the next was first seen, with the rows it showed blank that the earlier look had drawn
 #       (a full recording, with --record-all or of a run that did not complete, has their times)

@@ -285,6 +285,9 @@ private slots:
         // first of them, or none.
         if (alignment.isConfident())
             QCOMPARE(alignment.undrawnFrom, pair.truth.value(QStringLiteral("undrawnFrom")).toInt(-1));
+        // A later look whose lower part the window had not drawn yet is told from every other.
+        QCOMPARE(ScrollingFrameAnalyzer::blankTail(*from, *to),
+            pair.truth.value(QStringLiteral("blankFrom")).toInt(to->height()));
     }
 
     // The end of the content is decided on the still looks after the last step alone: at once after

@@ -57,8 +57,8 @@ constexpr int partialLooks = 4;
 constexpr int firstLooksPending = 2;
 // A window that keeps changing (an animation) is taken as it is after this long.
 constexpr auto maximumSettleTime = 1500ms;
-// A busy browser blanks part of the page before it moves it, for a while: it is looked at this
-// often, this long, until it has drawn those rows again.
+// A busy browser blanks part of the page before it moves it, or shows it moved with its lower part
+// not drawn yet, for a while: it is looked at this often, this long, until it has drawn those rows.
 constexpr TaskClock::Duration redrawLookInterval = 25ms;
 constexpr TaskClock::Duration longestRedraw = 600ms;
 // A step counts as no movement only once the window has had half as long again as its slowest
@@ -518,14 +518,17 @@ Task<ScrollingCaptureCoordinator::Frame> ScrollingCaptureCoordinator::redrawn(
     const TaskClock::TimePoint begun = clock.now();
     for (;;) {
         TaskClock::TimePoint since = clock.now();
-        QFuture<std::pair<int, int>> blanking
-            = QtConcurrent::run([earlier = reference.prepared, later = frame.prepared] {
-                  return ScrollingFrameAnalyzer::blankedRows(*earlier, *later);
-              });
-        const std::pair<int, int> blanked = co_await blanking;
+        // Rows blanked where the window had not moved yet, or the lower part of a view it moved not
+        // drawn yet.
+        QFuture<bool> blanking = QtConcurrent::run([earlier = reference.prepared, later = frame.prepared] {
+            const std::pair<int, int> blanked = ScrollingFrameAnalyzer::blankedRows(*earlier, *later);
+            return blanked.first < blanked.second
+                || ScrollingFrameAnalyzer::blankTail(*earlier, *later) < later->height();
+        });
+        const bool blanked = co_await blanking;
         spent(&ScrollingCaptureTimes::aligning, since);
         checkpoint(Check::scrolling);
-        if (blanked.first == blanked.second || clock.now() - begun >= longestRedraw)
+        if (!blanked || clock.now() - begun >= longestRedraw)
             co_return frame;
         Task<Frame> again = lookAgain(redrawLookInterval, frame.image.size());
         Frame next = co_await again;

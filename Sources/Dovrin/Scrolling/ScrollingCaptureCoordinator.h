@@ -260,7 +260,8 @@ private:
     Task<Look> settledFrame(const Frame *reference, int notches, QList<int> expected = {},
         TaskClock::TimePoint notBefore = {}, TaskClock::Duration stillWait = {});
     // `frame`, settled after a step from `reference`, once the window has drawn again the rows it
-    // shows blank where it had not moved yet; looked at for a while, then as it is.
+    // shows blank where it had not moved yet, or the lower part of the view it moved; looked at
+    // for a while, then as it is.
     Task<Frame> redrawn(const Frame &reference, Frame frame);
     // `firstChange`, when given, receives how much the second look differed from `frame`.
     Task<Frame> settle(Frame frame, double *firstChange = nullptr);

@@ -141,6 +141,19 @@ int compareRows(const ScrollingFrame &previous, int previousRow, const Scrolling
     return mismatched;
 }
 
+// The one colour of the whole row, if it has one.
+std::optional<QRgb> colourOf(const ScrollingFrame &frame, int row)
+{
+    if (frame.uniformBands(row) != frame.allBands())
+        return std::nullopt;
+    const QRgb colour = frame.image().pixel(0, row) & 0xffffffu;
+    for (int band = 1; band < frame.bandCount(); ++band) {
+        if ((frame.image().pixel(frame.bandLeft(band), row) & 0xffffffu) != colour)
+            return std::nullopt;
+    }
+    return colour;
+}
+
 // The row looks like a row next to it: where it lies among them cannot be told.
 bool amongAlike(const ScrollingFrame &frame, int row)
 {
@@ -1100,16 +1113,6 @@ std::pair<int, int> ScrollingFrameAnalyzer::blankedRows(
         || earlier.height() != later.height())
         return {};
     const quint32 all = later.allBands();
-    const auto colourOf = [](const ScrollingFrame &frame, int row) -> std::optional<QRgb> {
-        if (frame.uniformBands(row) != frame.allBands())
-            return std::nullopt;
-        const QRgb colour = frame.image().pixel(0, row) & 0xffffffu;
-        for (int band = 1; band < frame.bandCount(); ++band) {
-            if ((frame.image().pixel(frame.bandLeft(band), row) & 0xffffffu) != colour)
-                return std::nullopt;
-        }
-        return colour;
-    };
     int first = -1;
     int last = -1;
     for (int row = 0; row < later.height(); ++row) {
@@ -1137,6 +1140,23 @@ std::pair<int, int> ScrollingFrameAnalyzer::blankedRows(
     if (drawn < minimumOverlapRows)
         return {};
     return { first, last };
+}
+
+int ScrollingFrameAnalyzer::blankTail(const ScrollingFrame &earlier, const ScrollingFrame &later)
+{
+    const int height = later.height();
+    if (earlier.isNull() || later.isNull() || earlier.width() != later.width() || earlier.height() != height)
+        return height;
+    const std::optional<QRgb> blank = colourOf(later, height - 1);
+    if (!blank)
+        return height;
+    int first = height - 1;
+    while (first > 0 && colourOf(later, first - 1) == blank)
+        --first;
+    int drawn = 0;
+    for (int row = first; row < height; ++row)
+        drawn += colourOf(earlier, row) != blank;
+    return 4 * (height - first) >= height && 3 * drawn >= height - first ? first : height;
 }
 
 double ScrollingFrameAnalyzer::frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current)

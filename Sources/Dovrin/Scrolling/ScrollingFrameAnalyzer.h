@@ -160,6 +160,11 @@ public:
     // at the same place, and that are all the two looks differ in (cells either saw change at rest
     // aside): the window has not moved, and is drawing those rows again. Empty when not so.
     static std::pair<int, int> blankedRows(const ScrollingFrame &earlier, const ScrollingFrame &later);
+    // The first of the rows at the bottom of `later` that are blank, in one colour, down to its last,
+    // when they are a quarter of it or more and `earlier` showed something in a third of them: a
+    // look whose lower part the window has not drawn yet, or a stretch of page of one colour.
+    // `later`'s height when none.
+    static int blankTail(const ScrollingFrame &earlier, const ScrollingFrame &later);
     // The share of cells that differ between the frames at the same place, 0 to 1 (1 for frames of
     // different sizes); cells either frame saw change at rest do not count.
     static double frameDifference(const ScrollingFrame &previous, const ScrollingFrame &current);
