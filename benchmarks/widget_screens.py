@@ -5,6 +5,7 @@
 # screens on the same fonts.
 #
 #   widget_screens.py FOLDER        writes FOLDER/<nn>-<name>.png and FOLDER/<nn>-<name>.txt
+import atexit
 import os
 import random
 import re
@@ -25,6 +26,18 @@ with open(display_file, "w") as out:
     xvfb = subprocess.Popen(
         ["Xvfb", "-displayfd", str(out.fileno()), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
         pass_fds=(out.fileno(),), stderr=subprocess.DEVNULL)
+
+
+# However this ends, early on a missing module or a widget that will not come up included, the
+# server and the folder go with it.
+def clean_up():
+    if xvfb.poll() is None:
+        xvfb.terminate()
+        xvfb.wait()
+    shutil.rmtree(work, ignore_errors=True)
+
+
+atexit.register(clean_up)
 for _ in range(200):
     if os.path.getsize(display_file) > 0:
         break
@@ -526,7 +539,4 @@ xterm_screen("diff-8px", (
     "%s32m+  float ratio = -0.25;%s0m\n"
     "   return total + 60;\n") % ((E, E) * 3), columns=40, size=8)
 
-shutil.rmtree(work, ignore_errors=True)
-xvfb.terminate()
-xvfb.wait()
 print("%d screens in %s" % (len(screens), folder))

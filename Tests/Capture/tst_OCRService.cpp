@@ -819,11 +819,41 @@ private slots:
                     << ::lines(shown.texts, shown.family, size, false) << shown.texts.join(' ').simplified();
         }
 
-        // Terminals' columns of signed percentages: with a word to a line there are no spaces to
-        // judge by, and "+900.0%" was cut after its point, "+820.0%" before it.
         const auto grab = [](const QString &name) {
             return QImage(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../benchmarks/data/widget-screens/") + name);
         };
+        // Digits the engine took for the letters they look like, where the token shows it is not a
+        // word: an abbreviated hash, a number in scientific notation, one of a numbered series; and
+        // words of those letters that stay as they are.
+        const QStringList hashes { "a1b2c3d (HEAD -> main) Fix rounding of -0.5",
+            "0c9d8e7 (tag: v2.4.0-rc3) Bump version", "if total <= -1e-3 or total >= 1_000:" };
+        const QStringList words { "Oslo is all Ideal for Il Duce", "Olaf coded a bead deal" };
+        for (const auto &[family, size] : { std::pair { "DejaVu Sans Mono", 10 },
+                 std::pair { "DejaVu Sans", 11 }, std::pair { "Liberation Sans", 12 } }) {
+            QTest::addRow("digits read as letters, %s %d px", family, size)
+                << ::lines(hashes, family, size, false) << hashes.join(' ');
+            QTest::addRow("words kept, %s %d px", family, size)
+                << ::lines(words, family, size, false) << words.join(' ');
+        }
+        const QImage log = grab("19-git-log.png");
+        QTest::newRow("an abbreviated hash in a terminal") << log.copy(
+            0, 0, log.width(), 20) << "a1b2c3d (HEAD -> main, origin/main) Fix rounding of -0.5 in totals";
+        const QImage quarters = grab("23-numbers.png");
+        QTest::newRow("one of a numbered series")
+            << quarters.copy(0, 0, quarters.width(), 22) << "region q1 q2 change";
+        QFile table(
+            QStringLiteral(QT_TESTCASE_SOURCEDIR "/../benchmarks/data/widget-screens/23-numbers.txt"));
+        QVERIFY(table.open(QIODevice::ReadOnly));
+        QTest::newRow("one of a numbered series, its row read cell by cell")
+            << quarters << QString::fromUtf8(table.readAll()).simplified();
+        const QImage program = grab("17-code.png");
+        QTest::newRow("a number in scientific notation")
+            << program
+            << "def scale(values, factor=-0.5): total = sum(v * factor for v in values) if total <= -1e-3 or "
+               "total >= 1_000: return round(total / len(values), 2) return max_value - min_value # a_b, x/y";
+
+        // Terminals' columns of signed percentages: with a word to a line there are no spaces to
+        // judge by, and "+900.0%" was cut after its point, "+820.0%" before it.
         const QImage numbers = grab("23-numbers.png");
         QTest::newRow("a decimal point in a column of single words") << numbers.copy(270, 0,
             numbers.width() - 270, numbers.height()) << "change -18.6% -200.0% +191.5% +900.0% -28.4%";

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -193,7 +194,22 @@ QString repairedIdentifiers(const QString &text)
             else if (c != u'-')
                 return part;
         }
-        if (digits + letters + alike < 8 || digits < 2 || letters < 1 || 4 * alike > digits + letters + alike)
+        const int all = digits + letters + alike;
+        if (digits < 2 || letters < 1)
+            return part;
+        // A short one (an abbreviated hash) is too like a word to judge by more than one look-alike,
+        // and its case is its own.
+        if (all < 8) {
+            if (all < 5 || alike != 1)
+                return part;
+            QString out = part;
+            for (QChar &c : out) {
+                if (QStringLiteral("lIOo").contains(c))
+                    c = lookAlikes.value(c);
+            }
+            return out;
+        }
+        if (4 * alike > all)
             return part;
         QString out = part;
         int lower = 0;
@@ -213,8 +229,23 @@ QString repairedIdentifiers(const QString &text)
         return part.size() >= 4 && std::all_of(part.begin(), part.end(), isHex)
             && std::any_of(part.begin(), part.end(), [](QChar c) { return c.isDigit(); });
     };
+    // A number in scientific notation, its mantissa's "1" read as "l" or "I", its "0" as "O".
+    static const QRegularExpression scientific(QStringLiteral(R"(^[-+]?[\dlIO]*\.?[\dlIO]+[eE][-+]?\d+$)"));
+    const auto digitsFor = [](QString word, qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i) {
+            if (word[i] == u'l' || word[i] == u'I')
+                word[i] = u'1';
+            else if (word[i] == u'O')
+                word[i] = u'0';
+        }
+        return word;
+    };
     QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (QString &word : words) {
+        if (scientific.match(word).hasMatch()) {
+            word = digitsFor(word, 0, word.indexOf(QRegularExpression(QStringLiteral("[eE]"))));
+            continue;
+        }
         QStringList parts = word.split(QLatin1Char(':'));
         for (QString &part : parts)
             part = repaired(part);
@@ -239,6 +270,29 @@ QString repairedIdentifiers(const QString &text)
         }
     }
     return words.join(QLatin1Char(' '));
+}
+
+// One of a numbered series read with the letter its digit looks like: "ql" in a row beside "q2",
+// the row a table's cells may be read apart in. Letters with no such sibling in the row ("al"
+// without "a2") are a word.
+QString repairedSeries(const QString &text, const QString &row)
+{
+    static const QRegularExpression numbered(QStringLiteral(R"((?<!\S)([A-Za-z]{1,3})\d+(?!\S))"));
+    static const QRegularExpression series(QStringLiteral(R"((?<!\S)([A-Za-z]{1,3})[lIO](?!\S))"));
+    QStringList prefixes;
+    for (auto it = numbered.globalMatch(row); it.hasNext();)
+        prefixes << it.next().captured(1);
+    if (prefixes.isEmpty())
+        return text;
+    QString out = text;
+    for (auto it = series.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        if (prefixes.contains(match.captured(1))) {
+            QChar &digit = out[match.capturedEnd() - 1];
+            digit = digit == u'O' ? u'0' : u'1';
+        }
+    }
+    return out;
 }
 
 // Spaces decided again from the engine's glyph boxes, against the block's and the line's own
@@ -729,11 +783,17 @@ QList<CaptureTextObservation> OCRService::readLines(
     }
 
     const double height = image.height();
-    for (Piece &piece : page.joinCells(std::move(pieces))) {
+    std::vector<Piece> joined = page.joinCells(std::move(pieces));
+    for (Piece &piece : joined) {
         if (piece.box.isEmpty())
             continue;
+        QStringList row;
+        for (const Piece &other : joined) {
+            if (other.box.top() <= piece.box.center().y() && piece.box.center().y() <= other.box.bottom())
+                row << other.text;
+        }
         CaptureTextObservation observation;
-        observation.text = TextSanitizer::validUtf16(piece.text);
+        observation.text = TextSanitizer::validUtf16(repairedSeries(piece.text, row.join(QLatin1Char(' '))));
         const QRectF box(piece.box);
         observation.boundingBox = QRectF(box.x(), height - box.bottom() - 1, box.width(), box.height());
         observation.confidence = piece.confidence;
