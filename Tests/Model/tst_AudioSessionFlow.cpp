@@ -570,6 +570,33 @@ private slots:
     // Each audio setting is stored and said: a device by its name, the system default for none or for
     // one that is not there; an application by its name, its identifier when it has no name, nothing
     // after "Others: " for an empty name, the whole computer for no or an empty identifier.
+    // The stop's warning is about that session: it goes once the session is saved or discarded, and
+    // stays while its review is open.
+    void warningEndsWithTheSession_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("saved") << "save" << false;
+        QTest::newRow("discarded") << "discard" << false;
+        QTest::newRow("still under review") << "" << true;
+    }
+    void warningEndsWithTheSession()
+    {
+        QFETCH(QString, end);
+        AudioRig rig;
+        AppModel &model = rig.start();
+        QVERIFY(rig.record());
+        // Nothing plays: the stop warns that no system audio was heard.
+        QVERIFY(ModelHarness::finish(model.handleAudioInvocation()));
+        QTRY_VERIFY(model.audioReview());
+        QCOMPARE(model.audio().warning().has_value(), true);
+        if (end == u"save")
+            QVERIFY(ModelHarness::finish(model.saveAudioReview(true)));
+        else if (end == u"discard")
+            model.discardAudioReview();
+        QTEST(model.audio().warning().has_value(), "warned");
+    }
+
     void audioSettingsSay_data()
     {
         QTest::addColumn<QString>("change"); // "you:on|off", "mic:<uid>", "others:<id>[|<name>]"

@@ -226,6 +226,9 @@ void AudioSessionCoordinator::setPhase(AudioSessionPhase phase)
     if (m_phase == phase)
         return;
     m_phase = phase;
+    // The warning is about the session that ran: once it is saved or let go, nothing is left to warn of.
+    if (phase == AudioSessionPhase::saved || phase == AudioSessionPhase::idle)
+        setWarning(std::nullopt);
     emit phaseChanged(phase);
 }
 

@@ -169,7 +169,8 @@ public:
     ~AudioSessionCoordinator() override;
 
     AudioSessionPhase phase() const { return m_phase; }
-    // The application model moves the phase on after stop (transcribing, reviewing, saved, failed).
+    // The application model moves the phase on after stop (transcribing, reviewing, saved, failed);
+    // `saved` and `idle` drop the warning.
     void setPhase(AudioSessionPhase phase);
     double elapsed() const { return m_elapsed; }
     float othersLevel() const { return m_othersLevel; }
