@@ -2,7 +2,8 @@
 // at run time: 54 sentences in 9 session-like files (6 sentences each, pauses between them, four voices
 // taking turns), stored as AAC like a session's recordings. snr_dB:0 is clean, with digital silence
 // between the sentences as an application's sound has; snr_dB:38 and snr_dB:29 add steady hiss that
-// far below the speech, as a good and a mediocre microphone hear a room. One thread, so one core.
+// far below the speech, as a good and a mediocre microphone hear a room. One thread, so one core: a
+// file is heard whole, not in stretches at once.
 //
 // Counters: WER (word errors over reference words, from the transcript lines), RTF (processing time over
 // audio time, model loading included), RTF_recognition (without loading), load_s (model loading per
@@ -253,7 +254,7 @@ void BM_Transcription(benchmark::State &state)
         state.SkipWithError("flite or ffmpeg failed");
         return;
     }
-    const PocketSphinxRecognizer recognizer;
+    const PocketSphinxRecognizer recognizer(PocketSphinxRecognizer::defaultModelRoot(), 1);
     double audioSeconds = 0, totalSeconds = 0, loadSeconds = 0;
     int errors = 0, referenceWords = 0, lines = 0, sentences = 0;
     for (auto _ : state) {
@@ -690,7 +691,7 @@ void BM_VariedSpeech(benchmark::State &state)
         state.SkipWithError("flite, espeak-ng or ffmpeg failed");
         return;
     }
-    const PocketSphinxRecognizer recognizer;
+    const PocketSphinxRecognizer recognizer(PocketSphinxRecognizer::defaultModelRoot(), 1);
     double audioSeconds = 0, totalSeconds = 0, onsetError = 0, peakMB = 0;
     int errors = 0, referenceWords = 0, lines = 0, sentences = 0, late = 0;
     for (auto _ : state) {

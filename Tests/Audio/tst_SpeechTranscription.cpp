@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -356,6 +357,75 @@ private slots:
         QVERIFY2(timer.elapsed() < limitMs, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(recognizer->status.load(), int(SpeechRecognitionOutcome::Status::stopped));
         QVERIFY(task.result().othersUnavailable);
+    }
+
+    // A long recording is heard in stretches at once, cut only in pauses, and comes back as it does when
+    // heard whole: the same lines at the same seconds, in order.
+    void longRecordingIsHeardInStretchesAtOnce_data()
+    {
+        QTest::addColumn<int>("repeats"); // of the four sentences with pauses; 0: continuous speech, twice
+        QTest::addColumn<int>("threads");
+        QTest::newRow("pauses to cut at") << 3 << 2;
+        QTest::newRow("too short to cut") << 1 << 1;
+        QTest::newRow("no pause to cut at") << 0 << 1;
+    }
+    void longRecordingIsHeardInStretchesAtOnce()
+    {
+        QFETCH(int, repeats);
+        QVector<qint16> audio;
+        QString text;
+        QList<double> onsets;
+        if (repeats == 0) {
+            const QVector<qint16> continuous
+                = SpeechFixtures::speak(m_continuousText, QStringLiteral("kal16"));
+            audio = SpeechFixtures::silence(1.0) + continuous + continuous;
+        } else {
+            QList<QStringList> sentences;
+            for (int i = 0; i < repeats; ++i) {
+                sentences << QStringList { "the weather today is sunny with a light breeze", "kal16" }
+                          << QStringList { "we will need three more chairs for the guests", "slt" }
+                          << QStringList { "please send me the report before the meeting on friday", "rms" }
+                          << QStringList { "the train to boston leaves at nine in the morning", "awb" };
+            }
+            audio = speakAll(sentences, 1.2, 1.5, &onsets, &text);
+        }
+        const QString file
+            = m_dir.filePath(QStringLiteral("stretches %1_others.m4a").arg(QTest::currentDataTag()));
+        QVERIFY(SpeechFixtures::writeRecording(file, audio));
+
+        const auto hear = [&](int parallelism, QSet<std::thread::id> *threads) {
+            const PocketSphinxRecognizer recognizer(PocketSphinxRecognizer::defaultModelRoot(), parallelism);
+            std::mutex mutex;
+            AudioFileTranscriber::ResultCollector collector;
+            SpeechFileRecognizer::Callbacks callbacks;
+            callbacks.progressed = [&] {
+                std::lock_guard lock(mutex);
+                threads->insert(std::this_thread::get_id());
+            };
+            callbacks.recognized = [&](const RecognizedSpeech &result) { collector.add(result); };
+            const SpeechRecognitionOutcome outcome = recognizer.recognize(file, "en-US", callbacks);
+            return outcome.status == SpeechRecognitionOutcome::Status::finished ? collector.text()
+                                                                                : QString();
+        };
+        QSet<std::thread::id> wholeThreads, threads;
+        const QString whole = hear(1, &wholeThreads);
+        const QString stretched = hear(2, &threads);
+        QCOMPARE(wholeThreads.size(), 1);
+        QTEST(int(threads.size()), "threads");
+        QVERIFY(!whole.isEmpty());
+        const QStringList wholeLines = whole.split(u'\n');
+        const QStringList lines = stretched.split(u'\n');
+        QCOMPARE(lines.size(), wholeLines.size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            QVERIFY2(std::abs(lineSeconds(lines[i]).value(0) - lineSeconds(wholeLines[i]).value(0)) <= 1,
+                qPrintable(stretched + "\n--\n" + whole));
+        }
+        QVERIFY2(
+            SpeechFixtures::wordAccuracy(whole, stretched) >= 0.95, qPrintable(stretched + "\n--\n" + whole));
+        if (!onsets.isEmpty()) {
+            QCOMPARE(lines.size(), onsets.size());
+            QVERIFY2(SpeechFixtures::wordAccuracy(text, stretched) >= 0.8, qPrintable(stretched));
+        }
     }
 
     // A model folder without its files is not installed: transcription is not offered.
