@@ -2,6 +2,7 @@
 #include "AudioFileProbe.h"
 #include "Documents/AppSettingsStore.h"
 #include "Documents/DefaultsStore.h"
+#include "Documents/EncryptedDraft.h"
 #include "GenerousWaits.h"
 #include "Model/AudioReviewSession.h"
 #include "ModelHarness.h"
@@ -15,6 +16,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -49,11 +51,19 @@ QByteArray oneLine(const QString &text)
     return text.toUtf8().replace('\n', ' ');
 }
 
+// Says whether an unfinished capture is offered, once the draft store has been read.
+Task<> sayOffered(AppModel &model)
+{
+    co_await model.startDraftStoreIfNeeded();
+    say(QByteArray("offered ") + (model.hasRecoverableDraft() ? "yes" : "no"));
+}
+
 // The child: the program as main() assembles it, with a transcriber that answers at once. It prints
-// "recording", "elapsed <n>" each whole second, "ended <seconds>", "warning <text>", "status <text>"
-// and "review <json>" when a review opens; it reads "record" (the tray's record command), "save",
-// "edit <title>", "others <transcript>", "you <transcript>" and "resume" (the unfinished capture's
-// "Resume Review") from its standard input, and says "done <line>" once it handled one.
+// "recording", "elapsed <n>" each whole second, "ended <seconds>", "warning <text>", "status <text>",
+// and "review <json>" when a review opens; it reads "record" (the tray's record command), "save", "edit
+// <title>", "others <transcript>", "you <transcript>", "resume" (the unfinished capture's "Resume Review")
+// and "offered" (answered "offered yes" or "offered no" once the draft store was read) from its standard
+// input, and says "done <line>" once it handled one.
 int recordingChild(
     QApplication &application, const QString &instanceFolder, std::chrono::milliseconds serverWait)
 {
@@ -137,6 +147,8 @@ int recordingChild(
                 model.audioReview()->setYouText(QString::fromUtf8(line.mid(4)));
             else if (line == "resume")
                 model.resumePendingDraft();
+            else if (line == "offered")
+                sayOffered(model);
             say("done " + line);
         }
     });
@@ -322,6 +334,23 @@ public:
     {
         return QJsonDocument::fromJson(line("review ").value_or(QString()).toUtf8()).object();
     }
+    // An encrypted draft is stored in the program's data folder.
+    bool keepsDraft() const
+    {
+        QDirIterator files(m_home.filePath("data"), { EncryptedDraftStore::draftFileName }, QDir::Files,
+            QDirIterator::Subdirectories);
+        return files.hasNext();
+    }
+    // The review opened last.
+    QJsonObject lastReview()
+    {
+        line({});
+        for (auto seen = m_lines.crbegin(); seen != m_lines.crend(); ++seen) {
+            if (seen->startsWith("review "))
+                return QJsonDocument::fromJson(seen->mid(7).toUtf8()).object();
+        }
+        return {};
+    }
     QString transcript() const { return m_lines.join(u'\n') + '\n' + QString::fromUtf8(m_errors); }
     void collectErrors() { m_errors += m_process.readAllStandardError(); }
 
@@ -387,6 +416,88 @@ private slots:
         // Written a second behind, it loses about the last second, a busy machine nearly two; a writer
         // that kept more in memory would lose whole seconds more, one that never let go all of it.
         QVERIFY2(others > afterMs / 1000.0 - 2.5, "more than the last seconds of the recording are lost");
+    }
+
+    // A program killed while a recording runs, or while its review is open, leaves it offered at the
+    // next start: resumed, it is transcribed as far as its files go and saved beside them, with a note
+    // that says where it ended. A saved session is offered no more.
+    void killedRecordingIsOffered_data()
+    {
+        QTest::addColumn<QString>("killedWhile");
+        QTest::newRow("recording") << "recording";
+        QTest::newRow("reviewing") << "reviewing";
+        QTest::newRow("saved") << "saved";
+    }
+    void killedRecordingIsOffered()
+    {
+        QFETCH(QString, killedWhile);
+        QVERIFY(m_players->start(TonePlayers::toneProgram(), { "--name", "Speaker", "--freq", "440" }));
+        QVERIFY(m_players->start(
+            TonePlayers::toneProgram(), { "--name", "Voice", "--freq", "300", "--device", "micsrc" }));
+        RecordingChild child(m_server->address());
+        QVERIFY(child.isValid() && child.start());
+        QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
+        QVERIFY(child.waitFor("elapsed 3"));
+        // Kept from the start of the recording until its review is saved.
+        QTRY_VERIFY(child.keepsDraft());
+        if (killedWhile != u"recording") {
+            child.send("record");
+            QVERIFY2(child.waitFor("review "), qPrintable(child.transcript()));
+        }
+        if (killedWhile == u"saved") {
+            child.send("save");
+            QVERIFY2(child.waitFor("status Saved audio session"), qPrintable(child.transcript()));
+            QTRY_VERIFY(!child.keepsDraft());
+        }
+        ::kill(pid_t(child.pid()), SIGKILL);
+        QVERIFY(child.process().waitForFinished(TestSupport::patienceMs));
+        const QString others = recording(child.notes(), "others");
+        const QString you = recording(child.notes(), "you");
+        QVERIFY(seconds(others) > 1 && seconds(you) > 1);
+        const QByteArray before = ModelHarness::savedNote(child.notes());
+
+        QVERIFY(child.start());
+        child.send("offered");
+        QVERIFY2(child.waitFor("offered "), qPrintable(child.transcript()));
+        const bool offered = killedWhile != u"saved";
+        QCOMPARE(*child.line("offered "), offered ? QStringLiteral("yes") : QStringLiteral("no"));
+        if (!offered)
+            return;
+        QVERIFY(before.isEmpty());
+        // The new start's own recording ends first, its review saved as the resumed one opens.
+        QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
+        child.send("record");
+        QVERIFY2(child.waitFor("review "), qPrintable(child.transcript()));
+        const QString newOthers = child.review()["others"].toString();
+        QVERIFY(newOthers != others);
+        child.send("resume");
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         return child.lastReview()["others"].toString() == others
+                             || child.process().state() == QProcess::NotRunning;
+                     },
+                     TestSupport::patienceMs),
+            qPrintable(child.transcript()));
+        const QJsonObject resumed = child.lastReview();
+        QCOMPARE(resumed["you"].toString(), you);
+        QCOMPARE(resumed["othersText"].toString(), "[0:00] heard in " + QFileInfo(others).fileName());
+        QCOMPARE(resumed["youText"].toString(), "[0:00] heard in " + QFileInfo(you).fileName());
+        const QRegularExpressionMatch ended
+            = QRegularExpression("The program ended while recording, at 0:(\\d\\d)\\. What was written "
+                                 "until then is kept\\.")
+                  .match(resumed["note"].toString());
+        QVERIFY2(ended.hasMatch(), qPrintable(resumed["note"].toString()));
+        QVERIFY2(std::abs(ended.captured(1).toInt() - seconds(others)) <= 2.5, qPrintable(ended.captured(0)));
+        child.send("save");
+        const auto savedWithOthers = [&] {
+            for (const QString &name : QDir(child.notes()).entryList({ "*.md" }, QDir::Files)) {
+                if (TestSupport::readFile(QDir(child.notes()).filePath(name))
+                        .contains(QFileInfo(others).fileName().toUtf8()))
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY2(QTest::qWaitFor(savedWithOthers, TestSupport::patienceMs), qPrintable(child.transcript()));
     }
 
     // A paused program (SIGSTOP, then SIGCONT) records on one clock: both files cover the session from

@@ -255,6 +255,14 @@ void AudioSessionCoordinator::endScopedFolderAccess()
     closeFolderScope();
 }
 
+std::optional<RunningRecording> AudioSessionCoordinator::runningRecording() const
+{
+    if (m_phase != AudioSessionPhase::recording || !m_scopedFolder)
+        return std::nullopt;
+    return RunningRecording { m_sessionID, m_startedAt, *m_scopedFolder, m_othersPath,
+        m_microphone ? std::optional(m_youPath) : std::nullopt };
+}
+
 void AudioSessionCoordinator::clearTerminalState()
 {
     if (m_phase == AudioSessionPhase::saved || m_phase == AudioSessionPhase::failed)
@@ -443,6 +451,8 @@ Task<> AudioSessionCoordinator::start(ResolvedFolder folder, std::optional<QStri
         const QDir directory(folder.url.toLocalFile());
         const QString othersPath = directory.filePath(base + QStringLiteral("_others.m4a"));
         const QString youPath = directory.filePath(base + QStringLiteral("_you.m4a"));
+        m_othersPath = othersPath;
+        m_youPath = youPath;
 
         engine = std::shared_ptr<OthersCaptureEngine>(m_env.engines.makeOthers());
         m_tapEngine = engine;

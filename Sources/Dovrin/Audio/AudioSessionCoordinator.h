@@ -66,6 +66,17 @@ struct AudioSessionResult
     QString recordingNote;
 };
 
+// A recording that runs, as far as what it leaves behind if the program ends without stopping it.
+struct RunningRecording
+{
+    QUuid id;
+    QDateTime startedAt;
+    ResolvedFolder folder;
+    QString othersPath;
+    // None when the microphone is not recorded.
+    std::optional<QString> youPath;
+};
+
 // Why an audio start failed.
 class AudioSessionStartError : public std::exception
 {
@@ -185,6 +196,8 @@ public:
     const std::optional<ResolvedFolder> &scopedFolder() const { return m_scopedFolder; }
     // Ends that access and forgets the folder.
     void endScopedFolderAccess();
+    // The recording while the phase is `recording`; none otherwise.
+    std::optional<RunningRecording> runningRecording() const;
 
     // Starts both streams; returns once Others runs (and You runs, or could not be started), with the
     // phase `recording`. Throws AudioSessionStartError. Does nothing while a session is recording.
@@ -267,6 +280,8 @@ private:
     std::optional<QString> m_warning;
 
     QUuid m_sessionID = QUuid::createUuid();
+    QString m_othersPath;
+    QString m_youPath;
     QDateTime m_startedAt;
     TaskClock::TimePoint m_startedSteady {};
     // The session's start on the clock of the engines' buffers, where both files begin.

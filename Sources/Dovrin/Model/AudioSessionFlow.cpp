@@ -8,6 +8,7 @@
 #include "Model/ModelContext.h"
 #include "Model/ModelServices.h"
 #include "Rules/AudioOthersSelection.h"
+#include "Rules/AudioRecordingNote.h"
 #include "Services/PermissionController.h"
 
 #include <QFile>
@@ -260,10 +261,34 @@ Task<> AudioSessionFlow::start()
     } catch (const std::exception &) {
         failure = couldNotStartText;
     }
-    if (failure)
+    if (failure) {
         m_context.setStatusMessage(*failure);
-    else if (audio.phase() == AudioSessionPhase::recording)
-        m_context.setStatusMessage(audio.warning().value_or(QStringLiteral("Recording audio")));
+        co_return;
+    }
+    if (audio.phase() != AudioSessionPhase::recording)
+        co_return;
+    m_context.setStatusMessage(audio.warning().value_or(QStringLiteral("Recording audio")));
+    if (const std::optional<RunningRecording> running = audio.runningRecording())
+        m_keepingRecording = keepRecording(*running);
+}
+
+Task<> AudioSessionFlow::keepRecording(RunningRecording running)
+{
+    AudioSessionDraft kept;
+    kept.startedAt = running.startedAt;
+    kept.endedAt = running.startedAt;
+    kept.folder = running.folder.url.toLocalFile();
+    kept.othersFile = running.othersPath;
+    kept.youFile = running.youPath;
+    kept.heardOthers = true;
+    kept.heardYou = running.youPath.has_value();
+    kept.recordingUnfinished = true;
+    const CaptureDraft draft(running.id, running.startedAt, m_context.services().now(), running.startedAt, {},
+        std::nullopt, {}, {}, {}, std::nullopt, std::nullopt, {}, {}, {}, std::nullopt, std::nullopt, kept);
+    // Marked as it is queued: the review of this recording releases the draft, behind this write.
+    m_keptRecording = running.id;
+    if (!co_await m_context.drafts().keepRecording(draft) && m_keptRecording == running.id)
+        m_keptRecording.reset();
 }
 
 AudioTranscripts AudioSessionFlow::untranscribed(const AudioSessionResult &result, const QString &note)
@@ -304,6 +329,10 @@ Task<> AudioSessionFlow::finishRecording(bool transcribe)
         audio.endScopedFolderAccess();
         audio.setPhase(AudioSessionPhase::failed);
         m_context.setStatusMessage(QStringLiteral("Audio recording could not be saved"));
+        if (m_keptRecording == result.id) {
+            m_keptRecording.reset();
+            co_await m_context.drafts().releaseAudioDraft(result.id, false);
+        }
         co_return;
     }
     if (!transcribe || !transcriptionSupported()) {
@@ -313,17 +342,23 @@ Task<> AudioSessionFlow::finishRecording(bool transcribe)
         co_await presentAudioReview(result, *result.folder, transcripts, !transcribe);
         co_return;
     }
+    co_await beginTranscription(result, *result.folder, m_context.settings().recordYouMicrophone);
+}
+
+Task<> AudioSessionFlow::beginTranscription(AudioSessionResult result, ResolvedFolder folder, bool includeYou)
+{
     if (m_pending) {
         // The recording still being transcribed is saved as it is, never dropped.
         co_await savePendingTranscriptionNow(
             QStringLiteral("A newer recording ended before transcription finished."));
     }
-    m_pending = PendingTranscription { result, *result.folder };
+    m_pending = PendingTranscription { result, std::move(folder) };
     cancelInFlightTranscription();
-    audio.setPhase(AudioSessionPhase::transcribing);
+    // A recording that runs keeps its phase.
+    if (!recordingRuns(m_context.audio()))
+        m_context.audio().setPhase(AudioSessionPhase::transcribing);
     m_context.setStatusMessage(QStringLiteral("Transcribing…"));
-    m_transcriptionTask
-        = this->transcribe(*m_pending, m_context.settings().recordYouMicrophone, m_transcriptionGeneration);
+    m_transcriptionTask = this->transcribe(*m_pending, includeYou, m_transcriptionGeneration);
 }
 
 Task<> AudioSessionFlow::transcribe(PendingTranscription pending, bool includeYou, int generation)
@@ -395,8 +430,57 @@ Task<> AudioSessionFlow::resumeAudioDraft(CaptureDraft draft)
     // Under review again: no longer offered, and still in the draft until saved or discarded.
     m_context.setPendingDraft(std::nullopt);
     m_context.drafts().setCurrentDraft(std::nullopt);
+    if (draft.audioSession->recordingUnfinished) {
+        co_await resumeUnfinishedRecording(draft);
+        co_return;
+    }
     co_await openReview(std::make_shared<AudioReviewSession>(draft), false);
     m_context.setStatusMessage(QStringLiteral("Resumed draft"));
+}
+
+Task<> AudioSessionFlow::resumeUnfinishedRecording(CaptureDraft draft)
+{
+    const AudioSessionDraft kept = *draft.audioSession;
+    // The files end where the program did: their last write is the recording's end.
+    struct Left
+    {
+        std::optional<QString> others;
+        std::optional<QString> you;
+        QDateTime lastWritten;
+    };
+    QFuture<Left> looking = QtConcurrent::run([kept] {
+        Left left;
+        for (const auto &[path, found] :
+            { std::pair { kept.othersFile, &left.others }, std::pair { kept.youFile, &left.you } }) {
+            const QFileInfo file(path.value_or(QString()));
+            if (!path || !file.isFile() || file.size() == 0)
+                continue;
+            *found = *path;
+            left.lastWritten = std::max(left.lastWritten, file.lastModified());
+        }
+        return left;
+    });
+    const Left left = co_await looking;
+    AudioSessionResult result;
+    result.id = draft.id;
+    result.startedAt = kept.startedAt;
+    result.endedAt = std::max(kept.startedAt, left.lastWritten.isValid() ? left.lastWritten : kept.startedAt);
+    result.othersURL = left.others ? std::optional(QUrl::fromLocalFile(*left.others)) : std::nullopt;
+    result.youURL = left.you ? std::optional(QUrl::fromLocalFile(*left.you)) : std::nullopt;
+    result.heardOthers = left.others.has_value();
+    result.heardYou = left.you.has_value();
+    // Their levels went with the program: the microphone is heard whatever it picked up.
+    result.othersPeak = result.youPeak = 1.0f;
+    result.folder = ResolvedFolder { QUrl::fromLocalFile(kept.folder), false, std::nullopt };
+    result.recordingNote
+        = AudioRecordingNote::endedWhileRecording(double(result.startedAt.msecsTo(result.endedAt)) / 1000.0);
+    m_keptRecording = draft.id;
+    if (!transcriptionSupported()) {
+        co_await presentAudioReview(
+            result, *result.folder, untranscribed(result, AudioFileTranscriber::unavailableNote()), false);
+        co_return;
+    }
+    co_await beginTranscription(result, *result.folder, result.heardYou);
 }
 
 Task<bool> AudioSessionFlow::openReview(std::shared_ptr<AudioReviewSession> session, bool saveImmediately)
@@ -405,6 +489,11 @@ Task<bool> AudioSessionFlow::openReview(std::shared_ptr<AudioReviewSession> sess
     if (const std::shared_ptr<AudioReviewSession> open = m_context.audioReview();
         open && open->id != session->id)
         co_await saveAudioReview(open->wasPresented());
+    if (m_keptRecording == session->id) {
+        // The draft that kept the recording while it ran now keeps its review, until it is saved.
+        session->markKeptInDraft();
+        m_keptRecording.reset();
+    }
     m_context.setAudioReview(session);
     // A review of an earlier session never takes the phase from a recording that runs.
     if (!recordingRuns(m_context.audio()))

@@ -78,6 +78,13 @@ private:
     // The saved Others application does not run: the settings open at its row, and the menu says so.
     void refuseOthersNotRunning(const QString &bundleID, const QString &displayName);
     void updateSettings(const std::function<void(AppSettings &)> &change);
+    // Keeps the recording that runs in the draft, so that a program that ends without stopping it
+    // leaves it offered at the next start.
+    Task<> keepRecording(RunningRecording running);
+    // Reviews a recording an earlier run never stopped, transcribed as far as its files go.
+    Task<> resumeUnfinishedRecording(CaptureDraft draft);
+    // Transcribes `result` in the model's one transcription task; one still pending is saved first.
+    Task<> beginTranscription(AudioSessionResult result, ResolvedFolder folder, bool includeYou);
     Task<> transcribe(PendingTranscription pending, bool includeYou, int generation);
     // Publishes `session` as the open review, an earlier one saved first as it stands, and saves it
     // at once or asks for its window.
@@ -95,5 +102,8 @@ private:
     // The transcriber's own task: cancelling the task that awaits it does not reach it.
     Task<AudioTranscripts> m_transcriberTask;
     int m_transcriptionGeneration = 0;
+    // The recording kept in the draft while it ran (or resumed from it): its review takes the draft over.
+    std::optional<QUuid> m_keptRecording;
+    Task<> m_keepingRecording;
     bool m_starting = false;
 };

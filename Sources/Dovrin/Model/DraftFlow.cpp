@@ -471,12 +471,28 @@ Task<bool> DraftFlow::deletePendingDraft()
 
 Task<bool> DraftFlow::keepAudioReview(std::shared_ptr<AudioReviewSession> session)
 {
-    if (!m_store || m_currentDraft || m_context.pendingDraft())
+    if (!canKeepAudio())
         co_return false;
-    const CaptureDraft draft = session->draft(m_context.services().now());
     // Marked as it is queued: a save or a discard that comes meanwhile queues its deletion behind
     // this write.
     session->markKeptInDraft();
+    co_return co_await keepAudioDraft(session->draft(m_context.services().now()));
+}
+
+Task<bool> DraftFlow::keepRecording(CaptureDraft draft)
+{
+    if (!canKeepAudio())
+        return answer(false);
+    return keepAudioDraft(std::move(draft));
+}
+
+bool DraftFlow::canKeepAudio() const
+{
+    return m_store && !m_currentDraft && !m_context.pendingDraft();
+}
+
+Task<bool> DraftFlow::keepAudioDraft(CaptureDraft draft)
+{
     const QUuid lastSaved
         = QUuid::fromString(m_context.defaults().string(lastSavedDraftIDKey).value_or(QString()));
     QFuture<bool> saving = onDraftThread([draft, lastSaved](const EncryptedDraftStore &store) {

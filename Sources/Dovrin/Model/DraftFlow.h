@@ -78,6 +78,9 @@ public:
     // capture (one under review, offered for recovery, or written by a newer version): true when
     // it was written.
     Task<bool> keepAudioReview(std::shared_ptr<AudioReviewSession> session);
+    // Keeps a recording that runs in the draft on the same terms, so that the next start offers it
+    // should the program end before the recording is saved: true when it was written.
+    Task<bool> keepRecording(CaptureDraft draft);
     // The audio review `id` was saved (`saved`) or discarded: its draft is deleted, when the draft
     // still holds it and no capture is about to take its place.
     Task<> releaseAudioDraft(QUuid id, bool saved);
@@ -98,6 +101,10 @@ public:
 
 private:
     Task<> loadStore();
+    // The draft holds no capture of its own (one under review, offered for recovery, or a newer
+    // version's): an audio session may be kept there.
+    bool canKeepAudio() const;
+    Task<bool> keepAudioDraft(CaptureDraft draft);
     Task<bool> moveNewerDraftAside();
     // (Re)starts the wait for a pause in the typing of `session`.
     void scheduleEditWrite(const std::shared_ptr<ReviewSession> &session);

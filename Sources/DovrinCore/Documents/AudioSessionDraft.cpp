@@ -22,6 +22,7 @@ QJsonObject AudioSessionDraft::toJson() const
         { "youTranscriptionUnavailable", youTranscriptionUnavailable },
         { "othersText", othersText },
         { "youText", youText },
+        { "recordingUnfinished", recordingUnfinished },
     };
 }
 
@@ -63,5 +64,7 @@ std::optional<AudioSessionDraft> AudioSessionDraft::fromJson(const QJsonValue &v
     draft.transcriptionIssue = *transcriptionIssue;
     draft.othersText = *othersText;
     draft.youText = *youText;
+    // Kept only by versions that know it; absent means a finished recording.
+    draft.recordingUnfinished = object.value("recordingUnfinished").toBool(false);
     return draft;
 }

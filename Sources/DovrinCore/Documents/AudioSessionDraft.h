@@ -28,6 +28,9 @@ struct AudioSessionDraft
     bool youTranscriptionUnavailable = false;
     QString othersText;
     QString youText;
+    // The recording was still running when this was kept: it never stopped, so its end is where its
+    // files end, and it was never transcribed.
+    bool recordingUnfinished = false;
 
     bool operator==(const AudioSessionDraft &) const = default;
 

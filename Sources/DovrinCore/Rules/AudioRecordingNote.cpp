@@ -51,6 +51,12 @@ QString writeFailed(double atSeconds, const QString &folderName, const QString &
         .arg(AudioElapsed::label(atSeconds), folderName, reason);
 }
 
+QString endedWhileRecording(double atSeconds)
+{
+    return QStringLiteral("The program ended while recording, at %1. What was written until then is kept.")
+        .arg(AudioElapsed::label(atSeconds));
+}
+
 QString writeFailedStatus(const QString &folderName, const QString &reason)
 {
     return QStringLiteral("Recording stopped: “%1” could not be written (%2)").arg(folderName, reason);

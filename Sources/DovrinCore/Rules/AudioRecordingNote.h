@@ -27,6 +27,9 @@ QString serverGone(double atSeconds, double waitedSeconds);
 // A file could not be written: "The recording stopped at 0:06: “notes” could not be written (the disk is
 // full). What was written until then is kept."
 QString writeFailed(double atSeconds, const QString &folderName, const QString &reason);
+// The program ended without stopping the recording: "The program ended while recording, at 0:42. What was
+// written until then is kept."
+QString endedWhileRecording(double atSeconds);
 // The tray's short form of the same: "Recording stopped: “notes” could not be written (the disk is full)".
 QString writeFailedStatus(const QString &folderName, const QString &reason);
 
