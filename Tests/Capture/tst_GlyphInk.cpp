@@ -121,6 +121,14 @@ private slots:
         QTest::newRow("a zero read as a six, a six kept") << "count = 0; max = 4096;"
                                                           << "count = 6; max = 4096;"
                                                           << "DejaVu Sans Mono" << 13 << QString() << -1 << 0;
+        QTest::newRow("straight quotes read as curly, curly ones kept")
+            << "{\"id\": 'x', \u201cok\u201d}"
+            << "{\u201cid\": \u2018x', \u201cok\u201d}"
+            << "DejaVu Sans Mono" << 13 << QString() << -1 << 0;
+        QTest::newRow("a quote mark read twice, an empty string kept")
+            << "url: \"https://example.com\" or \"\""
+            << "url: \"https://example.com\" or \"\""
+            << "DejaVu Sans Mono" << 13 << "\u201c" << 5 << 0;
     }
 
     void mendsWhatTheInkShows()

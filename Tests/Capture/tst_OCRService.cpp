@@ -852,6 +852,13 @@ private slots:
             << "def scale(values, factor=-0.5): total = sum(v * factor for v in values) if total <= -1e-3 or "
                "total >= 1_000: return round(total / len(values), 2) return max_value - min_value # a_b, x/y";
 
+        // Straight quotes in a terminal, read as curly ones and one of them twice.
+        QFile json(
+            QStringLiteral(QT_TESTCASE_SOURCEDIR "/../benchmarks/data/widget-screens/25-dim-json.txt"));
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        QTest::newRow("straight quotes in a terminal")
+            << grab("25-dim-json.png") << QString::fromUtf8(json.readAll()).simplified();
+
         // Terminals' columns of signed percentages: with a word to a line there are no spaces to
         // judge by, and "+900.0%" was cut after its point, "+820.0%" before it.
         const QImage numbers = grab("23-numbers.png");

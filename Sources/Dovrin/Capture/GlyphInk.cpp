@@ -53,6 +53,7 @@ struct Measure
     int baseline = 0; // the lowest row of letters without a descender
     int height = 0; // of such a letter
     int advance = 0; // from one letter to the next
+    int ground = 255;
     int inkBelow = 0; // a darker pixel is ink
     int coreBelow = 0; // a darker pixel is within a stroke, not on its edge
     int traceBelow = 0; // a darker pixel is some ink, however faint
@@ -120,6 +121,7 @@ std::optional<Measure> measured(const Line &line, const std::vector<Placed> &gly
         ++darkest;
     if (ground - darkest < 48)
         return std::nullopt;
+    m.ground = ground;
     m.inkBelow = ground - (ground - darkest) / 4;
     m.coreBelow = ground - (ground - darkest) / 2;
     m.traceBelow = ground - std::max(12, (ground - darkest) / 10);
@@ -142,6 +144,80 @@ void respelled(Line &line)
         line.box = line.box.united(word.box);
     }
     line.text = texts.join(QLatin1Char(' '));
+}
+
+bool isQuote(const QString &text)
+{
+    return text.size() == 1 && QStringLiteral("'\"‘’“”").contains(text[0]);
+}
+
+bool isCurlyQuote(const QString &text)
+{
+    return text.size() == 1 && QStringLiteral("‘’“”").contains(text[0]);
+}
+
+// Whether the ink of `box` is straight quote strokes: each an upright bar of even weight from top to
+// bottom. A curly mark leans like "/" or carries a head at one end. Small marks and marks of fonts
+// whose quotes taper are not judged.
+bool straightQuoteInInk(const Measure &m, const QRect &box)
+{
+    // Strokes are runs of columns with ink at their core; one at the box's edge is followed while
+    // its ink goes on.
+    const auto inked = [&](int x) {
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            if (m.core(x, y))
+                return true;
+        }
+        return false;
+    };
+    int strokes = 0;
+    for (int x = box.left(); x <= box.right(); ++x) {
+        if (!inked(x))
+            continue;
+        int from = x;
+        while (x + 1 <= box.right() && inked(x + 1))
+            ++x;
+        int to = x;
+        if (from == box.left()) {
+            while (from > box.left() - m.advance / 2 && inked(from - 1))
+                --from;
+        }
+        if (to == box.right()) {
+            while (to < box.right() + m.advance / 2 && inked(to + 1))
+                ++to;
+        }
+        if (++strokes > 2)
+            return false;
+        // Each row's centre of ink, weighted by how dark it is, and its weight.
+        std::vector<std::pair<double, double>> rows;
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            double sum = 0;
+            double weight = 0;
+            for (int c = from; c <= to; ++c) {
+                if (!m.trace(c, y))
+                    continue;
+                const double w = m.ground - m.gray->constScanLine(y)[c];
+                sum += w * c;
+                weight += w;
+            }
+            if (weight > 0)
+                rows.emplace_back(sum / weight, weight);
+            else if (!rows.empty())
+                break;
+        }
+        if (rows.size() < 6)
+            return false;
+        const std::size_t third = rows.size() / 3;
+        double lean = 0;
+        for (std::size_t r = 0; r < third; ++r)
+            lean += rows[r].first - rows[rows.size() - 1 - r].first;
+        // The end rows are only partly covered; the rows between carry the stroke's weight.
+        const auto [lightest, heaviest] = std::minmax_element(rows.begin() + 1, rows.end() - 1,
+            [](const auto &a, const auto &b) { return a.second < b.second; });
+        if (std::abs(lean) > 0.1 * double(third) || heaviest->second > 1.2 * lightest->second)
+            return false;
+    }
+    return strokes > 0;
 }
 
 } // namespace
@@ -322,6 +398,28 @@ void GlyphInk::reviseByShape(QList<Line> &lines, const QImage &gray)
             }
             return true;
         };
+        // A quote mark over another whose box holds no ink of its own: one mark read twice, the
+        // second reading given a box of its own around or beside the first one's ink.
+        const auto readTwice = [&m](const Word &word, qsizetype at) {
+            const QRect &box = word.glyphs[at].box;
+            QList<QRect> beside;
+            for (const qsizetype other : { at - 1, at + 1 }) {
+                if (other >= 0 && other < word.glyphs.size() && isQuote(word.glyphs[other].text)
+                    && word.glyphs[other].box.intersects(box))
+                    beside << word.glyphs[other].box;
+            }
+            if (beside.isEmpty())
+                return false;
+            for (int y = box.top(); y <= box.bottom(); ++y) {
+                for (int x = box.left(); x <= box.right(); ++x) {
+                    if (m.ink(x, y) && std::none_of(beside.begin(), beside.end(), [x, y](const QRect &other) {
+                            return other.contains(x, y);
+                        }))
+                        return false;
+                }
+            }
+            return true;
+        };
         bool changed = false;
         for (std::size_t g = glyphs.size(); g-- > 0;) {
             const Placed &placed = glyphs[g];
@@ -341,6 +439,12 @@ void GlyphInk::reviseByShape(QList<Line> &lines, const QImage &gray)
                 // A point is about as wide as it is tall; a flat stroke below the line is an underscore.
                 if (box.top() > m.baseline && box.width() >= std::max(3 * box.height(), m.advance / 2))
                     revised = QStringLiteral("_");
+            } else if (isQuote(text) && readTwice(word, placed.at)) {
+                revised.clear();
+            } else if (isCurlyQuote(text)) {
+                // Code and terminals quote with straight marks, which the engine often takes for curly.
+                if (straightQuoteInInk(m, box))
+                    revised = text == u"‘" || text == u"’" ? QStringLiteral("'") : QStringLiteral("\"");
             } else if (text == QStringLiteral("G")) {
                 // A capital stands on the line; an "@" reaches below it.
                 const int from = box.left() + box.width() / 4;
