@@ -257,6 +257,16 @@ private slots:
         add("button over the margin", 120, floating(QRect(668, 320, 56, 56), false, true));
         add("button over the text", 180, floating(QRect(560, 300, 60, 60), false, true));
         add("button, small step", 22, floating(QRect(560, 300, 60, 60), false, true));
+        // Nothing the button covers in one frame is in view in the other: only the rows it spans,
+        // taller than a line of text, tell it from text that stands at the same place.
+        const auto overColumn = [=](QRect element) {
+            return [=](Step &s) {
+                floating(element, false, true)(s);
+                s.margin = 0;
+            };
+        };
+        add("button, a step past the rows above it", 340, overColumn(QRect(560, 300, 60, 60)));
+        add("small button, a step past the rows above it", 340, overColumn(QRect(572, 320, 36, 36)));
         add("chat panel", 150, floating(QRect(420, 232, 200, 150), true, true));
         add("side panel", 150, floating(QRect(0, 0, 120, 400), true, false));
         add("button high up", 150, floating(QRect(560, 30, 60, 60), false, false));

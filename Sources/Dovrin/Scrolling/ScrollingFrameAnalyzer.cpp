@@ -229,6 +229,9 @@ public:
             }
             m_unchanged[size_t(row)] = bands;
         }
+        m_previousGaps = gapsOf(previous);
+        m_currentGaps = gapsOf(current);
+        m_lineHeight = lineHeightOf(m_currentGaps);
     }
 
     // Pixel for pixel, cells that change on their own included.
@@ -515,6 +518,7 @@ public:
         for (int band = 0; band < m_current.bandCount(); ++band) {
             const quint32 bit = 1u << band;
             int runStart = -1;
+            int runEnd = -1;
             int distinct = 0;
             quint64 seen[3] = {};
             // A single colour inside the element (a plain flag: g++ warns falsely on an optional).
@@ -533,9 +537,10 @@ public:
                         && m_current.cell(runStart - 1, band) == fill
                         && stayedPut(runStart - 1, band, shift, zoneTop, zoneEnd))
                         --runStart;
-                    if (runStart < lowest)
+                    const bool text = withinLineAlike(runStart, runEnd, shift, zoneTop);
+                    if (!text && runStart < lowest)
                         above = true;
-                    else if (found < 0)
+                    else if (!text && found < 0)
                         found = runStart;
                 }
                 runStart = -1;
@@ -560,6 +565,7 @@ public:
                 }
                 if (runStart < 0)
                     runStart = row;
+                runEnd = row + 1;
                 if (m_current.volatileBands(row) & bit) {
                     distinct = 3; // an animation that stays on the screen
                 } else {
@@ -592,6 +598,60 @@ public:
     }
 
 private:
+    // Rows of one colour in every band: the gaps between lines of text.
+    static std::vector<bool> gapsOf(const ScrollingFrame &frame)
+    {
+        std::vector<bool> gaps(size_t(frame.height()));
+        for (int row = 0; row < frame.height(); ++row)
+            gaps[size_t(row)] = frame.uniformBands(row) == frame.allBands();
+        return gaps;
+    }
+
+    // The usual height of the blocks of rows between gaps (lines of text); 0 when too few.
+    static int lineHeightOf(const std::vector<bool> &gaps)
+    {
+        std::vector<int> heights;
+        int start = -1;
+        for (int row = 0; row < int(gaps.size()); ++row) {
+            if (!gaps[size_t(row)] && start < 0 && row > 0)
+                start = row;
+            else if (gaps[size_t(row)] && start >= 0) {
+                heights.push_back(row - start);
+                start = -1;
+            }
+        }
+        if (heights.size() < 3)
+            return 0;
+        std::nth_element(heights.begin(), heights.begin() + long(heights.size() / 2), heights.end());
+        return heights[heights.size() / 2];
+    }
+
+    // The rows [first, last), new to this frame where the previous one showed rows now gone from
+    // view, lie within a line of text in both frames, at the same rows and no taller than most:
+    // what stands at the same place there is text alike by chance (a word at the same column of two
+    // lines of fixed-width text), which nothing else tells from an element.
+    bool withinLineAlike(int first, int last, int shift, int zoneTop) const
+    {
+        if (m_lineHeight == 0 || first + shift < m_height || last - 1 - shift >= zoneTop)
+            return false;
+        int top = first;
+        int end = last;
+        for (const std::vector<bool> *gaps : { &m_currentGaps, &m_previousGaps }) {
+            int lineTop = first;
+            while (lineTop > 0 && !(*gaps)[size_t(lineTop - 1)])
+                --lineTop;
+            int lineEnd = last;
+            while (lineEnd < m_height && !(*gaps)[size_t(lineEnd)])
+                ++lineEnd;
+            if (lineTop == 0 || lineEnd == m_height)
+                return false;
+            top = std::min(top, lineTop);
+            end = std::max(end, lineEnd);
+        }
+        // Lines differ by their ascenders and descenders only.
+        return 4 * (end - top) <= 5 * m_lineHeight;
+    }
+
     // Bands at either side whose every difference at this shift lies in one narrow strip of
     // columns, in a few blocks of rows that repeat down the strip: a scrollbar thumb that moved its
     // own way, an overlay scrollbar that appeared or faded. The rest of those bands agrees pixel for
@@ -692,8 +752,14 @@ private:
         const quint64 cell = m_current.cell(row, band);
         if ((m_previous.volatileBands(row) & bit) || m_previous.cell(row, band) != cell)
             return false;
-        if (counterpart)
+        if (counterpart && from < zoneEnd)
             return !(m_previous.volatileBands(other) & bit) && m_previous.cell(other, band) != cell;
+        // Rows new to this frame: what the previous frame showed here went a step up with the
+        // content. Found there, it is content that happens to stand at the same place in both
+        // frames (a word at the same column of two lines of fixed-width text), not an element.
+        if (counterpart)
+            return !(m_previous.volatileBands(other) & bit) && m_previous.cell(other, band) != cell
+                && ((m_current.volatileBands(other) & bit) || m_current.cell(other, band) != cell);
         // A step longer than the rows above the element leaves it nothing to be told from: a cell
         // found nowhere else in the previous frame stayed put, content that repeats does not.
         int rows[2];
@@ -732,6 +798,9 @@ private:
     quint32 m_all;
     std::vector<int> m_changedAtZero;
     std::vector<quint32> m_unchanged;
+    std::vector<bool> m_previousGaps;
+    std::vector<bool> m_currentGaps;
+    int m_lineHeight = 0;
 };
 
 std::vector<Evaluation> evaluateShifts(const Aligner &aligner)
