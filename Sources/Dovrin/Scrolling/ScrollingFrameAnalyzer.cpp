@@ -537,7 +537,8 @@ public:
                         && m_current.cell(runStart - 1, band) == fill
                         && stayedPut(runStart - 1, band, shift, zoneTop, zoneEnd))
                         --runStart;
-                    const bool text = withinLineAlike(runStart, runEnd, shift, zoneTop);
+                    const bool text = withinLineAlike(runStart, runEnd, shift, zoneTop)
+                        || animationMoved(runStart, runEnd, band);
                     if (!text && runStart < lowest)
                         above = true;
                     else if (!text && found < 0)
@@ -650,6 +651,23 @@ private:
         }
         // Lines differ by their ascenders and descenders only.
         return 4 * (end - top) <= 5 * m_lineHeight;
+    }
+
+    // The cells of `band` that changed at rest in both frames in rows [first, last) go on above or
+    // below them in one frame only: what changes there moved between the frames (the thumb of an
+    // overlay scrollbar that fades), unlike an animation in an element that stays put.
+    bool animationMoved(int first, int last, int band) const
+    {
+        const quint32 bit = 1u << band;
+        const auto changing = [&](const ScrollingFrame &frame, int row) {
+            return row >= 0 && row < m_height && (frame.volatileBands(row) & bit);
+        };
+        bool animated = false;
+        for (int row = first; row < last && !animated; ++row)
+            animated = changing(m_current, row);
+        return animated
+            && (changing(m_previous, first - 1) != changing(m_current, first - 1)
+                || changing(m_previous, last) != changing(m_current, last));
     }
 
     // Bands at either side whose every difference at this shift lies in one narrow strip of
