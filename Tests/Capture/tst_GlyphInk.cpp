@@ -125,6 +125,10 @@ private slots:
             << "{\"id\": 'x', \u201cok\u201d}"
             << "{\u201cid\": \u2018x', \u201cok\u201d}"
             << "DejaVu Sans Mono" << 13 << QString() << -1 << 0;
+        QTest::newRow("straight quotes read as curly, proportional, curly ones kept")
+            << "say \"hi\", don\u2019t \u201cshout\u201d"
+            << "say \u201chi\", don\u2019t \u201cshout\u201d"
+            << "DejaVu Sans" << 15 << QString() << -1 << 0;
         QTest::newRow("a quote mark read twice, an empty string kept")
             << "url: \"https://example.com\" or \"\""
             << "url: \"https://example.com\" or \"\""
