@@ -90,8 +90,10 @@ constexpr int minimumTileRows = 1024;
 // No tile is shorter than this where the document allows, the last one included: the rows stacked on
 // top of a tile for recognition (a third of it, up to 160) then hold a line cut by its seam whole.
 constexpr int shortestTileRows = 480;
-// Sections being recognized at once; the scrolling waits while this many are.
-constexpr int recognitionBacklog = 3;
+// Sections recognized at once, as many as the recognizer runs side by side. Tiles sealed meanwhile
+// wait their turn in the draft, read back from it: the scrolling never waits for the recognizer, and
+// no more tiles than these are held for it.
+constexpr int sectionsReadAtOnce = 4;
 // A sealed tile is its PNG plus the 12-byte nonce and the 16-byte tag.
 constexpr qint64 sealOverhead = 28;
 
@@ -99,9 +101,6 @@ constexpr qint64 sealOverhead = 28;
 struct StepInterrupted
 {
 };
-
-// Shown on the panel while the scrolling waits for recognition to catch up.
-const char *readingMessage = "Reading the text captured so far…";
 
 double medianOf(std::deque<double> values)
 {
@@ -309,6 +308,7 @@ Task<ScrollingCaptureResult> ScrollingCaptureCoordinator::run()
         for (const Recognition &recognition : m_recognitions)
             recognition.work.cancel();
         m_recognitions.clear();
+        m_unread.clear();
         Task<void> discarding = discardStoredData();
         co_await discarding;
         std::rethrow_exception(failure);
@@ -756,7 +756,7 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealTile(
     m_sealedBytes += sealed.bytes;
     m_manifest.tiles.append(entry);
     m_manifest.pixelHeight = entry.documentTop + entry.pixelHeight;
-    recognizeTile(sealed.tile, entry.documentTop);
+    recognizeTile(sealed.tile, entry.index, entry.documentTop);
     co_return std::nullopt;
 }
 
@@ -769,20 +769,22 @@ Task<std::optional<ScrollingCaptureEnd>> ScrollingCaptureCoordinator::sealed()
     co_return co_await sealing;
 }
 
-void ScrollingCaptureCoordinator::recognizeTile(const QImage &tile, int documentTop)
+void ScrollingCaptureCoordinator::recognizeTile(const QImage &tile, int index, int documentTop)
 {
     if (m_recognitionFailed)
         return;
-    const int overlap = m_previousTile.width() == tile.width()
-        ? recognitionOverlap(m_previousTile.height(), tile.height())
-        : 0;
+    const QImage above = std::exchange(m_previousTile, tile);
+    if (!m_unread.empty() || int(m_recognitions.size()) >= sectionsReadAtOnce) {
+        m_unread.push_back(index);
+        readUnread();
+        return;
+    }
+    const int overlap = above.width() == tile.width() ? recognitionOverlap(above.height(), tile.height()) : 0;
     QImage segment = tile;
     if (overlap > 0) {
-        segment = stacked(
-            { m_previousTile.copy(0, m_previousTile.height() - overlap, tile.width(), overlap), tile },
+        segment = stacked({ above.copy(0, above.height() - overlap, tile.width(), overlap), tile },
             tile.width(), overlap + tile.height());
     }
-    m_previousTile = tile;
     Recognition recognition;
     recognition.segmentSize = segment.size();
     recognition.documentTop = std::max(0, documentTop - overlap);
@@ -794,16 +796,63 @@ void ScrollingCaptureCoordinator::recognizeTile(const QImage &tile, int document
     }
 }
 
-bool ScrollingCaptureCoordinator::recognitionBehind() const
+void ScrollingCaptureCoordinator::readUnread()
 {
-    return int(m_recognitions.size()) + (m_collecting ? 1 : 0) > recognitionBacklog;
+    while (!m_unread.empty() && !m_recognitionFailed && int(m_recognitions.size()) < sectionsReadAtOnce) {
+        const int index = m_unread.front();
+        m_unread.pop_front();
+        const ScrollingCaptureTile &tile = m_manifest.tiles.at(index);
+        const int overlap = index > 0
+            ? recognitionOverlap(m_manifest.tiles.at(index - 1).pixelHeight, tile.pixelHeight)
+            : 0;
+        Recognition recognition;
+        recognition.segmentSize = QSize(tile.pixelWidth, overlap + tile.pixelHeight);
+        recognition.documentTop = std::max(0, tile.documentTop - overlap);
+        recognition.work = readSealedTile(index, overlap);
+        m_recognitions.push_back(std::move(recognition));
+    }
+}
+
+Task<OCRResult> ScrollingCaptureCoordinator::readSealedTile(int index, int overlap)
+{
+    // Opened in turn with the draft's other writes and its deletion, decoded on a worker.
+    struct Sealed
+    {
+        QByteArray tile;
+        QByteArray above;
+    };
+    QFuture<Sealed> opening
+        = QtConcurrent::run(storeThread(), [store = m_store, draftID = m_draftID, index, overlap] {
+              return Sealed { store.loadTilePNG(draftID, index),
+                  overlap > 0 ? store.loadTilePNG(draftID, index - 1) : QByteArray() };
+          });
+    const Sealed sealed = co_await opening;
+    QFuture<QImage> decoding = QtConcurrent::run([sealed, overlap] {
+        const std::optional<QImage> tile = ImageNormalization::image(sealed.tile);
+        const std::optional<QImage> above
+            = overlap > 0 ? ImageNormalization::image(sealed.above) : std::optional<QImage>(QImage());
+        if (!tile || !above
+            || (overlap > 0 && (above->width() != tile->width() || above->height() < overlap)))
+            return QImage();
+        const QImage lower = tile->convertToFormat(QImage::Format_RGB32);
+        if (overlap <= 0)
+            return lower;
+        const QImage upper = above->convertToFormat(QImage::Format_RGB32);
+        return stacked({ upper.copy(0, upper.height() - overlap, upper.width(), overlap), lower },
+            lower.width(), overlap + lower.height());
+    });
+    QImage segment = co_await decoding;
+    if (segment.isNull())
+        throw EncryptedDraftError(EncryptedDraftError::Code::corrupt);
+    Task<OCRResult> reading = m_recognizeText(std::move(segment));
+    co_return co_await reading;
 }
 
 Task<void> ScrollingCaptureCoordinator::collectRecognitions()
 {
     while (!m_recognitions.empty()) {
-        const Recognition next = std::move(m_recognitions.front());
-        m_recognitions.pop_front();
+        // Left in the queue while it is read: it counts among the sections read at once.
+        const Recognition next = m_recognitions.front();
         try {
             Task<OCRResult> work = next.work;
             const OCRResult result = co_await work;
@@ -820,9 +869,13 @@ Task<void> ScrollingCaptureCoordinator::collectRecognitions()
             for (const Recognition &waiting : m_recognitions)
                 waiting.work.cancel();
             m_recognitions.clear();
+            m_unread.clear();
         } catch (...) {
             // A section that could not be read keeps no text; Retry OCR reads it again.
         }
+        if (!m_recognitions.empty())
+            m_recognitions.pop_front();
+        readUnread();
     }
     m_collecting = false;
 }
@@ -905,24 +958,6 @@ Task<bool> ScrollingCaptureCoordinator::readyToStep(CaptureState &state)
         Task<std::optional<ScrollingCaptureEnd>> previousTile = sealed();
         if ((state.end = co_await previousTile))
             co_return false;
-    }
-    // Recognition behind by more than a few sections holds the scrolling; the panel says so, and
-    // Done ends the capture there.
-    if (recognitionBehind()) {
-        if (m_panel)
-            m_panel->showMessage(QString::fromUtf8(readingMessage));
-        const TaskClock::TimePoint since = clock.now();
-        while (recognitionBehind() && !m_doneRequested) {
-            co_await sleepFor(clock, lookInterval);
-            checkpoint(Check::scrolling);
-        }
-        spent(&ScrollingCaptureTimes::recognizing, since);
-        if (m_panel)
-            m_panel->clearMessage();
-        if (m_doneRequested) {
-            state.end = ScrollingCaptureEnd::done;
-            co_return false;
-        }
     }
     co_return true;
 }

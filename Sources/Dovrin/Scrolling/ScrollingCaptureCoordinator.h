@@ -30,7 +30,7 @@ class ScrollingOutlineChrome;
 
 // Where the time of one capture went, along the path that scrolls: waiting for the window to react
 // and settle, grabbing viewports, preparing and aligning frames, sealing tiles, and waiting for
-// recognition (its backlog while scrolling, the rest once the scrolling ended).
+// recognition once the scrolling ended.
 struct ScrollingCaptureTimes
 {
     TaskClock::Duration waiting { 0 };
@@ -292,8 +292,12 @@ private:
     // No room for another tile, the one being sealed counted.
     bool tileLimitReached() const;
 
-    void recognizeTile(const QImage &tile, int documentTop);
-    bool recognitionBehind() const;
+    // Starts reading tile `index`, just sealed, or queues it while the recognizer is busy.
+    void recognizeTile(const QImage &tile, int index, int documentTop);
+    // Starts reading queued tiles, from the draft, while there is room.
+    void readUnread();
+    // Tile `index` read back from the draft, with the last `overlap` rows of the one above on top.
+    Task<OCRResult> readSealedTile(int index, int overlap);
     Task<void> collectRecognitions();
     ScrollingCaptureText textSoFar() const;
     // What the review says when the recognizer could not run.
@@ -365,6 +369,7 @@ private:
         int documentTop = 0;
     };
     std::deque<Recognition> m_recognitions;
+    std::deque<int> m_unread; // tiles sealed while the recognizer was busy, in document order
     bool m_collecting = false;
     Task<void> m_collector;
     // The recognizer could not run at all: no section is read any more.
