@@ -537,11 +537,11 @@ public:
                         && m_current.cell(runStart - 1, band) == fill
                         && stayedPut(runStart - 1, band, shift, zoneTop, zoneEnd))
                         --runStart;
-                    const bool text = withinLineAlike(runStart, runEnd, shift, zoneTop)
+                    const bool noElement = withinLineAlike(runStart, runEnd, shift, zoneTop)
                         || animationMoved(runStart, runEnd, band);
-                    if (!text && runStart < lowest)
+                    if (!noElement && runStart < lowest)
                         above = true;
-                    else if (!text && found < 0)
+                    else if (!noElement && found < 0)
                         found = runStart;
                 }
                 runStart = -1;
