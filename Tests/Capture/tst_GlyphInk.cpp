@@ -121,6 +121,14 @@ private slots:
         QTest::newRow("a zero read as a six, a six kept") << "count = 0; max = 4096;"
                                                           << "count = 6; max = 4096;"
                                                           << "DejaVu Sans Mono" << 13 << QString() << -1 << 0;
+        QTest::newRow("a zero with a dot read as an eight, eights kept")
+            << "x = 1069 - 808 + 0"
+            << "x = 1869 - 888 + 8"
+            << "Liberation Mono" << 10 << QString() << -1 << 0;
+        QTest::newRow("zeros with a dot read as other digits, the digits kept")
+            << "606 909 808 -0.5"
+            << "666 999 868 -8.5"
+            << "DejaVu Sans Mono" << 12 << QString() << -1 << 0;
         QTest::newRow("straight quotes read as curly, curly ones kept")
             << "{\"id\": 'x', \u201cok\u201d}"
             << "{\u201cid\": \u2018x', \u201cok\u201d}"

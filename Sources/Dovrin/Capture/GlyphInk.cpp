@@ -220,6 +220,139 @@ bool straightQuoteInInk(const Measure &m, const QRect &box)
     return strokes > 0;
 }
 
+// The runs of columns with ink across the letters' height within [from, to], each with the rows its
+// ink spans; a run that starts or ends at the edge is followed while its ink goes on.
+std::vector<QRect> inkRuns(const Measure &m, int from, int to)
+{
+    const int top = std::max(m.area.top(), m.baseline - 2 * m.height);
+    const int bottom = std::min(m.area.bottom(), m.baseline + std::max(1, m.height / 8));
+    const auto inked = [&](int x) {
+        for (int y = top; y <= bottom; ++y) {
+            if (m.ink(x, y))
+                return true;
+        }
+        return false;
+    };
+    while (from > m.area.left() && inked(from) && inked(from - 1))
+        --from;
+    while (to < m.area.right() && inked(to) && inked(to + 1))
+        ++to;
+    const auto darkness = [&](int x) {
+        int sum = 0;
+        for (int y = top; y <= bottom; ++y)
+            sum += std::max(0, m.ground - int(m.gray->constScanLine(y)[x]));
+        return sum;
+    };
+    std::vector<QRect> runs;
+    const auto add = [&](int left, int right) {
+        // Its rows: those joined to the body of the letters, not a mark of the line above.
+        int rowTop = m.baseline - m.height / 2;
+        int rowBottom = rowTop;
+        const auto rowInked = [&](int y) {
+            for (int c = left; c <= right; ++c) {
+                if (m.ink(c, y))
+                    return true;
+            }
+            return false;
+        };
+        while (rowTop > top && rowInked(rowTop - 1))
+            --rowTop;
+        while (rowBottom < bottom && rowInked(rowBottom + 1))
+            ++rowBottom;
+        runs.emplace_back(QPoint(left, rowTop), QPoint(right, rowBottom));
+    };
+    for (int x = from; x <= to; ++x) {
+        if (!inked(x))
+            continue;
+        int left = x;
+        while (x + 1 <= to && inked(x + 1))
+            ++x;
+        // Small digits touch at their blurred edges; they stand a digit's width apart, and where
+        // they touch is the faintest column near there.
+        const int width = x - left + 1;
+        const int pieces = int(std::lround(double(width) / m.advance));
+        for (int k = 1; k < pieces && 2 * width > 3 * m.advance; ++k) {
+            const int expected = left + (x + 1 - left) / (pieces - k + 1);
+            const int reach = std::max(1, m.advance / 3);
+            int cut = expected;
+            for (int c = std::max(left + 1, expected - reach); c <= std::min(x - 1, expected + reach); ++c) {
+                if (darkness(c) < darkness(cut))
+                    cut = c;
+            }
+            add(left, cut - 1);
+            left = cut + 1;
+        }
+        add(left, x);
+    }
+    return runs;
+}
+
+// Whether the ink of `box` is a zero: its outline bows out evenly on both sides from top to bottom,
+// closed all round. An "8" draws in at its waist, a "6" is open on the right above its bowl and a
+// "9" on the left below it, however closely small sizes draw them; the dot or bar some fonts put
+// inside a zero is inside its outline and changes none of that.
+bool zeroInInk(const Measure &m, const QRect &box)
+{
+    // The engine's boxes hold a glyph's darker pixels; the run of ink takes in its lighter edge too.
+    const int edge = std::max(3, m.height / 4);
+    if (box.height() < 8 || box.width() < 4 || box.width() >= box.height()
+        || std::abs(box.bottom() - m.baseline) > edge || box.height() < m.height * 9 / 10)
+        return false;
+    // Where the ink met from one side adds up to half a stroke's full darkness, to a part of a pixel.
+    const double half = m.ground - m.coreBelow;
+    const auto wall = [&](int y, bool fromLeft) {
+        double sum = 0;
+        for (int i = 0; i < box.width(); ++i) {
+            const int x = fromLeft ? box.left() + i : box.right() - i;
+            const double dark = std::max(0, m.ground - int(m.gray->constScanLine(y)[x]));
+            if (sum + dark >= half)
+                return i + (half - sum) / dark;
+            sum += dark;
+        }
+        return double(box.width());
+    };
+    const double middle = box.width() / 2.0;
+    const double slack = std::max(0.35, box.width() / 32.0);
+    const double skew = std::max(0.4, box.width() / 24.0);
+    for (const bool fromLeft : { true, false }) {
+        std::vector<double> inward;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            inward.push_back(wall(y, fromLeft));
+        const std::size_t rows = inward.size();
+        // The walls stand on both sides of every row between the caps.
+        for (std::size_t r = rows / 6; r < rows - rows / 6; ++r) {
+            if (inward[r] >= middle)
+                return false;
+        }
+        // Its top half mirrors its bottom half, row by row and all the way.
+        double skewed = 0;
+        for (std::size_t r = 1; r < rows / 2; ++r) {
+            const double by = std::abs(inward[r] - inward[rows - 1 - r]);
+            if (by > skew)
+                return false;
+            skewed += by;
+        }
+        if (skewed > std::max(0.15, box.width() / 80.0) * double(rows / 2 - 1))
+            return false;
+        // It is widest at its middle, where an "8" draws in.
+        const double outermost = *std::min_element(inward.begin(), inward.end());
+        if ((inward[(rows - 1) / 2] + inward[rows / 2]) / 2 - outermost > std::max(0.2, box.width() / 48.0))
+            return false;
+        // No row's wall lies further in than walls both above and below it.
+        std::vector<double> outermostAbove(rows);
+        std::vector<double> outermostBelow(rows);
+        for (std::size_t r = 0; r < rows; ++r)
+            outermostAbove[r] = std::min(inward[r], r > 0 ? outermostAbove[r - 1] : inward[r]);
+        for (std::size_t r = rows; r-- > 0;)
+            outermostBelow[r] = std::min(inward[r], r + 1 < rows ? outermostBelow[r + 1] : inward[r]);
+        for (std::size_t r = 1; r + 1 < rows; ++r) {
+            if (inward[r] - outermostAbove[r - 1] > slack && inward[r] - outermostBelow[r + 1] > slack)
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 // An underscore is a low flat stroke below the line's letters, under a gap that no letter's ink
@@ -365,12 +498,68 @@ void GlyphInk::restoreUnderscores(QList<Line> &lines, const QImage &gray)
 void GlyphInk::reviseByShape(QList<Line> &lines, const QImage &gray)
 {
     for (Line &line : lines) {
-        const std::vector<Placed> glyphs = placedGlyphs(line);
+        std::vector<Placed> glyphs = placedGlyphs(line);
         const std::optional<Measure> measure
             = glyphs.size() < 2 ? std::nullopt : measured(line, glyphs, gray);
         if (!measure)
             continue;
         const Measure &m = *measure;
+        // Small digits with a dot or bar in their zero look like "6", "8" or "9" to the engine,
+        // which often boxes them loosely too: each word's digits are found again in its ink.
+        bool changed = false;
+        for (Word &word : line.words) {
+            const bool hasLetter
+                = std::any_of(word.glyphs.begin(), word.glyphs.end(), [](const Glyph &glyph) {
+                      return std::any_of(
+                          glyph.text.begin(), glyph.text.end(), [](QChar c) { return c.isLetter(); });
+                  });
+            const auto mayBeZero = [hasLetter](const QString &text) {
+                return text == u"6" || text == u"8" || text == u"9"
+                    || (!hasLetter && (text == u"©" || text == u"®" || text == u"@"));
+            };
+            if (std::none_of(word.glyphs.begin(), word.glyphs.end(),
+                    [&](const Glyph &glyph) { return mayBeZero(glyph.text); }))
+                continue;
+            const std::vector<QRect> runs = inkRuns(m, word.box.left(), word.box.right());
+            // Where the engine left a digit out, which glyph stands for which run is not known.
+            if (qsizetype(runs.size()) > word.glyphs.size())
+                continue;
+            // The glyphs each run of ink holds: in order when there are as many, else by where
+            // their boxes' middles fall.
+            std::vector<std::vector<qsizetype>> held(runs.size());
+            for (qsizetype g = 0; g < word.glyphs.size(); ++g) {
+                if (qsizetype(runs.size()) == word.glyphs.size()) {
+                    held[g].push_back(g);
+                    continue;
+                }
+                const int centre = word.glyphs[g].box.center().x();
+                for (std::size_t r = 0; r < runs.size(); ++r) {
+                    if (runs[r].left() <= centre && centre <= runs[r].right())
+                        held[r].push_back(g);
+                }
+            }
+            // Two glyphs of one run are one digit read twice only where every run has a glyph.
+            const bool allHeld
+                = std::none_of(held.begin(), held.end(), [](const auto &glyphs) { return glyphs.empty(); });
+            std::vector<qsizetype> dropped;
+            for (std::size_t r = 0; r < runs.size(); ++r) {
+                if (held[r].empty() || held[r].size() > (allHeld ? 2 : 1)
+                    || !std::all_of(held[r].begin(), held[r].end(),
+                        [&](qsizetype g) { return mayBeZero(word.glyphs[g].text); })
+                    || !zeroInInk(m, runs[r]))
+                    continue;
+                word.glyphs[held[r].front()] = { QStringLiteral("0"), runs[r] };
+                dropped.insert(dropped.end(), held[r].begin() + 1, held[r].end());
+                changed = true;
+            }
+            std::sort(dropped.begin(), dropped.end(), std::greater<>());
+            for (const qsizetype g : dropped)
+                word.glyphs.removeAt(g);
+        }
+        if (changed) {
+            respelled(line);
+            glyphs = placedGlyphs(line);
+        }
         // A bar across [from, to] at about half the letters' height with nothing a little above and
         // below it: a hyphen's, or a letter's like the bar of an "e". Even a trace of ink counts,
         // since a faint line's hyphen may be fainter than its letters.
@@ -420,7 +609,6 @@ void GlyphInk::reviseByShape(QList<Line> &lines, const QImage &gray)
             }
             return true;
         };
-        bool changed = false;
         for (std::size_t g = glyphs.size(); g-- > 0;) {
             const Placed &placed = glyphs[g];
             const QRect &box = placed.glyph.box;

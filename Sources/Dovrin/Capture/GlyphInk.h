@@ -18,7 +18,8 @@ public:
 
     // A hyphen inside a word with no bar where the engine put it is dropped, and one that is a dot on
     // the line is a point; a point drawn as a flat stroke below the line is an underscore; a "G" that
-    // reaches below the line is an "@"; a "6" or "9" closed all round is a "0"; a curly quote mark
+    // reaches below the line is an "@"; a "6", "8" or "9" whose ink is closed all round and as wide
+    // at its middle as anywhere is a "0", however the engine boxed it; a curly quote mark
     // drawn as upright bars is a straight one, and a quote mark read twice is read once.
     static void reviseByShape(QList<Line> &lines, const QImage &gray);
 };
