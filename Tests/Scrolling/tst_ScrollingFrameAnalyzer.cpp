@@ -327,6 +327,27 @@ private slots:
         add("blocks, a step a row short of the period", 69, blocks({ 69 }, true, Basis::expectedStep));
         add("blocks, stopped short at the end", 34, blocks({ 60 }, true, Basis::image));
         add("blocks, the expected step does not fit", 200, blocks({ 230 }, false, Basis::image));
+        // Over rows that repeat, an overlay thumb that faded where it stood says the view did not
+        // move, though the expected step fits as well; one that moved a row with it, lit up or not,
+        // leaves the step standing.
+        const auto thumbOverBlocks = [overlay](int after, QColor colour, Basis basis) {
+            return [=](Step &s) {
+                s.column = "blocks";
+                s.before = view(700);
+                s.expected = { 70 };
+                s.basis = basis;
+                s.bar = overlay;
+                s.thumbBefore = 100;
+                s.thumbAfter = after;
+                s.thumbAfterColour = colour;
+            };
+        };
+        add("blocks, thumb faded where it stood", 0,
+            thumbOverBlocks(100, QColor(225, 225, 225), Basis::image));
+        add("blocks, thumb moved a row", 70,
+            thumbOverBlocks(101, QColor(193, 193, 193), Basis::expectedStep));
+        add("blocks, thumb lit up and moved a row", 70,
+            thumbOverBlocks(101, QColor(120, 120, 120), Basis::expectedStep));
         add("text overrules the expected step", 120, [](Step &s) { s.expected = { 200 }; });
         // Rows of one colour, or a flat panel whose frame falls inside bands, neither confirm nor
         // refute the expected step; rows with text still do.

@@ -1,5 +1,6 @@
 #include "Scrolling/ScrollingFrameAnalyzer.h"
 
+#include <QHash>
 #include <QThreadPool>
 #include <QtConcurrent>
 
@@ -347,6 +348,68 @@ public:
                 return false;
         }
         return true;
+    }
+
+    // Where they were, the frames differ in `bands` only in one block of rows of a narrow strip,
+    // which both frames show as one row over and over at the same rows (the ends aside): a
+    // scrollbar thumb that faded or lit up where it stood. A thumb that moved differs in two blocks,
+    // at its ends, or shows its body at other rows.
+    bool fadedInPlace(quint32 bands) const
+    {
+        int left = m_current.width();
+        int right = -1;
+        int first = -1;
+        int last = -1;
+        for (int row = 0; row < m_height; ++row) {
+            const quint32 compared = bands & ~(m_previous.volatileBands(row) | m_current.volatileBands(row));
+            const auto *before = reinterpret_cast<const quint32 *>(m_previous.image().constScanLine(row));
+            const auto *after = reinterpret_cast<const quint32 *>(m_current.image().constScanLine(row));
+            bool differs = false;
+            for (int band = 0; band < m_current.bandCount(); ++band) {
+                if (!(compared & (1u << band)) || m_previous.cell(row, band) == m_current.cell(row, band))
+                    continue;
+                for (int x = m_current.bandLeft(band); x < m_current.bandRight(band); ++x) {
+                    if ((before[x] ^ after[x]) & 0xffffffu) {
+                        left = std::min(left, x);
+                        right = std::max(right, x);
+                        differs = true;
+                    }
+                }
+            }
+            if (!differs)
+                continue;
+            if (last >= 0 && row - last > 3)
+                return false;
+            if (first < 0)
+                first = row;
+            last = row;
+        }
+        const int rows = last - first + 1;
+        if (first < 0 || rows < minimumOverlapRows)
+            return false;
+        // The rows of the block that show its most common row, when they are most of it.
+        const auto thumbRows = [&](const ScrollingFrame &frame) {
+            std::vector<QByteArray> segments;
+            QHash<QByteArray, int> counts;
+            for (int row = first; row <= last; ++row) {
+                const auto *line = reinterpret_cast<const quint32 *>(frame.image().constScanLine(row));
+                QByteArray segment(reinterpret_cast<const char *>(line + left), (right - left + 1) * 4);
+                for (qsizetype i = 3; i < segment.size(); i += 4)
+                    segment[i] = 0;
+                ++counts[segment];
+                segments.push_back(std::move(segment));
+            }
+            const auto most = std::max_element(counts.cbegin(), counts.cend());
+            std::vector<bool> rows;
+            if (4 * most.value() >= 3 * int(segments.size())) {
+                for (const QByteArray &segment : segments)
+                    rows.push_back(segment == most.key());
+            }
+            return rows;
+        };
+        // Lit up or faded, a thumb that moved by a row shows its body a row away.
+        const std::vector<bool> before = thumbRows(m_previous);
+        return !before.empty() && before == thumbRows(m_current);
     }
 
     Evaluation evaluate(int shift) const
@@ -1091,6 +1154,16 @@ ScrollingAlignment ScrollingFrameAnalyzer::alignFrames(
         }
         return nullptr;
     };
+    // Frames alike where they were but for a scrollbar thumb that faded in place: the view did not
+    // move, however well repeated rows fit an expected step taking the rest for fixed.
+    const Evaluation *still = evaluationOf(0);
+    if (still && still->consistent && still->mismatched == 0 && still->excludedBands != 0
+        && aligner.fadedInPlace(still->excludedBands)) {
+        alignment.confidence = 1.0;
+        alignment.excludedColumns = columnsOf(current, still->excludedBands);
+        alignment.period = periodOf(evaluations);
+        return alignment;
+    }
     for (int expected : expectedOffsets) {
         if (expected != 0 && std::abs(expected) <= current.height() - minimumOverlapRows
             && !evaluationOf(expected))
