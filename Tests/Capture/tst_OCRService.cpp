@@ -829,6 +829,15 @@ private slots:
                     << ::lines(digits, family, size, dark) << digits.join(' ');
         }
 
+        // Numbers a space apart in proportional fonts, where a space is about half a digit wide: read
+        // as one number ("4.25.5").
+        const QStringList spaced { "Version 1.6 2.8 3.9 and 4.2 5.5", "Sizes 24 36 48 72 96 in px",
+            "Ratios 0.25 0.5 0.75 and 2.5 3.0" };
+        for (const auto &[family, size] : { std::pair { "DejaVu Sans", 9 }, std::pair { "Noto Sans", 11 },
+                 std::pair { "Liberation Sans", 10 }, std::pair { "Liberation Sans", 14 } })
+            QTest::addRow("numbers a space apart, %s %d px", family, size)
+                << ::lines(spaced, family, size, false) << spaced.join(' ');
+
         const auto grab = [](const QString &name) {
             return QImage(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../benchmarks/data/widget-screens/") + name);
         };

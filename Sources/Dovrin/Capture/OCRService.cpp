@@ -315,7 +315,26 @@ void respace(QList<Line> &lines, int capHeight)
         std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
         return values[values.size() / 2];
     };
+    // A "1" is left out: its ink stands off the middle of its advance, further in some fonts than others.
+    const auto isDigit = [](const Glyph &glyph) {
+        return glyph.text.size() == 1 && glyph.text[0].isDigit() && glyph.text[0] != u'1';
+    };
+    // Twice the distance between the middles of two glyphs.
+    const auto middles = [](const Glyph &left, const Glyph &right) {
+        return right.box.left() + right.box.right() - left.box.left() - left.box.right();
+    };
+    // At small sizes the engine may box a word's glyphs across each other; where it did, their
+    // places tell nothing of its spacing.
+    const auto orderly = [](const Word &word) {
+        for (qsizetype g = 1; g < word.glyphs.size(); ++g) {
+            if (word.glyphs[g].box.left() <= word.glyphs[g - 1].box.right())
+                return false;
+        }
+        return true;
+    };
     std::vector<int> letterGaps;
+    // Between the middles of two digits side by side in a word, twice over.
+    std::vector<int> digitPitches;
     // From a digit to a decimal point or a thousands' comma within a number, and from it to the next.
     std::vector<int> gapsBeforeSeparator;
     std::vector<int> separatorGaps;
@@ -324,6 +343,8 @@ void respace(QList<Line> &lines, int capHeight)
         for (const Word &word : line.words) {
             for (qsizetype g = 1; spelled(word) && g < word.glyphs.size(); ++g) {
                 letterGaps.push_back(gapBetween(word.glyphs[g - 1], word.glyphs[g]));
+                if (isDigit(word.glyphs[g - 1]) && isDigit(word.glyphs[g]) && orderly(word))
+                    digitPitches.push_back(middles(word.glyphs[g - 1], word.glyphs[g]));
                 if (g >= 2 && isSeparator(word.glyphs[g - 1].text)
                     && word.glyphs[g - 2].text.front().isDigit() && word.glyphs[g].text.front().isDigit()) {
                     gapsBeforeSeparator.push_back(gapBetween(word.glyphs[g - 2], word.glyphs[g - 1]));
@@ -335,6 +356,15 @@ void respace(QList<Line> &lines, int capHeight)
     if (letterGaps.size() < 3 || capHeight <= 0)
         return;
     const double spaceBeyondLetters = median(letterGaps) + 0.2 * capHeight;
+    // Digits stand one advance apart, in proportional fonts too, where a space is narrow enough for
+    // the engine to run two numbers into one ("1.6 2.8" read "1.62.8"): digits whose middles stand
+    // clearly further apart than the block's digits do, with room for a space between their boxes
+    // not much narrower than the line's own spaces, are two numbers.
+    const int digitPitch = digitPitches.size() >= 4 ? median(digitPitches) : 0;
+    const auto spacedDigits = [&](const Glyph &left, const Glyph &right) {
+        return digitPitch > 0 && isDigit(left) && isDigit(right)
+            && 100 * middles(left, right) >= 142 * digitPitch && 6 * gapBetween(left, right) >= digitPitch;
+    };
     // 0 for a mark, 1 for a digit, 2 for a letter.
     const auto classOf = [](const Glyph &glyph) {
         if (glyph.text.size() != 1 || !glyph.text[0].isLetterOrNumber())
@@ -353,8 +383,9 @@ void respace(QList<Line> &lines, int capHeight)
                 const Glyph &left = word.glyphs[g - 1];
                 const Glyph &right = word.glyphs[g];
                 const int gap = gapBetween(left, right);
-                if (classOf(left) == 0 || classOf(right) == 0 || classOf(left) == classOf(right)
-                    || gap < spaceBeyondLetters || gap < narrowestSpace)
+                if (!(spacedDigits(left, right) && gap >= narrowestSpace && orderly(word))
+                    && (classOf(left) == 0 || classOf(right) == 0 || classOf(left) == classOf(right)
+                        || gap < spaceBeyondLetters || gap < narrowestSpace))
                     continue;
                 words.push_back({ QString(), QRect(), word.confidence, word.glyphs.mid(from, g - from) });
                 from = g;
