@@ -854,6 +854,10 @@ private slots:
             QTest::addRow("words kept, %s %d px", family, size)
                 << ::lines(words, family, size, false) << words.join(' ');
         }
+        for (const auto &[family, size] : { std::pair { "Noto Mono", 11 }, std::pair { "Noto Mono", 13 },
+                 std::pair { "Liberation Mono", 12 } })
+            QTest::addRow("an abbreviated hash, %s %d px", family, size)
+                << ::lines(hashes.mid(0, 2), family, size, false) << hashes.mid(0, 2).join(' ');
         const QImage log = grab("19-git-log.png");
         QTest::newRow("an abbreviated hash in a terminal") << log.copy(
             0, 0, log.width(), 20) << "a1b2c3d (HEAD -> main, origin/main) Fix rounding of -0.5 in totals";

@@ -513,8 +513,17 @@ void GlyphInk::reviseByShape(QList<Line> &lines, const QImage &gray)
                       return std::any_of(
                           glyph.text.begin(), glyph.text.end(), [](QChar c) { return c.isLetter(); });
                   });
-            const auto mayBeZero = [hasLetter](const QString &text) {
-                return text == u"6" || text == u"8" || text == u"9"
+            // In a hex identifier a "Q" may be a zero too.
+            int digits = 0;
+            bool hex = true;
+            for (const Glyph &glyph : std::as_const(word.glyphs)) {
+                const QChar c = glyph.text.size() == 1 ? glyph.text[0] : QChar();
+                digits += c.isDigit();
+                hex = hex && (c.isDigit() || (c.toLower() >= u'a' && c.toLower() <= u'f') || c == u'Q');
+            }
+            const bool identifier = hex && digits >= 2;
+            const auto mayBeZero = [hasLetter, identifier](const QString &text) {
+                return text == u"6" || text == u"8" || text == u"9" || (identifier && text == u"Q")
                     || (!hasLetter && (text == u"©" || text == u"®" || text == u"@"));
             };
             if (std::none_of(word.glyphs.begin(), word.glyphs.end(),

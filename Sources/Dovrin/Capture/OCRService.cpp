@@ -171,13 +171,15 @@ QList<Line> splitAtGutters(QList<Line> lines, int narrowest)
 }
 
 // Hex identifiers (hashes, ids, fingerprints) are strings no dictionary helps with: the engine
-// reads "0" as "@" or "O", "c" as "¢", mixes the case of their letters, and breaks them at "-" and
-// ":". Within a long run of hex digits that holds digits and letters, a look-alike is the digit or
-// letter it stands for, the letters take the case most of them have, and the run is joined again.
+// reads "0" as "@" or "O", "1" as "i", "c" as "¢", mixes the case of their letters, and breaks
+// them at "-" and ":". Within a long run of hex digits that holds digits and letters, a look-alike is
+// the digit or letter it stands for, the letters take the case most of them have, and the run is
+// joined again.
 QString repairedIdentifiers(const QString &text)
 {
     static const QHash<QChar, QChar> lookAlikes { { u'@', u'0' }, { u'O', u'0' }, { u'o', u'0' },
-        { u'¢', u'c' }, { u'€', u'e' }, { u'£', u'f' }, { u'l', u'1' }, { u'I', u'1' }, { u'S', u'5' } };
+        { u'¢', u'c' }, { u'€', u'e' }, { u'£', u'f' }, { u'l', u'1' }, { u'I', u'1' }, { u'i', u'1' },
+        { u'S', u'5' } };
     const auto isHex = [](QChar c) { return c.isDigit() || (c.toLower() >= u'a' && c.toLower() <= u'f'); };
     // One stretch between colons (its groups joined by "-"), repaired when it is clearly an identifier.
     const auto repaired = [&](const QString &part) {
@@ -202,10 +204,11 @@ QString repairedIdentifiers(const QString &text)
         if (all < 8) {
             if (all < 5 || alike != 1)
                 return part;
+            // An "S" may as well be a "3" or a "9" there.
             QString out = part;
             for (QChar &c : out) {
-                if (QStringLiteral("lIOo").contains(c))
-                    c = lookAlikes.value(c);
+                if (c != u'S')
+                    c = lookAlikes.value(c, c);
             }
             return out;
         }
@@ -229,11 +232,11 @@ QString repairedIdentifiers(const QString &text)
         return part.size() >= 4 && std::all_of(part.begin(), part.end(), isHex)
             && std::any_of(part.begin(), part.end(), [](QChar c) { return c.isDigit(); });
     };
-    // A number in scientific notation, its mantissa's "1" read as "l" or "I", its "0" as "O".
-    static const QRegularExpression scientific(QStringLiteral(R"(^[-+]?[\dlIO]*\.?[\dlIO]+[eE][-+]?\d+$)"));
+    // A number in scientific notation, its mantissa's "1" read as "l", "I" or "i", its "0" as "O".
+    static const QRegularExpression scientific(QStringLiteral(R"(^[-+]?[\dlIiO]*\.?[\dlIiO]+[eE][-+]?\d+$)"));
     const auto digitsFor = [](QString word, qsizetype from, qsizetype to) {
         for (qsizetype i = from; i < to; ++i) {
-            if (word[i] == u'l' || word[i] == u'I')
+            if (word[i] == u'l' || word[i] == u'I' || word[i] == u'i')
                 word[i] = u'1';
             else if (word[i] == u'O')
                 word[i] = u'0';
