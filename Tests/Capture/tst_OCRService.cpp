@@ -858,6 +858,9 @@ private slots:
                  std::pair { "Liberation Mono", 12 } })
             QTest::addRow("an abbreviated hash, %s %d px", family, size)
                 << ::lines(hashes.mid(0, 2), family, size, false) << hashes.mid(0, 2).join(' ');
+        const QStringList scientific { "if total <= -1e-3 or total >= 2:", "    return -1e-3" };
+        QTest::newRow("a number in scientific notation, its 1 read as i")
+            << ::lines(scientific, "Liberation Mono", 9, false) << scientific.join(' ').simplified();
         const QImage log = grab("19-git-log.png");
         QTest::newRow("an abbreviated hash in a terminal") << log.copy(
             0, 0, log.width(), 20) << "a1b2c3d (HEAD -> main, origin/main) Fix rounding of -0.5 in totals";
