@@ -129,6 +129,10 @@ private slots:
             << "606 909 808 -0.5"
             << "666 999 868 -8.5"
             << "DejaVu Sans Mono" << 12 << QString() << -1 << 0;
+        QTest::newRow("a zero with a dot read as a Q in a hash, a Q in a word kept")
+            << "0c9d8e7 Quit"
+            << "Qc9d8e7 Quit"
+            << "Liberation Mono" << 12 << QString() << -1 << 0;
         QTest::newRow("straight quotes read as curly, curly ones kept")
             << "{\"id\": 'x', \u201cok\u201d}"
             << "{\u201cid\": \u2018x', \u201cok\u201d}"
