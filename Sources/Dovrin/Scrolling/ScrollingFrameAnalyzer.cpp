@@ -361,22 +361,7 @@ public:
         int first = -1;
         int last = -1;
         for (int row = 0; row < m_height; ++row) {
-            const quint32 compared = bands & ~(m_previous.volatileBands(row) | m_current.volatileBands(row));
-            const auto *before = reinterpret_cast<const quint32 *>(m_previous.image().constScanLine(row));
-            const auto *after = reinterpret_cast<const quint32 *>(m_current.image().constScanLine(row));
-            bool differs = false;
-            for (int band = 0; band < m_current.bandCount(); ++band) {
-                if (!(compared & (1u << band)) || m_previous.cell(row, band) == m_current.cell(row, band))
-                    continue;
-                for (int x = m_current.bandLeft(band); x < m_current.bandRight(band); ++x) {
-                    if ((before[x] ^ after[x]) & 0xffffffu) {
-                        left = std::min(left, x);
-                        right = std::max(right, x);
-                        differs = true;
-                    }
-                }
-            }
-            if (!differs)
+            if (!rowDiffers(row, row, bands, left, right))
                 continue;
             if (last >= 0 && row - last > 3)
                 return false;
@@ -756,6 +741,28 @@ private:
         return found;
     }
 
+    // Whether previous row `from` and current row `row` differ in a pixel of `bands` (cells that
+    // change on their own left out), widening [left, right] to the differing columns.
+    bool rowDiffers(int from, int row, quint32 bands, int &left, int &right) const
+    {
+        const quint32 compared = bands & ~(m_previous.volatileBands(from) | m_current.volatileBands(row));
+        const auto *before = reinterpret_cast<const quint32 *>(m_previous.image().constScanLine(from));
+        const auto *after = reinterpret_cast<const quint32 *>(m_current.image().constScanLine(row));
+        bool differs = false;
+        for (int band = 0; band < m_current.bandCount(); ++band) {
+            if (!(compared & (1u << band)) || m_previous.cell(from, band) == m_current.cell(row, band))
+                continue;
+            for (int x = m_current.bandLeft(band); x < m_current.bandRight(band); ++x) {
+                if ((before[x] ^ after[x]) & 0xffffffu) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    differs = true;
+                }
+            }
+        }
+        return differs;
+    }
+
     // The differing pixels of `bands` lie within `widest` columns and few blocks of rows.
     bool differsInStrip(int shift, int first, int last, quint32 bands, int widest) const
     {
@@ -764,23 +771,7 @@ private:
         std::vector<int> rows;
         int runs = 0;
         for (int row = first; row < last; ++row) {
-            const int from = row + shift;
-            const quint32 compared = bands & ~(m_previous.volatileBands(from) | m_current.volatileBands(row));
-            const auto *before = reinterpret_cast<const quint32 *>(m_previous.image().constScanLine(from));
-            const auto *after = reinterpret_cast<const quint32 *>(m_current.image().constScanLine(row));
-            bool differs = false;
-            for (int band = 0; band < m_current.bandCount(); ++band) {
-                if (!(compared & (1u << band)) || m_previous.cell(from, band) == m_current.cell(row, band))
-                    continue;
-                for (int x = m_current.bandLeft(band); x < m_current.bandRight(band); ++x) {
-                    if ((before[x] ^ after[x]) & 0xffffffu) {
-                        left = std::min(left, x);
-                        right = std::max(right, x);
-                        differs = true;
-                    }
-                }
-            }
-            if (!differs)
+            if (!rowDiffers(row + shift, row, bands, left, right))
                 continue;
             // Rows a step or two apart belong to one block (a stippled or rounded thumb).
             if (rows.empty() || row - rows.back() > 3)
