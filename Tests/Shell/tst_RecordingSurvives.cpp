@@ -398,9 +398,7 @@ private slots:
     void killedWhileRecording()
     {
         QFETCH(int, afterMs);
-        QVERIFY(m_players->start(TonePlayers::toneProgram(), { "--name", "Speaker", "--freq", "440" }));
-        QVERIFY(m_players->start(
-            TonePlayers::toneProgram(), { "--name", "Voice", "--freq", "300", "--device", "micsrc" }));
+        QVERIFY(startTones());
         RecordingChild child(m_server->address());
         QVERIFY(child.isValid() && child.start());
         QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
@@ -431,9 +429,7 @@ private slots:
     void killedRecordingIsOffered()
     {
         QFETCH(QString, killedWhile);
-        QVERIFY(m_players->start(TonePlayers::toneProgram(), { "--name", "Speaker", "--freq", "440" }));
-        QVERIFY(m_players->start(
-            TonePlayers::toneProgram(), { "--name", "Voice", "--freq", "300", "--device", "micsrc" }));
+        QVERIFY(startTones());
         RecordingChild child(m_server->address());
         QVERIFY(child.isValid() && child.start());
         QVERIFY2(child.waitFor("recording"), qPrintable(child.transcript()));
@@ -580,11 +576,6 @@ private slots:
     void soundServerLostWhileRecording()
     {
         QFETCH(bool, comesBack);
-        const auto startTones = [&] {
-            return m_players->start(TonePlayers::toneProgram(), { "--name", "Speaker", "--freq", "440" })
-                && m_players->start(
-                    TonePlayers::toneProgram(), { "--name", "Voice", "--freq", "300", "--device", "micsrc" });
-        };
         QVERIFY(startTones());
         RecordingChild child(m_server->address());
         QVERIFY(child.isValid() && child.start(std::chrono::seconds(comesBack ? 30 : 5)));
@@ -781,6 +772,14 @@ private slots:
     }
 
 private:
+    // The application's sound (440 Hz) and the microphone's (300 Hz), playing until the test ends.
+    bool startTones()
+    {
+        return m_players->start(TonePlayers::toneProgram(), { "--name", "Speaker", "--freq", "440" })
+            && m_players->start(
+                TonePlayers::toneProgram(), { "--name", "Voice", "--freq", "300", "--device", "micsrc" });
+    }
+
     std::unique_ptr<PrivatePulseAudio> m_server;
     std::unique_ptr<TonePlayers> m_players;
     ScopedEnvironment m_environment;
